@@ -1,0 +1,34 @@
+# ostrel_library(name DEPS ...): a static library of every .cpp under src/<name>,
+# include root src/, so code includes "core/Logger.h", "engine/Graph.h".
+function(ostrel_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT sources)
+    # Nothing to compile yet: a header-only stand-in keeps the dependents linking.
+    add_library(ostrel_${name} INTERFACE)
+    target_include_directories(ostrel_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(ostrel_${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  add_library(ostrel_${name} STATIC ${sources} ${headers})
+  target_include_directories(ostrel_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(ostrel_${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# ostrel_test_suite(name DEPS ...): one GoogleTest binary of every .cpp under tests/<name>.
+function(ostrel_test_suite name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
+  if(OSTREL_TSAN)
+    # Only the two-thread stress tests are worth a ThreadSanitizer build.
+    list(FILTER sources INCLUDE REGEX "ThreadTest\\.cpp$")
+  endif()
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name}_tests ${sources})
+  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} ostrel_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name}_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
