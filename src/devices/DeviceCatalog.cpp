@@ -1,0 +1,50 @@
+#include "devices/DeviceCatalog.h"
+
+#include <array>
+
+#include "devices/KeyboardCvNode.h"
+#include "devices/LfoNode.h"
+#include "devices/NoiseNode.h"
+#include "devices/VcoNode.h"
+
+namespace ostrel::engine {
+namespace {
+
+template <class T>
+std::unique_ptr<DeviceNode> make() {
+    return std::make_unique<T>();
+}
+
+// Type ids are stored in project and patch files: rows may be added, never renamed.
+// The order is the order of listDevices and of the effect browser.
+constexpr DeviceFactoryEntry kRows[] = {
+    {"Modular", &make<KeyboardCvNode>},
+    {"Modular", &make<VcoNode>},
+    {"Modular", &make<LfoNode>},
+    {"Modular", &make<NoiseNode>},
+};
+
+}  // namespace
+
+const std::span<const DeviceFactoryEntry> deviceFactoryTable{kRows};
+
+std::unique_ptr<DeviceNode> createDevice(std::string_view typeId) {
+    if (typeId.empty()) return nullptr;
+    for (const DeviceFactoryEntry& row : deviceFactoryTable) {
+        std::unique_ptr<DeviceNode> device = row.create();
+        if (std::string_view(device->typeId()) == typeId) return device;
+    }
+    return nullptr;
+}
+
+std::vector<DeviceInfo> listDevices() {
+    std::vector<DeviceInfo> list;
+    list.reserve(deviceFactoryTable.size());
+    for (const DeviceFactoryEntry& row : deviceFactoryTable) {
+        const std::unique_ptr<DeviceNode> device = row.create();
+        list.push_back({device->typeId(), device->displayName(), row.category});
+    }
+    return list;
+}
+
+}  // namespace ostrel::engine

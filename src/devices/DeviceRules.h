@@ -1,0 +1,144 @@
+#pragma once
+
+// The rules every device follows in `process`, written once: events first, the
+// block's frame count, plugged-in inputs, one signal in channel 0 copied to the
+// others, knob reading, and the note cursor with its voice and note filters.
+// Everything here is inline and runs on the audio thread without allocating.
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+
+#include "engine/AudioBuffer.h"
+#include "engine/Event.h"
+#include "engine/Node.h"
+#include "engine/Param.h"
+
+namespace ostrel::engine::rules {
+
+// Applies the block's parameter changes and ramps, then gives the frames a module
+// (or the FM synth, or the sampler) computes: 0 when there is nothing to do.
+inline int beginModuleBlock(ParamBlock& params, const ProcessContext& ctx, const AudioBuffer& out) {
+    params.applyEvents(ctx.events, ctx.frames);
+    if (out.channels < 1) return 0;
+    return std::max(0, std::min(out.frames, ctx.frames));
+}
+
+// An effect's block: frames and the channels it processes (at most two).
+struct EffectBlock {
+    int frames = 0;
+    int channels = 0;
+    bool empty() const { return frames < 1 || channels < 1; }
+};
+
+inline EffectBlock beginEffectBlock(ParamBlock& params, const ProcessContext& ctx, const AudioBuffer& out) {
+    params.applyEvents(ctx.events, ctx.frames);
+    return {std::max(0, std::min(out.frames, ctx.frames)), std::clamp(out.channels, 0, 2)};
+}
+
+// Input k is plugged in when the list reaches it and the entry is not null.
+inline bool isPlugged(std::span<const AudioBuffer* const> inputs, std::size_t k) {
+    return inputs.size() > k && inputs[k] != nullptr;
+}
+
+// Channel 0 of input k, or null when it is not plugged in or carries no samples
+// for `frames` frames (a shorter buffer would be read past its end).
+inline const float* inputSignal(std::span<const AudioBuffer* const> inputs, std::size_t k, int frames) {
+    if (!isPlugged(inputs, k)) return nullptr;
+    const AudioBuffer& in = *inputs[k];
+    if (in.channels < 1 || in.frames < frames) return nullptr;
+    return in.data.data();
+}
+
+// Left and right of an effect's input 0; a mono input feeds both. Both null when
+// nothing usable is plugged in.
+struct StereoIn {
+    const float* left = nullptr;
+    const float* right = nullptr;
+};
+
+inline StereoIn stereoInput(std::span<const AudioBuffer* const> inputs, int frames) {
+    const float* left = inputSignal(inputs, 0, frames);
+    if (left == nullptr) return {};
+    const AudioBuffer& in = *inputs[0];
+    return {left, in.channels > 1 ? left + in.frames : left};
+}
+
+// Zeroes the first `frames` samples of every channel.
+inline void clearFrames(AudioBuffer& out, int frames) {
+    for (int c = 0; c < out.channels; ++c) std::fill_n(out.channel(c), frames, 0.0f);
+}
+
+// Copies the first `frames` samples of channel 0 to every further channel.
+inline void copyChannel0(AudioBuffer& out, int frames) {
+    const float* first = out.channel(0);
+    for (int c = 1; c < out.channels; ++c) std::copy_n(first, frames, out.channel(c));
+}
+
+// Knob readings after the events of the block are applied.
+inline float knob(const ParamBlock& params, std::uint32_t index) { return params.value(index); }
+// A stepped knob is used truncated toward zero.
+inline int steppedKnob(const ParamBlock& params, std::uint32_t index) {
+    return static_cast<int>(params.value(index));
+}
+// An on/off knob is on at 0.5 or more.
+inline bool switchKnob(const ParamBlock& params, std::uint32_t index) { return params.value(index) >= 0.5f; }
+
+enum class NoteAction : std::uint8_t { NoteOn, NoteOff, PitchBend };
+
+// Whether pitch bend reaches the device; only the keyboard module takes it.
+enum class Bend : std::uint8_t { Ignore, Take };
+
+// Walks a block's events in order for a device that answers notes. Before frame i
+// the device takes every event whose frameOffset is at most i. Only note on and
+// note off are notes (a note on with velocity 0 is a note off); they pass the voice
+// filter (channel) and the note filter when those are 0 or more. Pitch bend, when
+// taken, passes no filter: it reaches every voice.
+class NoteCursor {
+public:
+    NoteCursor(std::span<const Event> events, int voiceFilter, int noteFilter, Bend bend = Bend::Ignore)
+        : events_(events), voiceFilter_(voiceFilter), noteFilter_(noteFilter), bend_(bend) {}
+
+    // Calls handle(NoteAction, const Event&) for each event due at or before `frame`.
+    template <class Handler>
+    void takeDue(int frame, Handler&& handle) {
+        while (next_ < events_.size() && static_cast<std::int64_t>(events_[next_].frameOffset) <= frame) {
+            dispatch(events_[next_++], handle);
+        }
+    }
+
+    // Takes whatever is left after the block's last frame. Events stamped beyond a
+    // shortened block still count, so a note off is never lost (a stuck note).
+    template <class Handler>
+    void takeRest(Handler&& handle) {
+        while (next_ < events_.size()) dispatch(events_[next_++], handle);
+    }
+
+    // The frame offset of the next untaken event, or `fallback` when none is left.
+    // Lets a device run the frames up to it in one stretch.
+    std::int64_t nextOffset(std::int64_t fallback) const {
+        return next_ < events_.size() ? static_cast<std::int64_t>(events_[next_].frameOffset) : fallback;
+    }
+
+private:
+    template <class Handler>
+    void dispatch(const Event& e, Handler& handle) {
+        if (e.type == EventType::PitchBend) {
+            if (bend_ == Bend::Take) handle(NoteAction::PitchBend, e);
+            return;
+        }
+        if (e.type != EventType::NoteOn && e.type != EventType::NoteOff) return;
+        if (voiceFilter_ >= 0 && e.channel != voiceFilter_) return;
+        if (noteFilter_ >= 0 && e.note != noteFilter_) return;
+        const bool on = e.type == EventType::NoteOn && e.velocity > 0;
+        handle(on ? NoteAction::NoteOn : NoteAction::NoteOff, e);
+    }
+
+    std::span<const Event> events_;
+    std::size_t next_ = 0;
+    int voiceFilter_;
+    int noteFilter_;
+    Bend bend_;
+};
+
+}  // namespace ostrel::engine::rules
