@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::engine {
+#include "engine/AudioData.h"
 
-struct AudioData;
+namespace ostrel::engine {
 
 // One module of a patch: a device named by its catalogue type id, with its own knob
 // values. Knob ids are only checked when the patch is turned into a graph.

@@ -65,6 +65,17 @@ TEST(PatchDefaults, NodeConstructorTakesTheKnobsAndLeavesNoSample) {
     EXPECT_EQ(node.sample, nullptr);
 }
 
+TEST(PatchDefaults, CopiesShareTheSampleInsteadOfCopyingIt) {
+    Patch patch;
+    patch.nodes.emplace_back(0, "ostrel.mod.sampler", "Pad 36", Knobs{});
+    auto sound = std::make_shared<AudioData>();
+    sound->samples.assign(4, 0.5f);
+    patch.nodes[0].sample = sound;
+    const Patch copy = patch;
+    EXPECT_EQ(copy.nodes[0].sample.get(), sound.get());
+    EXPECT_EQ(sound.use_count(), 3);
+}
+
 TEST(PatchBuilderIds, IdsRunFromTheCounterAndEqualPositions) {
     Patch patch;
     int nextId = 0;
