@@ -1,0 +1,70 @@
+#include "engine/Peaks.h"
+#include "engine/Resample.h"
+
+#include <gtest/gtest.h>
+
+using namespace ostrel::engine;
+
+namespace {
+
+AudioData ramp(std::int64_t frames, int channels, double rate) {
+    AudioData d;
+    d.channels = channels;
+    d.sampleRate = rate;
+    d.frames = frames;
+    d.samples.resize(static_cast<std::size_t>(frames * channels));
+    for (std::size_t i = 0; i < d.samples.size(); ++i) {
+        d.samples[i] = static_cast<float>(i / static_cast<std::size_t>(channels));
+    }
+    return d;
+}
+
+}  // namespace
+
+TEST(ResampleTest, UpsamplingKeepsLengthRatioAndCapsTheLastFrame) {
+    const AudioData out = resampleAudio(ramp(44100, 2, 44100.0), 48000.0);
+    EXPECT_EQ(out.frames, 48000);
+    EXPECT_EQ(out.sampleRate, 48000.0);
+    ASSERT_EQ(out.samples.size(), 96000u);
+    EXPECT_FLOAT_EQ(out.samples[2], 0.91875f);  // frame 1 sits 0.91875 source frames in
+    EXPECT_EQ(out.samples[95998], 44099.0f);
+    EXPECT_EQ(out.samples[95999], 44099.0f);
+}
+
+TEST(ResampleTest, DownsamplingFloorsTheFrameCount) {
+    EXPECT_EQ(resampleAudio(ramp(48000, 1, 48000.0), 44100.0).frames, 44099);
+}
+
+TEST(ResampleTest, SameRateEmptyOrBadTargetGiveACopy) {
+    const AudioData source = ramp(10, 1, 48000.0);
+    const AudioData same = resampleAudio(source, 48000.0);
+    EXPECT_EQ(same.samples, source.samples);
+    const AudioData bad = resampleAudio(source, -1.0);
+    EXPECT_EQ(bad.samples, source.samples);
+    EXPECT_EQ(bad.sampleRate, 48000.0);
+    const AudioData empty = resampleAudio(ramp(0, 2, 44100.0), 48000.0);
+    EXPECT_EQ(empty.frames, 0);
+    EXPECT_EQ(empty.sampleRate, 48000.0);
+}
+
+TEST(PeaksTest, LargestAbsoluteSampleOfEveryChannelPerBin) {
+    AudioData d;
+    d.channels = 2;
+    d.frames = 4;
+    d.samples = {0.1f, -0.9f, 0.2f, 0.3f, -0.5f, 0.4f, 0.0f, 0.6f};
+    EXPECT_EQ(computePeaks(d, 2), (std::vector<float>{0.9f, 0.6f}));
+}
+
+TEST(PeaksTest, MoreBinsThanFramesLeavesGapsAtZero) {
+    AudioData d;
+    d.channels = 1;
+    d.frames = 2;
+    d.samples = {0.5f, -0.25f};
+    EXPECT_EQ(computePeaks(d, 4), (std::vector<float>{0.5f, 0.0f, 0.25f, 0.0f}));
+}
+
+TEST(PeaksTest, NoBinsOrNoFrames) {
+    EXPECT_TRUE(computePeaks(ramp(10, 1, 48000.0), 0).empty());
+    EXPECT_TRUE(computePeaks(ramp(10, 1, 48000.0), -3).empty());
+    EXPECT_EQ(computePeaks(ramp(0, 1, 48000.0), 3), (std::vector<float>(3, 0.0f)));
+}
