@@ -2,9 +2,14 @@
 
 #include <array>
 
+#include "devices/ChorusEffect.h"
+#include "devices/CompressorEffect.h"
+#include "devices/DelayEffect.h"
+#include "devices/EqEffect.h"
 #include "devices/KeyboardCvNode.h"
 #include "devices/LfoNode.h"
 #include "devices/NoiseNode.h"
+#include "devices/ReverbEffect.h"
 #include "devices/VcoNode.h"
 
 namespace ostrel::engine {
@@ -18,6 +23,11 @@ std::unique_ptr<DeviceNode> make() {
 // Type ids are stored in project and patch files: rows may be added, never renamed.
 // The order is the order of listDevices and of the effect browser.
 constexpr DeviceFactoryEntry kRows[] = {
+    {"Effect", &make<DelayEffect>},
+    {"Effect", &make<EqEffect>},
+    {"Effect", &make<ReverbEffect>},
+    {"Effect", &make<CompressorEffect>},
+    {"Effect", &make<ChorusEffect>},
     {"Modular", &make<KeyboardCvNode>},
     {"Modular", &make<VcoNode>},
     {"Modular", &make<LfoNode>},

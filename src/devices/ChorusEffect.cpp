@@ -1,0 +1,120 @@
+#include "devices/ChorusEffect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+enum Knob : std::uint32_t { kRate, kDepth, kDelay, kFeedback, kMix };
+
+constexpr ParamDescriptor kKnobs[] = {
+    {kRate, "rate_hz", "Rate", "Hz", 0.02f, 8.0f, 0.5f, ParamKind::Continuous, "How fast the pitch wobble cycles."},
+    {kDepth, "depth_ms", "Depth", "ms", 0.0f, 8.0f, 3.0f, ParamKind::Continuous,
+     "How far the delay time wobbles up and down. More = a stronger, wavier chorus."},
+    {kDelay, "delay_ms", "Delay", "ms", 2.0f, 30.0f, 12.0f, ParamKind::Continuous,
+     "The centre delay the wobble happens around. Short and wobbly is a classic chorus; longer and gentle is a "
+     "subtle doubling."},
+    {kFeedback, "feedback", "Feedback", "%", 0.0f, 0.5f, 0.0f, ParamKind::Continuous,
+     "Feeds a little of the wobbled sound back in, for a more resonant, flangy colour."},
+    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 0.35f, ParamKind::Continuous,
+     "Balance between the original sound (0) and the wobbled copies (1)."},
+};
+
+constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
+constexpr float kCentreGlide = 0.0008f;
+constexpr float kMixGlide = 0.002f;
+
+}  // namespace
+
+ChorusEffect::ChorusEffect() : DeviceNode(kKnobs) {}
+
+const char* ChorusEffect::typeId() const { return "ostrel.chorus"; }
+const char* ChorusEffect::displayName() const { return "Chorus"; }
+
+void ChorusEffect::prepare(double sampleRate) {
+    sampleRate_ = sampleRate;
+    // 30 ms of centre delay plus 8 ms of depth, and a few samples for the taps.
+    length_ = static_cast<std::int32_t>(std::ceil(0.038 * sampleRate)) + 8;
+    left_.assign(static_cast<std::size_t>(length_), 0.0f);
+    right_.assign(static_cast<std::size_t>(length_), 0.0f);
+    write_ = 0;
+    phase_ = 0.0f;
+    snap_ = true;
+}
+
+void ChorusEffect::reset() {
+    std::fill(left_.begin(), left_.end(), 0.0f);
+    std::fill(right_.begin(), right_.end(), 0.0f);
+    write_ = 0;
+    phase_ = 0.0f;
+    snap_ = true;
+}
+
+void ChorusEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                           AudioBuffer& output) {
+    const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
+    if (block.empty() || length_ == 0) return;
+    const int n = block.frames;
+    const bool stereoOut = block.channels > 1;
+
+    const float rate = static_cast<float>(sampleRate_);
+    const float depth = rate * params.value(kDepth) / 1000.0f;
+    const float centre = rate * params.value(kDelay) / 1000.0f;
+    const float fb = params.value(kFeedback);
+    const float mix = params.value(kMix);
+    const float phaseStep = params.value(kRate) * kTwoPi / rate;
+
+    if (snap_) {
+        smoothedCentre_ = centre;
+        smoothedMix_ = mix;
+        snap_ = false;
+    }
+
+    const rules::StereoIn in = rules::stereoInput(inputs, n);
+    float* outL = output.channel(0);
+    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const double length = static_cast<double>(length_);
+
+    // A depth beyond the centre delay puts the tap ahead of the write position;
+    // it then wraps round the line and reads the oldest samples.
+    auto tap = [&](const std::vector<float>& line, float delay) {
+        double r = static_cast<double>(write_) - static_cast<double>(delay);
+        while (r < 0.0) r += length;
+        while (r >= length) r -= length;
+        return dsp::readCircular(line.data(), length_, r);
+    };
+
+    for (int i = 0; i < n; ++i) {
+        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
+        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+
+        dsp::onePole(smoothedCentre_, centre, kCentreGlide);
+        dsp::onePole(smoothedMix_, mix, kMixGlide);
+
+        // The right tap runs a quarter cycle ahead of the left.
+        const float wetL = tap(left_, smoothedCentre_ + depth * std::sin(phase_));
+        const float wetR = tap(right_, smoothedCentre_ + depth * std::sin(phase_ + 0.5f * std::numbers::pi_v<float>));
+
+        float& writeL = left_[static_cast<std::size_t>(write_)];
+        float& writeR = right_[static_cast<std::size_t>(write_)];
+        writeL = inL + fb * wetL;
+        writeR = inR + fb * wetR;
+        dsp::flushTiny(writeL);
+        dsp::flushTiny(writeR);
+        if (++write_ == length_) write_ = 0;
+
+        phase_ += phaseStep;
+        if (phase_ >= kTwoPi) phase_ -= kTwoPi;
+
+        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * wetL;
+        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * wetR;
+    }
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine/DeviceNode.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ostrel::engine {
+
+// Stereo chorus: one short line per side, both taps swept by one sine LFO
+// with the right side a quarter cycle ahead of the left.
+class ChorusEffect final : public DeviceNode {
+public:
+    ChorusEffect();
+
+    // GUI or render thread: sizes the lines (allocates) and clears the sound.
+    void prepare(double sampleRate) override;
+    void reset() override;
+    // Audio thread. Never allocates, locks or logs.
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                 AudioBuffer& output) override;
+    const char* typeId() const override;
+    const char* displayName() const override;
+
+    // Line length in samples; 0 until prepared.
+    std::int32_t lineLength() const { return length_; }
+
+private:
+    double sampleRate_ = 48000.0;
+    std::vector<float> left_;
+    std::vector<float> right_;
+    std::int32_t length_ = 0;
+    std::int32_t write_ = 0;
+    float phase_ = 0.0f;           // radians, 0 .. 2 pi
+    float smoothedCentre_ = 0.0f;  // samples
+    float smoothedMix_ = 0.0f;
+    bool snap_ = true;
+};
+
+}  // namespace ostrel::engine

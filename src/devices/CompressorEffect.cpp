@@ -1,0 +1,91 @@
+#include "devices/CompressorEffect.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+enum Knob : std::uint32_t { kThreshold, kRatio, kAttack, kRelease, kMakeup, kMix };
+
+constexpr ParamDescriptor kKnobs[] = {
+    {kThreshold, "threshold_db", "Threshold", "dB", -60.0f, 0.0f, -18.0f, ParamKind::Continuous,
+     "Sound louder than this gets turned down."},
+    {kRatio, "ratio", "Ratio", ":1", 1.0f, 20.0f, 4.0f, ParamKind::Continuous,
+     "How strongly loud sound is turned down. 4:1 means 4 dB over the threshold becomes 1 dB."},
+    {kAttack, "attack_ms", "Attack", "ms", 0.1f, 200.0f, 10.0f, ParamKind::Continuous,
+     "How fast the compressor reacts to a loud sound."},
+    {kRelease, "release_ms", "Release", "ms", 5.0f, 2000.0f, 120.0f, ParamKind::Continuous,
+     "How fast the compressor lets go after the loud sound is over."},
+    {kMakeup, "makeup_db", "Makeup", "dB", 0.0f, 24.0f, 0.0f, ParamKind::Continuous,
+     "Turns the whole sound back up after compression."},
+    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 1.0f, ParamKind::Continuous,
+     "Blends the compressed sound with the original (parallel compression)."},
+};
+
+// -180 dB: keeps log10 finite on silence.
+constexpr float kLevelFloor = 1e-9f;
+
+}  // namespace
+
+CompressorEffect::CompressorEffect() : DeviceNode(kKnobs) {}
+
+const char* CompressorEffect::typeId() const { return "ostrel.compressor"; }
+const char* CompressorEffect::displayName() const { return "Compressor"; }
+
+void CompressorEffect::prepare(double sampleRate) {
+    sampleRate_ = sampleRate;
+    envelope_ = 0.0f;
+}
+
+void CompressorEffect::reset() { envelope_ = 0.0f; }
+
+void CompressorEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                               AudioBuffer& output) {
+    const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
+    if (block.empty()) return;
+    const int n = block.frames;
+
+    const rules::StereoIn in = rules::stereoInput(inputs, n);
+    if (in.left == nullptr) {
+        rules::clearFrames(output, n);
+        return;
+    }
+
+    const float rate = static_cast<float>(sampleRate_);
+    const float threshold = params.value(kThreshold);
+    const float slope = 1.0f - 1.0f / params.value(kRatio);
+    const float ka = std::exp(-1.0f / (rate * params.value(kAttack) * 0.001f));
+    const float kr = std::exp(-1.0f / (rate * params.value(kRelease) * 0.001f));
+    const float makeup = params.value(kMakeup);
+    const float mix = params.value(kMix);
+
+    float* outL = output.channel(0);
+    float* outR = block.channels > 1 ? output.channel(1) : nullptr;
+
+    for (int i = 0; i < n; ++i) {
+        const float xl = in.left[i];
+        const float xr = in.right[i];
+        // Linked detector: one envelope for both sides keeps the stereo image still.
+        const float peak = outR != nullptr ? std::max(std::fabs(xl), std::fabs(xr)) : std::fabs(xl);
+        const float k = peak > envelope_ ? ka : kr;
+        envelope_ = (1.0f - k) * peak + k * envelope_;
+        dsp::flushTiny(envelope_);
+
+        // Hard knee.
+        const float level = 20.0f * std::log10(std::max(envelope_, kLevelFloor));
+        const float over = level - threshold;
+        const float reduction = over > 0.0f ? over * slope : 0.0f;
+        const float gain = std::pow(10.0f, (makeup - reduction) / 20.0f);
+
+        const float wet = gain * mix + (1.0f - mix);
+        outL[i] = xl * wet;
+        if (outR != nullptr) outR[i] = xr * wet;
+    }
+}
+
+}  // namespace ostrel::engine

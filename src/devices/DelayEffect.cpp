@@ -1,0 +1,122 @@
+#include "devices/DelayEffect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+enum Knob : std::uint32_t { kTime, kFeedback, kMix, kPingPong, kTone };
+
+constexpr ParamDescriptor kKnobs[] = {
+    {kTime, "time_ms", "Time", "ms", 1.0f, 2000.0f, 350.0f, ParamKind::Continuous,
+     "How long until the echo is heard."},
+    {kFeedback, "feedback", "Feedback", "%", 0.0f, 0.95f, 0.4f, ParamKind::Continuous,
+     "How many times the echo repeats. Higher = more repeats."},
+    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 0.3f, ParamKind::Continuous,
+     "Balance between the original sound (0) and the echoes (1)."},
+    {kPingPong, "ping_pong", "Ping-pong", "", 0.0f, 1.0f, 0.0f, ParamKind::OnOff,
+     "Makes the echoes bounce between the left and right speakers."},
+    {kTone, "tone_hz", "Tone", "Hz", 500.0f, 20000.0f, 8000.0f, ParamKind::Continuous,
+     "Darkens each repeat. Lower = duller, more tape-like echoes."},
+};
+
+// Per-frame glide factors: about 26 ms for the delay time and 10 ms for the mix
+// at 48 kHz, slow enough that a moving knob neither clicks nor zips.
+constexpr float kDelayGlide = 0.0008f;
+constexpr float kMixGlide = 0.002f;
+
+}  // namespace
+
+DelayEffect::DelayEffect() : DeviceNode(kKnobs) {}
+
+const char* DelayEffect::typeId() const { return "ostrel.delay"; }
+const char* DelayEffect::displayName() const { return "Delay"; }
+
+void DelayEffect::prepare(double sampleRate) {
+    sampleRate_ = sampleRate;
+    // Two seconds plus room for the interpolation's second tap and the clamp.
+    length_ = static_cast<std::int32_t>(std::ceil(2.0 * sampleRate)) + 4;
+    left_.assign(static_cast<std::size_t>(length_), 0.0f);
+    right_.assign(static_cast<std::size_t>(length_), 0.0f);
+    write_ = 0;
+    toneL_ = toneR_ = 0.0f;
+    snap_ = true;
+}
+
+void DelayEffect::reset() {
+    std::fill(left_.begin(), left_.end(), 0.0f);
+    std::fill(right_.begin(), right_.end(), 0.0f);
+    write_ = 0;
+    toneL_ = toneR_ = 0.0f;
+    snap_ = true;
+}
+
+void DelayEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                          AudioBuffer& output) {
+    const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
+    if (block.empty() || length_ == 0) return;
+    const int n = block.frames;
+    const bool stereoOut = block.channels > 1;
+
+    const double targetSamples = static_cast<double>(params.value(kTime)) * sampleRate_ / 1000.0;
+    const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(length_ - 3));
+    const float fb = params.value(kFeedback);
+    const float mix = params.value(kMix);
+    const bool pingPong = rules::switchKnob(params, kPingPong);
+    const float t = std::exp(static_cast<float>(-2.0 * std::numbers::pi * params.value(kTone) / sampleRate_));
+    const float toneFactor = 1.0f - t;
+
+    if (snap_) {
+        smoothedDelay_ = target;
+        smoothedMix_ = mix;
+        snap_ = false;
+    }
+
+    const rules::StereoIn in = rules::stereoInput(inputs, n);
+    float* outL = output.channel(0);
+    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const double length = static_cast<double>(length_);
+
+    for (int i = 0; i < n; ++i) {
+        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
+        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+
+        dsp::onePole(smoothedDelay_, target, kDelayGlide);
+        dsp::onePole(smoothedMix_, mix, kMixGlide);
+
+        // In double: in float, a tiny negative w - delay plus L rounds to exactly L
+        // and both taps would read past the end of the line.
+        double r = static_cast<double>(write_) - static_cast<double>(smoothedDelay_);
+        if (r < 0.0) r += length;
+        if (r >= length) r -= length;
+        const float dl = dsp::readCircular(left_.data(), length_, r);
+        const float dr = dsp::readCircular(right_.data(), length_, r);
+
+        dsp::onePole(toneL_, dl, toneFactor);
+        dsp::onePole(toneR_, dr, toneFactor);
+        dsp::flushTiny(toneL_);
+        dsp::flushTiny(toneR_);
+
+        if (pingPong) {
+            // The mono sum enters on the left; each repeat crosses to the other side.
+            left_[static_cast<std::size_t>(write_)] = (inL + inR) * 0.5f + fb * toneR_;
+            right_[static_cast<std::size_t>(write_)] = fb * toneL_;
+        } else {
+            left_[static_cast<std::size_t>(write_)] = inL + fb * toneL_;
+            right_[static_cast<std::size_t>(write_)] = inR + fb * toneR_;
+        }
+        if (++write_ == length_) write_ = 0;
+
+        // The wet signal is the unfiltered tap: the tone darkens only the repeats.
+        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * dl;
+        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * dr;
+    }
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/DeviceNode.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ostrel::engine {
+
+// Stereo echo on a two-second line, with a one-pole tone filter in the
+// feedback path and a ping-pong mode that crosses the repeats between sides.
+class DelayEffect final : public DeviceNode {
+public:
+    DelayEffect();
+
+    // GUI or render thread: sizes the lines (allocates) and clears the sound.
+    void prepare(double sampleRate) override;
+    void reset() override;
+    // Audio thread. Never allocates, locks or logs.
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                 AudioBuffer& output) override;
+    const char* typeId() const override;
+    const char* displayName() const override;
+
+    // Line length in samples; 0 until prepared.
+    std::int32_t lineLength() const { return length_; }
+
+private:
+    double sampleRate_ = 48000.0;
+    std::vector<float> left_;
+    std::vector<float> right_;
+    std::int32_t length_ = 0;
+    std::int32_t write_ = 0;
+    float smoothedDelay_ = 0.0f;  // samples
+    float smoothedMix_ = 0.0f;
+    float toneL_ = 0.0f;
+    float toneR_ = 0.0f;
+    bool snap_ = true;  // take the knob values at once in the next block
+};
+
+}  // namespace ostrel::engine
