@@ -2,14 +2,20 @@
 
 #include <array>
 
+#include "devices/AdsrNode.h"
+#include "devices/AttenuverterNode.h"
 #include "devices/ChorusEffect.h"
 #include "devices/CompressorEffect.h"
 #include "devices/DelayEffect.h"
 #include "devices/EqEffect.h"
 #include "devices/KeyboardCvNode.h"
 #include "devices/LfoNode.h"
+#include "devices/MixModule.h"
 #include "devices/NoiseNode.h"
 #include "devices/ReverbEffect.h"
+#include "devices/SamplerNode.h"
+#include "devices/VcaNode.h"
+#include "devices/VcfNode.h"
 #include "devices/VcoNode.h"
 
 namespace ostrel::engine {
@@ -30,8 +36,14 @@ constexpr DeviceFactoryEntry kRows[] = {
     {"Effect", &make<ChorusEffect>},
     {"Modular", &make<KeyboardCvNode>},
     {"Modular", &make<VcoNode>},
+    {"Modular", &make<VcfNode>},
+    {"Modular", &make<VcaNode>},
+    {"Modular", &make<AdsrNode>},
     {"Modular", &make<LfoNode>},
     {"Modular", &make<NoiseNode>},
+    {"Modular", &make<AttenuverterNode>},
+    {"Modular", &make<MixModule>},
+    {"Modular", &make<SamplerNode>},
 };
 
 }  // namespace

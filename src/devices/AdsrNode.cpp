@@ -1,0 +1,91 @@
+#include "devices/AdsrNode.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "devices/DeviceRules.h"
+
+namespace ostrel::engine {
+
+const ParamDescriptor AdsrNode::kParams[4] = {
+    {0, "attack_ms", "Attack", "ms", 0.5f, 5000.0f, 5.0f, ParamKind::Continuous,
+     "How long the sound takes to reach full level after a key is pressed."},
+    {1, "decay_ms", "Decay", "ms", 1.0f, 5000.0f, 250.0f, ParamKind::Continuous,
+     "How long it takes to fall from full level to the Sustain level."},
+    {2, "sustain", "Sustain", "%", 0.0f, 1.0f, 0.6f, ParamKind::Continuous, "The level held while the key stays down."},
+    {3, "release_ms", "Release", "ms", 1.0f, 10000.0f, 300.0f, ParamKind::Continuous,
+     "How long the sound takes to fade away after the key is let go."},
+};
+
+namespace {
+// Levels closer than this to their goal count as arrived (about -80 dB).
+constexpr float kSettled = 0.0001f;
+// ln(100): an exponential segment covers 99 % of its distance in its set time.
+constexpr float kOnePercent = 4.6f;
+}  // namespace
+
+AdsrNode::AdsrNode() : DeviceNode(kParams) {}
+
+void AdsrNode::prepare(double sampleRate) {
+    sampleRate_ = sampleRate;
+    reset();
+}
+
+void AdsrNode::reset() {
+    stage_ = Stage::Idle;
+    level_ = 0.0f;
+    previousGate_ = false;
+}
+
+void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                       AudioBuffer& output) {
+    const int n = rules::beginModuleBlock(params, context, output);
+    if (n < 1) return;
+
+    const float sr = static_cast<float>(sampleRate_);
+    const float attackStep = 1.0f / std::max(1.0f, rules::knob(params, AttackMs) * 0.001f * sr);
+    const float decay = 1.0f - std::exp(-kOnePercent / std::max(1.0f, rules::knob(params, DecayMs) * 0.001f * sr));
+    const float release =
+        1.0f - std::exp(-kOnePercent / std::max(1.0f, rules::knob(params, ReleaseMs) * 0.001f * sr));
+    const float sustain = rules::knob(params, Sustain);
+    const float* gateIn = rules::inputSignal(inputs, 0, n);
+
+    float* out = output.channel(0);
+    for (int i = 0; i < n; ++i) {
+        const bool gate = gateIn != nullptr && gateIn[i] > 0.5f;
+        if (gate && !previousGate_) stage_ = Stage::Attack;
+        if (!gate && previousGate_) stage_ = Stage::Release;
+        previousGate_ = gate;
+
+        switch (stage_) {
+            case Stage::Idle: level_ = 0.0f; break;
+            case Stage::Attack:
+                // Rises from wherever the level is: a retrigger during a release does not click.
+                level_ += attackStep;
+                if (level_ >= 1.0f) {
+                    level_ = 1.0f;
+                    stage_ = Stage::Decay;
+                }
+                break;
+            case Stage::Decay:
+                level_ += (sustain - level_) * decay;
+                if (std::fabs(level_ - sustain) < kSettled) {
+                    level_ = sustain;
+                    stage_ = Stage::Sustain;
+                }
+                break;
+            case Stage::Sustain: level_ = sustain; break;
+            case Stage::Release:
+                level_ -= level_ * release;
+                if (level_ < kSettled) {
+                    level_ = 0.0f;
+                    stage_ = Stage::Idle;
+                }
+                break;
+        }
+        out[i] = level_;
+    }
+    rules::copyChannel0(output, n);
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,34 @@
+#include "devices/AttenuverterNode.h"
+
+#include <algorithm>
+
+#include "devices/DeviceRules.h"
+
+namespace ostrel::engine {
+
+const ParamDescriptor AttenuverterNode::kParams[2] = {
+    {0, "amount", "Amount", "", -2.0f, 2.0f, 1.0f, ParamKind::Continuous,
+     "Scales the incoming signal. Negative flips it upside down; 0.2 makes a gentle version of it."},
+    {1, "offset", "Offset", "", -1.0f, 1.0f, 0.0f, ParamKind::Continuous,
+     "Adds a steady value. With nothing plugged in, this is a constant control signal."},
+};
+
+AttenuverterNode::AttenuverterNode() : DeviceNode(kParams) {}
+
+void AttenuverterNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                               AudioBuffer& output) {
+    const int n = rules::beginModuleBlock(params, context, output);
+    if (n < 1) return;
+    const float amount = rules::knob(params, Amount);
+    const float offset = rules::knob(params, Offset);
+    const float* in = rules::inputSignal(inputs, 0, n);
+    float* out = output.channel(0);
+    if (in != nullptr) {
+        for (int i = 0; i < n; ++i) out[i] = amount * in[i] + offset;
+    } else {
+        std::fill_n(out, n, offset);
+    }
+    rules::copyChannel0(output, n);
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,35 @@
+#include "devices/VcaNode.h"
+
+#include "devices/DeviceRules.h"
+
+namespace ostrel::engine {
+
+const ParamDescriptor VcaNode::kParams[1] = {
+    {0, "level", "Level", "%", 0.0f, 2.0f, 1.0f, ParamKind::Continuous,
+     "How loud the sound is. If an envelope is plugged into the control input it opens and closes this."},
+};
+
+VcaNode::VcaNode() : DeviceNode(kParams) {}
+
+void VcaNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                      AudioBuffer& output) {
+    const int n = rules::beginModuleBlock(params, context, output);
+    if (n < 1) return;
+    const float* in = rules::inputSignal(inputs, 0, n);
+    if (in == nullptr) {
+        rules::clearFrames(output, n);
+        return;
+    }
+    const float level = rules::knob(params, Level);
+    const float* control = rules::inputSignal(inputs, 1, n);
+    float* out = output.channel(0);
+    if (control != nullptr) {
+        // Not clamped: a negative control inverts the audio.
+        for (int i = 0; i < n; ++i) out[i] = control[i] * (level * in[i]);
+    } else {
+        for (int i = 0; i < n; ++i) out[i] = level * in[i];
+    }
+    rules::copyChannel0(output, n);
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/DeviceNode.h"
+
+namespace ostrel::engine {
+
+// Gain stage: input 0 audio times level, times the control on input 1 when plugged.
+class VcaNode : public DeviceNode {
+public:
+    enum Knob : std::uint32_t { Level };
+    static const ParamDescriptor kParams[1];
+
+    VcaNode();
+
+    // Audio thread. Never allocates, locks or logs.
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                 AudioBuffer& output) override;
+    const char* typeId() const override { return "ostrel.mod.vca"; }
+    const char* displayName() const override { return "Amplifier"; }
+};
+
+}  // namespace ostrel::engine

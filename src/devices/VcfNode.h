@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/DeviceNode.h"
+
+namespace ostrel::engine {
+
+// Resonant trapezoidal state-variable filter (low-, high- or band-pass). Input 0 is
+// audio, input 1 moves the cutoff in octaves times cv_amount.
+class VcfNode : public DeviceNode {
+public:
+    enum Knob : std::uint32_t { Mode, CutoffHz, Resonance, CvAmount };
+    static const ParamDescriptor kParams[4];
+
+    VcfNode();
+
+    void prepare(double sampleRate) override;
+    void reset() override;
+    // Audio thread. Never allocates, locks or logs.
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                 AudioBuffer& output) override;
+    const char* typeId() const override { return "ostrel.mod.vcf"; }
+    const char* displayName() const override { return "Filter"; }
+
+private:
+    double sampleRate_ = 48000.0;
+    double ic1_ = 0.0;
+    double ic2_ = 0.0;
+};
+
+}  // namespace ostrel::engine
