@@ -29,6 +29,14 @@ inline void onePole(double& state, double target, double factor) {
     state += (target - state) * factor;
 }
 
+// One-pole smoothing that lands exactly on its target once float rounding stops it
+// moving: with a small factor a plain float one-pole stalls short of the target (a
+// 2 s glide would stop cents away from the note). Cost: one multiply-add, one compare.
+inline void onePoleSettling(float& state, float target, float factor) {
+    const float next = state + (target - state) * factor;
+    state = next == state ? target : next;
+}
+
 // The one-pole factor that covers 1 - 1/e of the distance in `frames` frames
 // (a time constant). Frames at or below 0 give 1: jump at once.
 // Cost: one exp; compute it once per block, not per frame.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
 
 namespace ostrel::engine {
 
@@ -98,8 +99,8 @@ void KeyboardCvNode::process(const ProcessContext& context, std::span<const Audi
     float* out = output.channel(0);
     for (int i = 0; i < n; ++i) {
         cursor.takeDue(i, take);
-        pitch_ += (targetPitch_ - pitch_) * glide;
-        bend_ += (bendTarget_ - bend_) * bendSmoothing;
+        dsp::onePoleSettling(pitch_, targetPitch_, glide);
+        dsp::onePoleSettling(bend_, bendTarget_, bendSmoothing);
         switch (choice) {
             case 0: out[i] = pitch_ + bend_ * bendRange / 12.0f; break;
             case 1: out[i] = gate_ ? 1.0f : 0.0f; break;
