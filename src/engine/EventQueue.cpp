@@ -25,7 +25,11 @@ bool EventQueue::push(const TimedEvent& event) {
 
 std::span<const Event> EventQueue::drain(std::int64_t sampleTime, int frames) {
     std::uint64_t r = readCount_.load(std::memory_order_relaxed);
-    while (r != writeCount_.load(std::memory_order_acquire)) {
+    // Only what was pushed before this drain began: a producer that keeps pushing can
+    // then neither keep the audio thread here nor overflow the pending list with events
+    // that would have fitted into the ring until the next block.
+    const std::uint64_t w = writeCount_.load(std::memory_order_acquire);
+    while (r != w) {
         const TimedEvent event = ring_[r % kCapacity];
         ++r;
         readCount_.store(r, std::memory_order_release);
