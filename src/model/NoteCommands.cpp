@@ -1,0 +1,81 @@
+#include "model/NoteCommands.h"
+
+#include "model/Lookup.h"
+#include "model/Project.h"
+
+namespace ostrel::model {
+
+namespace {
+
+const Clip& clipOf(const Project& project, const Uuid& trackId, const Uuid& clipId) {
+    const Track& track = project.tracks()[findTrackIndex(project, trackId)];
+    return track.clips[findClipIndex(track, clipId)];
+}
+
+}  // namespace
+
+AddNoteCommand::AddNoteCommand(Uuid trackId, Uuid clipId, Note note)
+    : trackId_(trackId), clipId_(clipId), note_(std::move(note)) {}
+
+void AddNoteCommand::apply(Project& project, EditKey key) {
+    const std::size_t index = clipOf(project, trackId_, clipId_).notes.size();
+    project.insertNote(key, trackId_, clipId_, index, note_);
+    index_ = index;
+}
+
+void AddNoteCommand::revert(Project& project, EditKey key) {
+    project.removeNote(key, trackId_, clipId_, index_);
+}
+
+std::string AddNoteCommand::description() const {
+    return "Add note";
+}
+
+RemoveNoteCommand::RemoveNoteCommand(Uuid trackId, Uuid clipId, Uuid noteId)
+    : trackId_(trackId), clipId_(clipId), noteId_(noteId) {}
+
+void RemoveNoteCommand::apply(Project& project, EditKey key) {
+    const std::size_t index = findNoteIndex(clipOf(project, trackId_, clipId_), noteId_);
+    removed_ = project.removeNote(key, trackId_, clipId_, index);
+    index_ = index;
+}
+
+void RemoveNoteCommand::revert(Project& project, EditKey key) {
+    project.insertNote(key, trackId_, clipId_, index_, removed_);
+}
+
+std::string RemoveNoteCommand::description() const {
+    return "Remove note";
+}
+
+UpdateNoteCommand::UpdateNoteCommand(Uuid trackId, Uuid clipId, Uuid noteId, Note note)
+    : trackId_(trackId), clipId_(clipId), noteId_(noteId), note_(std::move(note)) {
+    note_.id = noteId;
+}
+
+void UpdateNoteCommand::apply(Project& project, EditKey key) {
+    const std::size_t index = findNoteIndex(clipOf(project, trackId_, clipId_), noteId_);
+    previous_ = project.removeNote(key, trackId_, clipId_, index);
+    index_ = index;
+    project.insertNote(key, trackId_, clipId_, index, note_);
+}
+
+void UpdateNoteCommand::revert(Project& project, EditKey key) {
+    project.removeNote(key, trackId_, clipId_, index_);
+    project.insertNote(key, trackId_, clipId_, index_, previous_);
+}
+
+std::string UpdateNoteCommand::description() const {
+    return "Edit note";
+}
+
+bool UpdateNoteCommand::mergeWith(const Command& next) {
+    const auto* other = dynamic_cast<const UpdateNoteCommand*>(&next);
+    if (!other || other->trackId_ != trackId_ || other->clipId_ != clipId_ || other->noteId_ != noteId_) {
+        return false;
+    }
+    if (other != this) note_ = other->note_;
+    return true;
+}
+
+}  // namespace ostrel::model

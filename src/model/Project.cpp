@@ -1,0 +1,138 @@
+#include "model/Project.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace ostrel::model {
+
+namespace {
+
+void checkInsertIndex(std::size_t index, std::size_t count) {
+    if (index > count) throw std::out_of_range("index out of range");
+}
+
+void checkIndex(std::size_t index, std::size_t count) {
+    if (index >= count) throw std::out_of_range("index out of range");
+}
+
+template <typename T>
+T takeAt(std::vector<T>& list, std::size_t index) {
+    checkIndex(index, list.size());
+    T removed = std::move(list[index]);
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+    return removed;
+}
+
+template <typename T>
+void putAt(std::vector<T>& list, std::size_t index, T item) {
+    checkInsertIndex(index, list.size());
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::move(item));
+}
+
+}  // namespace
+
+Project::Project() : id_(Uuid::generate()) {}
+
+Track& Project::trackById(const Uuid& trackId) {
+    auto it = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) { return t.id == trackId; });
+    if (it == tracks_.end()) throw std::invalid_argument("no track with that id");
+    return *it;
+}
+
+Clip& Project::clipById(Track& track, const Uuid& clipId) {
+    auto it = std::find_if(track.clips.begin(), track.clips.end(), [&](const Clip& c) { return c.id == clipId; });
+    if (it == track.clips.end()) throw std::invalid_argument("no clip with that id");
+    return *it;
+}
+
+Device& Project::deviceById(Track& track, const Uuid& deviceId) {
+    auto it = std::find_if(track.devices.begin(), track.devices.end(),
+                           [&](const Device& d) { return d.id == deviceId; });
+    if (it == track.devices.end()) throw std::invalid_argument("no device with that id");
+    return *it;
+}
+
+void Project::insertTrack(EditKey, std::size_t index, Track track) {
+    putAt(tracks_, index, std::move(track));
+}
+
+Track Project::removeTrack(EditKey, std::size_t index) {
+    return takeAt(tracks_, index);
+}
+
+void Project::setTrackName(EditKey, const Uuid& trackId, std::string name) {
+    trackById(trackId).name = std::move(name);
+}
+
+void Project::setTrackInstrument(EditKey, const Uuid& trackId, std::string patchName) {
+    trackById(trackId).instrumentPatch = std::move(patchName);
+}
+
+void Project::setTrackInstrumentConfig(EditKey, const Uuid& trackId, JsonValue config) {
+    trackById(trackId).instrumentConfig = std::move(config);
+}
+
+void Project::setTrackMuted(EditKey, const Uuid& trackId, bool muted) {
+    trackById(trackId).muted = muted;
+}
+
+void Project::setTrackSolo(EditKey, const Uuid& trackId, bool solo) {
+    trackById(trackId).solo = solo;
+}
+
+void Project::setTrackVolume(EditKey, const Uuid& trackId, double volume) {
+    trackById(trackId).volume = volume;
+}
+
+void Project::insertClip(EditKey, const Uuid& trackId, std::size_t index, Clip clip) {
+    putAt(trackById(trackId).clips, index, std::move(clip));
+}
+
+Clip Project::removeClip(EditKey, const Uuid& trackId, std::size_t index) {
+    return takeAt(trackById(trackId).clips, index);
+}
+
+void Project::insertNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note) {
+    putAt(clipById(trackById(trackId), clipId).notes, index, std::move(note));
+}
+
+Note Project::removeNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index) {
+    return takeAt(clipById(trackById(trackId), clipId).notes, index);
+}
+
+void Project::insertDevice(EditKey, const Uuid& trackId, std::size_t index, Device device) {
+    putAt(trackById(trackId).devices, index, std::move(device));
+}
+
+Device Project::removeDevice(EditKey, const Uuid& trackId, std::size_t index) {
+    return takeAt(trackById(trackId).devices, index);
+}
+
+void Project::setDeviceParameter(EditKey, const Uuid& trackId, const Uuid& deviceId, std::string knob,
+                                 double value) {
+    deviceById(trackById(trackId), deviceId).parameters.insert_or_assign(std::move(knob), value);
+}
+
+void Project::eraseDeviceParameter(EditKey, const Uuid& trackId, const Uuid& deviceId, const std::string& knob) {
+    deviceById(trackById(trackId), deviceId).parameters.erase(knob);
+}
+
+void Project::setName(EditKey, std::string name) {
+    name_ = std::move(name);
+}
+
+void Project::setTempo(EditKey, double bpm) {
+    tempoBpm_ = bpm;
+}
+
+Project makeProject(Uuid id, std::string name, double tempoBpm, std::vector<Track> tracks, JsonValue extra) {
+    Project project;
+    project.id_ = id;
+    project.name_ = std::move(name);
+    project.tempoBpm_ = tempoBpm;
+    project.tracks_ = std::move(tracks);
+    project.extra_ = extra.isObject() ? std::move(extra) : JsonValue{};
+    return project;
+}
+
+}  // namespace ostrel::model
