@@ -129,7 +129,9 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
         for (int j = 0; j < kAllPassesPerSide; ++j) {
             AllPass& allPass = allPasses_[static_cast<std::size_t>(ch * kAllPassesPerSide + j)];
             const float b = allPass.buffer[static_cast<std::size_t>(allPass.index)];
-            allPass.buffer[static_cast<std::size_t>(allPass.index)] = acc + b * kAllPassFeedback;
+            float& slot = allPass.buffer[static_cast<std::size_t>(allPass.index)];
+            slot = acc + b * kAllPassFeedback;
+            dsp::flushTiny(slot);  // a silent tail would otherwise halve down through denormals
             if (++allPass.index == static_cast<std::int32_t>(allPass.buffer.size())) allPass.index = 0;
             acc = b - acc;
         }
