@@ -19,7 +19,8 @@ using test::TempDir;
 using test::writeFile;
 using Knobs = std::map<std::string, double>;
 
-const std::filesystem::path kPatches = std::filesystem::path(OSTREL_TEST_DATA_DIR) / "patches";
+// Beside this file, whatever folder the build names for test data.
+const std::filesystem::path kPatches = std::filesystem::path(__FILE__).parent_path() / "data" / "patches";
 const char* const kNewerWarning = "this patch was saved by a newer version of Ostrel; unknown parts are ignored";
 
 // The basic modular voice with the "Modular Lead" values, as the user would save it
