@@ -19,7 +19,7 @@ constexpr double kMaxRate = 1536000.0;
 
 // Behind by more than this many periods (a suspended machine, a stopped debugger), the
 // device starts counting afresh, as a real card would underrun, instead of racing.
-constexpr uint64_t kResyncPeriods = 8;
+constexpr int64_t kResyncPeriods = 8;
 
 void fail(std::string* error, const std::string& message) {
     if (error != nullptr) {
