@@ -1,0 +1,81 @@
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ostrel::core;
+
+// A store as a user's might look after a while: a few pages changed, a token made.
+SettingsStore typicalStore(const SettingsRegistry& registry) {
+    SettingsStore store(registry);
+    store.set("appearance.theme", std::string("dark"), nullptr);
+    store.set("appearance.ui_scale", std::int64_t{125}, nullptr);
+    store.set("api.enabled", true, nullptr);
+    store.set("api.token", std::string("0123456789abcdef0123456789abcdef"), nullptr);
+    store.set("transport.tempo", 133.5, nullptr);
+    store.set("instrument.level", 0.55, nullptr);
+    store.set("midi.input_device", std::string("Arturia KeyStep 32"), nullptr);
+    store.set("audio.buffer_size", std::string("256"), nullptr);
+    return store;
+}
+
+struct BenchFolder {
+    fs::path path;
+    BenchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "settings-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        path = pattern;
+    }
+    ~BenchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+// The whole save as the settings page does it after each change, disk flush included.
+void BM_SettingsSave(benchmark::State& state) {
+    const SettingsRegistry registry = buildSettingsRegistry();
+    const SettingsStore store = typicalStore(registry);
+    const BenchFolder folder;
+    const fs::path file = folder.path / "settings.json";
+    for (auto _ : state) {
+        if (!store.save(file, nullptr)) {
+            state.SkipWithError("save failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_SettingsSave)->Unit(benchmark::kMicrosecond);
+
+// The text alone, to tell formatting from the wait for the disk.
+void BM_SettingsToJsonText(benchmark::State& state) {
+    const SettingsRegistry registry = buildSettingsRegistry();
+    const SettingsStore store = typicalStore(registry);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.toJsonText());
+    }
+}
+BENCHMARK(BM_SettingsToJsonText)->Unit(benchmark::kMicrosecond);
+
+void BM_SettingsLoad(benchmark::State& state) {
+    const SettingsRegistry registry = buildSettingsRegistry();
+    const BenchFolder folder;
+    const fs::path file = folder.path / "settings.json";
+    typicalStore(registry).save(file, nullptr);
+    for (auto _ : state) {
+        SettingsStore store(registry);
+        benchmark::DoNotOptimize(store.load(file));
+    }
+}
+BENCHMARK(BM_SettingsLoad)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
