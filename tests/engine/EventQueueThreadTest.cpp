@@ -10,7 +10,7 @@ namespace ostrel::engine {
 namespace {
 
 // The GUI thread pushes numbered events as fast as it can while the audio thread drains
-// blocks (a drain that kept reading a refilling ring once overflowed its pending list): every
+// blocks (a drain must not keep reading a ring that refills under it): every
 // event arrives once, intact and in push order (all carry the same time), and every
 // refusal of a full ring is counted.
 TEST(EventQueueThreads, EveryEventArrivesOnceInOrderWhileTheProducerKeepsPushing) {
