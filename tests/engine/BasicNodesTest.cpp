@@ -146,6 +146,16 @@ TEST(MetronomeNode, BlockStartingAfterABeatWaitsForTheNextOne) {
     EXPECT_EQ(out[0][0], 0.0f);
 }
 
+TEST(MetronomeNode, BeatOnTheFirstFrameOfABlockClicksOnThatFrame) {
+    MetronomeNode metronome;
+    metronome.prepare(48000.0);
+    AudioBuffer out(1, 256);
+    metronome.process(ProcessContext{256, 48000.0, 24000, true, 120.0, 4, {}}, {}, out);
+    EXPECT_EQ(out.channel(0)[0], 0.5f);
+    metronome.process(ProcessContext{256, 48000.0, 96000, true, 120.0, 4, {}}, {}, out);
+    EXPECT_EQ(out.channel(0)[0], 0.8f);
+}
+
 TEST(MetronomeNode, BeatsFallOnTheCeilingOfTheirExactFrame) {
     MetronomeNode metronome;
     metronome.prepare(44100.0);
