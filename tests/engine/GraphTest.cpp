@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/BasicNodes.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {
@@ -366,16 +365,6 @@ TEST(GraphLatency, ShorterParallelPathIsDelayedToMatch) {
     EXPECT_EQ(last.inputs[0], &graph->slots[static_cast<std::size_t>(last.sources[0])].output);
 }
 
-TEST(GraphLatency, NegativeLatencyCountsAsZero) {
-    Journal journal;
-    GraphBuilder builder;
-    builder.addNode(std::make_unique<ProbeNode>(&journal, 0, 0.0f, -50));
-    builder.output = 0;
-    auto graph = builder.compile(48000.0, 128, 2, nullptr);
-    ASSERT_NE(graph, nullptr);
-    EXPECT_EQ(graph->latency, 0);
-}
-
 // A delayed copy and its compensated dry path cancel, whatever the block sizes.
 TEST(GraphLatency, CompensatedDryPathCancelsTheDelayedPath) {
     std::mt19937 random(3);
@@ -435,19 +424,6 @@ TEST(GraphProcess, EveryNodeReceivesTheBlocksEvents) {
     AudioBuffer out(1, 64);
     graph->process(ProcessContext{64, 48000.0, 0, false, 120.0, 4, events}, out);
     EXPECT_EQ(journal.eventCounts, (std::vector<std::size_t>{2, 2, 2}));
-}
-
-TEST(GraphProcess, ProducesTheOutputBoxsSignal) {
-    GraphBuilder builder;
-    auto sine = std::make_unique<SineNode>(440.0f, 0.5f);
-    SineNode* tone = sine.get();
-    builder.output = builder.addNode(std::move(sine));
-    auto graph = builder.compile(48000.0, 256, 2, nullptr);
-    ASSERT_NE(graph, nullptr);
-    EXPECT_EQ(tone->sampleRate, 48000.0);
-    AudioBuffer out(2, 256);
-    graph->process(ProcessContext{256, 48000.0, 0, false, 120.0, 4, {}}, out);
-    EXPECT_NEAR(out.channel(1)[27], 0.5 * std::sin(2.0 * 3.14159265358979 * 440.0 * 27 / 48000.0), 1e-5);
 }
 
 TEST(GraphProcess, RunningACompiledGraphNeverAllocates) {
