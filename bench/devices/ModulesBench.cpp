@@ -1,0 +1,133 @@
+// Cost of one 512-frame block of each modular module, and of one whole voice
+// (keyboard, two oscillators, filter, two envelopes, amplifier) at 48 kHz.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "devices/AdsrNode.h"
+#include "devices/DeviceCatalog.h"
+#include "devices/KeyboardCvNode.h"
+#include "devices/MixModule.h"
+#include "devices/SamplerNode.h"
+#include "devices/VcaNode.h"
+#include "devices/VcfNode.h"
+#include "devices/VcoNode.h"
+
+namespace {
+
+using namespace ostrel::engine;
+
+constexpr int kBlock = 512;
+constexpr double kRate = 48000.0;
+
+AudioBuffer signal(float hz) {
+    AudioBuffer b(1, kBlock);
+    for (int i = 0; i < kBlock; ++i) b.channel(0)[i] = 0.8f * std::sin(6.2831853f * hz * i / static_cast<float>(kRate));
+    return b;
+}
+
+void moduleBlock(benchmark::State& state, const char* typeId) {
+    std::unique_ptr<DeviceNode> device = createDevice(typeId);
+    device->prepare(kRate);
+    if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) {
+        auto sound = std::make_shared<AudioData>();
+        sound->channels = 2;
+        sound->sampleRate = 44100.0;
+        sound->frames = 44100;
+        sound->samples.assign(2 * 44100, 0.25f);
+        sampler->sample = sound;
+        std::uint32_t loop = 0;
+        sampler->findParameter("loop", loop);
+        sampler->params.setValue(loop, 1.0f);
+    }
+    // Pitch-like inputs that move, so the filter recomputes its coefficients every frame.
+    const AudioBuffer in0 = signal(220.0f), in1 = signal(3.0f);
+    const AudioBuffer* inputs[] = {&in0, &in1, &in0, &in1};
+    AudioBuffer out(2, kBlock);
+    Event on{};
+    on.type = EventType::NoteOn;
+    on.note = 60;
+    on.velocity = 100;
+    const Event events[] = {on};
+    ProcessContext ctx;
+    ctx.frames = kBlock;
+    ctx.sampleRate = kRate;
+    ctx.events = events;
+    device->process(ctx, inputs, out);
+    ctx.events = {};
+    for (auto _ : state) {
+        device->process(ctx, inputs, out);
+        benchmark::DoNotOptimize(out.data.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+
+BENCHMARK_CAPTURE(moduleBlock, keyboard, "ostrel.mod.keyboard");
+BENCHMARK_CAPTURE(moduleBlock, vco, "ostrel.mod.vco");
+BENCHMARK_CAPTURE(moduleBlock, vcf, "ostrel.mod.vcf");
+BENCHMARK_CAPTURE(moduleBlock, vca, "ostrel.mod.vca");
+BENCHMARK_CAPTURE(moduleBlock, adsr, "ostrel.mod.adsr");
+BENCHMARK_CAPTURE(moduleBlock, lfo, "ostrel.mod.lfo");
+BENCHMARK_CAPTURE(moduleBlock, noise, "ostrel.mod.noise");
+BENCHMARK_CAPTURE(moduleBlock, attenuverter, "ostrel.mod.attenuverter");
+BENCHMARK_CAPTURE(moduleBlock, mixer, "ostrel.mod.mixer");
+BENCHMARK_CAPTURE(moduleBlock, sampler, "ostrel.mod.sampler");
+
+// Keyboard (pitch and gate copies), two detuned saws mixed, a filter swept by its own
+// envelope, an amplifier envelope: the shape of a typical built-in voice.
+void fullVoiceBlock(benchmark::State& state) {
+    KeyboardCvNode pitch, gate;
+    VcoNode osc1, osc2;
+    MixModule mix;
+    VcfNode filter;
+    AdsrNode filterEnv, ampEnv;
+    VcaNode amp;
+    std::uint32_t index = 0;
+    gate.findParameter("output", index);
+    gate.params.setValue(index, 1.0f);
+    osc2.findParameter("fine", index);
+    osc2.params.setValue(index, 7.0f);
+    for (Node* n : std::initializer_list<Node*>{&pitch, &gate, &osc1, &osc2, &mix, &filter, &filterEnv, &ampEnv, &amp})
+        n->prepare(kRate);
+    AudioBuffer p(1, kBlock), g(1, kBlock), o1(1, kBlock), o2(1, kBlock), m(1, kBlock), f(1, kBlock),
+        fe(1, kBlock), ae(1, kBlock), out(2, kBlock);
+    Event on{};
+    on.type = EventType::NoteOn;
+    on.note = 60;
+    on.velocity = 100;
+    const Event events[] = {on};
+    ProcessContext first;
+    first.frames = kBlock;
+    first.sampleRate = kRate;
+    first.events = events;
+    ProcessContext ctx = first;
+    ctx.events = {};
+    auto block = [&](const ProcessContext& c) {
+        pitch.process(c, {}, p);
+        gate.process(c, {}, g);
+        const AudioBuffer* pin[] = {&p};
+        osc1.process(ctx, pin, o1);
+        osc2.process(ctx, pin, o2);
+        const AudioBuffer* min[] = {&o1, &o2};
+        mix.process(ctx, min, m);
+        const AudioBuffer* gin[] = {&g};
+        filterEnv.process(ctx, gin, fe);
+        ampEnv.process(ctx, gin, ae);
+        const AudioBuffer* fin[] = {&m, &fe};
+        filter.process(ctx, fin, f);
+        const AudioBuffer* ain[] = {&f, &ae};
+        amp.process(ctx, ain, out);
+    };
+    block(first);
+    for (auto _ : state) {
+        block(ctx);
+        benchmark::DoNotOptimize(out.data.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+BENCHMARK(fullVoiceBlock);
+
+}  // namespace
