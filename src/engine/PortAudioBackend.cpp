@@ -116,12 +116,18 @@ bool PortAudioBackend::ensurePortAudio() {
     if (paReady_) {
         return true;
     }
+    if (abandoned_) {
+        return false;
+    }
     quietSystemAudio();
     paReady_ = Pa_Initialize() == paNoError;
     return paReady_;
 }
 
 void PortAudioBackend::rescan() {
+    if (abandoned_) {
+        return;
+    }
     if (paReady_) {
         Pa_Terminate();
         paReady_ = false;
@@ -267,11 +273,25 @@ void PortAudioBackend::closeStream() {
     if (stream_ == nullptr) {
         return;
     }
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(streamHostApi_);
+    if (streamStarted_ && api != nullptr && api->type == paJACK && Pa_IsStreamActive(stream_) == 0) {
+        // The JACK server went away (or dropped us). PortAudio's JACK host then waits ten
+        // minutes for a process callback that never comes, to stop, to close and to
+        // terminate. Leave the stream and PortAudio as they are; this back-end goes on
+        // with the null output.
+        stream_ = nullptr;
+        streamHostApi_ = -1;
+        streamStarted_ = false;
+        paReady_ = false;
+        abandoned_ = true;
+        return;
+    }
     // Once Pa_CloseStream returns, the render callback is no longer running.
     Pa_AbortStream(stream_);
     Pa_CloseStream(stream_);
     stream_ = nullptr;
     streamHostApi_ = -1;
+    streamStarted_ = false;
 }
 
 bool PortAudioBackend::open(const AudioConfig& config, RenderCallback callback, void* user,
@@ -285,53 +305,53 @@ bool PortAudioBackend::open(const AudioConfig& config, RenderCallback callback, 
     uint32_t running = static_cast<uint32_t>(BackendState::Running);
     state_.compare_exchange_strong(running, static_cast<uint32_t>(BackendState::Closed));
 
-    if (!ensurePortAudio()) {
-        usingNull_ = true;
-        return null_.open(config, callback, user, error);
-    }
-
-    std::vector<Device> devices = outputDevices();
-    std::string wanted;
-    const bool particular = !config.deviceId.empty() && decodeDeviceId(config.deviceId, wanted);
-    auto find = [&]() -> int {
-        for (const Device& device : devices) {
-            if (device.nativeId == wanted) {
-                return device.index;
-            }
-        }
-        return -1;
-    };
-    int chosen = particular ? find() : -1;
-    if (particular && chosen < 0) {
-        // Perhaps plugged in since the last scan.
-        rescan();
-        devices = paReady_ ? outputDevices() : std::vector<Device>{};
-        chosen = find();
-    }
-    if (devices.empty()) {
-        usingNull_ = true;
-        return null_.open(config, callback, user, error);
-    }
-    int fallback = devices.front().index;
-    for (const Device& device : devices) {
-        if (device.isDefault) {
-            fallback = device.index;
-            break;
-        }
-    }
-
     callback_ = callback;
     user_ = user;
     config_ = config;
     meter_.reset();
-    closing_.store(false);
 
+    std::string wanted;
+    const bool particular = !config.deviceId.empty() && decodeDeviceId(config.deviceId, wanted);
     std::string reason;
-    bool opened = chosen >= 0 && openStream(chosen, &reason);
-    if (!opened && (chosen < 0 || chosen != fallback)) {
-        opened = openStream(fallback, &reason);
+    // The scan PortAudio made may be stale: a device plugged in or gone, a JACK server
+    // started or stopped. When the first try fails, look again and try once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            rescan();
+        }
+        const std::vector<Device> devices =
+            ensurePortAudio() ? outputDevices() : std::vector<Device>{};
+        if (devices.empty()) {
+            if (attempt == 0) {
+                continue;
+            }
+            usingNull_ = true;
+            return null_.open(config, callback, user, error);
+        }
+        int chosen = -1;
+        int fallback = devices.front().index;
+        for (const Device& device : devices) {
+            if (particular && chosen < 0 && device.nativeId == wanted) {
+                chosen = device.index;
+            }
+            if (device.isDefault) {
+                fallback = device.index;
+            }
+        }
+        if (particular && chosen < 0 && attempt == 0) {
+            continue;
+        }
+        closing_.store(false);
+        bool opened = chosen >= 0 && openStream(chosen, &reason);
+        if (!opened && chosen != fallback) {
+            opened = openStream(fallback, &reason);
+        }
+        if (opened) {
+            break;
+        }
+        closing_.store(true);
     }
-    if (!opened) {
+    if (stream_ == nullptr) {
         closing_.store(true);
         state_.store(static_cast<uint32_t>(BackendState::Failed));
         fail(error, "could not open the sound card: " + reason);
@@ -351,6 +371,7 @@ bool PortAudioBackend::open(const AudioConfig& config, RenderCallback callback, 
         fail(error, "could not start the sound card: " + errorText(started));
         return false;
     }
+    streamStarted_ = true;
     state_.store(static_cast<uint32_t>(BackendState::Running));
     return true;
 }

@@ -50,6 +50,8 @@ private:
     bool paReady_ = false;
     void* stream_ = nullptr;  // PaStream*
     int streamHostApi_ = -1;
+    bool streamStarted_ = false;
+    bool abandoned_ = false;  // PortAudio is stuck on a dead JACK server; never touched again
     AudioConfig config_{};
     RenderCallback callback_ = nullptr;
     void* user_ = nullptr;
