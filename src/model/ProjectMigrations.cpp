@@ -1,0 +1,127 @@
+#include "model/ProjectMigrations.h"
+
+#include <cmath>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+namespace ostrel::model {
+
+namespace {
+
+void setError(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+}
+
+}  // namespace
+
+bool readProjectFormatVersion(const nlohmann::json& document, std::int32_t& version, std::string* error) {
+    constexpr auto kLowest = std::numeric_limits<std::int32_t>::min();
+    constexpr auto kHighest = std::numeric_limits<std::int32_t>::max();
+    if (!document.is_object()) {
+        setError(error, "the project file is not a JSON object");
+        return false;
+    }
+    const auto it = document.find("format_version");
+    if (it == document.end()) {
+        version = 0;
+        return true;
+    }
+    const nlohmann::json& value = *it;
+    // Checked as 64-bit or real values first: a huge number must not wrap into a small one.
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(kHighest)) {
+            setError(error, "the format version of the file is out of range");
+            return false;
+        }
+        version = static_cast<std::int32_t>(number);
+        return true;
+    }
+    if (value.is_number_integer()) {
+        const auto number = value.get<std::int64_t>();
+        if (number < kLowest || number > kHighest) {
+            setError(error, "the format version of the file is out of range");
+            return false;
+        }
+        version = static_cast<std::int32_t>(number);
+        return true;
+    }
+    if (value.is_number_float()) {
+        const double number = std::trunc(value.get<double>());
+        if (!(number >= kLowest && number <= kHighest)) {
+            setError(error, "the format version of the file is out of range");
+            return false;
+        }
+        version = static_cast<std::int32_t>(number);
+        return true;
+    }
+    setError(error, "the format version of the file is not a number");
+    return false;
+}
+
+const std::vector<ProjectMigration>& projectMigrations() {
+    static const std::vector<ProjectMigration> registry = {
+        {0, migrateProjectV0ToV1},
+    };
+    return registry;
+}
+
+bool migrateProject(nlohmann::json& document, std::string* error) {
+    std::int32_t version = 0;
+    if (!readProjectFormatVersion(document, version, error)) return false;
+    if (version > kProjectFormatVersion) {
+        setError(error, "this project was saved by a newer version of Ostrel (format " + std::to_string(version) + ")");
+        return false;
+    }
+    while (version < kProjectFormatVersion) {
+        const auto& registry = projectMigrations();
+        const ProjectMigration* migration = nullptr;
+        for (const auto& entry : registry) {
+            if (entry.fromVersion == version) {
+                migration = &entry;
+                break;
+            }
+        }
+        if (!migration) {
+            setError(error,
+                     "don't know how to upgrade a project file from format version " + std::to_string(version));
+            return false;
+        }
+        if (!migration->step(document, error)) return false;
+        std::int32_t next = 0;
+        if (!readProjectFormatVersion(document, next, error)) return false;
+        if (next <= version) {
+            setError(error, "internal error: the migration from version " + std::to_string(version) +
+                                " did not advance the version");
+            return false;
+        }
+        version = next;
+    }
+    return true;
+}
+
+bool migrateProjectV0ToV1(nlohmann::json& document, std::string*) {
+    if (!document.is_object()) return true;  // nothing to upgrade; the reader refuses it
+    if (document.contains("bpm") && !document.contains("tempo_bpm")) {
+        const nlohmann::json& bpm = document["bpm"];
+        document["tempo_bpm"] = bpm.is_number() ? bpm.get<double>() : 120.0;
+        document.erase("bpm");
+    }
+    if (auto tracks = document.find("tracks"); tracks != document.end() && tracks->is_array()) {
+        for (auto& track : *tracks) {
+            if (!track.is_object()) continue;
+            auto devices = track.find("devices");
+            if (devices == track.end() || !devices->is_array()) continue;
+            for (auto& device : *devices) {
+                if (!device.is_object() || !device.contains("knobs") || device.contains("parameters")) continue;
+                device["parameters"] = std::move(device["knobs"]);
+                device.erase("knobs");
+            }
+        }
+    }
+    document["format_version"] = kProjectFormatVersion;
+    return true;
+}
+
+}  // namespace ostrel::model
