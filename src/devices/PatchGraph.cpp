@@ -1,0 +1,76 @@
+#include "devices/PatchGraph.h"
+
+#include <climits>
+#include <set>
+#include <utility>
+
+#include "devices/DeviceCatalog.h"
+#include "devices/SamplerNode.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+PatchGraph fail(PatchGraph result, std::string* error, std::string message) {
+    if (error != nullptr) *error = std::move(message);
+    result.graph.reset();
+    result.nodesById.clear();
+    return result;
+}
+
+// Sizes beyond int's range would wrap; -1 makes compilation refuse them instead.
+int toCompileSize(std::uint32_t size) { return size > static_cast<std::uint32_t>(INT_MAX) ? -1 : static_cast<int>(size); }
+
+}  // namespace
+
+PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t maxBlock, std::uint32_t channels,
+                           std::string* error) {
+    PatchGraph result;
+    GraphBuilder builder;
+    std::map<int, int> indexById;
+
+    for (const PatchNode& node : patch.nodes) {
+        std::unique_ptr<DeviceNode> device = createDevice(node.device);
+        if (!device) {
+            return fail(std::move(result), error,
+                        "unknown device \"" + node.device + "\" (module " + std::to_string(node.id) + ")");
+        }
+        for (const auto& [key, value] : node.parameters) {
+            std::uint32_t index = 0;
+            if (device->findParameter(key.c_str(), index)) {
+                device->params.setValue(index, static_cast<float>(value));
+            } else {
+                result.warnings.push_back("module " + std::to_string(node.id) + " (" + node.label +
+                                          ") has no knob called \"" + key + "\"; skipped");
+            }
+        }
+        if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) sampler->sample = node.sample;
+
+        result.nodesById[node.id] = device.get();
+        indexById[node.id] = builder.addNode(std::move(device));
+    }
+
+    for (const PatchCable& cable : patch.connections) {
+        const auto from = indexById.find(cable.from);
+        const auto to = indexById.find(cable.to);
+        if (from == indexById.end() || to == indexById.end()) {
+            return fail(std::move(result), error, "a cable refers to a module that does not exist");
+        }
+        builder.connect(from->second, to->second, cable.slot);
+    }
+
+    const auto output = indexById.find(patch.output);
+    if (output == indexById.end()) return fail(std::move(result), error, "the patch has no valid output module");
+    builder.output = output->second;
+
+    std::string compileError;
+    result.graph = builder.compile(sampleRate, toCompileSize(maxBlock), toCompileSize(channels), &compileError);
+    if (!result.graph) return fail(std::move(result), error, std::move(compileError));
+
+    // Devices that do not lead to the output were destroyed with the builder.
+    const std::set<int> kept(result.graph->order.begin(), result.graph->order.end());
+    std::erase_if(result.nodesById, [&](const auto& entry) { return !kept.contains(indexById.at(entry.first)); });
+    return result;
+}
+
+}  // namespace ostrel::engine
