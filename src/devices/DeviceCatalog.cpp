@@ -8,6 +8,7 @@
 #include "devices/CompressorEffect.h"
 #include "devices/DelayEffect.h"
 #include "devices/EqEffect.h"
+#include "devices/FmNode.h"
 #include "devices/KeyboardCvNode.h"
 #include "devices/LfoNode.h"
 #include "devices/MixModule.h"
@@ -44,6 +45,7 @@ constexpr DeviceFactoryEntry kRows[] = {
     {"Modular", &make<AttenuverterNode>},
     {"Modular", &make<MixModule>},
     {"Modular", &make<SamplerNode>},
+    {"Modular", &make<FmNode>},
 };
 
 }  // namespace
