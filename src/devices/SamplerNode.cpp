@@ -55,7 +55,9 @@ void SamplerNode::process(const ProcessContext& context, std::span<const AudioBu
     rules::clearFrames(output, n);
 
     const AudioData* sound = sample.get();
-    if (sound == nullptr || sound->channels < 1 || !(sound->sampleRate > 0.0)) return;
+    // A rate that is not a positive finite number gives no sensible speed: silence.
+    if (sound == nullptr || sound->channels < 1 || !std::isfinite(sound->sampleRate) || sound->sampleRate <= 0.0)
+        return;
     // Never read past the samples actually held, whatever the frame count claims.
     const std::int64_t held = static_cast<std::int64_t>(sound->samples.size()) / sound->channels;
     const std::int64_t frames = std::min(sound->frames, held);

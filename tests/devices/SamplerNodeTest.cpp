@@ -243,19 +243,24 @@ TEST(SamplerNodeFilters, VoiceAndNoteFiltersPickTheirEvents) {
     EXPECT_GT(out[399], 0.0f);
 }
 
-TEST(SamplerNodeSound, NoSoundOrAnEmptySoundIsSilence) {
+TEST(SamplerNodeSound, NoSoundAnEmptySoundOrOneWithoutAUsableRateIsSilence) {
     auto empty = std::make_shared<AudioData>();
     auto rateless = std::make_shared<AudioData>(*ramp(100));
     rateless->sampleRate = 0.0;
+    // Regression: an infinite rate made the position infinite and its frame index undefined.
+    auto endless = std::make_shared<AudioData>(*ramp(100));
+    endless->sampleRate = INFINITY;
     for (const std::shared_ptr<const AudioData>& sound :
          {std::shared_ptr<const AudioData>(), std::shared_ptr<const AudioData>(empty),
-          std::shared_ptr<const AudioData>(rateless)}) {
+          std::shared_ptr<const AudioData>(rateless), std::shared_ptr<const AudioData>(endless)}) {
         SamplerNode s;
         setUp(s, sound);
+        setKnob(s, "loop", 1);
         Render r;
         r.channels = 2;
         r.events = {noteOn(0, 60, 127)};
-        for (const auto& channel : renderChannels(s, 256, r)) EXPECT_EQ(peak(channel, 0, 256), 0.0);
+        for (const auto& channel : renderChannels(s, 256, r))
+            for (float v : channel) ASSERT_EQ(v, 0.0f);
     }
 }
 
