@@ -80,8 +80,8 @@ void KeyboardCvNode::process(const ProcessContext& context, std::span<const Audi
     const float glideMs = rules::knob(params, GlideMs);
     const float bendRange = rules::knob(params, BendRange);
     const float sr = static_cast<float>(sampleRate_);
-    const float glide = glideMs > 0.0f ? 1.0f - std::exp(-1.0f / (glideMs * 0.001f * sr)) : 1.0f;
-    const float bendSmoothing = 1.0f - std::exp(-1.0f / (sr * 0.005f));  // 5 ms
+    const float glide = dsp::onePoleFactor(glideMs * 0.001f * sr);  // 0 ms: jump at once
+    const float bendSmoothing = dsp::onePoleFactor(sr * 0.005f);     // 5 ms
 
     rules::NoteCursor cursor(context.events, rules::steppedKnob(params, Voice), rules::steppedKnob(params, Note),
                              rules::Bend::Take);
