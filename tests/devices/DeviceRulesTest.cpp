@@ -212,8 +212,7 @@ TEST_P(EveryModule, NoFramesOrNoChannelsLeaveTheOutputAlone) {
     for (float s : out.data) ASSERT_EQ(s, 0.25f);
     AudioBuffer none(0, 16);
     ctx.frames = 16;
-    device_->process(ctx, {}, none);
-    SUCCEED();
+    device_->process(ctx, {}, none);  // must not write anywhere
 }
 
 std::vector<std::string> modularTypeIds() {

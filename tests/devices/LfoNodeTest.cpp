@@ -115,11 +115,5 @@ TEST(LfoNodeRandom, ResetStartsTheSequenceAgainAndARestartDrawsAValue) {
     EXPECT_EQ(render(l, 10, r)[0], kSecondHeld);
 }
 
-TEST(LfoNodeRandom, FreshModuleHoldsZeroUntilPrepared) {
-    LfoNode l;
-    setKnob(l, "waveform", 4);
-    EXPECT_EQ(render(l, 1)[0], 0.0f);
-}
-
 }  // namespace
 }  // namespace ostrel::engine
