@@ -164,8 +164,8 @@ TEST(KeyboardCvNodeGlide, SlidesBetweenHeldNotesButNotAfterSilence) {
 }
 
 TEST(KeyboardCvNodeGlide, LongestGlideArrivesExactlyOnTheNote) {
-    // Regression: a plain float one-pole with a 2 s time constant stalled about
-    // 7 cents short of the note, for as long as the key was held.
+    // Regression: a plain float one-pole with a 2 s time constant stalled up to
+    // 14 cents short of a note three octaves up, for as long as the key was held.
     KeyboardCvNode k;
     prepareWithOutput(k, 0);
     setKnob(k, "glide_ms", 2000);
