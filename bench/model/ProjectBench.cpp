@@ -1,0 +1,211 @@
+// The song document at a large size: 32 tracks x 64 clips x 64 notes (131072 notes).
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "model/Commands.h"
+#include "model/History.h"
+#include "model/ProjectFile.h"
+
+// Heap bytes in use and their high-water mark, so a benchmark can report the peak an
+// operation needs on top of what was live before it.
+namespace {
+std::atomic<std::size_t> liveBytes{0};
+std::atomic<std::size_t> peakBytes{0};
+
+// Kept out of line so the compiler does not pair the malloc and free across the
+// replaced operators below and warn about a mismatch.
+[[gnu::noinline]] void* allocateTracked(std::size_t size) noexcept {
+    void* pointer = std::malloc(size ? size : 1);
+    if (!pointer) return nullptr;
+    const std::size_t bytes = malloc_usable_size(pointer);
+    const std::size_t now = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    std::size_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {}
+    return pointer;
+}
+
+[[gnu::noinline]] void releaseTracked(void* pointer) noexcept {
+    if (!pointer) return;
+    liveBytes.fetch_sub(malloc_usable_size(pointer), std::memory_order_relaxed);
+    std::free(pointer);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (void* pointer = allocateTracked(size)) return pointer;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateTracked(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateTracked(size); }
+void operator delete(void* pointer) noexcept { releaseTracked(pointer); }
+void operator delete[](void* pointer) noexcept { releaseTracked(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { releaseTracked(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { releaseTracked(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { releaseTracked(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { releaseTracked(pointer); }
+
+namespace {
+
+using namespace ostrel::model;
+
+constexpr int kTracks = 32;
+constexpr int kClips = 64;
+constexpr int kNotes = 64;
+
+Project largeProject() {
+    std::vector<Track> tracks;
+    for (int t = 0; t < kTracks; ++t) {
+        Track track;
+        track.id = Uuid::generate();
+        track.name = "Track " + std::to_string(t + 1);
+        track.instrumentPatch = "FM Piano";
+        for (int c = 0; c < kClips; ++c) {
+            Clip clip;
+            clip.id = Uuid::generate();
+            clip.name = "Clip";
+            clip.startBeats = 4.0 * c;
+            for (int n = 0; n < kNotes; ++n) {
+                Note note;
+                note.id = Uuid::generate();
+                note.pitch = 36 + (n * 7) % 48;
+                note.velocity = 64 + n % 64;
+                note.startBeats = n * 0.0625;
+                note.lengthBeats = 0.25;
+                clip.notes.push_back(note);
+            }
+            track.clips.push_back(std::move(clip));
+        }
+        for (const char* type : {"ostrel.eq", "ostrel.delay", "ostrel.reverb"}) {
+            Device device;
+            device.id = Uuid::generate();
+            device.typeId = type;
+            device.parameters = {{"mix", 0.3}, {"time_ms", 250.0}};
+            track.devices.push_back(device);
+        }
+        tracks.push_back(std::move(track));
+    }
+    return makeProject(Uuid::generate(), "Large", 128.0, std::move(tracks), JsonValue{});
+}
+
+const Project& sharedProject() {
+    static const Project project = largeProject();
+    return project;
+}
+
+void reportPeak(benchmark::State& state, std::size_t peak) {
+    state.counters["peak_heap_MiB"] = static_cast<double>(peak) / (1024.0 * 1024.0);
+}
+
+void BM_CopyProject(benchmark::State& state) {
+    const Project& source = sharedProject();
+    for (auto _ : state) {
+        Project copy = source;
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(BM_CopyProject)->Unit(benchmark::kMillisecond);
+
+void BM_CompareEqualProjects(benchmark::State& state) {
+    const Project& source = sharedProject();
+    const Project copy = source;
+    for (auto _ : state) benchmark::DoNotOptimize(copy == source);
+}
+BENCHMARK(BM_CompareEqualProjects)->Unit(benchmark::kMillisecond);
+
+// 200 edits of kinds that do not merge with each other, then all undone and all redone.
+void BM_Execute200UndoRedo(benchmark::State& state) {
+    Project project = sharedProject();
+    std::mt19937 random(7);
+    for (auto _ : state) {
+        History history(project, 200);
+        for (int i = 0; i < 200; ++i) {
+            const Track& track = project.tracks()[random() % kTracks];
+            const Clip& clip = track.clips[random() % kClips];
+            switch (i % 4) {
+            case 0: {
+                Note note = clip.notes[random() % kNotes];
+                note.pitch = 40 + i % 40;
+                history.execute(std::make_unique<UpdateNoteCommand>(track.id, clip.id, note.id, note));
+                break;
+            }
+            case 1:
+                history.execute(std::make_unique<UpdateClipCommand>(track.id, clip.id, clip.startBeats + 1.0, 4.0));
+                break;
+            case 2:
+                history.execute(std::make_unique<SetTrackVolumeCommand>(track.id, 0.5 + i * 0.001));
+                break;
+            case 3:
+                history.execute(std::make_unique<SetTempoCommand>(100.0 + i));
+                break;
+            }
+        }
+        while (history.canUndo()) history.undo();
+        while (history.canRedo()) history.redo();
+    }
+}
+BENCHMARK(BM_Execute200UndoRedo)->Unit(benchmark::kMillisecond);
+
+// A removed track carries 4096 notes into the step; undo and redo move it back and forth.
+void BM_RemoveTrackUndoRedo(benchmark::State& state) {
+    Project project = sharedProject();
+    History history(project, 200);
+    const Uuid id = project.tracks()[kTracks / 2].id;
+    history.execute(std::make_unique<RemoveTrackCommand>(id));
+    for (auto _ : state) {
+        history.undo();
+        history.redo();
+    }
+}
+BENCHMARK(BM_RemoveTrackUndoRedo)->Unit(benchmark::kMicrosecond);
+
+std::filesystem::path benchFile() {
+    return std::filesystem::temp_directory_path() / ("ostrel-model-bench-" + std::to_string(::getpid()) + ".ostproj");
+}
+
+void BM_SaveProject(benchmark::State& state) {
+    const Project& project = sharedProject();
+    const auto path = benchFile();
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        const std::size_t before = liveBytes.load();
+        peakBytes.store(before);
+        std::string error;
+        if (!saveProjectFile(path, project, &error)) state.SkipWithError(error.c_str());
+        peak = std::max(peak, peakBytes.load() - before);
+    }
+    reportPeak(state, peak);
+    state.counters["file_MiB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_SaveProject)->Unit(benchmark::kMillisecond);
+
+void BM_LoadProject(benchmark::State& state) {
+    const auto path = benchFile();
+    std::string error;
+    saveProjectFile(path, sharedProject(), &error);
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        Project loaded;
+        const std::size_t before = liveBytes.load();
+        peakBytes.store(before);
+        if (!loadProjectFile(path, loaded, &error, nullptr)) state.SkipWithError(error.c_str());
+        peak = std::max(peak, peakBytes.load() - before);
+        benchmark::DoNotOptimize(loaded);
+    }
+    reportPeak(state, peak);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadProject)->Unit(benchmark::kMillisecond);
+
+}  // namespace
