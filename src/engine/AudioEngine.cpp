@@ -62,7 +62,7 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     pos_ = 0;
     shownPos_.store(0, std::memory_order_relaxed);
     lastTempo_ = tempo_.load(std::memory_order_relaxed);
-    lastGen_ = generation_.load();
+    lastGen_ = transport_.load(std::memory_order_relaxed) >> 1;
     clock_.store(0, std::memory_order_relaxed);
 
     events_ = std::make_unique<EventQueue>();
@@ -120,11 +120,11 @@ void AudioEngine::setTempo(double bpm) {
 }
 
 void AudioEngine::setPlaying(bool on) {
-    if (on) {
-        generation_.fetch_add(1);
-    }
-    // Release after the new generation: a chunk that sees playing also sees the seek.
-    playing_.store(on, std::memory_order_release);
+    // Only this thread writes the word, so a load and a store make the change; release
+    // makes startBeat, written before play, visible with it.
+    const std::uint32_t generation = transport_.load(std::memory_order_relaxed) >> 1;
+    const std::uint32_t next = on ? generation + 1 : generation;
+    transport_.store((next << 1) | (on ? 1u : 0u), std::memory_order_release);
 }
 
 void AudioEngine::setTestTone(bool on, float level) {
@@ -161,11 +161,12 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const double bpm = tempo_.load(std::memory_order_relaxed);
     const double framesPerBeat = rate * 60.0 / bpm;
 
-    // Playing is read first, with acquire, and the generation is consumed only while
-    // playing: a chunk that falls between setPlaying's two stores cannot use up the seek.
-    const bool isPlaying = playing_.load(std::memory_order_acquire);
+    // Playing and its generation come in one read, and a generation is used up only while
+    // playing: no chunk can take the seek of a play it does not see.
+    const std::uint32_t transport = transport_.load(std::memory_order_acquire);
+    const bool isPlaying = (transport & 1u) != 0;
     if (isPlaying) {
-        const std::uint32_t gen = generation_.load();
+        const std::uint32_t gen = transport >> 1;
         if (gen != lastGen_) {
             lastGen_ = gen;
             pos_ = beatsToFrames(startBeat.load(std::memory_order_relaxed), framesPerBeat);

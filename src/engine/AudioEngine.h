@@ -49,9 +49,9 @@ public:
     // Clamped to 20..300 beats per minute; a value that is not a number is ignored.
     void setTempo(double bpm);
     double tempo() const { return tempo_.load(std::memory_order_relaxed); }
-    // Every start of play seeks to startBeat; stopping keeps nothing but the generation.
+    // Every start of play seeks to startBeat at the next chunk; while stopped the position is 0.
     void setPlaying(bool on);
-    bool playing() const { return playing_.load(std::memory_order_relaxed); }
+    bool playing() const { return (transport_.load(std::memory_order_relaxed) & 1u) != 0; }
     // Level clamped to 0..1.
     void setTestTone(bool on, float level);
     // One device period in milliseconds; 0 without a sample rate.
@@ -93,10 +93,10 @@ private:
     AudioConfig config_{};
     std::unique_ptr<EventQueue> events_;
 
-    std::atomic<bool> playing_{false};
-    // Raised by every setPlaying(true); the audio thread seeks when it sees a new value
-    // while playing.
-    std::atomic<std::uint32_t> generation_{0};
+    // The play generation, raised by every setPlaying(true), times two, plus 1 while
+    // playing. One word, so the audio thread never sees a new play with an old flag or the
+    // reverse; it seeks when it sees a new generation while playing. GUI thread writes.
+    std::atomic<std::uint32_t> transport_{0};
     std::atomic<double> tempo_{120.0};
 
     // The published backing track and the hazard slot naming the one the audio thread
