@@ -96,8 +96,8 @@ protected:
 };
 
 TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFreed) {
-    engine->setBackingTrack(constTrack(1.0f, 1 << 20));
-    engine->loopEnd = 8.0;  // stays inside the tracks however fast this thread renders
+    engine->setBackingTrack(constTrack(1.0f, 32768));
+    engine->loopEnd = 1.0;  // frame 24000: inside the tracks however fast this thread renders
     engine->loop = true;
     engine->setPlaying(true);
     std::atomic<int> badSamples{0};
@@ -111,7 +111,7 @@ TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFre
     });
 
     for (int i = 2; i <= 400; ++i) {
-        engine->setBackingTrack(constTrack(static_cast<float>(i), 1 << 20));
+        engine->setBackingTrack(constTrack(static_cast<float>(i), 32768));
         engine->collectGarbage();
         std::this_thread::sleep_for(100us);
     }
