@@ -1,5 +1,7 @@
 #include "devices/PatchFile.h"
 
+#include "devices/BuiltinInstruments.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,36 +25,16 @@ using Knobs = std::map<std::string, double>;
 const std::filesystem::path kPatches = std::filesystem::path(__FILE__).parent_path() / "data" / "patches";
 const char* const kNewerWarning = "this patch was saved by a newer version of Ostrel; unknown parts are ignored";
 
-// The basic modular voice with the "Modular Lead" values, as the user would save it
-// under a name of their own.
+// A built-in instrument as the user would save it under a name of their own.
 Patch myLead() {
-    Patch patch;
-    patch.name = "My Lead \u2013 warm";
-    int nextId = 0;
-    PatchBuilder b(nextId, patch);
-    const int pitch = b.addNode("ostrel.mod.keyboard", "Pitch", {{"output", 0}});
-    const int gate = b.addNode("ostrel.mod.keyboard", "Gate", {{"output", 1}});
-    const int osc = b.addNode("ostrel.mod.vco", "Oscillator", {{"waveform", 2}, {"level", 0.6}});
-    const int fenv = b.addNode("ostrel.mod.adsr", "Filter envelope",
-                               {{"attack_ms", 2}, {"decay_ms", 450}, {"sustain", 0.25}, {"release_ms", 300}});
-    const int filter = b.addNode("ostrel.mod.vcf", "Filter",
-                                 {{"mode", 0}, {"cutoff_hz", 700}, {"resonance", 0.45}, {"cv_amount", 2.5}});
-    const int aenv = b.addNode("ostrel.mod.adsr", "Amp envelope",
-                               {{"attack_ms", 4}, {"decay_ms", 300}, {"sustain", 0.7}, {"release_ms", 250}});
-    const int amp = b.addNode("ostrel.mod.vca", "Amplifier", {{"level", 1.0}});
-    const int velocity = b.addNode("ostrel.mod.keyboard", "Velocity", {{"output", 2}});
-    const int velAmp = b.addNode("ostrel.mod.vca", "Velocity amplifier", {{"level", 1.0}});
-    b.connect(pitch, osc, 0);
-    b.connect(gate, fenv, 0);
-    b.connect(gate, aenv, 0);
-    b.connect(osc, filter, 0);
-    b.connect(fenv, filter, 1);
-    b.connect(filter, amp, 0);
-    b.connect(aenv, amp, 1);
-    b.connect(amp, velAmp, 0);
-    b.connect(velocity, velAmp, 1);
-    patch.output = velAmp;
-    return patch;
+    for (Patch patch : builtinPatches()) {
+        if (patch.name == "Modular Lead") {
+            patch.name = "My Lead \u2013 warm";
+            return patch;
+        }
+    }
+    ADD_FAILURE() << "no built-in named Modular Lead";
+    return {};
 }
 
 // A patch that differs from the defaults everywhere a reader could lose something.
