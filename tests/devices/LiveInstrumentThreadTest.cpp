@@ -46,6 +46,7 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
     ASSERT_TRUE(live.rebuild(&error)) << error;
 
     std::atomic<bool> done{false};
+    std::atomic<int> blocks{0};
     std::size_t allocations = 0;
     bool finite = true;
     float loudest = 0.0f;
@@ -55,6 +56,7 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
         // Twenty blocks past the end, so the last keys held are heard whatever the pace.
         for (int after = 0; after < 20; after += done.load(std::memory_order_acquire) ? 1 : 0) {
             engine.renderBlock(out.data(), 512);
+            blocks.fetch_add(1, std::memory_order_relaxed);
             for (float s : out) {
                 finite = finite && std::isfinite(s);
                 loudest = std::max(loudest, std::abs(s));
@@ -74,8 +76,11 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
             EXPECT_TRUE(live.rebuild(&error)) << error;
         }
         engine.collectGarbage();
-        std::this_thread::yield();
+        // Keep pace with the audio thread so both really run side by side.
+        while (blocks.load(std::memory_order_relaxed) <= i) std::this_thread::yield();
     }
+    live.setLevel(1.0f);
+    live.noteOn(60, 100);
     done.store(true, std::memory_order_release);
     audio.join();
     engine.collectGarbage();
