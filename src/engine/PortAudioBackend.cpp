@@ -1,6 +1,7 @@
 #include "engine/PortAudioBackend.h"
 
-#include <alsa/asoundlib.h>
+#include "engine/AlsaQuiet.h"
+
 #include <jack/jack.h>
 #include <pa_jack.h>
 #include <portaudio.h>
@@ -19,7 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxNativeIdBytes = 256;
 
-void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
 void silentJack(const char*) {}
 
 // Without a sound card or a JACK server, ALSA, JACK and PortAudio's probing print dozens
@@ -28,7 +28,7 @@ void silentJack(const char*) {}
 void quietSystemAudio() {
     static std::once_flag once;
     std::call_once(once, [] {
-        snd_lib_error_set_handler(&silentAlsa);
+        silenceAlsaErrors();
         jack_set_error_function(&silentJack);
         jack_set_info_function(&silentJack);
         // Never let probing spawn a JACK server of its own; a user's running server is used.

@@ -4,7 +4,11 @@
 #include <string_view>
 
 #include <RtMidi.h>
+#include <alsa/asoundlib.h>
 
+#include <stdexcept>
+
+#include "engine/AlsaQuiet.h"
 #include "engine/MidiInput.h"
 
 namespace ostrel::engine {
@@ -36,8 +40,19 @@ std::string systemReason(std::string_view text) {
     return std::string(text);
 }
 
+// RtMidi prints to stderr before it throws when there is no sequencer (a server, CI):
+// ask ALSA quietly first.
+bool sequencerPresent() {
+    silenceAlsaErrors();
+    snd_seq_t* sequencer = nullptr;
+    if (snd_seq_open(&sequencer, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) return false;
+    snd_seq_close(sequencer);
+    return true;
+}
+
 // A new sequencer client with its errors routed to record instead of thrown.
 std::unique_ptr<RtMidiIn> makeClient(RtMidiBackend::ErrorRecord& record) {
+    if (!sequencerPresent()) throw std::runtime_error("no ALSA sequencer");
     auto client = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
     client->setErrorCallback(&recordError, &record);
     return client;
