@@ -206,13 +206,14 @@ std::vector<NoteEvent> collectNoteEvents(const model::Track& track) {
                 continue;
             }
             const double end = std::min(start + safeBeats(note.lengthBeats), clipLength);
-            const std::int64_t onTick = beatsToTick(start + clipStart);
-            const std::int64_t offTick = beatsToTick(end + clipStart);
-            // An off at or before its on would be sorted first and leave the note
-            // sounding to the end of the song; such a note has no length to play.
-            if (offTick <= onTick) {
+            // An off at or before its on would be sorted first and leave the note sounding
+            // to the end of the song: a note without length is dropped, and one shorter
+            // than a tick still gets one.
+            if (!(end > start)) {
                 continue;
             }
+            const std::int64_t onTick = beatsToTick(start + clipStart);
+            const std::int64_t offTick = std::max(beatsToTick(end + clipStart), onTick + 1);
             events.push_back({onTick, false, note.pitch, std::clamp(note.velocity, 1, 127)});
             events.push_back({offTick, true, note.pitch, 0});
         }
