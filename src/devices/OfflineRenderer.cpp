@@ -31,6 +31,9 @@ constexpr double kBeatLimit = 1.0e7;
 constexpr double kSecondsLimit = 1.0e7;
 
 const char kTooLong[] = "the song is too long to render (more than 60 minutes)";
+static_assert(kMaxRenderSeconds == 3600.0, "the message names the bound");
+// Far above any sound card; keeps every frame count below 2^63.
+constexpr double kMaxSampleRate = 1.0e6;
 
 void setError(std::string* error, const std::string& text) {
     if (error != nullptr) {
@@ -390,8 +393,8 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
 bool renderProject(const model::Project& project, const RenderSettings& settings, RenderOutput* out,
                    std::string* error) {
     const double rate = settings.sampleRate;
-    if (!(rate > 0.0) || !std::isfinite(rate)) {
-        setError(error, "the sample rate must be above 0");
+    if (!(rate > 0.0 && rate <= kMaxSampleRate)) {
+        setError(error, "the sample rate must be above 0 and at most 1000000 Hz");
         return false;
     }
     if (settings.channels < 1) {

@@ -281,8 +281,9 @@ TEST(RenderUntrustedValues, SettingsThatCannotRenderFailInsteadOfAllocating) {
     settings.channels = -1;
     settings.frames = 100;
     EXPECT_EQ(renderError(song({}), settings), "the channel count must be at least 1");
-    settings = settingsAt(0.0);
-    EXPECT_EQ(renderError(song({}), settings), "the sample rate must be above 0");
+    for (double rate : {0.0, -48000.0, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
+        EXPECT_EQ(renderError(song({}), settingsAt(rate)), "the sample rate must be above 0 and at most 1000000 Hz");
+    }
     settings = settingsAt(kRate, 0);
     EXPECT_EQ(renderError(song({}), settings), "the block size must be at least 1");
 }
