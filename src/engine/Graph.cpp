@@ -1,5 +1,7 @@
 #include "engine/Graph.h"
 
+#include "engine/Failure.h"
+
 #include <algorithm>
 
 namespace ostrel::engine {
@@ -7,13 +9,6 @@ namespace ostrel::engine {
 namespace {
 
 constexpr int kMaxInput = 15;
-
-bool fail(std::string* error, const char* message) {
-    if (error != nullptr) {
-        *error = message;
-    }
-    return false;
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "engine/NullAudioBackend.h"
 
+#include "engine/Failure.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -20,12 +22,6 @@ constexpr double kMaxRate = 1536000.0;
 // Behind by more than this many periods (a suspended machine, a stopped debugger), the
 // device starts counting afresh, as a real card would underrun, instead of racing.
 constexpr int64_t kResyncPeriods = 8;
-
-void fail(std::string* error, const std::string& message) {
-    if (error != nullptr) {
-        *error = message;
-    }
-}
 
 }  // namespace
 

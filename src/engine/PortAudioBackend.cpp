@@ -1,6 +1,7 @@
 #include "engine/PortAudioBackend.h"
 
 #include "engine/AlsaQuiet.h"
+#include "engine/Failure.h"
 
 #include <jack/jack.h>
 #include <pa_jack.h>
@@ -45,12 +46,6 @@ std::string errorText(PaError error) {
         }
     }
     return Pa_GetErrorText(error);
-}
-
-void fail(std::string* error, const std::string& message) {
-    if (error != nullptr) {
-        *error = message;
-    }
 }
 
 // ALSA's "null" plug-in swallows frames as fast as they come: it is no clock.

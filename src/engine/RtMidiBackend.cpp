@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "engine/AlsaQuiet.h"
+#include "engine/Failure.h"
 #include "engine/MidiInput.h"
 
 namespace ostrel::engine {
@@ -114,8 +115,7 @@ bool RtMidiBackend::open(const std::string& id, MidiInputCallback callback, void
         input_.reset();  // joins RtMidi's thread, if it got as far as starting one
         callback_ = nullptr;
         user_ = nullptr;
-        if (error != nullptr) *error = std::move(message);
-        return false;
+        return engine::fail(error, std::move(message));
     };
 
     unsigned int port = 0;

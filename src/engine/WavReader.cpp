@@ -1,5 +1,7 @@
 #include "engine/WavReader.h"
 
+#include "engine/Failure.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -70,13 +72,6 @@ private:
     std::unique_ptr<std::FILE, FileCloser> file_;
     std::uint64_t size_;
 };
-
-bool fail(std::string* error, std::string reason) {
-    if (error != nullptr) {
-        *error = std::move(reason);
-    }
-    return false;
-}
 
 float decodeSample(const std::uint8_t* p, int bits, bool isFloat) {
     if (isFloat) {

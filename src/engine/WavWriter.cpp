@@ -1,5 +1,7 @@
 #include "engine/WavWriter.h"
 
+#include "engine/Failure.h"
+
 #include "core/AtomicWriter.h"
 
 #include <algorithm>
@@ -29,13 +31,6 @@ std::int32_t toPcm(float sample, double scale) {
     }
     const double clamped = std::clamp(static_cast<double>(sample), -1.0, 1.0);
     return static_cast<std::int32_t>(std::round(clamped * scale));
-}
-
-bool fail(std::string* error, const char* reason) {
-    if (error != nullptr) {
-        *error = reason;
-    }
-    return false;
 }
 
 }  // namespace
