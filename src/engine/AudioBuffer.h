@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace ostrel::engine {
@@ -30,5 +31,12 @@ struct AudioBuffer {
     // outside the audio thread (graph compilation, engine start).
     void resize(int channels, int frames);
 };
+
+// Adds frames position .. position + count - 1 of an interleaved record (channels values
+// per frame) to the first count frames of out; frames outside the record add nothing. A
+// mono record feeds every channel of out; channels beyond out's are not heard. Never reads
+// past samples, whatever frames claims. Never allocates.
+void addInterleaved(std::span<const float> samples, int channels, std::int64_t frames,
+                    std::int64_t position, int count, AudioBuffer& out);
 
 }  // namespace ostrel::engine

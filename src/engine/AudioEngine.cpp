@@ -223,22 +223,8 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
                 break;
             }
         }
-        if (track != nullptr && track->channels > 0) {
-            const auto trackChannels = static_cast<std::int64_t>(track->channels);
-            // A record whose frame count exceeds its samples is read only as far as they go.
-            const std::int64_t trackFrames = std::min<std::int64_t>(
-                track->frames, static_cast<std::int64_t>(track->samples.size()) / trackChannels);
-            if (pos_ >= 0 && pos_ < trackFrames) {
-                const std::int64_t count = std::min<std::int64_t>(trackFrames - pos_, n);
-                const float* samples = track->samples.data();
-                for (std::uint32_t c = 0; c < channels; ++c) {
-                    const std::int64_t source = std::min<std::int64_t>(trackChannels - 1, c);
-                    float* mixed = mix_.channel(static_cast<int>(c));
-                    for (std::int64_t i = 0; i < count; ++i) {
-                        mixed[i] += samples[(pos_ + i) * trackChannels + source];
-                    }
-                }
-            }
+        if (track != nullptr) {
+            addInterleaved(track->samples, track->channels, track->frames, pos_, n, mix_);
         }
         inUse_.store(nullptr, std::memory_order_release);
 

@@ -110,20 +110,8 @@ void BufferSourceNode::process(const ProcessContext& context, std::span<const Au
         return;
     }
     output.clear(n);
-    if (!samples || channels < 1 || samples->empty()) {
-        return;
-    }
-    // Never read past the vector, whatever frames claims.
-    const std::int64_t available = std::min<std::int64_t>(frames, static_cast<std::int64_t>(samples->size()) / channels);
-    const float* in = samples->data();
-    for (int i = 0; i < n; ++i) {
-        const std::int64_t p = context.position + i;
-        if (p < 0 || p >= available) {
-            continue;
-        }
-        for (int c = 0; c < output.channels; ++c) {
-            output.channel(c)[i] = in[p * channels + std::min(channels - 1, c)];
-        }
+    if (samples) {
+        addInterleaved(*samples, channels, frames, context.position, n, output);
     }
 }
 
