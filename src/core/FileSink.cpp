@@ -118,7 +118,8 @@ std::string formatLogLine(const LogRecord& record) {
 
 std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n) {
     std::filesystem::path numbered = path;
-    numbered += "." + std::to_string(n);
+    numbered += '.';
+    numbered += std::to_string(n);
     return numbered;
 }
 
