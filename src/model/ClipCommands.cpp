@@ -8,8 +8,7 @@ namespace ostrel::model {
 AddClipCommand::AddClipCommand(Uuid trackId, Clip clip) : trackId_(trackId), clip_(std::move(clip)) {}
 
 void AddClipCommand::apply(Project& project, EditKey key) {
-    const Track& track = project.tracks()[findTrackIndex(project, trackId_)];
-    const std::size_t index = track.clips.size();
+    const std::size_t index = findTrack(project, trackId_).clips.size();
     project.insertClip(key, trackId_, index, clip_);
     index_ = index;
 }
@@ -25,7 +24,7 @@ std::string AddClipCommand::description() const {
 RemoveClipCommand::RemoveClipCommand(Uuid trackId, Uuid clipId) : trackId_(trackId), clipId_(clipId) {}
 
 void RemoveClipCommand::apply(Project& project, EditKey key) {
-    const Track& track = project.tracks()[findTrackIndex(project, trackId_)];
+    const Track& track = findTrack(project, trackId_);
     const std::size_t index = findClipIndex(track, clipId_);
     removed_ = project.removeClip(key, trackId_, index);
     index_ = index;
@@ -43,7 +42,7 @@ UpdateClipCommand::UpdateClipCommand(Uuid trackId, Uuid clipId, double startBeat
     : trackId_(trackId), clipId_(clipId), startBeats_(startBeats), lengthBeats_(lengthBeats) {}
 
 void UpdateClipCommand::apply(Project& project, EditKey key) {
-    const Track& track = project.tracks()[findTrackIndex(project, trackId_)];
+    const Track& track = findTrack(project, trackId_);
     const std::size_t index = findClipIndex(track, clipId_);
     Clip clip = project.removeClip(key, trackId_, index);
     index_ = index;

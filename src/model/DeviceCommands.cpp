@@ -7,18 +7,10 @@
 
 namespace ostrel::model {
 
-namespace {
-
-const Track& trackOf(const Project& project, const Uuid& trackId) {
-    return project.tracks()[findTrackIndex(project, trackId)];
-}
-
-}  // namespace
-
 AddDeviceCommand::AddDeviceCommand(Uuid trackId, Device device) : trackId_(trackId), device_(std::move(device)) {}
 
 void AddDeviceCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = trackOf(project, trackId_).devices.size();
+    const std::size_t index = findTrack(project, trackId_).devices.size();
     project.insertDevice(key, trackId_, index, device_);
     index_ = index;
 }
@@ -34,7 +26,7 @@ std::string AddDeviceCommand::description() const {
 RemoveDeviceCommand::RemoveDeviceCommand(Uuid trackId, Uuid deviceId) : trackId_(trackId), deviceId_(deviceId) {}
 
 void RemoveDeviceCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = findDeviceIndex(trackOf(project, trackId_), deviceId_);
+    const std::size_t index = findDeviceIndex(findTrack(project, trackId_), deviceId_);
     removed_ = project.removeDevice(key, trackId_, index);
     index_ = index;
 }
@@ -51,15 +43,15 @@ MoveDeviceCommand::MoveDeviceCommand(Uuid trackId, Uuid deviceId, std::size_t ta
     : trackId_(trackId), deviceId_(deviceId), targetIndex_(targetIndex) {}
 
 void MoveDeviceCommand::apply(Project& project, EditKey key) {
-    const std::size_t from = findDeviceIndex(trackOf(project, trackId_), deviceId_);
+    const std::size_t from = findDeviceIndex(findTrack(project, trackId_), deviceId_);
     Device device = project.removeDevice(key, trackId_, from);
     from_ = from;
-    const std::size_t to = std::min(targetIndex_, trackOf(project, trackId_).devices.size());
+    const std::size_t to = std::min(targetIndex_, findTrack(project, trackId_).devices.size());
     project.insertDevice(key, trackId_, to, std::move(device));
 }
 
 void MoveDeviceCommand::revert(Project& project, EditKey key) {
-    const std::size_t current = findDeviceIndex(trackOf(project, trackId_), deviceId_);
+    const std::size_t current = findDeviceIndex(findTrack(project, trackId_), deviceId_);
     Device device = project.removeDevice(key, trackId_, current);
     project.insertDevice(key, trackId_, from_, std::move(device));
 }
@@ -72,7 +64,7 @@ SetDeviceEnabledCommand::SetDeviceEnabledCommand(Uuid trackId, Uuid deviceId, bo
     : trackId_(trackId), deviceId_(deviceId), enabled_(enabled) {}
 
 void SetDeviceEnabledCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = findDeviceIndex(trackOf(project, trackId_), deviceId_);
+    const std::size_t index = findDeviceIndex(findTrack(project, trackId_), deviceId_);
     Device device = project.removeDevice(key, trackId_, index);
     index_ = index;
     previous_ = device.enabled;
@@ -94,7 +86,7 @@ SetDeviceParameterCommand::SetDeviceParameterCommand(Uuid trackId, Uuid deviceId
     : trackId_(trackId), deviceId_(deviceId), knob_(std::move(knob)), value_(value) {}
 
 void SetDeviceParameterCommand::apply(Project& project, EditKey key) {
-    const Track& track = trackOf(project, trackId_);
+    const Track& track = findTrack(project, trackId_);
     const Device& device = track.devices[findDeviceIndex(track, deviceId_)];
     std::optional<double> previous;
     if (auto it = device.parameters.find(knob_); it != device.parameters.end()) previous = it->second;

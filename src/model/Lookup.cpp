@@ -32,4 +32,13 @@ std::size_t findDeviceIndex(const Track& track, const Uuid& deviceId) {
     return findIndex(track.devices, deviceId, "no device with that id");
 }
 
+const Track& findTrack(const Project& project, const Uuid& trackId) {
+    return project.tracks()[findTrackIndex(project, trackId)];
+}
+
+const Clip& findClip(const Project& project, const Uuid& trackId, const Uuid& clipId) {
+    const Track& track = findTrack(project, trackId);
+    return track.clips[findClipIndex(track, clipId)];
+}
+
 }  // namespace ostrel::model

@@ -13,4 +13,8 @@ std::size_t findClipIndex(const Track& track, const Uuid& clipId);
 std::size_t findNoteIndex(const Clip& clip, const Uuid& noteId);
 std::size_t findDeviceIndex(const Track& track, const Uuid& deviceId);
 
+// The records themselves, with the same checks and messages.
+const Track& findTrack(const Project& project, const Uuid& trackId);
+const Clip& findClip(const Project& project, const Uuid& trackId, const Uuid& clipId);
+
 }  // namespace ostrel::model

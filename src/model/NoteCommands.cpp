@@ -5,20 +5,11 @@
 
 namespace ostrel::model {
 
-namespace {
-
-const Clip& clipOf(const Project& project, const Uuid& trackId, const Uuid& clipId) {
-    const Track& track = project.tracks()[findTrackIndex(project, trackId)];
-    return track.clips[findClipIndex(track, clipId)];
-}
-
-}  // namespace
-
 AddNoteCommand::AddNoteCommand(Uuid trackId, Uuid clipId, Note note)
     : trackId_(trackId), clipId_(clipId), note_(std::move(note)) {}
 
 void AddNoteCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = clipOf(project, trackId_, clipId_).notes.size();
+    const std::size_t index = findClip(project, trackId_, clipId_).notes.size();
     project.insertNote(key, trackId_, clipId_, index, note_);
     index_ = index;
 }
@@ -35,7 +26,7 @@ RemoveNoteCommand::RemoveNoteCommand(Uuid trackId, Uuid clipId, Uuid noteId)
     : trackId_(trackId), clipId_(clipId), noteId_(noteId) {}
 
 void RemoveNoteCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = findNoteIndex(clipOf(project, trackId_, clipId_), noteId_);
+    const std::size_t index = findNoteIndex(findClip(project, trackId_, clipId_), noteId_);
     removed_ = project.removeNote(key, trackId_, clipId_, index);
     index_ = index;
 }
@@ -54,7 +45,7 @@ UpdateNoteCommand::UpdateNoteCommand(Uuid trackId, Uuid clipId, Uuid noteId, Not
 }
 
 void UpdateNoteCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = findNoteIndex(clipOf(project, trackId_, clipId_), noteId_);
+    const std::size_t index = findNoteIndex(findClip(project, trackId_, clipId_), noteId_);
     previous_ = project.removeNote(key, trackId_, clipId_, index);
     index_ = index;
     project.insertNote(key, trackId_, clipId_, index, note_);

@@ -1,7 +1,8 @@
 #include "model/Project.h"
 
-#include <algorithm>
 #include <stdexcept>
+
+#include "model/Lookup.h"
 
 namespace ostrel::model {
 
@@ -33,23 +34,17 @@ void putAt(std::vector<T>& list, std::size_t index, T item) {
 
 Project::Project() : id_(Uuid::generate()) {}
 
+// The same first-match search and messages as the commands' lookups.
 Track& Project::trackById(const Uuid& trackId) {
-    auto it = std::find_if(tracks_.begin(), tracks_.end(), [&](const Track& t) { return t.id == trackId; });
-    if (it == tracks_.end()) throw std::invalid_argument("no track with that id");
-    return *it;
+    return tracks_[findTrackIndex(*this, trackId)];
 }
 
 Clip& Project::clipById(Track& track, const Uuid& clipId) {
-    auto it = std::find_if(track.clips.begin(), track.clips.end(), [&](const Clip& c) { return c.id == clipId; });
-    if (it == track.clips.end()) throw std::invalid_argument("no clip with that id");
-    return *it;
+    return track.clips[findClipIndex(track, clipId)];
 }
 
 Device& Project::deviceById(Track& track, const Uuid& deviceId) {
-    auto it = std::find_if(track.devices.begin(), track.devices.end(),
-                           [&](const Device& d) { return d.id == deviceId; });
-    if (it == track.devices.end()) throw std::invalid_argument("no device with that id");
-    return *it;
+    return track.devices[findDeviceIndex(track, deviceId)];
 }
 
 void Project::insertTrack(EditKey, std::size_t index, Track track) {

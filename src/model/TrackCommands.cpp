@@ -7,14 +7,6 @@
 
 namespace ostrel::model {
 
-namespace {
-
-const Track& trackOf(const Project& project, const Uuid& trackId) {
-    return project.tracks()[findTrackIndex(project, trackId)];
-}
-
-}  // namespace
-
 AddTrackCommand::AddTrackCommand(std::string name, Uuid id, std::string kind) {
     track_.id = id;
     track_.name = std::move(name);
@@ -53,7 +45,7 @@ std::string RemoveTrackCommand::description() const {
 RenameTrackCommand::RenameTrackCommand(Uuid trackId, std::string name) : trackId_(trackId), name_(std::move(name)) {}
 
 void RenameTrackCommand::apply(Project& project, EditKey key) {
-    std::string previous = trackOf(project, trackId_).name;
+    std::string previous = findTrack(project, trackId_).name;
     project.setTrackName(key, trackId_, name_);
     previous_ = std::move(previous);
 }
@@ -77,7 +69,7 @@ SetTrackInstrumentCommand::SetTrackInstrumentCommand(Uuid trackId, std::string p
     : trackId_(trackId), patchName_(std::move(patchName)) {}
 
 void SetTrackInstrumentCommand::apply(Project& project, EditKey key) {
-    std::string previous = trackOf(project, trackId_).instrumentPatch;
+    std::string previous = findTrack(project, trackId_).instrumentPatch;
     project.setTrackInstrument(key, trackId_, patchName_);
     previous_ = std::move(previous);
 }
@@ -94,7 +86,7 @@ SetTrackInstrumentConfigCommand::SetTrackInstrumentConfigCommand(Uuid trackId, J
     : trackId_(trackId), config_(std::move(config)), previous_(nlohmann::json()) {}
 
 void SetTrackInstrumentConfigCommand::apply(Project& project, EditKey key) {
-    JsonValue previous = trackOf(project, trackId_).instrumentConfig;
+    JsonValue previous = findTrack(project, trackId_).instrumentConfig;
     project.setTrackInstrumentConfig(key, trackId_, config_);
     previous_ = std::move(previous);
 }
@@ -110,7 +102,7 @@ std::string SetTrackInstrumentConfigCommand::description() const {
 SetTrackMutedCommand::SetTrackMutedCommand(Uuid trackId, bool muted) : trackId_(trackId), muted_(muted) {}
 
 void SetTrackMutedCommand::apply(Project& project, EditKey key) {
-    const bool previous = trackOf(project, trackId_).muted;
+    const bool previous = findTrack(project, trackId_).muted;
     project.setTrackMuted(key, trackId_, muted_);
     previous_ = previous;
 }
@@ -126,7 +118,7 @@ std::string SetTrackMutedCommand::description() const {
 SetTrackSoloCommand::SetTrackSoloCommand(Uuid trackId, bool solo) : trackId_(trackId), solo_(solo) {}
 
 void SetTrackSoloCommand::apply(Project& project, EditKey key) {
-    const bool previous = trackOf(project, trackId_).solo;
+    const bool previous = findTrack(project, trackId_).solo;
     project.setTrackSolo(key, trackId_, solo_);
     previous_ = previous;
 }
@@ -142,7 +134,7 @@ std::string SetTrackSoloCommand::description() const {
 SetTrackVolumeCommand::SetTrackVolumeCommand(Uuid trackId, double volume) : trackId_(trackId), volume_(volume) {}
 
 void SetTrackVolumeCommand::apply(Project& project, EditKey key) {
-    const double previous = trackOf(project, trackId_).volume;
+    const double previous = findTrack(project, trackId_).volume;
     project.setTrackVolume(key, trackId_, volume_);
     previous_ = previous;
 }
