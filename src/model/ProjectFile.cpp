@@ -3,13 +3,13 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <set>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "core/AtomicWriter.h"
+#include "model/FileReading.h"
 #include "model/ProjectMigrations.h"
 
 namespace ostrel::model {
@@ -23,10 +23,6 @@ using nlohmann::json;
 constexpr int kMaxNesting = 512;
 
 const char* const kFormatName = "ostrel-project";
-
-void setError(std::string* error, std::string message) {
-    if (error) *error = std::move(message);
-}
 
 // ---- Reading --------------------------------------------------------------------------
 
@@ -64,66 +60,45 @@ struct Reader {
         return false;
     }
 
-    bool text(const char* key, std::string fallback, std::string& out) const {
+    // The value at key, or fallback when the key is absent; is tells the kind it must be.
+    template <typename T>
+    bool typed(const char* key, T fallback, T& out, bool (json::*is)() const noexcept, const char* problem) const {
         const auto it = object.find(key);
         if (it == object.end()) {
             out = std::move(fallback);
             return true;
         }
-        if (!it->is_string()) return fail(key, "must be text");
-        out = it->get<std::string>();
+        if (!((*it).*is)()) return fail(key, problem);
+        out = it->get<T>();
         return true;
+    }
+
+    bool text(const char* key, std::string fallback, std::string& out) const {
+        return typed(key, std::move(fallback), out, &json::is_string, "must be text");
     }
 
     bool number(const char* key, double fallback, double& out) const {
-        const auto it = object.find(key);
-        if (it == object.end()) {
-            out = fallback;
-            return true;
-        }
-        if (!it->is_number()) return fail(key, "must be a number");
-        out = it->get<double>();
-        return true;
+        return typed(key, fallback, out, &json::is_number, "must be a number");
     }
 
     bool flag(const char* key, bool fallback, bool& out) const {
-        const auto it = object.find(key);
-        if (it == object.end()) {
-            out = fallback;
-            return true;
-        }
-        if (!it->is_boolean()) return fail(key, "must be true or false");
-        out = it->get<bool>();
-        return true;
+        return typed(key, fallback, out, &json::is_boolean, "must be true or false");
     }
 
-    // A whole number for a 32-bit field; a fraction is cut toward zero. Checked as a
-    // 64-bit or real value first, so 4294967297 or 1e300 is refused rather than wrapped.
+    // A whole number for a 32-bit field, refused rather than wrapped when out of range.
     bool whole(const char* key, std::int32_t fallback, std::int32_t& out) const {
-        constexpr auto kLowest = std::numeric_limits<std::int32_t>::min();
-        constexpr auto kHighest = std::numeric_limits<std::int32_t>::max();
         const auto it = object.find(key);
         if (it == object.end()) {
             out = fallback;
             return true;
         }
-        if (it->is_number_unsigned()) {
-            const auto value = it->get<std::uint64_t>();
-            if (value > static_cast<std::uint64_t>(kHighest)) return fail(key, "is out of range");
-            out = static_cast<std::int32_t>(value);
+        switch (readInt32(*it, out)) {
+        case WholeNumber::Read:
             return true;
-        }
-        if (it->is_number_integer()) {
-            const auto value = it->get<std::int64_t>();
-            if (value < kLowest || value > kHighest) return fail(key, "is out of range");
-            out = static_cast<std::int32_t>(value);
-            return true;
-        }
-        if (it->is_number_float()) {
-            const double value = std::trunc(it->get<double>());
-            if (!(value >= kLowest && value <= kHighest)) return fail(key, "is out of range");
-            out = static_cast<std::int32_t>(value);
-            return true;
+        case WholeNumber::OutOfRange:
+            return fail(key, "is out of range");
+        case WholeNumber::NotANumber:
+            break;
         }
         return fail(key, "must be a number");
     }
@@ -171,6 +146,34 @@ const std::set<std::string>& deviceKeys() {
     return keys;
 }
 
+// Reads each element of array into out, refusing a second record with an id already seen.
+template <typename T>
+bool readRecords(const json& array, bool (*fromJson)(const json&, T&, std::string*), const char* duplicateMessage,
+                 std::vector<T>& out, std::string* error) {
+    std::set<Uuid> seen;
+    out.reserve(array.size());
+    for (const json& element : array) {
+        T record;
+        if (!fromJson(element, record, error)) return false;
+        if (!seen.insert(record.id).second) {
+            setError(error, duplicateMessage);
+            return false;
+        }
+        out.push_back(std::move(record));
+    }
+    return true;
+}
+
+// The same for an optional list: a missing key or a value that is not an array reads as none.
+template <typename T>
+bool readOptionalRecords(const json& object, const char* key, bool (*fromJson)(const json&, T&, std::string*),
+                         const char* duplicateMessage, std::vector<T>& out, std::string* error) {
+    out.clear();
+    const auto list = object.find(key);
+    if (list == object.end() || !list->is_array()) return true;
+    return readRecords(*list, fromJson, duplicateMessage, out, error);
+}
+
 bool noteFromJson(const json& value, Note& note, std::string* error) {
     if (!value.is_object()) {
         setError(error, "a note must be an object");
@@ -198,23 +201,8 @@ bool clipFromJson(const json& value, Clip& clip, std::string* error) {
     }
     const auto source = value.find("audio_source");
     clip.audioSource = source != value.end() && source->is_string() ? source->get<std::string>() : std::string();
-
-    clip.notes.clear();
-    const auto notes = value.find("notes");
-    if (notes != value.end() && notes->is_array()) {
-        std::set<Uuid> seen;
-        clip.notes.reserve(notes->size());
-        for (const json& element : *notes) {
-            Note note;
-            if (!noteFromJson(element, note, error)) return false;
-            if (!seen.insert(note.id).second) {
-                setError(error, "two notes in the same clip share an id");
-                return false;
-            }
-            clip.notes.push_back(std::move(note));
-        }
-    }
-    return true;
+    return readOptionalRecords(value, "notes", noteFromJson, "two notes in the same clip share an id", clip.notes,
+                               error);
 }
 
 bool deviceFromJson(const json& value, Device& device, std::string* error) {
@@ -261,38 +249,10 @@ bool trackFromJson(const json& value, Track& track, std::string* error) {
     track.instrumentConfig = config != value.end() && config->is_object() ? JsonValue(*config) : JsonValue();
     const auto kind = value.find("kind");
     track.kind = kind != value.end() && kind->is_string() ? kind->get<std::string>() : std::string("midi");
-
-    track.clips.clear();
-    const auto clips = value.find("clips");
-    if (clips != value.end() && clips->is_array()) {
-        std::set<Uuid> seen;
-        track.clips.reserve(clips->size());
-        for (const json& element : *clips) {
-            Clip clip;
-            if (!clipFromJson(element, clip, error)) return false;
-            if (!seen.insert(clip.id).second) {
-                setError(error, "two clips on the same track share an id");
-                return false;
-            }
-            track.clips.push_back(std::move(clip));
-        }
-    }
-
-    track.devices.clear();
-    const auto devices = value.find("devices");
-    if (devices != value.end() && devices->is_array()) {
-        std::set<Uuid> seen;
-        for (const json& element : *devices) {
-            Device device;
-            if (!deviceFromJson(element, device, error)) return false;
-            if (!seen.insert(device.id).second) {
-                setError(error, "two devices on the same track share an id");
-                return false;
-            }
-            track.devices.push_back(std::move(device));
-        }
-    }
-    return true;
+    return readOptionalRecords(value, "clips", clipFromJson, "two clips on the same track share an id", track.clips,
+                               error) &&
+           readOptionalRecords(value, "devices", deviceFromJson, "two devices on the same track share an id",
+                               track.devices, error);
 }
 
 bool parseDocument(std::string_view text, Project& out, std::string* error, std::vector<std::string>* warnings) {
@@ -339,17 +299,7 @@ bool parseDocument(std::string_view text, Project& out, std::string* error, std:
     json extra = collectExtraKeys(document, projectKeys());
 
     std::vector<Track> tracks;
-    tracks.reserve(tracksValue->size());
-    std::set<Uuid> seen;
-    for (const json& element : *tracksValue) {
-        Track track;
-        if (!trackFromJson(element, track, error)) return false;
-        if (!seen.insert(track.id).second) {
-            setError(error, "two tracks in the project share an id");
-            return false;
-        }
-        tracks.push_back(std::move(track));
-    }
+    if (!readRecords(*tracksValue, trackFromJson, "two tracks in the project share an id", tracks, error)) return false;
 
     const Uuid id = readIdOrGenerate(document, "id");
     const Reader read{document, "the project", error};
@@ -366,6 +316,13 @@ bool parseDocument(std::string_view text, Project& out, std::string* error, std:
 json startFrom(const JsonValue& extra) {
     const json& value = extra.get();
     return value.is_object() ? value : json::object();
+}
+
+template <typename T>
+json listToJson(const std::vector<T>& records, json (*toJson)(const T&)) {
+    json list = json::array();
+    for (const T& record : records) list.push_back(toJson(record));
+    return list;
 }
 
 json noteToJson(const Note& note) {
@@ -386,9 +343,7 @@ json clipToJson(const Clip& clip) {
     object["length_beats"] = clip.lengthBeats;
     if (!clip.audioSource.empty()) object["audio_source"] = clip.audioSource;
     if (clip.audioOffsetSeconds != 0.0) object["audio_offset_seconds"] = clip.audioOffsetSeconds;
-    json notes = json::array();
-    for (const Note& note : clip.notes) notes.push_back(noteToJson(note));
-    object["notes"] = std::move(notes);
+    object["notes"] = listToJson(clip.notes, noteToJson);
     return object;
 }
 
@@ -408,12 +363,8 @@ json trackToJson(const Track& track) {
     json object = startFrom(track.extra);
     object["id"] = track.id.toString();
     object["name"] = track.name;
-    json clips = json::array();
-    for (const Clip& clip : track.clips) clips.push_back(clipToJson(clip));
-    object["clips"] = std::move(clips);
-    json devices = json::array();
-    for (const Device& device : track.devices) devices.push_back(deviceToJson(device));
-    object["devices"] = std::move(devices);
+    object["clips"] = listToJson(track.clips, clipToJson);
+    object["devices"] = listToJson(track.devices, deviceToJson);
     if (!track.instrumentPatch.empty()) object["instrument_patch"] = track.instrumentPatch;
     const json& config = track.instrumentConfig.get();
     if (config.is_object() && !config.empty()) object["instrument_config"] = config;
@@ -431,9 +382,7 @@ json projectToJson(const Project& project) {
     object["id"] = project.id().toString();
     object["name"] = project.name();
     object["tempo_bpm"] = project.tempoBpm();
-    json tracks = json::array();
-    for (const Track& track : project.tracks()) tracks.push_back(trackToJson(track));
-    object["tracks"] = std::move(tracks);
+    object["tracks"] = listToJson(project.tracks(), trackToJson);
     return object;
 }
 

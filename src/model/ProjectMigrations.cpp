@@ -1,23 +1,12 @@
 #include "model/ProjectMigrations.h"
 
-#include <cmath>
-#include <limits>
-
 #include <nlohmann/json.hpp>
+
+#include "model/FileReading.h"
 
 namespace ostrel::model {
 
-namespace {
-
-void setError(std::string* error, std::string message) {
-    if (error) *error = std::move(message);
-}
-
-}  // namespace
-
 bool readProjectFormatVersion(const nlohmann::json& document, std::int32_t& version, std::string* error) {
-    constexpr auto kLowest = std::numeric_limits<std::int32_t>::min();
-    constexpr auto kHighest = std::numeric_limits<std::int32_t>::max();
     if (!document.is_object()) {
         setError(error, "the project file is not a JSON object");
         return false;
@@ -27,34 +16,14 @@ bool readProjectFormatVersion(const nlohmann::json& document, std::int32_t& vers
         version = 0;
         return true;
     }
-    const nlohmann::json& value = *it;
-    // Checked as 64-bit or real values first: a huge number must not wrap into a small one.
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(kHighest)) {
-            setError(error, "the format version of the file is out of range");
-            return false;
-        }
-        version = static_cast<std::int32_t>(number);
+    switch (readInt32(*it, version)) {
+    case WholeNumber::Read:
         return true;
-    }
-    if (value.is_number_integer()) {
-        const auto number = value.get<std::int64_t>();
-        if (number < kLowest || number > kHighest) {
-            setError(error, "the format version of the file is out of range");
-            return false;
-        }
-        version = static_cast<std::int32_t>(number);
-        return true;
-    }
-    if (value.is_number_float()) {
-        const double number = std::trunc(value.get<double>());
-        if (!(number >= kLowest && number <= kHighest)) {
-            setError(error, "the format version of the file is out of range");
-            return false;
-        }
-        version = static_cast<std::int32_t>(number);
-        return true;
+    case WholeNumber::OutOfRange:
+        setError(error, "the format version of the file is out of range");
+        return false;
+    case WholeNumber::NotANumber:
+        break;
     }
     setError(error, "the format version of the file is not a number");
     return false;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace ostrel::model {
+
+// Pieces shared by the project file reader and its migrations.
+
+// Stores message where the caller asked for one; error may be null.
+inline void setError(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+}
+
+enum class WholeNumber { Read, OutOfRange, NotANumber };
+
+// A JSON number as a 32-bit whole number; a fraction is cut toward zero. Checked as a
+// 64-bit or real value first, so 4294967297 or 1e300 is refused rather than wrapped.
+// out is changed only on Read.
+WholeNumber readInt32(const nlohmann::json& value, std::int32_t& out);
+
+}  // namespace ostrel::model
