@@ -11,6 +11,10 @@ const nlohmann::json& emptyObject() {
     return empty;
 }
 
+std::unique_ptr<nlohmann::json> clone(const std::unique_ptr<nlohmann::json>& value) {
+    return value ? std::make_unique<nlohmann::json>(*value) : nullptr;
+}
+
 }  // namespace
 
 JsonValue::JsonValue() noexcept = default;
@@ -20,12 +24,12 @@ JsonValue::JsonValue(nlohmann::json value) {
 }
 
 JsonValue::JsonValue(const JsonValue& other)
-    : value_(other.value_ ? std::make_unique<nlohmann::json>(*other.value_) : nullptr) {}
+    : value_(clone(other.value_)) {}
 
 JsonValue::JsonValue(JsonValue&& other) noexcept = default;
 
 JsonValue& JsonValue::operator=(const JsonValue& other) {
-    if (this != &other) value_ = other.value_ ? std::make_unique<nlohmann::json>(*other.value_) : nullptr;
+    if (this != &other) value_ = clone(other.value_);
     return *this;
 }
 
