@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "engine/NullAudioBackend.h"
 
 namespace ostrel::engine {
@@ -15,62 +16,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A sound card whose "audio thread" is one the test runs itself.
-class HandBackend final : public IAudioBackend {
-public:
-    std::string backendName() override { return "Hand"; }
-    std::vector<AudioDeviceInfo> listDevices() override { return {}; }
-    bool open(const AudioConfig&, RenderCallback callback, void* user, std::string*) override {
-        callback_ = callback;
-        user_ = user;
-        state_ = BackendState::Running;
-        return true;
-    }
-    void close() override { state_ = BackendState::Closed; }
-    BackendState state() const override { return state_; }
-    LoadStats loadStats() const override { return {}; }
-
-    void render(float* out, uint32_t frames) { callback_(user_, out, frames); }
-
-private:
-    RenderCallback callback_ = nullptr;
-    void* user_ = nullptr;
-    BackendState state_ = BackendState::Closed;
-};
-
-class ConstNode final : public Node {
-public:
-    explicit ConstNode(float level) : level_(level) {}
-    void process(const ProcessContext& context, std::span<const AudioBuffer* const>,
-                 AudioBuffer& output) override {
-        const int n = std::min(output.frames, context.frames);
-        for (int c = 0; c < output.channels; ++c) {
-            std::fill(output.channel(c), output.channel(c) + n, level_);
-        }
-    }
-
-private:
-    float level_;
-};
-
-std::unique_ptr<Graph> constGraph(float level) {
-    GraphBuilder builder;
-    builder.output = builder.addNode(std::make_unique<ConstNode>(level));
-    return builder.compile(48000.0, static_cast<int>(AudioEngine::kMaxChunk), 2, nullptr);
-}
+using test::constGraph;
 
 std::shared_ptr<BackingTrack> constTrack(float value, int64_t frames) {
-    auto track = std::make_shared<BackingTrack>();
-    track->channels = 2;
-    track->frames = frames;
-    track->samples.assign(static_cast<size_t>(frames * 2), value);
-    return track;
+    return test::makeTrack(frames, 2, [value](int64_t) { return value; });
 }
 
 class AudioEngineThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto backend = std::make_unique<HandBackend>();
+        auto backend = std::make_unique<test::HandBackend>();
         card = backend.get();
         engine = std::make_unique<AudioEngine>(std::move(backend));
         std::string error;
@@ -90,7 +45,7 @@ protected:
         });
     }
 
-    HandBackend* card = nullptr;
+    test::HandBackend* card = nullptr;
     std::unique_ptr<AudioEngine> engine;
     std::atomic<bool> done{false};
 };

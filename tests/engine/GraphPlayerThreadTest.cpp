@@ -6,28 +6,11 @@
 #include <memory>
 #include <thread>
 
+#include "EngineTestSupport.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {
 namespace {
-
-std::atomic<int> liveNodes{0};
-
-// Outputs a constant; counts how many exist so the test sees every graph freed.
-class LevelNode : public Node {
-public:
-    explicit LevelNode(float value) : value_(value) { liveNodes.fetch_add(1, std::memory_order_relaxed); }
-    ~LevelNode() override { liveNodes.fetch_sub(1, std::memory_order_relaxed); }
-    void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
-        const int n = std::min(context.frames, output.frames);
-        for (int c = 0; c < output.channels; ++c) {
-            std::fill_n(output.channel(c), n, value_);
-        }
-    }
-
-private:
-    float value_;
-};
 
 // The GUI thread publishes graphs of rising level and collects retired ones while the
 // audio thread plays: the output never falls (a fade only moves towards a newer graph),
@@ -35,6 +18,7 @@ private:
 // is freed exactly once.
 TEST(GraphPlayerThreads, SwapsUnderLoadStayOrderedAllocationFreeAndLeakFree) {
     constexpr int kGraphs = 3000;
+    std::atomic<int> liveNodes{0};
     {
         auto player = std::make_unique<GraphPlayer>(2, 256, 64);
         std::atomic<bool> published{false};
@@ -62,9 +46,7 @@ TEST(GraphPlayerThreads, SwapsUnderLoadStayOrderedAllocationFreeAndLeakFree) {
         });
 
         for (int k = 1; k <= kGraphs; ++k) {
-            GraphBuilder builder;
-            builder.output = builder.addNode(std::make_unique<LevelNode>(static_cast<float>(k)));
-            ASSERT_TRUE(player->publish(builder.compile(48000.0, 256, 2, nullptr)));
+            ASSERT_TRUE(player->publish(test::constGraph(static_cast<float>(k), &liveNodes, 2, 256)));
             player->collectRetired();
             if (k % 16 == 0) {
                 std::this_thread::yield();

@@ -1,0 +1,126 @@
+#pragma once
+
+// Test parts shared by the engine's tests: a constant node, graphs of one node, a sound
+// card that the test drives by hand, and backing tracks whose samples name their frame.
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/AudioBackend.h"
+#include "engine/AudioData.h"
+#include "engine/Graph.h"
+
+namespace ostrel::test {
+
+using namespace ostrel::engine;
+
+// A constant level on every channel. Counts itself in alive while it exists, so a test
+// sees every graph freed; remembers how many events its last block carried.
+class ConstNode final : public Node {
+public:
+    explicit ConstNode(float level, std::atomic<int>* alive = nullptr) : level_(level), alive_(alive) {
+        if (alive_ != nullptr) {
+            alive_->fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    ~ConstNode() override {
+        if (alive_ != nullptr) {
+            alive_->fetch_sub(1, std::memory_order_relaxed);
+        }
+    }
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
+        lastEvents = context.events.size();
+        const int n = std::min(context.frames, output.frames);
+        for (int c = 0; c < output.channels; ++c) {
+            std::fill_n(output.channel(c), n, level_);
+        }
+    }
+    std::size_t lastEvents = 0;
+
+private:
+    float level_;
+    std::atomic<int>* alive_;
+};
+
+inline std::unique_ptr<Graph> graphOf(std::unique_ptr<Node> node, int channels = 2, int maxBlock = 4096) {
+    GraphBuilder builder;
+    builder.output = builder.addNode(std::move(node));
+    return builder.compile(48000.0, maxBlock, channels, nullptr);
+}
+
+inline std::unique_ptr<Graph> constGraph(float level, std::atomic<int>* alive = nullptr, int channels = 2,
+                                         int maxBlock = 4096) {
+    return graphOf(std::make_unique<ConstNode>(level, alive), channels, maxBlock);
+}
+
+// A sound card whose audio thread is whichever thread calls render.
+class HandBackend final : public IAudioBackend {
+public:
+    std::string backendName() override { return "Hand"; }
+    std::vector<AudioDeviceInfo> listDevices() override { return {}; }
+    bool open(const AudioConfig& config, RenderCallback callback, void* user, std::string* error) override {
+        ++opens;
+        if (refuse) {
+            state_ = BackendState::Failed;
+            if (error != nullptr) {
+                *error = "could not open the sound card: refused";
+            }
+            return false;
+        }
+        config_ = config;
+        callback_ = callback;
+        user_ = user;
+        state_ = BackendState::Running;
+        return true;
+    }
+    void close() override {
+        callback_ = nullptr;
+        if (state_ == BackendState::Running) {
+            state_ = BackendState::Closed;
+        }
+    }
+    BackendState state() const override { return state_; }
+    LoadStats loadStats() const override { return {}; }
+
+    void render(float* out, std::uint32_t frames) { callback_(user_, out, frames); }
+    // One period, interleaved; -99 where the callback wrote nothing.
+    std::vector<float> render(std::uint32_t frames) {
+        std::vector<float> out(std::size_t{frames} * config_.channels, -99.0f);
+        render(out.data(), frames);
+        return out;
+    }
+    void stopByDevice() { state_ = BackendState::StoppedByDevice; }
+
+    bool refuse = false;
+    int opens = 0;
+
+private:
+    AudioConfig config_{};
+    RenderCallback callback_ = nullptr;
+    void* user_ = nullptr;
+    BackendState state_ = BackendState::Closed;
+};
+
+// Every sample of frame i holds value(i).
+template <typename Value>
+std::shared_ptr<BackingTrack> makeTrack(std::int64_t frames, int channels, Value value) {
+    auto track = std::make_shared<BackingTrack>();
+    track->channels = channels;
+    track->frames = frames;
+    track->samples.resize(static_cast<std::size_t>(frames * channels));
+    for (std::size_t i = 0; i < track->samples.size(); ++i) {
+        track->samples[i] = value(static_cast<std::int64_t>(i) / channels);
+    }
+    return track;
+}
+
+// Frame i holds i, so the output names the track frame it came from.
+inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
+    return makeTrack(frames, channels, [](std::int64_t i) { return static_cast<float>(i); });
+}
+
+}  // namespace ostrel::test
