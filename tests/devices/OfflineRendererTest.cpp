@@ -224,14 +224,6 @@ TEST(RenderLength, GivenFramesCutLaterContentAndPadShorterContent) {
     EXPECT_EQ(longer.audio.samples.size(), std::size_t{1000000});
 }
 
-TEST(RenderLength, GivenFramesApplyToAnEmptyProject) {
-    RenderSettings settings = settingsAt();
-    settings.frames = 4800;
-    const RenderOutput out = render(song({}), settings);
-    EXPECT_EQ(out.audio.frames, 4800);
-    EXPECT_EQ(peak(out.audio.samples), 0.0f);
-}
-
 // ---------------------------------------------------------------------------------------
 // Values a project file may hold that the renderer must not trust
 
@@ -383,14 +375,6 @@ TEST(RenderAudioClips, AClipBeforeTheSongStartPlaysOnlyItsLaterPart) {
     EXPECT_FLOAT_EQ(out.audio.samples[2 * 11999], 23999 * 1e-6f);
 }
 
-TEST(RenderAudioClips, AClipEntirelyBeforeTheSongStartAddsNothing) {
-    test::TempDir dir;
-    writeRampWav(dir / "r.wav", 48000);
-    const auto project = song({audioTrack("Audio", {audioClip("r.wav", -4, 1)})});
-    const RenderOutput out = render(project, settingsAt(kRate, 512, dir.path()));
-    EXPECT_EQ(out.audio.frames, 0);
-}
-
 TEST(RenderAudioClips, ClipsLongerThanTheirSoundEndInSilence) {
     test::TempDir dir;
     writeConstantWav(dir / "short.wav", 0.25f, 2, 100);
@@ -473,14 +457,6 @@ TEST(RenderAudioEffects, AnUnknownEffectFailsTheWholeRender) {
     track.devices.push_back(effect("ostrel.flanger"));
     EXPECT_EQ(renderError(song({track}), settingsAt(kRate, 512, dir.path())),
               "track \"Audio\": unknown effect \"ostrel.flanger\"");
-}
-
-TEST(RenderAudioEffects, ADisabledUnknownEffectIsNeverMade) {
-    test::TempDir dir;
-    writeConstantWav(dir / "c.wav", 0.25f, 2, 48000);
-    Track track = audioTrack("Audio", {audioClip("c.wav", 0, 1)});
-    track.devices.push_back(effect("ostrel.flanger", {}, false));
-    EXPECT_EQ(render(song({track}), settingsAt(kRate, 512, dir.path())).audio.samples[0], 0.25f);
 }
 
 // ---------------------------------------------------------------------------------------

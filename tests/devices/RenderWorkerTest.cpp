@@ -136,20 +136,7 @@ std::shared_ptr<const model::Project> emptyProject() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Defaults and lifetime
-
-TEST(RenderJobDefaults, ADefaultJobIsAPlaybackRebuildAt48kHzStereo) {
-    const RenderJob job;
-    EXPECT_EQ(job.kind, kPlaybackRebuild);
-    EXPECT_EQ(job.snapshot, nullptr);
-    EXPECT_EQ(job.settings.sampleRate, 48000.0);
-    EXPECT_EQ(job.settings.blockSize, 512u);
-    EXPECT_EQ(job.settings.channels, 2);
-    EXPECT_EQ(job.settings.frames, 0);
-    EXPECT_TRUE(job.settings.samplesFolder.empty());
-    EXPECT_TRUE(job.outputPath.empty());
-    EXPECT_EQ(job.generation, 0u);
-}
+// Lifetime
 
 TEST(RenderWorkerLifetime, AWorkerNeverGivenAJobStartsAndJoinsNothing) {
     LoggerWithSink log;
@@ -242,19 +229,6 @@ TEST(RenderWorkerPlayback, ABurstOfRebuildsWhileOneRendersYieldsOneFurtherRender
     EXPECT_EQ(results[0].generation, 1u);
     EXPECT_EQ(results[1].generation, 5u);
     EXPECT_EQ(gate.started(), 2);
-}
-
-TEST(RenderWorkerPlayback, TakeResultsWithNothingFinishedIsEmpty) {
-    LoggerWithSink log;
-    ConstantSong song;
-    RenderGate gate;
-    BackgroundRenderer worker(log.logger, gate.function());
-    worker.submit(song.job(kPlaybackRebuild, 1));
-    gate.waitForStarted(1);
-    EXPECT_TRUE(worker.takeResults().empty());
-    gate.open();
-    EXPECT_EQ(waitForResults(worker, 1).size(), 1u);
-    EXPECT_TRUE(worker.takeResults().empty());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -425,18 +399,6 @@ TEST(RenderWorkerFailure, TheRenderersErrorIsTheResultsError) {
     EXPECT_EQ(results[0].error, "track \"Keys\": unknown instrument patch \"Theremin\"");
     ASSERT_EQ(log.sink->records().size(), 1u);
     EXPECT_EQ(log.sink->records()[0].message, "a background render failed: " + results[0].error);
-}
-
-TEST(RenderWorkerFailure, AFailureWithoutTextGetsTheGeneralText) {
-    LoggerWithSink log;
-    BackgroundRenderer worker(log.logger, [](const model::Project&, const RenderSettings&, RenderOutput*,
-                                             std::string*) { return false; });
-    RenderJob job;
-    job.snapshot = emptyProject();
-    worker.submit(std::move(job));
-    const auto results = waitForResults(worker, 1);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].error, "the project could not be rendered");
 }
 
 TEST(RenderWorkerFailure, ARenderThatThrowsEndsAsAFailedResultAndTheWorkerGoesOn) {
