@@ -72,7 +72,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 // and this runs before main, with the sanitizers' own signal handlers switched off.
 
 __attribute__((noinline, no_sanitize("address", "undefined"))) void writeThroughNull() {
-    volatile int* nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;  // opaque, so the store cannot be optimised away
     *nowhere = 1;
 }
 

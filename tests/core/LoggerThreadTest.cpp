@@ -23,7 +23,7 @@ public:
         ++records;
         if (record.level == LogLevel::ERROR) {
             // The action must be the writing thread's own, named after its category.
-            if (record.actionStack.size() != 1 || record.actionStack[0] != "work " + record.category) {
+            if (record.actionStack.size() != 1 || record.actionStack[0] != std::string("work ").append(record.category)) {
                 ++foreignActions;
             }
             if (record.recentSteps.size() > Logger::maxRecentSteps) {
@@ -67,11 +67,11 @@ TEST(LoggerThreadTest, ConcurrentWritersNeverInterleaveLinesOrMixActionStacks) {
     std::vector<std::thread> threads;
     for (int t = 0; t < writers; ++t) {
         threads.emplace_back([&logger, t] {
-            const std::string category = "t" + std::to_string(t);
-            ActionScope scope("work " + category, logger);
+            const std::string category = std::string("t").append(std::to_string(t));
+            ActionScope scope(std::string("work ").append(category), logger);
             for (int i = 0; i < recordsPerWriter; ++i) {
                 const LogLevel level = i % 10 == 0 ? LogLevel::ERROR : LogLevel::INFO;
-                logger.log(level, category, "record " + std::to_string(i));
+                logger.log(level, category, std::string("record ").append(std::to_string(i)));
                 if (i % 7 == 0) {
                     logger.recordStep(category, "step");
                 }
