@@ -131,12 +131,20 @@ TEST_F(LoggerLevelTest, OutOfRangeLevelIsPassedOnNotRejected) {
     EXPECT_EQ(logLevelName(sink->records[0].level), "?");
 }
 
-TEST_F(LoggerLevelTest, SinksAreCalledInTheOrderAdded) {
-    auto second = std::make_shared<RecordingSink>();
-    logger.addSink(second);
-    logger.log(LogLevel::INFO, "app", "hello");
-    EXPECT_EQ(sink->records.size(), 1u);
-    EXPECT_EQ(second->records.size(), 1u);
+TEST(LoggerSinkTest, SinksAreCalledInTheOrderAdded) {
+    struct NamedSink : LogSink {
+        NamedSink(std::string name, std::vector<std::string>& calls) : name(std::move(name)), calls(calls) {}
+        void write(const LogRecord& record) override { calls.push_back(name + ":" + record.message); }
+        std::string name;
+        std::vector<std::string>& calls;
+    };
+    std::vector<std::string> calls;
+    Logger logger;
+    logger.addSink(std::make_shared<NamedSink>("file", calls));
+    logger.addSink(std::make_shared<NamedSink>("console", calls));
+    logger.log(LogLevel::INFO, "app", "one");
+    logger.log(LogLevel::WARN, "app", "two");
+    EXPECT_EQ(calls, (std::vector<std::string>{"file:one", "console:one", "file:two", "console:two"}));
 }
 
 TEST(LoggerFailureTest, ThrowingSinkNeitherReachesTheCallerNorSilencesLaterSinks) {
