@@ -8,113 +8,75 @@
 #include <nlohmann/json.hpp>
 
 #include "ModelTestSupport.h"
-#include "model/Lookup.h"
 
 namespace ostrel::model {
 namespace {
 
+using std::make_unique;
 using test::editKeyForTests;
+using test::makeNote;
+using test::withFreshId;
 using test::sampleProject;
 
-using Factory = std::function<std::unique_ptr<Command>(const Project&)>;
-
-struct Kind {
-    std::string name;
-    Factory make;
-    std::string description;
+// Ids of the sample project's records by position.
+struct At {
+    const Project& p;
+    Uuid t(int i) const { return p.tracks()[i].id; }
+    Uuid c(int i, int j) const { return p.tracks()[i].clips[j].id; }
+    Uuid n(int i, int j, int k) const { return p.tracks()[i].clips[j].notes[k].id; }
+    Uuid d(int i, int j) const { return p.tracks()[i].devices[j].id; }
 };
 
-Note makeNote(int pitch) {
-    Note note;
-    note.id = Uuid::generate();
-    note.pitch = pitch;
-    note.velocity = 80;
-    note.startBeats = 2.5;
-    return note;
-}
+struct Kind {
+    std::string description;  // also names the case
+    std::function<std::unique_ptr<Command>(At)> make;
+};
 
 // One instance of every kind, each aimed at the sample project so that it changes it.
 std::vector<Kind> everyKind() {
-    auto t = [](const Project& p, int i) { return p.tracks()[i].id; };
-    auto c = [](const Project& p, int i, int j) { return p.tracks()[i].clips[j].id; };
-    auto n = [](const Project& p, int i, int j, int k) { return p.tracks()[i].clips[j].notes[k].id; };
-    auto d = [](const Project& p, int i, int j) { return p.tracks()[i].devices[j].id; };
     return {
-        {"AddClip", [=](const Project& p) {
-             Clip clip;
-             clip.id = Uuid::generate();
-             clip.notes.push_back(makeNote(40));
-             return std::make_unique<AddClipCommand>(t(p, 2), clip);
-         }, "Add clip"},
-        {"AddDevice", [=](const Project& p) {
-             Device device;
-             device.id = Uuid::generate();
+        {"Add clip", [](At a) {
+             auto clip = withFreshId<Clip>();
+             clip.notes.push_back(makeNote(40, 2.5));
+             return make_unique<AddClipCommand>(a.t(2), clip);
+         }},
+        {"Add device", [](At a) {
+             auto device = withFreshId<Device>();
              device.typeId = "ostrel.eq";
-             return std::make_unique<AddDeviceCommand>(t(p, 0), device);
-         }, "Add device"},
-        {"AddNote", [=](const Project& p) {
-             return std::make_unique<AddNoteCommand>(t(p, 0), c(p, 0, 1), makeNote(64));
-         }, "Add note"},
-        {"AddTrack", [](const Project&) {
-             return std::make_unique<AddTrackCommand>("Drums", Uuid::generate(), "audio");
-         }, "Add track"},
-        {"MoveDevice", [=](const Project& p) {
-             return std::make_unique<MoveDeviceCommand>(t(p, 1), d(p, 1, 0), 2);
-         }, "Move device"},
-        {"RemoveClip", [=](const Project& p) {
-             return std::make_unique<RemoveClipCommand>(t(p, 0), c(p, 0, 0));
-         }, "Remove clip"},
-        {"RemoveDevice", [=](const Project& p) {
-             return std::make_unique<RemoveDeviceCommand>(t(p, 1), d(p, 1, 1));
-         }, "Remove device"},
-        {"RemoveNote", [=](const Project& p) {
-             return std::make_unique<RemoveNoteCommand>(t(p, 1), c(p, 1, 0), n(p, 1, 0, 1));
-         }, "Remove note"},
-        {"RemoveTrack", [=](const Project& p) {
-             return std::make_unique<RemoveTrackCommand>(t(p, 1));
-         }, "Remove track"},
-        {"RenameTrack", [=](const Project& p) {
-             return std::make_unique<RenameTrackCommand>(t(p, 2), "Lead");
-         }, "Rename track"},
-        {"SetDeviceEnabled", [=](const Project& p) {
-             return std::make_unique<SetDeviceEnabledCommand>(t(p, 0), d(p, 0, 1), false);
-         }, "Bypass device"},
-        {"SetDeviceParameter", [=](const Project& p) {
-             return std::make_unique<SetDeviceParameterCommand>(t(p, 0), d(p, 0, 2), "time_ms", 250.0);
-         }, "Set time_ms"},
-        {"SetProjectName", [](const Project&) {
-             return std::make_unique<SetProjectNameCommand>("Other song");
-         }, "Rename project"},
-        {"SetTempo", [](const Project&) { return std::make_unique<SetTempoCommand>(140.0); }, "Set tempo"},
-        {"SetTrackInstrument", [=](const Project& p) {
-             return std::make_unique<SetTrackInstrumentCommand>(t(p, 0), "Sampler");
-         }, "Set instrument"},
-        {"SetTrackInstrumentConfig", [=](const Project& p) {
-             return std::make_unique<SetTrackInstrumentConfigCommand>(t(p, 0),
-                                                                     nlohmann::json{{"sample", "kick.wav"}});
-         }, "Set instrument settings"},
-        {"SetTrackMuted", [=](const Project& p) {
-             return std::make_unique<SetTrackMutedCommand>(t(p, 1), true);
-         }, "Mute track"},
-        {"SetTrackSolo", [=](const Project& p) {
-             return std::make_unique<SetTrackSoloCommand>(t(p, 1), true);
-         }, "Solo track"},
-        {"SetTrackVolume", [=](const Project& p) {
-             return std::make_unique<SetTrackVolumeCommand>(t(p, 1), 0.25);
-         }, "Set track volume"},
-        {"UpdateClip", [=](const Project& p) {
-             return std::make_unique<UpdateClipCommand>(t(p, 0), c(p, 0, 1), 8.0, 2.0);
-         }, "Edit clip"},
-        {"UpdateNote", [=](const Project& p) {
-             return std::make_unique<UpdateNoteCommand>(t(p, 0), c(p, 0, 0), n(p, 0, 0, 2), makeNote(72));
-         }, "Edit note"},
-        {"Composite", [=](const Project& p) {
+             return make_unique<AddDeviceCommand>(a.t(0), device);
+         }},
+        {"Add note", [](At a) { return make_unique<AddNoteCommand>(a.t(0), a.c(0, 1), makeNote(64, 2.5)); }},
+        {"Add track", [](At) { return make_unique<AddTrackCommand>("Drums", Uuid::generate(), "audio"); }},
+        {"Move device", [](At a) { return make_unique<MoveDeviceCommand>(a.t(1), a.d(1, 0), 2); }},
+        {"Remove clip", [](At a) { return make_unique<RemoveClipCommand>(a.t(0), a.c(0, 0)); }},
+        {"Remove device", [](At a) { return make_unique<RemoveDeviceCommand>(a.t(1), a.d(1, 1)); }},
+        {"Remove note", [](At a) { return make_unique<RemoveNoteCommand>(a.t(1), a.c(1, 0), a.n(1, 0, 1)); }},
+        {"Remove track", [](At a) { return make_unique<RemoveTrackCommand>(a.t(1)); }},
+        {"Rename track", [](At a) { return make_unique<RenameTrackCommand>(a.t(2), "Lead"); }},
+        {"Bypass device", [](At a) { return make_unique<SetDeviceEnabledCommand>(a.t(0), a.d(0, 1), false); }},
+        {"Set time_ms", [](At a) {
+             return make_unique<SetDeviceParameterCommand>(a.t(0), a.d(0, 2), "time_ms", 250.0);
+         }},
+        {"Rename project", [](At) { return make_unique<SetProjectNameCommand>("Other song"); }},
+        {"Set tempo", [](At) { return make_unique<SetTempoCommand>(140.0); }},
+        {"Set instrument", [](At a) { return make_unique<SetTrackInstrumentCommand>(a.t(0), "Sampler"); }},
+        {"Set instrument settings", [](At a) {
+             return make_unique<SetTrackInstrumentConfigCommand>(a.t(0), nlohmann::json{{"sample", "kick.wav"}});
+         }},
+        {"Mute track", [](At a) { return make_unique<SetTrackMutedCommand>(a.t(1), true); }},
+        {"Solo track", [](At a) { return make_unique<SetTrackSoloCommand>(a.t(1), true); }},
+        {"Set track volume", [](At a) { return make_unique<SetTrackVolumeCommand>(a.t(1), 0.25); }},
+        {"Edit clip", [](At a) { return make_unique<UpdateClipCommand>(a.t(0), a.c(0, 1), 8.0, 2.0); }},
+        {"Edit note", [](At a) {
+             return make_unique<UpdateNoteCommand>(a.t(0), a.c(0, 0), a.n(0, 0, 2), makeNote(72, 2.5));
+         }},
+        {"Tidy up", [](At a) {
              std::vector<std::unique_ptr<Command>> children;
-             children.push_back(std::make_unique<SetTempoCommand>(90.0));
-             children.push_back(std::make_unique<RemoveTrackCommand>(t(p, 0)));
-             children.push_back(std::make_unique<RenameTrackCommand>(t(p, 2), "Only"));
-             return std::make_unique<CompositeCommand>("Tidy up", std::move(children));
-         }, "Tidy up"},
+             children.push_back(make_unique<SetTempoCommand>(90.0));
+             children.push_back(make_unique<RemoveTrackCommand>(a.t(0)));
+             children.push_back(make_unique<RenameTrackCommand>(a.t(2), "Only"));
+             return make_unique<CompositeCommand>("Tidy up", std::move(children));
+         }},
     };
 }
 
@@ -123,10 +85,10 @@ TEST(CommandRoundTrip, EveryKindRevertsToAnEqualProjectAndReappliesTheSameEdit) 
     const auto kinds = everyKind();
     ASSERT_EQ(kinds.size(), 22u);
     for (const Kind& kind : kinds) {
-        SCOPED_TRACE(kind.name);
+        SCOPED_TRACE(kind.description);
         Project project = sampleProject();
         const Project before = project;
-        auto command = kind.make(project);
+        auto command = kind.make(At{project});
         command->apply(project, key);
         const Project after = project;
         EXPECT_NE(after, before) << "the case must change the project";
@@ -143,86 +105,49 @@ TEST(CommandRoundTrip, EveryKindRevertsToAnEqualProjectAndReappliesTheSameEdit) 
 TEST(CommandDescriptions, FollowTheHeldValue) {
     const Uuid id = Uuid::generate();
     EXPECT_EQ(SetDeviceEnabledCommand(id, id, true).description(), "Switch device on");
-    EXPECT_EQ(SetDeviceEnabledCommand(id, id, false).description(), "Bypass device");
-    EXPECT_EQ(SetTrackMutedCommand(id, true).description(), "Mute track");
     EXPECT_EQ(SetTrackMutedCommand(id, false).description(), "Unmute track");
-    EXPECT_EQ(SetTrackSoloCommand(id, true).description(), "Solo track");
     EXPECT_EQ(SetTrackSoloCommand(id, false).description(), "Unsolo track");
     EXPECT_EQ(SetDeviceParameterCommand(id, id, "cutoff_hz", 1.0).description(), "Set cutoff_hz");
 }
 
-struct Refusal {
-    std::string name;
-    Factory make;
-    std::string message;
-};
-
-TEST(CommandFailures, ApplyWithAMissingTargetThrowsAndChangesNothing) {
+// Every kind made for one project and applied to another finds no track there; the
+// composite takes back the tempo change it made before its child failed.
+TEST(CommandFailures, ApplyWithAMissingTrackThrowsAndChangesNothing) {
     const EditKey key = editKeyForTests();
-    const Uuid missing = Uuid::generate();
-    auto t = [](const Project& p) { return p.tracks()[0].id; };
-    auto c = [](const Project& p) { return p.tracks()[0].clips[0].id; };
-    auto d = [](const Project& p) { return p.tracks()[0].devices[0].id; };
-    const std::vector<Refusal> refusals = {
-        {"AddClip", [&](const Project&) { return std::make_unique<AddClipCommand>(missing, Clip{}); },
-         "no track with that id"},
-        {"AddDevice", [&](const Project&) { return std::make_unique<AddDeviceCommand>(missing, Device{}); },
-         "no track with that id"},
-        {"AddNote/track", [&](const Project&) { return std::make_unique<AddNoteCommand>(missing, missing, Note{}); },
-         "no track with that id"},
-        {"AddNote/clip", [&](const Project& p) { return std::make_unique<AddNoteCommand>(t(p), missing, Note{}); },
-         "no clip with that id"},
-        {"MoveDevice", [&](const Project& p) { return std::make_unique<MoveDeviceCommand>(t(p), missing, 0); },
-         "no device with that id"},
-        {"RemoveClip", [&](const Project& p) { return std::make_unique<RemoveClipCommand>(t(p), missing); },
-         "no clip with that id"},
-        {"RemoveDevice", [&](const Project& p) { return std::make_unique<RemoveDeviceCommand>(t(p), missing); },
-         "no device with that id"},
-        {"RemoveNote", [&](const Project& p) { return std::make_unique<RemoveNoteCommand>(t(p), c(p), missing); },
-         "no note with that id"},
-        {"RemoveTrack", [&](const Project&) { return std::make_unique<RemoveTrackCommand>(missing); },
-         "no track with that id"},
-        {"RenameTrack", [&](const Project&) { return std::make_unique<RenameTrackCommand>(missing, "x"); },
-         "no track with that id"},
-        {"SetDeviceEnabled",
-         [&](const Project& p) { return std::make_unique<SetDeviceEnabledCommand>(t(p), missing, false); },
-         "no device with that id"},
-        {"SetDeviceParameter",
-         [&](const Project& p) { return std::make_unique<SetDeviceParameterCommand>(t(p), missing, "k", 1.0); },
-         "no device with that id"},
-        {"SetTrackInstrument",
-         [&](const Project&) { return std::make_unique<SetTrackInstrumentCommand>(missing, "x"); },
-         "no track with that id"},
-        {"SetTrackInstrumentConfig",
-         [&](const Project&) { return std::make_unique<SetTrackInstrumentConfigCommand>(missing, JsonValue{}); },
-         "no track with that id"},
-        {"SetTrackMuted", [&](const Project&) { return std::make_unique<SetTrackMutedCommand>(missing, true); },
-         "no track with that id"},
-        {"SetTrackSolo", [&](const Project&) { return std::make_unique<SetTrackSoloCommand>(missing, true); },
-         "no track with that id"},
-        {"SetTrackVolume", [&](const Project&) { return std::make_unique<SetTrackVolumeCommand>(missing, 0.5); },
-         "no track with that id"},
-        {"UpdateClip", [&](const Project& p) { return std::make_unique<UpdateClipCommand>(t(p), missing, 0, 1); },
-         "no clip with that id"},
-        {"UpdateNote",
-         [&](const Project& p) { return std::make_unique<UpdateNoteCommand>(t(p), c(p), missing, Note{}); },
-         "no note with that id"},
-        {"SetDeviceParameter/track", [&](const Project& p) {
-             return std::make_unique<SetDeviceParameterCommand>(missing, d(p), "k", 1.0);
-         }, "no track with that id"},
-    };
-    for (const Refusal& refusal : refusals) {
-        SCOPED_TRACE(refusal.name);
+    const Project other = sampleProject();
+    for (const Kind& kind : everyKind()) {
+        if (kind.description == "Add track" || kind.description == "Rename project") continue;
+        if (kind.description == "Set tempo") continue;
+        SCOPED_TRACE(kind.description);
         Project project = sampleProject();
-        const Project before = project;
-        auto command = refusal.make(project);
-        try {
-            command->apply(project, key);
-            ADD_FAILURE() << "expected std::invalid_argument";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_EQ(std::string(error.what()), refusal.message);
-        }
-        EXPECT_EQ(project, before);
+        auto command = kind.make(At{other});
+        test::expectRefused<std::invalid_argument>(project, [&] { command->apply(project, key); },
+                                                   "no track with that id");
+    }
+}
+
+TEST(CommandFailures, ApplyWithAMissingClipNoteOrDeviceThrowsAndChangesNothing) {
+    const EditKey key = editKeyForTests();
+    Project project = sampleProject();
+    const Uuid t = project.tracks()[0].id;
+    const Uuid c = project.tracks()[0].clips[0].id;
+    const Uuid x = Uuid::generate();
+    const std::vector<std::pair<std::unique_ptr<Command>, std::string>> refusals = [&] {
+        std::vector<std::pair<std::unique_ptr<Command>, std::string>> list;
+        list.emplace_back(make_unique<AddNoteCommand>(t, x, Note{}), "no clip with that id");
+        list.emplace_back(make_unique<RemoveClipCommand>(t, x), "no clip with that id");
+        list.emplace_back(make_unique<UpdateClipCommand>(t, x, 0, 1), "no clip with that id");
+        list.emplace_back(make_unique<RemoveNoteCommand>(t, c, x), "no note with that id");
+        list.emplace_back(make_unique<UpdateNoteCommand>(t, c, x, Note{}), "no note with that id");
+        list.emplace_back(make_unique<MoveDeviceCommand>(t, x, 0), "no device with that id");
+        list.emplace_back(make_unique<RemoveDeviceCommand>(t, x), "no device with that id");
+        list.emplace_back(make_unique<SetDeviceEnabledCommand>(t, x, false), "no device with that id");
+        list.emplace_back(make_unique<SetDeviceParameterCommand>(t, x, "k", 1.0), "no device with that id");
+        return list;
+    }();
+    for (const auto& [command, message] : refusals) {
+        SCOPED_TRACE(command->description());
+        test::expectRefused<std::invalid_argument>(project, [&] { command->apply(project, key); }, message);
     }
 }
 
@@ -230,108 +155,65 @@ TEST(CommandEffects, AddTrackBuildsADefaultTrackWithIdNameAndKind) {
     const EditKey key = editKeyForTests();
     Project project;
     const Uuid id = Uuid::generate();
-    AddTrackCommand command("Drums", id, "audio");
-    command.apply(project, key);
+    AddTrackCommand("Drums", id, "audio").apply(project, key);
+    ASSERT_EQ(project.tracks().size(), 1u);
     Track expected;
     expected.id = id;
     expected.name = "Drums";
     expected.kind = "audio";
-    ASSERT_EQ(project.tracks().size(), 1u);
     EXPECT_EQ(project.tracks()[0], expected);
 }
 
-TEST(CommandEffects, RemovingTheMiddleTrackThenRevertingRestoresItWhole) {
+TEST(CommandEffects, MoveDeviceClampsToTheEndAndRevertPutsItBack) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
     const Project before = project;
-    RemoveTrackCommand command(project.tracks()[1].id);
-    command.apply(project, key);
-    ASSERT_EQ(project.tracks().size(), 2u);
-    EXPECT_EQ(project.tracks()[1].id, before.tracks()[2].id);
-    command.revert(project, key);
-    EXPECT_EQ(project.tracks()[1], before.tracks()[1]);
-    EXPECT_EQ(project, before);
-}
-
-TEST(CommandEffects, MoveDevicePastTheEndGoesLastAndRevertPutsItBack) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Project before = project;
-    const Track& track = project.tracks()[0];
-    const Uuid first = track.devices[0].id;
-    MoveDeviceCommand command(track.id, first, 99);
-    command.apply(project, key);
+    const Uuid trackId = project.tracks()[0].id;
+    const Uuid first = project.tracks()[0].devices[0].id;
+    const Uuid last = project.tracks()[0].devices[2].id;
+    MoveDeviceCommand toEnd(trackId, first, 99);
+    toEnd.apply(project, key);
     EXPECT_EQ(project.tracks()[0].devices.back().id, first);
-    EXPECT_EQ(project.tracks()[0].devices.size(), 3u);
-    command.revert(project, key);
+    toEnd.revert(project, key);
     EXPECT_EQ(project, before);
-}
-
-TEST(CommandEffects, MoveDeviceToAnEarlierPlace) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Track& track = project.tracks()[0];
-    const Uuid last = track.devices[2].id;
-    const Uuid trackId = track.id;
-    MoveDeviceCommand command(trackId, last, 0);
-    command.apply(project, key);
+    MoveDeviceCommand(trackId, last, 0).apply(project, key);
     EXPECT_EQ(project.tracks()[0].devices[0].id, last);
 }
 
 TEST(CommandEffects, RevertingAParameterThatHadNoValueRemovesTheKey) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
-    const Track& track = project.tracks()[0];
-    const Uuid trackId = track.id;
-    const Uuid deviceId = track.devices[0].id;
+    const Uuid trackId = project.tracks()[0].id;
+    const Uuid deviceId = project.tracks()[0].devices[0].id;
     SetDeviceParameterCommand fresh(trackId, deviceId, "feedback", 0.3);
     fresh.apply(project, key);
     EXPECT_EQ(project.tracks()[0].devices[0].parameters.at("feedback"), 0.3);
     fresh.revert(project, key);
     EXPECT_EQ(project.tracks()[0].devices[0].parameters.count("feedback"), 0u);
-
-    SetDeviceParameterCommand existing(trackId, deviceId, "mix", 0.9);
-    existing.apply(project, key);
-    existing.revert(project, key);
-    EXPECT_EQ(project.tracks()[0].devices[0].parameters.at("mix"), 0.5);
 }
 
-TEST(CommandEffects, UpdateNoteKeepsTheEditedNotesIdWhateverIdItWasGiven) {
+TEST(CommandEffects, EditsChangeOnlyTheirFieldsAndKeepTheRecordsIdAndPlace) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
     const Track& track = project.tracks()[0];
-    const Uuid trackId = track.id;
-    const Uuid clipId = track.clips[0].id;
     const Uuid noteId = track.clips[0].notes[1].id;
-    Note replacement = makeNote(50);
-    UpdateNoteCommand command(trackId, clipId, noteId, replacement);
-    command.apply(project, key);
-    const Note& edited = project.tracks()[0].clips[0].notes[1];
-    EXPECT_EQ(edited.id, noteId);
-    EXPECT_EQ(edited.pitch, 50);
-    EXPECT_EQ(findNoteIndex(project.tracks()[0].clips[0], noteId), 1u);
-}
+    const Note replacement = makeNote(50, 2.5);
+    UpdateNoteCommand(track.id, track.clips[0].id, noteId, replacement).apply(project, key);
+    Note edited = replacement;
+    edited.id = noteId;
+    EXPECT_EQ(project.tracks()[0].clips[0].notes[1], edited)
+        << "the edited note keeps its id whatever id it was given";
 
-TEST(CommandEffects, UpdateClipChangesOnlyStartAndLength) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Clip original = project.tracks()[0].clips[1];
-    UpdateClipCommand command(project.tracks()[0].id, original.id, 12.0, 3.0);
-    command.apply(project, key);
-    Clip expected = original;
-    expected.startBeats = 12.0;
-    expected.lengthBeats = 3.0;
-    EXPECT_EQ(project.tracks()[0].clips[1], expected);
-}
+    Clip clip = project.tracks()[0].clips[1];
+    UpdateClipCommand(track.id, clip.id, 12.0, 3.0).apply(project, key);
+    clip.startBeats = 12.0;
+    clip.lengthBeats = 3.0;
+    EXPECT_EQ(project.tracks()[0].clips[1], clip);
 
-TEST(CommandEffects, SetDeviceEnabledKeepsTheDevicesPlace) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    Device expected = project.tracks()[0].devices[1];
-    SetDeviceEnabledCommand command(project.tracks()[0].id, expected.id, false);
-    command.apply(project, key);
-    expected.enabled = false;
-    EXPECT_EQ(project.tracks()[0].devices[1], expected);
+    Device device = project.tracks()[0].devices[1];
+    SetDeviceEnabledCommand(track.id, device.id, false).apply(project, key);
+    device.enabled = false;
+    EXPECT_EQ(project.tracks()[0].devices[1], device);
 }
 
 TEST(CompositeCommandOrder, RevertsTheNoteBeforeTheClipItWentInto) {
@@ -339,92 +221,45 @@ TEST(CompositeCommandOrder, RevertsTheNoteBeforeTheClipItWentInto) {
     Project project = sampleProject();
     const Project before = project;
     const Uuid trackId = project.tracks()[2].id;
-    Clip clip;
-    clip.id = Uuid::generate();
+    const auto clip = withFreshId<Clip>();
     std::vector<std::unique_ptr<Command>> children;
-    children.push_back(std::make_unique<AddClipCommand>(trackId, clip));
-    children.push_back(std::make_unique<AddNoteCommand>(trackId, clip.id, makeNote(61)));
+    children.push_back(make_unique<AddClipCommand>(trackId, clip));
+    children.push_back(make_unique<AddNoteCommand>(trackId, clip.id, makeNote(61, 2.5)));
     CompositeCommand composite("Draw", std::move(children));
     composite.apply(project, key);
-    ASSERT_EQ(project.tracks()[2].clips.size(), 1u);
-    EXPECT_EQ(project.tracks()[2].clips[0].notes.size(), 1u);
+    EXPECT_EQ(project.tracks()[2].clips.at(0).notes.size(), 1u);
     EXPECT_NO_THROW(composite.revert(project, key));
     EXPECT_EQ(project, before);
     EXPECT_FALSE(composite.mergeWith(composite));
 }
 
-TEST(CompositeCommandOrder, AChildThatThrowsLeavesTheProjectAsItWas) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Project before = project;
-    std::vector<std::unique_ptr<Command>> children;
-    children.push_back(std::make_unique<SetTempoCommand>(80.0));
-    children.push_back(std::make_unique<RemoveTrackCommand>(project.tracks()[0].id));
-    children.push_back(std::make_unique<RemoveTrackCommand>(Uuid::generate()));
-    CompositeCommand composite("Broken", std::move(children));
-    EXPECT_THROW(composite.apply(project, key), std::invalid_argument);
-    EXPECT_EQ(project, before) << "the children applied before the failure are taken back";
-}
-
-struct MergeCase {
-    std::string name;
-    std::function<std::unique_ptr<Command>()> first;
-    std::function<std::unique_ptr<Command>()> next;
-    bool merges;
-};
-
+// Tempo and project name merge with any of their kind; the others only on the same target.
 TEST(CommandMerging, MergesOnlyTheSameKindOnTheSameTarget) {
     const Uuid a = Uuid::generate();
     const Uuid b = Uuid::generate();
     const Uuid c = Uuid::generate();
-    const std::vector<MergeCase> cases = {
-        {"tempo with tempo", [] { return std::make_unique<SetTempoCommand>(130); },
-         [] { return std::make_unique<SetTempoCommand>(140); }, true},
-        {"name with name", [] { return std::make_unique<SetProjectNameCommand>("a"); },
-         [] { return std::make_unique<SetProjectNameCommand>("b"); }, true},
-        {"tempo with name", [] { return std::make_unique<SetTempoCommand>(130); },
-         [] { return std::make_unique<SetProjectNameCommand>("b"); }, false},
-        {"volume same track", [&] { return std::make_unique<SetTrackVolumeCommand>(a, 0.1); },
-         [&] { return std::make_unique<SetTrackVolumeCommand>(a, 0.2); }, true},
-        {"volume other track", [&] { return std::make_unique<SetTrackVolumeCommand>(a, 0.1); },
-         [&] { return std::make_unique<SetTrackVolumeCommand>(b, 0.2); }, false},
-        {"rename same track", [&] { return std::make_unique<RenameTrackCommand>(a, "x"); },
-         [&] { return std::make_unique<RenameTrackCommand>(a, "y"); }, true},
-        {"rename other track", [&] { return std::make_unique<RenameTrackCommand>(a, "x"); },
-         [&] { return std::make_unique<RenameTrackCommand>(b, "y"); }, false},
-        {"knob same key", [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "mix", 0.1); },
-         [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "mix", 0.2); }, true},
-        {"knob other key", [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "mix", 0.1); },
-         [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "time_ms", 0.2); }, false},
-        {"knob other device", [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "mix", 0.1); },
-         [&] { return std::make_unique<SetDeviceParameterCommand>(a, c, "mix", 0.2); }, false},
-        {"knob other track", [&] { return std::make_unique<SetDeviceParameterCommand>(a, b, "mix", 0.1); },
-         [&] { return std::make_unique<SetDeviceParameterCommand>(c, b, "mix", 0.2); }, false},
-        {"clip same clip", [&] { return std::make_unique<UpdateClipCommand>(a, b, 0, 1); },
-         [&] { return std::make_unique<UpdateClipCommand>(a, b, 2, 3); }, true},
-        {"clip other clip", [&] { return std::make_unique<UpdateClipCommand>(a, b, 0, 1); },
-         [&] { return std::make_unique<UpdateClipCommand>(a, c, 2, 3); }, false},
-        {"note same note", [&] { return std::make_unique<UpdateNoteCommand>(a, b, c, Note{}); },
-         [&] { return std::make_unique<UpdateNoteCommand>(a, b, c, Note{}); }, true},
-        {"note other note", [&] { return std::make_unique<UpdateNoteCommand>(a, b, c, Note{}); },
-         [&] { return std::make_unique<UpdateNoteCommand>(a, b, a, Note{}); }, false},
-        {"note other clip", [&] { return std::make_unique<UpdateNoteCommand>(a, b, c, Note{}); },
-         [&] { return std::make_unique<UpdateNoteCommand>(a, a, c, Note{}); }, false},
-        {"mute never merges", [&] { return std::make_unique<SetTrackMutedCommand>(a, true); },
-         [&] { return std::make_unique<SetTrackMutedCommand>(a, false); }, false},
-        {"enabled never merges", [&] { return std::make_unique<SetDeviceEnabledCommand>(a, b, true); },
-         [&] { return std::make_unique<SetDeviceEnabledCommand>(a, b, false); }, false},
-        {"instrument never merges", [&] { return std::make_unique<SetTrackInstrumentCommand>(a, "x"); },
-         [&] { return std::make_unique<SetTrackInstrumentCommand>(a, "y"); }, false},
-    };
-    for (const MergeCase& test : cases) {
-        auto first = test.first();
-        auto next = test.next();
-        EXPECT_EQ(first->mergeWith(*next), test.merges) << test.name;
-    }
+    EXPECT_TRUE(SetTempoCommand(130).mergeWith(SetTempoCommand(140)));
+    EXPECT_TRUE(SetProjectNameCommand("a").mergeWith(SetProjectNameCommand("b")));
+    EXPECT_FALSE(SetTempoCommand(130).mergeWith(SetProjectNameCommand("b")));
+    EXPECT_TRUE(SetTrackVolumeCommand(a, 0.1).mergeWith(SetTrackVolumeCommand(a, 0.2)));
+    EXPECT_FALSE(SetTrackVolumeCommand(a, 0.1).mergeWith(SetTrackVolumeCommand(b, 0.2)));
+    EXPECT_TRUE(RenameTrackCommand(a, "x").mergeWith(RenameTrackCommand(a, "y")));
+    EXPECT_FALSE(RenameTrackCommand(a, "x").mergeWith(RenameTrackCommand(b, "y")));
+    EXPECT_TRUE(SetDeviceParameterCommand(a, b, "mix", 0.1).mergeWith(SetDeviceParameterCommand(a, b, "mix", 0.2)));
+    EXPECT_FALSE(SetDeviceParameterCommand(a, b, "mix", 0.1).mergeWith(SetDeviceParameterCommand(a, b, "gain", 0.2)));
+    EXPECT_FALSE(SetDeviceParameterCommand(a, b, "mix", 0.1).mergeWith(SetDeviceParameterCommand(a, c, "mix", 0.2)));
+    EXPECT_FALSE(SetDeviceParameterCommand(a, b, "mix", 0.1).mergeWith(SetDeviceParameterCommand(c, b, "mix", 0.2)));
+    EXPECT_TRUE(UpdateClipCommand(a, b, 0, 1).mergeWith(UpdateClipCommand(a, b, 2, 3)));
+    EXPECT_FALSE(UpdateClipCommand(a, b, 0, 1).mergeWith(UpdateClipCommand(a, c, 2, 3)));
+    EXPECT_TRUE(UpdateNoteCommand(a, b, c, Note{}).mergeWith(UpdateNoteCommand(a, b, c, Note{})));
+    EXPECT_FALSE(UpdateNoteCommand(a, b, c, Note{}).mergeWith(UpdateNoteCommand(a, b, a, Note{})));
+    EXPECT_FALSE(UpdateNoteCommand(a, b, c, Note{}).mergeWith(UpdateNoteCommand(a, a, c, Note{})));
+    EXPECT_FALSE(SetTrackMutedCommand(a, true).mergeWith(SetTrackMutedCommand(a, false)));
+    EXPECT_FALSE(SetDeviceEnabledCommand(a, b, true).mergeWith(SetDeviceEnabledCommand(a, b, false)));
+    EXPECT_FALSE(SetTrackInstrumentCommand(a, "x").mergeWith(SetTrackInstrumentCommand(a, "y")));
 }
 
-TEST(CommandMerging, AMergedStepUndoesToTheFirstValueAndRedoesTheNewest) {
+TEST(CommandMerging, AMergedCommandRevertsToTheFirstValueAndAppliesTheNewest) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
     const Track& track = project.tracks()[0];
@@ -439,14 +274,10 @@ TEST(CommandMerging, AMergedStepUndoesToTheFirstValueAndRedoesTheNewest) {
     EXPECT_EQ(project.tracks()[0].devices[0].parameters.at("mix"), 0.5);
     first.apply(project, key);
     EXPECT_EQ(project.tracks()[0].devices[0].parameters.at("mix"), 0.9);
-}
 
-TEST(CommandMerging, MergingWithItselfKeepsItsValue) {
-    const EditKey key = editKeyForTests();
-    Project project;
-    SetTempoCommand command(133.0);
-    EXPECT_TRUE(command.mergeWith(command));
-    command.apply(project, key);
+    SetTempoCommand tempo(133.0);
+    EXPECT_TRUE(tempo.mergeWith(tempo)) << "merging with itself keeps its own value";
+    tempo.apply(project, key);
     EXPECT_EQ(project.tempoBpm(), 133.0);
 }
 

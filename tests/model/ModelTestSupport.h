@@ -1,5 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,38 +39,58 @@ inline model::Uuid idFromText(const std::string& text) {
     return id;
 }
 
-// Three tracks; the first two hold clips with notes and a device chain.
+// A record with a fresh id and every other field at its default.
+template <typename T>
+T withFreshId() {
+    T record;
+    record.id = model::Uuid::generate();
+    return record;
+}
+
+inline model::Note makeNote(std::int32_t pitch, double startBeats, std::int32_t velocity = 100) {
+    auto note = withFreshId<model::Note>();
+    note.pitch = pitch;
+    note.startBeats = startBeats;
+    note.velocity = velocity;
+    return note;
+}
+
+// Runs action, expects exception E with exactly message, and the project unchanged.
+template <typename E>
+void expectRefused(model::Project& project, const std::function<void()>& action, const std::string& message) {
+    const model::Project before = project;
+    try {
+        action();
+        ADD_FAILURE() << "expected a throw with \"" << message << "\"";
+    } catch (const E& error) {
+        EXPECT_EQ(std::string(error.what()), message);
+    }
+    EXPECT_EQ(project, before) << "a refused edit must change nothing";
+}
+
+// "Song" at 120 BPM with three tracks ("Track 1" to "Track 3"); the first two hold two
+// clips of three notes (pitches 60 to 62) and three devices whose "mix" is 0.5.
 inline model::Project sampleProject() {
     using namespace model;
-    std::vector<Track> tracks;
-    for (int t = 0; t < 3; ++t) {
-        Track track;
+    std::vector<Track> tracks(3);
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        Track& track = tracks[t];
         track.id = Uuid::generate();
         track.name = "Track " + std::to_string(t + 1);
-        if (t < 2) {
-            for (int c = 0; c < 2; ++c) {
-                Clip clip;
-                clip.id = Uuid::generate();
-                clip.name = "Clip";
-                clip.startBeats = 4.0 * c;
-                for (int n = 0; n < 3; ++n) {
-                    Note note;
-                    note.id = Uuid::generate();
-                    note.pitch = 60 + n;
-                    note.startBeats = n * 0.5;
-                    clip.notes.push_back(note);
-                }
-                track.clips.push_back(clip);
-            }
-            for (const char* type : {"ostrel.delay", "ostrel.chorus", "ostrel.reverb"}) {
-                Device device;
-                device.id = Uuid::generate();
-                device.typeId = type;
-                device.parameters["mix"] = 0.5;
-                track.devices.push_back(device);
-            }
+        if (t == 2) continue;
+        for (int c = 0; c < 2; ++c) {
+            auto clip = withFreshId<Clip>();
+            clip.name = "Clip";
+            clip.startBeats = 4.0 * c;
+            for (int n = 0; n < 3; ++n) clip.notes.push_back(makeNote(60 + n, n * 0.5));
+            track.clips.push_back(clip);
         }
-        tracks.push_back(track);
+        for (const char* type : {"ostrel.delay", "ostrel.chorus", "ostrel.reverb"}) {
+            auto device = withFreshId<Device>();
+            device.typeId = type;
+            device.parameters["mix"] = 0.5;
+            track.devices.push_back(device);
+        }
     }
     return makeProject(Uuid::generate(), "Song", 120.0, std::move(tracks), JsonValue{});
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -15,267 +14,152 @@ namespace ostrel::model {
 namespace {
 
 using test::editKeyForTests;
+using test::expectRefused;
 using test::sampleProject;
-
-// Runs action, expects exception E with exactly message, and the project unchanged.
-template <typename E>
-void expectRefused(Project& project, const std::function<void()>& action, const std::string& message) {
-    const Project before = project;
-    try {
-        action();
-        ADD_FAILURE() << "expected a throw with \"" << message << "\"";
-    } catch (const E& error) {
-        EXPECT_EQ(std::string(error.what()), message);
-    }
-    EXPECT_EQ(project, before) << "a refused primitive must change nothing";
-}
-
-TEST(ProjectDefaults, RecordsStartWithTheirDefaults) {
-    const Project project;
-    EXPECT_FALSE(project.id().isNil());
-    EXPECT_EQ(project.name(), "Untitled");
-    EXPECT_EQ(project.tempoBpm(), 120.0);
-    EXPECT_TRUE(project.tracks().empty());
-    EXPECT_TRUE(project.extra().isEmptyObject());
-
-    const Track track;
-    EXPECT_TRUE(track.id.isNil());
-    EXPECT_EQ(track.kind, "midi");
-    EXPECT_EQ(track.volume, 1.0);
-    EXPECT_FALSE(track.muted);
-    EXPECT_FALSE(track.solo);
-    EXPECT_TRUE(track.instrumentConfig.get().is_object());
-    EXPECT_TRUE(track.instrumentConfig.get().empty());
-
-    const Clip clip;
-    EXPECT_EQ(clip.lengthBeats, 4.0);
-    const Note note;
-    EXPECT_EQ(note.pitch, 60);
-    EXPECT_EQ(note.velocity, 100);
-    EXPECT_EQ(note.lengthBeats, 1.0);
-    const Device device;
-    EXPECT_TRUE(device.enabled);
-}
-
-TEST(ProjectDefaults, TwoDefaultProjectsDifferByTheirFreshIds) {
-    EXPECT_NE(Project{}, Project{});
-}
-
-TEST(MakeProject, KeepsTheGivenFields) {
-    const Uuid id = Uuid::generate();
-    Track track;
-    track.id = Uuid::generate();
-    const Project project = makeProject(id, "Song", -5.0, {track}, nlohmann::json{{"color", "red"}});
-    EXPECT_EQ(project.id(), id);
-    EXPECT_EQ(project.name(), "Song");
-    EXPECT_EQ(project.tempoBpm(), -5.0);
-    ASSERT_EQ(project.tracks().size(), 1u);
-    EXPECT_EQ(project.tracks()[0].id, track.id);
-    EXPECT_EQ(project.extra().get(), (nlohmann::json{{"color", "red"}}));
-}
+using test::withFreshId;
 
 TEST(MakeProject, ExtraThatIsNotAnObjectBecomesAnEmptyObject) {
     for (const nlohmann::json& extra : {nlohmann::json(), nlohmann::json::array({1}), nlohmann::json(3)}) {
-        const Project project = makeProject(Uuid::generate(), "x", 120.0, {}, extra);
-        EXPECT_TRUE(project.extra().isEmptyObject()) << extra.dump();
+        EXPECT_TRUE(makeProject(Uuid::generate(), "x", 120.0, {}, extra).extra().isEmptyObject()) << extra.dump();
     }
 }
 
-TEST(ProjectEquality, CopyEqualsAndEveryFieldCounts) {
+TEST(ProjectEquality, CopyEqualsAndEveryFieldCountsDownToANotesVelocity) {
     const EditKey key = editKeyForTests();
     const Project original = sampleProject();
+    EXPECT_NE(Project{}, Project{}) << "two new projects differ by their fresh ids";
     Project copy = original;
     EXPECT_EQ(copy, original);
-
     const Uuid trackId = copy.tracks()[0].id;
     copy.setTrackVolume(key, trackId, 1.0);
     EXPECT_EQ(copy, original) << "setting the same value keeps the copy equal";
-    copy.setTrackVolume(key, trackId, 0.5);
-    EXPECT_NE(copy, original);
 
     Project deep = original;
-    const Track& track = deep.tracks()[0];
-    Note note = track.clips[0].notes[2];
-    deep.removeNote(key, track.id, track.clips[0].id, 2);
+    const Uuid clipId = deep.tracks()[0].clips[0].id;
+    Note note = deep.removeNote(key, trackId, clipId, 2);
     note.velocity = 99;
-    deep.insertNote(key, track.id, track.clips[0].id, 2, note);
-    EXPECT_NE(deep, original) << "a note's velocity deep inside counts";
+    deep.insertNote(key, trackId, clipId, 2, note);
+    EXPECT_NE(deep, original);
 
     Project withConfig = original;
     withConfig.setTrackInstrumentConfig(key, trackId, nlohmann::json{{"root_note", 60}});
     EXPECT_NE(withConfig, original) << "JSON members compare by content";
+
+    Project nan;
+    nan.setTempo(key, std::numeric_limits<double>::quiet_NaN());
+    EXPECT_FALSE(Project(nan) == nan) << "doubles compare with ==";
 }
 
-TEST(ProjectEquality, NaNTempoIsNotEqualToItsOwnCopy) {
-    const EditKey key = editKeyForTests();
-    Project project;
-    project.setTempo(key, std::numeric_limits<double>::quiet_NaN());
-    const Project copy = project;
-    EXPECT_FALSE(copy == project);
-}
+struct Refusal {
+    std::string name;
+    std::function<void(Project&, EditKey)> action;
+    bool outOfRange;  // else std::invalid_argument
+    std::string message;
+};
 
-TEST(ProjectTrackPrimitives, InsertAtTheCountAppendsAndBeyondIsRefused) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    Track track;
-    track.id = Uuid::generate();
-    project.insertTrack(key, 3, track);
-    ASSERT_EQ(project.tracks().size(), 4u);
-    EXPECT_EQ(project.tracks()[3].id, track.id);
-
-    expectRefused<std::out_of_range>(project, [&] { project.insertTrack(key, 5, Track{}); }, "index out of range");
-}
-
-TEST(ProjectTrackPrimitives, InsertBeforeAnIndexAndRemoveReturnTheTrack) {
+// Each primitive checks the track, then the clip or device, then the index; a refused
+// call changes nothing.
+TEST(ProjectPrimitives, ChecksInOrderAndARefusalChangesNothing) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
-    const Track middle = project.tracks()[1];
-    Track front;
-    front.id = Uuid::generate();
-    project.insertTrack(key, 0, front);
-    EXPECT_EQ(project.tracks()[0].id, front.id);
-    EXPECT_EQ(project.removeTrack(key, 2), middle);
-    EXPECT_EQ(project.tracks().size(), 3u);
-    expectRefused<std::out_of_range>(project, [&] { project.removeTrack(key, 3); }, "index out of range");
-}
-
-TEST(ProjectTrackPrimitives, SettersReplaceTheirFieldAndRefuseUnknownTracks) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Uuid id = project.tracks()[2].id;
-    project.setTrackName(key, id, "Bass");
-    project.setTrackInstrument(key, id, "Sampler");
-    project.setTrackInstrumentConfig(key, id, nlohmann::json{{"a", 1}});
-    project.setTrackMuted(key, id, true);
-    project.setTrackSolo(key, id, true);
-    project.setTrackVolume(key, id, 7.5);
-    const Track& track = project.tracks()[2];
-    EXPECT_EQ(track.name, "Bass");
-    EXPECT_EQ(track.instrumentPatch, "Sampler");
-    EXPECT_EQ(track.instrumentConfig.get(), (nlohmann::json{{"a", 1}}));
-    EXPECT_TRUE(track.muted);
-    EXPECT_TRUE(track.solo);
-    EXPECT_EQ(track.volume, 7.5) << "volume is stored unchanged, without a range check";
-
-    const Uuid missing = Uuid::generate();
-    const std::vector<std::function<void()>> refused = {
-        [&] { project.setTrackName(key, missing, "x"); },
-        [&] { project.setTrackInstrument(key, missing, "x"); },
-        [&] { project.setTrackInstrumentConfig(key, missing, JsonValue{}); },
-        [&] { project.setTrackMuted(key, missing, false); },
-        [&] { project.setTrackSolo(key, missing, false); },
-        [&] { project.setTrackVolume(key, missing, 1.0); },
+    const Uuid t = project.tracks()[0].id;
+    const Uuid c = project.tracks()[0].clips[1].id;
+    const Uuid x = Uuid::generate();
+    const std::string noTrack = "no track with that id";
+    const std::string noClip = "no clip with that id";
+    const std::string noDevice = "no device with that id";
+    const std::string index = "index out of range";
+    const std::vector<Refusal> refusals = {
+        {"insertTrack", [](Project& p, EditKey k) { p.insertTrack(k, 4, Track{}); }, true, index},
+        {"removeTrack", [](Project& p, EditKey k) { p.removeTrack(k, 3); }, true, index},
+        {"setTrackName", [&](Project& p, EditKey k) { p.setTrackName(k, x, "x"); }, false, noTrack},
+        {"setTrackInstrument", [&](Project& p, EditKey k) { p.setTrackInstrument(k, x, "x"); }, false, noTrack},
+        {"setTrackInstrumentConfig", [&](Project& p, EditKey k) { p.setTrackInstrumentConfig(k, x, {}); }, false,
+         noTrack},
+        {"setTrackMuted", [&](Project& p, EditKey k) { p.setTrackMuted(k, x, true); }, false, noTrack},
+        {"setTrackSolo", [&](Project& p, EditKey k) { p.setTrackSolo(k, x, true); }, false, noTrack},
+        {"setTrackVolume", [&](Project& p, EditKey k) { p.setTrackVolume(k, x, 0.5); }, false, noTrack},
+        {"insertClip/track", [&](Project& p, EditKey k) { p.insertClip(k, x, 99, Clip{}); }, false, noTrack},
+        {"insertClip/index", [&](Project& p, EditKey k) { p.insertClip(k, t, 3, Clip{}); }, true, index},
+        {"removeClip/track", [&](Project& p, EditKey k) { p.removeClip(k, x, 99); }, false, noTrack},
+        {"removeClip/index", [&](Project& p, EditKey k) { p.removeClip(k, t, 2); }, true, index},
+        {"insertNote/track", [&](Project& p, EditKey k) { p.insertNote(k, x, x, 99, Note{}); }, false, noTrack},
+        {"insertNote/clip", [&](Project& p, EditKey k) { p.insertNote(k, t, x, 99, Note{}); }, false, noClip},
+        {"insertNote/index", [&](Project& p, EditKey k) { p.insertNote(k, t, c, 4, Note{}); }, true, index},
+        {"removeNote/clip", [&](Project& p, EditKey k) { p.removeNote(k, t, x, 0); }, false, noClip},
+        {"removeNote/index", [&](Project& p, EditKey k) { p.removeNote(k, t, c, 3); }, true, index},
+        {"insertDevice/track", [&](Project& p, EditKey k) { p.insertDevice(k, x, 99, Device{}); }, false, noTrack},
+        {"insertDevice/index", [&](Project& p, EditKey k) { p.insertDevice(k, t, 4, Device{}); }, true, index},
+        {"removeDevice/index", [&](Project& p, EditKey k) { p.removeDevice(k, t, 3); }, true, index},
+        {"setDeviceParameter/track", [&](Project& p, EditKey k) { p.setDeviceParameter(k, x, x, "a", 1); }, false,
+         noTrack},
+        {"setDeviceParameter/device", [&](Project& p, EditKey k) { p.setDeviceParameter(k, t, x, "a", 1); }, false,
+         noDevice},
+        {"eraseDeviceParameter", [&](Project& p, EditKey k) { p.eraseDeviceParameter(k, t, x, "mix"); }, false,
+         noDevice},
     };
-    for (const auto& action : refused) expectRefused<std::invalid_argument>(project, action, "no track with that id");
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        const std::function<void()> action = [&] { refusal.action(project, key); };
+        if (refusal.outOfRange) {
+            expectRefused<std::out_of_range>(project, action, refusal.message);
+        } else {
+            expectRefused<std::invalid_argument>(project, action, refusal.message);
+        }
+    }
 }
 
-TEST(ProjectClipPrimitives, ChecksTheTrackBeforeTheIndex) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Uuid trackId = project.tracks()[0].id;
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.removeClip(key, Uuid::generate(), 99); }, "no track with that id");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.insertClip(key, Uuid::generate(), 99, Clip{}); }, "no track with that id");
-    expectRefused<std::out_of_range>(project, [&] { project.removeClip(key, trackId, 2); }, "index out of range");
-    expectRefused<std::out_of_range>(
-        project, [&] { project.insertClip(key, trackId, 3, Clip{}); }, "index out of range");
-
-    Clip clip;
-    clip.id = Uuid::generate();
-    project.insertClip(key, trackId, 2, clip);
-    EXPECT_EQ(project.tracks()[0].clips[2].id, clip.id);
-    EXPECT_EQ(project.removeClip(key, trackId, 2), clip);
-}
-
-TEST(ProjectNotePrimitives, ChecksTrackThenClipThenIndex) {
+TEST(ProjectPrimitives, InsertAtAnIndexAndRemoveGiveBackTheSameRecord) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
     const Uuid trackId = project.tracks()[0].id;
     const Uuid clipId = project.tracks()[0].clips[1].id;
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.insertNote(key, Uuid::generate(), Uuid::generate(), 99, Note{}); },
-        "no track with that id");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.insertNote(key, trackId, Uuid::generate(), 99, Note{}); }, "no clip with that id");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.removeNote(key, trackId, Uuid::generate(), 0); }, "no clip with that id");
-    expectRefused<std::out_of_range>(
-        project, [&] { project.insertNote(key, trackId, clipId, 4, Note{}); }, "index out of range");
-    expectRefused<std::out_of_range>(project, [&] { project.removeNote(key, trackId, clipId, 3); },
-                                     "index out of range");
+    const auto track = withFreshId<Track>();
+    project.insertTrack(key, 3, track);  // at the count: appends
+    EXPECT_EQ(project.tracks()[3], track);
+    project.insertTrack(key, 0, track);
+    EXPECT_EQ(project.removeTrack(key, 0), track);
 
-    Note note;
-    note.id = Uuid::generate();
+    const auto clip = withFreshId<Clip>();
+    project.insertClip(key, trackId, 2, clip);
+    EXPECT_EQ(project.removeClip(key, trackId, 2), clip);
+    const auto note = withFreshId<Note>();
     project.insertNote(key, trackId, clipId, 0, note);
-    EXPECT_EQ(project.tracks()[0].clips[1].notes.front().id, note.id);
+    EXPECT_EQ(project.tracks()[0].clips[1].notes.front(), note);
     EXPECT_EQ(project.removeNote(key, trackId, clipId, 0), note);
+    const auto device = withFreshId<Device>();
+    project.insertDevice(key, trackId, 1, device);
+    EXPECT_EQ(project.removeDevice(key, trackId, 1), device);
 }
 
-TEST(ProjectDevicePrimitives, ChecksTrackThenDeviceOrIndex) {
+TEST(ProjectPrimitives, ValuesAreStoredAsGivenWithoutRangeChecks) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
     const Uuid trackId = project.tracks()[1].id;
     const Uuid deviceId = project.tracks()[1].devices[0].id;
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.insertDevice(key, Uuid::generate(), 99, Device{}); }, "no track with that id");
-    expectRefused<std::out_of_range>(
-        project, [&] { project.insertDevice(key, trackId, 4, Device{}); }, "index out of range");
-    expectRefused<std::out_of_range>(project, [&] { project.removeDevice(key, trackId, 3); }, "index out of range");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.setDeviceParameter(key, Uuid::generate(), Uuid::generate(), "x", 1.0); },
-        "no track with that id");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.setDeviceParameter(key, trackId, Uuid::generate(), "x", 1.0); },
-        "no device with that id");
-    expectRefused<std::invalid_argument>(
-        project, [&] { project.eraseDeviceParameter(key, trackId, Uuid::generate(), "mix"); },
-        "no device with that id");
+    project.setTempo(key, -40.0);
+    EXPECT_EQ(project.tempoBpm(), -40.0);
+    project.setTrackVolume(key, trackId, 7.5);
+    EXPECT_EQ(project.tracks()[1].volume, 7.5);
 
     project.setDeviceParameter(key, trackId, deviceId, "time_ms", 250.0);
-    EXPECT_EQ(project.tracks()[1].devices[0].parameters.at("time_ms"), 250.0);
     project.setDeviceParameter(key, trackId, deviceId, "time_ms", 300.0);
     EXPECT_EQ(project.tracks()[1].devices[0].parameters.at("time_ms"), 300.0);
-
     const Project before = project;
-    EXPECT_NO_THROW(project.eraseDeviceParameter(key, trackId, deviceId, "absent"));
-    EXPECT_EQ(project, before);
+    project.eraseDeviceParameter(key, trackId, deviceId, "absent");
+    EXPECT_EQ(project, before) << "erasing an absent knob changes nothing";
     project.eraseDeviceParameter(key, trackId, deviceId, "time_ms");
     EXPECT_EQ(project.tracks()[1].devices[0].parameters.count("time_ms"), 0u);
 }
 
-TEST(ProjectScalarPrimitives, TempoAndNameAreStoredAsGiven) {
-    const EditKey key = editKeyForTests();
-    Project project;
-    for (double bpm : {0.0, -40.0, 999.0}) {
-        project.setTempo(key, bpm);
-        EXPECT_EQ(project.tempoBpm(), bpm);
-    }
-    project.setName(key, "Café");
-    EXPECT_EQ(project.name(), "Café");
-}
-
-TEST(ProjectPrimitives, EveryFailureIsALogicError) {
-    const EditKey key = editKeyForTests();
-    Project project;
-    EXPECT_THROW(project.removeTrack(key, 0), std::logic_error);
-    EXPECT_THROW(project.setTrackMuted(key, Uuid::generate(), true), std::logic_error);
-}
-
-TEST(JsonValue, CopiesAreDeepAndDefaultIsAnEmptyObject) {
+TEST(JsonValue, CopiesAreDeepAndTheDefaultIsAnEmptyObject) {
     JsonValue value = nlohmann::json{{"list", {1, 2}}};
-    JsonValue copy = value;
-    EXPECT_EQ(copy, value);
+    const JsonValue copy = value;
     value = nlohmann::json{{"list", {1}}};
-    EXPECT_NE(copy, value);
     EXPECT_EQ(copy.get()["list"].size(), 2u);
-
     EXPECT_EQ(JsonValue{}, JsonValue{nlohmann::json::object()});
     EXPECT_NE(JsonValue{}, JsonValue{nlohmann::json()});
     EXPECT_FALSE(JsonValue{nlohmann::json()}.isObject());
-
-    JsonValue moved = std::move(copy);
-    EXPECT_EQ(moved.get()["list"].size(), 2u);
 }
 
 }  // namespace
