@@ -12,36 +12,26 @@
 namespace ostrel::engine {
 namespace {
 
-// Runs a node from position start for total frames in blocks and returns each channel.
-std::vector<std::vector<float>> render(Node& node, double rate, std::int64_t start, int total,
-                                       const std::vector<int>& blocks, double bpm = 120.0, int beatsPerBar = 4,
-                                       int channels = 1) {
-    std::vector<std::vector<float>> out(static_cast<std::size_t>(channels));
-    AudioBuffer buffer(channels, 4096);
-    std::int64_t pos = start;
-    std::size_t b = 0;
-    int done = 0;
-    while (done < total) {
-        const int n = std::min(blocks[b++ % blocks.size()], total - done);
-        ProcessContext context{n, rate, pos, true, bpm, beatsPerBar, {}};
-        node.process(context, {}, buffer);
-        for (int c = 0; c < channels; ++c) {
-            out[static_cast<std::size_t>(c)].insert(out[static_cast<std::size_t>(c)].end(), buffer.channel(c),
-                                                    buffer.channel(c) + n);
-        }
-        pos += n;
-        done += n;
+// Runs a node from position start for total frames in blocks (cycled) and returns channel 0.
+std::vector<float> render(Node& node, double rate, std::int64_t start, int total, const std::vector<int>& blocks,
+                          double bpm = 120.0, int beatsPerBar = 4) {
+    std::vector<float> out;
+    AudioBuffer buffer(2, 4096);
+    for (std::size_t b = 0; static_cast<int>(out.size()) < total; ++b) {
+        const int n = std::min(blocks[b % blocks.size()], total - static_cast<int>(out.size()));
+        node.process(ProcessContext{n, rate, start + static_cast<std::int64_t>(out.size()), true, bpm, beatsPerBar, {}},
+                     {}, buffer);
+        EXPECT_TRUE(std::equal(buffer.channel(0), buffer.channel(0) + n, buffer.channel(1))) << "channels differ";
+        out.insert(out.end(), buffer.channel(0), buffer.channel(0) + n);
     }
     return out;
 }
 
-// Frames at which a click starts in a rendered metronome signal.
+// Frames at which a click starts: cos(0) times its level, 0.5 or 0.8, after silence.
 std::vector<std::int64_t> clickStarts(const std::vector<float>& signal, std::int64_t start) {
     std::vector<std::int64_t> starts;
     for (std::size_t i = 0; i < signal.size(); ++i) {
-        const bool silentBefore = i == 0 || signal[i - 1] == 0.0f;
-        // A click starts at cos(0) times its amplitude: 0.5 or 0.8.
-        if (silentBefore && (signal[i] == 0.5f || signal[i] == 0.8f)) {
+        if ((i == 0 || signal[i - 1] == 0.0f) && (signal[i] == 0.5f || signal[i] == 0.8f)) {
             starts.push_back(start + static_cast<std::int64_t>(i));
         }
     }
@@ -55,100 +45,66 @@ TEST(SineNode, GainChangeRampsOverOneBlockThenHolds) {
     // A frequency of zero with phase 0.25 holds sin at 1, so the output is the gain itself.
     sine.frequency = 0.0f;
     sine.phase = 0.25;
-    AudioBuffer out(1, 4);
-    sine.process(ProcessContext{4, 48000.0, 0, false, 120.0, 4, {}}, {}, out);
-    EXPECT_FLOAT_EQ(out.channel(0)[0], 0.025f);
-    EXPECT_FLOAT_EQ(out.channel(0)[1], 0.05f);
-    EXPECT_FLOAT_EQ(out.channel(0)[2], 0.075f);
-    EXPECT_FLOAT_EQ(out.channel(0)[3], 0.1f);
-    sine.process(ProcessContext{4, 48000.0, 4, false, 120.0, 4, {}}, {}, out);
-    EXPECT_FLOAT_EQ(out.channel(0)[0], 0.1f);
-    EXPECT_FLOAT_EQ(out.channel(0)[3], 0.1f);
+    const auto out = render(sine, 48000.0, 0, 8, {4});
+    const std::vector<float> expected{0.025f, 0.05f, 0.075f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f};
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_FLOAT_EQ(out[i], expected[i]) << i;
+    }
 }
 
-TEST(SineNode, MeasuresItsFrequencyAtEverySampleRate) {
+TEST(SineNode, MeasuresItsFrequencyOnEveryChannelAtEverySampleRate) {
     for (double rate : {44100.0, 48000.0, 96000.0}) {
         SineNode sine(440.0f, 0.5f);
         sine.prepare(rate);
-        const int total = static_cast<int>(rate);  // one second
-        const auto out = render(sine, rate, 0, total, {64, 1000, 333});
+        const auto out = render(sine, rate, 0, static_cast<int>(rate), {64, 1000, 333});
         int upward = 0;
-        for (std::size_t i = 1; i < out[0].size(); ++i) {
-            upward += out[0][i - 1] < 0.0f && out[0][i] >= 0.0f ? 1 : 0;
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            upward += out[i - 1] < 0.0f && out[i] >= 0.0f ? 1 : 0;
         }
         EXPECT_NEAR(upward, 440, 1) << "at " << rate << " Hz";
     }
 }
 
-TEST(SineNode, CopiesTheSignalToEveryChannel) {
-    SineNode sine(440.0f, 0.3f);
-    sine.prepare(48000.0);
-    const auto out = render(sine, 48000.0, 0, 256, {256}, 120.0, 4, 3);
-    EXPECT_EQ(out[0], out[1]);
-    EXPECT_EQ(out[0], out[2]);
-}
-
-TEST(MetronomeNode, ClicksOnEveryBeatAndAccentsTheFirstOfEachBar) {
+TEST(MetronomeNode, ClicksOnEveryBeatAccentingTheFirstOfEachBarWithTheDecayingTone) {
     MetronomeNode metronome;
     metronome.prepare(48000.0);
     const auto out = render(metronome, 48000.0, 0, 24000 * 9, {512});
-    const auto starts = clickStarts(out[0], 0);
+    const auto starts = clickStarts(out, 0);
     ASSERT_EQ(starts.size(), 9u);
     for (std::size_t k = 0; k < starts.size(); ++k) {
         EXPECT_EQ(starts[k], static_cast<std::int64_t>(k) * 24000);
-        const float first = out[0][static_cast<std::size_t>(starts[k])];
-        EXPECT_EQ(first, k % 4 == 0 ? 0.8f : 0.5f) << "beat " << k;
+        EXPECT_EQ(out[static_cast<std::size_t>(starts[k])], k % 4 == 0 ? 0.8f : 0.5f) << "beat " << k;
     }
-}
-
-TEST(MetronomeNode, ClickShapeIsTheDecayingToneOfItsBeat) {
-    MetronomeNode metronome;
-    metronome.prepare(48000.0);
-    EXPECT_EQ(metronome.clickLength, 2880);
-    const auto out = render(metronome, 48000.0, 0, 24000 + 3000, {4096});
     const double t = 100.0 / 48000.0;
-    EXPECT_NEAR(out[0][100], std::exp(-60.0 * t) * 0.8 * std::cos(2.0 * std::numbers::pi * 1500.0 * t), 1e-6);
-    EXPECT_NEAR(out[0][24100], std::exp(-60.0 * t) * 0.5 * std::cos(2.0 * std::numbers::pi * 1000.0 * t), 1e-6);
-    EXPECT_NE(out[0][2879], 0.0f);
-    EXPECT_EQ(out[0][2880], 0.0f);
+    EXPECT_NEAR(out[100], std::exp(-60.0 * t) * 0.8 * std::cos(2.0 * std::numbers::pi * 1500.0 * t), 1e-6);
+    EXPECT_NEAR(out[24100], std::exp(-60.0 * t) * 0.5 * std::cos(2.0 * std::numbers::pi * 1000.0 * t), 1e-6);
+    EXPECT_NE(out[2879], 0.0f);
+    EXPECT_EQ(out[2880], 0.0f) << "a click lasts 60 ms";
 }
 
-TEST(MetronomeNode, BlockStartingAfterABeatWaitsForTheNextOne) {
+TEST(MetronomeNode, BeatsFallOnTheCeilingOfTheirExactFrameAndABlockPastABeatWaitsForTheNext) {
     MetronomeNode metronome;
+    metronome.prepare(44100.0);
+    EXPECT_EQ(clickStarts(render(metronome, 44100.0, 0, 60000, {441}, 97.0), 0),
+              (std::vector<std::int64_t>{0, 27279, 54557}));
     metronome.prepare(48000.0);
-    const auto out = render(metronome, 48000.0, 100, 30000, {512});
-    const auto starts = clickStarts(out[0], 100);
-    ASSERT_FALSE(starts.empty());
-    EXPECT_EQ(starts.front(), 24000);
-    EXPECT_EQ(out[0][0], 0.0f);
+    const auto late = render(metronome, 48000.0, 100, 30000, {512});
+    EXPECT_EQ(late[0], 0.0f);
+    EXPECT_EQ(clickStarts(late, 100), (std::vector<std::int64_t>{24000}));
 }
 
 TEST(MetronomeNode, BeatOnTheFirstFrameOfABlockClicksOnThatFrame) {
     MetronomeNode metronome;
     metronome.prepare(48000.0);
-    AudioBuffer out(1, 256);
-    metronome.process(ProcessContext{256, 48000.0, 24000, true, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(out.channel(0)[0], 0.5f);
-    metronome.process(ProcessContext{256, 48000.0, 96000, true, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(out.channel(0)[0], 0.8f);
-}
-
-TEST(MetronomeNode, BeatsFallOnTheCeilingOfTheirExactFrame) {
-    MetronomeNode metronome;
-    metronome.prepare(44100.0);
-    const auto out = render(metronome, 44100.0, 0, 60000, {441}, 97.0);
-    const auto starts = clickStarts(out[0], 0);
-    ASSERT_EQ(starts.size(), 3u);
-    EXPECT_EQ(starts[1], 27279);
-    EXPECT_EQ(starts[2], 54557);
+    EXPECT_EQ(render(metronome, 48000.0, 24000, 256, {256})[0], 0.5f);
+    EXPECT_EQ(render(metronome, 48000.0, 96000, 256, {256})[0], 0.8f);
 }
 
 TEST(MetronomeNode, OutputDoesNotDependOnTheBlockSize) {
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> size(1, 1024);
     std::vector<int> randomBlocks(200);
     for (int& b : randomBlocks) {
-        b = size(random);
+        b = std::uniform_int_distribution<int>(1, 1024)(random);
     }
     for (double rate : {44100.0, 48000.0, 96000.0}) {
         MetronomeNode whole;
@@ -162,34 +118,22 @@ TEST(MetronomeNode, OutputDoesNotDependOnTheBlockSize) {
     }
 }
 
-TEST(MetronomeNode, StoppingDuringAClickSilencesTheNextBlock) {
+// Regression: a tempo of zero used to compute an infinite beat length.
+TEST(MetronomeNode, StoppingMidClickOrATempoWithoutABeatGridIsSilent) {
     MetronomeNode metronome;
     metronome.prepare(48000.0);
     AudioBuffer out(2, 256);
     metronome.process(ProcessContext{256, 48000.0, 0, true, 120.0, 4, {}}, {}, out);
-    EXPECT_GE(metronome.clickPos, 0);
     metronome.process(ProcessContext{256, 48000.0, 256, false, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(metronome.clickPos, -1);
-    for (float v : out.data) {
-        EXPECT_EQ(v, 0.0f);
-    }
+    EXPECT_EQ(out.data, std::vector<float>(512, 0.0f));
     metronome.process(ProcessContext{256, 48000.0, 512, true, 120.0, 4, {}}, {}, out);
-    for (float v : out.data) {
-        EXPECT_EQ(v, 0.0f);
-    }
+    EXPECT_EQ(out.data, std::vector<float>(512, 0.0f)) << "the stopped click does not resume";
+    out.data.assign(512, 1.0f);
+    metronome.process(ProcessContext{256, 48000.0, 0, true, 0.0, 4, {}}, {}, out);
+    EXPECT_EQ(out.data, std::vector<float>(512, 0.0f));
 }
 
-TEST(MetronomeNode, ZeroTempoStaysSilentInsteadOfComputingAnInfiniteBeat) {
-    MetronomeNode metronome;
-    metronome.prepare(48000.0);
-    AudioBuffer out(1, 64);
-    out.data.assign(64, 1.0f);
-    metronome.process(ProcessContext{64, 48000.0, 0, true, 0.0, 4, {}}, {}, out);
-    for (float v : out.data) {
-        EXPECT_EQ(v, 0.0f);
-    }
-}
-
+// Frame f, channel c holds f + c / 2.
 std::shared_ptr<std::vector<float>> ramp(int frames, int channels) {
     auto samples = std::make_shared<std::vector<float>>();
     for (int f = 0; f < frames; ++f) {
@@ -200,58 +144,31 @@ std::shared_ptr<std::vector<float>> ramp(int frames, int channels) {
     return samples;
 }
 
-TEST(BufferSourceNode, PlaysTheFramesUnderThePositionAndSilenceOutside) {
-    BufferSourceNode source(ramp(1000, 2), 2, 1000);
-    AudioBuffer out(2, 64);
-    source.process(ProcessContext{64, 48000.0, -10, true, 120.0, 4, {}}, {}, out);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(out.channel(0)[i], 0.0f);
-    }
-    for (int i = 10; i < 64; ++i) {
-        EXPECT_EQ(out.channel(0)[i], static_cast<float>(i - 10));
-        EXPECT_EQ(out.channel(1)[i], static_cast<float>(i - 10) + 0.5f);
-    }
-    for (std::int64_t position : {1000, 5000}) {
-        out.data.assign(out.data.size(), 9.0f);
-        source.process(ProcessContext{64, 48000.0, position, true, 120.0, 4, {}}, {}, out);
-        for (float v : out.data) {
-            EXPECT_EQ(v, 0.0f);
-        }
-    }
-}
-
-TEST(BufferSourceNode, MonoSourceFeedsEveryOutputChannel) {
-    BufferSourceNode source(ramp(100, 1), 1, 100);
-    AudioBuffer out(2, 16);
-    source.process(ProcessContext{16, 48000.0, 20, true, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(out.channel(0)[3], 23.0f);
-    EXPECT_EQ(out.channel(1)[3], 23.0f);
-}
-
-TEST(BufferSourceNode, ExtraSourceChannelsAreNotHeard) {
-    BufferSourceNode source(ramp(100, 3), 3, 100);
-    AudioBuffer out(1, 4);
-    source.process(ProcessContext{4, 48000.0, 0, true, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(out.channel(0)[2], 2.0f);
-}
-
-TEST(BufferSourceNode, FrameCountBeyondTheSamplesNeverReadsPastThem) {
-    BufferSourceNode source(ramp(10, 2), 2, 1000);
+TEST(BufferSourceNode, PlaysTheFramesUnderThePositionOnlyAsFarAsItsSamplesGo) {
+    BufferSourceNode source(ramp(10, 2), 2, 1000);  // claims more frames than it holds
     AudioBuffer out(2, 32);
-    source.process(ProcessContext{32, 48000.0, 0, true, 120.0, 4, {}}, {}, out);
-    EXPECT_EQ(out.channel(0)[9], 9.0f);
-    EXPECT_EQ(out.channel(0)[10], 0.0f);
-    EXPECT_EQ(out.channel(1)[31], 0.0f);
+    source.process(ProcessContext{32, 48000.0, -5, true, 120.0, 4, {}}, {}, out);
+    for (int i = 0; i < 32; ++i) {
+        const bool inside = i >= 5 && i < 15;
+        EXPECT_EQ(out.channel(0)[i], inside ? static_cast<float>(i - 5) : 0.0f) << i;
+        EXPECT_EQ(out.channel(1)[i], inside ? static_cast<float>(i - 5) + 0.5f : 0.0f) << i;
+    }
+    BufferSourceNode empty;
+    out.data.assign(out.data.size(), 9.0f);
+    empty.process(ProcessContext{32, 48000.0, 0, true, 120.0, 4, {}}, {}, out);
+    EXPECT_EQ(out.data, std::vector<float>(64, 0.0f));
 }
 
-TEST(BufferSourceNode, WithoutSamplesTheBlockIsSilent) {
-    BufferSourceNode source;
-    AudioBuffer out(2, 8);
-    out.data.assign(16, 1.0f);
-    source.process(ProcessContext{8, 48000.0, 0, true, 120.0, 4, {}}, {}, out);
-    for (float v : out.data) {
-        EXPECT_EQ(v, 0.0f);
-    }
+TEST(BufferSourceNode, MonoFeedsEveryChannelAndExtraSourceChannelsAreUnheard) {
+    BufferSourceNode mono(ramp(100, 1), 1, 100);
+    AudioBuffer stereo(2, 16);
+    mono.process(ProcessContext{16, 48000.0, 20, true, 120.0, 4, {}}, {}, stereo);
+    EXPECT_EQ(stereo.channel(0)[3], 23.0f);
+    EXPECT_EQ(stereo.channel(1)[3], 23.0f);
+    BufferSourceNode three(ramp(100, 3), 3, 100);
+    AudioBuffer single(1, 4);
+    three.process(ProcessContext{4, 48000.0, 0, true, 120.0, 4, {}}, {}, single);
+    EXPECT_EQ(single.data, (std::vector<float>{0, 1, 2, 3}));
 }
 
 TEST(BasicNodes, ProcessNeverAllocates) {
