@@ -20,34 +20,36 @@ constexpr std::array<ParamDescriptor, 5> kTable{{
     {4, "gain_db", "Gain", "dB", -24.0f, 24.0f, 0.0f, ParamKind::Continuous, "Boost."},
 }};
 
-Event change(std::uint32_t param, float value, int rampFrames) {
+Event change(std::uint32_t param, float value, int rampFrames, EventType type = EventType::ParamChange) {
     Event event;
-    event.type = EventType::ParamChange;
+    event.type = type;
     event.param = param;
     event.value = value;
     event.rampFrames = rampFrames;
     return event;
 }
 
-TEST(ParamBlockStorage, StartsAtEachRowsDefault) {
-    ParamBlock block(kTable);
-    EXPECT_EQ(block.count(), 5u);
-    EXPECT_EQ(block.value(0), 0.5f);
-    EXPECT_EQ(block.value(1), 1.0f);
-    EXPECT_EQ(block.value(3), 1000.0f);
+TEST(ParamBlockValueRule, ValuesStartAtTheDefaultAreClampedNanIsTheDefaultAndOnOffSnapsAtOneHalf) {
+    const float nan = std::nanf("");
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        std::uint32_t index;
+        float set, expected;
+    } cases[] = {
+        {0, 1e9f, 1.0f}, {0, -3.0f, 0.0f}, {0, inf, 1.0f}, {3, nan, 1000.0f},
+        {1, 0.49f, 0.0f}, {1, 0.5f, 1.0f},
+        {5, 1.0f, 0.0f}, {40, 1.0f, 0.0f},  // beyond the table: nothing stored, reads 0
+    };
+    for (const Case& c : cases) {
+        ParamBlock block(kTable);
+        EXPECT_EQ(block.value(c.index), c.index < 5 ? kTable[c.index].defaultValue : 0.0f);
+        block.setValue(c.index, 50.0f);
+        block.setValue(c.index, c.set);
+        EXPECT_EQ(block.value(c.index), c.expected) << c.index << " set to " << c.set;
+    }
 }
 
-TEST(ParamBlockStorage, IndexesBeyondTheTableReadZeroAndStoreNothing) {
-    ParamBlock block(kTable);
-    EXPECT_EQ(block.value(5), 0.0f);
-    EXPECT_EQ(block.value(40), 0.0f);
-    block.setValue(7, 1.0f);
-    block.setValue(5, 1.0f);
-    EXPECT_EQ(block.value(5), 0.0f);
-    EXPECT_EQ(block.value(7), 0.0f);
-}
-
-TEST(ParamBlockStorage, TablesLongerThan32RowsStoreOnlyTheFirst32) {
+TEST(ParamBlockValueRule, TablesLongerThan32RowsStoreOnlyTheFirst32) {
     std::vector<ParamDescriptor> rows(40);
     for (std::uint32_t i = 0; i < 40; ++i) {
         rows[i] = {i, "k", "K", "", 0.0f, 100.0f, 7.0f, ParamKind::Continuous, ""};
@@ -56,117 +58,67 @@ TEST(ParamBlockStorage, TablesLongerThan32RowsStoreOnlyTheFirst32) {
     EXPECT_EQ(block.count(), 40u);
     EXPECT_EQ(block.value(31), 7.0f);
     block.setValue(35, 3.0f);
-    EXPECT_EQ(block.value(35), 0.0f);
     const Event event = change(33, 5.0f, 0);
     block.applyEvents({&event, 1}, 64);
+    EXPECT_EQ(block.value(35), 0.0f);
     EXPECT_EQ(block.value(33), 0.0f);
 }
 
-TEST(ParamBlockValueRule, ClampsToTheRowsRange) {
-    ParamBlock block(kTable);
-    block.setValue(0, 1e9f);
-    EXPECT_EQ(block.value(0), 1.0f);
-    block.setValue(0, -3.0f);
-    EXPECT_EQ(block.value(0), 0.0f);
-    block.setValue(0, std::numeric_limits<float>::infinity());
-    EXPECT_EQ(block.value(0), 1.0f);
+// Each row: a knob's start value, then blocks of (events, frames), and the value after each.
+TEST(ParamBlockRamps, EventsJumpOrRampAndLandExactlyOnTheTarget) {
+    struct Step {
+        std::vector<Event> events;
+        int frames;
+        float expected;
+    };
+    struct Case {
+        const char* what;
+        std::uint32_t index;
+        float start;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"ramp lands exactly on the target in its last block", 0, 0.0f,
+         {{{change(0, 1.0f, 480)}, 128, 128.0f / 480}, {{}, 128, 256.0f / 480}, {{}, 128, 384.0f / 480},
+          {{}, 128, 1.0f}, {{}, 128, 1.0f}}},
+        {"an immediate change takes effect whatever its frame offset", 4, 0.0f,
+         {{{[] { Event e = change(4, 6.0f, 0); e.frameOffset = 300; return e; }()}, 512, 6.0f}}},
+        {"other event types and foreign knobs are ignored", 0, 0.5f,
+         {{{change(0, 0.9f, 0, EventType::NoteOn), change(9, 1.0f, 0)}, 64, 0.5f}}},
+        {"an immediate change stops a running ramp", 0, 0.0f,
+         {{{change(0, 1.0f, 1000)}, 100, 0.1f}, {{change(0, 0.3f, 0)}, 100, 0.3f}, {{}, 100, 0.3f}}},
+        {"the later change for a knob decides: jump after ramp", 4, 0.0f,
+         {{{change(4, 20.0f, 1000), change(4, -5.0f, 0)}, 64, -5.0f}, {{}, 64, -5.0f}}},
+        {"the later change for a knob decides: ramp after jump", 4, 0.0f,
+         {{{change(4, 10.0f, 0), change(4, 20.0f, 100)}, 100, 20.0f}}},
+        {"a ramp target outside the range stops at the limit", 0, 0.0f,
+         {{{change(0, 5.0f, 100)}, 50, 0.5f}, {{}, 50, 1.0f}}},
+        {"a ramp to NaN ends on the default", 3, 20.0f,
+         {{{change(3, std::nanf(""), 200)}, 200, 1000.0f}}},
+        {"zero frames apply changes but move no ramp", 0, 0.0f,
+         {{{change(0, 1.0f, 100)}, 0, 0.0f}, {{}, 100, 1.0f}}},
+        {"an on/off ramp snaps on the way", 1, 0.0f, {{{change(1, 1.0f, 100)}, 40, 0.0f}, {{}, 60, 1.0f}}},
+    };
+    for (const Case& c : cases) {
+        ParamBlock block(kTable);
+        block.setValue(c.index, c.start);
+        for (std::size_t s = 0; s < c.steps.size(); ++s) {
+            block.applyEvents(c.steps[s].events, c.steps[s].frames);
+            EXPECT_NEAR(block.value(c.index), c.steps[s].expected, 1e-5f) << c.what << ", block " << s;
+        }
+        EXPECT_EQ(block.value(c.index), c.steps.back().expected) << c.what << " ends exactly";
+    }
 }
 
-TEST(ParamBlockValueRule, NotANumberBecomesTheDefault) {
-    ParamBlock block(kTable);
-    block.setValue(3, 50.0f);
-    block.setValue(3, std::nanf(""));
-    EXPECT_EQ(block.value(3), 1000.0f);
-}
-
-TEST(ParamBlockValueRule, OnOffKnobsSnapAtOneHalf) {
-    ParamBlock block(kTable);
-    block.setValue(1, 0.49f);
-    EXPECT_EQ(block.value(1), 0.0f);
-    block.setValue(1, 0.5f);
-    EXPECT_EQ(block.value(1), 1.0f);
-}
-
-TEST(ParamBlockEvents, ImmediateChangeTakesEffectWhateverItsFrameOffset) {
-    ParamBlock block(kTable);
-    Event event = change(4, 6.0f, 0);
-    event.frameOffset = 300;
-    block.applyEvents({&event, 1}, 512);
-    EXPECT_EQ(block.value(4), 6.0f);
-}
-
-TEST(ParamBlockEvents, OtherEventTypesAndForeignKnobsAreIgnored) {
-    ParamBlock block(kTable);
-    Event note = change(0, 0.9f, 0);
-    note.type = EventType::NoteOn;
-    const std::array<Event, 2> events{note, change(9, 1.0f, 0)};
-    block.applyEvents(events, 64);
-    EXPECT_EQ(block.value(0), 0.5f);
-}
-
-TEST(ParamBlockEvents, RampLandsExactlyOnTheTargetInItsLastBlock) {
-    ParamBlock block(kTable);
-    block.setValue(0, 0.0f);
-    const Event event = change(0, 1.0f, 480);
-    block.applyEvents({&event, 1}, 128);
-    EXPECT_NEAR(block.value(0), 0.26667f, 1e-5f);
-    block.applyEvents({}, 128);
-    EXPECT_NEAR(block.value(0), 0.53333f, 1e-5f);
-    block.applyEvents({}, 128);
-    EXPECT_NEAR(block.value(0), 0.8f, 1e-5f);
-    block.applyEvents({}, 128);
-    EXPECT_EQ(block.value(0), 1.0f);
-    block.applyEvents({}, 128);
-    EXPECT_EQ(block.value(0), 1.0f);
-}
-
-TEST(ParamBlockEvents, ImmediateChangeStopsARunningRamp) {
-    ParamBlock block(kTable);
-    block.setValue(0, 0.0f);
-    const Event ramp = change(0, 1.0f, 1000);
-    block.applyEvents({&ramp, 1}, 100);
-    const Event jump = change(0, 0.3f, 0);
-    block.applyEvents({&jump, 1}, 100);
-    EXPECT_EQ(block.value(0), 0.3f);
-    block.applyEvents({}, 100);
-    EXPECT_EQ(block.value(0), 0.3f);
-}
-
-TEST(ParamBlockEvents, LaterChangeForTheSameKnobDecides) {
-    ParamBlock block(kTable);
-    block.setValue(4, 0.0f);
-    const std::array<Event, 2> rampThenJump{change(4, 20.0f, 1000), change(4, -5.0f, 0)};
-    block.applyEvents(rampThenJump, 64);
-    EXPECT_EQ(block.value(4), -5.0f);
-    block.applyEvents({}, 64);
-    EXPECT_EQ(block.value(4), -5.0f);
-
-    const std::array<Event, 2> jumpThenRamp{change(4, 10.0f, 0), change(4, 20.0f, 100)};
-    block.applyEvents(jumpThenRamp, 100);
-    EXPECT_EQ(block.value(4), 20.0f);
-}
-
-TEST(ParamBlockEvents, RampTargetOutsideTheRangeStopsAtTheLimit) {
-    ParamBlock block(kTable);
-    block.setValue(0, 0.0f);
-    const Event event = change(0, 5.0f, 100);
-    block.applyEvents({&event, 1}, 50);
-    EXPECT_NEAR(block.value(0), 0.5f, 1e-6f);
-    block.applyEvents({}, 50);
-    EXPECT_EQ(block.value(0), 1.0f);
-}
-
-TEST(ParamBlockEvents, RampToNotANumberEndsOnTheDefaultWithoutPassingThroughNaN) {
+// A ramp towards NaN heads for the default: no block in between sees NaN.
+TEST(ParamBlockRamps, RampToNotANumberNeverPassesThroughNaN) {
     ParamBlock block(kTable);
     block.setValue(3, 20.0f);
     const Event event = change(3, std::nanf(""), 200);
     block.applyEvents({&event, 1}, 100);
     EXPECT_FALSE(std::isnan(block.value(3)));
-    block.applyEvents({}, 100);
-    EXPECT_EQ(block.value(3), 1000.0f);
 }
 
-TEST(ParamBlockEvents, SetValueDuringARampLetsTheRampGoOnFromTheNewValue) {
+TEST(ParamBlockRamps, SetValueDuringARampLetsTheRampGoOnFromTheNewValue) {
     ParamBlock block(kTable);
     block.setValue(0, 0.0f);
     const Event event = change(0, 1.0f, 400);
@@ -176,33 +128,13 @@ TEST(ParamBlockEvents, SetValueDuringARampLetsTheRampGoOnFromTheNewValue) {
     EXPECT_NEAR(block.value(0), 0.75f, 1e-6f);
 }
 
-TEST(ParamBlockEvents, ZeroFramesAppliesChangesButMovesNoRamp) {
-    ParamBlock block(kTable);
-    block.setValue(0, 0.0f);
-    const Event event = change(0, 1.0f, 100);
-    block.applyEvents({&event, 1}, 0);
-    EXPECT_EQ(block.value(0), 0.0f);
-    block.applyEvents({}, 100);
-    EXPECT_EQ(block.value(0), 1.0f);
-}
-
-TEST(ParamBlockEvents, OnOffRampSnapsOnTheWay) {
-    ParamBlock block(kTable);
-    block.setValue(1, 0.0f);
-    const Event event = change(1, 1.0f, 100);
-    block.applyEvents({&event, 1}, 40);
-    EXPECT_EQ(block.value(1), 0.0f);
-    block.applyEvents({}, 60);
-    EXPECT_EQ(block.value(1), 1.0f);
-}
-
-TEST(ParamBlockEvents, ApplyingEventsNeverAllocates) {
+TEST(ParamBlockRamps, ApplyingEventsNeverAllocates) {
     ParamBlock block(kTable);
     const std::array<Event, 3> events{change(0, 1.0f, 480), change(3, 500.0f, 0), change(4, 3.0f, 64)};
     test::AllocationCounter counter;
     block.applyEvents(events, 128);
     block.setValue(2, 8.0f);
-    (void)block.value(2);
+    EXPECT_EQ(block.value(2), 8.0f);
     EXPECT_EQ(counter.allocations(), 0u);
 }
 
