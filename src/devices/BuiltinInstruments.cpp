@@ -1,5 +1,7 @@
 #include "devices/BuiltinInstruments.h"
 
+#include <initializer_list>
+#include <string>
 #include <utility>
 
 #include "devices/DrumKit.h"
@@ -29,6 +31,57 @@ Knobs lowPass(double cutoffHz, double resonance) {
     return {{"mode", 0.0}, {"cutoff_hz", cutoffHz}, {"resonance", resonance}};
 }
 
+// The end every modular voice shares: amp envelope, amplifier, and an amplifier on the
+// key's velocity. Added as nodes first; wired by connectOutputStage once the caller's
+// own cables are in, so cable order (and so the saved file) stays as it was.
+struct OutputStage {
+    int ampEnvelope;
+    int amplifier;
+    int velocity;
+    int velocityAmplifier;
+};
+
+OutputStage addOutputStage(PatchBuilder& b, Knobs ampEnvelope) {
+    OutputStage s;
+    s.ampEnvelope = b.addNode("ostrel.mod.adsr", "Amp envelope", std::move(ampEnvelope));
+    s.amplifier = b.addNode("ostrel.mod.vca", "Amplifier", {{"level", 1.0}});
+    s.velocity = b.addNode("ostrel.mod.keyboard", "Velocity", {{"output", kVelocity}});
+    s.velocityAmplifier = b.addNode("ostrel.mod.vca", "Velocity amplifier", {{"level", 1.0}});
+    return s;
+}
+
+void connectOutputStage(PatchBuilder& b, Patch& patch, const OutputStage& s, int source) {
+    b.connect(source, s.amplifier, 0);
+    b.connect(s.ampEnvelope, s.amplifier, 1);
+    b.connect(s.amplifier, s.velocityAmplifier, 0);
+    b.connect(s.velocity, s.velocityAmplifier, 1);
+    patch.output = s.velocityAmplifier;
+}
+
+// One FM operator's knobs; a time of kDefault is left out so the module's own default holds.
+constexpr double kDefault = -1;
+
+struct FmOperator {
+    double ratio;
+    double level;
+    double attackMs;
+    double decayMs;
+    double sustain;
+};
+
+Knobs fmKnobs(Knobs common, std::initializer_list<FmOperator> operators) {
+    int n = 1;
+    for (const FmOperator& op : operators) {
+        const std::string prefix = "op" + std::to_string(n++) + "_";
+        common[prefix + "ratio"] = op.ratio;
+        common[prefix + "level"] = op.level;
+        if (op.attackMs >= 0) common[prefix + "attack_ms"] = op.attackMs;
+        if (op.decayMs >= 0) common[prefix + "decay_ms"] = op.decayMs;
+        common[prefix + "sustain"] = op.sustain;
+    }
+    return common;
+}
+
 }  // namespace
 
 Patch makeBasicVoicePatch(const char* name, Knobs oscillator, Knobs filter, Knobs ampEnvelope, Knobs filterEnvelope,
@@ -44,21 +97,14 @@ Patch makeBasicVoicePatch(const char* name, Knobs oscillator, Knobs filter, Knob
     const int osc = b.addNode("ostrel.mod.vco", "Oscillator", std::move(oscillator));
     const int filterEnv = b.addNode("ostrel.mod.adsr", "Filter envelope", std::move(filterEnvelope));
     const int vcf = b.addNode("ostrel.mod.vcf", "Filter", std::move(filter));
-    const int ampEnv = b.addNode("ostrel.mod.adsr", "Amp envelope", std::move(ampEnvelope));
-    const int amp = b.addNode("ostrel.mod.vca", "Amplifier", {{"level", 1.0}});
-    const int velocity = b.addNode("ostrel.mod.keyboard", "Velocity", {{"output", kVelocity}});
-    const int velocityAmp = b.addNode("ostrel.mod.vca", "Velocity amplifier", {{"level", 1.0}});
+    const OutputStage out = addOutputStage(b, std::move(ampEnvelope));
 
     b.connect(pitch, osc, 0);
     b.connect(gate, filterEnv, 0);
-    b.connect(gate, ampEnv, 0);
+    b.connect(gate, out.ampEnvelope, 0);
     b.connect(osc, vcf, 0);
     b.connect(filterEnv, vcf, 1);  // cutoff control
-    b.connect(vcf, amp, 0);
-    b.connect(ampEnv, amp, 1);
-    b.connect(amp, velocityAmp, 0);
-    b.connect(velocity, velocityAmp, 1);
-    patch.output = velocityAmp;
+    connectOutputStage(b, patch, out, vcf);
     return patch;
 }
 
@@ -83,10 +129,7 @@ Patch makePadPatch(const char* name, int waveform, double detuneCents, double cu
     const int vcf = b.addNode(
         "ostrel.mod.vcf", "Filter",
         {{"mode", 0.0}, {"cutoff_hz", cutoffHz}, {"resonance", resonance}, {"cv_amount", cvAmount}});
-    const int ampEnv = b.addNode("ostrel.mod.adsr", "Amp envelope", envelope(attackMs, 600, 0.85, releaseMs));
-    const int amp = b.addNode("ostrel.mod.vca", "Amplifier", {{"level", 1.0}});
-    const int velocity = b.addNode("ostrel.mod.keyboard", "Velocity", {{"output", kVelocity}});
-    const int velocityAmp = b.addNode("ostrel.mod.vca", "Velocity amplifier", {{"level", 1.0}});
+    const OutputStage out = addOutputStage(b, envelope(attackMs, 600, 0.85, releaseMs));
 
     b.connect(pitch, oscA, 0);
     b.connect(pitch, oscB, 0);
@@ -94,12 +137,8 @@ Patch makePadPatch(const char* name, int waveform, double detuneCents, double cu
     b.connect(oscB, mix, 1);
     b.connect(mix, vcf, 0);
     b.connect(sweep, vcf, 1);  // cutoff control
-    b.connect(gate, ampEnv, 0);
-    b.connect(vcf, amp, 0);
-    b.connect(ampEnv, amp, 1);
-    b.connect(amp, velocityAmp, 0);
-    b.connect(velocity, velocityAmp, 1);
-    patch.output = velocityAmp;
+    b.connect(gate, out.ampEnvelope, 0);
+    connectOutputStage(b, patch, out, vcf);
     return patch;
 }
 
@@ -153,124 +192,36 @@ std::vector<Patch> builtinPatches() {
     list.push_back(makePadPatch("Warm Strings", kSaw, 12, 1000, 0.15, 450, 900, 0.2, 0.6));
     list.push_back(makePadPatch("Glass Pad", kTriangle, 5, 3200, 0.2, 900, 1600, 0.15, 0.8));
 
-    list.push_back(makeFmPatch("FM E-Piano", {{"algorithm", 3},
-                                              {"release_ms", 250},
-                                              {"op1_ratio", 1},
-                                              {"op1_level", 1.0},
-                                              {"op1_decay_ms", 900},
-                                              {"op1_sustain", 0.05},
-                                              {"op2_ratio", 1},
-                                              {"op2_level", 0.35},
-                                              {"op2_decay_ms", 500},
-                                              {"op2_sustain", 0},
-                                              {"op3_ratio", 1},
-                                              {"op3_level", 0.5},
-                                              {"op3_decay_ms", 1200},
-                                              {"op3_sustain", 0.03},
-                                              {"op4_ratio", 14},
-                                              {"op4_level", 0.2},
-                                              {"op4_decay_ms", 60},
-                                              {"op4_sustain", 0}}));
-    list.push_back(makeFmPatch("FM Bell", {{"algorithm", 3},
-                                           {"release_ms", 1500},
-                                           {"op1_ratio", 1},
-                                           {"op1_level", 1.0},
-                                           {"op1_decay_ms", 2500},
-                                           {"op1_sustain", 0},
-                                           {"op2_ratio", 3.5},
-                                           {"op2_level", 0.55},
-                                           {"op2_decay_ms", 1800},
-                                           {"op2_sustain", 0},
-                                           {"op3_ratio", 2.76},
-                                           {"op3_level", 0.4},
-                                           {"op3_decay_ms", 1400},
-                                           {"op3_sustain", 0},
-                                           {"op4_ratio", 5.4},
-                                           {"op4_level", 0.35},
-                                           {"op4_decay_ms", 900},
-                                           {"op4_sustain", 0}}));
-    list.push_back(makeFmPatch("FM Bass", {{"algorithm", 0},
-                                           {"feedback", 0.25},
-                                           {"release_ms", 120},
-                                           {"op1_ratio", 0.5},
-                                           {"op1_level", 1.0},
-                                           {"op1_decay_ms", 400},
-                                           {"op1_sustain", 0.8},
-                                           {"op2_ratio", 0.5},
-                                           {"op2_level", 0.45},
-                                           {"op2_decay_ms", 250},
-                                           {"op2_sustain", 0.25},
-                                           {"op3_ratio", 1},
-                                           {"op3_level", 0.3},
-                                           {"op3_decay_ms", 150},
-                                           {"op3_sustain", 0.1},
-                                           {"op4_ratio", 0.5},
-                                           {"op4_level", 0.15},
-                                           {"op4_decay_ms", 200},
-                                           {"op4_sustain", 0.2}}));
-    list.push_back(makeFmPatch("FM Brass", {{"algorithm", 2},
-                                            {"feedback", 0.2},
-                                            {"release_ms", 180},
-                                            {"op1_ratio", 1},
-                                            {"op1_level", 1.0},
-                                            {"op1_attack_ms", 40},
-                                            {"op1_decay_ms", 400},
-                                            {"op1_sustain", 0.85},
-                                            {"op2_ratio", 1},
-                                            {"op2_level", 0.7},
-                                            {"op2_attack_ms", 80},
-                                            {"op2_decay_ms", 500},
-                                            {"op2_sustain", 0.5},
-                                            {"op3_ratio", 1},
-                                            {"op3_level", 0.35},
-                                            {"op3_attack_ms", 90},
-                                            {"op3_decay_ms", 500},
-                                            {"op3_sustain", 0.5},
-                                            {"op4_ratio", 1},
-                                            {"op4_level", 0.25},
-                                            {"op4_attack_ms", 90},
-                                            {"op4_decay_ms", 500},
-                                            {"op4_sustain", 0.5}}));
-    list.push_back(makeFmPatch("FM Pad", {{"algorithm", 6},
-                                          {"release_ms", 1600},
-                                          {"op1_ratio", 1},
-                                          {"op1_level", 1.0},
-                                          {"op1_attack_ms", 700},
-                                          {"op1_decay_ms", 800},
-                                          {"op1_sustain", 0.8},
-                                          {"op2_ratio", 2},
-                                          {"op2_level", 0.18},
-                                          {"op2_attack_ms", 900},
-                                          {"op2_decay_ms", 900},
-                                          {"op2_sustain", 0.7},
-                                          {"op3_ratio", 1.005},
-                                          {"op3_level", 0.8},
-                                          {"op3_attack_ms", 800},
-                                          {"op3_decay_ms", 800},
-                                          {"op3_sustain", 0.8},
-                                          {"op4_ratio", 0.995},
-                                          {"op4_level", 0.7},
-                                          {"op4_attack_ms", 900},
-                                          {"op4_decay_ms", 800},
-                                          {"op4_sustain", 0.8}}));
-    list.push_back(makeFmPatch("FM Organ", {{"algorithm", 7},
-                                            {"release_ms", 80},
-                                            {"op1_ratio", 1},
-                                            {"op1_level", 1.0},
-                                            {"op1_attack_ms", 5},
-                                            {"op1_sustain", 1.0},
-                                            {"op2_ratio", 2},
-                                            {"op2_level", 0.6},
-                                            {"op2_attack_ms", 5},
-                                            {"op2_sustain", 1.0},
-                                            {"op3_ratio", 3},
-                                            {"op3_level", 0.4},
-                                            {"op3_attack_ms", 5},
-                                            {"op3_sustain", 1.0},
-                                            {"op4_ratio", 4},
-                                            {"op4_level", 0.3},
-                                            {"op4_attack_ms", 5},
-                                            {"op4_sustain", 1.0}}));
+    list.push_back(makeFmPatch("FM E-Piano", fmKnobs({{"algorithm", 3}, {"release_ms", 250}},
+                                                     {{1, 1.0, kDefault, 900, 0.05},
+                                                      {1, 0.35, kDefault, 500, 0},
+                                                      {1, 0.5, kDefault, 1200, 0.03},
+                                                      {14, 0.2, kDefault, 60, 0}})));
+    list.push_back(makeFmPatch("FM Bell", fmKnobs({{"algorithm", 3}, {"release_ms", 1500}},
+                                                  {{1, 1.0, kDefault, 2500, 0},
+                                                   {3.5, 0.55, kDefault, 1800, 0},
+                                                   {2.76, 0.4, kDefault, 1400, 0},
+                                                   {5.4, 0.35, kDefault, 900, 0}})));
+    list.push_back(makeFmPatch("FM Bass", fmKnobs({{"algorithm", 0}, {"feedback", 0.25}, {"release_ms", 120}},
+                                                  {{0.5, 1.0, kDefault, 400, 0.8},
+                                                   {0.5, 0.45, kDefault, 250, 0.25},
+                                                   {1, 0.3, kDefault, 150, 0.1},
+                                                   {0.5, 0.15, kDefault, 200, 0.2}})));
+    list.push_back(makeFmPatch("FM Brass", fmKnobs({{"algorithm", 2}, {"feedback", 0.2}, {"release_ms", 180}},
+                                                   {{1, 1.0, 40, 400, 0.85},
+                                                    {1, 0.7, 80, 500, 0.5},
+                                                    {1, 0.35, 90, 500, 0.5},
+                                                    {1, 0.25, 90, 500, 0.5}})));
+    list.push_back(makeFmPatch("FM Pad", fmKnobs({{"algorithm", 6}, {"release_ms", 1600}},
+                                                 {{1, 1.0, 700, 800, 0.8},
+                                                  {2, 0.18, 900, 900, 0.7},
+                                                  {1.005, 0.8, 800, 800, 0.8},
+                                                  {0.995, 0.7, 900, 800, 0.8}})));
+    list.push_back(makeFmPatch("FM Organ", fmKnobs({{"algorithm", 7}, {"release_ms", 80}},
+                                                   {{1, 1.0, 5, kDefault, 1.0},
+                                                    {2, 0.6, 5, kDefault, 1.0},
+                                                    {3, 0.4, 5, kDefault, 1.0},
+                                                    {4, 0.3, 5, kDefault, 1.0}})));
     return list;
 }
 
