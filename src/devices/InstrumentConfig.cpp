@@ -17,9 +17,15 @@ using nlohmann::json;
 constexpr const char* kSampler = "Sampler";
 constexpr const char* kDrumRack = "Drum Rack";
 
-const std::vector<Patch>& builtins() {
+// Made once and only read afterwards, so any thread may look up.
+const Patch* findBuiltin(const std::string& name) {
     static const std::vector<Patch> patches = builtinPatches();
-    return patches;
+    for (const Patch& patch : patches) {
+        if (patch.name == name) {
+            return &patch;
+        }
+    }
+    return nullptr;
 }
 
 std::string textOr(const json& object, const char* key) {
@@ -149,11 +155,8 @@ bool makeInstrumentPatch(const std::string& instrument, const json& config, cons
         out = drumRackPatch(config, samplesFolder, warnings);
         return true;
     }
-    for (const Patch& builtin : builtins()) {
-        if (builtin.name != instrument) {
-            continue;
-        }
-        out = builtin;
+    if (const Patch* builtin = findBuiltin(instrument)) {
+        out = *builtin;
         const auto params = config.is_object() ? config.find("params") : config.end();
         if (config.is_object() && params != config.end() && params->is_object()) {
             for (PatchNode& node : out.nodes) {
@@ -189,17 +192,7 @@ json defaultInstrumentConfig(const std::string& instrument) {
 bool isSampleInstrument(const std::string& name) { return name == kSampler || name == kDrumRack; }
 
 bool isKnownInstrumentType(const std::string& name) {
-    if (isSampleInstrument(name)) {
-        return true;
-    }
-    // Its own copy, as makeInstrumentPatch keeps one: both are made once and only read.
-    static const std::vector<Patch> patches = builtinPatches();
-    for (const Patch& patch : patches) {
-        if (patch.name == name) {
-            return true;
-        }
-    }
-    return false;
+    return isSampleInstrument(name) || findBuiltin(name) != nullptr;
 }
 
 }  // namespace ostrel::engine
