@@ -1,5 +1,7 @@
 #include "core/AtomicWriter.h"
 
+#include "core/Failure.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,13 +11,6 @@
 
 namespace ostrel::core {
 namespace {
-
-bool fail(std::string* error, std::string reason) {
-    if (error != nullptr) {
-        *error = std::move(reason);
-    }
-    return false;
-}
 
 std::string systemMessage(int code) { return std::system_category().message(code); }
 

@@ -1,5 +1,7 @@
 #include "core/SettingsRegistry.h"
 
+#include "core/Failure.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -8,13 +10,6 @@
 
 namespace ostrel::core {
 namespace {
-
-bool reject(std::string* message, std::string reason) {
-    if (message != nullptr) {
-        *message = std::move(reason);
-    }
-    return false;
-}
 
 // A bound as a whole number. Printed from the truncated double rather than cast, so a
 // bound beyond the range of int64 cannot overflow; "+ 0.0" turns -0 into 0.
@@ -32,16 +27,16 @@ bool SettingDef::validate(SettingValue& value, std::string* message) const {
     switch (type) {
     case SettingType::boolean:
         if (!std::holds_alternative<bool>(value)) {
-            return reject(message, key + " must be on or off");
+            return fail(message, key + " must be on or off");
         }
         return true;
     case SettingType::integer: {
         const std::int64_t* number = std::get_if<std::int64_t>(&value);
         if (number == nullptr) {
-            return reject(message, key + " must be a whole number");
+            return fail(message, key + " must be a whole number");
         }
         if (!withinRange(static_cast<double>(*number), min, max)) {
-            return reject(message, key + " must be between " + wholeNumber(min) + " and " + wholeNumber(max));
+            return fail(message, key + " must be between " + wholeNumber(min) + " and " + wholeNumber(max));
         }
         return true;
     }
@@ -51,27 +46,27 @@ bool SettingDef::validate(SettingValue& value, std::string* message) const {
         }
         const double* number = std::get_if<double>(&value);
         if (number == nullptr) {
-            return reject(message, key + " must be a number");
+            return fail(message, key + " must be a number");
         }
         if (std::isnan(*number) || !withinRange(*number, min, max)) {
-            return reject(message, key + " is outside its allowed range");
+            return fail(message, key + " is outside its allowed range");
         }
         return true;
     }
     case SettingType::text:
         if (!std::holds_alternative<std::string>(value)) {
-            return reject(message, key + " must be text");
+            return fail(message, key + " must be text");
         }
         return true;
     case SettingType::choice: {
         const std::string* text = std::get_if<std::string>(&value);
         if (text == nullptr) {
-            return reject(message, key + " must be one of its listed options");
+            return fail(message, key + " must be one of its listed options");
         }
         const bool listed = std::any_of(options.begin(), options.end(),
                                         [&](const SettingOption& option) { return option.value == *text; });
         if (!listed) {
-            return reject(message, "'" + *text + "' is not an option for " + key);
+            return fail(message, "'" + *text + "' is not an option for " + key);
         }
         return true;
     }

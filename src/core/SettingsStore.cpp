@@ -2,6 +2,7 @@
 
 #include "core/AtomicWriter.h"
 #include "core/BuildInfo.h"
+#include "core/Failure.h"
 
 #include <cstdio>
 #include <limits>
@@ -24,13 +25,6 @@ constexpr std::int64_t kFormatVersion = 1;
 // once per level, so a hand-made file nested a million deep would overflow the stack.
 // Our own files nest three deep.
 constexpr int kMaxNesting = 256;
-
-bool fail(std::string* error, std::string reason) {
-    if (error != nullptr) {
-        *error = std::move(reason);
-    }
-    return false;
-}
 
 bool readWholeFile(const fs::path& file, std::string& bytes) {
     std::FILE* stream = std::fopen(file.c_str(), "rb");

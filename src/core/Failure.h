@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace ostrel::core {
+
+// The failure convention of the core services: the reason goes to error when the caller
+// asked for one (error may be null); always returns false, so a failing path returns it.
+inline bool fail(std::string* error, std::string reason) {
+    if (error != nullptr) {
+        *error = std::move(reason);
+    }
+    return false;
+}
+
+}  // namespace ostrel::core
