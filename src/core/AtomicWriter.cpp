@@ -1,6 +1,7 @@
 #include "core/AtomicWriter.h"
 
 #include "core/Failure.h"
+#include "core/PathSuffix.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -35,8 +36,7 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
         }
     }
 
-    std::filesystem::path temporary = path;
-    temporary += ".tmp";
+    const std::filesystem::path temporary = withSuffix(path, ".tmp");
 
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {

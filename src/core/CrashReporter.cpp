@@ -1,5 +1,6 @@
 #include "core/CrashReporter.h"
 
+#include "core/FileDescriptorIo.h"
 #include "core/Logger.h"
 #include "core/UtcTime.h"
 
@@ -86,19 +87,9 @@ struct FixedOut {
     std::string_view view() const { return {data, used}; }
 };
 
-void writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-}
+// The raw system call keeps AddressSanitizer's write(2) check away from the stack's
+// poisoned red zones, which are part of what is dumped.
+ssize_t rawWrite(int fd, const void* bytes, std::size_t size) { return ::syscall(SYS_write, fd, bytes, size); }
 
 // Buffered write(2) to one file; counts what it has taken so sizes can be patched later.
 class FdOut {
@@ -142,7 +133,7 @@ private:
     char buffer_[8192];
 };
 
-// Reads /proc/self/maps line by line with read(2) only.
+// Reads /proc/self/maps with read(2) only, line by line or in chunks.
 class MapsReader {
 public:
     MapsReader() : fd_(::open("/proc/self/maps", O_RDONLY | O_CLOEXEC)) {}
@@ -158,18 +149,7 @@ public:
     bool next(std::string_view& line) {
         std::size_t length = 0;
         bool any = false;
-        while (fd_ >= 0) {
-            if (begin_ == end_) {
-                const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (got <= 0) {
-                    break;
-                }
-                begin_ = 0;
-                end_ = static_cast<std::size_t>(got);
-            }
+        while (fill()) {
             const char c = buffer_[begin_++];
             any = true;
             if (c == '\n') {
@@ -183,7 +163,33 @@ public:
         return any;
     }
 
+    // The unread bytes as they come, for a copy of the whole file; false at the end.
+    bool nextChunk(std::string_view& chunk) {
+        if (!fill()) {
+            return false;
+        }
+        chunk = std::string_view(buffer_ + begin_, end_ - begin_);
+        begin_ = end_;
+        return true;
+    }
+
 private:
+    // True when unread bytes are buffered, reading more when none are.
+    bool fill() {
+        while (begin_ == end_ && fd_ >= 0) {
+            const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            begin_ = 0;
+            end_ = static_cast<std::size_t>(got);
+        }
+        return begin_ != end_;
+    }
+
     int fd_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -345,7 +351,7 @@ void putReport(Out& out, std::string_view version, std::string_view reason, std:
     out.put("\nrecent steps (oldest first):\n");
     std::size_t steps = 0;
     const bool copied = logger != nullptr && logger->tryVisitRecentSteps([&](const LogStep& step) {
-        const UtcTime t = utcTimeFromSeconds(floorDiv(step.time, 10'000'000));
+        const UtcTime t = utcTimeFromTicks(step.time);
         out.put("  ");
         putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
         out.put(":");
@@ -460,20 +466,10 @@ void writeDump(const char* path, int signal, const siginfo_t* info, const void* 
     const std::uint64_t mapCountAt = fileOut.total() - sizeof(std::uint64_t);
     const std::uint64_t mapStart = fileOut.total();
     {
-        const int maps = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-        if (maps >= 0) {
-            static char chunk[4096];
-            for (;;) {
-                const ssize_t got = ::read(maps, chunk, sizeof chunk);
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (got <= 0) {
-                    break;
-                }
-                fileOut.putBytes(chunk, static_cast<std::size_t>(got));
-            }
-            ::close(maps);
+        MapsReader maps;
+        std::string_view chunk;
+        while (maps.nextChunk(chunk)) {
+            fileOut.putBytes(chunk.data(), chunk.size());
         }
     }
     const std::uint64_t mapCount = fileOut.total() - mapStart;
@@ -486,23 +482,7 @@ void writeDump(const char* path, int signal, const siginfo_t* info, const void* 
         fileOut.putValue(static_cast<std::uint64_t>(from));
         fileOut.flush();
         // The kernel copies straight from our memory; a page that vanished cuts it short.
-        // The raw system call keeps AddressSanitizer's write(2) check away from the
-        // stack's poisoned red zones, which are part of what is dumped.
-        std::uint64_t copied = 0;
-        const char* bytes = reinterpret_cast<const char*>(from);
-        std::size_t left = to - from;
-        while (left > 0) {
-            const ssize_t written = ::syscall(SYS_write, fd, bytes, left);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                break;
-            }
-            bytes += written;
-            left -= static_cast<std::size_t>(written);
-            copied += static_cast<std::uint64_t>(written);
-        }
+        const std::uint64_t copied = writeAll(fd, reinterpret_cast<const void*>(from), to - from, rawWrite);
         fileOut.putDirect(copied);
         const std::uint64_t stackCount = sizeof(std::uint64_t) + copied;
         ::pwrite(fd, &stackCount, sizeof stackCount, static_cast<off_t>(stackCountAt));
@@ -515,7 +495,7 @@ void writeDump(const char* path, int signal, const siginfo_t* info, const void* 
 
 void writeCrashFiles(const State& state, int signal, const siginfo_t* info, const void* context) {
     const std::int64_t ticks = currentLogTime();
-    const UtcTime time = utcTimeFromSeconds(floorDiv(ticks, 10'000'000));
+    const UtcTime time = utcTimeFromTicks(ticks);
     std::uintptr_t pc = 0;
     std::uintptr_t sp = 0;
     registersOf(context, pc, sp);
@@ -629,7 +609,7 @@ std::string reportText(std::string_view version, std::string_view reason, Logger
 
 std::filesystem::path writeReport(std::string_view reason) {
     const State* state = installed.load(std::memory_order_acquire);
-    const UtcTime time = utcTimeFromSeconds(floorDiv(currentLogTime(), 10'000'000));
+    const UtcTime time = utcTimeFromTicks(currentLogTime());
     std::string name;
     StringOut out{name};
     putReportName(out, time, ".txt");

@@ -1,30 +1,15 @@
 #include "core/FileSink.h"
 
+#include "core/FileDescriptorIo.h"
+#include "core/PathSuffix.h"
 #include "core/UtcTime.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace ostrel::core {
-namespace {
-
-void appendWhole(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-}  // namespace
 
 FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles)
     : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
@@ -45,7 +30,8 @@ void FileSink::write(const LogRecord& record) {
     if (fd < 0) {
         return;
     }
-    appendWhole(fd, formatLogLine(record));
+    const std::string text = formatLogLine(record);
+    writeAll(fd, text.data(), text.size());
     ::close(fd);
 }
 
@@ -65,8 +51,8 @@ void FileSink::rotate() {
 }
 
 std::string formatTimestamp(std::int64_t ticks, bool longForm) {
-    const std::int64_t seconds = floorDiv(ticks, 10'000'000);
-    const int milliseconds = static_cast<int>(floorDiv(ticks, 10'000) - seconds * 1000);
+    const std::int64_t seconds = floorDiv(ticks, ticksPerSecond);
+    const int milliseconds = static_cast<int>(floorDiv(ticks, ticksPerSecond / 1000) - seconds * 1000);
     const UtcTime t = utcTimeFromSeconds(seconds);
     char text[64];
     if (longForm) {
@@ -117,10 +103,7 @@ std::string formatLogLine(const LogRecord& record) {
 }
 
 std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n) {
-    std::filesystem::path numbered = path;
-    numbered += '.';
-    numbered += std::to_string(n);
-    return numbered;
+    return withSuffix(path, "." + std::to_string(n));
 }
 
 }  // namespace ostrel::core

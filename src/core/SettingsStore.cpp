@@ -3,6 +3,7 @@
 #include "core/AtomicWriter.h"
 #include "core/BuildInfo.h"
 #include "core/Failure.h"
+#include "core/PathSuffix.h"
 
 #include <cstdio>
 #include <limits>
@@ -67,10 +68,11 @@ bool nestingWithin(std::string_view text, int limit) {
     return true;
 }
 
-fs::path badPathFor(const fs::path& file) {
-    fs::path bad = file;
-    bad += ".bad";
-    return bad;
+fs::path badPathFor(const fs::path& file) { return withSuffix(file, ".bad"); }
+
+bool isMissing(const fs::path& file) {
+    std::error_code ignored;
+    return fs::status(file, ignored).type() == fs::file_type::not_found;
 }
 
 // Replaces file + ".bad" with file. False when file is still in place afterwards.
@@ -152,8 +154,7 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
     std::vector<std::string> warnings;
     unmovedFile_.clear();
 
-    std::error_code statusError;
-    if (fs::status(file, statusError).type() == fs::file_type::not_found) {
+    if (isMissing(file)) {
         return warnings;
     }
 
@@ -280,10 +281,8 @@ bool SettingsStore::save(const fs::path& file, std::string* error) const {
         return false;
     }
     if (!unmovedFile_.empty() && sameFile(file, unmovedFile_)) {
-        std::error_code statusError;
-        const bool stillThere = fs::status(file, statusError).type() != fs::file_type::not_found;
         std::error_code moveError;
-        if (stillThere && !moveAside(file, moveError)) {
+        if (!isMissing(file) && !moveAside(file, moveError)) {
             return fail(error, "cannot save over " + file.string() + ": it could not be read and could not be moved aside (" +
                                    moveError.message() + ")");
         }

@@ -4,6 +4,9 @@
 
 namespace ostrel::core {
 
+// Log and crash times count 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
+constexpr std::int64_t ticksPerSecond = 10'000'000;
+
 // A moment broken down into the UTC calendar (proleptic Gregorian), month 1 to 12.
 struct UtcTime {
     std::int64_t year;
@@ -40,6 +43,11 @@ constexpr UtcTime utcTimeFromSeconds(std::int64_t seconds) noexcept {
     t.minute = static_cast<int>(secondOfDay / 60 % 60);
     t.second = static_cast<int>(secondOfDay % 60);
     return t;
+}
+
+// A time in ticks to calendar fields, the fraction of a second dropped.
+constexpr UtcTime utcTimeFromTicks(std::int64_t ticks) noexcept {
+    return utcTimeFromSeconds(floorDiv(ticks, ticksPerSecond));
 }
 
 }  // namespace ostrel::core
