@@ -5,33 +5,26 @@
 namespace ostrel::engine {
 namespace {
 
-TEST(TempoMapDefaults, EmptyListsPlay120BeatsPerMinuteInFourFour) {
-    const TempoMap map({}, {});
-    ASSERT_EQ(map.segments().size(), 1u);
-    EXPECT_EQ(map.segments()[0].bpm, 120.0);
-    ASSERT_EQ(map.signatures().size(), 1u);
-    EXPECT_EQ(map.signatures()[0].numerator, 4);
-    EXPECT_EQ(map.signatures()[0].denominator, 4);
-    EXPECT_EQ(map.tickToFrame(0, 48000.0), 0);
-    EXPECT_EQ(map.tickToFrame(960, 48000.0), 24000);
-}
-
-TEST(TempoMapFrames, TempoChangeStartsASegmentAtItsTime) {
-    const TempoMap map({{0, 120.0}, {3840, 60.0}}, {});
-    ASSERT_EQ(map.segments().size(), 2u);
-    EXPECT_DOUBLE_EQ(map.segments()[1].startSeconds, 2.0);
-    EXPECT_EQ(map.tickToFrame(3840, 48000.0), 96000);
-    EXPECT_EQ(map.tickToFrame(4800, 48000.0), 144000);
-}
-
-TEST(TempoMapFrames, FramesAreTheCeilingOfTheExactTime) {
-    const TempoMap map({}, {});
-    EXPECT_EQ(map.tickToFrame(1, 44100.0), 23);
-}
-
-TEST(TempoMapFrames, NegativeTicksGiveNegativeFrames) {
-    const TempoMap map({{0, 120.0}, {960, 60.0}}, {});
-    EXPECT_EQ(map.tickToFrame(-960, 48000.0), -24000);
+TEST(TempoMapFrames, FramesAreTheCeilingOfTheTimeAcrossTempoChanges) {
+    struct Case {
+        std::vector<TempoPoint> tempi;
+        std::int64_t tick;
+        double rate;
+        std::int64_t frame;
+    } cases[] = {
+        {{}, 960, 48000.0, 24000},                         // no points: 120 BPM
+        {{}, 1, 44100.0, 23},                              // 22.97 frames, rounded up
+        {{{0, 120.0}, {3840, 60.0}}, 3840, 48000.0, 96000},
+        {{{0, 120.0}, {3840, 60.0}}, 4800, 48000.0, 144000},
+        {{{0, 120.0}, {960, 60.0}}, -960, 48000.0, -24000},
+        {{{1920, 90.0}, {0, 120.0}}, 2880, 48000.0, 48000 + 32000},  // sorted by tick
+        {{{0, 100.0}, {0, 140.0}}, 1400, 48000.0, 30000},            // the last point at a tick wins
+        {{{960, 60.0}}, 1920, 48000.0, 24000 + 48000},               // missing tick 0 gets 120 BPM
+        {{{0, 0.0}, {960, -5.0}, {1920, 60.0}}, 2880, 48000.0, 48000 + 48000},  // tempi <= 0 ignored
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TempoMap(c.tempi, {}).tickToFrame(c.tick, c.rate), c.frame) << "tick " << c.tick;
+    }
 }
 
 TEST(TempoMapFrames, FramesGrowWithTicksAcrossManyChanges) {
@@ -46,42 +39,20 @@ TEST(TempoMapFrames, FramesGrowWithTicksAcrossManyChanges) {
     }
 }
 
-TEST(TempoMapNormalising, LastPointGivenAtOneTickWins) {
-    const TempoMap map({{0, 100.0}, {0, 140.0}}, {{0, 3, 4}, {0, 7, 8}});
-    ASSERT_EQ(map.segments().size(), 1u);
-    EXPECT_EQ(map.segments()[0].bpm, 140.0);
-    ASSERT_EQ(map.signatures().size(), 1u);
-    EXPECT_EQ(map.signatures()[0].numerator, 7);
-}
-
-TEST(TempoMapNormalising, PointsAreSortedByTick) {
-    const TempoMap map({{1920, 90.0}, {0, 120.0}}, {});
-    ASSERT_EQ(map.segments().size(), 2u);
-    EXPECT_EQ(map.segments()[1].tick, 1920);
-    EXPECT_DOUBLE_EQ(map.segments()[1].startSeconds, 1.0);
-}
-
-TEST(TempoMapNormalising, MissingTickZeroGetsTheDefaultPoint) {
-    const TempoMap map({{960, 60.0}}, {{1920, 3, 4}});
-    ASSERT_EQ(map.segments().size(), 2u);
-    EXPECT_EQ(map.segments()[0].tick, 0);
-    EXPECT_EQ(map.segments()[0].bpm, 120.0);
-    EXPECT_EQ(map.signatures().front().tick, 0);
-    EXPECT_EQ(map.tickToFrame(1920, 48000.0), 24000 + 48000);
-}
-
-TEST(TempoMapNormalising, TempoThatIsNotAboveZeroIsIgnored) {
-    const TempoMap map({{0, 0.0}, {960, -5.0}, {1920, 60.0}}, {});
-    EXPECT_EQ(map.tickToFrame(960, 48000.0), 24000);
-    EXPECT_EQ(map.tickToFrame(2880, 48000.0), 48000 + 48000);
-}
-
-TEST(TempoMapSegments, SegmentAtFindsTheLastSegmentAtOrBeforeTheTick) {
-    const TempoMap map({{0, 120.0}, {960, 90.0}, {1920, 60.0}}, {});
+TEST(TempoMapSegments, SegmentsAndSignaturesAreNormalisedAndFoundByTick) {
+    const TempoMap empty({}, {});
+    ASSERT_EQ(empty.signatures().size(), 1u);
+    EXPECT_EQ(empty.signatures()[0].numerator, 4);
+    EXPECT_EQ(empty.signatures()[0].denominator, 4);
+    const TempoMap map({{0, 120.0}, {960, 90.0}, {1920, 60.0}}, {{1920, 3, 4}, {1920, 7, 8}});
+    EXPECT_DOUBLE_EQ(map.segments()[1].startSeconds, 0.5);
+    EXPECT_EQ(map.segmentAt(-5).bpm, 120.0);
     EXPECT_EQ(map.segmentAt(959).bpm, 120.0);
     EXPECT_EQ(map.segmentAt(960).bpm, 90.0);
     EXPECT_EQ(map.segmentAt(100000).bpm, 60.0);
-    EXPECT_EQ(map.segmentAt(-5).bpm, 120.0);
+    ASSERT_EQ(map.signatures().size(), 2u);
+    EXPECT_EQ(map.signatures()[0].tick, 0);
+    EXPECT_EQ(map.signatures()[1].numerator, 7);
 }
 
 }  // namespace
