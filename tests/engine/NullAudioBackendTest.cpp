@@ -69,22 +69,6 @@ TEST(NullAudioBackendTest, DeliversFramesAtRealTimePace) {
     EXPECT_NEAR(static_cast<double>(framesAfter - framesBefore), expected, expected * 0.1);
 }
 
-TEST(NullAudioBackendTest, EveryCallbackHasThePeriodAsked) {
-    NullAudioBackend backend;
-    Counting counting;
-    counting.expected = 64;
-    ASSERT_TRUE(backend.open({"", 44100, 64, 1}, &countFrames, &counting, nullptr));
-    ASSERT_TRUE(waitFor(counting.calls, 20));
-    backend.close();
-
-    EXPECT_EQ(counting.wrongSize.load(), 0u);
-    const LoadStats stats = backend.loadStats();
-    EXPECT_EQ(stats.bufferFrames, 64u);
-    EXPECT_EQ(stats.sampleRate, 44100.0);
-    EXPECT_EQ(stats.frames, counting.frames.load());
-    EXPECT_EQ(stats.callbacks, counting.calls.load());
-}
-
 TEST(NullAudioBackendTest, NoCallbackArrivesAfterClose) {
     NullAudioBackend backend;
     Counting counting;
@@ -113,7 +97,7 @@ TEST(NullAudioBackendTest, CloseReturnsPromptlyEvenWithALongPeriod) {
     EXPECT_LT(Clock::now() - before, 1s);  // the period is 8 s
 }
 
-TEST(NullAudioBackendTest, ReopeningStartsAfreshWithANewFormat) {
+TEST(NullAudioBackendTest, ReopeningStartsAfreshWithANewFormatAndEveryCallbackHasItsPeriod) {
     NullAudioBackend backend;
     Counting first;
     first.expected = 256;
@@ -121,15 +105,19 @@ TEST(NullAudioBackendTest, ReopeningStartsAfreshWithANewFormat) {
     ASSERT_TRUE(waitFor(first.calls, 2));
 
     Counting second;
-    second.expected = 1024;
-    ASSERT_TRUE(backend.open({"", 96000, 1024, 2}, &countFrames, &second, nullptr));
+    second.expected = 64;
+    ASSERT_TRUE(backend.open({"", 44100, 64, 1}, &countFrames, &second, nullptr));
     const uint32_t firstCalls = first.calls.load();
-    ASSERT_TRUE(waitFor(second.calls, 2));
+    ASSERT_TRUE(waitFor(second.calls, 20));
+    backend.close();
 
     EXPECT_EQ(first.calls.load(), firstCalls);
-    EXPECT_EQ(backend.state(), BackendState::Running);
-    EXPECT_EQ(backend.loadStats().bufferFrames, 1024u);
-    EXPECT_EQ(second.wrongSize.load(), 0u);
+    EXPECT_EQ(first.wrongSize.load() + second.wrongSize.load(), 0u);
+    const LoadStats stats = backend.loadStats();
+    EXPECT_EQ(stats.bufferFrames, 64u);
+    EXPECT_EQ(stats.sampleRate, 44100.0);
+    EXPECT_EQ(stats.frames, second.frames.load());
+    EXPECT_EQ(stats.callbacks, second.calls.load());
 }
 
 TEST(NullAudioBackendTest, ImpossibleFormatFailsWithAReason) {
@@ -146,15 +134,6 @@ TEST(NullAudioBackendTest, ImpossibleFormatFailsWithAReason) {
     EXPECT_FALSE(backend.open({"", 48000, 0, 2}, &countFrames, nullptr, nullptr));
     backend.close();
     EXPECT_EQ(backend.state(), BackendState::Failed);  // stays until the next open
-}
-
-TEST(NullAudioBackendTest, WithoutACallbackItStillRuns) {
-    NullAudioBackend backend;
-    ASSERT_TRUE(backend.open({"", 48000, 64, 2}, nullptr, nullptr, nullptr));
-    std::this_thread::sleep_for(20ms);
-    backend.close();
-
-    EXPECT_GT(backend.loadStats().callbacks, 0u);
 }
 
 }  // namespace
