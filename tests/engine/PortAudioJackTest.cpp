@@ -42,28 +42,18 @@ public:
     bool start(std::string* why) {
         static int counter = 0;
         name_ = "ostrel-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        std::vector<std::string> args = {"jackd",  "-n", name_, "--no-realtime", "-d",
-                                         "dummy", "-r", "48000", "-p", "512"};
+        std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512"};
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        std::vector<std::string> env = {"JACK_NO_AUDIO_RESERVATION=1"};
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            env.emplace_back(*entry);
-        }
-        std::vector<char*> envp;
-        for (std::string& entry : env) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);  // only the server reads it
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), envp.data());
+        const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             pid_ = -1;

@@ -30,14 +30,9 @@ std::unique_ptr<RtMidiOut> virtualKeyboard(const std::string& port) {
     }
 }
 
-TEST(RtMidiBackendContract, TheDriverIsNamedAlsa) {
-    RtMidiBackend backend;
-    EXPECT_EQ(backend.name(), "ALSA");
-    EXPECT_EQ(createMidiBackend()->name(), "ALSA");
-}
-
-TEST(RtMidiBackendContract, ANewBackendIsClosedAndClosingItTwiceIsHarmless) {
+TEST(RtMidiBackendContract, TheDriverIsNamedAlsaAndANewBackendIsClosedAndClosesTwiceHarmlessly) {
     const std::unique_ptr<IMidiBackend> backend = createMidiBackend();
+    EXPECT_EQ(backend->name(), "ALSA");
     EXPECT_FALSE(backend->isOpen());
     backend->close();
     backend->close();
