@@ -150,23 +150,6 @@ TEST_F(AudioEngineTest, LoopsThatCannotWrapAndPositionsThatAreNotNumbersPlayStra
     }
 }
 
-TEST_F(AudioEngineTest, TrackChannelsMapOntoTheCardMonoToBothAndExtraChannelsUnheard) {
-    startCard();
-    engine->setBackingTrack(rampTrack(1000, 1));
-    engine->setPlaying(true);
-    auto out = card->render(8);
-    EXPECT_EQ(at(out, 5, 0), 5.0f);
-    EXPECT_EQ(at(out, 5, 1), 5.0f);
-
-    auto quad = std::make_shared<BackingTrack>();
-    quad->channels = 4;
-    quad->frames = 2;
-    quad->samples = {1, 2, 3, 4, 5, 6, 7, 8};
-    engine->setBackingTrack(quad);
-    engine->setPlaying(true);
-    EXPECT_EQ(card->render(2), (std::vector<float>{1, 2, 5, 6}));
-}
-
 // Regression: a record whose frame count claims more than its samples hold must not be
 // read past its end.
 TEST_F(AudioEngineTest, TrackEndsInSilenceAndIsNeverReadPastItsSamples) {
