@@ -67,13 +67,6 @@ TEST_F(HistoryTest, LikeEditsMergeIntoOneStepThatUndoesToTheFirstValue) {
     EXPECT_EQ(project.tempoBpm(), 120.0);
     history.redo();
     EXPECT_EQ(project.tempoBpm(), 140.0);
-
-    History names(project, 200);
-    names.execute(std::make_unique<SetProjectNameCommand>("A"));
-    names.execute(std::make_unique<SetProjectNameCommand>("B"));
-    names.undo();
-    EXPECT_EQ(project.name(), "Song");
-    EXPECT_FALSE(names.canUndo());
 }
 
 TEST_F(HistoryTest, OnlyTheNewestStepOnTheSameTargetMerges) {
