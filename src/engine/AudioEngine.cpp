@@ -82,8 +82,12 @@ bool AudioEngine::publishGraph(std::unique_ptr<Graph> graph) {
     if (player_ == nullptr || backend_->state() != BackendState::Running) {
         return false;
     }
+    // A refused graph leaves the start-up graph, and its test tone, playing.
+    if (!player_->publish(std::move(graph))) {
+        return false;
+    }
     testTone_ = nullptr;
-    return player_->publish(std::move(graph));
+    return true;
 }
 
 void AudioEngine::setBackingTrack(std::shared_ptr<BackingTrack> track) {

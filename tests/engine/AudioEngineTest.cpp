@@ -261,6 +261,14 @@ TEST_F(AudioEngineTest, GraphsAreRefusedUnlessARunningCardOfTheirChannelCountCan
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
     startCard();
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f, nullptr, 1)));
+    // Regression: a refused graph used to cut the test tone off from the graph still playing.
+    engine->setTestTone(true, 0.5f);
+    const auto tone = card->render(512);
+    float peak = 0.0f;
+    for (const float sample : tone) {
+        peak = std::max(peak, std::abs(sample));
+    }
+    EXPECT_GT(peak, 0.4f);
     card->stopByDevice();
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
     engine->stop();
