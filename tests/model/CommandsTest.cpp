@@ -126,40 +126,6 @@ TEST(CommandFailures, ApplyWithAMissingTrackThrowsAndChangesNothing) {
     }
 }
 
-// Edits that take a record out and put it back look every id up first.
-TEST(CommandFailures, ApplyWithAMissingClipNoteOrDeviceThrowsAndChangesNothing) {
-    const EditKey key = editKeyForTests();
-    Project project = sampleProject();
-    const Uuid t = project.tracks()[0].id;
-    const Uuid c = project.tracks()[0].clips[0].id;
-    const Uuid x = Uuid::generate();
-    const std::vector<std::pair<std::unique_ptr<Command>, std::string>> refusals = [&] {
-        std::vector<std::pair<std::unique_ptr<Command>, std::string>> list;
-        list.emplace_back(make_unique<UpdateClipCommand>(t, x, 0, 1), "no clip with that id");
-        list.emplace_back(make_unique<RemoveNoteCommand>(t, c, x), "no note with that id");
-        list.emplace_back(make_unique<UpdateNoteCommand>(t, c, x, Note{}), "no note with that id");
-        list.emplace_back(make_unique<MoveDeviceCommand>(t, x, 0), "no device with that id");
-        list.emplace_back(make_unique<SetDeviceEnabledCommand>(t, x, false), "no device with that id");
-        return list;
-    }();
-    for (const auto& [command, message] : refusals) {
-        SCOPED_TRACE(command->description());
-        test::expectRefused<std::invalid_argument>(project, [&] { command->apply(project, key); }, message);
-    }
-}
-
-TEST(CommandEffects, AddTrackBuildsADefaultTrackWithIdNameAndKind) {
-    const EditKey key = editKeyForTests();
-    Project project;
-    const Uuid id = Uuid::generate();
-    AddTrackCommand("Drums", id, "audio").apply(project, key);
-    Track expected;
-    expected.id = id;
-    expected.name = "Drums";
-    expected.kind = "audio";
-    EXPECT_EQ(project.tracks(), std::vector<Track>{expected});
-}
-
 TEST(CommandEffects, MoveDeviceClampsToTheEndAndRevertPutsItBack) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
@@ -188,9 +154,17 @@ TEST(CommandEffects, RevertingAParameterThatHadNoValueRemovesTheKey) {
     EXPECT_EQ(project.tracks()[0].devices[0].parameters.count("feedback"), 0u);
 }
 
-TEST(CommandEffects, UpdatesChangeOnlyTheirFieldsAndKeepTheRecordsId) {
+TEST(CommandEffects, EditsSetExactlyTheirFieldsAndKeepTheRecordsId) {
     const EditKey key = editKeyForTests();
     Project project = sampleProject();
+    const Uuid trackId = Uuid::generate();
+    AddTrackCommand("Drums", trackId, "audio").apply(project, key);
+    Track added;
+    added.id = trackId;
+    added.name = "Drums";
+    added.kind = "audio";
+    EXPECT_EQ(project.tracks().back(), added) << "a default track with this id, name and kind";
+
     const Track& track = project.tracks()[0];
     const Uuid noteId = track.clips[0].notes[1].id;
     const Note replacement = makeNote(50, 2.5);

@@ -59,25 +59,20 @@ TEST_F(HistoryTest, ExecuteUndoRedoRestoreTheDocumentAndAnnounceEachStep) {
     for (const auto& change : changes) EXPECT_EQ(change.description, "Remove track");
 }
 
-TEST_F(HistoryTest, LikeEditsMergeIntoOneStepThatUndoesToTheFirstValue) {
+// Only the newest step is asked, and only a like edit of the same target joins it.
+TEST_F(HistoryTest, LikeEditsJoinTheNewestStepWhichUndoesToTheFirstValue) {
+    const Project before = project;
     history.execute(std::make_unique<SetTempoCommand>(130.0));
     history.execute(std::make_unique<SetTempoCommand>(140.0));
     EXPECT_THAT(kinds(), ElementsAre(ChangeKind::Executed, ChangeKind::Executed)) << "each edit is still announced";
-    EXPECT_EQ(undoAll(), 1);
-    EXPECT_EQ(project.tempoBpm(), 120.0);
-    history.redo();
-    EXPECT_EQ(project.tempoBpm(), 140.0);
-}
-
-TEST_F(HistoryTest, OnlyTheNewestStepOnTheSameTargetMerges) {
     history.execute(std::make_unique<SetTrackVolumeCommand>(track(0), 0.5));
     history.execute(std::make_unique<SetTrackVolumeCommand>(track(1), 0.5));
     history.execute(std::make_unique<SetTrackVolumeCommand>(track(1), 0.25));
-    history.execute(std::make_unique<SetTempoCommand>(130.0));
-    history.execute(std::make_unique<SetTrackVolumeCommand>(track(0), 0.75));
+    history.execute(std::make_unique<SetTempoCommand>(150.0));
     EXPECT_EQ(undoAll(), 4);
-    EXPECT_EQ(project.tracks()[0].volume, 1.0);
-    EXPECT_EQ(project.tracks()[1].volume, 1.0);
+    EXPECT_EQ(project, before);
+    history.redo();
+    EXPECT_EQ(project.tempoBpm(), 140.0);
 }
 
 TEST_F(HistoryTest, ExecutingClearsRedoEvenWhenTheCommandMergesWithTheOlderStep) {
@@ -103,20 +98,6 @@ TEST(HistoryDepth, KeepsTheNewestStepsUpToTheLimitAndZeroKeepsAll) {
         EXPECT_EQ(undone, depth == 0 ? edits : static_cast<int>(depth));
         EXPECT_EQ(project == before, depth == 0) << "beyond the limit the first change can no longer be undone";
     }
-}
-
-TEST(HistoryDepth, RedoPushesBackUnderTheLimit) {
-    Project project = sampleProject();
-    History history(project, 2);
-    const Uuid trackId = project.tracks()[0].id;
-    history.execute(std::make_unique<SetTrackMutedCommand>(trackId, true));
-    history.execute(std::make_unique<SetTrackSoloCommand>(trackId, true));
-    history.undo();
-    history.redo();
-    history.undo();
-    history.undo();
-    EXPECT_FALSE(project.tracks()[0].muted);
-    EXPECT_FALSE(history.canUndo());
 }
 
 TEST_F(HistoryTest, AThrowingApplyRecordsAndSendsNothing) {
@@ -220,17 +201,6 @@ TEST(HistoryListeners, AreCalledInIdOrderAndChangesTakeEffectNextTime) {
     history.removeListener(first);
     history.removeListener(999);
     EXPECT_EQ(history.addListener([](const Change&) {}), 5) << "ids are never reused";
-}
-
-TEST(HistoryListeners, AThrowingListenerStopsTheNotificationAfterTheChangeIsRecorded) {
-    Project project = sampleProject();
-    History history(project, 200);
-    bool laterCalled = false;
-    history.addListener([](const Change&) { throw std::runtime_error("listener failed"); });
-    history.addListener([&](const Change&) { laterCalled = true; });
-    EXPECT_THROW(history.execute(std::make_unique<SetTempoCommand>(100.0)), std::runtime_error);
-    EXPECT_FALSE(laterCalled);
-    EXPECT_TRUE(history.canUndo());
 }
 
 }  // namespace
