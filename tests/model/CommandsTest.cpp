@@ -35,16 +35,8 @@ struct Kind {
 // One instance of every kind, each aimed at the sample project so that it changes it.
 std::vector<Kind> everyKind() {
     return {
-        {"Add clip", [](At a) {
-             auto clip = withFreshId<Clip>();
-             clip.notes.push_back(makeNote(40, 2.5));
-             return make_unique<AddClipCommand>(a.t(2), clip);
-         }},
-        {"Add device", [](At a) {
-             auto device = withFreshId<Device>();
-             device.typeId = "ostrel.eq";
-             return make_unique<AddDeviceCommand>(a.t(0), device);
-         }},
+        {"Add clip", [](At a) { return make_unique<AddClipCommand>(a.t(2), withFreshId<Clip>()); }},
+        {"Add device", [](At a) { return make_unique<AddDeviceCommand>(a.t(0), withFreshId<Device>()); }},
         {"Add note", [](At a) { return make_unique<AddNoteCommand>(a.t(0), a.c(0, 1), makeNote(64, 2.5)); }},
         {"Add track", [](At) { return make_unique<AddTrackCommand>("Drums", Uuid::generate(), "audio"); }},
         {"Move device", [](At a) { return make_unique<MoveDeviceCommand>(a.t(1), a.d(1, 0), 2); }},

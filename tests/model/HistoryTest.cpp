@@ -75,17 +75,6 @@ TEST_F(HistoryTest, LikeEditsJoinTheNewestStepWhichUndoesToTheFirstValue) {
     EXPECT_EQ(project.tempoBpm(), 140.0);
 }
 
-TEST_F(HistoryTest, ExecutingClearsRedoEvenWhenTheCommandMergesWithTheOlderStep) {
-    history.execute(std::make_unique<SetTempoCommand>(130.0));
-    history.execute(std::make_unique<SetTrackVolumeCommand>(track(0), 0.5));
-    history.undo();
-    ASSERT_TRUE(history.canRedo());
-    history.execute(std::make_unique<SetTempoCommand>(140.0));
-    EXPECT_FALSE(history.canRedo());
-    EXPECT_EQ(undoAll(), 1);
-    EXPECT_EQ(project.tempoBpm(), 120.0);
-}
-
 TEST(HistoryDepth, KeepsTheNewestStepsUpToTheLimitAndZeroKeepsAll) {
     for (const auto& [depth, edits] : {std::pair<std::size_t, int>{200, 201}, {0, 500}}) {
         Project project = sampleProject();
@@ -100,16 +89,21 @@ TEST(HistoryDepth, KeepsTheNewestStepsUpToTheLimitAndZeroKeepsAll) {
     }
 }
 
-TEST_F(HistoryTest, AThrowingApplyRecordsAndSendsNothing) {
-    history.execute(std::make_unique<SetTempoCommand>(100.0));
+TEST_F(HistoryTest, AThrowingApplyRecordsNothingAndKeepsRedoWhichASuccessfulMergeClears) {
+    history.execute(std::make_unique<SetTempoCommand>(130.0));
+    history.execute(std::make_unique<SetTrackVolumeCommand>(track(0), 0.5));
     history.undo();
     changes.clear();
     test::expectRefused<std::invalid_argument>(
         project, [&] { history.execute(std::make_unique<AddNoteCommand>(track(0), Uuid::generate(), Note{})); },
         "no clip with that id");
-    EXPECT_FALSE(history.canUndo());
-    EXPECT_TRUE(history.canRedo()) << "a failed execute does not clear redo";
     EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(history.canRedo());
+    EXPECT_EQ(history.undoDescription(), "Set tempo");
+    history.execute(std::make_unique<SetTempoCommand>(140.0));  // merges with the older step
+    EXPECT_FALSE(history.canRedo());
+    EXPECT_EQ(undoAll(), 1);
+    EXPECT_EQ(project.tempoBpm(), 120.0);
 }
 
 // A step whose revert fails, as a command whose target vanished would.
