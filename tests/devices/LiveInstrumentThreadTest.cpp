@@ -10,28 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "devices/BuiltinInstruments.h"
+#include "InstrumentHarness.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {
 namespace {
 
-// Running from open to close; the test's own thread plays the sound card's callback.
-class TestBackend final : public IAudioBackend {
-public:
-    std::string backendName() override { return "Test"; }
-    std::vector<AudioDeviceInfo> listDevices() override { return {}; }
-    bool open(const AudioConfig&, RenderCallback, void*, std::string*) override {
-        running_ = true;
-        return true;
-    }
-    void close() override { running_ = false; }
-    BackendState state() const override { return running_ ? BackendState::Running : BackendState::Closed; }
-    LoadStats loadStats() const override { return {}; }
-
-private:
-    bool running_ = false;
-};
+using test::instrument::TestBackend;
 
 // The GUI thread plays keys, turns the level and sound knobs of the running graph and
 // swaps instruments while the audio thread renders: no torn knob, no heap use on the

@@ -10,33 +10,22 @@
 #include <vector>
 
 #include "core/Logger.h"
-#include "engine/WavWriter.h"
-#include "model/Project.h"
+#include "InstrumentHarness.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
 namespace {
 
+using namespace ostrel::test::instrument;
+
 // A short song of one audio track, each snapshot a little longer than the last.
 std::shared_ptr<const model::Project> snapshot(int edit) {
-    model::Clip clip;
-    clip.id = model::Uuid::generate();
-    clip.startBeats = 0.0;
-    clip.lengthBeats = 0.25 + 0.01 * edit;
-    clip.audioSource = "c.wav";
-    model::Track track;
-    track.id = model::Uuid::generate();
-    track.name = "Audio";
-    track.kind = "audio";
-    track.clips.push_back(clip);
-    return std::make_shared<const model::Project>(
-        model::makeProject(model::Uuid::generate(), "Song", 120.0, {track}, model::JsonValue{}));
+    return std::make_shared<const model::Project>(song({audioTrack("Audio", {audioClip("c.wav", 0, 0.25 + 0.01 * edit)})}));
 }
 
 TEST(RenderWorkerThreads, EditsDuringPlayLoseNoExportAndEndWithTheNewestRebuild) {
     test::TempDir dir;
-    std::vector<float> samples(48000 * 2, 0.25f);
-    ASSERT_TRUE(writeWavFile(dir / "c.wav", samples, 2, 48000, WavFormat::Float32, nullptr));
+    ASSERT_TRUE(writeConstantWav(dir / "c.wav", 0.25f, 2, 48000));
     core::Logger logger;
     BackgroundRenderer worker(logger);
 
@@ -101,25 +90,12 @@ TEST(RenderWorkerThreads, EditsDuringPlayLoseNoExportAndEndWithTheNewestRebuild)
 
 TEST(RenderWorkerThreads, TheGuiThreadAndTheWorkerRenderOneSnapshotAtOnce) {
     test::TempDir dir;
-    std::vector<float> samples(48000 * 2, 0.25f);
-    ASSERT_TRUE(writeWavFile(dir / "c.wav", samples, 2, 48000, WavFormat::Float32, nullptr));
+    ASSERT_TRUE(writeConstantWav(dir / "c.wav", 0.25f, 2, 48000));
     core::Logger logger;
     BackgroundRenderer worker(logger);
     // An instrument track too, so both threads build patches and graphs at once.
-    model::Project song = *snapshot(50);
-    model::Note note;
-    note.pitch = 60;
-    note.lengthBeats = 0.25;
-    model::Clip clip;
-    clip.notes.push_back(note);
-    model::Track lead;
-    lead.name = "Lead";
-    lead.instrumentPatch = "Modular Lead";
-    lead.clips.push_back(clip);
-    std::vector<model::Track> tracks = song.tracks();
-    tracks.push_back(lead);
     const auto project = std::make_shared<const model::Project>(
-        model::makeProject(song.id(), song.name(), song.tempoBpm(), std::move(tracks), model::JsonValue{}));
+        song({audioTrack("Audio", {audioClip("c.wav", 0, 0.75)}), instrumentTrack("Lead", {midiClip(0, 1, {songNote(60, 0, 0.25)})})}));
     RenderSettings settings;
     settings.sampleRate = 16000.0;
     settings.samplesFolder = dir.path();
