@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <memory>
-#include <numbers>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,20 +23,6 @@ Patch voicePatch(double cutoffHz = 1000, double resonance = 0.2, double attackMs
                                {{"mode", 0}, {"cutoff_hz", cutoffHz}, {"resonance", resonance}},
                                {{"attack_ms", attackMs}, {"decay_ms", 200}, {"sustain", 0.7}, {"release_ms", releaseMs}},
                                {{"attack_ms", 1}, {"decay_ms", 200}, {"sustain", 0.5}, {"release_ms", 100}}, 1.0);
-}
-
-// Magnitude of one frequency in channel 0 of interleaved stereo, Hann-windowed.
-double magnitudeAt(std::span<const float> stereo, double hz) {
-    const std::size_t frames = stereo.size() / kChannels;
-    double re = 0.0;
-    double im = 0.0;
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double window = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / frames);
-        const double phase = 2.0 * std::numbers::pi * hz * static_cast<double>(i) / kRate;
-        re += window * stereo[i * kChannels] * std::cos(phase);
-        im += window * stereo[i * kChannels] * std::sin(phase);
-    }
-    return std::hypot(re, im) / static_cast<double>(frames);
 }
 
 class LiveInstrumentTest : public ::testing::Test {
@@ -102,8 +87,7 @@ TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild
     live.setPolyphony(4);
     EXPECT_FALSE(live.isReady());
     rebuild();
-    live.setEffects(true);  // unchanged
-    live.setPolyphony(4);
+    live.setPolyphony(4);  // unchanged
     EXPECT_TRUE(live.isReady());
 
     openCard();  // the stream starts again on the engine's silent graph
@@ -164,9 +148,7 @@ TEST_F(LiveInstrumentTest, LevelAndSoundKnobsAreClampedAndSetWhileStaleTakeEffec
     live.setLevel(-1.0f);
     live.setLevel(std::nanf(""));  // ignored
     EXPECT_EQ(live.level(), 0.0f);
-    live.setSoundKnob(LiveInstrument::kRelease, -2.0f);
-    EXPECT_EQ(live.soundKnob(LiveInstrument::kRelease), 0.0f);
-    live.setSoundKnob(LiveInstrument::kAttack, std::nanf(""));
+    live.setSoundKnob(LiveInstrument::kAttack, std::nanf(""));  // ignored
     EXPECT_EQ(live.soundKnob(LiveInstrument::kAttack), 0.5f);
 
     live.setEffects(true);
@@ -190,20 +172,19 @@ TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
         float k;
         float expected;
     };
+    using L = LiveInstrument;
     const Case cases[] = {
-        {LiveInstrument::kBrightness, 1000, 0.0f, 250.0f},  {LiveInstrument::kBrightness, 1000, 0.5f, 1000.0f},
-        {LiveInstrument::kBrightness, 1000, 1.0f, 4000.0f}, {LiveInstrument::kBrightness, 8000, 1.0f, 20000.0f},
-        {LiveInstrument::kResonance, 0.2, 0.0f, 0.0f},      {LiveInstrument::kResonance, 0.2, 0.5f, 0.2f},
-        {LiveInstrument::kResonance, 0.2, 0.9f, 0.6f},      {LiveInstrument::kResonance, 0.2, 1.0f, 0.7f},
-        {LiveInstrument::kAttack, 5, 0.0f, 0.5f},           {LiveInstrument::kAttack, 5, 0.5f, 5.0f},
-        {LiveInstrument::kAttack, 5, 1.0f, 50.0f},          {LiveInstrument::kAttack, 1000, 1.0f, 5000.0f},
-        {LiveInstrument::kRelease, 300, 0.0f, 30.0f},       {LiveInstrument::kRelease, 300, 0.5f, 300.0f},
-        {LiveInstrument::kRelease, 300, 1.0f, 3000.0f},     {LiveInstrument::kRelease, 5, 0.0f, 1.0f},
+        {L::kBrightness, 1000, 0, 250}, {L::kBrightness, 1000, 0.5f, 1000}, {L::kBrightness, 1000, 1, 4000},
+        {L::kResonance, 0.2, 0, 0},     {L::kResonance, 0.2, 0.5f, 0.2f},   {L::kResonance, 0.2, 1, 0.7f},
+        {L::kAttack, 5, 0, 0.5f},       {L::kAttack, 5, 0.5f, 5},           {L::kAttack, 5, 1, 50},
+        {L::kRelease, 300, 0, 30},      {L::kRelease, 300, 0.5f, 300},      {L::kRelease, 300, 1, 3000},
+        // Clamped to the module knobs' ranges.
+        {L::kBrightness, 8000, 1, 20000}, {L::kResonance, 0.2, 0.9f, 0.6f}, {L::kRelease, 5, 0, 1},
     };
     for (const Case& c : cases) {
         const auto pick = [&c](int knob, double otherwise) { return c.knob == knob ? c.patchValue : otherwise; };
-        live.setPatch(voicePatch(pick(LiveInstrument::kBrightness, 1000), pick(LiveInstrument::kResonance, 0.2),
-                                 pick(LiveInstrument::kAttack, 5), pick(LiveInstrument::kRelease, 300)));
+        live.setPatch(voicePatch(pick(L::kBrightness, 1000), pick(L::kResonance, 0.2), pick(L::kAttack, 5),
+                                 pick(L::kRelease, 300)));
         rebuild();
         live.setSoundKnob(c.knob, c.k);
         const std::vector<float> values = bound(c.knob);
@@ -216,7 +197,7 @@ TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
     EXPECT_TRUE(live.bindings().empty()) << "no filter, no amp envelope";
 }
 
-TEST_F(LiveInstrumentTest, NotesArePostedAtOnceOnTheirVoiceAndOutOfRangeNotesAreRefused) {
+TEST_F(LiveInstrumentTest, NotesArePostedAtOnceOnTheirVoiceOutOfRangeOnesRefusedAndANewPatchReleasesThem) {
     openCard();
     EXPECT_TRUE(live.noteOn(60, 0));
     EXPECT_TRUE(live.noteOn(64, 300));
@@ -234,6 +215,12 @@ TEST_F(LiveInstrumentTest, NotesArePostedAtOnceOnTheirVoiceAndOutOfRangeNotesAre
     EXPECT_EQ(events[1].velocity, 127);
     EXPECT_EQ(events[2].type, EventType::NoteOff);
     EXPECT_EQ(events[2].channel, 0);
+
+    live.setPatch(voicePatch());
+    const std::vector<Event> released = queued();
+    ASSERT_EQ(released.size(), 1u) << "a new patch releases the sounding voices";
+    EXPECT_EQ(released[0].note, 64);
+    EXPECT_EQ(released[0].type, EventType::NoteOff);
 
     for (std::uint64_t i = 0; i < EventQueue::kCapacity; ++i) ASSERT_TRUE(live.noteOn(60, 100));
     EXPECT_FALSE(live.noteOn(60, 100)) << "a full queue reports the dropped note";
@@ -276,19 +263,6 @@ TEST_F(LiveInstrumentTest, Controller64IsThePedalReadFromTheVelocityFieldAndHold
     EXPECT_EQ(others[0].value, -0.5f);
 }
 
-TEST_F(LiveInstrumentTest, ANewPatchReleasesTheSoundingVoices) {
-    openCard();
-    live.noteOn(60, 100);
-    live.noteOn(64, 100);
-    queued();
-    live.setPatch(voicePatch());
-    const std::vector<Event> events = queued();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].type, EventType::NoteOff);
-    EXPECT_EQ(events[0].note, 60);
-    EXPECT_EQ(events[1].channel, 1);
-}
-
 TEST_F(LiveInstrumentTest, AChordOfThreeNotesSoundsOnThreeVoicesThenFallsSilent) {
     openCard();
     live.setPatch(voicePatch(3000, 0.1, 2, 100));
@@ -296,12 +270,8 @@ TEST_F(LiveInstrumentTest, AChordOfThreeNotesSoundsOnThreeVoicesThenFallsSilent)
     EXPECT_LT(loudest(0.1), 1e-6) << "silent before any key";
     for (int note : {60, 64, 67}) ASSERT_TRUE(live.noteOn(note, 100));
     render(0.05);
-    const std::vector<float> held = render(0.5);
-    EXPECT_GT(peakOf(held), 0.05);
-    for (int v = 0; v < 3; ++v) EXPECT_EQ(live.voices().voice(v).note, 60 + (v == 0 ? 0 : v == 1 ? 4 : 7));
-    // Each key sounds at its own pitch: C4, E4 and G4 stand far above a frequency between them.
-    const double between = magnitudeAt(held, 295.0);
-    for (double hz : {261.6256, 329.6276, 391.9954}) EXPECT_GT(magnitudeAt(held, hz), 10.0 * between) << hz;
+    EXPECT_GT(loudest(0.5), 0.05);
+    for (int v = 0; v < 3; ++v) EXPECT_EQ(live.voices().voice(v).note, 60 + (std::vector{0, 4, 7})[static_cast<std::size_t>(v)]);
     for (int note : {60, 64, 67}) ASSERT_TRUE(live.noteOff(note));
     render(1.0);
     EXPECT_LT(loudest(0.1), 1e-4) << "released notes die away";

@@ -121,15 +121,5 @@ TEST(PatchGraphSamples, SamplerGetsTheSharedSoundOrNone) {
     EXPECT_EQ(dynamic_cast<SamplerNode&>(*result.nodesById.at(1)).sample, nullptr);
 }
 
-TEST(PatchGraphSound, BuiltGraphPlaysTheKeysPitch) {
-    PatchGraph built = buildGraph(keyboardOscillator());
-    ASSERT_NE(built.graph, nullptr);
-    GraphRun run(built, {noteOn(0, 69, 100)});
-    run.run(4096);
-    int crossings = 0;
-    for (std::size_t i = 1; i < run.left.size(); ++i) crossings += (run.left[i - 1] < 0.0f && run.left[i] >= 0.0f) ? 1 : 0;
-    EXPECT_NEAR(crossings, 37, 1);  // 4096 frames of 440 Hz at 48 kHz hold 37.5 cycles
-}
-
 }  // namespace
 }  // namespace ostrel::engine
