@@ -24,9 +24,14 @@ T takeAt(std::vector<T>& list, std::size_t index) {
     return removed;
 }
 
+// A second record with an id its list already holds would be saved into a file that the
+// reader refuses whole, so the edit is refused instead.
 template <typename T>
-void putAt(std::vector<T>& list, std::size_t index, T item) {
+void putAt(std::vector<T>& list, std::size_t index, T item, const char* duplicateMessage) {
     checkInsertIndex(index, list.size());
+    for (const T& existing : list) {
+        if (existing.id == item.id) throw std::invalid_argument(duplicateMessage);
+    }
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::move(item));
 }
 
@@ -48,7 +53,7 @@ Device& Project::deviceById(Track& track, const Uuid& deviceId) {
 }
 
 void Project::insertTrack(EditKey, std::size_t index, Track track) {
-    putAt(tracks_, index, std::move(track));
+    putAt(tracks_, index, std::move(track), "a track with that id already exists");
 }
 
 Track Project::removeTrack(EditKey, std::size_t index) {
@@ -80,7 +85,7 @@ void Project::setTrackVolume(EditKey, const Uuid& trackId, double volume) {
 }
 
 void Project::insertClip(EditKey, const Uuid& trackId, std::size_t index, Clip clip) {
-    putAt(trackById(trackId).clips, index, std::move(clip));
+    putAt(trackById(trackId).clips, index, std::move(clip), "a clip with that id already exists");
 }
 
 Clip Project::removeClip(EditKey, const Uuid& trackId, std::size_t index) {
@@ -88,7 +93,7 @@ Clip Project::removeClip(EditKey, const Uuid& trackId, std::size_t index) {
 }
 
 void Project::insertNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note) {
-    putAt(clipById(trackById(trackId), clipId).notes, index, std::move(note));
+    putAt(clipById(trackById(trackId), clipId).notes, index, std::move(note), "a note with that id already exists");
 }
 
 Note Project::removeNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index) {
@@ -96,7 +101,7 @@ Note Project::removeNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::
 }
 
 void Project::insertDevice(EditKey, const Uuid& trackId, std::size_t index, Device device) {
-    putAt(trackById(trackId).devices, index, std::move(device));
+    putAt(trackById(trackId).devices, index, std::move(device), "a device with that id already exists");
 }
 
 Device Project::removeDevice(EditKey, const Uuid& trackId, std::size_t index) {

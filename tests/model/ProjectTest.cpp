@@ -84,6 +84,16 @@ TEST(ProjectPrimitives, ChecksInOrderAndARefusalChangesNothing) {
         [&] { p.insertDevice(key, t, 4, Device{}); }, [&] { p.removeDevice(key, t, 3); },
     };
     for (const auto& action : outOfRange) test::expectRefused<std::out_of_range>(p, action, "index out of range");
+
+    // Regression: a second record with an id its list holds was saved into a file the reader refuses whole.
+    const Track& track = p.tracks()[0];
+    const std::vector<std::pair<std::function<void()>, std::string>> duplicates = {
+        {[&] { p.insertTrack(key, 0, track); }, "a track with that id already exists"},
+        {[&] { p.insertClip(key, t, 0, track.clips[0]); }, "a clip with that id already exists"},
+        {[&] { p.insertNote(key, t, c, 0, track.clips[1].notes[0]); }, "a note with that id already exists"},
+        {[&] { p.insertDevice(key, t, 0, track.devices[0]); }, "a device with that id already exists"},
+    };
+    for (const auto& [action, message] : duplicates) test::expectRefused<std::invalid_argument>(p, action, message);
 }
 
 }  // namespace
