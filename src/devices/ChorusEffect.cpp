@@ -40,18 +40,13 @@ const char* ChorusEffect::displayName() const { return "Chorus"; }
 void ChorusEffect::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
     // 30 ms of centre delay plus 8 ms of depth, and a few samples for the taps.
-    length_ = static_cast<std::int32_t>(std::ceil(0.038 * sampleRate)) + 8;
-    left_.assign(static_cast<std::size_t>(length_), 0.0f);
-    right_.assign(static_cast<std::size_t>(length_), 0.0f);
-    write_ = 0;
+    line_.allocate(static_cast<std::int32_t>(std::ceil(0.038 * sampleRate)) + 8);
     phase_ = 0.0f;
     snap_ = true;
 }
 
 void ChorusEffect::reset() {
-    std::fill(left_.begin(), left_.end(), 0.0f);
-    std::fill(right_.begin(), right_.end(), 0.0f);
-    write_ = 0;
+    line_.clear();
     phase_ = 0.0f;
     snap_ = true;
 }
@@ -59,7 +54,7 @@ void ChorusEffect::reset() {
 void ChorusEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                            AudioBuffer& output) {
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
-    if (block.empty() || length_ == 0) return;
+    if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
     const bool stereoOut = block.channels > 1;
 
@@ -79,16 +74,6 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     const rules::StereoIn in = rules::stereoInput(inputs, n);
     float* outL = output.channel(0);
     float* outR = stereoOut ? output.channel(1) : nullptr;
-    const double length = static_cast<double>(length_);
-
-    // A depth beyond the centre delay puts the tap ahead of the write position;
-    // it then wraps round the line and reads the oldest samples.
-    auto tap = [&](const std::vector<float>& line, float delay) {
-        double r = static_cast<double>(write_) - static_cast<double>(delay);
-        while (r < 0.0) r += length;
-        while (r >= length) r -= length;
-        return dsp::readCircular(line.data(), length_, r);
-    };
 
     for (int i = 0; i < n; ++i) {
         const float inL = in.left != nullptr ? in.left[i] : 0.0f;
@@ -97,17 +82,17 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
         dsp::onePole(smoothedCentre_, centre, kCentreGlide);
         dsp::onePole(smoothedMix_, mix, kMixGlide);
 
-        // The right tap runs a quarter cycle ahead of the left.
-        const float wetL = tap(left_, smoothedCentre_ + depth * std::sin(phase_));
-        const float wetR = tap(right_, smoothedCentre_ + depth * std::sin(phase_ + 0.5f * std::numbers::pi_v<float>));
+        // The right tap runs a quarter cycle ahead of the left. A depth beyond the centre
+        // delay puts a tap ahead of the write position: it wraps round to the oldest samples.
+        const float wetL = line_.readLeft(line_.tapPosition(smoothedCentre_ + depth * std::sin(phase_)));
+        const float wetR = line_.readRight(
+            line_.tapPosition(smoothedCentre_ + depth * std::sin(phase_ + 0.5f * std::numbers::pi_v<float>)));
 
-        float& writeL = left_[static_cast<std::size_t>(write_)];
-        float& writeR = right_[static_cast<std::size_t>(write_)];
-        writeL = inL + fb * wetL;
-        writeR = inR + fb * wetR;
+        float writeL = inL + fb * wetL;
+        float writeR = inR + fb * wetR;
         dsp::flushTiny(writeL);
         dsp::flushTiny(writeR);
-        if (++write_ == length_) write_ = 0;
+        line_.write(writeL, writeR);
 
         phase_ += phaseStep;
         if (phase_ >= kTwoPi) phase_ -= kTwoPi;

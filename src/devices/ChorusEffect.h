@@ -1,9 +1,9 @@
 #pragma once
 
-#include "engine/DeviceNode.h"
-
 #include <cstdint>
-#include <vector>
+
+#include "devices/StereoDelayLine.h"
+#include "engine/DeviceNode.h"
 
 namespace ostrel::engine {
 
@@ -23,14 +23,11 @@ public:
     const char* displayName() const override;
 
     // Line length in samples; 0 until prepared.
-    std::int32_t lineLength() const { return length_; }
+    std::int32_t lineLength() const { return line_.length(); }
 
 private:
     double sampleRate_ = 48000.0;
-    std::vector<float> left_;
-    std::vector<float> right_;
-    std::int32_t length_ = 0;
-    std::int32_t write_ = 0;
+    dsp::StereoDelayLine line_;
     float phase_ = 0.0f;           // radians, 0 .. 2 pi
     float smoothedCentre_ = 0.0f;  // samples
     float smoothedMix_ = 0.0f;

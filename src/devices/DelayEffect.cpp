@@ -41,18 +41,13 @@ const char* DelayEffect::displayName() const { return "Delay"; }
 void DelayEffect::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
     // Two seconds plus room for the interpolation's second tap and the clamp.
-    length_ = static_cast<std::int32_t>(std::ceil(2.0 * sampleRate)) + 4;
-    left_.assign(static_cast<std::size_t>(length_), 0.0f);
-    right_.assign(static_cast<std::size_t>(length_), 0.0f);
-    write_ = 0;
+    line_.allocate(static_cast<std::int32_t>(std::ceil(2.0 * sampleRate)) + 4);
     toneL_ = toneR_ = 0.0f;
     snap_ = true;
 }
 
 void DelayEffect::reset() {
-    std::fill(left_.begin(), left_.end(), 0.0f);
-    std::fill(right_.begin(), right_.end(), 0.0f);
-    write_ = 0;
+    line_.clear();
     toneL_ = toneR_ = 0.0f;
     snap_ = true;
 }
@@ -60,12 +55,12 @@ void DelayEffect::reset() {
 void DelayEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                           AudioBuffer& output) {
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
-    if (block.empty() || length_ == 0) return;
+    if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
     const bool stereoOut = block.channels > 1;
 
     const double targetSamples = static_cast<double>(params.value(kTime)) * sampleRate_ / 1000.0;
-    const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(length_ - 3));
+    const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(line_.length() - 3));
     const float fb = params.value(kFeedback);
     const float mix = params.value(kMix);
     const bool pingPong = rules::switchKnob(params, kPingPong);
@@ -81,7 +76,6 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     const rules::StereoIn in = rules::stereoInput(inputs, n);
     float* outL = output.channel(0);
     float* outR = stereoOut ? output.channel(1) : nullptr;
-    const double length = static_cast<double>(length_);
 
     for (int i = 0; i < n; ++i) {
         const float inL = in.left != nullptr ? in.left[i] : 0.0f;
@@ -90,13 +84,9 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         dsp::onePole(smoothedDelay_, target, kDelayGlide);
         dsp::onePole(smoothedMix_, mix, kMixGlide);
 
-        // In double: in float, a tiny negative w - delay plus L rounds to exactly L
-        // and both taps would read past the end of the line.
-        double r = static_cast<double>(write_) - static_cast<double>(smoothedDelay_);
-        if (r < 0.0) r += length;
-        if (r >= length) r -= length;
-        const float dl = dsp::readCircular(left_.data(), length_, r);
-        const float dr = dsp::readCircular(right_.data(), length_, r);
+        const double r = line_.tapPosition(smoothedDelay_);
+        const float dl = line_.readLeft(r);
+        const float dr = line_.readRight(r);
 
         dsp::onePole(toneL_, dl, toneFactor);
         dsp::onePole(toneR_, dr, toneFactor);
@@ -105,13 +95,10 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
 
         if (pingPong) {
             // The mono sum enters on the left; each repeat crosses to the other side.
-            left_[static_cast<std::size_t>(write_)] = (inL + inR) * 0.5f + fb * toneR_;
-            right_[static_cast<std::size_t>(write_)] = fb * toneL_;
+            line_.write((inL + inR) * 0.5f + fb * toneR_, fb * toneL_);
         } else {
-            left_[static_cast<std::size_t>(write_)] = inL + fb * toneL_;
-            right_[static_cast<std::size_t>(write_)] = inR + fb * toneR_;
+            line_.write(inL + fb * toneL_, inR + fb * toneR_);
         }
-        if (++write_ == length_) write_ = 0;
 
         // The wet signal is the unfiltered tap: the tone darkens only the repeats.
         outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * dl;
