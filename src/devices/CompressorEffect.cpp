@@ -50,11 +50,8 @@ void CompressorEffect::process(const ProcessContext& context, std::span<const Au
     if (block.empty()) return;
     const int n = block.frames;
 
-    const rules::StereoIn in = rules::stereoInput(inputs, n);
-    if (in.left == nullptr) {
-        rules::clearFrames(output, n);
-        return;
-    }
+    const rules::StereoIn in = rules::stereoInputOrSilence(inputs, output, n);
+    if (in.left == nullptr) return;
 
     const float rate = static_cast<float>(sampleRate_);
     const float threshold = params.value(kThreshold);

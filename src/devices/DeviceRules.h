@@ -69,6 +69,22 @@ inline void clearFrames(AudioBuffer& out, int frames) {
     for (int c = 0; c < out.channels; ++c) std::fill_n(out.channel(c), frames, 0.0f);
 }
 
+// For a device that only processes what comes in: channel 0 of input k, or null after
+// silencing the block's frames of `out` when nothing usable is plugged in.
+inline const float* inputOrSilence(std::span<const AudioBuffer* const> inputs, std::size_t k, AudioBuffer& out,
+                                   int frames) {
+    const float* in = inputSignal(inputs, k, frames);
+    if (in == nullptr) clearFrames(out, frames);
+    return in;
+}
+
+// The same for an effect's stereo input 0.
+inline StereoIn stereoInputOrSilence(std::span<const AudioBuffer* const> inputs, AudioBuffer& out, int frames) {
+    const StereoIn in = stereoInput(inputs, frames);
+    if (in.left == nullptr) clearFrames(out, frames);
+    return in;
+}
+
 // Copies the first `frames` samples of channel 0 to every further channel.
 inline void copyChannel0(AudioBuffer& out, int frames) {
     const float* first = out.channel(0);

@@ -111,11 +111,8 @@ void EqEffect::process(const ProcessContext& context, std::span<const AudioBuffe
     if (block.empty()) return;
     const int n = block.frames;
 
-    const rules::StereoIn in = rules::stereoInput(inputs, n);
-    if (in.left == nullptr) {
-        rules::clearFrames(output, n);
-        return;
-    }
+    const rules::StereoIn in = rules::stereoInputOrSilence(inputs, output, n);
+    if (in.left == nullptr) return;
 
     // Knobs are compared once per block, so a ramp costs one recomputation per block.
     bool changed = !coefficientsValid_;

@@ -15,11 +15,8 @@ void VcaNode::process(const ProcessContext& context, std::span<const AudioBuffer
                       AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);
     if (n < 1) return;
-    const float* in = rules::inputSignal(inputs, 0, n);
-    if (in == nullptr) {
-        rules::clearFrames(output, n);
-        return;
-    }
+    const float* in = rules::inputOrSilence(inputs, 0, output, n);
+    if (in == nullptr) return;
     const float level = rules::knob(params, Level);
     const float* control = rules::inputSignal(inputs, 1, n);
     float* out = output.channel(0);

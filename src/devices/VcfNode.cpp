@@ -33,11 +33,8 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
                       AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);
     if (n < 1) return;
-    const float* in = rules::inputSignal(inputs, 0, n);
-    if (in == nullptr) {
-        rules::clearFrames(output, n);
-        return;
-    }
+    const float* in = rules::inputOrSilence(inputs, 0, output, n);
+    if (in == nullptr) return;
 
     const int mode = rules::steppedKnob(params, Mode);
     const double cutoff = rules::knob(params, CutoffHz);
