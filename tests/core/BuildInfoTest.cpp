@@ -1,28 +1,18 @@
 #include "core/BuildInfo.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 using ostrel::core::appVersion;
 using ostrel::core::buildInfo;
 
-TEST(BuildInfoTest, VersionTextFollowsTheNumbersAndTag) {
+TEST(BuildInfoTest, VersionTextFollowsTheNumbersAndAppVersionAppendsTheShortCommit) {
     const auto& info = buildInfo();
-    std::string expected = std::to_string(info.major) + "." + std::to_string(info.minor) + "." +
-                           std::to_string(info.patch);
+    std::string expected = std::to_string(info.major) + "." + std::to_string(info.minor) + "." + std::to_string(info.patch);
     if (!info.prerelease.empty()) {
         expected += "-" + std::string(info.prerelease);
     }
     EXPECT_EQ(info.version, expected);
-}
-
-TEST(BuildInfoTest, AppVersionAppendsTheCommit) {
-    const auto& info = buildInfo();
-    EXPECT_EQ(appVersion(), std::string(info.version) + "+" + std::string(info.commit));
-    const std::string commit(info.commit);
-    const bool shortId = commit.size() == 7 && std::all_of(commit.begin(), commit.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-    });
-    EXPECT_TRUE(shortId || commit == "unknown") << commit;
+    EXPECT_EQ(appVersion(), expected + "+" + std::string(info.commit));
+    EXPECT_THAT(std::string(info.commit), ::testing::MatchesRegex("[0-9a-f]{7}|unknown"));
 }
