@@ -81,7 +81,7 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         const float inL = in.left != nullptr ? in.left[i] : 0.0f;
         const float inR = in.right != nullptr ? in.right[i] : 0.0f;
 
-        dsp::onePole(smoothedDelay_, target, kDelayGlide);
+        dsp::onePoleSettling(smoothedDelay_, target, kDelayGlide);
         dsp::onePole(smoothedMix_, mix, kMixGlide);
 
         const double r = line_.tapPosition(smoothedDelay_);

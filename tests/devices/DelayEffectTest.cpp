@@ -43,6 +43,17 @@ TEST(DelayEffect, FirstEchoLandsExactlyAtTimeMsAtEveryRateAndBlockSize) {
     EXPECT_EQ(fx.lineLength(), 96004);
 }
 
+// Regression: the delay time glided in single precision and stalled about five samples
+// short of a 2 s target, so after a knob change echoes no longer landed on time.
+TEST(DelayEffect, EchoLandsOnTimeAfterTheTimeKnobGlidesToANewValue) {
+    DelayEffect fx;
+    echo(fx, {{"time_ms", 1000}}, {constant(48000, 0.0f), {}});
+    setKnob(fx, "time_ms", 2000);
+    runEffect(fx, {constant(3 * 48000, 0.0f), {}}, 48000.0);
+    EXPECT_EQ(nonzero(runEffect(fx, {impulse(96100), {}}, 48000.0).left),
+              (std::vector<std::pair<int, float>>{{96000, 1.0f}}));
+}
+
 TEST(DelayEffect, PingPongEchoesAlternateSidesStartingLeftEachQuieter) {
     DelayEffect fx;
     const Stereo out = echo(fx, {{"time_ms", 10}, {"feedback", 0.6f}, {"ping_pong", 1}, {"tone_hz", 6000}},
