@@ -103,7 +103,7 @@ std::string formatLogLine(const LogRecord& record) {
 }
 
 std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n) {
-    return withSuffix(path, "." + std::to_string(n));
+    return withSuffix(withSuffix(path, "."), std::to_string(n));
 }
 
 }  // namespace ostrel::core
