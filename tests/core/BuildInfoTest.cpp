@@ -8,7 +8,8 @@ using ostrel::core::buildInfo;
 
 TEST(BuildInfoTest, VersionTextFollowsTheNumbersAndAppVersionAppendsTheShortCommit) {
     const auto& info = buildInfo();
-    std::string expected = std::to_string(info.major) + "." + std::to_string(info.minor) + "." + std::to_string(info.patch);
+    std::string expected =
+        std::to_string(info.major) + "." + std::to_string(info.minor) + "." + std::to_string(info.patch);
     if (!info.prerelease.empty()) {
         expected += "-" + std::string(info.prerelease);
     }

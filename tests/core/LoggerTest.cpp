@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <thread>
 
 using namespace ostrel::core;
 using namespace ostrel::test;
@@ -67,19 +66,6 @@ TEST_F(LoggerTest, OnlyFailuresCarryTheActionsAndTheSixtyFourStepsBeforeThem) {
     EXPECT_EQ(ring().back(), "device lost");
 }
 
-TEST_F(LoggerTest, ReadingTheRingNeverWaitsForTheLockAndLeavesTheOutputAlone) {
-    auto blocking = std::make_shared<BlockingSink>();
-    logger.addSink(blocking);
-    std::thread holder([&] { logger.log(LogLevel::INFO, "project", "slow write"); });
-    blocking->entered.wait();
-    std::vector<LogStep> out{LogStep{1, "keep", "me"}};
-    EXPECT_FALSE(logger.copyRecentSteps(out));
-    EXPECT_THAT(messages(out), ElementsAre("me"));
-    blocking->released.count_down();
-    holder.join();
-    EXPECT_THAT(ring(), ElementsAre("slow write"));
-}
-
 TEST(LoggerSinkTest, SinksRunInTheOrderAddedAndAThrowingOneSilencesNoOther) {
     struct NamedSink : LogSink {
         NamedSink(std::string name, std::vector<std::string>& calls) : name(std::move(name)), calls(calls) {}
@@ -99,7 +85,8 @@ TEST(LoggerSinkTest, SinksRunInTheOrderAddedAndAThrowingOneSilencesNoOther) {
     }
     EXPECT_NO_THROW(logger.log(LogLevel::ERROR, "app", "one"));
     logger.log(LogLevel::INFO, "app", "two");  // the mutex was released after the throw
-    EXPECT_THAT(calls, ElementsAre("throwing:one", "file:one", "console:one", "throwing:two", "file:two", "console:two"));
+    EXPECT_THAT(calls,
+                ElementsAre("throwing:one", "file:one", "console:one", "throwing:two", "file:two", "console:two"));
 }
 
 TEST_F(LoggerTest, ScopesRecordBeginAndEndEvenOnAnExceptionAndErrorsCarryTheStackOutermostFirst) {

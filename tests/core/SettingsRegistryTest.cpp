@@ -54,8 +54,9 @@ TEST(SettingsRegistryTest, PagesLeaveHiddenSettingsOutAndShowAdvancedOnesOnlyWhe
 TEST(SettingsValidationTest, EveryTypeAcceptsItsOwnValuesAndNamesTheReasonOtherwise) {
     const std::string accepted = "untouched";
     // Bounds print truncated toward zero, and one beyond int64 is printed, not overflowed.
-    const SettingDef odd = made("test.count", SettingType::integer, [](SettingDef& d) { d.min = -12.9; d.max = 1e300; });
-    const SettingDef tiny = made("test.count", SettingType::integer, [](SettingDef& d) { d.min = -0.5; d.max = 7.5; });
+    using T = SettingType;
+    const SettingDef odd = made("test.count", T::integer, [](SettingDef& d) { d.min = -12.9, d.max = 1e300; });
+    const SettingDef tiny = made("test.count", T::integer, [](SettingDef& d) { d.min = -0.5, d.max = 7.5; });
     const SettingDef unknownType = made("test.odd", static_cast<SettingType>(9), noChange);
     const std::tuple<const SettingDef&, SettingValue, std::string> cases[] = {
         {known("api.enabled"), true, accepted},
@@ -72,7 +73,7 @@ TEST(SettingsValidationTest, EveryTypeAcceptsItsOwnValuesAndNamesTheReasonOtherw
         {known("transport.tempo"), 300.0, accepted},
         {known("transport.tempo"), 19.999, "transport.tempo is outside its allowed range"},
         {known("transport.tempo"), std::nan(""), "transport.tempo is outside its allowed range"},
-        {known("transport.tempo"), std::numeric_limits<double>::infinity(), "transport.tempo is outside its allowed range"},
+        {known("transport.tempo"), HUGE_VAL, "transport.tempo is outside its allowed range"},
         {known("instrument.level"), std::int64_t{5}, "instrument.level is outside its allowed range"},
         {known("transport.tempo"), true, "transport.tempo must be a number"},
         {known("transport.tempo"), std::string("120"), "transport.tempo must be a number"},
@@ -102,7 +103,7 @@ TEST(SettingsRegistryAddTest, RefusesFaultyDefinitionsInCheckOrderAndStoresTheVa
     const std::pair<SettingDef, const char*> cases[] = {
         {made("", T::boolean, noChange), "setting id is empty"},
         {made("api.port", T::boolean, [](SettingDef& d) { d.category = "nowhere"; }), "duplicate setting id: api.port"},
-        {made("test.lost", T::boolean, [](SettingDef& d) { d.category = "nowhere"; d.label.clear(); }),
+        {made("test.lost", T::boolean, [](SettingDef& d) { d.category = "nowhere", d.label.clear(); }),
          "test.lost: unknown category 'nowhere'"},
         {made("test.unlabelled", T::boolean, [](SettingDef& d) { d.label.clear(); }),
          "test.unlabelled: every setting needs a label and a help sentence"},
@@ -110,7 +111,8 @@ TEST(SettingsRegistryAddTest, RefusesFaultyDefinitionsInCheckOrderAndStoresTheVa
          "test.unhelped: every setting needs a label and a help sentence"},
         {made("test.choice", T::choice, [](SettingDef& d) { d.defaultValue = std::string("a"); }),
          "test.choice: a choice setting needs options"},
-        {made("test.range", T::integer, [](SettingDef& d) { d.defaultValue = std::int64_t{5}; d.min = 10; d.max = 20; }),
+        {made("test.range", T::integer,
+              [](SettingDef& d) { d.defaultValue = std::int64_t{5}, d.min = 10, d.max = 20; }),
          "default of test.range must be between 10 and 20"},
     };
     SettingsRegistry table = buildSettingsRegistry();
@@ -123,6 +125,6 @@ TEST(SettingsRegistryAddTest, RefusesFaultyDefinitionsInCheckOrderAndStoresTheVa
         }
     }
     EXPECT_EQ(table.settings.size(), settingsRegistry().settings.size());
-    table.addSetting(made("test.gain", T::real, [](SettingDef& d) { d.defaultValue = std::int64_t{1}; d.max = 2.0; }));
+    table.addSetting(made("test.gain", T::real, [](SettingDef& d) { d.defaultValue = std::int64_t{1}, d.max = 2.0; }));
     EXPECT_EQ(table.findDefinition("test.gain")->defaultValue, SettingValue(1.0));
 }
