@@ -1,17 +1,10 @@
 #pragma once
 
-#include <string>
-#include <utility>
+#include "core/Failure.h"
 
 namespace ostrel::engine {
 
-// The engine's failure convention: the reason goes to error when the caller asked for one
-// (error may be null); always returns false, so a failing path can return it directly.
-inline bool fail(std::string* error, std::string reason) {
-    if (error != nullptr) {
-        *error = std::move(reason);
-    }
-    return false;
-}
+// The engine reports failures the way the core services do.
+using core::fail;
 
 }  // namespace ostrel::engine
