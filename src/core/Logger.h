@@ -76,13 +76,13 @@ public:
     // visit is; the crash reporter writes the steps out with it.
     template <typename Visit>
     bool tryVisitRecentSteps(Visit&& visit) {
-        if (!mutex_.try_lock()) {
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) {
             return false;
         }
         for (const LogStep& step : recentSteps_) {
             visit(step);
         }
-        mutex_.unlock();
         return true;
     }
 
