@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // A gate high from 0 to `off` and again from `onAgain` on.
 Signal play(AdsrNode& a, Knobs knobs, int frames, int off, int onAgain = -1, double rate = 48000.0) {

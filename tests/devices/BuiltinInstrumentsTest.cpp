@@ -5,13 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 TEST(BuiltinInstrumentsList, NineteenPatchesInMenuOrderWithTheirShapes) {
     struct Expected {
@@ -58,8 +57,8 @@ TEST(BuiltinInstrumentsSound, EveryInstrumentBuildsWithoutWarningAndOneNoteSound
         const auto release = static_cast<std::int64_t>(kRate);
         GraphRun run(built, {noteOn(0, note), noteOff(release, note)});
         run.run(release);
-        EXPECT_GT(peakOf(run.left, 0, release), 0.02);
-        EXPECT_LT(peakOf(run.left, 0, release), 1.0);
+        EXPECT_GT(peak(run.left, 0, release), 0.02);
+        EXPECT_LT(peak(run.left, 0, release), 1.0);
         // Silent within ten seconds of letting go, and it stays so.
         bool silent = false;
         while (!silent && run.position() < release + 10 * static_cast<std::int64_t>(kRate)) silent = run.block();
@@ -73,14 +72,14 @@ TEST(BuiltinInstrumentsSound, SineInstrumentsPlayTheirOscillatorsPitchAndASofter
         PatchGraph built = buildGraph(builtin(name));
         GraphRun run(built, {noteOn(0, 69)});
         run.run(24000);
-        EXPECT_NEAR(test::mod::measureFrequency(run.left, 2400, 24000, kRate), hz, 0.5) << name;
+        EXPECT_NEAR(measureFrequency(run.left, 2400, 24000, kRate), hz, 0.5) << name;
     }
     for (const char* name : {"Sub Bass", "FM Organ", "Warm Strings"}) {
         auto loudness = [&](int velocity) {
             PatchGraph built = buildGraph(builtin(name));
             GraphRun run(built, {noteOn(0, 60, velocity)});
             run.run(48000);
-            return peakOf(run.left, 24000, 48000);
+            return peak(run.left, 24000, 48000);
         };
         EXPECT_NEAR(loudness(64) / loudness(127), 64.0 / 127.0, 0.05) << name;
     }

@@ -4,12 +4,12 @@
 
 #include <numbers>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 Stereo chorus(Knobs knobs, const Stereo& in, double rate = 48000.0, std::vector<int> blocks = {512}) {
     ChorusEffect fx;

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 Stereo compress(Knobs knobs, const Stereo& in, double rate = 48000.0) {
     CompressorEffect fx;

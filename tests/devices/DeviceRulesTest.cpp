@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 #include "devices/DeviceCatalog.h"
 #include "devices/SamplerNode.h"
 #include "support/AllocationCounter.h"
@@ -12,7 +12,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 using rules::NoteAction;
 
 struct Taken {

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 #include "devices/VcoNode.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 // Each voice's note, its id range and its velocity amplifiers (the kit's outputs).
 struct VoiceIds {
@@ -62,17 +61,17 @@ TEST(DrumKitSound, EachNoteSoundsOnlyItsOwnVoiceAndOtherNotesNothing) {
         PatchGraph built = buildGraph(makeModularDrums());
         GraphRun run(built, {noteOn(0, v.note)}, outputs);
         run.run(4800);
-        EXPECT_GT(peakOf(run.left, 0, 4800), 0.01);
+        EXPECT_GT(peak(run.left, 0, 4800), 0.01);
         for (const auto& [id, signal] : run.modules) {
             const bool own = std::find(v.outputs.begin(), v.outputs.end(), id) != v.outputs.end();
-            EXPECT_EQ(peakOf(signal) > 0.01, own) << id;
-            EXPECT_TRUE(own || peakOf(signal) == 0.0) << id;
+            EXPECT_EQ(peak(signal) > 0.01, own) << id;
+            EXPECT_TRUE(own || peak(signal) == 0.0) << id;
         }
     }
     PatchGraph built = buildGraph(makeModularDrums());
     GraphRun run(built, {noteOn(0, 40), noteOff(2400, 40)});
     run.run(9600);
-    EXPECT_EQ(peakOf(run.left), 0.0) << "40 is no drum";
+    EXPECT_EQ(peak(run.left), 0.0) << "40 is no drum";
 }
 
 TEST(DrumKitSound, KickFallsFromTwoOctavesUpToItsRestingPitch) {
@@ -87,21 +86,21 @@ TEST(DrumKitSound, KickFallsFromTwoOctavesUpToItsRestingPitch) {
     const double firstHz = kRate / (2.0 * static_cast<double>(half));
     EXPECT_GT(firstHz / rest, 3.2);
     EXPECT_LT(firstHz / rest, 4.1);
-    EXPECT_NEAR(test::mod::measureFrequency(tone, 24000, 48000, kRate), rest, 0.2);
+    EXPECT_NEAR(measureFrequency(tone, 24000, 48000, kRate), rest, 0.2);
 }
 
 TEST(DrumKitSound, ADrumDiesAwayWhileHeldAndAnEarlyKeyUpCutsItShort) {
     PatchGraph held = buildGraph(makeModularDrums());
     GraphRun heldRun(held, {noteOn(0, 49)});  // the crash, the longest decay
     heldRun.run(3 * 48000);
-    EXPECT_GT(peakOf(heldRun.left, 0, 4800), 0.05);
-    EXPECT_EQ(peakOf(heldRun.left, 3 * 48000 - kBlock), 0.0);
+    EXPECT_GT(peak(heldRun.left, 0, 4800), 0.05);
+    EXPECT_EQ(peak(heldRun.left, 3 * 48000 - kBlock), 0.0);
 
     PatchGraph cut = buildGraph(makeModularDrums());
     GraphRun cutRun(cut, {noteOn(0, 49), noteOff(2400, 49)});
     cutRun.run(48000);
-    EXPECT_GT(peakOf(cutRun.left, 2000, 2400), 0.05);
-    EXPECT_EQ(peakOf(cutRun.left, 2400 + 4800), 0.0);  // 20 ms of release takes 99 %
+    EXPECT_GT(peak(cutRun.left, 2000, 2400), 0.05);
+    EXPECT_EQ(peak(cutRun.left, 2400 + 4800), 0.0);  // 20 ms of release takes 99 %
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 
 #include <set>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 #include "devices/DeviceCatalog.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 TEST(FactoryPresets, NineteenByOstrelGroupedByEffectInBrowserOrderWithUniqueNames) {
     const std::vector<Preset>& presets = factoryPresets();

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // Gain in dB that the EQ gives a sine of `hz`, over the second and third seconds:
 // two seconds hold a whole number of cycles of every frequency used here.
@@ -34,7 +34,7 @@ TEST(EqEffect, ShelfAndBellGainsMeasuredOnSinesMatchTheKnobsWithinATenthOfADecib
             EqEffect fx;
             setKnobs(fx, c.knobs);
             for (const auto& [hz, db] : c.hzAndDb)
-                EXPECT_NEAR(gainDb(fx, hz, rate), db, 0.1) << c.knobs[0].first << " at " << hz << " Hz, rate " << rate;
+                EXPECT_NEAR(gainDb(fx, hz, rate), db, 0.1) << c.knobs.begin()->first << " at " << hz << " Hz, rate " << rate;
         }
     }
 }

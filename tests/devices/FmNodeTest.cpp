@@ -6,12 +6,12 @@
 #include <bit>
 #include <string>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 constexpr double kCarrier = 0.18;  // one carrier's peak at gain 1
 

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 using nlohmann::json;
 using test::TempDir;
 

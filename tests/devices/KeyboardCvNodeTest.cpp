@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // Output 0 is pitch, 1 gate, 2 velocity.
 Signal play(float output, std::vector<Timed> events, int frames, Knobs knobs = {}, double rate = 48000.0) {

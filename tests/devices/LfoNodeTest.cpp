@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // xorshift32 values after seed 12345, worked out by hand: steps 1 to 3.
 constexpr float kHeld[] = {0.553877354f, -0.209654629f, 0.311540604f};

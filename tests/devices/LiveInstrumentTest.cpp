@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
-using test::instrument::TestBackend;
+using namespace ostrel::test::dev;
+using test::dev::TestBackend;
 
 // Basic modular voice with the filter and amp envelope knobs the sound knobs move.
 Patch voicePatch(double cutoffHz = 1000, double resonance = 0.2, double attackMs = 5, double releaseMs = 300) {
@@ -52,7 +52,7 @@ protected:
         return out;
     }
 
-    double loudest(double seconds) { return peakOf(render(seconds)); }
+    double loudest(double seconds) { return peak(render(seconds)); }
 
     // What the instrument has queued and not yet played, taken out of the queue.
     std::vector<Event> queued() {
@@ -294,7 +294,7 @@ TEST_F(LiveInstrumentTest, EightVoicesOfEveryBuiltinWithEchoAndRoomAllocateNothi
             heapCalls = counter.allocations() + counter.frees();
         }
         EXPECT_EQ(heapCalls, 0u) << name;
-        EXPECT_GT(peakOf(block), 0.0) << name << " sounds";
+        EXPECT_GT(peak(block), 0.0) << name << " sounds";
         engine.collectGarbage();
     }
 }

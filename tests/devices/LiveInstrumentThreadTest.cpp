@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {
 namespace {
 
-using test::instrument::TestBackend;
+using test::dev::TestBackend;
 
 // The GUI thread plays keys, turns the level and sound knobs of the running graph and
 // swaps instruments while the audio thread renders: no torn knob, no heap use on the

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 #include "devices/AdsrNode.h"
 #include "devices/KeyboardCvNode.h"
 #include "devices/VcaNode.h"
@@ -13,7 +13,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // Renders each module over the whole note in turn: every module's output depends only
 // on its inputs and its events, so this equals running them block by block.

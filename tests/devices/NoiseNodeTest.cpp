@@ -4,12 +4,12 @@
 
 #include <numeric>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 TEST(NoiseNode, StartsWithTheKnownXorshiftValuesAfterEveryResetButNotAfterPrepare) {
     // xorshift32 from 0x92D68CA2, worked out by hand and scaled to -1..1.

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "engine/WavReader.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 using model::Track;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -71,7 +71,7 @@ TEST(RenderLength, OneBeatNoteAt120BpmIsTheNoteAndTwoSecondsOfReleaseAtEveryRate
         const RenderOutput out = render(song({oneNote()}), settingsAt(rate));
         EXPECT_EQ(out.audio.frames, static_cast<std::int64_t>(rate * 2.5)) << rate;  // 24000 + 96000 at 48 kHz
         EXPECT_EQ(out.audio.samples.size(), static_cast<std::size_t>(rate * 2.5) * 2);
-        EXPECT_GT(peakOf(out.audio.samples, 0, static_cast<std::int64_t>(rate)), 0.01);
+        EXPECT_GT(peak(out.audio.samples, 0, static_cast<std::int64_t>(rate)), 0.01);
     }
     EXPECT_EQ(render(song({oneNote()}, 60.0)).audio.frames, 48000 + 96000) << "tempo 60 doubles the note";
     EXPECT_EQ(render(song({})).audio.frames, 0);
@@ -134,7 +134,7 @@ TEST(CollectNoteEvents, TicksFromTheClipStartWithVelocityClampedAndOnlyPlayableN
     EXPECT_EQ(tiny[0].tick, 960);
     EXPECT_EQ(tiny[1].tick, 961);
     EXPECT_TRUE(tiny[1].off);
-    EXPECT_EQ(peakOf(render(song({oneNote(200)})).audio.samples), 0.0);
+    EXPECT_EQ(peak(render(song({oneNote(200)})).audio.samples), 0.0);
 }
 
 TEST_F(AudioSongs, AConstantSoundRendersToExactlyThatValueAndHalfOfItAtVolumeHalf) {
@@ -191,7 +191,7 @@ TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnAndOddNamesAreNever
                                 "track \"Audio\": the audio file \"a.wav\" could not be used (no audio folder); skipped"});
     std::filesystem::create_directories(dir / "inner");
     out = render(song({audioTrack("Audio", {audioClip("../c.wav", 0, 1)})}), settingsAt(kRate, 512, dir / "inner"));
-    EXPECT_EQ(peakOf(out.audio.samples), 0.0);
+    EXPECT_EQ(peak(out.audio.samples), 0.0);
     EXPECT_EQ(out.warnings, std::vector<std::string>{"track \"Audio\": \"../c.wav\" is not a plain file name; skipped"});
 }
 
@@ -200,8 +200,8 @@ TEST_F(AudioSongs, ADelayEchoesPastTheClipEndAndUnknownKnobsWarnInOrder) {
     track.devices.push_back(effect("ostrel.delay", {{"time_ms", 100.0}, {"feedback", 0.0}, {"mix", 0.5}, {"zeta", 1}, {"alpha", 2}}));
     const RenderOutput out = play({track});
     ASSERT_EQ(out.audio.frames, 24000 + 192000);
-    EXPECT_GT(peakOf(out.audio.samples, 2 * 24000, 2 * 28000), 0.05);  // the echo of the clip's last 100 ms
-    EXPECT_LT(peakOf(out.audio.samples, 2 * 30000), 1e-6);
+    EXPECT_GT(peak(out.audio.samples, 2 * 24000, 2 * 28000), 0.05);  // the echo of the clip's last 100 ms
+    EXPECT_LT(peak(out.audio.samples, 2 * 30000), 1e-6);
     EXPECT_EQ(out.warnings, (std::vector<std::string>{
                                 "track \"Audio\": the effect ostrel.delay has no knob called \"alpha\"; skipped",
                                 "track \"Audio\": the effect ostrel.delay has no knob called \"zeta\"; skipped"}));
@@ -222,7 +222,7 @@ TEST_F(AudioSongs, AnySoloSilencesTheOthersEvenOverMuteAndAMutedTrackStillLength
     lead.muted = true;
     const RenderOutput out = render(song({lead}));
     EXPECT_EQ(out.audio.frames, 120000);
-    EXPECT_EQ(peakOf(out.audio.samples), 0.0);
+    EXPECT_EQ(peak(out.audio.samples), 0.0);
 }
 
 TEST(RenderGraphOffline, EventsArriveInTheirBlockAtTheirOffsetAndBlocksKeepToTheGraphsMaximum) {

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 using test::readFile;
 using test::TempDir;
 

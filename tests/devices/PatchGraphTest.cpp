@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "devices/SamplerNode.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 float knobOf(const DeviceNode& device, const char* id) {
     std::uint32_t index = 0;

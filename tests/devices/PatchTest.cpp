@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 // Sources with ids 0..n-1, as a caller would have added them before mixing.
 Patch patchWithSources(int n, int& nextId) {

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 std::vector<int> idsOf(const Patch& patch) {
     std::vector<int> ids;

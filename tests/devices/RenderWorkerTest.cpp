@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "core/LogSink.h"
 #include "engine/WavReader.h"
 #include "support/TempDir.h"
@@ -20,7 +20,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 class CapturingSink : public core::LogSink {
 public:

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "core/Logger.h"
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 // A short song of one audio track, each snapshot a little longer than the last.
 std::shared_ptr<const model::Project> snapshot(int edit) {

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // The left side of a fully wet reverb after an impulse.
 Signal wet(ReverbEffect& fx, Knobs knobs, int frames, int block = 512) {

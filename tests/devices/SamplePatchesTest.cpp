@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "InstrumentHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::instrument;
+using namespace ostrel::test::dev;
 
 DrumPad pad(int note, std::shared_ptr<const AudioData> sample) {
     DrumPad p;

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // A sound whose sample i is i / 1000 on the left and -i / 1000 on the right, so the
 // output tells the position it was read at.

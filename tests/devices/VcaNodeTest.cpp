@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 TEST(VcaNode, LevelAndControlMultiplyTheAudioANegativeControlInvertsAndNoAudioIsSilence) {
     VcaNode v;

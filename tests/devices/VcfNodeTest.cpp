@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 // Steady-state gain for a sine at `hz` through the filter.
 double gainAt(double hz, Knobs knobs, double rate = 48000.0, const Signal* control = nullptr) {

@@ -4,12 +4,12 @@
 
 #include <numeric>
 
-#include "ModuleHarness.h"
+#include "DeviceHarness.h"
 
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::mod;
+using namespace ostrel::test::dev;
 
 Signal play(Knobs knobs, std::vector<const Signal*> inputs = {}, double rate = 48000.0, int frames = 48000) {
     VcoNode v;
