@@ -35,49 +35,45 @@ public:
     std::vector<std::pair<int64_t, Event>> events;
 };
 
-class AudioEngineTest : public ::testing::Test {
+class AudioEngineTest : public test::HandEngineTest {
 protected:
-    void SetUp() override {
-        auto backend = std::make_unique<test::HandBackend>();
-        card = backend.get();
-        engine = std::make_unique<AudioEngine>(std::move(backend));
-    }
-    void startCard() {
-        std::string error;
-        ASSERT_TRUE(engine->start({}, &error)) << error;
-    }
-    ProbeNode* publishProbe() {
-        auto probe = std::make_unique<ProbeNode>();
-        ProbeNode* seen = probe.get();
-        EXPECT_TRUE(engine->publishGraph(test::graphOf(std::move(probe))));
-        return seen;
-    }
     static float at(const std::vector<float>& out, size_t frame, size_t channel = 0) { return out[frame * 2 + channel]; }
-
-    test::HandBackend* card = nullptr;
-    std::unique_ptr<AudioEngine> engine;
+    static float peak(const std::vector<float>& out) {
+        float largest = 0.0f;
+        for (const float sample : out) {
+            largest = std::max(largest, std::abs(sample));
+        }
+        return largest;
+    }
 };
 
 TEST_F(AudioEngineTest, LongCallbackIsRenderedInSeamlessChunksOfAtMost4096FramesOnTheEngineClock) {
     engine->setTempo(90);
-    startCard();
+    start();
     engine->setBackingTrack(rampTrack(20000));
-    ProbeNode* seen = publishProbe();
+    auto probe = std::make_unique<ProbeNode>();
+    ProbeNode* seen = probe.get();
+    ASSERT_TRUE(engine->publishGraph(test::graphOf(std::move(probe))));
     card->render(16);  // takes the graph in; not playing yet
     engine->setPlaying(true);
-    const size_t before = seen->blocks.size();
+    seen->blocks.clear();
+    ASSERT_TRUE(engine->events().push(test::noteOn(16 + 5000, 61)));
 
     const auto out = card->render(10000);
 
-    ASSERT_EQ(seen->blocks.size(), before + 3);
-    EXPECT_EQ(seen->blocks[before].frames, 4096);
-    EXPECT_EQ(seen->blocks[before + 1].frames, 4096);
-    EXPECT_EQ(seen->blocks[before + 2].frames, 1808);
+    ASSERT_EQ(seen->blocks.size(), 3u);
+    EXPECT_EQ(seen->blocks[0].frames, 4096);
+    EXPECT_EQ(seen->blocks[1].frames, 4096);
+    EXPECT_EQ(seen->blocks[2].frames, 1808);
     // The live graph runs on the engine clock at 120 BPM, never on the transport.
-    EXPECT_EQ(seen->blocks[before + 2].position, 16 + 8192);
-    EXPECT_FALSE(seen->blocks[before + 2].playing);
-    EXPECT_EQ(seen->blocks[before + 2].bpm, 120.0);
+    EXPECT_EQ(seen->blocks[2].position, 16 + 8192);
+    EXPECT_FALSE(seen->blocks[2].playing);
+    EXPECT_EQ(seen->blocks[2].bpm, 120.0);
     EXPECT_EQ(engine->clock(), 10016u);
+    ASSERT_EQ(seen->events.size(), 1u);
+    EXPECT_EQ(seen->events[0].first, 16 + 4096);
+    EXPECT_EQ(seen->events[0].second.frameOffset, 904u);
+    EXPECT_EQ(seen->events[0].second.note, 61);
     for (size_t i = 0; i < 10000; ++i) {
         ASSERT_EQ(at(out, i, 0), static_cast<float>(i)) << "frame " << i;
         ASSERT_EQ(at(out, i, 1), static_cast<float>(i)) << "frame " << i;
@@ -85,14 +81,13 @@ TEST_F(AudioEngineTest, LongCallbackIsRenderedInSeamlessChunksOfAtMost4096Frames
 }
 
 TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionInBeats) {
-    startCard();
+    start();
     engine->setBackingTrack(rampTrack(200000));
     engine->startBeat = 2.0;  // 48000 frames at 120 BPM and 48 kHz
     engine->setPlaying(true);
     auto out = card->render(512);
     EXPECT_EQ(at(out, 0), 48000.0f);
     EXPECT_EQ(at(out, 511), 48511.0f);
-    EXPECT_EQ(engine->shownPos(), 48512);
 
     engine->setTempo(60);
     out = card->render(512);
@@ -106,37 +101,20 @@ TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionIn
     EXPECT_EQ(at(out, 0), 96000.0f) << "playing again seeks to the start beat again";
 }
 
-TEST_F(AudioEngineTest, LoopWrapsInsideOneCallbackAtTheLoopEnd) {
-    startCard();
-    engine->setBackingTrack(rampTrack(300000));
-    engine->loopStart = 4.0;  // frame 96000
-    engine->loopEnd = 8.0;    // frame 192000
-    engine->loop = true;
-    engine->startBeat = 191744.0 / 24000.0;
-    engine->setPlaying(true);
-
-    const auto out = card->render(512);
-
-    EXPECT_EQ(at(out, 0), 191744.0f);
-    EXPECT_EQ(at(out, 255), 191999.0f);
-    EXPECT_EQ(at(out, 256), 96000.0f);
-    EXPECT_EQ(at(out, 511), 96255.0f);
-    EXPECT_EQ(engine->shownPos(), 96256);
-}
-
-TEST_F(AudioEngineTest, LoopsThatCannotWrapAndPositionsThatAreNotNumbersPlayStraightOn) {
+TEST_F(AudioEngineTest, LoopWrapsAtItsEndInsideOneCallbackUnlessItCannotWrap) {
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         double startBeat, loopStart, loopEnd;
-        float firstFrame;
+        float first, shownPos;
     } cases[] = {
-        {10.0, 4.0, 8.0, 240000.0f},  // already past the loop's end
-        {0.0, 1.0, 1.0, 0.0f},        // empty range
-        {0.0, 3.0, 1.0, 0.0f},        // inverted range
-        {std::nan(""), -inf, inf, 0.0f},
+        {191744.0 / 24000.0, 4.0, 8.0, 191744.0f, 96000.0f + 30000 - 256},  // wraps to frame 96000
+        {10.0, 4.0, 8.0, 240000.0f, 270000.0f},                              // already past the end
+        {0.0, 1.0, 1.0, 0.0f, 30000.0f},                                     // empty range
+        {0.0, 3.0, 1.0, 0.0f, 30000.0f},                                     // inverted range
+        {std::nan(""), -inf, inf, 0.0f, 30000.0f},
     };
     for (const Case& c : cases) {
-        startCard();
+        start();
         engine->setBackingTrack(rampTrack(300000));
         engine->startBeat = c.startBeat;
         engine->loopStart = c.loopStart;
@@ -144,8 +122,10 @@ TEST_F(AudioEngineTest, LoopsThatCannotWrapAndPositionsThatAreNotNumbersPlayStra
         engine->loop = true;
         engine->setPlaying(true);
         const auto out = card->render(30000);
-        EXPECT_EQ(at(out, 1), c.firstFrame + 1) << c.startBeat << " " << c.loopStart << ".." << c.loopEnd;
-        EXPECT_EQ(engine->shownPos(), static_cast<int64_t>(c.firstFrame) + 30000);
+        SCOPED_TRACE(testing::Message() << c.startBeat << " in " << c.loopStart << ".." << c.loopEnd);
+        EXPECT_EQ(at(out, 0), c.first);
+        EXPECT_EQ(at(out, 29999), c.shownPos - 1);
+        EXPECT_EQ(engine->shownPos(), static_cast<int64_t>(c.shownPos));
         engine->setPlaying(false);
     }
 }
@@ -153,7 +133,7 @@ TEST_F(AudioEngineTest, LoopsThatCannotWrapAndPositionsThatAreNotNumbersPlayStra
 // Regression: a record whose frame count claims more than its samples hold must not be
 // read past its end.
 TEST_F(AudioEngineTest, TrackEndsInSilenceAndIsNeverReadPastItsSamples) {
-    startCard();
+    start();
     auto track = rampTrack(10, 2);
     track->frames = 1000000;
     engine->setBackingTrack(track);
@@ -166,22 +146,10 @@ TEST_F(AudioEngineTest, TrackEndsInSilenceAndIsNeverReadPastItsSamples) {
     EXPECT_EQ(at(out, 63, 1), 0.0f);
 }
 
-TEST_F(AudioEngineTest, WhileStoppedLiveGraphSoundsButTrackAndClickAreSilent) {
-    startCard();
-    engine->setBackingTrack(rampTrack(100000));
+TEST_F(AudioEngineTest, MetronomeClicksOnlyWhilePlayingOnTheTransportsBeatsAccentingTheBar) {
+    start();
     engine->metronome = true;
-    ASSERT_TRUE(engine->publishGraph(constGraph(0.25f)));
-    card->render(512);  // fades the constant in
-
-    const auto out = card->render(512);
-
-    EXPECT_EQ(out, std::vector<float>(1024, 0.25f));
-    EXPECT_EQ(engine->shownPos(), 0);
-}
-
-TEST_F(AudioEngineTest, MetronomeClicksOnTheTransportsBeatsAccentingTheBarAndSwitchesOff) {
-    startCard();
-    engine->metronome = true;
+    EXPECT_EQ(peak(card->render(512)), 0.0f) << "silent while stopped";
     engine->setPlaying(true);
 
     auto out = card->render(24000 + 2881);
@@ -195,106 +163,72 @@ TEST_F(AudioEngineTest, MetronomeClicksOnTheTransportsBeatsAccentingTheBarAndSwi
 
     engine->metronome = false;
     engine->setPlaying(true);
-    out = card->render(4096);
-    EXPECT_EQ(out, std::vector<float>(8192, 0.0f));
+    EXPECT_EQ(peak(card->render(4096)), 0.0f);
 }
 
 TEST_F(AudioEngineTest, TestToneIsA440HzSineAtItsClampedLevelAndSwitchesOff) {
-    auto peakAndRisings = [this](uint32_t frames) {
-        const auto out = card->render(frames);
-        float peak = 0.0f;
-        int rising = 0;
-        for (size_t i = 0; i < frames; ++i) {
-            peak = std::max(peak, std::abs(at(out, i)));
-            rising += i > 0 && at(out, i - 1) < 0.0f && at(out, i) >= 0.0f;
-        }
-        return std::pair{peak, rising};
-    };
     engine->setTestTone(true, 0.5f);
-    startCard();
+    start();
     card->render(512);  // the level ramps in over the first block
-    const auto [peak, rising] = peakAndRisings(48000);
-    EXPECT_NEAR(peak, 0.5f, 1e-3f);
+    const auto second = card->render(48000);
+    int rising = 0;
+    for (size_t i = 1; i < 48000; ++i) {
+        rising += at(second, i - 1) < 0.0f && at(second, i) >= 0.0f;
+    }
+    EXPECT_NEAR(peak(second), 0.5f, 1e-3f);
     EXPECT_NEAR(rising, 440, 1);
 
     engine->setTestTone(true, 2.0f);
     card->render(512);
-    EXPECT_NEAR(peakAndRisings(4800).first, 1.0f, 1e-3f);
+    EXPECT_NEAR(peak(card->render(4800)), 1.0f, 1e-3f);
 
     engine->setTestTone(false, 1.0f);
     card->render(512);
-    EXPECT_EQ(peakAndRisings(512).first, 0.0f);
+    EXPECT_EQ(peak(card->render(512)), 0.0f);
 }
 
 // Regression: the tone node lives inside the start-up graph; once that graph has been
 // replaced and freed, the test tone must not write into it.
 TEST_F(AudioEngineTest, TestToneAfterTheToneGraphIsFreedTouchesNothing) {
-    startCard();
+    start();
     ASSERT_TRUE(engine->publishGraph(constGraph(0.0f)));
     card->render(512);
     card->render(512);  // the tone graph is retired here
     engine->collectGarbage();
 
     engine->setTestTone(true, 1.0f);
-    const auto out = card->render(64);
-
-    EXPECT_EQ(at(out, 10), 0.0f);
+    EXPECT_EQ(peak(card->render(64)), 0.0f);
 }
 
 TEST_F(AudioEngineTest, PublishedGraphIsCrossFadedInOver256Frames) {
-    startCard();
+    start();
     card->render(64);  // the silent tone graph is playing
     ASSERT_TRUE(engine->publishGraph(constGraph(1.0f)));
 
     const auto first = card->render(128);
     const auto second = card->render(128);
-    const auto third = card->render(128);
 
     EXPECT_FLOAT_EQ(at(first, 0), 1.0f / 256);
     EXPECT_FLOAT_EQ(at(first, 127), 128.0f / 256);
     EXPECT_FLOAT_EQ(at(second, 0), 129.0f / 256);
-    EXPECT_FLOAT_EQ(at(second, 127), 1.0f);
-    EXPECT_EQ(at(third, 64, 1), 1.0f);
+    EXPECT_FLOAT_EQ(at(second, 127, 1), 1.0f);
 }
 
 TEST_F(AudioEngineTest, GraphsAreRefusedUnlessARunningCardOfTheirChannelCountCanPlayThem) {
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
-    startCard();
+    start();
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f, nullptr, 1)));
     // Regression: a refused graph used to cut the test tone off from the graph still playing.
     engine->setTestTone(true, 0.5f);
-    const auto tone = card->render(512);
-    float peak = 0.0f;
-    for (const float sample : tone) {
-        peak = std::max(peak, std::abs(sample));
-    }
-    EXPECT_GT(peak, 0.4f);
+    EXPECT_GT(peak(card->render(512)), 0.4f);
     card->stopByDevice();
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
     engine->stop();
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
 }
 
-TEST_F(AudioEngineTest, QueuedEventsReachTheLiveGraphAtTheirFrame) {
-    startCard();
-    ProbeNode* seen = publishProbe();
-    card->render(512);
-    TimedEvent note;
-    note.time = 1000;
-    note.event.type = EventType::NoteOn;
-    note.event.note = 60;
-    ASSERT_TRUE(engine->events().push(note));
-
-    card->render(512);  // frames 512..1023
-
-    ASSERT_EQ(seen->events.size(), 1u);
-    EXPECT_EQ(seen->events[0].first, 512);
-    EXPECT_EQ(seen->events[0].second.frameOffset, 488u);
-    EXPECT_EQ(seen->events[0].second.note, 60);
-}
-
 TEST_F(AudioEngineTest, ReplacedTrackIsFreedOnceTheAudioThreadNoLongerNamesIt) {
-    startCard();
+    start();
     auto first = rampTrack(1000);
     std::weak_ptr<BackingTrack> firstAlive = first;
     engine->setBackingTrack(std::move(first));
@@ -312,25 +246,6 @@ TEST_F(AudioEngineTest, ReplacedTrackIsFreedOnceTheAudioThreadNoLongerNamesIt) {
     EXPECT_TRUE(secondAlive.expired());
 }
 
-TEST_F(AudioEngineTest, RestartResetsClockPositionAndQueueButKeepsTrackAndTempo) {
-    startCard();
-    engine->setBackingTrack(rampTrack(100000));
-    engine->setPlaying(true);
-    engine->setTempo(100);
-    card->render(1000);
-    EventQueue* oldQueue = &engine->events();
-
-    startCard();
-    EXPECT_EQ(engine->clock(), 0u);
-    EXPECT_EQ(engine->shownPos(), 0);
-    EXPECT_EQ(engine->openCount(), 2u);
-    EXPECT_NE(&engine->events(), oldQueue);
-
-    const auto out = card->render(16);
-    EXPECT_EQ(engine->tempo(), 100.0);
-    EXPECT_EQ(at(out, 7), 7.0f);
-}
-
 TEST_F(AudioEngineTest, StartFailuresPassTheCompilersOrTheCardsReasonOn) {
     AudioConfig noChannels;
     noChannels.channels = 0;
@@ -345,21 +260,17 @@ TEST_F(AudioEngineTest, StartFailuresPassTheCompilersOrTheCardsReasonOn) {
     EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
 }
 
-TEST_F(AudioEngineTest, TempoIsClampedTo20To300AndLatencyIsOnePeriod) {
+TEST_F(AudioEngineTest, TempoIsClampedTo20To300IgnoresNanAndLatencyIsOnePeriod) {
     engine->setTempo(500);
     EXPECT_EQ(engine->tempo(), 300.0);
     engine->setTempo(5);
     engine->setTempo(std::nan(""));
-    EXPECT_EQ(engine->tempo(), 20.0);
+    EXPECT_EQ(engine->tempo(), 20.0) << "not a number leaves the tempo alone";
     EXPECT_NEAR(engine->latencyMs(), 10.667, 1e-3);
-    AudioConfig noRate;
-    noRate.sampleRate = 0;
-    engine->start(noRate, nullptr);
-    EXPECT_EQ(engine->latencyMs(), 0.0);
 }
 
 TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
-    startCard();
+    start();
     engine->setBackingTrack(rampTrack(100000, 2));
     engine->metronome = true;
     engine->loopStart = 0.5;
@@ -369,9 +280,7 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     engine->setPlaying(true);
     ASSERT_TRUE(engine->publishGraph(constGraph(0.1f)));
     for (int i = 0; i < 20; ++i) {
-        TimedEvent event;
-        event.time = i * 300;
-        engine->events().push(event);
+        engine->events().push(test::noteOn(i * 300));
     }
     std::vector<float> out(2 * 10000);
     test::AllocationCounter counter;

@@ -1,17 +1,24 @@
 #pragma once
 
 // Test parts shared by the engine's tests: a constant node, graphs of one node, a sound
-// card that the test drives by hand, and backing tracks whose samples name their frame.
+// card that the test drives by hand, an engine on it, backing tracks whose samples name
+// their frame, and waits and pace checks for the real-time outputs.
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/AudioBackend.h"
 #include "engine/AudioData.h"
+#include "engine/AudioEngine.h"
 #include "engine/Graph.h"
 
 namespace ostrel::test {
@@ -121,6 +128,52 @@ std::shared_ptr<BackingTrack> makeTrack(std::int64_t frames, int channels, Value
 // Frame i holds i, so the output names the track frame it came from.
 inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
     return makeTrack(frames, channels, [](std::int64_t i) { return static_cast<float>(i); });
+}
+
+// An engine on a HandBackend; start() opens it with the default configuration.
+class HandEngineTest : public ::testing::Test {
+protected:
+    HandEngineTest() : card(new HandBackend), engine(std::make_unique<AudioEngine>(std::unique_ptr<IAudioBackend>(card))) {}
+    void start() {
+        std::string error;
+        ASSERT_TRUE(engine->start({}, &error)) << error;
+    }
+
+    HandBackend* card;  // owned by the engine
+    std::unique_ptr<AudioEngine> engine;
+};
+
+inline TimedEvent noteOn(std::int64_t time, int note = 60) {
+    TimedEvent timed;
+    timed.time = time;
+    timed.event.type = EventType::NoteOn;
+    timed.event.note = static_cast<std::uint8_t>(note);
+    return timed;
+}
+
+inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Over about a second, every counter advances by that second's frames at 48 kHz within 10 %.
+inline void expectRealTimePace(const std::vector<std::function<double()>>& counters) {
+    std::vector<double> before;
+    for (const auto& counter : counters) {
+        before.push_back(counter());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double expected = 48000 * std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (std::size_t i = 0; i < counters.size(); ++i) {
+        EXPECT_NEAR(counters[i]() - before[i], expected, expected * 0.1) << "counter " << i;
+    }
 }
 
 }  // namespace ostrel::test
