@@ -1,12 +1,6 @@
 #include "devices/LiveInstrument.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <memory>
 #include <span>
-#include <string>
-#include <vector>
 
 #include "DeviceHarness.h"
 #include "support/AllocationCounter.h"
@@ -15,7 +9,6 @@ namespace ostrel::engine {
 namespace {
 
 using namespace ostrel::test::dev;
-using test::dev::TestBackend;
 
 // Basic modular voice with the filter and amp envelope knobs the sound knobs move.
 Patch voicePatch(double cutoffHz = 1000, double resonance = 0.2, double attackMs = 5, double releaseMs = 300) {
@@ -28,13 +21,11 @@ Patch voicePatch(double cutoffHz = 1000, double resonance = 0.2, double attackMs
 class LiveInstrumentTest : public ::testing::Test {
 protected:
     void openCard() {
-        AudioConfig config;
-        config.sampleRate = kRate;
-        config.bufferFrames = kBlock;
-        config.channels = kChannels;
         std::string error;
-        ASSERT_TRUE(engine.start(config, &error)) << error;
+        ASSERT_TRUE(engine.start(AudioConfig{}, &error)) << error;  // 48 kHz, 512 frames, stereo
     }
+
+    void SetUp() override { openCard(); }
 
     void rebuild() {
         std::string error;
@@ -68,18 +59,16 @@ protected:
         return values;
     }
 
-    float levelAmount() const { return live.levelNode()->params.value(0); }
-
     AudioEngine engine{std::make_unique<TestBackend>()};
     LiveInstrument live{&engine};
     std::vector<float> block = std::vector<float>(kBlock * kChannels);
 };
 
 TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild) {
+    AudioEngine closed{std::make_unique<TestBackend>()};
     std::string error;
-    EXPECT_FALSE(live.rebuild(&error));
+    EXPECT_FALSE(LiveInstrument(&closed).rebuild(&error));
     EXPECT_EQ(error, "the sound card is not open");
-    openCard();
     rebuild();
     live.setEffects(true);
     EXPECT_FALSE(live.isReady());
@@ -87,9 +76,6 @@ TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild
     live.setPolyphony(4);
     EXPECT_FALSE(live.isReady());
     rebuild();
-    live.setPolyphony(4);  // unchanged
-    EXPECT_TRUE(live.isReady());
-
     openCard();  // the stream starts again on the engine's silent graph
     EXPECT_FALSE(live.isReady());
     live.noteOn(60, 100);
@@ -100,72 +86,7 @@ TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild
     EXPECT_GT(loudest(0.2), 0.01);
 }
 
-TEST_F(LiveInstrumentTest, APatchThatCannotBeBuiltKeepsTheOldGraphPlayingAndStaysStale) {
-    openCard();
-    rebuild();
-    Patch broken = voicePatch();
-    broken.nodes[2].device = "ostrel.no.such";
-    live.setPatch(std::move(broken));
-    std::string error;
-    EXPECT_FALSE(live.rebuild(&error));
-    EXPECT_EQ(error, "unknown device \"ostrel.no.such\" (module 2)");
-    EXPECT_FALSE(live.rebuild(nullptr)) << "a failed rebuild tries again next time";
-    live.noteOn(60, 100);
-    EXPECT_GT(loudest(0.2), 0.01) << "the previous instrument still sounds";
-}
-
-TEST_F(LiveInstrumentTest, PolyphonyAndThePatchsVoicesLimitTheCopiesAndOneVoiceIsMono) {
-    openCard();
-    live.setPatch(voicePatch());
-    for (const auto& [polyphony, amount] : {std::pair{3, 2.0f * 0.7f}, std::pair{1, 0.7f}}) {
-        live.setPolyphony(polyphony);
-        rebuild();
-        EXPECT_EQ(live.voices().voiceCount(), polyphony);
-        EXPECT_EQ(bound(LiveInstrument::kBrightness).size(), static_cast<std::size_t>(polyphony)) << "a filter per copy";
-        EXPECT_FLOAT_EQ(levelAmount(), amount);
-    }
-    live.noteOn(60, 100);
-    live.noteOn(64, 100);
-    for (const Event& e : queued()) EXPECT_EQ(e.channel, 0) << "mono";
-
-    Patch two = voicePatch();
-    two.voices = 2;
-    live.setPatch(std::move(two));
-    live.setPolyphony(20);
-    EXPECT_EQ(live.polyphony(), 8);
-    EXPECT_EQ(live.voices().voiceCount(), 2);
-    live.setPolyphony(0);
-    EXPECT_EQ(live.polyphony(), 1);
-}
-
-TEST_F(LiveInstrumentTest, LevelAndSoundKnobsAreClampedAndSetWhileStaleTakeEffectAtTheRebuild) {
-    openCard();
-    live.setPatch(voicePatch());
-    rebuild();
-    live.setLevel(1.5f);
-    EXPECT_EQ(live.level(), 1.0f);
-    EXPECT_FLOAT_EQ(levelAmount(), 2.0f);
-    live.setLevel(-1.0f);
-    live.setLevel(std::nanf(""));  // ignored
-    EXPECT_EQ(live.level(), 0.0f);
-    live.setSoundKnob(LiveInstrument::kAttack, std::nanf(""));  // ignored
-    EXPECT_EQ(live.soundKnob(LiveInstrument::kAttack), 0.5f);
-
-    live.setEffects(true);
-    live.setLevel(0.25f);
-    live.setSoundKnob(LiveInstrument::kBrightness, 3.0f);
-    EXPECT_EQ(live.soundKnob(LiveInstrument::kBrightness), 1.0f);
-    EXPECT_FLOAT_EQ(bound(LiveInstrument::kBrightness).front(), 1000.0f);
-    rebuild();
-    EXPECT_FLOAT_EQ(levelAmount(), 2.0f * 0.25f);
-    EXPECT_FLOAT_EQ(bound(LiveInstrument::kBrightness).front(), 4000.0f);
-
-    live.setPatch(voicePatch());
-    for (int k = 0; k < LiveInstrument::kSoundKnobs; ++k) EXPECT_EQ(live.soundKnob(k), 0.5f) << "a new patch centres them";
-}
-
 TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
-    openCard();
     struct Case {
         int knob;
         double patchValue;
@@ -197,39 +118,23 @@ TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
     EXPECT_TRUE(live.bindings().empty()) << "no filter, no amp envelope";
 }
 
-TEST_F(LiveInstrumentTest, NotesArePostedAtOnceOnTheirVoiceOutOfRangeOnesRefusedAndANewPatchReleasesThem) {
-    openCard();
+TEST_F(LiveInstrumentTest, NotesArePostedAtOnceOnTheirVoiceAndOutOfRangeOnesAreRefused) {
     EXPECT_TRUE(live.noteOn(60, 0));
     EXPECT_TRUE(live.noteOn(64, 300));
     EXPECT_TRUE(live.noteOff(60));
-    EXPECT_FALSE(live.noteOn(128, 100));
-    EXPECT_FALSE(live.noteOn(-1, 100));
-    EXPECT_FALSE(live.noteOff(200));
+    for (int bad : {128, -1}) EXPECT_FALSE(live.noteOn(bad, 100)) << bad;
     EXPECT_FALSE(live.noteOff(62)) << "nothing plays 62";
     const std::vector<Event> events = queued();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].type, EventType::NoteOn);
-    EXPECT_EQ(events[0].channel, 0);
-    EXPECT_EQ(events[0].velocity, 1) << "a velocity below 1 becomes 1";
-    EXPECT_EQ(events[1].channel, 1);
-    EXPECT_EQ(events[1].velocity, 127);
-    EXPECT_EQ(events[2].type, EventType::NoteOff);
-    EXPECT_EQ(events[2].channel, 0);
-
-    live.setPatch(voicePatch());
-    const std::vector<Event> released = queued();
-    ASSERT_EQ(released.size(), 1u) << "a new patch releases the sounding voices";
-    EXPECT_EQ(released[0].note, 64);
-    EXPECT_EQ(released[0].type, EventType::NoteOff);
-
+    EXPECT_TRUE(events[0].type == EventType::NoteOn && events[0].channel == 0 && events[0].velocity == 1);
+    EXPECT_TRUE(events[1].channel == 1 && events[1].velocity == 127);
+    EXPECT_TRUE(events[2].type == EventType::NoteOff && events[2].channel == 0);
     for (std::uint64_t i = 0; i < EventQueue::kCapacity; ++i) ASSERT_TRUE(live.noteOn(60, 100));
     EXPECT_FALSE(live.noteOn(60, 100)) << "a full queue reports the dropped note";
-    EXPECT_EQ(engine.events().dropped(), 1u);
 }
 
 // Regression: the pedal's value was read from the event's value field, not `velocity`.
 TEST_F(LiveInstrumentTest, Controller64IsThePedalReadFromTheVelocityFieldAndHoldsReleasedNotes) {
-    openCard();
     live.noteOn(60, 100);
     Event pedal;
     pedal.type = EventType::ControlChange;
@@ -240,31 +145,16 @@ TEST_F(LiveInstrumentTest, Controller64IsThePedalReadFromTheVelocityFieldAndHold
     queued();
     EXPECT_TRUE(live.noteOff(60));
     EXPECT_TRUE(queued().empty()) << "held by the pedal";
-
     pedal.velocity = 63;
     pedal.value = 1.0f;
     EXPECT_TRUE(live.sendEvent(pedal));
     EXPECT_FALSE(live.voices().sustain());
     const std::vector<Event> events = queued();
     ASSERT_EQ(events.size(), 1u) << "the pedal itself is not queued";
-    EXPECT_EQ(events[0].type, EventType::NoteOff);
-    EXPECT_EQ(events[0].note, 60);
-
-    Event bend;
-    bend.type = EventType::PitchBend;
-    bend.frameOffset = 300;
-    bend.channel = 5;
-    bend.value = -0.5f;
-    EXPECT_TRUE(live.sendEvent(bend));
-    const std::vector<Event> others = queued();
-    ASSERT_EQ(others.size(), 1u);
-    EXPECT_EQ(others[0].frameOffset, 0u) << "as soon as possible";
-    EXPECT_EQ(others[0].channel, 5);
-    EXPECT_EQ(others[0].value, -0.5f);
+    EXPECT_TRUE(events[0].type == EventType::NoteOff && events[0].note == 60);
 }
 
 TEST_F(LiveInstrumentTest, AChordOfThreeNotesSoundsOnThreeVoicesThenFallsSilent) {
-    openCard();
     live.setPatch(voicePatch(3000, 0.1, 2, 100));
     rebuild();
     EXPECT_LT(loudest(0.1), 1e-6) << "silent before any key";
@@ -278,7 +168,6 @@ TEST_F(LiveInstrumentTest, AChordOfThreeNotesSoundsOnThreeVoicesThenFallsSilent)
 }
 
 TEST_F(LiveInstrumentTest, EightVoicesOfEveryBuiltinWithEchoAndRoomAllocateNothingOnTheAudioThread) {
-    openCard();
     live.setEffects(true);
     for (Patch& patch : builtinPatches()) {
         const std::string name = patch.name;

@@ -1,14 +1,7 @@
 #include "devices/LiveInstrument.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "DeviceHarness.h"
 #include "support/AllocationCounter.h"
@@ -25,8 +18,7 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
     AudioEngine engine(std::make_unique<TestBackend>());
     ASSERT_TRUE(engine.start(AudioConfig{}, nullptr));
     LiveInstrument live(&engine);
-    std::vector<Patch> patches = builtinPatches();
-    ASSERT_FALSE(patches.empty());
+    const std::vector<Patch> patches = builtinPatches();
     std::string error;
     ASSERT_TRUE(live.rebuild(&error)) << error;
 
@@ -49,7 +41,6 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
         }
         allocations = counter.allocations() + counter.frees();
     });
-
     for (int i = 0; i < 120; ++i) {
         live.noteOn(48 + i % 24, 100);
         if (i >= 3) live.noteOff(48 + (i - 3) % 24);
@@ -69,7 +60,6 @@ TEST(LiveInstrumentThreads, KnobsNotesAndRebuildsWhileTheAudioThreadPlays) {
     done.store(true, std::memory_order_release);
     audio.join();
     engine.collectGarbage();
-
     EXPECT_TRUE(finite);
     EXPECT_GT(loudest, 0.0f);
     EXPECT_EQ(allocations, 0u);

@@ -1,14 +1,8 @@
 #include "devices/OfflineRenderer.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "DeviceHarness.h"
-#include "engine/WavReader.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
@@ -20,10 +14,9 @@ using model::Track;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const char* const kTooLong = "the song is too long to render (more than 60 minutes)";
 
-RenderSettings settingsAt(double rate = kRate, std::uint32_t block = 512, const std::filesystem::path& folder = {}) {
+RenderSettings settingsAt(double rate = kRate, const std::filesystem::path& folder = {}) {
     RenderSettings s;
     s.sampleRate = rate;
-    s.blockSize = block;
     s.samplesFolder = folder;
     return s;
 }
@@ -44,10 +37,6 @@ std::string renderError(const model::Project& project, const RenderSettings& set
     return error;
 }
 
-Track oneNote(int pitch = 60) {
-    return instrumentTrack("Lead", {midiClip(0, 4, {songNote(pitch, 0, 1)})});
-}
-
 model::Device effect(const std::string& type, std::map<std::string, double> knobs = {}) {
     model::Device d;
     d.id = model::Uuid::generate();
@@ -60,24 +49,19 @@ model::Device effect(const std::string& type, std::map<std::string, double> knob
 class AudioSongs : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(writeConstantWav(dir / "c.wav", 0.25f, 2, 48000)); }
-    RenderOutput play(std::vector<Track> tracks, double rate = kRate, std::uint32_t block = 512) {
-        return render(song(std::move(tracks)), settingsAt(rate, block, dir.path()));
-    }
+    RenderOutput play(std::vector<Track> tracks) { return render(song(std::move(tracks)), settingsAt(kRate, dir.path())); }
     test::TempDir dir;
 };
 
 TEST(RenderLength, OneBeatNoteAt120BpmIsTheNoteAndTwoSecondsOfReleaseAtEveryRate) {
-    for (double rate : {44100.0, 48000.0, 96000.0}) {
+    for (double rate : kRates) {
         const RenderOutput out = render(song({oneNote()}), settingsAt(rate));
         EXPECT_EQ(out.audio.frames, static_cast<std::int64_t>(rate * 2.5)) << rate;  // 24000 + 96000 at 48 kHz
-        EXPECT_EQ(out.audio.samples.size(), static_cast<std::size_t>(rate * 2.5) * 2);
         EXPECT_GT(peak(out.audio.samples, 0, static_cast<std::int64_t>(rate)), 0.01);
     }
     EXPECT_EQ(render(song({oneNote()}, 60.0)).audio.frames, 48000 + 96000) << "tempo 60 doubles the note";
-    EXPECT_EQ(render(song({})).audio.frames, 0);
     EXPECT_EQ(render(song({instrumentTrack("Lead", {midiClip(0, 2, {songNote(60, 1, 8)})})})).audio.frames, 48000 + 96000)
         << "a note crossing its clip end is cut there";
-    EXPECT_EQ(render(song({instrumentTrack("Empty", {midiClip(0, 4, {songNote(60, 0, 1)})}, "")})).audio.frames, 0);
 }
 
 TEST(RenderLength, AnEnabledEffectAddsFourSecondsOfTail) {
@@ -96,21 +80,9 @@ TEST(RenderUntrustedValues, TempoIsClampedToTwentyToThreeHundredAndNotANumberPla
 }
 
 // Regression: an absurd position or length asked for a buffer of its whole size.
-TEST(RenderUntrustedValues, ASongLongerThanAnHourFailsAndSettingsThatCannotRenderAreRefused) {
+TEST(RenderUntrustedValues, ASongLongerThanAnHourFailsWithAClearError) {
     EXPECT_EQ(renderError(song({instrumentTrack("Lead", {midiClip(1e9, 4, {songNote(60, 0, 1)})})})), kTooLong);
     EXPECT_EQ(renderError(song({audioTrack("Audio", {audioClip("a.wav", 1e12, 4)})})), kTooLong);
-    // A low rate keeps the hour small; an audio clip without a sound still counts in full.
-    EXPECT_EQ(render(song({audioTrack("Audio", {audioClip("a.wav", 7190, 4)})}), settingsAt(100.0)).audio.frames, 359700);
-    EXPECT_EQ(renderError(song({audioTrack("Audio", {audioClip("a.wav", 7200, 4)})}), settingsAt(100.0)), kTooLong);
-    RenderSettings settings = settingsAt();
-    settings.frames = std::numeric_limits<std::int64_t>::max();
-    EXPECT_EQ(renderError(song({}), settings), kTooLong);
-    settings.frames = 100;
-    settings.channels = -1;
-    EXPECT_EQ(renderError(song({}), settings), "the channel count must be at least 1");
-    for (double rate : {0.0, -48000.0, 1e300, kNaN})
-        EXPECT_EQ(renderError(song({}), settingsAt(rate)), "the sample rate must be above 0 and at most 1000000 Hz");
-    EXPECT_EQ(renderError(song({}), settingsAt(kRate, 0)), "the block size must be at least 1");
 }
 
 // Regressions: pitches outside 0..127 indexed the voices' key marks; a note of no length
@@ -142,27 +114,17 @@ TEST_F(AudioSongs, AConstantSoundRendersToExactlyThatValueAndHalfOfItAtVolumeHal
     RenderOutput out = play({track});
     ASSERT_EQ(out.audio.frames, 24000);  // the clip's length; no effect, no tail
     for (float s : out.audio.samples) ASSERT_EQ(s, 0.25f);
-    EXPECT_TRUE(out.warnings.empty());
     track.volume = 0.5;
-    out = play({track});
-    EXPECT_EQ(out.audio.samples.front(), 0.125f);
-    EXPECT_EQ(out.audio.samples.back(), 0.125f);
+    for (float s : play({track}).audio.samples) ASSERT_EQ(s, 0.125f);
     // Regression: a volume that is not a number made the whole mix NaN.
     track.volume = kNaN;
     EXPECT_EQ(play({track, audioTrack("Good", {audioClip("c.wav", 0, 1)})}).audio.samples[0], 0.25f);
-    for (double rate : {44100.0, 96000.0})
-        for (std::uint32_t block : {64u, 333u, 1024u}) {
-            out = play({audioTrack("Audio", {audioClip("c.wav", 0, 2)})}, rate, block);
-            ASSERT_EQ(out.audio.frames, static_cast<std::int64_t>(rate)) << rate;
-            EXPECT_NEAR(out.audio.samples[out.audio.samples.size() / 2], 0.25f, 1e-6f) << rate << " " << block;
-        }
 }
 
 TEST_F(AudioSongs, ClipsSumPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
     std::vector<float> ramp;  // frame i holds i / 1e6
     for (int i = 0; i < 48000; ++i) ramp.insert(ramp.end(), 2, static_cast<float>(i) * 1e-6f);
     ASSERT_TRUE(writeWavFile(dir / "r.wav", ramp, 2, 48000, WavFormat::Float32, nullptr));
-    ASSERT_TRUE(writeConstantWav(dir / "short.wav", 0.25f, 1, 100));
     RenderOutput out = play({audioTrack("Audio", {audioClip("c.wav", 0, 1), audioClip("c.wav", 0.5, 1)})});
     EXPECT_EQ(out.audio.samples[2 * 11999], 0.25f);
     EXPECT_EQ(out.audio.samples[2 * 12000], 0.5f);
@@ -173,40 +135,29 @@ TEST_F(AudioSongs, ClipsSumPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
     out = play({audioTrack("Audio", {audioClip("r.wav", -0.5, 1)})});
     ASSERT_EQ(out.audio.frames, 12000);
     EXPECT_FLOAT_EQ(out.audio.samples[0], 12000 * 1e-6f);
-    out = play({audioTrack("Audio", {audioClip("short.wav", 0, 1)})});
-    EXPECT_EQ(out.audio.samples[2 * 99 + 1], 0.25f) << "a mono sound plays on both channels";
-    EXPECT_EQ(out.audio.samples[2 * 100], 0.0f) << "then the clip ends in silence";
 }
 
-TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnAndOddNamesAreNeverOpened) {
+TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnOnceAndOddNamesAreNeverOpened) {
     Track drums = audioTrack("Drums", {audioClip("gone.wav", 0, 1), audioClip("gone.wav", 1, 1)});
-    drums.devices.push_back(effect("ostrel.reverb"));
     RenderOutput out = play({drums});
-    EXPECT_EQ(out.audio.frames, 48000 + 192000);
+    EXPECT_EQ(out.audio.frames, 48000);
     ASSERT_EQ(out.warnings.size(), 1u) << "once per name";
-    EXPECT_EQ(out.warnings[0].rfind("track \"Drums\": the audio file \"gone.wav\" could not be used (", 0), 0u);
+    EXPECT_TRUE(out.warnings[0].starts_with("track \"Drums\": the audio file \"gone.wav\" could not be used ("));
     EXPECT_TRUE(out.warnings[0].ends_with("); skipped"));
-    out = render(song({audioTrack("Audio", {audioClip("a.wav", 0, 1)})}));
-    EXPECT_EQ(out.warnings, std::vector<std::string>{
-                                "track \"Audio\": the audio file \"a.wav\" could not be used (no audio folder); skipped"});
     std::filesystem::create_directories(dir / "inner");
-    out = render(song({audioTrack("Audio", {audioClip("../c.wav", 0, 1)})}), settingsAt(kRate, 512, dir / "inner"));
+    out = render(song({audioTrack("Audio", {audioClip("../c.wav", 0, 1)})}), settingsAt(kRate, dir / "inner"));
     EXPECT_EQ(peak(out.audio.samples), 0.0);
     EXPECT_EQ(out.warnings, std::vector<std::string>{"track \"Audio\": \"../c.wav\" is not a plain file name; skipped"});
 }
 
-TEST_F(AudioSongs, ADelayEchoesPastTheClipEndAndUnknownKnobsWarnInOrder) {
+TEST_F(AudioSongs, UnknownKnobsWarnInOrderAndUnknownEffectsOrInstrumentsFail) {
     Track track = audioTrack("Audio", {audioClip("c.wav", 0, 1)});
-    track.devices.push_back(effect("ostrel.delay", {{"time_ms", 100.0}, {"feedback", 0.0}, {"mix", 0.5}, {"zeta", 1}, {"alpha", 2}}));
-    const RenderOutput out = play({track});
-    ASSERT_EQ(out.audio.frames, 24000 + 192000);
-    EXPECT_GT(peak(out.audio.samples, 2 * 24000, 2 * 28000), 0.05);  // the echo of the clip's last 100 ms
-    EXPECT_LT(peak(out.audio.samples, 2 * 30000), 1e-6);
-    EXPECT_EQ(out.warnings, (std::vector<std::string>{
-                                "track \"Audio\": the effect ostrel.delay has no knob called \"alpha\"; skipped",
-                                "track \"Audio\": the effect ostrel.delay has no knob called \"zeta\"; skipped"}));
+    track.devices.push_back(effect("ostrel.delay", {{"zeta", 1}, {"alpha", 2}}));
+    EXPECT_EQ(play({track}).warnings, (std::vector<std::string>{
+                                          "track \"Audio\": the effect ostrel.delay has no knob called \"alpha\"; skipped",
+                                          "track \"Audio\": the effect ostrel.delay has no knob called \"zeta\"; skipped"}));
     track.devices.push_back(effect("ostrel.flanger"));
-    EXPECT_EQ(renderError(song({track}), settingsAt(kRate, 512, dir.path())), "track \"Audio\": unknown effect \"ostrel.flanger\"");
+    EXPECT_EQ(renderError(song({track}), settingsAt(kRate, dir.path())), "track \"Audio\": unknown effect \"ostrel.flanger\"");
     EXPECT_EQ(renderError(song({instrumentTrack("Keys", {}, "Theremin")})), "track \"Keys\": unknown instrument patch \"Theremin\"");
 }
 
@@ -223,49 +174,6 @@ TEST_F(AudioSongs, AnySoloSilencesTheOthersEvenOverMuteAndAMutedTrackStillLength
     const RenderOutput out = render(song({lead}));
     EXPECT_EQ(out.audio.frames, 120000);
     EXPECT_EQ(peak(out.audio.samples), 0.0);
-}
-
-TEST(RenderGraphOffline, EventsArriveInTheirBlockAtTheirOffsetAndBlocksKeepToTheGraphsMaximum) {
-    struct Recorder : Node {
-        std::vector<std::pair<std::int64_t, std::uint32_t>> seen;  // block position, offset
-        void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
-            for (const Event& e : context.events) seen.emplace_back(context.position, e.frameOffset);
-            for (int f = 0; f < context.frames; ++f) output.channel(0)[f] = static_cast<float>(context.position + f);
-        }
-    };
-    GraphBuilder builder;
-    auto recorder = std::make_unique<Recorder>();
-    Recorder* seen = recorder.get();
-    builder.output = builder.addNode(std::move(recorder));
-    auto graph = builder.compile(kRate, 100, 1, nullptr);
-    ASSERT_NE(graph, nullptr);
-    OfflineRenderContext context;
-    context.blockSize = 4096;
-    context.frames = 250;
-    for (std::int64_t time : {150, -5, 250}) context.events.push_back(TimedEvent{time, Event{}});
-    const std::vector<float> out = renderGraphOffline(*graph, context);
-    ASSERT_EQ(out.size(), 250u);
-    for (std::size_t f = 0; f < 250; ++f) ASSERT_EQ(out[f], static_cast<float>(f));
-    EXPECT_EQ(seen->seen, (std::vector<std::pair<std::int64_t, std::uint32_t>>{{0, 0}, {100, 50}})) << "none at the end";
-    context.frames = -10;
-    EXPECT_TRUE(renderGraphOffline(*graph, context).empty());
-}
-
-TEST(SaveWav, WritesAtTheRoundedRateOrFailsWithAReason) {
-    test::TempDir dir;
-    AudioData audio;
-    audio.samples = {0.5f, -0.5f, 0.25f, -0.25f};
-    audio.frames = 2;
-    audio.sampleRate = 44099.6;
-    std::string error;
-    ASSERT_TRUE(saveWav(audio, dir / "out.wav", WavFormat::Float32, &error)) << error;
-    AudioData back;
-    ASSERT_TRUE(loadWavFile(dir / "out.wav", back, &error)) << error;
-    EXPECT_EQ(back.sampleRate, 44100.0);
-    EXPECT_EQ(back.samples, audio.samples);
-    audio.sampleRate = kNaN;
-    EXPECT_FALSE(saveWav(audio, dir / "nan.wav", WavFormat::Pcm16, &error));
-    EXPECT_FALSE(std::filesystem::exists(dir / "nan.wav"));
 }
 
 }  // namespace
