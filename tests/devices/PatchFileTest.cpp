@@ -1,14 +1,5 @@
 #include "devices/PatchFile.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-#include <map>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "DeviceHarness.h"
 #include "support/TempDir.h"
 
@@ -76,34 +67,24 @@ TEST(PatchFileWriting, ABuiltInSavedUnderANewNameGivesTheGoldenBytesAndLoadsBack
     EXPECT_EQ(readFile(dir / "again.ostpatch"), golden);
 }
 
-TEST(PatchFileWriting, DefaultVoicesAndEmptyLabelsAreLeftOutAndRealsKeepAFraction) {
-    Patch patch;
-    patch.name = "Bare";
-    patch.nodes.emplace_back(0, "ostrel.mod.vco", "", Knobs{{"a", 1200.0}, {"b", 0.1}});
-    EXPECT_EQ(serializePatch(patch),
-              "{\n  \"category\": \"synth\",\n  \"connections\": [],\n  \"format\": \"ostrel-patch\",\n"
-              "  \"format_version\": 1,\n  \"name\": \"Bare\",\n  \"nodes\": [\n    {\n"
-              "      \"device\": \"ostrel.mod.vco\",\n      \"id\": 0,\n      \"parameters\": {\n"
-              "        \"a\": 1200.0,\n        \"b\": 0.1\n      }\n    }\n  ],\n  \"output\": -1\n}\n");
-    patch.voices = 1;
-    EXPECT_NE(serializePatch(patch).find("\n  \"voices\": 1\n"), std::string::npos);
-}
-
-TEST(PatchFileRoundTrip, AnUnusualPatchAndExtremeRealsReadBackEqual) {
+TEST(PatchFileRoundTrip, AnUnusualPatchAndExtremeRealsReadBackEqualAndDefaultsAreLeftOut) {
     Patch patch;
     patch.name = "Drums \u00e9t\u00e9 \xf0\x9f\xa5\x81";
-    patch.category = "drums";
     patch.voices = 1;
     patch.nodes.emplace_back(-7, "ostrel.mod.noise", "", Knobs{});
     Knobs knobs;
-    for (double v : {0.1, 1.0 / 3.0, 440.0 * 1.0594630943592953, 5e-324, 1.7976931348623157e308, -1e-7, 1e-300})
+    for (double v : {0.1, 1.0 / 3.0, 1200.0, 5e-324, 1.7976931348623157e308, -1e-7})
         knobs["k" + std::to_string(knobs.size())] = v;
-    patch.nodes.emplace_back(2147483647, "ostrel.mod.vca", "Level", std::move(knobs));
-    patch.connections = {{-7, 2147483647, 3}, {99, -2147483648, -1}};
-    patch.output = 2147483647;
-    const Patch back = parsed(serializePatch(patch));
-    EXPECT_EQ(back, patch);
-    EXPECT_EQ(serializePatch(back), serializePatch(patch));
+    patch.nodes.emplace_back(INT32_MAX, "ostrel.mod.vca", "Level", std::move(knobs));
+    patch.connections = {{-7, INT32_MAX, 3}, {99, INT32_MIN, -1}};
+    patch.output = INT32_MAX;
+    const std::string text = serializePatch(patch);
+    EXPECT_EQ(parsed(text), patch);
+    EXPECT_NE(text.find("\"k2\": 1200.0,"), std::string::npos) << "a real keeps its fraction";
+    EXPECT_NE(text.find("\n  \"voices\": 1\n"), std::string::npos);
+    EXPECT_EQ(text.find("\"label\": \"\""), std::string::npos) << "an empty label is left out";
+    patch.voices = 8;
+    EXPECT_EQ(serializePatch(patch).find("voices"), std::string::npos);
 }
 
 // Regressions: text that is not UTF-8 made the JSON library throw out of the save; a
@@ -131,88 +112,52 @@ TEST(PatchFileWriting, WhatCouldNotBeLoadedAgainFailsTheSaveWithAReasonAndKeepsT
     patch.name = "bad \xff name";
     EXPECT_FALSE(savePatchFile(dir / "p.ostpatch", patch, nullptr));
     EXPECT_EQ(readFile(dir / "p.ostpatch"), "old");
-    EXPECT_THROW(serializePatch(patch), std::invalid_argument);
-    test::writeFile(dir / "plain", "x");
-    std::string error;
-    EXPECT_FALSE(savePatchFile(dir / "plain" / "p.ostpatch", myLead(), &error));
-    EXPECT_FALSE(error.empty());
 }
 
 // Regression: numbers beyond 32 bits were cast blindly (undefined or wrapped).
 TEST(PatchFileReading, VoicesAreCutTowardZeroThenClampedToOneToEightEvenPastThirtyTwoBits) {
-    const std::map<std::string, int> cases{
-        {"0", 1},    {"12", 8},    {"-5", 1},         {"4.7", 4},
-        {"0.5", 1},  {"1e20", 8},  {"-1e20", 1},      {"4294967297", 8},
-        {"1e308", 8}, {"18446744073709551615", 8}, {"-9223372036854775808", 1}};
+    const std::map<std::string, int> cases{{"0", 1},    {"12", 8},   {"-5", 1},         {"4.7", 4},
+                                           {"1e20", 8}, {"-1e20", 1}, {"4294967297", 8}, {"18446744073709551615", 8}};
     for (const auto& [value, expected] : cases) EXPECT_EQ(parsed(file("\"voices\": " + value)).voices, expected) << value;
-    const Patch defaults = parsed(file(R"("category": "")"));
-    EXPECT_EQ(defaults.voices, 8);
-    EXPECT_EQ(defaults.category, "synth");
-    EXPECT_EQ(defaults.output, -1);
-    EXPECT_EQ(parsed(file(R"("output": 3.7)")).output, 3);
+    EXPECT_EQ(parsed(file("")).voices, 8);
 }
 
 // Regression: an id or cable end past 32 bits wrapped, so 4294967296 became module 0.
 TEST(PatchFileReading, IdsAndCableEndsAreIntegersThatFitThirtyTwoBits) {
     EXPECT_EQ(parsed(file("", R"({"id": -2147483648, "device": "x"})")).nodes.at(0).id, INT32_MIN);
-    EXPECT_EQ(parsed(file("", R"({"id": 2147483647, "device": "x"})")).nodes.at(0).id, INT32_MAX);
-    for (const char* node : {R"(7)", R"(null)", R"({"device": "x"})", R"({"id": 1})", R"({"id": 1, "device": 5})",
-                             R"({"id": "1", "device": "x"})", R"({"id": 3.0, "device": "x"})", R"({"id": 4294967296, "device": "x"})",
-                             R"({"id": -2147483649, "device": "x"})", R"({"id": 18446744073709551615, "device": "x"})"})
+    for (const char* node : {R"({"device": "x"})", R"({"id": "1", "device": "x"})", R"({"id": 3.0, "device": "x"})",
+                             R"({"id": 4294967296, "device": "x"})", R"({"id": -2147483649, "device": "x"})"})
         EXPECT_EQ(parse(file("", node)), kBadModule) << node;
-    for (const char* cable : {R"(3)", R"({"from": 0})", R"({"to": 0})", R"({"from": "a", "to": 1})", R"({"from": null, "to": 1})",
-                              R"({"from": 4294967297, "to": 1})", R"({"from": 0, "to": 1e20})", R"({"from": -2147483649, "to": 1})"})
+    for (const char* cable : {R"({"from": 0})", R"({"from": "a", "to": 1})", R"({"from": 4294967297, "to": 1})",
+                              R"({"from": 0, "to": 1e20})"})
         EXPECT_EQ(parse(file(std::string(R"("connections": [)") + cable + "]")), kBadCable) << cable;
-    EXPECT_EQ(parse(file(R"("connections": [{"from": 0, "to": 1, "slot": 4294967296}])")), "a cable's \"slot\" is out of range");
     EXPECT_EQ(parse(file(R"("output": 4294967296)")), "\"output\" is out of range");
-    // Fractions are cut toward zero; references to missing modules are read as they are.
-    const Patch patch = parsed(file(R"("connections": [{"from": 40, "to": 41}, {"from": 2.9, "to": -2.9, "slot": 1.5}])"));
-    EXPECT_EQ(patch.connections, (std::vector<PatchCable>{{40, 41, 0}, {2, -2, 1}}));
 }
 
 // Regression: a value of a kind the reader cannot use threw out of the load.
 TEST(PatchFileReading, AValueOfTheWrongKindFailsTheLoadWithAMessage) {
     const std::map<std::string, std::string> cases{
         {file(R"("name": 5)"), "\"name\" must be text"},
-        {file(R"("category": ["pad"])"), "\"category\" must be text"},
         {file(R"("voices": "8")"), "\"voices\" must be a number"},
-        {file(R"("output": "last")"), "\"output\" must be a number"},
         {file(R"("format_version": "1")"), "\"format_version\" must be a number"},
         {file(R"("connections": [{"from": 0, "to": 1, "slot": "a"}])"), "a cable's \"slot\" must be a number"},
         {file("", R"({"id": 6, "device": "x", "label": 12})"), "the label of module 6 must be text"},
         {file("", R"({"id": -1, "device": "x", "parameters": {"a": 1, "on": true}})"), "knob \"on\" of module -1 must be a number"},
-        {file("", R"({"id": 2, "device": "a"}, {"id": 2, "device": "c"})"), "two modules share the id 2"},
-        {R"({"format": 1, "nodes": []})", "this is not a Ostrel patch file"},
-        {"// mine\n" + file(""), "the file is not valid JSON"},
-        {file("") + " x", "the file is not valid JSON"},
-        {"{\"format\": \"ostrel-patch\", \"name\": \"\xff\", \"nodes\": []}", "the file is not valid JSON"},
     };
     for (const auto& [text, message] : cases) EXPECT_NO_THROW(EXPECT_EQ(parse(text), message) << text);
-    // Parameters or connections of another kind simply mean none.
-    EXPECT_TRUE(parsed(file(R"("connections": null)", R"({"id": 0, "device": "x", "parameters": [1]})")).nodes[0].parameters.empty());
 }
 
 // Regression: version 4294967297 wrapped to 1 and lost the warning.
 TEST(PatchFileReading, ANewerVersionReadsWithTheWarningAndLosesWhatItDoesNotKnow) {
-    for (const char* version : {"0", "1", "-3"}) {
-        std::vector<std::string> warnings;
-        EXPECT_EQ(parse(file(std::string(R"("format_version": )") + version), nullptr, &warnings), "");
-        EXPECT_TRUE(warnings.empty()) << version;
-    }
-    for (const char* version : {"2", "4294967297", "1e300"}) {
-        std::vector<std::string> warnings{"earlier"};
-        EXPECT_EQ(parse(file(std::string(R"("format_version": )") + version), nullptr, &warnings), "");
-        EXPECT_EQ(warnings, (std::vector<std::string>{"earlier", kNewerWarning})) << version;
-    }
     std::vector<std::string> warnings;
-    EXPECT_EQ(parse(R"({"format": "ostrel-patch", "format_version": 2})", nullptr, &warnings), "the patch has no list of modules");
-    EXPECT_EQ(warnings, std::vector<std::string>{kNewerWarning}) << "a warning given before a failure stays";
-
+    EXPECT_EQ(parse(file(R"("format_version": 1)"), nullptr, &warnings), "");
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(parse(file(R"("format_version": 4294967297)"), nullptr, &warnings), "");
+    EXPECT_EQ(warnings, std::vector<std::string>{kNewerWarning});
     Patch patch;
     warnings.clear();
     ASSERT_TRUE(loadPatchFile(kPatches / "newer-version.ostpatch", patch, nullptr, &warnings));
     EXPECT_EQ(warnings, std::vector<std::string>{kNewerWarning});
-    EXPECT_EQ(patch.name, "From the future");
     EXPECT_EQ(patch.nodes.at(0).parameters, (Knobs{{"level", 0.5}}));
     const std::string saved = serializePatch(patch);
     EXPECT_NE(saved.find("\"format_version\": 1,"), std::string::npos);
@@ -238,12 +183,10 @@ TEST(PatchFileMessages, EveryFailureFromAFileMadeForItHasItsMessageAndLeavesTheP
         EXPECT_EQ(error, message) << name;
         EXPECT_EQ(patch, myLead()) << name;
     }
-    TempDir dir;
     Patch patch;
     std::string error;
-    EXPECT_FALSE(loadPatchFile(dir / "nowhere.ostpatch", patch, &error, nullptr));
-    EXPECT_EQ(error, "cannot open " + (dir / "nowhere.ostpatch").string());
-    EXPECT_FALSE(loadPatchFile(dir.path(), patch, nullptr, nullptr));
+    EXPECT_FALSE(loadPatchFile(kPatches / "nowhere.ostpatch", patch, &error, nullptr));
+    EXPECT_EQ(error, "cannot open " + (kPatches / "nowhere.ostpatch").string());
 }
 
 }  // namespace
