@@ -1,9 +1,5 @@
 // The rules every device keeps in `process`, checked once over the whole catalogue.
 
-#include "devices/DeviceRules.h"
-
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 #include "devices/DeviceCatalog.h"
 #include "devices/SamplerNode.h"
@@ -13,67 +9,6 @@ namespace ostrel::engine {
 namespace {
 
 using namespace ostrel::test::dev;
-using rules::NoteAction;
-
-struct Taken {
-    NoteAction action;
-    int note;
-    int frame;
-    bool operator==(const Taken&) const = default;
-};
-
-std::vector<Taken> walk(std::vector<Timed> timed, int voice, int note, rules::Bend bend, int frames) {
-    std::vector<Event> events;
-    for (const Timed& t : timed) {
-        events.push_back(t.event);
-        events.back().frameOffset = static_cast<std::uint32_t>(t.frame);
-    }
-    rules::NoteCursor cursor(events, voice, note, bend);
-    std::vector<Taken> taken;
-    for (int i = 0; i < frames; ++i)
-        cursor.takeDue(i, [&](NoteAction a, const Event& e) { taken.push_back({a, e.note, i}); });
-    cursor.takeRest([&](NoteAction a, const Event& e) { taken.push_back({a, e.note, frames}); });
-    return taken;
-}
-
-TEST(NoteCursor, TakesNotesAtTheirFramesAndWhatIsBeyondTheBlockAtItsEnd) {
-    // A note on with velocity 0 is a note off; a parameter change is no note.
-    EXPECT_EQ(walk({noteOn(0, 60), noteOn(0, 62, 0), timed(3, EventType::ParamChange, 0, 0, 0), noteOff(5, 60),
-                    noteOff(100, 64)}, -1, -1, rules::Bend::Take, 10),
-              (std::vector<Taken>{{NoteAction::NoteOn, 60, 0}, {NoteAction::NoteOff, 62, 0},
-                                  {NoteAction::NoteOff, 60, 5}, {NoteAction::NoteOff, 64, 10}}));
-}
-
-TEST(NoteCursor, VoiceAndNoteFiltersDropOtherNotesButPitchBendPassesWhenTaken) {
-    const std::vector<Timed> events = {noteOn(0, 36, 100, 1), noteOn(0, 36, 100, 2), noteOn(0, 38, 100, 2),
-                                       pitchBend(0, 0.5f, 7)};
-    EXPECT_EQ(walk(events, 2, -1, rules::Bend::Ignore, 1).size(), 2u);
-    EXPECT_EQ(walk(events, -1, 36, rules::Bend::Ignore, 1).size(), 2u);
-    EXPECT_EQ(walk(events, 2, 38, rules::Bend::Take, 1),
-              (std::vector<Taken>{{NoteAction::NoteOn, 38, 0}, {NoteAction::PitchBend, 0, 0}}));
-}
-
-TEST(DeviceInputs, AnInputIsPluggedWhenPresentNotNullAndLongEnoughAndAMonoOneFeedsBothSides) {
-    AudioBuffer mono(1, 16), empty(0, 64);
-    const AudioBuffer* list[] = {&mono, nullptr, &empty};
-    EXPECT_NE(rules::inputSignal(list, 0, 16), nullptr);
-    EXPECT_EQ(rules::inputSignal(list, 0, 17), nullptr);  // shorter than the block
-    EXPECT_EQ(rules::inputSignal(list, 1, 8), nullptr);
-    EXPECT_EQ(rules::inputSignal(list, 2, 8), nullptr);  // no channels
-    EXPECT_EQ(rules::inputSignal(list, 3, 8), nullptr);
-    EXPECT_EQ(rules::stereoInput(list, 16).right, mono.channel(0));
-}
-
-TEST(EffectMix, AtZeroEveryEffectWithAMixKnobPassesTheInputUnchanged) {
-    const Stereo in{sine(440, 48000, 4800, 0.5f), sine(660, 48000, 4800, 0.5f)};
-    for (const char* id : {"ostrel.delay", "ostrel.reverb", "ostrel.compressor", "ostrel.chorus"}) {
-        const std::unique_ptr<DeviceNode> fx = createDevice(id);
-        fx->prepare(48000);
-        setKnob(*fx, "mix", 0);
-        const Stereo out = runEffect(*fx, in, 48000);
-        EXPECT_TRUE(out.left == in.left && out.right == in.right) << id;
-    }
-}
 
 // Every row of the catalogue, driven by notes, four busy input signals and a stereo
 // first input, so modules and effects run through the same checks.
