@@ -1,10 +1,5 @@
 #include "devices/BuiltinInstruments.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
@@ -64,24 +59,6 @@ TEST(BuiltinInstrumentsSound, EveryInstrumentBuildsWithoutWarningAndOneNoteSound
         while (!silent && run.position() < release + 10 * static_cast<std::int64_t>(kRate)) silent = run.block();
         ASSERT_TRUE(silent);
         for (int i = 0; i < 20; ++i) EXPECT_TRUE(run.block());
-    }
-}
-
-TEST(BuiltinInstrumentsSound, SineInstrumentsPlayTheirOscillatorsPitchAndASofterKeyIsQuieter) {
-    for (const auto& [name, hz] : {std::pair{"Sub Bass", 110.0}, std::pair{"Glass Bell", 880.0}}) {
-        PatchGraph built = buildGraph(builtin(name));
-        GraphRun run(built, {noteOn(0, 69)});
-        run.run(24000);
-        EXPECT_NEAR(measureFrequency(run.left, 2400, 24000, kRate), hz, 0.5) << name;
-    }
-    for (const char* name : {"Sub Bass", "FM Organ", "Warm Strings"}) {
-        auto loudness = [&](int velocity) {
-            PatchGraph built = buildGraph(builtin(name));
-            GraphRun run(built, {noteOn(0, 60, velocity)});
-            run.run(48000);
-            return peak(run.left, 24000, 48000);
-        };
-        EXPECT_NEAR(loudness(64) / loudness(127), 64.0 / 127.0, 0.05) << name;
     }
 }
 

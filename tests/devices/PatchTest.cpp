@@ -1,9 +1,5 @@
 #include "devices/Patch.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
@@ -17,19 +13,6 @@ Patch patchWithSources(int n, int& nextId) {
     PatchBuilder builder(nextId, patch);
     for (int i = 0; i < n; ++i) builder.addNode("ostrel.mod.vco", "Osc", {});
     return patch;
-}
-
-TEST(PatchBuilder, IdsRunFromTheCounterAndTheNodeAfterAMixerTakesTheNextOne) {
-    Patch patch;
-    int nextId = 0;
-    PatchBuilder builder(nextId, patch);
-    const int a = builder.addNode("ostrel.mod.keyboard", "Pitch", {{"output", 0.0}});
-    const int b = builder.addNode("ostrel.mod.vco", "B", {});
-    const int mix = addMixerNode(patch, {a, b}, nextId, 0.5, 0.7);
-    EXPECT_EQ(builder.addNode("ostrel.mod.vca", "Level"), mix + 1);
-    for (std::size_t i = 0; i < patch.nodes.size(); ++i) EXPECT_EQ(patch.nodes[i].id, static_cast<int>(i));
-    EXPECT_EQ(static_cast<int>(patch.nodes.size()), nextId);
-    EXPECT_EQ(patch.nodes[0].parameters, (Knobs{{"output", 0.0}}));
 }
 
 TEST(MixerTree, FiveInputsMakeTwoGroupMixersAndAFinalOneInIdOrder) {
@@ -58,25 +41,6 @@ TEST(MixerTree, EveryInputReachesTheResultAtOneGainThroughMixersOfAtMostFourInpu
         for (const PatchCable& cable : patch.connections) EXPECT_LT(cable.slot, 4) << n;
         for (std::size_t i = 0; i < patch.nodes.size(); ++i) EXPECT_EQ(patch.nodes[i].id, static_cast<int>(i));
     }
-}
-
-TEST(MixerTree, NoInputsStillGivesOneSilentMixer) {
-    Patch patch;
-    int nextId = 3;
-    EXPECT_EQ(addMixerNode(patch, {}, nextId, 0.5, 0.7), 3);
-    ASSERT_EQ(patch.nodes.size(), 1u);
-    EXPECT_TRUE(patch.nodes[0].parameters.empty());
-    EXPECT_TRUE(patch.connections.empty());
-}
-
-TEST(PatchCategory, WithCategoryChangesOnlyTheCategory) {
-    int nextId = 0;
-    Patch patch = patchWithSources(2, nextId);
-    patch.voices = 3;
-    patch.output = 1;
-    Patch expected = patch;
-    expected.category = "bass";
-    EXPECT_EQ(withCategory("bass", patch), expected);
 }
 
 }  // namespace

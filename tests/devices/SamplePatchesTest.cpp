@@ -1,7 +1,5 @@
 #include "devices/SamplePatches.h"
 
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
@@ -14,18 +12,6 @@ DrumPad pad(int note, std::shared_ptr<const AudioData> sample) {
     p.note = note;
     p.sample = std::move(sample);
     return p;
-}
-
-TEST(SamplerPatch, OneSamplerWithExactlyTheGivenKnobsSharingTheSound) {
-    const Knobs knobs{{"gain", 3.0}, {"bogus", 1.0}};
-    const auto data = std::make_shared<AudioData>();
-    const Patch patch = makeSamplerPatch(data, knobs, "Sampler");
-    EXPECT_EQ(patch.category, "sampler");
-    ASSERT_EQ(patch.nodes.size(), 1u);
-    PatchNode expected(0, "ostrel.mod.sampler", "Sampler", Knobs(knobs));
-    expected.sample = data;  // shared, not copied
-    EXPECT_EQ(patch.nodes[0], expected);
-    EXPECT_EQ(patch.output, 0);
 }
 
 TEST(DrumRackPatch, UsablePadsInListOrderAreMixedIntoRackLevel) {
@@ -45,15 +31,6 @@ TEST(DrumRackPatch, UsablePadsInListOrderAreMixedIntoRackLevel) {
     EXPECT_EQ(patch.connections, (std::vector<PatchCable>{{0, 3, 0}, {1, 3, 1}, {2, 3, 2}, {3, 4, 0}}));
     EXPECT_EQ(patch.output, 4);
     EXPECT_DOUBLE_EQ(mixGain(patch, 2, 3), 0.8);
-}
-
-TEST(DrumRackPatch, NoUsablePadGivesTheSilentPlaceholder) {
-    const Patch patch = makeDrumRackPatch({}, "Drum Rack");
-    ASSERT_EQ(patch.nodes.size(), 3u);
-    EXPECT_EQ(patch.nodes[0].label, "Empty");
-    EXPECT_TRUE(patch.nodes[0].parameters.empty());
-    EXPECT_EQ(patch.connections, (std::vector<PatchCable>{{0, 1, 0}, {1, 2, 0}}));
-    EXPECT_EQ(patch.output, 2);
 }
 
 }  // namespace
