@@ -1,9 +1,5 @@
 #include "devices/AdsrNode.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {

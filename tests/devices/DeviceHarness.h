@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "devices/BuiltinInstruments.h"
+#include "devices/OfflineRenderer.h"
 #include "devices/PatchGraph.h"
 #include "engine/AudioBackend.h"
 #include "engine/AudioBuffer.h"
@@ -55,16 +56,16 @@ struct Timed {
     Event event;
 };
 
-inline Timed timed(std::int64_t frame, EventType type, int note, int velocity, int channel, float value = 0.0f) {
+inline Timed event(std::int64_t frame, EventType type, int note, int velocity, int channel, float value = 0.0f) {
     return {frame, Event{.type = type, .channel = static_cast<std::uint8_t>(channel), .note = static_cast<std::uint8_t>(note),
                          .velocity = static_cast<std::uint8_t>(velocity), .value = value}};
 }
 inline Timed noteOn(std::int64_t frame, int note, int velocity = 100, int channel = 0) {
-    return timed(frame, EventType::NoteOn, note, velocity, channel);
+    return event(frame, EventType::NoteOn, note, velocity, channel);
 }
-inline Timed noteOff(std::int64_t frame, int note, int channel = 0) { return timed(frame, EventType::NoteOff, note, 0, channel); }
+inline Timed noteOff(std::int64_t frame, int note, int channel = 0) { return event(frame, EventType::NoteOff, note, 0, channel); }
 inline Timed pitchBend(std::int64_t frame, float amount, int channel = 0) {
-    return timed(frame, EventType::PitchBend, 0, 0, channel, amount);
+    return event(frame, EventType::PitchBend, 0, 0, channel, amount);
 }
 
 // Moves the events due before `end` into `out`, with offsets from `start`.
@@ -209,50 +210,16 @@ inline PatchGraph buildGraph(const Patch& patch, std::string* error = nullptr) {
     return engine::buildPatchGraph(patch, kRate, kBlock, kChannels, error);
 }
 
-// Plays a built graph the way the engine would, recording its left channel and, on
-// request, channel 0 of single modules.
-class GraphRun {
-public:
-    // `watch`: patch node ids whose own outputs are recorded too.
-    GraphRun(PatchGraph& built, std::vector<Timed> events, std::vector<int> watch = {})
-        : built_(built), events_(std::move(events)), out_(kChannels, kBlock) {
-        for (int id : watch)
-            for (const engine::GraphSlot& slot : built.graph->slots)
-                if (slot.node.get() == built.nodesById.at(id)) watched_[id] = &slot.output;
-    }
-
-    // Runs one block; returns true when every output channel of it was exactly zero.
-    bool block() {
-        std::vector<Event> blockEvents;
-        eventsDue(events_, next_, position_, position_ + kBlock, blockEvents);
-        ProcessContext ctx;
-        ctx.frames = kBlock;
-        ctx.sampleRate = kRate;
-        ctx.position = position_;
-        ctx.events = blockEvents;
-        built_.graph->process(ctx, out_);
-        left.insert(left.end(), out_.channel(0), out_.channel(0) + kBlock);
-        for (auto& [id, buffer] : watched_) modules[id].insert(modules[id].end(), buffer->channel(0), buffer->channel(0) + kBlock);
-        position_ += kBlock;
-        return std::all_of(out_.data.begin(), out_.data.end(), [](float s) { return s == 0.0f; });
-    }
-
-    void run(std::int64_t frames) {
-        while (position_ < frames) block();
-    }
-    std::int64_t position() const { return position_; }
-
+// Left channel of a built graph playing `events` for `frames` frames, in engine blocks.
+inline Signal playGraph(PatchGraph& built, const std::vector<Timed>& events, std::int64_t frames) {
+    engine::OfflineRenderContext context;
+    context.frames = frames;
+    for (const Timed& t : events) context.events.push_back({t.frame, t.event});
+    const std::vector<float> out = engine::renderGraphOffline(*built.graph, context);
     Signal left;
-    std::map<int, Signal> modules;
-
-private:
-    PatchGraph& built_;
-    std::vector<Timed> events_;
-    std::size_t next_ = 0;
-    std::int64_t position_ = 0;
-    AudioBuffer out_;
-    std::map<int, const AudioBuffer*> watched_;
-};
+    for (std::size_t i = 0; i < out.size(); i += kChannels) left.push_back(out[i]);
+    return left;
+}
 
 inline Patch builtin(const std::string& name) {
     for (Patch& patch : engine::builtinPatches())

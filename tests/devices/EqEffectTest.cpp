@@ -1,7 +1,5 @@
 #include "devices/EqEffect.h"
 
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
@@ -56,10 +54,6 @@ TEST(EqEffect, AKnobChangeRecomputesBeforeTheNextBlockAndStillKnobsRecomputeNoth
     setKnob(fx, "mid1_gain", 18);  // a bell boost at 400 Hz shows in the very next block
     EXPECT_GT(rms(runEffect(fx, in, 48000).left, 256, 512), 3.0 * rms(in.left, 256, 512));
     EXPECT_EQ(fx.coefficientUpdates(), 2);
-    // Same knobs, new rate: stale sections from 48 kHz would put a bell elsewhere.
-    setKnobs(fx, {{"mid1_freq", 1000}, {"mid1_gain", 10}});
-    EXPECT_NEAR(gainDb(fx, 1000, 48000), 10.0, 0.1);
-    EXPECT_NEAR(gainDb(fx, 1000, 96000), 10.0, 0.1);
 }
 
 }  // namespace

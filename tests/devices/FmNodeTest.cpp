@@ -62,30 +62,6 @@ TEST(FmNode, EachAlgorithmSoundsExactlyItsCarriersScaledByOneOverRootN) {
     }
 }
 
-// With only a carrier c and an operator m above it sounding, the output is the plain
-// sum of what each gives alone exactly when m does not modulate c.
-TEST(FmNode, AnOperatorBendsACarrierOnlyWhereTheAlgorithmSaysSo) {
-    for (int a = 0; a < 8; ++a) {
-        for (std::size_t c = 0; c < 4; ++c) {
-            for (std::size_t m = c + 1; m < 4 && (fmAlgorithmTable[a].carriers & (1u << c)); ++m) {
-                auto run = [&](float withC, float withM) {
-                    std::array<float, 4> levels{};
-                    levels[c] = withC;
-                    levels[m] = withM;
-                    return play({{opKnob(m, "ratio").c_str(), 2.0f}}, 2400, {noteOn(0, 69, 127)}, a, levels);
-                };
-                const Signal both = run(1, 1), carrier = run(1, 0), mod = run(0, 1);
-                double maxDiff = 0.0;
-                for (std::size_t i = 0; i < both.size(); ++i)
-                    maxDiff = std::max(maxDiff, std::fabs(static_cast<double>(both[i] - carrier[i] - mod[i])));
-                const bool modulates = fmAlgorithmTable[a].modulators[c] & (1u << m);
-                EXPECT_TRUE(modulates ? maxDiff > 0.05 : maxDiff < 1e-6)
-                    << "algorithm " << a << ", " << m + 1 << " into " << c + 1 << ": " << maxDiff;
-            }
-        }
-    }
-}
-
 TEST(FmNode, FeedbackMakesOperatorFourBrighterButNotLouderAndReachesNoOtherOperator) {
     // Mean step between samples: grows with the energy in the upper harmonics.
     auto roughness = [](const Signal& v) {

@@ -1,7 +1,5 @@
 #include "devices/KeyboardCvNode.h"
 
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {

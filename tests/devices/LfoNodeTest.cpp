@@ -1,9 +1,5 @@
 #include "devices/LfoNode.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {

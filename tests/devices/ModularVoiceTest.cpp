@@ -1,8 +1,6 @@
 // A whole modular voice wired by hand: keyboard -> oscillator -> filter -> amplifier,
 // with an envelope on the amplifier's level, driven by note events like a patch.
 
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 #include "devices/AdsrNode.h"
 #include "devices/KeyboardCvNode.h"

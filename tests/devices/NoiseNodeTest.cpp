@@ -1,7 +1,5 @@
 #include "devices/NoiseNode.h"
 
-#include <gtest/gtest.h>
-
 #include <numeric>
 
 #include "DeviceHarness.h"

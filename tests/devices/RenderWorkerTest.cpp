@@ -152,7 +152,6 @@ TEST_F(RenderWorkerTest, DestructionStillWritesAWaitingExportAndAWorkerNeverGive
         gate.open();
     }
     EXPECT_TRUE(std::filesystem::exists(dir / "late.wav"));
-    EXPECT_TRUE(sink->messages().empty());
 }
 
 TEST_F(RenderWorkerTest, AMutedSongHasNothingToHearYetAndWritesNoFile) {

@@ -1,7 +1,5 @@
 #include "devices/VcfNode.h"
 
-#include <gtest/gtest.h>
-
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
