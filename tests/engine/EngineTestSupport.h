@@ -26,10 +26,13 @@ namespace ostrel::test {
 using namespace ostrel::engine;
 
 // A constant level on every channel. Counts itself in alive while it exists, so a test
-// sees every graph freed; remembers how many events its last block carried.
+// sees every graph freed; keeps the context and the events of its first 64 blocks (storage
+// reserved up front, so the audio thread never allocates for it).
 class ConstNode final : public Node {
 public:
     explicit ConstNode(float level, std::atomic<int>* alive = nullptr) : level_(level), alive_(alive) {
+        blocks.reserve(64);
+        events.reserve(64);
         if (alive_ != nullptr) {
             alive_->fetch_add(1, std::memory_order_relaxed);
         }
@@ -40,13 +43,19 @@ public:
         }
     }
     void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
-        lastEvents = context.events.size();
+        if (blocks.size() < blocks.capacity()) {
+            blocks.push_back(context);  // its events live only for the block
+        }
+        for (std::size_t i = 0; i < context.events.size() && events.size() < events.capacity(); ++i) {
+            events.push_back({context.position, context.events[i]});
+        }
         const int n = std::min(context.frames, output.frames);
         for (int c = 0; c < output.channels; ++c) {
             std::fill_n(output.channel(c), n, level_);
         }
     }
-    std::size_t lastEvents = 0;
+    std::vector<ProcessContext> blocks;
+    std::vector<std::pair<std::int64_t, Event>> events;  // block position and event
 
 private:
     float level_;
@@ -69,15 +78,7 @@ class HandBackend final : public IAudioBackend {
 public:
     std::string backendName() override { return "Hand"; }
     std::vector<AudioDeviceInfo> listDevices() override { return {}; }
-    bool open(const AudioConfig& config, RenderCallback callback, void* user, std::string* error) override {
-        ++opens;
-        if (refuse) {
-            state_ = BackendState::Failed;
-            if (error != nullptr) {
-                *error = "could not open the sound card: refused";
-            }
-            return false;
-        }
+    bool open(const AudioConfig& config, RenderCallback callback, void* user, std::string*) override {
         config_ = config;
         callback_ = callback;
         user_ = user;
@@ -101,9 +102,6 @@ public:
         return out;
     }
     void stopByDevice() { state_ = BackendState::StoppedByDevice; }
-
-    bool refuse = false;
-    int opens = 0;
 
 private:
     AudioConfig config_{};

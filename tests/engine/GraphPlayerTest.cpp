@@ -33,7 +33,7 @@ TEST(GraphPlayerCrossfade, FirstGraphPlaysAtOnceANewOneRisesOver256FramesBothHea
 
     const std::array<Event, 3> events{};
     player->process(block(128, events), out);
-    EXPECT_EQ(newSeen->lastEvents, 3u);
+    EXPECT_EQ(newSeen->events.size(), 3u);
     for (int i = 0; i < 128; ++i) {
         // Old graph 1.0, new graph 0.0: what is heard is the old graph's share, 1 - g.
         ASSERT_FLOAT_EQ(out.channel(i % 2)[i], 1.0f - static_cast<float>(i + 1) / 256.0f) << i;
