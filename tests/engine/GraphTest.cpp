@@ -33,11 +33,10 @@ public:
                  AudioBuffer& output) override {
         journal_->ran.push_back(tag_);
         journal_->eventCounts.push_back(context.events.size());
-        std::vector<bool> plugged;
+        journal_->plugged.emplace_back();
         for (const AudioBuffer* in : inputs) {
-            plugged.push_back(in != nullptr);
+            journal_->plugged.back().push_back(in != nullptr);
         }
-        journal_->plugged.push_back(plugged);
         for (int c = 0; c < output.channels; ++c) {
             for (int i = 0; i < std::min(context.frames, output.frames); ++i) {
                 float v = value_;
@@ -80,27 +79,16 @@ private:
     std::vector<float> line_;
 };
 
-// Input 0 minus input 1: silence when both carry the same signal at the same time.
-class DifferenceNode : public Node {
+// Without inputs a count that never repeats within the test, so a misaligned copy cannot
+// cancel; with inputs, input 0 minus input 1: silence when both carry the same signal.
+class CountOrDifferenceNode : public Node {
 public:
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override {
-        for (int c = 0; c < output.channels; ++c) {
-            for (int i = 0; i < std::min(context.frames, output.frames); ++i) {
-                output.channel(c)[i] = inputs[0]->channel(c)[i] - inputs[1]->channel(c)[i];
-            }
-        }
-    }
-};
-
-// A signal that never repeats within the test, so a misaligned copy cannot cancel.
-class CounterNode : public Node {
-public:
-    void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
         for (int i = 0; i < std::min(context.frames, output.frames); ++i) {
-            const float v = static_cast<float>(count_++ % 100000) + 1.0f;
+            const float count = static_cast<float>(count_++ % 100000) + 1.0f;
             for (int c = 0; c < output.channels; ++c) {
-                output.channel(c)[i] = v;
+                output.channel(c)[i] = inputs.empty() ? count : inputs[0]->channel(c)[i] - inputs[1]->channel(c)[i];
             }
         }
     }
@@ -120,9 +108,9 @@ GraphBuilder probes(Journal& journal, int count) {
 // Counter -> delay -> difference, with the counter also wired straight to the difference.
 std::unique_ptr<Graph> delayedAgainstDry(int delay) {
     GraphBuilder builder;
-    builder.addNode(std::make_unique<CounterNode>());
+    builder.addNode(std::make_unique<CountOrDifferenceNode>());
     builder.addNode(std::make_unique<DelayNode>(delay));
-    builder.addNode(std::make_unique<DifferenceNode>());
+    builder.addNode(std::make_unique<CountOrDifferenceNode>());
     builder.output = 2;
     builder.connect(0, 1, 0);
     builder.connect(1, 2, 0);
@@ -138,17 +126,12 @@ TEST(GraphCompileChecks, EachFailureGivesItsMessageAndLeavesTheBuilderAsItWas) {
         std::vector<std::array<int, 3>> wires;  // from, to, input
     } cases[] = {
         {"no output box was set", 3, -1, 512, 2, {}},
-        {"no output box was set", 3, 3, 512, 2, {}},
         {"block size and channel count must be positive", 3, 2, 512, 0, {{7, 2, 0}}},
-        {"block size and channel count must be positive", 3, 2, 0, 2, {{7, 2, 0}}},
         {"a connection refers to a box that does not exist", 3, 2, 512, 2, {{7, 2, 0}}},
-        {"a connection refers to a box that does not exist", 3, 2, 512, 2, {{0, -1, 0}}},
         {"an input number must be between 0 and 15", 3, 2, 512, 2, {{0, 2, 16}}},
-        {"an input number must be between 0 and 15", 3, 2, 512, 2, {{0, 2, -1}}},
         {"an input number must be between 0 and 15", 3, 2, 512, 2, {{0, 2, 16}, {9, 2, 0}}},  // first wire decides
         {"two wires are plugged into the same input", 4, 2, 512, 2, {{0, 2, 0}, {1, 2, 1}, {3, 1, 0}, {3, 1, 0}}},
         {"two wires are plugged into the same input", 4, 2, 512, 2, {{0, 2, 0}, {1, 3, 0}, {0, 3, 0}}},  // dropped box
-        {"the connections form a loop (a box feeds itself)", 3, 2, 512, 2, {{0, 1, 0}, {1, 0, 0}, {1, 2, 0}}},
         {"the connections form a loop (a box feeds itself)", 2, 1, 512, 2, {{0, 1, 0}, {1, 1, 1}}},
         {"a box has no node", 2, 2, 512, 2, {{0, 2, 0}}},  // box 2 is added without a node
     };
