@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 #include <random>
 #include <vector>
 
@@ -48,23 +47,6 @@ TEST(SineNode, MeasuresItsFrequencyOnEveryChannelAtEverySampleRate) {
         }
         EXPECT_NEAR(upward, 440, 1) << "at " << rate << " Hz";
     }
-}
-
-TEST(MetronomeNode, ClicksOnEveryBeatAccentingTheFirstOfEachBarWithTheDecayingTone) {
-    MetronomeNode metronome;
-    metronome.prepare(48000.0);
-    const auto out = render(metronome, 48000.0, 0, 24000 * 9, {512});
-    const auto starts = clickStarts(out, 0);
-    ASSERT_EQ(starts.size(), 9u);
-    for (std::size_t k = 0; k < starts.size(); ++k) {
-        EXPECT_EQ(starts[k], static_cast<std::int64_t>(k) * 24000);
-        EXPECT_EQ(out[static_cast<std::size_t>(starts[k])], k % 4 == 0 ? 0.8f : 0.5f) << "beat " << k;
-    }
-    const double t = 100.0 / 48000.0;
-    EXPECT_NEAR(out[100], std::exp(-60.0 * t) * 0.8 * std::cos(2.0 * std::numbers::pi * 1500.0 * t), 1e-6);
-    EXPECT_NEAR(out[24100], std::exp(-60.0 * t) * 0.5 * std::cos(2.0 * std::numbers::pi * 1000.0 * t), 1e-6);
-    EXPECT_NE(out[2879], 0.0f);
-    EXPECT_EQ(out[2880], 0.0f) << "a click lasts 60 ms";
 }
 
 // Beats fall on the ceiling of their exact frame whatever the rate and the blocks; a

@@ -134,23 +134,6 @@ TEST_F(PortAudioJackTest, ListsOpensRunsTheEngineAtRealTimePaceAndCloses) {
     EXPECT_EQ(engine.backend().state(), BackendState::Closed);
 }
 
-TEST_F(PortAudioJackTest, UnknownIdsOpenTheDefaultAndImpossibleFormatsGivePortAudiosReason) {
-    PortAudioBackend backend;
-    for (const std::string& id : {std::string("abc"), encodeDeviceId(std::string(kJackApi) + "/unplugged")}) {
-        std::atomic<uint64_t> frames{0};
-        std::string error;
-        ASSERT_TRUE(backend.open({id, 48000, 512, 2}, &countCalls, &frames, &error)) << id << ": " << error;
-        EXPECT_TRUE(test::waitUntil([&] { return frames.load() > 0; })) << id;
-        EXPECT_EQ(backend.backendName(), kJackApi);
-        backend.close();
-    }
-    std::string error;
-    EXPECT_FALSE(backend.open({"", 48000, 512, 4096}, &countCalls, nullptr, &error));
-    EXPECT_EQ(error.rfind("could not open the sound card: ", 0), 0u) << error;
-    EXPECT_GT(error.size(), std::string("could not open the sound card: ").size());
-    EXPECT_EQ(backend.state(), BackendState::Failed);
-}
-
 // Regression: closing the stream of a dead JACK server hung. Runs in a child process: a
 // dead server leaves PortAudio's process-wide state stuck.
 std::string serverGoesAway() {

@@ -27,21 +27,5 @@ TEST(TempoMapFrames, FramesAreTheCeilingOfTheTimeAcrossTempoChanges) {
     }
 }
 
-TEST(TempoMapSegments, SegmentsAndSignaturesAreNormalisedAndFoundByTick) {
-    const TempoMap empty({}, {});
-    ASSERT_EQ(empty.signatures().size(), 1u);
-    EXPECT_EQ(empty.signatures()[0].numerator, 4);
-    EXPECT_EQ(empty.signatures()[0].denominator, 4);
-    const TempoMap map({{0, 120.0}, {960, 90.0}, {1920, 60.0}}, {{1920, 3, 4}, {1920, 7, 8}});
-    EXPECT_DOUBLE_EQ(map.segments()[1].startSeconds, 0.5);
-    EXPECT_EQ(map.segmentAt(-5).bpm, 120.0);
-    EXPECT_EQ(map.segmentAt(959).bpm, 120.0);
-    EXPECT_EQ(map.segmentAt(960).bpm, 90.0);
-    EXPECT_EQ(map.segmentAt(100000).bpm, 60.0);
-    ASSERT_EQ(map.signatures().size(), 2u);
-    EXPECT_EQ(map.signatures()[0].tick, 0);
-    EXPECT_EQ(map.signatures()[1].numerator, 7);
-}
-
 }  // namespace
 }  // namespace ostrel::engine

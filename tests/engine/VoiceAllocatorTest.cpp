@@ -14,14 +14,6 @@ int release(VoiceAllocator& a, int note) {
     return a.noteOff(note, action);
 }
 
-std::vector<int> notesOf(const std::vector<VoiceAction>& actions) {
-    std::vector<int> notes;
-    for (const VoiceAction& a : actions) {
-        notes.push_back(a.note);
-    }
-    return notes;
-}
-
 }  // namespace
 
 TEST(VoiceAllocatorChoiceTest, RetriggerThenNeverUsedThenReleasedLongestAgoThenStealTheOldest) {
@@ -44,30 +36,6 @@ TEST(VoiceAllocatorChoiceTest, RetriggerThenNeverUsedThenReleasedLongestAgoThenS
     EXPECT_EQ(stolen.voice, 0);
     EXPECT_EQ(stolen.note, 80u);
     EXPECT_EQ(stolen.velocity, 90u);
-}
-
-TEST(VoiceAllocatorPedalTest, PedalHoldsReleasedVoicesAndLetsThemGoInVoiceOrderUnlessReplayed) {
-    VoiceAllocator a(8);
-    a.noteOn(64, 100);
-    a.noteOn(60, 100);
-    a.noteOn(67, 100);
-    EXPECT_TRUE(a.setSustain(true).empty());
-    EXPECT_EQ(release(a, 60), 1);
-    EXPECT_EQ(release(a, 64), 1);
-    EXPECT_TRUE(a.voice(1).active && a.voice(1).heldBySustain);
-    release(a, 67);
-    EXPECT_EQ(a.noteOn(67, 100).voice, 2);
-    EXPECT_FALSE(a.voice(2).heldBySustain) << "replaying a held key clears its hold";
-
-    const auto offs = a.setSustain(false);
-    EXPECT_EQ(notesOf(offs), (std::vector<int>{64, 60}));
-    EXPECT_EQ(offs[1].voice, 1);
-    EXPECT_FALSE(a.voice(0).active);
-    EXPECT_TRUE(a.voice(2).active);
-    a.setSustain(true);
-    release(a, 67);
-    EXPECT_EQ(notesOf(a.releaseAll()), (std::vector<int>{67})) << "release all lets go of held voices too";
-    EXPECT_FALSE(a.voice(2).active || a.voice(2).heldBySustain || a.sustain());
 }
 
 // Regression: a note number outside 0..127 used to index the 128 key marks.

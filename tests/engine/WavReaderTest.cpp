@@ -62,7 +62,6 @@ Bytes extensible24(std::uint32_t fmtSize) {
 }  // namespace
 
 TEST(WavReaderDecodeTest, SamplesDecodeToTheirValuesSkippingOddChunksAndReadingOnlyWholeFrames) {
-    const Bytes pcm16 = Writer{}.n(0x8000, 2).n(0x7FFF, 2).b;
     const Bytes floats = Writer{}.n(0x7FC00000).n(0xFF800000).n(0x3F000000).b;  // NaN, -infinity, 0.5
     const Bytes stereo = Writer{}.n(0x4000, 2).n(0xC000, 2).n(0, 2).n(0, 2).n(7, 2).b;
     struct Case {
@@ -70,9 +69,6 @@ TEST(WavReaderDecodeTest, SamplesDecodeToTheirValuesSkippingOddChunksAndReadingO
         Bytes file;
         std::vector<float> samples;
     } cases[] = {
-        {"empty", simpleFile(1, 2, 48000, 16, {}), {}},
-        {"8-bit", simpleFile(1, 1, 8000, 8, {0, 128, 255}), {-1.0f, 0.0f, 0.9921875f}},
-        {"16-bit", simpleFile(1, 1, 8000, 16, pcm16), {-1.0f, 0.999969482421875f}},
         {"float: NaN and infinity become silence", simpleFile(3, 1, 48000, 32, floats), {0.0f, 0.0f, 0.5f}},
         {"an odd chunk and its pad byte skipped; the data claims 1000 bytes and holds two whole frames",
          riff().tag("LIST").n(3).n(0x00030201).fmt(1, 2, 48000, 16).data(stereo, 1000).b, {0.5f, -0.5f, 0.0f, 0.0f}},
