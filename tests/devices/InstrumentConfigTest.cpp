@@ -28,14 +28,10 @@ void writeTone(const std::filesystem::path& file) {
     ASSERT_TRUE(writeWavFile(file, std::vector<float>(480, 0.25f), 1, 44100, WavFormat::Pcm16, nullptr));
 }
 
-TEST(SamplerConfig, NumbersOfTheRightKindOverrideTheDefaultsAndAnythingElseFallsBack) {
-    const Knobs defaults{{"attack_ms", 2.0}, {"gain", 1.0},      {"loop", 0.0},
-                         {"release_ms", 80.0}, {"root_note", 60.0}, {"tune_cents", 0.0}};
-    for (const json& config : {json(nullptr), json::array({1}), json("text"), json{{"gain", "loud"}, {"loop", 1}}})
-        EXPECT_EQ(build("Sampler", config).nodes.at(0).parameters, defaults) << config.dump();
-    const Knobs set = build("Sampler", {{"gain", 3}, {"loop", true}}).nodes.at(0).parameters;
-    EXPECT_EQ(set.at("gain"), 3.0) << "ranges apply later";
-    EXPECT_EQ(set.at("loop"), 1.0);
+TEST(SamplerConfig, NumbersOverrideTheDefaultsAndAnythingElseFallsBack) {
+    const Knobs set = build("Sampler", {{"gain", 3}, {"loop", true}, {"attack_ms", "slow"}}).nodes.at(0).parameters;
+    EXPECT_EQ(set, (Knobs{{"attack_ms", 2.0}, {"gain", 3.0}, {"loop", 1.0}, {"release_ms", 80.0}, {"root_note", 60.0}, {"tune_cents", 0.0}}));
+    EXPECT_EQ(build("Sampler", json("text")).nodes.at(0).parameters.at("gain"), 1.0);
 }
 
 TEST(SamplerConfig, TheSoundIsLoadedFromTheSamplesFolderOrSkippedWithAReasonInOrder) {

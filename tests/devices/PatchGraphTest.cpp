@@ -1,7 +1,6 @@
 #include "devices/PatchGraph.h"
 
 #include "DeviceHarness.h"
-#include "devices/SamplerNode.h"
 
 namespace ostrel::engine {
 namespace {
@@ -72,24 +71,6 @@ TEST(PatchGraphKnobs, UnknownKnobsWarnInOrderUpToAnUnknownDeviceAndValuesAreClam
     const PatchGraph failed = buildGraph(p, &error);
     EXPECT_EQ(error, "unknown device \"ostrel.mod.theremin\" (module 4)");
     EXPECT_EQ(failed.warnings.size(), 2u);
-}
-
-TEST(PatchGraphIds, OnlyModulesLeadingToTheOutputAreMappedAndSamplersGetTheSharedSound) {
-    Patch p = keyboardOscillator();
-    p.nodes.emplace_back(5, "ostrel.mod.lfo", "Loose", Knobs{{"bogus", 1}});
-    p.nodes.emplace_back(2, "ostrel.mod.sampler", "With", Knobs{});
-    p.nodes.back().sample = std::make_shared<AudioData>();
-    p.nodes.emplace_back(3, "ostrel.mod.sampler", "Without", Knobs{});
-    p.nodes.emplace_back(4, "ostrel.mod.mixer", "Mix", Knobs{});
-    p.connections.insert(p.connections.end(), {{1, 4, 0}, {2, 4, 1}, {3, 4, 2}});
-    p.output = 4;
-    const PatchGraph result = buildGraph(p);
-    ASSERT_NE(result.graph, nullptr);
-    EXPECT_EQ(result.nodesById.count(5), 0u);
-    EXPECT_EQ(result.warnings.size(), 1u) << "the loose module's knobs were still looked at";
-    EXPECT_EQ(result.graph->slots.size(), 5u);
-    EXPECT_EQ(dynamic_cast<SamplerNode&>(*result.nodesById.at(2)).sample, p.nodes[3].sample);
-    EXPECT_EQ(dynamic_cast<SamplerNode&>(*result.nodesById.at(3)).sample, nullptr);
 }
 
 }  // namespace
