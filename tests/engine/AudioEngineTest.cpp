@@ -92,7 +92,6 @@ TEST_F(AudioEngineTest, LoopWrapsAtItsEndInsideOneCallbackUnlessItCannotWrap) {
         {191744.0 / 24000.0, 4.0, 8.0, 191744.0f, 96000.0f + 30000 - 256},  // wraps to frame 96000
         {10.0, 4.0, 8.0, 240000.0f, 270000.0f},                              // already past the end
         {0.0, 1.0, 1.0, 0.0f, 30000.0f},                                     // empty range
-        {0.0, 3.0, 1.0, 0.0f, 30000.0f},                                     // inverted range
         {std::nan(""), -inf, inf, 0.0f, 30000.0f},
     };
     for (const Case& c : cases) {

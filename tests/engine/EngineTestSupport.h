@@ -110,22 +110,15 @@ private:
     BackendState state_ = BackendState::Closed;
 };
 
-// Every sample of frame i holds value(i).
-template <typename Value>
-std::shared_ptr<BackingTrack> makeTrack(std::int64_t frames, int channels, Value value) {
+// Frame i holds i on every channel, so the output names the track frame it came from.
+inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
     auto track = std::make_shared<BackingTrack>();
     track->channels = channels;
     track->frames = frames;
-    track->samples.resize(static_cast<std::size_t>(frames * channels));
-    for (std::size_t i = 0; i < track->samples.size(); ++i) {
-        track->samples[i] = value(static_cast<std::int64_t>(i) / channels);
+    for (std::int64_t i = 0; i < frames * channels; ++i) {
+        track->samples.push_back(static_cast<float>(i / channels));
     }
     return track;
-}
-
-// Frame i holds i, so the output names the track frame it came from.
-inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
-    return makeTrack(frames, channels, [](std::int64_t i) { return static_cast<float>(i); });
 }
 
 // An engine on a HandBackend; start() opens it with the default configuration.
