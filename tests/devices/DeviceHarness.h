@@ -49,12 +49,7 @@ constexpr int kChannels = 2;
 inline constexpr double kRates[] = {44100.0, 48000.0, 96000.0};
 inline constexpr double kMiddleC = 261.6255653005986;
 
-// --- Events ---------------------------------------------------------------------------
-
-struct Timed {
-    std::int64_t frame;
-    Event event;
-};
+using Timed = engine::TimedEvent;  // at an absolute frame
 
 inline Timed event(std::int64_t frame, EventType type, int note, int velocity, int channel, float value = 0.0f) {
     return {frame, Event{.type = type, .channel = static_cast<std::uint8_t>(channel), .note = static_cast<std::uint8_t>(note),
@@ -67,18 +62,6 @@ inline Timed noteOff(std::int64_t frame, int note, int channel = 0) { return eve
 inline Timed pitchBend(std::int64_t frame, float amount, int channel = 0) {
     return event(frame, EventType::PitchBend, 0, 0, channel, amount);
 }
-
-// Moves the events due before `end` into `out`, with offsets from `start`.
-inline void eventsDue(const std::vector<Timed>& events, std::size_t& next, std::int64_t start, std::int64_t end,
-                      std::vector<Event>& out) {
-    out.clear();
-    for (; next < events.size() && events[next].frame < end; ++next) {
-        out.push_back(events[next].event);
-        out.back().frameOffset = static_cast<std::uint32_t>(std::max<std::int64_t>(0, events[next].frame - start));
-    }
-}
-
-// --- Single devices ---------------------------------------------------------------------
 
 struct Render {
     double rate = kRate;
@@ -110,7 +93,11 @@ inline std::vector<Signal> renderChannels(DeviceNode& node, int frames, const Re
             slots[k] = &inBufs[k];
         }
         out.resize(r.channels, n);
-        eventsDue(r.events, nextEvent, start, start + n, blockEvents);
+        blockEvents.clear();
+        for (; nextEvent < r.events.size() && r.events[nextEvent].time < start + n; ++nextEvent) {
+            blockEvents.push_back(r.events[nextEvent].event);
+            blockEvents.back().frameOffset = static_cast<std::uint32_t>(r.events[nextEvent].time - start);
+        }
         ProcessContext ctx;
         ctx.frames = n;
         ctx.sampleRate = r.rate;
@@ -148,8 +135,6 @@ inline void setKnobs(DeviceNode& node, const Knobs& knobs) {
     }
 }
 inline void setKnob(DeviceNode& node, const std::string& id, double value) { setKnobs(node, {{id, value}}); }
-
-// --- Signals ----------------------------------------------------------------------------
 
 inline Signal constant(int frames, float value) { return Signal(static_cast<std::size_t>(frames), value); }
 
@@ -204,8 +189,6 @@ inline double measureFrequency(const Signal& v, int from, int to, double rate) {
 
 inline double cents(double measured, double expected) { return 1200.0 * std::log2(measured / expected); }
 
-// --- Patches ----------------------------------------------------------------------------
-
 inline PatchGraph buildGraph(const Patch& patch, std::string* error = nullptr) {
     return engine::buildPatchGraph(patch, kRate, kBlock, kChannels, error);
 }
@@ -214,7 +197,7 @@ inline PatchGraph buildGraph(const Patch& patch, std::string* error = nullptr) {
 inline Signal playGraph(PatchGraph& built, const std::vector<Timed>& events, std::int64_t frames) {
     engine::OfflineRenderContext context;
     context.frames = frames;
-    for (const Timed& t : events) context.events.push_back({t.frame, t.event});
+    context.events = events;
     const std::vector<float> out = engine::renderGraphOffline(*built.graph, context);
     Signal left;
     for (std::size_t i = 0; i < out.size(); i += kChannels) left.push_back(out[i]);
@@ -263,8 +246,7 @@ private:
     bool running_ = false;
 };
 
-// --- Small songs ------------------------------------------------------------------------
-
+// Small songs.
 inline model::Note songNote(int pitch, double start, double length, int velocity = 100) {
     model::Note n;
     n.id = model::Uuid::generate();
