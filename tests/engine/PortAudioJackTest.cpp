@@ -40,39 +40,29 @@ public:
     bool start(std::string* why) {
         static int counter = 0;
         name_ = "ostrel-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        std::vector<std::string> args = {"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512"};
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
+        const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512", nullptr};
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);  // only the server reads it
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
+        const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, const_cast<char* const*>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            pid_ = -1;
-            *why = "jackd could not be started";
-            return false;
-        }
         jack_set_error_function(&silentJack);
         jack_set_info_function(&silentJack);
-        bool exited = false;
-        const bool answered = test::waitUntil([&] {
+        int exitStatus = 0;
+        bool exited = spawned != 0;
+        const bool answered = spawned == 0 && test::waitUntil([&] {
             jack_status_t status{};
             jack_client_t* probe = jack_client_open(
                 "ostrel-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status, name_.c_str());
             if (probe != nullptr) jack_client_close(probe);
-            int exitStatus = 0;
             exited = probe == nullptr && waitpid(pid_, &exitStatus, WNOHANG) == pid_;
             return probe != nullptr || exited;
         }, 10s);
         if (!answered || exited) {
+            *why = "jackd did not start and answer within 10 s";
             pid_ = exited ? -1 : pid_;
-            *why = exited ? "jackd exited at once" : "jackd did not answer within 10 s";
             stop();
             return false;
         }
