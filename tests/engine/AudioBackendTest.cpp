@@ -23,14 +23,11 @@ TEST(LoadMeterTest, LoadIsTheSmoothedShareOfThePeriodALongCallbackIsAnOverloadAn
     EXPECT_EQ(stats.overloads, 1u);
     EXPECT_EQ(stats.callbacks, 202u);
     EXPECT_EQ(stats.frames, 1024u + 200u * 256u);
-
     meter.setFormat(256, 44100);
     meter.reset();
     stats = meter.snapshot();
-    EXPECT_EQ(stats.callbacks + stats.frames + stats.overloads, 0u);
-    EXPECT_EQ(stats.load, 0.0);
-    EXPECT_EQ(stats.bufferFrames, 256u);
-    EXPECT_EQ(stats.sampleRate, 44100.0);
+    EXPECT_TRUE(stats.callbacks + stats.frames + stats.overloads == 0 && stats.load == 0.0);
+    EXPECT_TRUE(stats.bufferFrames == 256 && stats.sampleRate == 44100.0);
 }
 
 TEST(DeviceIdTest, TextIsLowerCaseHexWithoutTrailingZeroBytesDecodesBackAndForeignTextDoesNot) {

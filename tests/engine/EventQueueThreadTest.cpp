@@ -9,8 +9,8 @@
 namespace ostrel::engine {
 namespace {
 
-// The GUI thread pushes numbered events as fast as it can while the audio thread drains
-// blocks (a drain must not keep reading a ring that refills under it): every
+// Regression: a drain kept reading a ring that refilled under it. The GUI thread pushes
+// numbered events as fast as it can while the audio thread drains blocks: every
 // event arrives once, intact and in push order (all carry the same time), and every
 // refusal of a full ring is counted.
 TEST(EventQueueThreads, EveryEventArrivesOnceInOrderWhileTheProducerKeepsPushing) {
@@ -21,11 +21,7 @@ TEST(EventQueueThreads, EveryEventArrivesOnceInOrderWhileTheProducerKeepsPushing
 
     std::thread producer([&] {
         for (std::uint32_t i = 0; i < kEvents;) {
-            TimedEvent timed;
-            timed.time = -1;
-            timed.event.type = EventType::ParamChange;
-            timed.event.param = i;
-            timed.event.value = static_cast<float>(i % 1000);
+            const TimedEvent timed{-1, {0, EventType::ParamChange, 0, 0, 0, i, static_cast<float>(i % 1000), 0}};
             if (queue->push(timed)) {
                 ++i;
             } else {

@@ -24,10 +24,6 @@ struct Writer {
         }
         return *this;
     }
-    Writer& zeros(std::size_t count) {
-        b.insert(b.end(), count, 0);
-        return *this;
-    }
     Writer& tag(const char* t) {
         b.insert(b.end(), t, t + 4);
         return *this;
@@ -49,37 +45,18 @@ Bytes simpleFile(std::uint16_t format, std::uint16_t channels, std::uint32_t rat
     return riff().fmt(format, channels, rate, bits).data(data, static_cast<std::uint32_t>(data.size())).b;
 }
 
-// An extensible header whose sub-format is PCM when the chunk is long enough to hold it.
-Bytes extensible24(std::uint32_t fmtSize) {
-    Writer w = riff().tag("fmt ").n(fmtSize).n(65534, 2).n(1, 2).n(48000).n(48000 * 3).n(3, 2).n(24, 2);
-    w.n(22, 2).n(24, 2).n(4);  // extension size, valid bits, channel mask
-    if (fmtSize >= 26) {
-        w.n(1, 2).zeros(fmtSize - 26);
-    }
-    return w.data({0x00, 0x00, 0x40}, 3).b;
-}
-
 }  // namespace
 
-TEST(WavReaderDecodeTest, SamplesDecodeToTheirValuesSkippingOddChunksAndReadingOnlyWholeFrames) {
+// The formats themselves are proven against sox; these are what sox does not write.
+TEST(WavReaderDecodeTest, NonFiniteFloatsAreSilenceOddChunksAreSkippedWithTheirPadAndOnlyWholeFramesAreRead) {
+    AudioData out;
     const Bytes floats = Writer{}.n(0x7FC00000).n(0xFF800000).n(0x3F000000).b;  // NaN, -infinity, 0.5
-    const Bytes stereo = Writer{}.n(0x4000, 2).n(0xC000, 2).n(0, 2).n(0, 2).n(7, 2).b;
-    struct Case {
-        const char* what;
-        Bytes file;
-        std::vector<float> samples;
-    } cases[] = {
-        {"float: NaN and infinity become silence", simpleFile(3, 1, 48000, 32, floats), {0.0f, 0.0f, 0.5f}},
-        {"an odd chunk and its pad byte skipped; the data claims 1000 bytes and holds two whole frames",
-         riff().tag("LIST").n(3).n(0x00030201).fmt(1, 2, 48000, 16).data(stereo, 1000).b, {0.5f, -0.5f, 0.0f, 0.0f}},
-        {"extensible takes the sub-format", extensible24(40), {0.5f}},
-    };
-    for (const Case& c : cases) {
-        AudioData out;
-        ASSERT_TRUE(decodeWav(c.file, out, nullptr)) << c.what;
-        EXPECT_EQ(out.samples, c.samples) << c.what;
-        EXPECT_EQ(out.frames * out.channels, static_cast<std::int64_t>(c.samples.size())) << c.what;
-    }
+    ASSERT_TRUE(decodeWav(simpleFile(3, 1, 48000, 32, floats), out, nullptr));
+    EXPECT_EQ(out.samples, (std::vector<float>{0.0f, 0.0f, 0.5f}));
+    const Bytes stereo = Writer{}.n(0x4000, 2).n(0xC000, 2).n(0, 2).n(0, 2).n(7, 2).b;  // two frames and a half
+    ASSERT_TRUE(decodeWav(riff().tag("LIST").n(3).n(0x00030201).fmt(1, 2, 48000, 16).data(stereo, 1000).b, out, nullptr));
+    EXPECT_EQ(out.samples, (std::vector<float>{0.5f, -0.5f, 0.0f, 0.0f}));
+    EXPECT_EQ(out.frames, 2);
 }
 
 // Regression for the last case: a skipped chunk of 0xFFFFFFFF bytes wrapped the walk back.
@@ -92,14 +69,13 @@ TEST(WavReaderRefusalTest, EachMessageInItsOrderAndAFailureLeavesTheOutputAlone)
         {Bytes(43, 0), notWav},
         {notWave, notWav},
         {riff().data(Bytes(4, 0), 4).fmt(1, 1, 48000, 16).b, "the WAV file has no format chunk"},
-        {riff().tag("fmt ").n(14).zeros(30).b, "the WAV file's format chunk is damaged"},
+        {riff().tag("fmt ").n(14).n(0).n(0).n(0).n(0).n(0).n(0).b, "the WAV file's format chunk is damaged"},
         {riff().fmt(1, 1, 48000, 16).tag("LIST").n(0).b, "the WAV file has no sound data"},
         {simpleFile(1, 3, 48000, 16, {}), "only mono and stereo WAV files are supported (this one has 3 channels)"},
         {simpleFile(1, 1, 7999, 16, {}), "the WAV file's sample rate is not usable"},
         {simpleFile(1, 1, 384001, 16, {}), "the WAV file's sample rate is not usable"},
         {simpleFile(3, 1, 48000, 16, {}), format},
         {simpleFile(1, 1, 48000, 12, {}), format},
-        {extensible24(24), format},
         {riff().fmt(1, 1, 48000, 16).tag("junk").n(0xFFFFFFFFu).data(Bytes(4, 0), 4).b, "the WAV file has no sound data"},
     };
     for (const auto& [bytes, message] : cases) {
@@ -157,10 +133,8 @@ TEST(WavReaderSoxTest, FilesWrittenBySoxDecodeToTheSameSamples) {
                 const std::string rawBytes = readFile(raw);
                 std::vector<float> expected(rawBytes.size() / 4);
                 std::memcpy(expected.data(), rawBytes.data(), expected.size() * 4);
-
                 SCOPED_TRACE(std::string(args) + " channels " + channels + " rate " + rate);
-                EXPECT_EQ(out.channels, std::atoi(channels));
-                EXPECT_EQ(out.sampleRate, std::atof(rate));
+                EXPECT_TRUE(out.channels == std::atoi(channels) && out.sampleRate == std::atof(rate));
                 ASSERT_EQ(out.samples.size(), expected.size());
                 EXPECT_EQ(out.frames * out.channels, static_cast<std::int64_t>(expected.size()));
                 for (std::size_t i = 0; i < expected.size(); ++i) {
