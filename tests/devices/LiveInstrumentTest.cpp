@@ -1,5 +1,6 @@
 #include "devices/LiveInstrument.h"
 
+#include <array>
 #include <span>
 
 #include "DeviceHarness.h"
@@ -87,31 +88,23 @@ TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild
 }
 
 TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
-    struct Case {
-        int knob;
-        double patchValue;
-        float k;
-        float expected;
-    };
     using L = LiveInstrument;
-    const Case cases[] = {
-        {L::kBrightness, 1000, 0, 250}, {L::kBrightness, 1000, 0.5f, 1000}, {L::kBrightness, 1000, 1, 4000},
-        {L::kResonance, 0.2, 0, 0},     {L::kResonance, 0.2, 0.5f, 0.2f},   {L::kResonance, 0.2, 1, 0.7f},
-        {L::kAttack, 5, 0, 0.5f},       {L::kAttack, 5, 0.5f, 5},           {L::kAttack, 5, 1, 50},
-        {L::kRelease, 300, 0, 30},      {L::kRelease, 300, 0.5f, 300},      {L::kRelease, 300, 1, 3000},
-        {L::kBrightness, 8000, 1, 20000},  // clamped to the module knob's range
-    };
-    for (const Case& c : cases) {
-        const auto pick = [&c](int knob, double otherwise) { return c.knob == knob ? c.patchValue : otherwise; };
-        live.setPatch(voicePatch(pick(L::kBrightness, 1000), pick(L::kResonance, 0.2), pick(L::kAttack, 5),
-                                 pick(L::kRelease, 300)));
-        rebuild();
-        live.setSoundKnob(c.knob, c.k);
-        const std::vector<float> values = bound(c.knob);
-        ASSERT_EQ(values.size(), 8u) << "one binding per voice copy";
-        for (float value : values)
-            EXPECT_NEAR(value, c.expected, c.expected * 1e-5f + 1e-6f) << c.knob << " from " << c.patchValue << " at " << c.k;
-    }
+    // The module value at 0, 0.5 and 1 around the patch's 1000 Hz, 0.2, 5 ms and 300 ms.
+    const std::pair<int, std::array<float, 3>> cases[] = {{L::kBrightness, {250, 1000, 4000}}, {L::kResonance, {0, 0.2f, 0.7f}},
+                                                          {L::kAttack, {0.5f, 5, 50}},        {L::kRelease, {30, 300, 3000}}};
+    live.setPatch(voicePatch());
+    rebuild();
+    for (const auto& [knob, expected] : cases)
+        for (std::size_t i = 0; i < 3; ++i) {
+            live.setSoundKnob(knob, 0.5f * static_cast<float>(i));
+            const std::vector<float> values = bound(knob);
+            ASSERT_EQ(values.size(), 8u) << "one binding per voice copy";
+            for (float value : values) EXPECT_NEAR(value, expected[i], expected[i] * 1e-5f + 1e-6f) << knob << " at " << i;
+        }
+    live.setPatch(voicePatch(8000));
+    rebuild();
+    live.setSoundKnob(L::kBrightness, 1);
+    EXPECT_FLOAT_EQ(bound(L::kBrightness).front(), 20000.0f) << "clamped to the module knob's range";
     live.setPatch(builtin("FM E-Piano"));
     rebuild();
     EXPECT_TRUE(live.bindings().empty()) << "no filter, no amp envelope";
