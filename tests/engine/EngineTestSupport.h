@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "engine/AudioBackend.h"
@@ -79,18 +80,10 @@ public:
     std::string backendName() override { return "Hand"; }
     std::vector<AudioDeviceInfo> listDevices() override { return {}; }
     bool open(const AudioConfig& config, RenderCallback callback, void* user, std::string*) override {
-        config_ = config;
-        callback_ = callback;
-        user_ = user;
-        state_ = BackendState::Running;
+        std::tie(config_, callback_, user_, state_) = std::tuple(config, callback, user, BackendState::Running);
         return true;
     }
-    void close() override {
-        callback_ = nullptr;
-        if (state_ == BackendState::Running) {
-            state_ = BackendState::Closed;
-        }
-    }
+    void close() override { state_ = state_ == BackendState::Running ? BackendState::Closed : state_; }
     BackendState state() const override { return state_; }
     LoadStats loadStats() const override { return {}; }
 

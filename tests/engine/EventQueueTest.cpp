@@ -50,16 +50,6 @@ TEST(EventQueueTiming, EventsComeOutInTheirBlockInTimeOrderAtTheirOffsetLateOnes
     EXPECT_EQ(queue->late(), 1u);
     EXPECT_EQ(drained(*queue, 1024, 512), (Seen{{2, 0}}));
     EXPECT_TRUE(queue->drain(1536, 512).empty());
-
-    TimedEvent timed = noteOn(10);
-    timed.event = {999, EventType::ParamChange, 3, 60, 0, 7, 0.25f, 480};
-    queue->push(timed);
-    const auto events = queue->drain(0, 64);
-    ASSERT_EQ(events.size(), 1u);
-    const Event& e = events[0];
-    EXPECT_TRUE(e.type == EventType::ParamChange && e.channel == 3 && e.note == 60 && e.param == 7 &&
-                e.value == 0.25f && e.rampFrames == 480) << "every field but the offset is kept";
-    EXPECT_EQ(e.frameOffset, 10u);
 }
 
 }  // namespace

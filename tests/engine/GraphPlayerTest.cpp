@@ -47,7 +47,7 @@ TEST(GraphPlayerCrossfade, FirstGraphPlaysAtOnceANewOneRisesOver256FramesBothHea
     EXPECT_EQ(alive.load(), 1);
 }
 
-TEST(GraphPlayerPublish, NewestFittingGraphWinsAGraphPublishedDuringAFadeWaitsAndRefusedOnesAreFreed) {
+TEST(GraphPlayerPublish, NewestFittingGraphWinsWaitsForARunningFadeAndRefusedOnesAreFreed) {
     std::atomic<int> alive{0};
     auto player = std::make_unique<GraphPlayer>(2, 4096, 256);
     ASSERT_TRUE(player->publish(constGraph(0.25f, &alive)));
@@ -64,9 +64,6 @@ TEST(GraphPlayerPublish, NewestFittingGraphWinsAGraphPublishedDuringAFadeWaitsAn
     }
     player->process(block(128), out);
     EXPECT_FLOAT_EQ(out.channel(0)[127], 2.0f) << "3 waited for the fade from 1 to 2";
-    player->process(block(128), out);
-    EXPECT_GT(out.channel(0)[0], 2.0f);
-    EXPECT_LT(out.channel(0)[0], 2.1f);
 }
 
 TEST(GraphPlayerRetire, FullRingHoldsTheFinishedGraphUntilCollectedAndTheDestructorFreesTheRest) {

@@ -53,11 +53,8 @@ TEST(GraphPlayerThreads, SwapsUnderLoadStayOrderedAllocationFreeAndLeakFree) {
             }
         }
         published.store(true, std::memory_order_release);
-        for (int spin = 0; spin < 2000000 && audio.joinable(); ++spin) {
+        for (int spin = 0; spin < 2000000 && liveNodes.load() > 2; ++spin) {
             player->collectRetired();
-            if (liveNodes.load() <= 2) {
-                break;
-            }
             std::this_thread::yield();
         }
         audio.join();

@@ -24,9 +24,6 @@ TEST(RtMidiBackendContract, NamedAlsaListsStableNamesAndAnUnlistedInputFailsLeav
     EXPECT_FALSE(backend->open("No Such Keyboard \x01", &ignore, nullptr, &error));
     EXPECT_EQ(error, "that MIDI device is not plugged in");
     EXPECT_FALSE(backend->isOpen());
-    backend->close();
-    backend->close();
-    EXPECT_FALSE(backend->isOpen());
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ int release(VoiceAllocator& a, int note) {
 }  // namespace
 
 TEST(VoiceAllocatorChoiceTest, RetriggerThenNeverUsedThenReleasedLongestAgoThenStealTheOldest) {
-    EXPECT_EQ(VoiceAllocator(0).voiceCount(), 1);
-    EXPECT_EQ(VoiceAllocator(12).voiceCount(), 8);
     VoiceAllocator a(8);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(a.noteOn(60 + i, 100).voice, i);
