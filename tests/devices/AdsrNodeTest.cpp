@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // A gate high from 0 to `off` and again from `onAgain` on.
 Signal play(AdsrNode& a, Knobs knobs, int frames, int off, int onAgain = -1, double rate = 48000.0) {

@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 Stereo echo(DelayEffect& fx, Knobs knobs, const Stereo& in, double rate = 48000.0, std::vector<int> blocks = {512}) {
     fx.prepare(rate);

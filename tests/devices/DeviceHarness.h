@@ -30,16 +30,8 @@
 #include "engine/WavWriter.h"
 #include "model/Project.h"
 
-namespace ostrel::test::dev {
+namespace ostrel::engine::harness {
 
-using engine::AudioBuffer;
-using engine::DeviceNode;
-using engine::Event;
-using engine::EventType;
-using engine::Patch;
-using engine::PatchGraph;
-using engine::PatchNode;
-using engine::ProcessContext;
 using Signal = std::vector<float>;
 using Knobs = std::map<std::string, double>;
 
@@ -49,7 +41,7 @@ constexpr int kChannels = 2;
 inline constexpr double kRates[] = {44100.0, 48000.0, 96000.0};
 inline constexpr double kMiddleC = 261.6255653005986;
 
-using Timed = engine::TimedEvent;  // at an absolute frame
+using Timed = TimedEvent;  // at an absolute frame
 
 inline Timed event(std::int64_t frame, EventType type, int note, int velocity, int channel, float value = 0.0f) {
     return {frame, Event{.type = type, .channel = static_cast<std::uint8_t>(channel), .note = static_cast<std::uint8_t>(note),
@@ -190,22 +182,22 @@ inline double measureFrequency(const Signal& v, int from, int to, double rate) {
 inline double cents(double measured, double expected) { return 1200.0 * std::log2(measured / expected); }
 
 inline PatchGraph buildGraph(const Patch& patch, std::string* error = nullptr) {
-    return engine::buildPatchGraph(patch, kRate, kBlock, kChannels, error);
+    return buildPatchGraph(patch, kRate, kBlock, kChannels, error);
 }
 
 // Left channel of a built graph playing `events` for `frames` frames, in engine blocks.
 inline Signal playGraph(PatchGraph& built, const std::vector<Timed>& events, std::int64_t frames) {
-    engine::OfflineRenderContext context;
+    OfflineRenderContext context;
     context.frames = frames;
     context.events = events;
-    const std::vector<float> out = engine::renderGraphOffline(*built.graph, context);
+    const std::vector<float> out = renderGraphOffline(*built.graph, context);
     Signal left;
     for (std::size_t i = 0; i < out.size(); i += kChannels) left.push_back(out[i]);
     return left;
 }
 
 inline Patch builtin(const std::string& name) {
-    for (Patch& patch : engine::builtinPatches())
+    for (Patch& patch : builtinPatches())
         if (patch.name == name) return std::move(patch);
     throw std::out_of_range("no built-in " + name);
 }
@@ -220,7 +212,7 @@ inline const PatchNode& nodeWithId(const Patch& patch, int id) {
 inline double mixGain(const Patch& patch, int source, int sink) {
     if (source == sink) return 1.0;
     double total = 0.0;
-    for (const engine::PatchCable& cable : patch.connections) {
+    for (const PatchCable& cable : patch.connections) {
         if (cable.from != source) continue;
         const PatchNode& next = nodeWithId(patch, cable.to);
         if (next.device != "ostrel.mod.mixer") continue;
@@ -231,16 +223,16 @@ inline double mixGain(const Patch& patch, int source, int sink) {
 
 // A sound card that never calls back by itself: the test renders through the engine on
 // its own thread, which so plays the audio thread.
-class TestBackend final : public engine::IAudioBackend {
+class TestBackend final : public IAudioBackend {
 public:
     std::string backendName() override { return "Test"; }
-    std::vector<engine::AudioDeviceInfo> listDevices() override { return {}; }
-    bool open(const engine::AudioConfig&, engine::RenderCallback, void*, std::string*) override { return running_ = true; }
+    std::vector<AudioDeviceInfo> listDevices() override { return {}; }
+    bool open(const AudioConfig&, RenderCallback, void*, std::string*) override { return running_ = true; }
     void close() override { running_ = false; }
-    engine::BackendState state() const override {
-        return running_ ? engine::BackendState::Running : engine::BackendState::Closed;
+    BackendState state() const override {
+        return running_ ? BackendState::Running : BackendState::Closed;
     }
-    engine::LoadStats loadStats() const override { return {}; }
+    LoadStats loadStats() const override { return {}; }
 
 private:
     bool running_ = false;
@@ -299,7 +291,7 @@ inline model::Project song(std::vector<model::Track> tracks, double bpm = 120.0)
 // A float WAV file of constant frames, so a clip of it renders to exactly that value.
 inline bool writeConstantWav(const std::filesystem::path& path, float value, int channels, std::int64_t frames) {
     const std::vector<float> samples(static_cast<std::size_t>(frames * channels), value);
-    return engine::writeWavFile(path, samples, channels, 48000, engine::WavFormat::Float32, nullptr);
+    return writeWavFile(path, samples, channels, 48000, WavFormat::Float32, nullptr);
 }
 
-}  // namespace ostrel::test::dev
+}  // namespace ostrel::engine::harness

@@ -7,7 +7,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Each voice's note, its id range and its velocity amplifiers (the kit's outputs).
 struct VoiceIds {

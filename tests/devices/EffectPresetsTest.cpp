@@ -8,7 +8,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 TEST(FactoryPresets, NineteenByOstrelGroupedByEffectInBrowserOrderWithUniqueNames) {
     const std::vector<Preset>& presets = factoryPresets();

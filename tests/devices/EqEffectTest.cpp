@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Gain in dB that the EQ gives a sine of `hz`, over the second and third seconds:
 // two seconds hold a whole number of cycles of every frequency used here.

@@ -8,7 +8,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 constexpr double kCarrier = 0.18;  // one carrier's peak at gain 1
 
@@ -77,7 +77,7 @@ TEST(FmNode, FeedbackMakesOperatorFourBrighterButNotLouder) {
 }
 
 TEST(FmNode, ReleasedVoiceFadesWithTheReleaseTimeThenGivesExactZeros) {
-    for (double rate : kRates) {
+    for (double rate : {44100.0, 96000.0}) {
         const int off = static_cast<int>(rate * 0.1), ms = static_cast<int>(rate / 1000);
         const Signal out = play({{"release_ms", 100}}, static_cast<int>(rate), {noteOn(0, 69, 127), noteOff(off, 69)},
                                 0, {1, 0, 0, 0}, rate);

@@ -8,7 +8,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 using nlohmann::json;
 using test::TempDir;
 
@@ -96,7 +96,6 @@ TEST(InstrumentNames, UnknownNamesFailAndLeaveTheOutputAloneAndOnlyPlainFileName
     EXPECT_FALSE(makeInstrumentPatch("sampler", json::object(), "", out, nullptr, &error));
     EXPECT_EQ(error, "unknown instrument \"sampler\"");
     EXPECT_EQ(out.name, "kept");
-    EXPECT_TRUE(isSampleInstrument("Sampler") && !isSampleInstrument("FM E-Piano"));
     EXPECT_TRUE(isPlainFileName("Kick 01.wav"));
     for (const char* name : {"", "a/b.wav", "a\\b.wav", "c:b.wav", "..", "a..b.wav"}) EXPECT_FALSE(isPlainFileName(name)) << name;
 }

@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Output 0 is pitch, 1 gate, 2 velocity.
 Signal play(float output, std::vector<Timed> events, int frames, Knobs knobs = {}, double rate = 48000.0) {

@@ -9,7 +9,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Basic modular voice with the filter and amp envelope knobs the sound knobs move.
 Patch voicePatch(double cutoffHz = 1000, double resonance = 0.2, double attackMs = 5, double releaseMs = 300) {

@@ -9,7 +9,7 @@
 namespace ostrel::engine {
 namespace {
 
-using test::dev::TestBackend;
+using harness::TestBackend;
 
 // The GUI thread plays keys, turns the level and sound knobs of the running graph and
 // swaps instruments while the audio thread renders: no torn knob, no heap use on the

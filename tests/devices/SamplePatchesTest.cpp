@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 DrumPad pad(int note, std::shared_ptr<const AudioData> sample) {
     DrumPad p;

@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // A sound whose sample i is i / 1000 on the left and -i / 1000 on the right, so the
 // output tells the position it was read at.

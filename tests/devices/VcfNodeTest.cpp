@@ -5,7 +5,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 // Steady-state gain for a sine at `hz` through the filter.
 double gainAt(double hz, Knobs knobs, double rate = 48000.0, const Signal* control = nullptr) {

@@ -7,7 +7,7 @@
 namespace ostrel::engine {
 namespace {
 
-using namespace ostrel::test::dev;
+using namespace harness;
 
 Signal play(Knobs knobs, std::vector<const Signal*> inputs = {}, double rate = 48000.0, int frames = 48000) {
     VcoNode v;
