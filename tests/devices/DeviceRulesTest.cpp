@@ -58,13 +58,6 @@ TEST_P(EveryDevice, OutputDoesNotDependOnTheBlockSizeAtAnyRateAndResetForgetsThe
     }
 }
 
-TEST_P(EveryDevice, ModulesCopyChannelZeroEffectsWriteTwoAndOneChannelGetsWhatChannelZeroWould) {
-    render_.right = nullptr;  // a mono input: a linked detector hears the same on both sides
-    const auto three = run({256}, 48000.0, 3);  // whole blocks: the third channel never moves
-    EXPECT_EQ(three[2], isEffect_ ? constant(kFrames, 0.0f) : three[0]);
-    EXPECT_EQ(run({256}, 48000.0, 1)[0], three[0]);
-}
-
 TEST_P(EveryDevice, ProcessNeverAllocatesOrFreesEvenWhileKnobsRamp) {
     device_->prepare(48000.0);
     AudioBuffer in(2, 512), out(2, 512);

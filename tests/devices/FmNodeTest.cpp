@@ -26,15 +26,11 @@ Signal play(Knobs knobs, int frames, std::vector<Timed> events = {noteOn(0, 69, 
     return render(fm, frames, r);
 }
 
-TEST(FmNode, AlgorithmTableSaysWhoModulatesWhomOnlyFromAboveAndWhoIsHeard) {
+TEST(FmNode, AlgorithmTableSaysWhoModulatesWhomAndWhoIsHeard) {
     const std::uint32_t expected[8][5] = {{2, 4, 8, 0, 1},  {6, 0, 8, 0, 1}, {2, 12, 0, 0, 1}, {2, 0, 8, 0, 5},
                                           {14, 0, 0, 0, 1}, {8, 8, 8, 0, 7}, {2, 0, 0, 0, 13}, {0, 0, 0, 0, 15}};
     for (int a = 0; a < 8; ++a) {
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_EQ(fmAlgorithmTable[a].modulators[k], expected[a][k]) << a;
-            // A lower-numbered modulator would be read before it is computed (4 down to 1).
-            EXPECT_EQ(fmAlgorithmTable[a].modulators[k] & ((2u << k) - 1), 0u) << a;
-        }
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(fmAlgorithmTable[a].modulators[k], expected[a][k]) << a;
         EXPECT_EQ(fmAlgorithmTable[a].carriers, expected[a][4]) << a;
     }
 }

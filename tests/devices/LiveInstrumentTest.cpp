@@ -66,10 +66,6 @@ protected:
 };
 
 TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild) {
-    AudioEngine closed{std::make_unique<TestBackend>()};
-    std::string error;
-    EXPECT_FALSE(LiveInstrument(&closed).rebuild(&error));
-    EXPECT_EQ(error, "the sound card is not open");
     rebuild();
     live.setEffects(true);
     EXPECT_FALSE(live.isReady());

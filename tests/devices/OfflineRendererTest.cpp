@@ -37,11 +37,10 @@ std::string renderError(const model::Project& project, const RenderSettings& set
     return error;
 }
 
-model::Device effect(const std::string& type, std::map<std::string, double> knobs = {}) {
+model::Device effect(const std::string& type) {
     model::Device d;
     d.id = model::Uuid::generate();
     d.typeId = type;
-    d.parameters = std::move(knobs);
     return d;
 }
 

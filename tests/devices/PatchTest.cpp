@@ -15,17 +15,6 @@ Patch patchWithSources(int n, int& nextId) {
     return patch;
 }
 
-TEST(MixerTree, FiveInputsMakeTwoGroupMixersAndAFinalOneInIdOrder) {
-    int nextId = 0;
-    Patch patch = patchWithSources(5, nextId);
-    EXPECT_EQ(addMixerNode(patch, {0, 1, 2, 3, 4}, nextId, 0.5, 0.7), 7);
-    EXPECT_EQ(nodeWithId(patch, 5).label, "Mix");
-    EXPECT_EQ(nodeWithId(patch, 6).parameters, (Knobs{{"level_1", 0.5}}));
-    EXPECT_EQ(nodeWithId(patch, 7).parameters, (Knobs{{"level_1", 0.7}, {"level_2", 0.7}}));
-    const std::vector<PatchCable> expected{{0, 5, 0}, {1, 5, 1}, {2, 5, 2}, {3, 5, 3}, {4, 6, 0}, {5, 7, 0}, {6, 7, 1}};
-    EXPECT_EQ(patch.connections, expected);
-}
-
 // A drum rack can have more than 16 pads; a two-level tree left the fifth group and
 // later without a way to the output.
 TEST(MixerTree, EveryInputReachesTheResultAtOneGainThroughMixersOfAtMostFourInputs) {

@@ -32,14 +32,6 @@ TEST(VcfNode, EveryModeHasGainOneOverKAtTheCutoff) {
     EXPECT_NEAR(gainAt(1000.0, {{"resonance", 1}}), 1.0 / 0.04, 0.5);
 }
 
-TEST(VcfNode, ControlMovesTheCutoffByCvAmountOctavesDownToTenHertz) {
-    const Signal up = constant(96000, 1.0f), half = constant(96000, 0.5f), down = constant(96000, -4.0f);
-    EXPECT_NEAR(gainAt(2000.0, {}, 48000.0, &up), 1.0 / 1.6, 0.01);
-    EXPECT_NEAR(gainAt(4000.0, {{"cv_amount", 4}}, 48000.0, &half), 1.0 / 1.6, 0.01);
-    // 20 Hz pushed down four octaves would be 1.25 Hz; the filter stops at 10 Hz.
-    EXPECT_NEAR(gainAt(10.0, {{"cutoff_hz", 20}}, 48000.0, &down), 1.0 / 1.6, 0.02);
-}
-
 TEST(VcfNode, RingingDecaysToExactZeroAndNothingPluggedInIsSilence) {
     VcfNode f;
     f.prepare(48000.0);
