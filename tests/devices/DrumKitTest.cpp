@@ -30,21 +30,16 @@ TEST(DrumKitPatch, VoicesTakeTheirFixedIdsAndMixIntoTheKitLevel) {
         const VoiceIds& ids = kVoices[v];
         const std::string name = ids.name;
         SCOPED_TRACE(name);
-        EXPECT_EQ(table[v].name, name);
-        EXPECT_EQ(table[v].note, ids.note);
-        EXPECT_EQ(table[v].layers.size(), ids.outputs.size());
+        EXPECT_TRUE(table[v].name == name && table[v].note == ids.note && table[v].layers.size() == ids.outputs.size());
         EXPECT_EQ(kit.nodes[static_cast<std::size_t>(ids.first)].label, name + " key");
         EXPECT_DOUBLE_EQ(kit.nodes[static_cast<std::size_t>(ids.first)].parameters.at("note"), ids.note);
-        for (int id = ids.first; id <= ids.outputs.back(); ++id)
-            EXPECT_EQ(kit.nodes[static_cast<std::size_t>(id)].label.rfind(name + " ", 0), 0u) << id;
         for (int out : ids.outputs) {
             EXPECT_EQ(kit.nodes[static_cast<std::size_t>(out)].label, name + " velocity amplifier");
             EXPECT_DOUBLE_EQ(mixGain(kit, out, 68), 0.5 * 0.7);
         }
     }
     EXPECT_TRUE(table[1].layers[0].tone && !table[1].layers[1].tone) << "the Snare's tone layer comes first";
-    EXPECT_EQ(kit.nodes[69].label, "Kit level");
-    EXPECT_EQ(kit.nodes[69].parameters, (Knobs{{"amount", 1.0}}));
+    EXPECT_EQ(kit.nodes[69], PatchNode(69, "ostrel.mod.attenuverter", "Kit level", {{"amount", 1.0}}));
     EXPECT_EQ(kit.connections.back(), (PatchCable{68, 69, 0}));
 }
 

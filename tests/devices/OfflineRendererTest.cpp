@@ -119,8 +119,7 @@ TEST_F(AudioSongs, ClipsPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
     for (int i = 0; i < 48000; ++i) ramp.insert(ramp.end(), 2, static_cast<float>(i) * 1e-6f);
     ASSERT_TRUE(writeWavFile(dir / "r.wav", ramp, 2, 48000, WavFormat::Float32, nullptr));
     RenderOutput out = play({audioTrack("Audio", {audioClip("r.wav", 1, 1, 0.1)})});
-    EXPECT_EQ(out.audio.samples[2 * 23999], 0.0f);
-    EXPECT_FLOAT_EQ(out.audio.samples[2 * 24000], 4800 * 1e-6f);
+    EXPECT_TRUE(out.audio.samples[2 * 23999] == 0.0f && out.audio.samples[2 * 24000] == 4800 * 1e-6f);
     // Regression: a clip half a beat before beat 0 wrote before the start of the buffer.
     out = play({audioTrack("Audio", {audioClip("r.wav", -0.5, 1)})});
     ASSERT_EQ(out.audio.frames, 12000);
@@ -132,8 +131,8 @@ TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnOnceAndOddNamesAreN
     RenderOutput out = play({drums});
     EXPECT_EQ(out.audio.frames, 48000);
     ASSERT_EQ(out.warnings.size(), 1u) << "once per name";
-    EXPECT_TRUE(out.warnings[0].starts_with("track \"Drums\": the audio file \"gone.wav\" could not be used ("));
-    EXPECT_TRUE(out.warnings[0].ends_with("); skipped"));
+    EXPECT_TRUE(out.warnings[0].starts_with("track \"Drums\": the audio file \"gone.wav\" could not be used (") &&
+                out.warnings[0].ends_with("); skipped"));
     std::filesystem::create_directories(dir / "inner");
     out = render(song({audioTrack("Audio", {audioClip("../c.wav", 0, 1)})}), settingsAt(kRate, dir / "inner"));
     EXPECT_EQ(peak(out.audio.samples), 0.0);
