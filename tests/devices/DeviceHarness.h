@@ -229,9 +229,7 @@ public:
     std::vector<AudioDeviceInfo> listDevices() override { return {}; }
     bool open(const AudioConfig&, RenderCallback, void*, std::string*) override { return running_ = true; }
     void close() override { running_ = false; }
-    BackendState state() const override {
-        return running_ ? BackendState::Running : BackendState::Closed;
-    }
+    BackendState state() const override { return running_ ? BackendState::Running : BackendState::Closed; }
     LoadStats loadStats() const override { return {}; }
 
 private:

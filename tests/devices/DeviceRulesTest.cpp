@@ -18,32 +18,29 @@ protected:
 
     void SetUp() override {
         device_ = createDevice(GetParam());
-        isEffect_ = GetParam().rfind("ostrel.mod.", 0) != 0;
         if (auto* sampler = dynamic_cast<SamplerNode*>(device_.get())) {
             sampler->sample = std::make_shared<AudioData>(AudioData{.samples = sine(300.0, 44100.0, 3000, 0.5f),
                                                                     .channels = 1, .sampleRate = 44100.0, .frames = 3000});
             setKnob(*sampler, "loop", 1);
         }
         for (int k = 0; k < 5; ++k) signals_[k] = sine(3.0 + 50.0 * k, 48000.0, kFrames, 0.9f);
-        render_ = {.inputs = {&signals_[0], &signals_[1], &signals_[2], &signals_[3]}, .right = &signals_[4],
+        render_ = {.channels = 2, .inputs = {&signals_[0], &signals_[1], &signals_[2], &signals_[3]}, .right = &signals_[4],
                    .events = {noteOn(0, 60), noteOn(700, 67, 90), noteOff(1500, 67), pitchBend(1600, -0.5f),
                               noteOff(2500, 60), noteOn(3000, 48)}};
     }
 
     // Prepares only for a new rate: otherwise reset alone must bring back the start.
-    std::vector<Signal> run(std::vector<int> blocks, double rate = 48000.0, int channels = 2) {
+    std::vector<Signal> run(std::vector<int> blocks, double rate) {
         if (rate != preparedRate_) device_->prepare(rate);
         preparedRate_ = rate;
         device_->reset();  // noise reseeds only here
         Render r = render_;
         r.rate = rate;
         r.blocks = std::move(blocks);
-        r.channels = channels;
         return renderChannels(*device_, kFrames, r);
     }
 
     std::unique_ptr<DeviceNode> device_;
-    bool isEffect_ = false;
     double preparedRate_ = 0.0;
     Signal signals_[5];
     Render render_;

@@ -70,9 +70,6 @@ TEST_F(LiveInstrumentTest, ChangesAndAReopenedCardMakeItStaleUntilTheNextRebuild
     live.setEffects(true);
     EXPECT_FALSE(live.isReady());
     rebuild();
-    live.setPolyphony(4);
-    EXPECT_FALSE(live.isReady());
-    rebuild();
     openCard();  // the stream starts again on the engine's silent graph
     EXPECT_FALSE(live.isReady());
     live.noteOn(60, 100);
@@ -109,10 +106,7 @@ TEST_F(LiveInstrumentTest, SoundKnobsMapAroundThePatchsValueAtZeroHalfAndOne) {
 // Regression: the pedal's value was read from the event's value field, not `velocity`.
 TEST_F(LiveInstrumentTest, Controller64IsThePedalReadFromTheVelocityFieldAndHoldsReleasedNotes) {
     live.noteOn(60, 100);
-    Event pedal;
-    pedal.type = EventType::ControlChange;
-    pedal.note = 64;
-    pedal.velocity = 64;
+    Event pedal{.type = EventType::ControlChange, .note = 64, .velocity = 64};
     EXPECT_TRUE(live.sendEvent(pedal));
     EXPECT_TRUE(live.voices().sustain());
     queued();
