@@ -41,12 +41,9 @@ TEST(ReverbEffect, WetOnsetIsTheShortestCombOnEachSideMovedByThePreDelay) {
 TEST(ReverbEffect, UnpluggedTheRoomKeepsRingingAndALongTailFlushesToExactZero) {
     ReverbEffect fx;
     wet(fx, {}, 512);
-    Render unplugged;
-    unplugged.channels = 2;
+    Render unplugged{.blocks = {4096}, .channels = 2};
     for (const Signal& side : renderChannels(fx, 4800, unplugged)) EXPECT_GT(energy(side, 0, 4800), 0.0);
-    // Well past the point where a small room's tail sinks below 1e-20.
-    unplugged.blocks = {4096};
-    setKnob(fx, "room_size", 0);
+    setKnob(fx, "room_size", 0);  // well past the point where a small room's tail sinks below 1e-20
     renderChannels(fx, 48000 * 10, unplugged);
     EXPECT_EQ(render(fx, 4096, unplugged), constant(4096, 0.0f));
 }
