@@ -28,11 +28,8 @@ TEST(BuiltinInstrumentsList, NineteenPatchesInMenuOrderWithTheirShapes) {
     ASSERT_EQ(list.size(), std::size(kList));
     for (std::size_t i = 0; i < list.size(); ++i) {
         SCOPED_TRACE(kList[i].name);
-        EXPECT_EQ(list[i].name, kList[i].name);
-        EXPECT_EQ(list[i].category, kList[i].category);
-        EXPECT_EQ(list[i].voices, kList[i].voices);
-        EXPECT_EQ(list[i].nodes.size(), kList[i].nodes);
-        EXPECT_EQ(list[i].connections.size(), kList[i].cables);
+        EXPECT_TRUE(list[i].name == kList[i].name && list[i].category == kList[i].category && list[i].voices == kList[i].voices);
+        EXPECT_TRUE(list[i].nodes.size() == kList[i].nodes && list[i].connections.size() == kList[i].cables);
         EXPECT_EQ(list[i].output, static_cast<int>(kList[i].nodes) - 1);
         for (std::size_t n = 0; n < list[i].nodes.size(); ++n) EXPECT_EQ(list[i].nodes[n].id, static_cast<int>(n));
     }

@@ -8,7 +8,6 @@
 
 #include "DeviceHarness.h"
 #include "core/LogSink.h"
-#include "engine/WavReader.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
