@@ -44,10 +44,8 @@ TEST(ModularVoice, MiddleCSoundsAt261_63HzWithinATenthOfACentAndFallsSilentAfter
     for (double rate : kRates) {
         for (const std::vector<int>& blocks : {std::vector<int>{64}, {512}, {1024}, {100, 7, 333}}) {
             SCOPED_TRACE(testing::Message() << rate << " Hz, first block " << blocks[0]);
-            const int releaseAt = static_cast<int>(rate * 1.5);
-            const int frames = releaseAt + static_cast<int>(rate * 1.5);
+            const int releaseAt = static_cast<int>(rate * 1.5), frames = 2 * releaseAt, settled = static_cast<int>(rate * 0.1);
             const Signal out = play(rate, blocks, 60, frames, releaseAt);
-            const int settled = static_cast<int>(rate * 0.1);
             EXPECT_GT(peak(out, settled, releaseAt), 0.05);
             EXPECT_NEAR(cents(measureFrequency(out, settled, releaseAt, rate), kMiddleC), 0.0, 0.1);
             // A 300 ms release to 0.01 % ends well within a second; then exact zeros.
