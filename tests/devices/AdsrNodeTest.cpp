@@ -14,9 +14,7 @@ Signal play(AdsrNode& a, Knobs knobs, int frames, int off, int onAgain = -1, dou
     if (onAgain >= 0) std::fill(gate.begin() + onAgain, gate.end(), 1.0f);
     a.prepare(rate);
     setKnobs(a, knobs);
-    Render r;
-    r.rate = rate;
-    r.inputs = {&gate};
+    const Render r{.rate = rate, .inputs = {&gate}};
     return render(a, frames, r);
 }
 
@@ -46,11 +44,8 @@ TEST(AdsrNode, DecaysToExactlySustainThenReleasesToExactZero) {
 TEST(AdsrNode, GateCountsAsOnOnlyAboveOneHalf) {
     AdsrNode a;
     const Signal half = constant(1000, 0.5f), above = constant(1000, 0.51f);
-    Render r;
-    r.inputs = {&half};
-    EXPECT_EQ(render(a, 1000, r), constant(1000, 0.0f));
-    r.inputs = {&above};
-    EXPECT_GT(peak(render(a, 1000, r), 0, 1000), 0.0);
+    EXPECT_EQ(render(a, 1000, {.inputs = {&half}}), constant(1000, 0.0f));
+    EXPECT_GT(peak(render(a, 1000, {.inputs = {&above}})), 0.0);
 }
 
 }  // namespace

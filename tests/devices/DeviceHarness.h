@@ -67,7 +67,7 @@ struct Render {
 
 // Processes `frames` frames and returns every output channel, planar.
 inline std::vector<Signal> renderChannels(DeviceNode& node, int frames, const Render& r) {
-    const int maxBlock = *std::max_element(r.blocks.begin(), r.blocks.end());
+    const int maxBlock = std::ranges::max(r.blocks);
     std::vector<AudioBuffer> inBufs(r.inputs.size(), AudioBuffer(1, maxBlock));
     std::vector<const AudioBuffer*> slots(r.inputs.size(), nullptr);
     AudioBuffer out(r.channels, maxBlock);

@@ -48,8 +48,7 @@ TEST(EqEffect, AKnobChangeRecomputesBeforeTheNextBlockAndStillKnobsRecomputeNoth
     EqEffect fx;
     fx.prepare(48000);
     const Stereo in{sine(400, 48000, 512, 0.5f), {}};
-    runEffect(fx, in, 48000, {128});
-    runEffect(fx, in, 48000, {128});
+    runEffect(fx, in, 48000, {128});  // four blocks, knobs still
     EXPECT_EQ(fx.coefficientUpdates(), 1);
     setKnob(fx, "mid1_gain", 18);  // a bell boost at 400 Hz shows in the very next block
     EXPECT_GT(rms(runEffect(fx, in, 48000).left, 256, 512), 3.0 * rms(in.left, 256, 512));

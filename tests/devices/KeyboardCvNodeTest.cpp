@@ -13,9 +13,7 @@ Signal play(float output, std::vector<Timed> events, int frames, Knobs knobs = {
     k.prepare(rate);
     setKnob(k, "output", output);
     setKnobs(k, knobs);
-    Render r;
-    r.rate = rate;
-    r.events = std::move(events);
+    const Render r{.rate = rate, .events = std::move(events)};
     return render(k, frames, r);
 }
 

@@ -13,9 +13,7 @@ constexpr float kHeld[] = {0.553877354f, -0.209654629f, 0.311540604f};
 Signal play(LfoNode& l, Knobs knobs, int frames, const Signal* restart = nullptr, double rate = 48000.0) {
     l.prepare(rate);
     setKnobs(l, knobs);
-    Render r;
-    r.rate = rate;
-    r.inputs = {restart};
+    const Render r{.rate = rate, .inputs = {restart}};
     return render(l, frames, r);
 }
 

@@ -1,5 +1,6 @@
 #include "devices/PolyphonicPatch.h"
 
+#include <ranges>
 #include <set>
 
 #include "DeviceHarness.h"
@@ -10,9 +11,8 @@ namespace {
 using namespace harness;
 
 std::vector<int> idsOf(const Patch& patch) {
-    std::vector<int> ids;
-    for (const PatchNode& node : patch.nodes) ids.push_back(node.id);
-    return ids;
+    const auto ids = patch.nodes | std::views::transform(&PatchNode::id);
+    return {ids.begin(), ids.end()};
 }
 
 // The single cable into input 0 of `to`; its source.

@@ -113,8 +113,7 @@ TEST_F(RenderWorkerTest, ExportsBehindARunningRenderFollowedByRebuildsAreAllWrit
     worker.submit(job(1));
     gate.waitForStarted(1);
     for (const char* name : {"a.wav", "b.wav"}) worker.submit(job(0, name));
-    worker.submit(job(2));  // edits during play
-    worker.submit(job(3));
+    for (std::uint64_t g : {2, 3}) worker.submit(job(g));  // edits during play
     gate.open();
     const auto done = results(worker, 4);
     ASSERT_EQ(done.size(), 4u);

@@ -14,9 +14,7 @@ double gainAt(double hz, Knobs knobs, double rate = 48000.0, const Signal* contr
     setKnobs(f, knobs);
     const int frames = static_cast<int>(rate * 2);
     const Signal in = sine(hz, rate, frames);
-    Render r;
-    r.rate = rate;
-    r.inputs = {&in, control};
+    const Render r{.rate = rate, .inputs = {&in, control}};
     return peak(render(f, frames, r), frames / 2, frames);
 }
 

@@ -13,9 +13,7 @@ Signal play(Knobs knobs, std::vector<const Signal*> inputs = {}, double rate = 4
     VcoNode v;
     v.prepare(rate);
     setKnobs(v, knobs);
-    Render r;
-    r.rate = rate;
-    r.inputs = std::move(inputs);
+    const Render r{.rate = rate, .inputs = std::move(inputs)};
     return render(v, frames, r);
 }
 
