@@ -1,5 +1,8 @@
 #include "devices/PatchGraph.h"
 
+#include "devices/SamplePatches.h"
+#include "devices/SamplerNode.h"
+
 #include "DeviceHarness.h"
 
 namespace ostrel::engine {
@@ -54,6 +57,22 @@ TEST(PatchGraphKnobs, UnknownKnobsWarnInKeyOrderAndValuesAreClamped) {
                                                          "module 3 (Filter) has no knob called \"zeta\"; skipped"}));
     EXPECT_FLOAT_EQ(knobOf(*result.nodesById.at(3), "cutoff_hz"), 20000.0f);
     EXPECT_FLOAT_EQ(knobOf(*result.nodesById.at(3), "resonance"), 0.0f);
+}
+
+TEST(PatchGraphSamples, SamplerModulesPlayTheSoundTheirNodeCarries) {
+    auto sound = std::make_shared<AudioData>();
+    sound->channels = 1;
+    sound->frames = 4800;
+    sound->samples.assign(4800, 0.5f);
+    Patch p = makeSamplerPatch(sound, {{"attack_ms", 0.0}}, "Sampler");
+    PatchGraph built = buildGraph(p);
+    ASSERT_NE(built.graph, nullptr);
+    EXPECT_EQ(static_cast<const SamplerNode&>(*built.nodesById.at(0)).sample, sound) << "shared, not copied";
+    EXPECT_GT(peak(playGraph(built, {noteOn(0, 60)}, 2400)), 0.1);
+
+    p.nodes[0].sample = nullptr;
+    PatchGraph silent = buildGraph(p);
+    EXPECT_EQ(peak(playGraph(silent, {noteOn(0, 60)}, 2400)), 0.0);
 }
 
 }  // namespace
