@@ -96,16 +96,26 @@ void KeyboardCvNode::process(const ProcessContext& context, std::span<const Audi
         }
     };
 
+    auto value = [&] {
+        switch (choice) {
+            case 0: return pitch_ + bend_ * bendRange / 12.0f;
+            case 1: return gate_ ? 1.0f : 0.0f;
+            default: return velocity_;
+        }
+    };
     float* out = output.channel(0);
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n;) {
         cursor.takeDue(i, take);
+        if (pitch_ == targetPitch_ && bend_ == bendTarget_) {
+            // Settled: the signal holds still until the next event, the usual case by far.
+            const int until = static_cast<int>(std::clamp<std::int64_t>(cursor.nextOffset(n), i + 1, n));
+            std::fill(out + i, out + until, value());
+            i = until;
+            continue;
+        }
         dsp::onePoleSettling(pitch_, targetPitch_, glide);
         dsp::onePoleSettling(bend_, bendTarget_, bendSmoothing);
-        switch (choice) {
-            case 0: out[i] = pitch_ + bend_ * bendRange / 12.0f; break;
-            case 1: out[i] = gate_ ? 1.0f : 0.0f; break;
-            default: out[i] = velocity_; break;
-        }
+        out[i++] = value();
     }
     cursor.takeRest(take);
     rules::copyChannel0(output, n);
