@@ -14,6 +14,7 @@
 #include "devices/PolyphonicPatch.h"
 #include "engine/BasicNodes.h"
 #include "engine/DeviceNode.h"
+#include "engine/Failure.h"
 #include "engine/Resample.h"
 #include "engine/VoiceAllocator.h"
 #include "engine/WavReader.h"
@@ -34,12 +35,6 @@ const char kTooLong[] = "the song is too long to render (more than 60 minutes)";
 static_assert(kMaxRenderSeconds == 3600.0, "the message names the bound");
 // Far above any sound card; keeps every frame count below 2^63.
 constexpr double kMaxSampleRate = 1.0e6;
-
-void setError(std::string* error, const std::string& text) {
-    if (error != nullptr) {
-        *error = text;
-    }
-}
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -291,7 +286,7 @@ bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, doubl
         }
         std::unique_ptr<DeviceNode> node = createDevice(device.typeId);
         if (!node) {
-            setError(error, trackPrefix(track) + "unknown effect " + quoted(device.typeId));
+            fail(error, trackPrefix(track) + "unknown effect " + quoted(device.typeId));
             return false;
         }
         for (const auto& [key, value] : device.parameters) {
@@ -311,7 +306,7 @@ bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, doubl
     std::string compileError;
     std::unique_ptr<Graph> graph = builder.compile(sampleRate, toInt(blockSize), channels, &compileError);
     if (!graph) {
-        setError(error, trackPrefix(track) + compileError);
+        fail(error, trackPrefix(track) + compileError);
         return false;
     }
     out->graph = std::move(graph);
@@ -328,7 +323,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     std::string instrumentError;
     if (!makeInstrumentPatch(track.instrumentPatch, track.instrumentConfig.get(), samplesFolder, patch,
                              &instrumentWarnings, &instrumentError)) {
-        setError(error, trackPrefix(track) + "unknown instrument patch " + quoted(track.instrumentPatch));
+        fail(error, trackPrefix(track) + "unknown instrument patch " + quoted(track.instrumentPatch));
         return false;
     }
     const int voices = std::clamp(patch.voices, 1, VoiceAllocator::kMaxVoices);
@@ -357,7 +352,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     PatchGraph built = buildPatchGraph(play, sampleRate, blockSize, static_cast<std::uint32_t>(std::max(0, channels)),
                                        &buildError);
     if (!built.graph) {
-        setError(error, trackPrefix(track) + buildError);
+        fail(error, trackPrefix(track) + buildError);
         return false;
     }
 
@@ -394,20 +389,20 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
                    std::string* error) {
     const double rate = settings.sampleRate;
     if (!(rate > 0.0 && rate <= kMaxSampleRate)) {
-        setError(error, "the sample rate must be above 0 and at most 1000000 Hz");
+        fail(error, "the sample rate must be above 0 and at most 1000000 Hz");
         return false;
     }
     if (settings.channels < 1) {
-        setError(error, "the channel count must be at least 1");
+        fail(error, "the channel count must be at least 1");
         return false;
     }
     if (settings.blockSize < 1) {
-        setError(error, "the block size must be at least 1");
+        fail(error, "the block size must be at least 1");
         return false;
     }
     const std::int64_t maxFrames = secondsToFrames(kMaxRenderSeconds, rate);
     if (settings.frames > maxFrames) {
-        setError(error, kTooLong);
+        fail(error, kTooLong);
         return false;
     }
 
@@ -434,7 +429,7 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
             total = contentEnd + (effects ? secondsToFrames(kEffectTailSeconds, rate) : 0);
             // Checked before the track's buffer of its whole length is made.
             if (total > maxFrames) {
-                setError(error, kTooLong);
+                fail(error, kTooLong);
                 return false;
             }
             built = renderAudioTrack(track, tempoMap, rate, settings.blockSize, settings.channels,
@@ -449,14 +444,14 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
                         secondsToFrames(tail, rate);
             }
             if (total > maxFrames) {
-                setError(error, kTooLong);
+                fail(error, kTooLong);
                 return false;
             }
             built = renderInstrumentTrack(track, tempoMap, rate, settings.blockSize, settings.channels, &stem,
                                           &stemError, settings.samplesFolder);
         }
         if (!built) {
-            setError(error, stemError);
+            fail(error, stemError);
             return false;
         }
         warnings.insert(warnings.end(), stem.warnings.begin(), stem.warnings.end());

@@ -1,5 +1,7 @@
 #include "devices/PatchGraph.h"
 
+#include "engine/Failure.h"
+
 #include <climits>
 #include <set>
 #include <utility>
@@ -12,7 +14,7 @@ namespace ostrel::engine {
 namespace {
 
 PatchGraph fail(PatchGraph result, std::string* error, std::string message) {
-    if (error != nullptr) *error = std::move(message);
+    engine::fail(error, std::move(message));
     result.graph.reset();
     result.nodesById.clear();
     return result;

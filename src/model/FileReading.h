@@ -5,14 +5,11 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "core/Failure.h"
+
 namespace ostrel::model {
 
 // Pieces shared by the project file reader and its migrations.
-
-// Stores message where the caller asked for one; error may be null.
-inline void setError(std::string* error, std::string message) {
-    if (error) *error = std::move(message);
-}
 
 enum class WholeNumber { Read, OutOfRange, NotANumber };
 

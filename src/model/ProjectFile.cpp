@@ -56,7 +56,7 @@ struct Reader {
     std::string* error;
 
     bool fail(const char* key, const char* problem) const {
-        setError(error, std::string(record) + "'s \"" + key + "\" " + problem);
+        core::fail(error, std::string(record) + "'s \"" + key + "\" " + problem);
         return false;
     }
 
@@ -156,7 +156,7 @@ bool readRecords(const json& array, bool (*fromJson)(const json&, T&, std::strin
         T record;
         if (!fromJson(element, record, error)) return false;
         if (!seen.insert(record.id).second) {
-            setError(error, duplicateMessage);
+            core::fail(error, duplicateMessage);
             return false;
         }
         out.push_back(std::move(record));
@@ -176,7 +176,7 @@ bool readOptionalRecords(const json& object, const char* key, bool (*fromJson)(c
 
 bool noteFromJson(const json& value, Note& note, std::string* error) {
     if (!value.is_object()) {
-        setError(error, "a note must be an object");
+        core::fail(error, "a note must be an object");
         return false;
     }
     note.extra = collectExtraKeys(value, noteKeys());
@@ -188,7 +188,7 @@ bool noteFromJson(const json& value, Note& note, std::string* error) {
 
 bool clipFromJson(const json& value, Clip& clip, std::string* error) {
     if (!value.is_object()) {
-        setError(error, "a clip must be an object");
+        core::fail(error, "a clip must be an object");
         return false;
     }
     clip.extra = collectExtraKeys(value, clipKeys());
@@ -207,7 +207,7 @@ bool clipFromJson(const json& value, Clip& clip, std::string* error) {
 
 bool deviceFromJson(const json& value, Device& device, std::string* error) {
     if (!value.is_object() || !value.contains("device_id") || !value["device_id"].is_string()) {
-        setError(error, "a device needs a \"device_id\"");
+        core::fail(error, "a device needs a \"device_id\"");
         return false;
     }
     device.extra = collectExtraKeys(value, deviceKeys());
@@ -223,7 +223,7 @@ bool deviceFromJson(const json& value, Device& device, std::string* error) {
     if (parameters != value.end() && parameters->is_object()) {
         for (const auto& [knob, knobValue] : parameters->items()) {
             if (!knobValue.is_number()) {
-                setError(error, "knob \"" + knob + "\" of device " + device.typeId + " must be a number");
+                core::fail(error, "knob \"" + knob + "\" of device " + device.typeId + " must be a number");
                 return false;
             }
             device.parameters.emplace(knob, knobValue.get<double>());
@@ -234,7 +234,7 @@ bool deviceFromJson(const json& value, Device& device, std::string* error) {
 
 bool trackFromJson(const json& value, Track& track, std::string* error) {
     if (!value.is_object()) {
-        setError(error, "a track must be an object");
+        core::fail(error, "a track must be an object");
         return false;
     }
     track.extra = collectExtraKeys(value, trackKeys());
@@ -257,18 +257,18 @@ bool trackFromJson(const json& value, Track& track, std::string* error) {
 
 bool parseDocument(std::string_view text, Project& out, std::string* error, std::vector<std::string>* warnings) {
     if (!nestingWithinLimit(text)) {
-        setError(error, "the file nests too deeply to be read");
+        core::fail(error, "the file nests too deeply to be read");
         return false;
     }
     json document = json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
     if (document.is_discarded() || !document.is_object()) {
-        setError(error, "the file is not valid JSON");
+        core::fail(error, "the file is not valid JSON");
         return false;
     }
 
     const auto format = document.find("format");
     if (format == document.end() || !format->is_string() || format->get_ref<const std::string&>() != kFormatName) {
-        setError(error, "this is not a Ostrel project file");
+        core::fail(error, "this is not a Ostrel project file");
         return false;
     }
 
@@ -281,7 +281,7 @@ bool parseDocument(std::string_view text, Project& out, std::string* error, std:
     } else if (version < kProjectFormatVersion) {
         std::string reason;
         if (!migrateProject(document, &reason)) {
-            setError(error, "could not read this project file: " + reason);
+            core::fail(error, "could not read this project file: " + reason);
             return false;
         }
         if (warnings) {
@@ -292,7 +292,7 @@ bool parseDocument(std::string_view text, Project& out, std::string* error, std:
 
     const auto tracksValue = document.find("tracks");
     if (tracksValue == document.end() || !tracksValue->is_array()) {
-        setError(error, "the project has no list of tracks");
+        core::fail(error, "the project has no list of tracks");
         return false;
     }
 
@@ -478,13 +478,13 @@ bool writeProjectText(const Project& project, std::string& text, std::string* er
     std::string path;
     std::string reason;
     if (findUnsavable(document, path, reason)) {
-        setError(error, "cannot save the project: " + reason);
+        core::fail(error, "cannot save the project: " + reason);
         return false;
     }
     try {
         text = document.dump(2, ' ', /*ensure_ascii=*/false, json::error_handler_t::strict);
     } catch (const json::exception&) {
-        setError(error, "cannot save the project: it holds text that is not valid UTF-8");
+        core::fail(error, "cannot save the project: it holds text that is not valid UTF-8");
         return false;
     }
     text.push_back('\n');
@@ -513,12 +513,12 @@ bool loadProjectFile(const std::filesystem::path& path, Project& out, std::strin
     // A folder opens as a stream on this system but reads nothing.
     if (!std::filesystem::is_directory(path, code)) in.open(path, std::ios::binary);
     if (!in.is_open()) {
-        setError(error, "cannot open " + path.string());
+        core::fail(error, "cannot open " + path.string());
         return false;
     }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        setError(error, "cannot open " + path.string());
+        core::fail(error, "cannot open " + path.string());
         return false;
     }
     return parseProject(text, out, error, warnings);
@@ -529,7 +529,7 @@ bool parseProject(std::string_view text, Project& out, std::string* error, std::
         return parseDocument(text, out, error, warnings);
     } catch (const json::exception& exception) {
         // Every lookup above checks its kind first; this only guards against a slip.
-        setError(error, std::string("the file could not be read: ") + exception.what());
+        core::fail(error, std::string("the file could not be read: ") + exception.what());
         return false;
     }
 }

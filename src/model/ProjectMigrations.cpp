@@ -8,7 +8,7 @@ namespace ostrel::model {
 
 bool readProjectFormatVersion(const nlohmann::json& document, std::int32_t& version, std::string* error) {
     if (!document.is_object()) {
-        setError(error, "the project file is not a JSON object");
+        core::fail(error, "the project file is not a JSON object");
         return false;
     }
     const auto it = document.find("format_version");
@@ -20,12 +20,12 @@ bool readProjectFormatVersion(const nlohmann::json& document, std::int32_t& vers
     case WholeNumber::Read:
         return true;
     case WholeNumber::OutOfRange:
-        setError(error, "the format version of the file is out of range");
+        core::fail(error, "the format version of the file is out of range");
         return false;
     case WholeNumber::NotANumber:
         break;
     }
-    setError(error, "the format version of the file is not a number");
+    core::fail(error, "the format version of the file is not a number");
     return false;
 }
 
@@ -40,7 +40,7 @@ bool migrateProject(nlohmann::json& document, std::string* error) {
     std::int32_t version = 0;
     if (!readProjectFormatVersion(document, version, error)) return false;
     if (version > kProjectFormatVersion) {
-        setError(error, "this project was saved by a newer version of Ostrel (format " + std::to_string(version) + ")");
+        core::fail(error, "this project was saved by a newer version of Ostrel (format " + std::to_string(version) + ")");
         return false;
     }
     while (version < kProjectFormatVersion) {
@@ -53,7 +53,7 @@ bool migrateProject(nlohmann::json& document, std::string* error) {
             }
         }
         if (!migration) {
-            setError(error,
+            core::fail(error,
                      "don't know how to upgrade a project file from format version " + std::to_string(version));
             return false;
         }
@@ -61,7 +61,7 @@ bool migrateProject(nlohmann::json& document, std::string* error) {
         std::int32_t next = 0;
         if (!readProjectFormatVersion(document, next, error)) return false;
         if (next <= version) {
-            setError(error, "internal error: the migration from version " + std::to_string(version) +
+            core::fail(error, "internal error: the migration from version " + std::to_string(version) +
                                 " did not advance the version");
             return false;
         }
