@@ -1,8 +1,8 @@
-// fuzz-links: ostrel_engine
+// fuzz-links: ostrel_audiofile
 // Arbitrary bytes as a WAV file: the reader must refuse or decode, never crash or overrun.
-#include "engine/Peaks.h"
-#include "engine/Resample.h"
-#include "engine/WavReader.h"
+#include "audiofile/Peaks.h"
+#include "audiofile/Resample.h"
+#include "audiofile/WavReader.h"
 
 #include <cstddef>
 #include <cstdint>

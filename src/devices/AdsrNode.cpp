@@ -5,7 +5,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor AdsrNode::kParams[4] = {
     {0, "attack_ms", "Attack", "ms", 0.5f, 5000.0f, 5.0f, ParamKind::Continuous,
@@ -88,4 +88,4 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Attack, decay, sustain, release envelope driven by a gate on input 0 (on above 0.5).
 // Linear attack; decay and release fall exponentially, to about 1 % in the set time.
@@ -33,4 +33,4 @@ private:
     bool previousGate_ = false;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor AttenuverterNode::kParams[2] = {
     {0, "amount", "Amount", "", -2.0f, 2.0f, 1.0f, ParamKind::Continuous,
@@ -31,4 +31,4 @@ void AttenuverterNode::process(const ProcessContext& context, std::span<const Au
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // amount * input + offset; with nothing plugged in, a constant control signal.
 class AttenuverterNode : public DeviceNode {
@@ -21,4 +21,4 @@ public:
     const char* displayName() const override { return "Attenuverter"; }
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

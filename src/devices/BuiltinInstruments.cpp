@@ -6,7 +6,7 @@
 
 #include "devices/DrumKit.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -225,4 +225,4 @@ std::vector<Patch> builtinPatches() {
     return list;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -6,7 +6,7 @@
 
 #include "devices/Patch.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // The 19 built-in instruments in menu order, built anew on each call; callers that
 // keep the list hold their own copy. GUI or render thread.
@@ -28,4 +28,4 @@ Patch makePadPatch(const char* name, int waveform, double detuneCents, double cu
 // One "ostrel.mod.fm" module carrying the given knobs.
 Patch makeFmPatch(const char* name, std::map<std::string, double> knobs);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

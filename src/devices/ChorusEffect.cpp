@@ -7,7 +7,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -102,4 +102,4 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     }
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -5,7 +5,7 @@
 #include "devices/StereoDelayLine.h"
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Stereo chorus: one short line per side, both taps swept by one sine LFO
 // with the right side a quarter cycle ahead of the left.
@@ -34,4 +34,4 @@ private:
     bool snap_ = true;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

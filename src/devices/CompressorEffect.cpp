@@ -6,7 +6,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -85,4 +85,4 @@ void CompressorEffect::process(const ProcessContext& context, std::span<const Au
     }
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

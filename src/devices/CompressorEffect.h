@@ -2,7 +2,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Stereo-linked peak compressor with a hard knee, make-up gain and a dry/wet
 // mix for parallel compression.
@@ -23,4 +23,4 @@ private:
     float envelope_ = 0.0f;  // linear peak, shared by both sides
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

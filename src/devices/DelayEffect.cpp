@@ -7,7 +7,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -106,4 +106,4 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     }
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -5,7 +5,7 @@
 #include "devices/StereoDelayLine.h"
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Stereo echo on a two-second line, with a one-pole tone filter in the
 // feedback path and a ping-pong mode that crosses the repeats between sides.
@@ -35,4 +35,4 @@ private:
     bool snap_ = true;  // take the knob values at once in the next block
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -19,7 +19,7 @@
 #include "devices/VcfNode.h"
 #include "devices/VcoNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 namespace {
 
 template <class T>
@@ -71,4 +71,4 @@ std::vector<DeviceInfo> listDevices() {
     return list;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

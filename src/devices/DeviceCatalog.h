@@ -8,7 +8,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // One row of the factory table: the category ("Effect" or "Modular") and a maker.
 struct DeviceFactoryEntry {
@@ -32,4 +32,4 @@ std::unique_ptr<DeviceNode> createDevice(std::string_view typeId);
 // GUI or render thread. Type id, display name and category of every row, in table order.
 std::vector<DeviceInfo> listDevices();
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -14,7 +14,7 @@
 #include "engine/Node.h"
 #include "engine/Param.h"
 
-namespace ostrel::engine::rules {
+namespace ostrel::engine { inline namespace devices { namespace rules {
 
 // Applies the block's parameter changes and ramps, then gives the frames a module
 // (or the FM synth, or the sampler) computes: 0 when there is nothing to do.
@@ -157,4 +157,4 @@ private:
     Bend bend_;
 };
 
-}  // namespace ostrel::engine::rules
+} } }  // namespace ostrel::engine::devices::rules

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -110,4 +110,4 @@ Patch makeModularDrums() {
     return patch;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

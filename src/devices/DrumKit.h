@@ -4,7 +4,7 @@
 
 #include "devices/Patch.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // One sound layer of a drum voice. Fields a layer's kind does not use are 0.
 struct DrumKitLayer {
@@ -34,4 +34,4 @@ const std::vector<DrumKitVoice>& modularDrumKitVoices();
 // plays the whole kit (voices 1). 70 nodes, 75 cables, output "Kit level" (id 69).
 Patch makeModularDrums();
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace ostrel::engine::dsp {
+namespace ostrel::engine { inline namespace devices { namespace dsp {
 
 // Feedback state below this magnitude is flushed to exactly 0, so a decaying
 // filter or echo never crawls through denormals (which cost ~100x per operation).
@@ -92,4 +92,4 @@ struct XorShift32 {
     }
 };
 
-}  // namespace ostrel::engine::dsp
+} } }  // namespace ostrel::engine::devices::dsp

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 Preset makePreset(const char* deviceId, const char* name, std::vector<std::string> tags,
                   std::map<std::string, double> parameters) {
@@ -95,4 +95,4 @@ const std::vector<std::string>& effectTypeIds() {
     return ids;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // A named setting of one effect's knobs, as the browser lists it.
 struct Preset {
@@ -31,4 +31,4 @@ const std::vector<Preset>& factoryPresets();
 // The five effect type ids in browser order (not the catalogue's order).
 const std::vector<std::string>& effectTypeIds();
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

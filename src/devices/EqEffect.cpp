@@ -7,7 +7,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -152,4 +152,4 @@ void EqEffect::process(const ProcessContext& context, std::span<const AudioBuffe
     }
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Four-band equaliser: low shelf, two bells, high shelf, then an output gain.
 // Cookbook biquads run in double; coefficients follow the knobs once per block.
@@ -47,4 +47,4 @@ private:
     int updates_ = 0;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -8,7 +8,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const FmAlgorithm fmAlgorithmTable[8] = {
     {{2, 4, 8, 0}, 1},   // chain 4 > 3 > 2 > 1
@@ -242,4 +242,4 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

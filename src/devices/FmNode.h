@@ -6,7 +6,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // One row of the algorithm table: who modulates each operator (bit j = operator j+1)
 // and who is heard. An operator is only ever modulated by higher-numbered ones, so
@@ -66,4 +66,4 @@ private:
     float feedbackSample_ = 0.0f;  // operator 4's last sine times its envelope
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -2,14 +2,14 @@
 
 #include "devices/BuiltinInstruments.h"
 #include "devices/SamplePatches.h"
-#include "engine/WavReader.h"
+#include "devices/InstrumentSample.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 namespace {
 
 using nlohmann::json;
@@ -111,40 +111,6 @@ double jsonNumberOr(const json& object, const char* key, double fallback) {
     return it->get<double>();
 }
 
-void reportSkippedSample(std::vector<std::string>* warnings, const std::string& who, const std::string& fileName,
-                         const std::string& reason) {
-    if (warnings != nullptr) {
-        warnings->push_back(who + ": the sound file \"" + fileName + "\" could not be used (" + reason + "); skipped");
-    }
-}
-
-bool isPlainFileName(const std::string& name) {
-    return !name.empty() && name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
-           name.find("..") == std::string::npos && name.find(':') == std::string::npos;
-}
-
-std::shared_ptr<AudioData> loadInstrumentSample(const std::string& fileName, const std::filesystem::path& samplesFolder,
-                                                const std::string& who, std::vector<std::string>* warnings) {
-    if (fileName.empty()) {
-        return nullptr;
-    }
-    if (!isPlainFileName(fileName)) {
-        reportSkippedSample(warnings, who, fileName, "not a plain file name");
-        return nullptr;
-    }
-    if (samplesFolder.empty()) {
-        reportSkippedSample(warnings, who, fileName, "no samples folder");
-        return nullptr;
-    }
-    auto data = std::make_shared<AudioData>();
-    std::string error;
-    if (!loadWavFile(samplesFolder / fileName, *data, &error)) {
-        reportSkippedSample(warnings, who, fileName, error);
-        return nullptr;
-    }
-    return data;
-}
-
 bool makeInstrumentPatch(const std::string& instrument, const json& config, const std::filesystem::path& samplesFolder,
                          Patch& out, std::vector<std::string>* warnings, std::string* error) {
     if (instrument == kSampler) {
@@ -195,4 +161,4 @@ bool isKnownInstrumentType(const std::string& name) {
     return isSampleInstrument(name) || findBuiltin(name) != nullptr;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

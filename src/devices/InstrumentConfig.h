@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // A track's instrument ("Sampler", "Drum Rack" or a built-in name) and its JSON configuration
 // made into a patch, loading the sound files it names from samplesFolder. False, with out
 // unchanged, only for an unknown name; sound files that cannot be used are "; skipped"
 // warnings, in the order they were tried. Any JSON is accepted: what does not fit is default.
 // GUI or render thread; both may call at once.
-bool makeInstrumentPatch(const std::string& instrument, const nlohmann::json& config,
+[[nodiscard]] bool makeInstrumentPatch(const std::string& instrument, const nlohmann::json& config,
                          const std::filesystem::path& samplesFolder, Patch& out, std::vector<std::string>* warnings,
                          std::string* error);
 
@@ -26,18 +26,7 @@ nlohmann::json defaultInstrumentConfig(const std::string& instrument);
 bool isKnownInstrumentType(const std::string& name);
 bool isSampleInstrument(const std::string& name);
 
-// A name that can only name a file directly inside one folder: not empty, no "/", "\", ".." or ":".
-bool isPlainFileName(const std::string& name);
-
-// One sound file for an instrument; empty when none was chosen or it cannot be used (then a
-// warning naming who owns it: "the Sampler" or "pad 36").
-std::shared_ptr<AudioData> loadInstrumentSample(const std::string& fileName, const std::filesystem::path& samplesFolder,
-                                                const std::string& who, std::vector<std::string>* warnings);
-
-void reportSkippedSample(std::vector<std::string>* warnings, const std::string& who, const std::string& fileName,
-                         const std::string& reason);
-
 // The key's value when object is an object holding a number there; otherwise fallback.
 double jsonNumberOr(const nlohmann::json& object, const char* key, double fallback);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -6,7 +6,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor KeyboardCvNode::kParams[5] = {
     {0, "output", "Output", "", 0.0f, 2.0f, 0.0f, ParamKind::Stepped,
@@ -121,4 +121,4 @@ void KeyboardCvNode::process(const ProcessContext& context, std::span<const Audi
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -5,7 +5,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Turns note events into one control signal: pitch (octaves from middle C),
 // gate or velocity. Last-note priority over a stack of the 16 keys held.
@@ -42,4 +42,4 @@ private:
     bool gate_ = false;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

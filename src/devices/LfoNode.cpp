@@ -5,7 +5,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor LfoNode::kParams[4] = {
     {0, "rate_hz", "Rate", "Hz", 0.01f, 50.0f, 2.0f, ParamKind::Continuous,
@@ -73,4 +73,4 @@ void LfoNode::process(const ProcessContext& context, std::span<const AudioBuffer
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

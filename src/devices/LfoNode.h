@@ -5,7 +5,7 @@
 #include "devices/Dsp.h"
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Slow oscillator: sine, triangle, saw, square or random steps (sample and hold),
 // restarted by a rising edge on input 0.
@@ -35,4 +35,4 @@ private:
     bool previousTrigger_ = false;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor MixModule::kParams[4] = {
     {0, "level_1", "Level 1", "%", 0.0f, 1.0f, 0.5f, ParamKind::Continuous, "How loud the signal in input 1 is."},
@@ -30,4 +30,4 @@ void MixModule::process(const ProcessContext& context, std::span<const AudioBuff
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Sums up to four signals (inputs 0 to 3), each with its own level.
 class MixModule : public DeviceNode {
@@ -21,4 +21,4 @@ public:
     const char* displayName() const override { return "Mixer"; }
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

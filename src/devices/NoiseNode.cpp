@@ -2,7 +2,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor NoiseNode::kParams[1] = {
     {0, "level", "Level", "%", 0.0f, 1.0f, 0.3f, ParamKind::Continuous, "How loud the hiss is."},
@@ -21,4 +21,4 @@ void NoiseNode::process(const ProcessContext& context, std::span<const AudioBuff
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -5,7 +5,7 @@
 #include "devices/Dsp.h"
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // White noise from xorshift32. Keeps no sample rate; two modules reset together
 // give the same sequence.
@@ -28,4 +28,4 @@ private:
     dsp::XorShift32 random_{kSeed};
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <utility>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -62,4 +62,4 @@ Patch withCategory(const char* category, Patch patch) {
     return patch;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

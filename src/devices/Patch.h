@@ -7,7 +7,7 @@
 
 #include "engine/AudioData.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // One module of a patch: a device named by its catalogue type id, with its own knob
 // values. Knob ids are only checked when the patch is turned into a graph.
@@ -69,4 +69,4 @@ int addMixerNode(Patch& patch, const std::vector<int>& inputs, int& nextId, doub
 
 Patch withCategory(const char* category, Patch patch);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -15,7 +15,7 @@
 
 #include "core/AtomicWriter.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -256,4 +256,4 @@ bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* e
     return parsePatch(text, out, error, warnings);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -7,7 +7,7 @@
 
 #include "devices/Patch.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Patch files (".ostpatch"): one JSON document, "format" "ostrel-patch", "format_version" 1.
 // The same patch always gives the same bytes. GUI thread; no shared state.
@@ -27,4 +27,4 @@ bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vect
 bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
                    std::vector<std::string>* warnings);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

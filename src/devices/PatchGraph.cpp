@@ -1,6 +1,6 @@
 #include "devices/PatchGraph.h"
 
-#include "engine/Failure.h"
+#include "core/Failure.h"
 
 #include <climits>
 #include <set>
@@ -9,12 +9,12 @@
 #include "devices/DeviceCatalog.h"
 #include "devices/SamplerNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
-PatchGraph fail(PatchGraph result, std::string* error, std::string message) {
-    engine::fail(error, std::move(message));
+PatchGraph failedGraph(PatchGraph result, std::string* error, std::string message) {
+    core::fail(error, std::move(message));
     result.graph.reset();
     result.nodesById.clear();
     return result;
@@ -34,7 +34,7 @@ PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t 
     for (const PatchNode& node : patch.nodes) {
         std::unique_ptr<DeviceNode> device = createDevice(node.device);
         if (!device) {
-            return fail(std::move(result), error,
+            return failedGraph(std::move(result), error,
                         "unknown device \"" + node.device + "\" (module " + std::to_string(node.id) + ")");
         }
         for (const auto& [key, value] : node.parameters) {
@@ -56,18 +56,18 @@ PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t 
         const auto from = indexById.find(cable.from);
         const auto to = indexById.find(cable.to);
         if (from == indexById.end() || to == indexById.end()) {
-            return fail(std::move(result), error, "a cable refers to a module that does not exist");
+            return failedGraph(std::move(result), error, "a cable refers to a module that does not exist");
         }
         builder.connect(from->second, to->second, cable.slot);
     }
 
     const auto output = indexById.find(patch.output);
-    if (output == indexById.end()) return fail(std::move(result), error, "the patch has no valid output module");
+    if (output == indexById.end()) return failedGraph(std::move(result), error, "the patch has no valid output module");
     builder.output = output->second;
 
     std::string compileError;
     result.graph = builder.compile(sampleRate, toCompileSize(maxBlock), toCompileSize(channels), &compileError);
-    if (!result.graph) return fail(std::move(result), error, std::move(compileError));
+    if (!result.graph) return failedGraph(std::move(result), error, std::move(compileError));
 
     // Devices that do not lead to the output were destroyed with the builder.
     const std::set<int> kept(result.graph->order.begin(), result.graph->order.end());
@@ -75,4 +75,4 @@ PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t 
     return result;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -10,7 +10,7 @@
 #include "engine/DeviceNode.h"
 #include "engine/Graph.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // A patch turned into a runnable graph. Movable; the graph owns every device.
 struct PatchGraph {
@@ -27,4 +27,4 @@ struct PatchGraph {
 PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t maxBlock, std::uint32_t channels,
                            std::string* error);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -121,4 +121,4 @@ Patch makePolyphonicPatch(const Patch& patch, float level, bool effects, int voi
     return result;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -2,7 +2,7 @@
 
 #include "devices/Patch.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // The patch copied once per voice (voices clamped to 1..8), the copies mixed, a "Level"
 // attenuverter behind the mix (amount level x 2 above one voice, else level) and, with
@@ -17,4 +17,4 @@ namespace ostrel::engine {
 // GUI or render thread. levelNodeId, when given, receives the id of "Level".
 Patch makePolyphonicPatch(const Patch& patch, float level, bool effects, int voices, int* levelNodeId);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

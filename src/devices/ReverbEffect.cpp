@@ -6,7 +6,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
@@ -161,4 +161,4 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
     }
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

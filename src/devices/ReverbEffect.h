@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Freeverb-style stereo reverb: a pre-delay, then per side eight damped combs
 // in parallel into four all-passes in series.
@@ -49,4 +49,4 @@ private:
     std::int32_t preWrite_ = 0;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

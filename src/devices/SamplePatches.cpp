@@ -1,6 +1,6 @@
 #include "devices/SamplePatches.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 namespace {
 
 constexpr const char* kSampler = "ostrel.mod.sampler";
@@ -56,4 +56,4 @@ Patch makeDrumRackPatch(const std::vector<DrumPad>& pads, const std::string& nam
     return patch;
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // One pad of a Drum Rack as its configuration describes it.
 struct DrumPad {
@@ -27,4 +27,4 @@ Patch makeSamplerPatch(std::shared_ptr<const AudioData> sample, const std::map<s
 // "Rack level"; one voice. A rack with no usable pad is a silent placeholder that still plays.
 Patch makeDrumRackPatch(const std::vector<DrumPad>& pads, const std::string& name);
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

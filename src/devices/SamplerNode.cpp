@@ -5,7 +5,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor SamplerNode::kParams[10] = {
     {0, "gain", "Gain", "%", 0.0f, 2.0f, 1.0f, ParamKind::Continuous,
@@ -140,4 +140,4 @@ void SamplerNode::process(const ProcessContext& context, std::span<const AudioBu
     cursor.takeRest(take);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -6,7 +6,7 @@
 #include "engine/AudioData.h"
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Monophonic player of one shared recording: pitched by the key (or fixed for drum
 // pads), linear interpolation, linear fade in and out, optional loop and one-shot.
@@ -43,4 +43,4 @@ private:
     float releaseStep_ = 1.0f;  // per output frame
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

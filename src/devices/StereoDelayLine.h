@@ -9,7 +9,7 @@
 
 #include "devices/Dsp.h"
 
-namespace ostrel::engine::dsp {
+namespace ostrel::engine { inline namespace devices { namespace dsp {
 
 class StereoDelayLine {
 public:
@@ -59,4 +59,4 @@ private:
     std::int32_t write_ = 0;
 };
 
-}  // namespace ostrel::engine::dsp
+} } }  // namespace ostrel::engine::devices::dsp

@@ -2,7 +2,7 @@
 
 #include "devices/DeviceRules.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor VcaNode::kParams[1] = {
     {0, "level", "Level", "%", 0.0f, 2.0f, 1.0f, ParamKind::Continuous,
@@ -29,4 +29,4 @@ void VcaNode::process(const ProcessContext& context, std::span<const AudioBuffer
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Gain stage: input 0 audio times level, times the control on input 1 when plugged.
 class VcaNode : public DeviceNode {
@@ -21,4 +21,4 @@ public:
     const char* displayName() const override { return "Amplifier"; }
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

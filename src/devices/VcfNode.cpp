@@ -7,7 +7,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor VcfNode::kParams[4] = {
     {0, "mode", "Mode", "", 0.0f, 2.0f, 0.0f, ParamKind::Stepped,
@@ -76,4 +76,4 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Resonant trapezoidal state-variable filter (low-, high- or band-pass). Input 0 is
 // audio, input 1 moves the cutoff in octaves times cv_amount.
@@ -29,4 +29,4 @@ private:
     double ic2_ = 0.0;
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -7,7 +7,7 @@
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 const ParamDescriptor VcoNode::kParams[6] = {
     {0, "waveform", "Wave", "", 0.0f, 3.0f, 2.0f, ParamKind::Stepped,
@@ -78,4 +78,4 @@ void VcoNode::process(const ProcessContext& context, std::span<const AudioBuffer
     rules::copyChannel0(output, n);
 }
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

@@ -4,7 +4,7 @@
 
 #include "engine/DeviceNode.h"
 
-namespace ostrel::engine {
+namespace ostrel::engine { inline namespace devices {
 
 // Band-limited oscillator (PolyBLEP saw and pulse, plain sine and triangle).
 // Input 0 is pitch in octaves from middle C, input 1 an FM signal.
@@ -30,4 +30,4 @@ private:
     double phase_ = 0.0;  // cycles, 0..1
 };
 
-}  // namespace ostrel::engine
+} }  // namespace ostrel::engine::devices

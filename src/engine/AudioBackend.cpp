@@ -1,6 +1,6 @@
 #include "engine/AudioBackend.h"
 
-#include "engine/PortAudioBackend.h"
+#include "platform/PortAudioBackend.h"
 
 #include <algorithm>
 
@@ -88,10 +88,6 @@ bool decodeDeviceId(std::string_view text, std::string& nativeId) {
     }
     nativeId = std::move(bytes);
     return true;
-}
-
-std::unique_ptr<IAudioBackend> createAudioBackend() {
-    return std::make_unique<PortAudioBackend>();
 }
 
 }  // namespace ostrel::engine

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,9 +88,5 @@ public:
     virtual BackendState state() const = 0;
     virtual LoadStats loadStats() const = 0;
 };
-
-// The PortAudio back-end, with a silent steady-clock output as its last resort.
-// Nothing is opened yet.
-std::unique_ptr<IAudioBackend> createAudioBackend();
 
 }  // namespace ostrel::engine

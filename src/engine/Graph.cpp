@@ -1,6 +1,6 @@
 #include "engine/Graph.h"
 
-#include "engine/Failure.h"
+#include "core/Failure.h"
 
 #include <algorithm>
 
@@ -25,27 +25,27 @@ void GraphBuilder::connect(int from, int to, int input) {
 std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, int channels, std::string* error) {
     const std::size_t boxCount = nodes.size();
     if (output < 0 || static_cast<std::size_t>(output) >= boxCount) {
-        fail(error, "no output box was set");
+        core::fail(error, "no output box was set");
         return nullptr;
     }
     if (maxBlock < 1 || channels < 1) {
-        fail(error, "block size and channel count must be positive");
+        core::fail(error, "block size and channel count must be positive");
         return nullptr;
     }
     for (std::size_t w = 0; w < connections.size(); ++w) {
         const GraphConnection& wire = connections[w];
         if (wire.from >= boxCount || wire.to >= boxCount) {
-            fail(error, "a connection refers to a box that does not exist");
+            core::fail(error, "a connection refers to a box that does not exist");
             return nullptr;
         }
         const auto input = static_cast<std::int32_t>(wire.input);
         if (input < 0 || input > kMaxInput) {
-            fail(error, "an input number must be between 0 and 15");
+            core::fail(error, "an input number must be between 0 and 15");
             return nullptr;
         }
         for (std::size_t earlier = 0; earlier < w; ++earlier) {
             if (connections[earlier].to == wire.to && connections[earlier].input == wire.input) {
-                fail(error, "two wires are plugged into the same input");
+                core::fail(error, "two wires are plugged into the same input");
                 return nullptr;
             }
         }
@@ -97,14 +97,14 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         }
     }
     if (order.size() < keptCount) {
-        fail(error, "the connections form a loop (a box feeds itself)");
+        core::fail(error, "the connections form a loop (a box feeds itself)");
         return nullptr;
     }
     // A kept box without a node would crash the first block; refuse it while the
     // builder is still untouched.
     for (int box : order) {
         if (!nodes[static_cast<std::size_t>(box)]) {
-            fail(error, "a box has no node");
+            core::fail(error, "a box has no node");
             return nullptr;
         }
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +32,5 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() = 0;
 };
-
-// The system's MIDI back-end, with nothing open.
-std::unique_ptr<IMidiBackend> createMidiBackend();
 
 }  // namespace ostrel::engine

@@ -1,4 +1,5 @@
 #include "devices/InstrumentConfig.h"
+#include "devices/InstrumentSample.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,0 +1,212 @@
+#include "audiofile/WavReader.h"
+
+#include "core/Failure.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace ostrel::engine { inline namespace audiofile {
+namespace {
+
+constexpr std::uint16_t kTagPcm = 1;
+constexpr std::uint16_t kTagFloat = 3;
+constexpr std::uint16_t kTagExtensible = 65534;
+
+std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t u32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Random access to the file's bytes; reads past the end return fewer bytes.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Reads up to count bytes at offset into out (resized to what was read). False on an I/O error.
+    virtual bool read(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>& out) = 0;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool read(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>& out) override {
+        const std::uint64_t begin = std::min<std::uint64_t>(offset, bytes_.size());
+        const std::uint64_t end = std::min<std::uint64_t>(bytes_.size(), begin + count);
+        out.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(begin), bytes_.begin() + static_cast<std::ptrdiff_t>(end));
+        return true;
+    }
+
+private:
+    const std::vector<std::uint8_t>& bytes_;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+class FileSource final : public ByteSource {
+public:
+    FileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>& out) override {
+        const std::uint64_t available = offset < size_ ? size_ - offset : 0;
+        out.resize(static_cast<std::size_t>(std::min(count, available)));
+        if (out.empty()) {
+            return true;
+        }
+        if (::fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+            return false;
+        }
+        const std::size_t got = std::fread(out.data(), 1, out.size(), file_.get());
+        out.resize(got);
+        return true;
+    }
+
+private:
+    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::uint64_t size_;
+};
+
+float decodeSample(const std::uint8_t* p, int bits, bool isFloat) {
+    if (isFloat) {
+        std::uint32_t raw = u32(p);
+        if ((raw & 0x7F800000u) == 0x7F800000u) {
+            return 0.0f;  // NaN and infinities would poison every mix they reach
+        }
+        float v = 0.0f;
+        std::memcpy(&v, &raw, 4);
+        return v;
+    }
+    switch (bits) {
+        case 8:
+            return static_cast<float>(static_cast<int>(p[0]) - 128) * 0.0078125f;
+        case 16:
+            return static_cast<float>(static_cast<std::int16_t>(u16(p))) * 3.0517578125e-05f;
+        case 24: {
+            std::int32_t v = static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+            if ((v & 0x800000) != 0) {
+                v -= 0x1000000;
+            }
+            return static_cast<float>(v) * 1.1920928955078125e-07f;
+        }
+        default:
+            return static_cast<float>(static_cast<std::int32_t>(u32(p))) * 4.656612873077393e-10f;
+    }
+}
+
+// The one decoder behind both entry points: walks the chunks, checks in a fixed order, and
+// reads the sample bytes only once every check has passed.
+bool decode(ByteSource& source, AudioData& out, std::string* error) {
+    const std::uint64_t fileSize = source.size();
+    std::vector<std::uint8_t> head;
+    if (fileSize < 44 || !source.read(0, 12, head) || head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WAVE", 4) != 0) {
+        return core::fail(error, "this is not a WAV file (it does not start with RIFF/WAVE)");
+    }
+
+    bool haveFormat = false;
+    bool haveData = false;
+    std::uint16_t tag = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint16_t bits = 0;
+    std::uint64_t dataOffset = 0;
+    std::uint64_t dataBytes = 0;
+
+    std::uint64_t offset = 12;
+    std::vector<std::uint8_t> chunk;
+    while (offset + 8 <= fileSize) {
+        if (!source.read(offset, 8, chunk) || chunk.size() < 8) {
+            break;
+        }
+        const std::uint64_t size = u32(chunk.data() + 4);
+        const std::uint64_t body = offset + 8;
+        if (std::memcmp(chunk.data(), "fmt ", 4) == 0) {
+            std::vector<std::uint8_t> fmt;
+            if (size < 16 || body + 16 > fileSize || !source.read(body, std::min<std::uint64_t>(size, 26), fmt) ||
+                fmt.size() < 16) {
+                return core::fail(error, "the WAV file's format chunk is damaged");
+            }
+            tag = u16(fmt.data());
+            channels = u16(fmt.data() + 2);
+            sampleRate = u32(fmt.data() + 4);
+            bits = u16(fmt.data() + 14);
+            if (tag == kTagExtensible && size >= 26 && fmt.size() >= 26) {
+                tag = u16(fmt.data() + 24);
+            }
+            haveFormat = true;
+        } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
+            haveData = true;
+            dataOffset = body;
+            dataBytes = std::min(size, fileSize - body);
+            break;
+        }
+        offset = body + size + (size & 1);
+    }
+
+    if (!haveFormat) {
+        return core::fail(error, "the WAV file has no format chunk");
+    }
+    if (!haveData) {
+        return core::fail(error, "the WAV file has no sound data");
+    }
+    if (dataBytes > kMaxWavDataBytes) {
+        return core::fail(error, "the WAV file is too large to load");
+    }
+    if (channels != 1 && channels != 2) {
+        return core::fail(error, "only mono and stereo WAV files are supported (this one has " + std::to_string(channels) +
+                               " channels)");
+    }
+    if (sampleRate < 8000 || sampleRate > 384000) {
+        return core::fail(error, "the WAV file's sample rate is not usable");
+    }
+    const bool isFloat = tag == kTagFloat && bits == 32;
+    const bool isPcm = tag == kTagPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    if (!isFloat && !isPcm) {
+        return core::fail(error, "this WAV format is not supported (use PCM 8/16/24/32-bit or 32-bit float)");
+    }
+
+    const std::uint64_t bytesPerSample = bits / 8u;
+    const std::uint64_t frames = dataBytes / bytesPerSample / channels;
+    std::vector<std::uint8_t> raw;
+    if (!source.read(dataOffset, frames * channels * bytesPerSample, raw) ||
+        raw.size() < frames * channels * bytesPerSample) {
+        return core::fail(error, "the WAV file's sound data could not be read");
+    }
+
+    std::vector<float> samples(static_cast<std::size_t>(frames * channels));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = decodeSample(raw.data() + i * bytesPerSample, bits, isFloat);
+    }
+    out.samples = std::move(samples);
+    out.channels = channels;
+    out.sampleRate = static_cast<double>(sampleRate);
+    out.frames = static_cast<std::int64_t>(frames);
+    return true;
+}
+
+}  // namespace
+
+bool decodeWav(const std::vector<std::uint8_t>& bytes, AudioData& out, std::string* error) {
+    MemorySource source(bytes);
+    return decode(source, out, error);
+}
+
+bool loadWavFile(const std::filesystem::path& path, AudioData& out, std::string* error) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::error_code ec;
+    const auto size = file ? std::filesystem::file_size(path, ec) : 0;
+    if (!file || ec) {
+        return core::fail(error, "the file \"" + path.filename().string() + "\" could not be opened");
+    }
+    FileSource source(file.release(), size);
+    return decode(source, out, error);
+}
+
+} }  // namespace ostrel::engine::audiofile

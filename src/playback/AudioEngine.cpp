@@ -1,0 +1,272 @@
+#include "playback/AudioEngine.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ostrel::engine { inline namespace playback {
+
+namespace {
+
+constexpr double kMinTempo = 20.0;
+constexpr double kMaxTempo = 300.0;
+
+// Beats to frames for a position the GUI thread wrote: what is not a number or negative
+// counts as 0, and a huge value stops well inside int64 (2^53 frames are millennia).
+std::int64_t beatsToFrames(double beats, double framesPerBeat) {
+    const double frames = beats * framesPerBeat;
+    if (!(frames >= 0.0)) {
+        return 0;
+    }
+    constexpr double kLimit = 9007199254740992.0;
+    return std::llround(std::min(frames, kLimit));
+}
+
+}  // namespace
+
+AudioEngine::AudioEngine(std::unique_ptr<IAudioBackend> backend)
+    : backend_(std::move(backend)), events_(std::make_unique<EventQueue>()) {
+    metronomeNode_.prepare(48000.0);
+}
+
+AudioEngine::~AudioEngine() {
+    stop();
+    // The card no longer calls, so nothing names a track any more.
+    track_.store(nullptr);
+    keepAlive_.clear();
+}
+
+bool AudioEngine::start(const AudioConfig& config, std::string* error) {
+    stop();
+    config_ = config;
+    ++openCount_;
+
+    GraphBuilder builder;
+    auto tone = std::make_unique<SineNode>(440.0f, 0.0f);
+    SineNode* toneNode = tone.get();
+    builder.output = builder.addNode(std::move(tone));
+    std::unique_ptr<Graph> graph =
+        builder.compile(config.sampleRate, static_cast<int>(kMaxChunk),
+                        static_cast<int>(config.channels), error);
+    if (graph == nullptr) {
+        return false;
+    }
+    testTone_ = toneNode;
+
+    player_ = std::make_unique<GraphPlayer>(config.channels, kMaxChunk, kCrossfadeFrames);
+    player_->publish(std::move(graph));
+
+    mix_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
+    click_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
+    metronomeNode_.prepare(config.sampleRate);
+
+    pos_ = 0;
+    shownPos_.store(0, std::memory_order_relaxed);
+    lastTempo_ = tempo_.load(std::memory_order_relaxed);
+    lastGen_ = transport_.load(std::memory_order_relaxed) >> 1;
+    clock_.store(0, std::memory_order_relaxed);
+
+    events_ = std::make_unique<EventQueue>();
+    testTone_->gain.store(toneOn_ ? toneLevel_ : 0.0f, std::memory_order_relaxed);
+
+    // The audio thread starts calling only from here on; everything above is set before.
+    return backend_->open(config_, &AudioEngine::renderCallback, this, error);
+}
+
+void AudioEngine::stop() {
+    backend_->close();
+    player_.reset();
+    testTone_ = nullptr;
+}
+
+bool AudioEngine::publishGraph(std::unique_ptr<Graph> graph) {
+    if (player_ == nullptr || backend_->state() != BackendState::Running) {
+        return false;
+    }
+    // A refused graph leaves the start-up graph, and its test tone, playing.
+    if (!player_->publish(std::move(graph))) {
+        return false;
+    }
+    testTone_ = nullptr;
+    return true;
+}
+
+void AudioEngine::setBackingTrack(std::shared_ptr<BackingTrack> track) {
+    BackingTrack* raw = track.get();
+    if (track != nullptr) {
+        keepAlive_.push_back(std::move(track));
+    }
+    track_.exchange(raw);
+    cleanUpTracks();
+}
+
+void AudioEngine::cleanUpTracks() {
+    // Sequentially consistent with the audio thread's exchange into inUse_ and its second
+    // look at track_: either it sees the new track and retries, or we see it in inUse_.
+    BackingTrack* published = track_.load();
+    BackingTrack* reading = inUse_.load();
+    std::erase_if(keepAlive_, [&](const std::shared_ptr<BackingTrack>& owner) {
+        return owner.get() != published && owner.get() != reading;
+    });
+}
+
+void AudioEngine::collectGarbage() {
+    if (player_ != nullptr) {
+        player_->collectRetired();
+    }
+    cleanUpTracks();
+}
+
+void AudioEngine::setTempo(double bpm) {
+    if (std::isnan(bpm)) {
+        return;
+    }
+    tempo_.store(std::clamp(bpm, kMinTempo, kMaxTempo), std::memory_order_relaxed);
+}
+
+void AudioEngine::setPlaying(bool on) {
+    // Only this thread writes the word, so a load and a store make the change; release
+    // makes startBeat, written before play, visible with it.
+    const std::uint32_t generation = transport_.load(std::memory_order_relaxed) >> 1;
+    const std::uint32_t next = on ? generation + 1 : generation;
+    transport_.store((next << 1) | (on ? 1u : 0u), std::memory_order_release);
+}
+
+void AudioEngine::setTestTone(bool on, float level) {
+    toneLevel_ = std::isnan(level) ? 0.0f : std::clamp(level, 0.0f, 1.0f);
+    toneOn_ = on;
+    if (testTone_ != nullptr) {
+        testTone_->gain.store(on ? toneLevel_ : 0.0f, std::memory_order_relaxed);
+    }
+}
+
+double AudioEngine::latencyMs() const {
+    if (!(config_.sampleRate > 0.0)) {
+        return 0.0;
+    }
+    return config_.bufferFrames * 1000.0 / config_.sampleRate;
+}
+
+void AudioEngine::renderCallback(void* user, float* out, std::uint32_t frames) {
+    static_cast<AudioEngine*>(user)->renderBlock(out, frames);
+}
+
+void AudioEngine::renderBlock(float* out, std::uint32_t frames) {
+    std::uint32_t done = 0;
+    while (done < frames) {
+        done += renderChunk(out + static_cast<std::size_t>(done) * config_.channels, frames - done);
+    }
+}
+
+// Renders at most kMaxChunk of maxFrames frames and returns how many; a chunk also ends
+// at the loop end, so that the next one starts from the loop start.
+std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
+    const std::uint32_t channels = config_.channels;
+    const double rate = config_.sampleRate;
+    const double bpm = tempo_.load(std::memory_order_relaxed);
+    const double framesPerBeat = rate * 60.0 / bpm;
+
+    // Playing and its generation come in one read, and a generation is used up only while
+    // playing: no chunk can take the seek of a play it does not see.
+    const std::uint32_t transport = transport_.load(std::memory_order_acquire);
+    const bool isPlaying = (transport & 1u) != 0;
+    if (isPlaying) {
+        const std::uint32_t gen = transport >> 1;
+        if (gen != lastGen_) {
+            lastGen_ = gen;
+            pos_ = beatsToFrames(startBeat.load(std::memory_order_relaxed), framesPerBeat);
+            metronomeNode_.clickPos = -1;
+            lastTempo_ = bpm;
+        }
+    }
+    if (bpm != lastTempo_) {
+        // A tempo change keeps the position in beats.
+        pos_ = std::llround(static_cast<double>(pos_) * lastTempo_ / bpm);
+        lastTempo_ = bpm;
+    }
+
+    bool looping = false;
+    std::int64_t loopStartFrame = 0;
+    std::int64_t loopEndFrame = 0;
+    if (isPlaying && loop.load(std::memory_order_relaxed)) {
+        loopStartFrame = beatsToFrames(loopStart.load(std::memory_order_relaxed), framesPerBeat);
+        loopEndFrame = beatsToFrames(loopEnd.load(std::memory_order_relaxed), framesPerBeat);
+        looping = loopEndFrame > loopStartFrame;
+    }
+
+    std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
+    if (looping && pos_ < loopEndFrame) {
+        chunk = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, loopEndFrame - pos_));
+    }
+    const int n = static_cast<int>(chunk);
+    const std::uint64_t clock = clock_.load(std::memory_order_relaxed);
+
+    ProcessContext live;
+    live.frames = n;
+    live.sampleRate = rate;
+    live.position = static_cast<std::int64_t>(clock);
+    live.playing = false;
+    live.bpm = 120.0;
+    live.beatsPerBar = 4;
+    live.events = events_->drain(static_cast<std::int64_t>(clock), n);
+    if (player_ != nullptr) {
+        player_->process(live, mix_);
+    } else {
+        mix_.clear(n);
+    }
+
+    if (!isPlaying) {
+        metronomeNode_.clickPos = -1;
+        pos_ = 0;
+    } else {
+        // The backing track, named in the hazard slot before it is read.
+        BackingTrack* track = nullptr;
+        for (;;) {
+            track = track_.load();
+            inUse_.exchange(track);
+            if (track_.load() == track) {
+                break;
+            }
+        }
+        if (track != nullptr) {
+            addInterleaved(track->samples, track->channels, track->frames, pos_, n, mix_);
+        }
+        inUse_.store(nullptr, std::memory_order_release);
+
+        if (metronome.load(std::memory_order_relaxed)) {
+            ProcessContext beat;
+            beat.frames = n;
+            beat.sampleRate = rate;
+            beat.position = pos_;
+            beat.playing = true;
+            beat.bpm = bpm;
+            beat.beatsPerBar = 4;
+            beat.events = live.events;
+            metronomeNode_.process(beat, {}, click_);
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const float* clicked = click_.channel(static_cast<int>(c));
+                float* mixed = mix_.channel(static_cast<int>(c));
+                for (int i = 0; i < n; ++i) {
+                    mixed[i] += clicked[i] * 0.7f;
+                }
+            }
+        }
+
+        const std::int64_t old = pos_;
+        pos_ += n;
+        if (looping && old < loopEndFrame && loopEndFrame <= pos_) {
+            pos_ = pos_ - loopEndFrame + loopStartFrame;
+        }
+    }
+    shownPos_.store(pos_, std::memory_order_release);
+
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        const float* mixed = mix_.channel(static_cast<int>(c));
+        for (int i = 0; i < n; ++i) {
+            out[static_cast<std::size_t>(i) * channels + c] = mixed[i];
+        }
+    }
+    clock_.store(clock + chunk, std::memory_order_release);
+    return chunk;
+}
+
+} }  // namespace ostrel::engine::playback

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/AudioBackend.h"
+#include "engine/AudioBuffer.h"
+#include "engine/AudioData.h"
+#include "engine/BasicNodes.h"
+#include "engine/EventQueue.h"
+#include "engine/Graph.h"
+#include "engine/GraphPlayer.h"
+
+namespace ostrel::engine { inline namespace playback {
+
+// The real-time engine. Every block the sound card asks for is the sum of the live graph
+// (on the engine clock), the backing track at the transport position (with the loop) and
+// the metronome, written as interleaved floats.
+//
+// GUI thread only, except renderCallback/renderBlock, which run on the audio thread.
+// Objects the audio thread has used (graphs, backing tracks) are freed on the GUI thread,
+// by collectGarbage, setBackingTrack and stop.
+class AudioEngine {
+public:
+    static constexpr std::uint32_t kMaxChunk = 4096;  // frames rendered in one go
+    static constexpr int kCrossfadeFrames = 256;      // fade between live graphs
+
+    explicit AudioEngine(std::unique_ptr<IAudioBackend> backend);
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // (Re)opens the sound card with a silent test-tone graph; resets the clock, the
+    // transport position and the event queue. On failure the card stays closed.
+    bool start(const AudioConfig& config, std::string* error);
+    // Closes the card and destroys the live graphs.
+    void stop();
+
+    // Only while the card runs; otherwise the graph is destroyed and false returned.
+    bool publishGraph(std::unique_ptr<Graph> graph);
+    // A rendered song, or null for none. Never changed once handed over.
+    void setBackingTrack(std::shared_ptr<BackingTrack> track);
+    // Frees retired graphs and backing tracks the audio thread no longer names.
+    void collectGarbage();
+
+    // Clamped to 20..300 beats per minute; a value that is not a number is ignored.
+    void setTempo(double bpm);
+    double tempo() const { return tempo_.load(std::memory_order_relaxed); }
+    // Every start of play seeks to startBeat at the next chunk; while stopped the position is 0.
+    void setPlaying(bool on);
+    bool playing() const { return (transport_.load(std::memory_order_relaxed) & 1u) != 0; }
+    // Level clamped to 0..1.
+    void setTestTone(bool on, float level);
+    // One device period in milliseconds; 0 without a sample rate.
+    double latencyMs() const;
+
+    // Transport fields the application layer writes directly. Each is one whole value the
+    // audio thread reads once per chunk; nothing orders them, so relaxed is enough.
+    std::atomic<bool> metronome{false};
+    std::atomic<double> startBeat{0.0};  // beats, never negative
+    std::atomic<bool> loop{false};
+    std::atomic<double> loopStart{0.0};  // beats, never negative
+    std::atomic<double> loopEnd{0.0};    // beats; the loop holds only when after loopStart
+
+    const AudioConfig& config() const { return config_; }
+    // The transport position in frames, as last rendered.
+    std::int64_t shownPos() const { return shownPos_.load(std::memory_order_acquire); }
+    // Frames rendered since the last start: the time base of the event queue.
+    std::uint64_t clock() const { return clock_.load(std::memory_order_acquire); }
+    // How many times start was called; a live instrument compares it to notice a reopen.
+    std::uint32_t openCount() const { return openCount_; }
+    // Replaced at every start; only the GUI thread pushes.
+    EventQueue& events() { return *events_; }
+    IAudioBackend& backend() { return *backend_; }
+
+    // The RenderCallback handed to the back-end, with the engine as user.
+    // Audio thread. Never allocates, frees, locks or logs.
+    static void renderCallback(void* user, float* out, std::uint32_t frames);
+    // Audio thread. Never allocates, frees, locks or logs.
+    void renderBlock(float* out, std::uint32_t frames);
+
+private:
+    std::uint32_t renderChunk(float* out, std::uint32_t maxFrames);
+    void cleanUpTracks();
+
+    std::unique_ptr<IAudioBackend> backend_;
+    std::unique_ptr<GraphPlayer> player_;  // present while the card is open
+    SineNode* testTone_ = nullptr;         // inside the start-up graph; null once replaced
+    AudioBuffer mix_;                      // channels x kMaxChunk, audio thread
+    AudioConfig config_{};
+    std::unique_ptr<EventQueue> events_;
+
+    // The play generation, raised by every setPlaying(true), times two, plus 1 while
+    // playing. One word, so the audio thread never sees a new play with an old flag or the
+    // reverse; it seeks when it sees a new generation while playing. GUI thread writes.
+    std::atomic<std::uint32_t> transport_{0};
+    std::atomic<double> tempo_{120.0};
+
+    // The published backing track and the hazard slot naming the one the audio thread
+    // reads; keepAlive_ owns every track either may still name (GUI thread).
+    std::atomic<BackingTrack*> track_{nullptr};
+    std::atomic<BackingTrack*> inUse_{nullptr};
+    std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
+
+    std::atomic<std::int64_t> shownPos_{0};
+    // Audio thread only.
+    std::int64_t pos_ = 0;  // transport position, frames
+    double lastTempo_ = 120.0;
+    std::uint32_t lastGen_ = 0;
+    MetronomeNode metronomeNode_;
+    AudioBuffer click_;  // channels x kMaxChunk
+
+    std::uint32_t openCount_ = 0;
+    std::atomic<std::uint64_t> clock_{0};
+    bool toneOn_ = false;
+    float toneLevel_ = 0.1f;
+};
+
+} }  // namespace ostrel::engine::playback

@@ -1,0 +1,216 @@
+#include "playback/AudioEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "playback/PlaybackTestSupport.h"
+#include "support/AllocationCounter.h"
+
+namespace ostrel::engine {
+namespace {
+
+using test::constGraph;
+using test::rampTrack;
+
+class AudioEngineTest : public test::HandEngineTest {
+protected:
+    static float at(const std::vector<float>& out, size_t frame, size_t channel = 0) { return out[frame * 2 + channel]; }
+    static float peak(const std::vector<float>& out) {
+        float largest = 0.0f;
+        for (const float sample : out) {
+            largest = std::max(largest, std::abs(sample));
+        }
+        return largest;
+    }
+};
+
+TEST_F(AudioEngineTest, LongCallbackIsRenderedInSeamlessChunksOfAtMost4096FramesOnTheEngineClock) {
+    engine->setTempo(90);
+    start();
+    engine->setBackingTrack(rampTrack(20000));
+    auto probe = std::make_unique<test::ConstNode>(0.0f);
+    test::ConstNode* seen = probe.get();
+    ASSERT_TRUE(engine->publishGraph(test::graphOf(std::move(probe))));
+    card->render(16);  // takes the graph in; not playing yet
+    engine->setPlaying(true);
+    seen->blocks.clear();
+    ASSERT_TRUE(engine->events().push(test::noteOn(16 + 5000, 61)));
+
+    const auto out = card->render(10000);
+
+    ASSERT_EQ(seen->blocks.size(), 3u);
+    EXPECT_EQ(seen->blocks[0].frames, 4096);
+    EXPECT_EQ(seen->blocks[1].frames, 4096);
+    EXPECT_EQ(seen->blocks[2].frames, 1808);
+    // The live graph runs on the engine clock at 120 BPM, never on the transport.
+    EXPECT_EQ(seen->blocks[2].position, 16 + 8192);
+    EXPECT_TRUE(!seen->blocks[2].playing && seen->blocks[2].bpm == 120.0);
+    EXPECT_EQ(engine->clock(), 10016u);
+    ASSERT_EQ(seen->events.size(), 1u);
+    EXPECT_EQ(seen->events[0].first + seen->events[0].second.frameOffset, 16 + 5000) << "the event at its frame";
+    for (size_t i = 0; i < 10000; ++i) {
+        ASSERT_EQ(at(out, i, 0), static_cast<float>(i)) << "frame " << i;
+        ASSERT_EQ(at(out, i, 1), static_cast<float>(i)) << "frame " << i;
+    }
+}
+
+TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionInBeats) {
+    start();
+    engine->setBackingTrack(rampTrack(200000));
+    engine->startBeat = 2.0;  // 48000 frames at 120 BPM and 48 kHz
+    engine->setPlaying(true);
+    auto out = card->render(512);
+    EXPECT_EQ(at(out, 0), 48000.0f);
+    EXPECT_EQ(at(out, 511), 48511.0f);
+
+    engine->setTempo(60);
+    out = card->render(512);
+    EXPECT_EQ(at(out, 0), 97024.0f);
+    EXPECT_EQ(engine->shownPos(), 97536);
+
+    engine->setPlaying(false);
+    card->render(64);
+    engine->setPlaying(true);
+    out = card->render(64);
+    EXPECT_EQ(at(out, 0), 96000.0f) << "playing again seeks to the start beat again";
+}
+
+TEST_F(AudioEngineTest, LoopWrapsAtItsEndInsideOneCallbackUnlessItCannotWrap) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double startBeat, loopStart, loopEnd;
+        float first, shownPos;
+    } cases[] = {
+        {191744.0 / 24000.0, 4.0, 8.0, 191744.0f, 96000.0f + 30000 - 256},  // wraps to frame 96000
+        {10.0, 4.0, 8.0, 240000.0f, 270000.0f},                              // already past the end
+        {0.0, 1.0, 1.0, 0.0f, 30000.0f},                                     // empty range
+        {std::nan(""), -inf, inf, 0.0f, 30000.0f},
+    };
+    for (const Case& c : cases) {
+        start();
+        engine->setBackingTrack(rampTrack(300000));
+        engine->startBeat = c.startBeat;
+        engine->loopStart = c.loopStart;
+        engine->loopEnd = c.loopEnd;
+        engine->loop = true;
+        engine->setPlaying(true);
+        const auto out = card->render(30000);
+        SCOPED_TRACE(testing::Message() << c.startBeat << " in " << c.loopStart << ".." << c.loopEnd);
+        EXPECT_EQ(at(out, 0), c.first);
+        EXPECT_EQ(at(out, 29999), c.shownPos - 1);
+        EXPECT_EQ(engine->shownPos(), static_cast<int64_t>(c.shownPos));
+        engine->setPlaying(false);
+    }
+}
+
+TEST_F(AudioEngineTest, MetronomeClicksOnlyWhilePlayingOnTheTransportsBeatsAccentingTheBar) {
+    start();
+    engine->metronome = true;
+    EXPECT_EQ(peak(card->render(512)), 0.0f) << "silent while stopped";
+    engine->setPlaying(true);
+
+    const auto out = card->render(24000 + 2881);
+
+    // Level 0.8 on a bar's first beat and 0.5 on the others, at 0.7 in the mix, cos(0) first.
+    EXPECT_FLOAT_EQ(at(out, 0), 0.8f * 0.7f);
+    EXPECT_EQ(at(out, 23999), 0.0f);
+    EXPECT_FLOAT_EQ(at(out, 24000), 0.35f);
+    EXPECT_FLOAT_EQ(at(out, 24000, 1), 0.35f);
+    EXPECT_EQ(at(out, 24000 + 2880), 0.0f);
+}
+
+TEST_F(AudioEngineTest, TestToneSoundsAtItsClampedLevelAndGraphsNeedARunningCardOfTheirChannelCount) {
+    engine->setTestTone(true, 0.5f);
+    EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
+    start();
+    card->render(512);  // the level ramps in over the first block
+    EXPECT_NEAR(peak(card->render(4800)), 0.5f, 1e-3f);
+    // Regression: a refused graph used to cut the test tone off from the graph still playing.
+    EXPECT_FALSE(engine->publishGraph(constGraph(1.0f, nullptr, 1)));
+    engine->setTestTone(true, 2.0f);
+    card->render(512);
+    EXPECT_NEAR(peak(card->render(4800)), 1.0f, 1e-3f);
+
+    engine->setTestTone(false, 1.0f);
+    card->render(512);
+    EXPECT_EQ(peak(card->render(512)), 0.0f);
+    card->stopByDevice();
+    EXPECT_FALSE(engine->publishGraph(constGraph(1.0f)));
+}
+
+// Regression for the end: the tone node lives inside the start-up graph; once that graph
+// has been replaced and freed, the test tone must not write into it.
+TEST_F(AudioEngineTest, PublishedGraphIsCrossFadedInOver256FramesAndTheToneGraphIsLeftAlone) {
+    start();
+    card->render(64);  // the silent tone graph is playing
+    ASSERT_TRUE(engine->publishGraph(constGraph(1.0f)));
+
+    const auto first = card->render(128);
+    const auto second = card->render(128);
+
+    EXPECT_FLOAT_EQ(at(first, 0), 1.0f / 256);
+    EXPECT_FLOAT_EQ(at(first, 127), 128.0f / 256);
+    EXPECT_FLOAT_EQ(at(second, 0), 129.0f / 256);
+    EXPECT_FLOAT_EQ(at(second, 127, 1), 1.0f);
+    card->render(128);  // the tone graph is retired here
+    engine->collectGarbage();
+    engine->setTestTone(true, 1.0f);
+    EXPECT_EQ(card->render(64), std::vector<float>(128, 1.0f));
+}
+
+// Regression: a record whose frame count claims more than its samples hold must not be
+// read past its end.
+TEST_F(AudioEngineTest, TrackEndsInSilenceAndAReplacedTrackIsFreedOnceTheAudioThreadNoLongerNamesIt) {
+    start();
+    auto first = rampTrack(10, 2);
+    first->frames = 1000000;
+    std::weak_ptr<BackingTrack> firstAlive = first;
+    engine->setBackingTrack(std::move(first));
+    engine->setPlaying(true);
+    const auto out = card->render(64);
+    EXPECT_EQ(at(out, 9), 9.0f);
+    EXPECT_EQ(at(out, 10), 0.0f);
+    EXPECT_EQ(at(out, 63, 1), 0.0f);
+
+    auto second = rampTrack(1000);
+    std::weak_ptr<BackingTrack> secondAlive = second;
+    engine->setBackingTrack(std::move(second));
+    EXPECT_TRUE(firstAlive.expired());
+    EXPECT_FALSE(secondAlive.expired());
+    engine->setBackingTrack(nullptr);
+    engine->collectGarbage();
+    EXPECT_TRUE(secondAlive.expired());
+}
+
+TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
+    start();
+    engine->setBackingTrack(rampTrack(100000, 2));
+    engine->metronome = true;
+    engine->loopStart = 0.5;
+    engine->loopEnd = 1.0;
+    engine->loop = true;
+    engine->setTestTone(true, 0.3f);
+    engine->setPlaying(true);
+    ASSERT_TRUE(engine->publishGraph(constGraph(0.1f)));
+    for (int i = 0; i < 20; ++i) {
+        engine->events().push(test::noteOn(i * 300));
+    }
+    std::vector<float> out(2 * 10000);
+    test::AllocationCounter counter;
+
+    for (int i = 0; i < 8; ++i) {
+        AudioEngine::renderCallback(engine.get(), out.data(), 10000);
+        engine->setTempo(100 + i);
+    }
+
+    EXPECT_EQ(counter.allocations(), 0u);
+    EXPECT_EQ(counter.frees(), 0u);
+}
+
+}  // namespace
+}  // namespace ostrel::engine

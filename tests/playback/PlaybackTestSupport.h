@@ -1,0 +1,73 @@
+#pragma once
+
+// Test parts shared by the playback tests: a sound card that the test drives by hand, an
+// engine on it, and backing tracks whose samples name their frame.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "engine/AudioBackend.h"
+#include "engine/AudioData.h"
+#include "engine/EngineTestSupport.h"
+#include "playback/AudioEngine.h"
+
+namespace ostrel::test {
+
+// A sound card whose audio thread is whichever thread calls render.
+class HandBackend final : public IAudioBackend {
+public:
+    std::string backendName() override { return "Hand"; }
+    std::vector<AudioDeviceInfo> listDevices() override { return {}; }
+    bool open(const AudioConfig& config, RenderCallback callback, void* user, std::string*) override {
+        std::tie(config_, callback_, user_, state_) = std::tuple(config, callback, user, BackendState::Running);
+        return true;
+    }
+    void close() override { state_ = state_ == BackendState::Running ? BackendState::Closed : state_; }
+    BackendState state() const override { return state_; }
+    LoadStats loadStats() const override { return {}; }
+
+    void render(float* out, std::uint32_t frames) { callback_(user_, out, frames); }
+    // One period, interleaved; -99 where the callback wrote nothing.
+    std::vector<float> render(std::uint32_t frames) {
+        std::vector<float> out(std::size_t{frames} * config_.channels, -99.0f);
+        render(out.data(), frames);
+        return out;
+    }
+    void stopByDevice() { state_ = BackendState::StoppedByDevice; }
+
+private:
+    AudioConfig config_{};
+    RenderCallback callback_ = nullptr;
+    void* user_ = nullptr;
+    BackendState state_ = BackendState::Closed;
+};
+
+// Frame i holds i on every channel, so the output names the track frame it came from.
+inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
+    auto track = std::make_shared<BackingTrack>();
+    track->channels = channels;
+    track->frames = frames;
+    for (std::int64_t i = 0; i < frames * channels; ++i) {
+        track->samples.push_back(static_cast<float>(i / channels));
+    }
+    return track;
+}
+
+// An engine on a HandBackend; start() opens it with the default configuration.
+class HandEngineTest : public ::testing::Test {
+protected:
+    HandEngineTest() : card(new HandBackend), engine(std::make_unique<AudioEngine>(std::unique_ptr<IAudioBackend>(card))) {}
+    void start() {
+        std::string error;
+        ASSERT_TRUE(engine->start({}, &error)) << error;
+    }
+
+    HandBackend* card;  // owned by the engine
+    std::unique_ptr<AudioEngine> engine;
+};
+
+}  // namespace ostrel::test

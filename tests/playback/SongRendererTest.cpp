@@ -1,0 +1,161 @@
+#include "playback/SongRenderer.h"
+#include "playback/NoteEvents.h"
+
+#include <limits>
+
+#include "playback/SongHarness.h"
+#include "support/TempDir.h"
+
+namespace ostrel::engine {
+namespace {
+
+using namespace harness;
+using model::Track;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+const char* const kTooLong = "the song is too long to render (more than 60 minutes)";
+
+RenderSettings settingsAt(double rate = kRate, const std::filesystem::path& folder = {}) {
+    RenderSettings s;
+    s.sampleRate = rate;
+    s.samplesFolder = folder;
+    return s;
+}
+
+RenderOutput render(const model::Project& project, const RenderSettings& settings = settingsAt()) {
+    RenderOutput out;
+    std::string error;
+    EXPECT_TRUE(renderProject(project, settings, &out, &error)) << error;
+    return out;
+}
+
+std::string renderError(const model::Project& project, const RenderSettings& settings = settingsAt()) {
+    RenderOutput out;
+    out.audio.frames = -7;  // a failed render must leave the output alone
+    std::string error;
+    EXPECT_FALSE(renderProject(project, settings, &out, &error));
+    EXPECT_EQ(out.audio.frames, -7);
+    return error;
+}
+
+model::Device effect(const std::string& type) {
+    model::Device d;
+    d.id = model::Uuid::generate();
+    d.typeId = type;
+    return d;
+}
+
+// Songs of audio clips over a folder holding "c.wav", a constant 0.25 for one second.
+class AudioSongs : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(writeConstantWav(dir / "c.wav", 0.25f, 2, 48000)); }
+    RenderOutput play(std::vector<Track> tracks) { return render(song(std::move(tracks)), settingsAt(kRate, dir.path())); }
+    test::TempDir dir;
+};
+
+TEST(RenderLength, OneBeatNoteAt120BpmIsTheNoteAndTwoSecondsOfReleaseAtEveryRate) {
+    for (double rate : kRates) {
+        const RenderOutput out = render(song({oneNote()}), settingsAt(rate));
+        EXPECT_EQ(out.audio.frames, static_cast<std::int64_t>(rate * 2.5)) << rate;  // 24000 + 96000 at 48 kHz
+        EXPECT_GT(peak(out.audio.samples, 0, static_cast<std::int64_t>(rate)), 0.01);
+    }
+    EXPECT_EQ(render(song({oneNote()}, 60.0)).audio.frames, 48000 + 96000) << "tempo 60 doubles the note";
+    EXPECT_EQ(render(song({instrumentTrack("Lead", {midiClip(0, 2, {songNote(60, 1, 8)})})})).audio.frames, 48000 + 96000)
+        << "a note crossing its clip end is cut there";
+}
+
+TEST(RenderLength, AnEnabledEffectAddsFourSecondsOfTail) {
+    Track track = oneNote();
+    track.devices.push_back(effect("ostrel.delay"));
+    EXPECT_EQ(render(song({track})).audio.frames, 24000 + 96000 + 192000);
+}
+
+// Regression: the tempo map divided by whatever tempo a project file held.
+TEST(RenderUntrustedValues, TempoIsClampedToTwentyToThreeHundredAndNotANumberPlaysAt120) {
+    for (const auto& [bpm, noteFrames] : {std::pair{0.0, 144000}, {-120.0, 144000}, {1e6, 9600},
+                                          {std::numeric_limits<double>::infinity(), 9600}, {kNaN, 24000}})
+        EXPECT_EQ(render(song({oneNote()}, bpm)).audio.frames, noteFrames + 96000) << bpm;
+}
+
+// Regression: an absurd position or length asked for a buffer of its whole size.
+TEST(RenderUntrustedValues, ASongLongerThanAnHourFailsWithAClearError) {
+    EXPECT_EQ(renderError(song({instrumentTrack("Lead", {midiClip(1e9, 4, {songNote(60, 0, 1)})})})), kTooLong);
+    EXPECT_EQ(renderError(song({audioTrack("Audio", {audioClip("a.wav", 1e12, 4)})})), kTooLong);
+}
+
+// Regressions: pitches outside 0..127 indexed the voices' key marks; a note of no length
+// had its off sorted before its on and sounded to the end; one shorter than a tick too.
+TEST(CollectNoteEvents, TicksFromTheClipStartWithVelocityClampedAndOnlyPlayableNotes) {
+    const Track track = instrumentTrack("T", {midiClip(2, 2, {songNote(60, 0, 0.5), songNote(64, 0.5, 1, 0),
+                                                              songNote(61, 1.5, 4, 500), songNote(200, 0, 1),
+                                                              songNote(-3, 0, 1), songNote(60, 0, 0), songNote(60, 0, -2),
+                                                              songNote(62, 2, 1)})});
+    const std::vector<NoteEvent> events = collectNoteEvents(track);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[0].tick, 1920);
+    EXPECT_TRUE(events[1].off && events[1].tick == 2400) << "at one tick the off comes before the on";
+    EXPECT_TRUE(events[2].pitch == 64 && events[2].velocity == 1);
+    EXPECT_EQ(events[4].velocity, 127);
+    EXPECT_EQ(events[5].tick, 3840) << "cut at the clip end";
+    const std::vector<NoteEvent> tiny = collectNoteEvents(instrumentTrack("T", {midiClip(0, 4, {songNote(62, 1, 0.0001)})}));
+    ASSERT_EQ(tiny.size(), 2u);
+    EXPECT_TRUE(tiny[1].off && tiny[1].tick == 961);
+}
+
+TEST_F(AudioSongs, AConstantSoundRendersToExactlyThatValueAndHalfOfItAtVolumeHalf) {
+    Track track = audioTrack("Audio", {audioClip("c.wav", 0, 1)});
+    RenderOutput out = play({track});
+    EXPECT_EQ(out.audio.samples, std::vector<float>(24000 * 2, 0.25f));  // the clip's length; no effect, no tail
+    track.volume = 0.5;
+    EXPECT_EQ(play({track}).audio.samples, std::vector<float>(24000 * 2, 0.125f));
+    // Regression: a volume that is not a number made the whole mix NaN.
+    track.volume = kNaN;
+    EXPECT_EQ(play({track, audioTrack("Good", {audioClip("c.wav", 0, 1)})}).audio.samples[0], 0.25f);
+}
+
+TEST_F(AudioSongs, ClipsPlayFromTheirOffsetAndNeverBeforeTheSongStart) {
+    std::vector<float> ramp;  // frame i holds i / 1e6
+    for (int i = 0; i < 48000; ++i) ramp.insert(ramp.end(), 2, static_cast<float>(i) * 1e-6f);
+    ASSERT_TRUE(writeWavFile(dir / "r.wav", ramp, 2, 48000, WavFormat::Float32, nullptr));
+    RenderOutput out = play({audioTrack("Audio", {audioClip("r.wav", 1, 1, 0.1)})});
+    EXPECT_TRUE(out.audio.samples[2 * 23999] == 0.0f && out.audio.samples[2 * 24000] == 4800 * 1e-6f);
+    // Regression: a clip half a beat before beat 0 wrote before the start of the buffer.
+    out = play({audioTrack("Audio", {audioClip("r.wav", -0.5, 1)})});
+    ASSERT_EQ(out.audio.frames, 12000);
+    EXPECT_FLOAT_EQ(out.audio.samples[0], 12000 * 1e-6f);
+}
+
+TEST_F(AudioSongs, FilesThatCannotBeUsedAddTheirLengthAndWarnOnceAndOddNamesAreNeverOpened) {
+    Track drums = audioTrack("Drums", {audioClip("gone.wav", 0, 1), audioClip("gone.wav", 1, 1)});
+    RenderOutput out = play({drums});
+    EXPECT_EQ(out.audio.frames, 48000);
+    ASSERT_EQ(out.warnings.size(), 1u) << "once per name";
+    EXPECT_TRUE(out.warnings[0].starts_with("track \"Drums\": the audio file \"gone.wav\" could not be used (") &&
+                out.warnings[0].ends_with("); skipped"));
+    std::filesystem::create_directories(dir / "inner");
+    out = render(song({audioTrack("Audio", {audioClip("../c.wav", 0, 1)})}), settingsAt(kRate, dir / "inner"));
+    EXPECT_EQ(peak(out.audio.samples), 0.0);
+    EXPECT_EQ(out.warnings, std::vector<std::string>{"track \"Audio\": \"../c.wav\" is not a plain file name; skipped"});
+}
+
+TEST_F(AudioSongs, UnknownEffectsOrInstrumentsFailTheRender) {
+    Track track = audioTrack("Audio", {audioClip("c.wav", 0, 1)});
+    track.devices.push_back(effect("ostrel.flanger"));
+    EXPECT_EQ(renderError(song({track}), settingsAt(kRate, dir.path())), "track \"Audio\": unknown effect \"ostrel.flanger\"");
+    EXPECT_EQ(renderError(song({instrumentTrack("Keys", {}, "Theremin")})), "track \"Keys\": unknown instrument patch \"Theremin\"");
+}
+
+TEST_F(AudioSongs, AnySoloSilencesTheOthersEvenOverMuteAndAMutedTrackStillLengthensTheRender) {
+    ASSERT_TRUE(writeConstantWav(dir / "b.wav", 0.125f, 2, 48000));
+    Track a = audioTrack("A", {audioClip("c.wav", 0, 1)});
+    Track b = audioTrack("B", {audioClip("b.wav", 0, 1)});
+    EXPECT_EQ(play({a, b}).audio.samples[0], 0.375f);
+    b.solo = true;
+    b.muted = true;
+    EXPECT_EQ(play({a, b}).audio.samples[0], 0.125f);
+    a.muted = true;
+    EXPECT_EQ(play({a}).audio.samples, std::vector<float>(24000 * 2, 0.0f));
+}
+
+}  // namespace
+}  // namespace ostrel::engine
