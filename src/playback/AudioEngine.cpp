@@ -1,5 +1,7 @@
 #include "playback/AudioEngine.h"
 
+#include "playback/TempoMap.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,8 +9,6 @@ namespace ostrel::engine { inline namespace playback {
 
 namespace {
 
-constexpr double kMinTempo = 20.0;
-constexpr double kMaxTempo = 300.0;
 
 // Beats to frames for a position the GUI thread wrote: what is not a number or negative
 // counts as 0, and a huge value stops well inside int64 (2^53 frames are millennia).
@@ -120,7 +120,7 @@ void AudioEngine::setTempo(double bpm) {
     if (std::isnan(bpm)) {
         return;
     }
-    tempo_.store(std::clamp(bpm, kMinTempo, kMaxTempo), std::memory_order_relaxed);
+    tempo_.store(clampTempo(bpm), std::memory_order_relaxed);
 }
 
 void AudioEngine::setPlaying(bool on) {

@@ -25,8 +25,6 @@
 namespace ostrel::engine { inline namespace playback {
 namespace {
 
-constexpr double kMinBpm = 20.0;
-constexpr double kMaxBpm = 300.0;
 constexpr double kInstrumentTailSeconds = 2.0;  // release of the last notes
 constexpr double kEffectTailSeconds = 4.0;      // echoes and reverb after the content
 constexpr double kSecondsLimit = 1.0e7;
@@ -40,7 +38,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string trackPrefix(const model::Track& track) { return "track " + quoted(track.name) + ": "; }
 
-double safeTempo(double bpm) { return std::isnan(bpm) ? 120.0 : std::clamp(bpm, kMinBpm, kMaxBpm); }
+double safeTempo(double bpm) { return std::isnan(bpm) ? 120.0 : clampTempo(bpm); }
 
 std::int64_t secondsToFrames(double seconds, double sampleRate) {
     return static_cast<std::int64_t>(std::ceil(seconds * sampleRate));

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 namespace ostrel::engine { inline namespace playback {
+
+// The tempi a song plays at, live and offline, in beats per minute.
+inline constexpr double kMinTempoBpm = 20.0;
+inline constexpr double kMaxTempoBpm = 300.0;
+
+// bpm brought within the limits; NaN is left for the caller to refuse or replace.
+inline double clampTempo(double bpm) { return std::clamp(bpm, kMinTempoBpm, kMaxTempoBpm); }
 
 struct TempoPoint {
     std::int64_t tick = 0;
