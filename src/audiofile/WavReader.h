@@ -16,9 +16,9 @@ inline constexpr std::uint64_t kMaxWavDataBytes = 536870912;
 // integer PCM of 8/16/24/32 bits or 32-bit float. Only the format and sample chunks are read,
 // so an oversized file is refused before its data is loaded. On failure out is unchanged and
 // error (may be null) gets the reason.
-bool loadWavFile(const std::filesystem::path& path, AudioData& out, std::string* error);
+[[nodiscard]] bool loadWavFile(const std::filesystem::path& path, AudioData& out, std::string* error);
 
 // The same rules for a whole file already in memory.
-bool decodeWav(const std::vector<std::uint8_t>& bytes, AudioData& out, std::string* error);
+[[nodiscard]] bool decodeWav(const std::vector<std::uint8_t>& bytes, AudioData& out, std::string* error);
 
 } }  // namespace ostrel::engine::audiofile

@@ -11,6 +11,6 @@ namespace ostrel::core {
 // content or all of the new. Returns false with a one-line reason on failure (error may
 // be null; it is untouched on success). Never throws for file-system failures.
 // Any thread; two calls for the same target at once would share the temporary file.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
 
 }  // namespace ostrel::core

@@ -30,10 +30,10 @@ namespace ostrel::core {
 namespace {
 
 constexpr std::array<int, 5> crashSignals{SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-constexpr std::string_view unavailableLine = "  (unavailable: the logger was busy at the time of the crash)\n";
-constexpr std::size_t altStackSize = 256 * 1024;  // the handler's frames stay well below this
-constexpr std::size_t maxStackDump = 1024 * 1024;
-constexpr std::size_t maxPath = 4096;
+constexpr std::string_view kUnavailableLine = "  (unavailable: the logger was busy at the time of the crash)\n";
+constexpr std::size_t kAltStackSize = 256 * 1024;  // the handler's frames stay well below this
+constexpr std::size_t kMaxStackDump = 1024 * 1024;
+constexpr std::size_t kMaxPath = 4096;
 
 // Written once by install, then only read; an older state is never freed because a
 // crashing thread may still be reading it.
@@ -194,7 +194,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     char buffer_[4096];
-    char line_[maxPath + 128];
+    char line_[kMaxPath + 128];
 };
 
 struct MapsEntry {
@@ -259,7 +259,7 @@ struct ModuleHit {
 // The file mapped at address and its load base (the start of its mapping at offset 0),
 // found in /proc/self/maps rather than with dladdr, which takes the loader's lock.
 bool findModule(std::uintptr_t address, ModuleHit& hit) {
-    static FixedOut<maxPath> runPath;
+    static FixedOut<kMaxPath> runPath;
     static std::uintptr_t runBase = 0;
     runPath.used = 0;
     MapsReader maps;
@@ -306,7 +306,7 @@ bool findStack(std::uintptr_t sp, std::uintptr_t& from, std::uintptr_t& to) {
         } else {
             return false;
         }
-        to = std::min<std::uintptr_t>(entry.end, from + maxStackDump);
+        to = std::min<std::uintptr_t>(entry.end, from + kMaxStackDump);
         return true;
     }
     return false;
@@ -366,7 +366,7 @@ void putReport(Out& out, std::string_view version, std::string_view reason, std:
         ++steps;
     });
     if (!copied) {
-        out.put(unavailableLine);
+        out.put(kUnavailableLine);
     } else if (steps == 0) {
         out.put("  (none recorded)\n");
     }
@@ -405,7 +405,7 @@ void registersOf(const void* context, std::uintptr_t& pc, std::uintptr_t& sp) {
 // Handler scratch: one crash at a time, guarded by the reporter flag.
 FdOut fileOut;
 FixedOut<512> reasonText;
-FixedOut<maxPath + 64> pathText;
+FixedOut<kMaxPath + 64> pathText;
 
 int createFile(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
 
@@ -502,7 +502,7 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
     reasonText.used = 0;
     putReason(reasonText, info != nullptr ? static_cast<std::uint64_t>(signal) : 0, info != nullptr ? pc : 0);
 
-    if (state.folder.size() > maxPath) {
+    if (state.folder.size() > kMaxPath) {
         return;
     }
     ::mkdir(state.folder.c_str(), 0755);  // in case it was removed since start-up
@@ -568,16 +568,16 @@ void onCrashSignal(int signal, siginfo_t* info, void* context) {
 void ensureAlternateStack() {
     stack_t current{};
     if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0 &&
-        current.ss_size >= altStackSize) {
+        current.ss_size >= kAltStackSize) {
         return;
     }
-    void* memory = ::mmap(nullptr, altStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    void* memory = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (memory == MAP_FAILED) {
         return;
     }
     stack_t stack{};
     stack.ss_sp = memory;
-    stack.ss_size = altStackSize;
+    stack.ss_size = kAltStackSize;
     stack.ss_flags = 0;
     ::sigaltstack(&stack, nullptr);  // kept for the life of the thread
 }

@@ -50,9 +50,10 @@ void FileSink::rotate() {
     std::filesystem::rename(path_, rotatedLogPath(path_, 1), ignored);
 }
 
-std::string formatTimestamp(std::int64_t ticks, bool longForm) {
-    const std::int64_t seconds = floorDiv(ticks, ticksPerSecond);
-    const int milliseconds = static_cast<int>(floorDiv(ticks, ticksPerSecond / 1000) - seconds * 1000);
+std::string formatTimestamp(std::int64_t ticks, TimestampForm form) {
+    const bool longForm = form == TimestampForm::Long;
+    const std::int64_t seconds = floorDiv(ticks, kTicksPerSecond);
+    const int milliseconds = static_cast<int>(floorDiv(ticks, kTicksPerSecond / 1000) - seconds * 1000);
     const UtcTime t = utcTimeFromSeconds(seconds);
     char text[64];
     if (longForm) {
@@ -67,7 +68,7 @@ std::string formatTimestamp(std::int64_t ticks, bool longForm) {
 std::string formatLogLine(const LogRecord& record) {
     std::string text;
     text.reserve(96 + record.category.size() + record.message.size());
-    text += formatTimestamp(record.time, true);
+    text += formatTimestamp(record.time, TimestampForm::Long);
     text += ' ';
     text += logLevelName(record.level);
     text += " [";
@@ -91,7 +92,7 @@ std::string formatLogLine(const LogRecord& record) {
         text += "    recent steps (oldest first):\n";
         for (const LogStep& step : record.recentSteps) {
             text += "      ";
-            text += formatTimestamp(step.time, false);
+            text += formatTimestamp(step.time, TimestampForm::Short);
             text += " [";
             text += step.category;
             text += "] ";

@@ -34,7 +34,10 @@ std::string formatLogLine(const LogRecord& record);
 
 // UTC text of a time in 100-nanosecond ticks: "2026-03-01T14:05:09.042Z" in the long
 // form, "14:05:09.042" in the short one.
-std::string formatTimestamp(std::int64_t ticks, bool longForm);
+// Long: "2026-03-01T14:05:09.042Z"; Short: "14:05:09.042".
+enum class TimestampForm { Short, Long };
+
+std::string formatTimestamp(std::int64_t ticks, TimestampForm form);
 
 // path followed by "." and n, as in "ostrel.log.2".
 std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n);

@@ -97,7 +97,7 @@ bool parseLogLevel(std::string_view name, LogLevel& out) {
 std::int64_t currentLogTime() noexcept {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * ticksPerSecond + now.tv_nsec / 100;
+    return static_cast<std::int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
 }
 
 std::string threadTag() {

@@ -123,7 +123,7 @@ std::vector<const SettingDef*> SettingsRegistry::settingsInCategory(std::string_
 
 namespace {
 
-enum Flags : unsigned { none = 0, advanced = 1, restart = 2, hidden = 4 };
+enum Flags : unsigned { None = 0, Advanced = 1, Restart = 2, Hidden = 4 };
 
 SettingDef makeDef(std::string key, SettingType type, std::string category, std::string label, SettingValue defaultValue,
                    unsigned flags, std::string help) {
@@ -134,9 +134,9 @@ SettingDef makeDef(std::string key, SettingType type, std::string category, std:
     def.label = std::move(label);
     def.help = std::move(help);
     def.defaultValue = std::move(defaultValue);
-    def.advanced = (flags & advanced) != 0;
-    def.restartRequired = (flags & restart) != 0;
-    def.hidden = (flags & hidden) != 0;
+    def.advanced = (flags & Advanced) != 0;
+    def.restartRequired = (flags & Restart) != 0;
+    def.hidden = (flags & Hidden) != 0;
     return def;
 }
 
@@ -165,7 +165,7 @@ SettingsRegistry buildSettingsRegistry() {
     };
 
     registry.addSetting(withOptions(
-        makeDef("appearance.theme", T::choice, "appearance", "Theme", text("graphite"), none,
+        makeDef("appearance.theme", T::choice, "appearance", "Theme", text("graphite"), None,
                 "The colours of the whole app. High Contrast is the easiest to read."),
         {{"graphite", "Ostrel Graphite"},
          {"dark", "Ostrel Dark"},
@@ -173,64 +173,64 @@ SettingsRegistry buildSettingsRegistry() {
          {"light", "Ostrel Light"},
          {"high-contrast", "High Contrast"}}));
     registry.addSetting(ranged(
-        makeDef("appearance.ui_scale", T::integer, "appearance", "Interface size (%)", whole(100), restart,
+        makeDef("appearance.ui_scale", T::integer, "appearance", "Interface size (%)", whole(100), Restart,
                 "Makes the whole interface larger or smaller. Takes effect the next time you start Ostrel."),
         75, 200));
-    registry.addSetting(makeDef("appearance.reduce_motion", T::boolean, "appearance", "Reduce motion", false, none,
+    registry.addSetting(makeDef("appearance.reduce_motion", T::boolean, "appearance", "Reduce motion", false, None,
                                 "Turns off fades and animations."));
     registry.addSetting(makeDef("appearance.show_help_strip", T::boolean, "appearance", "Show the help strip", true,
-                                none, "Shows the strip at the bottom that explains whatever you point at."));
+                                None, "Shows the strip at the bottom that explains whatever you point at."));
     registry.addSetting(
-        makeDef("appearance.custom_theme", T::text, "appearance", "My theme", text(""), hidden,
+        makeDef("appearance.custom_theme", T::text, "appearance", "My theme", text(""), Hidden,
                 "The id of one of your own themes. Empty means the built-in theme chosen above."));
-    registry.addSetting(makeDef("audio.output_device", T::text, "audio", "Output device", text(""), hidden,
+    registry.addSetting(makeDef("audio.output_device", T::text, "audio", "Output device", text(""), Hidden,
                                 "The sound card that plays Ostrel's sound. Empty means the system default."));
-    registry.addSetting(ranged(makeDef("transport.tempo", T::real, "audio", "Tempo (BPM)", 120.0, hidden,
+    registry.addSetting(ranged(makeDef("transport.tempo", T::real, "audio", "Tempo (BPM)", 120.0, Hidden,
                                        "Beats per minute of the transport bar."),
                                20.0, 300.0));
-    registry.addSetting(makeDef("transport.metronome", T::boolean, "audio", "Metronome", false, hidden,
+    registry.addSetting(makeDef("transport.metronome", T::boolean, "audio", "Metronome", false, Hidden,
                                 "The click on every beat while the transport plays."));
     registry.addSetting(
-        makeDef("instrument.patch", T::text, "instrument", "Patch", text("Modular Lead"), hidden,
+        makeDef("instrument.patch", T::text, "instrument", "Patch", text("Modular Lead"), Hidden,
                 "The patch the PLAY card plays (the name of a built-in patch or one of your own)."));
-    registry.addSetting(makeDef("api.enabled", T::boolean, "api", "Local API server", false, none,
+    registry.addSetting(makeDef("api.enabled", T::boolean, "api", "Local API server", false, None,
                                 "Let programs on THIS computer control Ostrel over a local socket (scripts and "
                                 "tools). Nothing is reachable from the network."));
-    registry.addSetting(ranged(makeDef("api.port", T::integer, "api", "API port", whole(8642), advanced,
+    registry.addSetting(ranged(makeDef("api.port", T::integer, "api", "API port", whole(8642), Advanced,
                                        "Which localhost port the API server listens on (1024 to 65535). Change it "
                                        "only if something else uses the default."),
                                1024, 65535));
-    registry.addSetting(ranged(makeDef("api.osc.port", T::integer, "api", "OSC port", whole(8643), advanced,
+    registry.addSetting(ranged(makeDef("api.osc.port", T::integer, "api", "OSC port", whole(8643), Advanced,
                                        "Which localhost UDP port hardware OSC controllers send actions to (the OSC "
                                        "door opens with the Local API switch)."),
                                1024, 65535));
-    registry.addSetting(makeDef("api.token", T::text, "api", "API token", text(""), hidden,
+    registry.addSetting(makeDef("api.token", T::text, "api", "API token", text(""), Hidden,
                                 "A secret word a program must send to use the API. Ostrel makes one the first "
                                 "time the server is switched on."));
-    registry.addSetting(makeDef("instrument.chords", T::boolean, "instrument", "Chords", true, hidden,
+    registry.addSetting(makeDef("instrument.chords", T::boolean, "instrument", "Chords", true, Hidden,
                                 "On: play up to eight notes at once. Off: one note at a time."));
-    registry.addSetting(makeDef("instrument.effects", T::boolean, "instrument", "Echo and room", false, hidden,
+    registry.addSetting(makeDef("instrument.effects", T::boolean, "instrument", "Echo and room", false, Hidden,
                                 "Adds an echo and a room reverb after the instrument."));
-    registry.addSetting(ranged(makeDef("instrument.level", T::real, "instrument", "Volume", 0.7, hidden,
+    registry.addSetting(ranged(makeDef("instrument.level", T::real, "instrument", "Volume", 0.7, Hidden,
                                        "How loud the instrument is (0 to 1)."),
                                0.0, 1.0));
     registry.addSetting(makeDef("instrument.midi_map", T::text, "instrument", "MIDI controller assignments", text(""),
-                                hidden,
+                                Hidden,
                                 "Which MIDI controller number moves which sound control. Empty means the "
                                 "standard assignments."));
-    registry.addSetting(makeDef("midi.input_device", T::text, "midi", "MIDI keyboard", text(""), hidden,
+    registry.addSetting(makeDef("midi.input_device", T::text, "midi", "MIDI keyboard", text(""), Hidden,
                                 "The MIDI keyboard or controller that plays Ostrel's instrument. Empty means none."));
     registry.addSetting(withOptions(
-        makeDef("audio.sample_rate", T::choice, "audio", "Sample rate (Hz)", text("48000"), none,
+        makeDef("audio.sample_rate", T::choice, "audio", "Sample rate (Hz)", text("48000"), None,
                 "How many times per second sound is measured. 48000 is the standard for video and most music."),
         {{"44100", "44100"}, {"48000", "48000"}, {"96000", "96000"}}));
     registry.addSetting(withOptions(
-        makeDef("audio.buffer_size", T::choice, "audio", "Buffer size (samples)", text("512"), none,
+        makeDef("audio.buffer_size", T::choice, "audio", "Buffer size (samples)", text("512"), None,
                 "Smaller buffers give less delay but can crackle on slower computers. If you hear clicks, choose a "
                 "larger size."),
         {{"64", "64"}, {"128", "128"}, {"256", "256"}, {"512", "512"}, {"1024", "1024"}, {"2048", "2048"}}));
     registry.addSetting(withOptions(
-        makeDef("logging.level", T::choice, "logging", "Log detail", text("info"), advanced,
+        makeDef("logging.level", T::choice, "logging", "Log detail", text("info"), Advanced,
                 "How much the flight recorder writes to the log file. Errors are always recorded."),
         {{"debug", "Detailed"}, {"info", "Normal"}, {"warn", "Only problems"}}));
     return registry;

@@ -32,7 +32,7 @@ public:
     bool isDefault(std::string_view key) const;
 
     // Validates and stores; does not write the file.
-    bool set(std::string_view key, SettingValue value, std::string* error);
+    [[nodiscard]] bool set(std::string_view key, SettingValue value, std::string* error);
 
     // Replaces the values with those of file. Returns warnings for the log, in order.
     // An unreadable file is moved aside to file + ".bad"; if even that fails, later
@@ -44,7 +44,7 @@ public:
     std::string toJsonText(std::string* error = nullptr) const;
 
     // Writes toJsonText() atomically. On failure error receives the reason.
-    bool save(const std::filesystem::path& file, std::string* error) const;
+    [[nodiscard]] bool save(const std::filesystem::path& file, std::string* error) const;
 
 private:
     const SettingsRegistry* registry_;

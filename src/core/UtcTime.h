@@ -5,7 +5,7 @@
 namespace ostrel::core {
 
 // Log and crash times count 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
-constexpr std::int64_t ticksPerSecond = 10'000'000;
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
 
 // A moment broken down into the UTC calendar (proleptic Gregorian), month 1 to 12.
 struct UtcTime {
@@ -47,7 +47,7 @@ constexpr UtcTime utcTimeFromSeconds(std::int64_t seconds) noexcept {
 
 // A time in ticks to calendar fields, the fraction of a second dropped.
 constexpr UtcTime utcTimeFromTicks(std::int64_t ticks) noexcept {
-    return utcTimeFromSeconds(floorDiv(ticks, ticksPerSecond));
+    return utcTimeFromSeconds(floorDiv(ticks, kTicksPerSecond));
 }
 
 }  // namespace ostrel::core

@@ -11,18 +11,18 @@ namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
-enum Knob : std::uint32_t { kRate, kDepth, kDelay, kFeedback, kMix };
+enum Knob : std::uint32_t { Rate, Depth, Delay, Feedback, Mix };
 
 constexpr ParamDescriptor kKnobs[] = {
-    {kRate, "rate_hz", "Rate", "Hz", 0.02f, 8.0f, 0.5f, ParamKind::Continuous, "How fast the pitch wobble cycles."},
-    {kDepth, "depth_ms", "Depth", "ms", 0.0f, 8.0f, 3.0f, ParamKind::Continuous,
+    {Rate, "rate_hz", "Rate", "Hz", 0.02f, 8.0f, 0.5f, ParamKind::Continuous, "How fast the pitch wobble cycles."},
+    {Depth, "depth_ms", "Depth", "ms", 0.0f, 8.0f, 3.0f, ParamKind::Continuous,
      "How far the delay time wobbles up and down. More = a stronger, wavier chorus."},
-    {kDelay, "delay_ms", "Delay", "ms", 2.0f, 30.0f, 12.0f, ParamKind::Continuous,
+    {Delay, "delay_ms", "Delay", "ms", 2.0f, 30.0f, 12.0f, ParamKind::Continuous,
      "The centre delay the wobble happens around. Short and wobbly is a classic chorus; longer and gentle is a "
      "subtle doubling."},
-    {kFeedback, "feedback", "Feedback", "%", 0.0f, 0.5f, 0.0f, ParamKind::Continuous,
+    {Feedback, "feedback", "Feedback", "%", 0.0f, 0.5f, 0.0f, ParamKind::Continuous,
      "Feeds a little of the wobbled sound back in, for a more resonant, flangy colour."},
-    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 0.35f, ParamKind::Continuous,
+    {Mix, "mix", "Mix", "%", 0.0f, 1.0f, 0.35f, ParamKind::Continuous,
      "Balance between the original sound (0) and the wobbled copies (1)."},
 };
 
@@ -59,11 +59,11 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     const bool stereoOut = block.channels > 1;
 
     const float rate = static_cast<float>(sampleRate_);
-    const float depth = rate * params.value(kDepth) / 1000.0f;
-    const float centre = rate * params.value(kDelay) / 1000.0f;
-    const float fb = params.value(kFeedback);
-    const float mix = params.value(kMix);
-    const float phaseStep = params.value(kRate) * kTwoPi / rate;
+    const float depth = rate * params.value(Depth) / 1000.0f;
+    const float centre = rate * params.value(Delay) / 1000.0f;
+    const float fb = params.value(Feedback);
+    const float mix = params.value(Mix);
+    const float phaseStep = params.value(Rate) * kTwoPi / rate;
 
     if (snap_) {
         smoothedCentre_ = centre;

@@ -10,20 +10,20 @@ namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
-enum Knob : std::uint32_t { kThreshold, kRatio, kAttack, kRelease, kMakeup, kMix };
+enum Knob : std::uint32_t { Threshold, Ratio, Attack, Release, Makeup, Mix };
 
 constexpr ParamDescriptor kKnobs[] = {
-    {kThreshold, "threshold_db", "Threshold", "dB", -60.0f, 0.0f, -18.0f, ParamKind::Continuous,
+    {Threshold, "threshold_db", "Threshold", "dB", -60.0f, 0.0f, -18.0f, ParamKind::Continuous,
      "Sound louder than this gets turned down."},
-    {kRatio, "ratio", "Ratio", ":1", 1.0f, 20.0f, 4.0f, ParamKind::Continuous,
+    {Ratio, "ratio", "Ratio", ":1", 1.0f, 20.0f, 4.0f, ParamKind::Continuous,
      "How strongly loud sound is turned down. 4:1 means 4 dB over the threshold becomes 1 dB."},
-    {kAttack, "attack_ms", "Attack", "ms", 0.1f, 200.0f, 10.0f, ParamKind::Continuous,
+    {Attack, "attack_ms", "Attack", "ms", 0.1f, 200.0f, 10.0f, ParamKind::Continuous,
      "How fast the compressor reacts to a loud sound."},
-    {kRelease, "release_ms", "Release", "ms", 5.0f, 2000.0f, 120.0f, ParamKind::Continuous,
+    {Release, "release_ms", "Release", "ms", 5.0f, 2000.0f, 120.0f, ParamKind::Continuous,
      "How fast the compressor lets go after the loud sound is over."},
-    {kMakeup, "makeup_db", "Makeup", "dB", 0.0f, 24.0f, 0.0f, ParamKind::Continuous,
+    {Makeup, "makeup_db", "Makeup", "dB", 0.0f, 24.0f, 0.0f, ParamKind::Continuous,
      "Turns the whole sound back up after compression."},
-    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 1.0f, ParamKind::Continuous,
+    {Mix, "mix", "Mix", "%", 0.0f, 1.0f, 1.0f, ParamKind::Continuous,
      "Blends the compressed sound with the original (parallel compression)."},
 };
 
@@ -54,12 +54,12 @@ void CompressorEffect::process(const ProcessContext& context, std::span<const Au
     if (in.left == nullptr) return;
 
     const float rate = static_cast<float>(sampleRate_);
-    const float threshold = params.value(kThreshold);
-    const float slope = 1.0f - 1.0f / params.value(kRatio);
-    const float ka = std::exp(-1.0f / (rate * params.value(kAttack) * 0.001f));
-    const float kr = std::exp(-1.0f / (rate * params.value(kRelease) * 0.001f));
-    const float makeup = params.value(kMakeup);
-    const float mix = params.value(kMix);
+    const float threshold = params.value(Threshold);
+    const float slope = 1.0f - 1.0f / params.value(Ratio);
+    const float ka = std::exp(-1.0f / (rate * params.value(Attack) * 0.001f));
+    const float kr = std::exp(-1.0f / (rate * params.value(Release) * 0.001f));
+    const float makeup = params.value(Makeup);
+    const float mix = params.value(Mix);
 
     float* outL = output.channel(0);
     float* outR = block.channels > 1 ? output.channel(1) : nullptr;

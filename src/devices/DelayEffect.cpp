@@ -11,18 +11,18 @@ namespace ostrel::engine { inline namespace devices {
 
 namespace {
 
-enum Knob : std::uint32_t { kTime, kFeedback, kMix, kPingPong, kTone };
+enum Knob : std::uint32_t { Time, Feedback, Mix, PingPong, Tone };
 
 constexpr ParamDescriptor kKnobs[] = {
-    {kTime, "time_ms", "Time", "ms", 1.0f, 2000.0f, 350.0f, ParamKind::Continuous,
+    {Time, "time_ms", "Time", "ms", 1.0f, 2000.0f, 350.0f, ParamKind::Continuous,
      "How long until the echo is heard."},
-    {kFeedback, "feedback", "Feedback", "%", 0.0f, 0.95f, 0.4f, ParamKind::Continuous,
+    {Feedback, "feedback", "Feedback", "%", 0.0f, 0.95f, 0.4f, ParamKind::Continuous,
      "How many times the echo repeats. Higher = more repeats."},
-    {kMix, "mix", "Mix", "%", 0.0f, 1.0f, 0.3f, ParamKind::Continuous,
+    {Mix, "mix", "Mix", "%", 0.0f, 1.0f, 0.3f, ParamKind::Continuous,
      "Balance between the original sound (0) and the echoes (1)."},
-    {kPingPong, "ping_pong", "Ping-pong", "", 0.0f, 1.0f, 0.0f, ParamKind::OnOff,
+    {PingPong, "ping_pong", "Ping-pong", "", 0.0f, 1.0f, 0.0f, ParamKind::OnOff,
      "Makes the echoes bounce between the left and right speakers."},
-    {kTone, "tone_hz", "Tone", "Hz", 500.0f, 20000.0f, 8000.0f, ParamKind::Continuous,
+    {Tone, "tone_hz", "Tone", "Hz", 500.0f, 20000.0f, 8000.0f, ParamKind::Continuous,
      "Darkens each repeat. Lower = duller, more tape-like echoes."},
 };
 
@@ -59,12 +59,12 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     const int n = block.frames;
     const bool stereoOut = block.channels > 1;
 
-    const double targetSamples = static_cast<double>(params.value(kTime)) * sampleRate_ / 1000.0;
+    const double targetSamples = static_cast<double>(params.value(Time)) * sampleRate_ / 1000.0;
     const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(line_.length() - 3));
-    const float fb = params.value(kFeedback);
-    const float mix = params.value(kMix);
-    const bool pingPong = rules::switchKnob(params, kPingPong);
-    const float t = std::exp(static_cast<float>(-2.0 * std::numbers::pi * params.value(kTone) / sampleRate_));
+    const float fb = params.value(Feedback);
+    const float mix = params.value(Mix);
+    const bool pingPong = rules::switchKnob(params, PingPong);
+    const float t = std::exp(static_cast<float>(-2.0 * std::numbers::pi * params.value(Tone) / sampleRate_));
     const float toneFactor = 1.0f - t;
 
     if (snap_) {

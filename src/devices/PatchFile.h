@@ -19,12 +19,12 @@ std::string serializePatch(const Patch& patch);
 
 // Writes the file through the atomic writer; the old content survives any failure.
 // Returns false with a reason (error may be null) for an unsavable patch too.
-bool savePatchFile(const std::filesystem::path& path, const Patch& patch, std::string* error);
+[[nodiscard]] bool savePatchFile(const std::filesystem::path& path, const Patch& patch, std::string* error);
 
 // Readers: on success out is replaced and the newer-version warning, if any, is appended to
 // warnings; on failure out is untouched and error gets one message. Never throw for bad input.
-bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vector<std::string>* warnings);
-bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
+[[nodiscard]] bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vector<std::string>* warnings);
+[[nodiscard]] bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
                    std::vector<std::string>* warnings);
 
 } }  // namespace ostrel::engine::devices

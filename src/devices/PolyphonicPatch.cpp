@@ -74,7 +74,7 @@ private:
 
 }  // namespace
 
-Patch makePolyphonicPatch(const Patch& patch, float level, bool effects, int voices, int* levelNodeId) {
+Patch makePolyphonicPatch(const Patch& patch, float level, VoiceEffects effects, int voices, int* levelNodeId) {
     const int copies = std::clamp(voices, 1, kMaxVoices);
     const CopyLayout layout(patch, copies);
 
@@ -110,7 +110,7 @@ Patch makePolyphonicPatch(const Patch& patch, float level, bool effects, int voi
     result.output = levelId;
     if (levelNodeId != nullptr) *levelNodeId = levelId;
 
-    if (effects) {
+    if (effects == VoiceEffects::EchoAndRoom) {
         const int echo = builder.addNode("ostrel.delay", "Echo",
                                          {{"time_ms", 375.0}, {"feedback", 0.35}, {"mix", 0.25}, {"ping_pong", 1.0}});
         const int room = builder.addNode("ostrel.reverb", "Room", {{"room_size", 0.6}, {"mix", 0.2}});

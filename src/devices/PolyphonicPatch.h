@@ -15,6 +15,8 @@ namespace ostrel::engine { inline namespace devices {
 // never moved onto a module of the result, so such a patch still fails to build.
 //
 // GUI or render thread. levelNodeId, when given, receives the id of "Level".
-Patch makePolyphonicPatch(const Patch& patch, float level, bool effects, int voices, int* levelNodeId);
+enum class VoiceEffects { None, EchoAndRoom };
+
+Patch makePolyphonicPatch(const Patch& patch, float level, VoiceEffects effects, int voices, int* levelNodeId);
 
 } }  // namespace ostrel::engine::devices

@@ -81,7 +81,7 @@ public:
     virtual std::vector<AudioDeviceInfo> listDevices() = 0;
     // Closes what is open, then opens and starts the device. A device id that does not
     // decode or names no device falls back to the default device.
-    virtual bool open(const AudioConfig& config, RenderCallback callback, void* user,
+    [[nodiscard]] virtual bool open(const AudioConfig& config, RenderCallback callback, void* user,
                       std::string* error) = 0;
     // When it returns, the callback is no longer running.
     virtual void close() = 0;

@@ -28,7 +28,7 @@ public:
     virtual std::vector<MidiInputInfo> listInputs() = 0;
     // Closes whatever is open first. On failure nothing is open and error (may be null)
     // gets the reason.
-    virtual bool open(const std::string& id, MidiInputCallback callback, void* user, std::string* error) = 0;
+    [[nodiscard]] virtual bool open(const std::string& id, MidiInputCallback callback, void* user, std::string* error) = 0;
     virtual void close() = 0;
     virtual bool isOpen() = 0;
 };

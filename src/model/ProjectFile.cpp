@@ -248,7 +248,7 @@ bool trackFromJson(const json& value, Track& track, std::string* error) {
     const auto config = value.find("instrument_config");
     track.instrumentConfig = config != value.end() && config->is_object() ? JsonValue(*config) : JsonValue();
     const auto kind = value.find("kind");
-    track.kind = kind != value.end() && kind->is_string() ? kind->get<std::string>() : std::string("midi");
+    track.kind = kind != value.end() && kind->is_string() ? kind->get<std::string>() : std::string(kMidiTrackKind);
     return readOptionalRecords(value, "clips", clipFromJson, "two clips on the same track share an id", track.clips,
                                error) &&
            readOptionalRecords(value, "devices", deviceFromJson, "two devices on the same track share an id",
@@ -371,7 +371,7 @@ json trackToJson(const Track& track) {
     if (track.muted) object["muted"] = true;
     if (track.solo) object["solo"] = true;
     if (track.volume != 1.0) object["volume"] = track.volume;
-    if (track.kind != "midi") object["kind"] = track.kind;
+    if (track.kind != kMidiTrackKind) object["kind"] = track.kind;
     return object;
 }
 

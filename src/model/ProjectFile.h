@@ -16,18 +16,18 @@ namespace ostrel::model {
 
 // Writes the project through the atomic writer. Fails, writing nothing, when the project
 // holds a value a file cannot keep (a number that is not finite, text that is not UTF-8).
-bool saveProjectFile(const std::filesystem::path& path, const Project& project, std::string* error);
+[[nodiscard]] bool saveProjectFile(const std::filesystem::path& path, const Project& project, std::string* error);
 
 // The complete file text. Throws std::invalid_argument, with the same reason that
 // saveProjectFile gives, for a project that cannot be written.
 std::string projectToJsonText(const Project& project);
 
 // Reads a whole file and returns parseProject of it; "cannot open " + path when unreadable.
-bool loadProjectFile(const std::filesystem::path& path, Project& out, std::string* error,
+[[nodiscard]] bool loadProjectFile(const std::filesystem::path& path, Project& out, std::string* error,
                      std::vector<std::string>* warnings);
 
 // The reader. Stops at the first problem with one message, leaving out untouched; on
 // success replaces out and appends the load's warnings. error and warnings may be null.
-bool parseProject(std::string_view text, Project& out, std::string* error, std::vector<std::string>* warnings);
+[[nodiscard]] bool parseProject(std::string_view text, Project& out, std::string* error, std::vector<std::string>* warnings);
 
 }  // namespace ostrel::model

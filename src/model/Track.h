@@ -10,6 +10,10 @@
 
 namespace ostrel::model {
 
+// The kinds a track is made as.
+inline constexpr const char* kMidiTrackKind = "midi";
+inline constexpr const char* kAudioTrackKind = "audio";
+
 // A track of the song. The model does not interpret instrumentPatch, instrumentConfig or kind.
 struct Track {
     Uuid id;
@@ -21,10 +25,14 @@ struct Track {
     bool muted = false;
     bool solo = false;
     double volume = 1.0;         // linear gain
-    std::string kind = "midi";   // "midi" or "audio"
+    std::string kind = kMidiTrackKind;  // see isAudioTrack
     JsonValue extra;             // file keys the reader did not know
 
     bool operator==(const Track&) const = default;
 };
+
+// Whether the track plays audio clips rather than an instrument. A file may hold any other
+// kind, which is kept as it stands and plays as a MIDI track.
+inline bool isAudioTrack(const Track& track) { return track.kind == kAudioTrackKind; }
 
 }  // namespace ostrel::model

@@ -23,7 +23,7 @@ public:
 
     std::string backendName() override;
     std::vector<AudioDeviceInfo> listDevices() override;
-    bool open(const AudioConfig& config, RenderCallback callback, void* user,
+    [[nodiscard]] bool open(const AudioConfig& config, RenderCallback callback, void* user,
               std::string* error) override;
     void close() override;
     BackendState state() const override;

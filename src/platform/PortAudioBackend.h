@@ -21,7 +21,7 @@ public:
     std::string backendName() override;
     // Scans the devices afresh when nothing is open, so that a device plugged in since shows.
     std::vector<AudioDeviceInfo> listDevices() override;
-    bool open(const AudioConfig& config, RenderCallback callback, void* user,
+    [[nodiscard]] bool open(const AudioConfig& config, RenderCallback callback, void* user,
               std::string* error) override;
     void close() override;
     BackendState state() const override;

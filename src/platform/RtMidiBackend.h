@@ -22,7 +22,7 @@ public:
 
     std::string name() override;  // RtMidi's name of its ALSA API: "ALSA"
     std::vector<MidiInputInfo> listInputs() override;
-    bool open(const std::string& id, MidiInputCallback callback, void* user, std::string* error) override;
+    [[nodiscard]] bool open(const std::string& id, MidiInputCallback callback, void* user, std::string* error) override;
     void close() override;
     bool isOpen() override;
 

@@ -73,9 +73,9 @@ bool LiveInstrument::noteOff(int note) {
     if (note < 0 || note > 127) return false;
     VoiceAction action;
     switch (voices_.noteOff(note, action)) {
-        case 0:
+        case NoteRelease::Nothing:
             return false;
-        case 1:
+        case NoteRelease::HeldByPedal:
             return true;  // the pedal holds it; its note off goes out when the pedal comes up
         default:
             return postEvent(EventType::NoteOff, note, 0, action.voice);
@@ -173,7 +173,8 @@ bool LiveInstrument::rebuild(std::string* error) {
     }
 
     int levelId = 0;
-    const Patch poly = makePolyphonicPatch(patch_, level_, effects_, voices_.voiceCount(), &levelId);
+    const Patch poly = makePolyphonicPatch(patch_, level_, effects_ ? VoiceEffects::EchoAndRoom : VoiceEffects::None,
+                                           voices_.voiceCount(), &levelId);
     const AudioConfig& config = engine_->config();
     PatchGraph built = buildPatchGraph(poly, config.sampleRate, kGraphMaxBlock, config.channels, error);
     if (built.graph == nullptr) return false;

@@ -52,7 +52,7 @@ public:
     bool isReady() const;
     // Builds and publishes the graph unless ready. False with a reason when the card is
     // closed, the patch cannot be built or the engine refuses it; the old graph plays on.
-    bool rebuild(std::string* error);
+    [[nodiscard]] bool rebuild(std::string* error);
 
     void setPatch(Patch&& patch);
     void setEffects(bool on);

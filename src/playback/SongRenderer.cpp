@@ -220,7 +220,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
         return false;
     }
     const int voices = std::clamp(patch.voices, 1, VoiceAllocator::kMaxVoices);
-    Patch play = makePolyphonicPatch(patch, 1.0f, false, voices, nullptr);
+    Patch play = makePolyphonicPatch(patch, 1.0f, VoiceEffects::None, voices, nullptr);
 
     int nextId = 0;
     for (const PatchNode& node : play.nodes) {
@@ -254,7 +254,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     for (const NoteEvent& note : collectNoteEvents(track)) {
         VoiceAction action;
         if (note.off) {
-            if (allocator.noteOff(note.pitch, action) != 2) {
+            if (allocator.noteOff(note.pitch, action) != NoteRelease::Now) {
                 continue;
             }
         } else {
@@ -314,7 +314,7 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
         TrackStem stem;
         std::string stemError;
         bool built = false;
-        if (track.kind == "audio") {
+        if (model::isAudioTrack(track)) {
             const std::int64_t contentEnd = audioContentEnd(track, tempoMap, rate);
             if (contentEnd == 0) {
                 continue;

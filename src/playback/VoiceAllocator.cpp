@@ -37,7 +37,9 @@ VoiceAction VoiceAllocator::noteOn(int note, int velocity) {
         }
     }
     // Smallest age wins and the lowest number breaks ties: strict < while scanning upwards.
-    auto oldest = [this](bool freeOnly) {
+    enum class Among { FreeVoices, AllVoices };
+    auto oldest = [this](Among among) {
+        const bool freeOnly = among == Among::FreeVoices;
         int best = -1;
         for (int v = 0; v < voiceCount_; ++v) {
             if (freeOnly && voices_[v].active) {
@@ -50,10 +52,10 @@ VoiceAction VoiceAllocator::noteOn(int note, int velocity) {
         return best;
     };
     if (chosen < 0) {
-        chosen = oldest(true);
+        chosen = oldest(Among::FreeVoices);
     }
     if (chosen < 0) {
-        chosen = oldest(false);
+        chosen = oldest(Among::AllVoices);
     }
 
     Voice& voice = voices_[chosen];
@@ -64,17 +66,17 @@ VoiceAction VoiceAllocator::noteOn(int note, int velocity) {
     return VoiceAction{chosen, kNoteOn, static_cast<std::uint32_t>(note), static_cast<std::uint32_t>(velocity)};
 }
 
-int VoiceAllocator::noteOff(int note, VoiceAction& action) {
+NoteRelease VoiceAllocator::noteOff(int note, VoiceAction& action) {
     if (!validNote(note)) {
-        return 0;
+        return NoteRelease::Nothing;
     }
     if (mono()) {
         if (sustain_) {
             sustainedKeys_[static_cast<std::size_t>(note)] = true;
-            return 1;
+            return NoteRelease::HeldByPedal;
         }
         action = noteOffAction(0, note);
-        return 2;
+        return NoteRelease::Now;
     }
     for (int v = 0; v < voiceCount_; ++v) {
         Voice& voice = voices_[v];
@@ -83,14 +85,14 @@ int VoiceAllocator::noteOff(int note, VoiceAction& action) {
         }
         if (sustain_) {
             voice.heldBySustain = true;
-            return 1;
+            return NoteRelease::HeldByPedal;
         }
         voice.active = false;
         stamp(voice);
         action = noteOffAction(v, note);
-        return 2;
+        return NoteRelease::Now;
     }
-    return 0;
+    return NoteRelease::Nothing;
 }
 
 std::vector<VoiceAction> VoiceAllocator::setSustain(bool down) {

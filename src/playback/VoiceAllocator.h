@@ -22,6 +22,9 @@ struct VoiceAction {
     std::uint32_t velocity = 0;  // 0 for a note off
 };
 
+// The answer to a released key; the values are fixed (0, 1, 2).
+enum class NoteRelease : int { Nothing = 0, HeldByPedal = 1, Now = 2 };
+
 // Chooses the voice for each note (retrigger, else the free voice released longest ago, else
 // steal the oldest) and keeps the sustain pedal. With one voice it is in mono mode: no voice
 // state, every note on voice 0, the pedal holds keys. Used by one thread only.
@@ -35,8 +38,9 @@ public:
     // A note outside 0..127 changes nothing and answers voice kNoVoice, which is never sent.
     VoiceAction noteOn(int note, int velocity);
 
-    // 0: nothing to release; 1: the pedal now holds it; 2: send action (a note off).
-    int noteOff(int note, VoiceAction& action);
+    // What became of the key: nothing sounded, the pedal now holds it, or action (a note
+    // off) is to be sent.
+    NoteRelease noteOff(int note, VoiceAction& action);
 
     // Note offs caused by the pedal change; only a release causes any.
     std::vector<VoiceAction> setSustain(bool down);

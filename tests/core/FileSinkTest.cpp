@@ -26,18 +26,18 @@ std::string line(const std::string& message) { return formatLogLine(record(messa
 }  // namespace
 
 TEST(LogTimestampTest, UtcInTheLongAndShortFormsRoundingTowardThePast) {
-    const std::tuple<std::int64_t, bool, const char*> cases[] = {
-        {exampleTime, true, "2026-03-01T14:05:09.042Z"},
-        {exampleTime + 9'999, false, "14:05:09.042"},  // below a millisecond is cut off
-        {0, true, "1970-01-01T00:00:00.000Z"},
-        {1709251199ll * second + 9'999'999, true, "2024-02-29T23:59:59.999Z"},
-        {1709251200ll * second, true, "2024-03-01T00:00:00.000Z"},
+    const std::tuple<std::int64_t, TimestampForm, const char*> cases[] = {
+        {exampleTime, TimestampForm::Long, "2026-03-01T14:05:09.042Z"},
+        {exampleTime + 9'999, TimestampForm::Short, "14:05:09.042"},  // below a millisecond is cut off
+        {0, TimestampForm::Long, "1970-01-01T00:00:00.000Z"},
+        {1709251199ll * second + 9'999'999, TimestampForm::Long, "2024-02-29T23:59:59.999Z"},
+        {1709251200ll * second, TimestampForm::Long, "2024-03-01T00:00:00.000Z"},
         // Truncating toward zero would print a negative millisecond field before 1970.
-        {-1, true, "1969-12-31T23:59:59.999Z"},
-        {-10'001, false, "23:59:59.998"},
+        {-1, TimestampForm::Long, "1969-12-31T23:59:59.999Z"},
+        {-10'001, TimestampForm::Short, "23:59:59.998"},
     };
-    for (const auto& [ticks, longForm, text] : cases) {
-        EXPECT_EQ(formatTimestamp(ticks, longForm), text) << ticks;
+    for (const auto& [ticks, form, text] : cases) {
+        EXPECT_EQ(formatTimestamp(ticks, form), text) << ticks;
     }
 }
 

@@ -37,7 +37,7 @@ bool builds(const Patch& patch, std::string* error = nullptr) { return buildGrap
 
 TEST(PolyphonicPatchIds, CopiesRepeatTheIdLayoutThenMixerLevelEchoAndRoom) {
     int levelId = -99;
-    const Patch poly = makePolyphonicPatch(chainWithIds({0, 3, 5}), 0.7f, true, 2, &levelId);
+    const Patch poly = makePolyphonicPatch(chainWithIds({0, 3, 5}), 0.7f, VoiceEffects::EchoAndRoom, 2, &levelId);
     EXPECT_EQ(idsOf(poly), (std::vector<int>{0, 3, 5, 6, 9, 11, 12, 13, 14, 15}));
     EXPECT_EQ(sourceOf(poly, 9), 6);
     EXPECT_EQ(levelId, 13);
@@ -52,11 +52,11 @@ TEST(PolyphonicPatchIds, CopiesRepeatTheIdLayoutThenMixerLevelEchoAndRoom) {
 // Regression: copies were offset by largest id + 1, so ids -2 and -1 gave every copy the
 // same ids; and the offsets must not overflow near the ends of the 32-bit range.
 TEST(PolyphonicPatchIds, NegativeAndExtremeIdsGiveEveryCopyIdsOfItsOwn) {
-    const Patch negative = makePolyphonicPatch(chainWithIds({-2, -1}), 0.7f, false, 3, nullptr);
+    const Patch negative = makePolyphonicPatch(chainWithIds({-2, -1}), 0.7f, VoiceEffects::None, 3, nullptr);
     EXPECT_EQ(idsOf(negative), (std::vector<int>{-2, -1, 0, 1, 2, 3, 4, 5}));
     for (int copyOutput : {-1, 1, 3}) EXPECT_EQ(mixGain(negative, copyOutput, 4), 0.5);
     for (const std::vector<int>& ids : {std::vector<int>{-2, -1}, {INT_MAX - 4, INT_MAX}, {INT_MIN, INT_MAX}}) {
-        const Patch poly = makePolyphonicPatch(chainWithIds(ids), 0.7f, true, 8, nullptr);
+        const Patch poly = makePolyphonicPatch(chainWithIds(ids), 0.7f, VoiceEffects::EchoAndRoom, 8, nullptr);
         const std::vector<int> all = idsOf(poly);
         EXPECT_EQ(std::set<int>(all.begin(), all.end()).size(), all.size()) << ids[0];
         std::string error;
@@ -70,7 +70,7 @@ TEST(PolyphonicPatchVoiceKnob, EachPlayedModuleOfACopyAnswersOnlyItsOwnVoiceAndS
     patch.nodes.emplace_back(3, "ostrel.mod.fm", "FM synth", Knobs{{"voice", -1}});
     patch.nodes.emplace_back(4, "ostrel.mod.sampler", "Sampler", Knobs{{"voice", 3}});
     patch.nodes[4].sample = std::make_shared<AudioData>();
-    const Patch poly = makePolyphonicPatch(patch, 0.7f, false, 3, nullptr);
+    const Patch poly = makePolyphonicPatch(patch, 0.7f, VoiceEffects::None, 3, nullptr);
     for (int c = 0; c < 3; ++c) {
         for (int id : {2, 3, 4}) EXPECT_EQ(nodeWithId(poly, 5 * c + id).parameters.at("voice"), c);
         EXPECT_FALSE(nodeWithId(poly, 5 * c).parameters.contains("voice"));
@@ -81,7 +81,7 @@ TEST(PolyphonicPatchVoiceKnob, EachPlayedModuleOfACopyAnswersOnlyItsOwnVoiceAndS
 TEST(PolyphonicPatchLevel, AmountIsTwiceTheLevelAboveOneVoiceAndEveryCopyMixesAtOneGain) {
     for (int voices = 1; voices <= 8; ++voices) {
         int levelId = 0;
-        const Patch poly = makePolyphonicPatch(chainWithIds({0, 1}), 0.7f, false, voices, &levelId);
+        const Patch poly = makePolyphonicPatch(chainWithIds({0, 1}), 0.7f, VoiceEffects::None, voices, &levelId);
         EXPECT_EQ(nodeWithId(poly, levelId).parameters.at("amount"), voices == 1 ? 0.7f : 0.7f * 2.0f);
         const double expected = voices == 1 ? 1.0 : voices <= 4 ? 0.5 : 0.5 * 0.7;
         for (int c = 0; c < voices; ++c)

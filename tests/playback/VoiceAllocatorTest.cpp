@@ -4,12 +4,13 @@
 
 #include <vector>
 
+using ostrel::engine::NoteRelease;
 using ostrel::engine::VoiceAction;
 using ostrel::engine::VoiceAllocator;
 
 namespace {
 
-int release(VoiceAllocator& a, int note) {
+NoteRelease release(VoiceAllocator& a, int note) {
     VoiceAction action{};
     return a.noteOff(note, action);
 }
@@ -22,9 +23,9 @@ TEST(VoiceAllocatorChoiceTest, RetriggerThenNeverUsedThenReleasedLongestAgoThenS
         EXPECT_EQ(a.noteOn(60 + i, 100).voice, i);
     }
     EXPECT_EQ(a.noteOn(64, 50).voice, 4) << "a sounding note is retriggered on its voice";
-    EXPECT_EQ(release(a, 62), 2);
-    EXPECT_EQ(release(a, 61), 2);
-    EXPECT_EQ(release(a, 70), 0) << "an unplayed note releases nothing";
+    EXPECT_EQ(release(a, 62), NoteRelease::Now);
+    EXPECT_EQ(release(a, 61), NoteRelease::Now);
+    EXPECT_EQ(release(a, 70), NoteRelease::Nothing) << "an unplayed note releases nothing";
     EXPECT_EQ(a.noteOn(65, 100).voice, 5) << "a never used voice beats released ones";
     a.noteOn(66, 100);
     a.noteOn(67, 100);
@@ -43,7 +44,7 @@ TEST(VoiceAllocatorSafetyTest, NotesOutsideTheMidiRangeAreIgnored) {
         a.setSustain(true);
         for (int note : {-1, 128, 1000, -100000}) {
             EXPECT_EQ(a.noteOn(note, 100).voice, VoiceAllocator::kNoVoice);
-            EXPECT_EQ(release(a, note), 0);
+            EXPECT_EQ(release(a, note), NoteRelease::Nothing);
         }
         EXPECT_TRUE(a.setSustain(false).empty());
         EXPECT_FALSE(a.voice(0).active);
