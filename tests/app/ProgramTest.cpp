@@ -39,9 +39,10 @@ struct ProgramRun {
     QString output;
 };
 
-ProgramRun runProgram(const QStringList& arguments) {
+ProgramRun runProgram(const QStringList& arguments,
+                      const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = environmentOfRun;
     useOffscreenEnvironment(environment);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -116,6 +117,21 @@ TEST(ProgramRunTest, ANegativeQuitTimeQuitsAtOnce) {
     const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "-5"});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_EQ(logMessages(data).last(), "INFO [app] Ostrel closed");
+}
+
+TEST(ProgramRunTest, AnEmptyDataDirFallsBackToTheXdgDataFolder) {
+    TempDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("APPDATA");
+    environment.insert("XDG_DATA_HOME", qPath(dir / "xdg"));
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgram({"--data-dir", "", "--demo-error", "--screenshot", picture}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(qPath(dir / "xdg" / "Ostrel" / "Ostrel"));
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_TRUE(
+        messages.contains("ERROR [test] This is a test error, created on purpose to show the flight recorder."));
 }
 
 TEST(ProgramRunTest, HelpListsEveryOptionWithItsText) {
