@@ -1,4 +1,4 @@
-// Start-up of the whole program without a display. Every repetition starts a fresh
+// Start-up of the whole program without a display, ten runs of each. Every run starts a fresh
 // process with a data folder of its own; the aggregates report the median.
 //
 //   FirstFrame:  the program's own "first frame after N ms" figure, as manual time.
