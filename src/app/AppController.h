@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace ostrel::core {
+class Logger;
+}
+
+namespace ostrel::app {
+
+// The context object `app`: the version and release channel, the help-strip text, the
+// start-up time, the end of the log file and a few logging actions. GUI thread only;
+// other threads may write the log file while it is read.
+class AppController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString versionString READ versionString CONSTANT)
+    Q_PROPERTY(QString channel READ channel CONSTANT)
+    Q_PROPERTY(QString logFilePath READ logFilePath CONSTANT)
+    Q_PROPERTY(QString helpText READ helpText WRITE setHelpText NOTIFY helpTextChanged)
+    Q_PROPERTY(int startupMs READ startupMs NOTIFY startupMsChanged)
+    Q_PROPERTY(QString logTail READ logTail NOTIFY logChanged)
+
+public:
+    // At most this much of the log file's end is shown.
+    static constexpr qint64 kLogTailBytes = 6000;
+
+    AppController(core::Logger& logger, QString logFilePath, QObject* parent = nullptr);
+
+    // The version text, "+" and the commit.
+    QString versionString() const;
+    // "stable" for a release; otherwise the pre-release label up to its first ".".
+    QString channel() const;
+    QString logFilePath() const { return logFilePath_; }
+    QString helpText() const { return helpText_; }
+    // -1 until the first frame is drawn.
+    int startupMs() const { return startupMs_; }
+    // Re-read from the file at every call; the cut may fall inside a line.
+    QString logTail() const;
+
+    void setHelpText(const QString& text);
+    // Once, from the first-frame handler; always signals.
+    void setStartupMs(int ms);
+
+    // Into the logger's ring of recent steps only; no log line.
+    Q_INVOKABLE void noteStep(const QString& text);
+    // An ERROR record that carries an open action and the recent steps.
+    Q_INVOKABLE void writeTestError();
+    Q_INVOKABLE void refreshLog();
+    Q_INVOKABLE void openLogFolder();
+
+signals:
+    void helpTextChanged();
+    void startupMsChanged();
+    void logChanged();
+
+private:
+    core::Logger& logger_;
+    QString logFilePath_;
+    QString helpText_;
+    int startupMs_ = -1;
+};
+
+// The channel of a pre-release label: "stable" when empty, else its text up to the first ".".
+QString channelOfPrerelease(QStringView prerelease);
+
+}  // namespace ostrel::app

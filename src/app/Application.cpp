@@ -1,0 +1,180 @@
+#include "app/Application.h"
+
+#include "app/ApiToken.h"
+#include "app/AppController.h"
+#include "app/CommandLineOptions.h"
+#include "app/DataFolders.h"
+#include "app/ExitCodes.h"
+#include "app/LiveSettings.h"
+#include "app/SettingsBridge.h"
+#include "app/StartupTheme.h"
+#include "app/ThemeManager.h"
+#include "app/UiScale.h"
+#include "app/WindowScreenshot.h"
+#include "core/BuildInfo.h"
+#include "core/CrashReporter.h"
+#include "core/FileSink.h"
+#include "core/Logger.h"
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel::app {
+namespace {
+
+constexpr std::uint64_t kLogFileBytes = 5 * 1024 * 1024;
+constexpr unsigned kOlderLogFiles = 3;
+// Long enough for the first frame to settle before the picture is taken.
+constexpr int kScreenshotDelayMs = 600;
+
+std::filesystem::path localPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+
+void logInfo(core::Logger& logger, const char* category, const QString& message) {
+    logger.log(core::LogLevel::INFO, category, message.toStdString());
+}
+
+}  // namespace
+
+int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
+    QElapsedTimer startupClock;
+    startupClock.start();
+
+    // Before anything else exists: the data folder, the settings and the interface size.
+    const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
+    const QString settingsFile = dataFolder + QStringLiteral("/settings.json");
+    const QString logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
+    const core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store(registry);
+    const std::vector<std::string> settingsWarnings = store.load(localPath(settingsFile));
+    applyUiScale(store.getInt("appearance.ui_scale"));
+
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("Ostrel"));
+    QGuiApplication::setApplicationName(QStringLiteral("Ostrel"));
+    QGuiApplication::setApplicationVersion(QString::fromStdString(core::appVersion()));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ostrel-256.png")));
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    parser.process(application);
+
+    core::Logger& logger = core::Logger::instance();
+    logger.addSink(std::make_shared<core::FileSink>(localPath(logFile), kLogFileBytes, kOlderLogFiles));
+    core::LogLevel level = core::LogLevel::INFO;
+    if (core::parseLogLevel(store.getString("logging.level"), level)) {
+        logger.setLevel(level);
+    }
+    logger.log(core::LogLevel::INFO, "app", "Ostrel " + core::appVersion() + " starting");
+    for (const std::string& warning : settingsWarnings) {
+        logger.log(core::LogLevel::WARN, "settings", warning);
+    }
+
+    const QString crashFolder = dataFolder + QStringLiteral("/crashes");
+    const core::CrashReporter::Config crashConfig{localPath(crashFolder), core::appVersion(), &logger};
+    core::CrashReporter::install(crashConfig);
+    if (const int reports = core::CrashReporter::countReports(localPath(crashFolder)); reports > 0) {
+        logger.log(core::LogLevel::WARN, "app",
+                   std::to_string(reports) + " crash report(s) from earlier runs are in " + crashFolder.toStdString());
+    }
+    const core::ActionScope startupAction("Application startup", logger);
+
+    ThemeManager themes;
+    logInfo(logger, "ui", QStringLiteral("loaded %1 theme(s)").arg(themes.loadThemeFolder(QStringLiteral(":/themes"))));
+    const AppFolders folders =
+        appFolders(dataFolder, parser.isSet(QStringLiteral("data-dir")) ? DataDirOption::Given : DataDirOption::Absent,
+                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    themes.setDirectories(folders.themes, folders.exports);
+    if (const int own = themes.loadUserThemes(); own > 0) {
+        logInfo(logger, "ui", QStringLiteral("loaded %1 of your own theme(s)").arg(own));
+    }
+    for (const QString& warning : themes.warnings()) {
+        logger.log(core::LogLevel::WARN, "ui", warning.toStdString());
+    }
+    StartupThemeChoice themeChoice;
+    if (parser.isSet(QStringLiteral("theme"))) {
+        themeChoice.commandLine = parser.value(QStringLiteral("theme"));
+    }
+    themeChoice.customTheme = QString::fromStdString(store.getString("appearance.custom_theme"));
+    themeChoice.builtInTheme = QString::fromStdString(store.getString("appearance.theme"));
+    themes.setCurrentId(startupThemeId(themeChoice, themes.themeIds()));
+
+    AppController appController(logger, folders.logFile);
+    SettingsBridge settings(store, registry, folders.settingsFile, logger);
+    // The audio, instrument, transport, project and MIDI controllers join here, in that
+    // order; then the control API and OSC doors with their pump and render timers.
+
+    // Made before the doors start, so a client can read it from the settings file.
+    ensureApiToken(settings);
+    QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
+                     [&](const QString& id) { applySettingChange(id, settings, themes, logger); });
+
+    int failureExitCode = -1;
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.rootContext()->setContextProperty(QStringLiteral("theme"), &themes);
+    engine.rootContext()->setContextProperty(QStringLiteral("app"), &appController);
+    engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
+    // Queued: the failure arrives once the event loop runs, and ends it.
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
+        [&] {
+            logger.log(core::LogLevel::ERROR, "ui", "the main window failed to load");
+            failureExitCode = kMainWindowFailedExitCode;
+            QCoreApplication::exit(kMainWindowFailedExitCode);
+        },
+        Qt::QueuedConnection);
+    engine.load(setup.mainWindow);
+
+    QQuickWindow* window =
+        engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+    if (window != nullptr) {
+        // The frame may be swapped on the render thread; the application object as context
+        // brings the handler to the GUI thread, after the frame is shown.
+        QObject::connect(
+            window, &QQuickWindow::frameSwapped, &application,
+            [&, window] {
+                const int ms = static_cast<int>(startupClock.elapsed());
+                appController.setStartupMs(ms);
+                logInfo(logger, "app", QStringLiteral("first frame after %1 ms").arg(ms));
+                emit appController.logChanged();
+                if (parser.isSet(QStringLiteral("demo-error"))) {
+                    appController.writeTestError();
+                }
+                if (parser.isSet(QStringLiteral("screenshot"))) {
+                    const QString path = parser.value(QStringLiteral("screenshot"));
+                    QTimer::singleShot(kScreenshotDelayMs, &application, [&, window, path] {
+                        saveWindowScreenshot(*window, path, logger, failureExitCode);
+                    });
+                }
+            },
+            Qt::SingleShotConnection);
+    }
+
+    if (parser.isSet(QStringLiteral("quit-after-ms"))) {
+        QTimer::singleShot(quitAfterMilliseconds(parser.value(QStringLiteral("quit-after-ms"))), &application,
+                           &QCoreApplication::quit);
+    }
+    const int result = QGuiApplication::exec();
+    logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
+    return failureExitCode > 0 ? failureExitCode : result;
+}
+
+}  // namespace ostrel::app

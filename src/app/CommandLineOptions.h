@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class QCommandLineParser;
+
+namespace ostrel::app {
+
+// One option of the command line: a long name, the name of its value ("" for a switch)
+// and its help text, untranslated.
+struct CommandLineOptionSpec {
+    const char* name;
+    const char* valueName;
+    const char* description;
+};
+
+// The 22 options in registration order, which is also the order of the help text.
+const QList<CommandLineOptionSpec>& commandLineOptions();
+
+// The description "Ostrel", the standard help and version options, then the 22 options.
+void addCommandLineOptions(QCommandLineParser& parser);
+
+// The value of --quit-after-ms: base 10, text that is no number gives 0, and so does a
+// negative number, which would otherwise never quit.
+int quitAfterMilliseconds(const QString& value);
+
+}  // namespace ostrel::app

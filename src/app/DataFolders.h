@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+namespace ostrel::app {
+
+// The environment that decides the default data folder.
+struct DataFolderEnvironment {
+    QString appData;      // APPDATA
+    QString xdgDataHome;  // XDG_DATA_HOME
+    QString home;         // the home folder
+};
+
+DataFolderEnvironment systemDataFolderEnvironment();
+
+// The value of the data-dir option, looked up in the raw arguments before the command
+// line is parsed: "--data-dir" followed by a value, or "--data-dir=" and the value; the
+// first occurrence wins. "" when there is none.
+QString dataDirArgument(int argc, const char* const* argv);
+
+// A non-empty data-dir value as given; else APPDATA when set and non-empty, else
+// $XDG_DATA_HOME (when absolute) or the home folder + "/.local/share", then
+// "/Ostrel/Ostrel". Separators are "/".
+QString dataFolderFor(const QString& dataDirValue, const DataFolderEnvironment& environment);
+
+// Whether the data-dir option was given on the command line, even with an empty value:
+// then documents go under the data folder too.
+enum class DataDirOption { Absent, Given };
+
+// Where the program keeps its files for one run.
+struct AppFolders {
+    QString data;
+    QString settingsFile;
+    QString logFile;
+    QString crashes;
+    QString patches;
+    QString themes;
+    QString exports;
+    QString projects;
+    QString samples;
+};
+
+// documents is the user's Documents folder; it is only used when the option is absent.
+AppFolders appFolders(const QString& dataFolder, DataDirOption option, const QString& documents);
+
+}  // namespace ostrel::app

@@ -1,0 +1,9 @@
+#pragma once
+
+namespace ostrel::app {
+
+// Process exit codes besides the event loop's own result.
+inline constexpr int kScreenshotFailedExitCode = 2;
+inline constexpr int kMainWindowFailedExitCode = 3;
+
+}  // namespace ostrel::app

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+namespace ostrel::core {
+class Logger;
+class SettingsStore;
+struct SettingsRegistry;
+}  // namespace ostrel::core
+
+namespace ostrel::app {
+
+// The context object `settings` and the one way in which the window and the controllers
+// read and change settings: converts what the QML gives to the setting's type, lets the
+// store validate it, saves the file after every accepted change and signals it.
+// GUI thread only; takes no lock.
+class SettingsBridge : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList categories READ categories CONSTANT)
+    Q_PROPERTY(int revision READ revision NOTIFY revisionChanged)
+    Q_PROPERTY(bool reduceMotion READ reduceMotion NOTIFY revisionChanged)
+    Q_PROPERTY(bool showHelpStrip READ showHelpStrip NOTIFY revisionChanged)
+    Q_PROPERTY(bool restartNeeded READ restartNeeded NOTIFY restartNeededChanged)
+    Q_PROPERTY(QString filePath READ filePath CONSTANT)
+
+public:
+    // Keeps the references; the store and registry must outlive the bridge.
+    SettingsBridge(core::SettingsStore& store, const core::SettingsRegistry& registry, QString filePath,
+                   core::Logger& logger, QObject* parent = nullptr);
+
+    // One {"id", "label", "hasAdvanced"} per category, in registry order; built at every read.
+    QVariantList categories() const;
+    // Effective changes since start: the QML's change clock for entries and search.
+    int revision() const { return revision_; }
+    bool reduceMotion() const;
+    bool showHelpStrip() const;
+    bool restartNeeded() const { return restartNeeded_; }
+    QString filePath() const { return filePath_; }
+
+    Q_INVOKABLE QVariantList entries(const QString& category, bool show_advanced) const;
+    // Settings whose label, or else help sentence, holds the trimmed text, in any case.
+    Q_INVOKABLE QVariantList search(const QString& text, bool show_advanced) const;
+    Q_INVOKABLE bool hasAdvanced(const QString& category) const;
+    // False for an unknown id or a refused value. A save failure is logged and the change
+    // stays in force, so the result is still true.
+    Q_INVOKABLE bool setValue(const QString& id, const QVariant& value);
+    Q_INVOKABLE void resetToDefault(const QString& id);
+    // Invalid for an unknown id.
+    Q_INVOKABLE QVariant value(const QString& id) const;
+
+signals:
+    void valueChanged(QString id);
+    void revisionChanged();
+    void restartNeededChanged();
+
+private:
+    core::SettingsStore& store_;
+    const core::SettingsRegistry& registry_;
+    QString filePath_;
+    core::Logger& logger_;
+    int revision_ = 0;
+    bool restartNeeded_ = false;  // once true, stays true until the program ends
+};
+
+}  // namespace ostrel::app

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace ostrel::app {
+
+struct StartupThemeChoice {
+    std::optional<QString> commandLine;  // the theme option, when given; never saved
+    QString customTheme;                 // appearance.custom_theme
+    QString builtInTheme;                // appearance.theme
+};
+
+// The theme option; else the custom theme when it is non-empty and loaded (exact match);
+// else the built-in theme setting.
+QString startupThemeId(const StartupThemeChoice& choice, const QStringList& loadedIds);
+
+}  // namespace ostrel::app

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QQuickWindow;
+
+namespace ostrel::core {
+class Logger;
+}
+
+namespace ostrel::app {
+
+// Grabs the window and saves it to path, the format chosen by the file name's suffix;
+// logs "screenshot saved to " or "screenshot FAILED for " and the path, then ends the
+// event loop with 0, or with 2 after recording 2 in failureExitCode. GUI thread.
+void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logger& logger, int& failureExitCode);
+
+}  // namespace ostrel::app

@@ -1,0 +1,7 @@
+# The application suite also uses Qt's signal spy, and runs the built program.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+target_link_libraries(app_tests PRIVATE Qt6::Test)
+if(TARGET ostrel)
+  add_dependencies(app_tests ostrel)
+  target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>")
+endif()

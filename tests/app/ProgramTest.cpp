@@ -1,0 +1,245 @@
+// The built program, started as a user would start it, without a display.
+
+#include "AppTestSupport.h"
+#include "app/Application.h"
+#include "app/CommandLineOptions.h"
+#include "core/BuildInfo.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QString kSuppressions = QStringLiteral(OSTREL_TEST_DATA_DIR "/qt-offscreen.supp");
+
+// Qt's software scene graph keeps a few textures to the end, which LeakSanitizer would
+// count against the program; the full unwind lets the suppressions see Qt's frames.
+void useOffscreenEnvironment(QProcessEnvironment& environment) {
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("QT_SCALE_FACTOR");
+    environment.insert("LSAN_OPTIONS", "suppressions=" + kSuppressions);
+    const QString asan = environment.value("ASAN_OPTIONS");
+    environment.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "fast_unwind_on_malloc=0");
+}
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+};
+
+ProgramRun runProgram(const QStringList& arguments,
+                      const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    QProcessEnvironment environment = environmentOfRun;
+    useOffscreenEnvironment(environment);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(OSTREL_PROGRAM), arguments);
+    // A bound for a hung program, not a measure of speed.
+    const bool finished = process.waitForFinished(120000);
+    EXPECT_TRUE(finished) << "the program did not end";
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    ProgramRun run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = QString::fromUtf8(process.readAll());
+    return run;
+}
+
+// The log's records as "LEVEL [category] message", in order.
+QStringList logMessages(const QString& dataFolder) {
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\w+) \[(\w+)\] (.*)  \(thread [0-9a-f]{4}\)$)"));
+    QStringList messages;
+    const QString text = QString::fromUtf8(readBytes(dataFolder + "/logs/ostrel.log"));
+    for (const QString& each : text.split(u'\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = line.match(each);
+        if (match.hasMatch()) {
+            messages.append(match.captured(1) + " [" + match.captured(2) + "] " + match.captured(3));
+        }
+    }
+    return messages;
+}
+
+QString startingLine() {
+    return QStringLiteral("INFO [app] Ostrel %1 starting").arg(QString::fromStdString(core::appVersion()));
+}
+
+qsizetype indexMatching(const QStringList& messages, const QString& pattern) {
+    return messages.indexOf(QRegularExpression(pattern));
+}
+
+QString simplified(const QString& text) { return QString(text).replace(QRegularExpression("\\s+"), " "); }
+
+}  // namespace
+
+TEST(ProgramRunTest, QuitAfterMsStartsLogsAndEndsWithZero) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "1500"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(data);
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    EXPECT_TRUE(messages.contains("INFO [ui] loaded 5 theme(s)"));
+    EXPECT_EQ(indexMatching(messages, "crash report"), -1);
+    EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+    EXPECT_TRUE(QDir(data + "/crashes").exists());
+}
+
+TEST(ProgramRunTest, TheEqualsFormOfDataDirWorksAlike) {
+    TempDir dir;
+    const QString data = qPath(dir / "joined");
+    const ProgramRun run = runProgram({"--data-dir=" + data, "--quit-after-ms=0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(logMessages(data).first(), startingLine());
+}
+
+// Regression: a negative time never quit.
+TEST(ProgramRunTest, ANegativeQuitTimeQuitsAtOnce) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "-5"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(logMessages(data).last(), "INFO [app] Ostrel closed");
+}
+
+TEST(ProgramRunTest, AnEmptyDataDirFallsBackToTheXdgDataFolder) {
+    TempDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("APPDATA");
+    environment.insert("XDG_DATA_HOME", qPath(dir / "xdg"));
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgram({"--data-dir", "", "--demo-error", "--screenshot", picture}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(qPath(dir / "xdg" / "Ostrel" / "Ostrel"));
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_TRUE(
+        messages.contains("ERROR [test] This is a test error, created on purpose to show the flight recorder."));
+}
+
+TEST(ProgramRunTest, HelpListsEveryOptionWithItsText) {
+    const ProgramRun run = runProgram({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    const QString help = simplified(run.output);
+    for (const app::CommandLineOptionSpec& option : app::commandLineOptions()) {
+        EXPECT_TRUE(help.contains(QStringLiteral("--%1").arg(QLatin1String(option.name)))) << option.name;
+        EXPECT_TRUE(help.contains(simplified(QString::fromUtf8(option.description)))) << option.description;
+    }
+}
+
+TEST(ProgramScreenshotTest, APictureOfTheWindowIsSavedAfterTheFirstFrame) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgram({"--data-dir", data, "--theme", "light", "--screenshot", picture});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    EXPECT_TRUE(readBytes(picture).startsWith("\x89PNG\r\n\x1a\n"));
+    const QImage image(picture);
+    EXPECT_EQ(image.size(), QSize(1320, 860));
+    EXPECT_EQ(image.pixelColor(5, 5).name(), "#f4f5fa");  // the light theme's background
+
+    const QStringList messages = logMessages(data);
+    const qsizetype firstFrame = indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$");
+    const qsizetype saved = messages.indexOf("INFO [app] screenshot saved to " + picture);
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_GT(firstFrame, 0);
+    EXPECT_GT(saved, firstFrame);
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    // The theme option is for this run only.
+    EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+}
+
+TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwo) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    for (const QString& picture : {qPath(dir / "missing" / "window.png"), qPath(dir / "window.nosuchformat")}) {
+        const ProgramRun run = runProgram({"--data-dir", data, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, 2) << picture.toStdString() << run.output.toStdString();
+        EXPECT_FALSE(QFile::exists(picture));
+        const QStringList messages = logMessages(data);
+        EXPECT_EQ(messages.at(messages.size() - 2), "INFO [app] screenshot FAILED for " + picture);
+        EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    }
+}
+
+TEST(ProgramSettingsTest, TheApiTokenIsMadeAndTheThemeOptionIsNotSaved) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    writeBytes(data + "/settings.json",
+               R"({"format_version": 1, "values": {"api.enabled": true, "appearance.custom_theme": "gone"}})");
+    const ProgramRun run = runProgram({"--data-dir", data, "--theme", "light", "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    const QJsonObject values = readJsonObject(data + "/settings.json").value("values").toObject();
+    const QString token = values.value("api.token").toString();
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(token).hasMatch()) << token.toStdString();
+    EXPECT_EQ(values.value("appearance.custom_theme").toString(), "gone");
+    EXPECT_FALSE(values.contains("appearance.theme"));
+
+    // A second start keeps the token.
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_EQ(readJsonObject(data + "/settings.json").value("values").toObject().value("api.token").toString(), token);
+}
+
+TEST(ProgramSettingsTest, ProblemsOfEarlierRunsAreLoggedRightAfterStarting) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data + "/crashes");
+    QDir().mkpath(data + "/themes");
+    writeBytes(data + "/settings.json", "{ not json");
+    writeBytes(data + "/crashes/crash-20260101-000000.txt", "report");
+    writeBytes(data + "/themes/broken.json", "[]");
+    const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    const QStringList messages = logMessages(data);
+    ASSERT_GE(messages.size(), 5);
+    EXPECT_EQ(messages[0], startingLine());
+    EXPECT_TRUE(messages[1].startsWith("WARN [settings] ")) << messages[1].toStdString();
+    EXPECT_EQ(messages[2], "WARN [app] 1 crash report(s) from earlier runs are in " + data + "/crashes");
+    EXPECT_TRUE(messages.contains("WARN [ui] broken.json: not valid JSON (no error occurred)"));
+    EXPECT_TRUE(QFile::exists(data + "/settings.json.bad"));
+}
+
+TEST(ProgramWindowDeathTest, AWindowThatCannotLoadEndsWithThree) {
+    TempDir dir;
+    const std::string data = (dir / "data").string();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The child builds everything as the program does, with a main window that fails.
+    const auto runWithBrokenWindow = [&] {
+        std::vector<std::string> arguments{"ostrel", "--data-dir", data, "--quit-after-ms", "60000"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        int argc = static_cast<int>(arguments.size());
+        app::ApplicationSetup setup;
+        setup.mainWindow = QUrl::fromLocalFile(QStringLiteral(OSTREL_TEST_DATA_DIR "/BrokenMain.qml"));
+        std::exit(app::runApplication(argc, argv.data(), setup));
+    };
+    EXPECT_EXIT(runWithBrokenWindow(), ::testing::ExitedWithCode(3), "");
+    const QStringList messages = logMessages(QString::fromStdString(data));
+    EXPECT_TRUE(messages.contains("ERROR [ui] the main window failed to load"));
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    EXPECT_EQ(indexMatching(messages, "first frame"), -1);
+}
