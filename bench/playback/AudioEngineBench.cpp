@@ -79,9 +79,9 @@ void BM_EngineCallbackPeriod(benchmark::State& state) {
     track->frames = 48000 * 60;
     track->samples.assign(static_cast<size_t>(track->frames * 2), 0.1f);
     engine.setBackingTrack(track);
-    engine.metronome = true;
-    engine.loopEnd = 64.0;  // 32 s at 120 BPM, inside the track
-    engine.loop = true;
+    engine.transport().setMetronome(true);
+    // 32 s at 120 BPM, inside the track.
+    engine.transport().setLoop({.enabled = true, .startBeats = 0.0, .endBeats = 64.0});
     engine.setPlaying(true);
 
     std::vector<float> out(512 * 2);

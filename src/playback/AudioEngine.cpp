@@ -1,7 +1,5 @@
 #include "playback/AudioEngine.h"
 
-#include "playback/TempoMap.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -9,9 +7,9 @@ namespace ostrel::engine { inline namespace playback {
 
 namespace {
 
-
-// Beats to frames for a position the GUI thread wrote: what is not a number or negative
-// counts as 0, and a huge value stops well inside int64 (2^53 frames are millennia).
+// Beats to frames for a position from the transport (never negative): an endless value stops
+// well inside int64 (2^53 frames are millennia), and one that is not a number (an endless
+// value at a rate of 0) counts as 0.
 std::int64_t beatsToFrames(double beats, double framesPerBeat) {
     const double frames = beats * framesPerBeat;
     if (!(frames >= 0.0)) {
@@ -61,8 +59,8 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
 
     pos_ = 0;
     shownPos_.store(0, std::memory_order_relaxed);
-    lastTempo_ = tempo_.load(std::memory_order_relaxed);
-    lastGen_ = transport_.load(std::memory_order_relaxed) >> 1;
+    lastTempo_ = transport_.tempo();
+    lastGen_ = transport_.state().generation;
     clock_.store(0, std::memory_order_relaxed);
 
     events_ = std::make_unique<EventQueue>();
@@ -116,21 +114,6 @@ void AudioEngine::collectGarbage() {
     cleanUpTracks();
 }
 
-void AudioEngine::setTempo(double bpm) {
-    if (std::isnan(bpm)) {
-        return;
-    }
-    tempo_.store(clampTempo(bpm), std::memory_order_relaxed);
-}
-
-void AudioEngine::setPlaying(bool on) {
-    // Only this thread writes the word, so a load and a store make the change; release
-    // makes startBeat, written before play, visible with it.
-    const std::uint32_t generation = transport_.load(std::memory_order_relaxed) >> 1;
-    const std::uint32_t next = on ? generation + 1 : generation;
-    transport_.store((next << 1) | (on ? 1u : 0u), std::memory_order_release);
-}
-
 void AudioEngine::setTestTone(bool on, float level) {
     toneLevel_ = std::isnan(level) ? 0.0f : std::clamp(level, 0.0f, 1.0f);
     toneOn_ = on;
@@ -162,18 +145,18 @@ void AudioEngine::renderBlock(float* out, std::uint32_t frames) {
 std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const std::uint32_t channels = config_.channels;
     const double rate = config_.sampleRate;
-    const double bpm = tempo_.load(std::memory_order_relaxed);
+    // One whole transport per chunk: play, generation, start beat and loop always agree.
+    const Transport::State transport = transport_.read();
+    const double bpm = transport.tempo;
     const double framesPerBeat = rate * 60.0 / bpm;
 
-    // Playing and its generation come in one read, and a generation is used up only while
-    // playing: no chunk can take the seek of a play it does not see.
-    const std::uint32_t transport = transport_.load(std::memory_order_acquire);
-    const bool isPlaying = (transport & 1u) != 0;
+    // A generation is used up only while playing: no chunk can take the seek of a play it
+    // does not see.
+    const bool isPlaying = transport.playing;
     if (isPlaying) {
-        const std::uint32_t gen = transport >> 1;
-        if (gen != lastGen_) {
-            lastGen_ = gen;
-            pos_ = beatsToFrames(startBeat.load(std::memory_order_relaxed), framesPerBeat);
+        if (transport.generation != lastGen_) {
+            lastGen_ = transport.generation;
+            pos_ = beatsToFrames(transport.startBeat, framesPerBeat);
             metronomeNode_.clickPos = -1;
             lastTempo_ = bpm;
         }
@@ -187,10 +170,10 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     bool looping = false;
     std::int64_t loopStartFrame = 0;
     std::int64_t loopEndFrame = 0;
-    if (isPlaying && loop.load(std::memory_order_relaxed)) {
-        loopStartFrame = beatsToFrames(loopStart.load(std::memory_order_relaxed), framesPerBeat);
-        loopEndFrame = beatsToFrames(loopEnd.load(std::memory_order_relaxed), framesPerBeat);
-        looping = loopEndFrame > loopStartFrame;
+    if (isPlaying && transport.loop.enabled) {
+        loopStartFrame = beatsToFrames(transport.loop.startBeats, framesPerBeat);
+        loopEndFrame = beatsToFrames(transport.loop.endBeats, framesPerBeat);
+        looping = loopEndFrame > loopStartFrame;  // a range shorter than a frame can still round to none
     }
 
     std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
@@ -232,7 +215,7 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
         }
         inUse_.store(nullptr, std::memory_order_release);
 
-        if (metronome.load(std::memory_order_relaxed)) {
+        if (transport.metronome) {
             ProcessContext beat;
             beat.frames = n;
             beat.sampleRate = rate;

@@ -13,6 +13,7 @@
 #include "engine/EventQueue.h"
 #include "engine/Graph.h"
 #include "engine/GraphPlayer.h"
+#include "playback/Transport.h"
 
 namespace ostrel::engine { inline namespace playback {
 
@@ -46,24 +47,20 @@ public:
     // Frees retired graphs and backing tracks the audio thread no longer names.
     void collectGarbage();
 
+    // The song transport: play, tempo, metronome, start beat and loop. Its setters hold its
+    // rules; the audio thread takes it whole once per chunk.
+    Transport& transport() { return transport_; }
+    const Transport& transport() const { return transport_; }
     // Clamped to 20..300 beats per minute; a value that is not a number is ignored.
-    void setTempo(double bpm);
-    double tempo() const { return tempo_.load(std::memory_order_relaxed); }
-    // Every start of play seeks to startBeat at the next chunk; while stopped the position is 0.
-    void setPlaying(bool on);
-    bool playing() const { return (transport_.load(std::memory_order_relaxed) & 1u) != 0; }
+    void setTempo(double bpm) { transport_.setTempo(bpm); }
+    double tempo() const { return transport_.tempo(); }
+    // Every start of play seeks to the start beat at the next chunk; while stopped the position is 0.
+    void setPlaying(bool on) { transport_.setPlaying(on); }
+    bool playing() const { return transport_.playing(); }
     // Level clamped to 0..1.
     void setTestTone(bool on, float level);
     // One device period in milliseconds; 0 without a sample rate.
     double latencyMs() const;
-
-    // Transport fields the application layer writes directly. Each is one whole value the
-    // audio thread reads once per chunk; nothing orders them, so relaxed is enough.
-    std::atomic<bool> metronome{false};
-    std::atomic<double> startBeat{0.0};  // beats, never negative
-    std::atomic<bool> loop{false};
-    std::atomic<double> loopStart{0.0};  // beats, never negative
-    std::atomic<double> loopEnd{0.0};    // beats; the loop holds only when after loopStart
 
     const AudioConfig& config() const { return config_; }
     // The transport position in frames, as last rendered.
@@ -93,11 +90,7 @@ private:
     AudioConfig config_{};
     std::unique_ptr<EventQueue> events_;
 
-    // The play generation, raised by every setPlaying(true), times two, plus 1 while
-    // playing. One word, so the audio thread never sees a new play with an old flag or the
-    // reverse; it seeks when it sees a new generation while playing. GUI thread writes.
-    std::atomic<std::uint32_t> transport_{0};
-    std::atomic<double> tempo_{120.0};
+    Transport transport_;
 
     // The published backing track and the hazard slot naming the one the audio thread
     // reads; keepAlive_ owns every track either may still name (GUI thread).

@@ -62,7 +62,7 @@ TEST_F(AudioEngineTest, LongCallbackIsRenderedInSeamlessChunksOfAtMost4096Frames
 TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionInBeats) {
     start();
     engine->setBackingTrack(rampTrack(200000));
-    engine->startBeat = 2.0;  // 48000 frames at 120 BPM and 48 kHz
+    engine->transport().setStartBeat(2.0);  // 48000 frames at 120 BPM and 48 kHz
     engine->setPlaying(true);
     auto out = card->render(512);
     EXPECT_EQ(at(out, 0), 48000.0f);
@@ -89,15 +89,14 @@ TEST_F(AudioEngineTest, LoopWrapsAtItsEndInsideOneCallbackUnlessItCannotWrap) {
         {191744.0 / 24000.0, 4.0, 8.0, 191744.0f, 96000.0f + 30000 - 256},  // wraps to frame 96000
         {10.0, 4.0, 8.0, 240000.0f, 270000.0f},                              // already past the end
         {0.0, 1.0, 1.0, 0.0f, 30000.0f},                                     // empty range
+        {0.0, 1.0, 0.5, 0.0f, 30000.0f},                                     // end before start
         {std::nan(""), -inf, inf, 0.0f, 30000.0f},
     };
     for (const Case& c : cases) {
         start();
         engine->setBackingTrack(rampTrack(300000));
-        engine->startBeat = c.startBeat;
-        engine->loopStart = c.loopStart;
-        engine->loopEnd = c.loopEnd;
-        engine->loop = true;
+        engine->transport().setStartBeat(c.startBeat);
+        engine->transport().setLoop({.enabled = true, .startBeats = c.loopStart, .endBeats = c.loopEnd});
         engine->setPlaying(true);
         const auto out = card->render(30000);
         SCOPED_TRACE(testing::Message() << c.startBeat << " in " << c.loopStart << ".." << c.loopEnd);
@@ -110,7 +109,7 @@ TEST_F(AudioEngineTest, LoopWrapsAtItsEndInsideOneCallbackUnlessItCannotWrap) {
 
 TEST_F(AudioEngineTest, MetronomeClicksOnlyWhilePlayingOnTheTransportsBeatsAccentingTheBar) {
     start();
-    engine->metronome = true;
+    engine->transport().setMetronome(true);
     EXPECT_EQ(peak(card->render(512)), 0.0f) << "silent while stopped";
     engine->setPlaying(true);
 
@@ -190,10 +189,8 @@ TEST_F(AudioEngineTest, TrackEndsInSilenceAndAReplacedTrackIsFreedOnceTheAudioTh
 TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     start();
     engine->setBackingTrack(rampTrack(100000, 2));
-    engine->metronome = true;
-    engine->loopStart = 0.5;
-    engine->loopEnd = 1.0;
-    engine->loop = true;
+    engine->transport().setMetronome(true);
+    engine->transport().setLoop({.enabled = true, .startBeats = 0.5, .endBeats = 1.0});
     engine->setTestTone(true, 0.3f);
     engine->setPlaying(true);
     ASSERT_TRUE(engine->publishGraph(constGraph(0.1f)));

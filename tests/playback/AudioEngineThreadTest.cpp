@@ -29,8 +29,8 @@ TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFre
     };
     start();
     engine->setBackingTrack(constTrack(1.0f));
-    engine->loopEnd = 1.0;  // frame 24000: inside every track however fast the thread renders
-    engine->loop = true;
+    // Frame 24000: inside every track however fast the thread renders.
+    engine->transport().setLoop({.enabled = true, .startBeats = 0.0, .endBeats = 1.0});
     engine->setPlaying(true);
     std::atomic<bool> done{false};
     std::atomic<int> badSamples{0};
@@ -59,7 +59,7 @@ TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFre
 // of the start beat.
 TEST_F(AudioEngineThreadTest, PlayStartsAtTheStartBeatWhateverTheInterleaving) {
     start();
-    engine->startBeat = 2.0;  // frame 48000
+    engine->transport().setStartBeat(2.0);  // frame 48000
     std::atomic<bool> done{false};
     std::atomic<int> wrongStarts{0};
     std::thread audio([&] {
