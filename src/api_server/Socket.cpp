@@ -64,8 +64,12 @@ bool Socket::open(int type, std::uint16_t port, core::Logger* logger) {
         logError(logger, tcp ? "could not create the local socket" : "could not create the UDP socket");
         return false;
     }
-    const int yes = 1;
-    ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (tcp) {
+        // A restarted program may listen at once, past the old connections' wait. Not for
+        // UDP: there it would let a second program share the port and take its datagrams.
+        const int yes = 1;
+        ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    }
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
