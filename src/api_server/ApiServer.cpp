@@ -75,6 +75,7 @@ void ApiServer::stop() {
         return;
     }
     stopRequested_.store(true, std::memory_order_release);
+    outboundWaiting_.raise();
     networkThread_.join();
     log(LogLevel::INFO, "the Control API is closed");
 }
@@ -85,6 +86,7 @@ void ApiServer::pump() {
     }
     MessageSlot request;
     MessageSlot reply;
+    bool queued = false;
     while (inbound_.tryPop(request)) {
         std::string text = handleLine(request.view());
         if (text.size() > kMaxMessageBytes) {
@@ -95,9 +97,14 @@ void ApiServer::pump() {
         // The request's tag: a reply to a client that has gone is dropped, never sent to
         // the next one. Its slot was claimed when the line was taken, so this finds room.
         reply.connection = request.connection;
-        if (!pushMessage(outbound_, reply, logger_, "reply")) {
+        if (pushMessage(outbound_, reply, logger_, "reply")) {
+            queued = true;
+        } else {
             outboundClaims_.give(1);
         }
+    }
+    if (queued) {
+        outboundWaiting_.raise();
     }
 }
 
@@ -135,7 +142,9 @@ void ApiServer::notify(std::string_view method, const nlohmann::json& params) {
     if (text.size() > kMaxMessageBytes || !outboundClaims_.tryTake()) {
         return;
     }
-    if (!outbound_.tryPush(text, connection)) {
+    if (outbound_.tryPush(text, connection)) {
+        outboundWaiting_.raise();
+    } else {
         outboundClaims_.give(1);
     }
 }
@@ -153,6 +162,8 @@ void ApiServer::run(Socket listener) {
 
     // Frees every waiting outbound slot; those not for the given connection are dropped.
     auto sendOutbound = [&](Connection* client, std::uint64_t connection) {
+        // Cleared before the ring is read, so a message pushed from now on raises it anew.
+        outboundWaiting_.clear();
         while (outbound_.tryPop(outgoing)) {
             outboundClaims_.give(1);
             if (client == nullptr || outgoing.connection != connection || client->closed()) {
@@ -207,7 +218,7 @@ void ApiServer::run(Socket listener) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
             }
-            switch (client->readLine(line, kLineWaitMs)) {
+            switch (client->readLine(line, kLineWaitMs, outboundWaiting_.handle())) {
             case LineRead::Nothing:
                 break;
             case LineRead::TooLong:

@@ -3,6 +3,7 @@
 #include "api_server/MessageRing.h"
 #include "api_server/SlotBudget.h"
 #include "api_server/Socket.h"
+#include "api_server/WakeSignal.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -86,6 +87,9 @@ private:
     // slot. A request line takes its reply's claim before it enters the inbound ring, so
     // notifications can never crowd out a reply.
     SlotBudget outboundClaims_{OutboundRing::kCapacity};
+    // Raised after messages enter the outbound ring and on stop, so the network thread
+    // sends at once instead of when its wait for the client's next line runs out.
+    WakeSignal outboundWaiting_;
 };
 
 // Pushes the slot into the outbound ring, yielding up to 1000 times while it is full;

@@ -28,7 +28,7 @@ void Connection::close() noexcept {
     closed_ = true;
 }
 
-LineRead Connection::readLine(std::string& out, int timeoutMs) {
+LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake) {
     out.clear();
     if (closed()) {
         return LineRead::Nothing;
@@ -63,7 +63,11 @@ LineRead Connection::readLine(std::string& out, int timeoutMs) {
         if (Clock::now() >= deadline) {
             return LineRead::Nothing;
         }
-        if (!waitReadable(handle_, kReadWaitMs)) {
+        const Readiness ready = waitReadableOrWoken(handle_, wake, kReadWaitMs);
+        if (ready == Readiness::Woken) {
+            return LineRead::Nothing;
+        }
+        if (ready == Readiness::Nothing) {
             continue;
         }
         char chunk[kChunkBytes];

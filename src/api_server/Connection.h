@@ -25,8 +25,9 @@ public:
     // The next line without its '\n' (a '\r' before it stays). A line longer than
     // kMaxMessageBytes answers TooLong once and is dropped, also when its '\n' never comes:
     // after that many bytes without one, everything up to the next '\n' is thrown away,
-    // so the buffer stays bounded.
-    LineRead readLine(std::string& out, int timeoutMs);
+    // so the buffer stays bounded. The wait also ends, with Nothing, when `wake` becomes
+    // readable (kInvalidSocket: no such signal).
+    LineRead readLine(std::string& out, int timeoutMs, SocketHandle wake = kInvalidSocket);
 
     // Sends the text and a '\n'; false, closing the connection, when not every byte went
     // out in time.

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -102,6 +103,10 @@ SocketHandle Socket::accept(int timeoutMs) {
     const timeval limit = toTimeval(kClientTimeoutMs);
     ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    // Each reply is one small write: send it now rather than wait for the client's
+    // acknowledgement of the one before.
+    const int yes = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     return client;
 }
 
@@ -132,6 +137,24 @@ bool waitReadable(SocketHandle socket, int timeoutMs) {
     entry.fd = socket;
     entry.events = POLLIN;
     return ::poll(&entry, 1, timeoutMs < 0 ? 0 : timeoutMs) > 0;
+}
+
+Readiness waitReadableOrWoken(SocketHandle socket, SocketHandle wake, int timeoutMs) {
+    if (socket == kInvalidSocket) {
+        return Readiness::Nothing;
+    }
+    pollfd entries[2]{};
+    entries[0].fd = socket;
+    entries[0].events = POLLIN;
+    entries[1].fd = wake;  // poll skips a negative descriptor
+    entries[1].events = POLLIN;
+    if (::poll(entries, 2, timeoutMs < 0 ? 0 : timeoutMs) <= 0) {
+        return Readiness::Nothing;
+    }
+    if (entries[0].revents != 0) {
+        return Readiness::Readable;
+    }
+    return entries[1].revents != 0 ? Readiness::Woken : Readiness::Nothing;
 }
 
 void closeSocket(SocketHandle socket) noexcept {

@@ -53,6 +53,12 @@ private:
 // the wait; a wait of 0 polls.
 bool waitReadable(SocketHandle socket, int timeoutMs);
 
+enum class Readiness { Nothing, Readable, Woken };
+
+// Like waitReadable, but also ends early when `wake` (a WakeSignal's handle, or
+// kInvalidSocket for none) becomes readable; a readable socket wins.
+Readiness waitReadableOrWoken(SocketHandle socket, SocketHandle wake, int timeoutMs);
+
 // Closes a socket handle that no Socket or Connection owns; kInvalidSocket is ignored.
 void closeSocket(SocketHandle socket) noexcept;
 
