@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -212,10 +211,13 @@ void ApiServer::run(Socket listener) {
                 break;
             }
 
-            // No room for one more reply: leave the client's next line unread until the
-            // replies and notifications ahead of it have gone out.
-            if (!replyClaimed && !(replyClaimed = outboundClaims_.tryTake())) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!replyClaimed) {
+                replyClaimed = outboundClaims_.tryTake();
+            }
+            if (!replyClaimed) {
+                // No room for one more reply: the client's next line stays unread until
+                // the pump has queued the replies ahead of it and they have gone out.
+                (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
                 continue;
             }
             switch (client->readLine(line, kLineWaitMs, outboundWaiting_.handle())) {
