@@ -34,7 +34,7 @@ public:
 
     // Reads the next datagram into buffer and answers its full length, which is larger
     // than size when the datagram did not fit (the rest is lost); 0 when none came within
-    // the wait; -1 when the socket is closed or the receive failed.
+    // the wait (or the datagram was empty); -1 when the socket is closed or the receive failed.
     long receiveDatagram(char* buffer, std::size_t size, int timeoutMs);
 
     void close() noexcept;

@@ -31,15 +31,6 @@ TEST(ApiMessagesTest, ARequestGivesItsMethodIdParamsAndToken) {
     EXPECT_EQ(request.token, "t");
 }
 
-TEST(ApiMessagesTest, MissingMembersTakeTheirDefaults) {
-    const Request bare = parseRequest(R"({"method":"app.ping","token":7})");
-    EXPECT_EQ(bare.id, "null");
-    EXPECT_EQ(bare.params.dump(), "{}");
-    EXPECT_EQ(bare.token, "");
-    EXPECT_EQ(parseRequest(R"({"method":"m","id":null})").id, "null");
-    EXPECT_EQ(parseRequest(R"({"method":"m","id":"x\"y"})").id, R"("x\"y")");
-}
-
 TEST(ApiMessagesTest, UnusableLinesAreRefusedWithTheFirstRuleTheyBreak) {
     const std::string noMethod = "every request needs a \"method\" string";
     const std::string paramsNotObject = "\"params\" must be an object";

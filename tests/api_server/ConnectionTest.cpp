@@ -101,12 +101,5 @@ TEST_F(ConnectionTest, WritingToAPeerThatHasGoneFailsWithoutASignal) {
     EXPECT_TRUE(connection->closed());
 }
 
-TEST_F(ConnectionTest, AClosedConnectionReadsNothing) {
-    send("line\n");
-    connection->close();
-    EXPECT_EQ(connection->readLine(line, 1000), LineRead::Nothing);
-    EXPECT_TRUE(connection->closed());
-}
-
 }  // namespace
 }  // namespace ostrel::api_server

@@ -127,9 +127,5 @@ TEST_F(SocketTest, AMovedSocketKeepsItsHandleAndPort) {
     EXPECT_EQ(moved.port(), 0);
 }
 
-TEST_F(SocketTest, WaitingOnNoSocketSaysNotReadable) {
-    EXPECT_FALSE(waitReadable(kInvalidSocket, 0));
-}
-
 }  // namespace
 }  // namespace ostrel::api_server
