@@ -373,12 +373,12 @@ TEST_F(ApiServerThreadTest, StartingWithoutAHandlerFailsAndSaysWhy) {
 
 TEST_F(ApiServerThreadTest, StartingOnATakenPortFailsAndCanBeTriedAgain) {
     startServer();
-    ApiServer other(&logger);
-    other.handler = [](const std::string&, const std::string&) { return std::string("{}"); };
-    EXPECT_FALSE(other.start(server->port(), ""));
+    auto other = std::make_unique<ApiServer>(&logger);
+    other->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
+    EXPECT_FALSE(other->start(server->port(), ""));
     EXPECT_EQ(capture->count("could not listen on 127.0.0.1:" + std::to_string(server->port())), 1);
-    EXPECT_TRUE(other.start(0, ""));
-    EXPECT_NE(other.port(), server->port());
+    EXPECT_TRUE(other->start(0, ""));
+    EXPECT_NE(other->port(), server->port());
 }
 
 TEST_F(ApiServerThreadTest, StoppingWithAClientConnectedDisconnectsItFirst) {
