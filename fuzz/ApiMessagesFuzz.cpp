@@ -1,0 +1,71 @@
+// fuzz-links: ostrel_api_server
+// Arbitrary bytes as a request line: the parser either answers a request or refuses it
+// with a protocol error, and every text made from what it read (or from raw bytes) is one
+// line of valid JSON that reads back to the same values.
+#include "api_server/ApiError.h"
+#include "api_server/ApiMessages.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using nlohmann::json;
+using namespace ostrel::api_server;
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// One line of JSON: no raw newline, parses, and is an object.
+json readLine(const std::string& text) {
+    check(text.find('\n') == std::string::npos);
+    json value = json::parse(text, nullptr, false);
+    check(value.is_object());
+    return value;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view line(reinterpret_cast<const char*>(data), size);
+
+    const std::string id = extractRequestId(line);
+    check(!json::parse(id, nullptr, false).is_discarded());
+
+    bool parsed = false;
+    Request request;
+    try {
+        request = parseRequest(line);
+        parsed = true;
+    } catch (const ApiError& error) {
+        check(error.code == kParseError || error.code == kInvalidRequest);
+    } catch (const json::out_of_range&) {
+        // A number beyond a double: the server answers it as an internal error.
+    }
+
+    if (parsed) {
+        check(request.params.is_object());
+        check(request.id == id);
+        const json reply = readLine(makeResultReply(request.id, request.params));
+        check(reply.at("id").dump() == request.id);
+        check(reply.at("result") == request.params);
+        check(reply.at("jsonrpc") == "2.0");
+
+        const json notification = readLine(makeNotification(request.method, request.params));
+        check(notification.at("method") == request.method);
+    }
+
+    // Raw bytes as a message (an exception's text may be anything): still one JSON line.
+    const json error = readLine(makeErrorReply(id, kInternalError, line));
+    check(error.at("error").at("code") == kInternalError);
+    check(error.at("error").at("message").is_string());
+    check(error.at("id").dump() == id);
+    return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ostrel::api_server {
+
+// JSON-RPC 2.0's own codes, then the server's (in the range the protocol leaves free).
+inline constexpr int kParseError = -32700;
+inline constexpr int kInvalidRequest = -32600;
+inline constexpr int kMethodNotFound = -32601;
+inline constexpr int kInvalidParams = -32602;
+inline constexpr int kInternalError = -32603;
+inline constexpr int kBadToken = -32001;
+inline constexpr int kQueueFull = -32002;
+inline constexpr int kTooLong = -32003;
+inline constexpr int kBusy = -32004;
+
+// The longest message without its '\n'.
+inline constexpr std::size_t kMaxMessageBytes = 8191;
+
+inline constexpr std::string_view kNotJsonMessage = "the line is not valid JSON";
+inline constexpr std::string_view kNoMethodMessage = "every request needs a \"method\" string";
+inline constexpr std::string_view kParamsNotObjectMessage = "\"params\" must be an object";
+inline constexpr std::string_view kUnknownMethodPrefix = "unknown method: ";
+inline constexpr std::string_view kNoHandlerMessage = "no handler is installed";
+inline constexpr std::string_view kHandlerNotJsonMessage = "the handler returned text that is not JSON";
+inline constexpr std::string_view kInternalErrorPrefix = "internal error: ";
+inline constexpr std::string_view kBadTokenMessage = "the token is wrong or missing";
+inline constexpr std::string_view kQueueFullMessage = "the API queue is full; slow down";
+inline constexpr std::string_view kReplyTooLongMessage = "the reply is too long";
+inline constexpr std::string_view kBusyMessage =
+    "another client is already connected (one at a time); try again when it disconnects";
+
+// A JSON-RPC error on its way to the client: the request handler throws it by value and
+// the server answers it as an error reply with this code and what() as the message.
+class ApiError : public std::runtime_error {
+public:
+    ApiError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+    ~ApiError() override = default;
+
+    int code;
+};
+
+}  // namespace ostrel::api_server

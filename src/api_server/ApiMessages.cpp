@@ -1,0 +1,88 @@
+#include "api_server/ApiMessages.h"
+
+#include "api_server/ApiError.h"
+
+#include <utility>
+
+namespace ostrel::api_server {
+namespace {
+
+using nlohmann::json;
+
+// Compact, sorted, UTF-8 unescaped. Text that is not valid UTF-8 (an exception's message,
+// say) is written with replacement characters instead of making the writer throw.
+std::string writeCompact(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// An id is JSON text from the server itself; anything unreadable is written as null.
+json idValue(const std::string& id) {
+    json value = json::parse(id, nullptr, false);
+    return value.is_discarded() ? json(nullptr) : value;
+}
+
+}  // namespace
+
+Request parseRequest(std::string_view line) {
+    json value;
+    try {
+        value = json::parse(line.begin(), line.end());
+    } catch (const json::parse_error&) {
+        throw ApiError(kParseError, std::string(kNotJsonMessage));
+    }
+    if (!value.is_object()) {
+        throw ApiError(kInvalidRequest, std::string(kNoMethodMessage));
+    }
+    const auto method = value.find("method");
+    if (method == value.end() || !method->is_string()) {
+        throw ApiError(kInvalidRequest, std::string(kNoMethodMessage));
+    }
+    Request request;
+    request.method = method->get<std::string>();
+    if (const auto id = value.find("id"); id != value.end()) {
+        request.id = writeCompact(*id);
+    }
+    if (const auto params = value.find("params"); params != value.end()) {
+        if (!params->is_object()) {
+            throw ApiError(kInvalidRequest, std::string(kParamsNotObjectMessage));
+        }
+        request.params = std::move(*params);
+    }
+    if (const auto token = value.find("token"); token != value.end() && token->is_string()) {
+        request.token = token->get<std::string>();
+    }
+    return request;
+}
+
+std::string makeResultReply(const std::string& id, const json& result) {
+    return writeCompact(json{{"id", idValue(id)}, {"jsonrpc", "2.0"}, {"result", result}});
+}
+
+std::string makeErrorReply(const std::string& id, int code, std::string_view message) {
+    json error{{"code", code}, {"message", message}};
+    return writeCompact(json{{"error", std::move(error)}, {"id", idValue(id)}, {"jsonrpc", "2.0"}});
+}
+
+std::string makeNotification(std::string_view method, const json& params) {
+    return writeCompact(json{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}});
+}
+
+std::string extractRequestId(std::string_view line) {
+    try {
+        const json value = json::parse(line.begin(), line.end(), nullptr, false);
+        if (!value.is_object()) {
+            return "null";
+        }
+        const auto id = value.find("id");
+        return id == value.end() ? "null" : writeCompact(*id);
+    } catch (...) {
+        return "null";
+    }
+}
+
+std::string tooLongReply() {
+    return makeErrorReply("null", kTooLong,
+                          "the request is longer than " + std::to_string(kMaxMessageBytes) + " bytes");
+}
+
+}  // namespace ostrel::api_server

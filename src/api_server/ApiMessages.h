@@ -1,0 +1,29 @@
+#pragma once
+
+#include "api_server/Request.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace ostrel::api_server {
+
+// The line protocol's texts. Every line is compact JSON with sorted keys and no '\n';
+// an id is passed as JSON text and parsed back into the object. Any thread; no shared state.
+
+// Throws ApiError with kParseError or kInvalidRequest for a line that cannot be used; other
+// exceptions of the JSON library (a number that overflows a double) pass on unchanged.
+Request parseRequest(std::string_view line);
+
+std::string makeResultReply(const std::string& id, const nlohmann::json& result);
+std::string makeErrorReply(const std::string& id, int code, std::string_view message);
+std::string makeNotification(std::string_view method, const nlohmann::json& params);
+
+// The "id" member of a raw line as compact JSON text; "null" when absent or unreadable.
+std::string extractRequestId(std::string_view line);
+
+// The -32003 reply to a request line longer than kMaxMessageBytes.
+std::string tooLongReply();
+
+}  // namespace ostrel::api_server

@@ -1,0 +1,267 @@
+#include "api_server/ApiServer.h"
+
+#include "api_server/ApiError.h"
+#include "api_server/ApiMessages.h"
+#include "api_server/Connection.h"
+#include "core/Logger.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <utility>
+
+namespace ostrel::api_server {
+namespace {
+
+using core::LogLevel;
+
+constexpr int kAcceptWaitMs = 100;
+constexpr int kLineWaitMs = 20;
+constexpr int kWriteLimitMs = 1000;
+constexpr int kPushAttempts = 1000;
+// A second client hears it is turned away on the second pass after it was taken.
+constexpr int kBusyAfterPasses = 2;
+
+// Byte for byte, in a time that does not depend on where the first difference is.
+bool sameToken(const std::string& given, const std::string& expected) {
+    if (given.size() != expected.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        difference |= static_cast<unsigned char>(given[i] ^ expected[i]);
+    }
+    return difference == 0;
+}
+
+}  // namespace
+
+ApiServer::ApiServer(core::Logger* logger) : logger_(logger) {}
+
+ApiServer::~ApiServer() { stop(); }
+
+void ApiServer::log(LogLevel level, const std::string& message) const {
+    if (logger_ != nullptr) {
+        logger_->log(level, "api_server", message);
+    }
+}
+
+bool ApiServer::start(std::uint16_t port, const std::string& token) {
+    if (running_.load(std::memory_order_acquire)) {
+        return true;
+    }
+    if (!handler) {
+        log(LogLevel::ERROR, "the API server needs a handler before it starts");
+        return false;
+    }
+    Socket listener;
+    if (!listener.listenTcp(port, logger_)) {
+        return false;
+    }
+    port_ = listener.port();
+    token_ = token;
+    stopRequested_.store(false, std::memory_order_relaxed);
+    networkThread_ = std::thread([this, socket = std::move(listener)]() mutable { run(std::move(socket)); });
+    running_.store(true, std::memory_order_release);
+    log(LogLevel::INFO, "the Control API is listening on 127.0.0.1:" + std::to_string(port_));
+    return true;
+}
+
+void ApiServer::stop() {
+    if (!running_.exchange(false, std::memory_order_acq_rel)) {
+        return;
+    }
+    stopRequested_.store(true, std::memory_order_release);
+    outboundWaiting_.raise();
+    networkThread_.join();
+    log(LogLevel::INFO, "the Control API is closed");
+}
+
+void ApiServer::pump() {
+    if (!running_.load(std::memory_order_acquire)) {
+        return;
+    }
+    MessageSlot request;
+    MessageSlot reply;
+    bool queued = false;
+    while (inbound_.tryPop(request)) {
+        std::string text = handleLine(request.view());
+        if (text.size() > kMaxMessageBytes) {
+            text = makeErrorReply("null", kTooLong, kReplyTooLongMessage);
+        }
+        std::memcpy(reply.text, text.data(), text.size());
+        reply.length = static_cast<std::uint32_t>(text.size());
+        // The request's tag: a reply to a client that has gone is dropped, never sent to
+        // the next one. Its slot was claimed when the line was taken, so this finds room.
+        reply.connection = request.connection;
+        if (pushMessage(outbound_, reply, logger_, "reply")) {
+            queued = true;
+        } else {
+            outboundClaims_.give(1);
+        }
+    }
+    if (queued) {
+        outboundWaiting_.raise();
+    }
+}
+
+std::string ApiServer::handleLine(std::string_view line) {
+    try {
+        const Request request = parseRequest(line);
+        if (!sameToken(request.token, token_)) {
+            throw ApiError(kBadToken, std::string(kBadTokenMessage));
+        }
+        if (!handler) {
+            throw ApiError(kInternalError, std::string(kNoHandlerMessage));
+        }
+        const std::string answer = handler(request.method, request.params.dump());
+        nlohmann::json result = nlohmann::json::parse(answer, nullptr, false);
+        if (result.is_discarded()) {
+            throw ApiError(kInternalError, std::string(kHandlerNotJsonMessage));
+        }
+        return makeResultReply(request.id, result);
+    } catch (const ApiError& error) {
+        return makeErrorReply(extractRequestId(line), error.code, error.what());
+    } catch (const std::exception& error) {
+        return makeErrorReply("null", kInternalError, std::string(kInternalErrorPrefix) + error.what());
+    } catch (...) {
+        // Nothing may escape into the owner's event loop, and every request is answered.
+        return makeErrorReply("null", kInternalError, std::string(kInternalErrorPrefix) + "unknown exception");
+    }
+}
+
+void ApiServer::notify(std::string_view method, const nlohmann::json& params) {
+    const std::uint64_t connection = currentConnection_.load(std::memory_order_acquire);
+    if (connection == 0) {
+        return;
+    }
+    const std::string text = makeNotification(method, params);
+    if (text.size() > kMaxMessageBytes || !outboundClaims_.tryTake()) {
+        return;
+    }
+    if (outbound_.tryPush(text, connection)) {
+        outboundWaiting_.raise();
+    } else {
+        outboundClaims_.give(1);
+    }
+}
+
+void ApiServer::run(Socket listener) {
+    MessageSlot outgoing;
+    std::string line;
+    std::unique_ptr<Connection> held;  // a second client, not answered yet
+    int heldPasses = 0;
+    // The claim for the next request's reply, taken before the line is read.
+    bool replyClaimed = false;
+    const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
+    const std::string queueFullReply = makeErrorReply("null", kQueueFull, kQueueFullMessage);
+    const std::string requestTooLongReply = tooLongReply();
+
+    // Frees every waiting outbound slot; those not for the given connection are dropped.
+    auto sendOutbound = [&](Connection* client, std::uint64_t connection) {
+        // Cleared before the ring is read, so a message pushed from now on raises it anew.
+        outboundWaiting_.clear();
+        while (outbound_.tryPop(outgoing)) {
+            outboundClaims_.give(1);
+            if (client == nullptr || outgoing.connection != connection || client->closed()) {
+                continue;
+            }
+            if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
+                log(LogLevel::WARN, "the client stopped reading; dropping it");
+            }
+        }
+    };
+    auto writeStraight = [&](Connection& client, const std::string& text) {
+        if (!client.writeLine(text, kWriteLimitMs)) {
+            log(LogLevel::WARN, "the client stopped reading; dropping it");
+        }
+    };
+
+    while (!stopRequested_.load(std::memory_order_acquire)) {
+        std::unique_ptr<Connection> client = std::move(held);
+        if (!client) {
+            sendOutbound(nullptr, 0);
+            const SocketHandle handle = listener.accept(kAcceptWaitMs);
+            if (handle == kInvalidSocket) {
+                continue;
+            }
+            client = std::make_unique<Connection>(handle);
+        }
+        const std::uint64_t connection = ++connectionsSeen_;
+        currentConnection_.store(connection, std::memory_order_release);
+        log(LogLevel::INFO, "a Control-API client connected");
+
+        while (!stopRequested_.load(std::memory_order_acquire) && !client->closed()) {
+            if (!held) {
+                const SocketHandle handle = listener.accept(0);
+                if (handle != kInvalidSocket) {
+                    held = std::make_unique<Connection>(handle);
+                    heldPasses = 0;
+                }
+            } else if (++heldPasses >= kBusyAfterPasses) {
+                (void)held->writeLine(busyReply, kWriteLimitMs);
+                log(LogLevel::INFO, "a second client was turned away: one client at a time");
+                held.reset();
+            }
+
+            sendOutbound(client.get(), connection);
+            if (client->closed()) {
+                break;
+            }
+
+            if (!replyClaimed) {
+                replyClaimed = outboundClaims_.tryTake();
+            }
+            if (!replyClaimed) {
+                // No room for one more reply: the client's next line stays unread until
+                // the pump has queued the replies ahead of it and they have gone out.
+                (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
+                continue;
+            }
+            switch (client->readLine(line, kLineWaitMs, outboundWaiting_.handle())) {
+            case LineRead::Nothing:
+                break;
+            case LineRead::TooLong:
+                writeStraight(*client, requestTooLongReply);
+                break;
+            case LineRead::Line:
+                if (inbound_.tryPush(line, connection)) {
+                    replyClaimed = false;  // the reply's claim travels with the line
+                } else {
+                    writeStraight(*client, queueFullReply);
+                }
+                break;
+            }
+        }
+
+        currentConnection_.store(0, std::memory_order_release);
+        // What waits now is for this client only; a reply still being made is dropped by
+        // its tag when it comes.
+        sendOutbound(nullptr, 0);
+        log(LogLevel::INFO, "the Control-API client disconnected");
+        client.reset();
+        if (stopRequested_.load(std::memory_order_acquire)) {
+            held.reset();
+        }
+    }
+    if (replyClaimed) {
+        outboundClaims_.give(1);
+    }
+}
+
+bool pushMessage(OutboundRing& ring, const MessageSlot& slot, core::Logger* logger, std::string_view label) {
+    for (int attempt = 0; attempt < kPushAttempts; ++attempt) {
+        if (ring.tryPush(slot)) {
+            return true;
+        }
+        std::this_thread::yield();
+    }
+    if (logger != nullptr) {
+        logger->log(LogLevel::WARN, "api_server", "dropped an API message (queue full): " + std::string(label));
+    }
+    return false;
+}
+
+}  // namespace ostrel::api_server

@@ -1,0 +1,117 @@
+#include "api_server/Connection.h"
+
+#include "api_server/ApiError.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+namespace ostrel::api_server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Each wait for bytes is this short whatever the caller's limit, so a reader notices
+// its deadline and its owner's stop request soon.
+constexpr int kReadWaitMs = 20;
+constexpr std::size_t kChunkBytes = 4096;
+
+}  // namespace
+
+Connection::~Connection() { close(); }
+
+void Connection::close() noexcept {
+    closeSocket(std::exchange(handle_, kInvalidSocket));
+    buffer_.clear();
+    closed_ = true;
+}
+
+LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake) {
+    out.clear();
+    if (closed()) {
+        return LineRead::Nothing;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (discarding_) {
+            const std::size_t end = buffer_.find('\n');
+            if (end == std::string::npos) {
+                buffer_.clear();
+            } else {
+                buffer_.erase(0, end + 1);
+                discarding_ = false;
+            }
+        }
+        if (!discarding_) {
+            const std::size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                const bool fits = end <= kMaxMessageBytes;
+                if (fits) {
+                    out.assign(buffer_, 0, end);
+                }
+                buffer_.erase(0, end + 1);
+                return fits ? LineRead::Line : LineRead::TooLong;
+            }
+            if (buffer_.size() > kMaxMessageBytes) {
+                buffer_.clear();
+                discarding_ = true;
+                return LineRead::TooLong;
+            }
+        }
+        if (Clock::now() >= deadline) {
+            return LineRead::Nothing;
+        }
+        const Readiness ready = waitReadableOrWoken(handle_, wake, kReadWaitMs);
+        if (ready == Readiness::Woken) {
+            return LineRead::Nothing;
+        }
+        if (ready == Readiness::Nothing) {
+            continue;
+        }
+        char chunk[kChunkBytes];
+        const ssize_t received = ::recv(handle_, chunk, sizeof chunk, 0);
+        if (received > 0) {
+            buffer_.append(chunk, static_cast<std::size_t>(received));
+        } else if (received == 0) {
+            closed_ = true;
+            return LineRead::Nothing;
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            closed_ = true;
+            return LineRead::Nothing;
+        }
+    }
+}
+
+bool Connection::writeLine(std::string_view text, int timeoutMs) {
+    if (closed()) {
+        return false;
+    }
+    std::string data;
+    data.reserve(text.size() + 1);
+    data.append(text);
+    data.push_back('\n');
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        if (Clock::now() > deadline) {
+            closed_ = true;
+            return false;
+        }
+        // MSG_NOSIGNAL: a peer that has gone makes send fail instead of raising SIGPIPE.
+        const ssize_t result = ::send(handle_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (result < 1) {
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            // Also the 50 ms send limit running out: a client that does not read is dropped.
+            closed_ = true;
+            return false;
+        }
+        sent += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+}  // namespace ostrel::api_server

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "api_server/Socket.h"
+
+#include <string>
+#include <string_view>
+
+namespace ostrel::api_server {
+
+enum class LineRead {
+    Line,     // a line was handed out
+    TooLong,  // a line longer than kMaxMessageBytes was dropped
+    Nothing,  // no line within the wait, or the connection is closed
+};
+
+// One connected TCP client: cuts its bytes into lines at '\n'. Owns the socket and closes
+// it when destroyed. Used by one thread at a time.
+class Connection {
+public:
+    explicit Connection(SocketHandle handle) noexcept : handle_(handle) {}
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The next line without its '\n' (a '\r' before it stays). A line longer than
+    // kMaxMessageBytes answers TooLong once and is dropped, also when its '\n' never comes:
+    // after that many bytes without one, everything up to the next '\n' is thrown away,
+    // so the buffer stays bounded. The wait also ends, with Nothing, when `wake` becomes
+    // readable (kInvalidSocket: no such signal).
+    LineRead readLine(std::string& out, int timeoutMs, SocketHandle wake = kInvalidSocket);
+
+    // Sends the text and a '\n'; false, closing the connection, when not every byte went
+    // out in time.
+    [[nodiscard]] bool writeLine(std::string_view text, int timeoutMs);
+
+    bool closed() const noexcept { return closed_ || handle_ == kInvalidSocket; }
+    void close() noexcept;
+
+private:
+    SocketHandle handle_;
+    std::string buffer_;
+    bool closed_ = false;
+    bool discarding_ = false;  // inside an over-long line, waiting for its '\n'
+};
+
+}  // namespace ostrel::api_server

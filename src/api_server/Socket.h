@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ostrel::core {
+class Logger;
+}
+
+namespace ostrel::api_server {
+
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// The owner of one socket bound to 127.0.0.1: a TCP listener or a UDP receiver.
+// Used by one thread at a time; closes the socket when destroyed.
+class Socket {
+public:
+    Socket() = default;
+    ~Socket();
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    // Listens on 127.0.0.1:port (0: a port the system chooses, read back into port()).
+    // Failures are logged at ERROR in category "api_server"; logger may be null.
+    [[nodiscard]] bool listenTcp(std::uint16_t port, core::Logger* logger);
+    [[nodiscard]] bool bindUdp(std::uint16_t port, core::Logger* logger);
+
+    // The next client, or kInvalidSocket when none came within the wait. The client's
+    // receives and sends give up after 50 ms each.
+    SocketHandle accept(int timeoutMs);
+
+    // Reads the next datagram into buffer and answers its full length, which is larger
+    // than size when the datagram did not fit (the rest is lost); 0 when none came within
+    // the wait (or the datagram was empty); -1 when the socket is closed or the receive failed.
+    long receiveDatagram(char* buffer, std::size_t size, int timeoutMs);
+
+    void close() noexcept;
+
+    SocketHandle handle() const noexcept { return handle_; }
+    std::uint16_t port() const noexcept { return port_; }
+
+private:
+    [[nodiscard]] bool open(int type, std::uint16_t port, core::Logger* logger);
+
+    SocketHandle handle_ = kInvalidSocket;
+    std::uint16_t port_ = 0;
+};
+
+// True when the socket has something to read (or has been closed by the peer) within
+// the wait; a wait of 0 polls.
+bool waitReadable(SocketHandle socket, int timeoutMs);
+
+enum class Readiness { Nothing, Readable, Woken };
+
+// Like waitReadable, but also ends early when `wake` (a WakeSignal's handle, or
+// kInvalidSocket for none) becomes readable; a readable socket wins.
+Readiness waitReadableOrWoken(SocketHandle socket, SocketHandle wake, int timeoutMs);
+
+// Closes a socket handle that no Socket or Connection owns; kInvalidSocket is ignored.
+void closeSocket(SocketHandle socket) noexcept;
+
+}  // namespace ostrel::api_server

@@ -1,0 +1,402 @@
+#include "api_server/ApiServer.h"
+
+#include "api_server/ApiError.h"
+#include "ApiTestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ostrel::api_server {
+namespace {
+
+using test::LogCapture;
+using test::PumpThread;
+using test::TestClient;
+using nlohmann::json;
+
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+const std::string kTokenMember = std::string("\"token\":\"") + kToken + "\"";
+
+std::string errorLine(const std::string& id, int code, const std::string& message) {
+    return "{\"error\":{\"code\":" + std::to_string(code) + ",\"message\":" + json(message).dump() +
+           "},\"id\":" + id + ",\"jsonrpc\":\"2.0\"}";
+}
+
+// A real server on a system-chosen port, pumped by a thread of the test, with a handler
+// that stands in for the method dispatcher:
+//   "echo" answers its params; "ping" answers {}; "notify" raises params.count
+//   notifications of params.bytes padding and answers {}; "refuse" throws -32602;
+//   "nope" throws -32601; "throw" throws std::invalid_argument; "text" answers non-JSON;
+//   "big" answers a result of 9000 bytes.
+class ApiServerThreadTest : public ::testing::Test {
+protected:
+    ApiServerThreadTest() {
+        logger.addSink(capture);
+        server->handler = [this](const std::string& method, const std::string& params) {
+            return handle(method, params);
+        };
+    }
+
+    std::string handle(const std::string& method, const std::string& params) {
+        {
+            std::lock_guard lock(callsMutex);
+            calls.push_back(method + " " + params);
+        }
+        if (method == "echo") {
+            return params;
+        }
+        if (method == "notify") {
+            const json given = json::parse(params);
+            const std::string padding(given.value("bytes", 0), 'x');
+            for (int i = 0; i < given.value("count", 1); ++i) {
+                server->notify("ostrel/project.changed", json{{"name", "Song" + padding}, {"tempo", 120.0}, {"trackCount", i}});
+            }
+            return "{}";
+        }
+        if (method == "refuse") {
+            throw ApiError(kInvalidParams, "no track with the id \"x\"");
+        }
+        if (method == "nope") {
+            throw ApiError(kMethodNotFound, "unknown method: nope");
+        }
+        if (method == "throw") {
+            throw std::invalid_argument("no track with that id");
+        }
+        if (method == "text") {
+            return "not json at all";
+        }
+        if (method == "big") {
+            return json{{"data", std::string(9000, 'b')}}.dump();
+        }
+        return "{}";
+    }
+
+    std::vector<std::string> recordedCalls() {
+        std::lock_guard lock(callsMutex);
+        return calls;
+    }
+
+    void startServer(const std::string& token = kToken) {
+        ASSERT_TRUE(server->start(0, token));
+        pump.start();
+    }
+
+    // One request and its reply, skipping notifications.
+    std::string roundTrip(TestClient& client, const std::string& line) {
+        EXPECT_TRUE(client.sendLine(line));
+        return client.readReply().value_or("<no reply>");
+    }
+
+    core::Logger logger;
+    std::shared_ptr<LogCapture> capture = std::make_shared<LogCapture>();
+    std::unique_ptr<ApiServer> server = std::make_unique<ApiServer>(&logger);
+    std::mutex callsMutex;
+    std::vector<std::string> calls;
+    PumpThread pump{*server};  // last, so it stops before anything it uses goes
+};
+
+// ---- Replies and error replies, byte for byte ----
+
+struct ReplyCase {
+    const char* name;
+    std::string line;
+    std::string reply;
+};
+
+TEST_F(ApiServerThreadTest, EveryRequestGetsItsExactReplyLine) {
+    const std::vector<ReplyCase> cases = {
+        {"result", TestClient::request(1, "echo", kTokenMember + R"(,"params":{"b":1,"a":"é"})"),
+         R"({"id":1,"jsonrpc":"2.0","result":{"a":"é","b":1}})"},
+        {"no id", R"({"method":"ping",)" + kTokenMember + "}", R"({"id":null,"jsonrpc":"2.0","result":{}})"},
+        {"string id, any jsonrpc", R"({"id":"a","jsonrpc":1,"method":"ping",)" + kTokenMember + "}",
+         R"({"id":"a","jsonrpc":"2.0","result":{}})"},
+        {"not JSON", "not json", errorLine("null", -32700, "the line is not valid JSON")},
+        {"empty line", "", errorLine("null", -32700, "the line is not valid JSON")},
+        {"broken line with an id", R"({"id":7,"method":"ping")", errorLine("null", -32700, "the line is not valid JSON")},
+        {"batch", R"([{"id":1,"method":"ping"}])", errorLine("null", -32600, "every request needs a \"method\" string")},
+        {"method a number", R"({"id":3,"method":5})", errorLine("3", -32600, "every request needs a \"method\" string")},
+        {"no method", R"({"id":3})", errorLine("3", -32600, "every request needs a \"method\" string")},
+        {"params an array", TestClient::request(4, "echo", R"("params":[1])"),
+         errorLine("4", -32600, "\"params\" must be an object")},
+        {"unknown method", TestClient::request(5, "nope", kTokenMember), errorLine("5", -32601, "unknown method: nope")},
+        {"refused params", TestClient::request(6, "refuse", kTokenMember),
+         errorLine("6", -32602, "no track with the id \"x\"")},
+        {"handler throws", TestClient::request(8, "throw", kTokenMember),
+         errorLine("null", -32603, "internal error: no track with that id")},
+        {"handler answers text", TestClient::request(9, "text", kTokenMember),
+         errorLine("9", -32603, "the handler returned text that is not JSON")},
+        {"number overflows a double", TestClient::request(10, "echo", kTokenMember + R"(,"params":{"x":1e999})"),
+         errorLine("null", -32603, "internal error: [json.exception.out_of_range.406] number overflow parsing '1e999'")},
+        {"wrong token before unknown method", TestClient::request(11, "nosuch", R"("token":"wrong")"),
+         errorLine("11", -32001, "the token is wrong or missing")},
+        {"token as a number", TestClient::request(12, "ping", R"("token":5)"),
+         errorLine("12", -32001, "the token is wrong or missing")},
+        {"no token", TestClient::request(13, "ping"), errorLine("13", -32001, "the token is wrong or missing")},
+        {"reply too long", TestClient::request(14, "big", kTokenMember), errorLine("null", -32003, "the reply is too long")},
+        {"carriage return before the newline", TestClient::request(15, "ping", kTokenMember) + "\r",
+         R"({"id":15,"jsonrpc":"2.0","result":{}})"},
+    };
+    startServer();
+    TestClient client(server->port());
+    ASSERT_TRUE(client.connected());
+    for (const ReplyCase& c : cases) {
+        EXPECT_EQ(roundTrip(client, c.line), c.reply) << c.name;
+    }
+}
+
+TEST_F(ApiServerThreadTest, AHandlerRemovedAfterStartIsAnsweredAsMissing) {
+    startServer();
+    pump.stop();
+    server->handler = nullptr;
+    pump.start();
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(2, "ping", kTokenMember)),
+              errorLine("2", -32603, "no handler is installed"));
+}
+
+TEST_F(ApiServerThreadTest, TwoRequestsInOneWriteAndOneInPiecesAreAnsweredInOrder) {
+    startServer();
+    TestClient client(server->port());
+    client.send(TestClient::request(1, "ping", kTokenMember) + "\n" + TestClient::request(2, "ping", kTokenMember) +
+                "\n{\"id\":3,\"meth");
+    client.send("od\":\"ping\"," + kTokenMember + "}\n");
+    EXPECT_EQ(client.readLine(), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(client.readLine(), R"({"id":2,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(client.readLine(), R"({"id":3,"jsonrpc":"2.0","result":{}})");
+}
+
+// ---- The token ----
+
+TEST_F(ApiServerThreadTest, AnEmptyTokenLetsRequestsWithoutOneIn) {
+    startServer("");
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping")), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(roundTrip(client, TestClient::request(2, "ping", R"("token":"")")), R"({"id":2,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(roundTrip(client, TestClient::request(3, "ping", R"("token":"x")")),
+              errorLine("3", -32001, "the token is wrong or missing"));
+}
+
+TEST_F(ApiServerThreadTest, TheTokenMustMatchByteForByte) {
+    startServer();
+    TestClient client(server->port());
+    const std::string token = kToken;
+    for (const std::string& wrong : {token.substr(0, 31), token + "0", "1" + token.substr(1), std::string()}) {
+        EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping", "\"token\":\"" + wrong + "\"")),
+                  errorLine("1", -32001, "the token is wrong or missing"))
+            << wrong;
+    }
+    EXPECT_THAT(recordedCalls(), ::testing::IsEmpty());
+    EXPECT_EQ(roundTrip(client, TestClient::request(2, "ping", kTokenMember)), R"({"id":2,"jsonrpc":"2.0","result":{}})");
+}
+
+// ---- The line limit ----
+
+// A request of exactly `bytes` bytes: a "ping" whose params pad it out.
+std::string paddedRequest(int id, std::size_t bytes) {
+    const std::string head = TestClient::request(id, "ping", kTokenMember + R"(,"params":{"pad":")");
+    return head + std::string(bytes - head.size() - 3, 'p') + "\"}}";
+}
+
+TEST_F(ApiServerThreadTest, ARequestOf8191BytesIsHandledAndOneOf8192IsRefusedAtOnce) {
+    startServer();
+    TestClient client(server->port());
+    const std::string longest = paddedRequest(1, 8191);
+    ASSERT_EQ(longest.size(), 8191u);
+    EXPECT_EQ(roundTrip(client, longest), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+
+    EXPECT_EQ(roundTrip(client, paddedRequest(2, 8192)), errorLine("null", -32003, "the request is longer than 8191 bytes"));
+    // The connection stays open for the next line.
+    EXPECT_EQ(roundTrip(client, TestClient::request(3, "ping", kTokenMember)), R"({"id":3,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(recordedCalls().size(), 2u);
+}
+
+// Regression: a client that never sent '\n' made the server's buffer grow without bound.
+TEST_F(ApiServerThreadTest, BytesWithoutANewlineAreRefusedOnceAfter8192AndDroppedUpToTheNextNewline) {
+    startServer();
+    TestClient client(server->port());
+    ASSERT_TRUE(client.send(std::string(8192, 'z')));
+    EXPECT_EQ(client.readLine(), errorLine("null", -32003, "the request is longer than 8191 bytes"));
+    // Far more of the same line: no second refusal, and nothing of it is handled.
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_TRUE(client.send(std::string(8192, 'z')));
+    }
+    EXPECT_EQ(roundTrip(client, "tail of the long line\n" + TestClient::request(4, "ping", kTokenMember)),
+              R"({"id":4,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(recordedCalls().size(), 1u);
+}
+
+// ---- The inbound queue ----
+
+TEST_F(ApiServerThreadTest, The33rdWaitingLineIsRefusedAtOnceAndThe32AreAnsweredInOrder) {
+    ASSERT_TRUE(server->start(0, kToken));  // not pumped yet
+    TestClient client(server->port());
+    std::string burst;
+    for (int id = 1; id <= 33; ++id) {
+        burst += TestClient::request(id, "ping", kTokenMember) + "\n";
+    }
+    ASSERT_TRUE(client.send(burst));
+    EXPECT_EQ(client.readLine(), errorLine("null", -32002, "the API queue is full; slow down"));
+    pump.start();
+    for (int id = 1; id <= 32; ++id) {
+        EXPECT_EQ(client.readLine(), "{\"id\":" + std::to_string(id) + ",\"jsonrpc\":\"2.0\",\"result\":{}}");
+    }
+    EXPECT_EQ(recordedCalls().size(), 32u);
+}
+
+// ---- Clients ----
+
+TEST_F(ApiServerThreadTest, ASecondClientIsTurnedAwayAndTheFirstNoticesNothing) {
+    startServer();
+    TestClient first(server->port());
+    EXPECT_EQ(roundTrip(first, TestClient::request(1, "ping", kTokenMember)), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+
+    TestClient second(server->port());
+    std::string rest;
+    EXPECT_EQ(second.readLine(),
+              errorLine("null", -32004,
+                        "another client is already connected (one at a time); try again when it disconnects"));
+    EXPECT_TRUE(second.waitClosed(&rest));
+    EXPECT_EQ(rest, "");
+    EXPECT_TRUE(capture->waitFor("a second client was turned away: one client at a time"));
+
+    EXPECT_EQ(roundTrip(first, TestClient::request(2, "ping", kTokenMember)), R"({"id":2,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(capture->count("a Control-API client connected"), 1);
+}
+
+TEST_F(ApiServerThreadTest, AClientThatLeavesMidRequestIsForgottenAndTheNextIsServed) {
+    startServer();
+    {
+        TestClient leaving(server->port());
+        ASSERT_TRUE(leaving.send(R"({"id":1,"method":"echo","params":{)"));
+    }
+    ASSERT_TRUE(capture->waitFor("the Control-API client disconnected"));
+
+    TestClient next(server->port());
+    EXPECT_EQ(roundTrip(next, TestClient::request(2, "ping", kTokenMember)), R"({"id":2,"jsonrpc":"2.0","result":{}})");
+    EXPECT_THAT(recordedCalls(), ::testing::ElementsAre("ping {}"));
+}
+
+// Regression: lines a client queued before leaving were answered to the next client.
+TEST_F(ApiServerThreadTest, ALeavingClientsLinesAreHandledButTheirRepliesGoToNobody) {
+    ASSERT_TRUE(server->start(0, kToken));  // not pumped while the first client comes and goes
+    {
+        TestClient oneShot(server->port());
+        ASSERT_TRUE(oneShot.send(TestClient::request(1, "echo", kTokenMember + R"(,"params":{"n":1})") + "\n" +
+                                 TestClient::request(2, "echo", kTokenMember + R"(,"params":{"n":2})") + "\n"));
+    }
+    ASSERT_TRUE(capture->waitFor("the Control-API client disconnected"));
+    TestClient next(server->port());
+    ASSERT_TRUE(next.sendLine(TestClient::request(3, "ping", kTokenMember)));
+    pump.start();
+    EXPECT_EQ(next.readLine(), R"({"id":3,"jsonrpc":"2.0","result":{}})");
+    EXPECT_THAT(recordedCalls(), ::testing::ElementsAre(R"(echo {"n":1})", R"(echo {"n":2})", "ping {}"));
+    // Nothing else was waiting for this client.
+    EXPECT_EQ(roundTrip(next, TestClient::request(4, "ping", kTokenMember)), R"({"id":4,"jsonrpc":"2.0","result":{}})");
+}
+
+// ---- Notifications ----
+
+TEST_F(ApiServerThreadTest, ANotificationReachesTheClientBeforeTheReplyOfTheRequestThatRaisedIt) {
+    startServer();
+    TestClient client(server->port());
+    ASSERT_TRUE(client.sendLine(TestClient::request(1, "notify", kTokenMember + R"(,"params":{"count":1})")));
+    EXPECT_EQ(client.readLine(),
+              R"({"jsonrpc":"2.0","method":"ostrel/project.changed","params":{"name":"Song","tempo":120.0,"trackCount":0}})");
+    EXPECT_EQ(client.readLine(), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+}
+
+TEST_F(ApiServerThreadTest, ANotificationThatDoesNotFitALineIsDropped) {
+    startServer();
+    TestClient client(server->port());
+    int notifications = 0;
+    ASSERT_TRUE(client.sendLine(TestClient::request(1, "notify", kTokenMember + R"(,"params":{"bytes":8200})")));
+    EXPECT_EQ(client.readReply(&notifications), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(notifications, 0);
+}
+
+TEST_F(ApiServerThreadTest, NothingIsNotifiedWhileNoClientIsConnected) {
+    ASSERT_TRUE(server->start(0, kToken));
+    server->notify("ostrel/render.finished", json{{"error", "nobody listens"}});
+    pump.start();
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping", kTokenMember)), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+}
+
+// Regression: notifications raised while requests were handled filled the outbound ring
+// and the replies behind them were dropped.
+TEST_F(ApiServerThreadTest, NotificationFloodsNeverCostAReply) {
+    startServer();
+    TestClient client(server->port());
+    std::string burst;
+    for (int id = 1; id <= 32; ++id) {
+        burst += TestClient::request(id, "notify", kTokenMember + R"(,"params":{"count":100,"bytes":100})") + "\n";
+    }
+    ASSERT_TRUE(client.send(burst));
+    int notifications = 0;
+    for (int id = 1; id <= 32; ++id) {
+        ASSERT_EQ(client.readReply(&notifications), "{\"id\":" + std::to_string(id) + ",\"jsonrpc\":\"2.0\",\"result\":{}}");
+    }
+    EXPECT_GT(notifications, 0);
+    EXPECT_EQ(capture->count("dropped an API message (queue full): reply"), 0);
+}
+
+// ---- Starting and stopping ----
+
+TEST_F(ApiServerThreadTest, StartingOnPortZeroListensOnTheChosenPortAndSaysWhich) {
+    server->pump();  // not started: returns at once
+    startServer();
+    ASSERT_NE(server->port(), 0);
+    EXPECT_EQ(capture->count("the Control API is listening on 127.0.0.1:" + std::to_string(server->port())), 1);
+    EXPECT_TRUE(server->running());
+}
+
+TEST_F(ApiServerThreadTest, ASecondStartKeepsTheFirstToken) {
+    startServer();
+    EXPECT_TRUE(server->start(0, "other"));
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping", kTokenMember)), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+}
+
+TEST_F(ApiServerThreadTest, StartingWithoutAHandlerFailsAndSaysWhy) {
+    server->handler = nullptr;
+    EXPECT_FALSE(server->start(0, kToken));
+    EXPECT_FALSE(server->running());
+    EXPECT_EQ(capture->count("the API server needs a handler before it starts"), 1);
+}
+
+TEST_F(ApiServerThreadTest, StartingOnATakenPortFailsAndCanBeTriedAgain) {
+    startServer();
+    auto other = std::make_unique<ApiServer>(&logger);
+    other->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
+    EXPECT_FALSE(other->start(server->port(), ""));
+    EXPECT_EQ(capture->count("could not listen on 127.0.0.1:" + std::to_string(server->port())), 1);
+    EXPECT_TRUE(other->start(0, ""));
+    EXPECT_NE(other->port(), server->port());
+}
+
+TEST_F(ApiServerThreadTest, StoppingWithAClientConnectedDisconnectsItFirst) {
+    startServer();
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping", kTokenMember)), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    server->stop();
+    EXPECT_TRUE(client.waitClosed());
+    EXPECT_FALSE(server->running());
+    std::vector<std::string> messages;
+    for (const LogCapture::Line& line : capture->lines()) {
+        EXPECT_EQ(line.category, "api_server");
+        messages.push_back(line.message);
+    }
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "the Control-API client disconnected");
+    EXPECT_EQ(messages.back(), "the Control API is closed");
+}
+
+}  // namespace
+}  // namespace ostrel::api_server

@@ -1,0 +1,224 @@
+#pragma once
+
+#include "api_server/ApiServer.h"
+#include "core/LogSink.h"
+#include "core/Logger.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace ostrel::test {
+
+// Only a guard against a hung test; nothing is measured against it.
+inline constexpr std::chrono::milliseconds kGuard{10000};
+
+// Log lines as the server wrote them, readable from the test's thread.
+class LogCapture : public core::LogSink {
+public:
+    void write(const core::LogRecord& record) override {
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back({record.level, record.category, record.message});
+        }
+        changed_.notify_all();
+    }
+
+    struct Line {
+        core::LogLevel level;
+        std::string category;
+        std::string message;
+    };
+
+    std::vector<Line> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+    int count(std::string_view message) const {
+        std::lock_guard lock(mutex_);
+        int found = 0;
+        for (const Line& line : lines_) {
+            found += line.message == message ? 1 : 0;
+        }
+        return found;
+    }
+
+    // Waits until the message has been logged `times` times in all.
+    bool waitFor(std::string_view message, int times = 1) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kGuard, [&] {
+            int found = 0;
+            for (const Line& line : lines_) {
+                found += line.message == message ? 1 : 0;
+            }
+            return found >= times;
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<Line> lines_;
+};
+
+// A plain loopback TCP client, as a script would be.
+class TestClient {
+public:
+    explicit TestClient(std::uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            close();
+        }
+    }
+    ~TestClient() { close(); }
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+
+    bool send(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+    bool sendLine(std::string_view line) { return send(std::string(line) + "\n"); }
+
+    // The next line without its '\n'; nothing when the server closed or the guard ran out.
+    std::optional<std::string> readLine() {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        for (;;) {
+            if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return line;
+            }
+            if (!fill(deadline)) {
+                return std::nullopt;
+            }
+        }
+    }
+
+    // The next line that is not a notification, counting the notifications skipped.
+    std::optional<std::string> readReply(int* notifications = nullptr) {
+        for (;;) {
+            std::optional<std::string> line = readLine();
+            if (!line || line->rfind("{\"jsonrpc\":\"2.0\",\"method\":", 0) != 0) {
+                return line;
+            }
+            if (notifications != nullptr) {
+                ++*notifications;
+            }
+        }
+    }
+
+    // True when the server closes the connection (before the guard runs out), after
+    // whatever lines it still sent, which go to `rest`.
+    bool waitClosed(std::string* rest = nullptr) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (fill(deadline)) {
+        }
+        if (rest != nullptr) {
+            *rest = buffer_;
+        }
+        return peerClosed_;
+    }
+
+    // Request text with an id and method and the given extra members ("" for none).
+    static std::string request(int id, std::string_view method, std::string_view extra = "") {
+        std::string text = "{\"id\":" + std::to_string(id) + ",\"method\":\"" + std::string(method) + "\"";
+        if (!extra.empty()) {
+            text += "," + std::string(extra);
+        }
+        return text + "}";
+    }
+
+    void close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    bool fill(std::chrono::steady_clock::time_point deadline) {
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 50) <= 0) {
+                continue;
+            }
+            char chunk[65536];
+            const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (received > 0) {
+                buffer_.append(chunk, static_cast<std::size_t>(received));
+                return true;
+            }
+            if (received == 0 || (errno != EINTR && errno != EAGAIN)) {
+                peerClosed_ = true;
+                return false;
+            }
+        }
+        return false;
+    }
+
+    int fd_ = -1;
+    std::string buffer_;
+    bool peerClosed_ = false;
+};
+
+// Stands in for the program's GUI thread and its door timer: pumps the server over and
+// over until stopped. While it runs, only the handler touches the server.
+class PumpThread {
+public:
+    explicit PumpThread(api_server::ApiServer& server) : server_(server) {}
+    ~PumpThread() { stop(); }
+    PumpThread(const PumpThread&) = delete;
+    PumpThread& operator=(const PumpThread&) = delete;
+
+    void start() {
+        stop();
+        stopping_.store(false);
+        thread_ = std::thread([this] {
+            while (!stopping_.load()) {
+                server_.pump();
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+    }
+
+    void stop() {
+        if (thread_.joinable()) {
+            stopping_.store(true);
+            thread_.join();
+        }
+    }
+
+private:
+    api_server::ApiServer& server_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace ostrel::test
