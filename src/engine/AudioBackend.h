@@ -68,7 +68,7 @@ std::string encodeDeviceId(std::string_view nativeId);
 
 // The inverse: true only for a text of even length, at most 512 characters, of the
 // digits 0-9 and a-f (an empty text decodes to no bytes). nativeId is set only on success.
-bool decodeDeviceId(std::string_view text, std::string& nativeId);
+[[nodiscard]] bool decodeDeviceId(std::string_view text, std::string& nativeId);
 
 // The sound output. Every operation runs on the GUI thread; the render callback is
 // called on the back-end's own audio thread between a successful open() and close().

@@ -19,7 +19,7 @@ public:
     virtual const char* displayName() const = 0;
 
     // Exact, case-sensitive match of a knob id; leaves index alone when none matches.
-    bool findParameter(const char* id, std::uint32_t& index) const;
+    [[nodiscard]] bool findParameter(const char* id, std::uint32_t& index) const;
 
     ParamBlock params;
 };

@@ -23,7 +23,7 @@ public:
 
     // Producer thread only. False (and counted in dropped) when the ring holds
     // kCapacity events.
-    bool push(const TimedEvent& event);
+    [[nodiscard]] bool push(const TimedEvent& event);
 
     // Audio thread. Never allocates, locks or logs.
     // Every event due before sampleTime + frames (late ones and those stamped -1

@@ -29,7 +29,7 @@ public:
 
     // GUI thread. Refuses (and destroys) a null graph, one of another channel count and
     // one with a smaller maxBlock. A graph still pending from before is destroyed here.
-    bool publish(std::unique_ptr<Graph> graph);
+    [[nodiscard]] bool publish(std::unique_ptr<Graph> graph);
 
     // Audio thread, once per block. Never allocates, frees, locks or logs.
     void process(const ProcessContext& context, AudioBuffer& output);

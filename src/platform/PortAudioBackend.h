@@ -42,7 +42,7 @@ private:
     void rescan();
     std::vector<Device> outputDevices() const;
     int preferredHostApi() const;
-    bool openStream(int deviceIndex, std::string* reason);
+    [[nodiscard]] bool openStream(int deviceIndex, std::string* reason);
     void closeStream();
 
     struct Callbacks;  // PortAudio's callbacks, with the library's own types

@@ -51,7 +51,8 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     testTone_ = toneNode;
 
     player_ = std::make_unique<GraphPlayer>(config.channels, kMaxChunk, kCrossfadeFrames);
-    player_->publish(std::move(graph));
+    // A fresh player has room: its ring is empty.
+    (void)player_->publish(std::move(graph));
 
     mix_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
     click_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));

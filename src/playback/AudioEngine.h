@@ -36,12 +36,12 @@ public:
 
     // (Re)opens the sound card with a silent test-tone graph; resets the clock, the
     // transport position and the event queue. On failure the card stays closed.
-    bool start(const AudioConfig& config, std::string* error);
+    [[nodiscard]] bool start(const AudioConfig& config, std::string* error);
     // Closes the card and destroys the live graphs.
     void stop();
 
     // Only while the card runs; otherwise the graph is destroyed and false returned.
-    bool publishGraph(std::unique_ptr<Graph> graph);
+    [[nodiscard]] bool publishGraph(std::unique_ptr<Graph> graph);
     // A rendered song, or null for none. Never changed once handed over.
     void setBackingTrack(std::shared_ptr<BackingTrack> track);
     // Frees retired graphs and backing tracks the audio thread no longer names.

@@ -43,7 +43,7 @@ TEST(EventQueueCapacity, FullRingOrPendingListRefusesAndCountsTheDropAndNothingA
 TEST(EventQueueTiming, EventsComeOutInTheirBlockInTimeOrderAtTheirOffsetLateOnesAtTheStart) {
     auto queue = std::make_unique<EventQueue>();
     for (auto [time, note] : {std::pair{1000, 1}, {1024, 2}, {-1, 3}, {100, 4}, {700, 5}, {700, 6}, {600, 7}}) {
-        queue->push(noteOn(time, note));
+        ASSERT_TRUE(queue->push(noteOn(time, note)));
     }
     // -1 is as soon as possible and never late; 100 is already past.
     EXPECT_EQ(drained(*queue, 512, 512), (Seen{{3, 0}, {4, 0}, {7, 88}, {5, 188}, {6, 188}, {1, 488}}));

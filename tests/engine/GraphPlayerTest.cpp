@@ -72,18 +72,18 @@ TEST(GraphPlayerRetire, FullRingHoldsTheFinishedGraphUntilCollectedAndTheDestruc
         auto player = std::make_unique<GraphPlayer>(1, 4096, 1);
         AudioBuffer out(1, 32);
         // Each swap takes two blocks: one to fade, one to retire and take the next.
-        player->publish(constGraph(0.0f, &alive, 1));
+        EXPECT_TRUE(player->publish(constGraph(0.0f, &alive, 1)));
         player->process(block(32), out);
         for (int k = 1; k <= 16; ++k) {
-            player->publish(constGraph(static_cast<float>(k), &alive, 1));
+            EXPECT_TRUE(player->publish(constGraph(static_cast<float>(k), &alive, 1)));
             player->process(block(32), out);
             player->process(block(32), out);
         }
         // 16 graphs (values 0..15) sit in the ring; 16 is active.
-        player->publish(constGraph(17.0f, &alive, 1));
+        EXPECT_TRUE(player->publish(constGraph(17.0f, &alive, 1)));
         player->process(block(32), out);  // takes 17; 16 fades out in this block
         player->process(block(32), out);  // ring full: 16 stays, silent
-        player->publish(constGraph(18.0f, &alive, 1));
+        EXPECT_TRUE(player->publish(constGraph(18.0f, &alive, 1)));
         player->process(block(32), out);
         EXPECT_EQ(out.channel(0)[0], 17.0f);
         EXPECT_EQ(alive.load(), 19);
@@ -92,9 +92,9 @@ TEST(GraphPlayerRetire, FullRingHoldsTheFinishedGraphUntilCollectedAndTheDestruc
         player->process(block(32), out);  // 16 retires, 18 starts fading in
         player->process(block(32), out);
         EXPECT_EQ(out.channel(0)[0], 18.0f);
-        player->publish(constGraph(19.0f, &alive, 1));
+        EXPECT_TRUE(player->publish(constGraph(19.0f, &alive, 1)));
         player->process(block(32), out);  // 18 fades to 19; 16 and 17 wait in the ring
-        player->publish(constGraph(20.0f, &alive, 1));  // pending
+        EXPECT_TRUE(player->publish(constGraph(20.0f, &alive, 1)));  // pending
         EXPECT_EQ(alive.load(), 5);
     }
     EXPECT_EQ(alive.load(), 0);

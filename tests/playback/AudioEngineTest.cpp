@@ -195,7 +195,7 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     engine->setPlaying(true);
     ASSERT_TRUE(engine->publishGraph(constGraph(0.1f)));
     for (int i = 0; i < 20; ++i) {
-        engine->events().push(test::noteOn(i * 300));
+        ASSERT_TRUE(engine->events().push(test::noteOn(i * 300)));
     }
     std::vector<float> out(2 * 10000);
     test::AllocationCounter counter;
