@@ -56,7 +56,6 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
     if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
-    const bool stereoOut = block.channels > 1;
 
     const float rate = static_cast<float>(sampleRate_);
     const float depth = rate * params.value(Depth) / 1000.0f;
@@ -72,12 +71,11 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     }
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
-    float* outL = output.channel(0);
-    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
-        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
-        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+        const float inL = in.leftAt(i);
+        const float inR = in.rightAt(i);
 
         dsp::onePole(smoothedCentre_, centre, kCentreGlide);
         dsp::onePole(smoothedMix_, mix, kMixGlide);
@@ -97,8 +95,7 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
         phase_ += phaseStep;
         if (phase_ >= kTwoPi) phase_ -= kTwoPi;
 
-        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * wetL;
-        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * wetR;
+        out.write(i, dsp::blend(inL, wetL, smoothedMix_), dsp::blend(inR, wetR, smoothedMix_));
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
@@ -57,15 +56,13 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
     if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
-    const bool stereoOut = block.channels > 1;
 
     const double targetSamples = static_cast<double>(params.value(Time)) * sampleRate_ / 1000.0;
     const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(line_.length() - 3));
     const float fb = params.value(Feedback);
     const float mix = params.value(Mix);
     const bool pingPong = rules::switchKnob(params, PingPong);
-    const float t = std::exp(static_cast<float>(-2.0 * std::numbers::pi * params.value(Tone) / sampleRate_));
-    const float toneFactor = 1.0f - t;
+    const float toneFactor = dsp::onePoleFactorAt(params.value(Tone), sampleRate_);
 
     if (snap_) {
         smoothedDelay_ = target;
@@ -74,12 +71,11 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     }
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
-    float* outL = output.channel(0);
-    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
-        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
-        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+        const float inL = in.leftAt(i);
+        const float inR = in.rightAt(i);
 
         dsp::onePoleSettling(smoothedDelay_, target, kDelayGlide);
         dsp::onePole(smoothedMix_, mix, kMixGlide);
@@ -101,8 +97,7 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         }
 
         // The wet signal is the unfiltered tap: the tone darkens only the repeats.
-        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * dl;
-        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * dr;
+        out.write(i, dsp::blend(inL, dl, smoothedMix_), dsp::blend(inR, dr, smoothedMix_));
     }
 }
 
