@@ -41,14 +41,14 @@ void DelayEffect::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
     // Two seconds plus room for the interpolation's second tap and the clamp.
     line_.allocate(static_cast<std::int32_t>(std::ceil(2.0 * sampleRate)) + 4);
-    toneL_ = toneR_ = 0.0f;
-    snap_ = true;
+    reset();
 }
 
 void DelayEffect::reset() {
     line_.clear();
     toneL_ = toneR_ = 0.0f;
-    snap_ = true;
+    delay_.restart();
+    mix_.restart();
 }
 
 void DelayEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
@@ -64,11 +64,8 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     const bool pingPong = rules::switchKnob(params, PingPong);
     const float toneFactor = dsp::onePoleFactorAt(params.value(Tone), sampleRate_);
 
-    if (snap_) {
-        smoothedDelay_ = target;
-        smoothedMix_ = mix;
-        snap_ = false;
-    }
+    delay_.begin(target);
+    mix_.begin(mix);
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
     const rules::StereoOut out = rules::stereoOutput(output, block);
@@ -77,10 +74,10 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         const float inL = in.leftAt(i);
         const float inR = in.rightAt(i);
 
-        dsp::onePoleSettling(smoothedDelay_, target, kDelayGlide);
-        dsp::onePole(smoothedMix_, mix, kMixGlide);
+        dsp::onePoleSettling(delay_.value, target, kDelayGlide);
+        dsp::onePole(mix_.value, mix, kMixGlide);
 
-        const double r = line_.tapPosition(smoothedDelay_);
+        const double r = line_.tapPosition(delay_.value);
         const float dl = line_.readLeft(r);
         const float dr = line_.readRight(r);
 
@@ -97,7 +94,7 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         }
 
         // The wet signal is the unfiltered tap: the tone darkens only the repeats.
-        out.write(i, dsp::blend(inL, dl, smoothedMix_), dsp::blend(inR, dr, smoothedMix_));
+        out.write(i, dsp::blend(inL, dl, mix_.value), dsp::blend(inR, dr, mix_.value));
     }
 }
 

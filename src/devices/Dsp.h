@@ -46,6 +46,22 @@ inline void onePole(double& state, double target, double factor) {
 // Cost: two multiplies, two adds.
 inline void onePoleKeep(float& state, float target, float keep) { state = blend(target, state, keep); }
 
+// A knob value a device glides toward frame by frame (onePole or onePoleSettling on
+// `value`). The first target after construction, prepare or reset is taken at once: a
+// fresh device does not glide in from 0. Cost: one compare per block.
+struct Glide {
+    float value = 0.0f;
+    bool fresh = true;
+
+    // Once per block, before its frames.
+    void begin(float target) {
+        if (!fresh) return;
+        value = target;
+        fresh = false;
+    }
+    void restart() { fresh = true; }
+};
+
 // One-pole smoothing that lands exactly on its target once float rounding stops it
 // moving: with a small factor a plain float one-pole stalls short of the target (a
 // 2 s glide would stop cents away from the note). Cost: one multiply-add, one compare.
