@@ -78,7 +78,7 @@ void CompressorEffect::process(const ProcessContext& context, std::span<const Au
         const float reduction = over > 0.0f ? over * slope : 0.0f;
         const float gain = dsp::dbToGain(makeup - reduction);
 
-        const float wet = gain * mix + (1.0f - mix);
+        const float wet = dsp::blend(1.0f, gain, mix);  // parallel: the dry part at gain 1
         out.write(i, xl * wet, xr * wet);
     }
 }

@@ -56,5 +56,17 @@ TEST(OnePole, CornerFactorIsATimeConstantOfOneRadianAtTheCorner) {
                 1e-6f);
 }
 
+TEST(Glide, TakesItsFirstTargetAtOnceThenOnlyAfterARestart) {
+    dsp::Glide glide;
+    glide.begin(0.8f);
+    EXPECT_EQ(glide.value, 0.8f);
+    dsp::onePole(glide.value, 0.2f, 0.5f);
+    glide.begin(0.2f);  // a later block glides on from where it is
+    EXPECT_FLOAT_EQ(glide.value, 0.5f);
+    glide.restart();
+    glide.begin(0.3f);
+    EXPECT_EQ(glide.value, 0.3f);
+}
+
 }  // namespace
 }  // namespace ostrel::engine
