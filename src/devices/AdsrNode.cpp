@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
 
 namespace ostrel::engine { inline namespace devices {
 
@@ -44,9 +45,10 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
 
     const float sr = static_cast<float>(sampleRate_);
     const float attackStep = 1.0f / std::max(1.0f, rules::knob(params, AttackMs) * 0.001f * sr);
-    const float decay = 1.0f - std::exp(-kOnePercent / std::max(1.0f, rules::knob(params, DecayMs) * 0.001f * sr));
-    const float release =
-        1.0f - std::exp(-kOnePercent / std::max(1.0f, rules::knob(params, ReleaseMs) * 0.001f * sr));
+    const float decayFrames = std::max(1.0f, rules::knob(params, DecayMs) * 0.001f * sr);
+    const float releaseFrames = std::max(1.0f, rules::knob(params, ReleaseMs) * 0.001f * sr);
+    const float decay = dsp::onePoleFactor(decayFrames, kOnePercent);
+    const float release = dsp::onePoleFactor(releaseFrames, kOnePercent);
     const float sustain = rules::knob(params, Sustain);
     const float* gateIn = rules::inputSignal(inputs, 0, n);
 
@@ -68,7 +70,7 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
                 }
                 break;
             case Stage::Decay:
-                level_ += (sustain - level_) * decay;
+                dsp::onePole(level_, sustain, decay);
                 if (std::fabs(level_ - sustain) < kSettled) {
                     level_ = sustain;
                     stage_ = Stage::Sustain;
@@ -76,7 +78,7 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
                 break;
             case Stage::Sustain: level_ = sustain; break;
             case Stage::Release:
-                level_ -= level_ * release;
+                dsp::onePole(level_, 0.0f, release);
                 if (level_ < kSettled) {
                     level_ = 0.0f;
                     stage_ = Stage::Idle;

@@ -41,14 +41,14 @@ void ChorusEffect::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
     // 30 ms of centre delay plus 8 ms of depth, and a few samples for the taps.
     line_.allocate(static_cast<std::int32_t>(std::ceil(0.038 * sampleRate)) + 8);
-    phase_ = 0.0f;
-    snap_ = true;
+    reset();
 }
 
 void ChorusEffect::reset() {
     line_.clear();
     phase_ = 0.0f;
-    snap_ = true;
+    centre_.restart();
+    mix_.restart();
 }
 
 void ChorusEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
@@ -56,7 +56,6 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
     if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
-    const bool stereoOut = block.channels > 1;
 
     const float rate = static_cast<float>(sampleRate_);
     const float depth = rate * params.value(Depth) / 1000.0f;
@@ -65,28 +64,24 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
     const float mix = params.value(Mix);
     const float phaseStep = params.value(Rate) * kTwoPi / rate;
 
-    if (snap_) {
-        smoothedCentre_ = centre;
-        smoothedMix_ = mix;
-        snap_ = false;
-    }
+    centre_.begin(centre);
+    mix_.begin(mix);
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
-    float* outL = output.channel(0);
-    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
-        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
-        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+        const float inL = in.leftAt(i);
+        const float inR = in.rightAt(i);
 
-        dsp::onePole(smoothedCentre_, centre, kCentreGlide);
-        dsp::onePole(smoothedMix_, mix, kMixGlide);
+        dsp::onePole(centre_.value, centre, kCentreGlide);
+        dsp::onePole(mix_.value, mix, kMixGlide);
 
         // The right tap runs a quarter cycle ahead of the left. A depth beyond the centre
         // delay puts a tap ahead of the write position: it wraps round to the oldest samples.
-        const float wetL = line_.readLeft(line_.tapPosition(smoothedCentre_ + depth * std::sin(phase_)));
+        const float wetL = line_.readLeft(line_.tapPosition(centre_.value + depth * std::sin(phase_)));
         const float wetR = line_.readRight(
-            line_.tapPosition(smoothedCentre_ + depth * std::sin(phase_ + 0.5f * std::numbers::pi_v<float>)));
+            line_.tapPosition(centre_.value + depth * std::sin(phase_ + 0.5f * std::numbers::pi_v<float>)));
 
         float writeL = inL + fb * wetL;
         float writeR = inR + fb * wetR;
@@ -97,8 +92,7 @@ void ChorusEffect::process(const ProcessContext& context, std::span<const AudioB
         phase_ += phaseStep;
         if (phase_ >= kTwoPi) phase_ -= kTwoPi;
 
-        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * wetL;
-        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * wetR;
+        out.write(i, dsp::blend(inL, wetL, mix_.value), dsp::blend(inR, wetR, mix_.value));
     }
 }
 

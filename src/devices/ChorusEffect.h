@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "devices/Dsp.h"
 #include "devices/StereoDelayLine.h"
 #include "engine/DeviceNode.h"
 
@@ -28,10 +29,9 @@ public:
 private:
     double sampleRate_ = 48000.0;
     dsp::StereoDelayLine line_;
-    float phase_ = 0.0f;           // radians, 0 .. 2 pi
-    float smoothedCentre_ = 0.0f;  // samples
-    float smoothedMix_ = 0.0f;
-    bool snap_ = true;
+    float phase_ = 0.0f;  // radians, 0 .. 2 pi
+    dsp::Glide centre_;  // samples
+    dsp::Glide mix_;
 };
 
 } }  // namespace ostrel::engine::devices

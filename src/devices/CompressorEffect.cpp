@@ -56,32 +56,30 @@ void CompressorEffect::process(const ProcessContext& context, std::span<const Au
     const float rate = static_cast<float>(sampleRate_);
     const float threshold = params.value(Threshold);
     const float slope = 1.0f - 1.0f / params.value(Ratio);
-    const float ka = std::exp(-1.0f / (rate * params.value(Attack) * 0.001f));
-    const float kr = std::exp(-1.0f / (rate * params.value(Release) * 0.001f));
+    const float ka = dsp::onePoleKeepFactor(rate * params.value(Attack) * 0.001f);
+    const float kr = dsp::onePoleKeepFactor(rate * params.value(Release) * 0.001f);
     const float makeup = params.value(Makeup);
     const float mix = params.value(Mix);
 
-    float* outL = output.channel(0);
-    float* outR = block.channels > 1 ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
         const float xl = in.left[i];
         const float xr = in.right[i];
         // Linked detector: one envelope for both sides keeps the stereo image still.
-        const float peak = outR != nullptr ? std::max(std::fabs(xl), std::fabs(xr)) : std::fabs(xl);
+        const float peak = out.right != nullptr ? std::max(std::fabs(xl), std::fabs(xr)) : std::fabs(xl);
         const float k = peak > envelope_ ? ka : kr;
-        envelope_ = (1.0f - k) * peak + k * envelope_;
+        dsp::onePoleKeep(envelope_, peak, k);
         dsp::flushTiny(envelope_);
 
         // Hard knee.
-        const float level = 20.0f * std::log10(std::max(envelope_, kLevelFloor));
+        const float level = dsp::gainToDb(std::max(envelope_, kLevelFloor));
         const float over = level - threshold;
         const float reduction = over > 0.0f ? over * slope : 0.0f;
-        const float gain = std::pow(10.0f, (makeup - reduction) / 20.0f);
+        const float gain = dsp::dbToGain(makeup - reduction);
 
-        const float wet = gain * mix + (1.0f - mix);
-        outL[i] = xl * wet;
-        if (outR != nullptr) outR[i] = xr * wet;
+        const float wet = dsp::blend(1.0f, gain, mix);  // parallel: the dry part at gain 1
+        out.write(i, xl * wet, xr * wet);
     }
 }
 

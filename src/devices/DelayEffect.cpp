@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
@@ -42,14 +41,14 @@ void DelayEffect::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
     // Two seconds plus room for the interpolation's second tap and the clamp.
     line_.allocate(static_cast<std::int32_t>(std::ceil(2.0 * sampleRate)) + 4);
-    toneL_ = toneR_ = 0.0f;
-    snap_ = true;
+    reset();
 }
 
 void DelayEffect::reset() {
     line_.clear();
     toneL_ = toneR_ = 0.0f;
-    snap_ = true;
+    delay_.restart();
+    mix_.restart();
 }
 
 void DelayEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
@@ -57,34 +56,28 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
     if (block.empty() || line_.length() == 0) return;
     const int n = block.frames;
-    const bool stereoOut = block.channels > 1;
 
     const double targetSamples = static_cast<double>(params.value(Time)) * sampleRate_ / 1000.0;
     const float target = std::clamp(static_cast<float>(targetSamples), 1.0f, static_cast<float>(line_.length() - 3));
     const float fb = params.value(Feedback);
     const float mix = params.value(Mix);
     const bool pingPong = rules::switchKnob(params, PingPong);
-    const float t = std::exp(static_cast<float>(-2.0 * std::numbers::pi * params.value(Tone) / sampleRate_));
-    const float toneFactor = 1.0f - t;
+    const float toneFactor = dsp::onePoleFactorAt(params.value(Tone), sampleRate_);
 
-    if (snap_) {
-        smoothedDelay_ = target;
-        smoothedMix_ = mix;
-        snap_ = false;
-    }
+    delay_.begin(target);
+    mix_.begin(mix);
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
-    float* outL = output.channel(0);
-    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
-        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
-        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+        const float inL = in.leftAt(i);
+        const float inR = in.rightAt(i);
 
-        dsp::onePoleSettling(smoothedDelay_, target, kDelayGlide);
-        dsp::onePole(smoothedMix_, mix, kMixGlide);
+        dsp::onePoleSettling(delay_.value, target, kDelayGlide);
+        dsp::onePole(mix_.value, mix, kMixGlide);
 
-        const double r = line_.tapPosition(smoothedDelay_);
+        const double r = line_.tapPosition(delay_.value);
         const float dl = line_.readLeft(r);
         const float dr = line_.readRight(r);
 
@@ -101,8 +94,7 @@ void DelayEffect::process(const ProcessContext& context, std::span<const AudioBu
         }
 
         // The wet signal is the unfiltered tap: the tone darkens only the repeats.
-        outL[i] = (1.0f - smoothedMix_) * inL + smoothedMix_ * dl;
-        if (outR != nullptr) outR[i] = (1.0f - smoothedMix_) * inR + smoothedMix_ * dr;
+        out.write(i, dsp::blend(inL, dl, mix_.value), dsp::blend(inR, dr, mix_.value));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "devices/Dsp.h"
 #include "devices/StereoDelayLine.h"
 #include "engine/DeviceNode.h"
 
@@ -28,11 +29,10 @@ public:
 private:
     double sampleRate_ = 48000.0;
     dsp::StereoDelayLine line_;
-    float smoothedDelay_ = 0.0f;  // samples
-    float smoothedMix_ = 0.0f;
+    dsp::Glide delay_;  // samples
+    dsp::Glide mix_;
     float toneL_ = 0.0f;
     float toneR_ = 0.0f;
-    bool snap_ = true;  // take the knob values at once in the next block
 };
 
 } }  // namespace ostrel::engine::devices

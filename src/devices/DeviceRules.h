@@ -55,6 +55,11 @@ inline const float* inputSignal(std::span<const AudioBuffer* const> inputs, std:
 struct StereoIn {
     const float* left = nullptr;
     const float* right = nullptr;
+
+    // Frame i of a side, or silence when nothing is plugged in: an effect with a
+    // tail (an echo, a room) keeps ringing out after its input is pulled.
+    float leftAt(int i) const { return left != nullptr ? left[i] : 0.0f; }
+    float rightAt(int i) const { return right != nullptr ? right[i] : 0.0f; }
 };
 
 inline StereoIn stereoInput(std::span<const AudioBuffer* const> inputs, int frames) {
@@ -62,6 +67,22 @@ inline StereoIn stereoInput(std::span<const AudioBuffer* const> inputs, int fram
     if (left == nullptr) return {};
     const AudioBuffer& in = *inputs[0];
     return {left, in.channels > 1 ? left + in.frames : left};
+}
+
+// An effect's output sides; right is null when the output has one channel.
+struct StereoOut {
+    float* left = nullptr;
+    float* right = nullptr;
+
+    // Writes frame i of both sides; a mono output drops the right value.
+    void write(int i, float l, float r) const {
+        left[i] = l;
+        if (right != nullptr) right[i] = r;
+    }
+};
+
+inline StereoOut stereoOutput(AudioBuffer& out, const EffectBlock& block) {
+    return {out.channel(0), block.channels > 1 ? out.channel(1) : nullptr};
 }
 
 // Zeroes the first `frames` samples of every channel.
@@ -115,25 +136,21 @@ public:
     NoteCursor(std::span<const Event> events, int voiceFilter, int noteFilter, Bend bend = Bend::Ignore)
         : events_(events), voiceFilter_(voiceFilter), noteFilter_(noteFilter), bend_(bend) {}
 
-    // Calls handle(NoteAction, const Event&) for each event due at or before `frame`.
-    template <class Handler>
-    void takeDue(int frame, Handler&& handle) {
-        while (next_ < events_.size() && static_cast<std::int64_t>(events_[next_].frameOffset) <= frame) {
-            dispatch(events_[next_++], handle);
+    // Walks frames 0..frames-1 of the block: before each frame calls
+    // handle(NoteAction, const Event&) for every event due at or before it, then
+    // run(from, to) for the stretch up to the next event's frame (at least one frame,
+    // at most the block's end), in which nothing new arrives. Events stamped beyond a
+    // shortened block are taken after the last stretch, so a note off is never lost
+    // (a stuck note). `run` fills every frame of its stretch.
+    template <class Handler, class Stretch>
+    void walk(int frames, Handler&& handle, Stretch&& run) {
+        for (int i = 0; i < frames;) {
+            takeDue(i, handle);
+            const int until = static_cast<int>(std::clamp<std::int64_t>(nextOffset(frames), i + 1, frames));
+            run(i, until);
+            i = until;
         }
-    }
-
-    // Takes whatever is left after the block's last frame. Events stamped beyond a
-    // shortened block still count, so a note off is never lost (a stuck note).
-    template <class Handler>
-    void takeRest(Handler&& handle) {
         while (next_ < events_.size()) dispatch(events_[next_++], handle);
-    }
-
-    // The frame offset of the next untaken event, or `fallback` when none is left.
-    // Lets a device run the frames up to it in one stretch.
-    std::int64_t nextOffset(std::int64_t fallback) const {
-        return next_ < events_.size() ? static_cast<std::int64_t>(events_[next_].frameOffset) : fallback;
     }
 
 private:
@@ -148,6 +165,18 @@ private:
         if (noteFilter_ >= 0 && e.note != noteFilter_) return;
         const bool on = e.type == EventType::NoteOn && e.velocity > 0;
         handle(on ? NoteAction::NoteOn : NoteAction::NoteOff, e);
+    }
+
+    template <class Handler>
+    void takeDue(int frame, Handler& handle) {
+        while (next_ < events_.size() && static_cast<std::int64_t>(events_[next_].frameOffset) <= frame) {
+            dispatch(events_[next_++], handle);
+        }
+    }
+
+    // The frame offset of the next untaken event, or `fallback` when none is left.
+    std::int64_t nextOffset(std::int64_t fallback) const {
+        return next_ < events_.size() ? static_cast<std::int64_t>(events_[next_].frameOffset) : fallback;
     }
 
     std::span<const Event> events_;

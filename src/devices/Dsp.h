@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 namespace ostrel::engine { inline namespace devices { namespace dsp {
 
@@ -20,6 +21,16 @@ inline void flushTiny(double& state) {
     if (std::fabs(state) < kTinyState) state = 0.0;
 }
 
+// Decibels to a gain factor and back (0 dB = 1). A gain of 0 gives -inf dB: floor it
+// first where silence can reach it. Cost: one pow or one log10; hoist out of the frame loop
+// where the value only changes per block.
+inline float dbToGain(float db) { return std::pow(10.0f, db / 20.0f); }
+inline float gainToDb(float gain) { return 20.0f * std::log10(gain); }
+
+// The weighted blend (1 - t) * a + t * b, as a dry/wet mix: exactly a at t = 0 and
+// exactly b at t = 1 (lerp may miss b by a rounding). Cost: two multiplies, two adds.
+inline float blend(float a, float b, float t) { return (1.0f - t) * a + t * b; }
+
 // One-pole smoothing: state moves the fraction `factor` (0..1) of the way to target.
 // Cost: one multiply-add.
 inline void onePole(float& state, float target, float factor) {
@@ -29,6 +40,28 @@ inline void onePole(double& state, double target, double factor) {
     state += (target - state) * factor;
 }
 
+// The same one-pole written as a blend: state keeps the fraction `keep` of itself and
+// takes the rest from target, as onePole with factor 1 - keep but rounded differently
+// (the compressor's detector and the reverb's comb damping are tuned on this form).
+// Cost: two multiplies, two adds.
+inline void onePoleKeep(float& state, float target, float keep) { state = blend(target, state, keep); }
+
+// A knob value a device glides toward frame by frame (onePole or onePoleSettling on
+// `value`). The first target after construction, prepare or reset is taken at once: a
+// fresh device does not glide in from 0. Cost: one compare per block.
+struct Glide {
+    float value = 0.0f;
+    bool fresh = true;
+
+    // Once per block, before its frames.
+    void begin(float target) {
+        if (!fresh) return;
+        value = target;
+        fresh = false;
+    }
+    void restart() { fresh = true; }
+};
+
 // One-pole smoothing that lands exactly on its target once float rounding stops it
 // moving: with a small factor a plain float one-pole stalls short of the target (a
 // 2 s glide would stop cents away from the note). Cost: one multiply-add, one compare.
@@ -37,11 +70,25 @@ inline void onePoleSettling(float& state, float target, float factor) {
     state = next == state ? target : next;
 }
 
-// The one-pole factor that covers 1 - 1/e of the distance in `frames` frames
-// (a time constant). Frames at or below 0 give 1: jump at once.
-// Cost: one exp; compute it once per block, not per frame.
-inline float onePoleFactor(float frames) {
-    return frames > 0.0f ? 1.0f - std::exp(-1.0f / frames) : 1.0f;
+// The one-pole factor that covers 1 - e^-n of the distance in `frames` frames, for
+// n = `timeConstants` time constants (1: 63 %, 3: 95 %, 4.6: 99 %). Frames at or below
+// 0 give 1: jump at once. Cost: one exp; compute it once per block, not per frame.
+inline float onePoleFactor(float frames, float timeConstants = 1.0f) {
+    return frames > 0.0f ? 1.0f - std::exp(-timeConstants / frames) : 1.0f;
+}
+inline double onePoleFactor(double frames, double timeConstants) {
+    return frames > 0.0 ? 1.0 - std::exp(-timeConstants / frames) : 1.0;
+}
+
+// The fraction onePoleKeep keeps for a time constant of `frames` frames: exp(-1 / frames),
+// 1 - onePoleFactor(frames) before rounding. Frames at or below 0 give 0: jump at once.
+// Cost: one exp; once per block.
+inline float onePoleKeepFactor(float frames) { return frames > 0.0f ? std::exp(-1.0f / frames) : 0.0f; }
+
+// The one-pole factor of a low-pass whose corner is at `hz`: 1 - exp(-2 pi hz / rate).
+// Cost: one exp; once per block.
+inline float onePoleFactorAt(double hz, double rate) {
+    return 1.0f - std::exp(static_cast<float>(-2.0 * std::numbers::pi * hz / rate));
 }
 
 // Linear interpolation a + (b - a) * t. Cost: one multiply, two adds.
@@ -54,7 +101,7 @@ inline float readCircular(const float* line, int size, double position) {
     const int i0 = static_cast<int>(position);
     const float frac = static_cast<float>(position - i0);
     const int i1 = i0 + 1 < size ? i0 + 1 : 0;
-    return (1.0f - frac) * line[i0] + frac * line[i1];
+    return blend(line[i0], line[i1], frac);
 }
 
 // Two-sample polynomial band-limited step (PolyBLEP) for a phase t in 0..1 that

@@ -102,7 +102,7 @@ void EqEffect::updateCoefficients() {
         }
         coefficients_[static_cast<std::size_t>(b)] = {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
     }
-    outputGain_ = std::pow(10.0f, params.value(kOutputGain) / 20.0f);
+    outputGain_ = dsp::dbToGain(params.value(kOutputGain));
 }
 
 void EqEffect::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,

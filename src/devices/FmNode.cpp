@@ -58,9 +58,9 @@ constexpr float kCarrierLevel = 0.18f;
 // A releasing envelope below this has ended.
 constexpr float kSilentEnvelope = 1e-5f;
 
-// 1 - exp(-3 / frames): a one-pole that covers 95 % of the way in `ms`.
+// A one-pole that covers 95 % of the way (three time constants) in `ms`.
 float exponentialFactor(double rate, float ms) {
-    return static_cast<float>(1.0 - std::exp(-3.0 / (rate * std::max(1.0f, ms) * 0.001)));
+    return static_cast<float>(dsp::onePoleFactor(rate * std::max(1.0f, ms) * 0.001, 3.0));
 }
 
 }  // namespace
@@ -176,69 +176,63 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     float* out = output.channel(0);
     double step = 0.0;  // cycles per frame at ratio 1, for the note playing
     std::int32_t stepNote = -1;
-    for (int i = 0; i < n;) {
-        cursor.takeDue(i, take);
-        if (!active_) {
-            // Silent until the next event: skip straight to it.
-            i = static_cast<int>(std::clamp<std::int64_t>(cursor.nextOffset(n), i + 1, n));
-            continue;
-        }
-        if (note_ != stepNote) {
-            stepNote = note_;
-            const double freq = 440.0 * std::exp2((note_ - 69) / 12.0 + tune / 1200.0);
-            step = freq / sampleRate_;
-        }
-        const float carrierVelocity = velocity_;
-        const float modulatorVelocity = 0.5f + 0.5f * velocity_;  // a soft key is also less bright
-
-        float sum = 0.0f;
-        for (std::uint32_t k = kOperators; k-- > 0;) {
-            Operator& op = ops_[k];
-            switch (op.stage) {
-                case Attack:
-                    op.envelope += attackStep[k];
-                    if (op.envelope >= 1.0f) {
-                        op.envelope = 1.0f;
-                        op.stage = DecaySustain;
-                    }
-                    break;
-                case DecaySustain:
-                    dsp::onePole(op.envelope, sustain[k], decayFactor[k]);
-                    dsp::flushTiny(op.envelope);  // sustain 0 would otherwise crawl through denormals
-                    break;
-                case Release:
-                    op.envelope -= op.envelope * releaseFactor;
-                    if (op.envelope < kSilentEnvelope) {
-                        op.envelope = 0.0f;
-                        op.stage = Silent;
-                    }
-                    break;
-                default: break;
+    cursor.walk(n, take, [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            if (!active_) return;  // silent until the next event
+            if (note_ != stepNote) {
+                stepNote = note_;
+                const double freq = 440.0 * std::exp2((note_ - 69) / 12.0 + tune / 1200.0);
+                step = freq / sampleRate_;
             }
+            const float carrierVelocity = velocity_;
+            const float modulatorVelocity = 0.5f + 0.5f * velocity_;  // a soft key is also less bright
 
-            float pm = 0.0f;
-            for (std::uint32_t j = k + 1; j < kOperators; ++j) {
-                if (alg.modulators[k] & (1u << j)) pm += ops_[j].output;
+            float sum = 0.0f;
+            for (std::uint32_t k = kOperators; k-- > 0;) {
+                Operator& op = ops_[k];
+                switch (op.stage) {
+                    case Attack:
+                        op.envelope += attackStep[k];
+                        if (op.envelope >= 1.0f) {
+                            op.envelope = 1.0f;
+                            op.stage = DecaySustain;
+                        }
+                        break;
+                    case DecaySustain:
+                        dsp::onePole(op.envelope, sustain[k], decayFactor[k]);
+                        dsp::flushTiny(op.envelope);  // sustain 0 would otherwise crawl through denormals
+                        break;
+                    case Release:
+                        dsp::onePole(op.envelope, 0.0f, releaseFactor);
+                        if (op.envelope < kSilentEnvelope) {
+                            op.envelope = 0.0f;
+                            op.stage = Silent;
+                        }
+                        break;
+                    default: break;
+                }
+
+                float pm = 0.0f;
+                for (std::uint32_t j = k + 1; j < kOperators; ++j) {
+                    if (alg.modulators[k] & (1u << j)) pm += ops_[j].output;
+                }
+                float offset = kModulationIndex * pm;
+                if (k == 3) offset += feedbackAmount * feedbackSample_;
+                const auto s = static_cast<float>(std::sin(offset + 2.0 * std::numbers::pi * op.phase));
+                const bool carrier = (alg.carriers & (1u << k)) != 0;
+                op.output = s * op.envelope * level[k] * (carrier ? carrierVelocity : modulatorVelocity);
+                if (k == 3) feedbackSample_ = s * op.envelope;
+                if (carrier) sum += op.output;
+
+                op.phase += ratio[k] * step;
+                if (op.phase >= 1.0) op.phase -= std::floor(op.phase);
             }
-            float offset = kModulationIndex * pm;
-            if (k == 3) offset += feedbackAmount * feedbackSample_;
-            const auto s = static_cast<float>(std::sin(offset + 2.0 * std::numbers::pi * op.phase));
-            const bool carrier = (alg.carriers & (1u << k)) != 0;
-            op.output = s * op.envelope * level[k] * (carrier ? carrierVelocity : modulatorVelocity);
-            if (k == 3) feedbackSample_ = s * op.envelope;
-            if (carrier) sum += op.output;
+            out[i] = sum * carrierScale * gain;
 
-            op.phase += ratio[k] * step;
-            if (op.phase >= 1.0) op.phase -= std::floor(op.phase);
+            const auto silent = [](const Operator& op) { return op.stage == Silent; };
+            if (!gate_ && std::all_of(ops_.begin(), ops_.end(), silent)) active_ = false;
         }
-        out[i] = sum * carrierScale * gain;
-
-        if (!gate_ && std::all_of(ops_.begin(), ops_.end(), [](const Operator& op) { return op.stage == Silent; })) {
-            active_ = false;
-        }
-        ++i;
-    }
-    cursor.takeRest(take);
+    });
     rules::copyChannel0(output, n);
 }
 

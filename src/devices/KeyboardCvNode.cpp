@@ -104,20 +104,18 @@ void KeyboardCvNode::process(const ProcessContext& context, std::span<const Audi
         }
     };
     float* out = output.channel(0);
-    for (int i = 0; i < n;) {
-        cursor.takeDue(i, take);
-        if (pitch_ == targetPitch_ && bend_ == bendTarget_) {
-            // Settled: the signal holds still until the next event, the usual case by far.
-            const int until = static_cast<int>(std::clamp<std::int64_t>(cursor.nextOffset(n), i + 1, n));
-            std::fill(out + i, out + until, value());
-            i = until;
-            continue;
+    cursor.walk(n, take, [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            if (pitch_ == targetPitch_ && bend_ == bendTarget_) {
+                // Settled: the signal holds still until the next event, the usual case by far.
+                std::fill(out + i, out + to, value());
+                return;
+            }
+            dsp::onePoleSettling(pitch_, targetPitch_, glide);
+            dsp::onePoleSettling(bend_, bendTarget_, bendSmoothing);
+            out[i] = value();
         }
-        dsp::onePoleSettling(pitch_, targetPitch_, glide);
-        dsp::onePoleSettling(bend_, bendTarget_, bendSmoothing);
-        out[i++] = value();
-    }
-    cursor.takeRest(take);
+    });
     rules::copyChannel0(output, n);
 }
 

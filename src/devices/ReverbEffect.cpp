@@ -100,7 +100,6 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
     const rules::EffectBlock block = rules::beginEffectBlock(params, context, output);
     if (block.empty() || preDelay_.empty()) return;
     const int n = block.frames;
-    const bool stereoOut = block.channels > 1;
 
     const float feedback = params.value(kRoomSize) * 0.28f + 0.7f;
     const float damp = params.value(kDamping) * 0.4f;
@@ -120,7 +119,7 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
         for (int k = 0; k < kCombsPerSide; ++k) {
             Comb& comb = combs_[static_cast<std::size_t>(ch * kCombsPerSide + k)];
             const float y = comb.buffer[static_cast<std::size_t>(comb.index)];
-            comb.store = y * (1.0f - damp) + comb.store * damp;
+            dsp::onePoleKeep(comb.store, y, damp);
             dsp::flushTiny(comb.store);
             comb.buffer[static_cast<std::size_t>(comb.index)] = x + comb.store * feedback;
             if (++comb.index == static_cast<std::int32_t>(comb.buffer.size())) comb.index = 0;
@@ -139,13 +138,12 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
     };
 
     const rules::StereoIn in = rules::stereoInput(inputs, n);
-    float* outL = output.channel(0);
-    float* outR = stereoOut ? output.channel(1) : nullptr;
+    const rules::StereoOut out = rules::stereoOutput(output, block);
 
     for (int i = 0; i < n; ++i) {
         // Unplugged: the room hears silence and keeps ringing.
-        const float inL = in.left != nullptr ? in.left[i] : 0.0f;
-        const float inR = in.right != nullptr ? in.right[i] : 0.0f;
+        const float inL = in.leftAt(i);
+        const float inR = in.rightAt(i);
 
         preDelay_[static_cast<std::size_t>(preWrite_)] = (inL + inR) * kInputGain;
         std::int32_t read = preWrite_ - preDelay;
@@ -156,8 +154,8 @@ void ReverbEffect::process(const ProcessContext& context, std::span<const AudioB
         const float accL = bank(0, x);
         const float accR = bank(1, x);
 
-        outL[i] = (accL * wet1 + accR * wet2) * kWetGain * mix + dry * inL;
-        if (outR != nullptr) outR[i] = (accR * wet1 + accL * wet2) * kWetGain * mix + dry * inR;
+        out.write(i, (accL * wet1 + accR * wet2) * kWetGain * mix + dry * inL,
+                  (accR * wet1 + accL * wet2) * kWetGain * mix + dry * inR);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
 
 namespace ostrel::engine { inline namespace devices {
 
@@ -97,47 +98,47 @@ void SamplerNode::process(const ProcessContext& context, std::span<const AudioBu
     };
 
     float* left = output.channel(0);
-    for (int i = 0; i < n; ++i) {
-        cursor.takeDue(i, take);
-        if (stage_ == Stage::Silent) continue;
+    cursor.walk(n, take, [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            if (stage_ == Stage::Silent) return;  // silent until the next event
 
-        const std::int64_t i0 = static_cast<std::int64_t>(position_);
-        std::int64_t i1 = i0 + 1;
-        if (i1 >= frames) i1 = loop ? 0 : i0;
-        const float frac = static_cast<float>(position_ - static_cast<double>(i0));
-        const float l = s[i0 * c] + (s[i1 * c] - s[i0 * c]) * frac;
-        const float r = c >= 2 ? s[i0 * c + 1] + (s[i1 * c + 1] - s[i0 * c + 1]) * frac : l;
+            const std::int64_t i0 = static_cast<std::int64_t>(position_);
+            std::int64_t i1 = i0 + 1;
+            if (i1 >= frames) i1 = loop ? 0 : i0;
+            const float frac = static_cast<float>(position_ - static_cast<double>(i0));
+            const float l = dsp::lerp(s[i0 * c], s[i1 * c], frac);
+            const float r = c >= 2 ? dsp::lerp(s[i0 * c + 1], s[i1 * c + 1], frac) : l;
 
-        const float amp = gain * velocity_ * envelope_;
-        left[i] = amp * l;
-        for (int ch = 1; ch < output.channels; ++ch) output.channel(ch)[i] = amp * r;
+            const float amp = gain * velocity_ * envelope_;
+            left[i] = amp * l;
+            for (int ch = 1; ch < output.channels; ++ch) output.channel(ch)[i] = amp * r;
 
-        if (stage_ == Stage::Attack) {
-            envelope_ += attackStep_;
-            if (envelope_ >= 1.0f) {
-                envelope_ = 1.0f;
-                stage_ = Stage::Full;
+            if (stage_ == Stage::Attack) {
+                envelope_ += attackStep_;
+                if (envelope_ >= 1.0f) {
+                    envelope_ = 1.0f;
+                    stage_ = Stage::Full;
+                }
+            } else if (stage_ == Stage::Release) {
+                envelope_ -= releaseStep_;
+                if (envelope_ <= 0.0f) {
+                    envelope_ = 0.0f;
+                    stage_ = Stage::Silent;
+                    continue;
+                }
             }
-        } else if (stage_ == Stage::Release) {
-            envelope_ -= releaseStep_;
-            if (envelope_ <= 0.0f) {
-                envelope_ = 0.0f;
-                stage_ = Stage::Silent;
-                continue;
+
+            position_ += step_;
+            if (position_ >= F) {
+                if (!loop || stage_ == Stage::Release) {
+                    stage_ = Stage::Silent;
+                    envelope_ = 0.0f;
+                } else {
+                    position_ = std::fmod(position_, F);
+                }
             }
         }
-
-        position_ += step_;
-        if (position_ >= F) {
-            if (!loop || stage_ == Stage::Release) {
-                stage_ = Stage::Silent;
-                envelope_ = 0.0f;
-            } else {
-                position_ = std::fmod(position_, F);
-            }
-        }
-    }
-    cursor.takeRest(take);
+    });
 }
 
 } }  // namespace ostrel::engine::devices

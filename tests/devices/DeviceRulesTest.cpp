@@ -2,6 +2,7 @@
 
 #include "DeviceHarness.h"
 #include "devices/DeviceCatalog.h"
+#include "devices/DeviceRules.h"
 #include "devices/SamplerNode.h"
 #include "support/AllocationCounter.h"
 
@@ -84,6 +85,59 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, EveryDevice, testing::ValuesIn(allTypeIds())
                          [](const testing::TestParamInfo<std::string>& info) {
                              return info.param.substr(info.param.rfind('.') + 1);
                          });
+
+// What a walk saw, in order: "+60@3" a note on taken before frame 3, "[3,7)" a stretch.
+std::vector<std::string> walkLog(const std::vector<Event>& events, int frames, int voice = -1, int note = -1,
+                                 rules::Bend bend = rules::Bend::Ignore) {
+    std::vector<std::string> log;
+    int frame = 0;
+    rules::NoteCursor cursor(events, voice, note, bend);
+    cursor.walk(
+        frames,
+        [&](rules::NoteAction action, const Event& e) {
+            const char* sign = action == rules::NoteAction::NoteOn ? "+" : action == rules::NoteAction::NoteOff ? "-" : "~";
+            log.push_back(sign + std::to_string(e.note) + "@" + std::to_string(frame));
+        },
+        [&](int from, int to) {
+            EXPECT_EQ(from, frame) << "stretches follow each other without gaps";
+            log.push_back("[" + std::to_string(from) + "," + std::to_string(to) + ")");
+            frame = to;
+        });
+    EXPECT_EQ(frame, frames);
+    return log;
+}
+
+Event at(std::uint32_t offset, EventType type, int note, int velocity = 100, int channel = 0) {
+    Event e{.type = type, .channel = static_cast<std::uint8_t>(channel), .note = static_cast<std::uint8_t>(note),
+            .velocity = static_cast<std::uint8_t>(velocity)};
+    e.frameOffset = offset;
+    return e;
+}
+
+TEST(NoteCursorWalk, CutsTheBlockAtEachEventFrameAndTakesTheEventsFirst) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(walkLog({}, 16), (V{"[0,16)"}));
+    EXPECT_EQ(walkLog({at(0, EventType::NoteOn, 60), at(5, EventType::NoteOn, 64), at(5, EventType::NoteOff, 60)}, 16),
+              (V{"+60@0", "[0,5)", "+64@5", "-60@5", "[5,16)"}));
+    // An event on the last frame still gets its own one-frame stretch.
+    EXPECT_EQ(walkLog({at(15, EventType::NoteOn, 60)}, 16), (V{"[0,15)", "+60@15", "[15,16)"}));
+}
+
+TEST(NoteCursorWalk, EventsBeyondAShortenedBlockAreStillTakenAtItsEnd) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(walkLog({at(2, EventType::NoteOn, 60), at(40, EventType::NoteOff, 60)}, 8),
+              (V{"[0,2)", "+60@2", "[2,8)", "-60@8"}));
+    EXPECT_EQ(walkLog({at(3, EventType::NoteOff, 60)}, 0), (V{"-60@0"}));
+}
+
+TEST(NoteCursorWalk, FiltersStillApplyAndAFilteredEventStillCutsTheBlock) {
+    using V = std::vector<std::string>;
+    const std::vector<Event> events = {at(1, EventType::NoteOn, 60, 100, 1), at(2, EventType::NoteOn, 61, 0, 0),
+                                       at(3, EventType::PitchBend, 0), at(4, EventType::NoteOn, 62, 100, 0)};
+    EXPECT_EQ(walkLog(events, 6, 0, -1), (V{"[0,1)", "[1,2)", "-61@2", "[2,3)", "[3,4)", "+62@4", "[4,6)"}));
+    EXPECT_EQ(walkLog(events, 6, -1, 60, rules::Bend::Take),
+              (V{"[0,1)", "+60@1", "[1,2)", "[2,3)", "~0@3", "[3,4)", "[4,6)"}));
+}
 
 }  // namespace
 }  // namespace ostrel::engine

@@ -1,0 +1,72 @@
+#include "devices/Dsp.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace ostrel::engine {
+namespace {
+
+TEST(Decibels, KnownLevelsAndBackAgain) {
+    EXPECT_EQ(dsp::dbToGain(0.0f), 1.0f);
+    EXPECT_NEAR(dsp::dbToGain(-6.0f), 0.501187f, 1e-6f);
+    EXPECT_NEAR(dsp::dbToGain(20.0f), 10.0f, 1e-5f);
+    EXPECT_NEAR(dsp::gainToDb(0.1f), -20.0f, 1e-5f);
+    EXPECT_EQ(dsp::gainToDb(1.0f), 0.0f);
+    for (float db : {-120.0f, -37.5f, -3.0f, 12.0f, 24.0f}) EXPECT_NEAR(dsp::gainToDb(dsp::dbToGain(db)), db, 1e-4f);
+    EXPECT_TRUE(std::isinf(dsp::gainToDb(0.0f)));  // callers floor silence first
+}
+
+TEST(Blend, LandsExactlyOnEitherEndAndWeighsBetween) {
+    EXPECT_EQ(dsp::blend(0.3f, 0.7f, 0.0f), 0.3f);
+    EXPECT_EQ(dsp::blend(0.3f, 0.7f, 1.0f), 0.7f);
+    EXPECT_FLOAT_EQ(dsp::blend(1.0f, 3.0f, 0.25f), 1.5f);
+}
+
+TEST(OnePole, TheKeepFormIsTheSameFilterAsTheFactorForm) {
+    const float frames = 480.0f;
+    float a = 0.0f, b = 0.0f;
+    for (int i = 0; i < 480; ++i) {
+        dsp::onePole(a, 1.0f, dsp::onePoleFactor(frames));
+        dsp::onePoleKeep(b, 1.0f, dsp::onePoleKeepFactor(frames));
+    }
+    EXPECT_NEAR(a, 1.0f - std::exp(-1.0f), 1e-4f);  // one time constant
+    EXPECT_NEAR(b, a, 1e-5f);
+    EXPECT_EQ(dsp::onePoleKeepFactor(0.0f), 0.0f);  // jump at once, as onePoleFactor's 1
+    EXPECT_EQ(dsp::onePoleFactor(0.0f), 1.0f);
+}
+
+TEST(OnePole, FactorCoversTheAskedTimeConstantsInItsFrames) {
+    for (float n : {1.0f, 3.0f, 4.6f}) {
+        float x = 0.0f;
+        const float factor = dsp::onePoleFactor(1000.0f, n);
+        for (int i = 0; i < 1000; ++i) dsp::onePole(x, 1.0f, factor);
+        EXPECT_NEAR(x, 1.0f - std::exp(-n), 1e-4f) << n;
+    }
+    // The double form is the same factor, without the float's cancellation in 1 - exp.
+    EXPECT_NEAR(dsp::onePoleFactor(1000.0, 3.0), 1.0 - std::exp(-0.003), 1e-15);
+    EXPECT_NEAR(dsp::onePoleFactor(1000.0, 3.0), dsp::onePoleFactor(1000.0f, 3.0f), 1e-7);
+    EXPECT_EQ(dsp::onePoleFactor(-5.0, 3.0), 1.0);
+}
+
+TEST(OnePole, CornerFactorIsATimeConstantOfOneRadianAtTheCorner) {
+    const double rate = 48000.0, hz = 1000.0;
+    EXPECT_NEAR(dsp::onePoleFactorAt(hz, rate), dsp::onePoleFactor(static_cast<float>(rate / (2.0 * std::numbers::pi * hz))),
+                1e-6f);
+}
+
+TEST(Glide, TakesItsFirstTargetAtOnceThenOnlyAfterARestart) {
+    dsp::Glide glide;
+    glide.begin(0.8f);
+    EXPECT_EQ(glide.value, 0.8f);
+    dsp::onePole(glide.value, 0.2f, 0.5f);
+    glide.begin(0.2f);  // a later block glides on from where it is
+    EXPECT_FLOAT_EQ(glide.value, 0.5f);
+    glide.restart();
+    glide.begin(0.3f);
+    EXPECT_EQ(glide.value, 0.3f);
+}
+
+}  // namespace
+}  // namespace ostrel::engine
