@@ -93,7 +93,7 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
 }
 
 // Checks that every counter advances with the stream's own clock: by as many frames as
-// streamFrames over one second of that clock, within tolerance frames. streamFrames counts
+// streamFrames over one second of that clock, within tolerance frames (50 ms at 48 kHz). streamFrames counts
 // what the stream itself has delivered (a JACK server's cycles, or the steady clock that a
 // clock-paced output follows), so a busy machine that delays the stream delays the reference
 // alike and cannot fail the check; a stream that runs slow, fast or not at all still does.
@@ -101,7 +101,7 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
 // the stream was held up by the machine does not count against it.
 inline void expectRealTimePace(const std::function<double()>& streamFrames,
                                const std::vector<std::function<double()>>& counters, double tolerance = 2400) {
-    constexpr double kSpan = 48000;                  // one second of the stream's frames
+    constexpr double kSpan = 48000;                     // one second of the stream's frames
     constexpr auto kGiveUp = std::chrono::seconds(30);  // of wall time, for a stream that stalls
     struct Sample {
         double streamBefore;  // the stream's frames just before and after the counters were read
@@ -123,7 +123,7 @@ inline void expectRealTimePace(const std::function<double()>& streamFrames,
                 const double least = sample.streamBefore - earlier.streamAfter;
                 const double most = sample.streamAfter - earlier.streamBefore;
                 if (least < kSpan) {
-                    break;  // later earlier samples are nearer still
+                    break;  // the samples after this one are nearer still
                 }
                 bool agrees = true;
                 for (std::size_t i = 0; i < counters.size() && agrees; ++i) {
