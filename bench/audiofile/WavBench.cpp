@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "BenchSupport.h"
+
 using namespace ostrel::engine;
 
 namespace {
@@ -55,7 +57,7 @@ BENCHMARK(BM_DecodeTenMinuteStereo16)->Unit(benchmark::kMillisecond);
 
 void BM_ResampleTenMinutesTo48k(benchmark::State& state) {
     AudioData data;
-    loadWavFile(tenMinuteFile(), data, nullptr);
+    ostrel::bench::require(loadWavFile(tenMinuteFile(), data, nullptr), "load the ten-minute file");
     for (auto _ : state) {
         benchmark::DoNotOptimize(resampleAudio(data, 48000.0));
     }
@@ -64,7 +66,7 @@ BENCHMARK(BM_ResampleTenMinutesTo48k)->Unit(benchmark::kMillisecond);
 
 void BM_PeaksOfTenMinutes(benchmark::State& state) {
     AudioData data;
-    loadWavFile(tenMinuteFile(), data, nullptr);
+    ostrel::bench::require(loadWavFile(tenMinuteFile(), data, nullptr), "load the ten-minute file");
     for (auto _ : state) {
         benchmark::DoNotOptimize(computePeaks(data, 2000));
     }

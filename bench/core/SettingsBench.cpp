@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "BenchSupport.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -15,14 +17,14 @@ using namespace ostrel::core;
 // A store as a user's might look after a while: a few pages changed, a token made.
 SettingsStore typicalStore(const SettingsRegistry& registry) {
     SettingsStore store(registry);
-    store.set("appearance.theme", std::string("dark"), nullptr);
-    store.set("appearance.ui_scale", std::int64_t{125}, nullptr);
-    store.set("api.enabled", true, nullptr);
-    store.set("api.token", std::string("0123456789abcdef0123456789abcdef"), nullptr);
-    store.set("transport.tempo", 133.5, nullptr);
-    store.set("instrument.level", 0.55, nullptr);
-    store.set("midi.input_device", std::string("Arturia KeyStep 32"), nullptr);
-    store.set("audio.buffer_size", std::string("256"), nullptr);
+    ostrel::bench::require(store.set("appearance.theme", std::string("dark"), nullptr), "set a value");
+    ostrel::bench::require(store.set("appearance.ui_scale", std::int64_t{125}, nullptr), "set a value");
+    ostrel::bench::require(store.set("api.enabled", true, nullptr), "set a value");
+    ostrel::bench::require(store.set("api.token", std::string("0123456789abcdef0123456789abcdef"), nullptr), "set a value");
+    ostrel::bench::require(store.set("transport.tempo", 133.5, nullptr), "set a value");
+    ostrel::bench::require(store.set("instrument.level", 0.55, nullptr), "set a value");
+    ostrel::bench::require(store.set("midi.input_device", std::string("Arturia KeyStep 32"), nullptr), "set a value");
+    ostrel::bench::require(store.set("audio.buffer_size", std::string("256"), nullptr), "set a value");
     return store;
 }
 
@@ -70,7 +72,7 @@ void BM_SettingsLoad(benchmark::State& state) {
     const SettingsRegistry registry = buildSettingsRegistry();
     const BenchFolder folder;
     const fs::path file = folder.path / "settings.json";
-    typicalStore(registry).save(file, nullptr);
+    ostrel::bench::require(typicalStore(registry).save(file, nullptr), "save the settings");
     for (auto _ : state) {
         SettingsStore store(registry);
         benchmark::DoNotOptimize(store.load(file));

@@ -16,6 +16,8 @@
 #include "devices/VcfNode.h"
 #include "devices/VcoNode.h"
 
+#include "BenchSupport.h"
+
 namespace {
 
 using namespace ostrel::engine;
@@ -40,7 +42,7 @@ void moduleBlock(benchmark::State& state, const char* typeId) {
         sound->samples.assign(2 * 44100, 0.25f);
         sampler->sample = sound;
         std::uint32_t loop = 0;
-        sampler->findParameter("loop", loop);
+        ostrel::bench::require(sampler->findParameter("loop", loop), "the sampler's loop knob");
         sampler->params.setValue(loop, 1.0f);
     }
     // Pitch-like inputs that move, so the filter recomputes its coefficients every frame.
@@ -86,9 +88,9 @@ void fullVoiceBlock(benchmark::State& state) {
     AdsrNode filterEnv, ampEnv;
     VcaNode amp;
     std::uint32_t index = 0;
-    gate.findParameter("output", index);
+    ostrel::bench::require(gate.findParameter("output", index), "the gate's output knob");
     gate.params.setValue(index, 1.0f);
-    osc2.findParameter("fine", index);
+    ostrel::bench::require(osc2.findParameter("fine", index), "the oscillator's fine knob");
     osc2.params.setValue(index, 7.0f);
     for (Node* n : std::initializer_list<Node*>{&pitch, &gate, &osc1, &osc2, &mix, &filter, &filterEnv, &ampEnv, &amp})
         n->prepare(kRate);

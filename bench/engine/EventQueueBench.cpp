@@ -5,6 +5,8 @@
 
 #include "engine/EventQueue.h"
 
+#include "BenchSupport.h"
+
 namespace ostrel::engine {
 namespace {
 
@@ -28,7 +30,7 @@ void BM_EventQueueDrain1024OutOfOrder(benchmark::State& state) {
         state.PauseTiming();
         for (TimedEvent event : events) {
             event.time += base;
-            queue->push(event);
+            benchmark::DoNotOptimize(queue->push(event));
         }
         state.ResumeTiming();
         auto due = queue->drain(base, 512);
@@ -47,7 +49,7 @@ void BM_EventQueuePushAndDrain1024OutOfOrder(benchmark::State& state) {
     for (auto _ : state) {
         for (TimedEvent event : events) {
             event.time += base;
-            queue->push(event);
+            benchmark::DoNotOptimize(queue->push(event));
         }
         auto due = queue->drain(base, 512);
         benchmark::DoNotOptimize(due.data());

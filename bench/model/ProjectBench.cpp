@@ -16,6 +16,8 @@
 #include "model/History.h"
 #include "model/ProjectFile.h"
 
+#include "BenchSupport.h"
+
 // Heap bytes in use and their high-water mark, so a benchmark can report the peak an
 // operation needs on top of what was live before it.
 namespace {
@@ -193,7 +195,7 @@ BENCHMARK(BM_SaveProject)->Unit(benchmark::kMillisecond);
 void BM_LoadProject(benchmark::State& state) {
     const auto path = benchFile();
     std::string error;
-    saveProjectFile(path, sharedProject(), &error);
+    ostrel::bench::require(saveProjectFile(path, sharedProject(), &error), error.c_str());
     std::size_t peak = 0;
     for (auto _ : state) {
         Project loaded;

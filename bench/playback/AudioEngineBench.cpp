@@ -7,6 +7,8 @@
 #include "playback/AudioEngine.h"
 #include "engine/BasicNodes.h"
 
+#include "BenchSupport.h"
+
 namespace ostrel::engine {
 namespace {
 
@@ -72,7 +74,7 @@ void BM_EngineCallbackPeriod(benchmark::State& state) {
         previous = gain;
     }
     builder.output = previous;
-    engine.publishGraph(builder.compile(48000, AudioEngine::kMaxChunk, 2, &error));
+    ostrel::bench::require(engine.publishGraph(builder.compile(48000, AudioEngine::kMaxChunk, 2, &error)), "publish the graph");
 
     auto track = std::make_shared<BackingTrack>();
     track->channels = 2;

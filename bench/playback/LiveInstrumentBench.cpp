@@ -12,6 +12,8 @@
 #include "devices/BuiltinInstruments.h"
 #include "playback/LiveInstrument.h"
 
+#include "BenchSupport.h"
+
 namespace ostrel::engine {
 namespace {
 
@@ -44,11 +46,11 @@ struct Rig {
         AudioConfig config;
         config.sampleRate = kRate;
         config.bufferFrames = kFrames;
-        engine->start(config, nullptr);
+        ostrel::bench::require(engine->start(config, nullptr), "start the engine");
         live = std::make_unique<LiveInstrument>(engine.get());
         live->setEffects(true);
         live->setPatch(std::move(patch));
-        live->rebuild(nullptr);
+        ostrel::bench::require(live->rebuild(nullptr), "build the instrument");
     }
 };
 
