@@ -588,16 +588,17 @@ bool findUnsavable(const json& value, std::string& path, std::string& reason) {
 // ("tracks[1].name") only for a message.
 struct Place {
     const Place* parent = nullptr;
-    std::string_view key;  // empty for an element of an array
+    std::string_view key;  // of a member; may be empty
     std::size_t index = 0;
+    bool isElement = false;  // of an array, at index
 
-    Place member(std::string_view name) const { return {this, name, 0}; }
-    Place element(std::size_t at) const { return {this, {}, at}; }
+    Place member(std::string_view name) const { return {this, name, 0, false}; }
+    Place element(std::size_t at) const { return {this, {}, at, true}; }
 
     std::string path() const {
         if (!parent) return {};
         std::string text = parent->path();
-        if (key.empty()) return text + '[' + std::to_string(index) + ']';
+        if (isElement) return text + '[' + std::to_string(index) + ']';
         if (!text.empty()) text += '.';
         return text.append(key);
     }

@@ -134,6 +134,10 @@ TEST(ProjectFileWriting, RefusesValuesAFileCannotKeepAndWritesNothing) {
          "the value at tracks[1].instrument_config.gain is not a finite number"},
         {[&](Project& p) { p.setDeviceParameter(key, p.tracks()[0].id, p.tracks()[0].devices[0].id, "fb", kNaN); },
          "the value at tracks[0].devices[0].parameters.fb is not a finite number"},
+        {[&](Project& p) { p.setDeviceParameter(key, p.tracks()[0].id, p.tracks()[0].devices[0].id, "", kNaN); },
+         "the value at tracks[0].devices[0].parameters. is not a finite number"},
+        {[&](Project& p) { p.setTrackInstrumentConfig(key, p.tracks()[0].id, json{{"list", {1, kInfinity}}}); },
+         "the value at tracks[0].instrument_config.list[1] is not a finite number"},
         {[&](Project& p) { p.setTrackName(key, p.tracks()[1].id, "Dr\xffms"); },
          "the text at tracks[1].name is not valid UTF-8"},
         {[&](Project& p) { p.setName(key, "\xed\xa0\x80"); },  // an encoded surrogate half
