@@ -495,7 +495,8 @@ bool parseDocument(std::string_view text, Project& out, std::string* error, std:
 // The text is written as it goes, without building the library's tree, to the same bytes
 // the library's dump gives for that tree (indent 2, members in byte order of their keys,
 // text outside ASCII as it is, reals in the library's shortest form). Values from extra
-// are dumped by the library's own serialiser at their place.
+// are dumped by the library's own serialiser at their place. Reals and extras use the
+// library's detail namespace, so the tests compare the text with the library's dump.
 
 // The strict UTF-8 of the library's dump: no overlong forms, no surrogates, nothing
 // above U+10FFFF.
