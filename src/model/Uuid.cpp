@@ -8,16 +8,23 @@ namespace {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
+// Digit value of each byte, -1 where the byte is not a hexadecimal digit. Ids are read
+// for every record of a project file, so this is a table rather than comparisons.
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    for (auto& value : values) value = -1;
+    for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+    return values;
+}();
+
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return kHexValues[static_cast<unsigned char>(c)];
 }
 
-bool isDashPosition(std::size_t position) {
-    return position == 8 || position == 13 || position == 18 || position == 23;
-}
+// Where each byte's two digits start in the 36-character form.
+constexpr std::array<std::size_t, 16> kDigitPositions = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
 
 }  // namespace
 
@@ -32,35 +39,35 @@ Uuid Uuid::generate() {
 }
 
 bool Uuid::parse(std::string_view text, Uuid& out) {
-    if (text.size() != 36) return false;
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return false;
     std::array<std::uint8_t, 16> bytes{};
-    std::size_t byte = 0;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        if (isDashPosition(position)) {
-            if (text[position] != '-') return false;
-            ++position;
-            continue;
-        }
-        const int high = hexValue(text[position]);
-        const int low = hexValue(text[position + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes[byte++] = static_cast<std::uint8_t>(high << 4 | low);
-        position += 2;
+    int invalid = 0;  // negative once any digit was not hexadecimal
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hexValue(text[kDigitPositions[i]]);
+        const int low = hexValue(text[kDigitPositions[i] + 1]);
+        invalid |= high | low;
+        bytes[i] = static_cast<std::uint8_t>((high & 0x0F) << 4 | (low & 0x0F));
     }
+    if (invalid < 0) return false;
     out.bytes_ = bytes;
     return true;
 }
 
 std::string Uuid::toString() const {
     std::string text;
-    text.reserve(36);
-    for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-        text.push_back(kDigits[bytes_[i] >> 4]);
-        text.push_back(kDigits[bytes_[i] & 0x0F]);
-    }
+    appendTo(text);
     return text;
+}
+
+void Uuid::appendTo(std::string& text) const {
+    std::array<char, 36> characters;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) characters[at++] = '-';
+        characters[at++] = kDigits[bytes_[i] >> 4];
+        characters[at++] = kDigits[bytes_[i] & 0x0F];
+    }
+    text.append(characters.data(), characters.size());
 }
 
 bool Uuid::isNil() const {

@@ -22,6 +22,8 @@ public:
 
     // 36 characters, lower case.
     std::string toString() const;
+    // The same characters, appended to text without a temporary string.
+    void appendTo(std::string& text) const;
 
     bool isNil() const;
 
