@@ -364,7 +364,9 @@ TEST(ProjectFileBytes, TheStreamingWriterGivesTheBytesOfTheWholeTreeDump) {
         ASSERT_EQ(text, treeText(project)) << "seed " << seed;
         // Some extras hold known keys of kinds the reader refuses; the others read back.
         Project again;
-        if (parseProject(text, again, nullptr, nullptr)) ASSERT_EQ(projectToJsonText(again), treeText(again));
+        if (parseProject(text, again, nullptr, nullptr)) {
+            ASSERT_EQ(projectToJsonText(again), treeText(again));
+        }
     }
 }
 
