@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "ModelTestSupport.h"
+#include "support/AllocationCounter.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 namespace ostrel::model {
@@ -307,6 +309,69 @@ TEST(ProjectFileMessages, AMissingFileOrAFolderCannotBeOpened) {
     EXPECT_FALSE(loadProjectFile(dir.path(), out, &error, nullptr));
     EXPECT_EQ(error, "cannot open " + dir.path().string());
     EXPECT_EQ(out, before);
+}
+
+// ---- Files that are not project files at all, or are far too large.
+
+// Regression: a FIFO blocked the loader in open forever, and a link to /dev/zero grew
+// memory until the process died.
+TEST(ProjectFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesOutAlone) {
+    TempDir dir;
+    test::makeFifo(dir / "pipe.ostproj");
+    std::filesystem::create_symlink("/dev/zero", dir / "zeros.ostproj");
+    for (const char* name : {"pipe.ostproj", "zeros.ostproj"}) {
+        Project out = test::sampleProject();
+        const Project before = out;
+        std::string error;
+        bool loaded = true;
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostproj",
+                                                [&] { loaded = loadProjectFile(dir / name, out, &error, nullptr); }));
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(error, "cannot open " + (dir / name).string());
+        EXPECT_EQ(out, before);
+    }
+}
+
+// Regression: a gigabyte of zeros was read whole (seconds, gigabytes) only to be found
+// not to be JSON. Under the allocation limit, any attempt to read it would fail otherwise.
+TEST(ProjectFileHostileFiles, AHugeSparseFileIsRefusedFromItsSizeWithoutBeingRead) {
+    TempDir dir;
+    test::makeSparseFile(dir / "huge.ostproj", 8ull << 30);
+    Project out;
+    std::string error;
+    bool loaded = true;
+    {
+        test::AllocationLimit limit(1 << 20);
+        loaded = loadProjectFile(dir / "huge.ostproj", out, &error, nullptr);
+    }
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, "the project file is too large to open (more than 256 MB)");
+}
+
+// Regression: std::bad_alloc escaped loaders that promise to report failure in their result.
+TEST(ProjectFileHostileFiles, RunningOutOfMemoryWhileReadingOrParsingIsReportedNotThrown) {
+    TempDir dir;
+    const std::string text =
+        R"({"format": "ostrel-project", "format_version": 1, "name": ")" + std::string(600000, 'n') + R"(", "tracks": []})";
+    writeFile(dir / "long.ostproj", text);
+    Project out = test::sampleProject();
+    const Project before = out;
+    std::string readError;
+    std::string parseError;
+    bool read = true;
+    bool parsed = true;
+    {
+        test::AllocationLimit limit(256 * 1024);  // less than the file, and than its name
+        read = loadProjectFile(dir / "long.ostproj", out, &readError, nullptr);
+        parsed = parseProject(text, out, &parseError, nullptr);
+    }
+    EXPECT_FALSE(read);
+    EXPECT_EQ(readError, "not enough memory to open the project file");
+    EXPECT_FALSE(parsed);
+    EXPECT_EQ(parseError, "not enough memory to open the project file");
+    EXPECT_EQ(out, before);
+    ASSERT_TRUE(loadProjectFile(dir / "long.ostproj", out, &readError, nullptr)) << readError;
+    EXPECT_EQ(out.name().size(), 600000u);
 }
 
 }  // namespace
