@@ -12,8 +12,9 @@ using namespace harness;
 using test::readFile;
 using test::TempDir;
 
-// Beside this file, whatever folder the build names for test data.
-const std::filesystem::path kPatches = std::filesystem::path(__FILE__).parent_path() / "data" / "patches";
+// The build names the data folder in full: __FILE__ may be relative to the build folder,
+// which is not where ctest runs the tests.
+const std::filesystem::path kPatches = std::filesystem::path(OSTREL_TEST_DATA_DIR) / "patches";
 const char* const kNewerWarning = "this patch was saved by a newer version of Ostrel; unknown parts are ignored";
 const char* const kBadModule = "a module entry needs an integer \"id\" and a \"device\" name";
 const char* const kBadCable = "a cable needs \"from\" and \"to\"";
