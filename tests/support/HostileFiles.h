@@ -12,8 +12,9 @@ void makeFifo(const std::filesystem::path& path);
 void makeSparseFile(const std::filesystem::path& path, std::uint64_t size);
 
 // Runs load on another thread and tells whether it returned by itself. Should it block
-// on the FIFO (the fault under test), the FIFO is opened for writing after a generous
-// wait so that load can return and the test end; the wait is a safety net, not a measure.
+// on the FIFO (the fault under test), reading or writing, the FIFO's other end is opened
+// after a generous wait so that load can return and the test end; the wait is a safety
+// net, not a measure.
 bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::function<void()>& load);
 
 }  // namespace ostrel::test
