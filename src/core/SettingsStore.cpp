@@ -71,9 +71,9 @@ bool isMissing(const fs::path& file) {
 // A folder, a device, a FIFO or a socket at the settings path is not ours to move or
 // replace. A link counts as what it points to.
 bool isOtherThanAFile(const fs::path& file) {
-    std::error_code ignored;
-    const fs::file_type type = fs::status(file, ignored).type();
-    return type != fs::file_type::regular && type != fs::file_type::not_found;
+    std::error_code ec;
+    const fs::file_type type = fs::status(file, ec).type();
+    return !ec && type != fs::file_type::regular && type != fs::file_type::not_found;
 }
 
 // Replaces file + ".bad" with file. False when file is still in place afterwards.

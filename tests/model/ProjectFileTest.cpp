@@ -3,10 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <limits>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +19,14 @@
 #include "support/AllocationCounter.h"
 #include "support/HostileFiles.h"
 #include "support/TempDir.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OSTREL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSTREL_UNDER_ASAN 1
+#endif
+#endif
 
 namespace ostrel::model {
 namespace {
@@ -372,6 +385,30 @@ TEST(ProjectFileHostileFiles, RunningOutOfMemoryWhileReadingOrParsingIsReportedN
     EXPECT_EQ(out, before);
     ASSERT_TRUE(loadProjectFile(dir / "long.ostproj", out, &readError, nullptr)) << readError;
     EXPECT_EQ(out.name().size(), 600000u);
+}
+
+// The same with a real limit on the address space, as a ulimit or a container sets it.
+TEST(ProjectFileHostileFiles, UnderARealMemoryLimitAFileTooLargeForMemoryIsReportedNotThrown) {
+#ifdef OSTREL_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than such a limit leaves";
+#endif
+    TempDir dir;
+    test::makeSparseFile(dir / "zeros.ostproj", 200ull << 20);  // within the size limit, so it is read
+    const auto loadUnderTheLimit = [&] {
+        // Room for what the process holds now and a little more; far less than the file.
+        std::ifstream statm("/proc/self/statm");
+        std::uint64_t pages = 0;
+        statm >> pages;
+        const rlim_t bytes = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + (64ull << 20);
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+        Project out;
+        std::string error;
+        const bool loaded = loadProjectFile(dir / "zeros.ostproj", out, &error, nullptr);
+        std::fprintf(stderr, "%s", error.c_str());
+        std::_Exit(!loaded && error == "not enough memory to open the project file" ? 0 : 1);
+    };
+    EXPECT_EXIT(loadUnderTheLimit(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
