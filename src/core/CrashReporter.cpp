@@ -413,12 +413,16 @@ void putReportPath(Out& out, std::string_view folder, const UtcTime& t, unsigned
 // folder is taken to be full of someone else's files.
 constexpr unsigned kMaxReportsPerSecond = 1000;
 
+// Whether the dump is made with the report, or its name only kept free (a report written
+// outside a crash has no dump, but must not take a crash's number).
+enum class DumpFile { Create, KeepNameFree };
+
 // Creates the report and its dump under the first number whose two names are both free,
 // so that a report and its dump always share a name. Either descriptor is -1 when that
 // file could not be made; both are when no number was free.
 template <typename Out>
 void createReportPair(std::string_view folder, const UtcTime& t, Out& reportPath, Out& dumpPath, int& reportFd,
-                      int& dumpFd, bool wantDump) {
+                      int& dumpFd, DumpFile dump) {
     reportFd = -1;
     dumpFd = -1;
     for (unsigned number = 1; number <= kMaxReportsPerSecond; ++number) {
@@ -428,7 +432,7 @@ void createReportPair(std::string_view folder, const UtcTime& t, Out& reportPath
             continue;
         }
         putReportPath(dumpPath, folder, t, number, ".dmp");
-        if (wantDump) {
+        if (dump == DumpFile::Create) {
             dumpFd = createFile(dumpPath.data);
             if (dumpFd >= 0 || errno != EEXIST) {
                 return;
@@ -565,7 +569,7 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
     ::mkdir(state.folder.c_str(), 0755);  // in case it was removed since start-up
     int reportFd = -1;
     int dumpFd = -1;
-    createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, true);
+    createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, DumpFile::Create);
 
     // The small text first, so it survives even if the dump fails.
     if (reportFd >= 0) {
@@ -671,7 +675,7 @@ std::filesystem::path writeReport(std::string_view reason) {
     int fd = -1;
     int noDump = -1;
     if (folder.size() <= kMaxPath) {
-        createReportPair(folder, time, *reportPath, *dumpPath, fd, noDump, false);
+        createReportPair(folder, time, *reportPath, *dumpPath, fd, noDump, DumpFile::KeepNameFree);
     }
     if (fd < 0) {
         std::string name;

@@ -91,6 +91,10 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
         char go = 0;
         ::read(goSecond, &go, 1);
         writeThroughNull();
+    } else if (mode == "write-report") {
+        const fs::path first = CrashReporter::writeReport("first");
+        const fs::path second = CrashReporter::writeReport("second");
+        ::_exit(first != second && fs::exists(first) && fs::exists(second) ? 0 : 1);
     } else if (mode == "same-second") {
         // Every child crashes 200 ms into the same second of the clock.
         const timespec at{static_cast<std::time_t>(std::atoll(std::getenv("OSTREL_CRASH_AT"))), 200'000'000};
@@ -396,6 +400,22 @@ TEST(CrashReporterCrashTest, ChildrenCrashingInTheSameSecondEachKeepTheirOwnRepo
     std::sort(reported.begin(), reported.end());
     std::sort(pids.begin(), pids.end());
     EXPECT_EQ(reported, pids);
+}
+
+// A report written outside a crash takes a name of its own too, and is never overwritten.
+TEST(CrashReporterCrashTest, ReportsWrittenOneAfterTheOtherKeepTheirOwnFiles) {
+    TempDir dir;
+    const pid_t pid = spawnChild("write-report", dir.path());
+    EXPECT_EQ(awaitChild(pid), "exit 0");
+    const std::vector<std::string> names = fileNames(dir.path());
+    ASSERT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+    std::vector<std::string> reasons;
+    for (const std::string& name : names) {
+        EXPECT_THAT(name, MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}(-2)?\.txt)"));
+        reasons.push_back(splitLines(readFile(dir / name)).at(3));
+    }
+    std::sort(reasons.begin(), reasons.end());
+    EXPECT_THAT(reasons, ElementsAre("reason:  first", "reason:  second"));
 }
 
 // A name taken by a file that is not this crash's, or by a link planted in the folder,
