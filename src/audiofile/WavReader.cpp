@@ -1,12 +1,12 @@
 #include "audiofile/WavReader.h"
 
 #include "core/Failure.h"
+#include "core/RegularFile.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <limits>
+#include <new>
 
 namespace ostrel::engine { inline namespace audiofile {
 namespace {
@@ -14,6 +14,8 @@ namespace {
 constexpr std::uint16_t kTagPcm = 1;
 constexpr std::uint16_t kTagFloat = 3;
 constexpr std::uint16_t kTagExtensible = 65534;
+
+const char* const kOutOfMemory = "not enough memory to load the WAV file";
 
 std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -46,31 +48,23 @@ private:
     const std::vector<std::uint8_t>& bytes_;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 class FileSource final : public ByteSource {
 public:
-    FileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
-    std::uint64_t size() const override { return size_; }
+    explicit FileSource(core::RegularFile& file) : file_(file) {}
+    std::uint64_t size() const override { return file_.size(); }
     bool read(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>& out) override {
-        const std::uint64_t available = offset < size_ ? size_ - offset : 0;
+        const std::uint64_t available = offset < size() ? size() - offset : 0;
         out.resize(static_cast<std::size_t>(std::min(count, available)));
-        if (out.empty()) {
-            return true;
-        }
-        if (::fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+        std::size_t got = 0;
+        if (!out.empty() && !file_.readAt(offset, out.data(), out.size(), got)) {
             return false;
         }
-        const std::size_t got = std::fread(out.data(), 1, out.size(), file_.get());
         out.resize(got);
         return true;
     }
 
 private:
-    std::unique_ptr<std::FILE, FileCloser> file_;
-    std::uint64_t size_;
+    core::RegularFile& file_;
 };
 
 float decodeSample(const std::uint8_t* p, int bits, bool isFloat) {
@@ -194,19 +188,27 @@ bool decode(ByteSource& source, AudioData& out, std::string* error) {
 }  // namespace
 
 bool decodeWav(const std::vector<std::uint8_t>& bytes, AudioData& out, std::string* error) {
-    MemorySource source(bytes);
-    return decode(source, out, error);
+    try {
+        MemorySource source(bytes);
+        return decode(source, out, error);
+    } catch (const std::bad_alloc&) {
+        return core::fail(error, kOutOfMemory);
+    }
 }
 
 bool loadWavFile(const std::filesystem::path& path, AudioData& out, std::string* error) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    std::error_code ec;
-    const auto size = file ? std::filesystem::file_size(path, ec) : 0;
-    if (!file || ec) {
+    core::RegularFile file;
+    // No size limit of the file's own: the sample data's is checked from its header, and
+    // nothing else is read whole. A FIFO or a device is refused here without waiting.
+    if (file.open(path, std::numeric_limits<std::uint64_t>::max()) != core::FileReadProblem::None) {
         return core::fail(error, "the file \"" + path.filename().string() + "\" could not be opened");
     }
-    FileSource source(file.release(), size);
-    return decode(source, out, error);
+    try {
+        FileSource source(file);
+        return decode(source, out, error);
+    } catch (const std::bad_alloc&) {
+        return core::fail(error, kOutOfMemory);
+    }
 }
 
 } }  // namespace ostrel::engine::audiofile

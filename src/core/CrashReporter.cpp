@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -372,9 +373,10 @@ void putReport(Out& out, std::string_view version, std::string_view reason, std:
     }
 }
 
-// "crash-YYYYMMDD-HHMMSS" followed by the extension.
+// "crash-YYYYMMDD-HHMMSS" followed by the extension; from the second crash within the same
+// second on, "-2", "-3", ... before it.
 template <typename Out>
-void putReportName(Out& out, const UtcTime& t, std::string_view extension) {
+void putReportName(Out& out, const UtcTime& t, unsigned number, std::string_view extension) {
     out.put("crash-");
     putDecimal(out, static_cast<std::uint64_t>(std::max<std::int64_t>(t.year, 0)), 4);
     putDecimal(out, static_cast<std::uint64_t>(t.month), 2);
@@ -383,7 +385,71 @@ void putReportName(Out& out, const UtcTime& t, std::string_view extension) {
     putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
     putDecimal(out, static_cast<std::uint64_t>(t.minute), 2);
     putDecimal(out, static_cast<std::uint64_t>(t.second), 2);
+    if (number > 1) {
+        out.put("-");
+        putDecimal(out, number, 1);
+    }
     out.put(extension);
+}
+
+// Never opens what is already there: another crash's report, or a link planted in the folder.
+int createFile(const char* path) {
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+// A zero-terminated path in the crash folder for open(2).
+template <typename Out>
+void putReportPath(Out& out, std::string_view folder, const UtcTime& t, unsigned number, std::string_view extension) {
+    out.used = 0;
+    if (!folder.empty()) {
+        out.put(folder);
+        out.put("/");
+    }
+    putReportName(out, t, number, extension);
+    out.put(std::string_view("", 1));
+}
+
+// Crashes in the same second are told apart by number; beyond this many the crash
+// folder is taken to be full of someone else's files.
+constexpr unsigned kMaxReportsPerSecond = 1000;
+
+// Whether the dump is made with the report, or its name only kept free (a report written
+// outside a crash has no dump, but must not take a crash's number).
+enum class DumpFile { Create, KeepNameFree };
+
+// Creates the report and its dump under the first number whose two names are both free,
+// so that a report and its dump always share a name. Either descriptor is -1 when that
+// file could not be made; both are when no number was free.
+template <typename Out>
+void createReportPair(std::string_view folder, const UtcTime& t, Out& reportPath, Out& dumpPath, int& reportFd,
+                      int& dumpFd, DumpFile dump) {
+    reportFd = -1;
+    dumpFd = -1;
+    for (unsigned number = 1; number <= kMaxReportsPerSecond; ++number) {
+        putReportPath(reportPath, folder, t, number, ".txt");
+        reportFd = createFile(reportPath.data);
+        if (reportFd < 0 && errno == EEXIST) {
+            continue;
+        }
+        putReportPath(dumpPath, folder, t, number, ".dmp");
+        if (dump == DumpFile::Create) {
+            dumpFd = createFile(dumpPath.data);
+            if (dumpFd >= 0 || errno != EEXIST) {
+                return;
+            }
+        } else {
+            struct stat existing {};
+            if (::lstat(dumpPath.data, &existing) != 0) {
+                return;
+            }
+        }
+        // A dump without its report holds this number: give ours back and try the next.
+        if (reportFd >= 0) {
+            ::close(reportFd);
+            ::unlink(reportPath.data);
+            reportFd = -1;
+        }
+    }
 }
 
 void registersOf(const void* context, std::uintptr_t& pc, std::uintptr_t& sp) {
@@ -405,9 +471,8 @@ void registersOf(const void* context, std::uintptr_t& pc, std::uintptr_t& sp) {
 // Handler scratch: one crash at a time, guarded by the reporter flag.
 FdOut fileOut;
 FixedOut<512> reasonText;
-FixedOut<kMaxPath + 64> pathText;
-
-int createFile(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
+FixedOut<kMaxPath + 64> reportPathText;
+FixedOut<kMaxPath + 64> dumpPathText;
 
 void beginSection(std::uint32_t kind, std::uint64_t count) {
     fileOut.putValue(kind);
@@ -415,11 +480,7 @@ void beginSection(std::uint32_t kind, std::uint64_t count) {
     fileOut.putValue(count);
 }
 
-void writeDump(const char* path, int signal, const siginfo_t* info, const void* context, std::int64_t ticks) {
-    const int fd = createFile(path);
-    if (fd < 0) {
-        return;
-    }
+void writeDump(int fd, int signal, const siginfo_t* info, const void* context, std::int64_t ticks) {
     std::uintptr_t pc = 0;
     std::uintptr_t sp = 0;
     registersOf(context, pc, sp);
@@ -506,24 +567,20 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
         return;
     }
     ::mkdir(state.folder.c_str(), 0755);  // in case it was removed since start-up
-    pathText.used = 0;
-    if (!state.folder.empty()) {
-        pathText.put(state.folder);
-        pathText.put("/");
-    }
-    putReportName(pathText, time, ".txt");
-    pathText.put(std::string_view("", 1));  // the terminating zero for open(2)
+    int reportFd = -1;
+    int dumpFd = -1;
+    createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, DumpFile::Create);
 
     // The small text first, so it survives even if the dump fails.
-    const int fd = createFile(pathText.data);
-    if (fd >= 0) {
-        fileOut.start(fd);
+    if (reportFd >= 0) {
+        fileOut.start(reportFd);
         putReport(fileOut, state.version, reasonText.view(), currentActionStackView(), state.logger);
         fileOut.flush();
-        ::close(fd);
+        ::close(reportFd);
     }
-    std::memcpy(pathText.data + pathText.used - 5, ".dmp", 4);
-    writeDump(pathText.data, signal, info, context, ticks);
+    if (dumpFd >= 0) {
+        writeDump(dumpFd, signal, info, context, ticks);
+    }
 }
 
 [[noreturn]] void dieBy(int signal) {
@@ -610,13 +667,25 @@ std::string reportText(std::string_view version, std::string_view reason, Logger
 std::filesystem::path writeReport(std::string_view reason) {
     const State* state = installed.load(std::memory_order_acquire);
     const UtcTime time = utcTimeFromTicks(currentLogTime());
-    std::string name;
-    StringOut out{name};
-    putReportName(out, time, ".txt");
-    const std::filesystem::path path = state != nullptr ? std::filesystem::path(state->folder) / name : std::filesystem::path(name);
-    writeWholeFile(path, reportText(state != nullptr ? state->version : "", reason,
-                                    state != nullptr ? state->logger : nullptr));
-    return path;
+    const std::string folder = state != nullptr ? state->folder : std::string();
+    const std::string text =
+        reportText(state != nullptr ? state->version : "", reason, state != nullptr ? state->logger : nullptr);
+    auto reportPath = std::make_unique<FixedOut<kMaxPath + 64>>();
+    auto dumpPath = std::make_unique<FixedOut<kMaxPath + 64>>();
+    int fd = -1;
+    int noDump = -1;
+    if (folder.size() <= kMaxPath) {
+        createReportPair(folder, time, *reportPath, *dumpPath, fd, noDump, DumpFile::KeepNameFree);
+    }
+    if (fd < 0) {
+        std::string name;
+        StringOut out{name};
+        putReportName(out, time, 1, ".txt");
+        return folder.empty() ? std::filesystem::path(name) : std::filesystem::path(folder) / name;
+    }
+    writeAll(fd, text.data(), text.size());
+    ::close(fd);
+    return std::string(reportPath->view().substr(0, reportPath->used - 1));  // without the terminating zero
 }
 
 int countReports(const std::filesystem::path& folder) {

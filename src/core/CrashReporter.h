@@ -10,7 +10,10 @@ class Logger;
 
 // Leaves "crash-YYYYMMDD-HHMMSS.txt" (UTC) and a ".dmp" of the same name in the crash
 // folder when the process dies of SIGSEGV, SIGBUS, SIGILL, SIGFPE or SIGABRT, at most
-// one pair per process, then lets the process end by the same signal.
+// one pair per process, then lets the process end by the same signal. Both files are
+// created new, never opened over what exists: when another crash in the same second has
+// taken the name, "-2", "-3", ... goes before the extension of both, so every crash
+// keeps its own pair.
 //
 // The text report:
 //   Ostrel crash report
@@ -55,10 +58,12 @@ void install(const Config& config);
 std::string reportText(std::string_view version, std::string_view reason, Logger* logger);
 
 // Writes reportText for the installed version and logger into the installed folder,
-// named by the current UTC second; returns the report's path. Not for signal handlers.
+// named by the current UTC second as the handler names it; returns the report's path.
+// Not for signal handlers.
 std::filesystem::path writeReport(std::string_view reason);
 
-// Entries named "crash-*.txt" (case-sensitive); 0 when the folder cannot be read.
+// Entries named "crash-*.txt" (case-sensitive), numbered ones included; 0 when the
+// folder cannot be read.
 int countReports(const std::filesystem::path& folder);
 
 }  // namespace CrashReporter

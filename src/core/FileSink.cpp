@@ -26,7 +26,9 @@ void FileSink::write(const LogRecord& record) {
     if (!ec && size >= maxBytes_) {
         rotate();
     }
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
+    // with it the logger's mutex, until someone read from it. A regular file ignores it.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         return;
     }

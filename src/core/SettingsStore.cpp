@@ -4,9 +4,11 @@
 #include "core/BuildInfo.h"
 #include "core/Failure.h"
 #include "core/PathSuffix.h"
+#include "core/RegularFile.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 #include <type_traits>
@@ -27,20 +29,8 @@ constexpr std::int64_t kFormatVersion = 1;
 // Our own files nest three deep.
 constexpr int kMaxNesting = 256;
 
-bool readWholeFile(const fs::path& file, std::string& bytes) {
-    std::FILE* stream = std::fopen(file.c_str(), "rb");
-    if (stream == nullptr) {
-        return false;
-    }
-    char chunk[16384];
-    std::size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-        bytes.append(chunk, count);
-    }
-    const bool readFailed = std::ferror(stream) != 0;
-    std::fclose(stream);
-    return !readFailed;
-}
+// A settings file is a few kilobytes; one larger than this is damaged or not ours.
+constexpr std::uint64_t kMaxSettingsFileBytes = 16ull * 1024 * 1024;
 
 bool nestingWithin(std::string_view text, int limit) {
     int depth = 0;
@@ -68,11 +58,22 @@ bool nestingWithin(std::string_view text, int limit) {
     return true;
 }
 
+const char* const kNotAFileWarning =
+    "settings file is not a regular file (a folder, a device or a pipe); it was left alone and defaults were used";
+
 fs::path badPathFor(const fs::path& file) { return withSuffix(file, ".bad"); }
 
 bool isMissing(const fs::path& file) {
     std::error_code ignored;
     return fs::status(file, ignored).type() == fs::file_type::not_found;
+}
+
+// A folder, a device, a FIFO or a socket at the settings path is not ours to move or
+// replace. A link counts as what it points to.
+bool isOtherThanAFile(const fs::path& file) {
+    std::error_code ec;
+    const fs::file_type type = fs::status(file, ec).type();
+    return !ec && type != fs::file_type::regular && type != fs::file_type::not_found;
 }
 
 // Replaces file + ".bad" with file. False when file is still in place afterwards.
@@ -151,6 +152,18 @@ bool SettingsStore::set(std::string_view key, SettingValue value, std::string* e
 }
 
 std::vector<std::string> SettingsStore::load(const fs::path& file) {
+    try {
+        return loadValues(file);
+    } catch (const std::bad_alloc&) {
+        values_.clear();
+        unknownValues_.clear();
+        // Saving defaults over it would lose settings that may well be fine.
+        unmovedFile_ = file;
+        return {"not enough memory to read the settings file; defaults were used and it will not be overwritten"};
+    }
+}
+
+std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
     std::vector<std::string> warnings;
     unmovedFile_.clear();
 
@@ -161,7 +174,23 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
     std::string bytes;
     json root;
     json::const_iterator values;
-    bool readable = readWholeFile(file, bytes) && nestingWithin(bytes, kMaxNesting);
+    bool readable = false;
+    switch (readRegularFile(file, kMaxSettingsFileBytes, bytes)) {
+    case FileReadProblem::None:
+        readable = nestingWithin(bytes, kMaxNesting);
+        break;
+    case FileReadProblem::NotRegularFile:
+        values_.clear();
+        unknownValues_.clear();
+        warnings.push_back(kNotAFileWarning);
+        return warnings;
+    case FileReadProblem::OutOfMemory:
+        throw std::bad_alloc();
+    case FileReadProblem::CannotOpen:
+    case FileReadProblem::TooLarge:
+    case FileReadProblem::ReadFailed:
+        break;
+    }
     if (readable) {
         root = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
         readable = root.is_object();
@@ -174,6 +203,11 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
     values_.clear();
     unknownValues_.clear();
 
+    if (!readable && isOtherThanAFile(file)) {
+        // It turned into something else since it was opened, or cannot be looked at.
+        warnings.push_back(kNotAFileWarning);
+        return warnings;
+    }
     if (!readable) {
         std::error_code moveError;
         if (moveAside(file, moveError)) {
@@ -279,6 +313,9 @@ bool SettingsStore::save(const fs::path& file, std::string* error) const {
     std::string text = toJsonText(error);
     if (text.empty()) {
         return false;
+    }
+    if (isOtherThanAFile(file)) {
+        return fail(error, "cannot save over " + file.string() + ": it is not a regular file");
     }
     if (!unmovedFile_.empty() && sameFile(file, unmovedFile_)) {
         std::error_code moveError;

@@ -35,18 +35,23 @@ public:
     [[nodiscard]] bool set(std::string_view key, SettingValue value, std::string* error);
 
     // Replaces the values with those of file. Returns warnings for the log, in order.
-    // An unreadable file is moved aside to file + ".bad"; if even that fails, later
-    // saves refuse to overwrite it.
+    // An unreadable file is moved aside to file + ".bad"; if even that fails, or memory
+    // runs out while reading it, later saves refuse to overwrite it. Anything but a file
+    // there (a folder, a device, a FIFO) is neither opened for long nor moved, and saves
+    // then fail. Never throws.
     std::vector<std::string> load(const std::filesystem::path& file);
 
     // The whole settings file. Empty, with the reason in error (may be null), when a
     // text value is not valid UTF-8 and so cannot be written as JSON.
     std::string toJsonText(std::string* error = nullptr) const;
 
-    // Writes toJsonText() atomically. On failure error receives the reason.
+    // Writes toJsonText() atomically. On failure error receives the reason; something
+    // other than a regular file at file is never replaced.
     [[nodiscard]] bool save(const std::filesystem::path& file, std::string* error) const;
 
 private:
+    std::vector<std::string> loadValues(const std::filesystem::path& file);
+
     const SettingsRegistry* registry_;
     std::map<std::string, SettingValue, std::less<>> values_;        // overrides only
     std::map<std::string, std::string, std::less<>> unknownValues_;  // compact JSON text

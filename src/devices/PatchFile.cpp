@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -14,6 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/AtomicWriter.h"
+#include "core/Failure.h"
+#include "core/RegularFile.h"
 
 namespace ostrel::engine { inline namespace devices {
 
@@ -24,12 +25,15 @@ using nlohmann::json;
 constexpr const char* kFormat = "ostrel-patch";
 constexpr int kFormatVersion = 1;
 constexpr int kDefaultVoices = 8;
+// Real patches are a few kilobytes; this refuses a wrong file from its size alone.
+constexpr std::uint64_t kMaxPatchFileBytes = 16ull * 1024 * 1024;
 
 constexpr const char* kNotJson = "the file is not valid JSON";
 constexpr const char* kNotPatch = "this is not a Ostrel patch file";
 constexpr const char* kNoModules = "the patch has no list of modules";
 constexpr const char* kBadModule = "a module entry needs an integer \"id\" and a \"device\" name";
 constexpr const char* kBadCable = "a cable needs \"from\" and \"to\"";
+constexpr const char* kOutOfMemory = "not enough memory to open the patch file";
 constexpr const char* kNewerVersion = "this patch was saved by a newer version of Ostrel; unknown parts are ignored";
 
 // Whole part of a JSON number, in real arithmetic so that no value wraps on the way.
@@ -232,27 +236,33 @@ bool savePatchFile(const std::filesystem::path& path, const Patch& patch, std::s
 }
 
 bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vector<std::string>* warnings) {
-    Patch patch;
-    if (const std::optional<std::string> failure = readPatch(text, patch, warnings)) {
-        if (error != nullptr) *error = *failure;
-        return false;
+    try {
+        Patch patch;
+        if (const std::optional<std::string> failure = readPatch(text, patch, warnings)) {
+            return core::fail(error, *failure);
+        }
+        out = std::move(patch);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return core::fail(error, kOutOfMemory);
     }
-    out = std::move(patch);
-    return true;
 }
 
 bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
                    std::vector<std::string>* warnings) {
-    const auto cannotOpen = [&] {
-        if (error != nullptr) *error = "cannot open " + path.string();
-        return false;
-    };
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) return cannotOpen();
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return cannotOpen();
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) return cannotOpen();
+    std::string text;
+    switch (core::readRegularFile(path, kMaxPatchFileBytes, text)) {
+    case core::FileReadProblem::None:
+        break;
+    case core::FileReadProblem::TooLarge:
+        return core::fail(error, "the patch file is too large to open (more than 16 MB)");
+    case core::FileReadProblem::OutOfMemory:
+        return core::fail(error, kOutOfMemory);
+    case core::FileReadProblem::CannotOpen:
+    case core::FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
+    case core::FileReadProblem::ReadFailed:
+        return core::fail(error, "cannot open " + path.string());
+    }
     return parsePatch(text, out, error, warnings);
 }
 

@@ -22,7 +22,9 @@ std::string serializePatch(const Patch& patch);
 [[nodiscard]] bool savePatchFile(const std::filesystem::path& path, const Patch& patch, std::string* error);
 
 // Readers: on success out is replaced and the newer-version warning, if any, is appended to
-// warnings; on failure out is untouched and error gets one message. Never throw for bad input.
+// warnings; on failure out is untouched and error gets one message. Never throw, not even
+// when memory runs out. The file reader refuses anything but a regular file without
+// waiting, and a file larger than 16 MB from its size.
 [[nodiscard]] bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vector<std::string>* warnings);
 [[nodiscard]] bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
                    std::vector<std::string>* warnings);

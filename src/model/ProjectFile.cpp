@@ -3,10 +3,10 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <limits>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -15,6 +15,7 @@
 #include <simdjson.h>
 
 #include "core/AtomicWriter.h"
+#include "core/RegularFile.h"
 #include "model/FileReading.h"
 #include "model/ProjectMigrations.h"
 
@@ -31,6 +32,11 @@ using ElementType = simdjson::dom::element_type;
 constexpr int kMaxNesting = 512;
 
 const char* const kFormatName = "ostrel-project";
+
+// Far above any real project (131,072 notes take 28 MB), low enough that reading a wrong
+// file (a disk image, a video) is refused from its size before it fills the memory.
+constexpr std::uint64_t kMaxProjectFileBytes = 256ull * 1024 * 1024;
+const char* const kOutOfMemory = "not enough memory to open the project file";
 
 // ---- Reading --------------------------------------------------------------------------
 //
@@ -995,18 +1001,18 @@ bool saveProjectFile(const std::filesystem::path& path, const Project& project, 
 
 bool loadProjectFile(const std::filesystem::path& path, Project& out, std::string* error,
                      std::vector<std::string>* warnings) {
-    std::error_code code;
-    std::ifstream in;
-    // A folder opens as a stream on this system but reads nothing.
-    if (!std::filesystem::is_directory(path, code)) in.open(path, std::ios::binary);
-    if (!in.is_open()) {
-        core::fail(error, "cannot open " + path.string());
-        return false;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        core::fail(error, "cannot open " + path.string());
-        return false;
+    std::string text;
+    switch (core::readRegularFile(path, kMaxProjectFileBytes, text)) {
+    case core::FileReadProblem::None:
+        break;
+    case core::FileReadProblem::TooLarge:
+        return core::fail(error, "the project file is too large to open (more than 256 MB)");
+    case core::FileReadProblem::OutOfMemory:
+        return core::fail(error, kOutOfMemory);
+    case core::FileReadProblem::CannotOpen:
+    case core::FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
+    case core::FileReadProblem::ReadFailed:
+        return core::fail(error, "cannot open " + path.string());
     }
     return parseProject(text, out, error, warnings);
 }
@@ -1018,6 +1024,8 @@ bool parseProject(std::string_view text, Project& out, std::string* error, std::
         // Every lookup above checks its kind first; this only guards against a slip.
         core::fail(error, std::string("the file could not be read: ") + exception.what());
         return false;
+    } catch (const std::bad_alloc&) {
+        return core::fail(error, kOutOfMemory);
     }
 }
 

@@ -22,7 +22,10 @@ namespace ostrel::model {
 // saveProjectFile gives, for a project that cannot be written.
 std::string projectToJsonText(const Project& project);
 
-// Reads a whole file and returns parseProject of it; "cannot open " + path when unreadable.
+// Reads a whole file and returns parseProject of it; "cannot open " + path when it cannot
+// be opened or is not a regular file (a folder, a FIFO, a device: refused without waiting),
+// and a message of its own when it is larger than 256 MB. Never throws, not even when
+// memory runs out.
 [[nodiscard]] bool loadProjectFile(const std::filesystem::path& path, Project& out, std::string* error,
                      std::vector<std::string>* warnings);
 

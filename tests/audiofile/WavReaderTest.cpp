@@ -1,5 +1,7 @@
 #include "audiofile/WavReader.h"
 
+#include "support/AllocationCounter.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +108,48 @@ TEST(WavReaderFileTest, OversizedDataIsRefusedBeforeItIsReadAndAMissingFileIsNam
     EXPECT_EQ(error, "the WAV file is too large to load");
     EXPECT_FALSE(loadWavFile(dir / "nowhere" / "kick.wav", out, &error));
     EXPECT_EQ(error, "the file \"kick.wav\" could not be opened");
+}
+
+// Regression: a FIFO blocked the loader in open forever.
+TEST(WavReaderFileTest, AFifoOrADeviceIsRefusedAtOnceAndLeavesTheOutputAlone) {
+    TempDir dir;
+    ostrel::test::makeFifo(dir / "pipe.wav");
+    std::filesystem::create_symlink("/dev/zero", dir / "zeros.wav");
+    for (const char* name : {"pipe.wav", "zeros.wav"}) {
+        AudioData out;
+        out.frames = 7;
+        std::string error;
+        bool loaded = true;
+        EXPECT_TRUE(ostrel::test::returnsWithoutAWriter(dir / "pipe.wav", [&] { loaded = loadWavFile(dir / name, out, &error); }));
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(error, "the file \"" + std::string(name) + "\" could not be opened");
+        EXPECT_EQ(out.frames, 7);
+    }
+}
+
+// Regression: std::bad_alloc escaped loaders that promise to report failure in their result.
+TEST(WavReaderFileTest, RunningOutOfMemoryIsReportedNotThrown) {
+    TempDir dir;
+    const Bytes wav = riff().fmt(1, 1, 48000, 16).data(Bytes(600000, 0x11), 600000).b;
+    ostrel::test::writeFile(dir / "long.wav", std::string(wav.begin(), wav.end()));
+    AudioData out;
+    out.frames = 7;
+    std::string fileError;
+    std::string memoryError;
+    bool loaded = true;
+    bool decoded = true;
+    {
+        ostrel::test::AllocationLimit limit(256 * 1024);  // less than the sound data
+        loaded = loadWavFile(dir / "long.wav", out, &fileError);
+        decoded = decodeWav(wav, out, &memoryError);
+    }
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(fileError, "not enough memory to load the WAV file");
+    EXPECT_FALSE(decoded);
+    EXPECT_EQ(memoryError, "not enough memory to load the WAV file");
+    EXPECT_EQ(out.frames, 7);
+    ASSERT_TRUE(loadWavFile(dir / "long.wav", out, &fileError)) << fileError;
+    EXPECT_EQ(out.frames, 300000);
 }
 
 // sox writes a tone in each format; sox itself converts the same file to raw floats and

@@ -13,9 +13,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <spawn.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -72,14 +75,31 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
         logger.addSink(std::make_shared<CrashingSink>());
         logger.log(LogLevel::ERROR, "render", "about to crash inside the sink");
     } else if (mode == "two-threads") {
-        // The first thread's report goes into a FIFO nobody reads yet; the second
-        // thread crashes while the first is stuck writing it.
+        // The watching side stops the first thread inside its report, then lets this
+        // thread crash too.
+        const int ready = std::atoi(std::getenv("OSTREL_CRASH_READY_FD"));
+        const int goFirst = std::atoi(std::getenv("OSTREL_CRASH_GO_FD"));
+        const int goSecond = std::atoi(std::getenv("OSTREL_CRASH_GO2_FD"));
         std::thread([&] {
             ActionScope first("First crash", logger);
+            const pid_t tid = ::gettid();
+            ::write(ready, &tid, sizeof tid);
+            char go = 0;
+            ::read(goFirst, &go, 1);
             writeThroughNull();
         }).detach();
-        sleepMs(300);
-        ::write(std::atoi(std::getenv("OSTREL_CRASH_READY_FD")), "x", 1);
+        char go = 0;
+        ::read(goSecond, &go, 1);
+        writeThroughNull();
+    } else if (mode == "write-report") {
+        const fs::path first = CrashReporter::writeReport("first");
+        const fs::path second = CrashReporter::writeReport("second");
+        ::_exit(first != second && fs::exists(first) && fs::exists(second) ? 0 : 1);
+    } else if (mode == "same-second") {
+        // Every child crashes 200 ms into the same second of the clock.
+        const timespec at{static_cast<std::time_t>(std::atoll(std::getenv("OSTREL_CRASH_AT"))), 200'000'000};
+        while (::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        }
         writeThroughNull();
     }
     ::_exit(99);  // the crash did not happen
@@ -143,24 +163,23 @@ T valueAt(const std::string& bytes, std::size_t at) {
     return value;
 }
 
-// The one report and one dump that the crash of child pid by signal must leave, named
-// alike; returns the report's lines. The dump is walked along its documented layout.
-std::vector<std::string> onlyPair(const fs::path& folder, pid_t pid, int signal) {
+std::vector<std::string> fileNames(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
+        if (entry.is_regular_file() && !entry.is_symlink()) {
             names.push_back(entry.path().filename().string());
         }
     }
     std::sort(names.begin(), names.end());
-    if (names.size() != 2 || names[1] != names[0].substr(0, names[0].size() - 4) + ".txt") {
-        ADD_FAILURE() << "not one pair: " << ::testing::PrintToString(names);
-        return {};
-    }
-    EXPECT_THAT(names[1], MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}\.txt)"));
-    const std::string dump = readFile(folder / names[0]);
-    EXPECT_EQ(dump.substr(0, 12), std::string("OSTRDUMP\1\0\0\0", 12));
-    EXPECT_EQ(valueAt<std::uint32_t>(dump, 16), static_cast<std::uint32_t>(pid));
+    return names;
+}
+
+// The report "<stem>.txt" and dump "<stem>.dmp" of the crash of child pid by signal;
+// returns the report's lines. The dump is walked along its documented layout.
+std::vector<std::string> pairNamed(const fs::path& folder, const std::string& stem, pid_t pid, int signal) {
+    const std::string dump = readFile(folder / (stem + ".dmp"));
+    EXPECT_EQ(dump.substr(0, 12), std::string("OSTRDUMP\1\0\0\0", 12)) << stem;
+    EXPECT_EQ(valueAt<std::uint32_t>(dump, 16), static_cast<std::uint32_t>(pid)) << stem;
     std::vector<std::uint32_t> kinds;
     std::map<std::uint32_t, std::string> sections;
     std::size_t at = 32;
@@ -177,9 +196,21 @@ std::vector<std::string> onlyPair(const fs::path& folder, pid_t pid, int signal)
     EXPECT_GT(sections[4].size(), 8u);
     EXPECT_LE(sections[4].size(), 8u + 1024u * 1024u);
     EXPECT_THAT(sections[3], ::testing::HasSubstr("core_tests"));
-    const std::string report = readFile(folder / names[1]);
+    const std::string report = readFile(folder / (stem + ".txt"));
     EXPECT_TRUE(report.ends_with("\n"));
     return splitLines(report);
+}
+
+// The one report and one dump that the crash of child pid by signal must leave, named
+// alike; returns the report's lines.
+std::vector<std::string> onlyPair(const fs::path& folder, pid_t pid, int signal) {
+    const std::vector<std::string> names = fileNames(folder);
+    if (names.size() != 2 || names[1] != names[0].substr(0, names[0].size() - 4) + ".txt") {
+        ADD_FAILURE() << "not one pair: " << ::testing::PrintToString(names);
+        return {};
+    }
+    EXPECT_THAT(names[1], MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}\.txt)"));
+    return pairNamed(folder, names[0].substr(0, names[0].size() - 4), pid, signal);
 }
 
 using LineMatchers = std::vector<::testing::Matcher<const std::string&>>;
@@ -259,40 +290,157 @@ TEST(CrashReporterCrashTest, EachKindOfCrashLeavesOneReportAndDumpThenEndsByItsS
 }
 
 // Regression: a second faulting thread used to end the process while the first was
-// still writing, leaving a cut-off report.
+// still writing, leaving a cut-off report. The first thread is held by ptrace at its
+// first write of the report, and let go only once the second is waiting in the handler.
 TEST(CrashReporterCrashTest, SecondFaultingThreadWaitsForTheFirstReportToFinish) {
     TempDir dir;
-    // Report names for every second around now are FIFOs: the first thread's report
-    // cannot be opened until this process opens them for reading.
+    int ready[2];
+    int goFirst[2];
+    int goSecond[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(goFirst), 0);
+    ASSERT_EQ(::pipe(goSecond), 0);
+    ::setenv("OSTREL_CRASH_READY_FD", std::to_string(ready[1]).c_str(), 1);
+    ::setenv("OSTREL_CRASH_GO_FD", std::to_string(goFirst[0]).c_str(), 1);
+    ::setenv("OSTREL_CRASH_GO2_FD", std::to_string(goSecond[0]).c_str(), 1);
+    const pid_t pid = spawnChild("two-threads", dir.path());
+    // Should an assertion end the test early, the child must not stay behind, stopped.
+    struct KillUnlessReaped {
+        pid_t pid;
+        bool reaped = false;
+        ~KillUnlessReaped() {
+            if (!reaped) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } guard{pid};
+    for (const int end : {ready[1], goFirst[0], goSecond[0]}) {
+        ::close(end);
+    }
+    pid_t first = 0;
+    ASSERT_EQ(::read(ready[0], &first, sizeof first), static_cast<ssize_t>(sizeof first));
+    ::close(ready[0]);
+    if (::ptrace(PTRACE_SEIZE, first, nullptr, PTRACE_O_TRACESYSGOOD) != 0) {
+        GTEST_SKIP() << "ptrace is not allowed here: " << std::strerror(errno);
+    }
+    ASSERT_EQ(::write(goFirst[1], "x", 1), 1);
+
+    // The fault stops the thread before its handler runs; from there to its first write.
+    int status = 0;
+    ASSERT_EQ(::waitpid(first, &status, __WALL), first);
+    ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSEGV) << status;
+    int deliver = SIGSEGV;
+    bool atWrite = false;
+    for (int stops = 0; stops < 100000 && !atWrite; ++stops) {
+        ASSERT_EQ(::ptrace(PTRACE_SYSCALL, first, nullptr, deliver), 0);
+        deliver = 0;
+        ASSERT_EQ(::waitpid(first, &status, __WALL), first);
+        ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == (SIGTRAP | 0x80)) << status;
+        __ptrace_syscall_info info{};
+        ASSERT_GT(::ptrace(PTRACE_GET_SYSCALL_INFO, first, sizeof info, &info), 0);
+        atWrite = info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_write;
+    }
+    ASSERT_TRUE(atWrite);
+
+    // The second crash finds the report taken and sleeps until the first is done; a
+    // second thread that did not wait would end the process now.
+    ASSERT_EQ(::write(goSecond[1], "x", 1), 1);
+    const fs::path secondSyscall = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/syscall";
+    bool waiting = false;
+    for (int i = 0; i < 3000 && !waiting; ++i, sleepMs(10)) {
+        // The system call the thread is in, "running" when in none, nothing once it is gone.
+        std::ifstream in(secondSyscall);
+        std::string word;
+        if (!(in >> word)) {
+            break;
+        }
+        waiting = word == std::to_string(SYS_clock_nanosleep) || word == std::to_string(SYS_nanosleep);
+    }
+    EXPECT_TRUE(waiting);
+    ASSERT_EQ(::ptrace(PTRACE_DETACH, first, nullptr, 0), 0);
+    ::close(goFirst[1]);
+    ::close(goSecond[1]);
+
+    EXPECT_EQ(awaitChild(pid), endedBy(SIGSEGV));
+    guard.reaped = true;
+    EXPECT_THAT(onlyPair(dir.path(), pid, SIGSEGV),
+                ElementsAreArray(report(segv, "First crash",
+                                        {step(R"(\[action\] begin: Crash > two-threads)"),
+                                         step(R"(\[action\] begin: First crash)")})));
+}
+
+// Regression: reports were named to the second and opened with O_TRUNC, so processes
+// crashing in the same second left one report and a dump mixing bytes from several.
+TEST(CrashReporterCrashTest, ChildrenCrashingInTheSameSecondEachKeepTheirOwnReportAndDump) {
+    TempDir dir;
+    ::setenv("OSTREL_CRASH_AT", std::to_string(std::time(nullptr) + 2).c_str(), 1);
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 4; ++i) {
+        pids.push_back(spawnChild("same-second", dir.path()));
+    }
+    for (const pid_t pid : pids) {
+        EXPECT_EQ(awaitChild(pid), endedBy(SIGSEGV));
+    }
+    const std::vector<std::string> names = fileNames(dir.path());
+    ASSERT_EQ(names.size(), 8u) << ::testing::PrintToString(names);
+    EXPECT_EQ(CrashReporter::countReports(dir.path()), 4);
+    std::vector<pid_t> reported;
+    for (std::size_t i = 0; i < names.size(); i += 2) {
+        const std::string stem = names[i].substr(0, names[i].size() - 4);
+        ASSERT_EQ(names[i], stem + ".dmp");
+        ASSERT_EQ(names[i + 1], stem + ".txt");
+        EXPECT_THAT(stem, MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}(-[2-4])?)"));
+        const pid_t pid = static_cast<pid_t>(valueAt<std::uint32_t>(readFile(dir / names[i]), 16));
+        reported.push_back(pid);
+        EXPECT_THAT(pairNamed(dir.path(), stem, pid, SIGSEGV),
+                    ElementsAreArray(report(segv, "Crash > same-second",
+                                            {step(R"(\[action\] begin: Crash > same-second)")})));
+    }
+    std::sort(reported.begin(), reported.end());
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(reported, pids);
+}
+
+// A report written outside a crash takes a name of its own too, and is never overwritten.
+TEST(CrashReporterCrashTest, ReportsWrittenOneAfterTheOtherKeepTheirOwnFiles) {
+    TempDir dir;
+    const pid_t pid = spawnChild("write-report", dir.path());
+    EXPECT_EQ(awaitChild(pid), "exit 0");
+    const std::vector<std::string> names = fileNames(dir.path());
+    ASSERT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+    std::vector<std::string> reasons;
+    for (const std::string& name : names) {
+        EXPECT_THAT(name, MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}(-2)?\.txt)"));
+        reasons.push_back(splitLines(readFile(dir / name)).at(3));
+    }
+    std::sort(reasons.begin(), reasons.end());
+    EXPECT_THAT(reasons, ElementsAre("reason:  first", "reason:  second"));
+}
+
+// A name taken by a file that is not this crash's, or by a link planted in the folder,
+// is passed over and left as it is; the report and its dump still share one name.
+TEST(CrashReporterCrashTest, TakenNamesAndPlantedLinksAreNeverWrittenThrough) {
+    TempDir dir;
+    writeFile(dir / "victim", "someone else's");
     const std::time_t now = std::time(nullptr);
     for (std::time_t t = now - 2; t <= now + 60; ++t) {
-        ASSERT_EQ(::mkfifo((dir / reportNameAt(t)).c_str(), 0600), 0);
+        const std::string stem = reportNameAt(t).substr(0, 21);
+        writeFile(dir / (stem + ".txt"), "earlier");
+        fs::create_symlink(dir / "victim", dir / (stem + "-2.dmp"));
     }
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ::setenv("OSTREL_CRASH_READY_FD", std::to_string(ready[1]).c_str(), 1);
-    const pid_t pid = spawnChild("two-threads", dir.path());
-    ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ::close(ready[0]);
-    sleepMs(300);  // the second thread is now in the handler, or about to be
-    std::vector<int> readers;
-    for (std::time_t t = now - 2; t <= now + 60; ++t) {
-        readers.push_back(::open((dir / reportNameAt(t)).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    }
-    // The report fits in a pipe's buffer, so it waits there whole once the child is gone.
+    const pid_t pid = spawnChild("null", dir.path());
     EXPECT_EQ(awaitChild(pid), endedBy(SIGSEGV));
-    std::string text;
-    char chunk[4096];
-    for (const int reader : readers) {
-        for (ssize_t got; (got = ::read(reader, chunk, sizeof chunk)) > 0;) {
-            text.append(chunk, static_cast<std::size_t>(got));
+    EXPECT_EQ(readFile(dir / "victim"), "someone else's");
+    std::vector<std::string> made;
+    for (const std::string& name : fileNames(dir.path())) {
+        if (name != "victim" && readFile(dir / name) != "earlier") {
+            made.push_back(name);
         }
-        ::close(reader);
     }
-    EXPECT_THAT(splitLines(text), ElementsAreArray(report(segv, "First crash",
-                                                          {step(R"(\[action\] begin: Crash > two-threads)"),
-                                                           step(R"(\[action\] begin: First crash)")})));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 64);  // 63 FIFOs, one dump
+    ASSERT_EQ(made.size(), 2u) << ::testing::PrintToString(made);
+    EXPECT_THAT(made[0], MatchesRegex(R"(crash-[0-9]{8}-[0-9]{6}-3\.dmp)"));
+    EXPECT_EQ(made[1], made[0].substr(0, made[0].size() - 4) + ".txt");
+    EXPECT_EQ(pairNamed(dir.path(), made[0].substr(0, made[0].size() - 4), pid, SIGSEGV).at(4),
+              "action:  Crash > null > Project > save /tmp/song.ostproj");
 }

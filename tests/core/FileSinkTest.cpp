@@ -1,5 +1,6 @@
 #include "core/FileSink.h"
 
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +79,15 @@ TEST(FileSinkTest, CreatesTheFolderAppendsAndLosesOnlyRecordsThatCannotBeWritten
     sink.write(record("one"));
     sink.write(record("two"));
     EXPECT_EQ(readFile(path), line("one") + line("two"));
+}
+
+// Regression: a FIFO at the log's path blocked the open, with the logger's mutex held.
+TEST(FileSinkTest, AFifoWhereTheLogBelongsLosesTheRecordInsteadOfBlocking) {
+    TempDir dir;
+    makeFifo(dir / "ostrel.log");
+    FileSink sink(dir / "ostrel.log", programLimit, 3);
+    EXPECT_TRUE(returnsWithoutAWriter(dir / "ostrel.log", [&] { sink.write(record("lost")); }));
+    EXPECT_TRUE(fs::is_fifo(dir / "ostrel.log"));
 }
 
 TEST(FileSinkRotationTest, AtTheProgramLimitEveryOlderFileShiftsAndTheOldestIsDropped) {

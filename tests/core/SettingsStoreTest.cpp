@@ -2,6 +2,8 @@
 
 #include "CoreTestSupport.h"
 #include "core/BuildInfo.h"
+#include "support/AllocationCounter.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -38,7 +40,11 @@ std::vector<std::string> loadFile(SettingsStore& store, const TempDir& dir, cons
     return store.load(dir / "settings.json");
 }
 
+fs::path withBad(const fs::path& path) { return path.string() + ".bad"; }
+
 const std::string unreadableWarning = "settings file was unreadable; kept as settings.json.bad and defaults were used";
+const std::string notAFileWarning =
+    "settings file is not a regular file (a folder, a device or a pipe); it was left alone and defaults were used";
 }  // namespace
 
 TEST(SettingsFileFormatTest, FileRoundTripsByteForByteWithUnknownKeysReplacingEarlierValues) {
@@ -152,14 +158,95 @@ TEST(SettingsUnreadableFileTest, FileThatCannotBeMovedAsideIsNeverOverwritten) {
                                              ": it could not be read and could not be moved aside ("));
     EXPECT_EQ(readFile(dir / "settings.json"), damaged);
     EXPECT_TRUE(store.save(dir / "other.json", nullptr));  // another file is not protected
-    EXPECT_FALSE(store.save(dir / "settings.json.bad", &error));  // the writer's own failure is passed on
-    EXPECT_THAT(error, ::testing::StartsWith("cannot replace " + (dir / "settings.json.bad").string() + ": "));
+    EXPECT_FALSE(store.save(dir / "settings.json.bad", &error));  // a folder is never replaced
+    EXPECT_EQ(error, "cannot save over " + (dir / "settings.json.bad").string() + ": it is not a regular file");
 
     // Once the way is clear the damaged file is kept aside and the save goes through.
     fs::remove_all(dir / "settings.json.bad");
     ASSERT_TRUE(store.save(dir / "settings.json", &error)) << error;
     EXPECT_EQ(readFile(dir / "settings.json.bad"), damaged);
     EXPECT_EQ(readFile(dir / "settings.json"), fileWithValues("    \"api.enabled\": true"));
+}
+
+// ---- Things at the settings path that are not settings files.
+
+// Regression: a folder, and as root even a device node, was renamed to ".bad" and then
+// replaced by a regular file; a FIFO blocked the load in open forever.
+TEST(SettingsHostilePathTest, AFolderFifoOrDeviceIsLeftAloneAndTheSaveFailsWithAReason) {
+    TempDir dir;
+    const fs::path folder = dir / "folder.json";
+    fs::create_directories(folder / "inside");
+    const fs::path fifo = dir / "pipe.json";
+    makeFifo(fifo);
+    const fs::path device = dir / "zeros.json";
+    fs::create_symlink("/dev/zero", device);
+    for (const fs::path& path : {folder, fifo, device}) {
+        SettingsStore store(settingsRegistry());
+        ASSERT_TRUE(store.set("api.port", 9000, nullptr));
+        std::vector<std::string> warnings;
+        EXPECT_TRUE(returnsWithoutAWriter(fifo, [&] { warnings = store.load(path); }));
+        EXPECT_THAT(warnings, ElementsAre(notAFileWarning)) << path;
+        expectAllDefaults(store);
+        ASSERT_TRUE(store.set("api.enabled", true, nullptr));
+        std::string error;
+        EXPECT_FALSE(store.save(path, &error)) << path;
+        EXPECT_EQ(error, "cannot save over " + path.string() + ": it is not a regular file");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(withBad(path)))) << path;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path.string() + ".tmp"))) << path;
+    }
+    EXPECT_TRUE(fs::is_directory(folder / "inside"));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(device));
+    EXPECT_EQ(fs::read_symlink(device), "/dev/zero");
+}
+
+TEST(SettingsHostilePathTest, ALinkToADamagedFileIsMovedAsideLikeTheFileItself) {
+    TempDir dir;
+    writeFile(dir / "real.json", "{ damaged");
+    fs::create_symlink(dir / "real.json", dir / "settings.json");
+    SettingsStore store(settingsRegistry());
+    EXPECT_THAT(store.load(dir / "settings.json"), ElementsAre(unreadableWarning));
+    EXPECT_TRUE(fs::is_symlink(dir / "settings.json.bad"));
+    ASSERT_TRUE(store.save(dir / "settings.json", nullptr));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "settings.json")));
+    EXPECT_EQ(readFile(dir / "real.json"), "{ damaged");
+}
+
+// Under the allocation limit, any attempt to read the file would fail otherwise.
+TEST(SettingsHostilePathTest, AHugeSparseFileIsMovedAsideFromItsSizeWithoutBeingRead) {
+    TempDir dir;
+    makeSparseFile(dir / "settings.json", 8ull << 30);
+    SettingsStore store(settingsRegistry());
+    std::vector<std::string> warnings;
+    {
+        AllocationLimit limit(1 << 20);
+        warnings = store.load(dir / "settings.json");
+    }
+    EXPECT_THAT(warnings, ElementsAre(unreadableWarning));
+    EXPECT_EQ(fs::file_size(dir / "settings.json.bad"), 8ull << 30);
+    EXPECT_FALSE(fs::exists(dir / "settings.json"));
+}
+
+// Regression: std::bad_alloc escaped the load. The file may be fine, so it is kept: the
+// next save moves it aside before writing.
+TEST(SettingsHostilePathTest, RunningOutOfMemoryWhileLoadingIsAWarningAndTheFileIsKept) {
+    TempDir dir;
+    const std::string bytes = R"({"values": {"x.long": ")" + std::string(600000, 'v') + R"("}})";
+    writeFile(dir / "settings.json", bytes);
+    SettingsStore store(settingsRegistry());
+    ASSERT_TRUE(store.set("api.port", 9000, nullptr));
+    std::vector<std::string> warnings;
+    {
+        AllocationLimit limit(256 * 1024);  // less than the file
+        warnings = store.load(dir / "settings.json");
+    }
+    EXPECT_THAT(warnings, ElementsAre("not enough memory to read the settings file; defaults were used and it will "
+                                      "not be overwritten"));
+    expectAllDefaults(store);
+    EXPECT_EQ(readFile(dir / "settings.json"), bytes);
+    ASSERT_TRUE(store.save(dir / "settings.json", nullptr));
+    EXPECT_EQ(readFile(dir / "settings.json.bad"), bytes);
+    EXPECT_THAT(store.load(dir / "settings.json"), IsEmpty());
 }
 
 // Regression: nlohmann's strict dump threw type_error out of save and toJsonText for a

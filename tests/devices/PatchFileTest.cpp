@@ -1,6 +1,8 @@
 #include "devices/PatchFile.h"
 
 #include "DeviceHarness.h"
+#include "support/AllocationCounter.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 namespace ostrel::engine {
@@ -10,7 +12,8 @@ using namespace harness;
 using test::readFile;
 using test::TempDir;
 
-// Beside this file, whatever folder the build names for test data.
+// The build names the data folder in full: __FILE__ may be relative to the build folder,
+// which is not where ctest runs the tests.
 const std::filesystem::path kPatches = std::filesystem::path(OSTREL_TEST_DATA_DIR) / "patches";
 const char* const kNewerWarning = "this patch was saved by a newer version of Ostrel; unknown parts are ignored";
 const char* const kBadModule = "a module entry needs an integer \"id\" and a \"device\" name";
@@ -163,6 +166,66 @@ TEST(PatchFileMessages, EveryFailureFromAFileMadeForItHasItsMessageAndLeavesTheP
         EXPECT_EQ(error, message) << name;
         EXPECT_EQ(patch, myLead()) << name;
     }
+}
+
+// ---- Files that are not patch files at all, or are far too large.
+
+// Regression: a FIFO blocked the loader in open forever, and a link to /dev/zero grew
+// memory until the process died.
+TEST(PatchFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesThePatchAlone) {
+    TempDir dir;
+    test::makeFifo(dir / "pipe.ostpatch");
+    std::filesystem::create_symlink("/dev/zero", dir / "zeros.ostpatch");
+    for (const char* name : {"pipe.ostpatch", "zeros.ostpatch"}) {
+        Patch patch = myLead();
+        std::string error;
+        bool loaded = true;
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostpatch",
+                                                [&] { loaded = loadPatchFile(dir / name, patch, &error, nullptr); }));
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(error, "cannot open " + (dir / name).string());
+        EXPECT_EQ(patch, myLead());
+    }
+}
+
+// Under the allocation limit, any attempt to read the file would fail otherwise.
+TEST(PatchFileHostileFiles, AHugeSparseFileIsRefusedFromItsSizeWithoutBeingRead) {
+    TempDir dir;
+    test::makeSparseFile(dir / "huge.ostpatch", 8ull << 30);
+    Patch patch = myLead();
+    std::string error;
+    bool loaded = true;
+    {
+        test::AllocationLimit limit(1 << 20);
+        loaded = loadPatchFile(dir / "huge.ostpatch", patch, &error, nullptr);
+    }
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, "the patch file is too large to open (more than 16 MB)");
+    EXPECT_EQ(patch, myLead());
+}
+
+// Regression: std::bad_alloc escaped loaders that promise to report failure in their result.
+TEST(PatchFileHostileFiles, RunningOutOfMemoryWhileReadingOrParsingIsReportedNotThrown) {
+    TempDir dir;
+    const std::string text = file(R"("name": ")" + std::string(600000, 'n') + R"(")");
+    test::writeFile(dir / "long.ostpatch", text);
+    Patch patch = myLead();
+    std::string readError;
+    std::string parseError;
+    bool read = true;
+    bool parsed = true;
+    {
+        test::AllocationLimit limit(256 * 1024);  // less than the file, and than its name
+        read = loadPatchFile(dir / "long.ostpatch", patch, &readError, nullptr);
+        parsed = parsePatch(text, patch, &parseError, nullptr);
+    }
+    EXPECT_FALSE(read);
+    EXPECT_EQ(readError, "not enough memory to open the patch file");
+    EXPECT_FALSE(parsed);
+    EXPECT_EQ(parseError, "not enough memory to open the patch file");
+    EXPECT_EQ(patch, myLead());
+    ASSERT_TRUE(loadPatchFile(dir / "long.ostpatch", patch, &readError, nullptr)) << readError;
+    EXPECT_EQ(patch.name.size(), 600000u);
 }
 
 }  // namespace

@@ -3,17 +3,32 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <limits>
 #include <random>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "ModelTestSupport.h"
+#include "support/AllocationCounter.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OSTREL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSTREL_UNDER_ASAN 1
+#endif
+#endif
 
 namespace ostrel::model {
 namespace {
@@ -603,6 +618,93 @@ TEST(ProjectFileMessages, AMissingFileOrAFolderCannotBeOpened) {
     EXPECT_FALSE(loadProjectFile(dir.path(), out, &error, nullptr));
     EXPECT_EQ(error, "cannot open " + dir.path().string());
     EXPECT_EQ(out, before);
+}
+
+// ---- Files that are not project files at all, or are far too large.
+
+// Regression: a FIFO blocked the loader in open forever, and a link to /dev/zero grew
+// memory until the process died.
+TEST(ProjectFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesOutAlone) {
+    TempDir dir;
+    test::makeFifo(dir / "pipe.ostproj");
+    std::filesystem::create_symlink("/dev/zero", dir / "zeros.ostproj");
+    for (const char* name : {"pipe.ostproj", "zeros.ostproj"}) {
+        Project out = test::sampleProject();
+        const Project before = out;
+        std::string error;
+        bool loaded = true;
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostproj",
+                                                [&] { loaded = loadProjectFile(dir / name, out, &error, nullptr); }));
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(error, "cannot open " + (dir / name).string());
+        EXPECT_EQ(out, before);
+    }
+}
+
+// Regression: a gigabyte of zeros was read whole (seconds, gigabytes) only to be found
+// not to be JSON. Under the allocation limit, any attempt to read it would fail otherwise.
+TEST(ProjectFileHostileFiles, AHugeSparseFileIsRefusedFromItsSizeWithoutBeingRead) {
+    TempDir dir;
+    test::makeSparseFile(dir / "huge.ostproj", 8ull << 30);
+    Project out;
+    std::string error;
+    bool loaded = true;
+    {
+        test::AllocationLimit limit(1 << 20);
+        loaded = loadProjectFile(dir / "huge.ostproj", out, &error, nullptr);
+    }
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, "the project file is too large to open (more than 256 MB)");
+}
+
+// Regression: std::bad_alloc escaped loaders that promise to report failure in their result.
+TEST(ProjectFileHostileFiles, RunningOutOfMemoryWhileReadingOrParsingIsReportedNotThrown) {
+    TempDir dir;
+    const std::string text =
+        R"({"format": "ostrel-project", "format_version": 1, "name": ")" + std::string(600000, 'n') + R"(", "tracks": []})";
+    writeFile(dir / "long.ostproj", text);
+    Project out = test::sampleProject();
+    const Project before = out;
+    std::string readError;
+    std::string parseError;
+    bool read = true;
+    bool parsed = true;
+    {
+        test::AllocationLimit limit(256 * 1024);  // less than the file, and than its name
+        read = loadProjectFile(dir / "long.ostproj", out, &readError, nullptr);
+        parsed = parseProject(text, out, &parseError, nullptr);
+    }
+    EXPECT_FALSE(read);
+    EXPECT_EQ(readError, "not enough memory to open the project file");
+    EXPECT_FALSE(parsed);
+    EXPECT_EQ(parseError, "not enough memory to open the project file");
+    EXPECT_EQ(out, before);
+    ASSERT_TRUE(loadProjectFile(dir / "long.ostproj", out, &readError, nullptr)) << readError;
+    EXPECT_EQ(out.name().size(), 600000u);
+}
+
+// The same with a real limit on the address space, as a ulimit or a container sets it.
+TEST(ProjectFileHostileFiles, UnderARealMemoryLimitAFileTooLargeForMemoryIsReportedNotThrown) {
+#ifdef OSTREL_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than such a limit leaves";
+#endif
+    TempDir dir;
+    test::makeSparseFile(dir / "zeros.ostproj", 200ull << 20);  // within the size limit, so it is read
+    const auto loadUnderTheLimit = [&] {
+        // Room for what the process holds now and a little more; far less than the file.
+        std::ifstream statm("/proc/self/statm");
+        std::uint64_t pages = 0;
+        statm >> pages;
+        const rlim_t bytes = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + (64ull << 20);
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+        Project out;
+        std::string error;
+        const bool loaded = loadProjectFile(dir / "zeros.ostproj", out, &error, nullptr);
+        std::fprintf(stderr, "%s", error.c_str());
+        std::_Exit(!loaded && error == "not enough memory to open the project file" ? 0 : 1);
+    };
+    EXPECT_EXIT(loadUnderTheLimit(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -8,10 +8,14 @@ namespace {
 thread_local bool counting = false;
 thread_local std::size_t allocationCount = 0;
 thread_local std::size_t freeCount = 0;
+thread_local std::size_t allocationLimit = static_cast<std::size_t>(-1);
 
 void* allocate(std::size_t size, std::size_t alignment) {
     if (counting) {
         ++allocationCount;
+    }
+    if (size > allocationLimit) {
+        return nullptr;
     }
     if (size == 0) {
         size = 1;
@@ -96,5 +100,9 @@ AllocationCounter::~AllocationCounter() { counting = wasCounting_; }
 std::size_t AllocationCounter::allocations() const { return allocationCount - startAllocations_; }
 
 std::size_t AllocationCounter::frees() const { return freeCount - startFrees_; }
+
+AllocationLimit::AllocationLimit(std::size_t bytes) : previous_(allocationLimit) { allocationLimit = bytes; }
+
+AllocationLimit::~AllocationLimit() { allocationLimit = previous_; }
 
 }  // namespace ostrel::test

@@ -23,4 +23,18 @@ private:
     bool wasCounting_;
 };
 
+// While alive, every allocation of more than bytes made by the calling thread fails with
+// std::bad_alloc (or a null pointer, for the nothrow forms), as under a memory limit.
+// Works under AddressSanitizer, where a real limit on the address space cannot be used.
+class AllocationLimit {
+public:
+    explicit AllocationLimit(std::size_t bytes);
+    ~AllocationLimit();
+    AllocationLimit(const AllocationLimit&) = delete;
+    AllocationLimit& operator=(const AllocationLimit&) = delete;
+
+private:
+    std::size_t previous_;
+};
+
 }  // namespace ostrel::test

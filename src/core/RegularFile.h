@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace ostrel::core {
+
+// Why a file could not be read. Each loader words its own message from it.
+enum class FileReadProblem { None, CannotOpen, NotRegularFile, TooLarge, OutOfMemory, ReadFailed };
+
+// A regular file open for reading. Anything else at the path (a FIFO, a device, a folder,
+// a socket, or a link to one) is refused without blocking and without reading from it:
+// the path is checked before it is opened, opened without waiting for a writer, and the
+// open file checked again. Any thread; one object per thread.
+class RegularFile {
+public:
+    RegularFile() = default;
+    ~RegularFile();
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+
+    // A file larger than maxBytes is refused from its size (TooLarge) before a byte is read.
+    [[nodiscard]] FileReadProblem open(const std::filesystem::path& path, std::uint64_t maxBytes);
+
+    // The size when opened.
+    std::uint64_t size() const { return size_; }
+
+    // Up to count bytes from offset into the buffer; got is fewer at the end of the file.
+    // False on a read error, or when the file is not open.
+    [[nodiscard]] bool readAt(std::uint64_t offset, void* into, std::size_t count, std::size_t& got);
+
+private:
+    void close();
+
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+// Replaces bytes with the whole of the regular file at path, at most maxBytes of it (a
+// file that grows past that while being read is TooLarge too). Never throws: a failed
+// allocation gives OutOfMemory. On any problem bytes is left empty.
+[[nodiscard]] FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes,
+                                              std::string& bytes);
+
+}  // namespace ostrel::core

@@ -1,0 +1,57 @@
+#include "support/HostileFiles.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace ostrel::test {
+
+void makeFifo(const std::filesystem::path& path) {
+    if (::mkfifo(path.c_str(), 0600) != 0) {
+        throw std::runtime_error("mkfifo failed for " + path.string());
+    }
+}
+
+void makeSparseFile(const std::filesystem::path& path, std::uint64_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw std::runtime_error("cannot make a sparse file at " + path.string());
+    }
+    ::close(fd);
+}
+
+bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::function<void()>& load) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread loader([&] {
+        load();
+        done.set_value();
+    });
+    bool returned = finished.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (!returned) {
+        // Opening both ends never waits, and wakes a blocked reader or writer alike; once
+        // closed, a reader sees the end of the file and a writer a broken pipe.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    while (!returned) {
+        const int both = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (both >= 0) {
+            ::close(both);
+        }
+        if (finished.wait_for(std::chrono::seconds(1)) == std::future_status::ready) {
+            break;
+        }
+    }
+    loader.join();
+    return returned;
+}
+
+}  // namespace ostrel::test

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+namespace ostrel::test {
+
+// Files a user or a script may name by mistake or on purpose: a FIFO nobody writes to,
+// and a sparse file that claims gigabytes while taking no space.
+void makeFifo(const std::filesystem::path& path);
+void makeSparseFile(const std::filesystem::path& path, std::uint64_t size);
+
+// Runs load on another thread and tells whether it returned by itself. Should it block
+// on the FIFO (the fault under test), reading or writing, the FIFO's other end is opened
+// after a generous wait so that load can return and the test end; the wait is a safety
+// net, not a measure.
+bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::function<void()>& load);
+
+}  // namespace ostrel::test
