@@ -1,11 +1,11 @@
 #include "core/AtomicWriter.h"
 
 #include "core/Failure.h"
+#include "core/FileDescriptorIo.h"
 #include "core/PathSuffix.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
@@ -26,7 +26,10 @@ void syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* error) {
+    discard();
     const std::filesystem::path parent = path.parent_path();
     if (!parent.empty()) {
         std::error_code ec;
@@ -37,28 +40,70 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     }
 
     const std::filesystem::path temporary = withSuffix(path, ".tmp");
-
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+    // A leftover from a crash, or a link someone planted there: either way not ours to
+    // write through. A folder stays, and the exclusive create below then refuses it.
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
         return fail(error, "cannot create " + temporary.string());
     }
-
-    bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    written = written && std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-    if (!written) {
-        std::fclose(file);
-        std::remove(temporary.c_str());
-        return fail(error, "cannot write " + temporary.string() + " (disk full or read-only?)");
-    }
-    std::fclose(file);
-
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int code = errno;
-        std::remove(temporary.c_str());
-        return fail(error, "cannot replace " + path.string() + ": " + systemMessage(code));
-    }
-    syncFolder(parent);
+    target_ = path;
+    temporary_ = temporary;
+    fd_ = fd;
     return true;
+}
+
+bool AtomicFileWriter::write(std::string_view bytes, std::string* error) {
+    if (fd_ < 0) {
+        return failWrite(error);
+    }
+    if (writeAll(fd_, bytes.data(), bytes.size()) != bytes.size()) {
+        return failWrite(error);
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit(std::string* error) {
+    if (fd_ < 0) {
+        return failWrite(error);
+    }
+    if (::fsync(fd_) != 0) {
+        return failWrite(error);
+    }
+    // The data is on disk; a failure to close cannot lose it.
+    ::close(fd_);
+    fd_ = -1;
+
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temporary_.c_str());
+        return fail(error, "cannot replace " + target_.string() + ": " + systemMessage(code));
+    }
+    syncFolder(target_.parent_path());
+    target_.clear();
+    temporary_.clear();
+    return true;
+}
+
+void AtomicFileWriter::discard() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(temporary_.c_str());
+    }
+}
+
+bool AtomicFileWriter::failWrite(std::string* error) {
+    discard();
+    if (temporary_.empty()) {
+        return fail(error, "cannot write: the file was not opened");
+    }
+    return fail(error, "cannot write " + temporary_.string() + " (disk full or read-only?)");
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
+    AtomicFileWriter writer;
+    return writer.open(path, error) && writer.write(bytes, error) && writer.commit(error);
 }
 
 }  // namespace ostrel::core

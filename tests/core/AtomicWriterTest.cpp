@@ -5,7 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
 namespace fs = std::filesystem;
+using ostrel::core::AtomicFileWriter;
 using ostrel::core::writeFileAtomically;
 using namespace ostrel::test;
 using ::testing::StartsWith;
@@ -63,17 +69,118 @@ TEST(AtomicWriterFailureTest, TargetThatIsAFolderCannotBeReplaced) {
     EXPECT_FALSE(fs::exists(dir / "f.tmp"));
 }
 
-TEST(AtomicWriterFailureTest, FullDeviceGivesWriteFailureAndRemovesTemporary) {
-    // /dev/full accepts the open and fails the flush with ENOSPC; the temporary is a
-    // symbolic link to it so the writer's own file really is that device.
-    if (!fs::exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full here";
-    }
+TEST(AtomicWriterFailureTest, FullDiskGivesWriteFailureRemovesTemporaryAndKeepsTheOldTarget) {
+    // A file-size limit in a child process stands in for a full disk: the write fails
+    // with EFBIG part way, as it would with ENOSPC.
     TempDir dir;
-    fs::create_symlink("/dev/full", dir / "f.tmp");
+    writeFile(dir / "f", "old");
+    const auto writeAgainstTheLimit = [&] {
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+        std::string error;
+        const bool written = writeFileAtomically(dir / "f", std::string(100000, 'x'), &error);
+        const bool ok = !written && error == "cannot write " + (dir / "f.tmp").string() + " (disk full or read-only?)" &&
+                        !fs::exists(fs::symlink_status(dir / "f.tmp")) && readFile(dir / "f") == "old";
+        std::fprintf(stderr, "%s", error.c_str());
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(writeAgainstTheLimit(),
+        ::testing::ExitedWithCode(0), "");
+}
+
+// Regression: the temporary file was opened with "wb", which follows a link planted at
+// its name: the save went into the other file and the target became a link to it.
+TEST(AtomicWriterPlantedLinkTest, LinkAtTheTemporaryNameIsReplacedNotFollowed) {
+    TempDir dir;
+    writeFile(dir / "victim", "someone else's file");
+    writeFile(dir / "song", "old");
+    fs::create_symlink(dir / "victim", dir / "song.tmp");
     std::string error;
-    EXPECT_FALSE(writeFileAtomically(dir / "f", std::string(100000, 'x'), &error));
-    EXPECT_EQ(error, "cannot write " + (dir / "f.tmp").string() + " (disk full or read-only?)");
-    EXPECT_FALSE(fs::exists(dir / "f"));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "f.tmp")));
+    ASSERT_TRUE(writeFileAtomically(dir / "song", "new", &error)) << error;
+    EXPECT_EQ(readFile(dir / "victim"), "someone else's file");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "song")));
+    EXPECT_EQ(readFile(dir / "song"), "new");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "song.tmp")));
+}
+
+TEST(AtomicWriterPlantedLinkTest, DanglingLinkOrLinkToADeviceIsNeverWrittenThrough) {
+    TempDir dir;
+    fs::create_symlink(dir / "would-be-created", dir / "a.tmp");
+    ASSERT_TRUE(writeFileAtomically(dir / "a", "bytes", nullptr));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "would-be-created")));
+    EXPECT_EQ(readFile(dir / "a"), "bytes");
+    if (fs::exists("/dev/full")) {
+        fs::create_symlink("/dev/full", dir / "b.tmp");
+        ASSERT_TRUE(writeFileAtomically(dir / "b", std::string(100000, 'x'), nullptr));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "b")));
+        EXPECT_EQ(fs::file_size(dir / "b"), 100000u);
+    }
+}
+
+// ---- The streaming form.
+
+TEST(AtomicFileWriterTest, PiecesWrittenOneByOneReplaceTheTargetOnlyOnCommit) {
+    TempDir dir;
+    const fs::path target = dir / "take.wav";
+    writeFile(target, "old content");
+    AtomicFileWriter writer;
+    std::string error = "untouched";
+    ASSERT_TRUE(writer.open(target, &error));
+    ASSERT_TRUE(writer.write("RIFF", &error));
+    ASSERT_TRUE(writer.write("", &error));
+    ASSERT_TRUE(writer.write(std::string_view("\0WAVE", 5), &error));
+    EXPECT_EQ(readFile(target), "old content");
+    ASSERT_TRUE(writer.commit(&error));
+    EXPECT_EQ(readFile(target), std::string("RIFF\0WAVE", 9));
+    EXPECT_FALSE(fs::exists(dir / "take.wav.tmp"));
+    EXPECT_EQ(error, "untouched");
+    EXPECT_FALSE(writer.isOpen());
+}
+
+TEST(AtomicFileWriterTest, WriterDroppedOrDiscardedBeforeCommitLeavesTheOldTargetAndNoTemporary) {
+    TempDir dir;
+    const fs::path target = dir / "take.wav";
+    writeFile(target, "old");
+    {
+        AtomicFileWriter writer;
+        ASSERT_TRUE(writer.open(target, nullptr));
+        ASSERT_TRUE(writer.write("half of it", nullptr));
+        EXPECT_TRUE(fs::exists(dir / "take.wav.tmp"));
+    }
+    EXPECT_FALSE(fs::exists(dir / "take.wav.tmp"));
+    EXPECT_EQ(readFile(target), "old");
+
+    AtomicFileWriter writer;
+    ASSERT_TRUE(writer.open(target, nullptr));
+    writer.discard();
+    EXPECT_FALSE(fs::exists(dir / "take.wav.tmp"));
+    std::string error;
+    EXPECT_FALSE(writer.write("late", &error));
+    EXPECT_EQ(error, "cannot write " + (dir / "take.wav.tmp").string() + " (disk full or read-only?)");
+    EXPECT_FALSE(writer.commit(nullptr));
+    EXPECT_EQ(readFile(target), "old");
+}
+
+TEST(AtomicFileWriterTest, WritingOrCommittingWithoutOpeningFails) {
+    AtomicFileWriter writer;
+    std::string error;
+    EXPECT_FALSE(writer.write("x", &error));
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_FALSE(writer.commit(&error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(AtomicFileWriterTest, ReplaceFailureRemovesTheTemporary) {
+    TempDir dir;
+    fs::create_directories(dir / "f/inside");
+    AtomicFileWriter writer;
+    ASSERT_TRUE(writer.open(dir / "f", nullptr));
+    ASSERT_TRUE(writer.write("x", nullptr));
+    std::string error;
+    EXPECT_FALSE(writer.commit(&error));
+    EXPECT_THAT(error, StartsWith("cannot replace " + (dir / "f").string() + ": "));
+    EXPECT_FALSE(fs::exists(dir / "f.tmp"));
+    EXPECT_TRUE(fs::is_directory(dir / "f/inside"));
 }
