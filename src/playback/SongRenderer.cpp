@@ -34,6 +34,8 @@ const char kTooLong[] = "the song is too long to render (more than 60 minutes)";
 static_assert(kMaxRenderSeconds == 3600.0, "the message names the bound");
 // Far above any sound card; keeps every frame count below 2^63.
 constexpr double kMaxSampleRate = 1.0e6;
+// More threads than this only add stacks: no machine it runs on has more cores.
+constexpr int kMaxRenderThreads = 256;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -351,8 +353,8 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
     audio.frames = length;
 
     StemMixSettings mixSettings;
-    mixSettings.threads = settings.threads > 0 ? settings.threads
-                                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    mixSettings.threads = std::min(kMaxRenderThreads, settings.threads > 0 ? settings.threads
+                                                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     mixSettings.channels = settings.channels;
     mixSettings.context.sampleRate = rate;
     mixSettings.context.blockSize = settings.blockSize;
