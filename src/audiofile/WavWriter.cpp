@@ -1,13 +1,14 @@
 #include "audiofile/WavWriter.h"
 
-#include "core/Failure.h"
-
 #include "core/AtomicWriter.h"
+#include "core/Failure.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 namespace ostrel::engine { inline namespace audiofile {
 namespace {
@@ -33,6 +34,39 @@ std::int32_t toPcm(float sample, double scale) {
     return static_cast<std::int32_t>(std::round(clamped * scale));
 }
 
+constexpr std::size_t kPieceSamples = 16384;
+
+// The samples in the format's encoding, little-endian, written from out on; out has room
+// for bytesPerSample bytes a sample.
+void encode(std::span<const float> samples, WavFormat format, unsigned char* out) {
+    switch (format) {
+        case WavFormat::Pcm16:
+            for (const float sample : samples) {
+                const auto v = static_cast<std::uint32_t>(toPcm(sample, 32767.0));
+                *out++ = static_cast<unsigned char>(v & 0xFF);
+                *out++ = static_cast<unsigned char>((v >> 8) & 0xFF);
+            }
+            break;
+        case WavFormat::Pcm24:
+            for (const float sample : samples) {
+                const auto v = static_cast<std::uint32_t>(toPcm(sample, 8388607.0));
+                *out++ = static_cast<unsigned char>(v & 0xFF);
+                *out++ = static_cast<unsigned char>((v >> 8) & 0xFF);
+                *out++ = static_cast<unsigned char>((v >> 16) & 0xFF);
+            }
+            break;
+        case WavFormat::Float32:
+            for (const float sample : samples) {
+                std::uint32_t v = 0;
+                std::memcpy(&v, &sample, 4);
+                for (int i = 0; i < 4; ++i) {
+                    *out++ = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+                }
+            }
+            break;
+    }
+}
+
 }  // namespace
 
 bool writeWavFile(const std::filesystem::path& path, std::span<const float> samples, int channels,
@@ -52,54 +86,42 @@ bool writeWavFile(const std::filesystem::path& path, std::span<const float> samp
         return core::fail(error, "the sound is too large for a WAV file");
     }
 
-    std::string bytes;
-    bytes.reserve(dataBytes + 64);
-    putTag(bytes, "RIFF");
-    putU32(bytes, 0);
-    putTag(bytes, "WAVE");
-    putTag(bytes, "fmt ");
-    putU32(bytes, isFloat ? 18 : 16);
-    putU16(bytes, isFloat ? 3 : 1);
-    putU16(bytes, static_cast<std::uint32_t>(channels));
-    putU32(bytes, sampleRate);
-    putU32(bytes, static_cast<std::uint32_t>(blockAlign * sampleRate));
-    putU16(bytes, static_cast<std::uint32_t>(blockAlign));
-    putU16(bytes, static_cast<std::uint32_t>(8 * bytesPerSample));
+    std::string header;
+    putTag(header, "RIFF");
+    putU32(header, static_cast<std::uint32_t>(headerBytes - 8 + dataBytes));
+    putTag(header, "WAVE");
+    putTag(header, "fmt ");
+    putU32(header, isFloat ? 18 : 16);
+    putU16(header, isFloat ? 3 : 1);
+    putU16(header, static_cast<std::uint32_t>(channels));
+    putU32(header, sampleRate);
+    putU32(header, static_cast<std::uint32_t>(blockAlign * sampleRate));
+    putU16(header, static_cast<std::uint32_t>(blockAlign));
+    putU16(header, static_cast<std::uint32_t>(8 * bytesPerSample));
     if (isFloat) {
-        putU16(bytes, 0);
-        putTag(bytes, "fact");
-        putU32(bytes, 4);
-        putU32(bytes, static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(channels)));
+        putU16(header, 0);
+        putTag(header, "fact");
+        putU32(header, 4);
+        putU32(header, static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(channels)));
     }
-    putTag(bytes, "data");
-    putU32(bytes, static_cast<std::uint32_t>(dataBytes));
+    putTag(header, "data");
+    putU32(header, static_cast<std::uint32_t>(dataBytes));
 
-    for (const float sample : samples) {
-        switch (format) {
-            case WavFormat::Pcm16:
-                putU16(bytes, static_cast<std::uint32_t>(toPcm(sample, 32767.0)) & 0xFFFF);
-                break;
-            case WavFormat::Pcm24: {
-                const auto v = static_cast<std::uint32_t>(toPcm(sample, 8388607.0));
-                bytes.push_back(static_cast<char>(v & 0xFF));
-                bytes.push_back(static_cast<char>((v >> 8) & 0xFF));
-                bytes.push_back(static_cast<char>((v >> 16) & 0xFF));
-                break;
-            }
-            case WavFormat::Float32: {
-                std::uint32_t v = 0;
-                std::memcpy(&v, &sample, 4);
-                putU32(bytes, v);
-                break;
-            }
+    // The samples go out a piece at a time: memory stays small however long the sound.
+    core::AtomicFileWriter file;
+    if (!file.open(path, error) || !file.write(header, error)) {
+        return false;
+    }
+    std::vector<unsigned char> piece(kPieceSamples * bytesPerSample);
+    for (std::size_t first = 0; first < samples.size(); first += kPieceSamples) {
+        const std::size_t n = std::min(kPieceSamples, samples.size() - first);
+        encode(samples.subspan(first, n), format, piece.data());
+        const std::string_view bytes(reinterpret_cast<const char*>(piece.data()), n * bytesPerSample);
+        if (!file.write(bytes, error)) {
+            return false;
         }
     }
-
-    const auto riffSize = static_cast<std::uint32_t>(bytes.size() - 8);
-    for (int i = 0; i < 4; ++i) {
-        bytes[4 + i] = static_cast<char>((riffSize >> (8 * i)) & 0xFF);
-    }
-    return core::writeFileAtomically(path, bytes, error);
+    return file.commit(error);
 }
 
 bool saveWav(const AudioData& audio, const std::filesystem::path& path, WavFormat format, std::string* error) {

@@ -16,7 +16,8 @@ enum class WavFormat : int {
     Float32 = 2,
 };
 
-// Writes interleaved samples as a RIFF/WAVE file through the atomic writer. PCM samples are
+// Writes interleaved samples as a RIFF/WAVE file through the atomic writer, a piece at a
+// time (the file is never held whole in memory). PCM samples are
 // clamped to -1..1 and a NaN becomes silence; float samples are written as they are.
 // False with a reason when channels or rate are not positive, when the data would not fit the
 // format's 32-bit sizes, or when the file cannot be written.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <map>
-#include <span>
+#include <thread>
 
 #include "devices/DeviceCatalog.h"
 #include "devices/InstrumentConfig.h"
@@ -13,12 +13,13 @@
 #include "devices/Patch.h"
 #include "devices/PatchGraph.h"
 #include "devices/PolyphonicPatch.h"
-#include "engine/BasicNodes.h"
 #include "engine/GraphRunner.h"
 #include "engine/DeviceNode.h"
 #include "core/Failure.h"
 #include "audiofile/Resample.h"
+#include "playback/ClipPlayerNode.h"
 #include "playback/NoteEvents.h"
+#include "playback/StemMixer.h"
 #include "playback/VoiceAllocator.h"
 #include "audiofile/WavReader.h"
 
@@ -33,6 +34,8 @@ const char kTooLong[] = "the song is too long to render (more than 60 minutes)";
 static_assert(kMaxRenderSeconds == 3600.0, "the message names the bound");
 // Far above any sound card; keeps every frame count below 2^63.
 constexpr double kMaxSampleRate = 1.0e6;
+// More threads than this only add stacks: no machine it runs on has more cores.
+constexpr int kMaxRenderThreads = 256;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -104,26 +107,6 @@ std::shared_ptr<const AudioData> soundFor(const model::Track& track, const std::
     return sound;
 }
 
-// Adds lengthFrames frames of the sound, from offset on, into the stereo buffer at start.
-// Frames outside the buffer (a clip before the song's start) and outside the sound are left.
-void mixClip(const AudioData& sound, std::int64_t offset, std::int64_t start, std::int64_t lengthFrames,
-             std::vector<float>& buffer) {
-    const std::int64_t soundChannels = std::max(1, sound.channels);
-    const std::int64_t soundFrames =
-        std::min<std::int64_t>(sound.frames, static_cast<std::int64_t>(sound.samples.size()) / soundChannels);
-    const std::int64_t bufferFrames = static_cast<std::int64_t>(buffer.size() / 2);
-    const std::int64_t first = std::max<std::int64_t>({0, -offset, -start});
-    const std::int64_t last = std::min({lengthFrames, soundFrames - offset, bufferFrames - start});
-    for (std::int64_t i = first; i < last; ++i) {
-        const std::size_t s = static_cast<std::size_t>((offset + i) * soundChannels);
-        const float left = sound.samples[s];
-        const float right = soundChannels > 1 ? sound.samples[s + 1] : left;
-        const std::size_t d = static_cast<std::size_t>(start + i) * 2;
-        buffer[d] += left;
-        buffer[d + 1] += right;
-    }
-}
-
 int toInt(std::uint32_t value) { return static_cast<int>(std::min<std::uint32_t>(value, std::numeric_limits<int>::max())); }
 
 }  // namespace
@@ -137,7 +120,6 @@ bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, const
         std::int64_t lengthFrames = 0;
     };
     std::vector<ClipPlacement> placements;
-    std::int64_t trackEnd = 0;
     for (const model::Clip& clip : track.clips) {
         if (clip.audioSource.empty()) {
             continue;
@@ -145,34 +127,31 @@ bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, const
         const std::int64_t start = tempoMap.tickToFrame(beatsToTick(clip.startBeats), sampleRate);
         const std::int64_t end = clipEndFrame(clip, tempoMap, sampleRate);
         placements.push_back({&clip, start, std::max<std::int64_t>(0, end - start)});
-        trackEnd = std::max(trackEnd, end);
     }
 
+    // The clips play straight from their sounds: nothing here grows with the song's length.
     std::vector<std::string> warnings;
-    auto buffer = std::make_shared<std::vector<float>>(static_cast<std::size_t>(trackEnd) * 2, 0.0f);
-    {
-        SoundCache cache;  // decoded once per track, dropped before the graph runs
-        for (const ClipPlacement& placement : placements) {
-            const model::Clip& clip = *placement.clip;
-            if (!isPlainFileName(clip.audioSource)) {
-                warnings.push_back(trackPrefix(track) + quoted(clip.audioSource) +
-                                   " is not a plain file name; skipped");
-                continue;
-            }
-            const auto sound = soundFor(track, clip.audioSource, settings.samplesFolder, sampleRate, cache, warnings);
-            if (!sound) {
-                continue;
-            }
-            const double offsetSeconds =
-                std::isnan(clip.audioOffsetSeconds) ? 0.0
-                                                    : std::clamp(clip.audioOffsetSeconds, -kSecondsLimit, kSecondsLimit);
-            mixClip(*sound, std::llround(sampleRate * offsetSeconds), placement.startFrame, placement.lengthFrames,
-                    *buffer);
+    auto player = std::make_unique<ClipPlayerNode>();
+    SoundCache cache;  // decoded once per track; the player keeps what its clips use
+    for (const ClipPlacement& placement : placements) {
+        const model::Clip& clip = *placement.clip;
+        if (!isPlainFileName(clip.audioSource)) {
+            warnings.push_back(trackPrefix(track) + quoted(clip.audioSource) + " is not a plain file name; skipped");
+            continue;
         }
+        auto sound = soundFor(track, clip.audioSource, settings.samplesFolder, sampleRate, cache, warnings);
+        if (!sound) {
+            continue;
+        }
+        const double offsetSeconds =
+            std::isnan(clip.audioOffsetSeconds) ? 0.0 : std::clamp(clip.audioOffsetSeconds, -kSecondsLimit, kSecondsLimit);
+        player->addClip({std::move(sound), placement.startFrame, placement.lengthFrames,
+                         std::llround(sampleRate * offsetSeconds)});
     }
+    cache.clear();
 
     GraphBuilder builder;
-    int prev = builder.addNode(std::make_unique<BufferSourceNode>(std::move(buffer), 2, trackEnd));
+    int prev = builder.addNode(std::move(player));
     for (const model::Device& device : track.devices) {
         if (!device.enabled) {
             continue;
@@ -303,56 +282,66 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
     const TempoMap tempoMap({TempoPoint{0, bpm}}, {});
     const auto& tracks = project.tracks();
     const bool anySolo = std::any_of(tracks.begin(), tracks.end(), [](const model::Track& t) { return t.solo; });
-    const bool automatic = settings.frames == 0;
-    std::int64_t length = settings.frames;
 
-    std::vector<TrackStem> stems;
-    std::vector<std::string> warnings;
-    for (const model::Track& track : tracks) {
+    // The length comes first, from the content alone: the mix is made once, before any
+    // track is built, and no track is built that the render does not need at once.
+    std::vector<bool> hasStem(tracks.size(), false);
+    std::int64_t length = settings.frames;
+    std::size_t tooLong = tracks.size();
+    for (std::size_t k = 0; k < tracks.size() && tooLong == tracks.size(); ++k) {
+        const model::Track& track = tracks[k];
         const bool effects = anyDeviceEnabled(track);
         std::int64_t total = 0;
-        TrackStem stem;
-        std::string stemError;
-        bool built = false;
         if (model::isAudioTrack(track)) {
             const std::int64_t contentEnd = audioContentEnd(track, tempoMap, rate);
             if (contentEnd == 0) {
                 continue;
             }
             total = contentEnd + (effects ? secondsToFrames(kEffectTailSeconds, rate) : 0);
-            // Checked before the track's buffer of its whole length is made.
-            if (total > maxFrames) {
-                core::fail(error, kTooLong);
-                return false;
-            }
-            built = renderAudioTrack(track, tempoMap, settings, &stem, &stemError);
         } else {
             if (track.instrumentPatch.empty()) {
                 continue;
             }
             if (!track.clips.empty()) {
                 const double tail = kInstrumentTailSeconds + (effects ? kEffectTailSeconds : 0.0);
-                total = tempoMap.tickToFrame(lastNoteTick(collectNoteEvents(track)), rate) +
-                        secondsToFrames(tail, rate);
+                total = tempoMap.tickToFrame(lastNoteTick(collectNoteEvents(track)), rate) + secondsToFrames(tail, rate);
             }
-            if (total > maxFrames) {
-                core::fail(error, kTooLong);
-                return false;
-            }
-            built = renderInstrumentTrack(track, tempoMap, settings, &stem, &stemError);
         }
-        if (!built) {
-            core::fail(error, stemError);
-            return false;
+        if (total > maxFrames) {
+            tooLong = k;
+            break;
         }
-        warnings.insert(warnings.end(), stem.warnings.begin(), stem.warnings.end());
+        hasStem[k] = true;
+        if (settings.frames == 0) {
+            length = std::max(length, total);  // tracks with gain 0 count too
+        }
+    }
+
+    const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
+        const model::Track& track = tracks[k];
+        if (!hasStem[k]) {
+            return true;
+        }
+        const bool built = model::isAudioTrack(track) ? renderAudioTrack(track, tempoMap, settings, stem, stemError)
+                                                      : renderInstrumentTrack(track, tempoMap, settings, stem, stemError);
         const bool heard = anySolo ? track.solo : !track.muted;
         // A volume that is not a number would fill the whole mix with NaN.
-        stem.gain = heard && std::isfinite(track.volume) ? track.volume : 0.0;
-        if (automatic) {
-            length = std::max(length, total);
+        stem->gain = heard && std::isfinite(track.volume) ? track.volume : 0.0;
+        return built;
+    };
+
+    if (tooLong < tracks.size()) {
+        // A track before the one too long that cannot be built is the first fault.
+        for (std::size_t k = 0; k < tooLong; ++k) {
+            TrackStem stem;
+            std::string stemError;
+            if (!build(k, &stem, &stemError)) {
+                core::fail(error, stemError);
+                return false;
+            }
         }
-        stems.push_back(std::move(stem));
+        core::fail(error, kTooLong);
+        return false;
     }
 
     AudioData audio;
@@ -363,20 +352,19 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
     audio.sampleRate = rate;
     audio.frames = length;
 
-    if (length > 0) {
-        OfflineRenderContext context;
-        context.sampleRate = rate;
-        context.blockSize = settings.blockSize;
-        context.frames = length;
-        context.bpm = bpm;
-        for (TrackStem& stem : stems) {
-            if (stem.gain == 0.0) {
-                continue;
-            }
-            context.events = std::move(stem.events);
-            mixGraphOffline(*stem.graph, context, static_cast<float>(stem.gain), audio.samples);
-            stem.graph.reset();  // its delay lines and buffers are not needed any more
-        }
+    StemMixSettings mixSettings;
+    mixSettings.threads = std::min(kMaxRenderThreads, settings.threads > 0 ? settings.threads
+                                                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    mixSettings.channels = settings.channels;
+    mixSettings.context.sampleRate = rate;
+    mixSettings.context.blockSize = settings.blockSize;
+    mixSettings.context.frames = length;
+    mixSettings.context.bpm = bpm;
+    std::vector<std::string> warnings;
+    std::string mixError;
+    if (!mixStems(tracks.size(), build, mixSettings, audio.samples, &warnings, &mixError)) {
+        core::fail(error, mixError);
+        return false;
     }
 
     out->audio = std::move(audio);

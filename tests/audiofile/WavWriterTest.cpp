@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 using namespace ostrel::engine;
@@ -117,4 +119,99 @@ TEST(WavWriterSoxTest, SoxReadsEveryFormatWeWrite) {
         ASSERT_TRUE(writeWavFile(dir / "out.wav", std::vector<float>(2 * 4410, 0.25f), 2, 44100, format, nullptr));
         EXPECT_EQ(soxInfo(dir / "out.wav", dir / "info.txt"), "2\n44100\n4410\n" + bitsAndEncoding);
     }
+}
+
+namespace {
+
+// The writer as it was when it built the whole file in memory, kept as the reference the
+// streaming writer must match byte for byte.
+std::string wholeFileReference(std::span<const float> samples, int channels, std::uint32_t rate, WavFormat format) {
+    auto u16 = [](std::string& out, std::uint32_t v) {
+        out.push_back(static_cast<char>(v & 0xFF));
+        out.push_back(static_cast<char>((v >> 8) & 0xFF));
+    };
+    auto u32 = [&](std::string& out, std::uint32_t v) {
+        u16(out, v & 0xFFFF);
+        u16(out, v >> 16);
+    };
+    auto pcm = [](float sample, double scale) {
+        return std::isnan(sample) ? 0 : static_cast<std::int32_t>(std::round(std::clamp(static_cast<double>(sample), -1.0, 1.0) * scale));
+    };
+    const bool isFloat = format == WavFormat::Float32;
+    const std::uint32_t bytesPerSample = format == WavFormat::Pcm16 ? 2 : format == WavFormat::Pcm24 ? 3 : 4;
+    const std::uint32_t blockAlign = bytesPerSample * static_cast<std::uint32_t>(channels);
+    std::string b = "RIFF";
+    u32(b, 0);
+    b += "WAVEfmt ";
+    u32(b, isFloat ? 18 : 16);
+    u16(b, isFloat ? 3 : 1);
+    u16(b, static_cast<std::uint32_t>(channels));
+    u32(b, rate);
+    u32(b, blockAlign * rate);
+    u16(b, blockAlign);
+    u16(b, 8 * bytesPerSample);
+    if (isFloat) {
+        u16(b, 0);
+        b += "fact";
+        u32(b, 4);
+        u32(b, static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(channels)));
+    }
+    b += "data";
+    u32(b, static_cast<std::uint32_t>(bytesPerSample * samples.size()));
+    for (const float sample : samples) {
+        if (format == WavFormat::Pcm16) {
+            u16(b, static_cast<std::uint32_t>(pcm(sample, 32767.0)) & 0xFFFF);
+        } else if (format == WavFormat::Pcm24) {
+            const auto v = static_cast<std::uint32_t>(pcm(sample, 8388607.0));
+            b.append({static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF), static_cast<char>((v >> 16) & 0xFF)});
+        } else {
+            std::uint32_t v = 0;
+            std::memcpy(&v, &sample, 4);
+            u32(b, v);
+        }
+    }
+    const auto riff = static_cast<std::uint32_t>(b.size() - 8);
+    for (int i = 0; i < 4; ++i) b[4 + static_cast<std::size_t>(i)] = static_cast<char>((riff >> (8 * i)) & 0xFF);
+    return b;
+}
+
+// Every kind of value a render can hold: edges of the range, halves, beyond it, tiny and
+// not finite ones, and a long stretch of noise so the file takes many pieces.
+std::vector<float> awkwardSamples(std::size_t count) {
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> v{0.0f, -0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 0.5f, -0.5f, 1.0f / 65534.0f, -1.0f / 65534.0f,
+                         1e-40f, inf, -inf, std::numeric_limits<float>::quiet_NaN(), 0.99999994f, 4.76837158e-7f};
+    std::uint32_t seed = 12345;
+    while (v.size() < count) {
+        seed = seed * 1664525u + 1013904223u;
+        v.push_back(static_cast<float>(static_cast<std::int32_t>(seed)) / 1.8e9f);
+    }
+    v.resize(count);
+    return v;
+}
+
+}  // namespace
+
+TEST(WavWriterStreamingTest, TheStreamedFileIsByteForByteTheWholeFileOfBefore) {
+    TempDir dir;
+    for (const WavFormat format : {WavFormat::Pcm16, WavFormat::Pcm24, WavFormat::Float32}) {
+        for (const auto& [channels, count] : {std::pair{1, 0}, {2, 16}, {2, 100001}, {3, 50000}, {1, 16384}, {2, 16385}}) {
+            const std::vector<float> samples = awkwardSamples(static_cast<std::size_t>(count));
+            ASSERT_TRUE(writeWavFile(dir / "s.wav", samples, channels, 44100, format, nullptr));
+            EXPECT_TRUE(readFile(dir / "s.wav") == wholeFileReference(samples, channels, 44100, format))
+                << "format " << static_cast<int>(format) << ", " << channels << " channels, " << count << " samples";
+        }
+    }
+}
+
+// Regression: the file was opened through whatever sat at the temporary name, so a link
+// planted there sent the sound into another file.
+TEST(WavWriterStreamingTest, ALinkPlantedAtTheTemporaryNameIsNotWrittenThrough) {
+    TempDir dir;
+    ostrel::test::writeFile(dir / "other", "keep");
+    std::filesystem::create_symlink(dir / "other", dir / "out.wav.tmp");
+    ASSERT_TRUE(writeWavFile(dir / "out.wav", std::vector<float>(4000, 0.25f), 2, 48000, WavFormat::Pcm16, nullptr));
+    EXPECT_EQ(readFile(dir / "other"), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "out.wav"));
+    EXPECT_EQ(readFile(dir / "out.wav").size(), 44u + 8000u);
 }

@@ -1,5 +1,8 @@
 #include "support/AllocationCounter.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -9,6 +12,18 @@ thread_local bool counting = false;
 thread_local std::size_t allocationCount = 0;
 thread_local std::size_t freeCount = 0;
 thread_local std::size_t allocationLimit = static_cast<std::size_t>(-1);
+
+// Bytes this thread holds, counted whether or not a counter is alive, and the most since
+// the innermost counter started.
+thread_local long long liveBytes = 0;
+thread_local long long peakLiveBytes = 0;
+
+void noteAllocated(void* p) {
+    if (p != nullptr) {
+        liveBytes += static_cast<long long>(malloc_usable_size(p));
+        peakLiveBytes = std::max(peakLiveBytes, liveBytes);
+    }
+}
 
 void* allocate(std::size_t size, std::size_t alignment) {
     if (counting) {
@@ -28,6 +43,7 @@ void* allocate(std::size_t size, std::size_t alignment) {
     } else {
         p = std::malloc(size);
     }
+    noteAllocated(p);
     return p;
 }
 
@@ -38,6 +54,7 @@ void release(void* p) noexcept {
     if (counting) {
         ++freeCount;
     }
+    liveBytes -= static_cast<long long>(malloc_usable_size(p));
     std::free(p);
 }
 
@@ -91,11 +108,20 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 namespace ostrel::test {
 
 AllocationCounter::AllocationCounter()
-    : startAllocations_(allocationCount), startFrees_(freeCount), wasCounting_(counting) {
+    : startAllocations_(allocationCount), startFrees_(freeCount), startLiveBytes_(liveBytes),
+      outerPeakBytes_(peakLiveBytes), wasCounting_(counting) {
     counting = true;
+    peakLiveBytes = liveBytes;
 }
 
-AllocationCounter::~AllocationCounter() { counting = wasCounting_; }
+AllocationCounter::~AllocationCounter() {
+    counting = wasCounting_;
+    peakLiveBytes = std::max(outerPeakBytes_, peakLiveBytes);
+}
+
+std::size_t AllocationCounter::peakBytes() const {
+    return static_cast<std::size_t>(std::max(0LL, peakLiveBytes - startLiveBytes_));
+}
 
 std::size_t AllocationCounter::allocations() const { return allocationCount - startAllocations_; }
 

@@ -16,10 +16,15 @@ public:
 
     std::size_t allocations() const;
     std::size_t frees() const;
+    // The most heap bytes this thread held at once while counting, beyond what it held when
+    // the counter started (usable sizes, as the allocator rounds them).
+    std::size_t peakBytes() const;
 
 private:
     std::size_t startAllocations_;
     std::size_t startFrees_;
+    long long startLiveBytes_;
+    long long outerPeakBytes_;
     bool wasCounting_;
 };
 
