@@ -198,6 +198,7 @@ TEST_F(AudioControllerTest, EnsureRunningWithin300MsOfTheToneKeepsTheCardOpen) {
     tickAt(1500);
     EXPECT_TRUE(audio.engineRunning());
     EXPECT_EQ(card->opens, 1);
+    EXPECT_EQ(audio.status(), "Sound card open");  // not the tone any more
 }
 
 // Regression: the close after the test tone shut the card under a playing transport or
@@ -211,6 +212,7 @@ TEST_F(AudioControllerTest, ActivityWhileTheTonePlaysKeepsTheCardAfterIt) {
 
     tickAt(3500);
     EXPECT_TRUE(audio.engineRunning());
+    EXPECT_EQ(audio.status(), "Sound card open");
     // Still closed by the idle rule once nothing uses it any more.
     tickAt(62999);
     EXPECT_TRUE(audio.engineRunning());
