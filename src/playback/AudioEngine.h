@@ -59,12 +59,18 @@ public:
     bool playing() const { return transport_.playing(); }
     // Level clamped to 0..1.
     void setTestTone(bool on, float level);
+    // The start-up graph with its tone plays: the card is open and no graph replaced it.
+    bool hasTestTone() const { return testTone_ != nullptr; }
     // One device period in milliseconds; 0 without a sample rate.
     double latencyMs() const;
 
     const AudioConfig& config() const { return config_; }
     // The transport position in frames, as last rendered.
     std::int64_t shownPos() const { return shownPos_.load(std::memory_order_acquire); }
+    // The play generation shownPos belongs to: until it equals the transport's, the audio
+    // thread has not yet taken the latest play and shownPos is still the old position.
+    // Read it before shownPos.
+    std::uint32_t shownGeneration() const { return shownGen_.load(std::memory_order_acquire); }
     // Frames rendered since the last start: the time base of the event queue.
     std::uint64_t clock() const { return clock_.load(std::memory_order_acquire); }
     // How many times start was called; a live instrument compares it to notice a reopen.
@@ -72,6 +78,7 @@ public:
     // Replaced at every start; only the GUI thread pushes.
     EventQueue& events() { return *events_; }
     IAudioBackend& backend() { return *backend_; }
+    const IAudioBackend& backend() const { return *backend_; }
 
     // The RenderCallback handed to the back-end, with the engine as user.
     // Audio thread. Never allocates, frees, locks or logs.
@@ -99,6 +106,7 @@ private:
     std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
 
     std::atomic<std::int64_t> shownPos_{0};
+    std::atomic<std::uint32_t> shownGen_{0};  // stored after shownPos_
     // Audio thread only.
     std::int64_t pos_ = 0;  // transport position, frames
     double lastTempo_ = 120.0;
