@@ -2,10 +2,13 @@
 
 #include "app/ApiToken.h"
 #include "app/AppController.h"
+#include "app/AudioController.h"
 #include "app/CommandLineOptions.h"
 #include "app/DataFolders.h"
 #include "app/ExitCodes.h"
+#include "app/InstrumentController.h"
 #include "app/LiveSettings.h"
+#include "app/MidiController.h"
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
@@ -17,6 +20,7 @@
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
+#include "platform/Backends.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -120,6 +124,10 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
     // The audio, instrument, transport, project and MIDI controllers join here, in that
     // order; then the control API and OSC doors with their pump and render timers.
+    AudioController audio(engine::createAudioBackend(), settings, logger);
+    InstrumentController instrument(audio, logger, &settings);
+    instrument.setPatchesDirectory(folders.patches);
+    MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
     // Made before the doors start, so a client can read it from the settings file.
     ensureApiToken(settings);
@@ -132,6 +140,9 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("theme"), &themes);
     engine.rootContext()->setContextProperty(QStringLiteral("app"), &appController);
     engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
+    engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
+    engine.rootContext()->setContextProperty(QStringLiteral("instrument"), &instrument);
+    engine.rootContext()->setContextProperty(QStringLiteral("midi"), &midi);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
