@@ -12,6 +12,7 @@
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
+#include "app/TransportController.h"
 #include "app/UiScale.h"
 #include "app/WindowScreenshot.h"
 #include "core/BuildInfo.h"
@@ -124,9 +125,12 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
     // The audio, instrument, transport, project and MIDI controllers join here, in that
     // order; then the control API and OSC doors with their pump and render timers.
+    // The sound card is not opened here: the audio controller opens it on demand.
     AudioController audio(engine::createAudioBackend(), settings, logger);
     InstrumentController instrument(audio, logger, &settings);
     instrument.setPatchesDirectory(folders.patches);
+    TransportController transport(audio, logger, &settings);
+    // The project controller joins here, before the MIDI input.
     MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
     // Made before the doors start, so a client can read it from the settings file.
@@ -143,6 +147,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
     engine.rootContext()->setContextProperty(QStringLiteral("instrument"), &instrument);
     engine.rootContext()->setContextProperty(QStringLiteral("midi"), &midi);
+    engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
