@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <QMetaProperty>
 #include <QSignalSpy>
 
 #include <map>
@@ -282,6 +285,35 @@ TEST_F(InstrumentPlaying, ReleasingMidiNotesEndsThemForListenersAndTheEngine) {
     EXPECT_EQ(take.count(), 1) << "the computer key still sounds";
     instrument().releaseMidiNotes();
     EXPECT_EQ(pressed.count(), 1) << "nothing left, nothing said";
+}
+
+TEST(InstrumentInterface, TheQmlSeesItsMembersInTheirPublishedOrder) {
+    const QMetaObject& meta = InstrumentController::staticMetaObject;
+    QStringList methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) methods.append(meta.method(i).methodSignature());
+    EXPECT_EQ(methods,
+              (QStringList{"patchChanged()", "effectsChanged()", "chordsChanged()", "soundChanged()",
+                           "learningChanged()", "controllerMapChanged()", "patchListChanged()",
+                           "patchFilesMessageChanged()", "levelChanged()", "octaveChanged()", "pressedChanged()",
+                           "messageChanged()", "noteOn(int,int)", "noteOff(int)", "refreshPatches()",
+                           "saveCurrentPatchAs(QString)", "removeUserPatch(QString)", "openPatchesFolder()",
+                           "commitLevel()", "useTrackInstrument(QString,QString,QString)", "selectPatch(QString)",
+                           "setEffects(bool)", "setChords(bool)", "learnControl(QString)", "cancelLearn()",
+                           "clearControl(QString)", "resetControllers()", "resetSound()", "setLevel(double)",
+                           "shiftOctave(int)", "keyDown(int)", "keyUp(int)", "padDown(int)", "padUp(int)",
+                           "releaseAll()"}));
+    QStringList properties;
+    QStringList writable;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        properties.append(meta.property(i).name());
+        if (meta.property(i).isWritable()) writable.append(meta.property(i).name());
+    }
+    EXPECT_EQ(properties, (QStringList{"patchNames", "userPatchNames", "patchesDirectory", "patchFilesMessage",
+                                       "patchFilesProblem", "patchName", "effects", "chords", "level", "brightness",
+                                       "resonance", "attack", "release", "learning", "controllerMap", "octave",
+                                       "pressedKeys", "activeNotes", "patchCategory", "padLabels", "patchCategories",
+                                       "message", "problem"}));
+    EXPECT_EQ(writable, (QStringList{"effects", "chords", "level", "brightness", "resonance", "attack", "release"}));
 }
 
 // The audio controller's 250 ms tick and the 5 s keep-alive, run on a hand-moved clock.

@@ -3,9 +3,13 @@
 #include "LiveTestSupport.h"
 #include "engine/MidiMessage.h"
 #include "platform/Backends.h"
+#include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <QMetaProperty>
 #include <QSignalSpy>
 
 #include <RtMidi.h>
@@ -206,10 +210,39 @@ TEST_F(MidiInput, AnInputThatFailsForAnotherReasonShowsItAndIsNotRetried) {
     EXPECT_TRUE(midi().connected());
 }
 
+TEST_F(MidiInput, TheDriversCallbackNeverTouchesTheHeap) {
+    startWith("Keys");
+    const std::uint8_t bytes[3] = {0x90, 0x3C, 0x64};
+    std::size_t heap = 0;
+    {
+        test::AllocationCounter counter;
+        for (int i = 0; i < 1100; ++i) MidiController::onInputMessage(&midi(), bytes, 3);  // the last ones find it full
+        heap = counter.allocations() + counter.frees();
+    }
+    EXPECT_EQ(heap, 0u);
+    midi().pollMessages();
+    EXPECT_EQ(midi().messageCount(), 1024);
+}
+
 TEST_F(MidiInput, ClosingTheControllerClosesTheInput) {
     startWith("Keys");
     rig.midi.reset();
     EXPECT_EQ(rig.midiPorts->callback, nullptr);
+}
+
+TEST(MidiInputInterface, TheQmlSeesItsMembersInTheirPublishedOrder) {
+    const QMetaObject& meta = MidiController::staticMetaObject;
+    QStringList methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) methods.append(meta.method(i).methodSignature());
+    EXPECT_EQ(methods, (QStringList{"devicesChanged()", "selectionChanged()", "statusChanged()", "activity()",
+                                    "refreshDevices()", "selectDevice(QString)"}));
+    QStringList properties;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        properties.append(meta.property(i).name());
+        EXPECT_FALSE(meta.property(i).isWritable());
+    }
+    EXPECT_EQ(properties, (QStringList{"driverName", "devices", "selectedDeviceId", "connected", "status", "problem",
+                                       "lastMessage", "messageCount"}));
 }
 
 // The real back-end on the ALSA sequencer: a virtual output port of this test plays into
