@@ -326,23 +326,6 @@ TEST_F(InstrumentPatches, EverySoundKnobStaysBetweenZeroAndOneAndResetReturnsToT
     for (const auto& [set, get] : knobs) EXPECT_DOUBLE_EQ((instrument().*get)(), 0.5);
 }
 
-TEST_F(InstrumentPatches, TheKnobsMoveTheRunningInstrument) {
-    instrument().keyDown(0);
-    ASSERT_TRUE(instrument().liveInstrument().isReady());
-    const auto cutoffs = [&] {
-        std::vector<float> values;
-        for (const engine::KnobBinding& b : instrument().liveInstrument().bindings())
-            if (b.knob == engine::LiveInstrument::kBrightness) values.push_back(b.node->params.value(b.param));
-        return values;
-    };
-    const std::vector<float> before = cutoffs();
-    ASSERT_FALSE(before.empty());
-    instrument().setBrightness(1.0);
-    const std::vector<float> after = cutoffs();
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_GT(after[0], before[0]);
-}
-
 TEST_F(InstrumentPatches, ChordsSwitchPolyphonyReleaseHeldNotesAndAreRemembered) {
     instrument().keyDown(0);
     engine::Event midi;
