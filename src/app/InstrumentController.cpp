@@ -443,7 +443,11 @@ bool InstrumentController::removeUserPatch(const QString& name) {
         return false;
     }
     const bool playing = patchName() == name;
-    QFile::remove(user->filePath);
+    // A file that stays would come back with the next listing: say so rather than "Removed".
+    if (!QFile::remove(user->filePath) && QFileInfo::exists(user->filePath)) {
+        setPatchFilesMessage(QStringLiteral("Ostrel could not remove the patch \u201C%1\u201D.").arg(name), true);
+        return false;
+    }
     refreshPatches();
     if (playing) selectPatch(patchNames_.isEmpty() ? QString() : patchNames_.constFirst());
     setPatchFilesMessage(QStringLiteral("Removed the patch \u201C%1\u201D.").arg(name), false);

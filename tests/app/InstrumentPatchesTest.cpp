@@ -280,6 +280,30 @@ TEST_F(InstrumentPatches, RemovingAUserPatchDeletesItsFileAndFallsBackWhenItWasP
     EXPECT_EQ(instrument().patchName(), "FM Bass") << "a patch that was not playing leaves the sound alone";
 }
 
+// Regression: a file that could not be deleted was reported as removed, and came back.
+TEST_F(InstrumentPatches, AFileThatCannotBeDeletedIsReportedAndStaysListed) {
+    writePatch("Stuck.ostpatch", "Stuck");
+    instrument().setPatchesDirectory(rig.patchesFolder());
+    instrument().selectPatch("Stuck");
+    // A folder in the file's place cannot be removed as a file, whoever runs the test.
+    std::filesystem::remove(rig.dir / "patches" / "Stuck.ostpatch");
+    std::filesystem::create_directories(rig.dir / "patches" / "Stuck.ostpatch" / "inside");
+    EXPECT_FALSE(instrument().removeUserPatch("Stuck"));
+    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not remove the patch \u201CStuck\u201D.");
+    EXPECT_TRUE(instrument().patchFilesProblem());
+    EXPECT_EQ(instrument().userPatchNames(), QStringList{"Stuck"});
+    EXPECT_EQ(instrument().patchName(), "Stuck");
+}
+
+TEST_F(InstrumentPatches, APatchWhoseFileIsAlreadyGoneIsRemovedQuietly) {
+    writePatch("Gone.ostpatch", "Gone");
+    instrument().setPatchesDirectory(rig.patchesFolder());
+    std::filesystem::remove(rig.dir / "patches" / "Gone.ostpatch");
+    EXPECT_TRUE(instrument().removeUserPatch("Gone"));
+    EXPECT_EQ(instrument().patchFilesMessage(), "Removed the patch \u201CGone\u201D.");
+    EXPECT_TRUE(instrument().userPatchNames().isEmpty());
+}
+
 TEST_F(InstrumentPatches, OnlyTheUsersOwnPatchesCanBeRemoved) {
     instrument().setPatchesDirectory(rig.patchesFolder());
     for (const QString name : {"Modular Lead", "Sampler", "Nothing"}) {
