@@ -6,6 +6,9 @@
 //                         monitor and hands it to the instrument, up to its event in the
 //                         engine's queue. Note on and note off alternate.
 //   EmptyDrain:           one 4 ms drain that finds the ring empty.
+//   MessageToEngineQueueOnTimer: the same path with the real 4 ms drain timer in an event
+//                         loop: from the push, at a random moment of the timer's period,
+//                         until the event is in the engine's queue (manual time).
 
 #include "app/AudioController.h"
 #include "app/InstrumentController.h"
@@ -17,7 +20,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+
+#include <chrono>
+#include <random>
 
 #include <memory>
 #include <string>
@@ -109,5 +117,39 @@ void EmptyDrain(benchmark::State& state) {
     if (rig.midi->messageCount() != 0) state.SkipWithError("the ring was not empty");
 }
 BENCHMARK(EmptyDrain)->Unit(benchmark::kNanosecond)->Repetitions(5)->ReportAggregatesOnly();
+
+void MessageToEngineQueueOnTimer(benchmark::State& state) {
+    // The drain timer runs only with an application object; one for the whole program.
+    static int argc = 1;
+    static char name[] = "midi_input_bench";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* application = new QCoreApplication(argc, argv);
+    using Clock = std::chrono::steady_clock;
+    Rig rig;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> phaseUs(0, app::MidiController::kPollIntervalMs * 1000);
+    const std::uint8_t noteOn[3] = {0x90, 60, 100};
+    const std::uint8_t noteOff[3] = {0x80, 60, 0};
+    std::uint64_t messages = 0;
+    std::uint64_t arrived = 0;
+    for (auto _ : state) {
+        const Clock::time_point phaseEnd = Clock::now() + std::chrono::microseconds(phaseUs(random));
+        while (Clock::now() < phaseEnd) application->processEvents(QEventLoop::AllEvents);
+        const int before = rig.midi->messageCount();
+        const Clock::time_point pushed = Clock::now();
+        app::MidiController::onInputMessage(rig.midi.get(), (messages & 1) == 0 ? noteOn : noteOff, 3);
+        while (rig.midi->messageCount() == before) application->processEvents(QEventLoop::WaitForMoreEvents);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - pushed).count());
+        ++messages;
+        arrived += rig.drainEngineQueue();
+    }
+    if (arrived != messages) state.SkipWithError("not every message reached the engine's queue");
+}
+BENCHMARK(MessageToEngineQueueOnTimer)
+    ->Iterations(500)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
 
 }  // namespace
