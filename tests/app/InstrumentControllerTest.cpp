@@ -69,7 +69,7 @@ TEST_F(InstrumentPlaying, StartsWithTheCardClosedAndAnInvitation) {
     EXPECT_EQ(instrument().message(), "Press a key to start. The sound card opens when you play.");
     EXPECT_FALSE(instrument().problem());
     EXPECT_EQ(instrument().octave(), 4);
-    EXPECT_EQ(rig.audioDevice->opens, 0);
+    EXPECT_EQ(rig.card->opens, 0);
     EXPECT_TRUE(instrument().pressedKeys().isEmpty());
 }
 
@@ -82,7 +82,7 @@ TEST_F(InstrumentPlaying, SemitoneZeroAtOctaveFourIsMiddleCAtVelocity100AndOpens
     EXPECT_EQ(on.at(0).at(0).toInt(), 60);
     EXPECT_EQ(on.at(0).at(1).toInt(), 100);
     EXPECT_EQ(pressed.count(), 1);
-    EXPECT_EQ(rig.audioDevice->opens, 1);
+    EXPECT_EQ(rig.card->opens, 1);
     EXPECT_TRUE(instrument().liveInstrument().isReady());
     EXPECT_EQ(instrument().message(), "Playing Modular Lead");
     EXPECT_FALSE(instrument().problem());
@@ -114,7 +114,7 @@ TEST_F(InstrumentPlaying, KeysOutsideTheirRangesAndPitchesAbove127AreIgnored) {
     instrument().keyDown(32);  // pitch 128
     EXPECT_EQ(on.count(), 0);
     EXPECT_EQ(message.count(), 0);
-    EXPECT_EQ(rig.audioDevice->opens, 0) << "an ignored key opens nothing";
+    EXPECT_EQ(rig.card->opens, 0) << "an ignored key opens nothing";
     EXPECT_TRUE(instrument().pressedKeys().isEmpty());
 
     instrument().keyDown(31);  // pitch 127, the highest
@@ -184,7 +184,7 @@ TEST_F(InstrumentPlaying, AHeldKeyEndsOnThePitchItStartedWithAfterAnOctaveShift)
 }
 
 TEST_F(InstrumentPlaying, ACardThatWillNotOpenShowsTheAudioStatusAndHoldsNothing) {
-    rig.audioDevice->refuse = true;
+    rig.card->openError = "could not open the sound card: the test refuses";
     QSignalSpy on(&instrument(), &InstrumentController::noteOn);
     instrument().keyDown(0);
     EXPECT_TRUE(instrument().pressedKeys().isEmpty());
@@ -193,7 +193,7 @@ TEST_F(InstrumentPlaying, ACardThatWillNotOpenShowsTheAudioStatusAndHoldsNothing
     EXPECT_EQ(instrument().message(), rig.audio->status());
     EXPECT_TRUE(instrument().message().startsWith("Could not start audio: ")) << instrument().message().toStdString();
 
-    rig.audioDevice->refuse = false;
+    rig.card->openError.clear();
     instrument().keyDown(0);
     EXPECT_EQ(on.count(), 1);
     EXPECT_EQ(instrument().message(), "Playing Modular Lead");

@@ -243,7 +243,7 @@ TEST_F(MidiMap, MidiNotesPlayAtTheirVelocityAndANoteOffAlwaysSignals) {
     ASSERT_EQ(on.count(), 1);
     EXPECT_EQ(on.at(0).at(1).toInt(), 33);
     EXPECT_EQ(instrument().message(), "Playing Modular Lead");
-    EXPECT_EQ(rig.audioDevice->opens, 1);
+    EXPECT_EQ(rig.card->opens, 1);
     instrument().handleMidiMessage(note(engine::EventType::NoteOff, 62));
     instrument().handleMidiMessage(note(engine::EventType::NoteOff, 90));  // never held
     EXPECT_EQ(off.count(), 2);
@@ -252,7 +252,7 @@ TEST_F(MidiMap, MidiNotesPlayAtTheirVelocityAndANoteOffAlwaysSignals) {
 }
 
 TEST_F(MidiMap, AMidiNoteWithTheCardRefusingShowsTheAudioStatus) {
-    rig.audioDevice->refuse = true;
+    rig.card->openError = "could not open the sound card: the test refuses";
     QSignalSpy on(&instrument(), &InstrumentController::noteOn);
     instrument().handleMidiMessage(note(engine::EventType::NoteOn, 62));
     EXPECT_EQ(on.count(), 0);

@@ -5,6 +5,7 @@
 #include "app/MidiController.h"
 #include "app/SettingsBridge.h"
 #include "AppTestSupport.h"
+#include "AudioTestSupport.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
@@ -17,46 +18,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace ostrel::test {
-
-// What a test sees of its sound card: whether it opens, how often, and whether it runs.
-struct FakeAudioDevice {
-    bool refuse = false;
-    int opens = 0;
-    bool running = false;
-};
-
-// A sound card that opens at once and never calls back: the tests render nothing, they
-// only look at what reaches the engine's event queue.
-class FakeAudioBackend final : public engine::IAudioBackend {
-public:
-    explicit FakeAudioBackend(std::shared_ptr<FakeAudioDevice> device) : device_(std::move(device)) {}
-    std::string backendName() override { return "Fake"; }
-    std::vector<engine::AudioDeviceInfo> listDevices() override { return {{"fake", "Fake output", true}}; }
-    bool open(const engine::AudioConfig&, engine::RenderCallback, void*, std::string* error) override {
-        if (device_->refuse) {
-            if (error != nullptr) *error = "could not open the sound card: the test refuses";
-            return false;
-        }
-        ++device_->opens;
-        device_->running = true;
-        return true;
-    }
-    void close() override { device_->running = false; }
-    engine::BackendState state() const override {
-        return device_->running ? engine::BackendState::Running : engine::BackendState::Closed;
-    }
-    engine::LoadStats loadStats() const override { return {}; }
-
-private:
-    std::shared_ptr<FakeAudioDevice> device_;
-};
 
 // The MIDI inputs a test plugs in and out, and the messages it plays.
 struct FakeMidiPorts {
@@ -119,8 +86,8 @@ inline void playFromDriverThread(const FakeMidiPorts& ports, const std::vector<s
     driver.join();
 }
 
-// The controllers of live playing over fake devices, settings in a temporary folder and a
-// clock the test moves by hand.
+// The controllers of live playing over a hand-driven sound card, a fake MIDI back-end,
+// settings in a temporary folder and a clock the test moves by hand.
 class LiveRig {
 public:
     LiveRig() { settings = std::make_unique<app::SettingsBridge>(store, registry, settingsFile(), log.logger); }
@@ -135,7 +102,7 @@ public:
     }
 
     void startAudio() {
-        audio = std::make_unique<app::AudioController>(std::make_unique<FakeAudioBackend>(audioDevice), *settings,
+        audio = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card), *settings,
                                                        log.logger, nullptr, [this] { return nowMs; });
     }
     void startInstrument(app::SettingsBridge* bridge) {
@@ -169,7 +136,9 @@ public:
     core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store{registry};
     std::unique_ptr<app::SettingsBridge> settings;
-    std::shared_ptr<FakeAudioDevice> audioDevice = std::make_shared<FakeAudioDevice>();
+    // Opens at once and never calls back unless the test renders: the tests look at what
+    // reaches the engine's event queue.
+    std::shared_ptr<HandCard::State> card = std::make_shared<HandCard::State>();
     std::shared_ptr<FakeMidiPorts> midiPorts = std::make_shared<FakeMidiPorts>();
     std::int64_t nowMs = 0;
     std::unique_ptr<app::AudioController> audio;
