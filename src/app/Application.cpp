@@ -6,7 +6,9 @@
 #include "app/CommandLineOptions.h"
 #include "app/DataFolders.h"
 #include "app/ExitCodes.h"
+#include "app/InstrumentController.h"
 #include "app/LiveSettings.h"
+#include "app/MidiController.h"
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
@@ -125,7 +127,11 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // order; then the control API and OSC doors with their pump and render timers.
     // The sound card is not opened here: the audio controller opens it on demand.
     AudioController audio(engine::createAudioBackend(), settings, logger);
+    InstrumentController instrument(audio, logger, &settings);
+    instrument.setPatchesDirectory(folders.patches);
     TransportController transport(audio, logger, &settings);
+    // The project controller joins here, before the MIDI input.
+    MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
     // Made before the doors start, so a client can read it from the settings file.
     ensureApiToken(settings);
@@ -139,6 +145,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("app"), &appController);
     engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
     engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
+    engine.rootContext()->setContextProperty(QStringLiteral("instrument"), &instrument);
+    engine.rootContext()->setContextProperty(QStringLiteral("midi"), &midi);
     engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "app/AudioController.h"
+#include "app/InstrumentController.h"
+#include "app/MidiController.h"
+#include "app/SettingsBridge.h"
+#include "AppTestSupport.h"
+#include "AudioTestSupport.h"
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+#include "engine/AudioBackend.h"
+#include "engine/MidiBackend.h"
+#include "support/TempDir.h"
+
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ostrel::test {
+
+// The MIDI inputs a test plugs in and out, and the messages it plays.
+struct FakeMidiPorts {
+    std::vector<std::string> inputs;
+    std::string refusal;  // when set, every open fails with this reason
+    int opens = 0;
+    std::string openId;
+    engine::MidiInputCallback callback = nullptr;
+    void* user = nullptr;
+};
+
+// A MIDI back-end behind the real interface. Messages arrive from a thread of their own,
+// as the driver's would; each play() joins its thread before returning, so no callback
+// outlives it.
+class FakeMidiBackend final : public engine::IMidiBackend {
+public:
+    explicit FakeMidiBackend(std::shared_ptr<FakeMidiPorts> ports) : ports_(std::move(ports)) {}
+    ~FakeMidiBackend() override { close(); }
+    std::string name() override { return "Fake MIDI"; }
+    std::vector<engine::MidiInputInfo> listInputs() override {
+        std::vector<engine::MidiInputInfo> list;
+        for (const std::string& input : ports_->inputs) list.push_back({input, input});
+        return list;
+    }
+    bool open(const std::string& id, engine::MidiInputCallback callback, void* user, std::string* error) override {
+        close();
+        if (!ports_->refusal.empty()) {
+            if (error != nullptr) *error = ports_->refusal;
+            return false;
+        }
+        if (std::find(ports_->inputs.begin(), ports_->inputs.end(), id) == ports_->inputs.end()) {
+            if (error != nullptr) *error = "that MIDI device is not plugged in";
+            return false;
+        }
+        ++ports_->opens;
+        ports_->openId = id;
+        ports_->callback = callback;
+        ports_->user = user;
+        return true;
+    }
+    void close() override {
+        ports_->openId.clear();
+        ports_->callback = nullptr;
+        ports_->user = nullptr;
+    }
+    bool isOpen() override { return ports_->callback != nullptr; }
+
+private:
+    std::shared_ptr<FakeMidiPorts> ports_;
+};
+
+// Plays messages into the open input from another thread; nothing when none is open.
+inline void playFromDriverThread(const FakeMidiPorts& ports, const std::vector<std::vector<std::uint8_t>>& messages) {
+    if (ports.callback == nullptr) return;
+    std::thread driver([&] {
+        for (const std::vector<std::uint8_t>& message : messages) {
+            ports.callback(ports.user, message.data(), static_cast<std::uint32_t>(message.size()));
+        }
+    });
+    driver.join();
+}
+
+// The controllers of live playing over a hand-driven sound card, a fake MIDI back-end,
+// settings in a temporary folder and a clock the test moves by hand.
+class LiveRig {
+public:
+    LiveRig() { settings = std::make_unique<app::SettingsBridge>(store, registry, settingsFile(), log.logger); }
+
+    QString settingsFile() const { return qPath(dir / "settings.json"); }
+    QString patchesFolder() const { return qPath(dir / "patches"); }
+
+    // Before start(): a stored setting the controllers read when they are built.
+    void preset(const char* key, core::SettingValue value) {
+        std::string error;
+        if (!store.set(key, std::move(value), &error)) throw std::runtime_error(error);
+    }
+
+    void startAudio() {
+        audio = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card), *settings,
+                                                       log.logger, nullptr, [this] { return nowMs; });
+    }
+    void startInstrument(app::SettingsBridge* bridge) {
+        if (!audio) startAudio();
+        instrument = std::make_unique<app::InstrumentController>(*audio, log.logger, bridge);
+    }
+    void startInstrument() { startInstrument(settings.get()); }
+    void startMidi() {
+        if (!instrument) startInstrument();
+        midi = std::make_unique<app::MidiController>(std::make_unique<FakeMidiBackend>(midiPorts), *settings,
+                                                     *instrument, log.logger);
+    }
+
+    QString setting(const char* key) const { return settings->value(QString::fromLatin1(key)).toString(); }
+
+    // Steps the program would have recorded, by category and text.
+    std::vector<std::string> steps() {
+        std::vector<core::LogStep> recent;
+        log.logger.copyRecentSteps(recent);
+        std::vector<std::string> texts;
+        for (const core::LogStep& step : recent) texts.push_back(step.category + ": " + step.message);
+        return texts;
+    }
+    bool recordedStep(const std::string& text) {
+        const std::vector<std::string> all = steps();
+        return std::find(all.begin(), all.end(), text) != all.end();
+    }
+
+    TempDir dir;
+    RecordingLogger log;
+    core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store{registry};
+    std::unique_ptr<app::SettingsBridge> settings;
+    // Opens at once and never calls back unless the test renders: the tests look at what
+    // reaches the engine's event queue.
+    std::shared_ptr<HandCard::State> card = std::make_shared<HandCard::State>();
+    std::shared_ptr<FakeMidiPorts> midiPorts = std::make_shared<FakeMidiPorts>();
+    std::int64_t nowMs = 0;
+    std::unique_ptr<app::AudioController> audio;
+    std::unique_ptr<app::InstrumentController> instrument;
+    std::unique_ptr<app::MidiController> midi;
+};
+
+inline std::vector<int> ints(const QVariantList& list) {
+    std::vector<int> out;
+    for (const QVariant& v : list) out.push_back(v.toInt());
+    return out;
+}
+
+}  // namespace ostrel::test
