@@ -20,7 +20,9 @@ Slider {
 
     // A disabled control keeps quiet, as a disabled menu item does.
     onHoveredChanged: app.helpText = hovered && enabled ? help : ""
-    // `moved` while not pressed is a keyboard step; a drag reports once, when let go.
+    // A drag, a click and (in Qt 6.4, which holds `pressed` while an arrow key is down) a
+    // keyboard step report once, when let go; `moved` while not pressed is a keyboard step
+    // of a Slider that does not press.
     onMoved: if (!pressed) committed(value)
     onPressedChanged: if (!pressed) committed(value)
 

@@ -170,7 +170,7 @@ Item {
         hoverEnabled: true
         cursorShape: pressed ? Qt.SizeVerCursor : Qt.PointingHandCursor
 
-        onEntered: app.helpText = root.help
+        onEntered: if (root.enabled) app.helpText = root.help
         onExited: app.helpText = ""
         onPressed: mouseEvent => {
             root.forceActiveFocus(Qt.MouseFocusReason);

@@ -70,6 +70,7 @@ Item {
     }
 
     Rectangle {
+        objectName: "toggleFocusRing"
         anchors.fill: track
         anchors.margins: -3
         radius: height / 2
@@ -83,7 +84,7 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onContainsMouseChanged: app.helpText = containsMouse ? root.help : ""
+        onContainsMouseChanged: app.helpText = containsMouse && root.enabled ? root.help : ""
         onClicked: {
             root.forceActiveFocus(Qt.MouseFocusReason);
             root.flip();
