@@ -134,6 +134,7 @@ private:
     // Someone else wants the card while the tone plays (it was in use when the tone began,
     // or ensureRunning/noteActivity came since): the tone's end must not close it.
     bool wantedDuringTone_ = false;
+    bool lossReported_ = false;  // the lost device was handled; cleared by the next open
 };
 
 }  // namespace ostrel::app
