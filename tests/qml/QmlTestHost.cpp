@@ -11,9 +11,13 @@
 #include "platform/NullAudioBackend.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QMouseEvent>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickStyle>
+#include <QQuickWindow>
 
 namespace ostrel::test {
 
@@ -82,6 +86,17 @@ void QmlTestHost::resetControllers() {
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
     project_->setRecording(false);
+}
+
+void QmlTestHost::moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int modifiers) {
+    QQuickWindow* window = item != nullptr ? item->window() : nullptr;
+    if (window == nullptr) {
+        return;
+    }
+    const QPointF scene = item->mapToScene(QPointF(x, y));
+    QMouseEvent event(QEvent::MouseMove, scene, scene, window->mapToGlobal(scene), Qt::NoButton,
+                      Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers));
+    QGuiApplication::sendEvent(window, &event);
 }
 
 }  // namespace ostrel::test

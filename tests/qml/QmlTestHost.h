@@ -8,6 +8,7 @@
 #include <memory>
 
 class QQmlEngine;
+class QQuickItem;
 
 namespace ostrel::core {
 class Logger;
@@ -64,6 +65,9 @@ public:
     // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
     // minute with the metronome and the loop off.
     Q_INVOKABLE void resetControllers();
+    // A pointer move over item with buttons held and modifiers, delivered through its window:
+    // the test library's moves carry no modifiers.
+    Q_INVOKABLE void moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int modifiers);
 
 private:
     QObject* realObject(const QString& name) const;
