@@ -15,6 +15,13 @@ Button {
     readonly property bool leftAligned: textAlign === Text.AlignLeft
     readonly property bool hasIcon: iconName !== ""
 
+    // Qt delivers the leave of the control the pointer came from after the enter of this
+    // one, so a jump between neighbours would end blank: write again once both are through.
+    function repeatHelp() {
+        if (hovered && enabled)
+            app.helpText = help;
+    }
+
     implicitHeight: 36
     implicitWidth: Math.max(84, Math.ceil(metrics.advanceWidth) + 32) + (hasIcon ? 22 : 0)
     padding: 0
@@ -26,7 +33,11 @@ Button {
     Accessible.description: help
 
     // A disabled control keeps quiet, as a disabled menu item does.
-    onHoveredChanged: app.helpText = hovered && enabled ? help : ""
+    onHoveredChanged: {
+        app.helpText = hovered && enabled ? help : "";
+        if (hovered)
+            Qt.callLater(() => repeatHelp());
+    }
     // A keyboard user has no pointer to hover with.
     onVisualFocusChanged: if (visualFocus) app.helpText = help
     onHelpChanged: if (hovered && enabled) app.helpText = help

@@ -17,7 +17,18 @@ MenuItem {
 
     Accessible.description: help
 
-    onHighlightedChanged: app.helpText = highlighted ? help : ""
+    onHighlightedChanged: {
+        app.helpText = highlighted ? help : "";
+        if (highlighted)
+            Qt.callLater(() => repeatHelp());
+    }
+
+    // The old item may let go of the highlight after the new one took it: write again once
+    // both are through, or the strip would end blank.
+    function repeatHelp() {
+        if (highlighted)
+            app.helpText = help;
+    }
 
     indicator: Item {
         x: 9

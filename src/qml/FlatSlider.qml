@@ -10,6 +10,13 @@ Slider {
 
     signal committed(real finalValue)
 
+    // Qt delivers the leave of the control the pointer came from after the enter of this
+    // one, so a jump between neighbours would end blank: write again once both are through.
+    function repeatHelp() {
+        if (hovered && enabled)
+            app.helpText = help;
+    }
+
     implicitWidth: 220
     implicitHeight: 26
     focusPolicy: Qt.StrongFocus
@@ -19,7 +26,11 @@ Slider {
     Accessible.name: help
 
     // A disabled control keeps quiet, as a disabled menu item does.
-    onHoveredChanged: app.helpText = hovered && enabled ? help : ""
+    onHoveredChanged: {
+        app.helpText = hovered && enabled ? help : "";
+        if (hovered)
+            Qt.callLater(() => repeatHelp());
+    }
     // A drag, a click and (in Qt 6.4, which holds `pressed` while an arrow key is down) a
     // keyboard step report once, when let go; `moved` while not pressed is a keyboard step
     // of a Slider that does not press.

@@ -18,6 +18,13 @@ TextField {
         root.edited(text);
     }
 
+    // Qt delivers the leave of the control the pointer came from after the enter of this
+    // one, so a jump between neighbours would end blank: write again once both are through.
+    function repeatHelp() {
+        if (hovered && enabled)
+            app.helpText = help;
+    }
+
     implicitHeight: 32
     leftPadding: 10
     rightPadding: 10
@@ -38,7 +45,11 @@ TextField {
     // A change from outside (an undo, an opened project) is not the person's edit.
     onTextChanged: if (!activeFocus) committedText = text
     // A disabled control keeps quiet, as a disabled menu item does.
-    onHoveredChanged: app.helpText = hovered && enabled ? help : ""
+    onHoveredChanged: {
+        app.helpText = hovered && enabled ? help : "";
+        if (hovered)
+            Qt.callLater(() => repeatHelp());
+    }
     onActiveFocusChanged: if (!activeFocus) finish()
     onAccepted: {
         finish();

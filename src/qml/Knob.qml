@@ -170,8 +170,20 @@ Item {
         hoverEnabled: true
         cursorShape: pressed ? Qt.SizeVerCursor : Qt.PointingHandCursor
 
-        onEntered: if (root.enabled) app.helpText = root.help
+        onEntered: {
+            if (!root.enabled)
+                return;
+            app.helpText = root.help;
+            Qt.callLater(() => repeatHelp());
+        }
         onExited: app.helpText = ""
+
+        // Qt delivers the leave of the control the pointer came from after the enter of
+        // this one: write again once both are through, or a jump would end blank.
+        function repeatHelp() {
+            if (containsMouse && root.enabled)
+                app.helpText = root.help;
+        }
         onPressed: mouseEvent => {
             root.forceActiveFocus(Qt.MouseFocusReason);
             pressY = mouseEvent.y;

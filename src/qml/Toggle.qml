@@ -84,7 +84,18 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onContainsMouseChanged: app.helpText = containsMouse && root.enabled ? root.help : ""
+        onContainsMouseChanged: {
+            app.helpText = containsMouse && root.enabled ? root.help : "";
+            if (containsMouse)
+                Qt.callLater(() => repeatHelp());
+        }
+
+        // Qt delivers the leave of the control the pointer came from after the enter of
+        // this one: write again once both are through, or a jump would end blank.
+        function repeatHelp() {
+            if (containsMouse && root.enabled)
+                app.helpText = root.help;
+        }
         onClicked: {
             root.forceActiveFocus(Qt.MouseFocusReason);
             root.flip();

@@ -114,10 +114,21 @@ Item {
                 }
 
                 MouseArea {
+                    readonly property string help: qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
+
+                    // Written again once the leave of the neighbour the pointer came from is through.
+                    function repeatHelp() {
+                        if (containsMouse)
+                            app.helpText = help;
+                    }
+
                     anchors.fill: parent
                     acceptedButtons: Qt.NoButton
                     hoverEnabled: true
-                    onEntered: app.helpText = qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
+                    onEntered: {
+                        app.helpText = help;
+                        Qt.callLater(() => repeatHelp());
+                    }
                     onExited: app.helpText = ""
                     onWheel: wheelEvent => {
                         transport.nudgeTempo(wheelEvent.angleDelta.y > 0 ? 1 : -1);
@@ -164,10 +175,21 @@ Item {
             }
 
             MouseArea {
+                readonly property string help: qsTr("Where the song clock is: bar, beat and sixteenth note.")
+
+                // Written again once the leave of the neighbour the pointer came from is through.
+                function repeatHelp() {
+                    if (containsMouse)
+                        app.helpText = help;
+                }
+
                 anchors.fill: parent
                 acceptedButtons: Qt.NoButton
                 hoverEnabled: true
-                onEntered: app.helpText = qsTr("Where the song clock is: bar, beat and sixteenth note.")
+                onEntered: {
+                    app.helpText = help;
+                    Qt.callLater(() => repeatHelp());
+                }
                 onExited: app.helpText = ""
             }
         }

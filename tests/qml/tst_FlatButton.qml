@@ -145,6 +145,16 @@ Item {
             verify(!findChild(button, "focusRing").visible);
         }
 
+        function test_a_jump_to_a_neighbour_shows_the_neighbours_help() {
+            const first = makeButton({help: "First."});
+            const second = makeButton({x: 110, help: "Second."});
+            mouseMove(first, 10, 10);
+            mouseMove(second, 10, 10);
+            tryCompare(app, "helpText", "Second.");
+            mouseMove(first, 10, 10);
+            tryCompare(app, "helpText", "First.");
+        }
+
         function test_help_follows_a_change_while_hovered() {
             const button = makeButton();
             mouseMove(button, 10, 10);

@@ -113,6 +113,13 @@ Item {
             compare(app.helpText, "");
         }
 
+        function test_a_jump_between_buttons_keeps_the_help() {
+            const buttons = buttonsOf(makeRow());
+            mouseMove(buttons[0], 5, 5);
+            mouseMove(buttons[1], 5, 5);
+            tryCompare(app, "helpText", "How many bars to show.");
+        }
+
         function test_a_disabled_row_picks_nothing() {
             const row = makeRow({enabled: false});
             mouseClick(buttonsOf(row)[0]);
