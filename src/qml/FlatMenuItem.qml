@@ -72,6 +72,7 @@ MenuItem {
     Text {
         id: keysLabel
 
+        objectName: "menuKeys"
         x: root.width - root.rightPadding - width - (root.subMenu !== null ? 14 : 0)
         anchors.verticalCenter: parent.verticalCenter
         visible: root.keys !== ""
@@ -85,13 +86,16 @@ MenuItem {
         implicitWidth: 260
         implicitHeight: 28
 
-        // A disabled item never lights up.
+        // A disabled item never lights up. The fill is the menu's own colour, so the
+        // accent outline is what shows which line is highlighted.
         Rectangle {
             anchors.fill: parent
             anchors.leftMargin: 3
             anchors.rightMargin: 3
             radius: 4
             color: theme.colors.surfaceRaised
+            border.width: 1
+            border.color: theme.colors.accent
             visible: root.highlighted && root.enabled
         }
     }

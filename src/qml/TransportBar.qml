@@ -43,6 +43,8 @@ Item {
             Layout.preferredWidth: 76
             Layout.preferredHeight: 32
             text: qsTr("Record")
+            // Room for the recording dot, so it never touches the text.
+            rightPadding: 10
             selected: root.recording
             help: root.recording
                   ? qsTr("Stop recording: everything you played is kept as one clip on the selected track.")
@@ -96,6 +98,8 @@ Item {
                 Text {
                     objectName: "tempoText"
                     anchors.centerIn: parent
+                    // Lifted clear of the unit in the corner.
+                    anchors.verticalCenterOffset: -3
                     text: transport.tempo.toFixed(1)
                     color: theme.colors.text
                     font.family: root.monospace
@@ -167,6 +171,8 @@ Item {
             Text {
                 objectName: "positionText"
                 anchors.centerIn: parent
+                // On one line with the tempo.
+                anchors.verticalCenterOffset: -3
                 text: transport.positionText
                 color: transport.playing ? theme.colors.accent2 : theme.colors.textMuted
                 font.family: root.monospace
