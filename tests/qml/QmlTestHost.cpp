@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -96,6 +97,15 @@ void QmlTestHost::moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int
     const QPointF scene = item->mapToScene(QPointF(x, y));
     QMouseEvent event(QEvent::MouseMove, scene, scene, window->mapToGlobal(scene), Qt::NoButton,
                       Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers));
+    QGuiApplication::sendEvent(window, &event);
+}
+
+void QmlTestHost::pressRepeatedKey(QQuickItem* item, int key) {
+    QQuickWindow* window = item != nullptr ? item->window() : nullptr;
+    if (window == nullptr) {
+        return;
+    }
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
     QGuiApplication::sendEvent(window, &event);
 }
 

@@ -68,6 +68,8 @@ public:
     // A pointer move over item with buttons held and modifiers, delivered through its window:
     // the test library's moves carry no modifiers.
     Q_INVOKABLE void moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int modifiers);
+    // A key press as the keyboard repeats it while held, delivered through item's window.
+    Q_INVOKABLE void pressRepeatedKey(QQuickItem* item, int key);
 
 private:
     QObject* realObject(const QString& name) const;

@@ -162,6 +162,16 @@ Item {
             compare(toggledSpy.count, 2);
         }
 
+        function test_a_held_key_flips_once() {
+            const toggle = makeToggle();
+            toggle.forceActiveFocus();
+            keyPress(Qt.Key_Space);
+            testHost.pressRepeatedKey(toggle, Qt.Key_Space);
+            testHost.pressRepeatedKey(toggle, Qt.Key_Space);
+            keyRelease(Qt.Key_Space);
+            compare(toggledSpy.count, 1);
+        }
+
         function test_the_keypad_enter_key_does_not_flip() {
             const toggle = makeToggle();
             toggle.forceActiveFocus();
