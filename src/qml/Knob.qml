@@ -168,6 +168,8 @@ Item {
         anchors.fill: parent
         acceptedButtons: Qt.LeftButton
         hoverEnabled: true
+        // The turn is a vertical drag: a scrolling card list around the knob must not take it.
+        preventStealing: true
         cursorShape: pressed ? Qt.SizeVerCursor : Qt.PointingHandCursor
 
         onEntered: {

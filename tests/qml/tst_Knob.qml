@@ -38,6 +38,31 @@ Item {
         }
     }
 
+    // A knob in a list that scrolls vertically, as on the instrument screen.
+    Component {
+        id: scrolledComponent
+
+        Flickable {
+            property real model: 0
+            property alias knob: scrolled
+
+            x: 0
+            y: 0
+            width: 300
+            height: 200
+            contentHeight: 1000
+
+            Knob {
+                id: scrolled
+
+                x: 100
+                y: 60
+                value: parent.parent.model
+                onMoved: newValue => parent.parent.model = newValue
+            }
+        }
+    }
+
     // A parent that sees the keys the knob lets pass.
     Component {
         id: parentComponent
@@ -185,6 +210,18 @@ Item {
             verify(movedSpy.count > 0);
             mouseRelease(knob, 25, 1);
             compare(committedValues(), [0.25]);
+        }
+
+        function test_a_scrolling_list_does_not_take_the_turn() {
+            const list = createTemporaryObject(scrolledComponent, stage);
+            watch(list.knob);
+            mousePress(list.knob, 25, 21);
+            for (let dy = 10; dy <= 80; dy += 10)
+                mouseMove(list.knob, 25, 21 - dy, -1, Qt.LeftButton);
+            mouseRelease(list.knob, 25, 21 - 80);
+            compare(list.contentY, 0);
+            fuzzyCompare(list.model, 0.5, 1e-9);
+            compare(committedSpy.count, 1);
         }
 
         function test_a_press_takes_the_keyboard_focus() {
