@@ -244,6 +244,12 @@ Item {
 
             Text {
                 objectName: "metronomeHint"
+                // In a narrow window the hint and the engine text give way, rather than
+                // anything drawing past the bar's end.
+                Layout.fillWidth: true
+                Layout.preferredWidth: Math.ceil(implicitWidth)
+                Layout.maximumWidth: Math.ceil(implicitWidth)
+                elide: Text.ElideRight
                 visible: transport.metronome && !transport.playing
                 text: qsTr("clicks while playing")
                 color: theme.colors.textMuted
@@ -268,6 +274,10 @@ Item {
 
         Text {
             objectName: "engineText"
+            Layout.fillWidth: true
+            Layout.preferredWidth: Math.ceil(implicitWidth)
+            Layout.maximumWidth: Math.ceil(implicitWidth)
+            elide: Text.ElideRight
             text: audio.engineRunning ? qsTr("Engine  %1 %").arg(audio.cpuPercent.toFixed(1)) : qsTr("Sound card closed")
             color: audio.cpuPercent > 80 ? theme.colors.warning : theme.colors.textMuted
             font.family: theme.fontFamily

@@ -345,6 +345,32 @@ Item {
 
         // Layout
 
+        function test_in_the_narrowest_window_nothing_draws_past_the_bar() {
+            useStandIns();
+            transportStandIn.metronome = true;
+            const bar = makeBar();
+            // The main window's minimum width.
+            bar.width = 940;
+            // The layout places its items when it is next polished.
+            waitForRendering(bar);
+            const names = ["recordButton", "playButton", "tapButton", "positionDisplay", "beatLights", "metronomeToggle",
+                           "metronomeHint", "loopButton", "engineText"];
+            for (const name of names) {
+                const item = part(bar, name);
+                // A text that gave way entirely draws nothing.
+                if (item.width === 0)
+                    continue;
+                const right = item.mapToItem(bar, item.width, 0).x;
+                verify(right <= bar.width - theme.spacing * 3, name + " ends at " + right);
+            }
+            compare(part(bar, "loopButton").width, 64);
+            // Given room again, the texts come back whole.
+            bar.width = 1240;
+            waitForRendering(bar);
+            verify(!part(bar, "metronomeHint").truncated);
+            verify(!part(bar, "engineText").truncated);
+        }
+
         function test_the_buttons_have_their_sizes_and_order() {
             const bar = makeBar();
             const sizes = {"recordButton": 76, "playButton": 84, "slowerButton": 32, "fasterButton": 32,
