@@ -1,0 +1,251 @@
+import QtQuick
+import QtQuick.Layouts
+import QtTest
+import Ostrel.App
+
+// Every control in its states, once per built-in theme, saved as a picture to look at
+// (testHost.galleryFolder, or $OSTREL_GALLERY_DIR). The test also fails when any text of
+// the sheet is cut off.
+Item {
+    id: stage
+
+    width: 1280
+    height: 900
+
+    QtObject {
+        id: playingTransport
+
+        property bool playing: true
+        property real tempo: 128
+        property string positionText: "12.3.4"
+        property int beat: 3
+        property bool metronome: true
+        property bool loopEnabled: true
+
+        function togglePlay() {}
+        function nudgeTempo(delta) {}
+        function tap() {}
+        function setMetronome(on) {}
+        function setLoopEnabled(on) {}
+    }
+
+    QtObject {
+        id: busyAudio
+
+        property bool engineRunning: true
+        property real cpuPercent: 83.2
+    }
+
+    Component {
+        id: sheetComponent
+
+        Rectangle {
+            property alias menu: menu
+            property alias focusedKnob: focusedKnob
+
+            width: stage.width
+            height: stage.height
+            color: theme.colors.background
+
+            ColumnLayout {
+                x: theme.spacing * 2
+                y: theme.spacing * 2
+                spacing: theme.spacing * 2
+
+                Text {
+                    text: theme.currentName
+                    color: theme.colors.text
+                    font.family: theme.fontFamily
+                    font.pixelSize: theme.baseFontSize + 4
+                    font.bold: true
+                }
+
+                RowLayout {
+                    spacing: theme.spacing
+
+                    FlatButton { text: "OK" }
+                    FlatButton { text: "Save project"; primary: true }
+                    FlatButton { text: "Loop"; selected: true }
+                    FlatButton { text: "Synth"; iconName: "synth" }
+                    FlatButton { text: "Export"; iconName: "fx"; primary: true }
+                    FlatButton { text: "Drums"; iconName: "drums"; selected: true }
+                    FlatButton { text: "Sampler"; iconName: "sampler"; textAlign: Text.AlignLeft; Layout.preferredWidth: 180 }
+                    FlatButton { text: "Disabled"; enabled: false }
+                }
+
+                RowLayout {
+                    spacing: theme.spacing * 2
+
+                    Toggle {}
+                    Toggle { checked: true }
+                    Toggle { checked: true; enabled: false }
+                    Segmented {
+                        options: [{value: "1", label: "1 bar"}, {value: "2", label: "2 bars"}, {value: "4", label: "4 bars"}]
+                        current: "2"
+                    }
+                    FlatSlider { from: 0; to: 1; value: 0.3 }
+                    FlatSlider { from: 0; to: 1; value: 0.8; enabled: false; implicitWidth: 120 }
+                }
+
+                RowLayout {
+                    spacing: theme.spacing * 2
+
+                    FlatTextField { text: "My first song"; implicitWidth: 200 }
+                    FlatTextField { placeholderText: "Search settings"; implicitWidth: 200 }
+                    FlatTextField { text: "Disabled"; enabled: false; implicitWidth: 160 }
+                }
+
+                RowLayout {
+                    spacing: theme.spacing * 2
+
+                    Card {
+                        implicitWidth: 260
+                        implicitHeight: 90
+
+                        Text {
+                            anchors.centerIn: parent
+                            text: "A card groups controls"
+                            color: theme.colors.text
+                            font.family: theme.fontFamily
+                            font.pixelSize: theme.baseFontSize
+                        }
+                    }
+
+                    Panel {
+                        implicitWidth: 260
+                        implicitHeight: 90
+
+                        Text {
+                            anchors.centerIn: parent
+                            text: "Panels tile edge to edge"
+                            color: theme.colors.textMuted
+                            font.family: theme.fontFamily
+                            font.pixelSize: theme.baseFontSize
+                        }
+                    }
+
+                    GridLayout {
+                        columns: 10
+                        rowSpacing: theme.spacing
+                        columnSpacing: theme.spacing
+
+                        Repeater {
+                            model: ["synth", "bass", "pad", "drums", "fx", "modular", "fm", "sampler", "midi", "other"]
+
+                            CategoryIcon {
+                                required property string modelData
+                                category: modelData
+                            }
+                        }
+
+                        Repeater {
+                            model: ["synth", "bass", "pad", "drums", "fx", "modular", "fm", "sampler", "midi", "other"]
+
+                            CategoryIcon {
+                                required property string modelData
+                                category: modelData
+                                size: 16
+                                color: theme.colors.accent2
+                            }
+                        }
+                    }
+                }
+
+                RowLayout {
+                    spacing: theme.spacing * 2
+
+                    Knob { value: 0 }
+                    Knob { value: 0.5 }
+                    Knob { value: 1 }
+                    Knob { value: 0.25; bipolar: true }
+                    Knob { value: 0.75; bipolar: true }
+                    Knob { id: focusedKnob; value: 0.62 }
+                    Knob { value: 440; from: 20; to: 2000; size: 60; format: v => Math.round(v) + " Hz" }
+                }
+
+                TransportBar {
+                    Layout.preferredWidth: stage.width - theme.spacing * 4
+                    Layout.preferredHeight: 48
+                }
+            }
+
+            FlatMenu {
+                id: menu
+
+                x: 780
+                y: 560
+
+                FlatMenuItem { text: "Save project"; keys: "Ctrl+S" }
+                FlatMenuItem { text: "Metronome"; checkable: true; checked: true }
+                FlatMenuItem { text: "Loop"; checkable: true; keys: "Ctrl+L" }
+                FlatMenuItem { text: "Undo"; keys: "Ctrl+Z"; enabled: false }
+                FlatMenuSeparator {}
+                FlatMenu {
+                    title: "Theme"
+                    FlatMenuItem { text: "Ostrel Dark" }
+                }
+            }
+        }
+    }
+
+    TestCase {
+        id: testCase
+
+        name: "Gallery"
+        when: windowShown
+
+        function init() {
+            settings.setValue("appearance.reduce_motion", true);
+            testHost.resetControllers();
+        }
+
+        function cleanup() {
+            testHost.resetControllers();
+            theme.currentId = "graphite";
+        }
+
+        // Text items that are cut off, with their text.
+        function truncatedTexts(item) {
+            let found = [];
+            if (item.visible === false)
+                return found;
+            if (item.truncated === true)
+                found.push(item.text);
+            for (let i = 0; i < item.children.length; ++i)
+                found = found.concat(truncatedTexts(item.children[i]));
+            return found;
+        }
+
+        function test_every_control_in_every_theme_data() {
+            return theme.themeIds.map(id => ({tag: id, themeId: id}));
+        }
+
+        function test_every_control_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const sheet = createTemporaryObject(sheetComponent, stage);
+            verify(sheet);
+            // The knob shows its value while it has the focus.
+            sheet.focusedKnob.forceActiveFocus(Qt.TabFocusReason);
+            waitForRendering(sheet);
+            compare(truncatedTexts(sheet), []);
+            const stopped = grabImage(sheet);
+            compare(stopped.width, stage.width);
+            stopped.save(testHost.galleryFolder + "/" + data.themeId + ".png");
+
+            // Then a playing, recording, busy clock and an open menu with a highlighted item.
+            project.recording = true;
+            testHost.replaceContextObject("transport", playingTransport);
+            testHost.replaceContextObject("audio", busyAudio);
+            sheet.menu.open();
+            tryCompare(sheet.menu, "opened", true);
+            keyClick(Qt.Key_Down);
+            waitForRendering(sheet);
+            compare(truncatedTexts(sheet), []);
+            compare(truncatedTexts(sheet.menu.contentItem), []);
+            const busy = grabImage(sheet);
+            compare(busy.width, stage.width);
+            busy.save(testHost.galleryFolder + "/" + data.themeId + "-playing.png");
+            sheet.menu.close();
+        }
+    }
+}
