@@ -39,10 +39,14 @@ TEST(OscServerThreadTest, CallsCrossTheRingWholeAndInOrderWhileThePumpRuns) {
     // The n-th name: its length, and so the datagram's, depends on n.
     auto name = [](int n) { return std::to_string(n) + ":" + std::string(static_cast<std::size_t>(n % 97), 'a' + n % 26); };
     std::atomic<bool> senderFailed{false};
+    std::atomic<bool> giveUp{false};  // set only when the guard runs out, so the join never hangs
     std::thread sender([&] {
         test::UdpSender socket;
         for (int n = 0; n < kCount; ++n) {
             while (n - handled.load(std::memory_order_acquire) >= kWindow) {
+                if (giveUp.load()) {
+                    return;
+                }
                 std::this_thread::yield();
             }
             if (!socket.send(port, oscMessage("/ostrel/tracks/rename", ",ss").string("1").string(name(n)))) {
@@ -56,6 +60,7 @@ TEST(OscServerThreadTest, CallsCrossTheRingWholeAndInOrderWhileThePumpRuns) {
         door->pump();
         std::this_thread::yield();
     }
+    giveUp.store(true);
     sender.join();
     door->stop();
 
