@@ -9,6 +9,8 @@
 #include <array>
 #include <exception>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace ostrel::api_server {
 namespace {
@@ -81,23 +83,23 @@ void OscServer::run() {
 }
 
 void OscServer::take(const char* datagram, std::size_t size) {
-    const std::optional<OscMessage> message = parseOscMessage(datagram, size);
-    if (!message) {
-        return;
-    }
-    std::optional<OscRequest> request = oscToRequest(*message);
-    if (!request) {
-        return;
-    }
-    std::string text;
     try {
-        text = json{{"method", std::move(request->method)}, {"params", std::move(request->params)}}.dump();
-    } catch (const json::exception&) {
-        // A string argument that is not UTF-8 cannot become JSON text.
-        return;
+        const std::optional<OscMessage> message = parseOscMessage(datagram, size);
+        if (!message) {
+            return;
+        }
+        std::optional<OscRequest> request = oscToRequest(*message);
+        if (!request) {
+            return;
+        }
+        // Throws for a string argument that is not UTF-8: it cannot become JSON text.
+        const std::string text =
+            json{{"method", std::move(request->method)}, {"params", std::move(request->params)}}.dump();
+        // Full ring or too long a text: dropped, as every unusable datagram is.
+        (void)inbound_.tryPush(text, 0);
+    } catch (const std::exception&) {
+        // No datagram ends the receive thread.
     }
-    // Full ring or too long a text: dropped, as every unusable datagram is.
-    (void)inbound_.tryPush(text, 0);
 }
 
 void OscServer::pump() {
