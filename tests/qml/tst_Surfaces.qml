@@ -8,23 +8,8 @@ Item {
     width: 320
     height: 200
 
-    Component {
-        id: cardComponent
-
-        Card {
-            width: 100
-            height: 60
-        }
-    }
-
-    Component {
-        id: panelComponent
-
-        Panel {
-            width: 100
-            height: 60
-        }
-    }
+    Component { id: cardComponent; Card { width: 100; height: 60 } }
+    Component { id: panelComponent; Panel { width: 100; height: 60 } }
 
     TestCase {
         name: "Surfaces"
@@ -34,29 +19,23 @@ Item {
             theme.currentId = "graphite";
         }
 
-        function test_a_card_is_a_rounded_surface_with_a_hair_line() {
-            const card = createTemporaryObject(cardComponent, stage);
-            verify(Qt.colorEqual(card.color, theme.colors.surface));
-            compare(card.radius, theme.radius + 4);
-            compare(card.border.width, 1);
-            verify(Qt.colorEqual(card.border.color, theme.colors.border));
+        // A card is rounded; a panel is square, so the window's areas tile edge to edge.
+        function test_a_surface_with_a_hair_line_in_every_theme_data() {
+            return [
+                {tag: "Card", component: cardComponent, extraRadius: 4},
+                {tag: "Panel", component: panelComponent}
+            ];
         }
 
-        function test_a_panel_has_square_corners() {
-            const panel = createTemporaryObject(panelComponent, stage);
-            verify(Qt.colorEqual(panel.color, theme.colors.surface));
-            compare(panel.radius, 0);
-            compare(panel.border.width, 1);
-            verify(Qt.colorEqual(panel.border.color, theme.colors.border));
-        }
-
-        function test_both_follow_the_theme() {
-            const card = createTemporaryObject(cardComponent, stage);
-            const panel = createTemporaryObject(panelComponent, stage);
-            theme.currentId = "high-contrast";
-            verify(Qt.colorEqual(card.color, theme.colors.surface));
-            verify(Qt.colorEqual(panel.border.color, theme.colors.border));
-            compare(card.radius, theme.radius + 4);
+        function test_a_surface_with_a_hair_line_in_every_theme(data) {
+            const surface = createTemporaryObject(data.component, stage);
+            for (const id of ["graphite", "high-contrast"]) {
+                theme.currentId = id;
+                verify(Qt.colorEqual(surface.color, theme.colors.surface), id);
+                verify(Qt.colorEqual(surface.border.color, theme.colors.border), id);
+                compare(surface.border.width, 1);
+                compare(surface.radius, data.extraRadius !== undefined ? theme.radius + data.extraRadius : 0);
+            }
         }
     }
 }
