@@ -18,6 +18,8 @@ Item {
     // Halves round towards positive infinity, as Math.round does.
     property var format: v => Math.round(v * 100) + " %"
 
+    opacity: enabled ? 1 : 0.55
+
     readonly property bool active: mouse.pressed || mouse.containsMouse || activeFocus
     readonly property real fraction: to > from ? Math.max(0, Math.min(1, (value - from) / (to - from))) : 0
 
