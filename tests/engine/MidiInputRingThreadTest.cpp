@@ -10,9 +10,7 @@
 namespace ostrel::engine {
 namespace {
 
-// A producer thread stands in for the MIDI driver's: it packs numbered note messages as
-// fast as it can while this thread drains. Every word the ring accepted arrives once,
-// intact and in order; the refused ones are exactly those the producer was told about.
+// A producer thread stands in for the MIDI driver's, pushing numbered notes while this one drains.
 TEST(MidiInputRingThreads, EveryAcceptedMessageArrivesOnceIntactAndInOrder) {
     constexpr std::uint32_t kMessages = 250000;  // below 2^18, the most the words below can number
     auto ring = std::make_unique<MidiInputRing>();
@@ -38,7 +36,7 @@ TEST(MidiInputRingThreads, EveryAcceptedMessageArrivesOnceIntactAndInOrder) {
 
     std::uint32_t received = 0;
     std::uint32_t lastIndex = 0;
-    bool intact = true;
+    bool intact = true;  // every word arrives once, whole and in order
     bool ordered = true;
     std::uint8_t bytes[3];
     MidiInputWord word = 0;
@@ -63,8 +61,7 @@ TEST(MidiInputRingThreads, EveryAcceptedMessageArrivesOnceIntactAndInOrder) {
     EXPECT_EQ(ring->waiting(), 0u);
 }
 
-// Closing an input empties the ring once the producer has stopped; a later producer
-// starts on a clean ring.
+// Closing an input empties the ring once its producer stopped; the next producer fills all 1024 slots.
 TEST(MidiInputRingThreads, DiscardAfterTheProducerStoppedLeavesNothingAndTheNextProducerIsHeard) {
     auto ring = std::make_unique<MidiInputRing>();
     std::thread first([&] {
