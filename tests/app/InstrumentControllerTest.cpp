@@ -10,23 +10,16 @@
 #include <QSignalSpy>
 
 #include <map>
-#include <span>
 
 namespace ostrel::app {
 namespace {
 
+using engine::EventType;
 using test::ints;
+using test::midiEvent;
+using test::pitches;
 
-engine::Event midiEvent(engine::EventType type, int note, int velocity) {
-    engine::Event event;
-    event.type = type;
-    event.note = static_cast<std::uint8_t>(note);
-    event.velocity = static_cast<std::uint8_t>(velocity);
-    return event;
-}
-
-// What a take being recorded would see: every noteOn opens a note, every noteOff closes
-// one of that pitch.
+// What a take being recorded sees: a noteOn opens a note, a noteOff closes one of that pitch.
 class OpenNotes {
 public:
     explicit OpenNotes(InstrumentController& instrument) {
@@ -48,16 +41,13 @@ private:
 class InstrumentPlaying : public ::testing::Test {
 protected:
     void SetUp() override { rig.startInstrument(); }
-
     InstrumentController& instrument() { return *rig.instrument; }
 
-    // The note events the instrument has queued for the audio thread, taken out.
-    std::vector<engine::Event> queuedNotes() {
-        engine::AudioEngine& engine = rig.audio->engine();
-        const std::span<const engine::Event> due = engine.events().drain(static_cast<std::int64_t>(engine.clock()), 1);
-        std::vector<engine::Event> notes;
-        for (const engine::Event& e : due) {
-            if (e.type == engine::EventType::NoteOn || e.type == engine::EventType::NoteOff) notes.push_back(e);
+    // The note events queued for the audio thread, as (type, note) pairs.
+    std::vector<std::pair<EventType, int>> queuedNotes() {
+        std::vector<std::pair<EventType, int>> notes;
+        for (const engine::Event& e : rig.takeEvents()) {
+            if (e.type == EventType::NoteOn || e.type == EventType::NoteOff) notes.emplace_back(e.type, e.note);
         }
         return notes;
     }
@@ -65,40 +55,31 @@ protected:
     test::LiveRig rig;
 };
 
-TEST_F(InstrumentPlaying, StartsWithTheCardClosedAndAnInvitation) {
-    EXPECT_EQ(instrument().message(), "Press a key to start. The sound card opens when you play.");
-    EXPECT_FALSE(instrument().problem());
-    EXPECT_EQ(instrument().octave(), 4);
-    EXPECT_EQ(rig.card->opens, 0);
-    EXPECT_TRUE(instrument().pressedKeys().isEmpty());
-}
-
 TEST_F(InstrumentPlaying, SemitoneZeroAtOctaveFourIsMiddleCAtVelocity100AndOpensTheCard) {
+    EXPECT_EQ(instrument().message(), "Press a key to start. The sound card opens when you play.");
+    EXPECT_EQ(rig.card->opens, 0);
     QSignalSpy on(&instrument(), &InstrumentController::noteOn);
     QSignalSpy off(&instrument(), &InstrumentController::noteOff);
     QSignalSpy pressed(&instrument(), &InstrumentController::pressedChanged);
     instrument().keyDown(0);
     ASSERT_EQ(on.count(), 1);
-    EXPECT_EQ(on.at(0).at(0).toInt(), 60);
-    EXPECT_EQ(on.at(0).at(1).toInt(), 100);
-    EXPECT_EQ(pressed.count(), 1);
+    EXPECT_EQ(on.at(0), (QVariantList{60, 100}));
     EXPECT_EQ(rig.card->opens, 1);
     EXPECT_TRUE(instrument().liveInstrument().isReady());
     EXPECT_EQ(instrument().message(), "Playing Modular Lead");
     EXPECT_FALSE(instrument().problem());
-    const std::vector<engine::Event> started = queuedNotes();
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0].type, engine::EventType::NoteOn);
-    EXPECT_EQ(started[0].note, 60);
+    EXPECT_EQ(queuedNotes(), (std::vector<std::pair<EventType, int>>{{EventType::NoteOn, 60}}));
+
+    instrument().keyDown(0);  // a second press of a held key starts nothing
+    EXPECT_EQ(on.count(), 1);
+    EXPECT_TRUE(queuedNotes().empty());
+    instrument().keyUp(9);  // not held: nothing
+    EXPECT_EQ(pressed.count(), 1);
 
     instrument().keyUp(0);
-    ASSERT_EQ(off.count(), 1);
-    EXPECT_EQ(off.at(0).at(0).toInt(), 60);
+    EXPECT_EQ(pitches(off), std::vector<int>{60});
     EXPECT_EQ(pressed.count(), 2);
-    const std::vector<engine::Event> ended = queuedNotes();
-    ASSERT_EQ(ended.size(), 1u);
-    EXPECT_EQ(ended[0].type, engine::EventType::NoteOff);
-    EXPECT_EQ(ended[0].note, 60);
+    EXPECT_EQ(queuedNotes(), (std::vector<std::pair<EventType, int>>{{EventType::NoteOff, 60}}));
 }
 
 TEST_F(InstrumentPlaying, KeysOutsideTheirRangesAndPitchesAbove127AreIgnored) {
@@ -120,74 +101,55 @@ TEST_F(InstrumentPlaying, KeysOutsideTheirRangesAndPitchesAbove127AreIgnored) {
     instrument().keyDown(31);  // pitch 127, the highest
     instrument().padDown(127);
     instrument().padDown(0);
-    ASSERT_EQ(on.count(), 3);
-    EXPECT_EQ(on.at(0).at(0).toInt(), 127);
-    EXPECT_EQ(on.at(1).at(0).toInt(), 127);
-    EXPECT_EQ(on.at(2).at(0).toInt(), 0);
+    EXPECT_EQ(pitches(on), (std::vector<int>{127, 127, 0}));
 }
 
-TEST_F(InstrumentPlaying, OctaveStaysBetweenOneAndSevenAndSignalsOnlyAChange) {
+TEST_F(InstrumentPlaying, OctaveStaysBetweenOneAndSevenAndAHeldKeyEndsOnItsStartingPitch) {
     QSignalSpy changed(&instrument(), &InstrumentController::octaveChanged);
     for (int i = 0; i < 6; ++i) instrument().shiftOctave(-3);
     EXPECT_EQ(instrument().octave(), 1);
-    EXPECT_EQ(changed.count(), 3);
+    EXPECT_EQ(changed.count(), 3) << "only a change signals";
     instrument().shiftOctave(0);  // zero counts as up
     EXPECT_EQ(instrument().octave(), 2);
     for (int i = 0; i < 9; ++i) instrument().shiftOctave(5);
     EXPECT_EQ(instrument().octave(), 7);
     EXPECT_EQ(changed.count(), 9);
 
-    instrument().keyDown(0);
+    for (int i = 0; i < 3; ++i) instrument().shiftOctave(-1);
     QSignalSpy on(&instrument(), &InstrumentController::noteOn);
-    instrument().keyUp(0);
-    instrument().shiftOctave(-1);
-    instrument().shiftOctave(-1);
-    instrument().shiftOctave(-1);
-    instrument().keyDown(0);  // octave 4 again
-    ASSERT_EQ(on.count(), 1);
-    EXPECT_EQ(on.at(0).at(0).toInt(), 60);
-}
-
-TEST_F(InstrumentPlaying, ASecondPressOfAHeldKeyStartsNothing) {
-    instrument().keyDown(4);
-    QSignalSpy on(&instrument(), &InstrumentController::noteOn);
-    QSignalSpy pressed(&instrument(), &InstrumentController::pressedChanged);
-    queuedNotes();
-    instrument().keyDown(4);
-    EXPECT_EQ(on.count(), 0);
-    EXPECT_EQ(pressed.count(), 0);
-    EXPECT_TRUE(queuedNotes().empty());
-    instrument().keyUp(9);  // not held: nothing
-    EXPECT_EQ(pressed.count(), 0);
+    QSignalSpy off(&instrument(), &InstrumentController::noteOff);
+    instrument().keyDown(2);
+    instrument().shiftOctave(1);
+    instrument().keyUp(2);
+    EXPECT_EQ(pitches(on), std::vector<int>{62});
+    EXPECT_EQ(pitches(off), std::vector<int>{62});
 }
 
 TEST_F(InstrumentPlaying, KeysPadsAndMidiNotesShowAsHeldKeysAndActiveNotes) {
+    QSignalSpy on(&instrument(), &InstrumentController::noteOn);
+    QSignalSpy off(&instrument(), &InstrumentController::noteOff);
     instrument().keyDown(0);
     instrument().padDown(60);
     EXPECT_EQ(ints(instrument().pressedKeys()), (std::vector<int>{0, 1060}));
     EXPECT_EQ(ints(instrument().activeNotes()), (std::vector<int>{60, 60}));
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 64, 90));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 64, 33));
+    EXPECT_EQ(on.last(), (QVariantList{64, 33})) << "a MIDI note plays at its own velocity";
     EXPECT_EQ(ints(instrument().pressedKeys()), (std::vector<int>{0, 1060})) << "the piano follows keys only";
     EXPECT_EQ(ints(instrument().activeNotes()), (std::vector<int>{60, 60, 64}));
     instrument().padUp(60);
     EXPECT_EQ(ints(instrument().pressedKeys()), (std::vector<int>{0}));
-    EXPECT_EQ(ints(instrument().activeNotes()), (std::vector<int>{60, 64}));
-}
-
-TEST_F(InstrumentPlaying, AHeldKeyEndsOnThePitchItStartedWithAfterAnOctaveShift) {
-    QSignalSpy off(&instrument(), &InstrumentController::noteOff);
-    instrument().keyDown(2);  // 62
-    instrument().shiftOctave(1);
-    instrument().keyUp(2);
-    ASSERT_EQ(off.count(), 1);
-    EXPECT_EQ(off.at(0).at(0).toInt(), 62);
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOff, 64));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOff, 90));  // never held: signals all the same
+    EXPECT_EQ(ints(instrument().activeNotes()), (std::vector<int>{60}));
+    EXPECT_EQ(pitches(off), (std::vector<int>{60, 64, 90}));
 }
 
 TEST_F(InstrumentPlaying, ACardThatWillNotOpenShowsTheAudioStatusAndHoldsNothing) {
     rig.card->openError = "could not open the sound card: the test refuses";
     QSignalSpy on(&instrument(), &InstrumentController::noteOn);
     instrument().keyDown(0);
-    EXPECT_TRUE(instrument().pressedKeys().isEmpty());
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 62));
+    EXPECT_TRUE(instrument().activeNotes().isEmpty());
     EXPECT_EQ(on.count(), 0);
     EXPECT_TRUE(instrument().problem());
     EXPECT_EQ(instrument().message(), rig.audio->status());
@@ -205,7 +167,6 @@ TEST_F(InstrumentPlaying, ANoteSwitchesTheTestToneOff) {
     ASSERT_TRUE(rig.audio->testToneOn());
     instrument().padDown(48);
     EXPECT_FALSE(rig.audio->testToneOn());
-    EXPECT_TRUE(instrument().liveInstrument().isReady());
 }
 
 TEST_F(InstrumentPlaying, ANewStreamAfterTheFirstNoteRebuildsTheInstrumentAtOnce) {
@@ -229,58 +190,48 @@ TEST_F(InstrumentPlaying, ReleaseAllEndsEveryHeldKeyForListenersButLeavesMidiNot
     instrument().padDown(70);
     instrument().keyDown(0);
     instrument().keyDown(7);
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 40, 100));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 40));
     queuedNotes();
     pressed.clear();
     instrument().releaseAll();
     EXPECT_EQ(pressed.count(), 1);
-    ASSERT_EQ(off.count(), 3);
-    EXPECT_EQ(off.at(0).at(0).toInt(), 60);  // ascending key id: 0, 7, 1070
-    EXPECT_EQ(off.at(1).at(0).toInt(), 67);
-    EXPECT_EQ(off.at(2).at(0).toInt(), 70);
+    EXPECT_EQ(pitches(off), (std::vector<int>{60, 67, 70})) << "by ascending key id: 0, 7, 1070";
     EXPECT_EQ(queuedNotes().size(), 3u);
     EXPECT_EQ(ints(instrument().activeNotes()), (std::vector<int>{40}));
     EXPECT_EQ(take.count(), 1) << "only the MIDI note is still open";
 }
 
-// Regression: a new stream forgot the held notes without telling the listeners.
+// Regression: a new stream forgot the held notes without telling the listeners, and said
+// nothing when only MIDI notes were held.
 TEST_F(InstrumentPlaying, ANewStreamEndsHeldKeysAndMidiNotesForListeners) {
     OpenNotes take(instrument());
-    instrument().keyDown(0);
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 40, 100));
-    QSignalSpy pressed(&instrument(), &InstrumentController::pressedChanged);
-    ASSERT_TRUE(rig.audio->openOutput());
-    EXPECT_EQ(pressed.count(), 1);
-    EXPECT_TRUE(instrument().activeNotes().isEmpty());
-    EXPECT_EQ(take.count(), 0);
-}
-
-TEST_F(InstrumentPlaying, ANewStreamWithOnlyMidiNotesHeldStillSignalsTheChange) {
-    OpenNotes take(instrument());
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 50, 100));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 50));
     QSignalSpy pressed(&instrument(), &InstrumentController::pressedChanged);
     QSignalSpy off(&instrument(), &InstrumentController::noteOff);
     ASSERT_TRUE(rig.audio->openOutput());
     EXPECT_EQ(pressed.count(), 1);
-    ASSERT_EQ(off.count(), 1);
-    EXPECT_EQ(off.at(0).at(0).toInt(), 50);
+    EXPECT_EQ(pitches(off), std::vector<int>{50});
+
+    instrument().keyDown(0);
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 40));
+    ASSERT_TRUE(rig.audio->openOutput());
+    EXPECT_EQ(pressed.count(), 4);
+    EXPECT_TRUE(instrument().activeNotes().isEmpty());
     EXPECT_EQ(take.count(), 0);
 }
 
 // Regression: dropping MIDI notes (the input closed) left them open in a take.
 TEST_F(InstrumentPlaying, ReleasingMidiNotesEndsThemForListenersAndTheEngine) {
     OpenNotes take(instrument());
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 50, 100));
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 45, 100));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 50));
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 45));
     instrument().keyDown(0);
     queuedNotes();
     QSignalSpy pressed(&instrument(), &InstrumentController::pressedChanged);
     QSignalSpy off(&instrument(), &InstrumentController::noteOff);
     instrument().releaseMidiNotes();
     EXPECT_EQ(pressed.count(), 1);
-    ASSERT_EQ(off.count(), 2);
-    EXPECT_EQ(off.at(0).at(0).toInt(), 45);
-    EXPECT_EQ(off.at(1).at(0).toInt(), 50);
+    EXPECT_EQ(pitches(off), (std::vector<int>{45, 50}));
     EXPECT_EQ(queuedNotes().size(), 2u);
     EXPECT_EQ(take.count(), 1) << "the computer key still sounds";
     instrument().releaseMidiNotes();
@@ -331,29 +282,19 @@ protected:
     }
 };
 
-TEST_F(KeepAlive, AHeldKeyKeepsTheCardOpenLongPastTheIdleMinute) {
+TEST_F(KeepAlive, AHeldKeyOrMidiNoteKeepsTheCardOpenUntilAMinuteAfterTheLastRelease) {
     instrument().keyDown(0);
     EXPECT_TRUE(runUntil(300000));
     instrument().keyUp(0);  // activity: the minute counts from here
     const std::int64_t released = rig.nowMs;
     EXPECT_TRUE(runUntil(released + 59750));
     EXPECT_FALSE(runUntil(released + 60250));
-}
-
-TEST_F(KeepAlive, AHeldMidiNoteKeepsTheCardOpenToo) {
-    instrument().handleMidiMessage(midiEvent(engine::EventType::NoteOn, 60, 100));
-    EXPECT_TRUE(runUntil(180000));
-    instrument().releaseMidiNotes();  // the input closed: no activity of its own
-    const std::int64_t dropped = rig.nowMs;
-    EXPECT_FALSE(runUntil(dropped + 60000));
-}
-
-TEST_F(KeepAlive, WithNothingHeldTheCardClosesAMinuteAfterTheLastNote) {
-    instrument().padDown(36);
-    instrument().padUp(36);
-    EXPECT_TRUE(runUntil(59750));
-    EXPECT_FALSE(runUntil(60250));
     EXPECT_EQ(rig.audio->status(), "Stopped");
+
+    instrument().handleMidiMessage(midiEvent(EventType::NoteOn, 60));
+    EXPECT_TRUE(runUntil(rig.nowMs + 180000));
+    instrument().releaseMidiNotes();  // the input closed: no activity of its own
+    EXPECT_FALSE(runUntil(rig.nowMs + 60000));
 }
 
 }  // namespace

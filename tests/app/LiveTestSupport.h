@@ -7,9 +7,12 @@
 #include "AppTestSupport.h"
 #include "AudioTestSupport.h"
 #include "core/SettingsRegistry.h"
+#include "core/Logger.h"
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
+#include "engine/Event.h"
 #include "engine/MidiBackend.h"
+#include "playback/AudioEngine.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
@@ -35,9 +38,7 @@ struct FakeMidiPorts {
     void* user = nullptr;
 };
 
-// A MIDI back-end behind the real interface. Messages arrive from a thread of their own,
-// as the driver's would; each play() joins its thread before returning, so no callback
-// outlives it.
+// A MIDI back-end behind the real interface; playFromDriverThread plays into it.
 class FakeMidiBackend final : public engine::IMidiBackend {
 public:
     explicit FakeMidiBackend(std::shared_ptr<FakeMidiPorts> ports) : ports_(std::move(ports)) {}
@@ -86,8 +87,8 @@ inline void playFromDriverThread(const FakeMidiPorts& ports, const std::vector<s
     driver.join();
 }
 
-// The controllers of live playing over a hand-driven sound card, a fake MIDI back-end,
-// settings in a temporary folder and a clock the test moves by hand.
+// The live-playing controllers over a hand-driven card, a fake MIDI back-end, settings in
+// a temporary folder and a hand-moved clock.
 class LiveRig {
 public:
     LiveRig() { settings = std::make_unique<app::SettingsBridge>(store, registry, settingsFile(), log.logger); }
@@ -101,12 +102,11 @@ public:
         if (!store.set(key, std::move(value), &error)) throw std::runtime_error(error);
     }
 
-    void startAudio() {
-        audio = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card), *settings,
-                                                       log.logger, nullptr, [this] { return nowMs; });
-    }
     void startInstrument(app::SettingsBridge* bridge) {
-        if (!audio) startAudio();
+        if (!audio) {
+            audio = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card), *settings, log.logger,
+                                                           nullptr, [this] { return nowMs; });
+        }
         instrument = std::make_unique<app::InstrumentController>(*audio, log.logger, bridge);
     }
     void startInstrument() { startInstrument(settings.get()); }
@@ -118,17 +118,26 @@ public:
 
     QString setting(const char* key) const { return settings->value(QString::fromLatin1(key)).toString(); }
 
-    // Steps the program would have recorded, by category and text.
-    std::vector<std::string> steps() {
+    // Whether the program recorded the step "category: message".
+    bool recordedStep(const std::string& text) {
         std::vector<core::LogStep> recent;
         log.logger.copyRecentSteps(recent);
-        std::vector<std::string> texts;
-        for (const core::LogStep& step : recent) texts.push_back(step.category + ": " + step.message);
-        return texts;
+        return std::any_of(recent.begin(), recent.end(),
+                           [&](const core::LogStep& s) { return s.category + ": " + s.message == text; });
     }
-    bool recordedStep(const std::string& text) {
-        const std::vector<std::string> all = steps();
-        return std::find(all.begin(), all.end(), text) != all.end();
+    // Log records at `level` in `category` whose message starts with `prefix`.
+    int logged(core::LogLevel level, const std::string& category, const std::string& prefix) const {
+        int n = 0;
+        for (const core::LogRecord& r : log.records()) {
+            if (r.level == level && r.category == category && r.message.rfind(prefix, 0) == 0) ++n;
+        }
+        return n;
+    }
+    // The events queued for the audio thread so far, taken out.
+    std::vector<engine::Event> takeEvents() {
+        engine::AudioEngine& engine = audio->engine();
+        const auto due = engine.events().drain(static_cast<std::int64_t>(engine.clock()), 1);
+        return {due.begin(), due.end()};
     }
 
     TempDir dir;
@@ -136,8 +145,7 @@ public:
     core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store{registry};
     std::unique_ptr<app::SettingsBridge> settings;
-    // Opens at once and never calls back unless the test renders: the tests look at what
-    // reaches the engine's event queue.
+    // Never calls back: the tests look at what reaches the engine's event queue.
     std::shared_ptr<HandCard::State> card = std::make_shared<HandCard::State>();
     std::shared_ptr<FakeMidiPorts> midiPorts = std::make_shared<FakeMidiPorts>();
     std::int64_t nowMs = 0;
@@ -146,9 +154,26 @@ public:
     std::unique_ptr<app::MidiController> midi;
 };
 
+inline engine::Event midiEvent(engine::EventType type, int note, int velocity = 100) {
+    engine::Event event;
+    event.type = type;
+    event.note = static_cast<std::uint8_t>(note);
+    event.velocity = static_cast<std::uint8_t>(velocity);
+    return event;
+}
+inline engine::Event controlChange(int controller, int value) {
+    return midiEvent(engine::EventType::ControlChange, controller, value);
+}
+
 inline std::vector<int> ints(const QVariantList& list) {
     std::vector<int> out;
     for (const QVariant& v : list) out.push_back(v.toInt());
+    return out;
+}
+// The first argument of every signal a spy caught: the pitches of noteOn or noteOff.
+inline std::vector<int> pitches(const QList<QList<QVariant>>& spy) {
+    std::vector<int> out;
+    for (const QList<QVariant>& args : spy) out.push_back(args.at(0).toInt());
     return out;
 }
 
