@@ -94,6 +94,7 @@ TEST(ProgramRunTest, QuitAfterMsStartsLogsAndEndsWithZero) {
     EXPECT_EQ(messages.first(), startingLine());
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
     EXPECT_TRUE(messages.contains("INFO [ui] loaded 5 theme(s)"));
+    EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
     EXPECT_EQ(indexMatching(messages, "crash report"), -1);
     EXPECT_FALSE(QFile::exists(data + "/settings.json"));
     EXPECT_TRUE(QDir(data + "/crashes").exists());

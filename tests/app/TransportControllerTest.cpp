@@ -451,18 +451,17 @@ TEST(TransportOnRealOutput, BeatsFollowTheNullOutputsFramesAtEveryTick) {
     SettingsFixture fixture;
     app::AudioController audio(std::make_unique<engine::NullAudioBackend>(), fixture.settings, fixture.log.logger);
     TransportController transport(audio, fixture.log.logger, &fixture.settings);
+    EXPECT_EQ(audio.driverName(), "Null");
     transport.setTempo(150);
     transport.setMetronome(true);
     transport.play();
     ASSERT_TRUE(transport.playing()) << audio.status().toStdString();
-    EXPECT_EQ(audio.driverName(), "Null");
     expectBeatsFollowFrames(transport, audio.engine(), 24000);
 
     transport.setLoopRange(0.5, 1.0);
     transport.play();
     expectBeatsFollowFrames(transport, audio.engine(), 24000);
     EXPECT_LT(transport.positionBeats(), 1.0);
-    transport.stop();
 }
 
 TEST(TransportOnRealOutput, PlaysThroughPortAudioToAJackServer) {
@@ -480,10 +479,8 @@ TEST(TransportOnRealOutput, PlaysThroughPortAudioToAJackServer) {
         EXPECT_EQ(audio.status(), "Sound card open");
         expectBeatsFollowFrames(transport, audio.engine(), 48000);
         audio.onTick();
-        EXPECT_TRUE(audio.engineRunning());
         EXPECT_EQ(audio.actualFormat(), "512 samples at 48000 Hz");
         EXPECT_NEAR(audio.latencyMs(), 512 * 1000.0 / 48000.0, 1e-9);
-        transport.stop();
     }
     EXPECT_TRUE(fixture.logged(core::LogLevel::INFO, "audio", "output started (JACK Audio Connection Kit, 512 samples at 48000 Hz)"));
 }
