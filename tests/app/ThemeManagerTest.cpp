@@ -254,7 +254,7 @@ TEST(ThemeExportTest, WritesTheThemeListsTheFileOnceAndReportsFailures) {
     EXPECT_EQ(unset.fileMessage(), "Ostrel could not create the export folder.");
 }
 
-TEST(ThemeImportTest, AddsTheRewrittenThemeAfterTheBuiltInOnes) {
+TEST(ThemeImportTest, AddsTheRewrittenThemeAfterTheBuiltInOnesAndRemovesItAgain) {
     ThemeFolders folders;
     const QJsonObject object = with("extra", true, with("order", 5, withColour(validTheme("night", "Night"), "track1", "#123456")));
     folders.put(folders.exportFolder(), "night.json", bytesOf(object));
@@ -275,6 +275,24 @@ TEST(ThemeImportTest, AddsTheRewrittenThemeAfterTheBuiltInOnes) {
     EXPECT_EQ(saved.value("colors").toObject().value("track1").toString(), "#123456");
     EXPECT_EQ(saved.value("font").toObject().value("baseSize").toInt(), 14);
     EXPECT_TRUE(QFile::exists(folders.exportFolder() + "/night.json"));
+
+    // Only the user's themes can be removed; the current one falls back to the first.
+    folders.themes.setCurrentId("night");
+    changed.clear();
+    listed.clear();
+    EXPECT_FALSE(folders.themes.removeTheme("dark"));
+    EXPECT_EQ(folders.themes.fileMessage(), "Only your own themes can be removed.");
+    EXPECT_FALSE(folders.themes.removeTheme("nope"));
+    EXPECT_EQ(listed.count(), 0);
+    EXPECT_TRUE(folders.themes.removeTheme("night"));
+    EXPECT_EQ(folders.themes.fileMessage(), "Removed the theme “Night”.");
+    EXPECT_FALSE(folders.themes.fileProblem());
+    EXPECT_FALSE(QFile::exists(folders.userFolder() + "/night.json"));
+    EXPECT_TRUE(QFile::exists(folders.exportFolder() + "/night.json"));
+    EXPECT_EQ(folders.themes.currentId(), "graphite");
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(listed.count(), 1);
+    EXPECT_FALSE(folders.themes.themeIds().contains("night"));
 }
 
 TEST(ThemeImportTest, RefusedFilesAreProblemsThatAddNothing) {
@@ -318,30 +336,6 @@ TEST(ThemeImportTest, RefusedFilesAreProblemsThatAddNothing) {
     folders.themes.setDirectories(qPath(folders.dir / "file" / "themes"), exports);
     EXPECT_FALSE(folders.themes.importTheme("x.json"));
     EXPECT_EQ(folders.themes.fileMessage(), "Ostrel could not create the themes folder.");
-    EXPECT_FALSE(folders.themes.themeIds().contains("x"));
-}
-
-TEST(ThemeRemovalTest, OnlyTheUsersThemesGoAndTheCurrentFallsBack) {
-    ThemeFolders folders;
-    folders.put(folders.exportFolder(), "x.json", bytesOf(validTheme("x", "Ex")));
-    ASSERT_TRUE(folders.themes.importTheme("x.json"));
-    folders.themes.setCurrentId("x");
-    QSignalSpy changed(&folders.themes, &ThemeManager::themeChanged);
-    QSignalSpy listed(&folders.themes, &ThemeManager::themesChanged);
-
-    EXPECT_FALSE(folders.themes.removeTheme("dark"));
-    EXPECT_EQ(folders.themes.fileMessage(), "Only your own themes can be removed.");
-    EXPECT_FALSE(folders.themes.removeTheme("nope"));
-    EXPECT_EQ(listed.count(), 0);
-
-    EXPECT_TRUE(folders.themes.removeTheme("x"));
-    EXPECT_EQ(folders.themes.fileMessage(), "Removed the theme “Ex”.");
-    EXPECT_FALSE(folders.themes.fileProblem());
-    EXPECT_FALSE(QFile::exists(folders.userFolder() + "/x.json"));
-    EXPECT_TRUE(QFile::exists(folders.exportFolder() + "/x.json"));
-    EXPECT_EQ(folders.themes.currentId(), "graphite");
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(listed.count(), 1);
     EXPECT_FALSE(folders.themes.themeIds().contains("x"));
 }
 
