@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-
 #include <cstdint>
 #include <memory>
 #include <string>

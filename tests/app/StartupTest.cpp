@@ -29,8 +29,6 @@ QString dataDirOf(std::vector<const char*> arguments) {
     return dataDirArgument(static_cast<int>(arguments.size()), arguments.data());
 }
 
-const DataFolderEnvironment kNoAppData{"", "", "/home/ada"};
-
 struct Parsed {
     explicit Parsed(QStringList arguments) {
         addCommandLineOptions(parser);
@@ -50,8 +48,16 @@ struct SavedVariable {
     QByteArray value;
 };
 
-struct SettingsWithThemes {
-    SettingsWithThemes() { themes.loadThemeFolder(QStringLiteral(":/themes")); }
+const QRegularExpression kTokenPattern("^[0-9a-f]{32}$");
+
+// The program's settings with the built-in themes, applied live as the program does.
+struct LiveFixture {
+    LiveFixture() {
+        themes.loadThemeFolder(QStringLiteral(":/themes"));
+        QObject::connect(&settings, &SettingsBridge::valueChanged,
+                         [this](const QString& id) { applySettingChange(id, settings, themes, log.logger); });
+    }
+    QJsonObject savedValues() const { return readJsonObject(qPath(dir / "settings.json")).value("values").toObject(); }
 
     TempDir dir;
     RecordingLogger log;
@@ -67,30 +73,23 @@ TEST(DataFolderTest, TheOptionIsFoundInBothFormsBeforeParsing) {
     EXPECT_EQ(dataDirOf({"--data-dir", "/d/one"}), "/d/one");
     EXPECT_EQ(dataDirOf({"--data-dir=/d/one"}), "/d/one");
     EXPECT_EQ(dataDirOf({"--theme", "dark", "--data-dir=/d/one", "--data-dir", "/d/two"}), "/d/one");
-    EXPECT_EQ(dataDirOf({"--data-dir", ""}), "");
-    EXPECT_EQ(dataDirOf({"--data-dir="}), "");
-    EXPECT_EQ(dataDirOf({"--data-dir"}), "");
-    EXPECT_EQ(dataDirOf({"--data-directory", "/d"}), "");
-    EXPECT_EQ(dataDirOf({}), "");
-}
-
-TEST(DataFolderTest, AGivenFolderIsUsedAsItIs) {
-    EXPECT_EQ(dataFolderFor("/d/one", {"/appdata", "/xdg", "/home/ada"}), "/d/one");
-}
-
-TEST(DataFolderTest, AppDataWinsWhenSet) {
-    EXPECT_EQ(dataFolderFor("", {"/appdata", "/xdg", "/home/ada"}), "/appdata/Ostrel/Ostrel");
+    for (std::vector<const char*> empty : {std::vector<const char*>{"--data-dir", ""}, {"--data-dir="}, {"--data-dir"},
+                                           {"--data-directory", "/d"}, {}}) {
+        EXPECT_EQ(dataDirOf(empty), "") << empty.size();
+    }
 }
 
 // Regression: without APPDATA the folder was "home/AppData/Roaming", a folder of another system.
-TEST(DataFolderTest, WithoutAppDataTheXdgRuleHolds) {
-    EXPECT_EQ(dataFolderFor("", {"", "/xdg/data", "/home/ada"}), "/xdg/data/Ostrel/Ostrel");
-    EXPECT_EQ(dataFolderFor("", kNoAppData), "/home/ada/.local/share/Ostrel/Ostrel");
-    EXPECT_EQ(dataFolderFor("", {"", "relative/data", "/home/ada"}), "/home/ada/.local/share/Ostrel/Ostrel");
-    EXPECT_FALSE(dataFolderFor("", kNoAppData).contains("AppData"));
-}
+TEST(DataFolderTest, GivenFolderElseAppDataElseTheXdgRule) {
+    const std::tuple<const char*, DataFolderEnvironment, const char*> cases[] = {
+        {"/d/one", {"/appdata", "/xdg", "/home/ada"}, "/d/one"},
+        {"", {"/appdata", "/xdg", "/home/ada"}, "/appdata/Ostrel/Ostrel"},
+        {"", {"", "/xdg/data", "/home/ada"}, "/xdg/data/Ostrel/Ostrel"},
+        {"", {"", "", "/home/ada"}, "/home/ada/.local/share/Ostrel/Ostrel"},
+        {"", {"", "relative/data", "/home/ada"}, "/home/ada/.local/share/Ostrel/Ostrel"},
+    };
+    for (const auto& [given, environment, folder] : cases) EXPECT_EQ(dataFolderFor(given, environment), folder);
 
-TEST(DataFolderTest, TheSystemEnvironmentIsRead) {
     SavedVariable appData("APPDATA");
     SavedVariable xdg("XDG_DATA_HOME");
     qunsetenv("APPDATA");
@@ -102,36 +101,28 @@ TEST(DataFolderTest, TheSystemEnvironmentIsRead) {
     EXPECT_EQ(dataFolderFor("", systemDataFolderEnvironment()), "/roaming/Ostrel/Ostrel");
 }
 
-TEST(DataFolderTest, WithTheOptionEveryFolderIsUnderTheDataFolder) {
-    const AppFolders folders = appFolders("/d", DataDirOption::Given, "/home/ada/Documents");
-    for (const QString& path : {folders.settingsFile, folders.logFile, folders.crashes, folders.patches, folders.themes,
-                                folders.exports, folders.projects, folders.samples}) {
+TEST(DataFolderTest, DocumentsGoToTheDocumentsFolderUnlessTheOptionIsGiven) {
+    const AppFolders given = appFolders("/d", DataDirOption::Given, "/home/ada/Documents");
+    for (const QString& path : {given.settingsFile, given.logFile, given.crashes, given.patches, given.themes}) {
         EXPECT_TRUE(path.startsWith("/d/")) << path.toStdString();
     }
-    EXPECT_EQ(folders.settingsFile, "/d/settings.json");
-    EXPECT_EQ(folders.logFile, "/d/logs/ostrel.log");
-    EXPECT_EQ(folders.exports, "/d/exports");
-    EXPECT_EQ(folders.projects, "/d/projects");
-    EXPECT_EQ(folders.samples, "/d/samples");
-}
+    EXPECT_EQ(given.logFile, "/d/logs/ostrel.log");
+    EXPECT_EQ(QStringList({given.exports, given.projects, given.samples}),
+              QStringList({"/d/exports", "/d/projects", "/d/samples"}));
 
-TEST(DataFolderTest, WithoutTheOptionDocumentsGoToTheDocumentsFolder) {
-    const AppFolders folders = appFolders("/data", DataDirOption::Absent, "/home/ada/Documents");
-    EXPECT_EQ(folders.crashes, "/data/crashes");
-    EXPECT_EQ(folders.themes, "/data/themes");
-    EXPECT_EQ(folders.patches, "/data/patches");
-    EXPECT_EQ(folders.exports, "/home/ada/Documents/Ostrel/Exports");
-    EXPECT_EQ(folders.projects, "/home/ada/Documents/Ostrel/Projects");
-    EXPECT_EQ(folders.samples, "/home/ada/Documents/Ostrel/Samples");
+    const AppFolders absent = appFolders("/data", DataDirOption::Absent, "/home/ada/Documents");
+    EXPECT_EQ(QStringList({absent.settingsFile, absent.crashes, absent.themes, absent.patches}),
+              QStringList({"/data/settings.json", "/data/crashes", "/data/themes", "/data/patches"}));
+    EXPECT_EQ(QStringList({absent.exports, absent.projects, absent.samples}),
+              QStringList({"/home/ada/Documents/Ostrel/Exports", "/home/ada/Documents/Ostrel/Projects",
+                           "/home/ada/Documents/Ostrel/Samples"}));
 }
 
 TEST(CommandLineTest, TwentyTwoOptionsInTheirOrderWithTheirTexts) {
     const QList<CommandLineOptionSpec>& options = commandLineOptions();
     ASSERT_EQ(options.size(), 22);
     std::set<std::string> names;
-    for (const CommandLineOptionSpec& option : options) {
-        names.insert(option.name);
-    }
+    for (const CommandLineOptionSpec& option : options) names.insert(option.name);
     EXPECT_EQ(names.size(), 22u);
     EXPECT_STREQ(options[0].name, "screenshot");
     EXPECT_STREQ(options[0].valueName, "file");
@@ -148,59 +139,40 @@ TEST(CommandLineTest, TwentyTwoOptionsInTheirOrderWithTheirTexts) {
                  "Add an FM E-Piano track with a pattern and show its operator card (for documentation pictures).");
 }
 
-TEST(CommandLineTest, BothDataDirFormsParseAlike) {
-    Parsed spaced({"--data-dir", "/d", "--quit-after-ms", "1500"});
-    Parsed joined({"--data-dir=/d", "--quit-after-ms=1500"});
-    ASSERT_TRUE(spaced.ok);
-    ASSERT_TRUE(joined.ok);
+TEST(CommandLineTest, OptionsParseInBothFormsAndAnEmptyDataDirIsStillGiven) {
+    Parsed spaced({"--data-dir", "/d", "--quit-after-ms", "1500", "--demo-error", "--theme", "light", "--demo-fm"});
+    Parsed joined({"--data-dir=/d", "--quit-after-ms=1500", "--screenshot", "a.png"});
+    ASSERT_TRUE(spaced.ok && joined.ok) << spaced.parser.errorText().toStdString() << joined.parser.errorText().toStdString();
     EXPECT_EQ(spaced.parser.value("data-dir"), "/d");
     EXPECT_EQ(joined.parser.value("data-dir"), "/d");
     EXPECT_EQ(quitAfterMilliseconds(joined.parser.value("quit-after-ms")), 1500);
-}
+    EXPECT_TRUE(spaced.parser.isSet("demo-error") && spaced.parser.isSet("demo-fm"));
+    EXPECT_FALSE(spaced.parser.isSet("demo-crash"));
+    EXPECT_EQ(spaced.parser.value("theme"), "light");
+    EXPECT_EQ(joined.parser.value("screenshot"), "a.png");
 
-TEST(CommandLineTest, AnEmptyDataDirIsStillGiven) {
-    Parsed parsed({"--data-dir", ""});
-    ASSERT_TRUE(parsed.ok);
-    EXPECT_TRUE(parsed.parser.isSet("data-dir"));
-    EXPECT_EQ(parsed.parser.value("data-dir"), "");
-}
+    Parsed empty({"--data-dir", ""});
+    ASSERT_TRUE(empty.ok);
+    EXPECT_TRUE(empty.parser.isSet("data-dir"));
+    EXPECT_EQ(empty.parser.value("data-dir"), "");
 
-TEST(CommandLineTest, ADataDirWithoutValueIsAParseError) {
-    Parsed parsed({"--data-dir"});
-    EXPECT_FALSE(parsed.ok);
-    EXPECT_EQ(parsed.parser.errorText(), "Missing value after '--data-dir'.");
-}
-
-TEST(CommandLineTest, SwitchesAndValuesAreRecognised) {
-    Parsed parsed({"--demo-error", "--theme", "light", "--screenshot", "a.png", "--demo-fm"});
-    ASSERT_TRUE(parsed.ok) << parsed.parser.errorText().toStdString();
-    EXPECT_TRUE(parsed.parser.isSet("demo-error"));
-    EXPECT_TRUE(parsed.parser.isSet("demo-fm"));
-    EXPECT_FALSE(parsed.parser.isSet("demo-crash"));
-    EXPECT_EQ(parsed.parser.value("theme"), "light");
-    EXPECT_EQ(parsed.parser.value("screenshot"), "a.png");
+    Parsed missing({"--data-dir"});
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.parser.errorText(), "Missing value after '--data-dir'.");
 }
 
 // Regression: a negative time armed a timer that never fired, so the program never quit.
 TEST(CommandLineTest, QuitAfterMsIsBaseTenAndNeverNegative) {
-    EXPECT_EQ(quitAfterMilliseconds("1500"), 1500);
-    EXPECT_EQ(quitAfterMilliseconds("0"), 0);
-    EXPECT_EQ(quitAfterMilliseconds("-5"), 0);
-    EXPECT_EQ(quitAfterMilliseconds("soon"), 0);
-    EXPECT_EQ(quitAfterMilliseconds("0x10"), 0);
-    EXPECT_EQ(quitAfterMilliseconds(""), 0);
+    const std::pair<const char*, int> cases[] = {{"1500", 1500}, {"0", 0}, {"-5", 0}, {"soon", 0}, {"0x10", 0}, {"", 0}};
+    for (const auto& [text, ms] : cases) EXPECT_EQ(quitAfterMilliseconds(text), ms) << text;
 }
 
-TEST(UiScaleTest, OnlyAScaleOtherThanAHundredSetsTheFactor) {
+TEST(UiScaleTest, OnlyAScaleOtherThanAHundredSetsAFactorNotAlreadySet) {
+    const std::pair<int, const char*> cases[] = {{125, "1.25"}, {75, "0.75"}, {200, "2"}, {133, "1.33"}};
+    for (const auto& [percent, factor] : cases) EXPECT_EQ(scaleFactorFor(percent, ""), QByteArray(factor));
     EXPECT_EQ(scaleFactorFor(100, ""), std::nullopt);
-    EXPECT_EQ(scaleFactorFor(125, ""), QByteArray("1.25"));
-    EXPECT_EQ(scaleFactorFor(75, ""), QByteArray("0.75"));
-    EXPECT_EQ(scaleFactorFor(200, ""), QByteArray("2"));
-    EXPECT_EQ(scaleFactorFor(133, ""), QByteArray("1.33"));
-}
-
-TEST(UiScaleTest, AFactorAlreadySetIsNeverOverwritten) {
     EXPECT_EQ(scaleFactorFor(150, "1.1"), std::nullopt);
+
     SavedVariable factor("QT_SCALE_FACTOR");
     qputenv("QT_SCALE_FACTOR", "1.1");
     applyUiScale(150);
@@ -215,67 +187,43 @@ TEST(UiScaleTest, AFactorAlreadySetIsNeverOverwritten) {
     EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.25");
 }
 
-TEST(StartupThemeTest, TheOptionWinsOverBothSettings) {
+TEST(StartupThemeTest, OptionThenLoadedCustomThemeThenBuiltInSetting) {
     const QStringList loaded{"graphite", "dark", "mine"};
     EXPECT_EQ(startupThemeId({QStringLiteral("light"), "mine", "dark"}, loaded), "light");
     EXPECT_EQ(startupThemeId({QStringLiteral("nope"), "mine", "dark"}, loaded), "nope");
-}
-
-TEST(StartupThemeTest, ALoadedCustomThemeWinsOverTheBuiltInSetting) {
-    const QStringList loaded{"graphite", "dark", "mine"};
     EXPECT_EQ(startupThemeId({std::nullopt, "mine", "dark"}, loaded), "mine");
-    EXPECT_EQ(startupThemeId({std::nullopt, "Mine", "dark"}, loaded), "dark");
-    EXPECT_EQ(startupThemeId({std::nullopt, "gone", "dark"}, loaded), "dark");
-    EXPECT_EQ(startupThemeId({std::nullopt, "", "dark"}, loaded), "dark");
+    for (const char* custom : {"Mine", "gone", ""}) {
+        EXPECT_EQ(startupThemeId({std::nullopt, custom, "dark"}, loaded), "dark") << custom;
+    }
 }
 
-TEST(ApiTokenTest, TokensAreThirtyTwoLowerCaseHexDigits) {
-    const QRegularExpression hex("^[0-9a-f]{32}$");
-    const QString first = makeApiToken();
-    EXPECT_TRUE(hex.match(first).hasMatch()) << first.toStdString();
-    EXPECT_NE(makeApiToken(), first);
-}
-
-TEST(ApiTokenTest, NoTokenIsMadeWhileTheApiIsOff) {
-    SettingsWithThemes fixture;
+TEST(ApiTokenTest, ATokenIsMadeOnlyWhileTheApiIsOnSavedOnceAndThenKept) {
+    LiveFixture fixture;
     EXPECT_EQ(ensureApiToken(fixture.settings), "");
-    EXPECT_EQ(fixture.settings.value("api.token"), QVariant(QString()));
     EXPECT_FALSE(std::filesystem::exists(fixture.dir / "settings.json"));
-}
 
-TEST(ApiTokenTest, ATokenIsMadeAndSavedOnceAndThenKept) {
-    SettingsWithThemes fixture;
     ASSERT_TRUE(fixture.settings.setValue("api.enabled", true));
     const QString token = ensureApiToken(fixture.settings);
-    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(token).hasMatch());
-    const QJsonObject saved = readJsonObject(qPath(fixture.dir / "settings.json")).value("values").toObject();
-    EXPECT_EQ(saved.value("api.token").toString(), token);
+    EXPECT_TRUE(kTokenPattern.match(token).hasMatch()) << token.toStdString();
+    EXPECT_EQ(fixture.savedValues().value("api.token").toString(), token);
     EXPECT_EQ(ensureApiToken(fixture.settings), token);
+    EXPECT_NE(makeApiToken(), token);
 
     ASSERT_TRUE(fixture.settings.setValue("api.token", QStringLiteral("chosen-by-hand")));
     EXPECT_EQ(ensureApiToken(fixture.settings), "chosen-by-hand");
 }
 
 TEST(LiveSettingsTest, ChoosingABuiltInThemeClearsTheCustomOne) {
-    SettingsWithThemes fixture;
-    QObject::connect(&fixture.settings, &SettingsBridge::valueChanged, [&](const QString& id) {
-        applySettingChange(id, fixture.settings, fixture.themes, fixture.log.logger);
-    });
+    LiveFixture fixture;
     ASSERT_TRUE(fixture.settings.setValue("appearance.custom_theme", QStringLiteral("dark")));
     EXPECT_EQ(fixture.themes.currentId(), "dark");
     ASSERT_TRUE(fixture.settings.setValue("appearance.theme", QStringLiteral("light")));
     EXPECT_EQ(fixture.themes.currentId(), "light");
     EXPECT_EQ(fixture.settings.value("appearance.custom_theme"), QVariant(QString()));
-    const QJsonObject saved = readJsonObject(qPath(fixture.dir / "settings.json")).value("values").toObject();
-    EXPECT_FALSE(saved.contains("appearance.custom_theme"));
-    EXPECT_EQ(saved.value("appearance.theme").toString(), "light");
-}
+    EXPECT_FALSE(fixture.savedValues().contains("appearance.custom_theme"));
+    EXPECT_EQ(fixture.savedValues().value("appearance.theme").toString(), "light");
 
-TEST(LiveSettingsTest, ACustomThemeThatIsNotLoadedFallsBackToTheBuiltInOne) {
-    SettingsWithThemes fixture;
-    QObject::connect(&fixture.settings, &SettingsBridge::valueChanged, [&](const QString& id) {
-        applySettingChange(id, fixture.settings, fixture.themes, fixture.log.logger);
-    });
+    // A custom theme that is not loaded falls back to the built-in one, and is kept.
     ASSERT_TRUE(fixture.settings.setValue("appearance.theme", QStringLiteral("steel")));
     ASSERT_TRUE(fixture.settings.setValue("appearance.custom_theme", QStringLiteral("gone")));
     EXPECT_EQ(fixture.themes.currentId(), "steel");
@@ -283,10 +231,7 @@ TEST(LiveSettingsTest, ACustomThemeThatIsNotLoadedFallsBackToTheBuiltInOne) {
 }
 
 TEST(LiveSettingsTest, TheLogLevelActsAtOnce) {
-    SettingsWithThemes fixture;
-    QObject::connect(&fixture.settings, &SettingsBridge::valueChanged, [&](const QString& id) {
-        applySettingChange(id, fixture.settings, fixture.themes, fixture.log.logger);
-    });
+    LiveFixture fixture;
     ASSERT_TRUE(fixture.settings.setValue("logging.level", QStringLiteral("warn")));
     EXPECT_EQ(fixture.log.logger.level(), core::LogLevel::WARN);
     ASSERT_TRUE(fixture.settings.setValue("logging.level", QStringLiteral("debug")));
