@@ -156,7 +156,8 @@ std::string wholeFileReference(std::span<const float> samples, int channels, std
             std::memcpy(&v, &sample, 4);
         } else if (!std::isnan(sample)) {
             const double scale = width == 2 ? 32767.0 : 8388607.0;
-            v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::round(std::clamp(static_cast<double>(sample), -1.0, 1.0) * scale)));
+            const double clamped = std::clamp(static_cast<double>(sample), -1.0, 1.0);
+            v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::round(clamped * scale)));
         }
         put(v, width);
     }

@@ -226,7 +226,8 @@ json treeTrack(const Track& t) {
     o.update({{"id", t.id.toString()}, {"name", t.name}, {"clips", treeList(t.clips, treeClip)},
               {"devices", treeList(t.devices, treeDevice)}});
     if (!t.instrumentPatch.empty()) o["instrument_patch"] = t.instrumentPatch;
-    if (t.instrumentConfig.get().is_object() && !t.instrumentConfig.get().empty()) o["instrument_config"] = t.instrumentConfig.get();
+    const json& config = t.instrumentConfig.get();
+    if (config.is_object() && !config.empty()) o["instrument_config"] = config;
     if (t.muted) o["muted"] = true;
     if (t.solo) o["solo"] = true;
     if (t.volume != 1.0) o["volume"] = t.volume;
@@ -569,6 +570,16 @@ TEST(ProjectFileMessages, AMissingFileOrAFolderCannotBeOpened) {
 
 // ---- Files that are not project files at all, or are far too large.
 
+// The reason a load gives, which must fail and leave the project it loads into alone.
+std::string failedLoad(const std::function<bool(Project&, std::string*)>& load) {
+    Project out = test::sampleProject();
+    const Project before = out;
+    std::string error;
+    EXPECT_FALSE(load(out, &error));
+    EXPECT_EQ(out, before);
+    return error;
+}
+
 // Regression: a FIFO blocked the loader in open forever, and a link to /dev/zero grew
 // memory until the process died.
 TEST(ProjectFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesOutAlone) {
@@ -576,56 +587,39 @@ TEST(ProjectFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesOutAlone) {
     test::makeFifo(dir / "pipe.ostproj");
     std::filesystem::create_symlink("/dev/zero", dir / "zeros.ostproj");
     for (const char* name : {"pipe.ostproj", "zeros.ostproj"}) {
-        Project out = test::sampleProject();
-        const Project before = out;
         std::string error;
-        bool loaded = true;
-        EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostproj",
-                                                [&] { loaded = loadProjectFile(dir / name, out, &error, nullptr); }));
-        EXPECT_FALSE(loaded);
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostproj", [&] {
+            error = failedLoad([&](Project& out, std::string* e) { return loadProjectFile(dir / name, out, e, nullptr); });
+        }));
         EXPECT_EQ(error, "cannot open " + (dir / name).string());
-        EXPECT_EQ(out, before);
     }
 }
 
 // Regression: a gigabyte of zeros was read whole (seconds, gigabytes) only to be found
-// not to be JSON. Under the allocation limit, any attempt to read it would fail otherwise.
-TEST(ProjectFileHostileFiles, AHugeSparseFileIsRefusedFromItsSizeWithoutBeingRead) {
+// not to be JSON; std::bad_alloc escaped loaders that promise to report failure in their
+// result. Under an allocation limit smaller than the file, reading it whole would fail.
+TEST(ProjectFileHostileFiles, AHugeFileOrRunningOutOfMemoryIsReportedNotThrown) {
     TempDir dir;
     test::makeSparseFile(dir / "huge.ostproj", 8ull << 30);
-    Project out;
-    std::string error;
-    bool loaded = true;
-    {
-        test::AllocationLimit limit(1 << 20);
-        loaded = loadProjectFile(dir / "huge.ostproj", out, &error, nullptr);
-    }
-    EXPECT_FALSE(loaded);
-    EXPECT_EQ(error, "the project file is too large to open (more than 256 MB)");
-}
-
-// Regression: std::bad_alloc escaped loaders that promise to report failure in their result.
-TEST(ProjectFileHostileFiles, RunningOutOfMemoryWhileReadingOrParsingIsReportedNotThrown) {
-    TempDir dir;
     const std::string text =
         R"({"format": "ostrel-project", "format_version": 1, "name": ")" + std::string(600000, 'n') + R"(", "tracks": []})";
     writeFile(dir / "long.ostproj", text);
-    Project out = test::sampleProject();
-    const Project before = out;
+    const auto underLimit = [](std::size_t bytes, const std::function<bool(Project&, std::string*)>& load) {
+        return failedLoad([&](Project& out, std::string* error) {
+            test::AllocationLimit limit(bytes);
+            return load(out, error);
+        });
+    };
+    const auto fromFile = [&](const char* name) {
+        return [&dir, name](Project& out, std::string* e) { return loadProjectFile(dir / name, out, e, nullptr); };
+    };
+    EXPECT_EQ(underLimit(1 << 20, fromFile("huge.ostproj")), "the project file is too large to open (more than 256 MB)");
+    // Less than the file, and than its name.
+    EXPECT_EQ(underLimit(256 * 1024, fromFile("long.ostproj")), "not enough memory to open the project file");
+    EXPECT_EQ(underLimit(256 * 1024, [&](Project& out, std::string* e) { return parseProject(text, out, e, nullptr); }),
+              "not enough memory to open the project file");
+    Project out;
     std::string readError;
-    std::string parseError;
-    bool read = true;
-    bool parsed = true;
-    {
-        test::AllocationLimit limit(256 * 1024);  // less than the file, and than its name
-        read = loadProjectFile(dir / "long.ostproj", out, &readError, nullptr);
-        parsed = parseProject(text, out, &parseError, nullptr);
-    }
-    EXPECT_FALSE(read);
-    EXPECT_EQ(readError, "not enough memory to open the project file");
-    EXPECT_FALSE(parsed);
-    EXPECT_EQ(parseError, "not enough memory to open the project file");
-    EXPECT_EQ(out, before);
     ASSERT_TRUE(loadProjectFile(dir / "long.ostproj", out, &readError, nullptr)) << readError;
     EXPECT_EQ(out.name().size(), 600000u);
 }
