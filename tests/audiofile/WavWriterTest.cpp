@@ -123,55 +123,44 @@ TEST(WavWriterSoxTest, SoxReadsEveryFormatWeWrite) {
 
 namespace {
 
-// The writer as it was when it built the whole file in memory, kept as the reference the
-// streaming writer must match byte for byte.
+// The writer as it was when it built the whole file in memory: the streamed file must
+// match it byte for byte.
 std::string wholeFileReference(std::span<const float> samples, int channels, std::uint32_t rate, WavFormat format) {
-    auto u16 = [](std::string& out, std::uint32_t v) {
-        out.push_back(static_cast<char>(v & 0xFF));
-        out.push_back(static_cast<char>((v >> 8) & 0xFF));
-    };
-    auto u32 = [&](std::string& out, std::uint32_t v) {
-        u16(out, v & 0xFFFF);
-        u16(out, v >> 16);
-    };
-    auto pcm = [](float sample, double scale) {
-        return std::isnan(sample) ? 0 : static_cast<std::int32_t>(std::round(std::clamp(static_cast<double>(sample), -1.0, 1.0) * scale));
+    std::string b;
+    const auto put = [&b](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
     };
     const bool isFloat = format == WavFormat::Float32;
-    const std::uint32_t bytesPerSample = format == WavFormat::Pcm16 ? 2 : format == WavFormat::Pcm24 ? 3 : 4;
-    const std::uint32_t blockAlign = bytesPerSample * static_cast<std::uint32_t>(channels);
-    std::string b = "RIFF";
-    u32(b, 0);
+    const int width = format == WavFormat::Pcm16 ? 2 : format == WavFormat::Pcm24 ? 3 : 4;
+    const auto align = static_cast<std::uint32_t>(width * channels);
+    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::size_t>(width) * samples.size());
+    b += "RIFF";
+    put(dataBytes + (isFloat ? 50 : 36), 4);
     b += "WAVEfmt ";
-    u32(b, isFloat ? 18 : 16);
-    u16(b, isFloat ? 3 : 1);
-    u16(b, static_cast<std::uint32_t>(channels));
-    u32(b, rate);
-    u32(b, blockAlign * rate);
-    u16(b, blockAlign);
-    u16(b, 8 * bytesPerSample);
+    for (const auto& [v, bytes] : {std::pair{isFloat ? 18u : 16u, 4}, {isFloat ? 3u : 1u, 2},
+                                   {static_cast<std::uint32_t>(channels), 2}, {rate, 4}, {align * rate, 4}, {align, 2},
+                                   {8u * static_cast<std::uint32_t>(width), 2}}) {
+        put(v, bytes);
+    }
     if (isFloat) {
-        u16(b, 0);
+        put(0, 2);
         b += "fact";
-        u32(b, 4);
-        u32(b, static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(channels)));
+        put(4, 4);
+        put(static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(channels)), 4);
     }
     b += "data";
-    u32(b, static_cast<std::uint32_t>(bytesPerSample * samples.size()));
+    put(dataBytes, 4);
     for (const float sample : samples) {
-        if (format == WavFormat::Pcm16) {
-            u16(b, static_cast<std::uint32_t>(pcm(sample, 32767.0)) & 0xFFFF);
-        } else if (format == WavFormat::Pcm24) {
-            const auto v = static_cast<std::uint32_t>(pcm(sample, 8388607.0));
-            b.append({static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF), static_cast<char>((v >> 16) & 0xFF)});
-        } else {
-            std::uint32_t v = 0;
+        std::uint32_t v = 0;
+        if (isFloat) {
             std::memcpy(&v, &sample, 4);
-            u32(b, v);
+        } else if (!std::isnan(sample)) {
+            const double scale = width == 2 ? 32767.0 : 8388607.0;
+            const double clamped = std::clamp(static_cast<double>(sample), -1.0, 1.0);
+            v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::round(clamped * scale)));
         }
+        put(v, width);
     }
-    const auto riff = static_cast<std::uint32_t>(b.size() - 8);
-    for (int i = 0; i < 4; ++i) b[4 + static_cast<std::size_t>(i)] = static_cast<char>((riff >> (8 * i)) & 0xFF);
     return b;
 }
 

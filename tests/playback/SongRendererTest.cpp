@@ -189,11 +189,12 @@ protected:
         for (int i = 0; i < 96000; ++i) ramp.insert(ramp.end(), {static_cast<float>(i) * 3e-6f, -static_cast<float>(i) * 1e-6f});
         ASSERT_TRUE(writeWavFile(dir / "r.wav", ramp, 2, 48000, WavFormat::Float32, nullptr));
     }
-    RenderOutput renderOn(const model::Project& project, int threads) {
+    RenderSettings settingsOn(int threads) {
         RenderSettings s = settingsAt(kRate, dir.path());
         s.threads = threads;
-        return render(project, s);
+        return s;
     }
+    RenderOutput renderOn(const model::Project& project, int threads) { return render(project, settingsOn(threads)); }
 };
 
 TEST_F(ThreadedSongs, EveryThreadCountRendersTheSameSamplesBitForBit) {
@@ -230,9 +231,8 @@ TEST_F(ThreadedSongs, TheFirstFaultInTrackOrderIsReportedWhateverTheThreads) {
     tracks[1].devices.push_back(effect("ostrel.flanger"));
     tracks[4].devices.push_back(effect("ostrel.phaser"));
     for (int threads : {1, 4, 8}) {
-        RenderSettings s = settingsAt(kRate, dir.path());
-        s.threads = threads;
-        EXPECT_EQ(renderError(song(tracks), s), "track \"Loops\": unknown effect \"ostrel.flanger\"") << threads;
+        EXPECT_EQ(renderError(song(tracks), settingsOn(threads)), "track \"Loops\": unknown effect \"ostrel.flanger\"")
+            << threads;
     }
     // A track that cannot be built before one that is too long: the build fault comes first.
     tracks = {tracks[0], tracks[1], audioTrack("Late", {audioClip("a.wav", 1e9, 4)})};

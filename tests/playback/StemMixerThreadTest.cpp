@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <cstring>
+#include <algorithm>
+#include <latch>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -16,8 +16,9 @@ constexpr int kChannels = 2;
 
 // Counts the stems alive (built and not yet let go) and the most at once.
 struct Census {
-    std::atomic<int> alive{0};
-    std::atomic<int> most{0};
+    std::mutex mutex;
+    int alive = 0;
+    int most = 0;
 };
 
 // A constant on every channel; lives as long as its graph.
@@ -25,14 +26,13 @@ class ConstantNode : public Node {
 public:
     ConstantNode(float value, Census* census) : value_(value), census_(census) {
         if (census_ != nullptr) {
-            const int now = ++census_->alive;
-            int most = census_->most.load();
-            while (now > most && !census_->most.compare_exchange_weak(most, now)) {
-            }
+            std::lock_guard lock(census_->mutex);
+            census_->most = std::max(census_->most, ++census_->alive);
         }
     }
     ~ConstantNode() override {
         if (census_ != nullptr) {
+            std::lock_guard lock(census_->mutex);
             --census_->alive;
         }
     }
@@ -62,28 +62,12 @@ StemMixSettings mixSettings(int threads, std::int64_t frames) {
     return s;
 }
 
-// Holds a stem's build until another stem says so, so stems finish out of order.
-struct Latch {
-    void open() {
-        std::lock_guard lock(mutex);
-        opened = true;
-        changed.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return opened; });
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool opened = false;
-};
-
-// 1e8 + 1 rounds back to 1e8 in a float, so the sum says in which order the stems came:
-// in index order it is 0, in any other the 1 survives.
+// 1 + 1e8 rounds to 1e8 in a float, so the sum says in which order the stems came: in
+// index order it is 0; with stem 0 (held until the others are built) added last it is 1.
 TEST(StemMixerOrder, StemsThatFinishOutOfOrderAreStillAddedInIndexOrder) {
-    const float values[] = {1e8f, 1.0f, -1e8f};
+    const float values[] = {1.0f, 1e8f, -1e8f};
     for (int threads : {1, 2, 3, 8}) {
-        Latch lastBuilt;
+        std::latch lastBuilt(1);
         const StemBuilder build = [&](std::size_t index, TrackStem* stem, std::string*) {
             if (index == 0 && threads >= 3) {
                 lastBuilt.wait();  // the other two are built and run first
@@ -92,7 +76,7 @@ TEST(StemMixerOrder, StemsThatFinishOutOfOrderAreStillAddedInIndexOrder) {
             stem->gain = 1.0;
             stem->warnings = {"stem " + std::to_string(index)};
             if (index == 2) {
-                lastBuilt.open();
+                lastBuilt.count_down();
             }
             return true;
         };
@@ -133,18 +117,18 @@ TEST(StemMixerMemory, NoMoreStemsAreAliveThanThreads) {
         };
         std::vector<float> mix(2 * 40000, 0.0f);
         ASSERT_TRUE(mixStems(12, build, mixSettings(threads, 40000), mix, nullptr, nullptr));
-        EXPECT_LE(census.most.load(), threads);
-        EXPECT_EQ(census.alive.load(), 0);
+        EXPECT_LE(census.most, threads);
+        EXPECT_EQ(census.alive, 0);
         EXPECT_EQ(mix, std::vector<float>(mix.size(), 3.0f));
     }
 }
 
 TEST(StemMixerFailure, TheFirstFailureInIndexOrderIsReportedEvenWhenALaterOneCameFirst) {
-    Latch laterFailed;
+    std::latch laterFailed(1);
     const StemBuilder build = [&](std::size_t index, TrackStem* stem, std::string* error) {
         if (index == 2) {
             *error = "two";
-            laterFailed.open();
+            laterFailed.count_down();
             return false;
         }
         if (index == 1) {
