@@ -40,7 +40,9 @@ TEST(MidiMessageDecoding, EachPlayedMessageGivesItsEventAndItsMonitorText) {
         EXPECT_EQ(event.note, c.note) << label;
         EXPECT_EQ(event.channel, c.channel) << label;
         EXPECT_FLOAT_EQ(event.value, c.bend) << label;
-        if (c.type != EventType::PitchBend) EXPECT_EQ(event.velocity, c.velocity) << label;
+        if (c.type != EventType::PitchBend) {
+            EXPECT_EQ(event.velocity, c.velocity) << label;
+        }
         EXPECT_EQ(event.frameOffset, 0u) << label;
         EXPECT_EQ(describeMidiMessage(c.bytes.data(), static_cast<int>(c.bytes.size())), c.text) << label;
     }
