@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <vector>
 
 namespace ostrel::engine {
 namespace {
@@ -66,6 +69,55 @@ TEST(Glide, TakesItsFirstTargetAtOnceThenOnlyAfterARestart) {
     glide.restart();
     glide.begin(0.3f);
     EXPECT_EQ(glide.value, 0.3f);
+}
+
+}  // namespace
+}  // namespace ostrel::engine
+
+namespace ostrel::engine {
+namespace {
+
+// The filter's tangent over every cutoff it can be given (10 Hz to 0.45 times the rate)
+// at the rates the engine runs: the approximation and the coefficients made from it stay
+// within 4e-9 of the library's tan, about a thousandth of a cent of cutoff.
+TEST(TanRatio, StaysWithinItsBoundOverTheWholeCutoffRangeAtEveryRate) {
+    for (double rate : {44100.0, 48000.0, 88200.0, 96000.0}) {
+        double worstG = 0.0, worstA = 0.0;
+        const double top = 0.45 * rate;
+        for (int i = 0; i <= 20000; ++i) {
+            // Log-spaced from 10 Hz to the top, the top itself included.
+            const double fc = 10.0 * std::pow(top / 10.0, i / 20000.0);
+            const double x = std::numbers::pi * fc / rate;
+            const dsp::TanRatio r = dsp::tanRatio(x);
+            const double exact = std::tan(x);
+            worstG = std::max(worstG, std::fabs(r.num / r.den / exact - 1.0));
+            for (double k : {0.04, 1.0, 2.0}) {
+                const dsp::SvfCoefficients a = dsp::svfCoefficients(fc, rate, k);
+                const double a1 = 1.0 / (1.0 + exact * (exact + k));
+                const double a2 = exact * a1;
+                const double a3 = exact * a2;
+                worstA = std::max({worstA, std::fabs(a.a1 / a1 - 1.0), std::fabs(a.a2 / a2 - 1.0),
+                                   std::fabs(a.a3 / a3 - 1.0)});
+            }
+        }
+        EXPECT_LT(worstG, 4e-9) << rate;
+        EXPECT_LT(worstA, 8e-9) << rate;  // a3 carries g twice
+        EXPECT_GT(worstG, 0.0) << "compared with itself?";
+    }
+    // Far below the top it is as good as the library's.
+    EXPECT_LT(std::fabs(dsp::tanRatio(0.5).num / dsp::tanRatio(0.5).den / std::tan(0.5) - 1.0), 1e-14);
+}
+
+TEST(XorShift32, AStepBackUndoesAStep) {
+    dsp::XorShift32 random{0x92D68CA2u};
+    std::vector<std::uint32_t> states;
+    for (int i = 0; i < 1000; ++i) states.push_back(random.step());
+    for (int i = 998; i >= 0; --i) {
+        random.unstep();
+        ASSERT_EQ(random.state, states[static_cast<std::size_t>(i)]) << i;
+    }
+    random.unstep();
+    EXPECT_EQ(random.state, 0x92D68CA2u);
 }
 
 }  // namespace
