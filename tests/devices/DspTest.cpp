@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -106,6 +107,31 @@ TEST(TanRatio, StaysWithinItsBoundOverTheWholeCutoffRangeAtEveryRate) {
     }
     // Far below the top it is as good as the library's.
     EXPECT_LT(std::fabs(dsp::tanRatio(0.5).num / dsp::tanRatio(0.5).den / std::tan(0.5) - 1.0), 1e-14);
+}
+
+// The FM operators and sine waves depend on it: within a double rounding of the
+// library's sine over the arguments they give it (phase plus up to tens of radians of
+// modulation), so their float samples come out the same.
+TEST(Sine, StaysWithinADoubleRoundingOfTheLibrary) {
+    double worst = 0.0;
+    int floatsDiffering = 0;
+    for (int i = -400000; i <= 400000; ++i) {
+        const double x = i * 1.0e-4 + i * 1.0e-13;  // -40..40 rad, off the grid of round numbers
+        const double exact = std::sin(x);
+        const double ours = dsp::sin(x);
+        worst = std::max(worst, std::fabs(ours - exact));
+        floatsDiffering += static_cast<float>(ours) != static_cast<float>(exact) ? 1 : 0;
+    }
+    EXPECT_LE(worst, 4.5e-16);
+    EXPECT_LE(floatsDiffering, 1);
+    // Exact at the quadrant points the phase passes through, and odd.
+    EXPECT_EQ(dsp::sin(0.0), 0.0);
+    EXPECT_EQ(dsp::sin(std::numbers::pi / 2), 1.0);
+    EXPECT_EQ(dsp::sin(-0.7), -dsp::sin(0.7));
+    // Beyond its range it hands over to the library, NaN and infinity included.
+    EXPECT_EQ(dsp::sin(3.0e6), std::sin(3.0e6));
+    EXPECT_TRUE(std::isnan(dsp::sin(std::numeric_limits<double>::quiet_NaN())));
+    EXPECT_TRUE(std::isnan(dsp::sin(std::numeric_limits<double>::infinity())));
 }
 
 TEST(XorShift32, AStepBackUndoesAStep) {
