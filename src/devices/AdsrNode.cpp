@@ -38,6 +38,15 @@ void AdsrNode::reset() {
     previousGate_ = false;
 }
 
+Rest AdsrNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                    std::uint32_t silentInputs) const {
+    // Idle with the gate closed and staying closed: the level stays exactly 0.
+    const bool idle = stage_ == Stage::Idle && !previousGate_ && level_ == 0.0f;
+    return idle && params.atRest(context.events) && rules::quietInput(inputs, silentInputs, 0, context.frames)
+               ? Rest::Silent
+               : Rest::Busy;
+}
+
 void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                        AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);
@@ -52,41 +61,48 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
     const float sustain = rules::knob(params, Sustain);
     const float* gateIn = rules::inputSignal(inputs, 0, n);
 
+    // Locals: the output could alias the level for all the compiler knows.
+    Stage stage = stage_;
+    float level = level_;
+    bool previousGate = previousGate_;
     float* out = output.channel(0);
     for (int i = 0; i < n; ++i) {
         const bool gate = gateIn != nullptr && gateIn[i] > 0.5f;
-        if (gate && !previousGate_) stage_ = Stage::Attack;
-        if (!gate && previousGate_) stage_ = Stage::Release;
-        previousGate_ = gate;
+        if (gate && !previousGate) stage = Stage::Attack;
+        if (!gate && previousGate) stage = Stage::Release;
+        previousGate = gate;
 
-        switch (stage_) {
-            case Stage::Idle: level_ = 0.0f; break;
+        switch (stage) {
+            case Stage::Idle: level = 0.0f; break;
             case Stage::Attack:
                 // Rises from wherever the level is: a retrigger during a release does not click.
-                level_ += attackStep;
-                if (level_ >= 1.0f) {
-                    level_ = 1.0f;
-                    stage_ = Stage::Decay;
+                level += attackStep;
+                if (level >= 1.0f) {
+                    level = 1.0f;
+                    stage = Stage::Decay;
                 }
                 break;
             case Stage::Decay:
-                dsp::onePole(level_, sustain, decay);
-                if (std::fabs(level_ - sustain) < kSettled) {
-                    level_ = sustain;
-                    stage_ = Stage::Sustain;
+                dsp::onePole(level, sustain, decay);
+                if (std::fabs(level - sustain) < kSettled) {
+                    level = sustain;
+                    stage = Stage::Sustain;
                 }
                 break;
-            case Stage::Sustain: level_ = sustain; break;
+            case Stage::Sustain: level = sustain; break;
             case Stage::Release:
-                dsp::onePole(level_, 0.0f, release);
-                if (level_ < kSettled) {
-                    level_ = 0.0f;
-                    stage_ = Stage::Idle;
+                dsp::onePole(level, 0.0f, release);
+                if (level < kSettled) {
+                    level = 0.0f;
+                    stage = Stage::Idle;
                 }
                 break;
         }
-        out[i] = level_;
+        out[i] = level;
     }
+    stage_ = stage;
+    level_ = level;
+    previousGate_ = previousGate;
     rules::copyChannel0(output, n);
 }
 

@@ -21,6 +21,8 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    Rest rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+              std::uint32_t silentInputs) const override;
     const char* typeId() const override { return "ostrel.mod.adsr"; }
     const char* displayName() const override { return "Envelope"; }
 

@@ -15,6 +15,14 @@ const ParamDescriptor AttenuverterNode::kParams[2] = {
 
 AttenuverterNode::AttenuverterNode() : DeviceNode(kParams) {}
 
+Rest AttenuverterNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                            std::uint32_t silentInputs) const {
+    if (!params.atRest(context.events)) return Rest::Busy;
+    const bool silent = rules::knob(params, Offset) == 0.0f && rules::quietInput(inputs, silentInputs, 0, context.frames);
+    // It keeps no state: when nothing needs its output it need not run.
+    return silent ? Rest::Silent : Rest::Forgetful;
+}
+
 void AttenuverterNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                                AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);

@@ -126,6 +126,29 @@ enum class NoteAction : std::uint8_t { NoteOn, NoteOff, PitchBend };
 // Whether pitch bend reaches the device; only the keyboard module takes it.
 enum class Bend : std::uint8_t { Ignore, Take };
 
+// Whether any of the block's events reaches a device that answers notes through these
+// filters, by the NoteCursor's rules below. Cost: one pass over the block's events.
+inline bool notesReach(std::span<const Event> events, int voiceFilter, int noteFilter, Bend bend) {
+    for (const Event& e : events) {
+        if (e.type == EventType::PitchBend) {
+            if (bend == Bend::Take) return true;
+            continue;
+        }
+        if (e.type != EventType::NoteOn && e.type != EventType::NoteOff) continue;
+        if (voiceFilter >= 0 && e.channel != voiceFilter) continue;
+        if (noteFilter >= 0 && e.note != noteFilter) continue;
+        return true;
+    }
+    return false;
+}
+
+// For Node::rest: input k is unplugged (or unusable for `frames` frames), or carries
+// exact zeros this block.
+inline bool quietInput(std::span<const AudioBuffer* const> inputs, std::uint32_t silentInputs, std::size_t k,
+                       int frames) {
+    return inputSignal(inputs, k, frames) == nullptr || (k < 32 && (silentInputs >> k & 1u) != 0);
+}
+
 // Walks a block's events in order for a device that answers notes. Before frame i
 // the device takes every event whose frameOffset is at most i. Only note on and
 // note off are notes (a note on with velocity 0 is a note off); they pass the voice

@@ -55,10 +55,12 @@ Patch makeModularDrums() {
     PatchBuilder b(nextId, patch);
 
     std::vector<int> outputs;
+    int drum = 0;
     for (const DrumKitVoice& voice : modularDrumKitVoices()) {
         const std::string name = voice.name;
         auto label = [&name](const char* part) { return name + part; };
         const double note = voice.note;
+        const std::size_t firstNode = patch.nodes.size();
         const int key = b.addNode("ostrel.mod.keyboard", label(" key").c_str(), {{"output", kGate}, {"note", note}});
         const int velocity =
             b.addNode("ostrel.mod.keyboard", label(" velocity").c_str(), {{"output", kVelocity}, {"note", note}});
@@ -101,6 +103,9 @@ Patch makeModularDrums() {
             b.connect(velocity, velocityAmp, 1);
             outputs.push_back(velocityAmp);
         }
+        // Each drum sleeps on its own while it is silent.
+        for (std::size_t i = firstNode; i < patch.nodes.size(); ++i) patch.nodes[i].voice = drum;
+        ++drum;
     }
 
     const int mix = addMixerNode(patch, outputs, nextId, 0.5, 0.7);

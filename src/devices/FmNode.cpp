@@ -140,6 +140,14 @@ void FmNode::releaseNote(int note) {
     }
 }
 
+Rest FmNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
+    // Between notes nothing moves: phases start over at the next note.
+    const bool idle = !active_ && params.atRest(context.events) &&
+                      !rules::notesReach(context.events, rules::steppedKnob(params, Voice),
+                                         rules::steppedKnob(params, Note), rules::Bend::Ignore);
+    return idle ? Rest::Silent : Rest::Busy;
+}
+
 void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);
     if (n < 1) return;
@@ -177,61 +185,79 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     double step = 0.0;  // cycles per frame at ratio 1, for the note playing
     std::int32_t stepNote = -1;
     cursor.walk(n, take, [&](int from, int to) {
-        for (int i = from; i < to; ++i) {
-            if (!active_) return;  // silent until the next event
-            if (note_ != stepNote) {
-                stepNote = note_;
-                const double freq = 440.0 * std::exp2((note_ - 69) / 12.0 + tune / 1200.0);
-                step = freq / sampleRate_;
-            }
-            const float carrierVelocity = velocity_;
-            const float modulatorVelocity = 0.5f + 0.5f * velocity_;  // a soft key is also less bright
-
-            float sum = 0.0f;
-            for (std::uint32_t k = kOperators; k-- > 0;) {
-                Operator& op = ops_[k];
-                switch (op.stage) {
-                    case Attack:
-                        op.envelope += attackStep[k];
-                        if (op.envelope >= 1.0f) {
-                            op.envelope = 1.0f;
-                            op.stage = DecaySustain;
-                        }
-                        break;
-                    case DecaySustain:
-                        dsp::onePole(op.envelope, sustain[k], decayFactor[k]);
-                        dsp::flushTiny(op.envelope);  // sustain 0 would otherwise crawl through denormals
-                        break;
-                    case Release:
-                        dsp::onePole(op.envelope, 0.0f, releaseFactor);
-                        if (op.envelope < kSilentEnvelope) {
-                            op.envelope = 0.0f;
-                            op.stage = Silent;
-                        }
-                        break;
-                    default: break;
-                }
-
-                float pm = 0.0f;
-                for (std::uint32_t j = k + 1; j < kOperators; ++j) {
-                    if (alg.modulators[k] & (1u << j)) pm += ops_[j].output;
-                }
-                float offset = kModulationIndex * pm;
-                if (k == 3) offset += feedbackAmount * feedbackSample_;
-                const auto s = static_cast<float>(std::sin(offset + 2.0 * std::numbers::pi * op.phase));
-                const bool carrier = (alg.carriers & (1u << k)) != 0;
-                op.output = s * op.envelope * level[k] * (carrier ? carrierVelocity : modulatorVelocity);
-                if (k == 3) feedbackSample_ = s * op.envelope;
-                if (carrier) sum += op.output;
-
-                op.phase += ratio[k] * step;
-                if (op.phase >= 1.0) op.phase -= std::floor(op.phase);
-            }
-            out[i] = sum * carrierScale * gain;
-
-            const auto silent = [](const Operator& op) { return op.stage == Silent; };
-            if (!gate_ && std::all_of(ops_.begin(), ops_.end(), silent)) active_ = false;
+        if (!active_) return;  // silent until the next event
+        if (note_ != stepNote) {
+            stepNote = note_;
+            const double freq = 440.0 * std::exp2((note_ - 69) / 12.0 + tune / 1200.0);
+            step = freq / sampleRate_;
         }
+        const float velocity = velocity_;
+        const float modulatorVelocity = 0.5f + 0.5f * velocity;  // a soft key is also less bright
+
+        // Operator by operator over a stretch rather than frame by frame: nothing arrives
+        // inside a stretch, each operator still takes exactly its own steps, and the
+        // independent frames of an operator without feedback overlap in the processor.
+        float heard[kOperators][kStretch];
+        for (int start = from; start < to; start += kStretch) {
+            const int m = std::min(kStretch, to - start);
+            for (std::uint32_t k = kOperators; k-- > 0;) {
+                Operator op = ops_[k];
+                const bool carrier = (alg.carriers & (1u << k)) != 0;
+                const float opLevel = level[k];
+                const float opVelocity = carrier ? velocity : modulatorVelocity;
+                const double increment = ratio[k] * step;
+                float feedback = feedbackSample_;
+                float* own = heard[k];
+                for (int i = 0; i < m; ++i) {
+                    switch (op.stage) {
+                        case Attack:
+                            op.envelope += attackStep[k];
+                            if (op.envelope >= 1.0f) {
+                                op.envelope = 1.0f;
+                                op.stage = DecaySustain;
+                            }
+                            break;
+                        case DecaySustain:
+                            dsp::onePole(op.envelope, sustain[k], decayFactor[k]);
+                            dsp::flushTiny(op.envelope);  // sustain 0 would otherwise crawl through denormals
+                            break;
+                        case Release:
+                            dsp::onePole(op.envelope, 0.0f, releaseFactor);
+                            if (op.envelope < kSilentEnvelope) {
+                                op.envelope = 0.0f;
+                                op.stage = Silent;
+                            }
+                            break;
+                        default: break;
+                    }
+                    float pm = 0.0f;
+                    for (std::uint32_t j = k + 1; j < kOperators; ++j) {
+                        if (alg.modulators[k] & (1u << j)) pm += heard[j][i];
+                    }
+                    float offset = kModulationIndex * pm;
+                    if (k == 3) offset += feedbackAmount * feedback;
+                    const auto s = static_cast<float>(dsp::sin(offset + 2.0 * std::numbers::pi * op.phase));
+                    own[i] = s * op.envelope * opLevel * opVelocity;
+                    if (k == 3) feedback = s * op.envelope;
+                    op.phase += increment;
+                    if (op.phase >= 1.0) op.phase -= std::floor(op.phase);
+                }
+                op.output = own[m - 1];
+                ops_[k] = op;
+                feedbackSample_ = feedback;
+            }
+            for (int i = 0; i < m; ++i) {
+                float sum = 0.0f;
+                for (std::uint32_t k = kOperators; k-- > 0;) {
+                    if (alg.carriers & (1u << k)) sum += heard[k][i];
+                }
+                out[start + i] = sum * carrierScale * gain;
+            }
+        }
+        // Once the key is up and every operator has died away the synth falls silent; the
+        // frames after that point came out as zeros above as well.
+        const auto silent = [](const Operator& op) { return op.stage == Silent; };
+        if (!gate_ && std::all_of(ops_.begin(), ops_.end(), silent)) active_ = false;
     });
     rules::copyChannel0(output, n);
 }

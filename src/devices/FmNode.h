@@ -25,6 +25,8 @@ public:
     static constexpr std::uint32_t kOperators = 4;
     static constexpr std::uint32_t kKnobsPerOperator = 5;
     static constexpr std::uint32_t kParamCount = 27;
+    // Frames computed operator by operator in one go.
+    static constexpr int kStretch = 128;
     enum Knob : std::uint32_t { Algorithm, Feedback, Gain, ReleaseMs, TuneCents, Voice, Note, FirstOperator };
     // Offsets inside an operator's five knobs, from FirstOperator + 5 * k.
     enum OperatorKnob : std::uint32_t { Ratio, Level, AttackMs, DecayMs, Sustain };
@@ -39,6 +41,8 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    Rest rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+              std::uint32_t silentInputs) const override;
     const char* typeId() const override { return "ostrel.mod.fm"; }
     const char* displayName() const override { return "FM synth"; }
 

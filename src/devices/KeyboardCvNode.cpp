@@ -71,6 +71,17 @@ void KeyboardCvNode::noteOff(int note) {
     }
 }
 
+Rest KeyboardCvNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
+    if (!params.atRest(context.events)) return Rest::Busy;
+    if (rules::notesReach(context.events, rules::steppedKnob(params, Voice), rules::steppedKnob(params, Note),
+                          rules::Bend::Take)) {
+        return Rest::Busy;
+    }
+    if (pitch_ != targetPitch_ || bend_ != bendTarget_) return Rest::Busy;  // still gliding
+    // Settled and untouched: the output holds still, and a closed gate is exact zeros.
+    return rules::steppedKnob(params, Output) == 1 && !gate_ ? Rest::Silent : Rest::Steady;
+}
+
 void KeyboardCvNode::process(const ProcessContext& context, std::span<const AudioBuffer* const>,
                              AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);

@@ -1,9 +1,11 @@
 #include "devices/LfoNode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 #include "devices/DeviceRules.h"
+#include "devices/Dsp.h"
 
 namespace ostrel::engine { inline namespace devices {
 
@@ -31,6 +33,46 @@ void LfoNode::reset() {
     held_ = dsp::XorShift32::toFloat(kResetState);
 }
 
+Rest LfoNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
+    return params.atRest(context.events) ? Rest::FreeRunning : Rest::Busy;
+}
+
+void LfoNode::advance(const ProcessContext& context, std::span<const AudioBuffer* const> inputs) {
+    const int n = std::max(0, context.frames);
+    params.applyEvents(context.events, n);
+    const double increment = rules::knob(params, RateHz) / sampleRate_;
+    const float* restart = rules::inputSignal(inputs, 0, n);
+    // process's phase, restart and random steps without the wave.
+    for (int i = 0; i < n; ++i) {
+        if (restart != nullptr) {
+            const bool trigger = restart[i] > 0.5f;
+            if (trigger && !previousTrigger_) {
+                phase_ = 0.0;
+                held_ = random_.next();
+            }
+            previousTrigger_ = trigger;
+        }
+        phase_ += increment;
+        if (phase_ >= 1.0) {
+            phase_ -= std::floor(phase_);
+            held_ = random_.next();
+        }
+    }
+}
+
+void LfoNode::beginWarmup(std::int64_t frames) {
+    warmup_ = {phase_, held_, random_.state, previousTrigger_};
+    const double back = phase_ - static_cast<double>(frames) * (rules::knob(params, RateHz) / sampleRate_);
+    phase_ = back - std::floor(back);
+}
+
+void LfoNode::endWarmup() {
+    phase_ = warmup_.phase;
+    held_ = warmup_.held;
+    random_.state = warmup_.random;
+    previousTrigger_ = warmup_.previousTrigger;
+}
+
 void LfoNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                       AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);
@@ -42,34 +84,41 @@ void LfoNode::process(const ProcessContext& context, std::span<const AudioBuffer
     const bool bipolar = rules::switchKnob(params, Bipolar);
     const float* restart = rules::inputSignal(inputs, 0, n);
 
+    // Locals: the output could alias the held value for all the compiler knows.
+    double phase = phase_;
+    float held = held_;
+    bool previousTrigger = previousTrigger_;
     float* out = output.channel(0);
     for (int i = 0; i < n; ++i) {
         if (restart != nullptr) {
             const bool trigger = restart[i] > 0.5f;
-            if (trigger && !previousTrigger_) {
-                phase_ = 0.0;
-                held_ = random_.next();
+            if (trigger && !previousTrigger) {
+                phase = 0.0;
+                held = random_.next();
             }
-            previousTrigger_ = trigger;
+            previousTrigger = trigger;
         }
-        const double p = phase_;
+        const double p = phase;
         float v;
         switch (wave) {
-            case 0: v = static_cast<float>(std::sin(2.0 * std::numbers::pi * p)); break;
+            case 0: v = static_cast<float>(dsp::sin(2.0 * std::numbers::pi * p)); break;
             case 1: v = static_cast<float>(1.0 - 4.0 * std::fabs(p - 0.5)); break;
             case 2: v = static_cast<float>(2.0 * p - 1.0); break;
             case 3: v = p < 0.5 ? 1.0f : -1.0f; break;
-            default: v = held_; break;
+            default: v = held; break;
         }
         if (!bipolar) v = (v + 1.0f) / 2.0f;
         out[i] = v * depth;
 
-        phase_ += increment;
-        if (phase_ >= 1.0) {
-            phase_ -= std::floor(phase_);
-            held_ = random_.next();  // random steps change once per cycle
+        phase += increment;
+        if (phase >= 1.0) {
+            phase -= std::floor(phase);
+            held = random_.next();  // random steps change once per cycle
         }
     }
+    phase_ = phase;
+    held_ = held;
+    previousTrigger_ = previousTrigger;
     rules::copyChannel0(output, n);
 }
 

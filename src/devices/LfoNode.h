@@ -24,6 +24,12 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    // A sleeping voice's LFO runs on without output; see Node.
+    Rest rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+              std::uint32_t silentInputs) const override;
+    void advance(const ProcessContext& context, std::span<const AudioBuffer* const> inputs) override;
+    void beginWarmup(std::int64_t frames) override;
+    void endWarmup() override;
     const char* typeId() const override { return "ostrel.mod.lfo"; }
     const char* displayName() const override { return "LFO"; }
 
@@ -33,6 +39,12 @@ private:
     float held_ = 0.0f;
     dsp::XorShift32 random_{kSeed};
     bool previousTrigger_ = false;
+    struct Saved {
+        double phase = 0.0;
+        float held = 0.0f;
+        std::uint32_t random = 0;
+        bool previousTrigger = false;
+    } warmup_;  // the true state while a warm-up runs
 };
 
 } }  // namespace ostrel::engine::devices

@@ -15,6 +15,16 @@ const ParamDescriptor MixModule::kParams[4] = {
 
 MixModule::MixModule() : DeviceNode(kParams) {}
 
+Rest MixModule::rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                     std::uint32_t silentInputs) const {
+    if (!params.atRest(context.events)) return Rest::Busy;
+    for (std::size_t k = 0; k < 4; ++k) {
+        // It keeps no state: when nothing needs its output it need not run.
+        if (!rules::quietInput(inputs, silentInputs, k, context.frames)) return Rest::Forgetful;
+    }
+    return Rest::Silent;
+}
+
 void MixModule::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                         AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);

@@ -17,6 +17,8 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    Rest rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+              std::uint32_t silentInputs) const override;
     const char* typeId() const override { return "ostrel.mod.mixer"; }
     const char* displayName() const override { return "Mixer"; }
 };

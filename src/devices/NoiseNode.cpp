@@ -1,5 +1,7 @@
 #include "devices/NoiseNode.h"
 
+#include <algorithm>
+
 #include "devices/DeviceRules.h"
 
 namespace ostrel::engine { inline namespace devices {
@@ -11,6 +13,24 @@ const ParamDescriptor NoiseNode::kParams[1] = {
 NoiseNode::NoiseNode() : DeviceNode(kParams) {}
 
 void NoiseNode::reset() { random_.state = kSeed; }
+
+Rest NoiseNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
+    return params.atRest(context.events) ? Rest::FreeRunning : Rest::Busy;
+}
+
+void NoiseNode::advance(const ProcessContext& context, std::span<const AudioBuffer* const>) {
+    const int n = std::max(0, context.frames);
+    params.applyEvents(context.events, n);
+    for (int i = 0; i < n; ++i) random_.step();
+}
+
+void NoiseNode::beginWarmup(std::int64_t frames) {
+    // The warm-up hears the very draws the voice skipped.
+    warmupState_ = random_.state;
+    for (std::int64_t i = 0; i < frames; ++i) random_.unstep();
+}
+
+void NoiseNode::endWarmup() { random_.state = warmupState_; }
 
 void NoiseNode::process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);

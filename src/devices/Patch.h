@@ -20,6 +20,9 @@ struct PatchNode {
     std::string label;  // shown to the user; also a handle ("Amp envelope")
     std::map<std::string, double> parameters;  // knob id -> value; unlisted knobs keep the default
     std::shared_ptr<const AudioData> sample;   // sampler modules only; shared, never copied
+    // The voice the module sounds in (a copy of a polyphonic patch, one drum of a kit), -1
+    // for none. Lets the graph put a silent voice to sleep; not saved.
+    int voice = -1;
 
     bool operator==(const PatchNode&) const = default;
 };

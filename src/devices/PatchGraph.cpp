@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <set>
+#include <vector>
 #include <utility>
 
 #include "devices/DeviceCatalog.h"
@@ -68,6 +69,25 @@ PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t 
     std::string compileError;
     result.graph = builder.compile(sampleRate, toCompileSize(maxBlock), toCompileSize(channels), &compileError);
     if (!result.graph) return failedGraph(std::move(result), error, std::move(compileError));
+
+    // Each copy of a polyphonic patch may sleep while it is silent.
+    std::map<int, std::vector<int>> boxesByVoice;
+    for (const PatchNode& node : patch.nodes) {
+        if (node.voice >= 0) boxesByVoice[node.voice].push_back(indexById.at(node.id));
+    }
+    if (!boxesByVoice.empty()) {
+        std::map<int, int> slotOfBox;
+        for (std::size_t s = 0; s < result.graph->order.size(); ++s) slotOfBox[result.graph->order[s]] = static_cast<int>(s);
+        std::vector<std::vector<int>> voices;
+        for (const auto& [voice, boxes] : boxesByVoice) {
+            std::vector<int>& slots = voices.emplace_back();
+            for (int box : boxes) {
+                const auto found = slotOfBox.find(box);
+                if (found != slotOfBox.end()) slots.push_back(found->second);
+            }
+        }
+        (void)result.graph->setVoices(voices);
+    }
 
     // Devices that do not lead to the output were destroyed with the builder.
     const std::set<int> kept(result.graph->order.begin(), result.graph->order.end());

@@ -86,12 +86,19 @@ Patch makePolyphonicPatch(const Patch& patch, float level, VoiceEffects effects,
         result.voices = patch.voices;
     }
 
+    // Voices marked inside the patch (the drums of a kit) stay apart in every copy.
+    int marked = 0;
+    for (const PatchNode& node : patch.nodes) marked = std::max(marked, node.voice + 1);
+
     std::vector<int> outputs;
     for (int c = 0; c < copies; ++c) {
         for (const PatchNode& node : patch.nodes) {
             PatchNode& copy = result.nodes.emplace_back(node);
             copy.id = layout.map(node.id, c);
-            if (copies > 1 && answersOneVoice(node.device)) copy.parameters["voice"] = c;
+            if (copies > 1) {
+                copy.voice = c * std::max(1, marked) + std::max(0, node.voice);
+                if (answersOneVoice(node.device)) copy.parameters["voice"] = c;
+            }
         }
         for (const PatchCable& cable : patch.connections) {
             result.connections.push_back({layout.map(cable.from, c), layout.map(cable.to, c), cable.slot});

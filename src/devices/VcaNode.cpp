@@ -11,6 +11,17 @@ const ParamDescriptor VcaNode::kParams[1] = {
 
 VcaNode::VcaNode() : DeviceNode(kParams) {}
 
+Rest VcaNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                   std::uint32_t silentInputs) const {
+    if (!params.atRest(context.events)) return Rest::Busy;
+    const int n = context.frames;
+    // No audio, or a control of exact zeros: the product is zero whatever the other side.
+    const bool noAudio = rules::quietInput(inputs, silentInputs, 0, n);
+    const bool closed = rules::inputSignal(inputs, 1, n) != nullptr && rules::quietInput(inputs, silentInputs, 1, n);
+    // Otherwise it keeps no state: when nothing needs its output it need not run.
+    return noAudio || closed ? Rest::Silent : Rest::Forgetful;
+}
+
 void VcaNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                       AudioBuffer& output) {
     const int n = rules::beginModuleBlock(params, context, output);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "devices/DeviceRules.h"
@@ -27,7 +28,53 @@ void VcfNode::prepare(double sampleRate) {
     reset();
 }
 
-void VcfNode::reset() { ic1_ = ic2_ = 0.0; }
+void VcfNode::reset() {
+    ic1_ = ic2_ = 0.0;
+    heldControl_ = std::numeric_limits<float>::quiet_NaN();
+    heldFc_ = -1.0;
+}
+
+Rest VcfNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+                   std::uint32_t silentInputs) const {
+    if (!params.atRest(context.events)) return Rest::Busy;
+    // Nothing plugged in clears the output; zeros into an empty filter stay zeros.
+    if (rules::inputSignal(inputs, 0, context.frames) == nullptr) return Rest::Silent;
+    const bool empty = ic1_ == 0.0 && ic2_ == 0.0;
+    return empty && rules::quietInput(inputs, silentInputs, 0, context.frames) ? Rest::Silent : Rest::Forgetful;
+}
+
+namespace {
+
+// Frames after which the trapezoidal filter with these coefficients has forgotten its
+// start state: r^frames of it is left, r the radius of the slower pole of the
+// denominator (1 + g(g + k)) z^2 + 2(g^2 - 1) z + (1 - gk + g^2). 2^-44 of it is far
+// below a float's resolution; twice that covers a cutoff that moves in the meantime.
+std::int64_t framesToForget(double g, double k) {
+    const double a = 1.0 + g * (g + k), b = 2.0 * (g * g - 1.0), c = 1.0 - g * k + g * g;
+    const double disc = b * b - 4.0 * a * c;
+    double r;
+    if (disc < 0.0) {
+        r = std::sqrt(c / a);
+    } else {
+        const double root = std::sqrt(disc);
+        r = std::max(std::fabs((-b + root) / (2.0 * a)), std::fabs((-b - root) / (2.0 * a)));
+    }
+    constexpr double kForgotten = -30.5;  // ln(2^-44)
+    const double frames = r > 0.0 ? 2.0 * kForgotten / std::log(r) : 1.0;
+    if (!(r < 1.0) || frames >= 1e15) return std::numeric_limits<std::int64_t>::max();
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(frames)));
+}
+
+}  // namespace
+
+std::int64_t VcfNode::warmupFrames() const {
+    // The cutoff it last ran at, and the knob's own: a voice may have slept from the start.
+    const double k = 2.0 - 2.0 * std::min(static_cast<double>(rules::knob(params, Resonance)), 0.98);
+    const double knobFc = std::fmin(std::fmax(static_cast<double>(rules::knob(params, CutoffHz)), 10.0), 0.45 * sampleRate_);
+    std::int64_t frames = framesToForget(std::tan(std::numbers::pi * knobFc / sampleRate_), k);
+    if (heldFc_ > 0.0 && heldA1_ > 0.0) frames = std::max(frames, framesToForget(heldA2_ / heldA1_, heldK_));
+    return frames;
+}
 
 void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                       AudioBuffer& output) {
@@ -44,25 +91,46 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
     const float* control = rules::inputSignal(inputs, 1, n);
     const double maxHz = 0.45 * sampleRate_;
 
-    double lastFc = -1.0;
-    double a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    // The cutoff is a pure function of the knobs and the control sample, and the
+    // coefficients of the cutoff and k: both are kept while what they come from holds.
+    if (cutoff != heldCutoff_ || cvAmount != heldCvAmount_) {
+        heldCutoff_ = cutoff;
+        heldCvAmount_ = cvAmount;
+        heldControl_ = std::numeric_limits<float>::quiet_NaN();
+    }
+    if (k != heldK_) {
+        heldK_ = k;
+        heldFc_ = -1.0;
+    }
+    const double fixedFc = std::fmin(std::fmax(cutoff, 10.0), maxHz);
+    auto cutoffAt = [&](int i) {
+        if (control == nullptr) return fixedFc;
+        if (control[i] != heldControl_) {
+            heldControl_ = control[i];
+            const double fc = cutoff * std::exp2(cvAmount * control[i]);
+            heldControlFc_ = std::fmin(std::fmax(fc, 10.0), maxHz);  // fmax/fmin also bound a NaN control
+        }
+        return heldControlFc_;
+    };
+
+    double a1 = heldA1_, a2 = heldA2_, a3 = heldA3_;
+    double ic1 = ic1_, ic2 = ic2_;
     float* out = output.channel(0);
     for (int i = 0; i < n; ++i) {
-        double fc = control != nullptr ? cutoff * std::exp2(cvAmount * control[i]) : cutoff;
-        fc = std::fmin(std::fmax(fc, 10.0), maxHz);  // fmax/fmin also bound a NaN control
-        if (fc != lastFc) {  // a tangent only when the cutoff moves
-            lastFc = fc;
-            const double g = std::tan(std::numbers::pi * fc / sampleRate_);
-            a1 = 1.0 / (1.0 + g * (g + k));
-            a2 = g * a1;
-            a3 = g * a2;
+        const double fc = cutoffAt(i);
+        if (fc != heldFc_) {  // new coefficients only when the cutoff moves
+            heldFc_ = fc;
+            const dsp::SvfCoefficients a = dsp::svfCoefficients(fc, sampleRate_, k);
+            a1 = a.a1;
+            a2 = a.a2;
+            a3 = a.a3;
         }
         const double x = in[i];
-        const double d = x - ic2_;
-        const double band = a1 * ic1_ + a2 * d;
-        const double low = ic2_ + a2 * ic1_ + a3 * d;
-        ic1_ = 2.0 * band - ic1_;
-        ic2_ = 2.0 * low - ic2_;
+        const double d = x - ic2;
+        const double band = a1 * ic1 + a2 * d;
+        const double low = ic2 + a2 * ic1 + a3 * d;
+        ic1 = 2.0 * band - ic1;
+        ic2 = 2.0 * low - ic2;
         double y;
         switch (mode) {
             case 0: y = low; break;
@@ -70,9 +138,14 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
             default: y = band; break;
         }
         out[i] = static_cast<float>(y);
-        dsp::flushTiny(ic1_);
-        dsp::flushTiny(ic2_);
+        dsp::flushTiny(ic1);
+        dsp::flushTiny(ic2);
     }
+    ic1_ = ic1;
+    ic2_ = ic2;
+    heldA1_ = a1;
+    heldA2_ = a2;
+    heldA3_ = a3;
     rules::copyChannel0(output, n);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "devices/DeviceRules.h"
@@ -27,10 +28,84 @@ VcoNode::VcoNode() : DeviceNode(kParams) {}
 
 void VcoNode::prepare(double sampleRate) {
     sampleRate_ = sampleRate;
-    phase_ = 0.0;
+    reset();
 }
 
-void VcoNode::reset() { phase_ = 0.0; }
+void VcoNode::reset() {
+    phase_ = 0.0;
+    heldOctaves_ = std::numeric_limits<double>::quiet_NaN();
+}
+
+namespace {
+
+enum class Wave { Sine, Triangle, Saw, Pulse };
+
+// The wave at phase p, one template per shape so the frame loop carries no switch.
+template <Wave W>
+double waveAt(double p, double dt, double pw) {
+    if constexpr (W == Wave::Sine) {
+        return dsp::sin(2.0 * std::numbers::pi * p);
+    } else if constexpr (W == Wave::Triangle) {
+        return 1.0 - 4.0 * std::fabs(p - 0.5);
+    } else if constexpr (W == Wave::Saw) {
+        return (2.0 * p - 1.0) - dsp::polyBlep(p, dt);
+    } else {
+        double q = p - pw;
+        if (q < 0.0) q += 1.0;
+        return (p < pw ? 1.0 : -1.0) + dsp::polyBlep(p, dt) - dsp::polyBlep(q, dt);
+    }
+}
+
+}  // namespace
+
+template <int W>
+void VcoNode::run(int n, const float* pitchIn, const float* fmIn, double offset, double fmDepth, double pw,
+                  float level, float* out) {
+    double p = phase_;
+    for (int i = 0; i < n; ++i) {
+        double octaves = offset;
+        if (pitchIn != nullptr) octaves += pitchIn[i];
+        if (fmIn != nullptr) octaves += fmDepth * fmIn[i];
+        const double dt = stepFor(octaves);
+        const double v = waveAt<static_cast<Wave>(W)>(p, dt, pw);
+        out[i] = static_cast<float>(v * level);
+        p += dt;
+        if (p >= 1.0) p -= std::floor(p);
+    }
+    phase_ = p;
+}
+
+Rest VcoNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
+    return params.atRest(context.events) ? Rest::FreeRunning : Rest::Busy;
+}
+
+void VcoNode::advance(const ProcessContext& context, std::span<const AudioBuffer* const> inputs) {
+    const int n = std::max(0, context.frames);
+    params.applyEvents(context.events, n);
+    const double offset = rules::knob(params, Coarse) / 12.0 + rules::knob(params, Fine) / 1200.0;
+    const double fmDepth = rules::knob(params, FmDepth);
+    const float* pitchIn = rules::inputSignal(inputs, 0, n);
+    const float* fmIn = rules::inputSignal(inputs, 1, n);
+    // The same steps as run, without the wave: the phase lands on the same bits.
+    double p = phase_;
+    for (int i = 0; i < n; ++i) {
+        double octaves = offset;
+        if (pitchIn != nullptr) octaves += pitchIn[i];
+        if (fmIn != nullptr) octaves += fmDepth * fmIn[i];
+        p += stepFor(octaves);
+        if (p >= 1.0) p -= std::floor(p);
+    }
+    phase_ = p;
+}
+
+void VcoNode::beginWarmup(std::int64_t frames) {
+    warmupPhase_ = phase_;
+    // Near enough: the warm-up only feeds what forgot its state.
+    const double back = phase_ - static_cast<double>(frames) * heldStep_;
+    phase_ = back - std::floor(back);
+}
+
+void VcoNode::endWarmup() { phase_ = warmupPhase_; }
 
 void VcoNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                       AudioBuffer& output) {
@@ -44,37 +119,14 @@ void VcoNode::process(const ProcessContext& context, std::span<const AudioBuffer
     const double fmDepth = rules::knob(params, FmDepth);
     const float* pitchIn = rules::inputSignal(inputs, 0, n);
     const float* fmIn = rules::inputSignal(inputs, 1, n);
-    const double maxHz = 0.45 * sampleRate_;
 
     float* out = output.channel(0);
-    double p = phase_;
-    for (int i = 0; i < n; ++i) {
-        double octaves = offset;
-        if (pitchIn != nullptr) octaves += pitchIn[i];
-        if (fmIn != nullptr) octaves += fmDepth * fmIn[i];
-        double f = kBaseHz * std::exp2(octaves);
-        // fmax/fmin also turn a NaN control signal into a bounded frequency.
-        f = std::fmin(std::fmax(f, 0.01), maxHz);
-        const double dt = f / sampleRate_;
-
-        double v;
-        switch (wave) {
-            case 0: v = std::sin(2.0 * std::numbers::pi * p); break;
-            case 1: v = 1.0 - 4.0 * std::fabs(p - 0.5); break;
-            case 2: v = (2.0 * p - 1.0) - dsp::polyBlep(p, dt); break;
-            default: {
-                double q = p - pw;
-                if (q < 0.0) q += 1.0;
-                v = (p < pw ? 1.0 : -1.0) + dsp::polyBlep(p, dt) - dsp::polyBlep(q, dt);
-                break;
-            }
-        }
-        out[i] = static_cast<float>(v * level);
-
-        p += dt;
-        if (p >= 1.0) p -= std::floor(p);
+    switch (wave) {
+        case 0: run<0>(n, pitchIn, fmIn, offset, fmDepth, pw, level, out); break;
+        case 1: run<1>(n, pitchIn, fmIn, offset, fmDepth, pw, level, out); break;
+        case 2: run<2>(n, pitchIn, fmIn, offset, fmDepth, pw, level, out); break;
+        default: run<3>(n, pitchIn, fmIn, offset, fmDepth, pw, level, out); break;
     }
-    phase_ = p;
     rules::copyChannel0(output, n);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "engine/DeviceNode.h"
@@ -22,12 +23,39 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    // A sleeping voice's oscillator runs on without output; see Node.
+    Rest rest(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
+              std::uint32_t silentInputs) const override;
+    void advance(const ProcessContext& context, std::span<const AudioBuffer* const> inputs) override;
+    void beginWarmup(std::int64_t frames) override;
+    void endWarmup() override;
     const char* typeId() const override { return "ostrel.mod.vco"; }
     const char* displayName() const override { return "Oscillator"; }
 
 private:
+    // Phase step per frame for a pitch in octaves. The pitch only moves at notes, glides
+    // and FM, so most frames reuse the last step; a NaN never equals itself, so it is
+    // recomputed (and bounded) every time.
+    double stepFor(double octaves) {
+        if (octaves != heldOctaves_) {
+            heldOctaves_ = octaves;
+            double f = kBaseHz * std::exp2(octaves);
+            // fmax/fmin also turn a NaN control signal into a bounded frequency.
+            f = std::fmin(std::fmax(f, 0.01), 0.45 * sampleRate_);
+            heldStep_ = f / sampleRate_;
+        }
+        return heldStep_;
+    }
+    // Runs n frames of wave W.
+    template <int W>
+    void run(int n, const float* pitchIn, const float* fmIn, double offset, double fmDepth, double pw, float level,
+             float* out);
+
     double sampleRate_ = 48000.0;
     double phase_ = 0.0;  // cycles, 0..1
+    double heldOctaves_ = 0.0;  // the pitch heldStep_ belongs to; NaN: none yet
+    double heldStep_ = 0.0;
+    double warmupPhase_ = 0.0;  // the true phase while a warm-up runs
 };
 
 } }  // namespace ostrel::engine::devices

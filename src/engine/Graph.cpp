@@ -3,6 +3,7 @@
 #include "core/Failure.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace ostrel::engine {
 
@@ -186,6 +187,140 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
     return graph;
 }
 
+int Graph::setVoices(const std::vector<std::vector<int>>& slotsPerVoice) {
+    voices.clear();
+    for (GraphSlot& slot : graphSlots) {
+        slot.voice = -1;
+    }
+    const int slotCount = static_cast<int>(graphSlots.size());
+    for (const std::vector<int>& list : slotsPerVoice) {
+        const int v = static_cast<int>(voices.size());
+        std::vector<int> members;
+        bool usable = !list.empty();
+        for (int s : list) {
+            if (s < 0 || s >= slotCount || graphSlots[static_cast<std::size_t>(s)].voice != -1) {
+                usable = false;
+                break;
+            }
+            members.push_back(s);
+            graphSlots[static_cast<std::size_t>(s)].voice = v;
+        }
+        // Which members feed something outside the voice; a delayed input would need its
+        // delay line kept running.
+        std::vector<int> exits;
+        for (int s : members) {
+            const GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+            for (const InputDelay& delay : slot.delays) {
+                usable = usable && delay.length < 1;
+            }
+            bool outside = s == output;
+            for (const GraphSlot& other : graphSlots) {
+                if (other.voice == v) {
+                    continue;
+                }
+                for (int source : other.sources) {
+                    outside = outside || source == s;
+                }
+            }
+            if (outside) {
+                exits.push_back(s);
+            }
+        }
+        if (!usable || exits.empty()) {
+            for (int s : members) {
+                graphSlots[static_cast<std::size_t>(s)].voice = -1;
+            }
+            continue;
+        }
+        std::sort(members.begin(), members.end());  // slots are numbered in running order
+        GraphVoice voice;
+        voice.slotIndices = std::move(members);
+        voice.exits = std::move(exits);
+        voices.push_back(std::move(voice));
+    }
+    return static_cast<int>(voices.size());
+}
+
+bool Graph::decideSleep(GraphVoice& voice, const ProcessContext& context) {
+    for (int s : voice.slotIndices) {
+        GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+        std::uint32_t silent = 0;
+        bool sourcesWritten = true;
+        for (std::size_t i = 0; i < slot.sources.size(); ++i) {
+            const int source = slot.sources[i];
+            if (source < 0 || graphSlots[static_cast<std::size_t>(source)].voice != slot.voice) {
+                continue;  // unplugged, or outside: runs or holds zeros as usual
+            }
+            const Rest r = graphSlots[static_cast<std::size_t>(source)].rest;
+            if (r == Rest::Silent && i < 32) {
+                silent |= 1u << i;
+            }
+            sourcesWritten = sourcesWritten && r != Rest::FreeRunning && r != Rest::Forgetful;
+        }
+        slot.rest = slot.node->rest(context, slot.inputs, silent);
+        if (slot.rest == Rest::Busy) {
+            return false;
+        }
+        // A slot that reads its inputs while resting needs them written.
+        if ((slot.rest == Rest::Steady || slot.rest == Rest::FreeRunning) && !sourcesWritten) {
+            return false;
+        }
+    }
+    for (int exit : voice.exits) {
+        if (graphSlots[static_cast<std::size_t>(exit)].rest != Rest::Silent) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Graph::warmUp(GraphVoice& voice, const ProcessContext& context) {
+    std::int64_t frames = 0;
+    for (int s : voice.slotIndices) {
+        const GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+        if (slot.forgotten) {
+            frames = std::max(frames, slot.node->warmupFrames());
+        }
+    }
+    // Never more than it slept: from the state it fell asleep with, that is the whole way.
+    frames = std::min(frames, voice.sleptFrames);
+    auto running = [](const GraphSlot& slot) { return slot.forgotten || slot.freeRan; };
+    if (frames > 0 && voice.lastFrames > 0) {
+        for (int s : voice.slotIndices) {
+            GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+            if (running(slot)) {
+                slot.node->beginWarmup(frames);
+            }
+        }
+        // The steady and silent slots still hold their last block, lastFrames long.
+        ProcessContext quiet = context;
+        quiet.events = {};
+        for (std::int64_t done = 0; done < frames;) {
+            quiet.frames = static_cast<std::int32_t>(std::min<std::int64_t>(voice.lastFrames, frames - done));
+            quiet.position = context.position - frames + done;
+            for (int s : voice.slotIndices) {
+                GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+                if (running(slot)) {
+                    slot.node->process(quiet, slot.inputs, slot.output);
+                }
+            }
+            done += quiet.frames;
+        }
+        for (int s : voice.slotIndices) {
+            GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+            if (running(slot)) {
+                slot.node->endWarmup();
+            }
+        }
+    }
+    for (int s : voice.slotIndices) {
+        GraphSlot& slot = graphSlots[static_cast<std::size_t>(s)];
+        slot.forgotten = false;
+        slot.freeRan = false;
+        slot.zeroFrames = 0;
+    }
+}
+
 void Graph::process(const ProcessContext& context, AudioBuffer& out) {
     const int n = std::min(maxBlock, context.frames);
     if (n < 1) {
@@ -197,7 +332,43 @@ void Graph::process(const ProcessContext& context, AudioBuffer& out) {
         out.clear(n);
         return;
     }
+    for (GraphVoice& voice : voices) {
+        const bool sleep = voiceSleep == VoiceSleep::On && decideSleep(voice, block);
+        if (sleep) {
+            if (!voice.asleep) {
+                voice.sleptFrames = 0;
+            }
+            voice.asleep = true;
+            voice.sleptFrames = std::min<std::int64_t>(voice.sleptFrames + n, INT64_MAX / 2);
+            voice.lastFrames = n;
+            ++sleptVoiceBlocks;
+        } else if (voice.asleep) {
+            warmUp(voice, block);
+            voice.asleep = false;
+        }
+    }
     for (GraphSlot& slot : graphSlots) {
+        if (slot.voice >= 0 && voices[static_cast<std::size_t>(slot.voice)].asleep) {
+            if (slot.rest == Rest::Silent) {
+                if (slot.zeroFrames < n) {
+                    slot.output.clear(n);
+                    slot.zeroFrames = n;
+                }
+                continue;
+            }
+            if (slot.rest == Rest::FreeRunning) {
+                slot.node->advance(block, slot.inputs);
+                slot.freeRan = true;
+                slot.zeroFrames = 0;
+                continue;
+            }
+            if (slot.rest == Rest::Forgetful) {
+                slot.forgotten = true;
+                slot.zeroFrames = 0;
+                continue;
+            }
+        }
+        slot.zeroFrames = 0;
         for (std::size_t i = 0; i < slot.delays.size(); ++i) {
             InputDelay& delay = slot.delays[i];
             const int length = delay.length;

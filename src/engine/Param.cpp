@@ -47,6 +47,21 @@ void ParamBlock::setValue(std::uint32_t index, float value) {
     values_[index].store(applyRule(index, value), std::memory_order_relaxed);
 }
 
+bool ParamBlock::atRest(std::span<const Event> events) const {
+    for (const Event& event : events) {
+        if (event.type == EventType::ParamChange) {
+            return false;
+        }
+    }
+    const std::size_t knobs = std::min(count_, kMaxParams);
+    for (std::size_t i = 0; i < knobs; ++i) {
+        if (rampRemaining_[i] > 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void ParamBlock::applyEvents(std::span<const Event> events, int frames) {
     for (const Event& event : events) {
         if (event.type != EventType::ParamChange || !stored(event.param)) {

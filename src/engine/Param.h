@@ -56,6 +56,8 @@ public:
     // Applies the block's parameter changes at the block's start, then moves running
     // ramps on by frames; a ramp's last block lands exactly on its target.
     void applyEvents(std::span<const Event> events, int frames);
+    // No knob moves in this block: no parameter change among the events and no ramp running.
+    bool atRest(std::span<const Event> events) const;
 
 private:
     bool stored(std::uint32_t index) const;
