@@ -156,7 +156,10 @@ Item {
         }
 
         function test_five_devices_scroll_in_a_list_four_entries_high() {
-            audioStandIn.devices = [1, 2, 3, 4, 5].map(n => ({id: "card" + n, name: "Card " + n, isDefault: n === 2}));
+            const cards = [];
+            for (let n = 1; n <= 5; ++n)
+                cards.push({id: "card" + n, name: "Card " + n, isDefault: n === 2});
+            audioStandIn.devices = cards;
             testHost.replaceContextObject("audio", audioStandIn);
             const section = makeSection();
             const list = child(section, "audioDevices");

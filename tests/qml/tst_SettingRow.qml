@@ -209,6 +209,25 @@ Item {
             verify(!child(row, "refusalText").visible);
         }
 
+        // The bridge's own maps never offer a refused value from a slider or a switch; maps
+        // that claim more than the setting takes show that these rows say so too.
+        function test_refused_slider_value_shows_why() {
+            const row = makeRow({id: "api.port", type: "integer", label: "API port", help: "", value: 50,
+                                 isDefault: true, min: 0, max: 100, choices: []});
+            child(row, "rowSlider").forceActiveFocus(Qt.TabFocusReason);
+            keyClick(Qt.Key_Right);
+            compare(settings.value("api.port"), 8642);
+            compare(child(row, "refusalText").text, "API port takes a whole number from 0 to 100.");
+        }
+
+        function test_refused_switch_value_shows_why() {
+            const row = makeRow({id: "audio.sample_rate", type: "boolean", label: "Sample rate (Hz)", help: "",
+                                 value: false, isDefault: true, min: 0, max: 0, choices: []});
+            mouseClick(child(row, "rowControl").item);
+            compare(settings.value("audio.sample_rate"), "48000");
+            compare(child(row, "refusalText").text, "Sample rate (Hz) takes only on or off.");
+        }
+
         function test_hover_writes_the_help_and_leaving_clears_it() {
             const entry = entryFor("appearance.show_help_strip");
             const row = makeRow(entry);

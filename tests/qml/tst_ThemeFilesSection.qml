@@ -169,14 +169,12 @@ Item {
             verify(theme.themeIds.indexOf("mint") < 0);
 
             // The setting is cleared before the theme it names leaves the list.
-            let themesWhenCleared = null;
             const watcher = createTemporaryObject(settingWatcher, testCase);
-            watcher.callback = () => themesWhenCleared = theme.themeIds.slice();
             const rose = rows(section, "ownThemeRow")[0];
             mouseClick(rowButton(rose, "removeTheme"));
             compare(settings.value("appearance.custom_theme"), "");
-            verify(themesWhenCleared !== null);
-            verify(themesWhenCleared.indexOf("rose") >= 0);
+            verify(watcher.themesWhenCleared !== null);
+            verify(watcher.themesWhenCleared.indexOf("rose") >= 0);
             verify(theme.themeIds.indexOf("rose") < 0);
             compare(rows(section, "ownThemeRow").length, 0);
             compare(settings.value("appearance.theme"), "graphite");
@@ -186,12 +184,13 @@ Item {
             id: settingWatcher
 
             Connections {
-                property var callback: null
+                // The themes there were when the setting changed.
+                property var themesWhenCleared: null
 
                 target: settings
                 function onValueChanged(id) {
-                    if (id === "appearance.custom_theme" && callback)
-                        callback();
+                    if (id === "appearance.custom_theme")
+                        themesWhenCleared = theme.themeIds.slice();
                 }
             }
         }
