@@ -10,7 +10,6 @@
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
-#include "engine/MidiBackend.h"
 #include "platform/NullAudioBackend.h"
 
 #include <QDir>

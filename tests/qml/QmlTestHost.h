@@ -1,15 +1,16 @@
 #pragma once
 
+#include "engine/MidiBackend.h"
+
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVariantList>
 
 #include <cstdint>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,7 +57,7 @@ private:
 struct StandInMidiPorts {
     std::vector<std::string> inputs;
     std::string refusal;  // when set, every open fails with this reason
-    void (*callback)(void*, const std::uint8_t*, std::uint32_t) = nullptr;
+    engine::MidiInputCallback callback = nullptr;
     void* user = nullptr;
 };
 
