@@ -41,6 +41,8 @@ Item {
         id: hover
 
         onHoveredChanged: app.helpText = hovered ? (root.entry.help || "") : ""
+        // A control of the row clears the strip when the pointer leaves it for the row.
+        onPointChanged: if (hovered && app.helpText === "") app.helpText = root.entry.help || ""
     }
 
     Rectangle {

@@ -237,6 +237,18 @@ Item {
             compare(app.helpText, "");
         }
 
+        function test_moving_from_the_control_to_the_text_keeps_the_help() {
+            const entry = entryFor("appearance.show_help_strip");
+            const row = makeRow(entry);
+            const toggle = child(row, "rowControl").item;
+            mouseMove(toggle, toggle.width / 2, toggle.height / 2);
+            compare(app.helpText, entry.help);
+            const label = child(row, "rowLabel");
+            mouseMove(label, 10, label.height / 2);
+            mouseMove(label, 12, label.height / 2);
+            compare(app.helpText, entry.help);
+        }
+
         function test_height_is_the_content_and_three_spacings() {
             const row = makeRow(entryFor("appearance.show_help_strip"));
             const grid = child(row, "rowLabel").parent.parent;
