@@ -2,6 +2,8 @@
 
 #include "app/AppController.h"
 #include "app/AudioController.h"
+#include "app/InstrumentController.h"
+#include "app/MidiController.h"
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
@@ -11,6 +13,8 @@
 #include "platform/NullAudioBackend.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,7 +24,47 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include <algorithm>
+
 namespace ostrel::test {
+namespace {
+
+// The MIDI driver of the suites: lists the inputs a suite plugs in and hands the open
+// one's callback to the suite, which plays messages through it.
+class StandInMidiBackend final : public engine::IMidiBackend {
+public:
+    explicit StandInMidiBackend(std::shared_ptr<StandInMidiPorts> ports) : ports_(std::move(ports)) {}
+    std::string name() override { return "Test MIDI"; }
+    std::vector<engine::MidiInputInfo> listInputs() override {
+        std::vector<engine::MidiInputInfo> list;
+        for (const std::string& input : ports_->inputs) list.push_back({input, input});
+        return list;
+    }
+    bool open(const std::string& id, engine::MidiInputCallback callback, void* user, std::string* error) override {
+        close();
+        if (!ports_->refusal.empty()) {
+            if (error != nullptr) *error = ports_->refusal;
+            return false;
+        }
+        if (std::find(ports_->inputs.begin(), ports_->inputs.end(), id) == ports_->inputs.end()) {
+            if (error != nullptr) *error = "that MIDI device is not plugged in";
+            return false;
+        }
+        ports_->callback = callback;
+        ports_->user = user;
+        return true;
+    }
+    void close() override {
+        ports_->callback = nullptr;
+        ports_->user = nullptr;
+    }
+    bool isOpen() override { return ports_->callback != nullptr; }
+
+private:
+    std::shared_ptr<StandInMidiPorts> ports_;
+};
+
+}  // namespace
 
 void ProjectStandIn::setRecording(bool on) {
     if (on != recording_) {
@@ -44,19 +88,37 @@ QmlTestHost::QmlTestHost()
     app_ = std::make_unique<app::AppController>(*logger_, folder_.filePath(QStringLiteral("ostrel.log")));
     settings_ = std::make_unique<app::SettingsBridge>(*store_, *registry_,
                                                       folder_.filePath(QStringLiteral("settings.json")), *logger_);
-    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_);
+    wallClock_.start();
+    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_,
+                                                    nullptr, [this] { return wallClock_.elapsed() + clockAheadMs_; });
+    instrument_ = std::make_unique<app::InstrumentController>(*audio_, *logger_, settings_.get());
+    instrument_->setPatchesDirectory(folder_.filePath(QStringLiteral("patches")));
     transport_ = std::make_unique<app::TransportController>(*audio_, *logger_, settings_.get());
     project_ = std::make_unique<ProjectStandIn>();
+    midiPorts_ = std::make_shared<StandInMidiPorts>();
+    midi_ = std::make_unique<app::MidiController>(std::make_unique<StandInMidiBackend>(midiPorts_), *settings_,
+                                                  *instrument_, *logger_);
+    themes_->setDirectories(themesFolder(), exportFolder());
 }
 
-QmlTestHost::~QmlTestHost() = default;
+// The MIDI controller closes its input before the instrument it feeds goes.
+QmlTestHost::~QmlTestHost() {
+    midi_.reset();
+    transport_.reset();
+    instrument_.reset();
+}
+
+QString QmlTestHost::themesFolder() const { return folder_.filePath(QStringLiteral("themes")); }
+
+QString QmlTestHost::exportFolder() const { return folder_.filePath(QStringLiteral("exports")); }
 
 void QmlTestHost::attach(QQmlEngine& engine) {
     engine_ = &engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     QQmlContext* context = engine.rootContext();
     for (const QString& name : {QStringLiteral("theme"), QStringLiteral("app"), QStringLiteral("settings"),
-                                QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project")}) {
+                                QStringLiteral("audio"), QStringLiteral("instrument"), QStringLiteral("midi"),
+                                QStringLiteral("transport"), QStringLiteral("project")}) {
         context->setContextProperty(name, realObject(name));
     }
     context->setContextProperty(QStringLiteral("testHost"), this);
@@ -68,6 +130,8 @@ QObject* QmlTestHost::realObject(const QString& name) const {
     if (name == QLatin1String("settings")) return settings_.get();
     if (name == QLatin1String("audio")) return audio_.get();
     if (name == QLatin1String("transport")) return transport_.get();
+    if (name == QLatin1String("instrument")) return instrument_.get();
+    if (name == QLatin1String("midi")) return midi_.get();
     if (name == QLatin1String("project")) return project_.get();
     return nullptr;
 }
@@ -79,10 +143,15 @@ void QmlTestHost::replaceContextObject(const QString& name, QObject* standIn) {
 }
 
 void QmlTestHost::resetControllers() {
-    for (const QString& name : {QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project")}) {
+    for (const QString& name : {QStringLiteral("audio"), QStringLiteral("instrument"), QStringLiteral("midi"),
+                                QStringLiteral("transport"), QStringLiteral("project")}) {
         replaceContextObject(name, nullptr);
     }
     transport_->stop();
+    // Past the idle minute and the close after the tone: the next tick closes the card.
+    audio_->setTestTone(false);
+    clockAheadMs_ += 2 * 60 * 1000;
+    audio_->onTick();
     transport_->setMetronome(false);
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
@@ -107,6 +176,44 @@ void QmlTestHost::pressRepeatedKey(QQuickItem* item, int key) {
     }
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
     QGuiApplication::sendEvent(window, &event);
+}
+
+void QmlTestHost::setMidiInputs(const QStringList& names) {
+    midiPorts_->inputs.clear();
+    for (const QString& name : names) midiPorts_->inputs.push_back(name.toStdString());
+}
+
+void QmlTestHost::setMidiRefusal(const QString& reason) { midiPorts_->refusal = reason.toStdString(); }
+
+void QmlTestHost::playMidi(const QVariantList& bytes) {
+    if (midiPorts_->callback == nullptr) {
+        return;
+    }
+    std::vector<std::uint8_t> message;
+    for (const QVariant& byte : bytes) message.push_back(static_cast<std::uint8_t>(byte.toInt()));
+    midiPorts_->callback(midiPorts_->user, message.data(), static_cast<std::uint32_t>(message.size()));
+    midi_->pollMessages();
+}
+
+bool QmlTestHost::writeFile(const QString& path, const QString& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    return file.write(text.toUtf8()) >= 0;
+}
+
+QString QmlTestHost::readFile(const QString& path) const {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool QmlTestHost::fileExists(const QString& path) const { return QFileInfo::exists(path); }
+
+void QmlTestHost::emptyFolder(const QString& path) {
+    QDir dir(path);
+    for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
 }
 
 }  // namespace ostrel::test

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "engine/MidiBackend.h"
+
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantList>
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QQmlEngine;
 class QQuickItem;
@@ -19,6 +27,8 @@ struct SettingsRegistry;
 namespace ostrel::app {
 class AppController;
 class AudioController;
+class InstrumentController;
+class MidiController;
 class SettingsBridge;
 class ThemeManager;
 class TransportController;
@@ -42,11 +52,22 @@ private:
     bool recording_ = false;
 };
 
+// MIDI inputs that a suite plugs in by name; a message it plays reaches the controller's
+// callback as the driver's would.
+struct StandInMidiPorts {
+    std::vector<std::string> inputs;
+    std::string refusal;  // when set, every open fails with this reason
+    engine::MidiInputCallback callback = nullptr;
+    void* user = nullptr;
+};
+
 // The context objects of the QML suites, the context object `testHost` itself, and the
 // calls a suite needs beyond them. Settings and logs go to a temporary folder.
 class QmlTestHost : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString galleryFolder READ galleryFolder CONSTANT)
+    Q_PROPERTY(QString themesFolder READ themesFolder CONSTANT)
+    Q_PROPERTY(QString exportFolder READ exportFolder CONSTANT)
 
 public:
     QmlTestHost();
@@ -58,23 +79,41 @@ public:
     // Where the gallery writes its pictures: $OSTREL_GALLERY_DIR, else a folder in the
     // system's temporary folder.
     QString galleryFolder() const { return galleryFolder_; }
+    // The user's themes and the theme export folder, both in the temporary folder.
+    QString themesFolder() const;
+    QString exportFolder() const;
 
     // Puts a stand-in (or, with null, the real controller back) in place of a context
     // object; bindings on it are evaluated again.
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
     // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
-    // minute with the metronome and the loop off.
+    // minute with the metronome and the loop off, the test tone off and the sound card closed.
     Q_INVOKABLE void resetControllers();
     // A pointer move over item with buttons held and modifiers, delivered through its window:
     // the test library's moves carry no modifiers.
     Q_INVOKABLE void moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int modifiers);
     // A key press as the keyboard repeats it while held, delivered through item's window.
     Q_INVOKABLE void pressRepeatedKey(QQuickItem* item, int key);
+    // The MIDI inputs that are plugged in from now on; the list is read on the next refresh.
+    Q_INVOKABLE void setMidiInputs(const QStringList& names);
+    // From now on every open of a MIDI input fails with this reason; empty opens again.
+    Q_INVOKABLE void setMidiRefusal(const QString& reason);
+    // One short message into the open MIDI input, then the drain the 4 ms timer would run.
+    Q_INVOKABLE void playMidi(const QVariantList& bytes);
+    // Files of the temporary folder a suite writes, looks for and empties.
+    Q_INVOKABLE bool writeFile(const QString& path, const QString& text);
+    Q_INVOKABLE QString readFile(const QString& path) const;
+    Q_INVOKABLE bool fileExists(const QString& path) const;
+    Q_INVOKABLE void emptyFolder(const QString& path);
 
 private:
     QObject* realObject(const QString& name) const;
 
     QTemporaryDir folder_;
+    // The audio controller's clock: the wall clock, moved ahead to let the card's
+    // deadlines pass at once.
+    QElapsedTimer wallClock_;
+    std::int64_t clockAheadMs_ = 0;
     QString galleryFolder_;
     std::unique_ptr<core::Logger> logger_;
     std::unique_ptr<core::SettingsRegistry> registry_;
@@ -84,6 +123,9 @@ private:
     std::unique_ptr<app::SettingsBridge> settings_;
     std::unique_ptr<app::AudioController> audio_;
     std::unique_ptr<app::TransportController> transport_;
+    std::shared_ptr<StandInMidiPorts> midiPorts_;
+    std::unique_ptr<app::InstrumentController> instrument_;
+    std::unique_ptr<app::MidiController> midi_;
     std::unique_ptr<ProjectStandIn> project_;
     QPointer<QQmlEngine> engine_;
 };
