@@ -2,6 +2,7 @@
 
 #include "app/ApiToken.h"
 #include "app/AppController.h"
+#include "app/AudioController.h"
 #include "app/CommandLineOptions.h"
 #include "app/DataFolders.h"
 #include "app/ExitCodes.h"
@@ -9,6 +10,7 @@
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
+#include "app/TransportController.h"
 #include "app/UiScale.h"
 #include "app/WindowScreenshot.h"
 #include "core/BuildInfo.h"
@@ -17,6 +19,7 @@
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
+#include "platform/Backends.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -120,6 +123,9 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
     // The audio, instrument, transport, project and MIDI controllers join here, in that
     // order; then the control API and OSC doors with their pump and render timers.
+    // The sound card is not opened here: the audio controller opens it on demand.
+    AudioController audio(engine::createAudioBackend(), settings, logger);
+    TransportController transport(audio, logger, &settings);
 
     // Made before the doors start, so a client can read it from the settings file.
     ensureApiToken(settings);
@@ -132,6 +138,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("theme"), &themes);
     engine.rootContext()->setContextProperty(QStringLiteral("app"), &appController);
     engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
+    engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
+    engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,

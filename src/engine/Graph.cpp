@@ -117,10 +117,10 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         slotOf[static_cast<std::size_t>(order[k])] = static_cast<int>(k);
     }
     // Sized once: the input lists below point into these slots.
-    graph->slots.resize(order.size());
+    graph->graphSlots.resize(order.size());
     graph->order = order;
     for (std::size_t k = 0; k < order.size(); ++k) {
-        GraphSlot& slot = graph->slots[k];
+        GraphSlot& slot = graph->graphSlots[k];
         slot.node = std::move(nodes[static_cast<std::size_t>(order[k])]);
         slot.output.resize(channels, maxBlock);
         slot.node->prepare(sampleRate);
@@ -131,7 +131,7 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         if (!used(wire)) {
             continue;
         }
-        GraphSlot& slot = graph->slots[static_cast<std::size_t>(slotOf[wire.to])];
+        GraphSlot& slot = graph->graphSlots[static_cast<std::size_t>(slotOf[wire.to])];
         if (slot.sources.size() <= wire.input) {
             slot.sources.resize(wire.input + 1, -1);
         }
@@ -140,7 +140,7 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
 
     std::vector<int> pathLatency(order.size(), 0);
     for (std::size_t k = 0; k < order.size(); ++k) {
-        GraphSlot& slot = graph->slots[k];
+        GraphSlot& slot = graph->graphSlots[k];
         const std::size_t inputCount = slot.sources.size();
         slot.delays.resize(inputCount);
         slot.inputs.assign(inputCount, nullptr);
@@ -165,7 +165,7 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         }
         pathLatency[k] = maxIn + std::max(slot.node->latency(), 0);
     }
-    for (GraphSlot& slot : graph->slots) {
+    for (GraphSlot& slot : graph->graphSlots) {
         for (std::size_t i = 0; i < slot.sources.size(); ++i) {
             const int s = slot.sources[i];
             if (s < 0) {
@@ -173,7 +173,7 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
             } else if (slot.delays[i].length >= 1) {
                 slot.inputs[i] = &slot.delays[i].buffer;
             } else {
-                slot.inputs[i] = &graph->slots[static_cast<std::size_t>(s)].output;
+                slot.inputs[i] = &graph->graphSlots[static_cast<std::size_t>(s)].output;
             }
         }
     }
@@ -193,18 +193,18 @@ void Graph::process(const ProcessContext& context, AudioBuffer& out) {
     }
     ProcessContext block = context;
     block.frames = n;
-    if (slots.empty() || output < 0) {
+    if (graphSlots.empty() || output < 0) {
         out.clear(n);
         return;
     }
-    for (GraphSlot& slot : slots) {
+    for (GraphSlot& slot : graphSlots) {
         for (std::size_t i = 0; i < slot.delays.size(); ++i) {
             InputDelay& delay = slot.delays[i];
             const int length = delay.length;
             if (length < 1) {
                 continue;
             }
-            const AudioBuffer& source = slots[static_cast<std::size_t>(slot.sources[i])].output;
+            const AudioBuffer& source = graphSlots[static_cast<std::size_t>(slot.sources[i])].output;
             const int m = std::min(source.channels, delay.buffer.channels);
             for (int c = 0; c < m; ++c) {
                 float* memory = delay.memory.data() + static_cast<std::size_t>(c) * static_cast<std::size_t>(length);
@@ -223,7 +223,7 @@ void Graph::process(const ProcessContext& context, AudioBuffer& out) {
         }
         slot.node->process(block, slot.inputs, slot.output);
     }
-    out.copyFrom(slots[static_cast<std::size_t>(output)].output, n);
+    out.copyFrom(graphSlots[static_cast<std::size_t>(output)].output, n);
 }
 
 }  // namespace ostrel::engine

@@ -49,7 +49,7 @@ public:
     // Runs min(maxBlock, context.frames) frames; every node receives the context's events.
     void process(const ProcessContext& context, AudioBuffer& output);
 
-    std::vector<GraphSlot> slots;  // in running order
+    std::vector<GraphSlot> graphSlots;  // in running order
     std::vector<int> order;        // builder box number of each slot
     std::int32_t output = -1;      // slot whose buffer is the graph's output
     std::int32_t maxBlock = 0;

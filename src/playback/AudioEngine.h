@@ -59,6 +59,8 @@ public:
     bool playing() const { return transport_.playing(); }
     // Level clamped to 0..1.
     void setTestTone(bool on, float level);
+    // The start-up graph with its tone plays: the card is open and no graph replaced it.
+    bool hasTestTone() const { return testTone_ != nullptr; }
     // One device period in milliseconds; 0 without a sample rate.
     double latencyMs() const;
 
@@ -72,6 +74,7 @@ public:
     // Replaced at every start; only the GUI thread pushes.
     EventQueue& events() { return *events_; }
     IAudioBackend& backend() { return *backend_; }
+    const IAudioBackend& backend() const { return *backend_; }
 
     // The RenderCallback handed to the back-end, with the engine as user.
     // Audio thread. Never allocates, frees, locks or logs.
