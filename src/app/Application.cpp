@@ -7,6 +7,8 @@
 #include "app/DataFolders.h"
 #include "app/ExitCodes.h"
 #include "app/LiveSettings.h"
+#include "app/MainLoopHandOffs.h"
+#include "app/ProjectController.h"
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
@@ -126,9 +128,19 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // The sound card is not opened here: the audio controller opens it on demand.
     AudioController audio(engine::createAudioBackend(), settings, logger);
     TransportController transport(audio, logger, &settings);
+    ProjectController project(transport, logger, folders.projects, folders.exports, folders.samples);
 
     // Made before the doors start, so a client can read it from the settings file.
     ensureApiToken(settings);
+    // The main loop's hand-offs. The control API's 30 ms door pump and its project-changed
+    // notification join here with the doors. Stopped before any controller goes.
+    QTimer renderCollection(&application);
+    renderCollection.setInterval(kRenderCollectionMs);
+    QObject::connect(&renderCollection, &QTimer::timeout, &application, [&] {
+        // Playback rebuilds reach the engine inside; finished exports are for the door to announce.
+        (void)project.onRenderFinished();
+    });
+    renderCollection.start();
     QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
                      [&](const QString& id) { applySettingChange(id, settings, themes, logger); });
 
@@ -140,6 +152,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
     engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
     engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
+    engine.rootContext()->setContextProperty(QStringLiteral("project"), &project);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
