@@ -35,11 +35,13 @@ inline const core::SettingsRegistry& programRegistry() {
 }
 
 struct ProjectRig {
-    explicit ProjectRig(app::ProjectControllerHooks hooks = {})
+    // On a sound card the test drives by hand, or on the given back-end (card is then null).
+    explicit ProjectRig(app::ProjectControllerHooks hooks = {}, std::unique_ptr<engine::IAudioBackend> backend = nullptr)
         : store(programRegistry()),
           settings(store, programRegistry(), qPath(dir / "settings.json"), log.logger),
-          card(new HandBackend),
-          audio(std::unique_ptr<engine::IAudioBackend>(card), settings, log.logger),
+          card(backend == nullptr ? new HandBackend : nullptr),
+          audio(backend == nullptr ? std::unique_ptr<engine::IAudioBackend>(card) : std::move(backend), settings,
+                log.logger),
           transport(audio, log.logger, &settings),
           project(transport, log.logger, qPath(dir / "projects"), QString(), QString(), std::move(hooks)) {}
 
@@ -88,7 +90,7 @@ struct ProjectRig {
     RecordingLogger log;
     core::SettingsStore store;
     app::SettingsBridge settings;
-    HandBackend* card;  // owned by the audio controller
+    HandBackend* card;  // owned by the audio controller; null on another back-end
     app::AudioController audio;
     app::TransportController transport;
     app::ProjectController project;
