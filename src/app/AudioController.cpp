@@ -161,6 +161,10 @@ void AudioController::switchToneOff() {
     } else {
         closeDeadline_ = now() + kToneCloseDelayMs;
     }
+    // "Playing the test tone" would stay up while the card stays open for its next user.
+    if (engineRunning()) {
+        setStatus(tr("Sound card open"), false);
+    }
     logger_.recordStep("audio", "test tone stopped");
     emit testToneChanged();
 }

@@ -149,9 +149,13 @@ void TransportController::tick() {
         audio_.noteActivity();
     }
 
+    // Until the audio thread has taken this play, its position is the previous one: the
+    // song is at the start beat it will seek to.
     const double rate = engine.config().sampleRate;
-    const double beats =
-        rate > 0.0 ? static_cast<double>(engine.shownPos()) * (engine.tempo() / 60.0 / rate) : 0.0;
+    double beats = engine.transport().startBeat();
+    if (engine.shownGeneration() == engine.transport().state().generation) {
+        beats = rate > 0.0 ? static_cast<double>(engine.shownPos()) * (engine.tempo() / 60.0 / rate) : 0.0;
+    }
     const QString text = formatPosition(beats);
     const int beatOfBar = static_cast<int>(static_cast<std::int64_t>(std::floor(beats)) % kBeatsPerBar) + 1;
     if (beatOfBar != beat_) {

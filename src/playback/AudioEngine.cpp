@@ -62,6 +62,7 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     shownPos_.store(0, std::memory_order_relaxed);
     lastTempo_ = transport_.tempo();
     lastGen_ = transport_.state().generation;
+    shownGen_.store(lastGen_, std::memory_order_relaxed);
     clock_.store(0, std::memory_order_relaxed);
 
     events_ = std::make_unique<EventQueue>();
@@ -242,6 +243,8 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
         }
     }
     shownPos_.store(pos_, std::memory_order_release);
+    // After the position: a reader that sees this generation sees that position or a later one.
+    shownGen_.store(lastGen_, std::memory_order_release);
 
     for (std::uint32_t c = 0; c < channels; ++c) {
         const float* mixed = mix_.channel(static_cast<int>(c));

@@ -67,6 +67,10 @@ public:
     const AudioConfig& config() const { return config_; }
     // The transport position in frames, as last rendered.
     std::int64_t shownPos() const { return shownPos_.load(std::memory_order_acquire); }
+    // The play generation shownPos belongs to: until it equals the transport's, the audio
+    // thread has not yet taken the latest play and shownPos is still the old position.
+    // Read it before shownPos.
+    std::uint32_t shownGeneration() const { return shownGen_.load(std::memory_order_acquire); }
     // Frames rendered since the last start: the time base of the event queue.
     std::uint64_t clock() const { return clock_.load(std::memory_order_acquire); }
     // How many times start was called; a live instrument compares it to notice a reopen.
@@ -102,6 +106,7 @@ private:
     std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
 
     std::atomic<std::int64_t> shownPos_{0};
+    std::atomic<std::uint32_t> shownGen_{0};  // stored after shownPos_
     // Audio thread only.
     std::int64_t pos_ = 0;  // transport position, frames
     double lastTempo_ = 120.0;

@@ -2,13 +2,6 @@
 #include "platform/PortAudioBackend.h"
 
 #include <gtest/gtest.h>
-#include <jack/jack.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,8 +14,7 @@
 
 #include "engine/EngineTestSupport.h"
 #include "playback/AudioEngine.h"
-
-extern char** environ;
+#include "support/JackServer.h"
 
 namespace ostrel::engine {
 namespace {
@@ -31,80 +23,7 @@ using namespace std::chrono_literals;
 
 const char* const kJackApi = "JACK Audio Connection Kit";
 
-void silentJack(const char*) {}
-
-// A JACK server with its dummy driver (a clock without a sound card), under a name of its
-// own so that parallel test processes do not meet. Ended by its process id.
-class JackServer {
-public:
-    ~JackServer() { stop(); }
-
-    bool start(std::string* why) {
-        static int counter = 0;
-        name_ = "ostrel-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512", nullptr};
-        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);  // only the server reads it
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, const_cast<char* const*>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        jack_set_error_function(&silentJack);
-        jack_set_info_function(&silentJack);
-        int exitStatus = 0;
-        bool exited = spawned != 0;
-        const bool answered = spawned == 0 && test::waitUntil([&] {
-            jack_status_t status{};
-            jack_client_t* probe = jack_client_open(
-                "ostrel-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status, name_.c_str());
-            if (probe != nullptr) jack_client_close(probe);
-            exited = probe == nullptr && waitpid(pid_, &exitStatus, WNOHANG) == pid_;
-            return probe != nullptr || exited;
-        }, 10s);
-        if (!answered || exited) {
-            *why = "jackd did not start and answer within 10 s";
-            pid_ = exited ? -1 : pid_;
-            stop();
-            return false;
-        }
-        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        return true;
-    }
-
-    void stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-        removeLeftovers();
-        unsetenv("JACK_DEFAULT_SERVER");
-    }
-
-    const std::string& name() const { return name_; }
-
-private:
-    // The server leaves in /dev/shm the semaphore of every client still open when it ended
-    // (and its socket, when it could not end cleanly). Both carry the server's name, which is
-    // this object's alone.
-    void removeLeftovers() const {
-        if (name_.empty()) return;
-        const std::string semaphores = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
-        const std::string sockets = "jack_" + name_ + "_";
-        std::error_code ignored;
-        std::vector<std::filesystem::path> leftovers;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-            const std::string file = entry.path().filename().string();
-            if (file.starts_with(semaphores) || file.starts_with(sockets)) leftovers.push_back(entry.path());
-        }
-        for (const auto& path : leftovers) std::filesystem::remove(path, ignored);
-    }
-
-    std::string name_;
-    pid_t pid_ = -1;
-};
+using test::JackServer;
 
 // A client of its own on the server that counts the frames of every cycle the server runs:
 // the stream's own clock. A busy machine slows it for every client alike.
