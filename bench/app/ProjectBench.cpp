@@ -3,6 +3,8 @@
 //
 //   Open:              openProject of the file until the tracks view has been read.
 //   ReadFileOnly:      the project file reader alone, for comparison with Open.
+//   CopyAndDrop:       one copy of the document made and freed (an open makes the saved copy
+//                      and frees the old document and the old saved copy).
 //   TracksAfterEdit:   the tracks view read right after an edit (built afresh).
 //   TracksAgain:       the tracks view read again with no edit between.
 //   DirtyAfterEdit:    dirty read right after an edit (one whole-document comparison).
@@ -135,6 +137,15 @@ void ReadFileOnly(benchmark::State& state) {
     }
 }
 BENCHMARK(ReadFileOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void CopyAndDrop(benchmark::State& state) {
+    Program& p = program();
+    for (auto _ : state) {
+        model::Project copy = p.project.document();
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(CopyAndDrop)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void TracksAfterEdit(benchmark::State& state) {
     Program& p = program();
