@@ -9,7 +9,9 @@
 //   TracksAgain:       the tracks view read again with no edit between.
 //   DirtyAfterEdit:    dirty read right after an edit (one whole-document comparison).
 //   DirtyAgain:        dirty read again.
-//   PlayStart:         play until the song is rendered into the engine (on the GUI thread).
+//   PlayStartAfterEdit: play after an edit, until the song is rendered into the engine (on
+//                      the GUI thread).
+//   PlayStartAgain:    play again with no edit since the last play: the last render is reused.
 //   EditToBackingTrack: an edit while playing until its background render reaches the engine.
 
 #include "BenchSupport.h"
@@ -187,8 +189,25 @@ void DirtyAgain(benchmark::State& state) {
 }
 BENCHMARK(DirtyAgain)->Unit(benchmark::kMicrosecond);
 
-void PlayStart(benchmark::State& state) {
+void PlayStartAfterEdit(benchmark::State& state) {
     Program& p = program();
+    for (auto _ : state) {
+        state.PauseTiming();
+        p.edit();
+        state.ResumeTiming();
+        p.transport.play();
+        state.PauseTiming();
+        bench::require(p.transport.playing(), "play started");
+        p.transport.stop();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(PlayStartAfterEdit)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void PlayStartAgain(benchmark::State& state) {
+    Program& p = program();
+    p.transport.play();
+    p.transport.stop();
     for (auto _ : state) {
         p.transport.play();
         state.PauseTiming();
@@ -197,7 +216,7 @@ void PlayStart(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(PlayStart)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(PlayStartAgain)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void EditToBackingTrack(benchmark::State& state) {
     Program& p = program();

@@ -115,6 +115,7 @@ bool ProjectController::dirty() {
 void ProjectController::documentTouched() {
     tracksCache_.reset();
     dirtyCache_.reset();
+    renderedSong_.reset();
 }
 
 // ---- Messages ---------------------------------------------------------------------------
@@ -349,6 +350,7 @@ void ProjectController::refreshSamples() {
     }
     soundFiles_.clear();
     tracksCache_.reset();
+    renderedSong_.reset();
     sampleFiles_ = files;
     emit samplesChanged();
 }

@@ -248,6 +248,15 @@ private:
     // save and sample refresh, so a read returns what a fresh build would.
     std::optional<QVariantList> tracksCache_;
     std::optional<bool> dirtyCache_;
+    // The last song rendered when play started, kept only for a song that reads no sound file
+    // (no audio clip, no Sampler or Drum Rack), so that it depends on the document alone.
+    struct RenderedSong {
+        double sampleRate = 0.0;
+        int channels = 0;
+        std::shared_ptr<engine::BackingTrack> track;  // null for a silent song
+        QString warning;                              // the first render warning, or empty
+    };
+    std::optional<RenderedSong> renderedSong_;
     QElapsedTimer clockStart_;
     std::function<std::int64_t()> clock_;
     engine::BackgroundRenderer renderer_;

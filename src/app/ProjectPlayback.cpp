@@ -8,6 +8,7 @@
 #include "app/TransportController.h"
 #include "audiofile/WavWriter.h"
 #include "core/Logger.h"
+#include "devices/InstrumentConfig.h"
 #include "playback/AudioEngine.h"
 #include "playback/SongRenderer.h"
 
@@ -40,6 +41,21 @@ std::filesystem::path utf8Path(const std::string& text) { return std::filesystem
 
 bool headless() { return QCoreApplication::instance() == nullptr; }
 
+// A song whose render depends on the document alone: nothing is read from the samples folder.
+bool readsNoSoundFile(const model::Project& song) {
+    for (const model::Track& track : song.tracks()) {
+        if (engine::isSampleInstrument(track.instrumentPatch)) {
+            return false;
+        }
+        for (const model::Clip& clip : track.clips) {
+            if (!clip.audioSource.empty()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 engine::RenderSettings ProjectController::playbackSettings() const {
@@ -68,25 +84,40 @@ void ProjectController::preparePlayback() {
     ++renderGeneration_;
     appliedGeneration_ = renderGeneration_;
 
+    const engine::RenderSettings settings = playbackSettings();
+    // Playing again an unchanged song gives the samples a new render would give.
+    if (renderedSong_ && renderedSong_->sampleRate == settings.sampleRate &&
+        renderedSong_->channels == settings.channels) {
+        if (!renderedSong_->warning.isEmpty()) {
+            setMessage(tr("Some audio could not be played: %1").arg(renderedSong_->warning), true);
+        }
+        installBackingTrack(renderedSong_->track);
+        return;
+    }
+
     engine::RenderOutput output;
     std::string error;
-    if (!engine::renderProject(*document_, playbackSettings(), &output, &error)) {
+    if (!engine::renderProject(*document_, settings, &output, &error)) {
         logger_.log(core::LogLevel::WARN, "project", "the project could not be prepared for playback: " + error);
         setMessage(tr("The project could not be played: %1").arg(fromUtf8(error)), true);
         installBackingTrack(nullptr);
         return;
     }
+    QString warning;
     if (!output.warnings.empty()) {
-        setMessage(tr("Some audio could not be played: %1").arg(fromUtf8(output.warnings.front())), true);
+        warning = fromUtf8(output.warnings.front());
+        setMessage(tr("Some audio could not be played: %1").arg(warning), true);
     }
-    if (output.audio.frames == 0) {
-        installBackingTrack(nullptr);
-        return;
+    std::shared_ptr<engine::BackingTrack> track;
+    if (output.audio.frames > 0) {
+        track = std::make_shared<engine::BackingTrack>();
+        track->samples = std::move(output.audio.samples);
+        track->channels = output.audio.channels;
+        track->frames = output.audio.frames;
     }
-    auto track = std::make_shared<engine::BackingTrack>();
-    track->samples = std::move(output.audio.samples);
-    track->channels = output.audio.channels;
-    track->frames = output.audio.frames;
+    if (readsNoSoundFile(*document_)) {
+        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, track, warning};
+    }
     installBackingTrack(std::move(track));
 }
 

@@ -164,6 +164,83 @@ TEST(ProjectPlayback, WithoutAnApplicationAnEditWhilePlayingRendersAtOnce) {
     EXPECT_NE(after, before);
 }
 
+// Play renders the song again only when a fresh render could differ from the last one.
+TEST(ProjectPlayback, PlayingAgainAfterAnEditUndoOrRefreshHearsTheSongAsItIsNow) {
+    ProjectRig rig;
+    rig.writeProject("keys.ostproj", songWithKeys("Keys"));
+    ASSERT_TRUE(rig.project.openProject("keys.ostproj"));
+    rig.transport.setMetronome(false);
+    rig.transport.play();
+    const std::vector<float> first = rig.pull(kFrames);
+    rig.transport.stop();
+    rig.transport.play();
+    EXPECT_EQ(rig.pull(kFrames), first);
+    rig.transport.stop();
+
+    rig.project.setTempo(230.0);
+    rig.transport.play();
+    const std::vector<float> faster = rig.pull(kFrames);
+    EXPECT_EQ(faster, expectedStart(rig, rig.project.document()));
+    EXPECT_NE(faster, first);
+    rig.transport.stop();
+
+    rig.project.undo();
+    rig.transport.play();
+    EXPECT_EQ(rig.pull(kFrames), first);
+    rig.transport.stop();
+
+    rig.project.refreshSamples();
+    rig.transport.play();
+    EXPECT_EQ(rig.pull(kFrames), first);
+}
+
+TEST(ProjectPlayback, ARenderWarningIsShownAtEveryPlay) {
+    ProjectRig rig;
+    model::Project song = songWithKeys("Warned");
+    std::vector<model::Track> tracks = song.tracks();
+    model::Device delay;
+    delay.id = model::Uuid::generate();
+    delay.typeId = "ostrel.delay";
+    delay.parameters = {{"no_such_knob", 1.0}};
+    tracks[0].devices.push_back(delay);
+    rig.writeProject("warned.ostproj",
+                     model::makeProject(song.id(), song.name(), 120.0, std::move(tracks), model::JsonValue{}));
+    ASSERT_TRUE(rig.project.openProject("warned.ostproj"));
+    for (int play = 0; play < 2; ++play) {
+        rig.project.setMessage("", false);
+        rig.transport.play();
+        EXPECT_TRUE(rig.project.message().startsWith("Some audio could not be played: ")) << play;
+        EXPECT_TRUE(rig.project.message().contains("no_such_knob")) << play;
+        EXPECT_TRUE(rig.project.problem());
+        rig.transport.stop();
+    }
+}
+
+TEST(ProjectPlayback, ASoundFileChangedOnDiskIsHeardAtTheNextPlay) {
+    ProjectRig rig;
+    model::Track loops;
+    loops.id = model::Uuid::generate();
+    loops.kind = model::kAudioTrackKind;
+    model::Clip loop;
+    loop.id = model::Uuid::generate();
+    loop.audioSource = "loop.wav";
+    loops.clips.push_back(loop);
+    rig.writeSample("loop.wav", 48000, 48000.0, 0.25f);
+    rig.writeProject("loop.ostproj",
+                     model::makeProject(model::Uuid::generate(), "Loop", 120.0, {loops}, model::JsonValue{}));
+    ASSERT_TRUE(rig.project.openProject("loop.ostproj"));
+    rig.transport.setMetronome(false);
+    rig.transport.play();
+    const std::vector<float> quiet = rig.pull(kFrames);
+    rig.transport.stop();
+
+    rig.writeSample("loop.wav", 48000, 48000.0, 0.5f);
+    rig.transport.play();
+    const std::vector<float> loud = rig.pull(kFrames);
+    EXPECT_EQ(loud, expectedStart(rig, rig.project.document()));
+    EXPECT_NE(loud, quiet);
+}
+
 // ---- Edits while playing, in the background -----------------------------------------------
 
 class ProjectBackgroundPlayback : public WithApplication {};
