@@ -8,7 +8,9 @@
 #include "app/ExitCodes.h"
 #include "app/InstrumentController.h"
 #include "app/LiveSettings.h"
+#include "app/MainLoopHandOffs.h"
 #include "app/MidiController.h"
+#include "app/ProjectController.h"
 #include "app/SettingsBridge.h"
 #include "app/StartupTheme.h"
 #include "app/ThemeManager.h"
@@ -130,11 +132,20 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     InstrumentController instrument(audio, logger, &settings);
     instrument.setPatchesDirectory(folders.patches);
     TransportController transport(audio, logger, &settings);
-    // The project controller joins here, before the MIDI input.
+    ProjectController project(transport, logger, folders.projects, folders.exports, folders.samples);
     MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
     // Made before the doors start, so a client can read it from the settings file.
     ensureApiToken(settings);
+    // The main loop's hand-offs. The control API's 30 ms door pump and its project-changed
+    // notification join here with the doors. Stopped before any controller goes.
+    QTimer renderCollection(&application);
+    renderCollection.setInterval(kRenderCollectionMs);
+    QObject::connect(&renderCollection, &QTimer::timeout, &application, [&] {
+        // Playback rebuilds reach the engine inside; finished exports are for the door to announce.
+        (void)project.onRenderFinished();
+    });
+    renderCollection.start();
     QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
                      [&](const QString& id) { applySettingChange(id, settings, themes, logger); });
 
@@ -148,6 +159,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     engine.rootContext()->setContextProperty(QStringLiteral("instrument"), &instrument);
     engine.rootContext()->setContextProperty(QStringLiteral("midi"), &midi);
     engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
+    engine.rootContext()->setContextProperty(QStringLiteral("project"), &project);
     // Queued: the failure arrives once the event loop runs, and ends it.
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,

@@ -58,6 +58,8 @@ public:
     double startBeat() const { return startBeat_; }
     // At the last tick; 0 when stopped.
     double positionBeats() const { return positionBeats_; }
+    // Its engine is the one the song plays in.
+    AudioController& audio() const { return audio_; }
 
     Q_INVOKABLE void setLoopEnabled(bool on);
     // Always switches the loop on; at least a quarter beat long.
