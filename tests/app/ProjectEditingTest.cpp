@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <fstream>
 #include <functional>
 #include <limits>
