@@ -23,7 +23,9 @@ const json kOk = {{"ok", true}};
 
 QString qText(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-bool isAudio(const QVariantMap& track) { return track.value(QStringLiteral("kind")).toString() == QStringLiteral("audio"); }
+bool isAudio(const QVariantMap& track) {
+    return track.value(QStringLiteral("kind")).toString() == QStringLiteral("audio");
+}
 
 }  // namespace
 
@@ -478,7 +480,8 @@ std::string ApiHandler::resolveTrackNumbers(const std::string& method, const std
     }
     const std::string text = parsed[key].get<std::string>();
     // A '0' anywhere makes the text an id: "10" is not the tenth track.
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '1' && c <= '9'; })) {
+    const auto nonZeroDigit = [](char c) { return c >= '1' && c <= '9'; };
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), nonZeroDigit)) {
         return params;
     }
     const std::size_t number = std::stoul(text);

@@ -227,9 +227,10 @@ TEST(ProgramSettingsTest, BothDoorsOpenOnTheirPortsOnlyWhenTheApiIsOn) {
                    .toUtf8());
     EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
     const QStringList messages = logMessages(data);
-    const qsizetype api = messages.indexOf(QStringLiteral("INFO [api_server] the Control API is listening on 127.0.0.1:%1").arg(apiPort));
-    const qsizetype osc =
-        messages.indexOf(QStringLiteral("INFO [api_server] the OSC door is listening on 127.0.0.1:%1 (UDP)").arg(oscPort));
+    const qsizetype api =
+        messages.indexOf(QStringLiteral("INFO [api_server] the Control API is listening on 127.0.0.1:%1").arg(apiPort));
+    const qsizetype osc = messages.indexOf(
+        QStringLiteral("INFO [api_server] the OSC door is listening on 127.0.0.1:%1 (UDP)").arg(oscPort));
     EXPECT_GT(api, 0) << messages.join('\n').toStdString();
     EXPECT_GT(osc, api);
     // Closed at shut-down, the OSC door first.
