@@ -1,5 +1,9 @@
 #include "app/Application.h"
 
+#include "api_server/ApiServer.h"
+#include "api_server/OscServer.h"
+#include "app/ApiDoors.h"
+#include "app/ApiHandler.h"
 #include "app/ApiToken.h"
 #include "app/AppController.h"
 #include "app/AudioController.h"
@@ -37,6 +41,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -125,8 +130,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
 
     AppController appController(logger, folders.logFile);
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
-    // The audio, instrument, transport, project and MIDI controllers join here, in that
-    // order; then the control API and OSC doors with their pump and render timers.
+    // The audio, instrument, transport, project and MIDI controllers, in that order; then
+    // the control API and OSC doors with their pump and render timers.
     // The sound card is not opened here: the audio controller opens it on demand.
     AudioController audio(engine::createAudioBackend(), settings, logger);
     InstrumentController instrument(audio, logger, &settings);
@@ -135,16 +140,33 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     ProjectController project(transport, logger, folders.projects, folders.exports, folders.samples);
     MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
+    // The doors exist in every run; their pumps find nothing to do while they are closed.
+    // Declared before the timers, so the timers go first at shut-down and the doors are
+    // stopped, their threads joined, before any controller their handlers call.
+    auto apiServer = std::make_unique<api_server::ApiServer>(&logger);
+    ApiHandler apiHandler(&project, &transport);
+    apiServer->handler = apiRequestHandler(apiHandler);
+    auto oscServer = std::make_unique<api_server::OscServer>(&logger);
+    oscServer->handler = oscRequestHandler(apiHandler);
     // Made before the doors start, so a client can read it from the settings file.
-    ensureApiToken(settings);
-    // The main loop's hand-offs. The control API's 30 ms door pump and its project-changed
-    // notification join here with the doors. Stopped before any controller goes.
+    const QString apiToken = ensureApiToken(settings);
+    if (settings.value(QStringLiteral("api.enabled")).toBool()) {
+        if (!apiServer->start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.port")).toInt()),
+                              apiToken.toStdString())) {
+            logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
+        }
+        if (!oscServer->start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.osc.port")).toInt()))) {
+            logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
+        }
+    }
+
+    // The main loop's hand-offs, stopped before the doors and the controllers go.
+    QTimer doorPump(&application);
+    connectDoors(doorPump, project, *apiServer, *oscServer);
     QTimer renderCollection(&application);
     renderCollection.setInterval(kRenderCollectionMs);
-    QObject::connect(&renderCollection, &QTimer::timeout, &application, [&] {
-        // Playback rebuilds reach the engine inside; finished exports are for the door to announce.
-        (void)project.onRenderFinished();
-    });
+    QObject::connect(&renderCollection, &QTimer::timeout, &application,
+                     [&] { collectFinishedRenders(project, *apiServer); });
     renderCollection.start();
     QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
                      [&](const QString& id) { applySettingChange(id, settings, themes, logger); });

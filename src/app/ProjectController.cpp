@@ -2,6 +2,7 @@
 
 #include "app/SongFileName.h"
 #include "app/TransportController.h"
+#include "core/Failure.h"
 #include "core/Logger.h"
 #include "model/Commands.h"
 #include "model/ProjectFile.h"
@@ -28,9 +29,9 @@ std::filesystem::path localPath(const QString& path) {
 QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Tenths of a beat per minute, halves away from zero, within the document's range. A value
-// that is not a number gives none.
+// that is not finite gives none.
 std::optional<double> normalTempo(double bpm) {
-    if (std::isnan(bpm)) {
+    if (!std::isfinite(bpm)) {
         return std::nullopt;
     }
     return std::clamp(std::round(bpm * 10.0) / 10.0, ProjectController::kMinTempo, ProjectController::kMaxTempo);
@@ -184,6 +185,20 @@ void ProjectController::onTempoChanged() {
 }
 
 void ProjectController::setTempo(double bpm) { applyTempo(bpm); }
+
+bool ProjectController::checkFinite(double value, const char* name, std::string* error) {
+    if (std::isfinite(value)) {
+        return true;
+    }
+    return core::fail(error, std::string(name) + " must be a finite number");
+}
+
+bool ProjectController::checkBeats(double beats, const char* name, std::string* error) {
+    if (std::isfinite(beats) && beats <= kMaxBeats) {
+        return true;
+    }
+    return core::fail(error, std::string(name) + " must be a finite number of beats, at most 100000");
+}
 
 void ProjectController::applyTempo(double bpm) {
     const std::optional<double> t = normalTempo(bpm);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace ostrel::core {
@@ -30,6 +31,14 @@ struct Track;
 namespace ostrel::app {
 
 class TransportController;
+
+// What a request to export the song as a WAV file came to.
+struct WavExport {
+    enum class Outcome { Written, Queued, Refused };
+    Outcome outcome = Outcome::Refused;
+    QString path;    // the file written, or the one the queued render will write
+    QString reason;  // why it was refused, as the message line says it
+};
 
 // What tests put in place of the real background render and of the guard's clock.
 struct ProjectControllerHooks {
@@ -77,6 +86,15 @@ public:
     static constexpr int kExportChannels = 2;
     static constexpr qsizetype kFileBaseLength = 60;
     static constexpr qsizetype kNumberedFileBaseLength = 56;
+    // The farthest song position or length an edit may set, in beats: hours of audio at any
+    // tempo, and far below what a render could not survive.
+    static constexpr double kMaxBeats = 100000.0;
+
+    // Whether a value may enter the song at all; NaN and infinities never may. The reason
+    // names the value as `name`. Every door checks through these, so all refuse alike.
+    [[nodiscard]] static bool checkFinite(double value, const char* name, std::string* error);
+    // A position or length in beats: finite and at most kMaxBeats.
+    [[nodiscard]] static bool checkBeats(double beats, const char* name, std::string* error);
 
     // An empty exportsDir is projectsDir's "exports", an empty samplesDir its "samples".
     // No folder is created here.
@@ -165,6 +183,8 @@ public:
     // With an application object the export renders in the background and the result is
     // empty; without one it renders here and gives the written file's path, or empty.
     Q_INVOKABLE QString renderToWav();
+    // The same export, saying whether it was written, queued or refused.
+    WavExport exportWav();
     Q_INVOKABLE void undo();
     Q_INVOKABLE void redo();
     Q_INVOKABLE void newProject();

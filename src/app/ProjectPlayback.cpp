@@ -199,30 +199,38 @@ void ProjectController::installBackingTrack(std::shared_ptr<engine::BackingTrack
 }
 
 QString ProjectController::renderToWav() {
+    const WavExport result = exportWav();
+    return result.outcome == WavExport::Outcome::Written ? result.path : QString();
+}
+
+WavExport ProjectController::exportWav() {
+    const auto refused = [this] { return WavExport{WavExport::Outcome::Refused, {}, message_}; };
     if (headless()) {
-        return renderJob();
+        const QString path = renderJob();
+        return path.isEmpty() ? refused() : WavExport{WavExport::Outcome::Written, path, {}};
     }
     const core::ActionScope action("Project > render to WAV", logger_);
     const QString base = songFileBase(name());
     if (!QDir().mkpath(exportsDirectory_)) {
         setMessage(tr("Ostrel could not create the export folder."), true);
-        return {};
+        return refused();
     }
+    const QString path = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav"));
     engine::RenderJob job;
     job.kind = engine::RenderJobKind::WavExport;
     job.snapshot = std::make_shared<const model::Project>(*document_);
     job.settings = exportSettings();
-    job.outputPath = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav")).toUtf8().toStdString();
+    job.outputPath = path.toUtf8().toStdString();
     job.generation = 0;
     try {
         renderer_.submit(std::move(job));
     } catch (const std::system_error& e) {
         logger_.log(core::LogLevel::ERROR, "project", e.what());
         setMessage(tr("Could not render: %1").arg(QString::fromLocal8Bit(e.what())), true);
-        return {};
+        return refused();
     }
     setMessage(tr("Rendering in the background; a message will say where it saved."), false);
-    return {};
+    return {WavExport::Outcome::Queued, path, {}};
 }
 
 QString ProjectController::renderJob() {

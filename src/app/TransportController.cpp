@@ -182,7 +182,7 @@ QString TransportController::formatPosition(double beats) {
 }
 
 void TransportController::setTempo(double bpm) {
-    if (std::isnan(bpm)) {
+    if (!std::isfinite(bpm)) {
         return;  // refused: every consumer expects a finite tempo
     }
     const double t = roundTempo(bpm);

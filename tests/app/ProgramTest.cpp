@@ -11,6 +11,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -78,6 +82,22 @@ QString startingLine() {
 
 qsizetype indexMatching(const QStringList& messages, const QString& pattern) {
     return messages.indexOf(QRegularExpression(pattern));
+}
+
+// A loopback port free a moment ago, of the socket type given.
+int freePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
 }
 
 QString simplified(const QString& text) { return QString(text).replace(QRegularExpression("\\s+"), " "); }
@@ -191,6 +211,38 @@ TEST(ProgramSettingsTest, TheApiTokenIsMadeAndTheThemeOptionIsNotSaved) {
     // A second start keeps the token.
     EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
     EXPECT_EQ(readJsonObject(data + "/settings.json").value("values").toObject().value("api.token").toString(), token);
+}
+
+TEST(ProgramSettingsTest, BothDoorsOpenOnTheirPortsOnlyWhenTheApiIsOn) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const int apiPort = freePort(SOCK_STREAM);
+    const int oscPort = freePort(SOCK_DGRAM);
+    writeBytes(data + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2}})")
+                   .arg(apiPort)
+                   .arg(oscPort)
+                   .toUtf8());
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    const QStringList messages = logMessages(data);
+    const qsizetype api =
+        messages.indexOf(QStringLiteral("INFO [api_server] the Control API is listening on 127.0.0.1:%1").arg(apiPort));
+    const qsizetype osc = messages.indexOf(
+        QStringLiteral("INFO [api_server] the OSC door is listening on 127.0.0.1:%1 (UDP)").arg(oscPort));
+    EXPECT_GT(api, 0) << messages.join('\n').toStdString();
+    EXPECT_GT(osc, api);
+    // Closed at shut-down, the OSC door first.
+    const qsizetype oscClosed = messages.indexOf("INFO [api_server] the OSC door is closed");
+    const qsizetype apiClosed = messages.indexOf("INFO [api_server] the Control API is closed");
+    EXPECT_GT(oscClosed, osc);
+    EXPECT_GT(apiClosed, oscClosed);
+
+    TempDir off;
+    const QString quiet = qPath(off / "data");
+    EXPECT_EQ(runProgram({"--data-dir", quiet, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_EQ(indexMatching(logMessages(quiet), "api_server"), -1);
 }
 
 TEST(ProgramSettingsTest, ProblemsOfEarlierRunsAreLoggedRightAfterStarting) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "api_server/ApiServer.h"
+#include "api_server/OscServer.h"
+
+class QTimer;
+
+namespace ostrel::app {
+
+class ApiHandler;
+class ProjectController;
+
+// How often main hands the doors' queued requests to the method table.
+inline constexpr int kDoorPumpMs = 30;
+
+// The JSON-RPC door's request handler: each call straight to the method table.
+api_server::ApiServer::Handler apiRequestHandler(ApiHandler& handler);
+
+// The OSC door's: a track given by its position becomes its id first.
+api_server::OscServer::Handler oscRequestHandler(ApiHandler& handler);
+
+// Ties the doors into the event loop: the timer (started here at kDoorPumpMs) pumps the
+// server, then the OSC door; every change of the song is announced to the client as
+// "ostrel/project.changed" at once, so it arrives before the reply of the request that made
+// it. Both connections end with the timer, which goes before the doors. GUI thread only.
+void connectDoors(QTimer& pump, ProjectController& project, api_server::ApiServer& server,
+                  api_server::OscServer& osc);
+
+// Collects the finished background renders (playback rebuilds reach the engine inside) and
+// announces each finished WAV export as "ostrel/render.finished". GUI thread only.
+void collectFinishedRenders(ProjectController& project, api_server::ApiServer& server);
+
+}  // namespace ostrel::app
