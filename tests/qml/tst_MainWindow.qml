@@ -104,15 +104,19 @@ Item {
             verify(!transport.playing);
         }
 
-        function test_space_on_a_focused_button_does_not_play() {
+        function test_space_on_a_focused_button_or_switch_does_not_play_data() {
+            return [{tag: "button", name: "loopButton", property: "loopEnabled"},
+                    {tag: "switch", name: "metronomeToggle", property: "metronome"}];
+        }
+
+        function test_space_on_a_focused_button_or_switch_does_not_play(data) {
             const window = makeWindow();
-            const play = part(window, "playButton");
-            play.forceActiveFocus(Qt.TabFocusReason);
-            verify(play.activeFocus);
+            const control = part(window, data.name);
+            control.forceActiveFocus(Qt.TabFocusReason);
+            verify(control.activeFocus);
             keyClick(Qt.Key_Space);
-            // The button itself takes the Space: one click, one start.
-            verify(transport.playing);
-            keyClick(Qt.Key_Space);
+            // The control takes the Space itself.
+            verify(transport[data.property]);
             verify(!transport.playing);
         }
 
