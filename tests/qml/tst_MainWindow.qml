@@ -10,6 +10,9 @@ Item {
 
     Component { id: mainComponent; Main {} }
 
+    // Another program's window, to switch to.
+    Component { id: otherComponent; Window { visible: true; width: 100; height: 100 } }
+
     TestCase {
         name: "MainWindow"
         when: windowShown
@@ -32,6 +35,9 @@ Item {
         function makeWindow() {
             const window = createTemporaryObject(mainComponent, stage);
             verify(window);
+            // A top-level window, as the program's: one that belongs to the test's window
+            // counts as active while any window of that family is.
+            window.transientParent = null;
             window.requestActivate();
             tryVerify(() => window.active, 5000, "the window never became active");
             waitForRendering(window.contentItem);
@@ -118,6 +124,19 @@ Item {
             // The control takes the Space itself.
             verify(transport[data.property]);
             verify(!transport.playing);
+        }
+
+        function test_switching_away_releases_every_held_note() {
+            const window = makeWindow();
+            instrument.keyDown(0);
+            instrument.keyDown(4);
+            compare(instrument.activeNotes.length, 2);
+            const other = createTemporaryObject(otherComponent, stage);
+            other.transientParent = null;
+            waitForRendering(other.contentItem);
+            other.requestActivate();
+            tryVerify(() => !window.active, 5000, "the window kept the keyboard");
+            compare(instrument.activeNotes.length, 0);
         }
 
         // Undo and redo through the project
