@@ -4,6 +4,7 @@
 #include "app/AudioController.h"
 #include "app/InstrumentController.h"
 #include "app/MidiController.h"
+#include "app/ProjectController.h"
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
@@ -94,7 +95,12 @@ QmlTestHost::QmlTestHost()
     instrument_ = std::make_unique<app::InstrumentController>(*audio_, *logger_, settings_.get());
     instrument_->setPatchesDirectory(folder_.filePath(QStringLiteral("patches")));
     transport_ = std::make_unique<app::TransportController>(*audio_, *logger_, settings_.get());
-    project_ = std::make_unique<ProjectStandIn>();
+    app::ProjectControllerHooks hooks;
+    hooks.clock = [this] { return wallClock_.elapsed() + clockAheadMs_; };
+    project_ = std::make_unique<app::ProjectController>(
+        *transport_, *logger_, folder_.filePath(QStringLiteral("projects")), exportFolder(),
+        folder_.filePath(QStringLiteral("samples")), std::move(hooks));
+    projectStandIn_ = std::make_unique<ProjectStandIn>();
     midiPorts_ = std::make_shared<StandInMidiPorts>();
     midi_ = std::make_unique<app::MidiController>(std::make_unique<StandInMidiBackend>(midiPorts_), *settings_,
                                                   *instrument_, *logger_);
@@ -104,6 +110,7 @@ QmlTestHost::QmlTestHost()
 // The MIDI controller closes its input before the instrument it feeds goes.
 QmlTestHost::~QmlTestHost() {
     midi_.reset();
+    project_.reset();
     transport_.reset();
     instrument_.reset();
 }
@@ -111,6 +118,8 @@ QmlTestHost::~QmlTestHost() {
 QString QmlTestHost::themesFolder() const { return folder_.filePath(QStringLiteral("themes")); }
 
 QString QmlTestHost::exportFolder() const { return folder_.filePath(QStringLiteral("exports")); }
+
+QObject* QmlTestHost::projectStandIn() const { return projectStandIn_.get(); }
 
 void QmlTestHost::attach(QQmlEngine& engine) {
     engine_ = &engine;
@@ -155,7 +164,13 @@ void QmlTestHost::resetControllers() {
     transport_->setMetronome(false);
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
-    project_->setRecording(false);
+    projectStandIn_->setRecording(false);
+    if (project_->recording()) {
+        project_->stopRecording();
+    }
+    // The second call discards unsaved changes: the host's clock stands still between them.
+    project_->newProject();
+    project_->newProject();
 }
 
 void QmlTestHost::moveMouse(QQuickItem* item, qreal x, qreal y, int buttons, int modifiers) {

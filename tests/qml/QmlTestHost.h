@@ -29,6 +29,7 @@ class AppController;
 class AudioController;
 class InstrumentController;
 class MidiController;
+class ProjectController;
 class SettingsBridge;
 class ThemeManager;
 class TransportController;
@@ -36,7 +37,7 @@ class TransportController;
 
 namespace ostrel::test {
 
-// Stands in for the project controller: only what the transport bar reads.
+// Stands in for the project controller where a suite shows a recording without making one.
 class ProjectStandIn : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool recording READ recording WRITE setRecording NOTIFY recordingChanged)
@@ -68,6 +69,7 @@ class QmlTestHost : public QObject {
     Q_PROPERTY(QString galleryFolder READ galleryFolder CONSTANT)
     Q_PROPERTY(QString themesFolder READ themesFolder CONSTANT)
     Q_PROPERTY(QString exportFolder READ exportFolder CONSTANT)
+    Q_PROPERTY(QObject* projectStandIn READ projectStandIn CONSTANT)
 
 public:
     QmlTestHost();
@@ -82,12 +84,14 @@ public:
     // The user's themes and the theme export folder, both in the temporary folder.
     QString themesFolder() const;
     QString exportFolder() const;
+    QObject* projectStandIn() const;
 
     // Puts a stand-in (or, with null, the real controller back) in place of a context
     // object; bindings on it are evaluated again.
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
     // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
-    // minute with the metronome and the loop off, the test tone off and the sound card closed.
+    // minute with the metronome and the loop off, the test tone off, the sound card closed,
+    // and an empty untitled song with no history.
     Q_INVOKABLE void resetControllers();
     // A pointer move over item with buttons held and modifiers, delivered through its window:
     // the test library's moves carry no modifiers.
@@ -126,7 +130,8 @@ private:
     std::shared_ptr<StandInMidiPorts> midiPorts_;
     std::unique_ptr<app::InstrumentController> instrument_;
     std::unique_ptr<app::MidiController> midi_;
-    std::unique_ptr<ProjectStandIn> project_;
+    std::unique_ptr<app::ProjectController> project_;
+    std::unique_ptr<ProjectStandIn> projectStandIn_;
     QPointer<QQmlEngine> engine_;
 };
 

@@ -221,6 +221,7 @@ Item {
             grabImage(sheet).save(testHost.galleryFolder + "/" + data.themeId + ".png");
 
             // Then a playing, recording, busy clock and an open menu with a highlighted item.
+            testHost.replaceContextObject("project", testHost.projectStandIn);
             project.recording = true;
             testHost.replaceContextObject("transport", playingTransport);
             testHost.replaceContextObject("audio", busyAudio);

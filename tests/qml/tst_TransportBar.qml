@@ -163,6 +163,7 @@ Item {
             verify(!record.selected);
             verify(!dot.visible);
             verify(!transport.playing);
+            testHost.replaceContextObject("project", testHost.projectStandIn);
             project.recording = true;
             verify(record.selected);
             verify(dot.visible);
