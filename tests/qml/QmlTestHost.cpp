@@ -2,12 +2,15 @@
 
 #include "app/AppController.h"
 #include "app/AudioController.h"
+#include "app/InstrumentController.h"
+#include "app/MidiController.h"
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
+#include "engine/MidiBackend.h"
 #include "platform/NullAudioBackend.h"
 
 #include <QDir>
@@ -20,7 +23,48 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace ostrel::test {
+
+// The one MIDI input of the suites, always plugged in.
+struct FakeMidiPort {
+    engine::MidiInputCallback callback = nullptr;
+    void* user = nullptr;
+};
+
+namespace {
+
+constexpr const char* kMidiInput = "Test keys";
+
+class FakeMidiBackend final : public engine::IMidiBackend {
+public:
+    explicit FakeMidiBackend(std::shared_ptr<FakeMidiPort> port) : port_(std::move(port)) {}
+    ~FakeMidiBackend() override { close(); }
+    std::string name() override { return "Test MIDI"; }
+    std::vector<engine::MidiInputInfo> listInputs() override { return {{kMidiInput, kMidiInput}}; }
+    bool open(const std::string& id, engine::MidiInputCallback callback, void* user, std::string* error) override {
+        if (id != kMidiInput) {
+            if (error != nullptr) *error = "that MIDI device is not plugged in";
+            return false;
+        }
+        port_->callback = callback;
+        port_->user = user;
+        return true;
+    }
+    void close() override {
+        port_->callback = nullptr;
+        port_->user = nullptr;
+    }
+    bool isOpen() override { return port_->callback != nullptr; }
+
+private:
+    std::shared_ptr<FakeMidiPort> port_;
+};
+
+}  // namespace
 
 void ProjectStandIn::setRecording(bool on) {
     if (on != recording_) {
@@ -34,6 +78,7 @@ QmlTestHost::QmlTestHost()
       registry_(std::make_unique<core::SettingsRegistry>(core::buildSettingsRegistry())),
       store_(std::make_unique<core::SettingsStore>(*registry_)) {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    clock_.start();
     const QString gallery = qEnvironmentVariable("OSTREL_GALLERY_DIR");
     galleryFolder_ = gallery.isEmpty() ? QDir::temp().filePath(QStringLiteral("ostrel-gallery")) : gallery;
     QDir().mkpath(galleryFolder_);
@@ -44,19 +89,33 @@ QmlTestHost::QmlTestHost()
     app_ = std::make_unique<app::AppController>(*logger_, folder_.filePath(QStringLiteral("ostrel.log")));
     settings_ = std::make_unique<app::SettingsBridge>(*store_, *registry_,
                                                       folder_.filePath(QStringLiteral("settings.json")), *logger_);
-    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_);
+    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_,
+                                                    nullptr, [this] { return clock_.elapsed() + clockSkipMs_; });
     transport_ = std::make_unique<app::TransportController>(*audio_, *logger_, settings_.get());
     project_ = std::make_unique<ProjectStandIn>();
+    instrument_ = std::make_unique<app::InstrumentController>(*audio_, *logger_, settings_.get());
+    startChords_ = instrument_->chords();
+    startEffects_ = instrument_->effects();
+    startLevel_ = instrument_->level();
+    midiPort_ = std::make_shared<FakeMidiPort>();
+    midi_ = std::make_unique<app::MidiController>(std::make_unique<FakeMidiBackend>(midiPort_), *settings_,
+                                                  *instrument_, *logger_);
+    midi_->selectDevice(QString::fromLatin1(kMidiInput));
 }
 
-QmlTestHost::~QmlTestHost() = default;
+QmlTestHost::~QmlTestHost() {
+    // The MIDI controller holds the instrument, the instrument the audio controller.
+    midi_.reset();
+    instrument_.reset();
+}
 
 void QmlTestHost::attach(QQmlEngine& engine) {
     engine_ = &engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     QQmlContext* context = engine.rootContext();
     for (const QString& name : {QStringLiteral("theme"), QStringLiteral("app"), QStringLiteral("settings"),
-                                QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project")}) {
+                                QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project"),
+                                QStringLiteral("instrument"), QStringLiteral("midi")}) {
         context->setContextProperty(name, realObject(name));
     }
     context->setContextProperty(QStringLiteral("testHost"), this);
@@ -69,6 +128,8 @@ QObject* QmlTestHost::realObject(const QString& name) const {
     if (name == QLatin1String("audio")) return audio_.get();
     if (name == QLatin1String("transport")) return transport_.get();
     if (name == QLatin1String("project")) return project_.get();
+    if (name == QLatin1String("instrument")) return instrument_.get();
+    if (name == QLatin1String("midi")) return midi_.get();
     return nullptr;
 }
 
@@ -79,9 +140,23 @@ void QmlTestHost::replaceContextObject(const QString& name, QObject* standIn) {
 }
 
 void QmlTestHost::resetControllers() {
-    for (const QString& name : {QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project")}) {
+    for (const QString& name : {QStringLiteral("audio"), QStringLiteral("transport"), QStringLiteral("project"),
+                                QStringLiteral("instrument"), QStringLiteral("midi")}) {
         replaceContextObject(name, nullptr);
     }
+    instrument_->releaseAll();
+    instrument_->releaseMidiNotes();
+    instrument_->resetControllers();
+    if (!instrument_->patchNames().isEmpty()) instrument_->selectPatch(instrument_->patchNames().constFirst());
+    while (instrument_->octave() != app::InstrumentController::kStartOctave) {
+        instrument_->shiftOctave(instrument_->octave() < app::InstrumentController::kStartOctave ? 1 : -1);
+    }
+    instrument_->setChords(startChords_);
+    instrument_->setEffects(startEffects_);
+    instrument_->setLevel(startLevel_);
+    // A played note opened the sound card: close it as its idle time would.
+    clockSkipMs_ += app::AudioController::kIdleTimeoutMs + 1;
+    audio_->onTick();
     transport_->stop();
     transport_->setMetronome(false);
     transport_->setLoopEnabled(false);
@@ -107,6 +182,14 @@ void QmlTestHost::pressRepeatedKey(QQuickItem* item, int key) {
     }
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
     QGuiApplication::sendEvent(window, &event);
+}
+
+void QmlTestHost::playMidi(int status, int data1, int data2) {
+    if (midiPort_->callback == nullptr) return;
+    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(data1),
+                                  static_cast<std::uint8_t>(data2)};
+    midiPort_->callback(midiPort_->user, bytes, 3);
+    midi_->pollMessages();
 }
 
 }  // namespace ostrel::test

@@ -1,5 +1,6 @@
 // Runs the tst_*.qml suites of this folder against the real `theme`, `app` and `settings`
-// objects and the real `audio` and `transport` controllers over the silent audio output.
+// objects, the real `audio`, `transport` and `instrument` controllers over the silent audio
+// output and the real `midi` controller over a fake input.
 // The project controller is not part of the suite: `project` is a small stand-in.
 
 #include "QmlTestHost.h"
