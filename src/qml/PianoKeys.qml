@@ -13,9 +13,17 @@ Item {
     property real keyW: Math.max(kMinKey, Math.min(kMaxKey, width / 25))
     readonly property int totalWhite: whiteIndex(128)
     readonly property real contentW: totalWhite * keyW
+    // The window's background makes dark black keys in a dark theme; a light theme's
+    // background is as pale as the white keys, so there they take the text colour.
+    readonly property color blackKeyColor: luminance(theme.colors.background) <= luminance(theme.colors.surfaceRaised)
+                                           ? theme.colors.background : theme.colors.text
 
     // A press on a key: the host takes the keyboard focus so the computer keys play at once.
     signal wantsFocus()
+
+    function luminance(c) {
+        return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
+    }
 
     function isBlack(note) {
         const m = note % 12;
@@ -98,7 +106,7 @@ Item {
                 radius: theme.radius / 2
                 border.width: 1
                 border.color: theme.colors.border
-                color: black ? (lit ? theme.colors.accent2 : theme.colors.background)
+                color: black ? (lit ? theme.colors.accent2 : root.blackKeyColor)
                              : (lit ? theme.colors.accent : theme.colors.surfaceRaised)
 
                 Text {

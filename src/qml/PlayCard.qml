@@ -456,15 +456,13 @@ FocusScope {
 
                 Text {
                     objectName: "wheelHint"
+                    // Gives way first when the card is narrow.
                     Layout.minimumWidth: 0
-                    Layout.fillWidth: true
-                    Layout.maximumWidth: implicitWidth
-                    horizontalAlignment: Text.AlignRight
                     text: qsTr("wheel: scroll · Ctrl + wheel: zoom")
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
                     font.pixelSize: 11
-                    elide: Text.ElideLeft
+                    elide: Text.ElideRight
                 }
             }
 
