@@ -11,7 +11,7 @@
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
 #include "engine/MidiBackend.h"
-#include "platform/NullAudioBackend.h"
+#include "engine/AudioBackend.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -23,11 +23,24 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ostrel::test {
+
+// The sound card of the suites: it plays only when a test renders a period by hand, on the
+// GUI thread, and keeps the peak of what it rendered, where a silent output would throw its
+// samples away.
+struct HandCardState {
+    engine::BackendState state = engine::BackendState::Closed;
+    engine::AudioConfig config;
+    engine::RenderCallback callback = nullptr;
+    void* user = nullptr;
+    std::vector<float> block;
+};
 
 // The one MIDI input of the suites, always plugged in.
 struct FakeMidiPort {
@@ -38,6 +51,37 @@ struct FakeMidiPort {
 namespace {
 
 constexpr const char* kMidiInput = "Test keys";
+
+class HandCard final : public engine::IAudioBackend {
+public:
+    explicit HandCard(std::shared_ptr<HandCardState> state) : s_(std::move(state)) {}
+    ~HandCard() override { close(); }
+    std::string backendName() override { return "Hand"; }
+    std::vector<engine::AudioDeviceInfo> listDevices() override { return {{"aa01", "Test output", true}}; }
+    bool open(const engine::AudioConfig& config, engine::RenderCallback callback, void* user, std::string*) override {
+        close();
+        s_->config = config;
+        s_->callback = callback;
+        s_->user = user;
+        s_->block.assign(std::size_t{config.bufferFrames} * config.channels, 0.0f);
+        s_->state = engine::BackendState::Running;
+        return true;
+    }
+    void close() override {
+        s_->callback = nullptr;
+        s_->state = engine::BackendState::Closed;
+    }
+    engine::BackendState state() const override { return s_->state; }
+    engine::LoadStats loadStats() const override {
+        engine::LoadStats stats;
+        stats.bufferFrames = s_->config.bufferFrames;
+        stats.sampleRate = s_->config.sampleRate;
+        return stats;
+    }
+
+private:
+    std::shared_ptr<HandCardState> s_;
+};
 
 class FakeMidiBackend final : public engine::IMidiBackend {
 public:
@@ -89,7 +133,8 @@ QmlTestHost::QmlTestHost()
     app_ = std::make_unique<app::AppController>(*logger_, folder_.filePath(QStringLiteral("ostrel.log")));
     settings_ = std::make_unique<app::SettingsBridge>(*store_, *registry_,
                                                       folder_.filePath(QStringLiteral("settings.json")), *logger_);
-    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_,
+    card_ = std::make_shared<HandCardState>();
+    audio_ = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card_), *settings_, *logger_,
                                                     nullptr, [this] { return clock_.elapsed() + clockSkipMs_; });
     transport_ = std::make_unique<app::TransportController>(*audio_, *logger_, settings_.get());
     project_ = std::make_unique<ProjectStandIn>();
@@ -182,6 +227,16 @@ void QmlTestHost::pressRepeatedKey(QQuickItem* item, int key) {
     }
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
     QGuiApplication::sendEvent(window, &event);
+}
+
+double QmlTestHost::renderPeak(int periods) {
+    float peak = 0.0f;
+    for (int i = 0; i < periods && card_->callback != nullptr; ++i) {
+        std::fill(card_->block.begin(), card_->block.end(), 0.0f);
+        card_->callback(card_->user, card_->block.data(), card_->config.bufferFrames);
+        for (float sample : card_->block) peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
 }
 
 void QmlTestHost::playMidi(int status, int data1, int data2) {

@@ -31,6 +31,7 @@ class TransportController;
 namespace ostrel::test {
 
 struct FakeMidiPort;
+struct HandCardState;
 
 // Stands in for the project controller: only what the transport bar reads.
 class ProjectStandIn : public QObject {
@@ -80,6 +81,9 @@ public:
     // A short message from the MIDI keyboard plugged into the fake back-end, drained at once
     // as the MIDI controller's poll would.
     Q_INVOKABLE void playMidi(int status, int data1, int data2);
+    // Renders periods of the open sound card and answers the greatest absolute sample; 0
+    // while the card is closed.
+    Q_INVOKABLE double renderPeak(int periods);
 
 private:
     QObject* realObject(const QString& name) const;
@@ -95,6 +99,7 @@ private:
     std::unique_ptr<app::ThemeManager> themes_;
     std::unique_ptr<app::AppController> app_;
     std::unique_ptr<app::SettingsBridge> settings_;
+    std::shared_ptr<HandCardState> card_;
     std::unique_ptr<app::AudioController> audio_;
     std::unique_ptr<app::TransportController> transport_;
     std::unique_ptr<app::InstrumentController> instrument_;

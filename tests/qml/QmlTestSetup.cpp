@@ -1,6 +1,6 @@
 // Runs the tst_*.qml suites of this folder against the real `theme`, `app` and `settings`
-// objects, the real `audio`, `transport` and `instrument` controllers over the silent audio
-// output and the real `midi` controller over a fake input.
+// objects, the real `audio`, `transport` and `instrument` controllers over a sound card that
+// renders only when a test asks, and the real `midi` controller over a fake input.
 // The project controller is not part of the suite: `project` is a small stand-in.
 
 #include "QmlTestHost.h"

@@ -2,7 +2,7 @@ import QtQuick
 import QtTest
 import Ostrel.App
 
-// Against the real instrument controller over the silent audio output.
+// Against the real instrument controller over the hand-rendered sound card.
 Item {
     id: stage
 

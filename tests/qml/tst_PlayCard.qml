@@ -2,7 +2,7 @@ import QtQuick
 import QtTest
 import Ostrel.App
 
-// Against the real instrument controller over the silent audio output and the MIDI
+// Against the real instrument controller over the hand-rendered sound card and the MIDI
 // controller over a fake input, with real mouse and key events.
 Item {
     id: stage
@@ -127,6 +127,16 @@ Item {
                 compare(instrument.pressedKeys, []);
             }
             compare(stage.untaken, []);
+        }
+
+        function test_a_key_on_the_card_sounds_and_its_release_ends_the_sound() {
+            makeCard();
+            keyPress(Qt.Key_A);
+            verify(testHost.renderPeak(20) > 0.01);
+            keyRelease(Qt.Key_A);
+            // Two seconds at most for the release to die away.
+            testHost.renderPeak(200);
+            verify(testHost.renderPeak(4) < 1e-4);
         }
 
         function test_keys_the_card_leaves_to_the_window_data() {
