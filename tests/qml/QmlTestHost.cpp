@@ -40,6 +40,7 @@ struct HandCardState {
     engine::RenderCallback callback = nullptr;
     void* user = nullptr;
     std::vector<float> block;
+    std::string refusal;  // when set, every open fails with it
 };
 
 // The one MIDI input of the suites, always plugged in.
@@ -58,8 +59,14 @@ public:
     ~HandCard() override { close(); }
     std::string backendName() override { return "Hand"; }
     std::vector<engine::AudioDeviceInfo> listDevices() override { return {{"aa01", "Test output", true}}; }
-    bool open(const engine::AudioConfig& config, engine::RenderCallback callback, void* user, std::string*) override {
+    bool open(const engine::AudioConfig& config, engine::RenderCallback callback, void* user,
+              std::string* error) override {
         close();
+        if (!s_->refusal.empty()) {
+            s_->state = engine::BackendState::Failed;
+            if (error != nullptr) *error = s_->refusal;
+            return false;
+        }
         s_->config = config;
         s_->callback = callback;
         s_->user = user;
@@ -189,6 +196,7 @@ void QmlTestHost::resetControllers() {
                                 QStringLiteral("instrument"), QStringLiteral("midi")}) {
         replaceContextObject(name, nullptr);
     }
+    card_->refusal.clear();
     instrument_->releaseAll();
     instrument_->releaseMidiNotes();
     instrument_->resetControllers();
@@ -228,6 +236,8 @@ void QmlTestHost::pressRepeatedKey(QQuickItem* item, int key) {
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
     QGuiApplication::sendEvent(window, &event);
 }
+
+void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
 
 double QmlTestHost::renderPeak(int periods) {
     float peak = 0.0f;

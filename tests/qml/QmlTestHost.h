@@ -84,6 +84,8 @@ public:
     // Renders periods of the open sound card and answers the greatest absolute sample; 0
     // while the card is closed.
     Q_INVOKABLE double renderPeak(int periods);
+    // From now until the next reset the sound card fails to open with this reason.
+    Q_INVOKABLE void refuseSoundCard(const QString& reason);
 
 private:
     QObject* realObject(const QString& name) const;

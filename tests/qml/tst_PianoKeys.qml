@@ -35,82 +35,72 @@ Item {
         }
 
         function key(piano, note) {
-            const found = findChild(piano, "key" + note);
-            verify(found, "key " + note);
-            return found;
+            return findChild(piano, "key" + note);
         }
 
-        function view(piano) {
-            return findChild(piano, "keysView");
+        function scroll(piano) {
+            return findChild(piano, "keysView").contentX;
         }
 
         function wheel(piano, dy, dx, modifiers) {
             mouseWheel(piano, 50, 20, dx || 0, dy, Qt.NoButton, modifiers || Qt.NoModifier);
         }
 
-        // Layout
-
         function test_key_width_follows_the_view_within_its_bounds_data() {
-            return [
-                {tag: "wide", width: 1000, keyW: 40, contentW: 3000},
-                {tag: "narrow", width: 100, keyW: 8, contentW: 600}
-            ];
+            return [{tag: "wide", width: 1000, keyW: 40, contentW: 3000},
+                    {tag: "narrow", width: 100, keyW: 8, contentW: 600}];
         }
 
         function test_key_width_follows_the_view_within_its_bounds(data) {
             const piano = makePiano({width: data.width});
-            compare(piano.totalWhite, 75);
-            compare(piano.keyW, data.keyW);
-            compare(piano.contentW, data.contentW);
+            compare([piano.keyW, piano.contentW], [data.keyW, data.contentW]);
         }
 
-        function test_black_keys_stand_over_the_gaps_that_have_them() {
+        function test_black_keys_stand_over_the_gaps_that_have_them_and_cs_are_labelled() {
             const piano = makePiano();
-            for (let note = 0; note < 128; ++note) {
+            const whitesBelow = new Set();
+            let blacks = 0;
+            for (let note = 1; note < 128; ++note) {
                 if (!piano.isBlack(note))
                     continue;
                 // Centred on the 2 px gap after the white key below it.
-                const black = key(piano, note);
-                const below = key(piano, note - 1);
+                const black = key(piano, note), below = key(piano, note - 1);
                 compare(black.x + black.width / 2, below.x + below.width + 1, "note " + note);
-                verify(!piano.isBlack(note + 1) && note % 12 !== 4 && note % 12 !== 11);
+                whitesBelow.add((note - 1) % 12);
+                ++blacks;
             }
-            compare(piano.isBlack(127), false);
-        }
-
-        function test_only_the_cs_are_labelled() {
-            const piano = makePiano();
-            const c4 = findChild(key(piano, 60), "octaveLabel");
-            verify(c4.visible);
-            compare(c4.text, "C4");
+            // Over C-D, D-E, F-G, G-A and A-B only.
+            compare(Array.from(whitesBelow).sort((a, b) => a - b), [0, 2, 5, 7, 9]);
+            compare([blacks, piano.totalWhite], [53, 75]);
+            compare(findChild(key(piano, 60), "octaveLabel").text, "C4");
             compare(findChild(key(piano, 0), "octaveLabel").text, "C-1");
             verify(!findChild(key(piano, 62), "octaveLabel").visible);
         }
 
-        // Playing
-
-        function test_a_press_plays_the_key_and_the_release_stops_it_data() {
+        function test_a_press_plays_the_key_alone_and_the_release_stops_it_data() {
             return [{tag: "white C4", note: 60, lit: "accent"}, {tag: "black C#4", note: 61, lit: "accent2"}];
         }
 
-        function test_a_press_plays_the_key_and_the_release_stops_it(data) {
+        function test_a_press_plays_the_key_alone_and_the_release_stops_it(data) {
             const piano = makePiano();
-            const pressedKey = key(piano, data.note);
-            mousePress(pressedKey, pressedKey.width / 2, 10);
+            const pressed = key(piano, data.note);
+            mouseMove(pressed, pressed.width / 2, 10);
+            compare(app.helpText, "Click to play this note (MIDI " + data.note + "). Wheel scrolls sideways, Ctrl + wheel zooms.");
+            mousePress(pressed, pressed.width / 2, 10);
             compare(focusSpy.count, 1);
             compare(instrument.pressedKeys, [1000 + data.note]);
-            compare(instrument.activeNotes, [data.note]);
-            verify(Qt.colorEqual(pressedKey.color, theme.colors[data.lit]));
-            mouseRelease(pressedKey, pressedKey.width / 2, 10);
+            verify(Qt.colorEqual(pressed.color, theme.colors[data.lit]));
+            mouseRelease(pressed, pressed.width / 2, 10);
             compare(instrument.pressedKeys, []);
-            verify(!pressedKey.lit);
+            mouseMove(stage, stage.width - 1, stage.height - 1);
+            compare(app.helpText, "");
         }
 
         function test_a_glide_drags_the_keyboard_and_lets_the_note_go() {
             const piano = makePiano();
-            const start = view(piano).contentX;
+            const start = scroll(piano);
             mouseDrag(piano, 400, piano.height - 10, -200, 0);
-            verify(view(piano).contentX > start);
+            verify(scroll(piano) > start);
             compare(instrument.pressedKeys, []);
         }
 
@@ -120,7 +110,8 @@ Item {
                 {tag: "computer key at octave 4", play: () => instrument.keyDown(0), lit: [60]},
                 {tag: "computer key at octave 6", octave: 2, play: () => instrument.keyDown(14), lit: [98]},
                 {tag: "past the top at octave 7", octave: 3, play: () => instrument.keyDown(32), lit: []},
-                {tag: "a MIDI keyboard", play: () => testHost.playMidi(0x90, 60, 100), lit: []}
+                {tag: "a MIDI keyboard", play: () => testHost.playMidi(0x90, 60, 100), lit: []},
+                {tag: "no sound card", play: () => { testHost.refuseSoundCard("no card"); instrument.padDown(60); }, lit: []}
             ];
         }
 
@@ -131,42 +122,38 @@ Item {
             data.play();
             const lit = [];
             for (let note = 0; note < 128; ++note) {
-                if (piano.isDown(note))
+                if (key(piano, note).lit)
                     lit.push(note);
             }
             compare(lit, data.lit);
         }
 
-        // Wheel and octave
-
         function test_the_wheel_scrolls_sideways_by_60_within_the_keyboard() {
             const piano = makePiano();
-            const flick = view(piano);
-            flick.contentX = 100;
+            findChild(piano, "keysView").contentX = 100;
             wheel(piano, 120);
-            compare(flick.contentX, 40);
+            compare(scroll(piano), 40);
             wheel(piano, 120);
-            compare(flick.contentX, 0);
+            compare(scroll(piano), 0);
             // No vertical part counts as down; Shift changes nothing.
             wheel(piano, 0, 120, Qt.ShiftModifier);
-            compare(flick.contentX, 60);
-            flick.contentX = piano.contentW - flick.width - 10;
+            compare(scroll(piano), 60);
+            findChild(piano, "keysView").contentX = piano.contentW - piano.width - 10;
             wheel(piano, -120);
-            compare(flick.contentX, piano.contentW - flick.width);
+            compare(scroll(piano), piano.contentW - piano.width);
         }
 
         function test_ctrl_wheel_zooms_between_the_bounds_and_survives_a_resize() {
             const piano = makePiano({width: 100});
-            const flick = view(piano);
             wheel(piano, 120, 0, Qt.ControlModifier);
             compare(piano.keyW, 9.2);
             for (let i = 0; i < 20; ++i)
                 wheel(piano, 120, 0, Qt.ControlModifier);
             compare(piano.keyW, piano.kMaxKey);
-            const before = flick.contentX;
+            const before = scroll(piano);
             wheel(piano, 0, 120, Qt.ControlModifier);
             fuzzyCompare(piano.keyW, piano.kMaxKey / 1.15, 1e-9);
-            compare(flick.contentX, before);
+            compare(scroll(piano), before);
             for (let i = 0; i < 20; ++i)
                 wheel(piano, -120, 0, Qt.ControlModifier);
             compare(piano.keyW, piano.kMinKey);
@@ -175,30 +162,16 @@ Item {
         }
 
         function test_an_octave_change_brings_its_c_a_third_across_data() {
-            return [
-                {tag: "octave 4", shift: [1, -1], keyW: 24, width: 600, contentX: 640},
-                {tag: "octave 1", shift: [-1, -1, -1], keyW: 24, width: 600, contentX: 136},
-                {tag: "keyboard narrower than the view", shift: [1], keyW: 40, width: 3000, contentX: 0}
-            ];
+            return [{tag: "octave 4", shift: [1, -1], keyW: 24, width: 600, contentX: 640},
+                    {tag: "octave 1", shift: [-1, -1, -1], keyW: 24, width: 600, contentX: 136},
+                    {tag: "narrower than the view", shift: [1], keyW: 40, width: 3000, contentX: 0}];
         }
 
         function test_an_octave_change_brings_its_c_a_third_across(data) {
             const piano = makePiano({width: data.width});
             piano.keyW = data.keyW;
-            for (const direction of data.shift)
-                instrument.shiftOctave(direction);
-            compare(view(piano).contentX, data.contentX);
-        }
-
-        // Help strip
-
-        function test_a_key_names_its_note_in_the_help_strip() {
-            const piano = makePiano();
-            const hovered = key(piano, 61);
-            mouseMove(hovered, hovered.width / 2, 5);
-            compare(app.helpText, "Click to play this note (MIDI 61). Wheel scrolls sideways, Ctrl + wheel zooms.");
-            mouseMove(stage, stage.width - 1, stage.height - 1);
-            compare(app.helpText, "");
+            data.shift.forEach(direction => instrument.shiftOctave(direction));
+            compare(scroll(piano), data.contentX);
         }
     }
 }
