@@ -21,7 +21,9 @@ Item {
     // A press on a key: the host takes the keyboard focus so the computer keys play at once.
     signal wantsFocus()
 
-    function luminance(c) {
+    // The theme hands colours over as texts; lighter by 1 turns one into a colour.
+    function luminance(text) {
+        const c = Qt.lighter(text, 1);
         return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
     }
 

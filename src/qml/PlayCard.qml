@@ -152,7 +152,9 @@ FocusScope {
 
                     Text {
                         objectName: "patchNameText"
+                        // Takes only the width the switches leave: a long name is elided.
                         Layout.fillWidth: true
+                        Layout.preferredWidth: 0
                         text: instrument.patchName
                         color: theme.colors.text
                         font.family: theme.fontFamily

@@ -24,6 +24,7 @@ Item {
 
         function cleanup() {
             testHost.resetControllers();
+            theme.currentId = "graphite";
         }
 
         function makePiano(props) {
@@ -75,6 +76,16 @@ Item {
             compare(findChild(key(piano, 60), "octaveLabel").text, "C4");
             compare(findChild(key(piano, 0), "octaveLabel").text, "C-1");
             verify(!findChild(key(piano, 62), "octaveLabel").visible);
+        }
+
+        function test_black_keys_are_darker_than_white_keys_in_every_theme_data() {
+            return theme.themeIds.map(id => ({tag: id}));
+        }
+
+        function test_black_keys_are_darker_than_white_keys_in_every_theme(data) {
+            theme.currentId = data.tag;
+            const piano = makePiano();
+            verify(piano.luminance(key(piano, 61).color) < piano.luminance(key(piano, 60).color));
         }
 
         function test_a_press_plays_the_key_alone_and_the_release_stops_it_data() {
