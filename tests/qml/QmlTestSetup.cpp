@@ -1,6 +1,6 @@
 // Runs the tst_*.qml suites of this folder against the real `theme`, `app` and `settings`
-// objects and the real `audio`, `instrument`, `midi` and `transport` controllers over the
-// silent audio output and a MIDI driver whose inputs the suites plug in.
+// objects and the real `audio`, `instrument`, `midi` and `transport` controllers over a sound
+// card that renders only when a test asks and a MIDI driver whose inputs the suites plug in.
 // The project controller is not part of the suite: `project` is a small stand-in.
 
 #include "QmlTestHost.h"
