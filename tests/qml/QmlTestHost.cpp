@@ -11,7 +11,8 @@
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
-#include "platform/NullAudioBackend.h"
+#include "engine/AudioBackend.h"
+#include "engine/MidiBackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,10 @@
 #include <QQuickWindow>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace ostrel::test {
 namespace {
@@ -67,6 +72,62 @@ private:
 
 }  // namespace
 
+// The sound card of the suites: it plays only when a test renders a period by hand, on the
+// GUI thread, and keeps the peak of what it rendered, where a silent output would throw its
+// samples away.
+struct HandCardState {
+    engine::BackendState state = engine::BackendState::Closed;
+    engine::AudioConfig config;
+    engine::RenderCallback callback = nullptr;
+    void* user = nullptr;
+    std::vector<float> block;
+    std::string refusal;  // when set, every open fails with it
+};
+
+namespace {
+
+// The keyboard playMidiMessage plugs in when no input is open.
+constexpr const char* kTestKeys = "Test keys";
+
+class HandCard final : public engine::IAudioBackend {
+public:
+    explicit HandCard(std::shared_ptr<HandCardState> state) : s_(std::move(state)) {}
+    ~HandCard() override { close(); }
+    std::string backendName() override { return "Hand"; }
+    std::vector<engine::AudioDeviceInfo> listDevices() override { return {{"aa01", "Test output", true}}; }
+    bool open(const engine::AudioConfig& config, engine::RenderCallback callback, void* user,
+              std::string* error) override {
+        close();
+        if (!s_->refusal.empty()) {
+            s_->state = engine::BackendState::Failed;
+            if (error != nullptr) *error = s_->refusal;
+            return false;
+        }
+        s_->config = config;
+        s_->callback = callback;
+        s_->user = user;
+        s_->block.assign(std::size_t{config.bufferFrames} * config.channels, 0.0f);
+        s_->state = engine::BackendState::Running;
+        return true;
+    }
+    void close() override {
+        s_->callback = nullptr;
+        s_->state = engine::BackendState::Closed;
+    }
+    engine::BackendState state() const override { return s_->state; }
+    engine::LoadStats loadStats() const override {
+        engine::LoadStats stats;
+        stats.bufferFrames = s_->config.bufferFrames;
+        stats.sampleRate = s_->config.sampleRate;
+        return stats;
+    }
+
+private:
+    std::shared_ptr<HandCardState> s_;
+};
+
+}  // namespace
+
 void ProjectStandIn::setRecording(bool on) {
     if (on != recording_) {
         recording_ = on;
@@ -79,6 +140,7 @@ QmlTestHost::QmlTestHost()
       registry_(std::make_unique<core::SettingsRegistry>(core::buildSettingsRegistry())),
       store_(std::make_unique<core::SettingsStore>(*registry_)) {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    wallClock_.start();
     const QString gallery = qEnvironmentVariable("OSTREL_GALLERY_DIR");
     galleryFolder_ = gallery.isEmpty() ? QDir::temp().filePath(QStringLiteral("ostrel-gallery")) : gallery;
     QDir().mkpath(galleryFolder_);
@@ -89,11 +151,14 @@ QmlTestHost::QmlTestHost()
     app_ = std::make_unique<app::AppController>(*logger_, folder_.filePath(QStringLiteral("ostrel.log")));
     settings_ = std::make_unique<app::SettingsBridge>(*store_, *registry_,
                                                       folder_.filePath(QStringLiteral("settings.json")), *logger_);
-    wallClock_.start();
-    audio_ = std::make_unique<app::AudioController>(std::make_unique<engine::NullAudioBackend>(), *settings_, *logger_,
+    card_ = std::make_shared<HandCardState>();
+    audio_ = std::make_unique<app::AudioController>(std::make_unique<HandCard>(card_), *settings_, *logger_,
                                                     nullptr, [this] { return wallClock_.elapsed() + clockAheadMs_; });
     instrument_ = std::make_unique<app::InstrumentController>(*audio_, *logger_, settings_.get());
     instrument_->setPatchesDirectory(folder_.filePath(QStringLiteral("patches")));
+    startChords_ = instrument_->chords();
+    startEffects_ = instrument_->effects();
+    startLevel_ = instrument_->level();
     transport_ = std::make_unique<app::TransportController>(*audio_, *logger_, settings_.get());
     app::ProjectControllerHooks hooks;
     hooks.clock = [this] { return wallClock_.elapsed() + clockAheadMs_; };
@@ -107,7 +172,8 @@ QmlTestHost::QmlTestHost()
     themes_->setDirectories(themesFolder(), exportFolder());
 }
 
-// The MIDI controller closes its input before the instrument it feeds goes.
+// The MIDI controller closes its input before the instrument it feeds goes; the instrument
+// and the transport go before the audio controller they play through.
 QmlTestHost::~QmlTestHost() {
     midi_.reset();
     project_.reset();
@@ -156,10 +222,28 @@ void QmlTestHost::resetControllers() {
                                 QStringLiteral("transport"), QStringLiteral("project")}) {
         replaceContextObject(name, nullptr);
     }
+    card_->refusal.clear();
+    instrument_->releaseAll();
+    instrument_->releaseMidiNotes();
+    instrument_->resetControllers();
+    if (!instrument_->patchNames().isEmpty()) instrument_->selectPatch(instrument_->patchNames().constFirst());
+    while (instrument_->octave() != app::InstrumentController::kStartOctave) {
+        instrument_->shiftOctave(instrument_->octave() < app::InstrumentController::kStartOctave ? 1 : -1);
+    }
+    instrument_->setChords(startChords_);
+    instrument_->setEffects(startEffects_);
+    instrument_->setLevel(startLevel_);
+    if (testKeysPlugged_) {
+        testKeysPlugged_ = false;
+        std::erase(midiPorts_->inputs, std::string(kTestKeys));
+        midi_->selectDevice(QString());
+        midi_->refreshDevices();
+    }
     transport_->stop();
-    // Past the idle minute and the close after the tone: the next tick closes the card.
+    // Past the idle minute of a played note and the close after the tone: the next tick
+    // closes the card.
     audio_->setTestTone(false);
-    clockAheadMs_ += 2 * 60 * 1000;
+    clockAheadMs_ += 2 * app::AudioController::kIdleTimeoutMs;
     audio_->onTick();
     transport_->setMetronome(false);
     transport_->setLoopEnabled(false);
@@ -210,6 +294,18 @@ void QmlTestHost::playMidi(const QVariantList& bytes) {
     midi_->pollMessages();
 }
 
+void QmlTestHost::playMidiMessage(int status, int data1, int data2) {
+    if (midiPorts_->callback == nullptr) {
+        if (std::find(midiPorts_->inputs.begin(), midiPorts_->inputs.end(), kTestKeys) == midiPorts_->inputs.end()) {
+            midiPorts_->inputs.emplace_back(kTestKeys);
+        }
+        testKeysPlugged_ = true;
+        midi_->refreshDevices();
+        midi_->selectDevice(QString::fromLatin1(kTestKeys));
+    }
+    playMidi({status, data1, data2});
+}
+
 bool QmlTestHost::writeFile(const QString& path, const QString& text) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -229,6 +325,18 @@ bool QmlTestHost::fileExists(const QString& path) const { return QFileInfo::exis
 void QmlTestHost::emptyFolder(const QString& path) {
     QDir dir(path);
     for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
+}
+
+void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
+
+double QmlTestHost::renderPeak(int periods) {
+    float peak = 0.0f;
+    for (int i = 0; i < periods && card_->callback != nullptr; ++i) {
+        std::fill(card_->block.begin(), card_->block.end(), 0.0f);
+        card_->callback(card_->user, card_->block.data(), card_->config.bufferFrames);
+        for (float sample : card_->block) peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
 }
 
 }  // namespace ostrel::test

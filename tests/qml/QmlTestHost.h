@@ -37,6 +37,8 @@ class TransportController;
 
 namespace ostrel::test {
 
+struct HandCardState;
+
 // Stands in for the project controller where a suite shows a recording without making one.
 class ProjectStandIn : public QObject {
     Q_OBJECT
@@ -53,7 +55,7 @@ private:
     bool recording_ = false;
 };
 
-// MIDI inputs that a suite plugs in by name; a message it plays reaches the controller's
+// MIDI inputs that a suite plugs in by name; a message it plays reaches the open input's
 // callback as the driver's would.
 struct StandInMidiPorts {
     std::vector<std::string> inputs;
@@ -90,7 +92,9 @@ public:
     // object; bindings on it are evaluated again.
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
     // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
-    // minute with the metronome and the loop off, the test tone off, the sound card closed,
+    // minute with the metronome and the loop off, the test tone off and the sound card closed
+    // and willing to open; the instrument on its first patch at octave 4 with no keys held, the
+    // default controller map and no knob learning; the keyboard playMidiMessage plugged in gone;
     // and an empty untitled song with no history.
     Q_INVOKABLE void resetControllers();
     // A pointer move over item with buttons held and modifiers, delivered through its window:
@@ -104,11 +108,19 @@ public:
     Q_INVOKABLE void setMidiRefusal(const QString& reason);
     // One short message into the open MIDI input, then the drain the 4 ms timer would run.
     Q_INVOKABLE void playMidi(const QVariantList& bytes);
+    // The same with a three-byte message. While no input is open it plugs in and opens a test
+    // keyboard first, which stays until the next reset.
+    Q_INVOKABLE void playMidiMessage(int status, int data1, int data2);
     // Files of the temporary folder a suite writes, looks for and empties.
     Q_INVOKABLE bool writeFile(const QString& path, const QString& text);
     Q_INVOKABLE QString readFile(const QString& path) const;
     Q_INVOKABLE bool fileExists(const QString& path) const;
     Q_INVOKABLE void emptyFolder(const QString& path);
+    // Renders periods of the open sound card and answers the greatest absolute sample; 0
+    // while the card is closed.
+    Q_INVOKABLE double renderPeak(int periods);
+    // From now until the next reset the sound card fails to open with this reason.
+    Q_INVOKABLE void refuseSoundCard(const QString& reason);
 
 private:
     QObject* realObject(const QString& name) const;
@@ -125,11 +137,16 @@ private:
     std::unique_ptr<app::ThemeManager> themes_;
     std::unique_ptr<app::AppController> app_;
     std::unique_ptr<app::SettingsBridge> settings_;
+    std::shared_ptr<HandCardState> card_;
     std::unique_ptr<app::AudioController> audio_;
     std::unique_ptr<app::TransportController> transport_;
     std::shared_ptr<StandInMidiPorts> midiPorts_;
     std::unique_ptr<app::InstrumentController> instrument_;
     std::unique_ptr<app::MidiController> midi_;
+    bool testKeysPlugged_ = false;  // playMidiMessage plugged in and opened its own keyboard
+    bool startChords_ = true;
+    bool startEffects_ = false;
+    double startLevel_ = 0.7;
     std::unique_ptr<app::ProjectController> project_;
     std::unique_ptr<ProjectStandIn> projectStandIn_;
     QPointer<QQmlEngine> engine_;

@@ -1,7 +1,7 @@
 // Runs the tst_*.qml suites of this folder against the real `theme`, `app` and `settings`
-// objects and the real `audio`, `instrument`, `midi` and `transport` controllers over the
-// silent audio output and a MIDI driver whose inputs the suites plug in, and the real
-// `project` controller with its folders in a temporary folder.
+// objects and the real `audio`, `instrument`, `midi` and `transport` controllers over a sound
+// card that renders only when a test asks and a MIDI driver whose inputs the suites plug in,
+// and the real `project` controller with its folders in a temporary folder.
 
 #include "QmlTestHost.h"
 

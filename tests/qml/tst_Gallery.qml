@@ -180,6 +180,30 @@ Item {
         }
     }
 
+    Component {
+        id: playComponent
+
+        Rectangle {
+            property alias card: card
+
+            width: 1260
+            height: 340
+            color: theme.colors.background
+
+            Card {
+                anchors.fill: parent
+                anchors.margins: theme.spacing
+
+                PlayCard {
+                    id: card
+
+                    anchors.fill: parent
+                    anchors.margins: theme.spacing * 1.5
+                }
+            }
+        }
+    }
+
     TestCase {
         name: "Gallery"
         when: windowShown
@@ -204,6 +228,32 @@ Item {
             for (let i = 0; i < item.children.length; ++i)
                 found = found.concat(truncatedTexts(item.children[i]));
             return found;
+        }
+
+        // The play card with notes held on the piano, then a kit on the pads with one hit.
+        function test_play_card_in_every_theme_data() {
+            return theme.themeIds.map(id => ({tag: id, themeId: id}));
+        }
+
+        function test_play_card_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const sheet = createTemporaryObject(playComponent, stage);
+            verify(sheet);
+            instrument.keyDown(4);
+            instrument.padDown(63);
+            instrument.padDown(67);
+            waitForRendering(sheet);
+            grabImage(sheet).save(testHost.galleryFolder + "/" + data.themeId + "-play-keys.png");
+            // The status line's hint is long and elided by design.
+            const hint = findChild(sheet, "statusLine").text;
+            compare(truncatedTexts(sheet).filter(t => t !== hint), []);
+            instrument.releaseAll();
+
+            instrument.selectPatch("Modular Drums");
+            instrument.padDown(38);
+            waitForRendering(sheet);
+            grabImage(sheet).save(testHost.galleryFolder + "/" + data.themeId + "-play-pads.png");
+            instrument.releaseAll();
         }
 
         function test_every_control_in_every_theme_data() {

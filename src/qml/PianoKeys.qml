@@ -1,0 +1,172 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// The on-screen piano: all 128 MIDI notes in one sideways-scrolling row. It keeps no notes
+// of its own: a press plays through `instrument` and what is lit comes back from it.
+Item {
+    id: root
+
+    readonly property var pressed: instrument.pressedKeys
+    readonly property real kMinKey: 8
+    readonly property real kMaxKey: 40
+    // Follows the width until the first zoom step replaces the binding.
+    property real keyW: Math.max(kMinKey, Math.min(kMaxKey, width / 25))
+    readonly property int totalWhite: whiteIndex(128)
+    readonly property real contentW: totalWhite * keyW
+    // The window's background makes dark black keys in a dark theme; a light theme's
+    // background is as pale as the white keys, so there they take the text colour.
+    readonly property color blackKeyColor: luminance(theme.colors.background) <= luminance(theme.colors.surfaceRaised)
+                                           ? theme.colors.background : theme.colors.text
+
+    // A press on a key: the host takes the keyboard focus so the computer keys play at once.
+    signal wantsFocus()
+
+    // The theme hands colours over as texts; lighter by 1 turns one into a colour.
+    function luminance(text) {
+        const c = Qt.lighter(text, 1);
+        return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
+    }
+
+    function isBlack(note) {
+        const m = note % 12;
+        return m === 1 || m === 3 || m === 6 || m === 8 || m === 10;
+    }
+
+    function whiteIndex(note) {
+        // White keys below each pitch class within its octave.
+        return Math.floor(note / 12) * 7 + [0, 1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6][note % 12];
+    }
+
+    function isDown(note) {
+        if (pressed.indexOf(1000 + note) >= 0)
+            return true;
+        // Computer keys are held under their semitone above the current octave's C.
+        const semitone = note - 12 * (instrument.octave + 1);
+        return semitone >= 0 && semitone <= 36 && pressed.indexOf(semitone) >= 0;
+    }
+
+    function jumpToOctave() {
+        const c = 12 * (instrument.octave + 1);
+        view.contentX = Math.max(0, Math.min(contentW - view.width, whiteIndex(c) * keyW - view.width / 3));
+    }
+
+    implicitHeight: 112
+
+    Accessible.role: Accessible.Grouping
+    Accessible.name: qsTr("Piano keys")
+
+    Component.onCompleted: jumpToOctave()
+
+    Connections {
+        target: instrument
+        function onOctaveChanged() { root.jumpToOctave(); }
+    }
+
+    Flickable {
+        id: view
+
+        objectName: "keysView"
+        anchors.fill: parent
+        clip: true
+        contentWidth: root.contentW
+        contentHeight: height
+        flickableDirection: Flickable.HorizontalFlick
+        boundsBehavior: Flickable.StopAtBounds
+
+        ScrollBar.horizontal: ScrollBar {
+            policy: root.contentW > view.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            padding: 0
+            background: null
+            contentItem: Rectangle {
+                implicitHeight: 4
+                radius: 2
+                color: theme.colors.border
+            }
+        }
+
+        Repeater {
+            model: 128
+
+            Rectangle {
+                id: key
+
+                required property int index
+                readonly property int note: index
+                readonly property bool black: root.isBlack(note)
+                readonly property bool lit: root.isDown(note)
+
+                function helpText() {
+                    return qsTr("Click to play this note (MIDI %1). Wheel scrolls sideways, Ctrl + wheel zooms.").arg(note);
+                }
+
+                objectName: "key" + note
+                // Black keys lie above the white ones and take the presses where they overlap.
+                z: black ? 1 : 0
+                x: black ? root.whiteIndex(note) * root.keyW - 0.31 * root.keyW - 1 : root.whiteIndex(note) * root.keyW
+                width: black ? 0.62 * root.keyW : root.keyW - 2
+                height: black ? 0.6 * view.height : view.height
+                radius: theme.radius / 2
+                border.width: 1
+                border.color: theme.colors.border
+                color: black ? (lit ? theme.colors.accent2 : root.blackKeyColor)
+                             : (lit ? theme.colors.accent : theme.colors.surfaceRaised)
+
+                Text {
+                    objectName: "octaveLabel"
+                    visible: key.note % 12 === 0
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    anchors.bottom: parent.bottom
+                    anchors.bottomMargin: 8
+                    text: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
+                    color: theme.colors.textMuted
+                    font.family: theme.fontFamily
+                    font.pixelSize: 12
+                }
+
+                MouseArea {
+                    anchors.fill: parent
+                    hoverEnabled: true
+
+                    // Qt delivers the leave of the key the pointer came from after the enter of
+                    // this one: write again once both are through.
+                    function repeatHelp() {
+                        if (containsMouse)
+                            app.helpText = key.helpText();
+                    }
+
+                    onEntered: {
+                        app.helpText = key.helpText();
+                        Qt.callLater(repeatHelp);
+                    }
+                    onExited: app.helpText = ""
+                    onPressed: {
+                        root.wantsFocus();
+                        instrument.padDown(key.note);
+                    }
+                    onReleased: instrument.padUp(key.note)
+                    // A press that turns into a sideways drag of the keyboard lets the note go.
+                    onCanceled: instrument.padUp(key.note)
+                }
+            }
+        }
+    }
+
+    // Takes every wheel event over the view, so the view's own wheel scrolling never runs.
+    MouseArea {
+        objectName: "wheelArea"
+        anchors.fill: parent
+        acceptedButtons: Qt.NoButton
+
+        onWheel: wheel => {
+            const up = wheel.angleDelta.y > 0;
+            if (wheel.modifiers & Qt.ControlModifier) {
+                const zoomed = up ? root.keyW * 1.15 : root.keyW / 1.15;
+                root.keyW = Math.max(root.kMinKey, Math.min(root.kMaxKey, zoomed));
+            } else {
+                const moved = view.contentX + (up ? -60 : 60);
+                view.contentX = Math.max(0, Math.min(root.contentW - view.width, moved));
+            }
+            wheel.accepted = true;
+        }
+    }
+}
