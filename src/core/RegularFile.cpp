@@ -1,5 +1,7 @@
 #include "core/RegularFile.h"
 
+#include "core/Failure.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
@@ -112,6 +114,23 @@ FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t
         bytes.shrink_to_fit();
         return FileReadProblem::OutOfMemory;
     }
+}
+
+bool readDocumentFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& text,
+                      const DocumentReadTexts& texts, std::string* error) {
+    switch (readRegularFile(path, maxBytes, text)) {
+    case FileReadProblem::None:
+        return true;
+    case FileReadProblem::TooLarge:
+        return fail(error, texts.tooLarge);
+    case FileReadProblem::OutOfMemory:
+        return fail(error, texts.outOfMemory);
+    case FileReadProblem::CannotOpen:
+    case FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
+    case FileReadProblem::ReadFailed:
+        break;
+    }
+    return fail(error, "cannot open " + path.string());
 }
 
 }  // namespace ostrel::core

@@ -44,4 +44,15 @@ private:
 [[nodiscard]] FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes,
                                               std::string& bytes);
 
+// What a document loader says when its file cannot be read whole.
+struct DocumentReadTexts {
+    const char* tooLarge;     // the file is over the loader's limit
+    const char* outOfMemory;  // its bytes would not fit in memory
+};
+
+// readRegularFile for a loader that reports failure through its result: anything that cannot
+// be read as a regular file gives "cannot open " + path.
+[[nodiscard]] bool readDocumentFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& text,
+                                    const DocumentReadTexts& texts, std::string* error);
+
 }  // namespace ostrel::core

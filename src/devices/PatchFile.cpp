@@ -251,17 +251,9 @@ bool parsePatch(std::string_view text, Patch& out, std::string* error, std::vect
 bool loadPatchFile(const std::filesystem::path& path, Patch& out, std::string* error,
                    std::vector<std::string>* warnings) {
     std::string text;
-    switch (core::readRegularFile(path, kMaxPatchFileBytes, text)) {
-    case core::FileReadProblem::None:
-        break;
-    case core::FileReadProblem::TooLarge:
-        return core::fail(error, "the patch file is too large to open (more than 16 MB)");
-    case core::FileReadProblem::OutOfMemory:
-        return core::fail(error, kOutOfMemory);
-    case core::FileReadProblem::CannotOpen:
-    case core::FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
-    case core::FileReadProblem::ReadFailed:
-        return core::fail(error, "cannot open " + path.string());
+    const core::DocumentReadTexts texts{"the patch file is too large to open (more than 16 MB)", kOutOfMemory};
+    if (!core::readDocumentFile(path, kMaxPatchFileBytes, text, texts, error)) {
+        return false;
     }
     return parsePatch(text, out, error, warnings);
 }

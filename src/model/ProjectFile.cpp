@@ -1002,17 +1002,9 @@ bool saveProjectFile(const std::filesystem::path& path, const Project& project, 
 bool loadProjectFile(const std::filesystem::path& path, Project& out, std::string* error,
                      std::vector<std::string>* warnings) {
     std::string text;
-    switch (core::readRegularFile(path, kMaxProjectFileBytes, text)) {
-    case core::FileReadProblem::None:
-        break;
-    case core::FileReadProblem::TooLarge:
-        return core::fail(error, "the project file is too large to open (more than 256 MB)");
-    case core::FileReadProblem::OutOfMemory:
-        return core::fail(error, kOutOfMemory);
-    case core::FileReadProblem::CannotOpen:
-    case core::FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
-    case core::FileReadProblem::ReadFailed:
-        return core::fail(error, "cannot open " + path.string());
+    const core::DocumentReadTexts texts{"the project file is too large to open (more than 256 MB)", kOutOfMemory};
+    if (!core::readDocumentFile(path, kMaxProjectFileBytes, text, texts, error)) {
+        return false;
     }
     return parseProject(text, out, error, warnings);
 }
