@@ -13,6 +13,7 @@
 #include "engine/Event.h"
 #include "engine/MidiBackend.h"
 #include "playback/AudioEngine.h"
+#include "support/FakeMidiBackend.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
@@ -27,54 +28,6 @@
 #include <vector>
 
 namespace ostrel::test {
-
-// The MIDI inputs a test plugs in and out, and the messages it plays.
-struct FakeMidiPorts {
-    std::vector<std::string> inputs;
-    std::string refusal;  // when set, every open fails with this reason
-    int opens = 0;
-    std::string openId;
-    engine::MidiInputCallback callback = nullptr;
-    void* user = nullptr;
-};
-
-// A MIDI back-end behind the real interface; playFromDriverThread plays into it.
-class FakeMidiBackend final : public engine::IMidiBackend {
-public:
-    explicit FakeMidiBackend(std::shared_ptr<FakeMidiPorts> ports) : ports_(std::move(ports)) {}
-    ~FakeMidiBackend() override { close(); }
-    std::string name() override { return "Fake MIDI"; }
-    std::vector<engine::MidiInputInfo> listInputs() override {
-        std::vector<engine::MidiInputInfo> list;
-        for (const std::string& input : ports_->inputs) list.push_back({input, input});
-        return list;
-    }
-    bool open(const std::string& id, engine::MidiInputCallback callback, void* user, std::string* error) override {
-        close();
-        if (!ports_->refusal.empty()) {
-            if (error != nullptr) *error = ports_->refusal;
-            return false;
-        }
-        if (std::find(ports_->inputs.begin(), ports_->inputs.end(), id) == ports_->inputs.end()) {
-            if (error != nullptr) *error = "that MIDI device is not plugged in";
-            return false;
-        }
-        ++ports_->opens;
-        ports_->openId = id;
-        ports_->callback = callback;
-        ports_->user = user;
-        return true;
-    }
-    void close() override {
-        ports_->openId.clear();
-        ports_->callback = nullptr;
-        ports_->user = nullptr;
-    }
-    bool isOpen() override { return ports_->callback != nullptr; }
-
-private:
-    std::shared_ptr<FakeMidiPorts> ports_;
-};
 
 // Plays messages into the open input from another thread; nothing when none is open.
 inline void playFromDriverThread(const FakeMidiPorts& ports, const std::vector<std::vector<std::uint8_t>>& messages) {

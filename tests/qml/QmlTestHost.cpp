@@ -1,5 +1,7 @@
 #include "QmlTestHost.h"
 
+#include "support/FakeMidiBackend.h"
+
 #include "app/AppController.h"
 #include "app/AudioController.h"
 #include "app/InstrumentController.h"
@@ -33,44 +35,6 @@
 #include <vector>
 
 namespace ostrel::test {
-namespace {
-
-// The MIDI driver of the suites: lists the inputs a suite plugs in and hands the open
-// one's callback to the suite, which plays messages through it.
-class StandInMidiBackend final : public engine::IMidiBackend {
-public:
-    explicit StandInMidiBackend(std::shared_ptr<StandInMidiPorts> ports) : ports_(std::move(ports)) {}
-    std::string name() override { return "Test MIDI"; }
-    std::vector<engine::MidiInputInfo> listInputs() override {
-        std::vector<engine::MidiInputInfo> list;
-        for (const std::string& input : ports_->inputs) list.push_back({input, input});
-        return list;
-    }
-    bool open(const std::string& id, engine::MidiInputCallback callback, void* user, std::string* error) override {
-        close();
-        if (!ports_->refusal.empty()) {
-            if (error != nullptr) *error = ports_->refusal;
-            return false;
-        }
-        if (std::find(ports_->inputs.begin(), ports_->inputs.end(), id) == ports_->inputs.end()) {
-            if (error != nullptr) *error = "that MIDI device is not plugged in";
-            return false;
-        }
-        ports_->callback = callback;
-        ports_->user = user;
-        return true;
-    }
-    void close() override {
-        ports_->callback = nullptr;
-        ports_->user = nullptr;
-    }
-    bool isOpen() override { return ports_->callback != nullptr; }
-
-private:
-    std::shared_ptr<StandInMidiPorts> ports_;
-};
-
-}  // namespace
 
 // The sound card of the suites: it plays only when a test renders a period by hand, on the
 // GUI thread, and keeps the peak of what it rendered, where a silent output would throw its
@@ -166,8 +130,9 @@ QmlTestHost::QmlTestHost()
         *transport_, *logger_, folder_.filePath(QStringLiteral("projects")), exportFolder(),
         folder_.filePath(QStringLiteral("samples")), std::move(hooks));
     projectStandIn_ = std::make_unique<ProjectStandIn>();
-    midiPorts_ = std::make_shared<StandInMidiPorts>();
-    midi_ = std::make_unique<app::MidiController>(std::make_unique<StandInMidiBackend>(midiPorts_), *settings_,
+    midiPorts_ = std::make_shared<FakeMidiPorts>();
+    midiPorts_->driverName = "Test MIDI";
+    midi_ = std::make_unique<app::MidiController>(std::make_unique<FakeMidiBackend>(midiPorts_), *settings_,
                                                   *instrument_, *logger_);
     themes_->setDirectories(themesFolder(), exportFolder());
 }

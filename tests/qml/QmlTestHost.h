@@ -55,14 +55,7 @@ private:
     bool recording_ = false;
 };
 
-// MIDI inputs that a suite plugs in by name; a message it plays reaches the open input's
-// callback as the driver's would.
-struct StandInMidiPorts {
-    std::vector<std::string> inputs;
-    std::string refusal;  // when set, every open fails with this reason
-    engine::MidiInputCallback callback = nullptr;
-    void* user = nullptr;
-};
+struct FakeMidiPorts;
 
 // The context objects of the QML suites, the context object `testHost` itself, and the
 // calls a suite needs beyond them. Settings and logs go to a temporary folder.
@@ -140,7 +133,7 @@ private:
     std::shared_ptr<HandCardState> card_;
     std::unique_ptr<app::AudioController> audio_;
     std::unique_ptr<app::TransportController> transport_;
-    std::shared_ptr<StandInMidiPorts> midiPorts_;
+    std::shared_ptr<FakeMidiPorts> midiPorts_;
     std::unique_ptr<app::InstrumentController> instrument_;
     std::unique_ptr<app::MidiController> midi_;
     bool testKeysPlugged_ = false;  // playMidiMessage plugged in and opened its own keyboard
