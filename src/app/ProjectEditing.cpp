@@ -365,17 +365,4 @@ void ProjectController::removeClip(const QString& track_id, const QString& clip_
     history_->execute(std::make_unique<model::RemoveClipCommand>(trackId, clip->id));
 }
 
-// ---- Not built yet ---------------------------------------------------------------------
-
-
-void ProjectController::startRecording(const QString&) {}
-void ProjectController::stopRecording() {}
-void ProjectController::recordNote(int, int) {}
-void ProjectController::recordNoteOff(int) {}
-QString ProjectController::addNote(const QString&, const QString&, int, int, double, double) { return {}; }
-void ProjectController::removeNote(const QString&, const QString&, const QString&) {}
-void ProjectController::editNote(const QString&, const QString&, const QString&, int, int, double, double) {}
-int ProjectController::quantizeClip(const QString&, const QString&) { return 0; }
-void ProjectController::addPattern(const QString&) {}
-
 }  // namespace ostrel::app
