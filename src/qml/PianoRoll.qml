@@ -219,6 +219,7 @@ Panel {
 
         RowLayout {
             Layout.fillWidth: true
+            Layout.fillHeight: false
             Layout.preferredHeight: 26
             spacing: theme.spacing
 

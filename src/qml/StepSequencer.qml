@@ -29,8 +29,7 @@ Panel {
     property var notes: []
     property var lookup: ({})
 
-    readonly property real stepBeats: stepDivision === "1/16" ? 0.25 : stepDivision === "1/8" ? 0.5
-                                      : stepDivision === "1/8t" ? 1 / 3 : 1.0
+    readonly property real stepBeats: beatsOf(stepDivision)
     readonly property int stepsPerBar: Math.round(4 / stepBeats)
     readonly property real labelWidth: 84
     readonly property string instrumentName: track !== null ? track.instrument : ""
@@ -51,7 +50,10 @@ Panel {
     // The absolute step under the play position; it is not wrapped into the clip.
     readonly property int playStep: transport.playing && clipLength > 0
                                     ? Math.floor((transport.positionBeats - clipStart) / stepBeats + 0.000001) : -1
-    readonly property var rows: makeRows(track, drums, instrumentName, category, scale, octaveShift)
+    // {pitch, label} top to bottom; replaced only when they differ, so the cells are made
+    // again only when the rows themselves change, not on every edit.
+    property var rows: []
+    property string rowsKey: ""
 
     // The instrument this grid last gave the live instrument, as name + "|" + settings.
     property string soundKey: ""
@@ -68,9 +70,14 @@ Panel {
         return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
     }
 
-    // The step nearest a start, halves rounding upward.
+    function beatsOf(division) {
+        return division === "1/16" ? 0.25 : division === "1/8" ? 0.5 : division === "1/8t" ? 1 / 3 : 1.0;
+    }
+
+    // The step nearest a start, halves rounding upward. Read from the division itself: a
+    // refresh on a division change may run before the bindings that follow it.
     function stepOf(start) {
-        return Math.floor(start / stepBeats + 0.5);
+        return Math.floor(start / beatsOf(stepDivision) + 0.5);
     }
 
     function makeRows(track, drums, name, category, scale, octaveShift) {
@@ -103,6 +110,15 @@ Panel {
         return made;
     }
 
+    function updateRows() {
+        const made = makeRows(track, drums, instrumentName, category, scale, octaveShift);
+        const key = JSON.stringify(made);
+        if (key !== rowsKey) {
+            rowsKey = key;
+            rows = made;
+        }
+    }
+
     function refresh() {
         track = null;
         trackIndex = -1;
@@ -129,6 +145,7 @@ Panel {
             clipLength = clip.length;
             clipBars = Math.max(1, Math.ceil(clip.length / 4));
         }
+        updateRows();
         if (track === null || clipLength <= 0)
             return;
         // Start and length exactly from the clip map (same order as the texts), so that a
@@ -231,6 +248,9 @@ Panel {
     onTrackIdChanged: { bar = 0; refresh(); }
     onClipIdChanged: { bar = 0; refresh(); }
     onStepDivisionChanged: { bar = 0; refresh(); }
+    onScaleChanged: updateRows()
+    onOctaveShiftChanged: updateRows()
+    onCategoryChanged: updateRows()
     Component.onCompleted: refresh()
 
     Connections {
