@@ -10,6 +10,10 @@ Panel {
 
     property string trackId: ""
     property string clipId: ""
+    // A clip made here shows at once without writing over `clipId`, so the owner's binding
+    // of `clipId` goes on working; the next clip id from the owner takes over again.
+    property string madeClipId: ""
+    readonly property string shownClipId: shownClip()
 
     signal clipCreated(string clipId)
 
@@ -59,6 +63,7 @@ Panel {
     property string soundKey: ""
     property bool givingSound: false
     property int auditionPitch: -1
+    property bool refreshing: false
 
     readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
     readonly property var kitRows: [{pitch: 49, label: qsTr("Crash")}, {pitch: 46, label: qsTr("Open hat")},
@@ -68,6 +73,12 @@ Panel {
 
     function noteName(pitch) {
         return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
+    }
+
+    // Read through a function: a handler of a change of `clipId` may run before the bindings
+    // that follow it.
+    function shownClip() {
+        return madeClipId !== "" ? madeClipId : clipId;
     }
 
     function beatsOf(division) {
@@ -119,56 +130,56 @@ Panel {
         }
     }
 
+    // Everything is worked out first and stored at the end, so that the rows and cells are
+    // not taken down and made again on every edit.
     function refresh() {
-        track = null;
-        trackIndex = -1;
-        clipStart = 0;
-        clipLength = 0;
-        clipBars = 1;
-        notes = [];
-        lookup = {};
         const tracks = project.tracks;
+        const shown = shownClip();
+        let foundTrack = null;
+        let foundIndex = -1;
         let clip = null;
         for (let t = 0; t < tracks.length; ++t) {
             if (tracks[t].id !== trackId)
                 continue;
-            track = tracks[t];
-            trackIndex = t;
+            foundTrack = tracks[t];
+            foundIndex = t;
             for (const c of tracks[t].clipList) {
-                if (c.id === clipId)
+                if (c.id === shown)
                     clip = c;
             }
             break;
         }
-        if (clip !== null) {
-            clipStart = clip.start;
-            clipLength = clip.length;
-            clipBars = Math.max(1, Math.ceil(clip.length / 4));
-        }
-        updateRows();
-        if (track === null || clipLength <= 0)
-            return;
-        // Start and length exactly from the clip map (same order as the texts), so that a
-        // right-click writes back the times it read, not six-digit roundings.
-        const texts = project.clipNotes(trackId, clipId);
-        const exact = clip.notes;
-        const sameCount = exact.length * 5 === texts.length - texts.length % 5;
         const read = [];
         const keys = {};
-        for (let i = 0; i + 4 < texts.length; i += 5) {
-            const k = i / 5;
-            const note = {
-                id: texts[i],
-                pitch: parseInt(texts[i + 1]),
-                velocity: parseInt(texts[i + 2]),
-                start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
-                length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
-            };
-            read.push(note);
-            keys[note.pitch + ":" + stepOf(note.start)] = note;
+        if (foundTrack !== null && clip !== null && clip.length > 0) {
+            // Start and length exactly from the clip map (same order as the texts), so that
+            // a right-click writes back the times it read, not six-digit roundings.
+            const texts = project.clipNotes(trackId, shown);
+            const exact = clip.notes;
+            const sameCount = exact.length * 5 === texts.length - texts.length % 5;
+            for (let i = 0; i + 4 < texts.length; i += 5) {
+                const k = i / 5;
+                const note = {
+                    id: texts[i],
+                    pitch: parseInt(texts[i + 1]),
+                    velocity: parseInt(texts[i + 2]),
+                    start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
+                    length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
+                };
+                read.push(note);
+                keys[note.pitch + ":" + stepOf(note.start)] = note;
+            }
         }
+        refreshing = true;
+        track = foundTrack;
+        trackIndex = foundIndex;
+        clipStart = clip !== null ? clip.start : 0;
+        clipLength = clip !== null ? clip.length : 0;
+        clipBars = clip !== null ? Math.max(1, Math.ceil(clip.length / 4)) : 1;
         notes = read;
         lookup = keys;
+        refreshing = false;
+        updateRows();
         if (bar >= barCount)
             bar = barCount - 1;
     }
@@ -206,12 +217,12 @@ Panel {
         const step = bar * stepsPerBar + index;
         const note = cellNote(pitch, step);
         if (note !== null) {
-            project.removeNote(trackId, clipId, note.id);
+            project.removeNote(trackId, shownClip(), note.id);
             return;
         }
         const length = (drums ? 1 : noteSteps) * stepBeats;
         const start = step * stepBeats;
-        project.addNote(trackId, clipId, pitch, 100, start, Math.min(length, clipLength - start));
+        project.addNote(trackId, shownClip(), pitch, 100, start, Math.min(length, clipLength - start));
         audition(pitch);
     }
 
@@ -221,7 +232,7 @@ Panel {
             return;
         const v = note.velocity;
         const velocity = v <= 75 ? 100 : v <= 100 ? 127 : 60;
-        project.editNote(trackId, clipId, note.id, note.pitch, velocity, note.start, note.length);
+        project.editNote(trackId, shownClip(), note.id, note.pitch, velocity, note.start, note.length);
     }
 
     function newClip() {
@@ -233,7 +244,9 @@ Panel {
         const id = project.addEmptyClip(trackId, start, 4.0);
         if (id === "")
             return;
-        clipId = id;
+        madeClipId = id;
+        bar = 0;
+        refresh();
         clipCreated(id);
     }
 
@@ -241,16 +254,20 @@ Panel {
         if (track === null || clipLength <= 0)
             return;
         const n = parseInt(value);
-        project.resizeClip(trackId, clipId, n * 4);
+        project.resizeClip(trackId, shownClip(), n * 4);
         clipBars = n;
     }
 
     onTrackIdChanged: { bar = 0; refresh(); }
-    onClipIdChanged: { bar = 0; refresh(); }
+    onClipIdChanged: {
+        madeClipId = "";
+        bar = 0;
+        refresh();
+    }
     onStepDivisionChanged: { bar = 0; refresh(); }
     onScaleChanged: updateRows()
     onOctaveShiftChanged: updateRows()
-    onCategoryChanged: updateRows()
+    onCategoryChanged: if (!refreshing) updateRows()
     Component.onCompleted: refresh()
 
     Connections {

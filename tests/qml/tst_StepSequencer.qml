@@ -11,7 +11,10 @@ Item {
     width: 1000
     height: 520
 
+    property string selectedClip: ""
+
     Component { id: gridComponent; StepSequencer { width: 960; height: 480 } }
+    Component { id: boundComponent; StepSequencer { width: 960; height: 480; clipId: stage.selectedClip } }
 
     // A transport that stands wherever a test puts it.
     QtObject {
@@ -54,11 +57,11 @@ Item {
         }
 
         function stored() {
-            return Songs.clipNotes(project, ids.tracks[0], seq.clipId);
+            return Songs.clipNotes(project, ids.tracks[0], seq.shownClipId);
         }
 
         function velocities() {
-            const texts = project.clipNotes(ids.tracks[0], seq.clipId);
+            const texts = project.clipNotes(ids.tracks[0], seq.shownClipId);
             const found = [];
             for (let i = 0; i + 4 < texts.length; i += 5)
                 found.push(parseInt(texts[i + 2]));
@@ -126,11 +129,28 @@ Item {
             mouseClick(button);
             compare(createdSpy.count, 1);
             const id = createdSpy.signalArguments[0][0];
-            compare(seq.clipId, id);
+            compare(seq.shownClipId, id);
             compare([seq.clipStart, seq.clipLength], [data.start, 4]);
             compare(project.undoText, "Add clip");
             verify(!findChild(seq, "emptyState").visible);
             compare(cellCount(0), 16);
+        }
+
+        function test_a_new_clip_leaves_the_owners_clip_binding_working() {
+            ids = Songs.open(project, testHost, [{instrument: "Modular Lead", clips: [{length: 4}, {start: 4, length: 8}]}]);
+            stage.selectedClip = "";
+            seq = createTemporaryObject(boundComponent, stage, {trackId: ids.tracks[0]});
+            createdSpy.target = seq;
+            createdSpy.clear();
+            mouseClick(findChild(seq, "newClipButton"));
+            const made = createdSpy.signalArguments[0][0];
+            compare([seq.shownClipId, seq.clipStart, seq.clipLength], [made, 12, 4]);
+            // The window selects another clip: the grid follows it.
+            stage.selectedClip = ids.clips[0][1];
+            compare([seq.shownClipId, seq.clipStart, seq.clipLength], [ids.clips[0][1], 4, 8]);
+            // And the new clip, passed back by the window.
+            stage.selectedClip = made;
+            compare([seq.shownClipId, seq.clipStart], [made, 12]);
         }
 
         // ---- A drum clip ----
