@@ -15,7 +15,7 @@ Panel {
     property string deviceTrackId: ""
     readonly property string monoFamily: Qt.platform.os === "windows" ? "Consolas" : "monospace"
     readonly property alias playCard: playCard
-    readonly property alias pianoRoll: pianoLoader.item
+    readonly property alias pianoRoll: pianoRoll
 
     readonly property var tabs: [
         {label: qsTr("INSTRUMENT"), help: qsTr("The instrument: play it on keys or pads, shape its sound, build a pattern on the step grid, or see the effects on the selected track.")},
@@ -234,20 +234,15 @@ Panel {
                 }
             }
 
-            // Loaded by name, so the panel builds before the roll exists in the module.
-            Loader {
-                id: pianoLoader
+            PianoRoll {
+                id: pianoRoll
 
-                objectName: "pianoPage"
+                objectName: "pianoRoll"
                 anchors.fill: parent
                 anchors.margins: 1
                 visible: root.tab === 2
-                source: "PianoRoll.qml"
-
-                onLoaded: {
-                    item.trackId = Qt.binding(() => root.pianoTrackId);
-                    item.clipId = Qt.binding(() => root.pianoClipId);
-                }
+                trackId: root.pianoTrackId
+                clipId: root.pianoClipId
             }
         }
     }
