@@ -109,8 +109,24 @@ Panel {
         }
 
         Row {
+            id: tabRow
+
+            // Each tab is its label plus 16 px; in a narrow panel the three share the width
+            // and their labels shrink with them rather than run past the edge.
+            readonly property real naturalWidth: root.tabs.reduce((sum, t) => sum + tabMetrics.advanceWidth(t.label) + 16, 0)
+            readonly property real scale: naturalWidth > 0 ? Math.min(1, width / naturalWidth) : 1
+
             objectName: "tabRow"
             Layout.fillWidth: true
+
+            FontMetrics {
+                id: tabMetrics
+
+                font.family: theme.fontFamily
+                font.pixelSize: 10
+                font.weight: Font.DemiBold
+                font.letterSpacing: 1.0
+            }
 
             Repeater {
                 model: root.tabs
@@ -123,21 +139,18 @@ Panel {
                     readonly property bool shown: root.tab === index
 
                     objectName: "tab" + index
-                    width: tabLabel.implicitWidth + 16
+                    width: Math.floor((tabMetrics.advanceWidth(modelData.label) + 16) * tabRow.scale)
                     height: 24
                     Accessible.role: Accessible.PageTab
                     Accessible.name: modelData.label
 
                     Text {
-                        id: tabLabel
-
+                        objectName: "tabLabel"
                         anchors.centerIn: parent
+                        scale: tabRow.scale
                         text: tabItem.modelData.label
                         color: tabItem.shown ? theme.colors.accent2 : theme.colors.textMuted
-                        font.family: theme.fontFamily
-                        font.pixelSize: 10
-                        font.weight: Font.DemiBold
-                        font.letterSpacing: 1.0
+                        font: tabMetrics.font
                     }
 
                     Rectangle {

@@ -302,6 +302,21 @@ Item {
             compare(part(panel, "tab2").Accessible.name, "SAMPLES");
         }
 
+        function test_the_tabs_fit_the_narrowest_panel() {
+            const panel = makePanel();
+            const row = part(panel, "tabRow");
+            const tabs = [0, 1, 2].map(i => part(panel, "tab" + i));
+            compare(row.scale, 1);
+            panel.width = 200;
+            waitForRendering(panel);
+            verify(row.scale < 1);
+            verify(tabs.reduce((sum, tab) => sum + tab.width, 0) <= row.width);
+            for (const tab of tabs) {
+                const label = part(tab, "tabLabel");
+                verify(label.contentWidth * label.scale <= tab.width - 8, label.text + " runs past its tab");
+            }
+        }
+
         function test_tabs_and_rows_write_their_help() {
             const panel = makePanel();
             const tab = part(panel, "tab1");
