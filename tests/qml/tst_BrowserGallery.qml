@@ -40,6 +40,8 @@ Item {
         }
     }
 
+    Component { id: windowComponent; Main {} }
+
     TestCase {
         name: "BrowserGallery"
         when: windowShown
@@ -134,6 +136,20 @@ Item {
             sheet.browser.width = 200;
             sheet.browser.tab = 0;
             save(sheet, "browser-narrow");
+        }
+
+        // The two panels in their places in the window.
+        function test_the_window_with_the_browser_and_the_detail_panel() {
+            instrument.selectPatch("Modular Lead");
+            const window = createTemporaryObject(windowComponent, stage);
+            verify(window);
+            waitForRendering(window.contentItem);
+            const browser = findChild(window.contentItem, "browser");
+            const detail = findChild(window.contentItem, "detail");
+            verify(browser.width >= 200 && browser.width <= 420);
+            verify(detail.height >= 200 && detail.height <= 520);
+            compare(truncatedTexts(browser), []);
+            grabImage(window.contentItem).save(testHost.galleryFolder + "/" + theme.currentId + "-window.png");
         }
     }
 }
