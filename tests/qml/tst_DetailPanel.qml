@@ -136,16 +136,6 @@ Item {
             compare(panel.playCard.view, "fx");
         }
 
-        function test_a_panel_gone_before_the_turn_drops_the_call() {
-            let panel = makePanel();
-            panel.showInstrumentView("grid");
-            panel.destroy();
-            panel = null;
-            wait(0);
-            // Nothing to check but that nothing broke: a new panel starts on the keys.
-            compare(makePanel().playCard.view, "keys");
-        }
-
         // Ids and signals
 
         function test_the_selection_reaches_the_play_card_and_the_roll() {
