@@ -73,8 +73,13 @@ struct RollHost {
     }
 
     // One track with one 128-beat clip of `count` notes, four to each eighth of a beat; the
-    // first note lasts four beats, so that it is wide enough to grab for a move.
+    // first note lasts four beats, so that it is wide enough to grab for a move. Opened once:
+    // the drags leave the song edited, and opening it again would ask to discard that.
     void openDenseSong(int count) {
+        if (openedCount == count) {
+            return;
+        }
+        openedCount = count;
         QJsonArray notes;
         for (int i = 0; i < count; ++i) {
             const int position = i / 4;
@@ -140,6 +145,7 @@ struct RollHost {
         QGuiApplication::sendEvent(&window, &event);
     }
 
+    int openedCount = 0;
     QTemporaryDir folder;
     core::Logger logger;
     core::SettingsRegistry registry;

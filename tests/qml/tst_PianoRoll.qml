@@ -317,15 +317,26 @@ Item {
             verify(waitForRendering(canvas));
             const image = grabImage(findChild(roll, "gridArea"));
             // 12.5 px apart at 1/32: the line of beat 1/8 is drawn, at x 13.
-            verify(!Qt.colorEqual(image.pixel(13, 300), theme.colors.surface));
-            // A long clip: fine lines would be under 5 px apart, so only beats are drawn.
+            const lined = (picture, from, to, y) => {
+                const found = [];
+                for (let x = from; x <= to; ++x) {
+                    if (!Qt.colorEqual(picture.pixel(x, y), theme.colors.surface))
+                        found.push(x);
+                }
+                return found;
+            };
+            // 12.5 px apart at 1/32: one line near x 12.5, none between it and the next.
+            compare(lined(image, 10, 16, 300).length, 1);
+            compare(lined(image, 16, 23, 300), []);
+            // A long clip: fine lines would be under 5 px apart, so only the beat lines, 2 px
+            // apart, are drawn and every other pixel column stays clear.
             ids = Songs.open(project, testHost, [{clips: [{length: 400}]}]);
             roll.trackId = ids.tracks[0];
             roll.clipId = ids.clips[0][0];
             verify(waitForRendering(canvas));
             const sparse = grabImage(findChild(roll, "gridArea"));
-            // Beat 0.25 at 0.5 px and beat 1 at 2 px: only the beat line is stroked.
-            verify(Qt.colorEqual(sparse.pixel(1, 300), theme.colors.surface));
+            // In the row of a white key, which is not filled.
+            compare(lined(sparse, 10, 19, yOf(60)).length, 5);
         }
 
         function test_a_dense_clip_for_the_eye() {
