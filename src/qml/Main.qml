@@ -140,7 +140,7 @@ ApplicationWindow {
         orientation: Qt.Horizontal
         handle: splitHandle
 
-        Panel {
+        BrowserPanel {
             id: browser
 
             objectName: "browser"
@@ -164,7 +164,7 @@ ApplicationWindow {
                 SplitView.minimumHeight: 170
             }
 
-            Panel {
+            DetailPanel {
                 id: detail
 
                 objectName: "detail"

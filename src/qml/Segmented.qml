@@ -9,6 +9,9 @@ RowLayout {
     property var options: []
     property string current: ""
     property string help: ""
+    // Editors with crowded headers ask for smaller buttons; 0 keeps the button's own width.
+    property real buttonHeight: 32
+    property real buttonWidth: 0
 
     signal picked(string value)
 
@@ -24,7 +27,8 @@ RowLayout {
             selected: modelData.value === root.current
             text: modelData.label
             help: root.help
-            implicitHeight: 32
+            implicitHeight: root.buttonHeight
+            Layout.preferredWidth: root.buttonWidth > 0 ? root.buttonWidth : -1
             onClicked: root.picked(modelData.value)
         }
     }

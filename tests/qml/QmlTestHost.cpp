@@ -288,9 +288,15 @@ QString QmlTestHost::readFile(const QString& path) const {
 bool QmlTestHost::fileExists(const QString& path) const { return QFileInfo::exists(path); }
 
 void QmlTestHost::emptyFolder(const QString& path) {
+    // An empty path would name the working folder.
+    if (path.isEmpty()) {
+        return;
+    }
     QDir dir(path);
     for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
 }
+
+bool QmlTestHost::removeFile(const QString& path) { return !path.isEmpty() && QFile::remove(path); }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
 

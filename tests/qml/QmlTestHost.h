@@ -109,6 +109,7 @@ public:
     Q_INVOKABLE QString readFile(const QString& path) const;
     Q_INVOKABLE bool fileExists(const QString& path) const;
     Q_INVOKABLE void emptyFolder(const QString& path);
+    Q_INVOKABLE bool removeFile(const QString& path);
     // Renders periods of the open sound card and answers the greatest absolute sample; 0
     // while the card is closed.
     Q_INVOKABLE double renderPeak(int periods);

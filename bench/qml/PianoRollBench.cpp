@@ -1,0 +1,209 @@
+// The piano roll over a dense clip, with the real project controller, built and drawn
+// offscreen with Qt Quick's software renderer.
+//
+//   FirstFrameOfPianoRoll/4096: makes a piano roll for a clip of 4,096 notes in a shown
+//                       window and draws it once (reading the clip, fitting the rows, painting
+//                       the names, the grid and every note); the roll is destroyed outside the
+//                       timing.
+//   DragFrameOfPianoRoll/4096: a note of that clip is held and the pointer moves one row up
+//                       or down before every frame: one move event (an undoable note edit, the
+//                       clip read again, the notes repainted) and the window drawn.
+
+#include "app/AppController.h"
+#include "app/AudioController.h"
+#include "app/InstrumentController.h"
+#include "app/ProjectController.h"
+#include "app/SettingsBridge.h"
+#include "app/ThemeManager.h"
+#include "app/TransportController.h"
+#include "core/Logger.h"
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+#include "platform/NullAudioBackend.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMouseEvent>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+using namespace ostrel;
+
+QString uuid(int n) { return QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 16, QLatin1Char('0')); }
+
+// The controllers the roll reads, over a settings file and a projects folder in a temporary
+// folder, and a silent output that is never opened.
+struct RollHost {
+    RollHost()
+        : registry(core::buildSettingsRegistry()),
+          store(registry),
+          app(logger, folder.filePath(QStringLiteral("ostrel.log"))),
+          settings(store, registry, folder.filePath(QStringLiteral("settings.json")), logger),
+          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
+          transport(audio, logger, &settings),
+          instrument(audio, logger, &settings),
+          project(transport, logger, folder.filePath(QStringLiteral("projects")), QString(), QString()) {
+        themes.loadThemeFolder(QStringLiteral(":/themes"));
+        themes.setCurrentId(QStringLiteral("graphite"));
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        QQmlContext* context = engine.rootContext();
+        context->setContextProperty(QStringLiteral("theme"), &themes);
+        context->setContextProperty(QStringLiteral("app"), &app);
+        context->setContextProperty(QStringLiteral("settings"), &settings);
+        context->setContextProperty(QStringLiteral("audio"), &audio);
+        context->setContextProperty(QStringLiteral("transport"), &transport);
+        context->setContextProperty(QStringLiteral("instrument"), &instrument);
+        context->setContextProperty(QStringLiteral("project"), &project);
+        window.resize(1280, 800);
+        window.show();
+    }
+
+    // One track with one 128-beat clip of `count` notes, four to each eighth of a beat; the
+    // first note lasts four beats, so that it is wide enough to grab for a move. Opened once:
+    // the drags leave the song edited, and opening it again would ask to discard that.
+    void openDenseSong(int count) {
+        if (openedCount == count) {
+            return;
+        }
+        openedCount = count;
+        QJsonArray notes;
+        for (int i = 0; i < count; ++i) {
+            const int position = i / 4;
+            notes.append(QJsonObject{{QStringLiteral("id"), uuid(100 + i)},
+                                     {QStringLiteral("pitch"), 48 + (i * 5 + position * 3) % 25},
+                                     {QStringLiteral("velocity"), i % 3 == 0 ? 110 : 80},
+                                     {QStringLiteral("start_beats"), position * 0.125},
+                                     {QStringLiteral("length_beats"), i == 0 ? 4.0 : 0.25}});
+        }
+        const QJsonObject clip{{QStringLiteral("id"), uuid(2)},
+                               {QStringLiteral("name"), QStringLiteral("Clip")},
+                               {QStringLiteral("start_beats"), 0.0},
+                               {QStringLiteral("length_beats"), 128.0},
+                               {QStringLiteral("notes"), notes}};
+        const QJsonObject track{{QStringLiteral("id"), uuid(1)},
+                                {QStringLiteral("name"), QStringLiteral("Keys")},
+                                {QStringLiteral("kind"), QStringLiteral("midi")},
+                                {QStringLiteral("clips"), QJsonArray{clip}}};
+        const QJsonObject song{{QStringLiteral("format"), QStringLiteral("ostrel-project")},
+                               {QStringLiteral("format_version"), 1},
+                               {QStringLiteral("id"), uuid(3)},
+                               {QStringLiteral("name"), QStringLiteral("Dense")},
+                               {QStringLiteral("tempo_bpm"), 120.0},
+                               {QStringLiteral("tracks"), QJsonArray{track}}};
+        QDir().mkpath(project.projectsDirectory());
+        QFile file(project.projectsDirectory() + QStringLiteral("/dense.ostproj"));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(QJsonDocument(song).toJson(QJsonDocument::Compact)) < 0) {
+            qFatal("cannot write the dense song");
+        }
+        file.close();
+        if (!project.openProject(QStringLiteral("dense.ostproj"))) {
+            qFatal("%s", qPrintable(project.message()));
+        }
+    }
+
+    std::unique_ptr<QQuickItem> makeRoll() {
+        QQmlComponent component(&engine);
+        component.setData(QByteArrayLiteral("import QtQuick\n"
+                                            "import Ostrel.App\n"
+                                            "PianoRoll { width: 1280; height: 480 }\n"),
+                          QUrl());
+        if (!component.isReady()) {
+            qFatal("%s", qPrintable(component.errorString()));
+        }
+        QObject* made = component.createWithInitialProperties(
+            {{QStringLiteral("trackId"), uuid(1)}, {QStringLiteral("clipId"), uuid(2)}});
+        if (made == nullptr) {
+            qFatal("%s", qPrintable(component.errorString()));
+        }
+        auto* roll = qobject_cast<QQuickItem*>(made);
+        roll->setParentItem(window.contentItem());
+        return std::unique_ptr<QQuickItem>(roll);
+    }
+
+    // Draws one frame now; the software renderer draws straight into the picture.
+    void drawFrame() { benchmark::DoNotOptimize(window.grabWindow()); }
+
+    void sendMouse(QEvent::Type type, QQuickItem* item, QPointF local, Qt::MouseButtons buttons) {
+        const QPointF scene = item->mapToScene(local);
+        QMouseEvent event(type, scene, scene, window.mapToGlobal(scene),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+        QGuiApplication::sendEvent(&window, &event);
+    }
+
+    int openedCount = 0;
+    QTemporaryDir folder;
+    core::Logger logger;
+    core::SettingsRegistry registry;
+    core::SettingsStore store;
+    app::ThemeManager themes;
+    app::AppController app;
+    app::SettingsBridge settings;
+    app::AudioController audio;
+    app::TransportController transport;
+    app::InstrumentController instrument;
+    app::ProjectController project;
+    QQmlEngine engine;
+    QQuickWindow window;
+};
+
+RollHost& host() {
+    static RollHost made;
+    return made;
+}
+
+void FirstFrameOfPianoRoll(benchmark::State& state) {
+    host().openDenseSong(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        std::unique_ptr<QQuickItem> roll = host().makeRoll();
+        host().drawFrame();
+        state.PauseTiming();
+        roll.reset();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(FirstFrameOfPianoRoll)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void DragFrameOfPianoRoll(benchmark::State& state) {
+    host().openDenseSong(static_cast<int>(state.range(0)));
+    std::unique_ptr<QQuickItem> roll = host().makeRoll();
+    host().drawFrame();
+    auto* grid = roll->findChild<QQuickItem*>(QStringLiteral("gridMouse"));
+    if (grid == nullptr || roll->property("notes").toList().size() != state.range(0)) {
+        state.SkipWithError("the roll did not read the clip");
+        return;
+    }
+    // The first note: beat 0 at the left edge, four beats long.
+    const int pitch = roll->property("notes").toList().constFirst().toMap().value(QStringLiteral("pitch")).toInt();
+    const double lane = roll->property("laneHeight").toDouble();
+    const double y = (roll->property("highPitch").toInt() - pitch) * lane + lane / 2;
+    host().sendMouse(QEvent::MouseButtonPress, grid, {5.0, y}, Qt::LeftButton);
+    bool up = true;
+    for (auto _ : state) {
+        host().sendMouse(QEvent::MouseMove, grid, {5.0, up ? y - lane : y}, Qt::LeftButton);
+        up = !up;
+        host().drawFrame();
+    }
+    host().sendMouse(QEvent::MouseButtonRelease, grid, {5.0, y}, Qt::NoButton);
+    if (roll->property("dragMode").toInt() != 0) {
+        state.SkipWithError("the drag did not end");
+    }
+}
+BENCHMARK(DragFrameOfPianoRoll)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+}  // namespace
