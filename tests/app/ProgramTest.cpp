@@ -295,14 +295,14 @@ TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
         EXPECT_TRUE(client->sendLine(line.dump()));
         const std::optional<std::string> reply = client->readReply();
         EXPECT_TRUE(reply.has_value()) << method;
-        const json parsed = json::parse(reply.value_or("{}"));
+        json parsed = json::parse(reply.value_or("{}"));
         EXPECT_TRUE(parsed.contains("result")) << *reply;
         return parsed.value("result", json::object());
     };
     const auto nextNotification = [&] {
         const std::optional<std::string> line = client->readLine();
         EXPECT_TRUE(line.has_value());
-        const json parsed = json::parse(line.value_or("{}"));
+        json parsed = json::parse(line.value_or("{}"));
         EXPECT_FALSE(parsed.contains("id")) << *line;
         return parsed;
     };
@@ -317,11 +317,11 @@ TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
     ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setMuted", ",sT").string("11")));
     ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setSolo", ",sT").string("1")));
     for (int i = 0; i < 2; ++i) {
-        const json notification = nextNotification();
+        json notification = nextNotification();
         EXPECT_EQ(notification["method"], "ostrel/project.changed");
         EXPECT_EQ(notification["params"]["trackCount"], 10);
     }
-    const json tracks = request("tracks.list")["tracks"];
+    json tracks = request("tracks.list")["tracks"];
     ASSERT_EQ(tracks.size(), 10u);
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         SCOPED_TRACE(i);
@@ -330,9 +330,15 @@ TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
     }
     EXPECT_EQ(request("history.info")["undoText"], "Solo track");
 
-    const json render = request("project.renderToWav");
+    // Something to hear: a note on the first track's instrument.
+    const std::string first = tracks[0]["id"];
+    request("tracks.setInstrument", {{"id", first}, {"patch", "FM E-Piano"}});
+    const std::string clip = request("clips.add", {{"trackId", first}, {"lengthBeats", 4}, {"startBeats", 0}})["clipId"];
+    request("clips.addNote",
+            {{"trackId", first}, {"clipId", clip}, {"pitch", 60}, {"startBeats", 0}, {"lengthBeats", 2}});
+    json render = request("project.renderToWav");
     EXPECT_EQ(render["started"], true);
-    const json finished = nextNotification();
+    json finished = nextNotification();
     EXPECT_EQ(finished["method"], "ostrel/render.finished");
     EXPECT_EQ(finished["params"]["path"], render["path"]) << finished.dump();
     EXPECT_TRUE(finished["params"]["seconds"].is_number()) << finished.dump();
