@@ -686,6 +686,8 @@ ApiHandler::Json ApiHandler::addOrEditNote(const Json& params, NoteCall call) {
     }
     requireSongBeats(startBeats, "startBeats");
     requireSongBeats(lengthBeats, "lengthBeats");
+    // Notes count from their clip's start; where the note ends is a place in the song too.
+    requireSongBeats(clip.value(QStringLiteral("start")).toDouble() + startBeats + lengthBeats, "the note's end");
     const QString trackId = qText(stringField(track, "id"));
     const QString clipId = qText(stringField(clip, "id"));
     if (call == NoteCall::Add) {

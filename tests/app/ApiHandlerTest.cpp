@@ -543,6 +543,34 @@ TEST_F(ApiClipTest, ACopyThatWouldStartBeyondTheSongsLimitIsRefused) {
     EXPECT_EQ(clipsOf(keys()).size(), 2u);
 }
 
+TEST_F(ApiClipTest, ANoteThatWouldEndBeyondTheSongsLimitIsRefused) {
+    call("clips.move", {{"trackId", keys()}, {"clipId", verse()}, {"startBeats", 99999}});
+    for (const std::string method : {"clips.addNote", "clips.editNote"}) {
+        SCOPED_TRACE(method);
+        try {
+            (void)call(method, {{"trackId", keys()},
+                                {"clipId", verse()},
+                                {"noteId", note(0)},
+                                {"pitch", 60},
+                                {"startBeats", 0.5},
+                                {"lengthBeats", 1}});
+            ADD_FAILURE() << "accepted";
+        } catch (const api_server::ApiError& error) {
+            EXPECT_EQ(error.code, api_server::kInvalidParams);
+            EXPECT_STREQ(error.what(), "the note's end must be a finite number of beats, at most 100000");
+        }
+    }
+    EXPECT_EQ(verseNote(note(0))["length"], 1.0);
+    EXPECT_EQ(call("clips.addNote", {{"trackId", keys()},
+                                     {"clipId", verse()},
+                                     {"pitch", 60},
+                                     {"startBeats", 0.5},
+                                     {"lengthBeats", 0.5}})
+                  .size(),
+              1u)
+        << "a note that ends at the limit is taken";
+}
+
 TEST_F(ApiClipTest, NotesAreListedWithStartsFromTheirClipsStart) {
     call("clips.move", {{"trackId", keys()}, {"clipId", verse()}, {"startBeats", 16}});
     EXPECT_EQ(verseNotes().dump(), R"([{"id":")" + note(0) +
