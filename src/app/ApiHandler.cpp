@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <string>
 
 namespace ostrel::app {
 namespace {
@@ -27,10 +29,28 @@ bool isAudio(const QVariantMap& track) {
     return track.value(QStringLiteral("kind")).toString() == QStringLiteral("audio");
 }
 
+std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+// clipNotes gives five texts per note: id, pitch, velocity, start, length. The index of the
+// group whose id matches, looking only at whole groups; none when no group does.
+constexpr qsizetype kNoteTexts = 5;
+
+std::optional<qsizetype> findNoteGroup(const QStringList& texts, const QString& noteId) {
+    for (qsizetype i = 0; i + kNoteTexts <= texts.size(); i += kNoteTexts) {
+        if (texts[i] == noteId) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string noNoteText(const std::string& clipId, const std::string& noteId) {
+    return "clip \"" + clipId + "\" has no note with id \"" + noteId + "\" (clips.notes shows the ids)";
+}
+
 }  // namespace
 
 const std::vector<ApiHandler::Entry>& ApiHandler::methods() {
-    // The clip and device families join this table with the editing members they call.
     static const std::vector<Entry> table{
         {"app.ping", &ApiHandler::appPing},
         {"project.get", &ApiHandler::projectGet},
@@ -56,6 +76,26 @@ const std::vector<ApiHandler::Entry>& ApiHandler::methods() {
         {"history.undo", &ApiHandler::historyUndo},
         {"history.redo", &ApiHandler::historyRedo},
         {"history.info", &ApiHandler::historyInfo},
+        {"clips.list", &ApiHandler::clipsList},
+        {"clips.add", &ApiHandler::clipsAdd},
+        {"clips.move", &ApiHandler::clipsMove},
+        {"clips.resize", &ApiHandler::clipsResize},
+        {"clips.split", &ApiHandler::clipsSplit},
+        {"clips.remove", &ApiHandler::clipsRemove},
+        {"clips.duplicate", &ApiHandler::clipsDuplicate},
+        {"clips.notes", &ApiHandler::clipsNotes},
+        {"clips.addNote", &ApiHandler::clipsAddNote},
+        {"clips.editNote", &ApiHandler::clipsEditNote},
+        {"clips.removeNote", &ApiHandler::clipsRemoveNote},
+        {"clips.quantize", &ApiHandler::clipsQuantize},
+        {"devices.catalogue", &ApiHandler::devicesCatalogue},
+        {"devices.knobs", &ApiHandler::devicesKnobs},
+        {"devices.list", &ApiHandler::devicesList},
+        {"devices.add", &ApiHandler::devicesAdd},
+        {"devices.remove", &ApiHandler::devicesRemove},
+        {"devices.setEnabled", &ApiHandler::devicesSetEnabled},
+        {"devices.move", &ApiHandler::devicesMove},
+        {"devices.setParameter", &ApiHandler::devicesSetParameter},
     };
     return table;
 }
@@ -134,6 +174,54 @@ QVariantMap ApiHandler::requireTrack(const Json& params, const char* name) {
 
 QVariantMap ApiHandler::requireTrackByEitherKey(const Json& params) {
     return requireTrack(params, params.is_object() && params.contains("trackId") ? "trackId" : "id");
+}
+
+QVariantMap ApiHandler::findById(const QVariantMap& map, const char* list, const std::string& id) {
+    for (const QVariant& entry : map.value(QString::fromLatin1(list)).toList()) {
+        const QVariantMap element = entry.toMap();
+        if (stringField(element, "id") == id) {
+            return element;
+        }
+    }
+    return {};
+}
+
+QVariantMap ApiHandler::findClip(const QVariantMap& track, const std::string& clipId) {
+    QVariantMap clip = findById(track, "clipList", clipId);
+    if (clip.isEmpty()) {
+        invalidParams("track \"" + stringField(track, "name") + "\" has no clip with id \"" + clipId +
+                      "\" (clips.list shows the ids)");
+    }
+    return clip;
+}
+
+QVariantMap ApiHandler::requireMidiClip(const QVariantMap& track, const std::string& clipId) {
+    QVariantMap clip = findClip(track, clipId);
+    if (clip.value(QStringLiteral("audio")).toBool()) {
+        invalidParams("clip \"" + clipId + "\" is an audio clip: it has no notes");
+    }
+    return clip;
+}
+
+QVariantMap ApiHandler::findDevice(const QVariantMap& track, const std::string& deviceId) {
+    QVariantMap device = findById(track, "deviceList", deviceId);
+    if (device.isEmpty()) {
+        invalidParams("track \"" + stringField(track, "name") + "\" has no effect with id \"" + deviceId +
+                      "\" (devices.list shows the chain)");
+    }
+    return device;
+}
+
+void ApiHandler::requireSongBeats(double beats, const char* name) {
+    if (std::string error; !ProjectController::checkBeats(beats, name, &error)) {
+        invalidParams(error);
+    }
+}
+
+void ApiHandler::requireFinite(double value, const char* name) {
+    if (std::string error; !ProjectController::checkFinite(value, name, &error)) {
+        invalidParams(error);
+    }
 }
 
 // Converters.
@@ -238,9 +326,7 @@ ApiHandler::Json ApiHandler::projectSetName(const Json& params) {
 
 ApiHandler::Json ApiHandler::projectSetTempo(const Json& params) {
     const double bpm = requireNumber(params, "bpm");
-    if (std::string error; !ProjectController::checkFinite(bpm, "bpm", &error)) {
-        invalidParams(error);
-    }
+    requireFinite(bpm, "bpm");
     project_->setTempo(bpm);
     return kOk;
 }
@@ -344,9 +430,7 @@ ApiHandler::Json ApiHandler::tracksSetSolo(const Json& params) {
 ApiHandler::Json ApiHandler::tracksSetVolume(const Json& params) {
     const double volume = requireNumber(params, "volume");
     const QVariantMap track = requireTrack(params, "id");
-    if (std::string error; !ProjectController::checkFinite(volume, "volume", &error)) {
-        invalidParams(error);
-    }
+    requireFinite(volume, "volume");
     project_->setTrackVolume(qText(stringField(track, "id")), volume);
     return kOk;
 }
@@ -388,9 +472,7 @@ ApiHandler::Json ApiHandler::tracksAddAudioClip(const Json& params) {
         invalidParams("no sound file \"" + file + "\" in the samples folder (tracks.samples lists the files)");
     }
     const double startBeats = valueOr(params, "startBeats", 0.0).get<double>();
-    if (std::string error; !ProjectController::checkBeats(startBeats, "startBeats", &error)) {
-        invalidParams(error);
-    }
+    requireSongBeats(startBeats, "startBeats");
     const QString clipId = project_->addAudioClip(qText(stringField(track, "id")), qText(file), startBeats);
     if (clipId.isEmpty()) {
         invalidParams("the sound file \"" + file + "\" could not be added (is it a valid WAV?)");
@@ -412,9 +494,7 @@ ApiHandler::Json ApiHandler::transportStop(const Json&) {
 
 ApiHandler::Json ApiHandler::transportSetTempo(const Json& params) {
     const double bpm = requireNumber(params, "bpm");
-    if (std::string error; !ProjectController::checkFinite(bpm, "bpm", &error)) {
-        invalidParams(error);
-    }
+    requireFinite(bpm, "bpm");
     transport_->setTempo(bpm);
     return {{"tempo", transport_->tempo()}};
 }
@@ -451,6 +531,312 @@ ApiHandler::Json ApiHandler::historyInfo(const Json&) {
             {"redoText", project_->redoText().toUtf8().toStdString()}};
 }
 
+// Clips.
+
+ApiHandler::Json ApiHandler::clipsList(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    json clips = json::array();
+    for (const QVariant& entry : track.value(QStringLiteral("clipList")).toList()) {
+        const QVariantMap clip = entry.toMap();
+        clips.push_back({{"id", stringField(clip, "id")},
+                         {"name", stringField(clip, "name")},
+                         {"start", clip.value(QStringLiteral("start")).toDouble()},
+                         {"length", clip.value(QStringLiteral("length")).toDouble()},
+                         {"audio", clip.value(QStringLiteral("audio")).toBool()}});
+    }
+    return {{"clips", clips}};
+}
+
+ApiHandler::Json ApiHandler::clipsAdd(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    if (isAudio(track)) {
+        invalidParams("empty clips are MIDI: use a MIDI track (audio clips come from tracks.addAudioClip)");
+    }
+    const double lengthBeats = requireNumber(params, "lengthBeats");
+    if (lengthBeats <= 0.0) {
+        invalidParams("lengthBeats must be greater than 0");
+    }
+    requireSongBeats(lengthBeats, "lengthBeats");
+    const double startBeats = requireNumber(params, "startBeats");
+    requireSongBeats(startBeats, "startBeats");
+    const QString clipId = project_->addEmptyClip(qText(stringField(track, "id")), startBeats, lengthBeats);
+    if (clipId.isEmpty()) {
+        invalidParams("the clip could not be added");
+    }
+    return {{"clipId", utf8(clipId)}};
+}
+
+ApiHandler::Json ApiHandler::clipsMove(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = findClip(track, requireText(params, "clipId"));
+    const std::string toTrackId = valueOr(params, "toTrackId", "").get<std::string>();
+    const QVariantMap target = toTrackId.empty() ? track : findTrack(toTrackId);
+    const double startBeats = requireNumber(params, "startBeats");
+    requireSongBeats(startBeats, "startBeats");
+    const char* refusal =
+        "the clip could not be moved there (an audio clip needs an audio track, a MIDI clip a MIDI track)";
+    const bool audioClip = clip.value(QStringLiteral("audio")).toBool();
+    if (stringField(target, "kind") != (audioClip ? "audio" : "midi")) {
+        invalidParams(refusal);
+    }
+    const std::string targetId = stringField(target, "id");
+    const std::string clipId = stringField(clip, "id");
+    project_->moveClip(qText(stringField(track, "id")), qText(clipId), qText(targetId), startBeats);
+    if (!clipIdSet(findTrack(targetId)).contains(clipId)) {
+        invalidParams(refusal);
+    }
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::clipsResize(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = findClip(track, requireText(params, "clipId"));
+    const double lengthBeats = requireNumber(params, "lengthBeats");
+    if (lengthBeats <= 0.0) {
+        invalidParams("lengthBeats must be greater than 0");
+    }
+    requireSongBeats(lengthBeats, "lengthBeats");
+    project_->resizeClip(qText(stringField(track, "id")), qText(stringField(clip, "id")), lengthBeats);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::clipsSplit(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = findClip(track, requireText(params, "clipId"));
+    const double atBeats = requireNumber(params, "atBeats");
+    const double start = clip.value(QStringLiteral("start")).toDouble();
+    const double end = start + clip.value(QStringLiteral("length")).toDouble();
+    // Written so that a value that is not a number fails too.
+    if (!(atBeats > start && atBeats < end)) {
+        invalidParams("atBeats must be inside the clip (between its start and its end, in song beats)");
+    }
+    const QString newId = project_->splitClip(qText(stringField(track, "id")), qText(stringField(clip, "id")), atBeats);
+    if (newId.isEmpty()) {
+        invalidParams("the clip could not be split there");
+    }
+    return {{"clipId", utf8(newId)}};
+}
+
+ApiHandler::Json ApiHandler::clipsRemove(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = findClip(track, requireText(params, "clipId"));
+    project_->removeClip(qText(stringField(track, "id")), qText(stringField(clip, "id")));
+    project_->setMessage(
+        ProjectController::tr("Removed the clip \"%1\" from track \"%2\" via the API. Press Ctrl+Z to undo.")
+            .arg(qText(stringField(clip, "name")), qText(stringField(track, "name"))),
+        true);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::clipsDuplicate(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = findClip(track, requireText(params, "clipId"));
+    // The copy starts where the clip ends, which must itself be a place in the song.
+    requireSongBeats(clip.value(QStringLiteral("start")).toDouble() + clip.value(QStringLiteral("length")).toDouble(),
+                     "the copy's start");
+    const QString copyId = project_->duplicateClip(qText(stringField(track, "id")), qText(stringField(clip, "id")));
+    if (copyId.isEmpty()) {
+        invalidParams("the clip could not be duplicated");
+    }
+    return {{"clipId", utf8(copyId)}};
+}
+
+ApiHandler::Json ApiHandler::clipsNotes(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
+    const QStringList texts = project_->clipNotes(qText(stringField(track, "id")), qText(stringField(clip, "id")));
+    json notes = json::array();
+    for (qsizetype i = 0; i + kNoteTexts <= texts.size(); i += kNoteTexts) {
+        notes.push_back({{"id", utf8(texts[i])},
+                         {"pitch", texts[i + 1].toInt()},
+                         {"velocity", texts[i + 2].toInt()},
+                         {"start", texts[i + 3].toDouble()},
+                         {"length", texts[i + 4].toDouble()}});
+    }
+    return {{"notes", notes}};
+}
+
+ApiHandler::Json ApiHandler::clipsAddNote(const Json& params) { return addOrEditNote(params, NoteCall::Add); }
+
+ApiHandler::Json ApiHandler::clipsEditNote(const Json& params) { return addOrEditNote(params, NoteCall::Edit); }
+
+ApiHandler::Json ApiHandler::addOrEditNote(const Json& params, NoteCall call) {
+    constexpr double kDefaultVelocity = 100.0;
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
+    const double pitch = requireNumber(params, "pitch");
+    // An edit without a velocity keeps the note's own; it is read once the note is found.
+    const Json velocityParam = valueOr(params, "velocity", nullptr);
+    const std::optional<double> velocity =
+        velocityParam.is_null() ? std::nullopt : std::optional<double>(velocityParam.get<double>());
+    const double startBeats = requireNumber(params, "startBeats");
+    const double lengthBeats = requireNumber(params, "lengthBeats");
+    // Written so that a value that is not a number fails too.
+    if (!(pitch >= 0.0 && pitch <= 127.0)) {
+        invalidParams("pitch must be a MIDI note number from 0 to 127 (60 = middle C)");
+    }
+    if (velocity && !(*velocity >= 1.0 && *velocity <= 127.0)) {
+        invalidParams("velocity must be from 1 to 127");
+    }
+    if (startBeats < 0.0) {
+        invalidParams("startBeats must not be negative");
+    }
+    if (!(lengthBeats > 0.0)) {
+        invalidParams("lengthBeats must be greater than 0");
+    }
+    requireSongBeats(startBeats, "startBeats");
+    requireSongBeats(lengthBeats, "lengthBeats");
+    // Notes count from their clip's start; where the note ends is a place in the song too.
+    requireSongBeats(clip.value(QStringLiteral("start")).toDouble() + startBeats + lengthBeats, "the note's end");
+    const QString trackId = qText(stringField(track, "id"));
+    const QString clipId = qText(stringField(clip, "id"));
+    if (call == NoteCall::Add) {
+        const QString noteId = project_->addNote(trackId, clipId, static_cast<int>(pitch),
+                                                 static_cast<int>(velocity.value_or(kDefaultVelocity)), startBeats,
+                                                 lengthBeats);
+        if (noteId.isEmpty()) {
+            invalidParams("the note could not be added");
+        }
+        return {{"noteId", utf8(noteId)}};
+    }
+    const std::string noteId = requireText(params, "noteId");
+    const QStringList texts = project_->clipNotes(trackId, clipId);
+    const std::optional<qsizetype> group = findNoteGroup(texts, qText(noteId));
+    if (!group) {
+        invalidParams(noNoteText(stringField(clip, "id"), noteId));
+    }
+    const int keptVelocity = texts[*group + 2].toInt();
+    project_->editNote(trackId, clipId, qText(noteId), static_cast<int>(pitch),
+                       velocity ? static_cast<int>(*velocity) : keptVelocity, startBeats, lengthBeats);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::clipsRemoveNote(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
+    const std::string noteId = requireText(params, "noteId");
+    const QString trackId = qText(stringField(track, "id"));
+    const QString clipId = qText(stringField(clip, "id"));
+    const QStringList texts = project_->clipNotes(trackId, clipId);
+    const std::optional<qsizetype> group = findNoteGroup(texts, qText(noteId));
+    if (!group) {
+        invalidParams(noNoteText(stringField(clip, "id"), noteId));
+    }
+    const int pitch = texts[*group + 1].toInt();
+    project_->removeNote(trackId, clipId, qText(noteId));
+    project_->setMessage(
+        ProjectController::tr("Removed a note (pitch %1) from clip \"%2\" via the API. Press Ctrl+Z to undo.")
+            .arg(pitch)
+            .arg(qText(stringField(clip, "name"))),
+        true);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::clipsQuantize(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
+    return {{"moved", project_->quantizeClip(qText(stringField(track, "id")), qText(stringField(clip, "id")))}};
+}
+
+// Devices.
+
+ApiHandler::Json ApiHandler::devicesCatalogue(const Json&) {
+    return {{"devices", variantToJson(project_->effectCatalogue())}};
+}
+
+ApiHandler::Json ApiHandler::devicesKnobs(const Json& params) {
+    const std::string deviceId = requireText(params, "deviceId");
+    const QVariantList knobs = project_->deviceKnobs(qText(deviceId));
+    if (knobs.isEmpty()) {
+        invalidParams("unknown device \"" + deviceId + "\" (devices.catalogue lists the effects)");
+    }
+    return {{"knobs", variantToJson(knobs)}};
+}
+
+ApiHandler::Json ApiHandler::devicesList(const Json& params) {
+    return {{"devices", devicesToJson(requireTrack(params, "trackId"))}};
+}
+
+ApiHandler::Json ApiHandler::devicesAdd(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const std::string deviceId = requireText(params, "deviceId");
+    const std::string preset = valueOr(params, "preset", "").get<std::string>();
+    bool typeKnown = false;
+    bool presetKnown = preset.empty();
+    for (const QVariant& entry : project_->effectCatalogue()) {
+        const QVariantMap type = entry.toMap();
+        if (stringField(type, "id") != deviceId) {
+            continue;
+        }
+        typeKnown = true;
+        for (const QVariant& each : type.value(QStringLiteral("presets")).toList()) {
+            if (presetKnown) {
+                break;
+            }
+            presetKnown = stringField(each.toMap(), "name") == preset;
+        }
+    }
+    if (!typeKnown) {
+        invalidParams("unknown effect \"" + deviceId + "\" (devices.catalogue lists the effects)");
+    }
+    if (!presetKnown) {
+        invalidParams("the effect \"" + deviceId + "\" has no preset \"" + preset +
+                      "\" (devices.catalogue lists them)");
+    }
+    const QString refId = project_->addDevice(qText(stringField(track, "id")), qText(deviceId), qText(preset));
+    if (refId.isEmpty()) {
+        invalidParams("the effect could not be added");
+    }
+    return {{"refId", utf8(refId)}};
+}
+
+ApiHandler::Json ApiHandler::devicesRemove(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap device = findDevice(track, requireText(params, "deviceId"));
+    project_->removeDevice(qText(stringField(track, "id")), qText(stringField(device, "id")));
+    project_->setMessage(
+        ProjectController::tr("Removed the effect \"%1\" from track \"%2\" via the API. Press Ctrl+Z to undo.")
+            .arg(qText(stringField(device, "name")), qText(stringField(track, "name"))),
+        true);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::devicesSetEnabled(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const bool enabled = requireBool(params, "enabled");
+    const QVariantMap device = findDevice(track, requireText(params, "deviceId"));
+    project_->setDeviceEnabled(qText(stringField(track, "id")), qText(stringField(device, "id")), enabled);
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::devicesMove(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap device = findDevice(track, requireText(params, "deviceId"));
+    const double newIndex = requireNumber(params, "newIndex");
+    const auto count = track.value(QStringLiteral("deviceList")).toList().size();
+    // Written so that a value that is not a number fails too.
+    if (!(newIndex >= 0.0 && newIndex < static_cast<double>(count))) {
+        invalidParams("newIndex must be a position in the chain (0 to " + std::to_string(count - 1) + ")");
+    }
+    project_->moveDevice(qText(stringField(track, "id")), qText(stringField(device, "id")),
+                         static_cast<int>(newIndex));
+    return kOk;
+}
+
+ApiHandler::Json ApiHandler::devicesSetParameter(const Json& params) {
+    const QVariantMap track = requireTrack(params, "trackId");
+    const QVariantMap device = findDevice(track, requireText(params, "deviceId"));
+    const std::string key = requireText(params, "key");
+    if (!device.value(QStringLiteral("values")).toMap().contains(qText(key))) {
+        invalidParams("the effect \"" + stringField(device, "deviceId") + "\" has no knob \"" + key +
+                      "\" (devices.knobs lists them)");
+    }
+    const double value = requireNumber(params, "value");
+    requireFinite(value, "value");
+    project_->setDeviceParameter(qText(stringField(track, "id")), qText(stringField(device, "id")), qText(key), value);
+    return kOk;
+}
+
 // The OSC door's track numbers.
 
 std::optional<std::string_view> ApiHandler::trackParamFor(std::string_view method) {
@@ -479,22 +865,20 @@ std::string ApiHandler::resolveTrackNumbers(const std::string& method, const std
         return params;
     }
     const std::string text = parsed[key].get<std::string>();
-    // A '0' anywhere makes the text an id: "10" is not the tenth track.
-    const auto nonZeroDigit = [](char c) { return c >= '1' && c <= '9'; };
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), nonZeroDigit)) {
+    // Track ids are never plain digits, so any number written without a leading zero names a
+    // position, "10" the tenth track as well; "0" and "07" stay texts and name no track.
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || text.size() > 9 || text.front() == '0' || !std::all_of(text.begin(), text.end(), digit)) {
         return params;
     }
-    const std::size_t number = std::stoul(text);
-    const json list = json::parse(handle("tracks.list", "{}"), nullptr, false);
-    if (!list.is_object() || !list.contains("tracks") || !list["tracks"].is_array()) {
+    const auto number = static_cast<qsizetype>(std::stoul(text));
+    // The ids that tracks.list would answer, in its order, without writing the whole list:
+    // a fader on a controller sends this many times a second.
+    const QVariantList tracks = project_->tracks();
+    if (tracks.size() < number) {
         return params;
     }
-    const json& tracks = list["tracks"];
-    if (tracks.size() < number || !tracks[number - 1].is_object() || !tracks[number - 1].contains("id") ||
-        !tracks[number - 1]["id"].is_string()) {
-        return params;
-    }
-    parsed[key] = tracks[number - 1]["id"];
+    parsed[key] = stringField(tracks[number - 1].toMap(), "id");
     return parsed.dump();
 }
 

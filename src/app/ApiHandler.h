@@ -37,7 +37,7 @@ public:
     static std::optional<std::string_view> trackParamFor(std::string_view method);
 
     // For the OSC door: the parameters with a track given by its position in the song
-    // ("2", digits 1 to 9 only) replaced by that track's id; anything else unchanged.
+    // ("2", "10": decimal, no leading zero) replaced by that track's id; anything else unchanged.
     std::string resolveTrackNumbers(const std::string& method, const std::string& params);
 
 private:
@@ -61,6 +61,14 @@ private:
     QVariantMap findTrack(const std::string& id);
     QVariantMap requireTrack(const Json& params, const char* name);
     QVariantMap requireTrackByEitherKey(const Json& params);
+    static QVariantMap findById(const QVariantMap& map, const char* list, const std::string& id);
+    static QVariantMap findClip(const QVariantMap& track, const std::string& clipId);
+    static QVariantMap requireMidiClip(const QVariantMap& track, const std::string& clipId);
+    static QVariantMap findDevice(const QVariantMap& track, const std::string& deviceId);
+
+    // The song's limits, refused with the controller's own words.
+    static void requireSongBeats(double beats, const char* name);
+    static void requireFinite(double value, const char* name);
 
     static std::string stringField(const QVariantMap& map, const char* name);
     static Json variantToJson(const QVariant& value);
@@ -92,6 +100,28 @@ private:
     Json historyUndo(const Json& params);
     Json historyRedo(const Json& params);
     Json historyInfo(const Json& params);
+    Json clipsList(const Json& params);
+    Json clipsAdd(const Json& params);
+    Json clipsMove(const Json& params);
+    Json clipsResize(const Json& params);
+    Json clipsSplit(const Json& params);
+    Json clipsRemove(const Json& params);
+    Json clipsDuplicate(const Json& params);
+    Json clipsNotes(const Json& params);
+    Json clipsAddNote(const Json& params);
+    Json clipsEditNote(const Json& params);
+    enum class NoteCall { Add, Edit };
+    Json addOrEditNote(const Json& params, NoteCall call);
+    Json clipsRemoveNote(const Json& params);
+    Json clipsQuantize(const Json& params);
+    Json devicesCatalogue(const Json& params);
+    Json devicesKnobs(const Json& params);
+    Json devicesList(const Json& params);
+    Json devicesAdd(const Json& params);
+    Json devicesRemove(const Json& params);
+    Json devicesSetEnabled(const Json& params);
+    Json devicesMove(const Json& params);
+    Json devicesSetParameter(const Json& params);
 
     ProjectController* project_;
     TransportController* transport_;

@@ -44,8 +44,18 @@ std::optional<double> onGrid(double beats) {
     return rounded;
 }
 
+// A position or length the song may hold: on the grid and not beyond the song's limit, so
+// no door and no view can make a clip that no render survives.
+std::optional<double> songBeats(double beats) {
+    const std::optional<double> rounded = onGrid(beats);
+    if (!rounded || !ProjectController::checkBeats(*rounded, "beats", nullptr)) {
+        return std::nullopt;
+    }
+    return rounded;
+}
+
 std::optional<double> clipStart(double beats) {
-    const std::optional<double> start = onGrid(beats);
+    const std::optional<double> start = songBeats(beats);
     return start ? std::optional<double>(std::max(0.0, *start)) : std::nullopt;
 }
 
@@ -175,7 +185,7 @@ void ProjectController::setTrackVolume(const QString& id, double volume) {
 QString ProjectController::addEmptyClip(const QString& track_id, double start_beats, double length_beats) {
     model::Uuid trackId;
     const std::optional<double> start = clipStart(start_beats);
-    const std::optional<double> length = onGrid(length_beats);
+    const std::optional<double> length = songBeats(length_beats);
     if (findTrack(track_id, &trackId) == nullptr || !start || !length) {
         return {};
     }
@@ -262,9 +272,13 @@ QString ProjectController::duplicateClip(const QString& track_id, const QString&
     if (clip == nullptr) {
         return {};
     }
+    const std::optional<double> copyStart = songBeats(clip->startBeats + clip->lengthBeats);
+    if (!copyStart) {
+        return {};
+    }
     model::Clip copy = *clip;
     copy.id = model::Uuid::generate();
-    copy.startBeats = clip->startBeats + clip->lengthBeats;
+    copy.startBeats = *copyStart;
     for (model::Note& note : copy.notes) {
         note.id = model::Uuid::generate();
     }
@@ -302,7 +316,7 @@ void ProjectController::resizeClip(const QString& track_id, const QString& clip_
     model::Uuid trackId;
     const model::Track* track = findTrack(track_id, &trackId);
     const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
-    const std::optional<double> length = onGrid(length_beats);
+    const std::optional<double> length = songBeats(length_beats);
     if (clip == nullptr || !length) {
         return;
     }

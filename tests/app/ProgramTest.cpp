@@ -1,6 +1,8 @@
 // The built program, started as a user would start it, without a display.
 
 #include "AppTestSupport.h"
+#include "api_server/ApiTestSupport.h"
+#include "api_server/OscTestSupport.h"
 #include "app/Application.h"
 #include "app/CommandLineOptions.h"
 #include "core/BuildInfo.h"
@@ -17,8 +19,13 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace ostrel;
@@ -243,6 +250,103 @@ TEST(ProgramSettingsTest, BothDoorsOpenOnTheirPortsOnlyWhenTheApiIsOn) {
     const QString quiet = qPath(off / "data");
     EXPECT_EQ(runProgram({"--data-dir", quiet, "--quit-after-ms", "0"}).exitCode, 0);
     EXPECT_EQ(indexMatching(logMessages(quiet), "api_server"), -1);
+}
+
+// The running program with both doors open: what an OSC controller changes, and a render it
+// finished, reach a connected JSON-RPC client as notifications.
+TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
+    using nlohmann::json;
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const int apiPort = freePort(SOCK_STREAM);
+    const auto oscPort = static_cast<std::uint16_t>(freePort(SOCK_DGRAM));
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    writeBytes(data + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2, "api.token": "%3"}})")
+                   .arg(apiPort)
+                   .arg(oscPort)
+                   .arg(QString::fromStdString(token))
+                   .toUtf8());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    useOffscreenEnvironment(environment);
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    // The program is ended by the test; the quit time only bounds a test that hangs.
+    program.start(QStringLiteral(OSTREL_PROGRAM), {"--data-dir", data, "--quit-after-ms", "300000"});
+    ASSERT_TRUE(program.waitForStarted());
+
+    // Connects once the program listens; the limit only guards against a program that never does.
+    std::unique_ptr<TestClient> client;
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (client == nullptr || !client->connected()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the Control API never opened";
+        ASSERT_NE(program.state(), QProcess::NotRunning) << program.readAll().toStdString();
+        client = std::make_unique<TestClient>(static_cast<std::uint16_t>(apiPort));
+        if (!client->connected()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    int id = 0;
+    const auto request = [&](const std::string& method, const json& params = json::object()) {
+        const json line = {{"id", ++id}, {"method", method}, {"params", params}, {"token", token}};
+        EXPECT_TRUE(client->sendLine(line.dump()));
+        const std::optional<std::string> reply = client->readReply();
+        EXPECT_TRUE(reply.has_value()) << method;
+        json parsed = json::parse(reply.value_or("{}"));
+        EXPECT_TRUE(parsed.contains("result")) << *reply;
+        return parsed.value("result", json::object());
+    };
+    const auto nextNotification = [&] {
+        const std::optional<std::string> line = client->readLine();
+        EXPECT_TRUE(line.has_value());
+        json parsed = json::parse(line.value_or("{}"));
+        EXPECT_FALSE(parsed.contains("id")) << *line;
+        return parsed;
+    };
+    for (int i = 0; i < 10; ++i) {
+        request("tracks.add");
+    }
+
+    // Tracks by number, the tenth among them; one beyond the song changes nothing; the door
+    // handles its datagrams in order, so two notifications mean all three were handled.
+    UdpSender udp;
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setMuted", ",sT").string("10")));
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setMuted", ",sT").string("11")));
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setSolo", ",sT").string("1")));
+    for (int i = 0; i < 2; ++i) {
+        json notification = nextNotification();
+        EXPECT_EQ(notification["method"], "ostrel/project.changed");
+        EXPECT_EQ(notification["params"]["trackCount"], 10);
+    }
+    json tracks = request("tracks.list")["tracks"];
+    ASSERT_EQ(tracks.size(), 10u);
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(tracks[i]["muted"], i == 9);
+        EXPECT_EQ(tracks[i]["solo"], i == 0);
+    }
+    EXPECT_EQ(request("history.info")["undoText"], "Solo track");
+
+    // Something to hear: a note on the first track's instrument.
+    const std::string first = tracks[0]["id"];
+    request("tracks.setInstrument", {{"id", first}, {"patch", "FM E-Piano"}});
+    const std::string clip = request("clips.add", {{"trackId", first}, {"lengthBeats", 4}, {"startBeats", 0}})["clipId"];
+    request("clips.addNote",
+            {{"trackId", first}, {"clipId", clip}, {"pitch", 60}, {"startBeats", 0}, {"lengthBeats", 2}});
+    json render = request("project.renderToWav");
+    EXPECT_EQ(render["started"], true);
+    json finished = nextNotification();
+    EXPECT_EQ(finished["method"], "ostrel/render.finished");
+    EXPECT_EQ(finished["params"]["path"], render["path"]) << finished.dump();
+    EXPECT_TRUE(finished["params"]["seconds"].is_number()) << finished.dump();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(render.value("path", std::string()))));
+
+    client.reset();
+    program.kill();
+    program.waitForFinished();
 }
 
 TEST(ProgramSettingsTest, ProblemsOfEarlierRunsAreLoggedRightAfterStarting) {

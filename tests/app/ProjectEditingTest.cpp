@@ -302,12 +302,30 @@ const std::vector<std::pair<const char*, std::function<void(Song&)>>> kSilent = 
     {"move clip of another track", [](Song& s) { s.rig.project.moveClip(s.audioId, s.verseId, s.midiId, 0.0); }},
     {"resize to the same length", [](Song& s) { s.rig.project.resizeClip(s.midiId, s.verseId, 3.9999); }},
     {"resize to no number", [](Song& s) { s.rig.project.resizeClip(s.midiId, s.verseId, kNaN); }},
+    // Regression: a clip of 1e300 beats was taken, and no render survives it.
+    {"empty clip beyond the song's end",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addEmptyClip(s.midiId, 100001, 4).isEmpty()); }},
+    {"empty clip longer than a song",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addEmptyClip(s.midiId, 0, 1e300).isEmpty()); }},
+    {"audio clip beyond the song's end",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addAudioClip(s.audioId, "two.wav", 1e9).isEmpty()); }},
+    {"move beyond the song's end", [](Song& s) { s.rig.project.moveClip(s.midiId, s.verseId, "", 100000.5); }},
+    {"resize longer than a song", [](Song& s) { s.rig.project.resizeClip(s.midiId, s.verseId, 2e5); }},
     {"split near the start", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 4.2).isEmpty()); }},
     {"split near the end", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 7.9).isEmpty()); }},
     {"split outside", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 20.0).isEmpty()); }},
     {"split at no number", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, kNaN).isEmpty()); }},
     {"remove unknown clip", [](Song& s) { s.rig.project.removeClip(s.midiId, kUnknown); }},
 };
+
+TEST(ProjectEditingClips, TheSongsLimitIsTheLastPlaceAClipMayStart) {
+    Song s;
+    const QString last = s.rig.project.addEmptyClip(s.midiId, ProjectController::kMaxBeats, 4);
+    ASSERT_FALSE(last.isEmpty()) << "the limit itself is a place";
+    EXPECT_TRUE(s.rig.project.duplicateClip(s.midiId, last).isEmpty()) << "the copy would start beyond it";
+    EXPECT_EQ(s.rig.project.undoText(), "Add clip");
+    EXPECT_EQ(s.at(0).clips.size(), 2u);
+}
 
 TEST(ProjectEditingSteps, UnknownIdsRefusedValuesAndNoOpsRecordNothingAndSayNothing) {
     for (const auto& [label, edit] : kSilent) {

@@ -1,0 +1,343 @@
+// The control doors as the program runs them: the JSON-RPC server's network thread, the
+// 30 ms door pump on the event loop, the method table and the real controllers over the null
+// output. Clients run on threads of their own; the event loop runs on the main thread until
+// they are done, and each iteration's time is the client's own.
+//
+//   RoundTrip:          one request and its reply; mostly the wait for the next pump tick.
+//   Requests32InFlight: 10,000 requests, at most 32 waiting for replies: the inbound ring
+//                       of 32 slots drains once per tick, so the ceiling is 32 per 30 ms.
+//   OscDatagrams:       OSC fader moves ("/ostrel/tracks/setVolume" with a track number),
+//                       sent 64 at a time (the door's ring) as soon as the last lot was
+//                       handled: datagrams per second through the door and the pump.
+//   Dispatch:           ApiHandler::handle alone, to tell the pump's wait from the work.
+
+#include "BenchSupport.h"
+#include "api_server/ApiServer.h"
+#include "api_server/OscServer.h"
+#include "app/ApiDoors.h"
+#include "app/ApiHandler.h"
+#include "app/AudioController.h"
+#include "app/ProjectController.h"
+#include "app/SettingsBridge.h"
+#include "app/TransportController.h"
+#include "core/Logger.h"
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+#include "model/ProjectFile.h"
+#include "platform/NullAudioBackend.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QMetaObject>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace ostrel;
+using Clock = std::chrono::steady_clock;
+
+// A song of eight tracks, each with four clips of sixteen notes and two effects.
+model::Project benchSong() {
+    std::vector<model::Track> tracks;
+    for (int t = 0; t < 8; ++t) {
+        model::Track track;
+        track.id = model::Uuid::generate();
+        track.name = "Track " + std::to_string(t + 1);
+        track.instrumentPatch = "FM E-Piano";
+        for (int c = 0; c < 4; ++c) {
+            model::Clip clip;
+            clip.id = model::Uuid::generate();
+            clip.name = "Clip";
+            clip.startBeats = 4.0 * c;
+            clip.lengthBeats = 4.0;
+            for (int n = 0; n < 16; ++n) {
+                clip.notes.push_back(model::Note{model::Uuid::generate(), 48 + n, 100, n * 0.25, 0.25, {}});
+            }
+            track.clips.push_back(std::move(clip));
+        }
+        for (const char* type : {"ostrel.eq", "ostrel.delay"}) {
+            model::Device device;
+            device.id = model::Uuid::generate();
+            device.typeId = type;
+            track.devices.push_back(device);
+        }
+        tracks.push_back(std::move(track));
+    }
+    return model::makeProject(model::Uuid::generate(), "Bench", 120.0, std::move(tracks), model::JsonValue{});
+}
+
+// The program's controllers and both doors, wired as main wires them.
+struct Program {
+    Program()
+        : registry(core::buildSettingsRegistry()),
+          store(registry),
+          settings(store, registry, data.filePath("settings.json"), logger),
+          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
+          transport(audio, logger, &settings),
+          project(transport, logger, data.filePath("projects"), QString(), QString()),
+          handler(&project, &transport),
+          server(std::make_unique<api_server::ApiServer>(nullptr)),
+          osc(std::make_unique<api_server::OscServer>(nullptr)) {
+        bench::require(data.isValid(), "a temporary folder");
+        bench::require(QDir().mkpath(data.filePath("projects")), "the projects folder");
+        std::string error;
+        bench::require(model::saveProjectFile(QFile::encodeName(data.filePath("projects/bench.ostproj")).toStdString(),
+                                              benchSong(), &error),
+                       "the project file");
+        bench::require(project.openProject("bench.ostproj"), "opening the project");
+        server->handler = app::apiRequestHandler(handler);
+        const api_server::OscServer::Handler oscHandler = app::oscRequestHandler(handler);
+        osc->handler = [this, oscHandler](const std::string& method, const std::string& params) {
+            // Counted before the call: a refusal throws, and the door drops it.
+            oscHandled.fetch_add(1, std::memory_order_release);
+            return oscHandler(method, params);
+        };
+        bench::require(server->start(0, "token"), "the JSON-RPC door starts");
+        bench::require(osc->start(0), "the OSC door starts");
+        app::connectDoors(pump, project, *server, *osc);
+    }
+    ~Program() {
+        pump.stop();
+        osc->stop();
+        server->stop();
+    }
+
+    // Runs the event loop until `client` has returned, and answers the seconds it took.
+    double runClient(const std::function<void()>& client) {
+        QEventLoop loop;
+        double seconds = 0.0;
+        std::thread thread([&] {
+            const auto start = Clock::now();
+            client();
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        thread.join();
+        return seconds;
+    }
+
+    QTemporaryDir data;
+    core::Logger logger;
+    core::SettingsRegistry registry;
+    core::SettingsStore store;
+    app::SettingsBridge settings;
+    app::AudioController audio;
+    app::TransportController transport;
+    app::ProjectController project;
+    app::ApiHandler handler;
+    std::unique_ptr<api_server::ApiServer> server;
+    std::unique_ptr<api_server::OscServer> osc;
+    std::atomic<std::uint64_t> oscHandled{0};
+    QTimer pump;
+};
+
+Program& program() {
+    static Program shared;
+    return shared;
+}
+
+// A loopback client that pipelines its lines.
+class Client {
+public:
+    explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bench::require(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+                       "the client connects");
+        const int yes = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    }
+    ~Client() { ::close(fd_); }
+
+    void send(const std::string& bytes) {
+        bench::require(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()),
+                       "the client sends");
+    }
+
+    // The next line that is a reply; notifications are skipped.
+    void readReply() {
+        for (;;) {
+            const std::size_t end = buffer_.find('\n');
+            if (end == std::string::npos) {
+                char chunk[65536];
+                const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
+                bench::require(received > 0, "the server answers");
+                buffer_.append(chunk, static_cast<std::size_t>(received));
+                continue;
+            }
+            const bool notification = buffer_.compare(0, 10, "{\"jsonrpc\"") == 0;
+            buffer_.erase(0, end + 1);
+            if (!notification) {
+                return;
+            }
+        }
+    }
+
+private:
+    int fd_;
+    std::string buffer_;
+};
+
+std::string requestLine(const std::string& method, const std::string& params) {
+    return R"({"id":1,"jsonrpc":"2.0","method":")" + method + R"(","params":)" + params + R"(,"token":"token"})" "\n";
+}
+
+const std::string kPing = requestLine("app.ping", "{}");
+
+// A volume edit of the first track: one undo step and one notification each time, the
+// value alternating so that every request changes the song.
+std::string volumeLine(const std::string& trackId, int i) {
+    return requestLine("tracks.setVolume",
+                       R"({"id":")" + trackId + R"(","volume":)" + (i % 2 == 0 ? "0.5" : "0.75") + "}");
+}
+
+std::string firstTrackId() { return program().project.document().tracks().front().id.toString(); }
+
+void RoundTrip(benchmark::State& state) {
+    Program& p = program();
+    Client client(p.server->port());
+    for (auto _ : state) {
+        state.SetIterationTime(p.runClient([&] {
+            client.send(kPing);
+            client.readReply();
+        }));
+    }
+}
+BENCHMARK(RoundTrip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
+
+// 10,000 requests of one kind, never more than 32 without their replies.
+void Requests32InFlight(benchmark::State& state) {
+    constexpr int kRequests = 10000;
+    constexpr int kInFlight = 32;
+    Program& p = program();
+    const bool edits = state.range(0) != 0;
+    const std::string trackId = firstTrackId();
+    Client client(p.server->port());
+    for (auto _ : state) {
+        state.SetIterationTime(p.runClient([&] {
+            int sent = 0;
+            int answered = 0;
+            while (answered < kRequests) {
+                std::string burst;
+                while (sent < kRequests && sent - answered < kInFlight) {
+                    burst += edits ? volumeLine(trackId, sent) : kPing;
+                    ++sent;
+                }
+                if (!burst.empty()) {
+                    client.send(burst);
+                }
+                client.readReply();
+                ++answered;
+            }
+        }));
+    }
+    state.SetItemsProcessed(state.iterations() * kRequests);
+    state.SetLabel(edits ? "tracks.setVolume, a notification each" : "app.ping");
+}
+BENCHMARK(Requests32InFlight)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void putString(std::string& out, const std::string& text) {
+    out += text;
+    out += '\0';
+    while (out.size() % 4 != 0) {
+        out += '\0';
+    }
+}
+
+std::string volumeDatagram(float volume) {
+    std::string out;
+    putString(out, "/ostrel/tracks/setVolume");
+    putString(out, ",sf");
+    putString(out, "1");
+    const auto bits = std::bit_cast<std::uint32_t>(volume);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out += static_cast<char>((bits >> shift) & 0xFF);
+    }
+    return out;
+}
+
+void OscDatagrams(benchmark::State& state) {
+    constexpr int kDatagrams = 6400;
+    constexpr int kRing = 64;
+    Program& p = program();
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(p.osc->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string datagrams[2] = {volumeDatagram(0.5f), volumeDatagram(0.75f)};
+    for (auto _ : state) {
+        state.SetIterationTime(p.runClient([&] {
+            const std::uint64_t first = p.oscHandled.load(std::memory_order_acquire);
+            for (int sent = 0; sent < kDatagrams; sent += kRing) {
+                for (int i = 0; i < kRing; ++i) {
+                    const std::string& d = datagrams[(sent + i) % 2];
+                    ::sendto(udp, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+                }
+                // The next lot only once the pump has taken this one.
+                const auto target = first + static_cast<std::uint64_t>(sent + kRing);
+                while (p.oscHandled.load(std::memory_order_acquire) < target) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                }
+            }
+        }));
+    }
+    ::close(udp);
+    state.SetItemsProcessed(state.iterations() * kDatagrams);
+}
+BENCHMARK(OscDatagrams)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void Dispatch(benchmark::State& state) {
+    Program& p = program();
+    const std::string trackId = firstTrackId();
+    int i = 0;
+    for (auto _ : state) {
+        switch (state.range(0)) {
+        case 0:
+            benchmark::DoNotOptimize(p.handler.handle("app.ping", "{}"));
+            break;
+        case 1:
+            benchmark::DoNotOptimize(p.handler.handle("tracks.list", "{}"));
+            break;
+        default:
+            benchmark::DoNotOptimize(p.handler.handle(
+                "tracks.setVolume", R"({"id":")" + trackId + R"(","volume":)" + (++i % 2 == 0 ? "0.5" : "0.75") + "}"));
+            break;
+        }
+    }
+    state.SetLabel(state.range(0) == 0 ? "app.ping" : state.range(0) == 1 ? "tracks.list" : "tracks.setVolume");
+}
+BENCHMARK(Dispatch)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The doors' pump runs on the event loop, as in the program.
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
