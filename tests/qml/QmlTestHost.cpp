@@ -10,6 +10,7 @@
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
+#include "audiofile/WavWriter.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
@@ -290,6 +291,15 @@ bool QmlTestHost::fileExists(const QString& path) const { return QFileInfo::exis
 void QmlTestHost::emptyFolder(const QString& path) {
     QDir dir(path);
     for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
+}
+
+bool QmlTestHost::writeSample(const QString& fileName) {
+    const QString folder = project_->samplesDirectory();
+    QDir().mkpath(folder);
+    // A tenth of a second at 48 kHz, loud enough to measure.
+    const std::vector<float> data(4800, 0.5f);
+    return engine::writeWavFile(QDir(folder).filePath(fileName).toStdString(), data, 1, 48000,
+                                engine::WavFormat::Float32, nullptr);
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
