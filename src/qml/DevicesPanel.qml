@@ -178,7 +178,26 @@ Item {
                         return typeof stored === "number" ? stored : k.def;
                     }
 
+                    // Where the card would land if the pointer let go now: the number of
+                    // other effect cards whose middle lies left of this one's.
+                    function landingIndex() {
+                        const middle = x + dragShift + width / 2;
+                        let landing = 0;
+                        for (let i = 0; i < row.children.length; ++i) {
+                            const other = row.children[i];
+                            if (other !== card && other.isEffectCard === true && other.x + other.width / 2 < middle)
+                                ++landing;
+                        }
+                        return landing;
+                    }
+
+                    readonly property bool isEffectCard: true
+                    // How far the card is being dragged sideways, in pixels.
+                    property real dragShift: 0
+
                     objectName: "effectCard" + index
+                    transform: Translate { x: card.dragShift }
+                    z: dragShift !== 0 ? 1 : 0
                     width: columns * 70 + 20
                     height: row.height
                     color: theme.colors.surfaceRaised
@@ -202,30 +221,64 @@ Item {
                                 color: theme.colors.accent2
                             }
 
-                            Column {
+                            Item {
                                 Layout.fillWidth: true
                                 Layout.minimumWidth: 40
+                                implicitHeight: names.implicitHeight
 
-                                Text {
-                                    objectName: "effectTitle"
+                                Column {
+                                    id: names
+
                                     width: parent.width
-                                    text: root.titleOf(card.modelData.name)
-                                    color: theme.colors.text
-                                    font.family: theme.fontFamily
-                                    font.pixelSize: 13
-                                    font.weight: Font.DemiBold
-                                    elide: Text.ElideRight
+
+                                    Text {
+                                        objectName: "effectTitle"
+                                        width: parent.width
+                                        text: root.titleOf(card.modelData.name)
+                                        color: theme.colors.text
+                                        font.family: theme.fontFamily
+                                        font.pixelSize: 13
+                                        font.weight: Font.DemiBold
+                                        elide: Text.ElideRight
+                                    }
+
+                                    Text {
+                                        objectName: "effectPreset"
+                                        width: parent.width
+                                        visible: card.preset !== ""
+                                        text: card.preset
+                                        color: theme.colors.textMuted
+                                        font.family: theme.fontFamily
+                                        font.pixelSize: 10
+                                        elide: Text.ElideRight
+                                    }
                                 }
 
-                                Text {
-                                    objectName: "effectPreset"
-                                    width: parent.width
-                                    visible: card.preset !== ""
-                                    text: card.preset
-                                    color: theme.colors.textMuted
-                                    font.family: theme.fontFamily
-                                    font.pixelSize: 10
-                                    elide: Text.ElideRight
+                                // The name is the card's handle: dragged sideways, the card
+                                // moves along the chain in one step when it is let go.
+                                MouseArea {
+                                    property real pressX: 0
+
+                                    objectName: "cardGrip"
+                                    anchors.fill: parent
+                                    hoverEnabled: true
+                                    // The chain scrolls sideways too: the drag must stay here.
+                                    preventStealing: true
+                                    cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
+                                    onEntered: app.helpText = qsTr("Drag the name sideways to move this effect along the chain.")
+                                    onExited: app.helpText = ""
+                                    onPressed: mouse => pressX = mapToItem(row, mouse.x, 0).x
+                                    onPositionChanged: mouse => {
+                                        if (pressed)
+                                            card.dragShift = mapToItem(row, mouse.x, 0).x - pressX;
+                                    }
+                                    onReleased: {
+                                        const landing = card.landingIndex();
+                                        card.dragShift = 0;
+                                        if (landing !== card.index)
+                                            project.moveDevice(root.trackId, card.modelData.id, landing);
+                                    }
+                                    onCanceled: card.dragShift = 0
                                 }
                             }
 

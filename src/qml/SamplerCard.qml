@@ -10,7 +10,7 @@ Rectangle {
     property string trackId: ""
     property var config: ({})
 
-    readonly property string sampleName: config && config.sample !== undefined ? String(config.sample) : ""
+    readonly property string sampleName: config && typeof config.sample === "string" ? config.sample : ""
     readonly property bool looping: !!config && config.loop === true
     readonly property bool sampleOver: dropArea.containsDrag
     readonly property var knobs: [

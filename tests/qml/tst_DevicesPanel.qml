@@ -12,6 +12,7 @@ Item {
     height: 360
 
     Component { id: panelComponent; DevicesPanel { width: stage.width; height: 300 } }
+    Component { id: playCardComponent; PlayCard { width: stage.width; height: 300 } }
 
     // A row of the browser's lists as it is dragged: the hot spot lands on the panel.
     Component {
@@ -250,6 +251,41 @@ Item {
             compare(findChild(card(panel, 2), "effectTitle").text, "Chorus");
         }
 
+        function test_dragging_a_card_by_its_name_moves_it_along_the_chain_data() {
+            return [
+                // Cards 230 px wide, 8 px apart: the dragged middle passes the next middle at 238 px.
+                {tag: "one place", from: 0, dx: 300, order: ["ostrel.reverb", "ostrel.delay", "ostrel.chorus"]},
+                {tag: "to the end", from: 0, dx: 500, order: ["ostrel.reverb", "ostrel.chorus", "ostrel.delay"]},
+                {tag: "back to the start", from: 2, dx: -480, order: ["ostrel.chorus", "ostrel.delay", "ostrel.reverb"]},
+                {tag: "not far enough", from: 1, dx: 200, order: ["ostrel.delay", "ostrel.reverb", "ostrel.chorus"]},
+            ];
+        }
+
+        function test_dragging_a_card_by_its_name_moves_it_along_the_chain(data) {
+            const id = project.addTrack();
+            project.addDevice(id, "ostrel.delay", "");
+            project.addDevice(id, "ostrel.reverb", "");
+            project.addDevice(id, "ostrel.chorus", "");
+            const panel = makePanel(id);
+            const grip = findChild(card(panel, data.from), "cardGrip");
+            const at = grip.mapToItem(stage, 5, 5);
+            mousePress(stage, at.x, at.y);
+            testHost.moveMouse(stage, at.x + data.dx / 2, at.y, Qt.LeftButton, Qt.NoModifier);
+            testHost.moveMouse(stage, at.x + data.dx, at.y, Qt.LeftButton, Qt.NoModifier);
+            // The card follows the pointer; nothing is sent before it is let go.
+            compare(card(panel, data.from).dragShift, data.dx);
+            compare(project.undoText, "Add device");
+            mouseRelease(stage, at.x + data.dx, at.y);
+            compare(chainOf(id).map(d => d.deviceId), data.order);
+            const moved = data.tag !== "not far enough";
+            compare(project.undoText, moved ? "Move device" : "Add device");
+            compare(card(panel, 0).dragShift, 0);
+            if (moved) {
+                project.undo();
+                compare(chainOf(id).map(d => d.deviceId), ["ostrel.delay", "ostrel.reverb", "ostrel.chorus"]);
+            }
+        }
+
         function test_a_single_card_can_move_nowhere() {
             const id = project.addTrack();
             project.addDevice(id, "ostrel.delay", "");
@@ -287,6 +323,19 @@ Item {
             compare(card(panel, 0).width, data.width);
             const grid = findChild(card(panel, 0), "knobGrid");
             compare(grid.height, data.rows * 68 + (data.rows - 1) * 4);
+        }
+
+        function test_the_play_card_shows_the_chain_of_its_effects_track_in_the_fx_view() {
+            const id = project.addTrack();
+            project.addDevice(id, "ostrel.delay", "Slapback");
+            const play = createTemporaryObject(playCardComponent, stage);
+            play.fxTrackId = id;
+            const fx = findChild(play, "fxView");
+            verify(!fx.visible);
+            play.view = "fx";
+            verify(fx.visible);
+            compare(fx.trackId, id);
+            compare(findChild(findChild(fx, "effectCard0"), "effectPreset").text, "Slapback");
         }
 
         function test_value_texts_data() {
