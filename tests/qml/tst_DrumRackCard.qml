@@ -61,6 +61,10 @@ Item {
             return found;
         }
 
+        function sameColor(actual, expected, what) {
+            verify(Qt.colorEqual(actual, expected), what + ": " + actual + " is not " + expected);
+        }
+
         function knob(key) {
             return findChild(card, "knob_" + key).knob;
         }
@@ -88,7 +92,7 @@ Item {
             for (let note = 36; note <= 51; ++note) {
                 compare(findChild(pad(note), "padText").text, "empty");
                 compare(findChild(pad(note), "padText").opacity, 0.6);
-                compare(pad(note).color, Qt.rgba(0, 0, 0, 0));
+                sameColor(pad(note).color, Qt.rgba(0, 0, 0, 0), "pad " + note);
             }
             compare(findChild(card, "padCaption").text, "PAD 1: empty");
             const knobs = findChild(card, "padKnobs");
@@ -129,14 +133,14 @@ Item {
 
         function test_a_sound_dropped_on_a_pad_fills_and_picks_it_in_one_step() {
             const source = dragOnto(44, "Snare.WAV");
-            compare(pad(44).border.color, theme.colors.accent2);
+            sameColor(pad(44).border.color, theme.colors.accent2, "pad 44 border");
             source.Drag.drop();
             compare(pads(), [{note: 44, sample: "Snare.WAV", gain: 1, tune_cents: 0, release_ms: 80}]);
             compare(project.undoText, "Set instrument settings");
             compare(card.selectedNote, 44);
             compare(findChild(pad(44), "padText").text, "Snare");
             compare(findChild(pad(44), "padText").opacity, 1.0);
-            compare(pad(44).color, theme.colors.surface);
+            sameColor(pad(44).color, theme.colors.surface, "pad 44");
             compare(pad(44).Accessible.name, "Pad 4, Snare");
             compare(findChild(card, "padCaption").text, "PAD 9: Snare");
             verify(findChild(card, "padKnobs").enabled);
@@ -157,18 +161,18 @@ Item {
             project.setPad(trackId, 38, "kick.wav");
             mousePress(pad(38), 20, 20);
             compare(instrument.activeNotes, [38]);
-            compare(pad(38).color, theme.colors.accent);
-            compare(findChild(pad(38), "padText").color, theme.colors.onAccent);
+            sameColor(pad(38).color, theme.colors.accent, "pad 38");
+            sameColor(findChild(pad(38), "padText").color, theme.colors.onAccent, "pad 38 text");
             mouseRelease(pad(38), 20, 20);
             compare(instrument.activeNotes, []);
-            compare(pad(38).color, theme.colors.surface);
+            sameColor(pad(38).color, theme.colors.surface, "pad 38");
         }
 
         function test_a_pad_lights_when_its_note_sounds_from_elsewhere_even_empty() {
             instrument.padDown(50);
-            compare(pad(50).color, theme.colors.accent);
+            sameColor(pad(50).color, theme.colors.accent, "pad 50");
             instrument.padUp(50);
-            compare(pad(50).color, Qt.rgba(0, 0, 0, 0));
+            sameColor(pad(50).color, Qt.rgba(0, 0, 0, 0), "pad 50");
         }
 
         function test_a_right_press_empties_a_pad_without_picking_it() {
