@@ -35,6 +35,32 @@ Item {
         }
     }
 
+    // The play card at the detail panel's usual size, in its effects view.
+    Component {
+        id: playComponent
+
+        Rectangle {
+            property alias card: card
+
+            width: 1260
+            height: 340
+            color: theme.colors.background
+
+            Card {
+                anchors.fill: parent
+                anchors.margins: theme.spacing
+
+                PlayCard {
+                    id: card
+
+                    anchors.fill: parent
+                    anchors.margins: theme.spacing * 1.5
+                    view: "fx"
+                }
+            }
+        }
+    }
+
     TestCase {
         name: "DeviceGallery"
         when: windowShown
@@ -54,8 +80,10 @@ Item {
             let found = [];
             if (item.visible === false)
                 return found;
-            // A sound's long file name is shortened in the middle by design.
-            if (item.truncated === true && item.objectName !== "soundName")
+            // Shortened by design: a sound's long file name, in the middle, and an effect's
+            // name beside its four buttons on a three-column card.
+            const byDesign = ["soundName", "effectTitle", "effectPreset"];
+            if (item.truncated === true && byDesign.indexOf(item.objectName) < 0)
                 found.push(item.text);
             for (let i = 0; i < item.children.length; ++i)
                 found = found.concat(truncatedTexts(item.children[i]));
@@ -124,6 +152,15 @@ Item {
             project.addDevice(fm, "ostrel.chorus", "");
             sheet.panel.trackId = fm;
             shoot(sheet, "fx-fm");
+        }
+
+        function test_the_play_card_effects_view() {
+            const fm = project.addTrack();
+            project.setTrackInstrument(fm, "FM Bell");
+            project.addDevice(fm, "ostrel.reverb", "Big Hall");
+            const sheet = createTemporaryObject(playComponent, stage);
+            sheet.card.fxTrackId = fm;
+            shoot(sheet, "play-fx");
         }
     }
 }
