@@ -55,8 +55,8 @@ constexpr ConfigKnob kPadKnobs[] = {
 };
 
 constexpr ConfigKnob kSamplerKnobs[] = {
-    {"gain", 0.0, 2.0, 1.0},          {"root_note", 0.0, 127.0, 60.0},  {"tune_cents", -100.0, 100.0, 0.0},
-    {"attack_ms", 0.0, 2000.0, 2.0},  {"release_ms", 1.0, 5000.0, 80.0}, {"loop", 0.0, 1.0, 0.0},
+    {"gain", 0.0, 2.0, 1.0},         {"root_note", 0.0, 127.0, 60.0},   {"tune_cents", -100.0, 100.0, 0.0},
+    {"attack_ms", 0.0, 2000.0, 2.0}, {"release_ms", 1.0, 5000.0, 80.0}, {"loop", 0.0, 1.0, 0.0},
 };
 
 const ConfigKnob* findKnob(std::span<const ConfigKnob> table, const std::string& key) {
@@ -126,7 +126,8 @@ QString ProjectController::addDevice(const QString& track_id, const QString& dev
     model::Uuid trackId;
     const std::string typeId = utf8(device_id);
     const std::vector<std::string>& effects = engine::effectTypeIds();
-    if (findTrack(track_id, &trackId) == nullptr || std::find(effects.begin(), effects.end(), typeId) == effects.end()) {
+    if (findTrack(track_id, &trackId) == nullptr ||
+        std::find(effects.begin(), effects.end(), typeId) == effects.end()) {
         return {};
     }
     const std::unique_ptr<engine::DeviceNode> made = engine::createDevice(typeId);
@@ -204,7 +205,8 @@ void ProjectController::setDeviceParameter(const QString& track_id, const QStrin
     }
     const double v = clampTo(value, *knob);
     const auto stored = device->parameters.find(knobId);
-    const double playing = stored != device->parameters.end() ? stored->second : static_cast<double>(knob->defaultValue);
+    const double playing =
+        stored != device->parameters.end() ? stored->second : static_cast<double>(knob->defaultValue);
     if (v == playing) {
         return;
     }
@@ -410,8 +412,8 @@ void ProjectController::clearPad(const QString& track_id, int note) {
     // Any note may be cleared, also one outside the 16 pads that a file holds.
     json kept = json::array();
     for (const json& pad : *pads) {
-        const bool ofNote = pad.is_object() && pad.contains("note") && pad["note"].is_number() &&
-                            pad["note"].get<double>() == note;
+        const bool ofNote =
+            pad.is_object() && pad.contains("note") && pad["note"].is_number() && pad["note"].get<double>() == note;
         if (!ofNote) {
             kept.push_back(pad);
         }

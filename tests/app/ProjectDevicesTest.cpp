@@ -144,7 +144,9 @@ const std::vector<StepCase> kDeviceSteps = {
          EXPECT_TRUE(s.bass().devices[3].parameters.empty());
      }},
     {"remove", [](Song& s) { return s.project().removeDevice(s.bassId, s.delayId), QString(); }, "Remove device",
-     [](const Song& s, const QString&) { EXPECT_EQ(chain(s.bass()), (std::vector<std::string>{"EQ", "Reverb"})); }},
+     [](const Song& s, const QString&) {
+         EXPECT_EQ(chain(s.bass()), (std::vector<std::string>{"EQ", "Reverb"}));
+     }},
     {"move past the end", [](Song& s) { return s.project().moveDevice(s.bassId, s.eqId, 99), QString(); },
      "Move device",
      [](const Song& s, const QString&) {
@@ -158,18 +160,21 @@ const std::vector<StepCase> kDeviceSteps = {
     {"bypass", [](Song& s) { return s.project().setDeviceEnabled(s.bassId, s.delayId, false), QString(); },
      "Bypass device", [](const Song& s, const QString&) { EXPECT_FALSE(s.bass().devices[1].enabled); }},
     {"knob", [](Song& s) { return s.project().setDeviceParameter(s.bassId, s.eqId, "low_freq", 200.0), QString(); },
-     "Set low_freq", [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_freq"), 200.0); }},
+     "Set low_freq",
+     [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_freq"), 200.0); }},
     {"knob held at its maximum",
      [](Song& s) { return s.project().setDeviceParameter(s.bassId, s.eqId, "low_gain", 50.0), QString(); },
-     "Set low_gain", [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_gain"), 18.0); }},
+     "Set low_gain",
+     [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_gain"), 18.0); }},
     {"knob held at its minimum",
      [](Song& s) { return s.project().setDeviceParameter(s.bassId, s.eqId, "low_freq", -1.0), QString(); },
-     "Set low_freq", [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_freq"), 20.0); }},
+     "Set low_freq",
+     [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_freq"), 20.0); }},
 };
 
 const std::vector<StepCase> kInstrumentSteps = {
-    {"a Sampler on a bare track", [](Song& s) { return s.project().setTrackInstrument(s.bareId, "Sampler"), QString(); },
-     "Set instrument",
+    {"a Sampler on a bare track",
+     [](Song& s) { return s.project().setTrackInstrument(s.bareId, "Sampler"), QString(); }, "Set instrument",
      [](const Song& s, const QString&) {
          EXPECT_EQ(s.at(Bare).instrumentPatch, "Sampler");
          EXPECT_EQ(s.config(Bare), engine::defaultInstrumentConfig("Sampler"));
@@ -193,17 +198,23 @@ const std::vector<StepCase> kInstrumentSteps = {
          EXPECT_EQ(s.drums(), engine::defaultInstrumentConfig(""));
      }},
     {"cycle from none", [](Song& s) { return s.project().cycleTrackInstrument(s.bareId), QString(); }, "Set instrument",
-     [](const Song& s, const QString&) { EXPECT_EQ(s.at(Bare).instrumentPatch, engine::builtinPatches().front().name); }},
+     [](const Song& s, const QString&) {
+         EXPECT_EQ(s.at(Bare).instrumentPatch, engine::builtinPatches().front().name);
+     }},
     {"cycle from a Drum Rack", [](Song& s) { return s.project().cycleTrackInstrument(s.drumsId), QString(); },
      "Set instrument",
-     [](const Song& s, const QString&) { EXPECT_EQ(s.at(Drums).instrumentPatch, engine::builtinPatches().front().name); }},
+     [](const Song& s, const QString&) {
+         EXPECT_EQ(s.at(Drums).instrumentPatch, engine::builtinPatches().front().name);
+     }},
     {"cycle to the next built-in", [](Song& s) { return s.project().cycleTrackInstrument(s.leadId), QString(); },
      "Set instrument",
      [](const Song& s, const QString&) { EXPECT_EQ(s.at(Lead).instrumentPatch, engine::builtinPatches()[1].name); }},
     {"an FM knob on no settings",
      [](Song& s) { return s.project().setInstrumentParameter(s.bassId, "feedback", 0.5), QString(); },
      "Set instrument settings",
-     [](const Song& s, const QString&) { EXPECT_EQ(s.config(Bass), (json{{"params", {{"feedback", 0.5}}}})); }},
+     [](const Song& s, const QString&) {
+         EXPECT_EQ(s.config(Bass), (json{{"params", {{"feedback", 0.5}}}}));
+     }},
     {"an FM knob held in its range",
      [](Song& s) { return s.project().setInstrumentParameter(s.bassId, "release_ms", 1e9), QString(); },
      "Set instrument settings",
@@ -307,9 +318,11 @@ const QString kGarbage = QStringLiteral("not-an-id");
 using SilentCase = std::pair<const char*, std::function<void(Song&)>>;
 
 const std::vector<SilentCase> kSilentChain = {
-    {"add to unknown track", [](Song& s) { EXPECT_TRUE(s.project().addDevice(kUnknown, "ostrel.delay", "").isEmpty()); }},
+    {"add to unknown track",
+     [](Song& s) { EXPECT_TRUE(s.project().addDevice(kUnknown, "ostrel.delay", "").isEmpty()); }},
     {"add a module", [](Song& s) { EXPECT_TRUE(s.project().addDevice(s.bassId, "ostrel.mod.vco", "").isEmpty()); }},
-    {"add an unknown type", [](Song& s) { EXPECT_TRUE(s.project().addDevice(s.bassId, "ostrel.Delay", "").isEmpty()); }},
+    {"add an unknown type",
+     [](Song& s) { EXPECT_TRUE(s.project().addDevice(s.bassId, "ostrel.Delay", "").isEmpty()); }},
     {"remove unknown device", [](Song& s) { s.project().removeDevice(s.bassId, kUnknown); }},
     {"remove a device of another track", [](Song& s) { s.project().removeDevice(s.audioId, s.eqId); }},
     {"remove with unparseable track", [](Song& s) { s.project().removeDevice(kGarbage, s.eqId); }},
@@ -356,7 +369,8 @@ const std::vector<SilentCase> kSilentSampler = {
     {"unknown Sampler knob", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "cutoff", 1.0); }},
     {"Sampler knob on a bare track", [](Song& s) { s.project().setSamplerParameter(s.bareId, "gain", 0.5); }},
     {"loop off at 0.4", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "loop", 0.4); }},
-    {"root note that rounds to the current", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "root_note", 60.4); }},
+    {"root note that rounds to the current",
+     [](Song& s) { s.project().setSamplerParameter(s.samplerId, "root_note", 60.4); }},
     {"gain at the current", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "gain", 1.0); }},
     {"gain at no number", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "gain", kNaN); }},
     {"release at infinity", [](Song& s) { s.project().setSamplerParameter(s.samplerId, "release_ms", -kInf); }},
