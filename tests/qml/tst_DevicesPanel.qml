@@ -68,10 +68,6 @@ Item {
             waitForItemPolished(findChild(panel, "chainRow"));
         }
 
-        function sameColor(actual, expected, what) {
-            verify(Qt.colorEqual(actual, expected), what + ": " + actual + " is not " + expected);
-        }
-
         function trackOf(id) {
             return project.tracks.find(t => t.id === id);
         }
@@ -316,6 +312,29 @@ Item {
                 project.undo();
                 compare(chainOf(id).map(d => d.deviceId), ["ostrel.delay", "ostrel.reverb", "ostrel.chorus"]);
             }
+        }
+
+        function test_the_card_buttons_explain_themselves_in_the_help_strip_data() {
+            return [
+                {tag: "bypass", name: "bypassButton", help: "Bypass: switch this effect off without removing it (and back on)."},
+                {tag: "earlier", name: "moveEarlier", help: "Move this effect one place earlier in the chain (the sound passes through the chain from left to right)."},
+                {tag: "later", name: "moveLater", help: "Move this effect one place later in the chain."},
+                {tag: "remove", name: "removeButton", help: "Remove this effect from the track. Undo brings it back."},
+            ];
+        }
+
+        function test_the_card_buttons_explain_themselves_in_the_help_strip(data) {
+            const id = project.addTrack();
+            project.addDevice(id, "ostrel.delay", "");
+            project.addDevice(id, "ostrel.reverb", "");
+            project.addDevice(id, "ostrel.chorus", "");
+            const panel = makePanel(id);
+            mouseMove(button(panel, 1, data.name), 8, 8);
+            tryCompare(app, "helpText", data.help);
+            const knob = knobOf(panel, 1, "room_size");
+            mouseMove(knob, knob.width / 2, 10);
+            tryCompare(app, "helpText", knob.help);
+            verify(knob.help !== "");
         }
 
         function test_a_single_card_can_move_nowhere() {

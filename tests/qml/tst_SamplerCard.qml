@@ -123,6 +123,16 @@ Item {
             compare(project.undoText, "Set instrument");
         }
 
+        function test_the_well_and_its_buttons_explain_themselves() {
+            const well = findChild(card, "soundWell");
+            mouseMove(well, 60, 17);
+            compare(app.helpText, "Drag a sound file here from the browser's SAMPLES list. Play it with the keys below or a MIDI keyboard.");
+            mouseMove(findChild(card, "loopButton"), 10, 10);
+            tryCompare(app, "helpText", "On: the sound repeats for as long as the key is held. Off: it plays once.");
+            mouseMove(stage, stage.width - 1, stage.height - 1);
+            compare(app.helpText, "");
+        }
+
         function test_loop_flips_between_on_and_off() {
             const loop = findChild(card, "loopButton");
             verify(!loop.selected);
