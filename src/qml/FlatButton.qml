@@ -15,13 +15,6 @@ Button {
     readonly property bool leftAligned: textAlign === Text.AlignLeft
     readonly property bool hasIcon: iconName !== ""
 
-    // Qt delivers the leave of the control the pointer came from after the enter of this
-    // one, so a jump between neighbours would end blank: write again once both are through.
-    function repeatHelp() {
-        if (hovered && enabled)
-            app.helpText = help;
-    }
-
     implicitHeight: 36
     implicitWidth: Math.max(84, Math.ceil(metrics.advanceWidth) + 32) + (hasIcon ? 22 : 0)
     padding: 0
@@ -35,8 +28,17 @@ Button {
     // A disabled control keeps quiet, as a disabled menu item does.
     onHoveredChanged: {
         app.helpText = hovered && enabled ? help : "";
-        if (hovered)
-            Qt.callLater(() => repeatHelp());
+        if (!hovered)
+            return;
+        // Qt delivers the leave of the control the pointer came from after the enter of this
+        // one, so a jump between neighbours would end blank: write again once both are
+        // through. Only locals inside: a view made again may have taken the button away by then.
+        const strip = app;
+        const button = root;
+        Qt.callLater(() => {
+            if (button && button.hovered && button.enabled)
+                strip.helpText = button.help;
+        });
     }
     // A keyboard user has no pointer to hover with.
     onVisualFocusChanged: if (visualFocus) app.helpText = help

@@ -178,16 +178,18 @@ Item {
             if (!root.enabled)
                 return;
             app.helpText = root.help;
-            Qt.callLater(() => repeatHelp());
+            // Qt delivers the leave of the control the pointer came from after the enter of
+            // this one: write again once both are through, or a jump would end blank. Only
+            // locals inside: a card made again may have taken the knob away by then.
+            const strip = app;
+            const area = mouse;
+            const knob = root;
+            Qt.callLater(() => {
+                if (area && knob && area.containsMouse && knob.enabled)
+                    strip.helpText = knob.help;
+            });
         }
         onExited: app.helpText = ""
-
-        // Qt delivers the leave of the control the pointer came from after the enter of
-        // this one: write again once both are through, or a jump would end blank.
-        function repeatHelp() {
-            if (containsMouse && root.enabled)
-                app.helpText = root.help;
-        }
         onPressed: mouseEvent => {
             root.forceActiveFocus(Qt.MouseFocusReason);
             pressY = mouseEvent.y;

@@ -494,12 +494,12 @@ FocusScope {
                 visible: root.view === "grid"
             }
 
-            // The effects view of fxTrackId goes here.
-            Item {
+            DevicesPanel {
                 objectName: "fxView"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 visible: root.view === "fx"
+                trackId: root.fxTrackId
             }
 
             Text {

@@ -81,20 +81,25 @@ Item {
     }
 
     MouseArea {
+        id: area
+
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onContainsMouseChanged: {
             app.helpText = containsMouse && root.enabled ? root.help : "";
-            if (containsMouse)
-                Qt.callLater(() => repeatHelp());
-        }
-
-        // Qt delivers the leave of the control the pointer came from after the enter of
-        // this one: write again once both are through, or a jump would end blank.
-        function repeatHelp() {
-            if (containsMouse && root.enabled)
-                app.helpText = root.help;
+            if (!containsMouse)
+                return;
+            // Qt delivers the leave of the control the pointer came from after the enter of
+            // this one: write again once both are through, or a jump would end blank. Only
+            // locals inside: the switch may be gone by then.
+            const strip = app;
+            const hover = area;
+            const toggle = root;
+            Qt.callLater(() => {
+                if (hover && toggle && hover.containsMouse && toggle.enabled)
+                    strip.helpText = toggle.help;
+            });
         }
         onClicked: {
             root.forceActiveFocus(Qt.MouseFocusReason);

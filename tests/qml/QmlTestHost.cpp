@@ -10,6 +10,7 @@
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
+#include "audiofile/WavWriter.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
@@ -297,6 +298,14 @@ void QmlTestHost::emptyFolder(const QString& path) {
 }
 
 bool QmlTestHost::removeFile(const QString& path) { return !path.isEmpty() && QFile::remove(path); }
+bool QmlTestHost::writeSample(const QString& fileName) {
+    const QString folder = project_->samplesDirectory();
+    QDir().mkpath(folder);
+    // A tenth of a second at 48 kHz, loud enough to measure.
+    const std::vector<float> data(4800, 0.5f);
+    return engine::writeWavFile(QDir(folder).filePath(fileName).toStdString(), data, 1, 48000,
+                                engine::WavFormat::Float32, nullptr);
+}
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
 

@@ -110,6 +110,8 @@ public:
     Q_INVOKABLE bool fileExists(const QString& path) const;
     Q_INVOKABLE void emptyFolder(const QString& path);
     Q_INVOKABLE bool removeFile(const QString& path);
+    // A short mono sound file of that name in the project's samples folder.
+    Q_INVOKABLE bool writeSample(const QString& fileName);
     // Renders periods of the open sound card and answers the greatest absolute sample; 0
     // while the card is closed.
     Q_INVOKABLE double renderPeak(int periods);

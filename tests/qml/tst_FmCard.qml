@@ -1,0 +1,173 @@
+import QtQuick
+import QtTest
+import Ostrel.App
+
+// The FM card inside the effects view, against the real project controller and the FM
+// module's own knob table, with real mouse events.
+Item {
+    id: stage
+
+    width: 1000
+    height: 320
+
+    Component { id: panelComponent; DevicesPanel { width: stage.width; height: 300 } }
+    Component { id: cardComponent; FmCard { height: 260 } }
+
+    TestCase {
+        name: "FmCard"
+        when: windowShown
+
+        function init() {
+            testHost.resetControllers();
+            settings.setValue("appearance.reduce_motion", true);
+        }
+
+        function fmTrack(patch) {
+            const id = project.addTrack();
+            project.setTrackInstrument(id, patch);
+            const panel = createTemporaryObject(panelComponent, stage);
+            panel.trackId = id;
+            const card = findChild(panel, "fmCard");
+            verify(card.visible);
+            return {id: id, card: card};
+        }
+
+        function fmValues(id) {
+            return project.tracks.find(t => t.id === id).fmValues;
+        }
+
+        function marks(card) {
+            const found = [];
+            for (let n = 1; n <= 4; ++n)
+                found.push(findChild(findChild(card, "operator" + n), "operatorMark").text);
+            return found;
+        }
+
+        function knob(card, key) {
+            const cell = findChild(card, "knob_" + key);
+            verify(cell, key);
+            return cell.knob;
+        }
+
+        function turn(knob, dy) {
+            const x = knob.width / 2;
+            const y = knob.size / 2;
+            mousePress(knob, x, y);
+            testHost.moveMouse(knob, x, y - dy, Qt.LeftButton, Qt.NoModifier);
+            mouseRelease(knob, x, y - dy);
+        }
+
+        function test_with_no_values_every_knob_shows_the_module_default() {
+            const card = createTemporaryObject(cardComponent, stage);
+            compare(card.title, "FM synth");
+            compare(knob(card, "op1_level").value, 1);
+            for (const n of [2, 3, 4])
+                compare(knob(card, "op" + n + "_level").value, 0);
+            for (const n of [1, 2, 3, 4])
+                compare(knob(card, "op" + n + "_ratio").value, 1);
+            verify(findChild(card, "algorithm1").selected);
+            compare(marks(card), ["OUT", "mod", "mod", "mod"]);
+            // The module's voice and note knobs are not shown.
+            compare(findChild(card, "knob_voice"), null);
+        }
+
+        function test_the_algorithm_buttons_switch_in_one_step_and_mark_the_heard_operators_data() {
+            return [
+                {tag: "1", button: 1, marks: ["OUT", "mod", "mod", "mod"]},
+                {tag: "4", button: 4, marks: ["OUT", "mod", "OUT", "mod"]},
+                {tag: "6", button: 6, marks: ["OUT", "OUT", "OUT", "mod"]},
+                {tag: "7", button: 7, marks: ["OUT", "mod", "OUT", "OUT"]},
+                {tag: "8", button: 8, marks: ["OUT", "OUT", "OUT", "OUT"]},
+            ];
+        }
+
+        function test_the_algorithm_buttons_switch_in_one_step_and_mark_the_heard_operators(data) {
+            // FM Bass starts on the first algorithm, FM Pad on the seventh.
+            const patch = data.button === 1 ? "FM Pad" : "FM Bass";
+            const t = fmTrack(patch);
+            const before = fmValues(t.id).algorithm;
+            mouseClick(findChild(t.card, "algorithm" + data.button));
+            compare(fmValues(t.id).algorithm, data.button - 1);
+            compare(project.undoText, "Set instrument settings");
+            for (let n = 1; n <= 8; ++n)
+                compare(findChild(t.card, "algorithm" + n).selected, n === data.button, "button " + n);
+            compare(marks(t.card), data.marks);
+            project.undo();
+            compare(t.card.algorithm, before);
+            verify(findChild(t.card, "algorithm" + (before + 1)).selected);
+        }
+
+        function test_an_algorithm_out_of_range_selects_nothing_and_a_fraction_rounds() {
+            const card = createTemporaryObject(cardComponent, stage);
+            card.values = {algorithm: 9};
+            for (let n = 1; n <= 8; ++n)
+                verify(!findChild(card, "algorithm" + n).selected);
+            compare(marks(card), ["mod", "mod", "mod", "mod"]);
+            card.values = {algorithm: 2.6};
+            verify(findChild(card, "algorithm4").selected);
+        }
+
+        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo_data() {
+            return [
+                {tag: "feedback", key: "feedback", range: 1},
+                {tag: "gain", key: "gain", range: 2},
+                {tag: "release", key: "release_ms", range: 4999},
+                {tag: "tune", key: "tune_cents", range: 200},
+                {tag: "op2 ratio", key: "op2_ratio", range: 15.75},
+                {tag: "op3 level", key: "op3_level", range: 1},
+                {tag: "op4 attack", key: "op4_attack_ms", range: 2000},
+                {tag: "op1 decay", key: "op1_decay_ms", range: 4999},
+                {tag: "op2 sustain", key: "op2_sustain", range: 1},
+            ];
+        }
+
+        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo(data) {
+            const t = fmTrack("FM Bass");
+            const k = knob(t.card, data.key);
+            const start = fmValues(t.id)[data.key];
+            compare(k.value, start);
+            // Downwards, so that knobs at their top still move.
+            turn(k, -8);
+            const expected = Math.max(k.from, start - 8 * (data.range / 160));
+            fuzzyCompare(fmValues(t.id)[data.key], expected, 1e-4);
+            compare(project.undoText, "Set instrument settings");
+            fuzzyCompare(k.value, expected, 1e-4);
+            project.undo();
+            fuzzyCompare(k.value, start, 1e-6);
+        }
+
+        function test_value_texts_data() {
+            return [
+                {tag: "ratio", key: "op2_ratio", v: 1, text: "1.00x"},
+                {tag: "quarter ratio", key: "op1_ratio", v: 0.25, text: "0.25x"},
+                {tag: "level", key: "op1_level", v: 0.5, text: "50 %"},
+                {tag: "feedback", key: "feedback", v: 0.25, text: "25 %"},
+                {tag: "tune", key: "tune_cents", v: -12.6, text: "-13 ct"},
+                {tag: "decay", key: "op3_decay_ms", v: 300, text: "300 ms"},
+            ];
+        }
+
+        function test_value_texts(data) {
+            const card = createTemporaryObject(cardComponent, stage);
+            compare(card.knobText(card.info[data.key], data.v), data.text);
+        }
+
+        function test_the_card_takes_names_ranges_and_help_from_the_module() {
+            const card = createTemporaryObject(cardComponent, stage);
+            const k = knob(card, "op3_ratio");
+            compare(k.name, "Op 3 ratio");
+            compare(k.from, 0.25);
+            compare(k.to, 16);
+            compare(k.help, "How many times faster than the key's pitch this operator vibrates (1 = the note itself, 2 = an octave up; odd or fractional ratios make bells).");
+            compare(findChild(findChild(card, "knob_op3_ratio"), "cellLabel").text, "RATIO");
+        }
+
+        function test_a_key_the_module_lacks_hides_its_cell() {
+            const card = createTemporaryObject(cardComponent, stage);
+            const cell = findChild(card, "knob_feedback");
+            verify(cell.visible);
+            cell.key = "no_such_knob";
+            verify(!cell.visible);
+        }
+    }
+}

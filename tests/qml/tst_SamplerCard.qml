@@ -1,0 +1,208 @@
+import QtQuick
+import QtTest
+import Ostrel.App
+
+// The Sampler card inside the effects view, against the real project controller and real
+// sound files in the samples folder.
+Item {
+    id: stage
+
+    width: 800
+    height: 320
+
+    Component { id: panelComponent; DevicesPanel { width: stage.width; height: 300 } }
+
+    Component {
+        id: sourceComponent
+
+        Rectangle {
+            property string fileName: "kick.wav"
+            property string deviceId: "ostrel.delay"
+            property string presetName: ""
+            x: 150
+            y: 200
+            width: 28
+            height: 28
+            Drag.keys: ["ostrel/sample"]
+            Drag.hotSpot.x: 14
+            Drag.hotSpot.y: 14
+        }
+    }
+
+    TestCase {
+        name: "SamplerCard"
+        when: windowShown
+
+        property string trackId: ""
+        property var panel: null
+        property var card: null
+
+        function init() {
+            testHost.resetControllers();
+            settings.setValue("appearance.reduce_motion", true);
+            verify(testHost.writeSample("kick.wav"));
+            verify(testHost.writeSample("snare.wav"));
+            trackId = project.addTrack();
+            project.setTrackInstrument(trackId, "Sampler");
+            panel = createTemporaryObject(panelComponent, stage);
+            panel.trackId = trackId;
+            card = findChild(panel, "samplerCard");
+            verify(card.visible);
+        }
+
+        function config() {
+            return project.tracks.find(t => t.id === trackId).instrumentConfig;
+        }
+
+        function sameColor(actual, expected, what) {
+            verify(Qt.colorEqual(actual, expected), what + ": " + actual + " is not " + expected);
+        }
+
+        function knob(key) {
+            return findChild(card, "knob_" + key).knob;
+        }
+
+        function turn(knob, dy) {
+            const x = knob.width / 2;
+            const y = knob.size / 2;
+            mousePress(knob, x, y);
+            testHost.moveMouse(knob, x, y - dy, Qt.LeftButton, Qt.NoModifier);
+            mouseRelease(knob, x, y - dy);
+        }
+
+        function dropFile(keys, fileName) {
+            const source = createTemporaryObject(sourceComponent, stage);
+            source.Drag.keys = keys;
+            source.fileName = fileName;
+            source.Drag.active = true;
+            return source;
+        }
+
+        function test_without_a_sound_the_well_asks_for_one() {
+            compare(findChild(card, "soundName").text, "Drop a sound here");
+            sameColor(findChild(card, "soundName").color, theme.colors.textMuted, "sound name");
+            sameColor(findChild(card, "soundIcon").color, theme.colors.textMuted, "sound icon");
+            verify(!findChild(card, "clearSound").visible);
+        }
+
+        function test_a_dropped_sound_is_one_step_and_the_cross_takes_it_out() {
+            const source = dropFile(["ostrel/sample"], "kick.wav");
+            sameColor(card.border.color, theme.colors.accent2, "card border");
+            source.Drag.drop();
+            compare(config().sample, "kick.wav");
+            compare(project.undoText, "Set instrument settings");
+            compare(findChild(card, "soundName").text, "kick.wav");
+            sameColor(findChild(card, "soundIcon").color, theme.colors.accent2, "sound icon");
+            verify(findChild(card, "clearSound").visible);
+            mouseClick(findChild(card, "clearSound"));
+            compare(config().sample, "");
+            compare(findChild(card, "soundName").text, "Drop a sound here");
+            project.undo();
+            compare(findChild(card, "soundName").text, "kick.wav");
+        }
+
+        function test_other_drags_neither_highlight_nor_call() {
+            for (const key of ["ostrel/instrument", "ostrel/effect"]) {
+                const source = dropFile([key], "kick.wav");
+                sameColor(card.border.color, theme.colors.border, key);
+                source.Drag.drop();
+                source.Drag.active = false;
+            }
+            compare(config().sample, "");
+            // The effect went past the card to the chain around it.
+            compare(panel.chain.length, 1);
+            project.undo();
+            compare(project.undoText, "Set instrument");
+        }
+
+        function test_a_sound_that_cannot_be_read_changes_nothing() {
+            testHost.writeFile(project.samplesDirectory + "/broken.wav", "not a sound");
+            dropFile(["ostrel/sample"], "broken.wav").Drag.drop();
+            verify(project.problem);
+            compare(config().sample, "");
+            compare(project.undoText, "Set instrument");
+        }
+
+        function test_the_well_and_its_buttons_explain_themselves() {
+            const well = findChild(card, "soundWell");
+            mouseMove(well, 60, 17);
+            compare(app.helpText, "Drag a sound file here from the browser's SAMPLES list. Play it with the keys below or a MIDI keyboard.");
+            mouseMove(findChild(card, "loopButton"), 10, 10);
+            tryCompare(app, "helpText", "On: the sound repeats for as long as the key is held. Off: it plays once.");
+            mouseMove(stage, stage.width - 1, stage.height - 1);
+            compare(app.helpText, "");
+        }
+
+        function test_loop_flips_between_on_and_off() {
+            const loop = findChild(card, "loopButton");
+            verify(!loop.selected);
+            mouseClick(loop);
+            compare(config().loop, true);
+            verify(loop.selected);
+            mouseClick(loop);
+            compare(config().loop, false);
+            verify(!loop.selected);
+            project.undo();
+            verify(loop.selected);
+        }
+
+        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo_data() {
+            return [
+                {tag: "gain", key: "gain", start: 1, range: 2},
+                {tag: "root key", key: "root_note", start: 60, range: 127},
+                {tag: "tune", key: "tune_cents", start: 0, range: 200},
+                {tag: "attack", key: "attack_ms", start: 2, range: 2000},
+                {tag: "release", key: "release_ms", start: 80, range: 4999},
+            ];
+        }
+
+        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo(data) {
+            const k = knob(data.key);
+            compare(k.value, data.start);
+            const before = project.undoText;
+            turn(k, 16);
+            let expected = data.start + 16 * (data.range / 160);
+            // The root key is stored as a whole note.
+            if (data.key === "root_note")
+                expected = Math.round(expected);
+            fuzzyCompare(config()[data.key], expected, 1e-6);
+            compare(project.undoText, "Set instrument settings");
+            fuzzyCompare(k.value, expected, 1e-6);
+            project.undo();
+            compare(project.undoText, before);
+            compare(k.value, data.start);
+        }
+
+        function test_the_knob_shows_what_the_project_kept() {
+            // A turn past the top is clamped by the knob; the project rounds the root key.
+            const k = knob("root_note");
+            turn(k, 7);
+            compare(config().root_note, 66);
+            compare(k.value, 66);
+        }
+
+        function test_value_texts_data() {
+            return [
+                {tag: "C4", key: "root_note", v: 60, text: "C4"},
+                {tag: "C-1", key: "root_note", v: 0, text: "C-1"},
+                {tag: "G9", key: "root_note", v: 127, text: "G9"},
+                {tag: "gain", key: "gain", v: 1, text: "100 %"},
+                {tag: "tune", key: "tune_cents", v: -37.4, text: "-37 ct"},
+                {tag: "release", key: "release_ms", v: 80.4, text: "80 ms"},
+            ];
+        }
+
+        function test_value_texts(data) {
+            compare(card.knobText({key: data.key}, data.v), data.text);
+        }
+
+        function test_a_long_name_is_shortened_in_the_middle() {
+            const name = "a-very-long-recording-of-a-grand-piano-in-a-church-hall.wav";
+            verify(testHost.writeSample(name));
+            project.setSamplerSample(trackId, name);
+            const text = findChild(card, "soundName");
+            compare(text.elide, Text.ElideMiddle);
+            verify(text.truncated);
+        }
+    }
+}
