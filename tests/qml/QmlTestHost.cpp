@@ -15,6 +15,7 @@
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "engine/MidiBackend.h"
+#include "audiofile/WavWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -293,6 +294,18 @@ void QmlTestHost::emptyFolder(const QString& path) {
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
+
+bool QmlTestHost::writeTone(const QString& path, double seconds) {
+    constexpr std::uint32_t kRate = 44100;
+    std::vector<float> samples(static_cast<std::size_t>(std::max(0.0, seconds) * kRate));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.5f * static_cast<float>(std::sin(2.0 * 3.141592653589793 * 440.0 * static_cast<double>(i) / kRate));
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return engine::writeWavFile(path.toStdString(), samples, 1, kRate, engine::WavFormat::Pcm16, nullptr);
+}
+
+void QmlTestHost::tickTransport() { transport_->tick(); }
 
 double QmlTestHost::renderPeak(int periods) {
     float peak = 0.0f;

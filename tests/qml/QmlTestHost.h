@@ -114,6 +114,10 @@ public:
     Q_INVOKABLE double renderPeak(int periods);
     // From now until the next reset the sound card fails to open with this reason.
     Q_INVOKABLE void refuseSoundCard(const QString& reason);
+    // A mono 44.1 kHz WAV file of a 440 Hz tone at half scale, `seconds` long.
+    Q_INVOKABLE bool writeTone(const QString& path, double seconds);
+    // The transport clock's tick, once: the position the engine has played to, in beats.
+    Q_INVOKABLE void tickTransport();
 
 private:
     QObject* realObject(const QString& name) const;
