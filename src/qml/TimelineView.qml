@@ -517,7 +517,6 @@ Panel {
                 anchors.fill: parent
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
-                interactive: false
                 model: root.tracks
 
                 delegate: TimelineRow {
@@ -658,6 +657,7 @@ Panel {
                 height: parent.height
                 orientation: Qt.Horizontal
                 policy: ScrollBar.AlwaysOn
+                padding: 0
                 size: Math.min(1, root.visibleBeats / root.totalBeats)
                 position: root.viewStart / root.totalBeats
 
