@@ -8,7 +8,9 @@ Rectangle {
     id: header
 
     property Item view: null
-    property var track: ({})
+    // A TrackMap of project.tracks.
+    property var track: ({id: "", name: "", kind: "midi", instrument: "", muted: false, solo: false, volume: 1,
+                          deviceList: []})
     property color trackColor: theme.colors.accent
     property bool selected: false
 

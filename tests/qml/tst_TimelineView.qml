@@ -292,6 +292,18 @@ Item {
             compare(view.ppb, 28);
         }
 
+        function test_the_rows_keep_their_scroll_through_a_project_change() {
+            const view = makeView();
+            for (let i = 0; i < 12; ++i)
+                project.addTrack();
+            mouseWheel(body(view), 400, 100, 0, -120);
+            const y = view.contentY;
+            verify(y > 0);
+            project.setTrackMuted(project.tracks[11].id, true);
+            wait(0);
+            compare(view.contentY, y);
+        }
+
         function test_scroll_bar_shows_and_moves_the_view() {
             const view = makeView();
             project.addEmptyClip(project.addTrack(), 96, 4);
