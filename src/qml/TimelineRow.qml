@@ -5,13 +5,16 @@ import QtQuick
 Item {
     id: row
 
-    required property var modelData
     required property int index
     property Item view: null
+    // This row's TrackMap; a row about to go (the song lost tracks) shows an empty one.
+    readonly property var modelData: view !== null && index < view.tracks.length ? view.tracks[index] : emptyTrack
+    readonly property var emptyTrack: ({id: "", name: "", kind: "midi", instrument: "", muted: false, solo: false,
+                                       volume: 1, clipList: [], deviceList: []})
 
     readonly property string trackId: modelData.id
-    readonly property color trackColor: view.trackColor(index)
-    readonly property bool selected: trackId === view.selectedTrack
+    readonly property color trackColor: view !== null ? view.trackColor(index) : "transparent"
+    readonly property bool selected: view !== null && trackId !== "" && trackId === view.selectedTrack
 
     objectName: "trackRow_" + index
     width: ListView.view ? ListView.view.width : 0

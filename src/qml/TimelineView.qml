@@ -93,6 +93,12 @@ Panel {
             return;
         const id = project.splitClip(selectedTrack, selectedClip, playheadBeat);
         app.noteStep(id !== "" ? "split the clip at the playhead" : "split: the playhead is not inside the selected clip");
+        // The left part keeps the clip's id, but a split leaves neither part selected, however
+        // the controller announces the steps of the change.
+        if (id !== "" && selectedClip !== "") {
+            selectedClip = "";
+            clipSelected("", selectedTrack);
+        }
     }
 
     function duplicateSelectedClip() {
@@ -352,7 +358,7 @@ Panel {
                     const last = Math.ceil(root.viewStart + root.visibleBeats);
                     const barPx = root.ppb * 4;
                     const labelEvery = barPx >= 44 ? 1 : barPx >= 22 ? 2 : 4;
-                    ctx.font = "11px \"" + theme.fontFamily + "\"";
+                    ctx.font = "11px \"" + theme.fontFamily + "\", sans-serif";
                     ctx.textBaseline = "middle";
                     ctx.lineWidth = 1;
                     for (let b = first; b <= last; ++b) {
@@ -517,7 +523,10 @@ Panel {
                 anchors.fill: parent
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
-                model: root.tracks
+                // Rows by index, so a project change refreshes them in place (focus, hover and
+                // a name being typed survive it); only a change of the number of tracks makes
+                // them anew.
+                model: root.tracks.length
 
                 delegate: TimelineRow {
                     view: root

@@ -77,6 +77,11 @@ Rectangle {
             spacing: 4
 
             FlatTextField {
+                id: nameField
+
+                // The project's name for the track: shown unless the person is typing.
+                readonly property string projectName: header.track.name
+
                 objectName: "nameField"
                 Layout.fillWidth: true
                 Layout.minimumWidth: 60
@@ -84,13 +89,20 @@ Rectangle {
                 font.pixelSize: 13
                 topPadding: 0
                 bottomPadding: 0
-                text: header.track.name
                 help: qsTr("The name of this track. Press Enter to keep the change (it can be undone).")
+
+                Component.onCompleted: text = projectName
+                onProjectNameChanged: if (!activeFocus) text = projectName
+                // A refused or trimmed name: the box shows what the project kept.
+                function showProjectName() {
+                    if (!activeFocus)
+                        text = projectName;
+                }
 
                 onActiveFocusChanged: if (activeFocus) header.view.selectedTrack = header.trackId
                 onEdited: finalText => {
-                    const id = header.trackId;
-                    project.renameTrack(id, finalText);
+                    project.renameTrack(header.trackId, finalText);
+                    Qt.callLater(showProjectName);
                 }
             }
 
