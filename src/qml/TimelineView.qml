@@ -64,8 +64,10 @@ Panel {
         return Math.round(beats / snapGrid) * snapGrid;
     }
 
+    // Theme colours arrive as texts; Qt.lighter by 1 makes a colour of either.
     function withAlpha(c, a) {
-        return Qt.rgba(c.r, c.g, c.b, a);
+        const rgb = Qt.lighter(c, 1);
+        return Qt.rgba(rgb.r, rgb.g, rgb.b, a);
     }
 
     function trackColor(index) {
@@ -533,7 +535,9 @@ Panel {
                 }
 
                 ScrollBar.vertical: ScrollBar {
+                    objectName: "vScrollBar"
                     policy: ScrollBar.AsNeeded
+                    visible: trackList.contentHeight > trackList.height
 
                     contentItem: Rectangle {
                         implicitWidth: 4

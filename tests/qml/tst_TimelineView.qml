@@ -191,6 +191,27 @@ Item {
             compare(view.snap(1.5 * data.grid), 2 * data.grid);
         }
 
+        function test_a_selected_clip_is_washed_in_the_selection_colour() {
+            const view = makeView();
+            const song = songWithClip(4, 4);
+            mouseClick(clipBox(view, song.clip), 20, 20);
+            const box = clipBox(view, song.clip);
+            const selection = Qt.lighter(theme.colors.selection, 1);
+            fuzzyCompare(box.color.r, selection.r, 0.01);
+            fuzzyCompare(box.color.g, selection.g, 0.01);
+            fuzzyCompare(box.color.a, 0.25, 0.01);
+            verify(Qt.colorEqual(box.border.color, theme.colors.selection));
+        }
+
+        function test_the_rows_scroll_bar_shows_only_when_they_overflow() {
+            const view = makeView();
+            const bar = part(view, "vScrollBar");
+            verify(!bar.visible);
+            for (let i = 0; i < 8; ++i)
+                project.addTrack();
+            verify(bar.visible);
+        }
+
         function test_track_colours_repeat_every_eight_rows() {
             const view = makeView();
             compare(view.trackColor(0), theme.colors.track1);
