@@ -212,6 +212,8 @@ void QmlTestHost::resetControllers() {
     clockAheadMs_ += 2 * app::AudioController::kIdleTimeoutMs;
     audio_->onTick();
     transport_->setMetronome(false);
+    transport_->setStartBeat(0.0);
+    transport_->setLoopRange(0.0, 16.0);
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
     projectStandIn_->setRecording(false);
