@@ -97,6 +97,13 @@ Item {
             return part(view, "clip_" + clipId);
         }
 
+        // A pixel of a clip's picture (x, y from the picture's top left) as the window shows it.
+        function pictureAt(box, x, y) {
+            waitForRendering(box);
+            const at = box.mapToItem(stage, x, 14 + y);
+            return grabImage(stage).pixel(Math.floor(at.x), Math.floor(at.y));
+        }
+
         function clipsOf(trackIndex) {
             return project.tracks[trackIndex].clipList;
         }
@@ -1142,11 +1149,32 @@ Item {
             compare(clip.peaks.length, 400);
             verify(clip.audioSeconds > 0.99);
             const box = clipBox(view, clip.id);
-            waitForRendering(box);
-            const image = grabImage(box);
-            // The middle row of the picture is painted in the track colour along the sound.
-            const c = image.pixel(Math.floor(box.width / 4), 14 + Math.floor((box.height - 16) / 2));
-            verify(c.r !== image.pixel(Math.floor(box.width / 4), 16).r || c.g !== image.pixel(Math.floor(box.width / 4), 16).g);
+            const colour = Qt.lighter(view.trackColor(0), 1);
+            const middle = Math.floor((box.height - 16) / 2);
+            // A tone at half scale: a band half the picture's height round its middle.
+            const x = Math.floor(box.width / 2);
+            verify(Qt.colorEqual(pictureAt(box, x, middle), colour));
+            verify(Qt.colorEqual(pictureAt(box, x, middle - 8), colour));
+            verify(!Qt.colorEqual(pictureAt(box, x, 2), colour));
+        }
+
+        // One note on a scale of 12 pitches sits at the bottom of the picture, along its beat.
+        function test_a_midi_clip_draws_its_notes() {
+            const view = makeView();
+            const song = songWithClip(0, 4);
+            verify(project.addNote(song.first, song.clip, 60, 100, 0, 1) !== "");
+            const box = clipBox(view, song.clip);
+            const colour = Qt.lighter(view.trackColor(0), 1);
+            const painted = (x, y) => {
+                const c = pictureAt(box, x, y);
+                return Math.abs(c.r - colour.r) < 0.02 && Math.abs(c.g - colour.g) < 0.02
+                        && Math.abs(c.b - colour.b) < 0.02;
+            };
+            const bottom = box.height - 16 - 3;
+            verify(painted(10, bottom));
+            verify(!painted(10, 10));
+            // The note ends after its one beat of four.
+            verify(!painted(Math.round(box.width * 0.4), bottom));
         }
 
         function test_an_effect_dropped_on_a_row_selects_it_and_shows_the_effects() {
