@@ -33,19 +33,24 @@ Rectangle {
     border.color: selected ? theme.colors.selection : trackColor
     opacity: muted || (beingDragged && mouse.crossing) ? 0.4 : 1
 
-    Text {
+    // The name and the picture exist only while the box is in view: a zoom changes the
+    // width of every box of the song, and laying out hidden names costs more than the rest.
+    Loader {
         objectName: "clipName"
         x: 6
         y: 2
         width: box.width - 8
-        text: box.modelData.name
-        elide: Text.ElideRight
-        color: theme.colors.text
-        font.family: theme.fontFamily
-        font.pixelSize: 10
+        active: box.visible
+
+        sourceComponent: Text {
+            text: box.modelData.name
+            elide: Text.ElideRight
+            color: theme.colors.text
+            font.family: theme.fontFamily
+            font.pixelSize: 10
+        }
     }
 
-    // The picture only exists while the box is in view.
     Loader {
         y: 14
         width: box.width

@@ -525,6 +525,8 @@ Panel {
                 anchors.fill: parent
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
+                // Rows off screen would only follow every zoom and scroll for nothing.
+                cacheBuffer: 0
                 // Rows by index, so a project change refreshes them in place (focus, hover and
                 // a name being typed survive it); only a change of the number of tracks makes
                 // them anew.
