@@ -52,8 +52,9 @@ json pad(int note, const std::string& sample) {
 }
 
 // A song of six tracks: FM Bass with a chain of three effects (EQ, Delay, Reverb; the EQ's
-// low gain set to 6), an audio track, a Sampler on "kick.wav", a Drum Rack with two pads of
-// note 40 and one of 41, a MIDI track with no instrument, and one playing a modular patch.
+// low gain set to 6, the Reverb bypassed), an audio track, a Sampler on "kick.wav", a Drum
+// Rack with two pads of note 40 and one of 41, a MIDI track with no instrument, and one
+// playing a modular patch.
 struct Song {
     Song() {
         rig.writeSample("kick.wav", 4800);
@@ -63,6 +64,7 @@ struct Song {
         model::Track bass = track("Bass", "FM Bass");
         bass.devices = {device("ostrel.eq", "EQ", {{"low_gain", 6.0}}), device("ostrel.delay", "Delay"),
                         device("ostrel.reverb", "Reverb")};
+        bass.devices[2].enabled = false;
         model::Track audio = track("Audio 1", "");
         audio.kind = model::kAudioTrackKind;
         json sampler = engine::defaultInstrumentConfig("Sampler");
@@ -159,6 +161,8 @@ const std::vector<StepCase> kDeviceSteps = {
      }},
     {"bypass", [](Song& s) { return s.project().setDeviceEnabled(s.bassId, s.delayId, false), QString(); },
      "Bypass device", [](const Song& s, const QString&) { EXPECT_FALSE(s.bass().devices[1].enabled); }},
+    {"switch on", [](Song& s) { return s.project().setDeviceEnabled(s.bassId, s.reverbId, true), QString(); },
+     "Switch device on", [](const Song& s, const QString&) { EXPECT_TRUE(s.bass().devices[2].enabled); }},
     {"knob", [](Song& s) { return s.project().setDeviceParameter(s.bassId, s.eqId, "low_freq", 200.0), QString(); },
      "Set low_freq",
      [](const Song& s, const QString&) { EXPECT_EQ(s.bass().devices[0].parameters.at("low_freq"), 200.0); }},
@@ -330,6 +334,7 @@ const std::vector<SilentCase> kSilentChain = {
     {"move the last past the end", [](Song& s) { s.project().moveDevice(s.bassId, s.reverbId, 7); }},
     {"move unknown device", [](Song& s) { s.project().moveDevice(s.bassId, kGarbage, 1); }},
     {"switch on a device that is on", [](Song& s) { s.project().setDeviceEnabled(s.bassId, s.delayId, true); }},
+    {"bypass a bypassed device", [](Song& s) { s.project().setDeviceEnabled(s.bassId, s.reverbId, false); }},
     {"bypass unknown device", [](Song& s) { s.project().setDeviceEnabled(s.bassId, kUnknown, false); }},
     {"a knob the device has not", [](Song& s) { s.project().setDeviceParameter(s.bassId, s.eqId, "time_ms", 1.0); }},
     {"a knob of unknown device", [](Song& s) { s.project().setDeviceParameter(s.bassId, kUnknown, "low_freq", 1.0); }},
