@@ -156,7 +156,7 @@ ApplicationWindow {
             handle: splitHandle
             SplitView.fillWidth: true
 
-            Panel {
+            TimelineView {
                 id: timeline
 
                 objectName: "timeline"

@@ -16,6 +16,7 @@
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "engine/MidiBackend.h"
+#include "audiofile/WavWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -212,6 +213,8 @@ void QmlTestHost::resetControllers() {
     clockAheadMs_ += 2 * app::AudioController::kIdleTimeoutMs;
     audio_->onTick();
     transport_->setMetronome(false);
+    transport_->setStartBeat(0.0);
+    transport_->setLoopRange(0.0, 16.0);
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
     projectStandIn_->setRecording(false);
@@ -308,6 +311,18 @@ bool QmlTestHost::writeSample(const QString& fileName) {
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
+
+bool QmlTestHost::writeTone(const QString& path, double seconds) {
+    constexpr std::uint32_t kRate = 44100;
+    std::vector<float> samples(static_cast<std::size_t>(std::max(0.0, seconds) * kRate));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.5f * static_cast<float>(std::sin(2.0 * 3.141592653589793 * 440.0 * static_cast<double>(i) / kRate));
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return engine::writeWavFile(path.toStdString(), samples, 1, kRate, engine::WavFormat::Pcm16, nullptr);
+}
+
+void QmlTestHost::tickTransport() { transport_->tick(); }
 
 double QmlTestHost::renderPeak(int periods) {
     float peak = 0.0f;

@@ -84,11 +84,11 @@ public:
     // Puts a stand-in (or, with null, the real controller back) in place of a context
     // object; bindings on it are evaluated again.
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
-    // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
-    // minute with the metronome and the loop off, the test tone off and the sound card closed
-    // and willing to open; the instrument on its first patch at octave 4 with no keys held, the
-    // default controller map and no knob learning; the keyboard playMidiMessage plugged in gone;
-    // and an empty untitled song with no history.
+    // Back to the real controllers and a fresh stand-in state, stopped at beat 0, at 120
+    // beats per minute with the metronome and the loop (beats 0 to 16) off, the test tone off
+    // and the sound card closed and willing to open; the instrument on its first patch at
+    // octave 4 with no keys held, the default controller map and no knob learning; the
+    // keyboard playMidiMessage plugged in gone; and an empty untitled song with no history.
     Q_INVOKABLE void resetControllers();
     // A pointer move over item with buttons held and modifiers, delivered through its window:
     // the test library's moves carry no modifiers.
@@ -117,6 +117,10 @@ public:
     Q_INVOKABLE double renderPeak(int periods);
     // From now until the next reset the sound card fails to open with this reason.
     Q_INVOKABLE void refuseSoundCard(const QString& reason);
+    // A mono 44.1 kHz WAV file of a 440 Hz tone at half scale, `seconds` long.
+    Q_INVOKABLE bool writeTone(const QString& path, double seconds);
+    // The transport clock's tick, once: the position the engine has played to, in beats.
+    Q_INVOKABLE void tickTransport();
 
 private:
     QObject* realObject(const QString& name) const;
