@@ -3,6 +3,7 @@
 // reads after it.
 //
 //   EditNote:        one note of the song moved back and forth (a drag: the steps merge).
+//   EditNoteOnly:    the same without the tracks read: the command and the change signals.
 //   AddNote:         one note added to a clip of the song.
 //   QuantizeClip4096: a 4096-note clip, every note off the grid, snapped in one step; the
 //                    undo that puts the notes back is not timed.
@@ -72,6 +73,16 @@ void EditNote(benchmark::State& state) {
     }
 }
 BENCHMARK(EditNote)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+void EditNoteOnly(benchmark::State& state) {
+    NotesProgram& p = program();
+    double start = 0.0;
+    for (auto _ : state) {
+        start = start == 0.0 ? 0.5 : 0.0;
+        p.project.editNote(p.trackId, p.clipId, p.noteId, 60, 100, start, 0.25);
+    }
+}
+BENCHMARK(EditNoteOnly)->Unit(benchmark::kMicrosecond)->Iterations(50);
 
 void AddNote(benchmark::State& state) {
     NotesProgram& p = program();
