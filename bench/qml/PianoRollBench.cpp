@@ -8,6 +8,7 @@
 //   DragFrameOfPianoRoll/4096: a note of that clip is held and the pointer moves one row up
 //                       or down before every frame: one move event (an undoable note edit, the
 //                       clip read again, the notes repainted) and the window drawn.
+//   StillFrameOfPianoRoll/4096: the same roll drawn with nothing changed, for comparison.
 
 #include "app/AppController.h"
 #include "app/AudioController.h"
@@ -205,5 +206,15 @@ void DragFrameOfPianoRoll(benchmark::State& state) {
     }
 }
 BENCHMARK(DragFrameOfPianoRoll)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void StillFrameOfPianoRoll(benchmark::State& state) {
+    host().openDenseSong(static_cast<int>(state.range(0)));
+    std::unique_ptr<QQuickItem> roll = host().makeRoll();
+    host().drawFrame();
+    for (auto _ : state) {
+        host().drawFrame();
+    }
+}
+BENCHMARK(StillFrameOfPianoRoll)->Arg(4096)->Unit(benchmark::kMillisecond);
 
 }  // namespace

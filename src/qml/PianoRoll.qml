@@ -287,7 +287,9 @@ Panel {
                     const ctx = getContext("2d");
                     ctx.reset();
                     ctx.clearRect(0, 0, width, height);
-                    ctx.font = "9px \"" + theme.fontFamily + "\"";
+                    // The theme's family may not be installed here; the canvas then takes the
+                    // system's sans-serif, as a Text item would.
+                    ctx.font = "9px \"" + theme.fontFamily + "\", sans-serif";
                     ctx.textBaseline = "middle";
                     const lane = root.laneHeight;
                     for (let pitch = root.highPitch; pitch >= root.lowPitch; --pitch) {

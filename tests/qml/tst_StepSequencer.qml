@@ -396,6 +396,11 @@ Item {
             standInTransport.positionBeats = 1.6;
             verify(waitForRendering(seq));
             grabImage(seq).save(testHost.galleryFolder + "/step-grid-drums.png");
+            // As narrow as the play card's right half can be: the header wraps.
+            seq.width = 560;
+            seq.height = 300;
+            verify(waitForRendering(seq));
+            grabImage(seq).save(testHost.galleryFolder + "/step-grid-drums-narrow.png");
             seq.destroy();
             testHost.replaceContextObject("transport", null);
             show({name: "Lead", instrument: "Modular Lead", clips: [{length: 4, notes: [[60, 100, 0, 0.5], [63, 127, 1, 0.25]]}]});
