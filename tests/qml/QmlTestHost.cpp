@@ -5,11 +5,13 @@
 #include "app/AppController.h"
 #include "app/AudioController.h"
 #include "app/InstrumentController.h"
+#include "app/LiveSettings.h"
 #include "app/MidiController.h"
 #include "app/ProjectController.h"
 #include "app/SettingsBridge.h"
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
+#include "audiofile/WavWriter.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
@@ -290,6 +292,22 @@ bool QmlTestHost::fileExists(const QString& path) const { return QFileInfo::exis
 void QmlTestHost::emptyFolder(const QString& path) {
     QDir dir(path);
     for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
+}
+
+bool QmlTestHost::writeSound(const QString& path, double seconds) {
+    constexpr std::uint32_t kRate = 44100;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const std::vector<float> samples(static_cast<std::size_t>(seconds * kRate), 0.25f);
+    return engine::writeWavFile(QFile::encodeName(path).toStdString(), samples, 1, kRate, engine::WavFormat::Pcm16,
+                                nullptr);
+}
+
+void QmlTestHost::applyLiveSettings(bool on) {
+    QObject::disconnect(liveSettings_);
+    if (on) {
+        liveSettings_ = connect(settings_.get(), &app::SettingsBridge::valueChanged, this,
+                                [this](const QString& id) { app::applySettingChange(id, *settings_, *themes_, *logger_); });
+    }
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }

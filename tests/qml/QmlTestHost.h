@@ -114,6 +114,10 @@ public:
     Q_INVOKABLE double renderPeak(int periods);
     // From now until the next reset the sound card fails to open with this reason.
     Q_INVOKABLE void refuseSoundCard(const QString& reason);
+    // A mono 44.1 kHz WAV of a quiet constant level, `seconds` long.
+    Q_INVOKABLE bool writeSound(const QString& path, double seconds);
+    // While on, changed theme and log level settings act at once, as the program makes them.
+    Q_INVOKABLE void applyLiveSettings(bool on);
 
 private:
     QObject* realObject(const QString& name) const;
@@ -143,6 +147,7 @@ private:
     std::unique_ptr<app::ProjectController> project_;
     std::unique_ptr<ProjectStandIn> projectStandIn_;
     QPointer<QQmlEngine> engine_;
+    QMetaObject::Connection liveSettings_;
 };
 
 }  // namespace ostrel::test
