@@ -73,6 +73,8 @@ ProjectController::ProjectController(TransportController& transport, core::Logge
 
     connect(&transport_, &TransportController::tempoChanged, this, &ProjectController::onTempoChanged);
     connect(&transport_, &TransportController::aboutToPlay, this, &ProjectController::preparePlayback);
+    connect(&transport_, &TransportController::playingChanged, this, &ProjectController::onPlayingChanged);
+    connect(&transport_, &TransportController::beatsChanged, this, &ProjectController::followRecordPosition);
     connect(this, &ProjectController::projectChanged, this, &ProjectController::schedulePlaybackRebuild);
 
     refreshProjects();

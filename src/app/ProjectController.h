@@ -232,6 +232,13 @@ private:
     engine::RenderSettings exportSettings() const;
     std::optional<SoundFileInfo> readSoundFile(const QString& fileName, QString* error = nullptr);
 
+    // Recording: the transport stopping ends a take; its position is followed while recording.
+    void onPlayingChanged();
+    void followRecordPosition();
+    // The take's clock: transport beats plus the loop passes and jumps back already gone by.
+    double takeBeats() const { return lastPosition_ + passOffset_; }
+    void finishRecording();
+
     // Views.
     QVariantList buildTracks();
     QVariantMap clipMap(const model::Clip& clip);
@@ -264,6 +271,22 @@ private:
     QString pendingDiscard_;
     std::int64_t discardStartedMs_ = -1;  // -1: the guard's timer has not been started
     bool recording_ = false;
+    // One key press while recording. Song beats place it in the clip; take beats, which keep
+    // running across a loop's wrap, measure how long it was held.
+    struct PendingNote {
+        int pitch = 0;  // as played; checked when the clip is written
+        int velocity = 0;
+        double startBeats = 0.0;
+        double takeStartBeats = 0.0;
+        double lengthBeats = 0.0;  // 0 until closed
+        bool closed = false;
+    };
+    QString recordTrackId_;
+    double recordStart_ = 0.0;
+    std::vector<PendingNote> pendingNotes_;
+    double lastPosition_ = 0.0;  // the transport's position when last seen playing
+    double passOffset_ = 0.0;
+    bool wrapped_ = false;  // the position went back at least once during the take
     // Kept exactly in step with the document: emptied by every change, undo, redo, install,
     // save and sample refresh, so a read returns what a fresh build would.
     std::optional<QVariantList> tracksCache_;

@@ -368,19 +368,11 @@ void ProjectController::removeClip(const QString& track_id, const QString& clip_
 // ---- Not built yet ---------------------------------------------------------------------
 
 
-void ProjectController::startRecording(const QString&) {}
-void ProjectController::stopRecording() {}
-void ProjectController::recordNote(int, int) {}
-void ProjectController::recordNoteOff(int) {}
-QString ProjectController::addNote(const QString&, const QString&, int, int, double, double) { return {}; }
-void ProjectController::removeNote(const QString&, const QString&, const QString&) {}
-void ProjectController::editNote(const QString&, const QString&, const QString&, int, int, double, double) {}
 QString ProjectController::addDevice(const QString&, const QString&, const QString&) { return {}; }
 void ProjectController::removeDevice(const QString&, const QString&) {}
 void ProjectController::setDeviceEnabled(const QString&, const QString&, bool) {}
 void ProjectController::moveDevice(const QString&, const QString&, int) {}
 void ProjectController::setDeviceParameter(const QString&, const QString&, const QString&, double) {}
-int ProjectController::quantizeClip(const QString&, const QString&) { return 0; }
 void ProjectController::setTrackInstrument(const QString&, const QString&) {}
 void ProjectController::cycleTrackInstrument(const QString&) {}
 void ProjectController::setInstrumentParameter(const QString&, const QString&, double) {}
@@ -389,6 +381,5 @@ void ProjectController::setSamplerParameter(const QString&, const QString&, doub
 void ProjectController::setPad(const QString&, int, const QString&) {}
 void ProjectController::clearPad(const QString&, int) {}
 void ProjectController::setPadParameter(const QString&, int, const QString&, double) {}
-void ProjectController::addPattern(const QString&) {}
 
 }  // namespace ostrel::app
