@@ -365,21 +365,4 @@ void ProjectController::removeClip(const QString& track_id, const QString& clip_
     history_->execute(std::make_unique<model::RemoveClipCommand>(trackId, clip->id));
 }
 
-// ---- Not built yet ---------------------------------------------------------------------
-
-
-QString ProjectController::addDevice(const QString&, const QString&, const QString&) { return {}; }
-void ProjectController::removeDevice(const QString&, const QString&) {}
-void ProjectController::setDeviceEnabled(const QString&, const QString&, bool) {}
-void ProjectController::moveDevice(const QString&, const QString&, int) {}
-void ProjectController::setDeviceParameter(const QString&, const QString&, const QString&, double) {}
-void ProjectController::setTrackInstrument(const QString&, const QString&) {}
-void ProjectController::cycleTrackInstrument(const QString&) {}
-void ProjectController::setInstrumentParameter(const QString&, const QString&, double) {}
-void ProjectController::setSamplerSample(const QString&, const QString&) {}
-void ProjectController::setSamplerParameter(const QString&, const QString&, double) {}
-void ProjectController::setPad(const QString&, int, const QString&) {}
-void ProjectController::clearPad(const QString&, int) {}
-void ProjectController::setPadParameter(const QString&, int, const QString&, double) {}
-
 }  // namespace ostrel::app
