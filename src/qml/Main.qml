@@ -424,14 +424,14 @@ ApplicationWindow {
                 // Stand-in members until the timeline takes this place.
                 property string selectedTrack: ""
                 property string selectedClip: ""
-                property real pixelsPerBeat: 32
+                property real ppb: 32
                 readonly property real lanesWidth: Math.max(1, width - 288)
                 readonly property real playheadBeat: transport.playing ? transport.positionBeats : transport.startBeat
                 signal clipSelected(string clipId, string trackId)
                 signal effectsAdded
                 signal showEffects
                 function zoomBy(factor, anchorX) {
-                    pixelsPerBeat = Math.max(8, Math.min(160, pixelsPerBeat * factor));
+                    ppb = Math.max(8, Math.min(160, ppb * factor));
                 }
                 function splitAtPlayhead() {
                     if (selectedClip !== "" && selectedTrack !== "")

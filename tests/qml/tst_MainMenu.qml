@@ -290,11 +290,11 @@ Item {
         function test_zoom_items_zoom_the_timeline() {
             const window = makeWindow();
             const timeline = window.timelineView;
-            const before = timeline.pixelsPerBeat;
+            const before = timeline.ppb;
             choose(window, viewMenu, "zoomInItem");
-            fuzzyCompare(timeline.pixelsPerBeat, before * 1.3, 1e-9);
+            fuzzyCompare(timeline.ppb, before * 1.3, 1e-9);
             choose(window, viewMenu, "zoomOutItem");
-            fuzzyCompare(timeline.pixelsPerBeat, before, 1e-9);
+            fuzzyCompare(timeline.ppb, before, 1e-9);
         }
 
         // Options

@@ -229,11 +229,11 @@ Item {
         function test_zoom_shortcuts_zoom_the_timeline() {
             const window = makeWindow();
             const timeline = window.timelineView;
-            const before = timeline.pixelsPerBeat;
+            const before = timeline.ppb;
             keyClick(Qt.Key_Equal, Qt.ControlModifier);
-            fuzzyCompare(timeline.pixelsPerBeat, before * 1.3, 1e-9);
+            fuzzyCompare(timeline.ppb, before * 1.3, 1e-9);
             keyClick(Qt.Key_Minus, Qt.ControlModifier);
-            fuzzyCompare(timeline.pixelsPerBeat, before, 1e-9);
+            fuzzyCompare(timeline.ppb, before, 1e-9);
         }
 
         function test_a_text_field_keeps_its_own_undo() {
