@@ -102,12 +102,6 @@ TEST(DemoDrumFileTest, TheFilesAreMono16BitAndByteForByteTheSame) {
     EXPECT_NE(readBytes(first + "/drum0.wav"), readBytes(first + "/drum1.wav"));
 }
 
-TEST(DemoDrumFileTest, AFolderThatDoesNotExistWritesNothingAndDoesNotThrow) {
-    TempDir dir;
-    app::writeDemoDrumSample(qPath(dir / "missing"), "Kick.wav", 0);
-    EXPECT_FALSE(QFile::exists(qPath(dir / "missing" / "Kick.wav")));
-}
-
 TEST(DemoChordTest, TwoSecondsOfTheSameValueOnBothChannelsWithARiseAndFall) {
     const std::vector<float> frames = app::demoChordFrames();
     ASSERT_EQ(frames.size(), 176400u);

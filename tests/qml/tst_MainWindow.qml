@@ -370,7 +370,8 @@ Item {
             compare(project.trackInstrument(sampled), "Sampler");
             const audioTrack = project.addAudioTrack();
             const bare = project.addTrack();
-            const spy = createTemporaryObject(spyComponent, stage, {target: instrument, signalName: "patchChanged"});
+            const spy = patchSpy;
+            spy.clear();
 
             timeline.selectedTrack = sampled;
             verify(window.lastPlayKey.startsWith("Sampler|"), window.lastPlayKey);
@@ -471,10 +472,11 @@ Item {
             compare(browser.tab, 2);
         }
 
-        Component {
-            id: spyComponent
+        SignalSpy {
+            id: patchSpy
 
-            SignalSpy {}
+            target: instrument
+            signalName: "patchChanged"
         }
     }
 }
