@@ -215,6 +215,7 @@ void QmlTestHost::resetControllers() {
     transport_->setMetronome(false);
     transport_->setLoopEnabled(false);
     transport_->setTempo(120.0);
+    transport_->setStartBeat(0.0);
     projectStandIn_->setRecording(false);
     if (project_->recording()) {
         project_->stopRecording();

@@ -84,11 +84,11 @@ public:
     // Puts a stand-in (or, with null, the real controller back) in place of a context
     // object; bindings on it are evaluated again.
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
-    // Back to the real controllers and a fresh stand-in state, stopped, at 120 beats per
-    // minute with the metronome and the loop off, the test tone off and the sound card closed
-    // and willing to open; the instrument on its first patch at octave 4 with no keys held, the
-    // default controller map and no knob learning; the keyboard playMidiMessage plugged in gone;
-    // and an empty untitled song with no history.
+    // Back to the real controllers and a fresh stand-in state, stopped at the song's start, at
+    // 120 beats per minute with the metronome and the loop off, the test tone off and the sound
+    // card closed and willing to open; the instrument on its first patch at octave 4 with no keys
+    // held, the default controller map and no knob learning; the keyboard playMidiMessage plugged
+    // in gone; and an empty untitled song with no history.
     Q_INVOKABLE void resetControllers();
     // A pointer move over item with buttons held and modifiers, delivered through its window:
     // the test library's moves carry no modifiers.
