@@ -306,8 +306,9 @@ bool QmlTestHost::writeSound(const QString& path, double seconds) {
 void QmlTestHost::applyLiveSettings(bool on) {
     QObject::disconnect(liveSettings_);
     if (on) {
-        liveSettings_ = connect(settings_.get(), &app::SettingsBridge::valueChanged, this,
-                                [this](const QString& id) { app::applySettingChange(id, *settings_, *themes_, *logger_); });
+        liveSettings_ = connect(settings_.get(), &app::SettingsBridge::valueChanged, this, [this](const QString& id) {
+            app::applySettingChange(id, *settings_, *themes_, *logger_);
+        });
     }
 }
 

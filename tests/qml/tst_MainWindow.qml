@@ -258,6 +258,7 @@ Item {
             compare(project.tracks.length, 1);
             compare(window.timelineView.selectedTrack, project.tracks[0].id);
             compare(browser.selectedTrack, project.tracks[0].id);
+            compare(project.trackInstrument(project.tracks[0].id), patch);
             compare(instrument.patchName, patch);
             // With a track selected, no new track is made.
             browser.loadInstrument(instrument.patchNames[0]);
@@ -469,6 +470,27 @@ Item {
             compare(detail.tab, 0);
 
             window.showSamplesDemo();
+            compare(browser.tab, 2);
+        }
+
+        function test_fm_and_rack_demonstrations_select_the_last_such_track() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const browser = part(window, "browser");
+            const firstFm = project.addTrack();
+            project.setTrackInstrument(firstFm, "FM E-Piano");
+            const rack = project.addTrack();
+            project.setTrackInstrument(rack, "Drum Rack");
+            const lastFm = project.addTrack();
+            project.setTrackInstrument(lastFm, "FM E-Piano");
+            project.addTrack();
+
+            window.showFmDemo();
+            compare(timeline.selectedTrack, lastFm);
+            compare(window.detailView.tab, 0);
+            compare(browser.tab, 0);
+            window.showRackDemo();
+            compare(timeline.selectedTrack, rack);
             compare(browser.tab, 2);
         }
 
