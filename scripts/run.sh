@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program in release mode and runs it; arguments go to the program.
-# Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) it runs the window
-# offscreen for a few seconds with a data folder of its own, saves a picture of the
-# window and shows what the program logged.
+# Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) it runs the demonstration
+# song "Night drive" offscreen with a data folder of its own, exports it to a WAV file,
+# saves a picture of the window and says where both are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/ccache}" CCACHE_NOHASHDIR=1
@@ -16,17 +16,26 @@ fi
 
 data="$PWD/build/run-data"
 picture="$data/window.png"
+song="$data/exports/Night drive.wav"
 mkdir -p "$data"
-echo "No display here, so Ostrel runs offscreen (QT_QPA_PLATFORM=offscreen) for a few seconds,"
-echo "keeps its settings and logs in $data,"
-echo "and saves a picture of its window to $picture."
+rm -f "$picture" "$song"
+echo "No display here, so Ostrel runs offscreen (QT_QPA_PLATFORM=offscreen) with its demonstration"
+echo "song, keeps its settings and logs in $data, exports the song and saves a picture of its window."
 status=0
-QT_QPA_PLATFORM=offscreen "$program" --data-dir "$data" --quit-after-ms 5000 --screenshot "$picture" "$@" || status=$?
+# The picture ends the run; the export started before it is finished before the program exits.
+QT_QPA_PLATFORM=offscreen "$program" --data-dir "$data" --demo-project --screenshot "$picture" \
+  --quit-after-ms 20000 "$@" || status=$?
 echo
 echo "Ostrel ended with exit code $status. Its log, $data/logs/ostrel.log, ends with:"
 tail -n 12 "$data/logs/ostrel.log"
+echo
+if [ -f "$song" ]; then
+  echo "The song:   $song"
+else
+  echo "No song was exported (see the log above)."
+  if [ "$status" -eq 0 ]; then status=1; fi
+fi
 if [ -f "$picture" ]; then
-  echo
   echo "The window: $picture"
 fi
 exit "$status"

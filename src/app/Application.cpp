@@ -10,6 +10,7 @@
 #include "app/CommandLineOptions.h"
 #include "app/DataFolders.h"
 #include "app/ExitCodes.h"
+#include "app/FirstFrame.h"
 #include "app/InstrumentController.h"
 #include "app/LiveSettings.h"
 #include "app/MainLoopHandOffs.h"
@@ -20,7 +21,6 @@
 #include "app/ThemeManager.h"
 #include "app/TransportController.h"
 #include "app/UiScale.h"
-#include "app/WindowScreenshot.h"
 #include "core/BuildInfo.h"
 #include "core/CrashReporter.h"
 #include "core/FileSink.h"
@@ -40,6 +40,7 @@
 #include <QQuickWindow>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QVariant>
 
 #include <cstdint>
 #include <filesystem>
@@ -53,8 +54,6 @@ namespace {
 
 constexpr std::uint64_t kLogFileBytes = 5 * 1024 * 1024;
 constexpr unsigned kOlderLogFiles = 3;
-// Long enough for the first frame to settle before the picture is taken.
-constexpr int kScreenshotDelayMs = 600;
 
 std::filesystem::path localPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
 
@@ -196,25 +195,21 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     QQuickWindow* window =
         engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
     if (window != nullptr) {
+        // Before the first frame, so the pictures show the open menu or sheet.
+        if (parser.isSet(QStringLiteral("demo-menu"))) {
+            QMetaObject::invokeMethod(window, "openMenu",
+                                      Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("demo-menu")).toInt())));
+        }
+        if (parser.isSet(QStringLiteral("settings-page"))) {
+            QMetaObject::invokeMethod(window, "openSettings",
+                                      Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("settings-page")))));
+        }
+        const FirstFrameContext firstFrame{startupClock, *window,    appController, logger,    parser,         audio,
+                                           instrument,   application, transport,    project, failureExitCode};
         // The frame may be swapped on the render thread; the application object as context
         // brings the handler to the GUI thread, after the frame is shown.
         QObject::connect(
-            window, &QQuickWindow::frameSwapped, &application,
-            [&, window] {
-                const int ms = static_cast<int>(startupClock.elapsed());
-                appController.setStartupMs(ms);
-                logInfo(logger, "app", QStringLiteral("first frame after %1 ms").arg(ms));
-                emit appController.logChanged();
-                if (parser.isSet(QStringLiteral("demo-error"))) {
-                    appController.writeTestError();
-                }
-                if (parser.isSet(QStringLiteral("screenshot"))) {
-                    const QString path = parser.value(QStringLiteral("screenshot"));
-                    QTimer::singleShot(kScreenshotDelayMs, &application, [&, window, path] {
-                        saveWindowScreenshot(*window, path, logger, failureExitCode);
-                    });
-                }
-            },
+            window, &QQuickWindow::frameSwapped, &application, [firstFrame] { onFirstFrame(firstFrame); },
             Qt::SingleShotConnection);
     }
 

@@ -23,6 +23,13 @@ MenuItem {
             Qt.callLater(() => repeatHelp());
     }
 
+    // The pointer leaving for the bar or another window leaves the item highlighted; its
+    // help goes with the pointer, unless another item has written its own since.
+    onHoveredChanged: {
+        if (!hovered && app.helpText === help)
+            app.helpText = "";
+    }
+
     // The old item may let go of the highlight after the new one took it: write again once
     // both are through, or the strip would end blank.
     function repeatHelp() {

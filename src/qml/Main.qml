@@ -13,10 +13,157 @@ ApplicationWindow {
     readonly property int pad: theme.spacing * 3
     property bool showBrowser: true
     property bool showDetail: true
+    // For the menu bar.
+    readonly property var timelineView: timeline
+    readonly property var detailView: detail
+    // Instrument and settings last handed to the instrument screen.
+    property string lastPlayKey: ""
 
     // Shows the Settings sheet on a page; an empty page shows the page it showed last.
     function openSettings(page) {
         settingsPanel.openPage(page);
+    }
+
+    // Takes menu n of the menu bar (0 File .. 4 Help) and pops it up under its title.
+    function openMenu(n) {
+        const menu = mainMenu.menuAt(n);
+        if (menu)
+            menu.popup(mainMenu.itemAt(n), 0, mainMenu.height);
+    }
+
+    // The target is the selected track, or a new MIDI track; the instrument screen plays the
+    // patch at once.
+    function loadInstrument(patchName) {
+        let target = timeline.selectedTrack;
+        if (target === "") {
+            target = project.addTrack();
+            timeline.selectedTrack = target;
+        }
+        project.setTrackInstrument(target, patchName);
+        instrument.selectPatch(patchName);
+    }
+
+    // The target is the selected track, else the last audio track, else a new one; the
+    // sound lands at the playhead.
+    function loadSample(fileName) {
+        let target = timeline.selectedTrack;
+        if (target === "") {
+            const tracks = project.tracks;
+            for (let i = tracks.length - 1; i >= 0 && target === ""; --i) {
+                if (tracks[i].kind === "audio")
+                    target = tracks[i].id;
+            }
+            if (target === "")
+                target = project.addAudioTrack();
+            timeline.selectedTrack = target;
+        }
+        project.dropSample(target, fileName, timeline.playheadBeat);
+    }
+
+    // The target is the selected track, else the last track of either kind, else a new MIDI
+    // track; the track's effect chain is shown.
+    function loadEffect(deviceId, presetName) {
+        let target = timeline.selectedTrack;
+        if (target === "") {
+            const tracks = project.tracks;
+            target = tracks.length > 0 ? tracks[tracks.length - 1].id : project.addTrack();
+            timeline.selectedTrack = target;
+        }
+        project.addDevice(target, deviceId, presetName);
+        showEffectChain();
+    }
+
+    function showEffectChain() {
+        root.showDetail = true;
+        detail.showInstrumentView("fx");
+        detail.tab = 0;
+    }
+
+    // Stopping only stops. Starting records onto the selected track, or a new MIDI track; a
+    // track without an instrument gets the one being played, so the take can be heard.
+    function toggleRecording() {
+        if (project.recording) {
+            project.stopRecording();
+            return;
+        }
+        let target = timeline.selectedTrack;
+        if (target === "") {
+            target = project.addTrack();
+            timeline.selectedTrack = target;
+        }
+        if (project.trackInstrument(target) === "")
+            project.setTrackInstrument(target, instrument.patchName);
+        project.startRecording(target);
+    }
+
+    // The window only writes the setting: the start-up applies it, and every colour follows
+    // the theme.
+    function pickTheme(id) {
+        app.noteStep(qsTr("switched theme to %1").arg(id));
+        if (theme.isUserTheme(id)) {
+            settings.setValue("appearance.custom_theme", id);
+        } else {
+            settings.setValue("appearance.theme", id);
+            settings.setValue("appearance.custom_theme", "");
+        }
+    }
+
+    // The instrument screen plays the selected MIDI track's instrument with its settings;
+    // an unchanged instrument and settings are not handed over again.
+    function syncPlayToTrack() {
+        const id = timeline.selectedTrack;
+        if (id === "")
+            return;
+        const track = project.tracks.find(t => t.id === id);
+        if (track === undefined || track.kind !== "midi" || track.instrument === "")
+            return;
+        const config = JSON.stringify(track.instrumentConfig);
+        const key = track.instrument + "|" + config;
+        if (key === root.lastPlayKey)
+            return;
+        root.lastPlayKey = key;
+        instrument.useTrackInstrument(track.instrument, config, project.samplesDirectory);
+    }
+
+    // Selects each listed track in turn, so the last one ends selected.
+    function selectLastTrackWhere(accept) {
+        for (const track of project.tracks) {
+            if (accept(track))
+                timeline.selectedTrack = track.id;
+        }
+    }
+
+    function showDevicesDemo() {
+        const tracks = project.tracks;
+        if (tracks.length > 2)
+            timeline.selectedTrack = tracks[2].id;
+        showEffectChain();
+    }
+
+    function showStepDemo() {
+        const tracks = project.tracks;
+        if (tracks.length > 0 && tracks[0].clipList.length > 0) {
+            timeline.selectedTrack = tracks[0].id;
+            timeline.selectedClip = tracks[0].clipList[0].id;
+        }
+        root.showDetail = true;
+        detail.showInstrumentView("grid");
+        detail.tab = 0;
+    }
+
+    function showFmDemo() {
+        selectLastTrackWhere(track => track.instrument.startsWith("FM"));
+        showEffectChain();
+    }
+
+    function showRackDemo() {
+        selectLastTrackWhere(track => track.instrument === "Drum Rack");
+        showEffectChain();
+        browser.tab = 2;
+    }
+
+    function showSamplesDemo() {
+        browser.tab = 2;
     }
 
     // Space starts and stops the clock unless the focused item uses it itself: a text box
@@ -33,6 +180,12 @@ ApplicationWindow {
     visible: true
     color: theme.colors.background
     title: project.name + (project.dirty ? " *" : "") + "  -  " + qsTr("Ostrel") + "  " + app.versionString
+    menuBar: MainMenu {
+        id: mainMenu
+
+        objectName: "mainMenu"
+        host: root
+    }
 
     Behavior on color {
         enabled: !settings.reduceMotion
@@ -54,6 +207,110 @@ ApplicationWindow {
         function onNoteOff(pitch) {
             project.recordNoteOff(pitch);
         }
+    }
+
+    // Every project change may have changed the selected track's instrument.
+    Connections {
+        target: project
+
+        function onProjectChanged() {
+            root.syncPlayToTrack();
+        }
+    }
+
+    Connections {
+        target: transportBar
+
+        function onRecordPressed() {
+            root.toggleRecording();
+        }
+    }
+
+    Connections {
+        target: browser
+
+        function onLoadInstrument(patchName) {
+            root.loadInstrument(patchName);
+        }
+
+        function onLoadEffect(deviceId, presetName) {
+            root.loadEffect(deviceId, presetName);
+        }
+
+        function onLoadSample(fileName) {
+            root.loadSample(fileName);
+        }
+    }
+
+    Connections {
+        target: timeline
+
+        // A new selection always hands its instrument over once.
+        function onSelectedTrackChanged() {
+            root.lastPlayKey = "";
+            root.syncPlayToTrack();
+        }
+
+        function onEffectsAdded() {
+            detail.showInstrumentView("fx");
+            detail.tab = 0;
+        }
+
+        function onShowEffects() {
+            root.showEffectChain();
+        }
+
+        // A MIDI clip opens the piano roll, an audio clip the effect chain; with the clip
+        // selection gone the piano roll gives way to the instrument screen.
+        function onClipSelected(clipId, trackId) {
+            if (clipId !== "") {
+                if (project.trackKind(trackId) === "audio") {
+                    detail.showInstrumentView("fx");
+                    detail.tab = 0;
+                } else {
+                    detail.tab = 2;
+                }
+            } else if (detail.tab === 2) {
+                detail.tab = 0;
+            }
+        }
+    }
+
+    Connections {
+        target: detail
+
+        function onOpenMidiSettings() {
+            root.openSettings("midi");
+        }
+
+        function onStepClipCreated(clipId) {
+            timeline.selectedClip = clipId;
+        }
+    }
+
+    // The panels work on the timeline's selection.
+    Binding {
+        target: browser
+        property: "selectedTrack"
+        value: timeline.selectedTrack
+    }
+
+    Binding {
+        target: detail
+        property: "pianoTrackId"
+        value: timeline.selectedTrack
+    }
+
+    Binding {
+        target: detail
+        property: "deviceTrackId"
+        value: timeline.selectedTrack
+    }
+
+    Binding {
+        target: detail
+        property: "pianoClipId"
+        value: timeline.selectedClip
     }
 
     header: Column {
@@ -274,6 +531,26 @@ ApplicationWindow {
     Shortcut {
         sequence: "Ctrl+Q"
         onActivated: Qt.quit()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+T"
+        onActivated: timeline.selectedTrack = project.addTrack()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+Shift+T"
+        onActivated: timeline.selectedTrack = project.addAudioTrack()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+="
+        onActivated: timeline.zoomBy(1.3, timeline.lanesWidth / 2)
+    }
+
+    Shortcut {
+        sequence: "Ctrl+-"
+        onActivated: timeline.zoomBy(1 / 1.3, timeline.lanesWidth / 2)
     }
 
     Shortcut {

@@ -5,3 +5,5 @@ if(TARGET ostrel)
   add_dependencies(app_tests ostrel)
   target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>")
 endif()
+# The demonstration tests stand in for the main window with a QObject of their own.
+set_target_properties(app_tests PROPERTIES AUTOMOC ON)

@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -174,7 +175,8 @@ TEST(ProgramScreenshotTest, APictureOfTheWindowIsSavedAfterTheFirstFrame) {
     EXPECT_TRUE(readBytes(picture).startsWith("\x89PNG\r\n\x1a\n"));
     const QImage image(picture);
     EXPECT_EQ(image.size(), QSize(1320, 860));
-    EXPECT_EQ(image.pixelColor(5, 5).name(), "#f4f5fa");  // the light theme's background
+    // The light theme's background, left of the logo under the menu bar.
+    EXPECT_EQ(image.pixelColor(5, 40).name(), "#f4f5fa");
 
     const QStringList messages = logMessages(data);
     const qsizetype firstFrame = indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$");
@@ -389,4 +391,94 @@ TEST(ProgramWindowDeathTest, AWindowThatCannotLoadEndsWithThree) {
     EXPECT_TRUE(messages.contains("ERROR [ui] the main window failed to load"));
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
     EXPECT_EQ(indexMatching(messages, "first frame"), -1);
+}
+
+namespace {
+
+std::uint16_t headerWord(const QByteArray& bytes, int at) {
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                      (static_cast<std::uint8_t>(bytes[at + 1]) << 8));
+}
+
+}  // namespace
+
+TEST(ProgramDemoTest, TheDemoProjectIsExportedAsASixteenBitStereoWav) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-project", "--quit-after-ms", "8000"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QByteArray wav = readBytes(data + "/exports/Night drive.wav");
+    ASSERT_GT(wav.size(), 44) << logMessages(data).join('\n').toStdString();
+    EXPECT_TRUE(wav.startsWith("RIFF"));
+    EXPECT_EQ(headerWord(wav, 20), 1);   // PCM
+    EXPECT_EQ(headerWord(wav, 22), 2);   // stereo
+    EXPECT_EQ(headerWord(wav, 34), 16);  // bits
+    const QStringList messages = logMessages(data);
+    EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+}
+
+TEST(ProgramDemoTest, TheSamplerDrumsAreTheSameBytesOnEveryRun) {
+    TempDir dir;
+    std::vector<QString> folders;
+    for (const char* name : {"first", "second"}) {
+        const QString data = qPath(dir / name);
+        const ProgramRun run =
+            runProgram({"--data-dir", data, "--demo-project", "--demo-sampler", "--quit-after-ms", "4000"});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        folders.push_back(data + "/samples/");
+    }
+    for (const char* file : {"Kick.wav", "Snare.wav", "Hat.wav"}) {
+        const QByteArray first = readBytes(folders[0] + file);
+        EXPECT_EQ(first.size(), 44 + 22050 * 2) << file;
+        EXPECT_EQ(first, readBytes(folders[1] + file)) << file;
+    }
+}
+
+TEST(ProgramDemoTest, TheViewSwitchesDoNothingWithoutTheDemoProject) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    // The picture is taken after the first frame's switches have run, and ends the run.
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-sampler", "--demo-audio", "--demo-devices",
+                                       "--screenshot", qPath(dir / "window.png")});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_GT(indexMatching(logMessages(data), "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    EXPECT_FALSE(QDir(data + "/samples").exists());
+    EXPECT_FALSE(QDir(data + "/exports").exists());
+}
+
+TEST(ProgramDemoTest, EveryDemoSwitchGivesAPictureAndTheMenuAndSheetShowInIt) {
+    TempDir dir;
+    const QList<QStringList> switches = {{},
+                                         {"--demo-menu", "2"},
+                                         {"--settings-page", "about"},
+                                         {"--demo-project", "--demo-devices"},
+                                         {"--demo-project", "--demo-fm", "--demo-loop"}};
+    QList<QImage> pictures;
+    for (const QStringList& extra : switches) {
+        const QString data = qPath(dir / ("data" + std::to_string(pictures.size())));
+        const QString picture = qPath(dir / ("shot" + std::to_string(pictures.size()) + ".png"));
+        const ProgramRun run = runProgram(QStringList{"--data-dir", data, "--screenshot", picture} + extra);
+        EXPECT_EQ(run.exitCode, 0) << extra.join(' ').toStdString() << run.output.toStdString();
+        const QImage image(picture);
+        EXPECT_EQ(image.size(), QSize(1320, 860)) << extra.join(' ').toStdString();
+        pictures.append(image);
+    }
+    // The open menu and the open sheet are in the picture.
+    EXPECT_NE(pictures[1], pictures[0]);
+    EXPECT_NE(pictures[2], pictures[0]);
+    EXPECT_NE(pictures[2], pictures[1]);
+}
+
+TEST(ProgramDemoTest, TheDemoCrashLeavesAReportWithTheOpenActionAndTheStep) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-crash", "--quit-after-ms", "30000"});
+    EXPECT_NE(run.exitCode, 0);
+    const QStringList reports = QDir(data + "/crashes").entryList({"crash-*.txt"}, QDir::Files);
+    ASSERT_EQ(reports.size(), 1) << run.output.toStdString();
+    const QString report = QString::fromUtf8(readBytes(data + "/crashes/" + reports.first()));
+    EXPECT_TRUE(report.contains("Demo crash requested with --demo-crash")) << report.toStdString();
+    EXPECT_TRUE(report.contains("about to crash on purpose (--demo-crash)")) << report.toStdString();
+    EXPECT_EQ(QDir(data + "/crashes").entryList({"crash-*.dmp"}, QDir::Files).size(), 1);
 }

@@ -5,6 +5,7 @@
 #include "app/AppController.h"
 #include "app/AudioController.h"
 #include "app/InstrumentController.h"
+#include "app/LiveSettings.h"
 #include "app/MidiController.h"
 #include "app/ProjectController.h"
 #include "app/SettingsBridge.h"
@@ -308,6 +309,23 @@ bool QmlTestHost::writeSample(const QString& fileName) {
     const std::vector<float> data(4800, 0.5f);
     return engine::writeWavFile(QDir(folder).filePath(fileName).toStdString(), data, 1, 48000,
                                 engine::WavFormat::Float32, nullptr);
+}
+
+bool QmlTestHost::writeSound(const QString& path, double seconds) {
+    constexpr std::uint32_t kRate = 44100;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const std::vector<float> samples(static_cast<std::size_t>(seconds * kRate), 0.25f);
+    return engine::writeWavFile(QFile::encodeName(path).toStdString(), samples, 1, kRate, engine::WavFormat::Pcm16,
+                                nullptr);
+}
+
+void QmlTestHost::applyLiveSettings(bool on) {
+    QObject::disconnect(liveSettings_);
+    if (on) {
+        liveSettings_ = connect(settings_.get(), &app::SettingsBridge::valueChanged, this, [this](const QString& id) {
+            app::applySettingChange(id, *settings_, *themes_, *logger_);
+        });
+    }
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }

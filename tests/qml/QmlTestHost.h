@@ -121,6 +121,10 @@ public:
     Q_INVOKABLE bool writeTone(const QString& path, double seconds);
     // The transport clock's tick, once: the position the engine has played to, in beats.
     Q_INVOKABLE void tickTransport();
+    // A mono 44.1 kHz WAV of a quiet constant level, `seconds` long.
+    Q_INVOKABLE bool writeSound(const QString& path, double seconds);
+    // While on, changed theme and log level settings act at once, as the program makes them.
+    Q_INVOKABLE void applyLiveSettings(bool on);
 
 private:
     QObject* realObject(const QString& name) const;
@@ -150,6 +154,7 @@ private:
     std::unique_ptr<app::ProjectController> project_;
     std::unique_ptr<ProjectStandIn> projectStandIn_;
     QPointer<QQmlEngine> engine_;
+    QMetaObject::Connection liveSettings_;
 };
 
 }  // namespace ostrel::test

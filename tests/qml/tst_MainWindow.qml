@@ -182,5 +182,323 @@ Item {
             window.openSettings("");
             compare(sheet.page, "midi");
         }
+
+        // The window-wide shortcuts
+
+        function test_track_shortcuts_make_and_select_a_track_data() {
+            return [{tag: "Ctrl+T", modifiers: Qt.ControlModifier, kind: "midi"},
+                    {tag: "Ctrl+Shift+T", modifiers: Qt.ControlModifier | Qt.ShiftModifier, kind: "audio"}];
+        }
+
+        function test_track_shortcuts_make_and_select_a_track(data) {
+            const window = makeWindow();
+            keyClick(Qt.Key_T, data.modifiers);
+            compare(project.tracks.length, 1);
+            compare(project.tracks[0].kind, data.kind);
+            compare(window.timelineView.selectedTrack, project.tracks[0].id);
+        }
+
+        function test_file_shortcuts_save_and_start_anew() {
+            const window = makeWindow();
+            project.renameProject("Keys");
+            keyClick(Qt.Key_S, Qt.ControlModifier);
+            verify(testHost.fileExists(project.projectsDirectory + "/Keys.ostproj"));
+            verify(!project.dirty);
+            keyClick(Qt.Key_N, Qt.ControlModifier);
+            compare(project.name, "Untitled");
+            testHost.emptyFolder(project.projectsDirectory);
+        }
+
+        function test_loop_and_pane_shortcuts_flip_and_flip_back() {
+            const window = makeWindow();
+            keyClick(Qt.Key_L, Qt.ControlModifier);
+            verify(transport.loopEnabled);
+            keyClick(Qt.Key_L, Qt.ControlModifier);
+            verify(!transport.loopEnabled);
+            keyClick(Qt.Key_B, Qt.ControlModifier | Qt.AltModifier);
+            verify(!window.showBrowser);
+            verify(!part(window, "browser").visible);
+            keyClick(Qt.Key_D, Qt.ControlModifier | Qt.AltModifier);
+            verify(!window.showDetail);
+            verify(!part(window, "detail").visible);
+            keyClick(Qt.Key_B, Qt.ControlModifier | Qt.AltModifier);
+            keyClick(Qt.Key_D, Qt.ControlModifier | Qt.AltModifier);
+            verify(window.showBrowser && window.showDetail);
+        }
+
+        function test_zoom_shortcuts_zoom_the_timeline() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const before = timeline.ppb;
+            keyClick(Qt.Key_Equal, Qt.ControlModifier);
+            fuzzyCompare(timeline.ppb, before * 1.3, 1e-9);
+            keyClick(Qt.Key_Minus, Qt.ControlModifier);
+            fuzzyCompare(timeline.ppb, before, 1e-9);
+        }
+
+        function test_a_text_field_keeps_its_own_undo() {
+            const window = makeWindow();
+            project.renameProject("Kept");
+            keyClick(Qt.Key_Comma, Qt.ControlModifier);
+            const field = part(window, "searchField");
+            mouseClick(field);
+            keyClick(Qt.Key_A);
+            keyClick(Qt.Key_Z, Qt.ControlModifier);
+            compare(field.text, "");
+            compare(project.name, "Kept");
+        }
+
+        // Loading from the browser
+
+        function test_an_instrument_goes_to_a_new_track_without_a_selection() {
+            const window = makeWindow();
+            const browser = part(window, "browser");
+            const patch = instrument.patchNames[instrument.patchNames.length - 1];
+            browser.loadInstrument(patch);
+            compare(project.tracks.length, 1);
+            compare(window.timelineView.selectedTrack, project.tracks[0].id);
+            compare(browser.selectedTrack, project.tracks[0].id);
+            compare(project.trackInstrument(project.tracks[0].id), patch);
+            compare(instrument.patchName, patch);
+            // With a track selected, no new track is made.
+            browser.loadInstrument(instrument.patchNames[0]);
+            compare(project.tracks.length, 1);
+            compare(instrument.patchName, instrument.patchNames[0]);
+        }
+
+        function test_a_sample_lands_on_the_later_audio_track_at_the_playhead() {
+            const window = makeWindow();
+            verify(testHost.writeSound(project.samplesDirectory + "/Clap.wav", 0.5));
+            project.refreshSamples();
+            const first = project.addAudioTrack();
+            project.addTrack();
+            const second = project.addAudioTrack();
+            project.addTrack();
+            transport.setStartBeat(6);
+            part(window, "browser").loadSample("Clap.wav");
+            compare(window.timelineView.selectedTrack, second);
+            const track = project.tracks.find(t => t.id === second);
+            compare(track.clipList.length, 1);
+            compare(track.clipList[0].start, 6);
+            compare(project.tracks.find(t => t.id === first).clipList.length, 0);
+        }
+
+        function test_a_sample_without_an_audio_track_makes_one() {
+            const window = makeWindow();
+            verify(testHost.writeSound(project.samplesDirectory + "/Clap.wav", 0.5));
+            project.refreshSamples();
+            project.addTrack();
+            part(window, "browser").loadSample("Clap.wav");
+            compare(project.tracks.length, 2);
+            compare(project.tracks[1].kind, "audio");
+            compare(project.tracks[1].clipList.length, 1);
+            compare(window.timelineView.selectedTrack, project.tracks[1].id);
+        }
+
+        function test_an_effect_goes_to_the_last_track_and_shows_the_chain() {
+            const window = makeWindow();
+            const detail = window.detailView;
+            project.addAudioTrack();
+            const last = project.addTrack();
+            window.showDetail = false;
+            detail.tab = 1;
+            part(window, "browser").loadEffect("ostrel.delay", "");
+            compare(window.timelineView.selectedTrack, last);
+            verify(window.showDetail);
+            compare(detail.tab, 0);
+        }
+
+        function test_an_effect_without_tracks_makes_a_midi_track() {
+            const window = makeWindow();
+            part(window, "browser").loadEffect("ostrel.reverb", "Big Hall");
+            compare(project.tracks.length, 1);
+            compare(project.tracks[0].kind, "midi");
+            compare(window.timelineView.selectedTrack, project.tracks[0].id);
+        }
+
+        // Recording
+
+        function test_record_button_starts_on_a_new_track_and_stops() {
+            const window = makeWindow();
+            const record = part(window, "recordButton");
+            mouseClick(record);
+            compare(project.tracks.length, 1);
+            const track = project.tracks[0].id;
+            compare(window.timelineView.selectedTrack, track);
+            if (!project.recording)
+                skip("recording is not in this build yet");
+            compare(project.trackInstrument(track), instrument.patchName);
+            // Stopping only stops: no track is made or selected.
+            window.timelineView.selectedTrack = "";
+            mouseClick(record);
+            verify(!project.recording);
+            compare(project.tracks.length, 1);
+            compare(window.timelineView.selectedTrack, "");
+        }
+
+        // Themes
+
+        function test_picking_a_theme_writes_the_setting_and_the_window_follows() {
+            testHost.applyLiveSettings(true);
+            const window = makeWindow();
+            window.pickTheme("light");
+            compare(settings.value("appearance.theme"), "light");
+            compare(theme.currentId, "light");
+            tryVerify(() => Qt.colorEqual(window.color, theme.colors.background));
+            window.pickTheme("graphite");
+            compare(theme.currentId, "graphite");
+            testHost.applyLiveSettings(false);
+        }
+
+        function test_a_built_in_theme_clears_the_users_theme() {
+            const window = makeWindow();
+            settings.setValue("appearance.custom_theme", "mine");
+            window.pickTheme("steel");
+            compare(settings.value("appearance.theme"), "steel");
+            compare(settings.value("appearance.custom_theme"), "");
+            settings.setValue("appearance.theme", "graphite");
+        }
+
+        // The instrument screen follows the selected track
+
+        function test_selecting_a_track_hands_its_instrument_over_once() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            verify(testHost.writeSound(project.samplesDirectory + "/Clap.wav", 0.5));
+            project.refreshSamples();
+            const sampled = project.addTrack();
+            project.dropSample(sampled, "Clap.wav", 0);
+            compare(project.trackInstrument(sampled), "Sampler");
+            const audioTrack = project.addAudioTrack();
+            const bare = project.addTrack();
+            const spy = patchSpy;
+            spy.clear();
+
+            timeline.selectedTrack = sampled;
+            verify(window.lastPlayKey.startsWith("Sampler|"), window.lastPlayKey);
+            const handed = spy.count;
+            verify(handed > 0);
+            // A change that leaves the instrument alone hands nothing over.
+            project.setTempo(90);
+            compare(spy.count, handed);
+            // An audio track and a track without an instrument leave the screen as it was.
+            const key = window.lastPlayKey;
+            timeline.selectedTrack = audioTrack;
+            timeline.selectedTrack = bare;
+            compare(spy.count, handed);
+            compare(window.lastPlayKey, "");
+            // Coming back hands it over again.
+            timeline.selectedTrack = sampled;
+            compare(window.lastPlayKey, key);
+            verify(spy.count > handed);
+        }
+
+        // The timeline's and the detail panel's signals
+
+        function test_a_selected_clip_opens_the_piano_roll_or_the_effects() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const detail = window.detailView;
+            const midi = project.addTrack();
+            const audioTrack = project.addAudioTrack();
+            timeline.clipSelected("some-clip", midi);
+            compare(detail.tab, 2);
+            timeline.clipSelected("", midi);
+            compare(detail.tab, 0);
+            timeline.clipSelected("some-clip", audioTrack);
+            compare(detail.tab, 0);
+            // The log stays when the clip selection goes.
+            detail.tab = 1;
+            timeline.clipSelected("", midi);
+            compare(detail.tab, 1);
+        }
+
+        function test_panel_signals_reach_the_window() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const detail = window.detailView;
+            window.showDetail = false;
+            detail.tab = 2;
+            timeline.showEffects();
+            verify(window.showDetail);
+            compare(detail.tab, 0);
+            detail.tab = 1;
+            timeline.effectsAdded();
+            compare(detail.tab, 0);
+            detail.stepClipCreated("made-by-the-grid");
+            compare(timeline.selectedClip, "made-by-the-grid");
+            compare(detail.pianoClipId, "made-by-the-grid");
+            detail.openMidiSettings();
+            const sheet = part(window, "settingsPanel");
+            verify(sheet.visible);
+            compare(sheet.page, "midi");
+        }
+
+        // The start-up's menu and demonstrations
+
+        function test_open_menu_pops_up_the_menu_under_its_title() {
+            const window = makeWindow();
+            window.openMenu(7);
+            for (let i = 0; i < 5; ++i)
+                verify(!window.menuBar.menuAt(i).visible);
+            window.openMenu(2);
+            const menu = window.menuBar.menuAt(2);
+            tryVerify(() => menu.opened);
+            const title = window.menuBar.itemAt(2);
+            compare(menu.contentItem.parent.mapToItem(null, 0, 0).x >= title.mapToItem(null, 0, 0).x - 1, true);
+            keyClick(Qt.Key_Escape);
+        }
+
+        function test_demonstration_functions_select_and_show() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const detail = window.detailView;
+            const browser = part(window, "browser");
+            const ids = [project.addTrack(), project.addTrack(), project.addTrack()];
+            const clip = project.addEmptyClip(ids[0], 0, 4);
+
+            window.showDetail = false;
+            window.showDevicesDemo();
+            compare(timeline.selectedTrack, ids[2]);
+            verify(window.showDetail);
+            compare(detail.tab, 0);
+
+            detail.tab = 1;
+            window.showStepDemo();
+            compare(timeline.selectedTrack, ids[0]);
+            compare(timeline.selectedClip, clip);
+            compare(detail.tab, 0);
+
+            window.showSamplesDemo();
+            compare(browser.tab, 2);
+        }
+
+        function test_fm_and_rack_demonstrations_select_the_last_such_track() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const browser = part(window, "browser");
+            const firstFm = project.addTrack();
+            project.setTrackInstrument(firstFm, "FM E-Piano");
+            const rack = project.addTrack();
+            project.setTrackInstrument(rack, "Drum Rack");
+            const lastFm = project.addTrack();
+            project.setTrackInstrument(lastFm, "FM E-Piano");
+            project.addTrack();
+
+            window.showFmDemo();
+            compare(timeline.selectedTrack, lastFm);
+            compare(window.detailView.tab, 0);
+            compare(browser.tab, 0);
+            window.showRackDemo();
+            compare(timeline.selectedTrack, rack);
+            compare(browser.tab, 2);
+        }
+
+        SignalSpy {
+            id: patchSpy
+
+            target: instrument
+            signalName: "patchChanged"
+        }
     }
 }
