@@ -44,8 +44,9 @@ Item {
             return window;
         }
 
-        function part(window, name) {
-            const found = findChild(window.contentItem.parent, name);
+        // A named part of the window, or of one of its items.
+        function part(owner, name) {
+            const found = findChild(owner.contentItem !== undefined ? owner.contentItem.parent : owner, name);
             verify(found, "no " + name);
             return found;
         }
@@ -432,6 +433,124 @@ Item {
             const sheet = part(window, "settingsPanel");
             verify(sheet.visible);
             compare(sheet.page, "midi");
+        }
+
+        // Through the real panels, with real events
+
+        // A part of a panel, once rows replaced by a project change are built again.
+        function built(item, name) {
+            wait(0);
+            return part(item, name);
+        }
+
+        // The browser's row of that name in the list now shown, scrolled into view.
+        function browserRow(browser, name) {
+            const tab = part(browser, ["instrumentsTab", "effectsTab", "samplesTab"][browser.tab]);
+            const index = tab.rows.findIndex(row => (row.name !== undefined ? row.name : row) === name);
+            verify(index >= 0, "no row " + name);
+            tab.list.positionViewAtIndex(index, ListView.Contain);
+            tab.list.forceLayout();
+            const item = tab.list.itemAtIndex(index);
+            verify(item, "no row item " + name);
+            return item;
+        }
+
+        function test_a_clip_clicked_in_the_timeline_opens_its_piano_roll() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const detail = window.detailView;
+            const browser = part(window, "browser");
+            verify(testHost.writeSound(project.samplesDirectory + "/Clap.wav", 0.5));
+            project.refreshSamples();
+            const midi = project.addTrack();
+            const clip = project.addEmptyClip(midi, 0, 4);
+            project.addNote(midi, clip, 60, 100, 0, 1);
+            const take = project.addAudioTrack();
+            project.addAudioClip(take, "Clap.wav", 8);
+            const sound = project.tracks.find(t => t.id === take).clipList[0].id;
+
+            mouseClick(built(window, "clip_" + clip), 20, 20);
+            compare(timeline.selectedTrack, midi);
+            compare(timeline.selectedClip, clip);
+            compare(browser.selectedTrack, midi);
+            compare(detail.deviceTrackId, midi);
+            compare(detail.tab, 2);
+            compare(detail.pianoRoll.trackId, midi);
+            compare(detail.pianoRoll.clipId, clip);
+            verify(detail.pianoRoll.visible);
+            verify(!detail.playCard.visible);
+
+            // A sound clip shows its track's effect chain instead.
+            mouseClick(built(window, "clip_" + sound), 10, 20);
+            compare(timeline.selectedTrack, take);
+            compare(detail.pianoClipId, sound);
+            compare(detail.tab, 0);
+            tryCompare(detail.playCard, "view", "fx");
+            verify(detail.playCard.visible);
+
+            // Back to the notes; deleting the clip gives the piano roll up.
+            mouseClick(built(window, "clip_" + clip), 20, 20);
+            compare(detail.tab, 2);
+            keyClick(Qt.Key_Delete);
+            compare(project.tracks.find(t => t.id === midi).clipList.length, 0);
+            compare(timeline.selectedClip, "");
+            compare(detail.tab, 0);
+            compare(detail.pianoClipId, "");
+        }
+
+        function test_a_double_clicked_instrument_lands_on_the_track_clicked_in_the_timeline() {
+            const window = makeWindow();
+            const timeline = window.timelineView;
+            const browser = part(window, "browser");
+            project.addTrack();
+            const second = project.addTrack();
+            mouseClick(part(built(window, "trackRow_1"), "trackHeader"), 150, 64);
+            compare(timeline.selectedTrack, second);
+            compare(browser.selectedTrack, second);
+
+            mouseDoubleClickSequence(browserRow(browser, "Modular Pad"), 40, 15);
+            compare(project.tracks.length, 2);
+            compare(project.trackInstrument(second), "Modular Pad");
+            compare(project.trackInstrument(project.tracks[0].id), "");
+            compare(instrument.patchName, "Modular Pad");
+            compare(timeline.selectedTrack, second);
+        }
+
+        function test_a_double_clicked_effect_lands_on_the_selected_track_and_shows_the_chain() {
+            const window = makeWindow();
+            const detail = window.detailView;
+            const browser = part(window, "browser");
+            const first = project.addTrack();
+            project.addTrack();
+            mouseClick(part(built(window, "trackRow_0"), "trackHeader"), 150, 64);
+            detail.tab = 1;
+            mouseClick(part(browser, "tab1"));
+            compare(browser.tab, 1);
+            mouseDoubleClickSequence(browserRow(browser, "Delay"), 40, 14);
+            const devices = project.tracks.find(t => t.id === first).deviceList;
+            compare(devices.length, 1);
+            compare(devices[0].deviceId, "ostrel.delay");
+            compare(project.tracks[1].devices, 0);
+            compare(detail.tab, 0);
+            tryCompare(detail.playCard, "view", "fx");
+            compare(detail.deviceTrackId, first);
+        }
+
+        function test_a_double_clicked_sound_lands_on_the_selected_track_at_the_playhead() {
+            const window = makeWindow();
+            const browser = part(window, "browser");
+            verify(testHost.writeSound(project.samplesDirectory + "/Clap.wav", 0.5));
+            project.refreshSamples();
+            const take = project.addAudioTrack();
+            project.addAudioTrack();
+            transport.setStartBeat(4);
+            mouseClick(part(built(window, "trackRow_0"), "trackHeader"), 150, 64);
+            mouseClick(part(browser, "tab2"));
+            mouseDoubleClickSequence(browserRow(browser, "Clap.wav"), 60, 14);
+            const clips = project.tracks.find(t => t.id === take).clipList;
+            compare(clips.length, 1);
+            compare(clips[0].start, 4);
+            compare(project.tracks[1].clipList.length, 0);
         }
 
         // The start-up's menu and demonstrations
