@@ -79,8 +79,10 @@ Item {
         function cleanup() {
             // A help text the pointer queued for later is written before the panel goes.
             wait(0);
-            for (const name of instrument.userPatchNames)
+            // A copy: the property is read again after each removal, which would skip every other name.
+            for (const name of instrument.userPatchNames.slice())
                 instrument.removeUserPatch(name);
+            compare(instrument.userPatchNames.length, 0);
             testHost.emptyFolder(samplesFolder);
             testHost.resetControllers();
         }

@@ -207,6 +207,9 @@ Item {
             choose(window, editMenu, "splitItem");
             compare(project.tracks[0].clipList.length, 2);
             compare(project.tracks[0].clipList[0].length, 2);
+            // A split leaves no clip selected; the left part keeps the clip's id.
+            compare(timeline.selectedClip, "");
+            timeline.selectedClip = clip;
 
             choose(window, editMenu, "duplicateItem");
             compare(project.tracks[0].clipList.length, 3);
