@@ -553,6 +553,23 @@ Item {
             compare(project.tracks[1].clipList.length, 0);
         }
 
+        function test_the_play_card_works_on_the_track_clicked_and_asks_for_the_midi_page() {
+            const window = makeWindow();
+            const card = window.detailView.playCard;
+            project.addTrack();
+            const second = project.addTrack();
+            mouseClick(part(built(window, "trackRow_1"), "trackHeader"), 150, 64);
+            compare(card.dropTrackId, second);
+            compare(card.sequencerTrackId, second);
+            compare(card.fxTrackId, second);
+
+            const sheet = part(window, "settingsPanel");
+            verify(!sheet.visible);
+            mouseClick(part(card, "midiButton"), 10, 10);
+            verify(sheet.visible);
+            compare(sheet.page, "midi");
+        }
+
         // The start-up's menu and demonstrations
 
         function test_open_menu_pops_up_the_menu_under_its_title() {
