@@ -52,6 +52,12 @@ Rectangle {
         return pad !== null && typeof pad[k.key] === "number" ? pad[k.key] : k.def;
     }
 
+    // The pads give up height before the bottom row leaves the card: the effects view of
+    // the detail panel is shorter than four full rows.
+    readonly property int padHeight: height > 0
+        ? Math.max(24, Math.min(48, Math.floor((height - 20 - padHeader.implicitHeight - 6 - 3 * 4) / 4)))
+        : 48
+
     implicitWidth: 508
     width: 508
     radius: theme.radius
@@ -70,6 +76,8 @@ Rectangle {
             spacing: 6
 
             RowLayout {
+                id: padHeader
+
                 spacing: 6
 
                 CategoryIcon {
@@ -115,7 +123,7 @@ Rectangle {
 
                         objectName: "pad" + note
                         width: 64
-                        height: 48
+                        height: root.padHeight
                         radius: 6
                         color: lit ? theme.colors.accent : filled ? theme.colors.surface : "transparent"
                         border.width: picked ? 2 : 1

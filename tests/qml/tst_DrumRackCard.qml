@@ -111,6 +111,25 @@ Item {
             ];
         }
 
+        // The effects view in the window's detail panel is about this short.
+        function test_in_a_short_view_every_pad_stays_inside_the_card() {
+            panel.height = 200;
+            // The grid places its pads when the frame is prepared.
+            waitForRendering(panel);
+            const corners = [36, 39, 48, 51];
+            for (const note of corners) {
+                const item = pad(note);
+                const bottom = item.mapToItem(card, 0, item.height).y;
+                verify(bottom <= card.height - 1, "pad " + note + " ends at " + bottom + " of " + card.height);
+                verify(item.height >= 24);
+            }
+            mouseClick(pad(36));
+            compare(card.selectedNote, 36);
+            // With room to spare the pads keep their full height.
+            panel.height = 300;
+            compare(pad(36).height, 48);
+        }
+
         function test_the_pads_read_from_the_bottom_left(data) {
             const grid = findChild(card, "padGrid");
             const inOrder = [];
