@@ -485,13 +485,14 @@ FocusScope {
                 visible: root.view === "keys" && root.padMode
             }
 
-            // The step sequencer goes here, over sequencerTrackId and sequencerClipId, its
-            // clipCreated(id) passed on as the card's own.
-            Item {
+            StepSequencer {
                 objectName: "gridView"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 visible: root.view === "grid"
+                trackId: root.sequencerTrackId
+                clipId: root.sequencerClipId
+                onClipCreated: clipId => root.clipCreated(clipId)
             }
 
             DevicesPanel {
