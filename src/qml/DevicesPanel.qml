@@ -211,124 +211,133 @@ Item {
                         anchors.margins: 10
                         spacing: 6
 
-                        RowLayout {
+                        // The name has a line of its own, so even a three-column card shows it
+                        // whole; the preset and the buttons share the line under it.
+                        ColumnLayout {
+                            objectName: "titleBlock"
                             Layout.fillWidth: true
-                            spacing: 4
+                            spacing: 2
 
-                            CategoryIcon {
-                                category: "fx"
-                                size: 16
-                                color: theme.colors.accent2
-                            }
-
-                            Item {
+                            RowLayout {
                                 Layout.fillWidth: true
-                                Layout.minimumWidth: 40
-                                implicitHeight: names.implicitHeight
+                                spacing: 4
 
-                                Column {
-                                    id: names
-
-                                    width: parent.width
-
-                                    Text {
-                                        objectName: "effectTitle"
-                                        width: parent.width
-                                        text: root.titleOf(card.modelData.name)
-                                        color: theme.colors.text
-                                        font.family: theme.fontFamily
-                                        font.pixelSize: 13
-                                        font.weight: Font.DemiBold
-                                        elide: Text.ElideRight
-                                    }
-
-                                    Text {
-                                        objectName: "effectPreset"
-                                        width: parent.width
-                                        visible: card.preset !== ""
-                                        text: card.preset
-                                        color: theme.colors.textMuted
-                                        font.family: theme.fontFamily
-                                        font.pixelSize: 10
-                                        elide: Text.ElideRight
-                                    }
+                                CategoryIcon {
+                                    category: "fx"
+                                    size: 16
+                                    color: theme.colors.accent2
                                 }
 
-                                // The name is the card's handle: dragged sideways, the card
-                                // moves along the chain in one step when it is let go.
-                                MouseArea {
-                                    property real pressX: 0
+                                Text {
+                                    objectName: "effectTitle"
+                                    Layout.fillWidth: true
+                                    Layout.preferredWidth: 0
+                                    text: root.titleOf(card.modelData.name)
+                                    color: theme.colors.text
+                                    font.family: theme.fontFamily
+                                    font.pixelSize: 13
+                                    font.weight: Font.DemiBold
+                                    elide: Text.ElideRight
 
-                                    objectName: "cardGrip"
-                                    anchors.fill: parent
-                                    hoverEnabled: true
-                                    // The chain scrolls sideways too: the drag must stay here.
-                                    preventStealing: true
-                                    cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
-                                    onEntered: app.helpText = qsTr("Drag the name sideways to move this effect along the chain.")
-                                    onExited: app.helpText = ""
-                                    onPressed: mouse => pressX = mapToItem(row, mouse.x, 0).x
-                                    onPositionChanged: mouse => {
-                                        if (pressed)
-                                            card.dragShift = mapToItem(row, mouse.x, 0).x - pressX;
+                                    // The name is the card's handle: dragged sideways, the card
+                                    // moves along the chain in one step when it is let go.
+                                    MouseArea {
+                                        property real pressX: 0
+
+                                        objectName: "cardGrip"
+                                        anchors.fill: parent
+                                        hoverEnabled: true
+                                        // The chain scrolls sideways too: the drag must stay here.
+                                        preventStealing: true
+                                        cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
+                                        onEntered: app.helpText = qsTr("Drag the name sideways to move this effect along the chain.")
+                                        onExited: app.helpText = ""
+                                        onPressed: mouse => pressX = mapToItem(row, mouse.x, 0).x
+                                        onPositionChanged: mouse => {
+                                            if (pressed)
+                                                card.dragShift = mapToItem(row, mouse.x, 0).x - pressX;
+                                        }
+                                        onReleased: {
+                                            const landing = card.landingIndex();
+                                            card.dragShift = 0;
+                                            if (landing !== card.index)
+                                                project.moveDevice(root.trackId, card.modelData.id, landing);
+                                        }
+                                        onCanceled: card.dragShift = 0
                                     }
-                                    onReleased: {
-                                        const landing = card.landingIndex();
-                                        card.dragShift = 0;
-                                        if (landing !== card.index)
-                                            project.moveDevice(root.trackId, card.modelData.id, landing);
-                                    }
-                                    onCanceled: card.dragShift = 0
                                 }
                             }
 
-                            FlatButton {
-                                objectName: "bypassButton"
-                                implicitWidth: 38
-                                implicitHeight: 22
-                                Layout.preferredWidth: 38
-                                Layout.preferredHeight: 22
-                                text: card.modelData.enabled ? qsTr("On") : qsTr("Off")
-                                selected: card.modelData.enabled
-                                help: qsTr("Bypass: switch this effect off without removing it (and back on).")
-                                onClicked: project.setDeviceEnabled(root.trackId, card.modelData.id, !card.modelData.enabled)
-                            }
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 4
 
-                            FlatButton {
-                                objectName: "moveEarlier"
-                                implicitWidth: 24
-                                implicitHeight: 22
-                                Layout.preferredWidth: 24
-                                Layout.preferredHeight: 22
-                                text: "◀"
-                                enabled: card.index > 0
-                                opacity: enabled ? 1.0 : 0.4
-                                help: qsTr("Move this effect one place earlier in the chain (the sound passes through the chain from left to right).")
-                                onClicked: project.moveDevice(root.trackId, card.modelData.id, card.index - 1)
-                            }
+                                Text {
+                                    objectName: "effectPreset"
+                                    Layout.fillWidth: true
+                                    Layout.preferredWidth: 0
+                                    visible: card.preset !== ""
+                                    text: card.preset
+                                    color: theme.colors.textMuted
+                                    font.family: theme.fontFamily
+                                    font.pixelSize: 10
+                                    elide: Text.ElideRight
+                                }
 
-                            FlatButton {
-                                objectName: "moveLater"
-                                implicitWidth: 24
-                                implicitHeight: 22
-                                Layout.preferredWidth: 24
-                                Layout.preferredHeight: 22
-                                text: "▶"
-                                enabled: card.index < root.chain.length - 1
-                                opacity: enabled ? 1.0 : 0.4
-                                help: qsTr("Move this effect one place later in the chain.")
-                                onClicked: project.moveDevice(root.trackId, card.modelData.id, card.index + 1)
-                            }
+                                // Keeps the buttons at the right end without a preset.
+                                Item {
+                                    Layout.fillWidth: true
+                                    visible: card.preset === ""
+                                }
 
-                            FlatButton {
-                                objectName: "removeButton"
-                                implicitWidth: 24
-                                implicitHeight: 22
-                                Layout.preferredWidth: 24
-                                Layout.preferredHeight: 22
-                                text: "×"
-                                help: qsTr("Remove this effect from the track. Undo brings it back.")
-                                onClicked: project.removeDevice(root.trackId, card.modelData.id)
+                                FlatButton {
+                                    objectName: "bypassButton"
+                                    implicitWidth: 36
+                                    implicitHeight: 20
+                                    Layout.preferredWidth: 36
+                                    Layout.preferredHeight: 20
+                                    text: card.modelData.enabled ? qsTr("On") : qsTr("Off")
+                                    selected: card.modelData.enabled
+                                    help: qsTr("Bypass: switch this effect off without removing it (and back on).")
+                                    onClicked: project.setDeviceEnabled(root.trackId, card.modelData.id, !card.modelData.enabled)
+                                }
+
+                                FlatButton {
+                                    objectName: "moveEarlier"
+                                    implicitWidth: 22
+                                    implicitHeight: 20
+                                    Layout.preferredWidth: 22
+                                    Layout.preferredHeight: 20
+                                    text: "◀"
+                                    enabled: card.index > 0
+                                    opacity: enabled ? 1.0 : 0.4
+                                    help: qsTr("Move this effect one place earlier in the chain (the sound passes through the chain from left to right).")
+                                    onClicked: project.moveDevice(root.trackId, card.modelData.id, card.index - 1)
+                                }
+
+                                FlatButton {
+                                    objectName: "moveLater"
+                                    implicitWidth: 22
+                                    implicitHeight: 20
+                                    Layout.preferredWidth: 22
+                                    Layout.preferredHeight: 20
+                                    text: "▶"
+                                    enabled: card.index < root.chain.length - 1
+                                    opacity: enabled ? 1.0 : 0.4
+                                    help: qsTr("Move this effect one place later in the chain.")
+                                    onClicked: project.moveDevice(root.trackId, card.modelData.id, card.index + 1)
+                                }
+
+                                FlatButton {
+                                    objectName: "removeButton"
+                                    implicitWidth: 22
+                                    implicitHeight: 20
+                                    Layout.preferredWidth: 22
+                                    Layout.preferredHeight: 20
+                                    text: "×"
+                                    help: qsTr("Remove this effect from the track. Undo brings it back.")
+                                    onClicked: project.removeDevice(root.trackId, card.modelData.id)
+                                }
                             }
                         }
 

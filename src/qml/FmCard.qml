@@ -24,6 +24,10 @@ Rectangle {
     // For each algorithm, the operators that are heard (bit 0 = operator 1); the same table
     // as the FM module's.
     readonly property var carriers: [1, 1, 1, 5, 1, 7, 13, 15]
+    // Under the height the general column needs with its knobs on two lines (as in the
+    // detail panel at its first height), they go on one line and the card grows wider,
+    // so no knob is cut off at the bottom.
+    readonly property bool oneLineOfKnobs: height > 0 && height < 236
 
     function value(key) {
         if (values && values[key] !== undefined)
@@ -71,8 +75,8 @@ Rectangle {
         onCommit: v => project.setInstrumentParameter(owner.trackId, key, v)
     }
 
-    implicitWidth: 906
-    width: 906
+    implicitWidth: oneLineOfKnobs ? 906 + 2 * 56 : 906
+    width: implicitWidth
     radius: theme.radius
     color: theme.colors.surfaceRaised
     border.width: 1
@@ -86,7 +90,7 @@ Rectangle {
         ColumnLayout {
             Layout.fillHeight: true
             Layout.fillWidth: true
-            Layout.preferredWidth: 130
+            Layout.preferredWidth: root.oneLineOfKnobs ? 130 + 2 * 56 : 130
             spacing: 6
 
             RowLayout {
@@ -143,7 +147,8 @@ Rectangle {
             }
 
             Grid {
-                columns: 2
+                objectName: "generalKnobs"
+                columns: root.oneLineOfKnobs ? 4 : 2
 
                 KnobCell { owner: root; key: "feedback"; label: qsTr("Feedback") }
                 KnobCell { owner: root; key: "gain"; label: qsTr("Gain") }

@@ -341,6 +341,7 @@ FocusScope {
 
         // The view switch and the views.
         ColumnLayout {
+            objectName: "viewsHalf"
             Layout.fillWidth: true
             Layout.fillHeight: true
             spacing: theme.spacing
@@ -458,12 +459,20 @@ FocusScope {
 
                 Text {
                     objectName: "wheelHint"
-                    // Gives way first when the card is narrow.
+                    // Gives way first when the card is narrow: it shrinks (a layout only
+                    // shrinks what fills) and then breaks onto a second line.
+                    Layout.fillWidth: true
                     Layout.minimumWidth: 0
+                    Layout.maximumWidth: implicitWidth
+                    Layout.preferredHeight: 28
                     text: qsTr("wheel: scroll · Ctrl + wheel: zoom")
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
                     font.pixelSize: 11
+                    horizontalAlignment: Text.AlignRight
+                    verticalAlignment: Text.AlignVCenter
+                    wrapMode: Text.WordWrap
+                    maximumLineCount: 2
                     elide: Text.ElideRight
                 }
             }
@@ -485,13 +494,14 @@ FocusScope {
                 visible: root.view === "keys" && root.padMode
             }
 
-            // The step sequencer goes here, over sequencerTrackId and sequencerClipId, its
-            // clipCreated(id) passed on as the card's own.
-            Item {
+            StepSequencer {
                 objectName: "gridView"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 visible: root.view === "grid"
+                trackId: root.sequencerTrackId
+                clipId: root.sequencerClipId
+                onClipCreated: clipId => root.clipCreated(clipId)
             }
 
             DevicesPanel {

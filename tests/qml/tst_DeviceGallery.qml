@@ -80,9 +80,9 @@ Item {
             let found = [];
             if (item.visible === false)
                 return found;
-            // Shortened by design: a sound's long file name, in the middle, and an effect's
-            // name beside its four buttons on a three-column card.
-            const byDesign = ["soundName", "effectTitle", "effectPreset"];
+            // Shortened by design: a sound's long file name, in the middle, and a long preset
+            // name beside the four buttons of a three-column card.
+            const byDesign = ["soundName", "effectPreset"];
             if (item.truncated === true && byDesign.indexOf(item.objectName) < 0)
                 found.push(item.text);
             for (let i = 0; i < item.children.length; ++i)

@@ -376,6 +376,26 @@ Item {
             compare(grid.height, data.rows * 68 + (data.rows - 1) * 4);
         }
 
+        // The narrow card once cut "Compressor" short beside its buttons.
+        function test_every_effect_shows_its_whole_name_and_its_buttons() {
+            const id = project.addTrack();
+            const effects = project.effectCatalogue();
+            verify(effects.length >= 5);
+            for (const effect of effects)
+                project.addDevice(id, effect.id, "");
+            const panel = makePanel(id);
+            waitForRendering(panel);
+            for (let i = 0; i < effects.length; ++i) {
+                const title = findChild(card(panel, i), "effectTitle");
+                compare(title.text, effects[i].name);
+                verify(!title.truncated, effects[i].name);
+                // The buttons stay inside the card.
+                const remove = button(panel, i, "removeButton");
+                const right = remove.mapToItem(card(panel, i), remove.width, 0).x;
+                verify(right <= card(panel, i).width - 10, effects[i].name);
+            }
+        }
+
         function test_the_play_card_shows_the_chain_of_its_effects_track_in_the_fx_view() {
             const id = project.addTrack();
             project.addDevice(id, "ostrel.delay", "Slapback");

@@ -57,6 +57,31 @@ Item {
             mouseRelease(knob, x, y - dy);
         }
 
+        function test_every_general_knob_stays_inside_a_short_card_data() {
+            return [{tag: "tall", height: 260, width: 906, rows: 2},
+                    {tag: "as high as the window's effects view", height: 194, width: 1018, rows: 1}];
+        }
+
+        function test_every_general_knob_stays_inside_a_short_card(data) {
+            const card = createTemporaryObject(cardComponent, stage, {height: data.height});
+            verify(card);
+            waitForRendering(card);
+            compare(card.width, data.width);
+            const tops = [];
+            for (const key of ["feedback", "gain", "release_ms", "tune_cents"]) {
+                const cell = findChild(card, "knob_" + key);
+                const bottom = cell.mapToItem(card, 0, cell.height).y;
+                verify(bottom <= card.height - 10, key + " ends at " + bottom);
+                const top = cell.mapToItem(card, 0, 0).y;
+                if (tops.indexOf(top) < 0)
+                    tops.push(top);
+            }
+            compare(tops.length, data.rows);
+            // The operators keep their room beside the general column.
+            const last = findChild(card, "operator4");
+            verify(last.mapToItem(card, last.width, 0).x <= card.width - 10);
+        }
+
         function test_with_no_values_every_knob_shows_the_module_default() {
             const card = createTemporaryObject(cardComponent, stage);
             compare(card.title, "FM synth");

@@ -204,6 +204,8 @@ Item {
         }
     }
 
+    Component { id: windowComponent; Main {} }
+
     TestCase {
         name: "Gallery"
         when: windowShown
@@ -253,6 +255,90 @@ Item {
             instrument.padDown(38);
             waitForRendering(sheet);
             grabImage(sheet).save(testHost.galleryFolder + "/" + data.themeId + "-play-pads.png");
+            instrument.releaseAll();
+        }
+
+        // How far an item reaches below the top of `within`.
+        function bottomIn(item, within) {
+            return item.mapToItem(within, 0, item.height).y;
+        }
+
+        // The play card in the window at its first size, in each of its views: nothing of the
+        // card may lie beyond the bottom of the detail panel.
+        function test_the_play_card_in_the_window_data() {
+            return [{tag: "keys", view: "keys"}, {tag: "pads", view: "keys", pads: true},
+                    {tag: "grid", view: "grid", shown: "gridView"}, {tag: "fx", view: "fx", shown: "fxView"}];
+        }
+
+        function test_the_play_card_in_the_window(data) {
+            const kit = project.addTrack();
+            project.setTrackInstrument(kit, "Modular Drums");
+            const clip = project.addEmptyClip(kit, 0, 4);
+            for (const [pitch, step] of [[36, 0], [42, 2], [38, 4], [42, 6], [36, 8], [42, 10], [38, 12], [46, 14]])
+                project.addNote(kit, clip, pitch, 100, step * 0.25, 0.25);
+            const fm = project.addTrack();
+            project.setTrackInstrument(fm, "FM E-Piano");
+            project.addDevice(fm, "ostrel.compressor", "");
+            project.addDevice(fm, "ostrel.delay", "Slapback");
+
+            const window = createTemporaryObject(windowComponent, stage);
+            verify(window);
+            compare([window.width, window.height], [1320, 860]);
+            const detail = findChild(window.contentItem, "detail");
+            const card = detail.playCard;
+            card.sequencerTrackId = kit;
+            card.sequencerClipId = clip;
+            card.fxTrackId = fm;
+            card.view = data.view;
+            card.padMode = data.pads === true;
+            instrument.selectPatch(data.pads ? "Modular Drums" : "Modular Lead");
+            if (data.pads)
+                instrument.padDown(38);
+            else
+                instrument.keyDown(4);
+            waitForRendering(window.contentItem);
+
+            // Nor beyond its right end: the views take the width the instrument leaves.
+            const views = findChild(card, "viewsHalf");
+            verify(views.mapToItem(card, views.width, 0).x <= card.width, views.width);
+            const midi = findChild(card, "midiButton");
+            verify(midi.mapToItem(detail, midi.width, 0).x <= detail.width - 1);
+            const bottom = detail.height - 1;
+            for (const knob of card.knobs)
+                verify(bottomIn(findChild(findChild(card, "knob_" + knob.key), "knob"), detail) <= bottom, knob.key);
+            if (data.view === "keys") {
+                verify(bottomIn(findChild(card, "statusLine"), detail) <= bottom);
+                verify(findChild(card, data.pads ? "padGrid" : "pianoKeys").height >= 90);
+            } else {
+                const view = findChild(card, data.shown);
+                verify(bottomIn(view, detail) <= bottom);
+            }
+            if (data.view === "grid") {
+                // Every row of the kit has room for its cells.
+                const grid = findChild(card, "gridView");
+                const area = findChild(grid, "gridArea");
+                verify(area.rowHeight * grid.rows.length <= area.height, area.rowHeight + " × " + grid.rows.length);
+            }
+            if (data.view === "fx") {
+                // The instrument's card comes first, every knob of it whole.
+                const fmCard = findChild(findChild(card, "fxView"), "fmCard");
+                verify(fmCard.visible);
+                for (const key of ["feedback", "gain", "release_ms", "tune_cents"])
+                    verify(bottomIn(findChild(fmCard, "knob_" + key), fmCard) <= fmCard.height, key);
+                // The effect cards' titles are whole and their last knobs inside the card.
+                const fx = findChild(card, "fxView");
+                for (let i = 0; i < 2; ++i) {
+                    const effect = findChild(fx, "effectCard" + i);
+                    verify(!findChild(effect, "effectTitle").truncated, "effect card " + i);
+                    const cells = Array.from(findChild(effect, "knobGrid").children).filter(c => c.objectName.startsWith("knob_"));
+                    verify(cells.length >= 5);
+                    const lowest = Math.max(...cells.map(c => bottomIn(findChild(c, "cellKnob"), effect)));
+                    verify(lowest <= effect.height, "effect card " + i + ": " + lowest + " > " + effect.height);
+                }
+            }
+            // Empty pads of a kit have no text to cut.
+            compare(truncatedTexts(card).filter(t => t !== "" && t !== findChild(card, "statusLine").text), []);
+            grabImage(window.contentItem).save(testHost.galleryFolder + "/" + theme.currentId + "-window-play-" + data.tag + ".png");
             instrument.releaseAll();
         }
 

@@ -18,6 +18,22 @@ Item {
     Component { id: cardComponent; PlayCard { width: 1200; height: 300 } }
     Component { id: fieldComponent; FlatTextField { y: 320; width: 200 } }
 
+    // The browser beside the card, as in the window: its rows are dragged onto the card.
+    Component {
+        id: browserAndCardComponent
+
+        Item {
+            property alias browser: browser
+            property alias card: card
+
+            width: 1200
+            height: 360
+
+            BrowserPanel { id: browser; width: 280; height: 360 }
+            PlayCard { id: card; x: 290; width: 910; height: 300 }
+        }
+    }
+
     // A browser row as it is dragged.
     Component {
         id: sourceComponent
@@ -54,6 +70,7 @@ Item {
 
         SignalSpy { id: noteOnSpy; target: instrument; signalName: "noteOn" }
         SignalSpy { id: midiSpy; signalName: "openMidiSettings" }
+        SignalSpy { id: clipSpy; signalName: "clipCreated" }
 
         function init() {
             testHost.resetControllers();
@@ -254,23 +271,69 @@ Item {
         }
 
         function test_the_view_buttons_switch_the_views_data() {
-            return [{tag: "grid", shown: "gridView"}, {tag: "fx", shown: "fxView"}, {tag: "keys", shown: "pianoKeys"}];
+            return [{tag: "grid", shown: "gridView"}, {tag: "fx", shown: "fxView"}, {tag: "keys", shown: "pianoKeys"},
+                    {tag: "pads", view: "keys", then: "padsButton", shown: "padGrid"}];
         }
 
         function test_the_view_buttons_switch_the_views(data) {
             const card = makeCard();
-            mouseClick(part(card, "viewButton_" + (data.tag === "keys" ? "fx" : "keys")));
-            mouseClick(part(card, "viewButton_" + data.tag));
-            compare(card.view, data.tag);
-            verify(part(card, "viewButton_" + data.tag).selected);
-            for (const view of ["pianoKeys", "padGrid", "gridView", "fxView"])
-                compare(part(card, view).visible, view === data.shown, view);
-            compare(part(card, "playRow").visible, data.tag === "keys");
-            compare(part(card, "statusLine").visible, data.tag === "keys");
+            const view = data.view || data.tag;
+            mouseClick(part(card, "viewButton_" + (view === "keys" ? "fx" : "keys")));
+            mouseClick(part(card, "viewButton_" + view));
+            if (data.then)
+                mouseClick(part(card, data.then));
+            compare(card.view, view);
+            verify(part(card, "viewButton_" + view).selected);
+            for (const name of ["pianoKeys", "padGrid", "gridView", "fxView"])
+                compare(part(card, name).visible, name === data.shown, name);
+            compare(part(card, "playRow").visible, view === "keys");
+            compare(part(card, "statusLine").visible, view === "keys");
             // The grid and effects views take the height of the play row and status line too.
             waitForRendering(card);
-            if (data.tag !== "keys")
+            if (view !== "keys")
                 verify(part(card, data.shown).height > part(card, "pianoKeys").height);
+            // Every view leaves the computer keys playing.
+            compare(tap(Qt.Key_S), [2]);
+        }
+
+        function test_the_grid_edits_the_clip_the_card_is_given() {
+            const card = makeCard();
+            clipSpy.target = card;
+            clipSpy.clear();
+            const track = project.addTrack();
+            const first = project.addEmptyClip(track, 0, 4);
+            const second = project.addEmptyClip(track, 8, 8);
+            const grid = part(card, "gridView");
+            mouseClick(part(card, "viewButton_grid"));
+            card.sequencerTrackId = track;
+            card.sequencerClipId = first;
+            compare([grid.trackId, grid.shownClipId, grid.clipLength], [track, first, 4]);
+            card.sequencerClipId = second;
+            compare([grid.shownClipId, grid.clipLength], [second, 8]);
+            // A step placed on the grid lands in the clip the card names.
+            waitForRendering(card);
+            const cell = findChild(findChild(grid, "row0"), "cell0");
+            verify(cell);
+            mouseClick(cell, 4, 4);
+            compare(project.clipNotes(track, second).length, 5);
+            compare(project.clipNotes(track, first).length, 0);
+            compare(clipSpy.count, 0);
+
+            // No clip given: the grid makes one, and the card passes its id on.
+            card.sequencerClipId = "";
+            mouseClick(part(grid, "newClipButton"));
+            compare(clipSpy.count, 1);
+            const made = clipSpy.signalArguments[0][0];
+            verify(made !== "" && made !== first && made !== second);
+            compare(grid.shownClipId, made);
+            // The window selects it, and the card hands it back down.
+            card.sequencerClipId = made;
+            compare([grid.madeClipId, grid.shownClipId], ["", made]);
+            // Another track empties the grid until one of its clips is given.
+            card.sequencerTrackId = project.addTrack();
+            card.sequencerClipId = "";
+            compare(grid.clipLength, 0);
+            verify(part(grid, "emptyState").visible);
         }
 
         // Left half
@@ -407,6 +470,55 @@ Item {
             compare(button.selected, data.selected);
             mouseClick(button);
             compare(midiSpy.count, 1);
+        }
+
+        // Presses on a row, moves the pointer to a point of the stage and lets go there.
+        function dragRow(row, toX, toY) {
+            mousePress(row, 40, 15);
+            mouseMove(row, 52, 15, -1, Qt.LeftButton);
+            const end = row.mapFromItem(stage, toX, toY);
+            mouseMove(row, end.x, end.y, -1, Qt.LeftButton);
+            mouseRelease(row, end.x, end.y);
+        }
+
+        function browserRow(browser, name) {
+            const tab = part(browser, "instrumentsTab");
+            const index = tab.rows.findIndex(row => row.name === name && row.kind !== "header");
+            verify(index >= 0, name);
+            tab.list.positionViewAtIndex(index, ListView.Contain);
+            tab.list.forceLayout();
+            const row = tab.list.itemAtIndex(index);
+            verify(row, name);
+            return row;
+        }
+
+        function trackInstrument(id) {
+            return project.tracks.find(t => t.id === id).instrument;
+        }
+
+        function test_an_instrument_dragged_from_the_browser_plays_on_the_card_data() {
+            return [{tag: "onto the instrument", x: 500, y: 150, patch: "FM Bell"},
+                    {tag: "onto the views", x: 1000, y: 150, patch: "Modular Lead"}];
+        }
+
+        function test_an_instrument_dragged_from_the_browser_plays_on_the_card(data) {
+            instrument.selectPatch("Modular Lead");
+            const both = createTemporaryObject(browserAndCardComponent, stage);
+            verify(both);
+            const track = project.addTrack();
+            both.card.dropTrackId = track;
+            const before = trackInstrument(track);
+            waitForRendering(both);
+            dragRow(browserRow(both.browser, "FM Bell"), data.x, data.y);
+            compare(instrument.patchName, data.patch);
+            compare(trackInstrument(track), data.patch === "FM Bell" ? "FM Bell" : before);
+            if (data.patch === "FM Bell") {
+                verify(both.card.activeFocus);
+                // The dropped sound is what the keys play now.
+                keyPress(Qt.Key_A);
+                verify(testHost.renderPeak(20) > 0.01);
+                keyRelease(Qt.Key_A);
+            }
         }
 
         function test_a_dropped_instrument_plays_and_goes_on_the_selected_track_data() {
