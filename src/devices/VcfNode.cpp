@@ -65,6 +65,28 @@ std::int64_t framesToForget(double g, double k) {
     return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(frames)));
 }
 
+// One frame of the filter in mode M (0 low-, 1 high-, 2 band-pass).
+template <int M>
+inline void step(float input, double a1, double a2, double a3, double k, double& ic1, double& ic2, float& out) {
+    const double x = input;
+    const double d = x - ic2;
+    const double band = a1 * ic1 + a2 * d;
+    const double low = ic2 + a2 * ic1 + a3 * d;
+    ic1 = 2.0 * band - ic1;
+    ic2 = 2.0 * low - ic2;
+    double y;
+    if constexpr (M == 0) {
+        y = low;
+    } else if constexpr (M == 1) {
+        y = x - k * band - low;
+    } else {
+        y = band;
+    }
+    out = static_cast<float>(y);
+    dsp::flushTiny(ic1);
+    dsp::flushTiny(ic2);
+}
+
 }  // namespace
 
 std::int64_t VcfNode::warmupFrames() const {
@@ -74,6 +96,73 @@ std::int64_t VcfNode::warmupFrames() const {
     std::int64_t frames = framesToForget(std::tan(std::numbers::pi * knobFc / sampleRate_), k);
     if (heldFc_ > 0.0 && heldA1_ > 0.0) frames = std::max(frames, framesToForget(heldA2_ / heldA1_, heldK_));
     return frames;
+}
+
+template <int M>
+void VcfNode::run(int n, const float* in, const float* control, double cutoff, double cvAmount, double fixedFc,
+                  double k, float* out) {
+    const double maxHz = 0.45 * sampleRate_;
+    const double rate = sampleRate_;
+    // Locals, not members: the stores to out could otherwise alias them every frame.
+    float heldControl = heldControl_;
+    double heldControlFc = heldControlFc_;
+    double heldFc = heldFc_;
+    double a1 = heldA1_, a2 = heldA2_, a3 = heldA3_;
+    double ic1 = ic1_, ic2 = ic2_;
+    if (control == nullptr && fixedFc != heldFc) {
+        heldFc = fixedFc;
+        const dsp::SvfCoefficients a = dsp::svfCoefficients(fixedFc, rate, k);
+        a1 = a.a1;
+        a2 = a.a2;
+        a3 = a.a3;
+    }
+    // A moving cutoff goes in chunks: first the cutoffs, then their coefficients in a
+    // loop with no carried state (the divisions run side by side), then the filter. The
+    // coefficients are the same pure function of the cutoff as one at a time.
+    constexpr int kChunk = 64;
+    double fc[kChunk];
+    double c1[kChunk];
+    double c2[kChunk];
+    double c3[kChunk];
+    for (int start = 0; start < n; start += kChunk) {
+        const int m = std::min(kChunk, n - start);
+        bool moving = false;
+        if (control != nullptr) {
+            for (int i = 0; i < m; ++i) {
+                const float c = control[start + i];
+                if (c != heldControl) {
+                    heldControl = c;
+                    const double f = cutoff * std::exp2(cvAmount * c);
+                    heldControlFc = std::fmin(std::fmax(f, 10.0), maxHz);  // fmax/fmin also bound a NaN control
+                }
+                fc[i] = heldControlFc;
+                moving |= heldControlFc != heldFc;
+            }
+        }
+        if (moving) {
+            for (int i = 0; i < m; ++i) {
+                const dsp::SvfCoefficients a = dsp::svfCoefficients(fc[i], rate, k);
+                c1[i] = a.a1;
+                c2[i] = a.a2;
+                c3[i] = a.a3;
+            }
+            for (int i = 0; i < m; ++i) step<M>(in[start + i], c1[i], c2[i], c3[i], k, ic1, ic2, out[start + i]);
+            heldFc = fc[m - 1];
+            a1 = c1[m - 1];
+            a2 = c2[m - 1];
+            a3 = c3[m - 1];
+        } else {
+            for (int i = 0; i < m; ++i) step<M>(in[start + i], a1, a2, a3, k, ic1, ic2, out[start + i]);
+        }
+    }
+    heldControl_ = heldControl;
+    heldControlFc_ = heldControlFc;
+    heldFc_ = heldFc;
+    ic1_ = ic1;
+    ic2_ = ic2;
+    heldA1_ = a1;
+    heldA2_ = a2;
+    heldA3_ = a3;
 }
 
 void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
@@ -103,49 +192,12 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
         heldFc_ = -1.0;
     }
     const double fixedFc = std::fmin(std::fmax(cutoff, 10.0), maxHz);
-    auto cutoffAt = [&](int i) {
-        if (control == nullptr) return fixedFc;
-        if (control[i] != heldControl_) {
-            heldControl_ = control[i];
-            const double fc = cutoff * std::exp2(cvAmount * control[i]);
-            heldControlFc_ = std::fmin(std::fmax(fc, 10.0), maxHz);  // fmax/fmin also bound a NaN control
-        }
-        return heldControlFc_;
-    };
-
-    double a1 = heldA1_, a2 = heldA2_, a3 = heldA3_;
-    double ic1 = ic1_, ic2 = ic2_;
     float* out = output.channel(0);
-    for (int i = 0; i < n; ++i) {
-        const double fc = cutoffAt(i);
-        if (fc != heldFc_) {  // new coefficients only when the cutoff moves
-            heldFc_ = fc;
-            const dsp::SvfCoefficients a = dsp::svfCoefficients(fc, sampleRate_, k);
-            a1 = a.a1;
-            a2 = a.a2;
-            a3 = a.a3;
-        }
-        const double x = in[i];
-        const double d = x - ic2;
-        const double band = a1 * ic1 + a2 * d;
-        const double low = ic2 + a2 * ic1 + a3 * d;
-        ic1 = 2.0 * band - ic1;
-        ic2 = 2.0 * low - ic2;
-        double y;
-        switch (mode) {
-            case 0: y = low; break;
-            case 1: y = x - k * band - low; break;
-            default: y = band; break;
-        }
-        out[i] = static_cast<float>(y);
-        dsp::flushTiny(ic1);
-        dsp::flushTiny(ic2);
+    switch (mode) {
+        case 0: run<0>(n, in, control, cutoff, cvAmount, fixedFc, k, out); break;
+        case 1: run<1>(n, in, control, cutoff, cvAmount, fixedFc, k, out); break;
+        default: run<2>(n, in, control, cutoff, cvAmount, fixedFc, k, out); break;
     }
-    ic1_ = ic1;
-    ic2_ = ic2;
-    heldA1_ = a1;
-    heldA2_ = a2;
-    heldA3_ = a3;
     rules::copyChannel0(output, n);
 }
 
