@@ -21,6 +21,13 @@ inline void flushTiny(double& state) {
     if (std::fabs(state) < kTinyState) state = 0.0;
 }
 
+// std::fmin(std::fmax(v, lo), hi) for bounds lo <= hi that are not NaN, to the bit, but
+// inlined: a NaN v gives lo, as fmax does. Cost: two compares.
+inline double bounded(double v, double lo, double hi) {
+    const double atLeast = v > lo ? v : lo;
+    return atLeast < hi ? atLeast : hi;
+}
+
 // Decibels to a gain factor and back (0 dB = 1). A gain of 0 gives -inf dB: floor it
 // first where silence can reach it. Cost: one pow or one log10; hoist out of the frame loop
 // where the value only changes per block.

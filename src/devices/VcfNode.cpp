@@ -1,6 +1,10 @@
 #include "devices/VcfNode.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -65,6 +69,33 @@ std::int64_t framesToForget(double g, double k) {
     return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(frames)));
 }
 
+// exp2 remembered by its argument, per thread. The voices of a patch often share their
+// control (LFOs that ran in step since the start), so most of a chord's filters ask for
+// what another voice just computed. The same bits as exp2: it is exp2's own result.
+struct OctaveMemo {
+    std::uint64_t key[256];
+    double value[256];
+};
+
+// 0 octaves is a factor of 1: every slot starts as a true pair. Constant, so the
+// thread's copy needs no set-up on first use.
+constexpr OctaveMemo emptyOctaveMemo() {
+    OctaveMemo m{};
+    std::fill(std::begin(m.value), std::end(m.value), 1.0);
+    return m;
+}
+
+double octaveFactor(double octaves) {
+    constinit thread_local OctaveMemo memo = emptyOctaveMemo();
+    const auto bits = std::bit_cast<std::uint64_t>(octaves);
+    const std::size_t slot = (bits ^ (bits >> 17) ^ (bits >> 33)) & 255u;
+    if (memo.key[slot] != bits) {
+        memo.key[slot] = bits;
+        memo.value[slot] = std::exp2(octaves);
+    }
+    return memo.value[slot];
+}
+
 // One frame of the filter in mode M (0 low-, 1 high-, 2 band-pass).
 template <int M>
 inline void step(float input, double a1, double a2, double a3, double k, double& ic1, double& ic2, float& out) {
@@ -92,7 +123,7 @@ inline void step(float input, double a1, double a2, double a3, double k, double&
 std::int64_t VcfNode::warmupFrames() const {
     // The cutoff it last ran at, and the knob's own: a voice may have slept from the start.
     const double k = 2.0 - 2.0 * std::min(static_cast<double>(rules::knob(params, Resonance)), 0.98);
-    const double knobFc = std::fmin(std::fmax(static_cast<double>(rules::knob(params, CutoffHz)), 10.0), 0.45 * sampleRate_);
+    const double knobFc = dsp::bounded(rules::knob(params, CutoffHz), 10.0, 0.45 * sampleRate_);
     std::int64_t frames = framesToForget(std::tan(std::numbers::pi * knobFc / sampleRate_), k);
     if (heldFc_ > 0.0 && heldA1_ > 0.0) frames = std::max(frames, framesToForget(heldA2_ / heldA1_, heldK_));
     return frames;
@@ -132,8 +163,8 @@ void VcfNode::run(int n, const float* in, const float* control, double cutoff, d
                 const float c = control[start + i];
                 if (c != heldControl) {
                     heldControl = c;
-                    const double f = cutoff * std::exp2(cvAmount * c);
-                    heldControlFc = std::fmin(std::fmax(f, 10.0), maxHz);  // fmax/fmin also bound a NaN control
+                    const double f = cutoff * octaveFactor(cvAmount * c);
+                    heldControlFc = dsp::bounded(f, 10.0, maxHz);  // also bounds a NaN control
                 }
                 fc[i] = heldControlFc;
                 moving |= heldControlFc != heldFc;
@@ -191,7 +222,7 @@ void VcfNode::process(const ProcessContext& context, std::span<const AudioBuffer
         heldK_ = k;
         heldFc_ = -1.0;
     }
-    const double fixedFc = std::fmin(std::fmax(cutoff, 10.0), maxHz);
+    const double fixedFc = dsp::bounded(cutoff, 10.0, maxHz);
     float* out = output.channel(0);
     switch (mode) {
         case 0: run<0>(n, in, control, cutoff, cvAmount, fixedFc, k, out); break;

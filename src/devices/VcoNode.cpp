@@ -1,6 +1,8 @@
 #include "devices/VcoNode.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -88,6 +90,26 @@ void VcoNode::advance(const ProcessContext& context, std::span<const AudioBuffer
     const float* fmIn = rules::inputSignal(inputs, 1, n);
     // The same steps as run, without the wave: the phase lands on the same bits.
     double p = phase_;
+    if (fmIn == nullptr && n > 0) {
+        // A held key gives one pitch for the whole block, so one step: the same sums
+        // without reading the input or asking for the step every frame.
+        const float pitch = pitchIn != nullptr ? pitchIn[0] : 0.0f;
+        // Compared as bits: equal bits give equal sums, and the loop vectorises.
+        std::uint32_t differ = 0;
+        if (pitchIn != nullptr) {
+            const auto first = std::bit_cast<std::uint32_t>(pitch);
+            for (int i = 1; i < n; ++i) differ |= std::bit_cast<std::uint32_t>(pitchIn[i]) ^ first;
+        }
+        if (differ == 0) {
+            const double dt = stepFor(pitchIn != nullptr ? offset + pitch : offset);
+            for (int i = 0; i < n; ++i) {
+                p += dt;
+                if (p >= 1.0) p -= std::floor(p);
+            }
+            phase_ = p;
+            return;
+        }
+    }
     for (int i = 0; i < n; ++i) {
         double octaves = offset;
         if (pitchIn != nullptr) octaves += pitchIn[i];
