@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace ostrel::engine {
@@ -120,6 +122,24 @@ TEST(Sine, StaysWithinADoubleRoundingOfTheLibrary) {
     EXPECT_EQ(dsp::sin(3.0e6), std::sin(3.0e6));
     EXPECT_TRUE(std::isnan(dsp::sin(std::numeric_limits<double>::quiet_NaN())));
     EXPECT_TRUE(std::isnan(dsp::sin(std::numeric_limits<double>::infinity())));
+}
+
+// The filter and oscillator bound their frequencies with it in place of the library's
+// fmin and fmax, and promise the same samples: the same bits for every value, NaN and
+// the infinities included.
+TEST(Bounded, GivesFminOfFmaxToTheBit) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {nan, -nan, inf, -inf, 0.0, -0.0, 9.999999999, 10.0, 10.000000001, 440.0,
+                             21599.999, 21600.0, 21600.0000001, 1e300, -1e300, 5e-324};
+    for (const auto& [lo, hi] : {std::pair{10.0, 21600.0}, std::pair{0.01, 19845.0}, std::pair{-1.0, 1.0}}) {
+        for (double v : values) {
+            const double expected = std::fmin(std::fmax(v, lo), hi);
+            const double got = dsp::bounded(v, lo, hi);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(expected))
+                << v << " within " << lo << ".." << hi;
+        }
+    }
 }
 
 TEST(XorShift32, AStepBackUndoesAStep) {

@@ -1,6 +1,8 @@
 #include "devices/VcfNode.h"
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <limits>
 
 #include "DeviceHarness.h"
@@ -107,7 +109,7 @@ TEST(VcfNode, HeldCutoffAndCoefficientsGiveTheFormulaBitForBit) {
     const Signal in = sine(1234.5, kRate, frames, 0.8f);
     const Signal control = movingControl(frames);
     for (int mode = 0; mode < 3; ++mode) {
-        for (std::vector<int> blocks : {std::vector<int>{512}, std::vector<int>{64, 100, 7}}) {
+        for (std::vector<int> blocks : {std::vector<int>{512}, std::vector<int>{64, 100, 7}, std::vector<int>{63, 65, 1}}) {
             VcfNode f;
             f.prepare(kRate);
             setKnobs(f, {{"mode", mode}, {"cutoff_hz", 800}, {"resonance", 0.7}, {"cv_amount", 1.5}});
@@ -118,6 +120,46 @@ TEST(VcfNode, HeldCutoffAndCoefficientsGiveTheFormulaBitForBit) {
                 << "mode " << mode << ", " << blocks.size() << " block sizes";
         }
     }
+}
+
+// Filters on one thread share what they remember of exp2: two of them taking turns block
+// by block, on controls that sweep through thousands of values, each still give the
+// formula's samples.
+TEST(VcfNode, FiltersTakingTurnsOnOneThreadEachGiveTheFormula) {
+    const int frames = 8000;
+    const int block = 100;
+    const Signal in = sine(700.0, kRate, frames, 0.8f);
+    const Signal upward = movingControl(frames);
+    const Signal downward = [&] {
+        Signal control(static_cast<std::size_t>(frames));
+        for (int i = 0; i < frames; ++i) control[static_cast<std::size_t>(i)] = 2.0f - 5.0f * i / frames;
+        return control;
+    }();
+    VcfNode a, b;
+    for (VcfNode* f : {&a, &b}) {
+        f->prepare(kRate);
+        setKnobs(*f, {{"cutoff_hz", 900}, {"resonance", 0.5}, {"cv_amount", 1.0}});
+    }
+    AudioBuffer input(1, block), controlBuffer(1, block), out(1, block);
+    Signal outA(static_cast<std::size_t>(frames)), outB(static_cast<std::size_t>(frames));
+    for (int start = 0; start < frames; start += block) {
+        for (auto [filter, control, result] : {std::tuple{&a, &upward, &outA}, std::tuple{&b, &downward, &outB}}) {
+            std::copy_n(in.begin() + start, block, input.channel(0));
+            std::copy_n(control->begin() + start, block, controlBuffer.channel(0));
+            const AudioBuffer* slots[] = {&input, &controlBuffer};
+            ProcessContext context;
+            context.frames = block;
+            context.sampleRate = kRate;
+            context.position = start;
+            filter->process(context, slots, out);
+            std::copy_n(out.channel(0), block, result->begin() + start);
+        }
+    }
+    const double k = 2.0 - 2.0 * static_cast<double>(0.5f);
+    const Signal expectedA = formulaVcf(in, upward, 900.0, k, 1.0, 0, kRate, Tangent::Approximation);
+    const Signal expectedB = formulaVcf(in, downward, 900.0, k, 1.0, 0, kRate, Tangent::Approximation);
+    EXPECT_EQ(std::memcmp(outA.data(), expectedA.data(), outA.size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(outB.data(), expectedB.data(), outB.size() * sizeof(float)), 0);
 }
 
 // Swept across every cutoff it can take, the approximation stays over 100 dB below the
