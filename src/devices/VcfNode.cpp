@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <cmath>
 #include <limits>
@@ -96,6 +97,43 @@ double octaveFactor(double octaves) {
     return memo.value[slot];
 }
 
+// The knobs a frame's coefficients follow from besides its control sample, compared as
+// bits.
+struct CoefficientKey {
+    double cutoff;
+    double cvAmount;
+    double k;
+    double rate;
+
+    bool operator==(const CoefficientKey& other) const {
+        return std::memcmp(this, &other, sizeof(CoefficientKey)) == 0;
+    }
+};
+
+inline constexpr int kCoefficientFrames = 512;
+
+// The last piece of coefficients computed on this thread and what they came from.
+struct CoefficientMemo {
+    CoefficientKey key{};
+    int frames = 0;  // 0: none
+    float control[kCoefficientFrames]{};
+    double fc[kCoefficientFrames]{};
+    double a1[kCoefficientFrames]{};
+    double a2[kCoefficientFrames]{};
+    double a3[kCoefficientFrames]{};
+
+    bool holds(const CoefficientKey& k, const float* samples, int m) const {
+        return frames == m && key == k && std::memcmp(control, samples, sizeof(float) * static_cast<std::size_t>(m)) == 0;
+    }
+    void keep(const CoefficientKey& k, const float* samples, int m) {
+        key = k;
+        frames = m;
+        std::copy_n(samples, m, control);
+    }
+};
+
+constinit thread_local CoefficientMemo coefficientMemo;
+
 // One frame of the filter in mode M (0 low-, 1 high-, 2 band-pass).
 template <int M>
 inline void step(float input, double a1, double a2, double a3, double k, double& ic1, double& ic2, float& out) {
@@ -140,51 +178,70 @@ void VcfNode::run(int n, const float* in, const float* control, double cutoff, d
     double heldFc = heldFc_;
     double a1 = heldA1_, a2 = heldA2_, a3 = heldA3_;
     double ic1 = ic1_, ic2 = ic2_;
-    if (control == nullptr && fixedFc != heldFc) {
-        heldFc = fixedFc;
-        const dsp::SvfCoefficients a = dsp::svfCoefficients(fixedFc, rate, k);
-        a1 = a.a1;
-        a2 = a.a2;
-        a3 = a.a3;
+    if (control == nullptr) {
+        if (fixedFc != heldFc) {
+            heldFc = fixedFc;
+            const dsp::SvfCoefficients a = dsp::svfCoefficients(fixedFc, rate, k);
+            a1 = a.a1;
+            a2 = a.a2;
+            a3 = a.a3;
+        }
+        for (int i = 0; i < n; ++i) step<M>(in[i], a1, a2, a3, k, ic1, ic2, out[i]);
     }
-    // A moving cutoff goes in chunks: first the cutoffs, then their coefficients in a
-    // loop with no carried state (the divisions run side by side), then the filter. The
-    // coefficients are the same pure function of the cutoff as one at a time.
-    constexpr int kChunk = 64;
-    double fc[kChunk];
-    double c1[kChunk];
-    double c2[kChunk];
-    double c3[kChunk];
-    for (int start = 0; start < n; start += kChunk) {
-        const int m = std::min(kChunk, n - start);
-        bool moving = false;
-        if (control != nullptr) {
-            for (int i = 0; i < m; ++i) {
-                const float c = control[start + i];
-                if (c != heldControl) {
-                    heldControl = c;
-                    const double f = cutoff * octaveFactor(cvAmount * c);
-                    heldControlFc = dsp::bounded(f, 10.0, maxHz);  // also bounds a NaN control
+    // A moving cutoff: the coefficients of a piece of the block first, then the filter.
+    // Each frame's coefficients are a pure function of its control sample and the knobs,
+    // so a piece another filter on this thread just computed for the same control (the
+    // voices of a chord swept by LFOs running in step) is taken as it is.
+    const CoefficientKey key{cutoff, cvAmount, k, rate};
+    for (int start = 0; control != nullptr && start < n; start += kCoefficientFrames) {
+        const int m = std::min(kCoefficientFrames, n - start);
+        CoefficientMemo& memo = coefficientMemo;
+        if (!memo.holds(key, control + start, m)) {
+            memo.keep(key, control + start, m);
+            // In chunks: the cutoffs, then their coefficients in a loop with no carried
+            // state (the divisions run side by side) unless the cutoff held still.
+            constexpr int kChunk = 64;
+            for (int chunk = 0; chunk < m; chunk += kChunk) {
+                const int end = std::min(m, chunk + kChunk);
+                bool moving = false;
+                for (int i = chunk; i < end; ++i) {
+                    const float c = control[start + i];
+                    if (c != heldControl) {
+                        heldControl = c;
+                        const double f = cutoff * octaveFactor(cvAmount * c);
+                        heldControlFc = dsp::bounded(f, 10.0, maxHz);  // also bounds a NaN control
+                    }
+                    memo.fc[i] = heldControlFc;
+                    moving |= heldControlFc != heldFc;
                 }
-                fc[i] = heldControlFc;
-                moving |= heldControlFc != heldFc;
+                if (moving) {
+                    for (int i = chunk; i < end; ++i) {
+                        const dsp::SvfCoefficients a = dsp::svfCoefficients(memo.fc[i], rate, k);
+                        memo.a1[i] = a.a1;
+                        memo.a2[i] = a.a2;
+                        memo.a3[i] = a.a3;
+                    }
+                    heldFc = memo.fc[end - 1];
+                    a1 = memo.a1[end - 1];
+                    a2 = memo.a2[end - 1];
+                    a3 = memo.a3[end - 1];
+                } else {
+                    std::fill(memo.a1 + chunk, memo.a1 + end, a1);
+                    std::fill(memo.a2 + chunk, memo.a2 + end, a2);
+                    std::fill(memo.a3 + chunk, memo.a3 + end, a3);
+                }
             }
         }
-        if (moving) {
-            for (int i = 0; i < m; ++i) {
-                const dsp::SvfCoefficients a = dsp::svfCoefficients(fc[i], rate, k);
-                c1[i] = a.a1;
-                c2[i] = a.a2;
-                c3[i] = a.a3;
-            }
-            for (int i = 0; i < m; ++i) step<M>(in[start + i], c1[i], c2[i], c3[i], k, ic1, ic2, out[start + i]);
-            heldFc = fc[m - 1];
-            a1 = c1[m - 1];
-            a2 = c2[m - 1];
-            a3 = c3[m - 1];
-        } else {
-            for (int i = 0; i < m; ++i) step<M>(in[start + i], a1, a2, a3, k, ic1, ic2, out[start + i]);
-        }
+        for (int i = 0; i < m; ++i)
+            step<M>(in[start + i], memo.a1[i], memo.a2[i], memo.a3[i], k, ic1, ic2, out[start + i]);
+        // Where the frames above leave the held values (an equal control sample kept in
+        // place of the last one behaves the same).
+        heldControl = control[start + m - 1];
+        heldControlFc = memo.fc[m - 1];
+        heldFc = memo.fc[m - 1];
+        a1 = memo.a1[m - 1];
+        a2 = memo.a2[m - 1];
+        a3 = memo.a3[m - 1];
     }
     heldControl_ = heldControl;
     heldControlFc_ = heldControlFc;
