@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
+#include <utility>
 #include <limits>
 
 #include "DeviceHarness.h"
@@ -122,9 +122,10 @@ TEST(VcfNode, HeldCutoffAndCoefficientsGiveTheFormulaBitForBit) {
     }
 }
 
-// Filters on one thread share what they remember of exp2: two of them taking turns block
-// by block, on controls that sweep through thousands of values, each still give the
-// formula's samples.
+// Filters on one thread share what they remember of exp2 and of the last block's
+// coefficients: two of them taking turns block by block, on the same control or on
+// controls that sweep through thousands of values, with the same knobs or not, each still
+// give the formula's samples.
 TEST(VcfNode, FiltersTakingTurnsOnOneThreadEachGiveTheFormula) {
     const int frames = 8000;
     const int block = 100;
@@ -135,31 +136,52 @@ TEST(VcfNode, FiltersTakingTurnsOnOneThreadEachGiveTheFormula) {
         for (int i = 0; i < frames; ++i) control[static_cast<std::size_t>(i)] = 2.0f - 5.0f * i / frames;
         return control;
     }();
-    VcfNode a, b;
-    for (VcfNode* f : {&a, &b}) {
-        f->prepare(kRate);
-        setKnobs(*f, {{"cutoff_hz", 900}, {"resonance", 0.5}, {"cv_amount", 1.0}});
-    }
-    AudioBuffer input(1, block), controlBuffer(1, block), out(1, block);
-    Signal outA(static_cast<std::size_t>(frames)), outB(static_cast<std::size_t>(frames));
-    for (int start = 0; start < frames; start += block) {
-        for (auto [filter, control, result] : {std::tuple{&a, &upward, &outA}, std::tuple{&b, &downward, &outB}}) {
-            std::copy_n(in.begin() + start, block, input.channel(0));
-            std::copy_n(control->begin() + start, block, controlBuffer.channel(0));
-            const AudioBuffer* slots[] = {&input, &controlBuffer};
-            ProcessContext context;
-            context.frames = block;
-            context.sampleRate = kRate;
-            context.position = start;
-            filter->process(context, slots, out);
-            std::copy_n(out.channel(0), block, result->begin() + start);
+    struct Voice {
+        const Signal* control;
+        float cutoff;
+        float resonance;
+        float cvAmount;
+    };
+    const std::pair<Voice, Voice> pairs[] = {
+        {{&upward, 900, 0.5f, 1.0f}, {&downward, 900, 0.5f, 1.0f}},  // other controls
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.5f, 1.0f}},    // one sweep, one set of knobs
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 1200, 0.5f, 1.0f}},   // another cutoff
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.9f, 1.0f}},    // another resonance
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.5f, 2.0f}},    // another amount
+    };
+    for (const auto& [first, second] : pairs) {
+        const Voice voices[] = {first, second};
+        VcfNode filters[2];
+        Signal outs[2] = {Signal(static_cast<std::size_t>(frames)), Signal(static_cast<std::size_t>(frames))};
+        for (int v = 0; v < 2; ++v) {
+            filters[v].prepare(kRate);
+            setKnobs(filters[v], {{"cutoff_hz", voices[v].cutoff},
+                                  {"resonance", voices[v].resonance},
+                                  {"cv_amount", voices[v].cvAmount}});
+        }
+        AudioBuffer input(1, block), controlBuffer(1, block), out(1, block);
+        for (int start = 0; start < frames; start += block) {
+            for (int v = 0; v < 2; ++v) {
+                std::copy_n(in.begin() + start, block, input.channel(0));
+                std::copy_n(voices[v].control->begin() + start, block, controlBuffer.channel(0));
+                const AudioBuffer* slots[] = {&input, &controlBuffer};
+                ProcessContext context;
+                context.frames = block;
+                context.sampleRate = kRate;
+                context.position = start;
+                filters[v].process(context, slots, out);
+                std::copy_n(out.channel(0), block, outs[v].begin() + start);
+            }
+        }
+        for (int v = 0; v < 2; ++v) {
+            const double k = 2.0 - 2.0 * static_cast<double>(voices[v].resonance);
+            const Signal expected = formulaVcf(in, *voices[v].control, voices[v].cutoff, k, voices[v].cvAmount, 0,
+                                               kRate, Tangent::Approximation);
+            EXPECT_EQ(std::memcmp(outs[v].data(), expected.data(), expected.size() * sizeof(float)), 0)
+                << "filter " << v << ": cutoff " << voices[v].cutoff << ", resonance " << voices[v].resonance
+                << ", amount " << voices[v].cvAmount;
         }
     }
-    const double k = 2.0 - 2.0 * static_cast<double>(0.5f);
-    const Signal expectedA = formulaVcf(in, upward, 900.0, k, 1.0, 0, kRate, Tangent::Approximation);
-    const Signal expectedB = formulaVcf(in, downward, 900.0, k, 1.0, 0, kRate, Tangent::Approximation);
-    EXPECT_EQ(std::memcmp(outA.data(), expectedA.data(), outA.size() * sizeof(float)), 0);
-    EXPECT_EQ(std::memcmp(outB.data(), expectedB.data(), outB.size() * sizeof(float)), 0);
 }
 
 // Swept across every cutoff it can take, the approximation stays over 100 dB below the
