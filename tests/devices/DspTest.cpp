@@ -154,5 +154,25 @@ TEST(XorShift32, AStepBackUndoesAStep) {
     EXPECT_EQ(random.state, 0x92D68CA2u);
 }
 
+// A sleeping noise module jumps over its block in one go and must land where the steps
+// would have: every count, the sequence's full period of 2^32 - 1 back to the start.
+TEST(XorShift32, ASkipLandsWhereThatManyStepsWould) {
+    for (std::uint32_t seed : {0x92D68CA2u, 1u, 0x80000000u, 0xFFFFFFFFu}) {
+        for (std::uint64_t count : {0u, 1u, 2u, 3u, 63u, 64u, 100u, 511u, 512u, 513u, 1000u, 4096u, 123457u}) {
+            dsp::XorShift32 stepped{seed}, skipped{seed};
+            for (std::uint64_t i = 0; i < count; ++i) stepped.step();
+            skipped.skip(count);
+            ASSERT_EQ(skipped.state, stepped.state) << seed << " after " << count;
+        }
+        dsp::XorShift32 around{seed};
+        around.skip(0xFFFFFFFFull);
+        EXPECT_EQ(around.state, seed);
+        around.skip(0xFFFFFFFFull * 3 + 5);
+        dsp::XorShift32 five{seed};
+        for (int i = 0; i < 5; ++i) five.step();
+        EXPECT_EQ(around.state, five.state);
+    }
+}
+
 }  // namespace
 }  // namespace ostrel::engine
