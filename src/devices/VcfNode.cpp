@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <cmath>
 #include <limits>
 #include <numbers>
 
