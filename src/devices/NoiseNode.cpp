@@ -21,7 +21,7 @@ Rest NoiseNode::rest(const ProcessContext& context, std::span<const AudioBuffer*
 void NoiseNode::advance(const ProcessContext& context, std::span<const AudioBuffer* const>) {
     const int n = std::max(0, context.frames);
     params.applyEvents(context.events, n);
-    for (int i = 0; i < n; ++i) random_.step();
+    random_.skip(static_cast<std::uint64_t>(n));
 }
 
 void NoiseNode::beginWarmup(std::int64_t frames) {

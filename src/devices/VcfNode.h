@@ -28,6 +28,10 @@ public:
     const char* displayName() const override { return "Filter"; }
 
 private:
+    template <int M>
+    void run(int n, const float* in, const float* control, double cutoff, double cvAmount, double fixedFc, double k,
+             float* out);
+
     double sampleRate_ = 48000.0;
     double ic1_ = 0.0;
     double ic2_ = 0.0;

@@ -1,6 +1,8 @@
 #include "devices/VcoNode.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -56,12 +58,33 @@ double waveAt(double p, double dt, double pw) {
     }
 }
 
+// Whether the pitch input holds one value for the n > 0 frames (no input: the knobs
+// alone). Compared as bits: equal bits give equal sums, and the loop vectorises.
+bool steadyPitch(const float* pitchIn, int n) {
+    if (pitchIn == nullptr) return true;
+    const auto first = std::bit_cast<std::uint32_t>(pitchIn[0]);
+    std::uint32_t differ = 0;
+    for (int i = 1; i < n; ++i) differ |= std::bit_cast<std::uint32_t>(pitchIn[i]) ^ first;
+    return differ == 0;
+}
+
 }  // namespace
 
 template <int W>
 void VcoNode::run(int n, const float* pitchIn, const float* fmIn, double offset, double fmDepth, double pw,
                   float level, float* out) {
     double p = phase_;
+    if (fmIn == nullptr && steadyPitch(pitchIn, n)) {
+        const double dt = stepFor(pitchIn != nullptr ? offset + pitchIn[0] : offset);
+        for (int i = 0; i < n; ++i) {
+            const double v = waveAt<static_cast<Wave>(W)>(p, dt, pw);
+            out[i] = static_cast<float>(v * level);
+            p += dt;
+            if (p >= 1.0) p -= std::floor(p);
+        }
+        phase_ = p;
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         double octaves = offset;
         if (pitchIn != nullptr) octaves += pitchIn[i];
@@ -88,6 +111,17 @@ void VcoNode::advance(const ProcessContext& context, std::span<const AudioBuffer
     const float* fmIn = rules::inputSignal(inputs, 1, n);
     // The same steps as run, without the wave: the phase lands on the same bits.
     double p = phase_;
+    if (n > 0 && fmIn == nullptr && steadyPitch(pitchIn, n)) {
+        // A held key gives one pitch for the whole block, so one step: the same sums
+        // without reading the input or asking for the step every frame.
+        const double dt = stepFor(pitchIn != nullptr ? offset + pitchIn[0] : offset);
+        for (int i = 0; i < n; ++i) {
+            p += dt;
+            if (p >= 1.0) p -= std::floor(p);
+        }
+        phase_ = p;
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         double octaves = offset;
         if (pitchIn != nullptr) octaves += pitchIn[i];

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "devices/Dsp.h"
 #include "engine/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
@@ -41,7 +42,7 @@ private:
             heldOctaves_ = octaves;
             double f = kBaseHz * std::exp2(octaves);
             // fmax/fmin also turn a NaN control signal into a bounded frequency.
-            f = std::fmin(std::fmax(f, 0.01), 0.45 * sampleRate_);
+            f = dsp::bounded(f, 0.01, 0.45 * sampleRate_);
             heldStep_ = f / sampleRate_;
         }
         return heldStep_;

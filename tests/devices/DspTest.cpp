@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace ostrel::engine {
@@ -122,6 +124,24 @@ TEST(Sine, StaysWithinADoubleRoundingOfTheLibrary) {
     EXPECT_TRUE(std::isnan(dsp::sin(std::numeric_limits<double>::infinity())));
 }
 
+// The filter and oscillator bound their frequencies with it in place of the library's
+// fmin and fmax, and promise the same samples: the same bits for every value, NaN and
+// the infinities included.
+TEST(Bounded, GivesFminOfFmaxToTheBit) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {nan, -nan, inf, -inf, 0.0, -0.0, 9.999999999, 10.0, 10.000000001, 440.0,
+                             21599.999, 21600.0, 21600.0000001, 1e300, -1e300, 5e-324};
+    for (const auto& [lo, hi] : {std::pair{10.0, 21600.0}, std::pair{0.01, 19845.0}, std::pair{-1.0, 1.0}}) {
+        for (double v : values) {
+            const double expected = std::fmin(std::fmax(v, lo), hi);
+            const double got = dsp::bounded(v, lo, hi);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(expected))
+                << v << " within " << lo << ".." << hi;
+        }
+    }
+}
+
 TEST(XorShift32, AStepBackUndoesAStep) {
     dsp::XorShift32 random{0x92D68CA2u};
     std::vector<std::uint32_t> states;
@@ -132,6 +152,26 @@ TEST(XorShift32, AStepBackUndoesAStep) {
     }
     random.unstep();
     EXPECT_EQ(random.state, 0x92D68CA2u);
+}
+
+// A sleeping noise module jumps over its block in one go and must land where the steps
+// would have: every count, the sequence's full period of 2^32 - 1 back to the start.
+TEST(XorShift32, ASkipLandsWhereThatManyStepsWould) {
+    for (std::uint32_t seed : {0x92D68CA2u, 1u, 0x80000000u, 0xFFFFFFFFu}) {
+        for (std::uint64_t count : {0u, 1u, 2u, 3u, 63u, 64u, 100u, 511u, 512u, 513u, 1000u, 4096u, 123457u}) {
+            dsp::XorShift32 stepped{seed}, skipped{seed};
+            for (std::uint64_t i = 0; i < count; ++i) stepped.step();
+            skipped.skip(count);
+            ASSERT_EQ(skipped.state, stepped.state) << seed << " after " << count;
+        }
+        dsp::XorShift32 around{seed};
+        around.skip(0xFFFFFFFFull);
+        EXPECT_EQ(around.state, seed);
+        around.skip(0xFFFFFFFFull * 3 + 5);
+        dsp::XorShift32 five{seed};
+        for (int i = 0; i < 5; ++i) five.step();
+        EXPECT_EQ(around.state, five.state);
+    }
 }
 
 }  // namespace

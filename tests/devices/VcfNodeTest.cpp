@@ -1,6 +1,8 @@
 #include "devices/VcfNode.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <limits>
 
 #include "DeviceHarness.h"
@@ -107,7 +109,7 @@ TEST(VcfNode, HeldCutoffAndCoefficientsGiveTheFormulaBitForBit) {
     const Signal in = sine(1234.5, kRate, frames, 0.8f);
     const Signal control = movingControl(frames);
     for (int mode = 0; mode < 3; ++mode) {
-        for (std::vector<int> blocks : {std::vector<int>{512}, std::vector<int>{64, 100, 7}}) {
+        for (std::vector<int> blocks : {std::vector<int>{512}, std::vector<int>{64, 100, 7}, std::vector<int>{63, 65, 1}}) {
             VcfNode f;
             f.prepare(kRate);
             setKnobs(f, {{"mode", mode}, {"cutoff_hz", 800}, {"resonance", 0.7}, {"cv_amount", 1.5}});
@@ -116,6 +118,68 @@ TEST(VcfNode, HeldCutoffAndCoefficientsGiveTheFormulaBitForBit) {
             const Signal expected = formulaVcf(in, control, 800.0, k, 1.5, mode, kRate, Tangent::Approximation);
             ASSERT_EQ(std::memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0)
                 << "mode " << mode << ", " << blocks.size() << " block sizes";
+        }
+    }
+}
+
+// Filters on one thread share what they remember of exp2 and of the last block's
+// coefficients: two of them taking turns block by block, on the same control or on
+// controls that sweep through thousands of values, with the same knobs or not, each still
+// give the formula's samples.
+TEST(VcfNode, FiltersTakingTurnsOnOneThreadEachGiveTheFormula) {
+    const int frames = 8000;
+    const int block = 100;
+    const Signal in = sine(700.0, kRate, frames, 0.8f);
+    const Signal upward = movingControl(frames);
+    const Signal downward = [&] {
+        Signal control(static_cast<std::size_t>(frames));
+        for (int i = 0; i < frames; ++i) control[static_cast<std::size_t>(i)] = 2.0f - 5.0f * i / frames;
+        return control;
+    }();
+    struct Voice {
+        const Signal* control;
+        float cutoff;
+        float resonance;
+        float cvAmount;
+    };
+    const std::pair<Voice, Voice> pairs[] = {
+        {{&upward, 900, 0.5f, 1.0f}, {&downward, 900, 0.5f, 1.0f}},  // other controls
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.5f, 1.0f}},    // one sweep, one set of knobs
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 1200, 0.5f, 1.0f}},   // another cutoff
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.9f, 1.0f}},    // another resonance
+        {{&upward, 900, 0.5f, 1.0f}, {&upward, 900, 0.5f, 2.0f}},    // another amount
+    };
+    for (const auto& [first, second] : pairs) {
+        const Voice voices[] = {first, second};
+        VcfNode filters[2];
+        Signal outs[2] = {Signal(static_cast<std::size_t>(frames)), Signal(static_cast<std::size_t>(frames))};
+        for (int v = 0; v < 2; ++v) {
+            filters[v].prepare(kRate);
+            setKnobs(filters[v], {{"cutoff_hz", voices[v].cutoff},
+                                  {"resonance", voices[v].resonance},
+                                  {"cv_amount", voices[v].cvAmount}});
+        }
+        AudioBuffer input(1, block), controlBuffer(1, block), out(1, block);
+        for (int start = 0; start < frames; start += block) {
+            for (int v = 0; v < 2; ++v) {
+                std::copy_n(in.begin() + start, block, input.channel(0));
+                std::copy_n(voices[v].control->begin() + start, block, controlBuffer.channel(0));
+                const AudioBuffer* slots[] = {&input, &controlBuffer};
+                ProcessContext context;
+                context.frames = block;
+                context.sampleRate = kRate;
+                context.position = start;
+                filters[v].process(context, slots, out);
+                std::copy_n(out.channel(0), block, outs[v].begin() + start);
+            }
+        }
+        for (int v = 0; v < 2; ++v) {
+            const double k = 2.0 - 2.0 * static_cast<double>(voices[v].resonance);
+            const Signal expected = formulaVcf(in, *voices[v].control, voices[v].cutoff, k, voices[v].cvAmount, 0,
+                                               kRate, Tangent::Approximation);
+            EXPECT_EQ(std::memcmp(outs[v].data(), expected.data(), expected.size() * sizeof(float)), 0)
+                << "filter " << v << ": cutoff " << voices[v].cutoff << ", resonance " << voices[v].resonance
+                << ", amount " << voices[v].cvAmount;
         }
     }
 }
