@@ -239,8 +239,10 @@ FocusScope {
                                 Layout.fillWidth: true
                                 Layout.preferredHeight: 14
 
+                                // Centred over the knob, so the learn mark reads as this knob's.
                                 RowLayout {
-                                    anchors.fill: parent
+                                    anchors.centerIn: parent
+                                    width: Math.min(implicitWidth, parent.width)
                                     spacing: 4
 
                                     Text {
@@ -251,8 +253,6 @@ FocusScope {
                                         font.pixelSize: 9
                                         font.letterSpacing: 0.6
                                     }
-
-                                    Item { Layout.fillWidth: true }
 
                                     Text {
                                         objectName: "learnStatus"
