@@ -45,15 +45,17 @@ UpdateNoteCommand::UpdateNoteCommand(Uuid trackId, Uuid clipId, Uuid noteId, Not
 }
 
 void UpdateNoteCommand::apply(Project& project, EditKey key) {
-    const std::size_t index = findNoteIndex(findClip(project, trackId_, clipId_), noteId_);
-    previous_ = project.removeNote(key, trackId_, clipId_, index);
+    const Clip& clip = findClip(project, trackId_, clipId_);
+    // A redo meets the document its first apply left, so the saved place still holds the
+    // note; ids being unique, that place is also where a scan would stop.
+    const bool atSavedPlace = index_ < clip.notes.size() && clip.notes[index_].id == noteId_;
+    const std::size_t index = atSavedPlace ? index_ : findNoteIndex(clip, noteId_);
+    previous_ = project.replaceNote(key, trackId_, clipId_, index, note_);
     index_ = index;
-    project.insertNote(key, trackId_, clipId_, index, note_);
 }
 
 void UpdateNoteCommand::revert(Project& project, EditKey key) {
-    project.removeNote(key, trackId_, clipId_, index_);
-    project.insertNote(key, trackId_, clipId_, index_, previous_);
+    project.replaceNote(key, trackId_, clipId_, index_, previous_);
 }
 
 std::string UpdateNoteCommand::description() const {

@@ -1,6 +1,7 @@
 #include "model/Project.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "model/Lookup.h"
 
@@ -33,6 +34,20 @@ void putAt(std::vector<T>& list, std::size_t index, T item, const char* duplicat
         if (existing.id == item.id) throw std::invalid_argument(duplicateMessage);
     }
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::move(item));
+}
+
+// Swaps item into the place at index: no shifting, and the duplicate scan only when the
+// id changes, since the ids of a list are unique.
+template <typename T>
+T replaceAt(std::vector<T>& list, std::size_t index, T item, const char* duplicateMessage) {
+    checkIndex(index, list.size());
+    if (list[index].id != item.id) {
+        for (const T& existing : list) {
+            if (existing.id == item.id) throw std::invalid_argument(duplicateMessage);
+        }
+    }
+    std::swap(list[index], item);
+    return item;
 }
 
 }  // namespace
@@ -98,6 +113,11 @@ void Project::insertNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::
 
 Note Project::removeNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index) {
     return takeAt(clipById(trackById(trackId), clipId).notes, index);
+}
+
+Note Project::replaceNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note) {
+    return replaceAt(clipById(trackById(trackId), clipId).notes, index, std::move(note),
+                     "a note with that id already exists");
 }
 
 void Project::insertDevice(EditKey, const Uuid& trackId, std::size_t index, Device device) {

@@ -46,6 +46,9 @@ public:
 
     void insertNote(EditKey key, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note);
     Note removeNote(EditKey key, const Uuid& trackId, const Uuid& clipId, std::size_t index);
+    // Puts note in the place of the one at index and returns that one; every other note
+    // keeps its place. Throws like insertNote when another note of the clip has note's id.
+    Note replaceNote(EditKey key, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note);
 
     void insertDevice(EditKey key, const Uuid& trackId, std::size_t index, Device device);
     Device removeDevice(EditKey key, const Uuid& trackId, std::size_t index);

@@ -3,6 +3,7 @@
 #include <array>
 #include <compare>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,7 +28,14 @@ public:
 
     bool isNil() const;
 
-    friend bool operator==(const Uuid&, const Uuid&) = default;
+    // Two word compares rather than a call to memcmp: every lookup by id runs this per record.
+    friend bool operator==(const Uuid& a, const Uuid& b) {
+        std::uint64_t x[2];
+        std::uint64_t y[2];
+        std::memcpy(x, a.bytes_.data(), sizeof x);
+        std::memcpy(y, b.bytes_.data(), sizeof y);
+        return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+    }
     friend std::strong_ordering operator<=>(const Uuid&, const Uuid&) = default;
 
 private:

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <random>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "ModelTestSupport.h"
+#include "model/History.h"
 
 namespace ostrel::model {
 namespace {
@@ -221,6 +226,152 @@ TEST(CommandMerging, MergesOnlyTheSameKindOnTheSameTarget) {
     EXPECT_TRUE(tempo.mergeWith(tempo));
     tempo.apply(project, key);
     EXPECT_EQ(project.tempoBpm(), 133.0) << "merging with itself keeps its own value";
+}
+
+// One track holding one clip with notes at these starts, pitches 60 upwards, in this order.
+Project clipWithStarts(const std::vector<double>& starts) {
+    auto clip = withFreshId<Clip>();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        clip.notes.push_back(makeNote(60 + static_cast<std::int32_t>(i), starts[i]));
+    }
+    auto track = withFreshId<Track>();
+    track.clips.push_back(std::move(clip));
+    std::vector<Track> tracks;
+    tracks.push_back(std::move(track));
+    return makeProject(Uuid::generate(), "Notes", 120.0, std::move(tracks), JsonValue{});
+}
+
+const std::vector<Note>& notesOf(const Project& project) {
+    return project.tracks()[0].clips[0].notes;
+}
+
+// The clip's notes are kept in the order they were added, not by start: files, the API's
+// lists and the tie order of notes that start together all read that order, so an edit
+// must leave the note where it was whatever its new start.
+TEST(UpdateNotePlace, TheEditedNoteStaysAtItsPlaceWhereverItsStartGoes) {
+    struct Case {
+        const char* name;
+        std::size_t index;
+        double start;
+    };
+    const std::vector<Case> cases = {
+        {"same start", 2, 1.0},
+        {"earlier than the notes before it", 3, 0.0},
+        {"earlier than every note", 4, -1.0},
+        {"later than the notes after it", 1, 5.0},
+        {"equal to the starts of the notes before it", 4, 1.0},
+        {"equal to the start of the note after it", 0, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Project project = clipWithStarts({0.0, 1.0, 1.0, 1.0, 2.0});
+        const std::vector<Note> before = notesOf(project);
+        const Track& track = project.tracks()[0];
+        Note edited = before[c.index];
+        edited.startBeats = c.start;
+        edited.pitch = 90;
+        std::vector<Note> expected = before;
+        expected[c.index] = edited;
+
+        History history(project, 0);
+        history.execute(make_unique<UpdateNoteCommand>(track.id, track.clips[0].id, edited.id, edited));
+        EXPECT_EQ(notesOf(project), expected);
+        history.undo();
+        EXPECT_EQ(notesOf(project), before);
+        history.redo();
+        EXPECT_EQ(notesOf(project), expected);
+    }
+}
+
+// Snapping every note of a played clip to the grid, as one step: undo gives back the very
+// same list, redo the very same edited one, and the listeners hear what any edit sends.
+TEST(UpdateNotePlace, AQuantizeOfEveryNoteUndoesAndRedoesToTheExactLists) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> played(0.0, 16.0);
+    std::vector<double> starts(200);
+    for (double& start : starts) start = played(random);
+    Project project = clipWithStarts(starts);
+    const std::vector<Note> before = notesOf(project);
+    const Uuid trackId = project.tracks()[0].id;
+    const Uuid clipId = project.tracks()[0].clips[0].id;
+    std::vector<Note> expected = before;
+    for (Note& note : expected) note.startBeats = std::round(note.startBeats * 4.0) / 4.0;
+
+    History history(project, 0);
+    std::vector<std::pair<ChangeKind, std::string>> changes;
+    history.addListener([&](const Change& change) { changes.emplace_back(change.kind, change.description); });
+    history.beginTransaction("Quantize");
+    for (const Note& note : expected) {
+        history.execute(make_unique<UpdateNoteCommand>(trackId, clipId, note.id, note));
+    }
+    history.commitTransaction();
+    EXPECT_EQ(notesOf(project), expected);
+    history.undo();
+    EXPECT_EQ(notesOf(project), before);
+    history.redo();
+    EXPECT_EQ(notesOf(project), expected);
+    history.undo();
+    EXPECT_EQ(notesOf(project), before);
+
+    std::vector<std::pair<ChangeKind, std::string>> heard{{ChangeKind::TransactionBegun, "Quantize"}};
+    heard.insert(heard.end(), expected.size(), {ChangeKind::Executed, "Edit note"});
+    heard.insert(heard.end(), {{ChangeKind::TransactionCommitted, "Quantize"},
+                               {ChangeKind::Undone, "Quantize"},
+                               {ChangeKind::Redone, "Quantize"},
+                               {ChangeKind::Undone, "Quantize"}});
+    EXPECT_EQ(changes, heard);
+}
+
+TEST(UpdateNotePlace, MergedEditsOfOneNoteUndoToTheFirstValueAtTheSamePlace) {
+    Project project = clipWithStarts({0.0, 1.0, 2.0});
+    const std::vector<Note> before = notesOf(project);
+    const Track& track = project.tracks()[0];
+    Note edited = before[1];
+    History history(project, 0);
+    for (const double start : {3.0, -2.0, 0.5}) {
+        edited.startBeats = start;
+        history.execute(make_unique<UpdateNoteCommand>(track.id, track.clips[0].id, edited.id, edited));
+    }
+    history.undo();
+    EXPECT_FALSE(history.canUndo()) << "the three edits are one step";
+    EXPECT_EQ(notesOf(project), before);
+    history.redo();
+    EXPECT_EQ(notesOf(project), (std::vector<Note>{before[0], edited, before[2]}));
+}
+
+// Regression guard for the remembered place: once the clip has shifted, applying again
+// must still edit the note with that id and no other.
+TEST(UpdateNotePlace, ApplyingAgainAfterTheClipShiftedFindsTheNoteById) {
+    const EditKey key = editKeyForTests();
+    Project project = clipWithStarts({0.0, 1.0, 2.0});
+    const std::vector<Note> before = notesOf(project);
+    const Uuid trackId = project.tracks()[0].id;
+    const Uuid clipId = project.tracks()[0].clips[0].id;
+    Note edited = before[1];
+    edited.pitch = 99;
+    UpdateNoteCommand command(trackId, clipId, edited.id, edited);
+    command.apply(project, key);
+    command.revert(project, key);
+
+    const Note added = makeNote(40, 0.0);
+    project.insertNote(key, trackId, clipId, 0, added);
+    command.apply(project, key);
+    EXPECT_EQ(notesOf(project), (std::vector<Note>{added, before[0], edited, before[2]}));
+    command.revert(project, key);
+    EXPECT_EQ(notesOf(project), (std::vector<Note>{added, before[0], before[1], before[2]}));
+
+    project.removeNote(key, trackId, clipId, 0);
+    project.removeNote(key, trackId, clipId, 0);
+    command.apply(project, key);
+    EXPECT_EQ(notesOf(project), (std::vector<Note>{edited, before[2]}));
+}
+
+TEST(UpdateNotePlace, AnUnknownNoteIsRefusedAndChangesNothing) {
+    const EditKey key = editKeyForTests();
+    Project project = clipWithStarts({0.0, 1.0});
+    const Track& track = project.tracks()[0];
+    UpdateNoteCommand command(track.id, track.clips[0].id, Uuid::generate(), makeNote(50, 0.0));
+    test::expectRefused<std::invalid_argument>(project, [&] { command.apply(project, key); }, "no note with that id");
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ TEST(ProjectPrimitives, ChecksInOrderAndARefusalChangesNothing) {
         {[&] { p.insertNote(key, x, x, 99, Note{}); }, noTrack},
         {[&] { p.insertNote(key, t, x, 99, Note{}); }, noClip},
         {[&] { p.removeNote(key, t, x, 0); }, noClip},
+        {[&] { p.replaceNote(key, x, x, 0, Note{}); }, noTrack},
+        {[&] { p.replaceNote(key, t, x, 0, Note{}); }, noClip},
         {[&] { p.insertDevice(key, x, 99, Device{}); }, noTrack},
         {[&] { p.setDeviceParameter(key, x, x, "a", 1); }, noTrack},
         {[&] { p.setDeviceParameter(key, t, x, "a", 1); }, noDevice},
@@ -81,6 +83,7 @@ TEST(ProjectPrimitives, ChecksInOrderAndARefusalChangesNothing) {
         [&] { p.insertTrack(key, 4, Track{}); },     [&] { p.removeTrack(key, 3); },
         [&] { p.insertClip(key, t, 3, Clip{}); },    [&] { p.removeClip(key, t, 2); },
         [&] { p.insertNote(key, t, c, 4, Note{}); }, [&] { p.removeNote(key, t, c, 3); },
+        [&] { p.replaceNote(key, t, c, 3, p.tracks()[0].clips[1].notes[0]); },
         [&] { p.insertDevice(key, t, 4, Device{}); }, [&] { p.removeDevice(key, t, 3); },
     };
     for (const auto& action : outOfRange) test::expectRefused<std::out_of_range>(p, action, "index out of range");
@@ -91,9 +94,30 @@ TEST(ProjectPrimitives, ChecksInOrderAndARefusalChangesNothing) {
         {[&] { p.insertTrack(key, 0, track); }, "a track with that id already exists"},
         {[&] { p.insertClip(key, t, 0, track.clips[0]); }, "a clip with that id already exists"},
         {[&] { p.insertNote(key, t, c, 0, track.clips[1].notes[0]); }, "a note with that id already exists"},
+        {[&] { p.replaceNote(key, t, c, 0, track.clips[1].notes[2]); }, "a note with that id already exists"},
         {[&] { p.insertDevice(key, t, 0, track.devices[0]); }, "a device with that id already exists"},
     };
     for (const auto& [action, message] : duplicates) test::expectRefused<std::invalid_argument>(p, action, message);
+}
+
+TEST(ProjectPrimitives, ReplaceNoteSwapsOneNoteAndLeavesEveryOtherInItsPlace) {
+    const EditKey key = editKeyForTests();
+    Project p = sampleProject();
+    const Uuid t = p.tracks()[0].id;
+    const Uuid c = p.tracks()[0].clips[1].id;
+    const std::vector<Note> before = p.tracks()[0].clips[1].notes;
+
+    Note louder = before[1];
+    louder.velocity = 127;
+    louder.startBeats = -3.0;  // earlier than every other note: still the second in the list
+    EXPECT_EQ(p.replaceNote(key, t, c, 1, louder), before[1]);
+    EXPECT_EQ(p.tracks()[0].clips[1].notes, (std::vector<Note>{before[0], louder, before[2]}));
+
+    // A fresh id is no duplicate; the id that left the clip may come back anywhere.
+    const Note fresh = test::makeNote(70, 9.0);
+    EXPECT_EQ(p.replaceNote(key, t, c, 2, fresh), before[2]);
+    EXPECT_EQ(p.replaceNote(key, t, c, 0, before[2]), before[0]);
+    EXPECT_EQ(p.tracks()[0].clips[1].notes, (std::vector<Note>{before[2], louder, fresh}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 
 #include "ModelTestSupport.h"
 
@@ -55,6 +56,22 @@ TEST(UuidGenerate, IdsAreDistinctVersionFourWithTheRfcVariant) {
         EXPECT_NE(std::string("89ab").find(text[19]), std::string::npos) << text;
         EXPECT_TRUE(seen.insert(id).second);
     }
+}
+
+// Equality compares the id in words; a difference in any single byte must still count.
+TEST(UuidEquality, IdsDifferingInAnyOneHexDigitAreUnequal) {
+    const std::string nilText = "00000000-0000-0000-0000-000000000000";
+    const Uuid nil;
+    for (std::size_t i = 0; i < nilText.size(); ++i) {
+        if (nilText[i] == '-') continue;
+        std::string text = nilText;
+        text[i] = 'f';
+        const Uuid one = idFromText(text);
+        EXPECT_NE(one, nil) << text;
+        EXPECT_FALSE(one == nil) << text;
+        EXPECT_EQ(one, idFromText(text)) << text;
+    }
+    EXPECT_EQ(nil, idFromText(nilText));
 }
 
 TEST(UuidOrder, SortsByteByByteAsUnsigned) {
