@@ -77,6 +77,7 @@ struct Stretch {
     double phase[4];  // in and out
     double increment[4];
     const float* envelope[4];  // each operator's envelope, frame by frame
+    int envelopeMask[4];  // 0 for an envelope holding still: only its first frame is written
     float level[4];
     float velocity[4];
     float last[4];  // out: each operator's last sample
@@ -98,11 +99,13 @@ void renderStretch(Stretch& s, float* out, int m) {
     // Locals, so that stores to `out` cannot be taken to change them.
     double phase[4], increment[4];
     const float* envelope[4];
+    int envelopeMask[4];
     float level[4], velocity[4];
     for (int k = 0; k < 4; ++k) {
         phase[k] = s.phase[k];
         increment[k] = s.increment[k];
         envelope[k] = s.envelope[k];
+        envelopeMask[k] = s.envelopeMask[k];
         level[k] = s.level[k];
         velocity[k] = s.velocity[k];
     }
@@ -126,8 +129,10 @@ void renderStretch(Stretch& s, float* out, int m) {
             }
             angle = static_cast<double>(kModulationIndex * pm) + angle;
         }
-        const auto sine = static_cast<float>(dsp::sin(angle));
-        const float env = envelope[k][i];
+        // The angle stays within a few turns: knobs are held to their ranges, so every
+        // shift is at most 6 * 3 (three modulators at full) or 3 (feedback at full).
+        const auto sine = static_cast<float>(dsp::sinBelowMillion(angle));
+        const float env = envelope[k][i & envelopeMask[k]];
         heard[k][i] = sine * env * level[k] * velocity[k];
         if constexpr (k == 3) feedback = sine * env;
         phase[k] += increment[k];
@@ -253,7 +258,7 @@ void FmNode::releaseNote(int note) {
     }
 }
 
-void FmNode::advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch]) {
+void FmNode::advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch], int* masks) {
     // An envelope holding still (silent, or settled where a step toward its sustain no
     // longer moves it) keeps its value; the others take their steps side by side.
     float value[kOperators];
@@ -270,7 +275,8 @@ void FmNode::advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelop
             still = next == value[k];
         }
         moving[k] = !still;
-        if (still) std::fill_n(envelopes[k], m, value[k]);
+        masks[k] = still ? 0 : ~0;
+        envelopes[k][0] = value[k];
     }
     if (!(moving[0] || moving[1] || moving[2] || moving[3])) return;
     for (int i = 0; i < m; ++i) {
@@ -380,7 +386,7 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
             for (std::uint32_t k = 0; k < kOperators; ++k) {
                 s.phase[k] = ops_[k].phase;
             }
-            advanceEnvelopes(shape, m, envelopes);
+            advanceEnvelopes(shape, m, envelopes, s.envelopeMask);
             s.feedback = feedbackSample_;
             kRenderers[algorithmIndex][feedbackAmount != 0.0f ? 1 : 0](s, out + start, m);
             for (std::uint32_t k = 0; k < kOperators; ++k) {

@@ -66,8 +66,9 @@ private:
 
     static std::array<ParamDescriptor, kParamCount> buildParamTable();
 
-    // The next m frames of every operator's envelope.
-    void advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch]);
+    // The next m frames of every operator's envelope; one that holds still writes only its
+    // first frame and gets a mask of 0 (frame i is at i & mask).
+    void advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch], int* masks);
 
     void startNote(int note, float velocity);
     void releaseNote(int note);
