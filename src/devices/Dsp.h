@@ -128,7 +128,8 @@ inline SvfCoefficients svfCoefficients(double fc, double rate, double k) {
 
 // sin(x) for |x| < 2^20, bit for bit as sin below, without its test of the range: for a
 // caller whose argument is bounded by construction (a phase angle plus a bounded shift).
-inline double sinBelowMillion(double x) {
+// Always inlined: a loop of several sines would otherwise pay a call for each.
+[[gnu::always_inline]] inline double sinBelowMillion(double x) {
     constexpr double kTwoOverPi = 6.36619772367581382433e-01;
     constexpr double kHalfPiHead = 1.57079632673412561417e+00;  // the first 33 bits of pi/2
     constexpr double kHalfPiTail = 6.07710050650619224932e-11;  // pi/2 - kHalfPiHead
