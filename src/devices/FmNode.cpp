@@ -115,7 +115,8 @@ void renderStretch(Stretch& s, float* out, int m) {
     const float gain = s.gain;
     float heard[4][FmNode::kStretch];
 
-    const auto op = [&]<int k>(int i) {
+    // Always inlined: a call per operator and frame would cost more than the frame saves.
+    const auto op = [&]<int k>(int i) __attribute__((always_inline)) {
         double angle = 2.0 * std::numbers::pi * phase[k];
         if constexpr (k == 3 && kFeedback) {
             angle = static_cast<double>(feedbackAmount * feedback) + angle;
