@@ -4,13 +4,17 @@
 #include <bit>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 #include "devices/DeviceRules.h"
 #include "devices/Dsp.h"
 
 namespace ostrel::engine { inline namespace devices {
 
-const FmAlgorithm fmAlgorithmTable[8] = {
+namespace {
+
+// Known at compile time, so each algorithm gets a frame loop of its own.
+constexpr FmAlgorithm kAlgorithms[8] = {
     {{2, 4, 8, 0}, 1},   // chain 4 > 3 > 2 > 1
     {{6, 0, 8, 0}, 1},   // 2 and 3 into 1, 4 into 3
     {{2, 12, 0, 0}, 1},  // 2 into 1, 3 and 4 into 2
@@ -20,6 +24,11 @@ const FmAlgorithm fmAlgorithmTable[8] = {
     {{2, 0, 0, 0}, 13},  // 2 > 1, with 3 and 4 heard plainly
     {{0, 0, 0, 0}, 15},  // four plain tones
 };
+
+}  // namespace
+
+const FmAlgorithm fmAlgorithmTable[8] = {kAlgorithms[0], kAlgorithms[1], kAlgorithms[2], kAlgorithms[3],
+                                         kAlgorithms[4], kAlgorithms[5], kAlgorithms[6], kAlgorithms[7]};
 
 namespace {
 
@@ -62,6 +71,116 @@ constexpr float kSilentEnvelope = 1e-5f;
 float exponentialFactor(double rate, float ms) {
     return static_cast<float>(dsp::onePoleFactor(rate * std::max(1.0f, ms) * 0.001, 3.0));
 }
+
+// What the frame loop of a stretch reads and leaves behind.
+struct Stretch {
+    double phase[4];  // in and out
+    double increment[4];
+    const float* envelope[4];  // each operator's envelope, frame by frame
+    int envelopeMask[4];  // 0 for an envelope holding still: only its first frame is written
+    float level[4];
+    float velocity[4];
+    float last[4];  // out: each operator's last sample
+    float feedback;  // in and out: operator 4's last sine times its envelope
+    float feedbackAmount;
+    float carrierScale;
+    float gain;
+};
+
+// The operators of a stretch. An operator only hears higher-numbered ones in the same
+// frame, so operator k + 1 runs 3 - k frames behind operator 4: the four sines of one
+// step are then independent of each other, and only operator 4's feedback waits on its
+// own previous frame. Zero modulation is not added: a sum that starts from 0 only differs
+// from its first term in the sign of a zero, and that sign is lost when it is added to the
+// (non-negative) phase angle, so the samples are the same.
+template <int kAlgorithm, bool kFeedback>
+void renderStretch(Stretch& s, float* out, int m) {
+    constexpr FmAlgorithm alg = kAlgorithms[kAlgorithm];
+    // Locals, so that stores to `out` cannot be taken to change them.
+    double phase[4], increment[4];
+    const float* envelope[4];
+    int envelopeMask[4];
+    float level[4], velocity[4];
+    for (int k = 0; k < 4; ++k) {
+        phase[k] = s.phase[k];
+        increment[k] = s.increment[k];
+        envelope[k] = s.envelope[k];
+        envelopeMask[k] = s.envelopeMask[k];
+        level[k] = s.level[k];
+        velocity[k] = s.velocity[k];
+    }
+    float feedback = s.feedback;
+    const float feedbackAmount = s.feedbackAmount;
+    const float carrierScale = s.carrierScale;
+    const float gain = s.gain;
+    float heard[4][FmNode::kStretch];
+
+    // Always inlined: a call per operator and frame would cost more than the frame saves.
+    const auto op = [&]<int k>(int i) __attribute__((always_inline)) {
+        double angle = 2.0 * std::numbers::pi * phase[k];
+        if constexpr (k == 3 && kFeedback) {
+            angle = static_cast<double>(feedbackAmount * feedback) + angle;
+        } else if constexpr (alg.modulators[k] != 0) {
+            float pm = 0.0f;
+            bool first = true;
+            for (int j = k + 1; j < 4; ++j) {
+                if ((alg.modulators[k] & (1u << j)) == 0) continue;
+                pm = first ? heard[j][i] : pm + heard[j][i];
+                first = false;
+            }
+            angle = static_cast<double>(kModulationIndex * pm) + angle;
+        }
+        // The angle stays within a few turns: knobs are held to their ranges, so every
+        // shift is at most 6 * 3 (three modulators at full) or 3 (feedback at full).
+        const auto sine = static_cast<float>(dsp::sinBelowMillion(angle));
+        const float env = envelope[k][i & envelopeMask[k]];
+        heard[k][i] = sine * env * level[k] * velocity[k];
+        if constexpr (k == 3) feedback = sine * env;
+        phase[k] += increment[k];
+        if (phase[k] >= 1.0) phase[k] -= std::floor(phase[k]);
+        if constexpr (k == 0) {
+            float sum = 0.0f;
+            if constexpr ((alg.carriers & 8u) != 0) sum += heard[3][i];
+            if constexpr ((alg.carriers & 4u) != 0) sum += heard[2][i];
+            if constexpr ((alg.carriers & 2u) != 0) sum += heard[1][i];
+            if constexpr ((alg.carriers & 1u) != 0) sum += heard[0][i];
+            out[i] = sum * carrierScale * gain;
+        }
+    };
+    // Step t: operator k + 1 on frame t - (3 - k), where that frame is inside the stretch.
+    const auto edge = [&](int t) {
+        if (t < m) op.template operator()<3>(t);
+        if (t >= 1 && t - 1 < m) op.template operator()<2>(t - 1);
+        if (t >= 2 && t - 2 < m) op.template operator()<1>(t - 2);
+        if (t >= 3) op.template operator()<0>(t - 3);
+    };
+    int t = 0;
+    for (; t < std::min(3, m); ++t) edge(t);
+    for (; t < m; ++t) {
+        op.template operator()<3>(t);
+        op.template operator()<2>(t - 1);
+        op.template operator()<1>(t - 2);
+        op.template operator()<0>(t - 3);
+    }
+    for (; t < m + 3; ++t) edge(t);
+
+    for (int k = 0; k < 4; ++k) {
+        s.phase[k] = phase[k];
+        s.last[k] = heard[k][m - 1];
+    }
+    s.feedback = feedback;
+}
+
+using StretchRenderer = void (*)(Stretch&, float*, int);
+
+// [algorithm][feedback on]
+template <int... kAlgorithm>
+constexpr std::array<std::array<StretchRenderer, 2>, sizeof...(kAlgorithm)> makeRenderers(
+    std::integer_sequence<int, kAlgorithm...>) {
+    return {{{&renderStretch<kAlgorithm, false>, &renderStretch<kAlgorithm, true>}...}};
+}
+
+constexpr auto kRenderers = makeRenderers(std::make_integer_sequence<int, 8>{});
 
 }  // namespace
 
@@ -140,6 +259,61 @@ void FmNode::releaseNote(int note) {
     }
 }
 
+void FmNode::advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch], int* masks) {
+    // An envelope holding still (silent, or settled where a step toward its sustain no
+    // longer moves it) keeps its value; the others take their steps side by side.
+    float value[kOperators];
+    std::int32_t stage[kOperators];
+    bool moving[kOperators];
+    for (std::uint32_t k = 0; k < kOperators; ++k) {
+        value[k] = ops_[k].envelope;
+        stage[k] = ops_[k].stage;
+        bool still = stage[k] == Silent;
+        if (stage[k] == DecaySustain) {
+            float next = value[k];
+            dsp::onePole(next, shape.sustain[k], shape.decay[k]);
+            dsp::flushTiny(next);
+            still = next == value[k];
+        }
+        moving[k] = !still;
+        masks[k] = still ? 0 : ~0;
+        envelopes[k][0] = value[k];
+    }
+    if (!(moving[0] || moving[1] || moving[2] || moving[3])) return;
+    for (int i = 0; i < m; ++i) {
+        for (std::uint32_t k = 0; k < kOperators; ++k) {
+            if (!moving[k]) continue;
+            float& e = value[k];
+            switch (stage[k]) {
+                case Attack:
+                    e += shape.attackStep[k];
+                    if (e >= 1.0f) {
+                        e = 1.0f;
+                        stage[k] = DecaySustain;
+                    }
+                    break;
+                case DecaySustain:
+                    dsp::onePole(e, shape.sustain[k], shape.decay[k]);
+                    dsp::flushTiny(e);  // sustain 0 would otherwise crawl through denormals
+                    break;
+                case Release:
+                    dsp::onePole(e, 0.0f, shape.release);
+                    if (e < kSilentEnvelope) {
+                        e = 0.0f;
+                        stage[k] = Silent;
+                    }
+                    break;
+                default: break;
+            }
+            envelopes[k][i] = e;
+        }
+    }
+    for (std::uint32_t k = 0; k < kOperators; ++k) {
+        ops_[k].envelope = value[k];
+        ops_[k].stage = stage[k];
+    }
+}
+
 Rest FmNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
     // Between notes nothing moves: phases start over at the next note.
     const bool idle = !active_ && params.atRest(context.events) &&
@@ -153,23 +327,25 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     if (n < 1) return;
     rules::clearFrames(output, n);
 
-    const FmAlgorithm& alg = fmAlgorithmTable[std::clamp(rules::steppedKnob(params, Algorithm), 0, 7)];
+    const int algorithmIndex = std::clamp(rules::steppedKnob(params, Algorithm), 0, 7);
+    const FmAlgorithm& alg = fmAlgorithmTable[algorithmIndex];
     const int carrierCount = std::max(1, std::popcount(alg.carriers & 15u));
     const float carrierScale = kCarrierLevel / std::sqrt(static_cast<float>(carrierCount));
     const float gain = rules::knob(params, Gain);
     const float feedbackAmount = kFeedbackScale * rules::knob(params, Feedback);
-    const float releaseFactor = exponentialFactor(sampleRate_, rules::knob(params, ReleaseMs));
     const float tune = rules::knob(params, TuneCents);
 
-    float ratio[kOperators], level[kOperators], sustain[kOperators], attackStep[kOperators], decayFactor[kOperators];
+    EnvelopeShape shape;
+    shape.release = exponentialFactor(sampleRate_, rules::knob(params, ReleaseMs));
+    float ratio[kOperators], level[kOperators];
     for (std::uint32_t k = 0; k < kOperators; ++k) {
         const std::uint32_t base = FirstOperator + kKnobsPerOperator * k;
         ratio[k] = rules::knob(params, base + Ratio);
         level[k] = rules::knob(params, base + Level);
-        sustain[k] = rules::knob(params, base + Sustain);
-        attackStep[k] =
+        shape.sustain[k] = rules::knob(params, base + Sustain);
+        shape.attackStep[k] =
             static_cast<float>(1.0 / (sampleRate_ * std::max(0.5f, rules::knob(params, base + AttackMs)) * 0.001));
-        decayFactor[k] = exponentialFactor(sampleRate_, rules::knob(params, base + DecayMs));
+        shape.decay[k] = exponentialFactor(sampleRate_, rules::knob(params, base + DecayMs));
     }
 
     rules::NoteCursor cursor(context.events, rules::steppedKnob(params, Voice), rules::steppedKnob(params, Note));
@@ -182,6 +358,7 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     };
 
     float* out = output.channel(0);
+    float envelopes[kOperators][kStretch];
     double step = 0.0;  // cycles per frame at ratio 1, for the note playing
     std::int32_t stepNote = -1;
     cursor.walk(n, take, [&](int from, int to) {
@@ -191,68 +368,33 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
             const double freq = 440.0 * std::exp2((note_ - 69) / 12.0 + tune / 1200.0);
             step = freq / sampleRate_;
         }
-        const float velocity = velocity_;
-        const float modulatorVelocity = 0.5f + 0.5f * velocity;  // a soft key is also less bright
-
-        // Operator by operator over a stretch rather than frame by frame: nothing arrives
-        // inside a stretch, each operator still takes exactly its own steps, and the
-        // independent frames of an operator without feedback overlap in the processor.
-        float heard[kOperators][kStretch];
+        Stretch s;
+        s.feedbackAmount = feedbackAmount;
+        s.carrierScale = carrierScale;
+        s.gain = gain;
+        const float modulatorVelocity = 0.5f + 0.5f * velocity_;  // a soft key is also less bright
+        for (std::uint32_t k = 0; k < kOperators; ++k) {
+            s.increment[k] = ratio[k] * step;
+            s.level[k] = level[k];
+            s.velocity[k] = (alg.carriers & (1u << k)) != 0 ? velocity_ : modulatorVelocity;
+            s.envelope[k] = envelopes[k];
+        }
+        // Nothing arrives inside a stretch: the envelopes go first, each taking exactly its
+        // own steps, then the operators frame by frame, so that the independent work of the
+        // other operators overlaps operator 4's feedback chain in the processor.
         for (int start = from; start < to; start += kStretch) {
             const int m = std::min(kStretch, to - start);
-            for (std::uint32_t k = kOperators; k-- > 0;) {
-                Operator op = ops_[k];
-                const bool carrier = (alg.carriers & (1u << k)) != 0;
-                const float opLevel = level[k];
-                const float opVelocity = carrier ? velocity : modulatorVelocity;
-                const double increment = ratio[k] * step;
-                float feedback = feedbackSample_;
-                float* own = heard[k];
-                for (int i = 0; i < m; ++i) {
-                    switch (op.stage) {
-                        case Attack:
-                            op.envelope += attackStep[k];
-                            if (op.envelope >= 1.0f) {
-                                op.envelope = 1.0f;
-                                op.stage = DecaySustain;
-                            }
-                            break;
-                        case DecaySustain:
-                            dsp::onePole(op.envelope, sustain[k], decayFactor[k]);
-                            dsp::flushTiny(op.envelope);  // sustain 0 would otherwise crawl through denormals
-                            break;
-                        case Release:
-                            dsp::onePole(op.envelope, 0.0f, releaseFactor);
-                            if (op.envelope < kSilentEnvelope) {
-                                op.envelope = 0.0f;
-                                op.stage = Silent;
-                            }
-                            break;
-                        default: break;
-                    }
-                    float pm = 0.0f;
-                    for (std::uint32_t j = k + 1; j < kOperators; ++j) {
-                        if (alg.modulators[k] & (1u << j)) pm += heard[j][i];
-                    }
-                    float offset = kModulationIndex * pm;
-                    if (k == 3) offset += feedbackAmount * feedback;
-                    const auto s = static_cast<float>(dsp::sin(offset + 2.0 * std::numbers::pi * op.phase));
-                    own[i] = s * op.envelope * opLevel * opVelocity;
-                    if (k == 3) feedback = s * op.envelope;
-                    op.phase += increment;
-                    if (op.phase >= 1.0) op.phase -= std::floor(op.phase);
-                }
-                op.output = own[m - 1];
-                ops_[k] = op;
-                feedbackSample_ = feedback;
+            for (std::uint32_t k = 0; k < kOperators; ++k) {
+                s.phase[k] = ops_[k].phase;
             }
-            for (int i = 0; i < m; ++i) {
-                float sum = 0.0f;
-                for (std::uint32_t k = kOperators; k-- > 0;) {
-                    if (alg.carriers & (1u << k)) sum += heard[k][i];
-                }
-                out[start + i] = sum * carrierScale * gain;
+            advanceEnvelopes(shape, m, envelopes, s.envelopeMask);
+            s.feedback = feedbackSample_;
+            kRenderers[algorithmIndex][feedbackAmount != 0.0f ? 1 : 0](s, out + start, m);
+            for (std::uint32_t k = 0; k < kOperators; ++k) {
+                ops_[k].phase = s.phase[k];
+                ops_[k].output = s.last[k];
             }
+            feedbackSample_ = s.feedback;
         }
         // Once the key is up and every operator has died away the synth falls silent; the
         // frames after that point came out as zeros above as well.

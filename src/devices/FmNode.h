@@ -25,7 +25,7 @@ public:
     static constexpr std::uint32_t kOperators = 4;
     static constexpr std::uint32_t kKnobsPerOperator = 5;
     static constexpr std::uint32_t kParamCount = 27;
-    // Frames computed operator by operator in one go.
+    // Frames whose envelopes are computed in one go before their samples.
     static constexpr int kStretch = 128;
     enum Knob : std::uint32_t { Algorithm, Feedback, Gain, ReleaseMs, TuneCents, Voice, Note, FirstOperator };
     // Offsets inside an operator's five knobs, from FirstOperator + 5 * k.
@@ -56,7 +56,19 @@ private:
         float output = 0.0f;
     };
 
+    // Per-frame steps of the envelopes, from the block's knobs.
+    struct EnvelopeShape {
+        float sustain[kOperators];
+        float decay[kOperators];
+        float attackStep[kOperators];
+        float release;
+    };
+
     static std::array<ParamDescriptor, kParamCount> buildParamTable();
+
+    // The next m frames of every operator's envelope; one that holds still writes only its
+    // first frame and gets a mask of 0 (frame i is at i & mask).
+    void advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch], int* masks);
 
     void startNote(int note, float velocity);
     void releaseNote(int note);
