@@ -11,27 +11,14 @@
 //                       handled: datagrams per second through the door and the pump.
 //   Dispatch:           ApiHandler::handle alone, to tell the pump's wait from the work.
 
-#include "BenchSupport.h"
+#include "LargeProject.h"
 #include "api_server/ApiServer.h"
 #include "api_server/OscServer.h"
 #include "app/ApiDoors.h"
 #include "app/ApiHandler.h"
-#include "app/AudioController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/TransportController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
-#include "model/ProjectFile.h"
-#include "platform/NullAudioBackend.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QMetaObject>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -55,55 +42,14 @@ namespace {
 using namespace ostrel;
 using Clock = std::chrono::steady_clock;
 
-// A song of eight tracks, each with four clips of sixteen notes and two effects.
-model::Project benchSong() {
-    std::vector<model::Track> tracks;
-    for (int t = 0; t < 8; ++t) {
-        model::Track track;
-        track.id = model::Uuid::generate();
-        track.name = "Track " + std::to_string(t + 1);
-        track.instrumentPatch = "FM E-Piano";
-        for (int c = 0; c < 4; ++c) {
-            model::Clip clip;
-            clip.id = model::Uuid::generate();
-            clip.name = "Clip";
-            clip.startBeats = 4.0 * c;
-            clip.lengthBeats = 4.0;
-            for (int n = 0; n < 16; ++n) {
-                clip.notes.push_back(model::Note{model::Uuid::generate(), 48 + n, 100, n * 0.25, 0.25, {}});
-            }
-            track.clips.push_back(std::move(clip));
-        }
-        for (const char* type : {"ostrel.eq", "ostrel.delay"}) {
-            model::Device device;
-            device.id = model::Uuid::generate();
-            device.typeId = type;
-            track.devices.push_back(device);
-        }
-        tracks.push_back(std::move(track));
-    }
-    return model::makeProject(model::Uuid::generate(), "Bench", 120.0, std::move(tracks), model::JsonValue{});
-}
-
-// The program's controllers and both doors, wired as main wires them.
-struct Program {
+// The program's controllers over a song of eight tracks, each with four clips of sixteen
+// notes and two effects, and both doors, wired as main wires them.
+struct Program : bench::Program {
     Program()
-        : registry(core::buildSettingsRegistry()),
-          store(registry),
-          settings(store, registry, data.filePath("settings.json"), logger),
-          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
-          transport(audio, logger, &settings),
-          project(transport, logger, data.filePath("projects"), QString(), QString()),
+        : bench::Program(bench::largeProject({.tracks = 8, .clipsPerTrack = 4, .notesPerClip = 16, .effectsPerTrack = 2})),
           handler(&project, &transport),
           server(std::make_unique<api_server::ApiServer>(nullptr)),
           osc(std::make_unique<api_server::OscServer>(nullptr)) {
-        bench::require(data.isValid(), "a temporary folder");
-        bench::require(QDir().mkpath(data.filePath("projects")), "the projects folder");
-        std::string error;
-        bench::require(model::saveProjectFile(QFile::encodeName(data.filePath("projects/bench.ostproj")).toStdString(),
-                                              benchSong(), &error),
-                       "the project file");
-        bench::require(project.openProject("bench.ostproj"), "opening the project");
         server->handler = app::apiRequestHandler(handler);
         const api_server::OscServer::Handler oscHandler = app::oscRequestHandler(handler);
         osc->handler = [this, oscHandler](const std::string& method, const std::string& params) {
@@ -136,14 +82,6 @@ struct Program {
         return seconds;
     }
 
-    QTemporaryDir data;
-    core::Logger logger;
-    core::SettingsRegistry registry;
-    core::SettingsStore store;
-    app::SettingsBridge settings;
-    app::AudioController audio;
-    app::TransportController transport;
-    app::ProjectController project;
     app::ApiHandler handler;
     std::unique_ptr<api_server::ApiServer> server;
     std::unique_ptr<api_server::OscServer> osc;
@@ -333,11 +271,4 @@ BENCHMARK(Dispatch)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // The doors' pump runs on the event loop, as in the program.
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return ostrel::bench::runWithEventLoop(argc, argv); }

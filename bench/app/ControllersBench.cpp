@@ -8,17 +8,9 @@
 //   TransportPace:        plays for a second and reports the beats the transport showed
 //                         against the beats the wall clock says should have passed.
 
-#include "app/AudioController.h"
-#include "app/SettingsBridge.h"
-#include "app/TransportController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
-#include "platform/NullAudioBackend.h"
+#include "ProgramControllers.h"
 
 #include <benchmark/benchmark.h>
-
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <memory>
@@ -29,13 +21,8 @@ namespace {
 using namespace ostrel;
 
 // The controllers over the program's settings in a temporary folder, playing.
-struct Playing {
-    Playing()
-        : registry(core::buildSettingsRegistry()),
-          store(registry),
-          settings(store, registry, folder.filePath("settings.json"), logger),
-          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
-          transport(audio, logger, &settings) {
+struct Playing : bench::ProgramControllers {
+    Playing() {
         for (auto signal : {&app::TransportController::positionChanged, &app::TransportController::beatChanged,
                             &app::TransportController::beatsChanged}) {
             QObject::connect(&transport, signal, [this] { ++received; });
@@ -44,13 +31,6 @@ struct Playing {
         transport.play();
     }
 
-    QTemporaryDir folder;
-    core::Logger logger;
-    core::SettingsRegistry registry;
-    core::SettingsStore store;
-    app::SettingsBridge settings;
-    app::AudioController audio;
-    app::TransportController transport;
     long received = 0;
 };
 

@@ -11,8 +11,6 @@
 
 #include "LargeProject.h"
 
-#include <QCoreApplication>
-
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -40,7 +38,7 @@ model::Project songWithLongClip() {
         clip.notes.push_back(note);
     }
     track.clips.push_back(std::move(clip));
-    return bench::largeProject({std::move(track)});
+    return bench::largeProject(bench::kLargeSong, {std::move(track)});
 }
 
 struct NotesProgram : Program {
@@ -118,10 +116,4 @@ BENCHMARK(QuantizeOnly4096)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return ostrel::bench::runWithEventLoop(argc, argv); }

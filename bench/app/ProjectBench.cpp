@@ -159,11 +159,4 @@ BENCHMARK(EditToBackingTrack)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // The background rebuild waits for the event loop, as in the program.
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return ostrel::bench::runWithEventLoop(argc, argv); }

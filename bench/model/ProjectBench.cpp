@@ -17,6 +17,7 @@
 #include "model/ProjectFile.h"
 
 #include "BenchSupport.h"
+#include "model/LargeSong.h"
 
 // Heap bytes in use and their high-water mark, so a benchmark can report the peak an
 // operation needs on top of what was live before it.
@@ -61,44 +62,11 @@ namespace {
 
 using namespace ostrel::model;
 
-constexpr int kTracks = 32;
-constexpr int kClips = 64;
-constexpr int kNotes = 64;
+using ostrel::bench::largeProject;
 
-Project largeProject() {
-    std::vector<Track> tracks;
-    for (int t = 0; t < kTracks; ++t) {
-        Track track;
-        track.id = Uuid::generate();
-        track.name = "Track " + std::to_string(t + 1);
-        track.instrumentPatch = "FM Piano";
-        for (int c = 0; c < kClips; ++c) {
-            Clip clip;
-            clip.id = Uuid::generate();
-            clip.name = "Clip";
-            clip.startBeats = 4.0 * c;
-            for (int n = 0; n < kNotes; ++n) {
-                Note note;
-                note.id = Uuid::generate();
-                note.pitch = 36 + (n * 7) % 48;
-                note.velocity = 64 + n % 64;
-                note.startBeats = n * 0.0625;
-                note.lengthBeats = 0.25;
-                clip.notes.push_back(note);
-            }
-            track.clips.push_back(std::move(clip));
-        }
-        for (const char* type : {"ostrel.eq", "ostrel.delay", "ostrel.reverb"}) {
-            Device device;
-            device.id = Uuid::generate();
-            device.typeId = type;
-            device.parameters = {{"mix", 0.3}, {"time_ms", 250.0}};
-            track.devices.push_back(device);
-        }
-        tracks.push_back(std::move(track));
-    }
-    return makeProject(Uuid::generate(), "Large", 128.0, std::move(tracks), JsonValue{});
-}
+constexpr int kTracks = ostrel::bench::kLargeSong.tracks;
+constexpr int kClips = ostrel::bench::kLargeSong.clipsPerTrack;
+constexpr int kNotes = ostrel::bench::kLargeSong.notesPerClip;
 
 const Project& sharedProject() {
     static const Project project = largeProject();

@@ -10,26 +10,12 @@
 //                       repainted, the window drawn.
 //   StillFrame/100:     the same window drawn with an unchanged value, for comparison.
 
-#include "app/AppController.h"
-#include "app/SettingsBridge.h"
-#include "app/ThemeManager.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "QuickBench.h"
 
-#include <benchmark/benchmark.h>
-
-#include <QGuiApplication>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
-#include <QTemporaryDir>
+#include <QCoreApplication>
 #include <QtQml/QQmlExtensionPlugin>
 
 #include <memory>
-#include <vector>
 
 Q_IMPORT_QML_PLUGIN(Ostrel_AppPlugin)
 
@@ -37,67 +23,25 @@ namespace {
 
 using namespace ostrel;
 
-// The context objects the controls read, over a settings file in a temporary folder.
-struct Host {
-    Host()
-        : registry(core::buildSettingsRegistry()),
-          store(registry),
-          app(logger, folder.filePath(QStringLiteral("ostrel.log"))),
-          settings(store, registry, folder.filePath(QStringLiteral("settings.json")), logger) {
-        themes.loadThemeFolder(QStringLiteral(":/themes"));
-        themes.setCurrentId(QStringLiteral("graphite"));
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        engine.rootContext()->setContextProperty(QStringLiteral("theme"), &themes);
-        engine.rootContext()->setContextProperty(QStringLiteral("app"), &app);
-        engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
-        window.resize(1280, 800);
-        window.show();
-    }
-
-    // Draws one frame now; the software renderer draws straight into the picture.
-    void drawFrame() { benchmark::DoNotOptimize(window.grabWindow()); }
-
-    QTemporaryDir folder;
-    core::Logger logger;
-    core::SettingsRegistry registry;
-    core::SettingsStore store;
-    app::ThemeManager themes;
-    app::AppController app;
-    app::SettingsBridge settings;
-    QQmlEngine engine;
-    QQuickWindow window;
-};
-
-Host& host() {
-    static Host made;
+bench::QuickHost& host() {
+    static bench::QuickHost made(1280, 800);
     return made;
 }
 
 // A grid of `count` knobs, each with its value bound to the grid's `value`.
 std::unique_ptr<QQuickItem> makeKnobs(int count) {
-    QQmlComponent component(&host().engine);
-    component.setData(QByteArrayLiteral("import QtQuick\n"
-                                        "import Ostrel.App\n"
-                                        "Flow {\n"
-                                        "    property real value: 0.5\n"
-                                        "    property int count: 0\n"
-                                        "    width: 1280\n"
-                                        "    Repeater {\n"
-                                        "        model: parent.count\n"
-                                        "        Knob { value: parent.value }\n"
-                                        "    }\n"
-                                        "}\n"),
-                      QUrl());
-    if (!component.isReady()) {
-        qFatal("%s", qPrintable(component.errorString()));
-    }
-    QObject* made = component.createWithInitialProperties({{QStringLiteral("count"), count}});
-    if (made == nullptr) {
-        qFatal("%s", qPrintable(component.errorString()));
-    }
-    auto* grid = qobject_cast<QQuickItem*>(made);
-    grid->setParentItem(host().window.contentItem());
-    return std::unique_ptr<QQuickItem>(grid);
+    return host().makeItem(QByteArrayLiteral("import QtQuick\n"
+                                             "import Ostrel.App\n"
+                                             "Flow {\n"
+                                             "    property real value: 0.5\n"
+                                             "    property int count: 0\n"
+                                             "    width: 1280\n"
+                                             "    Repeater {\n"
+                                             "        model: parent.count\n"
+                                             "        Knob { value: parent.value }\n"
+                                             "    }\n"
+                                             "}\n"),
+                           {{QStringLiteral("count"), count}});
 }
 
 void CreateKnobs(benchmark::State& state) {
@@ -147,13 +91,4 @@ BENCHMARK(StillFrame)->Arg(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The renderer every machine has, so the figures compare.
-    qputenv("QT_QUICK_BACKEND", "software");
-    QGuiApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return ostrel::bench::runQuickBenchmarks(argc, argv); }

@@ -10,33 +10,14 @@
 //                       clip read again, the notes repainted) and the window drawn.
 //   StillFrameOfPianoRoll/4096: the same roll drawn with nothing changed, for comparison.
 
-#include "app/AppController.h"
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/ThemeManager.h"
-#include "app/TransportController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
-#include "platform/NullAudioBackend.h"
-
-#include <benchmark/benchmark.h>
+#include "QuickBench.h"
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMouseEvent>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -48,30 +29,8 @@ QString uuid(int n) { return QStringLiteral("00000000-0000-4000-8000-%1").arg(n,
 
 // The controllers the roll reads, over a settings file and a projects folder in a temporary
 // folder, and a silent output that is never opened.
-struct RollHost {
-    RollHost()
-        : registry(core::buildSettingsRegistry()),
-          store(registry),
-          app(logger, folder.filePath(QStringLiteral("ostrel.log"))),
-          settings(store, registry, folder.filePath(QStringLiteral("settings.json")), logger),
-          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
-          transport(audio, logger, &settings),
-          instrument(audio, logger, &settings),
-          project(transport, logger, folder.filePath(QStringLiteral("projects")), QString(), QString()) {
-        themes.loadThemeFolder(QStringLiteral(":/themes"));
-        themes.setCurrentId(QStringLiteral("graphite"));
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        QQmlContext* context = engine.rootContext();
-        context->setContextProperty(QStringLiteral("theme"), &themes);
-        context->setContextProperty(QStringLiteral("app"), &app);
-        context->setContextProperty(QStringLiteral("settings"), &settings);
-        context->setContextProperty(QStringLiteral("audio"), &audio);
-        context->setContextProperty(QStringLiteral("transport"), &transport);
-        context->setContextProperty(QStringLiteral("instrument"), &instrument);
-        context->setContextProperty(QStringLiteral("project"), &project);
-        window.resize(1280, 800);
-        window.show();
-    }
+struct RollHost : bench::ProjectQuickHost {
+    RollHost() : ProjectQuickHost(1280, 800) {}
 
     // One track with one 128-beat clip of `count` notes, four to each eighth of a beat; the
     // first note lasts four beats, so that it is wide enough to grab for a move. Opened once:
@@ -118,26 +77,11 @@ struct RollHost {
     }
 
     std::unique_ptr<QQuickItem> makeRoll() {
-        QQmlComponent component(&engine);
-        component.setData(QByteArrayLiteral("import QtQuick\n"
-                                            "import Ostrel.App\n"
-                                            "PianoRoll { width: 1280; height: 480 }\n"),
-                          QUrl());
-        if (!component.isReady()) {
-            qFatal("%s", qPrintable(component.errorString()));
-        }
-        QObject* made = component.createWithInitialProperties(
-            {{QStringLiteral("trackId"), uuid(1)}, {QStringLiteral("clipId"), uuid(2)}});
-        if (made == nullptr) {
-            qFatal("%s", qPrintable(component.errorString()));
-        }
-        auto* roll = qobject_cast<QQuickItem*>(made);
-        roll->setParentItem(window.contentItem());
-        return std::unique_ptr<QQuickItem>(roll);
+        return makeItem(QByteArrayLiteral("import QtQuick\n"
+                                          "import Ostrel.App\n"
+                                          "PianoRoll { width: 1280; height: 480 }\n"),
+                        {{QStringLiteral("trackId"), uuid(1)}, {QStringLiteral("clipId"), uuid(2)}});
     }
-
-    // Draws one frame now; the software renderer draws straight into the picture.
-    void drawFrame() { benchmark::DoNotOptimize(window.grabWindow()); }
 
     void sendMouse(QEvent::Type type, QQuickItem* item, QPointF local, Qt::MouseButtons buttons) {
         const QPointF scene = item->mapToScene(local);
@@ -147,19 +91,6 @@ struct RollHost {
     }
 
     int openedCount = 0;
-    QTemporaryDir folder;
-    core::Logger logger;
-    core::SettingsRegistry registry;
-    core::SettingsStore store;
-    app::ThemeManager themes;
-    app::AppController app;
-    app::SettingsBridge settings;
-    app::AudioController audio;
-    app::TransportController transport;
-    app::InstrumentController instrument;
-    app::ProjectController project;
-    QQmlEngine engine;
-    QQuickWindow window;
 };
 
 RollHost& host() {

@@ -11,36 +11,17 @@
 //   StillFrame:        a frame with nothing changed, for comparison.
 
 #include "BenchSupport.h"
-#include "app/AppController.h"
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/ThemeManager.h"
-#include "app/TransportController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "QuickBench.h"
+#include "model/LargeSong.h"
 #include "model/ProjectFile.h"
-#include "platform/NullAudioBackend.h"
-
-#include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
-#include <QTemporaryDir>
 #include <QtQml/QQmlExtensionPlugin>
 
 #include <memory>
 #include <string>
-#include <vector>
 
 Q_IMPORT_QML_PLUGIN(Ostrel_AppPlugin)
 
@@ -48,103 +29,25 @@ namespace {
 
 using namespace ostrel;
 
-constexpr int kTracks = 32;
-constexpr int kClips = 64;
-constexpr int kNotes = 64;
-
-model::Project largeProject() {
-    std::vector<model::Track> tracks;
-    for (int t = 0; t < kTracks; ++t) {
-        model::Track track;
-        track.id = model::Uuid::generate();
-        track.name = "Track " + std::to_string(t + 1);
-        track.instrumentPatch = "FM E-Piano";
-        for (int c = 0; c < kClips; ++c) {
-            model::Clip clip;
-            clip.id = model::Uuid::generate();
-            clip.name = "Clip";
-            clip.startBeats = 4.0 * c;
-            for (int n = 0; n < kNotes; ++n) {
-                model::Note note;
-                note.id = model::Uuid::generate();
-                note.pitch = 36 + (n * 7) % 48;
-                note.velocity = 64 + n % 64;
-                note.startBeats = n * 0.0625;
-                note.lengthBeats = 0.25;
-                clip.notes.push_back(note);
-            }
-            track.clips.push_back(std::move(clip));
-        }
-        tracks.push_back(std::move(track));
-    }
-    return model::makeProject(model::Uuid::generate(), "Large", 128.0, std::move(tracks), model::JsonValue{});
-}
-
-// The context objects the timeline reads, over a temporary data folder and the null output.
-struct Host {
-    Host()
-        : registry(core::buildSettingsRegistry()),
-          store(registry),
-          app(logger, folder.filePath(QStringLiteral("ostrel.log"))),
-          settings(store, registry, folder.filePath(QStringLiteral("settings.json")), logger),
-          audio(std::make_unique<engine::NullAudioBackend>(), settings, logger),
-          instrument(audio, logger, &settings),
-          transport(audio, logger, &settings),
-          project(transport, logger, folder.filePath(QStringLiteral("projects")), QString(), QString()) {
+// The context objects the timeline reads, over a temporary data folder and the null output,
+// in the timeline's share of the program's 1320 x 860 window; the large song without its
+// effects is saved in the projects folder.
+struct Host : bench::ProjectQuickHost {
+    Host() : ProjectQuickHost(1068, 420) {
         bench::require(folder.isValid(), "a temporary folder");
         bench::require(QDir().mkpath(folder.filePath(QStringLiteral("projects"))), "the projects folder");
         std::string error;
         bench::require(model::saveProjectFile(QFile::encodeName(folder.filePath(QStringLiteral("projects/large.ostproj")))
                                                   .toStdString(),
-                                              largeProject(), &error),
+                                              bench::largeProject({.effectsPerTrack = 0}), &error),
                        "the large project file");
-        themes.loadThemeFolder(QStringLiteral(":/themes"));
-        themes.setCurrentId(QStringLiteral("graphite"));
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        QQmlContext* context = engine.rootContext();
-        context->setContextProperty(QStringLiteral("theme"), &themes);
-        context->setContextProperty(QStringLiteral("app"), &app);
-        context->setContextProperty(QStringLiteral("settings"), &settings);
-        context->setContextProperty(QStringLiteral("audio"), &audio);
-        context->setContextProperty(QStringLiteral("instrument"), &instrument);
-        context->setContextProperty(QStringLiteral("transport"), &transport);
-        context->setContextProperty(QStringLiteral("project"), &project);
-        // The timeline's share of the program's 1320 x 860 window.
-        window.resize(1068, 420);
-        window.show();
     }
-
-    // Draws one frame now; the software renderer draws straight into the picture.
-    void drawFrame() { benchmark::DoNotOptimize(window.grabWindow()); }
 
     std::unique_ptr<QQuickItem> makeTimeline() {
-        QQmlComponent component(&engine);
-        component.setData(QByteArrayLiteral("import QtQuick\n"
-                                            "import Ostrel.App\n"
-                                            "TimelineView { width: 1068; height: 420 }\n"),
-                          QUrl());
-        QObject* made = component.create();
-        if (made == nullptr) {
-            qFatal("%s", qPrintable(component.errorString()));
-        }
-        auto* view = qobject_cast<QQuickItem*>(made);
-        view->setParentItem(window.contentItem());
-        return std::unique_ptr<QQuickItem>(view);
+        return makeItem(QByteArrayLiteral("import QtQuick\n"
+                                          "import Ostrel.App\n"
+                                          "TimelineView { width: 1068; height: 420 }\n"));
     }
-
-    QTemporaryDir folder;
-    core::Logger logger;
-    core::SettingsRegistry registry;
-    core::SettingsStore store;
-    app::ThemeManager themes;
-    app::AppController app;
-    app::SettingsBridge settings;
-    app::AudioController audio;
-    app::InstrumentController instrument;
-    app::TransportController transport;
-    app::ProjectController project;
-    QQmlEngine engine;
-    QQuickWindow window;
 };
 
 Host& host() {
@@ -210,13 +113,4 @@ BENCHMARK(StillFrame)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The renderer every machine has, so the figures compare.
-    qputenv("QT_QUICK_BACKEND", "software");
-    QGuiApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return ostrel::bench::runQuickBenchmarks(argc, argv); }

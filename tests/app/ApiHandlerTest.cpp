@@ -59,6 +59,14 @@ struct ApiSong {
     model::Project song;
 };
 
+struct Refusal {
+    const char* what;
+    std::string method;
+    std::string params;  // text, so that text which is not JSON can be given
+    int code;
+    std::string message;
+};
+
 class ApiHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -74,17 +82,23 @@ protected:
         return json::parse(handler.handle(method, params.dump()));
     }
 
+    // Each call is refused with its code and exact message.
+    void expectRefusals(const std::vector<Refusal>& refusals) {
+        for (const Refusal& r : refusals) {
+            SCOPED_TRACE(r.what);
+            try {
+                (void)handler.handle(r.method, r.params);
+                ADD_FAILURE() << "accepted";
+            } catch (const api_server::ApiError& error) {
+                EXPECT_EQ(error.code, r.code);
+                EXPECT_EQ(std::string(error.what()), r.message);
+            }
+        }
+    }
+
     ApiSong s;
     ProjectRig rig;
     ApiHandler handler{&rig.project, &rig.transport};
-};
-
-struct Refusal {
-    const char* what;
-    std::string method;
-    std::string params;  // text, so that text which is not JSON can be given
-    int code;
-    std::string message;
 };
 
 TEST_F(ApiHandlerTest, EveryRefusalHasItsCodeAndExactMessage) {
@@ -137,16 +151,7 @@ TEST_F(ApiHandlerTest, EveryRefusalHasItsCodeAndExactMessage) {
         {"transport tempo as text", "transport.setTempo", R"({"bpm":"fast"})", -32602,
          "the parameter \"bpm\" (a number) is missing or wrong"},
     };
-    for (const Refusal& r : refusals) {
-        SCOPED_TRACE(r.what);
-        try {
-            (void)handler.handle(r.method, r.params);
-            ADD_FAILURE() << "accepted";
-        } catch (const api_server::ApiError& error) {
-            EXPECT_EQ(error.code, r.code);
-            EXPECT_EQ(std::string(error.what()), r.message);
-        }
-    }
+    expectRefusals(refusals);
     EXPECT_EQ(rig.project.name(), "Api") << "no refusal changed the song";
     EXPECT_FALSE(rig.project.canUndo());
 }
@@ -455,16 +460,7 @@ TEST_F(ApiClipTest, EveryRefusalHasItsExactMessageAndChangesNothing) {
         {"a knob value as text", "devices.setParameter", onDelay(R"("key":"mix","value":"1")"), -32602,
          "the parameter \"value\" (a number) is missing or wrong"},
     };
-    for (const Refusal& r : refusals) {
-        SCOPED_TRACE(r.what);
-        try {
-            (void)handler.handle(r.method, r.params);
-            ADD_FAILURE() << "accepted";
-        } catch (const api_server::ApiError& error) {
-            EXPECT_EQ(error.code, r.code);
-            EXPECT_EQ(std::string(error.what()), r.message);
-        }
-    }
+    expectRefusals(refusals);
     EXPECT_FALSE(rig.project.canUndo()) << "no refusal changed the song";
 }
 

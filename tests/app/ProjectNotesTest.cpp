@@ -25,8 +25,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-QString id(const model::Uuid& uuid) { return QString::fromStdString(uuid.toString()); }
-
 model::Note note(int pitch, double start, double length, int velocity = 100) {
     model::Note n;
     n.id = model::Uuid::generate();
@@ -35,14 +33,6 @@ model::Note note(int pitch, double start, double length, int velocity = 100) {
     n.startBeats = start;
     n.lengthBeats = length;
     return n;
-}
-
-model::Track midiTrack(const std::string& name, const std::string& instrument = "") {
-    model::Track t;
-    t.id = model::Uuid::generate();
-    t.name = name;
-    t.instrumentPatch = instrument;
-    return t;
 }
 
 model::Clip clipAt(double start, double length, std::vector<model::Note> notes = {}) {
@@ -60,11 +50,11 @@ model::Clip clipAt(double start, double length, std::vector<model::Note> notes =
 // key the program does not know; "Audio 1" is an audio track.
 struct Song {
     Song() {
-        model::Track keys = midiTrack("Keys");
+        model::Track keys = track("Keys");
         model::Note first = note(60, 0.1, 1.0);
         first.extra = nlohmann::json{{"articulation", "staccato"}};
         keys.clips.push_back(clipAt(4.0, 4.0, {first, note(62, 0.5, 0.5), note(64, 3.9, 0.5, 127)}));
-        model::Track audio = midiTrack("Audio 1");
+        model::Track audio = track("Audio 1");
         audio.kind = model::kAudioTrackKind;
         keysId = id(keys.id);
         audioId = id(audio.id);
@@ -97,14 +87,7 @@ const QString kGarbage = QStringLiteral("not-an-id");
 
 // ---- One undo step per edit -------------------------------------------------------------
 
-struct StepCase {
-    const char* label;
-    std::function<QString(Song&)> edit;
-    const char* undoText;
-    std::function<void(const Song&, const QString& result)> effect;
-};
-
-const std::vector<StepCase> kSteps = {
+const std::vector<StepCase<Song>> kSteps = {
     {"add note", [](Song& s) { return s.rig.project.addNote(s.keysId, s.clipId, 72, 90, 1.25, 0.5); }, "Add note",
      [](const Song& s, const QString& r) {
          ASSERT_EQ(s.clip().notes.size(), 4u);
@@ -168,25 +151,7 @@ const std::vector<StepCase> kSteps = {
      }},
 };
 
-TEST(ProjectNotesSteps, EachEditIsOneNamedStepThatUndoesAndRedoesToEqualDocuments) {
-    for (const StepCase& step : kSteps) {
-        SCOPED_TRACE(step.label);
-        Song s;
-        const model::Project before = s.doc();
-        QSignalSpy messages(&s.rig.project, &ProjectController::messageChanged);
-        const QString result = step.edit(s);
-        step.effect(s, result);
-        const model::Project after = s.doc();
-        EXPECT_FALSE(after == before);
-        EXPECT_EQ(s.rig.project.undoText(), step.undoText);
-        EXPECT_EQ(messages.count(), 0);
-        s.rig.project.undo();
-        EXPECT_TRUE(s.doc() == before);
-        EXPECT_FALSE(s.rig.project.canUndo()) << "one step, also for a transaction";
-        s.rig.project.redo();
-        EXPECT_TRUE(s.doc() == after);
-    }
-}
+TEST(ProjectNotesSteps, EachEditIsOneNamedStepThatUndoesAndRedoesToEqualDocuments) { expectOneStep(kSteps); }
 
 TEST(ProjectNotesSteps, DraggingANoteIsOneStep) {
     Song s;
@@ -295,7 +260,7 @@ struct PatternSong {
 };
 
 TEST(ProjectNotesPatterns, ADrumTrackWithoutAnInstrumentGetsTheBeatAndModularDrums) {
-    PatternSong p(midiTrack("Kick Drums"));
+    PatternSong p(track("Kick Drums"));
     const model::Project before = p.song.doc();
     QSignalSpy messages(&p.song.rig.project, &ProjectController::messageChanged);
     p.song.rig.project.addPattern(p.trackId);
@@ -337,14 +302,14 @@ TEST(ProjectNotesPatterns, ADrumTrackWithoutAnInstrumentGetsTheBeatAndModularDru
 }
 
 TEST(ProjectNotesPatterns, TheModularDrumsInstrumentAloneMakesADrumTrack) {
-    PatternSong p(midiTrack("Groove", "Modular Drums"));
+    PatternSong p(track("Groove", "Modular Drums"));
     p.song.rig.project.addPattern(p.trackId);
     EXPECT_EQ(p.pattern().notes.size(), 52u);
     EXPECT_EQ(p.song.rig.project.message(), "Added a 4-bar drum beat. Press Render to hear it.");
 }
 
 TEST(ProjectNotesPatterns, ABassTrackGetsTheLineOnC2AndKeepsItsInstrument) {
-    model::Track bass = midiTrack("Bass", "FM Bass");
+    model::Track bass = track("Bass", "FM Bass");
     bass.clips.push_back(clipAt(0.0, 4.0));
     bass.clips.push_back(clipAt(4.0, 4.0));
     PatternSong p(bass);
@@ -366,18 +331,18 @@ TEST(ProjectNotesPatterns, ABassTrackGetsTheLineOnC2AndKeepsItsInstrument) {
 }
 
 TEST(ProjectNotesPatterns, AnyOtherTrackGetsTheArpeggioOnMiddleCAndModularLead) {
-    PatternSong p(midiTrack("Chords"));
+    PatternSong p(track("Chords"));
     p.song.rig.project.addPattern(p.trackId);
     EXPECT_EQ(p.pattern().notes[0].pitch, 60);
     EXPECT_EQ(p.pattern().notes[4].pitch, 72);
     EXPECT_EQ(p.track().instrumentPatch, "Modular Lead");
-    PatternSong lower(midiTrack("sub BASS"));
+    PatternSong lower(track("sub BASS"));
     lower.song.rig.project.addPattern(lower.trackId);
     EXPECT_EQ(lower.track().instrumentPatch, "Modular Bass") << "names match in any case";
 }
 
 TEST(ProjectNotesPatterns, APatternThatWouldEndPastTheSongsLimitIsRefused) {
-    model::Track late = midiTrack("Late");
+    model::Track late = track("Late");
     late.clips.push_back(clipAt(99980.0, 8.0));
     PatternSong p(late);
     QSignalSpy messages(&p.song.rig.project, &ProjectController::messageChanged);

@@ -17,11 +17,15 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -95,6 +99,51 @@ struct ProjectRig {
     app::TransportController transport;
     app::ProjectController project;
 };
+
+inline QString id(const model::Uuid& uuid) { return QString::fromStdString(uuid.toString()); }
+
+// A MIDI track of `name` playing `instrument` (none when empty) with its settings.
+inline model::Track track(const std::string& name, const std::string& instrument = "",
+                          nlohmann::json config = nlohmann::json::object()) {
+    model::Track t;
+    t.id = model::Uuid::generate();
+    t.name = name;
+    t.instrumentPatch = instrument;
+    t.instrumentConfig = std::move(config);
+    return t;
+}
+
+// An edit of a song, the undo text it must leave and what it must have done.
+template <typename Song>
+struct StepCase {
+    const char* label;
+    std::function<QString(Song&)> edit;  // the member's result, or empty
+    const char* undoText;
+    std::function<void(const Song&, const QString& result)> effect;
+};
+
+// Each edit, on a fresh song, is one named step without a message: undo gives back an equal
+// document and redo the edited one. `Song` has the rig and doc().
+template <typename Song>
+void expectOneStep(const std::vector<StepCase<Song>>& cases) {
+    for (const StepCase<Song>& step : cases) {
+        SCOPED_TRACE(step.label);
+        Song s;
+        const model::Project before = s.doc();
+        QSignalSpy messages(&s.rig.project, &app::ProjectController::messageChanged);
+        const QString result = step.edit(s);
+        step.effect(s, result);
+        const model::Project after = s.doc();
+        EXPECT_FALSE(after == before);
+        EXPECT_EQ(s.rig.project.undoText(), step.undoText);
+        EXPECT_EQ(messages.count(), 0);
+        s.rig.project.undo();
+        EXPECT_TRUE(s.doc() == before);
+        EXPECT_FALSE(s.rig.project.canUndo()) << "one step, also for several commands";
+        s.rig.project.redo();
+        EXPECT_TRUE(s.doc() == after);
+    }
+}
 
 // Tests that need the event loop's timers (the zero-delay rebuild, background exports) run
 // with an application object of their own.

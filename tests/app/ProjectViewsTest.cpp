@@ -38,15 +38,6 @@ model::Clip clip(const std::string& name, double start, double length, std::vect
     return c;
 }
 
-model::Track track(const std::string& name, const std::string& instrument, nlohmann::json config = nlohmann::json::object()) {
-    model::Track t;
-    t.id = model::Uuid::generate();
-    t.name = name;
-    t.instrumentPatch = instrument;
-    t.instrumentConfig = std::move(config);
-    return t;
-}
-
 // A song with a track of every kind: FM, audio, Sampler, Drum Rack and a bare MIDI track.
 struct ViewSong {
     ViewSong() {
@@ -89,8 +80,6 @@ struct ViewSong {
     model::Track fm, audio, sampler, drums, bare;
     model::Project song;
 };
-
-QString id(const model::Uuid& uuid) { return QString::fromStdString(uuid.toString()); }
 
 class ProjectViews : public ::testing::Test {
 protected:
