@@ -521,6 +521,9 @@ FocusScope {
                 color: instrument.problem ? theme.colors.error : theme.colors.textMuted
                 font.family: theme.fontFamily
                 font.pixelSize: 12
+                // Two lines: the whole hint does not fit beside the pads at the default width.
+                wrapMode: Text.WordWrap
+                maximumLineCount: 2
                 elide: Text.ElideRight
             }
         }
