@@ -13,11 +13,13 @@
 #include "devices/Patch.h"
 #include "devices/PatchGraph.h"
 #include "devices/PolyphonicPatch.h"
+#include "devices/SamplerNode.h"
 #include "engine/GraphRunner.h"
 #include "engine/DeviceNode.h"
 #include "core/Failure.h"
 #include "audiofile/Resample.h"
 #include "playback/ClipPlayerNode.h"
+#include "playback/FeedNode.h"
 #include "playback/NoteEvents.h"
 #include "playback/StemMixer.h"
 #include "playback/VoiceAllocator.h"
@@ -108,6 +110,135 @@ std::shared_ptr<const AudioData> soundFor(const model::Track& track, const std::
 }
 
 int toInt(std::uint32_t value) { return static_cast<int>(std::min<std::uint32_t>(value, std::numeric_limits<int>::max())); }
+
+// Where a track's patch may be cut into parts that run side by side: the mixers that
+// each gather a group of voices, when two or more do; else the instrument's output when
+// effects follow it. Each cut's part is the cut and everything before it; a part feeds
+// nothing outside itself but through its cut, and every voice is in a part. Empty: the
+// patch runs whole.
+std::vector<int> cutPoints(const Patch& patch, int instrumentOutput) {
+    std::map<int, const PatchNode*> byId;
+    for (const PatchNode& node : patch.nodes) {
+        if (!byId.emplace(node.id, &node).second) {
+            return {};  // ids must name one module each
+        }
+    }
+    std::map<int, std::vector<int>> inputs;
+    std::map<int, std::vector<int>> users;
+    for (const PatchCable& cable : patch.connections) {
+        if (!byId.contains(cable.from) || !byId.contains(cable.to)) {
+            return {};
+        }
+        inputs[cable.to].push_back(cable.from);
+        users[cable.from].push_back(cable.to);
+    }
+    const auto closed = [&](const std::vector<int>& cuts, bool everyVoice) {
+        std::map<int, std::size_t> partOf;
+        for (std::size_t i = 0; i < cuts.size(); ++i) {
+            std::vector<int> open{cuts[i]};
+            while (!open.empty()) {
+                const int id = open.back();
+                open.pop_back();
+                const auto [at, added] = partOf.emplace(id, i);
+                if (!added) {
+                    if (at->second != i) return false;
+                    continue;
+                }
+                open.insert(open.end(), inputs[id].begin(), inputs[id].end());
+            }
+        }
+        for (const auto& [id, part] : partOf) {
+            if (id == cuts[part]) continue;
+            for (int user : users[id]) {
+                const auto found = partOf.find(user);
+                if (found == partOf.end() || found->second != part) return false;
+            }
+        }
+        return !everyVoice || std::all_of(patch.nodes.begin(), patch.nodes.end(), [&](const PatchNode& node) {
+            return node.voice < 0 || partOf.contains(node.id);
+        });
+    };
+    std::vector<int> gathers;
+    for (const PatchNode& node : patch.nodes) {
+        const std::vector<int>& in = inputs[node.id];
+        if (node.voice < 0 && node.id != patch.output && !in.empty() &&
+            std::all_of(in.begin(), in.end(), [&](int from) { return byId.at(from)->voice >= 0; })) {
+            gathers.push_back(node.id);
+        }
+    }
+    if (gathers.size() >= 2 && closed(gathers, true)) {
+        return gathers;
+    }
+    if (instrumentOutput != patch.output && byId.contains(instrumentOutput) && closed({instrumentOutput}, false)) {
+        return {instrumentOutput};
+    }
+    return {};
+}
+
+// The patch cut at cuts into out's parts and join; false (out untouched) if any does
+// not build. The patch built whole before, so its faults and warnings are known.
+bool buildParts(const Patch& patch, const std::vector<int>& cuts, const RenderSettings& settings, TrackStem* out) {
+    const std::uint32_t channels = static_cast<std::uint32_t>(std::max(0, settings.channels));
+    std::map<int, std::size_t> partOf;
+    std::vector<std::unique_ptr<Graph>> parts;
+    std::map<int, std::vector<int>> inputs;
+    for (const PatchCable& cable : patch.connections) inputs[cable.to].push_back(cable.from);
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+        std::vector<int> open{cuts[i]};
+        while (!open.empty()) {
+            const int id = open.back();
+            open.pop_back();
+            if (partOf.emplace(id, i).second) open.insert(open.end(), inputs[id].begin(), inputs[id].end());
+        }
+        Patch part;
+        for (const PatchNode& node : patch.nodes) {
+            if (const auto found = partOf.find(node.id); found != partOf.end() && found->second == i) part.nodes.push_back(node);
+        }
+        for (const PatchCable& cable : patch.connections) {
+            if (const auto found = partOf.find(cable.to); found != partOf.end() && found->second == i) part.connections.push_back(cable);
+        }
+        part.output = cuts[i];
+        PatchGraph built = buildPatchGraph(part, settings.sampleRate, settings.blockSize, channels, nullptr);
+        if (!built.graph) return false;
+        parts.push_back(std::move(built.graph));
+    }
+
+    GraphBuilder builder;
+    std::map<int, int> boxOf;
+    for (const PatchNode& node : patch.nodes) {
+        if (partOf.contains(node.id)) continue;
+        std::unique_ptr<DeviceNode> device = createDevice(node.device);
+        if (!device) return false;
+        for (const auto& [key, value] : node.parameters) {
+            std::uint32_t index = 0;
+            if (device->findParameter(key.c_str(), index)) device->params.setValue(index, static_cast<float>(value));
+        }
+        if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) sampler->sample = node.sample;
+        boxOf[node.id] = builder.addNode(std::move(device));
+    }
+    std::vector<FeedNode*> feeds;
+    for (int cut : cuts) {
+        auto feed = std::make_unique<FeedNode>();
+        feeds.push_back(feed.get());
+        boxOf[cut] = builder.addNode(std::move(feed));
+    }
+    for (const PatchCable& cable : patch.connections) {
+        if (partOf.contains(cable.to)) continue;
+        const auto from = boxOf.find(cable.from);
+        const auto to = boxOf.find(cable.to);
+        if (from == boxOf.end() || to == boxOf.end()) return false;
+        builder.connect(from->second, to->second, cable.slot);
+    }
+    const auto output = boxOf.find(patch.output);
+    if (output == boxOf.end() || partOf.contains(patch.output)) return false;
+    builder.output = output->second;
+    std::unique_ptr<Graph> join = builder.compile(settings.sampleRate, toInt(settings.blockSize), settings.channels, nullptr);
+    if (!join) return false;
+    out->parts = std::move(parts);
+    out->join = std::move(join);
+    out->feeds = std::move(feeds);
+    return true;
+}
 
 }  // namespace
 
@@ -200,6 +331,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     }
     const int voices = std::clamp(patch.voices, 1, VoiceAllocator::kMaxVoices);
     Patch play = makePolyphonicPatch(patch, 1.0f, VoiceEffects::None, voices, nullptr);
+    const int instrumentOutput = play.output;
 
     int nextId = 0;
     for (const PatchNode& node : play.nodes) {
@@ -220,12 +352,19 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
         ++nextId;
     }
 
+    // Whole first: its faults and warnings are the track's, whatever runs in the end.
     std::string buildError;
     PatchGraph built = buildPatchGraph(play, sampleRate, settings.blockSize, static_cast<std::uint32_t>(std::max(0, settings.channels)),
                                        &buildError);
     if (!built.graph) {
         core::fail(error, trackPrefix(track) + buildError);
         return false;
+    }
+    // In parts, several render threads can share one heavy track. One thread runs it
+    // whole: its voices' filters then share their coefficients block by block.
+    const std::vector<int> cuts = settings.threads == 1 ? std::vector<int>{} : cutPoints(play, instrumentOutput);
+    if (!cuts.empty() && buildParts(play, cuts, settings, out)) {
+        built.graph.reset();
     }
 
     std::vector<TimedEvent> events;
@@ -250,7 +389,7 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
         events.push_back({tempoMap.tickToFrame(note.tick, sampleRate), event});
     }
 
-    out->graph = std::move(built.graph);
+    out->graph = std::move(built.graph);  // null when in parts
     out->events = std::move(events);
     out->warnings = std::move(built.warnings);
     out->warnings.insert(out->warnings.end(), instrumentWarnings.begin(), instrumentWarnings.end());
@@ -317,13 +456,17 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
         }
     }
 
+    const int threads = std::min(kMaxRenderThreads, settings.threads > 0 ? settings.threads
+                                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    RenderSettings trackSettings = settings;
+    trackSettings.threads = threads;
     const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
         const model::Track& track = tracks[k];
         if (!hasStem[k]) {
             return true;
         }
         const bool built = model::isAudioTrack(track) ? renderAudioTrack(track, tempoMap, settings, stem, stemError)
-                                                      : renderInstrumentTrack(track, tempoMap, settings, stem, stemError);
+                                                      : renderInstrumentTrack(track, tempoMap, trackSettings, stem, stemError);
         const bool heard = anySolo ? track.solo : !track.muted;
         // A volume that is not a number would fill the whole mix with NaN.
         stem->gain = heard && std::isfinite(track.volume) ? track.volume : 0.0;
@@ -353,8 +496,7 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
     audio.frames = length;
 
     StemMixSettings mixSettings;
-    mixSettings.threads = std::min(kMaxRenderThreads, settings.threads > 0 ? settings.threads
-                                                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    mixSettings.threads = threads;
     mixSettings.channels = settings.channels;
     mixSettings.context.sampleRate = rate;
     mixSettings.context.blockSize = settings.blockSize;

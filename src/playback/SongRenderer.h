@@ -48,7 +48,8 @@ inline constexpr double kMaxRenderSeconds = 3600.0;
 [[nodiscard]] bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap,
                                     const RenderSettings& settings, TrackStem* out, std::string* error);
 
-// A MIDI track's instrument, as voices, through its effects, with its notes as events.
+// A MIDI track's instrument, as voices, through its effects, with its notes as events;
+// unless settings.threads is 1, in parts where the patch allows (TrackStem::parts).
 [[nodiscard]] bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap,
                                          const RenderSettings& settings, TrackStem* out, std::string* error);
 

@@ -5,18 +5,39 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "playback/FeedNode.h"
+
 namespace ostrel::engine { inline namespace playback {
 namespace {
 
-// Frames a stem renders at a time: big enough that handing pieces over costs nothing
-// next to rendering them, small enough that a held stem costs little memory.
+// Frames a stem renders at a time, about: big enough that handing pieces over costs
+// nothing next to rendering them, small enough that a held stem costs little memory.
 constexpr std::int64_t kPieceFrames = 8192;
-// Rendered pieces a stem may keep while the stems before it catch up.
+// Rendered pieces a stem may keep while the stems before it catch up, and pieces a part
+// may keep while the join catches up.
 constexpr std::size_t kPiecesAhead = 4;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Whole blocks, so each piece of a part is exactly the frames of a piece of its join.
+std::int64_t pieceFrames(std::uint32_t blockSize) {
+    const std::int64_t block = std::max<std::int64_t>(1, blockSize);
+    return block >= kPieceFrames ? block : kPieceFrames / block * block;
+}
+
+// One graph of a stem, run a piece at a time by whichever thread takes it.
+struct Stage {
+    // Both belong to the thread that has the stage busy.
+    std::unique_ptr<Graph> graph;
+    std::unique_ptr<OfflineGraphRunner> runner;
+    bool busy = false;
+    std::int64_t done = 0;                   // pieces rendered
+    std::deque<std::vector<float>> pieces;  // a part's, waiting for the join
+};
 
 struct StemSlot {
     bool failed = false;
@@ -28,7 +49,18 @@ struct StemSlot {
     float gain = 0.0f;
     std::int64_t mixedPieces = 0;
     std::deque<std::vector<float>> ready;   // rendered, waiting for the stems before it
-    std::vector<std::vector<float>> spare;  // mixed pieces, for reuse
+    std::vector<std::vector<float>> spare;  // used pieces, for reuse
+
+    std::vector<Stage> parts;  // one, whose pieces go straight to ready, unless joined
+    bool joined = false;
+    Stage join;
+    std::vector<FeedNode*> feeds;  // of join, one per part
+};
+
+// What a thread may run next: a piece of a part of a stem, or of its join.
+struct Work {
+    std::size_t stem = kNone;
+    std::size_t part = kNone;  // kNone: the join
 };
 
 // Every member but the constant ones is guarded by mutex_. Pieces go into the mix under
@@ -38,7 +70,8 @@ public:
     StemPool(std::size_t count, const StemBuilder& build, const StemMixSettings& settings, std::span<float> mix)
         : build_(build), settings_(settings), mix_(mix), slots_(count),
           channels_(static_cast<std::size_t>(std::max(1, settings.channels))),
-          totalPieces_(settings.context.frames > 0 ? (settings.context.frames + kPieceFrames - 1) / kPieceFrames : 0) {}
+          pieceFrames_(pieceFrames(settings.context.blockSize)),
+          totalPieces_(settings.context.frames > 0 ? (settings.context.frames - 1) / pieceFrames_ + 1 : 0) {}
 
     void setThreads(int threads) {
         std::lock_guard lock(mutex_);
@@ -46,7 +79,8 @@ public:
         wake_.notify_all();
     }
 
-    // One thread's share: takes stems in order until none is left or the mix stopped.
+    // One thread's share: takes stems in order while it may hold one more, and otherwise
+    // runs the piece that lags most, until every stem is in the mix or the mix stopped.
     void work() {
         try {
             workUntilDone();
@@ -85,9 +119,21 @@ private:
     void workUntilDone() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return stop_ || next_ >= slots_.size() || held_ < threads_; });
-            if (stop_ || next_ >= slots_.size()) {
+            Work next;
+            wake_.wait(lock, [&] {
+                next = {};
+                if (stop_ || firstOpen_ >= slots_.size() || (next_ < slots_.size() && held_ < threads_)) {
+                    return true;
+                }
+                next = pickWork();
+                return next.stem != kNone;
+            });
+            if (stop_ || firstOpen_ >= slots_.size()) {
                 return;
+            }
+            if (next.stem != kNone) {
+                runPiece(lock, next);
+                continue;
             }
             const std::size_t index = next_++;
             ++held_;
@@ -96,6 +142,27 @@ private:
             TrackStem stem;
             std::string stemError;
             const bool built = build_(index, &stem, &stemError);
+            const bool runs = built && runnable(stem);
+            std::vector<Stage> parts;
+            Stage join;
+            if (runs) {
+                OfflineRenderContext context = settings_.context;
+                context.events = std::move(stem.events);
+                const auto stage = [&](std::unique_ptr<Graph> graph) {
+                    Stage made;
+                    made.runner = std::make_unique<OfflineGraphRunner>(*graph, context);
+                    made.graph = std::move(graph);
+                    return made;
+                };
+                if (stem.join) {
+                    for (std::unique_ptr<Graph>& part : stem.parts) {
+                        parts.push_back(stage(std::move(part)));
+                    }
+                    join = stage(std::move(stem.join));
+                } else {
+                    parts.push_back(stage(std::move(stem.graph)));
+                }
+            }
 
             lock.lock();
             StemSlot& slot = slots_[index];
@@ -109,8 +176,6 @@ private:
                 wake_.notify_all();
                 return;
             }
-            const bool runs = stem.graph != nullptr && stem.gain != 0.0 && totalPieces_ > 0 &&
-                              static_cast<std::size_t>(stem.graph->channels) == channels_;
             slot.settled = true;
             if (!runs) {
                 slot.silent = true;
@@ -118,43 +183,106 @@ private:
                 continue;
             }
             slot.gain = static_cast<float>(stem.gain);
-            lock.unlock();
-            const bool complete = run(index, stem);
-            lock.lock();
-            if (!complete) {
-                return;
-            }
+            slot.parts = std::move(parts);
+            slot.joined = join.graph != nullptr;
+            slot.join = std::move(join);
+            slot.feeds = std::move(stem.feeds);
+            wake_.notify_all();
         }
     }
 
-    // Renders the stem piece by piece into its slot; false when the mix stopped.
-    bool run(std::size_t index, TrackStem& stem) {
-        OfflineRenderContext context = settings_.context;
-        context.events = std::move(stem.events);
-        OfflineGraphRunner runner(*stem.graph, context);
-        StemSlot& slot = slots_[index];
-        while (runner.remaining() > 0) {
-            std::vector<float> piece;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return stop_ || slot.ready.size() < kPiecesAhead; });
-                if (stop_) {
-                    return false;
-                }
-                if (!slot.spare.empty()) {
-                    piece = std::move(slot.spare.back());
-                    slot.spare.pop_back();
+    bool runnable(const TrackStem& stem) const {
+        const auto fits = [&](const std::unique_ptr<Graph>& graph) {
+            return graph != nullptr && static_cast<std::size_t>(graph->channels) == channels_;
+        };
+        if (stem.gain == 0.0 || totalPieces_ == 0) {
+            return false;
+        }
+        if (stem.join == nullptr) {
+            return fits(stem.graph);
+        }
+        return fits(stem.join) && !stem.parts.empty() && stem.feeds.size() == stem.parts.size() &&
+               std::all_of(stem.parts.begin(), stem.parts.end(), fits) &&
+               std::none_of(stem.feeds.begin(), stem.feeds.end(), [](const FeedNode* feed) { return feed == nullptr; });
+    }
+
+    // The piece that may run now and lags most (fewest pieces rendered), so every graph
+    // of every stem moves on at about one pace; stem.kNone when there is none. Mutex held.
+    Work pickWork() const {
+        Work best;
+        std::int64_t fewest = totalPieces_;
+        const auto consider = [&](const Stage& stage, std::size_t stem, std::size_t part) {
+            if (!stage.busy && stage.done < fewest) {
+                fewest = stage.done;
+                best = {stem, part};
+            }
+        };
+        for (std::size_t k = firstOpen_; k < next_ && k < slots_.size(); ++k) {
+            const StemSlot& slot = slots_[k];
+            if (!slot.settled || slot.silent || slot.finished) {
+                continue;
+            }
+            const bool room = slot.ready.size() < kPiecesAhead;
+            bool fed = true;
+            for (std::size_t p = 0; p < slot.parts.size(); ++p) {
+                const Stage& part = slot.parts[p];
+                fed = fed && !part.pieces.empty();
+                if (slot.joined ? part.pieces.size() < kPiecesAhead : room) {
+                    consider(part, k, p);
                 }
             }
-            piece.resize(static_cast<std::size_t>(kPieceFrames) * channels_);
-            const std::int64_t frames = runner.render(piece);
-            piece.resize(static_cast<std::size_t>(frames) * channels_);
-            std::lock_guard lock(mutex_);
+            if (slot.joined && fed && room) {
+                consider(slot.join, k, kNone);
+            }
+        }
+        return best;
+    }
+
+    // Runs the next piece of work. Mutex held through lock, released meanwhile.
+    void runPiece(std::unique_lock<std::mutex>& lock, Work work) {
+        StemSlot& slot = slots_[work.stem];
+        const bool join = work.part == kNone;
+        Stage& stage = join ? slot.join : slot.parts[work.part];
+        stage.busy = true;
+        std::vector<std::vector<float>> inputs;
+        if (join) {
+            for (Stage& part : slot.parts) {
+                inputs.push_back(std::move(part.pieces.front()));
+                part.pieces.pop_front();
+            }
+        }
+        std::vector<float> piece;
+        if (!slot.spare.empty()) {
+            piece = std::move(slot.spare.back());
+            slot.spare.pop_back();
+        }
+        lock.unlock();
+
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            slot.feeds[i]->feed(inputs[i], static_cast<int>(channels_));
+        }
+        piece.resize(static_cast<std::size_t>(pieceFrames_) * channels_);
+        const std::int64_t frames = stage.runner->render(piece);
+        piece.resize(static_cast<std::size_t>(frames) * channels_);
+        if (stage.runner->remaining() == 0) {
+            // Its delay lines and buffers go before the next stem is taken.
+            stage.runner.reset();
+            stage.graph.reset();
+        }
+
+        lock.lock();
+        for (std::vector<float>& input : inputs) {
+            slot.spare.push_back(std::move(input));
+        }
+        ++stage.done;
+        stage.busy = false;
+        if (!join && slot.joined) {
+            stage.pieces.push_back(std::move(piece));
+            wake_.notify_all();
+        } else {
             slot.ready.push_back(std::move(piece));
             mixReady();
         }
-        stem.graph.reset();  // its delay lines and buffers go before the next stem is taken
-        return true;
     }
 
     // Adds every piece whose stems before it are in the mix for those frames. Mutex held.
@@ -167,7 +295,7 @@ private:
             }
             while (!slot.ready.empty() && slot.mixedPieces < limit) {
                 std::vector<float>& piece = slot.ready.front();
-                const std::size_t at = static_cast<std::size_t>(slot.mixedPieces * kPieceFrames) * channels_;
+                const std::size_t at = static_cast<std::size_t>(slot.mixedPieces * pieceFrames_) * channels_;
                 float* out = mix_.data() + at;
                 const std::size_t n = std::min(piece.size(), mix_.size() - std::min(at, mix_.size()));
                 for (std::size_t i = 0; i < n; ++i) {
@@ -195,6 +323,7 @@ private:
     std::span<float> mix_;
     std::vector<StemSlot> slots_;
     const std::size_t channels_;
+    const std::int64_t pieceFrames_;
     const std::int64_t totalPieces_;
 
     std::mutex mutex_;
@@ -212,8 +341,9 @@ private:
 bool mixStems(std::size_t count, const StemBuilder& build, const StemMixSettings& settings, std::span<float> mix,
               std::vector<std::string>* warnings, std::string* error) {
     StemPool pool(count, build, settings, mix);
+    // A stem in parts keeps up to three threads busy (two halves of its voices and the join).
     const std::size_t wanted = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(1, settings.threads)), 1,
-                                                       std::max<std::size_t>(count, 1));
+                                                       std::max<std::size_t>(count, 1) * 3);
     std::vector<std::thread> helpers;
     for (std::size_t i = 1; i < wanted; ++i) {
         try {

@@ -24,8 +24,9 @@ struct StemMixSettings {
 // Builds count stems and runs them on a pool of threads, adding each into mix (interleaved,
 // context.frames frames of channels values) times its gain. Every frame of the
 // mix gets the stems in index order, so the sum is the same for any thread count. Stems
-// are taken in index order and at most threads are held at once (graph plus a few pieces
-// of output each, never their whole length).
+// are taken in index order and at most threads are held at once (graphs plus a few pieces
+// of output each, never their whole length). A stem's effects given apart run a piece
+// behind its sound on whichever thread is free, so one long track keeps two threads busy.
 // On false, error gets the reason of the first stem in index order that failed; mix holds
 // a part of the sum. warnings gets every stem's warnings in index order. Exceptions from
 // the builder or the graphs (std::bad_alloc) reach the caller after every thread stopped.

@@ -1,9 +1,15 @@
 #include "playback/SongRenderer.h"
 #include "playback/NoteEvents.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstring>
 #include <limits>
 
+#include "devices/InstrumentConfig.h"
+#include "devices/PatchGraph.h"
+#include "devices/PolyphonicPatch.h"
+#include "engine/GraphRunner.h"
 #include "playback/SongHarness.h"
 #include "support/AllocationCounter.h"
 #include "support/TempDir.h"
@@ -237,6 +243,86 @@ TEST_F(ThreadedSongs, TheFirstFaultInTrackOrderIsReportedWhateverTheThreads) {
     // A track that cannot be built before one that is too long: the build fault comes first.
     tracks = {tracks[0], tracks[1], audioTrack("Late", {audioClip("a.wav", 1e9, 4)})};
     EXPECT_EQ(renderError(song(tracks), settingsAt(kRate, dir.path())), "track \"Loops\": unknown effect \"ostrel.flanger\"");
+}
+
+// A track runs in parts (halves of its voices, or the instrument before its effects) so
+// several threads can share it: the frames and warnings are still those of the
+// instrument and its effects built as one patch.
+TEST(RenderInParts, ATrackInPartsSoundsAsItsWholePatch) {
+    model::Device delay = effect("ostrel.delay");
+    delay.name = "Slap";
+    delay.parameters = {{"feedback", 0.6}, {"wobble", 1.0}};
+    model::Device off = effect("ostrel.chorus");
+    off.enabled = false;
+    struct Case {
+        const char* instrument;
+        std::vector<model::Device> devices;
+        std::size_t parts;
+    };
+    const Case cases[] = {
+        {"Modular Pad", {delay, off, effect("ostrel.reverb")}, 2},
+        {"Modular Pad", {}, 2},
+        {"FM E-Piano", {effect("ostrel.chorus")}, 2},
+        {"Modular Drums", {effect("ostrel.compressor")}, 3},  // the kit's own groups of drums
+        {"Modular Drums", {}, 3},
+    };
+    for (const Case& c : cases) {
+        Track track = instrumentTrack("T", {midiClip(0, 8, {songNote(36, 0, 4), songNote(38, 0, 4), songNote(64, 2, 5),
+                                                            songNote(67, 2.5, 0.5), songNote(42, 3, 1)})},
+                                      c.instrument);
+        track.devices = c.devices;
+        for (std::uint32_t block : {512u, 300u}) {
+            const std::string where = std::string(c.instrument) + ", " + std::to_string(c.devices.size()) +
+                                      " devices, " + std::to_string(block) + "-frame blocks";
+            RenderSettings settings = settingsAt();
+            settings.blockSize = block;
+            settings.threads = 2;
+            const RenderOutput out = render(song({track}), settings);
+
+            Patch patch;
+            ASSERT_TRUE(makeInstrumentPatch(track.instrumentPatch, nlohmann::json::object(), {}, patch, nullptr, nullptr));
+            Patch whole = makePolyphonicPatch(patch, 1.0f, VoiceEffects::None, patch.voices, nullptr);
+            int id = 0;
+            for (const PatchNode& node : whole.nodes) id = std::max(id, node.id + 1);
+            for (const model::Device& device : c.devices) {
+                if (!device.enabled) continue;
+                PatchNode node;
+                node.id = id++;
+                node.device = device.typeId;
+                node.label = device.name;
+                node.parameters = device.parameters;
+                whole.nodes.push_back(node);
+                whole.connections.push_back({whole.output, node.id, 0});
+                whole.output = node.id;
+            }
+            PatchGraph built = buildPatchGraph(whole, kRate, block, 2, nullptr);
+            ASSERT_TRUE(built.graph);
+            TrackStem stem;
+            ASSERT_TRUE(renderInstrumentTrack(track, TempoMap({TempoPoint{0, 120.0}}, {}), settings, &stem, nullptr));
+            EXPECT_EQ(stem.parts.size(), c.parts) << where;
+            EXPECT_TRUE(stem.join && !stem.graph) << where;
+            TrackStem alone;  // one thread runs it whole
+            settings.threads = 1;
+            ASSERT_TRUE(renderInstrumentTrack(track, TempoMap({TempoPoint{0, 120.0}}, {}), settings, &alone, nullptr));
+            EXPECT_TRUE(alone.graph && alone.parts.empty() && !alone.join) << where;
+            OfflineRenderContext context;
+            context.sampleRate = kRate;
+            context.blockSize = block;
+            context.frames = out.audio.frames;
+            context.events = stem.events;
+            const std::vector<float> expected = renderGraphOffline(*built.graph, context);
+
+            EXPECT_GT(peak(expected), 0.05) << where;
+            EXPECT_TRUE(sameBits(out.audio.samples, expected)) << where;
+            EXPECT_EQ(out.warnings, built.warnings) << where;
+        }
+    }
+    // The warnings of a patch cut in parts are those of the whole patch, once.
+    Track pad = instrumentTrack("Pad", {midiClip(0, 1, {songNote(60, 0, 1)})}, "Modular Pad");
+    pad.devices = {delay};
+    const RenderOutput out = render(song({pad}));
+    ASSERT_EQ(out.warnings.size(), 1u);
+    EXPECT_NE(out.warnings[0].find(" (Slap) has no knob called \"wobble\"; skipped"), std::string::npos);
 }
 
 // Regression: an audio track made a buffer of its whole length before looking for its

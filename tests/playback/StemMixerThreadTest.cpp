@@ -1,9 +1,12 @@
 #include "playback/StemMixer.h"
+#include "playback/FeedNode.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <latch>
 #include <mutex>
 #include <new>
@@ -156,6 +159,99 @@ TEST(StemMixerFailure, AnExceptionOnAHelperThreadReachesTheCaller) {
         };
         std::vector<float> mix(2 * 30000, 0.0f);
         EXPECT_THROW((void)mixStems(6, build, mixSettings(threads, 30000), mix, nullptr, nullptr), std::bad_alloc);
+    }
+}
+
+// A sound that tells frames apart: its song position, scaled per stem and channel.
+class RampNode : public Node {
+public:
+    explicit RampNode(float scale) : scale_(scale) {}
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
+        for (int c = 0; c < output.channels; ++c) {
+            for (int f = 0; f < context.frames; ++f) {
+                output.channel(c)[f] = static_cast<float>(context.position + f) * scale_ * static_cast<float>(c + 1);
+            }
+        }
+    }
+
+private:
+    float scale_;
+};
+
+// Adds its two inputs, with memory and an eye on where it is in the block: any frame
+// handed on late, early or in another block changes everything after it.
+class EchoNode : public Node {
+public:
+    explicit EchoNode(Census* census) : census_(census) {
+        std::lock_guard lock(census_->mutex);
+        census_->most = std::max(census_->most, ++census_->alive);
+    }
+    ~EchoNode() override {
+        std::lock_guard lock(census_->mutex);
+        --census_->alive;
+    }
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs, AudioBuffer& output) override {
+        for (int c = 0; c < output.channels; ++c) {
+            const float* in = inputs[0]->channel(c);
+            const float* more = inputs[1]->channel(c);
+            for (int f = 0; f < context.frames; ++f) {
+                memory_[c] = memory_[c] * 0.999f + (in[f] + more[f]) * (1.0f + static_cast<float>(f) / 64.0f);
+                output.channel(c)[f] = memory_[c];
+            }
+        }
+    }
+
+private:
+    Census* census_;
+    float memory_[kChannels]{};
+};
+
+// Stems in parts: two sounds side by side, joined by an effect with memory that adds them.
+TEST(StemMixerParts, StemsInPartsGiveTheFramesOfOneGraphAndHoldNoMoreStemsThanThreads) {
+    constexpr std::int64_t kFrames = 50001;
+    for (int block : {256, 300, 8192, 10000}) {
+        // Odd stems come in parts; with whole, every stem is one graph.
+        const auto builder = [block](bool whole, Census* census) {
+            return StemBuilder([=](std::size_t index, TrackStem* stem, std::string*) {
+                const float scale = 1e-5f * static_cast<float>(index + 1);
+                GraphBuilder join;
+                const int echo = join.addNode(std::make_unique<EchoNode>(census));
+                join.output = echo;
+                if (whole || index % 2 == 0) {
+                    join.connect(join.addNode(std::make_unique<RampNode>(scale)), echo, 0);
+                    join.connect(join.addNode(std::make_unique<RampNode>(-0.5f * scale)), echo, 1);
+                    stem->graph = join.compile(48000.0, block, kChannels, nullptr);
+                } else {
+                    for (int input : {0, 1}) {
+                        GraphBuilder part;
+                        part.output = part.addNode(std::make_unique<RampNode>(input == 0 ? scale : -0.5f * scale));
+                        stem->parts.push_back(part.compile(48000.0, block, kChannels, nullptr));
+                        auto feed = std::make_unique<FeedNode>();
+                        stem->feeds.push_back(feed.get());
+                        join.connect(join.addNode(std::move(feed)), echo, input);
+                    }
+                    stem->join = join.compile(48000.0, block, kChannels, nullptr);
+                }
+                stem->gain = 0.5;
+                return true;
+            });
+        };
+        StemMixSettings settings = mixSettings(1, kFrames);
+        settings.context.blockSize = static_cast<std::uint32_t>(block);
+        Census oneGraph;
+        std::vector<float> expected(2 * kFrames, 0.0f);
+        ASSERT_TRUE(mixStems(7, builder(true, &oneGraph), settings, expected, nullptr, nullptr));
+        ASSERT_GT(std::abs(expected.back()), 1.0f);
+        for (int threads : {1, 2, 3, 5, 16}) {
+            Census census;
+            settings.threads = threads;
+            std::vector<float> mix(2 * kFrames, 0.0f);
+            ASSERT_TRUE(mixStems(7, builder(false, &census), settings, mix, nullptr, nullptr));
+            EXPECT_EQ(std::memcmp(mix.data(), expected.data(), mix.size() * sizeof(float)), 0)
+                << block << "-frame blocks, " << threads << " threads";
+            EXPECT_LE(census.most, threads);
+            EXPECT_EQ(census.alive, 0);
+        }
     }
 }
 
