@@ -16,7 +16,7 @@ namespace ostrel::engine { inline namespace playback {
 using StemBuilder = std::function<bool(std::size_t index, TrackStem* stem, std::string* error)>;
 
 struct StemMixSettings {
-    int threads = 1;               // stems built and run at once, the calling thread among them
+    int threads = 1;               // threads that build and run stems, the calling thread among them
     int channels = 2;              // of the mix and of every graph
     OfflineRenderContext context;  // frames: the mix's length; the stems bring their events
 };
@@ -25,8 +25,9 @@ struct StemMixSettings {
 // context.frames frames of channels values) times its gain. Every frame of the
 // mix gets the stems in index order, so the sum is the same for any thread count. Stems
 // are taken in index order and at most threads are held at once (graphs plus a few pieces
-// of output each, never their whole length). A stem's effects given apart run a piece
-// behind its sound on whichever thread is free, so one long track keeps two threads busy.
+// of output each, never their whole length). A stem in parts (TrackStem::parts) runs each
+// part and its join a piece at a time on whichever thread is free, so one heavy track
+// keeps several threads busy; threads always take the piece that lags most.
 // On false, error gets the reason of the first stem in index order that failed; mix holds
 // a part of the sum. warnings gets every stem's warnings in index order. Exceptions from
 // the builder or the graphs (std::bad_alloc) reach the caller after every thread stopped.
