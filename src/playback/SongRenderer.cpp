@@ -111,12 +111,18 @@ std::shared_ptr<const AudioData> soundFor(const model::Track& track, const std::
 
 int toInt(std::uint32_t value) { return static_cast<int>(std::min<std::uint32_t>(value, std::numeric_limits<int>::max())); }
 
+// Where a patch is cut into parts, and the part of each module in one (the others join).
+struct PatchCuts {
+    std::vector<int> at;
+    std::map<int, std::size_t> partOf;
+};
+
 // Where a track's patch may be cut into parts that run side by side: the mixers that
 // each gather a group of voices, when two or more do; else the instrument's output when
 // effects follow it. Each cut's part is the cut and everything before it; a part feeds
-// nothing outside itself but through its cut, and every voice is in a part. Empty: the
+// nothing outside itself but through its cut, and every voice is in a part. No cut: the
 // patch runs whole.
-std::vector<int> cutPoints(const Patch& patch, int instrumentOutput) {
+PatchCuts cutPoints(const Patch& patch, int instrumentOutput) {
     std::map<int, const PatchNode*> byId;
     for (const PatchNode& node : patch.nodes) {
         if (!byId.emplace(node.id, &node).second) {
@@ -132,8 +138,10 @@ std::vector<int> cutPoints(const Patch& patch, int instrumentOutput) {
         inputs[cable.to].push_back(cable.from);
         users[cable.from].push_back(cable.to);
     }
+    PatchCuts found;
     const auto closed = [&](const std::vector<int>& cuts, bool everyVoice) {
-        std::map<int, std::size_t> partOf;
+        std::map<int, std::size_t>& partOf = found.partOf;
+        partOf.clear();
         for (std::size_t i = 0; i < cuts.size(); ++i) {
             std::vector<int> open{cuts[i]};
             while (!open.empty()) {
@@ -167,29 +175,20 @@ std::vector<int> cutPoints(const Patch& patch, int instrumentOutput) {
         }
     }
     if (gathers.size() >= 2 && closed(gathers, true)) {
-        return gathers;
+        found.at = std::move(gathers);
+    } else if (instrumentOutput != patch.output && byId.contains(instrumentOutput) && closed({instrumentOutput}, false)) {
+        found.at = {instrumentOutput};
     }
-    if (instrumentOutput != patch.output && byId.contains(instrumentOutput) && closed({instrumentOutput}, false)) {
-        return {instrumentOutput};
-    }
-    return {};
+    return found;
 }
 
-// The patch cut at cuts into out's parts and join; false (out untouched) if any does
-// not build. The patch built whole before, so its faults and warnings are known.
-bool buildParts(const Patch& patch, const std::vector<int>& cuts, const RenderSettings& settings, TrackStem* out) {
+// The patch cut into out's parts and join; false (out untouched) if any does not build.
+// The patch built whole before, so its faults and warnings are known.
+bool buildParts(const Patch& patch, const PatchCuts& cuts, const RenderSettings& settings, TrackStem* out) {
     const std::uint32_t channels = static_cast<std::uint32_t>(std::max(0, settings.channels));
-    std::map<int, std::size_t> partOf;
+    const std::map<int, std::size_t>& partOf = cuts.partOf;
     std::vector<std::unique_ptr<Graph>> parts;
-    std::map<int, std::vector<int>> inputs;
-    for (const PatchCable& cable : patch.connections) inputs[cable.to].push_back(cable.from);
-    for (std::size_t i = 0; i < cuts.size(); ++i) {
-        std::vector<int> open{cuts[i]};
-        while (!open.empty()) {
-            const int id = open.back();
-            open.pop_back();
-            if (partOf.emplace(id, i).second) open.insert(open.end(), inputs[id].begin(), inputs[id].end());
-        }
+    for (std::size_t i = 0; i < cuts.at.size(); ++i) {
         Patch part;
         for (const PatchNode& node : patch.nodes) {
             if (const auto found = partOf.find(node.id); found != partOf.end() && found->second == i) part.nodes.push_back(node);
@@ -197,7 +196,7 @@ bool buildParts(const Patch& patch, const std::vector<int>& cuts, const RenderSe
         for (const PatchCable& cable : patch.connections) {
             if (const auto found = partOf.find(cable.to); found != partOf.end() && found->second == i) part.connections.push_back(cable);
         }
-        part.output = cuts[i];
+        part.output = cuts.at[i];
         PatchGraph built = buildPatchGraph(part, settings.sampleRate, settings.blockSize, channels, nullptr);
         if (!built.graph) return false;
         parts.push_back(std::move(built.graph));
@@ -217,7 +216,7 @@ bool buildParts(const Patch& patch, const std::vector<int>& cuts, const RenderSe
         boxOf[node.id] = builder.addNode(std::move(device));
     }
     std::vector<FeedNode*> feeds;
-    for (int cut : cuts) {
+    for (int cut : cuts.at) {
         auto feed = std::make_unique<FeedNode>();
         feeds.push_back(feed.get());
         boxOf[cut] = builder.addNode(std::move(feed));
@@ -362,8 +361,8 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     }
     // In parts, several render threads can share one heavy track. One thread runs it
     // whole: its voices' filters then share their coefficients block by block.
-    const std::vector<int> cuts = settings.threads == 1 ? std::vector<int>{} : cutPoints(play, instrumentOutput);
-    if (!cuts.empty() && buildParts(play, cuts, settings, out)) {
+    const PatchCuts cuts = settings.threads == 1 ? PatchCuts{} : cutPoints(play, instrumentOutput);
+    if (!cuts.at.empty() && buildParts(play, cuts, settings, out)) {
         built.graph.reset();
     }
 
