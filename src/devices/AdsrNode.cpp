@@ -66,39 +66,70 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
     float level = level_;
     bool previousGate = previousGate_;
     float* out = output.channel(0);
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n;) {
         const bool gate = gateIn != nullptr && gateIn[i] > 0.5f;
         if (gate && !previousGate) stage = Stage::Attack;
         if (!gate && previousGate) stage = Stage::Release;
         previousGate = gate;
-
-        switch (stage) {
-            case Stage::Idle: level = 0.0f; break;
-            case Stage::Attack:
-                // Rises from wherever the level is: a retrigger during a release does not click.
-                level += attackStep;
-                if (level >= 1.0f) {
-                    level = 1.0f;
-                    stage = Stage::Decay;
-                }
-                break;
-            case Stage::Decay:
-                dsp::onePole(level, sustain, decay);
-                if (std::fabs(level - sustain) < kSettled) {
-                    level = sustain;
-                    stage = Stage::Sustain;
-                }
-                break;
-            case Stage::Sustain: level = sustain; break;
-            case Stage::Release:
-                dsp::onePole(level, 0.0f, release);
-                if (level < kSettled) {
-                    level = 0.0f;
-                    stage = Stage::Idle;
-                }
-                break;
+        // The frames up to the gate's next change take no edge: each stage runs them in
+        // a loop of its own until it hands over to the next.
+        int end = i + 1;
+        if (gateIn == nullptr) {
+            end = n;
+        } else {
+            while (end < n && (gateIn[end] > 0.5f) == gate) ++end;
         }
-        out[i] = level;
+        while (i < end) {
+            switch (stage) {
+                case Stage::Idle:
+                    level = 0.0f;
+                    std::fill(out + i, out + end, level);
+                    i = end;
+                    break;
+                case Stage::Attack:
+                    // Rises from wherever the level is: a retrigger during a release does not click.
+                    while (i < end) {
+                        level += attackStep;
+                        const bool top = level >= 1.0f;
+                        if (top) level = 1.0f;
+                        out[i++] = level;
+                        if (top) {
+                            stage = Stage::Decay;
+                            break;
+                        }
+                    }
+                    break;
+                case Stage::Decay:
+                    while (i < end) {
+                        dsp::onePole(level, sustain, decay);
+                        const bool settled = std::fabs(level - sustain) < kSettled;
+                        if (settled) level = sustain;
+                        out[i++] = level;
+                        if (settled) {
+                            stage = Stage::Sustain;
+                            break;
+                        }
+                    }
+                    break;
+                case Stage::Sustain:
+                    level = sustain;
+                    std::fill(out + i, out + end, level);
+                    i = end;
+                    break;
+                case Stage::Release:
+                    while (i < end) {
+                        dsp::onePole(level, 0.0f, release);
+                        const bool settled = level < kSettled;
+                        if (settled) level = 0.0f;
+                        out[i++] = level;
+                        if (settled) {
+                            stage = Stage::Idle;
+                            break;
+                        }
+                    }
+                    break;
+            }
+        }
     }
     stage_ = stage;
     level_ = level;
