@@ -66,69 +66,62 @@ void AdsrNode::process(const ProcessContext& context, std::span<const AudioBuffe
     float level = level_;
     bool previousGate = previousGate_;
     float* out = output.channel(0);
+    // Whether frame j keeps the gate of the frame before it: no edge to take.
+    const auto holds = [gateIn, &previousGate](int j) { return (gateIn != nullptr && gateIn[j] > 0.5f) == previousGate; };
     for (int i = 0; i < n;) {
         const bool gate = gateIn != nullptr && gateIn[i] > 0.5f;
         if (gate && !previousGate) stage = Stage::Attack;
         if (!gate && previousGate) stage = Stage::Release;
         previousGate = gate;
-        // The frames up to the gate's next change take no edge: each stage runs them in
-        // a loop of its own until it hands over to the next.
-        int end = i + 1;
-        if (gateIn == nullptr) {
-            end = n;
-        } else {
-            while (end < n && (gateIn[end] > 0.5f) == gate) ++end;
-        }
-        while (i < end) {
-            switch (stage) {
-                case Stage::Idle:
-                    level = 0.0f;
-                    std::fill(out + i, out + end, level);
-                    i = end;
-                    break;
-                case Stage::Attack:
-                    // Rises from wherever the level is: a retrigger during a release does not click.
-                    while (i < end) {
-                        level += attackStep;
-                        const bool top = level >= 1.0f;
-                        if (top) level = 1.0f;
-                        out[i++] = level;
-                        if (top) {
-                            stage = Stage::Decay;
-                            break;
-                        }
-                    }
-                    break;
-                case Stage::Decay:
-                    while (i < end) {
-                        dsp::onePole(level, sustain, decay);
-                        const bool settled = std::fabs(level - sustain) < kSettled;
-                        if (settled) level = sustain;
-                        out[i++] = level;
-                        if (settled) {
-                            stage = Stage::Sustain;
-                            break;
-                        }
-                    }
-                    break;
-                case Stage::Sustain:
-                    level = sustain;
-                    std::fill(out + i, out + end, level);
-                    i = end;
-                    break;
-                case Stage::Release:
-                    while (i < end) {
-                        dsp::onePole(level, 0.0f, release);
-                        const bool settled = level < kSettled;
-                        if (settled) level = 0.0f;
-                        out[i++] = level;
-                        if (settled) {
-                            stage = Stage::Idle;
-                            break;
-                        }
-                    }
-                    break;
+        // Frame i and on, up to the gate's next change or the stage's end, in a loop of
+        // the stage's own.
+        switch (stage) {
+            case Stage::Idle:
+            case Stage::Sustain: {
+                level = stage == Stage::Idle ? 0.0f : sustain;
+                int end = i + 1;
+                while (end < n && holds(end)) ++end;
+                std::fill(out + i, out + end, level);
+                i = end;
+                break;
             }
+            case Stage::Attack:
+                // Rises from wherever the level is: a retrigger during a release does not click.
+                do {
+                    level += attackStep;
+                    const bool top = level >= 1.0f;
+                    if (top) level = 1.0f;
+                    out[i++] = level;
+                    if (top) {
+                        stage = Stage::Decay;
+                        break;
+                    }
+                } while (i < n && holds(i));
+                break;
+            case Stage::Decay:
+                do {
+                    dsp::onePole(level, sustain, decay);
+                    const bool settled = std::fabs(level - sustain) < kSettled;
+                    if (settled) level = sustain;
+                    out[i++] = level;
+                    if (settled) {
+                        stage = Stage::Sustain;
+                        break;
+                    }
+                } while (i < n && holds(i));
+                break;
+            case Stage::Release:
+                do {
+                    dsp::onePole(level, 0.0f, release);
+                    const bool settled = level < kSettled;
+                    if (settled) level = 0.0f;
+                    out[i++] = level;
+                    if (settled) {
+                        stage = Stage::Idle;
+                        break;
+                    }
+                } while (i < n && holds(i));
+                break;
         }
     }
     stage_ = stage;
