@@ -49,8 +49,11 @@ void moduleBlock(benchmark::State& state, const char* typeId) {
         sampler->params.setValue(loop, 1.0f);
     }
     // Pitch-like inputs that move, so the filter recomputes its coefficients every frame.
-    const AudioBuffer in0 = signal(220.0f), in1 = signal(3.0f);
+    // Two sets taken in turn: modules that keep the last block they computed per thread
+    // (voices in step share it) would otherwise copy the same block every time.
+    const AudioBuffer in0 = signal(220.0f), in1 = signal(3.0f), other0 = signal(223.0f), other1 = signal(3.1f);
     const AudioBuffer* inputs[] = {&in0, &in1, &in0, &in1};
+    const AudioBuffer* otherInputs[] = {&other0, &other1, &other0, &other1};
     AudioBuffer out(2, kBlock);
     Event on{};
     on.type = EventType::NoteOn;
@@ -63,8 +66,10 @@ void moduleBlock(benchmark::State& state, const char* typeId) {
     ctx.events = events;
     device->process(ctx, inputs, out);
     ctx.events = {};
+    bool other = false;
     for (auto _ : state) {
-        device->process(ctx, inputs, out);
+        other = !other;
+        device->process(ctx, other ? otherInputs : inputs, out);
         benchmark::DoNotOptimize(out.data.data());
     }
     state.SetItemsProcessed(state.iterations() * kBlock);
