@@ -158,9 +158,13 @@ TEST(LfoNode, LfosInStepOutOfStepAndAsleepOnOneThreadEachGiveTheirOwnBitsAndEndS
     const int sizes[] = {512, 512, 300, 4096, 512, 7, 512, 512, 1000, 512};
     for (int k = 0; k < 10; ++k) {
         const bool bAsleep = k >= 3 && k <= 5;
-        if (k == 4) ASSERT_TRUE(step(b, pb, sizes[k], bAsleep)) << k;
+        if (k == 4) {
+            ASSERT_TRUE(step(b, pb, sizes[k], bAsleep)) << "asleep before the others " << k;
+        }
         ASSERT_TRUE(step(a, pa, sizes[k], false)) << "in step, first " << k;
-        if (k != 4) ASSERT_TRUE(step(b, pb, sizes[k], bAsleep)) << "in step, second " << k;
+        if (k != 4) {
+            ASSERT_TRUE(step(b, pb, sizes[k], bAsleep)) << "in step, second " << k;
+        }
         ASSERT_TRUE(step(c, pc, sizes[k], false)) << "out of step " << k;
     }
 }
