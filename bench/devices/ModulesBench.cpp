@@ -3,13 +3,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "devices/AdsrNode.h"
 #include "devices/DeviceCatalog.h"
 #include "devices/KeyboardCvNode.h"
+#include "devices/LfoNode.h"
 #include "devices/MixModule.h"
 #include "devices/SamplerNode.h"
 #include "devices/VcaNode.h"
@@ -46,8 +49,11 @@ void moduleBlock(benchmark::State& state, const char* typeId) {
         sampler->params.setValue(loop, 1.0f);
     }
     // Pitch-like inputs that move, so the filter recomputes its coefficients every frame.
-    const AudioBuffer in0 = signal(220.0f), in1 = signal(3.0f);
+    // Two sets taken in turn: modules that keep the last block they computed per thread
+    // (voices in step share it) would otherwise copy the same block every time.
+    const AudioBuffer in0 = signal(220.0f), in1 = signal(3.0f), other0 = signal(223.0f), other1 = signal(3.1f);
     const AudioBuffer* inputs[] = {&in0, &in1, &in0, &in1};
+    const AudioBuffer* otherInputs[] = {&other0, &other1, &other0, &other1};
     AudioBuffer out(2, kBlock);
     Event on{};
     on.type = EventType::NoteOn;
@@ -60,8 +66,10 @@ void moduleBlock(benchmark::State& state, const char* typeId) {
     ctx.events = events;
     device->process(ctx, inputs, out);
     ctx.events = {};
+    bool other = false;
     for (auto _ : state) {
-        device->process(ctx, inputs, out);
+        other = !other;
+        device->process(ctx, other ? otherInputs : inputs, out);
         benchmark::DoNotOptimize(out.data.data());
     }
     state.SetItemsProcessed(state.iterations() * kBlock);
@@ -131,5 +139,55 @@ void fullVoiceBlock(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBlock);
 }
 BENCHMARK(fullVoiceBlock);
+
+// An envelope under a key held for a second and let go for a second, block by block:
+// attack, decay, a long sustain, release and silence, as a pad's voice spends its time.
+void envelopeHeldKey(benchmark::State& state) {
+    AdsrNode env;
+    env.prepare(kRate);
+    std::uint32_t index = 0;
+    ostrel::bench::require(env.findParameter("release_ms", index), "the envelope's release knob");
+    env.params.setValue(index, 800.0f);
+    AudioBuffer open(1, kBlock), closed(1, kBlock), out(1, kBlock);
+    std::fill_n(open.channel(0), kBlock, 1.0f);
+    ProcessContext ctx;
+    ctx.frames = kBlock;
+    ctx.sampleRate = kRate;
+    constexpr int kBlocksPerSecond = static_cast<int>(kRate) / kBlock;
+    int block = 0;
+    for (auto _ : state) {
+        const AudioBuffer* gate[] = {block++ % (2 * kBlocksPerSecond) < kBlocksPerSecond ? &open : &closed};
+        env.process(ctx, gate, out);
+        benchmark::DoNotOptimize(out.data.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+BENCHMARK(envelopeHeldKey);
+
+// Six voices' LFOs with no restart input, in step as a chord's voices run them: a slow
+// triangle into each filter's cutoff. Items: frames of one voice.
+void lfoChord(benchmark::State& state) {
+    LfoNode lfos[6];
+    std::uint32_t index = 0;
+    for (LfoNode& l : lfos) {
+        l.prepare(kRate);
+        ostrel::bench::require(l.findParameter("waveform", index), "the LFO's waveform knob");
+        l.params.setValue(index, 1.0f);
+        ostrel::bench::require(l.findParameter("rate_hz", index), "the LFO's rate knob");
+        l.params.setValue(index, 0.25f);
+    }
+    AudioBuffer out(1, kBlock);
+    ProcessContext ctx;
+    ctx.frames = kBlock;
+    ctx.sampleRate = kRate;
+    for (auto _ : state) {
+        for (LfoNode& l : lfos) {
+            l.process(ctx, {}, out);
+            benchmark::DoNotOptimize(out.data.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+BENCHMARK(lfoChord);
 
 }  // namespace
