@@ -3,6 +3,8 @@
 // Small DSP pieces shared by every device. All are inline, allocation-free and
 // safe on the audio thread; each notes what it costs per call.
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -96,6 +98,53 @@ inline float onePoleKeepFactor(float frames) { return frames > 0.0f ? std::exp(-
 // Cost: one exp; once per block.
 inline float onePoleFactorAt(double hz, double rate) {
     return 1.0f - std::exp(static_cast<float>(-2.0 * std::numbers::pi * hz / rate));
+}
+
+// The phase after `frames` steps of `phase += step; if (phase >= 1) phase -= floor(phase)`,
+// to the bit, without taking every step. Inside one binade [2^e, 2^(e+1)) every double
+// is a multiple of g = 2^(e-52), so each sum that stays in the binade rounds to
+// phase + step rounded to a multiple of g (unless step lies exactly half-way between
+// two): those steps are one exact multiply-add, and only the step that leaves the
+// binade is taken as it stands. Cost: about ten operations per binade the phase passes
+// (log2(1 / step) of them per cycle); steps of 1/128 and more (a few hundred hertz at
+// audio rates) are cheaper one by one, at one add each.
+inline double advancePhase(double phase, double step, std::int64_t frames) {
+    const auto one = [&] {
+        phase += step;
+        if (phase >= 1.0) phase -= std::floor(phase);
+        --frames;
+    };
+    // Other steps (negative, NaN, a phase out of range) go one by one too.
+    const bool jumps = step > 0.0 && step < 0x1p-7 && phase >= 0.0 && phase < 1.0;
+    while (frames > 0) {
+        if (!jumps || phase < 0x1p-30) {
+            one();
+            continue;
+        }
+        // phase in [2^e, 2^(e+1)), its spacing g = 2^(e-52): both read off its exponent.
+        const std::uint64_t field = (std::bit_cast<std::uint64_t>(phase) >> 52) & 0x7FF;
+        const double top = std::bit_cast<double>((field + 1) << 52);
+        const double perG = std::bit_cast<double>((2 * 1023 + 52 - field) << 52);  // 1 / g
+        const double units = step * perG;  // exact: a power of two
+        double q = step;                    // a step of whole spacings as it is
+        if (units < 0x1p52) {
+            const double whole = static_cast<double>(static_cast<std::int64_t>(units));
+            if (units - whole == 0.5) {
+                one();  // a tie: the rounding depends on the phase's last bit
+                continue;
+            }
+            q = (units - whole < 0.5 ? whole : whole + 1.0) / perG;
+        }
+        // Steps whose exact sum stays below top, one short for the division's rounding.
+        const double room = (top - phase - step) / q - 1.0;
+        if (room >= 1.0) {
+            const auto m = std::min(static_cast<std::int64_t>(room), frames);
+            phase += static_cast<double>(m) * q;
+            frames -= m;
+        }
+        if (frames > 0) one();
+    }
+    return phase;
 }
 
 // tan(x) as a ratio num / den for 0 <= x <= 0.45 pi (a cutoff up to 0.45 times the

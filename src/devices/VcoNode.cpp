@@ -113,13 +113,9 @@ void VcoNode::advance(const ProcessContext& context, std::span<const AudioBuffer
     double p = phase_;
     if (n > 0 && fmIn == nullptr && steadyPitch(pitchIn, n)) {
         // A held key gives one pitch for the whole block, so one step: the same sums
-        // without reading the input or asking for the step every frame.
+        // without reading the input, taken a binade at a time.
         const double dt = stepFor(pitchIn != nullptr ? offset + pitchIn[0] : offset);
-        for (int i = 0; i < n; ++i) {
-            p += dt;
-            if (p >= 1.0) p -= std::floor(p);
-        }
-        phase_ = p;
+        phase_ = dsp::advancePhase(p, dt, n);
         return;
     }
     for (int i = 0; i < n; ++i) {

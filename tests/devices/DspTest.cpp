@@ -174,5 +174,41 @@ TEST(XorShift32, ASkipLandsWhereThatManyStepsWould) {
     }
 }
 
+// A sleeping oscillator jumps its phase over the block and must land on the bits the
+// frame-by-frame sums give: every pitch from sub-audio to near Nyquist at several
+// rates, phases from exact zero to the last double below 1, steps lying exactly half-way
+// between two multiples of a binade's spacing, and steps it must take one by one.
+TEST(AdvancePhase, LandsOnTheBitsOfEveryStep) {
+    const auto stepped = [](double phase, double step, std::int64_t frames) {
+        for (std::int64_t i = 0; i < frames; ++i) {
+            phase += step;
+            if (phase >= 1.0) phase -= std::floor(phase);
+        }
+        return phase;
+    };
+    std::vector<double> steps;
+    for (double rate : {8000.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
+        for (double hz = 0.01; hz < 0.49 * rate; hz *= 1.37) steps.push_back(hz / rate);
+    }
+    // Half-way cases: k + 0.5 spacings of the binades [2^-2, 2^-1) and [2^-8, 2^-7).
+    steps.insert(steps.end(), {std::ldexp(12345.5, -54), std::ldexp(3.5, -60), std::ldexp(1.0, -9), 0.25, 0.4999});
+    steps.insert(steps.end(), {0.5, 0.75, 1.5, 0.0, -0.01, std::numeric_limits<double>::quiet_NaN()});
+    const double phases[] = {0.0, 0x1p-40, 1e-9, 0.1, 0.25, 0.3333333333333333, 0.5, 0.75,
+                             std::nextafter(1.0, 0.0), -0.2, 1.25};
+    std::uint64_t compared = 0;
+    for (double step : steps) {
+        for (double phase : phases) {
+            for (std::int64_t frames : {0, 1, 2, 7, 64, 511, 512, 4096, 48000}) {
+                const double expected = stepped(phase, step, frames);
+                const double got = dsp::advancePhase(phase, step, frames);
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(expected))
+                    << "phase " << phase << ", step " << step << ", " << frames << " frames";
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 10000u);
+}
+
 }  // namespace
 }  // namespace ostrel::engine
