@@ -135,10 +135,13 @@ inline double advancePhase(double phase, double step, std::int64_t frames) {
             }
             q = (units - whole < 0.5 ? whole : whole + 1.0) / perG;
         }
+        if (q == 0.0) {
+            return phase;  // a step below half a spacing: every sum rounds back to the phase
+        }
         // Steps whose exact sum stays below top, one short for the division's rounding.
         const double room = (top - phase - step) / q - 1.0;
         if (room >= 1.0) {
-            const auto m = std::min(static_cast<std::int64_t>(room), frames);
+            const std::int64_t m = room >= static_cast<double>(frames) ? frames : static_cast<std::int64_t>(room);
             phase += static_cast<double>(m) * q;
             frames -= m;
         }
