@@ -170,7 +170,13 @@ Item {
                     required property var modelData
                     required property int index
                     readonly property var knobs: project.deviceKnobs(modelData.deviceId)
-                    readonly property int columns: knobs.length <= 6 ? 3 : 5
+                    // As many columns as it takes to show every knob in the rows the
+                    // card's height holds: a short effects view makes the card wider, and
+                    // the view scrolls sideways, rather than knobs falling off the bottom.
+                    readonly property int rowsThatFit: Math.max(1, Math.floor(
+                        (height - 20 - titleBlock.height - 6 + knobGrid.rowSpacing) / (68 + knobGrid.rowSpacing)))  // 68: a knob cell
+                    readonly property int columns: Math.max(knobs.length <= 6 ? 3 : 5,
+                                                            Math.ceil(knobs.length / rowsThatFit))
                     readonly property string preset: root.presetOf(modelData.name)
 
                     function shownValue(k) {
@@ -214,6 +220,7 @@ Item {
                         // The name has a line of its own, so even a three-column card shows it
                         // whole; the preset and the buttons share the line under it.
                         ColumnLayout {
+                            id: titleBlock
                             objectName: "titleBlock"
                             Layout.fillWidth: true
                             spacing: 2
@@ -342,6 +349,7 @@ Item {
                         }
 
                         Grid {
+                            id: knobGrid
                             objectName: "knobGrid"
                             columns: card.columns
                             columnSpacing: 0

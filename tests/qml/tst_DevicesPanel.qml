@@ -359,21 +359,31 @@ Item {
             compare(knobOf(panel, 0, "time_ms").value, 90);
         }
 
-        function test_the_card_width_follows_the_number_of_knobs_data() {
+        // A card takes as many columns as its knobs need in the rows its height holds:
+        // in a short effects view the equaliser's third row once fell off the card.
+        function test_the_card_width_follows_the_knobs_and_the_rows_that_fit_data() {
             return [
-                {tag: "delay, 5 knobs", device: "ostrel.delay", width: 230, rows: 2},
-                {tag: "compressor, 6 knobs", device: "ostrel.compressor", width: 230, rows: 2},
-                {tag: "eq, 13 knobs", device: "ostrel.eq", width: 370, rows: 3},
+                {tag: "delay, 5 knobs", device: "ostrel.delay", height: 300, width: 230, rows: 2},
+                {tag: "compressor, 6 knobs", device: "ostrel.compressor", height: 300, width: 230, rows: 2},
+                {tag: "eq, 13 knobs", device: "ostrel.eq", height: 300, width: 370, rows: 3},
+                {tag: "delay in a short view", device: "ostrel.delay", height: 190, width: 370, rows: 1},
+                {tag: "eq in a short view", device: "ostrel.eq", height: 190, width: 930, rows: 1},
+                {tag: "eq in a tall view", device: "ostrel.eq", height: 420, width: 370, rows: 3},
             ];
         }
 
-        function test_the_card_width_follows_the_number_of_knobs(data) {
+        function test_the_card_width_follows_the_knobs_and_the_rows_that_fit(data) {
             const id = project.addTrack();
             project.addDevice(id, data.device, "");
             const panel = makePanel(id);
-            compare(card(panel, 0).width, data.width);
-            const grid = findChild(card(panel, 0), "knobGrid");
+            panel.height = data.height;
+            settle(panel);
+            const effect = card(panel, 0);
+            compare(effect.width, data.width);
+            const grid = findChild(effect, "knobGrid");
             compare(grid.height, data.rows * 68 + (data.rows - 1) * 4);
+            verify(grid.mapToItem(effect, 0, grid.height).y <= effect.height - 10,
+                   "the last row ends inside the card");
         }
 
         // The narrow card once cut "Compressor" short beside its buttons.
