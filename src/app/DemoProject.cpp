@@ -37,6 +37,7 @@ void addSamplerTracks(ProjectController& project) {
 
     const QString beat = project.addTrack();
     project.renameTrack(beat, QStringLiteral("Beat"));
+    project.setTrackVolume(beat, 0.3);
     project.setTrackInstrument(beat, QStringLiteral("Drum Rack"));
     project.setPad(beat, kKick, QStringLiteral("Kick.wav"));
     project.setPad(beat, kSnare, QStringLiteral("Snare.wav"));
@@ -53,6 +54,7 @@ void addSamplerTracks(ProjectController& project) {
     // A sample dropped on a plain MIDI track makes it a Sampler track.
     const QString chords = project.addTrack();
     project.renameTrack(chords, QStringLiteral("Chords"));
+    project.setTrackVolume(chords, 0.3);
     project.dropSample(chords, QStringLiteral("Kick.wav"), 0.0);
 }
 
@@ -65,6 +67,7 @@ void addAudioTrack(ProjectController& project) {
     project.refreshSamples();
     const QString take = project.addAudioTrack();
     project.renameTrack(take, QStringLiteral("Vocal take"));
+    project.setTrackVolume(take, 0.3);
     project.addAudioClip(take, QStringLiteral("Demo chord.wav"), 0.0);
     project.addAudioClip(take, QStringLiteral("Demo chord.wav"), 6.0);
     project.addDevice(take, QStringLiteral("ostrel.reverb"), QStringLiteral("Big Hall"));
@@ -74,11 +77,17 @@ void addAudioTrack(ProjectController& project) {
 
 void buildDemoProject(ProjectController& project, const DemoViews& views, QObject* window) {
     project.renameProject(QString::fromLatin1(kDemoProjectName));
+    // Levels that leave the mix a decibel or more below full scale, the views' tracks too.
+    struct Part {
+        QString name;
+        double volume;
+    };
     QStringList ids;
-    for (const QString& name : {QStringLiteral("Drums"), QStringLiteral("Bass line"), QStringLiteral("Lead"),
-                                QStringLiteral("Pad")}) {
+    for (const Part& part : {Part{QStringLiteral("Drums"), 0.5}, Part{QStringLiteral("Bass line"), 0.7},
+                             Part{QStringLiteral("Lead"), 0.5}, Part{QStringLiteral("Pad"), 0.6}}) {
         const QString id = project.addTrack();
-        project.renameTrack(id, name);
+        project.renameTrack(id, part.name);
+        project.setTrackVolume(id, part.volume);
         ids.append(id);
     }
     const QString& lead = ids[2];
@@ -88,7 +97,6 @@ void buildDemoProject(ProjectController& project, const DemoViews& views, QObjec
         project.addPattern(id);
     }
     project.setTrackInstrument(pad, QStringLiteral("Modular Pad"));
-    project.setTrackVolume(pad, 0.7);
     project.addDevice(lead, QStringLiteral("ostrel.delay"), QStringLiteral("Eighth Echo"));
     project.addDevice(lead, QStringLiteral("ostrel.eq"), QStringLiteral("Bright"));
     project.addDevice(pad, QStringLiteral("ostrel.reverb"), QStringLiteral("Big Hall"));
@@ -102,6 +110,7 @@ void buildDemoProject(ProjectController& project, const DemoViews& views, QObjec
     if (views.fm) {
         const QString keys = project.addTrack();
         project.renameTrack(keys, QStringLiteral("Keys"));
+        project.setTrackVolume(keys, 0.6);
         project.setTrackInstrument(keys, QStringLiteral("FM E-Piano"));
         project.addPattern(keys);
         project.setInstrumentParameter(keys, QStringLiteral("op2_level"), 0.5);

@@ -77,6 +77,22 @@ TEST(DemoProjectTest, NightDriveHasFourTracksAtOneHundredTwentyEightAndIsExporte
     EXPECT_TRUE(rig.project.tracks().isEmpty());
 }
 
+// The demonstration's export once touched full scale and clipped: with every view's
+// tracks too it stays a decibel below, and still plays loud.
+TEST(DemoProjectTest, TheExportPeaksBelowFullScaleWithAndWithoutTheViewsTracks) {
+    for (bool all : {false, true}) {
+        ProjectRig rig;
+        app::buildDemoProject(rig.project, all ? allViews() : app::DemoViews{}, nullptr);
+        engine::AudioData audio;
+        std::string error;
+        ASSERT_TRUE(engine::loadWavFile(rig.exports() / "Night drive.wav", audio, &error)) << error;
+        float peak = 0.0f;
+        for (float v : audio.samples) peak = std::max(peak, std::abs(v));
+        EXPECT_LT(peak, 0.89f) << (all ? "every view" : "four tracks");
+        EXPECT_GT(peak, 0.4f) << (all ? "every view" : "four tracks");
+    }
+}
+
 TEST(DemoProjectTest, TheViewsAreShownInTheirOrderAfterWhatTheyShow) {
     ProjectRig rig;
     WindowStandIn window;
