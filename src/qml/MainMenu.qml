@@ -32,8 +32,12 @@ MenuBar {
             verticalAlignment: Text.AlignVCenter
         }
 
+        // Also while its menu is open some other way (the window's openMenu), so the
+        // title shows whose menu it is.
         background: Rectangle {
-            color: barItem.highlighted ? theme.colors.surfaceRaised : "transparent"
+            objectName: "menuBarItemBackground"
+            color: barItem.highlighted || (barItem.menu !== null && barItem.menu.visible)
+                   ? theme.colors.surfaceRaised : "transparent"
         }
     }
 

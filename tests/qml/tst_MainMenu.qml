@@ -118,6 +118,20 @@ Item {
             compare(bar.height, 30);
         }
 
+        // A menu opened by the window's function once left its title unmarked.
+        function test_a_menu_opened_from_the_window_marks_its_title_until_it_closes() {
+            const window = makeWindow();
+            const bar = window.menuBar;
+            const background = i => findChild(bar.itemAt(i), "menuBarItemBackground");
+            window.openMenu(2);
+            tryVerify(() => bar.menuAt(2).opened);
+            verify(Qt.colorEqual(background(2).color, theme.colors.surfaceRaised));
+            verify(Qt.colorEqual(background(1).color, "transparent"));
+            keyClick(Qt.Key_Escape);
+            tryVerify(() => !bar.menuAt(2).visible);
+            verify(Qt.colorEqual(background(2).color, "transparent"));
+        }
+
         // File
 
         function test_new_project_needs_a_second_choice_with_unsaved_changes() {
