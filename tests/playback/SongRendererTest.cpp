@@ -184,7 +184,15 @@ std::vector<Track> busyTracks() {
     loops.volume = 0.9;
     Track muted = instrumentTrack("Muted", {midiClip(0, 4, {songNote(72, 0, 4)})});
     muted.muted = true;
-    return {lead, loops, bass, muted, pad, audioTrack("Plain", {audioClip("r.wav", 0.5, 3)})};
+    // The sample instruments run in parts too, each part with its sounds.
+    Track sampler = instrumentTrack("Sampler", {midiClip(0, 3, {songNote(60, 0, 1), songNote(67, 0.5, 2)})}, "Sampler");
+    sampler.instrumentConfig = nlohmann::json{{"sample", "r.wav"}};
+    sampler.devices.push_back(effect("ostrel.chorus"));
+    Track rack = instrumentTrack("Rack", {midiClip(0, 3, {songNote(36, 0, 0.5), songNote(37, 1, 0.5), songNote(36, 2, 1)})},
+                                 "Drum Rack");
+    rack.instrumentConfig = nlohmann::json{{"pads", {{{"note", 36}, {"sample", "c.wav"}}, {{"note", 37}, {"sample", "r.wav"}}}}};
+    rack.volume = 0.4;
+    return {lead, loops, bass, muted, pad, audioTrack("Plain", {audioClip("r.wav", 0.5, 3)}), sampler, rack};
 }
 
 class ThreadedSongs : public AudioSongs {
