@@ -26,6 +26,22 @@ int toCompileSize(std::uint32_t size) { return size > static_cast<std::uint32_t>
 
 }  // namespace
 
+std::unique_ptr<DeviceNode> makePatchModule(const PatchNode& node, std::vector<std::string>* warnings) {
+    std::unique_ptr<DeviceNode> device = createDevice(node.device);
+    if (!device) return nullptr;
+    for (const auto& [key, value] : node.parameters) {
+        std::uint32_t index = 0;
+        if (device->findParameter(key.c_str(), index)) {
+            device->params.setValue(index, static_cast<float>(value));
+        } else if (warnings != nullptr) {
+            warnings->push_back("module " + std::to_string(node.id) + " (" + node.label + ") has no knob called \"" +
+                                key + "\"; skipped");
+        }
+    }
+    if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) sampler->sample = node.sample;
+    return device;
+}
+
 PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t maxBlock, std::uint32_t channels,
                            std::string* error) {
     PatchGraph result;
@@ -33,21 +49,11 @@ PatchGraph buildPatchGraph(const Patch& patch, double sampleRate, std::uint32_t 
     std::map<int, int> indexById;
 
     for (const PatchNode& node : patch.nodes) {
-        std::unique_ptr<DeviceNode> device = createDevice(node.device);
+        std::unique_ptr<DeviceNode> device = makePatchModule(node, &result.warnings);
         if (!device) {
             return failedGraph(std::move(result), error,
                         "unknown device \"" + node.device + "\" (module " + std::to_string(node.id) + ")");
         }
-        for (const auto& [key, value] : node.parameters) {
-            std::uint32_t index = 0;
-            if (device->findParameter(key.c_str(), index)) {
-                device->params.setValue(index, static_cast<float>(value));
-            } else {
-                result.warnings.push_back("module " + std::to_string(node.id) + " (" + node.label +
-                                          ") has no knob called \"" + key + "\"; skipped");
-            }
-        }
-        if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) sampler->sample = node.sample;
 
         result.nodesById[node.id] = device.get();
         indexById[node.id] = builder.addNode(std::move(device));

@@ -20,6 +20,11 @@ struct PatchGraph {
     std::vector<std::string> warnings;  // in the order they arose; kept on failure too
 };
 
+// One module of a patch from the device catalogue, its knobs set (an unknown knob is a
+// "; skipped" warning when warnings is given) and a sampler given its sound; null for an
+// unknown device. GUI thread or render worker.
+std::unique_ptr<DeviceNode> makePatchModule(const PatchNode& node, std::vector<std::string>* warnings);
+
 // GUI thread or render worker; builds share nothing, so two may run at once.
 // Creates each module through the device catalogue, sets its knobs (an unknown knob is
 // a "; skipped" warning), hands sampler modules their sound, wires the cables and

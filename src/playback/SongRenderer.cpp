@@ -13,7 +13,6 @@
 #include "devices/Patch.h"
 #include "devices/PatchGraph.h"
 #include "devices/PolyphonicPatch.h"
-#include "devices/SamplerNode.h"
 #include "engine/GraphRunner.h"
 #include "engine/DeviceNode.h"
 #include "core/Failure.h"
@@ -206,13 +205,8 @@ bool buildParts(const Patch& patch, const PatchCuts& cuts, const RenderSettings&
     std::map<int, int> boxOf;
     for (const PatchNode& node : patch.nodes) {
         if (partOf.contains(node.id)) continue;
-        std::unique_ptr<DeviceNode> device = createDevice(node.device);
+        std::unique_ptr<DeviceNode> device = makePatchModule(node, nullptr);
         if (!device) return false;
-        for (const auto& [key, value] : node.parameters) {
-            std::uint32_t index = 0;
-            if (device->findParameter(key.c_str(), index)) device->params.setValue(index, static_cast<float>(value));
-        }
-        if (auto* sampler = dynamic_cast<SamplerNode*>(device.get())) sampler->sample = node.sample;
         boxOf[node.id] = builder.addNode(std::move(device));
     }
     std::vector<FeedNode*> feeds;

@@ -207,7 +207,7 @@ private:
     }
 
     // The piece that may run now and lags most (fewest pieces rendered), so every graph
-    // of every stem moves on at about one pace; stem.kNone when there is none. Mutex held.
+    // of every stem moves on at about one pace; stem kNone when there is none. Mutex held.
     Work pickWork() const {
         Work best;
         std::int64_t fewest = totalPieces_;
@@ -341,7 +341,7 @@ private:
 bool mixStems(std::size_t count, const StemBuilder& build, const StemMixSettings& settings, std::span<float> mix,
               std::vector<std::string>* warnings, std::string* error) {
     StemPool pool(count, build, settings, mix);
-    // A stem in parts keeps up to three threads busy (two halves of its voices and the join).
+    // A stem in parts keeps a few threads busy: its groups of voices and their join.
     const std::size_t wanted = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(1, settings.threads)), 1,
                                                        std::max<std::size_t>(count, 1) * 3);
     std::vector<std::thread> helpers;
