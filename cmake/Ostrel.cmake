@@ -29,6 +29,8 @@ function(ostrel_test_suite name)
   endif()
   add_executable(${name}_tests ${sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} ostrel_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  # The suite's shared helpers sit at its top; its tests in folders below, as the sources.
+  target_include_directories(${name}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${name})
   target_compile_definitions(${name}_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/${name}/data")
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "devices/DeviceCatalog.h"
-#include "devices/EffectPresets.h"
+#include "devices/effects/EffectPresets.h"
 
 using namespace ostrel::engine;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "devices/DeviceCatalog.h"
-#include "devices/SamplerNode.h"
+#include "devices/modules/SamplerNode.h"
 
 using namespace ostrel::engine;
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "devices/PatchFile.h"
+#include "devices/patches/PatchFile.h"
 
 // Any text: the reader never throws or crashes, fails without touching the patch, and
 // whatever it accepts saves and reads back to the same patch and the same bytes.

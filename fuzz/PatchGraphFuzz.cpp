@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "devices/DeviceCatalog.h"
-#include "devices/PatchGraph.h"
+#include "devices/patches/PatchGraph.h"
 
 using namespace ostrel::engine;
 

@@ -14,8 +14,8 @@
 #include "LargeProject.h"
 #include "api_server/ApiServer.h"
 #include "api_server/OscServer.h"
-#include "app/ApiDoors.h"
-#include "app/ApiHandler.h"
+#include "app/api/ApiDoors.h"
+#include "app/api/ApiHandler.h"
 
 #include <QEventLoop>
 #include <QMetaObject>

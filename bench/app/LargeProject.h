@@ -5,7 +5,7 @@
 
 #include "BenchSupport.h"
 #include "ProgramControllers.h"
-#include "app/ProjectController.h"
+#include "app/project/ProjectController.h"
 #include "model/LargeSong.h"
 #include "model/ProjectFile.h"
 

@@ -10,10 +10,10 @@
 //                         loop: from the push, at a random moment of the timer's period,
 //                         until the event is in the engine's queue (manual time).
 
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/MidiController.h"
-#include "app/SettingsBridge.h"
+#include "app/live/InstrumentController.h"
+#include "app/live/MidiController.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"

@@ -3,9 +3,9 @@
 // The program's settings, audio and transport controllers over a temporary data folder and
 // the null output.
 
-#include "app/AudioController.h"
-#include "app/SettingsBridge.h"
-#include "app/TransportController.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
+#include "app/sound/TransportController.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "devices/DeviceCatalog.h"
-#include "devices/EffectPresets.h"
+#include "devices/effects/EffectPresets.h"
 
 namespace ostrel::engine {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "devices/BuiltinInstruments.h"
-#include "devices/PatchGraph.h"
+#include "devices/instruments/BuiltinInstruments.h"
+#include "devices/patches/PatchGraph.h"
 
 namespace ostrel::engine {
 namespace {

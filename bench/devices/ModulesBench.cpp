@@ -9,15 +9,15 @@
 #include <memory>
 #include <string>
 
-#include "devices/AdsrNode.h"
 #include "devices/DeviceCatalog.h"
-#include "devices/KeyboardCvNode.h"
-#include "devices/LfoNode.h"
-#include "devices/MixModule.h"
-#include "devices/SamplerNode.h"
-#include "devices/VcaNode.h"
-#include "devices/VcfNode.h"
-#include "devices/VcoNode.h"
+#include "devices/modules/AdsrNode.h"
+#include "devices/modules/KeyboardCvNode.h"
+#include "devices/modules/LfoNode.h"
+#include "devices/modules/MixModule.h"
+#include "devices/modules/SamplerNode.h"
+#include "devices/modules/VcaNode.h"
+#include "devices/modules/VcfNode.h"
+#include "devices/modules/VcoNode.h"
 
 #include "BenchSupport.h"
 

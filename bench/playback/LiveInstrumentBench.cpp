@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/BuiltinInstruments.h"
+#include "devices/instruments/BuiltinInstruments.h"
 #include "playback/LiveInstrument.h"
 
 #include "BenchSupport.h"

@@ -3,13 +3,13 @@
 // What the QML benchmarks share: the context objects the controls read, a shown window, and
 // a main that draws with the software renderer offscreen.
 
-#include "app/AppController.h"
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/ThemeManager.h"
-#include "app/TransportController.h"
+#include "app/live/InstrumentController.h"
+#include "app/project/ProjectController.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
+#include "app/sound/TransportController.h"
+#include "app/startup/AppController.h"
+#include "app/themes/ThemeManager.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"

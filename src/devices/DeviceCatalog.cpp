@@ -2,22 +2,22 @@
 
 #include <array>
 
-#include "devices/AdsrNode.h"
-#include "devices/AttenuverterNode.h"
-#include "devices/ChorusEffect.h"
-#include "devices/CompressorEffect.h"
-#include "devices/DelayEffect.h"
-#include "devices/EqEffect.h"
-#include "devices/FmNode.h"
-#include "devices/KeyboardCvNode.h"
-#include "devices/LfoNode.h"
-#include "devices/MixModule.h"
-#include "devices/NoiseNode.h"
-#include "devices/ReverbEffect.h"
-#include "devices/SamplerNode.h"
-#include "devices/VcaNode.h"
-#include "devices/VcfNode.h"
-#include "devices/VcoNode.h"
+#include "devices/effects/ChorusEffect.h"
+#include "devices/effects/CompressorEffect.h"
+#include "devices/effects/DelayEffect.h"
+#include "devices/effects/EqEffect.h"
+#include "devices/effects/ReverbEffect.h"
+#include "devices/instruments/FmNode.h"
+#include "devices/modules/AdsrNode.h"
+#include "devices/modules/AttenuverterNode.h"
+#include "devices/modules/KeyboardCvNode.h"
+#include "devices/modules/LfoNode.h"
+#include "devices/modules/MixModule.h"
+#include "devices/modules/NoiseNode.h"
+#include "devices/modules/SamplerNode.h"
+#include "devices/modules/VcaNode.h"
+#include "devices/modules/VcfNode.h"
+#include "devices/modules/VcoNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "app/startup/Application.h"
 
 #include <QtQml/QQmlExtensionPlugin>
 

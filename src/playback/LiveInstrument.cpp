@@ -5,9 +5,9 @@
 #include <map>
 #include <utility>
 
-#include "devices/BuiltinInstruments.h"
-#include "devices/PatchGraph.h"
-#include "devices/PolyphonicPatch.h"
+#include "devices/instruments/BuiltinInstruments.h"
+#include "devices/patches/PatchGraph.h"
+#include "devices/patches/PolyphonicPatch.h"
 
 namespace ostrel::engine { inline namespace playback {
 

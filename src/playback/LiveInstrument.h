@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "devices/Patch.h"
-#include "playback/AudioEngine.h"
+#include "devices/patches/Patch.h"
 #include "engine/DeviceNode.h"
 #include "engine/Event.h"
+#include "playback/AudioEngine.h"
 #include "playback/VoiceAllocator.h"
 
 namespace ostrel::engine { inline namespace playback {

@@ -7,22 +7,22 @@
 #include <map>
 #include <thread>
 
-#include "devices/DeviceCatalog.h"
-#include "devices/InstrumentConfig.h"
-#include "devices/InstrumentSample.h"
-#include "devices/Patch.h"
-#include "devices/PatchGraph.h"
-#include "devices/PolyphonicPatch.h"
-#include "engine/GraphRunner.h"
-#include "engine/DeviceNode.h"
-#include "core/Failure.h"
 #include "audiofile/Resample.h"
+#include "audiofile/WavReader.h"
+#include "core/Failure.h"
+#include "devices/DeviceCatalog.h"
+#include "devices/instruments/InstrumentConfig.h"
+#include "devices/instruments/InstrumentSample.h"
+#include "devices/patches/Patch.h"
+#include "devices/patches/PatchGraph.h"
+#include "devices/patches/PolyphonicPatch.h"
+#include "engine/DeviceNode.h"
+#include "engine/GraphRunner.h"
 #include "playback/ClipPlayerNode.h"
 #include "playback/FeedNode.h"
 #include "playback/NoteEvents.h"
 #include "playback/StemMixer.h"
 #include "playback/VoiceAllocator.h"
-#include "audiofile/WavReader.h"
 
 namespace ostrel::engine { inline namespace playback {
 namespace {

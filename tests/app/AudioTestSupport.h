@@ -5,8 +5,8 @@
 // over the program's settings in a temporary folder.
 
 #include "AppTestSupport.h"
-#include "app/AudioController.h"
-#include "app/SettingsBridge.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/MidiController.h"
-#include "app/SettingsBridge.h"
 #include "AppTestSupport.h"
 #include "AudioTestSupport.h"
-#include "core/SettingsRegistry.h"
+#include "app/live/InstrumentController.h"
+#include "app/live/MidiController.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
 #include "core/Logger.h"
+#include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "engine/Event.h"

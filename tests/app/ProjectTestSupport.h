@@ -5,10 +5,10 @@
 // of the test's own.
 
 #include "AppTestSupport.h"
-#include "app/AudioController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/TransportController.h"
+#include "app/project/ProjectController.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
+#include "app/sound/TransportController.h"
 #include "audiofile/WavWriter.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"

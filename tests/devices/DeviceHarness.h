@@ -20,14 +20,14 @@
 #include <utility>
 #include <vector>
 
-#include "devices/BuiltinInstruments.h"
-#include "engine/GraphRunner.h"
-#include "devices/PatchGraph.h"
+#include "audiofile/WavWriter.h"
+#include "devices/instruments/BuiltinInstruments.h"
+#include "devices/patches/PatchGraph.h"
 #include "engine/AudioBackend.h"
 #include "engine/AudioBuffer.h"
 #include "engine/DeviceNode.h"
 #include "engine/Event.h"
-#include "audiofile/WavWriter.h"
+#include "engine/GraphRunner.h"
 
 namespace ostrel::engine::harness {
 

@@ -3,7 +3,7 @@
 #include "DeviceHarness.h"
 #include "devices/DeviceCatalog.h"
 #include "devices/DeviceRules.h"
-#include "devices/SamplerNode.h"
+#include "devices/modules/SamplerNode.h"
 #include "support/AllocationCounter.h"
 
 namespace ostrel::engine {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "devices/InstrumentConfig.h"
-#include "devices/PatchGraph.h"
-#include "devices/PolyphonicPatch.h"
+#include "devices/instruments/InstrumentConfig.h"
+#include "devices/patches/PatchGraph.h"
+#include "devices/patches/PolyphonicPatch.h"
 #include "engine/GraphRunner.h"
 #include "playback/SongHarness.h"
 #include "support/AllocationCounter.h"

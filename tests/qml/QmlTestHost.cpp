@@ -2,22 +2,22 @@
 
 #include "support/FakeMidiBackend.h"
 
-#include "app/AppController.h"
-#include "app/AudioController.h"
-#include "app/InstrumentController.h"
-#include "app/LiveSettings.h"
-#include "app/MidiController.h"
-#include "app/ProjectController.h"
-#include "app/SettingsBridge.h"
-#include "app/ThemeManager.h"
-#include "app/TransportController.h"
+#include "app/live/InstrumentController.h"
+#include "app/live/MidiController.h"
+#include "app/project/ProjectController.h"
+#include "app/settings/LiveSettings.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/sound/AudioController.h"
+#include "app/sound/TransportController.h"
+#include "app/startup/AppController.h"
+#include "app/themes/ThemeManager.h"
+#include "audiofile/WavWriter.h"
 #include "audiofile/WavWriter.h"
 #include "core/Logger.h"
 #include "core/SettingsRegistry.h"
 #include "core/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "engine/MidiBackend.h"
-#include "audiofile/WavWriter.h"
 
 #include <QDir>
 #include <QFile>

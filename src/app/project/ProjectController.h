@@ -1,0 +1,308 @@
+#pragma once
+
+#include "app/project/SoundFileCache.h"
+#include "model/History.h"
+#include "model/Project.h"
+#include "playback/BackgroundRenderer.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel::core {
+class Logger;
+}
+
+namespace ostrel::model {
+struct Clip;
+struct Device;
+struct Track;
+}  // namespace ostrel::model
+
+namespace ostrel::app {
+
+class TransportController;
+
+// What a request to export the song as a WAV file came to.
+struct WavExport {
+    enum class Outcome { Written, Queued, Refused };
+    Outcome outcome = Outcome::Refused;
+    QString path;    // the file written, or the one the queued render will write
+    QString reason;  // why it was refused, as the message line says it
+};
+
+// What tests put in place of the real background render and of the guard's clock.
+struct ProjectControllerHooks {
+    // Runs on the render thread instead of the song renderer; empty for the song renderer.
+    engine::BackgroundRenderer::RenderFunction render;
+    // Steady milliseconds for the unsaved-changes guard; empty for a timer started here.
+    std::function<std::int64_t()> clock;
+};
+
+// The context object `project`: owns the song document and its undo history and is the only
+// road by which the document changes. Opens and saves project files, links the document's
+// tempo with the transport, gives the QML plain maps of the song, renders the song into the
+// engine's backing track when play starts and again in the background after edits while
+// playing, and exports WAV files. Messages follow one rule: `message` and `problem` are set
+// and signalled on every report, also when unchanged.
+// GUI thread only; the background renderer's worker only ever sees immutable snapshots.
+class ProjectController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString name READ name NOTIFY projectChanged)
+    Q_PROPERTY(double tempo READ tempo NOTIFY projectChanged)
+    Q_PROPERTY(QVariantList tracks READ tracks NOTIFY projectChanged)
+    Q_PROPERTY(double lengthBeats READ lengthBeats NOTIFY projectChanged)
+    Q_PROPERTY(bool canUndo READ canUndo NOTIFY historyChanged)
+    Q_PROPERTY(bool canRedo READ canRedo NOTIFY historyChanged)
+    Q_PROPERTY(QString undoText READ undoText NOTIFY historyChanged)
+    Q_PROPERTY(QString redoText READ redoText NOTIFY historyChanged)
+    Q_PROPERTY(bool dirty READ dirty NOTIFY projectChanged)
+    Q_PROPERTY(QString filePath READ filePath NOTIFY fileChanged)
+    Q_PROPERTY(QString projectsDirectory READ projectsDirectory NOTIFY fileChanged)
+    Q_PROPERTY(QString exportsDirectory READ exportsDirectory NOTIFY fileChanged)
+    Q_PROPERTY(QStringList projectFiles READ projectFiles NOTIFY projectFilesChanged)
+    Q_PROPERTY(QStringList sampleFiles READ sampleFiles NOTIFY samplesChanged)
+    Q_PROPERTY(QString samplesDirectory READ samplesDirectory NOTIFY samplesChanged)
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+    Q_PROPERTY(bool problem READ problem NOTIFY messageChanged)
+    Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+
+public:
+    static constexpr std::size_t kUndoDepth = 200;
+    static constexpr std::int64_t kDiscardConfirmMs = 6000;
+    static constexpr double kMinTempo = 20.0;
+    static constexpr double kMaxTempo = 300.0;
+    static constexpr int kRenderBlockSize = 512;
+    static constexpr double kExportSampleRate = 48000.0;
+    static constexpr int kExportChannels = 2;
+    static constexpr qsizetype kFileBaseLength = 60;
+    static constexpr qsizetype kNumberedFileBaseLength = 56;
+    // The farthest song position or length an edit may set, in beats: hours of audio at any
+    // tempo, and far below what a render could not survive.
+    static constexpr double kMaxBeats = 100000.0;
+
+    // Whether a value may enter the song at all; NaN and infinities never may. The reason
+    // names the value as `name`. Every door checks through these, so all refuse alike.
+    [[nodiscard]] static bool checkFinite(double value, const char* name, std::string* error);
+    // A position or length in beats: finite and at most kMaxBeats.
+    [[nodiscard]] static bool checkBeats(double beats, const char* name, std::string* error);
+
+    // An empty exportsDir is projectsDir's "exports", an empty samplesDir its "samples".
+    // No folder is created here.
+    ProjectController(TransportController& transport, core::Logger& logger, QString projectsDir, QString exportsDir,
+                      QString samplesDir, QObject* parent = nullptr);
+    ProjectController(TransportController& transport, core::Logger& logger, QString projectsDir, QString exportsDir,
+                      QString samplesDir, ProjectControllerHooks hooks, QObject* parent = nullptr);
+    // Waits for the render in progress and a waiting one; results not collected are dropped.
+    ~ProjectController() override;
+
+    QString name() const;
+    double tempo() const;
+    QVariantList tracks();
+    double lengthBeats() const;
+    bool canUndo() const;
+    bool canRedo() const;
+    QString undoText() const;
+    QString redoText() const;
+    bool dirty();
+    QString filePath() const { return filePath_; }
+    QString projectsDirectory() const { return projectsDirectory_; }
+    QString exportsDirectory() const { return exportsDirectory_; }
+    QStringList projectFiles() const { return projectFiles_; }
+    QStringList sampleFiles() const { return sampleFiles_; }
+    QString samplesDirectory() const { return samplesDirectory_; }
+    QString message() const { return message_; }
+    bool problem() const { return problem_; }
+    bool recording() const { return recording_; }
+
+    // The document as it stands; for the control API and tests, never to be kept.
+    const model::Project& document() const { return *document_; }
+
+    // Q_INVOKABLE members, in the order the QML and the control API number them.
+    Q_INVOKABLE void refreshSamples();
+    Q_INVOKABLE void openSamplesFolder();
+    Q_INVOKABLE void startRecording(const QString& track_id);
+    Q_INVOKABLE void stopRecording();
+    Q_INVOKABLE void recordNote(int pitch, int velocity);
+    Q_INVOKABLE void recordNoteOff(int pitch);
+    Q_INVOKABLE QString trackInstrument(const QString& id);
+    Q_INVOKABLE QStringList clipNotes(const QString& track_id, const QString& clip_id);
+    Q_INVOKABLE QString addNote(const QString& track_id, const QString& clip_id, int pitch, int velocity,
+                                double start_beats, double length_beats);
+    Q_INVOKABLE void removeNote(const QString& track_id, const QString& clip_id, const QString& note_id);
+    Q_INVOKABLE void editNote(const QString& track_id, const QString& clip_id, const QString& note_id, int pitch,
+                              int velocity, double start_beats, double length_beats);
+    Q_INVOKABLE QVariantList effectCatalogue() const;
+    Q_INVOKABLE QVariantList deviceKnobs(const QString& device_id) const;
+    Q_INVOKABLE QString addDevice(const QString& track_id, const QString& device_id, const QString& preset_name);
+    Q_INVOKABLE void removeDevice(const QString& track_id, const QString& device_id);
+    Q_INVOKABLE void setDeviceEnabled(const QString& track_id, const QString& device_id, bool enabled);
+    Q_INVOKABLE void moveDevice(const QString& track_id, const QString& device_id, int new_index);
+    Q_INVOKABLE void setDeviceParameter(const QString& track_id, const QString& device_id, const QString& key,
+                                        double value);
+    Q_INVOKABLE QString addEmptyClip(const QString& track_id, double start_beats, double length_beats);
+    Q_INVOKABLE void moveClip(const QString& track_id, const QString& clip_id, const QString& to_track_id,
+                              double start_beats);
+    Q_INVOKABLE void resizeClip(const QString& track_id, const QString& clip_id, double length_beats);
+    Q_INVOKABLE QString splitClip(const QString& track_id, const QString& clip_id, double at_beats);
+    Q_INVOKABLE void removeClip(const QString& track_id, const QString& clip_id);
+    Q_INVOKABLE QString duplicateClip(const QString& track_id, const QString& clip_id);
+    Q_INVOKABLE int quantizeClip(const QString& track_id, const QString& clip_id);
+    Q_INVOKABLE QString addTrack();
+    Q_INVOKABLE QString addAudioTrack();
+    Q_INVOKABLE QString trackKind(const QString& id) const;
+    Q_INVOKABLE QString addAudioClip(const QString& track_id, const QString& file_name, double start_beats);
+    Q_INVOKABLE void renameTrack(const QString& id, const QString& name);
+    Q_INVOKABLE void removeTrack(const QString& id);
+    // Trimmed; an empty name or the current one changes nothing.
+    Q_INVOKABLE void renameProject(const QString& name);
+    // Rounded to 0.1 and held within 20..300; the same tempo again records nothing.
+    Q_INVOKABLE void setTempo(double bpm);
+    Q_INVOKABLE void setTrackInstrument(const QString& id, const QString& patch_name);
+    Q_INVOKABLE void cycleTrackInstrument(const QString& id);
+    Q_INVOKABLE void setInstrumentParameter(const QString& track_id, const QString& key, double value);
+    Q_INVOKABLE bool dropSample(const QString& track_id, const QString& file_name, double start_beats);
+    Q_INVOKABLE void setSamplerSample(const QString& track_id, const QString& file_name);
+    Q_INVOKABLE void setSamplerParameter(const QString& track_id, const QString& key, double value);
+    Q_INVOKABLE void setPad(const QString& track_id, int note, const QString& file_name);
+    Q_INVOKABLE void clearPad(const QString& track_id, int note);
+    Q_INVOKABLE void setPadParameter(const QString& track_id, int note, const QString& key, double value);
+    Q_INVOKABLE void setTrackMuted(const QString& id, bool muted);
+    Q_INVOKABLE void setTrackSolo(const QString& id, bool solo);
+    Q_INVOKABLE void setTrackVolume(const QString& id, double volume);
+    Q_INVOKABLE void addPattern(const QString& id);
+    // With an application object the export renders in the background and the result is
+    // empty; without one it renders here and gives the written file's path, or empty.
+    Q_INVOKABLE QString renderToWav();
+    // The same export, saying whether it was written, queued or refused.
+    WavExport exportWav();
+    Q_INVOKABLE void undo();
+    Q_INVOKABLE void redo();
+    Q_INVOKABLE void newProject();
+    // A document opened or saved once is saved to the same file again.
+    Q_INVOKABLE bool save();
+    // A bare file name in the projects folder.
+    Q_INVOKABLE bool openProject(const QString& file_name);
+    Q_INVOKABLE void refreshProjects();
+    Q_INVOKABLE void openProjectsFolder();
+
+    // Stores both and signals messageChanged every time.
+    void setMessage(const QString& text, bool problem);
+    // Called by main every 40 ms: takes the finished background renders, hands the newest
+    // playback render to the engine and returns everything it took, oldest first.
+    std::vector<engine::RenderResult> onRenderFinished();
+
+signals:
+    void projectChanged();
+    void historyChanged();
+    void fileChanged();
+    void projectFilesChanged();
+    void samplesChanged();
+    void messageChanged();
+    void recordingChanged();
+
+private:
+    void resetDocument(model::Project project, const QString& filePath);
+    bool confirmDiscard(const char* action);
+    void onModelChange(const model::Change& change);
+    void onTempoChanged();
+    // Rounds and clamps; records one step when the result differs from the document's.
+    void applyTempo(double bpm);
+    void pushTempoToTransport();
+    // Forgets what the views keep between reads; every change of the document calls it.
+    void documentTouched();
+    std::int64_t nowMs() const;
+
+    // Playback and rendering.
+    void preparePlayback();
+    void schedulePlaybackRebuild();
+    void rebuildPlayback();
+    void installBackingTrack(std::shared_ptr<engine::BackingTrack> track);
+    QString renderJob();
+    engine::RenderSettings playbackSettings() const;
+    engine::RenderSettings exportSettings() const;
+    std::optional<SoundFileInfo> readSoundFile(const QString& fileName, QString* error = nullptr);
+
+    // Recording: the transport stopping ends a take; its position is followed while recording.
+    void onPlayingChanged();
+    void followRecordPosition();
+    // The take's clock: transport beats plus the loop passes and jumps back already gone by.
+    double takeBeats() const { return lastPosition_ + passOffset_; }
+    void finishRecording();
+
+    // Views.
+    QVariantList buildTracks();
+    QVariantMap clipMap(const model::Clip& clip);
+    QVariantMap deviceMap(const model::Device& device) const;
+
+    // Lookups by id text; a text that does not parse is an unknown id.
+    const model::Track* findTrack(const QString& id, model::Uuid* parsed = nullptr) const;
+    const model::Clip* findClip(const model::Track& track, const QString& id, model::Uuid* parsed = nullptr) const;
+    const model::Device* findDevice(const model::Track& track, const QString& id, model::Uuid* parsed = nullptr) const;
+
+    TransportController& transport_;
+    core::Logger& logger_;
+    QString projectsDirectory_;
+    QString exportsDirectory_;
+    std::unique_ptr<model::Project> document_;
+    std::unique_ptr<model::History> history_;
+    model::Project savedCopy_;
+    int listenerId_ = 0;
+    QString filePath_;
+    QStringList projectFiles_;
+    QStringList sampleFiles_;
+    QString samplesDirectory_;
+    SoundFileCache soundFiles_;
+    QString message_;
+    bool problem_ = false;
+    bool tempoGuard_ = false;  // set while the controller itself moves the transport's tempo
+    bool rebuildPending_ = false;
+    std::uint64_t renderGeneration_ = 0;
+    std::uint64_t appliedGeneration_ = 0;
+    QString pendingDiscard_;
+    std::int64_t discardStartedMs_ = -1;  // -1: the guard's timer has not been started
+    bool recording_ = false;
+    // One key press while recording. Song beats place it in the clip; take beats, which keep
+    // running across a loop's wrap, measure how long it was held.
+    struct PendingNote {
+        int pitch = 0;  // as played; checked when the clip is written
+        int velocity = 0;
+        double startBeats = 0.0;
+        double takeStartBeats = 0.0;
+        double lengthBeats = 0.0;  // 0 until closed
+        bool closed = false;
+    };
+    QString recordTrackId_;
+    double recordStart_ = 0.0;
+    std::vector<PendingNote> pendingNotes_;
+    double lastPosition_ = 0.0;  // the transport's position when last seen playing
+    double passOffset_ = 0.0;
+    bool wrapped_ = false;  // the position went back at least once during the take
+    // Kept exactly in step with the document: emptied by every change, undo, redo, install,
+    // save and sample refresh, so a read returns what a fresh build would.
+    std::optional<QVariantList> tracksCache_;
+    std::optional<bool> dirtyCache_;
+    // The last song rendered when play started, kept only for a song that reads no sound file
+    // (no audio clip, no Sampler or Drum Rack), so that it depends on the document alone.
+    struct RenderedSong {
+        double sampleRate = 0.0;
+        int channels = 0;
+        std::shared_ptr<engine::BackingTrack> track;  // null for a silent song
+        QString warning;                              // the first render warning, or empty
+    };
+    std::optional<RenderedSong> renderedSong_;
+    QElapsedTimer clockStart_;
+    std::function<std::int64_t()> clock_;
+    engine::BackgroundRenderer renderer_;
+};
+
+}  // namespace ostrel::app

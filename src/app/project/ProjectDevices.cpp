@@ -1,0 +1,429 @@
+// The editing members for what a track sounds like: its effect chain, its instrument and the
+// instrument's own settings. Like every edit, each checks and normalises its arguments and
+// hands commands to the history; an unknown id, a refused value or an edit that changes
+// nothing records nothing, shows no message and gives the empty result. A knob set to the
+// value it already plays at (the stored one, else its default) changes nothing, so a plain
+// click on a knob leaves no undo step.
+
+#include "app/project/ProjectController.h"
+
+#include "devices/DeviceCatalog.h"
+#include "devices/effects/EffectPresets.h"
+#include "devices/instruments/BuiltinInstruments.h"
+#include "devices/instruments/InstrumentConfig.h"
+#include "devices/patches/Patch.h"
+#include "engine/DeviceNode.h"
+#include "model/Commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ostrel::app {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kSampler = "Sampler";
+constexpr const char* kDrumRack = "Drum Rack";
+constexpr const char* kFmModule = "ostrel.mod.fm";
+constexpr int kFirstPadNote = 36;
+constexpr int kLastPadNote = 51;
+
+// A knob kept in an instrument's configuration: its range and the value it plays at when
+// the configuration does not name it (what the instrument builder falls back to).
+struct ConfigKnob {
+    const char* key;
+    double min;
+    double max;
+    double fallback;
+};
+
+constexpr ConfigKnob kPadKnobs[] = {
+    {"gain", 0.0, 2.0, 1.0},
+    {"tune_cents", -100.0, 100.0, 0.0},
+    {"release_ms", 1.0, 5000.0, 80.0},
+};
+
+constexpr ConfigKnob kSamplerKnobs[] = {
+    {"gain", 0.0, 2.0, 1.0},         {"root_note", 0.0, 127.0, 60.0},   {"tune_cents", -100.0, 100.0, 0.0},
+    {"attack_ms", 0.0, 2000.0, 2.0}, {"release_ms", 1.0, 5000.0, 80.0}, {"loop", 0.0, 1.0, 0.0},
+};
+
+const ConfigKnob* findKnob(std::span<const ConfigKnob> table, const std::string& key) {
+    const auto it = std::find_if(table.begin(), table.end(), [&](const ConfigKnob& knob) { return key == knob.key; });
+    return it != table.end() ? &*it : nullptr;
+}
+
+QString idText(const model::Uuid& id) { return QString::fromStdString(id.toString()); }
+
+std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+// The pad of a note: the first object in "pads" whose "note" is a number equal to it.
+template <typename Json>
+Json* findPadEntry(Json& config, int note) {
+    if (!config.is_object()) {
+        return nullptr;
+    }
+    const auto pads = config.find("pads");
+    if (pads == config.end() || !pads->is_array()) {
+        return nullptr;
+    }
+    for (auto& pad : *pads) {
+        if (!pad.is_object()) {
+            continue;
+        }
+        const auto padNote = pad.find("note");
+        if (padNote != pad.end() && padNote->is_number() && padNote->template get<double>() == note) {
+            return &pad;
+        }
+    }
+    return nullptr;
+}
+
+// The track's configuration to edit: a copy when it is an object, else the given start.
+json editableConfig(const model::Track& track, json start) {
+    const json& config = track.instrumentConfig;
+    return config.is_object() ? config : std::move(start);
+}
+
+const engine::ParamDescriptor* findDescriptor(const engine::DeviceNode& device, const std::string& key) {
+    std::uint32_t index = 0;
+    if (!device.findParameter(key.c_str(), index)) {
+        return nullptr;
+    }
+    return &device.params.descriptors()[index];
+}
+
+double clampTo(double value, const engine::ParamDescriptor& knob) {
+    return std::clamp(value, static_cast<double>(knob.min), static_cast<double>(knob.max));
+}
+
+// The instruments a track may play, in the order the instrument button steps through them:
+// none, then the built-in ones.
+std::vector<std::string> instrumentCycle() {
+    std::vector<std::string> cycle{std::string()};
+    for (const engine::Patch& patch : engine::builtinPatches()) {
+        cycle.push_back(patch.name);
+    }
+    return cycle;
+}
+
+}  // namespace
+
+// ---- The effect chain --------------------------------------------------------------------
+
+QString ProjectController::addDevice(const QString& track_id, const QString& device_id, const QString& preset_name) {
+    model::Uuid trackId;
+    const std::string typeId = utf8(device_id);
+    const std::vector<std::string>& effects = engine::effectTypeIds();
+    if (findTrack(track_id, &trackId) == nullptr ||
+        std::find(effects.begin(), effects.end(), typeId) == effects.end()) {
+        return {};
+    }
+    const std::unique_ptr<engine::DeviceNode> made = engine::createDevice(typeId);
+    if (made == nullptr || typeId != made->typeId()) {
+        return {};
+    }
+    model::Device device;
+    device.id = model::Uuid::generate();
+    device.typeId = typeId;
+    device.name = made->displayName();
+    if (!preset_name.isEmpty()) {
+        const std::string presetName = utf8(preset_name);
+        for (const engine::Preset& preset : engine::factoryPresets()) {
+            if (preset.deviceId == typeId && preset.name == presetName) {
+                device.parameters = preset.parameters;
+                device.name = std::string(made->displayName()) + " - " + preset.name;
+            }
+        }
+    }
+    const QString result = idText(device.id);
+    history_->execute(std::make_unique<model::AddDeviceCommand>(trackId, std::move(device)));
+    return result;
+}
+
+void ProjectController::removeDevice(const QString& track_id, const QString& device_id) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+    if (device == nullptr) {
+        return;
+    }
+    history_->execute(std::make_unique<model::RemoveDeviceCommand>(trackId, device->id));
+}
+
+void ProjectController::moveDevice(const QString& track_id, const QString& device_id, int new_index) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+    if (device == nullptr) {
+        return;
+    }
+    const auto last = static_cast<std::ptrdiff_t>(track->devices.size()) - 1;
+    const auto target = static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(new_index, 0, last));
+    const auto current = static_cast<std::size_t>(device - track->devices.data());
+    if (target == current) {
+        return;
+    }
+    history_->execute(std::make_unique<model::MoveDeviceCommand>(trackId, device->id, target));
+}
+
+void ProjectController::setDeviceEnabled(const QString& track_id, const QString& device_id, bool enabled) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+    if (device == nullptr || device->enabled == enabled) {
+        return;
+    }
+    history_->execute(std::make_unique<model::SetDeviceEnabledCommand>(trackId, device->id, enabled));
+}
+
+void ProjectController::setDeviceParameter(const QString& track_id, const QString& device_id, const QString& key,
+                                           double value) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+    if (device == nullptr || !checkFinite(value, "value", nullptr)) {
+        return;
+    }
+    // A scratch device only to read the knob table; it never reaches the engine.
+    const std::unique_ptr<engine::DeviceNode> scratch = engine::createDevice(device->typeId);
+    const std::string knobId = utf8(key);
+    const engine::ParamDescriptor* knob = scratch != nullptr ? findDescriptor(*scratch, knobId) : nullptr;
+    if (knob == nullptr) {
+        return;
+    }
+    const double v = clampTo(value, *knob);
+    const auto stored = device->parameters.find(knobId);
+    const double playing =
+        stored != device->parameters.end() ? stored->second : static_cast<double>(knob->defaultValue);
+    if (v == playing) {
+        return;
+    }
+    history_->execute(std::make_unique<model::SetDeviceParameterCommand>(trackId, device->id, knobId, v));
+}
+
+// ---- The instrument ----------------------------------------------------------------------
+
+void ProjectController::setTrackInstrument(const QString& id, const QString& patch_name) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(id, &trackId);
+    const std::string name = utf8(patch_name);
+    if (track == nullptr || model::isAudioTrack(*track) || track->instrumentPatch == name) {
+        return;
+    }
+    // The browser offers the user's own patches too; those play on the keyboard only.
+    if (!name.empty() && !engine::isKnownInstrumentType(name)) {
+        setMessage(tr("%1 cannot go on a track: tracks play the built-in instruments, the Sampler and the Drum Rack.")
+                       .arg(patch_name),
+                   true);
+        return;
+    }
+    // A new instrument always starts from its own default settings.
+    json config = engine::defaultInstrumentConfig(name);
+    std::vector<std::unique_ptr<model::Command>> steps;
+    steps.push_back(std::make_unique<model::SetTrackInstrumentCommand>(trackId, name));
+    if (!(config == track->instrumentConfig.get())) {
+        steps.push_back(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    }
+    // One composite, so a failing command takes back those before it and nothing is recorded.
+    history_->execute(std::make_unique<model::CompositeCommand>("Set instrument", std::move(steps)));
+}
+
+void ProjectController::cycleTrackInstrument(const QString& id) {
+    const model::Track* track = findTrack(id);
+    if (track == nullptr) {
+        return;
+    }
+    const std::vector<std::string> cycle = instrumentCycle();
+    const auto at = std::find(cycle.begin(), cycle.end(), track->instrumentPatch);
+    // An instrument outside the cycle (Sampler, Drum Rack) goes on to the first built-in one.
+    const std::size_t next = at != cycle.end() ? (static_cast<std::size_t>(at - cycle.begin()) + 1) % cycle.size() : 1;
+    setTrackInstrument(id, QString::fromStdString(cycle[next]));
+}
+
+void ProjectController::setInstrumentParameter(const QString& track_id, const QString& key, double value) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    if (track == nullptr || model::isAudioTrack(*track) || !checkFinite(value, "value", nullptr)) {
+        return;
+    }
+    engine::Patch patch;
+    if (!engine::makeInstrumentPatch(track->instrumentPatch, json::object(), std::filesystem::path(), patch, nullptr,
+                                     nullptr)) {
+        return;
+    }
+    const auto fm = std::find_if(patch.nodes.begin(), patch.nodes.end(),
+                                 [](const engine::PatchNode& node) { return node.device == kFmModule; });
+    const std::unique_ptr<engine::DeviceNode> scratch = engine::createDevice(kFmModule);
+    const std::string knobId = utf8(key);
+    const engine::ParamDescriptor* knob =
+        fm != patch.nodes.end() && scratch != nullptr ? findDescriptor(*scratch, knobId) : nullptr;
+    if (knob == nullptr) {
+        return;
+    }
+    json config = editableConfig(*track, json::object());
+    if (!config.contains("params") || !config["params"].is_object()) {
+        config["params"] = json::object();
+    }
+    json& params = config["params"];
+    const double v = clampTo(value, *knob);
+    // The knob plays at its changed value, else at the instrument's own, else at its default.
+    const auto own = fm->parameters.find(knobId);
+    const double unchanged = own != fm->parameters.end() ? own->second : static_cast<double>(knob->defaultValue);
+    if (v == engine::jsonNumberOr(params, knobId.c_str(), unchanged)) {
+        return;
+    }
+    params[knobId] = v;
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+}
+
+// ---- The Sampler -------------------------------------------------------------------------
+
+void ProjectController::setSamplerSample(const QString& track_id, const QString& file_name) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    if (track == nullptr || track->instrumentPatch != kSampler) {
+        return;
+    }
+    if (!file_name.isEmpty()) {
+        QString error;
+        if (!readSoundFile(file_name, &error)) {
+            setMessage(error, true);
+            return;
+        }
+    }
+    json config = editableConfig(*track, engine::defaultInstrumentConfig(kSampler));
+    config["sample"] = utf8(file_name);
+    if (config == track->instrumentConfig.get()) {
+        return;
+    }
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+}
+
+void ProjectController::setSamplerParameter(const QString& track_id, const QString& key, double value) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const std::string name = utf8(key);
+    const ConfigKnob* knob = findKnob(kSamplerKnobs, name);
+    if (track == nullptr || track->instrumentPatch != kSampler || knob == nullptr ||
+        !checkFinite(value, "value", nullptr)) {
+        return;
+    }
+    json config = editableConfig(*track, engine::defaultInstrumentConfig(kSampler));
+    const double x = std::clamp(value, knob->min, knob->max);
+    if (name == "loop") {
+        const bool on = x >= 0.5;
+        const auto stored = config.find("loop");
+        const bool playing = stored != config.end() && stored->is_boolean() && stored->get<bool>();
+        if (on == playing) {
+            return;
+        }
+        config["loop"] = on;
+    } else {
+        // std::round takes halves away from zero.
+        const double written = name == "root_note" ? std::round(x) : x;
+        if (written == engine::jsonNumberOr(config, knob->key, knob->fallback)) {
+            return;
+        }
+        if (name == "root_note") {
+            config[name] = static_cast<std::int64_t>(written);
+        } else {
+            config[name] = written;
+        }
+    }
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+}
+
+// ---- The Drum Rack -----------------------------------------------------------------------
+
+void ProjectController::setPad(const QString& track_id, int note, const QString& file_name) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    if (track == nullptr || track->instrumentPatch != kDrumRack || note < kFirstPadNote || note > kLastPadNote) {
+        return;
+    }
+    QString error;
+    if (!readSoundFile(file_name, &error)) {
+        setMessage(error, true);
+        return;
+    }
+    const std::string sample = utf8(file_name);
+    json config = editableConfig(*track, engine::defaultInstrumentConfig(kDrumRack));
+    if (json* pad = findPadEntry(config, note)) {
+        const auto stored = pad->find("sample");
+        if (stored != pad->end() && stored->is_string() && stored->get_ref<const std::string&>() == sample) {
+            return;
+        }
+        (*pad)["sample"] = sample;
+    } else {
+        if (!config.contains("pads") || !config["pads"].is_array()) {
+            config["pads"] = json::array();
+        }
+        config["pads"].push_back(
+            json{{"note", note}, {"sample", sample}, {"gain", 1.0}, {"tune_cents", 0.0}, {"release_ms", 80.0}});
+    }
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+}
+
+void ProjectController::setPadParameter(const QString& track_id, int note, const QString& key, double value) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    const std::string name = utf8(key);
+    const ConfigKnob* knob = findKnob(kPadKnobs, name);
+    if (track == nullptr || track->instrumentPatch != kDrumRack || knob == nullptr ||
+        !checkFinite(value, "value", nullptr)) {
+        return;
+    }
+    json config = track->instrumentConfig.get();
+    json* pad = findPadEntry(config, note);
+    if (pad == nullptr) {
+        return;
+    }
+    const double x = std::clamp(value, knob->min, knob->max);
+    if (x == engine::jsonNumberOr(*pad, knob->key, knob->fallback)) {
+        return;
+    }
+    (*pad)[name] = x;
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+}
+
+void ProjectController::clearPad(const QString& track_id, int note) {
+    model::Uuid trackId;
+    const model::Track* track = findTrack(track_id, &trackId);
+    if (track == nullptr || track->instrumentPatch != kDrumRack) {
+        return;
+    }
+    const json& config = track->instrumentConfig.get();
+    const auto pads = config.is_object() ? config.find("pads") : config.end();
+    if (!config.is_object() || pads == config.end() || !pads->is_array()) {
+        return;
+    }
+    // Any note may be cleared, also one outside the 16 pads that a file holds.
+    json kept = json::array();
+    for (const json& pad : *pads) {
+        const bool ofNote =
+            pad.is_object() && pad.contains("note") && pad["note"].is_number() && pad["note"].get<double>() == note;
+        if (!ofNote) {
+            kept.push_back(pad);
+        }
+    }
+    if (kept.size() == pads->size()) {
+        return;
+    }
+    json changed = config;
+    changed["pads"] = std::move(kept);
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(changed)));
+}
+
+}  // namespace ostrel::app

@@ -1,0 +1,275 @@
+// Playback and rendering: the song rendered into the engine's backing track when play starts,
+// again in the background after edits while playing (the newest render wins), WAV exports, and
+// the sound-file reader the views and the editing members share.
+
+#include "app/project/ProjectController.h"
+#include "app/project/SongFileName.h"
+#include "app/sound/AudioController.h"
+#include "app/sound/TransportController.h"
+#include "audiofile/WavWriter.h"
+#include "core/Logger.h"
+#include "devices/instruments/InstrumentConfig.h"
+#include "playback/AudioEngine.h"
+#include "playback/SongRenderer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace ostrel::app {
+namespace {
+
+// Below this peak an export would be a file of silence.
+constexpr float kAudiblePeak = 1e-6f;
+constexpr const char* kNothingToHear = "nothing to hear yet";
+
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::filesystem::path localPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+std::filesystem::path utf8Path(const std::string& text) { return std::filesystem::path(std::u8string(text.begin(), text.end())); }
+
+bool headless() { return QCoreApplication::instance() == nullptr; }
+
+// A song whose render depends on the document alone: nothing is read from the samples folder.
+bool readsNoSoundFile(const model::Project& song) {
+    for (const model::Track& track : song.tracks()) {
+        if (engine::isSampleInstrument(track.instrumentPatch)) {
+            return false;
+        }
+        for (const model::Clip& clip : track.clips) {
+            if (!clip.audioSource.empty()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+engine::RenderSettings ProjectController::playbackSettings() const {
+    const engine::AudioConfig& config = transport_.audio().engine().config();
+    engine::RenderSettings settings;
+    settings.sampleRate = config.sampleRate;
+    settings.blockSize = kRenderBlockSize;
+    settings.channels = config.channels == 1 ? 1 : 2;
+    settings.frames = 0;
+    settings.samplesFolder = localPath(samplesDirectory_);
+    return settings;
+}
+
+engine::RenderSettings ProjectController::exportSettings() const {
+    engine::RenderSettings settings;
+    settings.sampleRate = kExportSampleRate;
+    settings.blockSize = kRenderBlockSize;
+    settings.channels = kExportChannels;
+    settings.frames = 0;
+    settings.samplesFolder = localPath(samplesDirectory_);
+    return settings;
+}
+
+void ProjectController::preparePlayback() {
+    // Every render still in flight was made from an older song than the one rendered here.
+    ++renderGeneration_;
+    appliedGeneration_ = renderGeneration_;
+
+    const engine::RenderSettings settings = playbackSettings();
+    // Playing again an unchanged song gives the samples a new render would give.
+    if (renderedSong_ && renderedSong_->sampleRate == settings.sampleRate &&
+        renderedSong_->channels == settings.channels) {
+        if (!renderedSong_->warning.isEmpty()) {
+            setMessage(tr("Some audio could not be played: %1").arg(renderedSong_->warning), true);
+        }
+        installBackingTrack(renderedSong_->track);
+        return;
+    }
+
+    engine::RenderOutput output;
+    std::string error;
+    if (!engine::renderProject(*document_, settings, &output, &error)) {
+        logger_.log(core::LogLevel::WARN, "project", "the project could not be prepared for playback: " + error);
+        setMessage(tr("The project could not be played: %1").arg(fromUtf8(error)), true);
+        installBackingTrack(nullptr);
+        return;
+    }
+    QString warning;
+    if (!output.warnings.empty()) {
+        warning = fromUtf8(output.warnings.front());
+        setMessage(tr("Some audio could not be played: %1").arg(warning), true);
+    }
+    std::shared_ptr<engine::BackingTrack> track;
+    if (output.audio.frames > 0) {
+        track = std::make_shared<engine::BackingTrack>();
+        track->samples = std::move(output.audio.samples);
+        track->channels = output.audio.channels;
+        track->frames = output.audio.frames;
+    }
+    if (readsNoSoundFile(*document_)) {
+        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, track, warning};
+    }
+    installBackingTrack(std::move(track));
+}
+
+void ProjectController::schedulePlaybackRebuild() {
+    if (!transport_.playing() || rebuildPending_) {
+        return;
+    }
+    if (headless()) {
+        preparePlayback();
+        return;
+    }
+    // Every edit made before the event loop turns again ends in this one rebuild.
+    rebuildPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        rebuildPending_ = false;
+        if (transport_.playing()) {
+            rebuildPlayback();
+        }
+    });
+}
+
+void ProjectController::rebuildPlayback() {
+    if (headless()) {
+        preparePlayback();
+        return;
+    }
+    engine::RenderJob job;
+    job.kind = engine::RenderJobKind::PlaybackRebuild;
+    job.snapshot = std::make_shared<const model::Project>(*document_);
+    job.settings = playbackSettings();
+    job.generation = ++renderGeneration_;
+    try {
+        renderer_.submit(std::move(job));
+    } catch (const std::system_error& e) {
+        // No worker thread: the engine keeps what it plays, and the message says why.
+        logger_.log(core::LogLevel::WARN, "project",
+                    std::string("the project could not be prepared for playback: ") + e.what());
+        setMessage(tr("The project could not be played: %1").arg(QString::fromLocal8Bit(e.what())), true);
+    }
+}
+
+std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
+    std::vector<engine::RenderResult> results = renderer_.takeResults();
+    for (engine::RenderResult& result : results) {
+        if (result.kind == engine::RenderJobKind::WavExport) {
+            if (result.ok) {
+                setMessage(tr("Rendered %1 seconds to %2")
+                               .arg(result.seconds, 0, 'f', 1)
+                               .arg(QDir::toNativeSeparators(fromUtf8(result.path))),
+                           false);
+            } else {
+                logger_.log(core::LogLevel::ERROR, "project", result.error);
+                setMessage(result.error == kNothingToHear
+                               ? tr("Nothing to hear yet: give a track an instrument (the button on the track) and "
+                                    "add a pattern.")
+                               : tr("Could not render: %1").arg(fromUtf8(result.error)),
+                           true);
+            }
+            continue;
+        }
+        if (result.generation <= appliedGeneration_) {
+            continue;  // made from an older song than what the engine plays now
+        }
+        appliedGeneration_ = result.generation;
+        if (!result.ok) {
+            logger_.log(core::LogLevel::WARN, "project",
+                        "the project could not be prepared for playback: " + result.error);
+            setMessage(tr("The project could not be played: %1").arg(fromUtf8(result.error)), true);
+        }
+        // The result keeps its own reference until the caller drops it; the engine holds the
+        // one it plays.
+        installBackingTrack(result.track);
+    }
+    return results;
+}
+
+void ProjectController::installBackingTrack(std::shared_ptr<engine::BackingTrack> track) {
+    transport_.audio().engine().setBackingTrack(std::move(track));
+}
+
+QString ProjectController::renderToWav() {
+    const WavExport result = exportWav();
+    return result.outcome == WavExport::Outcome::Written ? result.path : QString();
+}
+
+WavExport ProjectController::exportWav() {
+    const auto refused = [this] { return WavExport{WavExport::Outcome::Refused, {}, message_}; };
+    if (headless()) {
+        const QString path = renderJob();
+        return path.isEmpty() ? refused() : WavExport{WavExport::Outcome::Written, path, {}};
+    }
+    const core::ActionScope action("Project > render to WAV", logger_);
+    const QString base = songFileBase(name());
+    if (!QDir().mkpath(exportsDirectory_)) {
+        setMessage(tr("Ostrel could not create the export folder."), true);
+        return refused();
+    }
+    const QString path = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav"));
+    engine::RenderJob job;
+    job.kind = engine::RenderJobKind::WavExport;
+    job.snapshot = std::make_shared<const model::Project>(*document_);
+    job.settings = exportSettings();
+    job.outputPath = path.toUtf8().toStdString();
+    job.generation = 0;
+    try {
+        renderer_.submit(std::move(job));
+    } catch (const std::system_error& e) {
+        logger_.log(core::LogLevel::ERROR, "project", e.what());
+        setMessage(tr("Could not render: %1").arg(QString::fromLocal8Bit(e.what())), true);
+        return refused();
+    }
+    setMessage(tr("Rendering in the background; a message will say where it saved."), false);
+    return {WavExport::Outcome::Queued, path, {}};
+}
+
+QString ProjectController::renderJob() {
+    const core::ActionScope action("Project > render to WAV", logger_);
+    engine::RenderOutput output;
+    std::string error;
+    if (!engine::renderProject(*document_, exportSettings(), &output, &error)) {
+        logger_.log(core::LogLevel::ERROR, "project", error);
+        setMessage(tr("Could not render: %1").arg(fromUtf8(error)), true);
+        return {};
+    }
+    float peak = 0.0f;
+    for (float sample : output.audio.samples) {
+        peak = std::max(peak, std::abs(sample));
+    }
+    if (output.audio.frames == 0 || peak < kAudiblePeak) {
+        setMessage(tr("Nothing to hear yet: give a track an instrument (the button on the track) and add a pattern."),
+                   true);
+        return {};
+    }
+    const QString base = songFileBase(name());
+    if (!QDir().mkpath(exportsDirectory_)) {
+        setMessage(tr("Ostrel could not create the export folder."), true);
+        return {};
+    }
+    const QString path = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav"));
+    if (!engine::saveWav(output.audio, utf8Path(path.toUtf8().toStdString()), engine::WavFormat::Pcm16, &error)) {
+        logger_.log(core::LogLevel::ERROR, "project", error);
+        setMessage(tr("Could not write the WAV file: %1").arg(fromUtf8(error)), true);
+        return {};
+    }
+    const double seconds =
+        output.audio.sampleRate > 0.0 ? static_cast<double>(output.audio.frames) / output.audio.sampleRate : 0.0;
+    setMessage(tr("Rendered %1 seconds to %2").arg(seconds, 0, 'f', 1).arg(QDir::toNativeSeparators(path)), false);
+    return path;
+}
+
+std::optional<SoundFileInfo> ProjectController::readSoundFile(const QString& fileName, QString* error) {
+    return soundFiles_.read(samplesDirectory_, fileName, error);
+}
+
+}  // namespace ostrel::app

@@ -1,0 +1,90 @@
+#include "app/startup/CommandLineOptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace ostrel::app {
+
+const QList<CommandLineOptionSpec>& commandLineOptions() {
+    static const QList<CommandLineOptionSpec> options = {
+        {"screenshot", "file", QT_TRANSLATE_NOOP("CommandLine", "Save a screenshot of the window to <file> and quit.")},
+        {"quit-after-ms", "ms", QT_TRANSLATE_NOOP("CommandLine", "Quit automatically after <ms> milliseconds.")},
+        {"theme", "id",
+         QT_TRANSLATE_NOOP("CommandLine",
+                           "Start with theme <id> (graphite, dark, steel, light, high-contrast) without saving it.")},
+        {"data-dir", "folder", QT_TRANSLATE_NOOP("CommandLine", "Keep settings and logs in <folder> (tests, portable use).")},
+        {"settings-page", "page",
+         QT_TRANSLATE_NOOP("CommandLine", "Open the Settings sheet on <page> (appearance, audio, logging, about).")},
+        {"demo-menu", "n",
+         QT_TRANSLATE_NOOP("CommandLine", "Open the menu number <n> (0 = File, 1 = Edit, 2 = View, 3 = Options, 4 = "
+                                          "Help) at start (for documentation pictures).")},
+        {"demo-error", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Write a demo error to the log at startup (for documentation pictures).")},
+        {"demo-crash", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Crash on purpose after the first frame, to test the crash reporter.")},
+        {"demo-tone", "",
+         QT_TRANSLATE_NOOP("CommandLine",
+                           "Play the quiet test tone right after the first frame (for testing the sound path).")},
+        {"demo-tone-silent", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Open the real sound card and play SILENCE for a moment (automated "
+                                          "audio-path check; nothing is heard).")},
+        {"demo-instrument", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Play a short note on the modular synth right after the first frame "
+                                          "(audible; for testing the instrument path).")},
+        {"demo-instrument-silent", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Open the real sound card and play the modular synth at ZERO volume for a "
+                                          "moment (automated check; nothing is heard).")},
+        {"demo-transport", "",
+         QT_TRANSLATE_NOOP("CommandLine",
+                           "Start the transport with the metronome on for about a second (audible; for testing the "
+                           "clock).")},
+        {"demo-transport-silent", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Start the transport with the metronome OFF for about a second on the real "
+                                          "sound card (automated check; nothing is heard).")},
+        {"demo-project", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Fill the project with a few example tracks (for documentation pictures).")},
+        {"demo-drums", "", QT_TRANSLATE_NOOP("CommandLine", "Pick the drum kit so the pads show (for documentation pictures).")},
+        {"demo-loop", "",
+         QT_TRANSLATE_NOOP("CommandLine",
+                           "Switch the loop on (bars 2 to 4) and put the playhead at bar 2 (for documentation pictures).")},
+        {"demo-devices", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Select the third track and show its effects in the instrument screen's FX "
+                                          "view (for documentation pictures).")},
+        {"demo-step", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Select the Drums track and its clip and show the instrument screen's step "
+                                          "grid (for documentation pictures).")},
+        {"demo-audio", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Add an audio track with a generated sound file and show the SAMPLES list "
+                                          "(for documentation pictures).")},
+        {"demo-sampler", "",
+         QT_TRANSLATE_NOOP("CommandLine", "Add a Drum Rack track and a Sampler track with generated sounds and show "
+                                          "the Drum Rack card (for documentation pictures).")},
+        {"demo-fm", "",
+         QT_TRANSLATE_NOOP("CommandLine",
+                           "Add an FM E-Piano track with a pattern and show its operator card (for documentation "
+                           "pictures).")},
+    };
+    return options;
+}
+
+void addCommandLineOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral("Ostrel"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const CommandLineOptionSpec& spec : commandLineOptions()) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(spec.name),
+                                            QCoreApplication::translate("CommandLine", spec.description),
+                                            QString::fromLatin1(spec.valueName)));
+    }
+}
+
+int quitAfterMilliseconds(const QString& value) {
+    bool ok = false;
+    const int ms = value.toInt(&ok, 10);
+    return ok ? std::max(ms, 0) : 0;
+}
+
+}  // namespace ostrel::app

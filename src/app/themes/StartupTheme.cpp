@@ -1,0 +1,15 @@
+#include "app/themes/StartupTheme.h"
+
+namespace ostrel::app {
+
+QString startupThemeId(const StartupThemeChoice& choice, const QStringList& loadedIds) {
+    if (choice.commandLine) {
+        return *choice.commandLine;
+    }
+    if (!choice.customTheme.isEmpty() && loadedIds.contains(choice.customTheme, Qt::CaseSensitive)) {
+        return choice.customTheme;
+    }
+    return choice.builtInTheme;
+}
+
+}  // namespace ostrel::app

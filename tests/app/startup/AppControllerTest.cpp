@@ -1,0 +1,91 @@
+#include "app/startup/AppController.h"
+
+#include "AppTestSupport.h"
+#include "core/BuildInfo.h"
+#include "support/TempDir.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace ostrel;
+using namespace ostrel::app;
+using namespace ostrel::test;
+
+namespace {
+
+struct Controller {
+    QString logFile() const { return qPath(dir / "ostrel.log"); }
+
+    TempDir dir;
+    RecordingLogger log;
+    AppController app{log.logger, logFile()};
+};
+
+// Distinct bytes so a tail that starts anywhere else would differ.
+QByteArray numberedBytes(int size) {
+    QByteArray bytes;
+    for (int i = 0; bytes.size() < size; ++i) {
+        bytes += QByteArray::number(i) + '\n';
+    }
+    return bytes.left(size);
+}
+
+}  // namespace
+
+TEST(AppControllerLogTest, TheTailIsTheLastSixThousandBytes) {
+    Controller controller;
+    EXPECT_EQ(controller.app.logTail(), "(the log file does not exist yet)");
+    const QByteArray small = numberedBytes(5999);
+    writeBytes(controller.logFile(), small);
+    EXPECT_EQ(controller.app.logTail(), QString::fromUtf8(small));
+    const QByteArray large = numberedBytes(10000);
+    writeBytes(controller.logFile(), large);
+    EXPECT_EQ(controller.app.logTail(), QString::fromUtf8(large.right(6000)));
+}
+
+TEST(AppControllerLogTest, NotedStepsWriteNoLineButTheTestErrorCarriesThem) {
+    Controller controller;
+    QSignalSpy changed(&controller.app, &AppController::logChanged);
+    controller.app.noteStep(QStringLiteral("opened the browser"));
+    controller.app.refreshLog();
+    EXPECT_TRUE(controller.log.records().empty());
+    EXPECT_EQ(changed.count(), 1);
+
+    controller.app.writeTestError();
+    ASSERT_EQ(controller.log.records().size(), 1u);
+    const core::LogRecord& record = controller.log.records()[0];
+    EXPECT_EQ(record.level, core::LogLevel::ERROR);
+    EXPECT_EQ(record.category, "test");
+    EXPECT_EQ(record.message, "This is a test error, created on purpose to show the flight recorder.");
+    EXPECT_EQ(record.actionStack, std::vector<std::string>{"Main window > Write test error button"});
+    ASSERT_GE(record.recentSteps.size(), 2u);
+    EXPECT_EQ(record.recentSteps.front().category + ": " + record.recentSteps.front().message, "ui: opened the browser");
+    EXPECT_EQ(record.recentSteps.back().category + ": " + record.recentSteps.back().message, "ui: clicked 'Write test error'");
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_TRUE(core::currentActionStack().empty());
+}
+
+TEST(AppControllerHelpTest, OnlyADifferentTextIsAnnounced) {
+    Controller controller;
+    QSignalSpy changed(&controller.app, &AppController::helpTextChanged);
+    controller.app.setHelpText(QStringLiteral("Plays the song."));
+    controller.app.setHelpText(QStringLiteral("Plays the song."));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_TRUE(controller.app.setProperty("helpText", QString()));
+    EXPECT_EQ(controller.app.helpText(), "");
+    EXPECT_EQ(changed.count(), 2);
+}
+
+TEST(AppControllerVersionTest, VersionAndChannelComeFromTheBuild) {
+    Controller controller;
+    EXPECT_EQ(controller.app.property("versionString").toString(), QString::fromStdString(core::appVersion()));
+    const std::string_view label = core::buildInfo().prerelease;
+    EXPECT_EQ(controller.app.channel(), channelOfPrerelease(QString::fromUtf8(label.data(), label.size())));
+    EXPECT_EQ(controller.app.logFilePath(), controller.logFile());
+    EXPECT_EQ(controller.app.startupMs(), -1);  // unknown until the first frame
+
+    const std::pair<const char16_t*, const char*> channels[] = {
+        {u"", "stable"}, {u"alpha.39", "alpha"}, {u"rc.1.2", "rc"}, {u"beta", "beta"}};
+    for (const auto& [prerelease, channel] : channels) EXPECT_EQ(channelOfPrerelease(prerelease), channel);
+}

@@ -1,0 +1,497 @@
+// The built program, started as a user would start it, without a display.
+
+#include "AppTestSupport.h"
+#include "api_server/ApiTestSupport.h"
+#include "api_server/OscTestSupport.h"
+#include "app/startup/Application.h"
+#include "app/startup/CommandLineOptions.h"
+#include "core/BuildInfo.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace ostrel;
+using namespace ostrel::test;
+
+namespace {
+
+const QString kSuppressions = QStringLiteral(OSTREL_TEST_DATA_DIR "/qt-offscreen.supp");
+
+// Qt's software scene graph keeps a few textures to the end, which LeakSanitizer would
+// count against the program; the full unwind lets the suppressions see Qt's frames.
+void useOffscreenEnvironment(QProcessEnvironment& environment) {
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("QT_SCALE_FACTOR");
+    environment.insert("LSAN_OPTIONS", "suppressions=" + kSuppressions);
+    const QString asan = environment.value("ASAN_OPTIONS");
+    environment.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "fast_unwind_on_malloc=0");
+}
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+};
+
+ProgramRun runProgram(const QStringList& arguments,
+                      const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    QProcessEnvironment environment = environmentOfRun;
+    useOffscreenEnvironment(environment);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(OSTREL_PROGRAM), arguments);
+    // A bound for a hung program, not a measure of speed.
+    if (!process.waitForFinished(120000)) {
+        ADD_FAILURE() << "the program did not end";
+        process.kill();
+        process.waitForFinished();
+    }
+    ProgramRun run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = QString::fromUtf8(process.readAll());
+    return run;
+}
+
+// The log's records as "LEVEL [category] message", in order.
+QStringList logMessages(const QString& dataFolder) {
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\w+) \[(\w+)\] (.*)  \(thread [0-9a-f]{4}\)$)"));
+    QStringList messages;
+    const QString text = QString::fromUtf8(readBytes(dataFolder + "/logs/ostrel.log"));
+    for (const QString& each : text.split(u'\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = line.match(each);
+        if (match.hasMatch()) messages.append(match.captured(1) + " [" + match.captured(2) + "] " + match.captured(3));
+    }
+    return messages;
+}
+
+QString startingLine() {
+    return QStringLiteral("INFO [app] Ostrel %1 starting").arg(QString::fromStdString(core::appVersion()));
+}
+
+qsizetype indexMatching(const QStringList& messages, const QString& pattern) {
+    return messages.indexOf(QRegularExpression(pattern));
+}
+
+// A loopback port free a moment ago, of the socket type given.
+int freePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+QString simplified(const QString& text) { return QString(text).replace(QRegularExpression("\\s+"), " "); }
+
+}  // namespace
+
+TEST(ProgramRunTest, QuitAfterMsStartsLogsAndEndsWithZero) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "1500"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(data);
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    EXPECT_TRUE(messages.contains("INFO [ui] loaded 5 theme(s)"));
+    EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    EXPECT_EQ(indexMatching(messages, "crash report"), -1);
+    EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+    EXPECT_TRUE(QDir(data + "/crashes").exists());
+}
+
+// Regression: a negative time never quit.
+TEST(ProgramRunTest, ANegativeQuitTimeQuitsAtOnceInTheEqualsForm) {
+    TempDir dir;
+    const QString data = qPath(dir / "joined");
+    const ProgramRun run = runProgram({"--data-dir=" + data, "--quit-after-ms=-5"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(data);
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+}
+
+TEST(ProgramRunTest, AnEmptyDataDirFallsBackToTheXdgDataFolder) {
+    TempDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("APPDATA");
+    environment.insert("XDG_DATA_HOME", qPath(dir / "xdg"));
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgram({"--data-dir", "", "--demo-error", "--screenshot", picture}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(qPath(dir / "xdg" / "Ostrel" / "Ostrel"));
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_TRUE(
+        messages.contains("ERROR [test] This is a test error, created on purpose to show the flight recorder."));
+}
+
+TEST(ProgramRunTest, HelpListsEveryOptionWithItsText) {
+    const ProgramRun run = runProgram({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    const QString help = simplified(run.output);
+    for (const app::CommandLineOptionSpec& option : app::commandLineOptions()) {
+        EXPECT_TRUE(help.contains(QStringLiteral("--%1").arg(QLatin1String(option.name)))) << option.name;
+        EXPECT_TRUE(help.contains(simplified(QString::fromUtf8(option.description)))) << option.description;
+    }
+}
+
+TEST(ProgramScreenshotTest, APictureOfTheWindowIsSavedAfterTheFirstFrame) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgram({"--data-dir", data, "--theme", "light", "--screenshot", picture});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    EXPECT_TRUE(readBytes(picture).startsWith("\x89PNG\r\n\x1a\n"));
+    const QImage image(picture);
+    EXPECT_EQ(image.size(), QSize(1320, 860));
+    // The light theme's background, left of the logo under the menu bar.
+    EXPECT_EQ(image.pixelColor(5, 40).name(), "#f4f5fa");
+
+    const QStringList messages = logMessages(data);
+    const qsizetype firstFrame = indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$");
+    const qsizetype saved = messages.indexOf("INFO [app] screenshot saved to " + picture);
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_GT(firstFrame, 0);
+    EXPECT_GT(saved, firstFrame);
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    // The theme option is for this run only.
+    EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+}
+
+TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwo) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    for (const QString& picture : {qPath(dir / "missing" / "window.png"), qPath(dir / "window.nosuchformat")}) {
+        const ProgramRun run = runProgram({"--data-dir", data, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, 2) << picture.toStdString() << run.output.toStdString();
+        EXPECT_FALSE(QFile::exists(picture));
+        const QStringList messages = logMessages(data);
+        EXPECT_EQ(messages.at(messages.size() - 2), "INFO [app] screenshot FAILED for " + picture);
+        EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    }
+}
+
+TEST(ProgramSettingsTest, TheApiTokenIsMadeAndTheThemeOptionIsNotSaved) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    writeBytes(data + "/settings.json",
+               R"({"format_version": 1, "values": {"api.enabled": true, "appearance.custom_theme": "gone"}})");
+    const ProgramRun run = runProgram({"--data-dir", data, "--theme", "light", "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    const QJsonObject values = readJsonObject(data + "/settings.json").value("values").toObject();
+    const QString token = values.value("api.token").toString();
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(token).hasMatch()) << token.toStdString();
+    EXPECT_EQ(values.value("appearance.custom_theme").toString(), "gone");
+    EXPECT_FALSE(values.contains("appearance.theme"));
+
+    // A second start keeps the token.
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_EQ(readJsonObject(data + "/settings.json").value("values").toObject().value("api.token").toString(), token);
+}
+
+TEST(ProgramSettingsTest, BothDoorsOpenOnTheirPortsOnlyWhenTheApiIsOn) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const int apiPort = freePort(SOCK_STREAM);
+    const int oscPort = freePort(SOCK_DGRAM);
+    writeBytes(data + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2}})")
+                   .arg(apiPort)
+                   .arg(oscPort)
+                   .toUtf8());
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    const QStringList messages = logMessages(data);
+    const qsizetype api =
+        messages.indexOf(QStringLiteral("INFO [api_server] the Control API is listening on 127.0.0.1:%1").arg(apiPort));
+    const qsizetype osc = messages.indexOf(
+        QStringLiteral("INFO [api_server] the OSC door is listening on 127.0.0.1:%1 (UDP)").arg(oscPort));
+    EXPECT_GT(api, 0) << messages.join('\n').toStdString();
+    EXPECT_GT(osc, api);
+    // Closed at shut-down, the OSC door first.
+    const qsizetype oscClosed = messages.indexOf("INFO [api_server] the OSC door is closed");
+    const qsizetype apiClosed = messages.indexOf("INFO [api_server] the Control API is closed");
+    EXPECT_GT(oscClosed, osc);
+    EXPECT_GT(apiClosed, oscClosed);
+
+    TempDir off;
+    const QString quiet = qPath(off / "data");
+    EXPECT_EQ(runProgram({"--data-dir", quiet, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_EQ(indexMatching(logMessages(quiet), "api_server"), -1);
+}
+
+// The running program with both doors open: what an OSC controller changes, and a render it
+// finished, reach a connected JSON-RPC client as notifications.
+TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
+    using nlohmann::json;
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const int apiPort = freePort(SOCK_STREAM);
+    const auto oscPort = static_cast<std::uint16_t>(freePort(SOCK_DGRAM));
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    writeBytes(data + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2, "api.token": "%3"}})")
+                   .arg(apiPort)
+                   .arg(oscPort)
+                   .arg(QString::fromStdString(token))
+                   .toUtf8());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    useOffscreenEnvironment(environment);
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    // The program is ended by the test; the quit time only bounds a test that hangs.
+    program.start(QStringLiteral(OSTREL_PROGRAM), {"--data-dir", data, "--quit-after-ms", "300000"});
+    ASSERT_TRUE(program.waitForStarted());
+
+    // Connects once the program listens; the limit only guards against a program that never does.
+    std::unique_ptr<TestClient> client;
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (client == nullptr || !client->connected()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the Control API never opened";
+        ASSERT_NE(program.state(), QProcess::NotRunning) << program.readAll().toStdString();
+        client = std::make_unique<TestClient>(static_cast<std::uint16_t>(apiPort));
+        if (!client->connected()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    int id = 0;
+    const auto request = [&](const std::string& method, const json& params = json::object()) {
+        const json line = {{"id", ++id}, {"method", method}, {"params", params}, {"token", token}};
+        EXPECT_TRUE(client->sendLine(line.dump()));
+        const std::optional<std::string> reply = client->readReply();
+        EXPECT_TRUE(reply.has_value()) << method;
+        json parsed = json::parse(reply.value_or("{}"));
+        EXPECT_TRUE(parsed.contains("result")) << reply.value_or("no reply");
+        return parsed.value("result", json::object());
+    };
+    const auto nextNotification = [&] {
+        const std::optional<std::string> line = client->readLine();
+        EXPECT_TRUE(line.has_value());
+        json parsed = json::parse(line.value_or("{}"));
+        EXPECT_FALSE(parsed.contains("id")) << line.value_or("no line");
+        return parsed;
+    };
+    // The door listens before the window has loaded, and requests wait for the main loop: the
+    // first reply may take as long as the loading does on a busy machine.
+    ASSERT_TRUE(client->sendLine(json({{"id", ++id}, {"method", "app.ping"}, {"token", token}}).dump()));
+    std::optional<std::string> ready;
+    while (!(ready = client->readReply())) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the Control API never answered";
+        ASSERT_NE(program.state(), QProcess::NotRunning) << program.readAll().toStdString();
+    }
+    ASSERT_TRUE(json::parse(*ready).contains("result")) << *ready;
+    for (int i = 0; i < 10; ++i) {
+        request("tracks.add");
+    }
+
+    // Tracks by number, the tenth among them; one beyond the song changes nothing; the door
+    // handles its datagrams in order, so two notifications mean all three were handled.
+    UdpSender udp;
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setMuted", ",sT").string("10")));
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setMuted", ",sT").string("11")));
+    ASSERT_TRUE(udp.send(oscPort, oscMessage("/ostrel/tracks/setSolo", ",sT").string("1")));
+    for (int i = 0; i < 2; ++i) {
+        json notification = nextNotification();
+        EXPECT_EQ(notification["method"], "ostrel/project.changed");
+        EXPECT_EQ(notification["params"]["trackCount"], 10);
+    }
+    json tracks = request("tracks.list")["tracks"];
+    ASSERT_EQ(tracks.size(), 10u);
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(tracks[i]["muted"], i == 9);
+        EXPECT_EQ(tracks[i]["solo"], i == 0);
+    }
+    EXPECT_EQ(request("history.info")["undoText"], "Solo track");
+
+    // Something to hear: a note on the first track's instrument.
+    const std::string first = tracks[0]["id"];
+    request("tracks.setInstrument", {{"id", first}, {"patch", "FM E-Piano"}});
+    const std::string clip = request("clips.add", {{"trackId", first}, {"lengthBeats", 4}, {"startBeats", 0}})["clipId"];
+    request("clips.addNote",
+            {{"trackId", first}, {"clipId", clip}, {"pitch", 60}, {"startBeats", 0}, {"lengthBeats", 2}});
+    json render = request("project.renderToWav");
+    EXPECT_EQ(render["started"], true);
+    // The render runs beside the main loop; a busy machine may take longer than one read's guard.
+    json finished;
+    for (std::optional<std::string> line; !(line = client->readLine()) ||
+                                          (finished = json::parse(*line))["method"] != "ostrel/render.finished";) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard + std::chrono::minutes(2)) << "no render.finished";
+    }
+    EXPECT_EQ(finished["params"]["path"], render["path"]) << finished.dump();
+    EXPECT_TRUE(finished["params"]["seconds"].is_number()) << finished.dump();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(render.value("path", std::string()))));
+
+    client.reset();
+    program.kill();
+    program.waitForFinished();
+}
+
+TEST(ProgramSettingsTest, ProblemsOfEarlierRunsAreLoggedRightAfterStarting) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data + "/crashes");
+    QDir().mkpath(data + "/themes");
+    writeBytes(data + "/settings.json", "{ not json");
+    writeBytes(data + "/crashes/crash-20260101-000000.txt", "report");
+    writeBytes(data + "/themes/broken.json", "[]");
+    const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+
+    const QStringList messages = logMessages(data);
+    ASSERT_GE(messages.size(), 5);
+    EXPECT_EQ(messages[0], startingLine());
+    EXPECT_TRUE(messages[1].startsWith("WARN [settings] ")) << messages[1].toStdString();
+    EXPECT_EQ(messages[2], "WARN [app] 1 crash report(s) from earlier runs are in " + data + "/crashes");
+    EXPECT_TRUE(messages.contains("WARN [ui] broken.json: not valid JSON (no error occurred)"));
+    EXPECT_TRUE(QFile::exists(data + "/settings.json.bad"));
+}
+
+TEST(ProgramWindowDeathTest, AWindowThatCannotLoadEndsWithThree) {
+    TempDir dir;
+    const std::string data = (dir / "data").string();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The child builds everything as the program does, with a main window that fails.
+    const auto runWithBrokenWindow = [&] {
+        std::vector<std::string> arguments{"ostrel", "--data-dir", data, "--quit-after-ms", "60000"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        int argc = static_cast<int>(arguments.size());
+        app::ApplicationSetup setup;
+        setup.mainWindow = QUrl::fromLocalFile(QStringLiteral(OSTREL_TEST_DATA_DIR "/BrokenMain.qml"));
+        std::exit(app::runApplication(argc, argv.data(), setup));
+    };
+    EXPECT_EXIT(runWithBrokenWindow(), ::testing::ExitedWithCode(3), "");
+    const QStringList messages = logMessages(QString::fromStdString(data));
+    EXPECT_TRUE(messages.contains("ERROR [ui] the main window failed to load"));
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    EXPECT_EQ(indexMatching(messages, "first frame"), -1);
+}
+
+namespace {
+
+std::uint16_t headerWord(const QByteArray& bytes, int at) {
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                      (static_cast<std::uint8_t>(bytes[at + 1]) << 8));
+}
+
+}  // namespace
+
+TEST(ProgramDemoTest, TheDemoProjectIsExportedAsASixteenBitStereoWav) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-project", "--quit-after-ms", "8000"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QByteArray wav = readBytes(data + "/exports/Night drive.wav");
+    ASSERT_GT(wav.size(), 44) << logMessages(data).join('\n').toStdString();
+    EXPECT_TRUE(wav.startsWith("RIFF"));
+    EXPECT_EQ(headerWord(wav, 20), 1);   // PCM
+    EXPECT_EQ(headerWord(wav, 22), 2);   // stereo
+    EXPECT_EQ(headerWord(wav, 34), 16);  // bits
+    const QStringList messages = logMessages(data);
+    EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+}
+
+TEST(ProgramDemoTest, TheSamplerDrumsAreTheSameBytesOnEveryRun) {
+    TempDir dir;
+    std::vector<QString> folders;
+    for (const char* name : {"first", "second"}) {
+        const QString data = qPath(dir / name);
+        const ProgramRun run =
+            runProgram({"--data-dir", data, "--demo-project", "--demo-sampler", "--quit-after-ms", "4000"});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        folders.push_back(data + "/samples/");
+    }
+    for (const char* file : {"Kick.wav", "Snare.wav", "Hat.wav"}) {
+        const QByteArray first = readBytes(folders[0] + file);
+        EXPECT_EQ(first.size(), 44 + 22050 * 2) << file;
+        EXPECT_EQ(first, readBytes(folders[1] + file)) << file;
+    }
+}
+
+TEST(ProgramDemoTest, TheViewSwitchesDoNothingWithoutTheDemoProject) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    // The picture is taken after the first frame's switches have run, and ends the run.
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-sampler", "--demo-audio", "--demo-devices",
+                                       "--screenshot", qPath(dir / "window.png")});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_GT(indexMatching(logMessages(data), "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    EXPECT_FALSE(QDir(data + "/samples").exists());
+    EXPECT_FALSE(QDir(data + "/exports").exists());
+}
+
+TEST(ProgramDemoTest, EveryDemoSwitchGivesAPictureAndTheMenuAndSheetShowInIt) {
+    TempDir dir;
+    const QList<QStringList> switches = {{},
+                                         {"--demo-menu", "2"},
+                                         {"--settings-page", "about"},
+                                         {"--demo-project", "--demo-devices"},
+                                         {"--demo-project", "--demo-fm", "--demo-loop"}};
+    QList<QImage> pictures;
+    for (const QStringList& extra : switches) {
+        const QString data = qPath(dir / ("data" + std::to_string(pictures.size())));
+        const QString picture = qPath(dir / ("shot" + std::to_string(pictures.size()) + ".png"));
+        const ProgramRun run = runProgram(QStringList{"--data-dir", data, "--screenshot", picture} + extra);
+        EXPECT_EQ(run.exitCode, 0) << extra.join(' ').toStdString() << run.output.toStdString();
+        const QImage image(picture);
+        EXPECT_EQ(image.size(), QSize(1320, 860)) << extra.join(' ').toStdString();
+        pictures.append(image);
+    }
+    // The open menu and the open sheet are in the picture.
+    EXPECT_NE(pictures[1], pictures[0]);
+    EXPECT_NE(pictures[2], pictures[0]);
+    EXPECT_NE(pictures[2], pictures[1]);
+}
+
+TEST(ProgramDemoTest, TheDemoCrashLeavesAReportWithTheOpenActionAndTheStep) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const ProgramRun run = runProgram({"--data-dir", data, "--demo-crash", "--quit-after-ms", "30000"});
+    EXPECT_NE(run.exitCode, 0);
+    const QStringList reports = QDir(data + "/crashes").entryList({"crash-*.txt"}, QDir::Files);
+    ASSERT_EQ(reports.size(), 1) << run.output.toStdString();
+    const QString report = QString::fromUtf8(readBytes(data + "/crashes/" + reports.first()));
+    EXPECT_TRUE(report.contains("Demo crash requested with --demo-crash")) << report.toStdString();
+    EXPECT_TRUE(report.contains("about to crash on purpose (--demo-crash)")) << report.toStdString();
+    EXPECT_EQ(QDir(data + "/crashes").entryList({"crash-*.dmp"}, QDir::Files).size(), 1);
+}

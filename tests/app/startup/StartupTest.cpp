@@ -1,0 +1,239 @@
+#include "AppTestSupport.h"
+#include "app/api/ApiToken.h"
+#include "app/settings/LiveSettings.h"
+#include "app/settings/SettingsBridge.h"
+#include "app/startup/CommandLineOptions.h"
+#include "app/startup/DataFolders.h"
+#include "app/startup/UiScale.h"
+#include "app/themes/StartupTheme.h"
+#include "app/themes/ThemeManager.h"
+#include "core/SettingsRegistry.h"
+#include "core/SettingsStore.h"
+#include "support/TempDir.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace ostrel;
+using namespace ostrel::app;
+using namespace ostrel::test;
+
+namespace {
+
+QString dataDirOf(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "ostrel");
+    return dataDirArgument(static_cast<int>(arguments.size()), arguments.data());
+}
+
+struct Parsed {
+    explicit Parsed(QStringList arguments) {
+        addCommandLineOptions(parser);
+        arguments.prepend("ostrel");
+        ok = parser.parse(arguments);
+    }
+    QCommandLineParser parser;
+    bool ok = false;
+};
+
+// The environment variable restored when the test ends.
+struct SavedVariable {
+    explicit SavedVariable(const char* name) : name(name), had(qEnvironmentVariableIsSet(name)), value(qgetenv(name)) {}
+    ~SavedVariable() { had ? qputenv(name, value) : qunsetenv(name); }
+    const char* name;
+    bool had;
+    QByteArray value;
+};
+
+const QRegularExpression kTokenPattern("^[0-9a-f]{32}$");
+
+// The program's settings with the built-in themes, applied live as the program does.
+struct LiveFixture {
+    LiveFixture() {
+        themes.loadThemeFolder(QStringLiteral(":/themes"));
+        QObject::connect(&settings, &SettingsBridge::valueChanged,
+                         [this](const QString& id) { applySettingChange(id, settings, themes, log.logger); });
+    }
+    QJsonObject savedValues() const { return readJsonObject(qPath(dir / "settings.json")).value("values").toObject(); }
+
+    TempDir dir;
+    RecordingLogger log;
+    const core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store{registry};
+    SettingsBridge settings{store, registry, qPath(dir / "settings.json"), log.logger};
+    ThemeManager themes;
+};
+
+}  // namespace
+
+TEST(DataFolderTest, TheOptionIsFoundInBothFormsBeforeParsing) {
+    EXPECT_EQ(dataDirOf({"--data-dir", "/d/one"}), "/d/one");
+    EXPECT_EQ(dataDirOf({"--data-dir=/d/one"}), "/d/one");
+    EXPECT_EQ(dataDirOf({"--theme", "dark", "--data-dir=/d/one", "--data-dir", "/d/two"}), "/d/one");
+    for (std::vector<const char*> empty : {std::vector<const char*>{"--data-dir", ""}, {"--data-dir="}, {"--data-dir"},
+                                           {"--data-directory", "/d"}, {}}) {
+        EXPECT_EQ(dataDirOf(empty), "") << empty.size();
+    }
+}
+
+// Regression: without APPDATA the folder was "home/AppData/Roaming", a folder of another system.
+TEST(DataFolderTest, GivenFolderElseAppDataElseTheXdgRule) {
+    const std::tuple<const char*, DataFolderEnvironment, const char*> cases[] = {
+        {"/d/one", {"/appdata", "/xdg", "/home/ada"}, "/d/one"},
+        {"", {"/appdata", "/xdg", "/home/ada"}, "/appdata/Ostrel/Ostrel"},
+        {"", {"", "/xdg/data", "/home/ada"}, "/xdg/data/Ostrel/Ostrel"},
+        {"", {"", "", "/home/ada"}, "/home/ada/.local/share/Ostrel/Ostrel"},
+        {"", {"", "relative/data", "/home/ada"}, "/home/ada/.local/share/Ostrel/Ostrel"},
+    };
+    for (const auto& [given, environment, folder] : cases) EXPECT_EQ(dataFolderFor(given, environment), folder);
+
+    SavedVariable appData("APPDATA");
+    SavedVariable xdg("XDG_DATA_HOME");
+    qunsetenv("APPDATA");
+    qputenv("XDG_DATA_HOME", "/xdg/here");
+    EXPECT_EQ(dataFolderFor("", systemDataFolderEnvironment()), "/xdg/here/Ostrel/Ostrel");
+    qputenv("APPDATA", "");
+    EXPECT_EQ(dataFolderFor("", systemDataFolderEnvironment()), "/xdg/here/Ostrel/Ostrel");
+    qputenv("APPDATA", "/roaming");
+    EXPECT_EQ(dataFolderFor("", systemDataFolderEnvironment()), "/roaming/Ostrel/Ostrel");
+}
+
+TEST(DataFolderTest, DocumentsGoToTheDocumentsFolderUnlessTheOptionIsGiven) {
+    const AppFolders given = appFolders("/d", DataDirOption::Given, "/home/ada/Documents");
+    for (const QString& path : {given.settingsFile, given.logFile, given.crashes, given.patches, given.themes}) {
+        EXPECT_TRUE(path.startsWith("/d/")) << path.toStdString();
+    }
+    EXPECT_EQ(given.logFile, "/d/logs/ostrel.log");
+    EXPECT_EQ(QStringList({given.exports, given.projects, given.samples}),
+              QStringList({"/d/exports", "/d/projects", "/d/samples"}));
+
+    const AppFolders absent = appFolders("/data", DataDirOption::Absent, "/home/ada/Documents");
+    EXPECT_EQ(QStringList({absent.settingsFile, absent.crashes, absent.themes, absent.patches}),
+              QStringList({"/data/settings.json", "/data/crashes", "/data/themes", "/data/patches"}));
+    EXPECT_EQ(QStringList({absent.exports, absent.projects, absent.samples}),
+              QStringList({"/home/ada/Documents/Ostrel/Exports", "/home/ada/Documents/Ostrel/Projects",
+                           "/home/ada/Documents/Ostrel/Samples"}));
+}
+
+TEST(CommandLineTest, TwentyTwoOptionsInTheirOrderWithTheirTexts) {
+    const QList<CommandLineOptionSpec>& options = commandLineOptions();
+    ASSERT_EQ(options.size(), 22);
+    std::set<std::string> names;
+    for (const CommandLineOptionSpec& option : options) names.insert(option.name);
+    EXPECT_EQ(names.size(), 22u);
+    EXPECT_STREQ(options[0].name, "screenshot");
+    EXPECT_STREQ(options[0].valueName, "file");
+    EXPECT_STREQ(options[0].description, "Save a screenshot of the window to <file> and quit.");
+    EXPECT_STREQ(options[2].description,
+                 "Start with theme <id> (graphite, dark, steel, light, high-contrast) without saving it.");
+    EXPECT_STREQ(options[3].name, "data-dir");
+    EXPECT_STREQ(options[3].description, "Keep settings and logs in <folder> (tests, portable use).");
+    EXPECT_STREQ(options[5].description, "Open the menu number <n> (0 = File, 1 = Edit, 2 = View, 3 = Options, 4 = "
+                                         "Help) at start (for documentation pictures).");
+    EXPECT_STREQ(options[6].valueName, "");
+    EXPECT_STREQ(options[21].name, "demo-fm");
+    EXPECT_STREQ(options[21].description,
+                 "Add an FM E-Piano track with a pattern and show its operator card (for documentation pictures).");
+}
+
+TEST(CommandLineTest, OptionsParseInBothFormsAndAnEmptyDataDirIsStillGiven) {
+    Parsed spaced({"--data-dir", "/d", "--quit-after-ms", "1500", "--demo-error", "--theme", "light", "--demo-fm"});
+    Parsed joined({"--data-dir=/d", "--quit-after-ms=1500", "--screenshot", "a.png"});
+    ASSERT_TRUE(spaced.ok && joined.ok) << spaced.parser.errorText().toStdString() << joined.parser.errorText().toStdString();
+    EXPECT_EQ(spaced.parser.value("data-dir"), "/d");
+    EXPECT_EQ(joined.parser.value("data-dir"), "/d");
+    EXPECT_EQ(quitAfterMilliseconds(joined.parser.value("quit-after-ms")), 1500);
+    EXPECT_TRUE(spaced.parser.isSet("demo-error") && spaced.parser.isSet("demo-fm"));
+    EXPECT_FALSE(spaced.parser.isSet("demo-crash"));
+    EXPECT_EQ(spaced.parser.value("theme"), "light");
+    EXPECT_EQ(joined.parser.value("screenshot"), "a.png");
+
+    Parsed empty({"--data-dir", ""});
+    ASSERT_TRUE(empty.ok);
+    EXPECT_TRUE(empty.parser.isSet("data-dir"));
+    EXPECT_EQ(empty.parser.value("data-dir"), "");
+
+    Parsed missing({"--data-dir"});
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.parser.errorText(), "Missing value after '--data-dir'.");
+}
+
+// Regression: a negative time armed a timer that never fired, so the program never quit.
+TEST(CommandLineTest, QuitAfterMsIsBaseTenAndNeverNegative) {
+    const std::pair<const char*, int> cases[] = {{"1500", 1500}, {"0", 0}, {"-5", 0}, {"soon", 0}, {"0x10", 0}, {"", 0}};
+    for (const auto& [text, ms] : cases) EXPECT_EQ(quitAfterMilliseconds(text), ms) << text;
+}
+
+TEST(UiScaleTest, OnlyAScaleOtherThanAHundredSetsAFactorNotAlreadySet) {
+    const std::pair<int, const char*> cases[] = {{125, "1.25"}, {75, "0.75"}, {200, "2"}, {133, "1.33"}};
+    for (const auto& [percent, factor] : cases) EXPECT_EQ(scaleFactorFor(percent, ""), QByteArray(factor));
+    EXPECT_EQ(scaleFactorFor(100, ""), std::nullopt);
+    EXPECT_EQ(scaleFactorFor(150, "1.1"), std::nullopt);
+
+    SavedVariable factor("QT_SCALE_FACTOR");
+    qputenv("QT_SCALE_FACTOR", "1.1");
+    applyUiScale(150);
+    EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.1");
+    qunsetenv("QT_SCALE_FACTOR");
+    applyUiScale(100);
+    EXPECT_FALSE(qEnvironmentVariableIsSet("QT_SCALE_FACTOR"));
+    applyUiScale(150);
+    EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.5");
+    qputenv("QT_SCALE_FACTOR", "");
+    applyUiScale(125);
+    EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.25");
+}
+
+TEST(StartupThemeTest, OptionThenLoadedCustomThemeThenBuiltInSetting) {
+    const QStringList loaded{"graphite", "dark", "mine"};
+    EXPECT_EQ(startupThemeId({QStringLiteral("light"), "mine", "dark"}, loaded), "light");
+    EXPECT_EQ(startupThemeId({QStringLiteral("nope"), "mine", "dark"}, loaded), "nope");
+    EXPECT_EQ(startupThemeId({std::nullopt, "mine", "dark"}, loaded), "mine");
+    for (const char* custom : {"Mine", "gone", ""}) {
+        EXPECT_EQ(startupThemeId({std::nullopt, custom, "dark"}, loaded), "dark") << custom;
+    }
+}
+
+TEST(ApiTokenTest, ATokenIsMadeOnlyWhileTheApiIsOnSavedOnceAndThenKept) {
+    LiveFixture fixture;
+    EXPECT_EQ(ensureApiToken(fixture.settings), "");
+    EXPECT_FALSE(std::filesystem::exists(fixture.dir / "settings.json"));
+
+    ASSERT_TRUE(fixture.settings.setValue("api.enabled", true));
+    const QString token = ensureApiToken(fixture.settings);
+    EXPECT_TRUE(kTokenPattern.match(token).hasMatch()) << token.toStdString();
+    EXPECT_EQ(fixture.savedValues().value("api.token").toString(), token);
+    EXPECT_EQ(ensureApiToken(fixture.settings), token);
+    EXPECT_NE(makeApiToken(), token);
+
+    ASSERT_TRUE(fixture.settings.setValue("api.token", QStringLiteral("chosen-by-hand")));
+    EXPECT_EQ(ensureApiToken(fixture.settings), "chosen-by-hand");
+}
+
+TEST(LiveSettingsTest, ChoosingABuiltInThemeClearsTheCustomOne) {
+    LiveFixture fixture;
+    ASSERT_TRUE(fixture.settings.setValue("appearance.custom_theme", QStringLiteral("dark")));
+    EXPECT_EQ(fixture.themes.currentId(), "dark");
+    ASSERT_TRUE(fixture.settings.setValue("appearance.theme", QStringLiteral("light")));
+    EXPECT_EQ(fixture.themes.currentId(), "light");
+    EXPECT_EQ(fixture.settings.value("appearance.custom_theme"), QVariant(QString()));
+    EXPECT_FALSE(fixture.savedValues().contains("appearance.custom_theme"));
+    EXPECT_EQ(fixture.savedValues().value("appearance.theme").toString(), "light");
+
+    // A custom theme that is not loaded falls back to the built-in one, and is kept.
+    ASSERT_TRUE(fixture.settings.setValue("appearance.theme", QStringLiteral("steel")));
+    ASSERT_TRUE(fixture.settings.setValue("appearance.custom_theme", QStringLiteral("gone")));
+    EXPECT_EQ(fixture.themes.currentId(), "steel");
+    EXPECT_EQ(fixture.settings.value("appearance.custom_theme"), QVariant(QStringLiteral("gone")));
+}
+
+TEST(LiveSettingsTest, TheLogLevelActsAtOnce) {
+    LiveFixture fixture;
+    ASSERT_TRUE(fixture.settings.setValue("logging.level", QStringLiteral("warn")));
+    EXPECT_EQ(fixture.log.logger.level(), core::LogLevel::WARN);
+    ASSERT_TRUE(fixture.settings.setValue("logging.level", QStringLiteral("debug")));
+    EXPECT_EQ(fixture.log.logger.level(), core::LogLevel::DEBUG);
+}
