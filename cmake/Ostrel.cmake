@@ -1,18 +1,24 @@
-# ostrel_library(name DEPS ...): a static library of every .cpp under src/<name>,
-# include root src/, so code includes "core/Logger.h", "engine/Graph.h".
+# ostrel_library(name DEPS ...): a static library of every .cpp under src/<name>. Code
+# includes "core/Logger.h", "engine/Graph.h": the library's include root is a folder of the
+# build holding one link, <name> -> src/<name>, and it reaches the roots of the libraries it
+# links, so a library sees only itself and what stands below it. An include that runs up or
+# sideways does not compile.
 function(ostrel_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  set(root ${PROJECT_BINARY_DIR}/include/${name})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${name} SYMBOLIC)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(NOT sources)
     # Nothing to compile yet: a header-only stand-in keeps the dependents linking.
     add_library(ostrel_${name} INTERFACE)
-    target_include_directories(ostrel_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(ostrel_${name} INTERFACE ${root})
     target_link_libraries(ostrel_${name} INTERFACE ${ARG_DEPS})
     return()
   endif()
   add_library(ostrel_${name} STATIC ${sources} ${headers})
-  target_include_directories(ostrel_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(ostrel_${name} PUBLIC ${root})
   target_link_libraries(ostrel_${name} PUBLIC ${ARG_DEPS})
 endfunction()
 

@@ -1,7 +1,5 @@
 #include "engine/AudioBackend.h"
 
-#include "platform/PortAudioBackend.h"
-
 #include <algorithm>
 
 namespace ostrel::engine {
