@@ -322,10 +322,10 @@ void InstrumentController::selectPatch(const QString& name) {
     if (applyPatch(name, LogStep::With)) writeSetting("instrument.patch", name);
 }
 
-void InstrumentController::useTrackInstrument(const QString& name, const QString& config_json,
-                                              const QString& samples_dir) {
+void InstrumentController::useTrackInstrument(const QString& name, const QString& configJson,
+                                              const QString& samplesDir) {
     const std::string instrument = name.toStdString();
-    nlohmann::json configuration = nlohmann::json::parse(config_json.toStdString(), nullptr, false);
+    nlohmann::json configuration = nlohmann::json::parse(configJson.toStdString(), nullptr, false);
     if (!configuration.is_object()) configuration = engine::defaultInstrumentConfig(instrument);
     const auto params = configuration.is_object() ? configuration.find("params") : configuration.end();
     const bool hasParams = configuration.is_object() && params != configuration.end() && params->is_object() &&
@@ -338,7 +338,7 @@ void InstrumentController::useTrackInstrument(const QString& name, const QString
     }
     engine::Patch patch;
     std::vector<std::string> warnings;
-    if (!engine::makeInstrumentPatch(instrument, configuration, localPath(samples_dir), patch, &warnings, nullptr)) {
+    if (!engine::makeInstrumentPatch(instrument, configuration, localPath(samplesDir), patch, &warnings, nullptr)) {
         return;
     }
     for (const std::string& warning : warnings) logger_.log(core::LogLevel::WARN, "instrument", warning);

@@ -108,7 +108,7 @@ public:
     Q_INVOKABLE bool removeUserPatch(const QString& name);
     Q_INVOKABLE void openPatchesFolder();
     Q_INVOKABLE void commitLevel();
-    Q_INVOKABLE void useTrackInstrument(const QString& name, const QString& config_json, const QString& samples_dir);
+    Q_INVOKABLE void useTrackInstrument(const QString& name, const QString& configJson, const QString& samplesDir);
     Q_INVOKABLE void selectPatch(const QString& name);
     Q_INVOKABLE void setEffects(bool on);
     Q_INVOKABLE void setChords(bool on);

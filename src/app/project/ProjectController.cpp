@@ -257,15 +257,15 @@ void ProjectController::newProject() {
     setMessage(tr("New project."), false);
 }
 
-bool ProjectController::openProject(const QString& file_name) {
-    if (file_name.isEmpty() || QFileInfo(file_name).fileName() != file_name) {
+bool ProjectController::openProject(const QString& fileName) {
+    if (fileName.isEmpty() || QFileInfo(fileName).fileName() != fileName) {
         setMessage(tr("That is not a file in the projects folder."), true);
         return false;
     }
     if (!confirmDiscard("open")) {
         return false;
     }
-    const QString path = QDir(projectsDirectory_).filePath(file_name);
+    const QString path = QDir(projectsDirectory_).filePath(fileName);
     const core::ActionScope action("Project > open " + path.toStdString(), logger_);
 
     model::Project project;
@@ -273,18 +273,18 @@ bool ProjectController::openProject(const QString& file_name) {
     std::vector<std::string> warnings;
     if (!model::loadProjectFile(localPath(path), project, &error, &warnings)) {
         logger_.log(core::LogLevel::ERROR, "project", error);
-        setMessage(tr("Could not open %1: %2").arg(file_name, fromUtf8(error)), true);
+        setMessage(tr("Could not open %1: %2").arg(fileName, fromUtf8(error)), true);
         return false;
     }
     for (const std::string& warning : warnings) {
-        logger_.log(core::LogLevel::WARN, "project", file_name.toStdString() + ": " + warning);
+        logger_.log(core::LogLevel::WARN, "project", fileName.toStdString() + ": " + warning);
     }
     resetDocument(std::move(project), path);
     if (warnings.empty()) {
-        setMessage(tr("Opened %1").arg(file_name), false);
+        setMessage(tr("Opened %1").arg(fileName), false);
     } else {
         setMessage(tr("Opened %1 (%2 note(s) about newer parts of the file)")
-                       .arg(file_name)
+                       .arg(fileName)
                        .arg(static_cast<qulonglong>(warnings.size())),
                    false);
     }

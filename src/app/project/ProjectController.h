@@ -130,52 +130,52 @@ public:
     // Q_INVOKABLE members, in the order the QML and the control API number them.
     Q_INVOKABLE void refreshSamples();
     Q_INVOKABLE void openSamplesFolder();
-    Q_INVOKABLE void startRecording(const QString& track_id);
+    Q_INVOKABLE void startRecording(const QString& trackId);
     Q_INVOKABLE void stopRecording();
     Q_INVOKABLE void recordNote(int pitch, int velocity);
     Q_INVOKABLE void recordNoteOff(int pitch);
     Q_INVOKABLE QString trackInstrument(const QString& id);
-    Q_INVOKABLE QStringList clipNotes(const QString& track_id, const QString& clip_id);
-    Q_INVOKABLE QString addNote(const QString& track_id, const QString& clip_id, int pitch, int velocity,
-                                double start_beats, double length_beats);
-    Q_INVOKABLE void removeNote(const QString& track_id, const QString& clip_id, const QString& note_id);
-    Q_INVOKABLE void editNote(const QString& track_id, const QString& clip_id, const QString& note_id, int pitch,
-                              int velocity, double start_beats, double length_beats);
+    Q_INVOKABLE QStringList clipNotes(const QString& trackId, const QString& clipId);
+    Q_INVOKABLE QString addNote(const QString& trackId, const QString& clipId, int pitch, int velocity,
+                                double startBeats, double lengthBeats);
+    Q_INVOKABLE void removeNote(const QString& trackId, const QString& clipId, const QString& noteId);
+    Q_INVOKABLE void editNote(const QString& trackId, const QString& clipId, const QString& noteId, int pitch,
+                              int velocity, double startBeats, double lengthBeats);
     Q_INVOKABLE QVariantList effectCatalogue() const;
-    Q_INVOKABLE QVariantList deviceKnobs(const QString& device_id) const;
-    Q_INVOKABLE QString addDevice(const QString& track_id, const QString& device_id, const QString& preset_name);
-    Q_INVOKABLE void removeDevice(const QString& track_id, const QString& device_id);
-    Q_INVOKABLE void setDeviceEnabled(const QString& track_id, const QString& device_id, bool enabled);
-    Q_INVOKABLE void moveDevice(const QString& track_id, const QString& device_id, int new_index);
-    Q_INVOKABLE void setDeviceParameter(const QString& track_id, const QString& device_id, const QString& key,
+    Q_INVOKABLE QVariantList deviceKnobs(const QString& deviceId) const;
+    Q_INVOKABLE QString addDevice(const QString& trackId, const QString& deviceId, const QString& presetName);
+    Q_INVOKABLE void removeDevice(const QString& trackId, const QString& deviceId);
+    Q_INVOKABLE void setDeviceEnabled(const QString& trackId, const QString& deviceId, bool enabled);
+    Q_INVOKABLE void moveDevice(const QString& trackId, const QString& deviceId, int newIndex);
+    Q_INVOKABLE void setDeviceParameter(const QString& trackId, const QString& deviceId, const QString& key,
                                         double value);
-    Q_INVOKABLE QString addEmptyClip(const QString& track_id, double start_beats, double length_beats);
-    Q_INVOKABLE void moveClip(const QString& track_id, const QString& clip_id, const QString& to_track_id,
-                              double start_beats);
-    Q_INVOKABLE void resizeClip(const QString& track_id, const QString& clip_id, double length_beats);
-    Q_INVOKABLE QString splitClip(const QString& track_id, const QString& clip_id, double at_beats);
-    Q_INVOKABLE void removeClip(const QString& track_id, const QString& clip_id);
-    Q_INVOKABLE QString duplicateClip(const QString& track_id, const QString& clip_id);
-    Q_INVOKABLE int quantizeClip(const QString& track_id, const QString& clip_id);
+    Q_INVOKABLE QString addEmptyClip(const QString& trackId, double startBeats, double lengthBeats);
+    Q_INVOKABLE void moveClip(const QString& trackId, const QString& clipId, const QString& toTrackId,
+                              double startBeats);
+    Q_INVOKABLE void resizeClip(const QString& trackId, const QString& clipId, double lengthBeats);
+    Q_INVOKABLE QString splitClip(const QString& trackId, const QString& clipId, double atBeats);
+    Q_INVOKABLE void removeClip(const QString& trackId, const QString& clipId);
+    Q_INVOKABLE QString duplicateClip(const QString& trackId, const QString& clipId);
+    Q_INVOKABLE int quantizeClip(const QString& trackId, const QString& clipId);
     Q_INVOKABLE QString addTrack();
     Q_INVOKABLE QString addAudioTrack();
     Q_INVOKABLE QString trackKind(const QString& id) const;
-    Q_INVOKABLE QString addAudioClip(const QString& track_id, const QString& file_name, double start_beats);
+    Q_INVOKABLE QString addAudioClip(const QString& trackId, const QString& fileName, double startBeats);
     Q_INVOKABLE void renameTrack(const QString& id, const QString& name);
     Q_INVOKABLE void removeTrack(const QString& id);
     // Trimmed; an empty name or the current one changes nothing.
     Q_INVOKABLE void renameProject(const QString& name);
     // Rounded to 0.1 and held within 20..300; the same tempo again records nothing.
     Q_INVOKABLE void setTempo(double bpm);
-    Q_INVOKABLE void setTrackInstrument(const QString& id, const QString& patch_name);
+    Q_INVOKABLE void setTrackInstrument(const QString& id, const QString& patchName);
     Q_INVOKABLE void cycleTrackInstrument(const QString& id);
-    Q_INVOKABLE void setInstrumentParameter(const QString& track_id, const QString& key, double value);
-    Q_INVOKABLE bool dropSample(const QString& track_id, const QString& file_name, double start_beats);
-    Q_INVOKABLE void setSamplerSample(const QString& track_id, const QString& file_name);
-    Q_INVOKABLE void setSamplerParameter(const QString& track_id, const QString& key, double value);
-    Q_INVOKABLE void setPad(const QString& track_id, int note, const QString& file_name);
-    Q_INVOKABLE void clearPad(const QString& track_id, int note);
-    Q_INVOKABLE void setPadParameter(const QString& track_id, int note, const QString& key, double value);
+    Q_INVOKABLE void setInstrumentParameter(const QString& trackId, const QString& key, double value);
+    Q_INVOKABLE bool dropSample(const QString& trackId, const QString& fileName, double startBeats);
+    Q_INVOKABLE void setSamplerSample(const QString& trackId, const QString& fileName);
+    Q_INVOKABLE void setSamplerParameter(const QString& trackId, const QString& key, double value);
+    Q_INVOKABLE void setPad(const QString& trackId, int note, const QString& fileName);
+    Q_INVOKABLE void clearPad(const QString& trackId, int note);
+    Q_INVOKABLE void setPadParameter(const QString& trackId, int note, const QString& key, double value);
     Q_INVOKABLE void setTrackMuted(const QString& id, bool muted);
     Q_INVOKABLE void setTrackSolo(const QString& id, bool solo);
     Q_INVOKABLE void setTrackVolume(const QString& id, double volume);
@@ -191,7 +191,7 @@ public:
     // A document opened or saved once is saved to the same file again.
     Q_INVOKABLE bool save();
     // A bare file name in the projects folder.
-    Q_INVOKABLE bool openProject(const QString& file_name);
+    Q_INVOKABLE bool openProject(const QString& fileName);
     Q_INVOKABLE void refreshProjects();
     Q_INVOKABLE void openProjectsFolder();
 

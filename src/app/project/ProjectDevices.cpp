@@ -122,11 +122,11 @@ std::vector<std::string> instrumentCycle() {
 
 // ---- The effect chain --------------------------------------------------------------------
 
-QString ProjectController::addDevice(const QString& track_id, const QString& device_id, const QString& preset_name) {
-    model::Uuid trackId;
-    const std::string typeId = utf8(device_id);
+QString ProjectController::addDevice(const QString& trackId, const QString& deviceId, const QString& presetName) {
+    model::Uuid trackUuid;
+    const std::string typeId = utf8(deviceId);
     const std::vector<std::string>& effects = engine::effectTypeIds();
-    if (findTrack(track_id, &trackId) == nullptr ||
+    if (findTrack(trackId, &trackUuid) == nullptr ||
         std::find(effects.begin(), effects.end(), typeId) == effects.end()) {
         return {};
     }
@@ -138,61 +138,61 @@ QString ProjectController::addDevice(const QString& track_id, const QString& dev
     device.id = model::Uuid::generate();
     device.typeId = typeId;
     device.name = made->displayName();
-    if (!preset_name.isEmpty()) {
-        const std::string presetName = utf8(preset_name);
+    if (!presetName.isEmpty()) {
+        const std::string wanted = utf8(presetName);
         for (const engine::Preset& preset : engine::factoryPresets()) {
-            if (preset.deviceId == typeId && preset.name == presetName) {
+            if (preset.deviceId == typeId && preset.name == wanted) {
                 device.parameters = preset.parameters;
                 device.name = std::string(made->displayName()) + " - " + preset.name;
             }
         }
     }
     const QString result = idText(device.id);
-    history_->execute(std::make_unique<model::AddDeviceCommand>(trackId, std::move(device)));
+    history_->execute(std::make_unique<model::AddDeviceCommand>(trackUuid, std::move(device)));
     return result;
 }
 
-void ProjectController::removeDevice(const QString& track_id, const QString& device_id) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+void ProjectController::removeDevice(const QString& trackId, const QString& deviceId) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Device* device = track != nullptr ? findDevice(*track, deviceId) : nullptr;
     if (device == nullptr) {
         return;
     }
-    history_->execute(std::make_unique<model::RemoveDeviceCommand>(trackId, device->id));
+    history_->execute(std::make_unique<model::RemoveDeviceCommand>(trackUuid, device->id));
 }
 
-void ProjectController::moveDevice(const QString& track_id, const QString& device_id, int new_index) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+void ProjectController::moveDevice(const QString& trackId, const QString& deviceId, int newIndex) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Device* device = track != nullptr ? findDevice(*track, deviceId) : nullptr;
     if (device == nullptr) {
         return;
     }
     const auto last = static_cast<std::ptrdiff_t>(track->devices.size()) - 1;
-    const auto target = static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(new_index, 0, last));
+    const auto target = static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(newIndex, 0, last));
     const auto current = static_cast<std::size_t>(device - track->devices.data());
     if (target == current) {
         return;
     }
-    history_->execute(std::make_unique<model::MoveDeviceCommand>(trackId, device->id, target));
+    history_->execute(std::make_unique<model::MoveDeviceCommand>(trackUuid, device->id, target));
 }
 
-void ProjectController::setDeviceEnabled(const QString& track_id, const QString& device_id, bool enabled) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+void ProjectController::setDeviceEnabled(const QString& trackId, const QString& deviceId, bool enabled) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Device* device = track != nullptr ? findDevice(*track, deviceId) : nullptr;
     if (device == nullptr || device->enabled == enabled) {
         return;
     }
-    history_->execute(std::make_unique<model::SetDeviceEnabledCommand>(trackId, device->id, enabled));
+    history_->execute(std::make_unique<model::SetDeviceEnabledCommand>(trackUuid, device->id, enabled));
 }
 
-void ProjectController::setDeviceParameter(const QString& track_id, const QString& device_id, const QString& key,
+void ProjectController::setDeviceParameter(const QString& trackId, const QString& deviceId, const QString& key,
                                            double value) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Device* device = track != nullptr ? findDevice(*track, device_id) : nullptr;
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Device* device = track != nullptr ? findDevice(*track, deviceId) : nullptr;
     if (device == nullptr || !checkFinite(value, "value", nullptr)) {
         return;
     }
@@ -210,31 +210,31 @@ void ProjectController::setDeviceParameter(const QString& track_id, const QStrin
     if (v == playing) {
         return;
     }
-    history_->execute(std::make_unique<model::SetDeviceParameterCommand>(trackId, device->id, knobId, v));
+    history_->execute(std::make_unique<model::SetDeviceParameterCommand>(trackUuid, device->id, knobId, v));
 }
 
 // ---- The instrument ----------------------------------------------------------------------
 
-void ProjectController::setTrackInstrument(const QString& id, const QString& patch_name) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
-    const std::string name = utf8(patch_name);
+void ProjectController::setTrackInstrument(const QString& id, const QString& patchName) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
+    const std::string name = utf8(patchName);
     if (track == nullptr || model::isAudioTrack(*track) || track->instrumentPatch == name) {
         return;
     }
     // The browser offers the user's own patches too; those play on the keyboard only.
     if (!name.empty() && !engine::isKnownInstrumentType(name)) {
         setMessage(tr("%1 cannot go on a track: tracks play the built-in instruments, the Sampler and the Drum Rack.")
-                       .arg(patch_name),
+                       .arg(patchName),
                    true);
         return;
     }
     // A new instrument always starts from its own default settings.
     json config = engine::defaultInstrumentConfig(name);
     std::vector<std::unique_ptr<model::Command>> steps;
-    steps.push_back(std::make_unique<model::SetTrackInstrumentCommand>(trackId, name));
+    steps.push_back(std::make_unique<model::SetTrackInstrumentCommand>(trackUuid, name));
     if (!(config == track->instrumentConfig.get())) {
-        steps.push_back(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+        steps.push_back(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
     }
     // One composite, so a failing command takes back those before it and nothing is recorded.
     history_->execute(std::make_unique<model::CompositeCommand>("Set instrument", std::move(steps)));
@@ -252,9 +252,9 @@ void ProjectController::cycleTrackInstrument(const QString& id) {
     setTrackInstrument(id, QString::fromStdString(cycle[next]));
 }
 
-void ProjectController::setInstrumentParameter(const QString& track_id, const QString& key, double value) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::setInstrumentParameter(const QString& trackId, const QString& key, double value) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     if (track == nullptr || model::isAudioTrack(*track) || !checkFinite(value, "value", nullptr)) {
         return;
     }
@@ -285,35 +285,35 @@ void ProjectController::setInstrumentParameter(const QString& track_id, const QS
         return;
     }
     params[knobId] = v;
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
 }
 
 // ---- The Sampler -------------------------------------------------------------------------
 
-void ProjectController::setSamplerSample(const QString& track_id, const QString& file_name) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::setSamplerSample(const QString& trackId, const QString& fileName) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     if (track == nullptr || track->instrumentPatch != kSampler) {
         return;
     }
-    if (!file_name.isEmpty()) {
+    if (!fileName.isEmpty()) {
         QString error;
-        if (!readSoundFile(file_name, &error)) {
+        if (!readSoundFile(fileName, &error)) {
             setMessage(error, true);
             return;
         }
     }
     json config = editableConfig(*track, engine::defaultInstrumentConfig(kSampler));
-    config["sample"] = utf8(file_name);
+    config["sample"] = utf8(fileName);
     if (config == track->instrumentConfig.get()) {
         return;
     }
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
 }
 
-void ProjectController::setSamplerParameter(const QString& track_id, const QString& key, double value) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::setSamplerParameter(const QString& trackId, const QString& key, double value) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     const std::string name = utf8(key);
     const ConfigKnob* knob = findKnob(kSamplerKnobs, name);
     if (track == nullptr || track->instrumentPatch != kSampler || knob == nullptr ||
@@ -342,23 +342,23 @@ void ProjectController::setSamplerParameter(const QString& track_id, const QStri
             config[name] = written;
         }
     }
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
 }
 
 // ---- The Drum Rack -----------------------------------------------------------------------
 
-void ProjectController::setPad(const QString& track_id, int note, const QString& file_name) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::setPad(const QString& trackId, int note, const QString& fileName) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     if (track == nullptr || track->instrumentPatch != kDrumRack || note < kFirstPadNote || note > kLastPadNote) {
         return;
     }
     QString error;
-    if (!readSoundFile(file_name, &error)) {
+    if (!readSoundFile(fileName, &error)) {
         setMessage(error, true);
         return;
     }
-    const std::string sample = utf8(file_name);
+    const std::string sample = utf8(fileName);
     json config = editableConfig(*track, engine::defaultInstrumentConfig(kDrumRack));
     if (json* pad = findPadEntry(config, note)) {
         const auto stored = pad->find("sample");
@@ -373,12 +373,12 @@ void ProjectController::setPad(const QString& track_id, int note, const QString&
         config["pads"].push_back(
             json{{"note", note}, {"sample", sample}, {"gain", 1.0}, {"tune_cents", 0.0}, {"release_ms", 80.0}});
     }
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
 }
 
-void ProjectController::setPadParameter(const QString& track_id, int note, const QString& key, double value) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::setPadParameter(const QString& trackId, int note, const QString& key, double value) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     const std::string name = utf8(key);
     const ConfigKnob* knob = findKnob(kPadKnobs, name);
     if (track == nullptr || track->instrumentPatch != kDrumRack || knob == nullptr ||
@@ -395,12 +395,12 @@ void ProjectController::setPadParameter(const QString& track_id, int note, const
         return;
     }
     (*pad)[name] = x;
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config)));
 }
 
-void ProjectController::clearPad(const QString& track_id, int note) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+void ProjectController::clearPad(const QString& trackId, int note) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     if (track == nullptr || track->instrumentPatch != kDrumRack) {
         return;
     }
@@ -423,7 +423,7 @@ void ProjectController::clearPad(const QString& track_id, int note) {
     }
     json changed = config;
     changed["pads"] = std::move(kept);
-    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(changed)));
+    history_->execute(std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(changed)));
 }
 
 }  // namespace ostrel::app

@@ -132,44 +132,44 @@ QString ProjectController::addAudioTrack() {
 }
 
 void ProjectController::removeTrack(const QString& id) {
-    model::Uuid trackId;
-    if (findTrack(id, &trackId) == nullptr) {
+    model::Uuid trackUuid;
+    if (findTrack(id, &trackUuid) == nullptr) {
         return;
     }
-    history_->execute(std::make_unique<model::RemoveTrackCommand>(trackId));
+    history_->execute(std::make_unique<model::RemoveTrackCommand>(trackUuid));
 }
 
 void ProjectController::renameTrack(const QString& id, const QString& name) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
     const std::string trimmed = utf8(name.trimmed());
     if (track == nullptr || trimmed.empty() || trimmed == track->name) {
         return;
     }
-    history_->execute(std::make_unique<model::RenameTrackCommand>(trackId, trimmed));
+    history_->execute(std::make_unique<model::RenameTrackCommand>(trackUuid, trimmed));
 }
 
 void ProjectController::setTrackMuted(const QString& id, bool muted) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
     if (track == nullptr || track->muted == muted) {
         return;
     }
-    history_->execute(std::make_unique<model::SetTrackMutedCommand>(trackId, muted));
+    history_->execute(std::make_unique<model::SetTrackMutedCommand>(trackUuid, muted));
 }
 
 void ProjectController::setTrackSolo(const QString& id, bool solo) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
     if (track == nullptr || track->solo == solo) {
         return;
     }
-    history_->execute(std::make_unique<model::SetTrackSoloCommand>(trackId, solo));
+    history_->execute(std::make_unique<model::SetTrackSoloCommand>(trackUuid, solo));
 }
 
 void ProjectController::setTrackVolume(const QString& id, double volume) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
     if (track == nullptr || std::isnan(volume)) {
         return;
     }
@@ -177,16 +177,16 @@ void ProjectController::setTrackVolume(const QString& id, double volume) {
     if (track->volume == v) {
         return;
     }
-    history_->execute(std::make_unique<model::SetTrackVolumeCommand>(trackId, v));
+    history_->execute(std::make_unique<model::SetTrackVolumeCommand>(trackUuid, v));
 }
 
 // ---- Clips -----------------------------------------------------------------------------
 
-QString ProjectController::addEmptyClip(const QString& track_id, double start_beats, double length_beats) {
-    model::Uuid trackId;
-    const std::optional<double> start = clipStart(start_beats);
-    const std::optional<double> length = songBeats(length_beats);
-    if (findTrack(track_id, &trackId) == nullptr || !start || !length) {
+QString ProjectController::addEmptyClip(const QString& trackId, double startBeats, double lengthBeats) {
+    model::Uuid trackUuid;
+    const std::optional<double> start = clipStart(startBeats);
+    const std::optional<double> length = songBeats(lengthBeats);
+    if (findTrack(trackId, &trackUuid) == nullptr || !start || !length) {
         return {};
     }
     model::Clip clip;
@@ -195,14 +195,14 @@ QString ProjectController::addEmptyClip(const QString& track_id, double start_be
     clip.startBeats = *start;
     clip.lengthBeats = std::max(kMinEmptyClipBeats, *length);
     const QString result = idText(clip.id);
-    history_->execute(std::make_unique<model::AddClipCommand>(trackId, std::move(clip)));
+    history_->execute(std::make_unique<model::AddClipCommand>(trackUuid, std::move(clip)));
     return result;
 }
 
-QString ProjectController::addAudioClip(const QString& track_id, const QString& file_name, double start_beats) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const std::optional<double> start = clipStart(start_beats);
+QString ProjectController::addAudioClip(const QString& trackId, const QString& fileName, double startBeats) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const std::optional<double> start = clipStart(startBeats);
     if (track == nullptr || !start) {
         return {};
     }
@@ -211,41 +211,41 @@ QString ProjectController::addAudioClip(const QString& track_id, const QString& 
         return {};
     }
     QString error;
-    const std::optional<SoundFileInfo> sound = readSoundFile(file_name, &error);
+    const std::optional<SoundFileInfo> sound = readSoundFile(fileName, &error);
     if (!sound) {
         setMessage(error, true);
         return {};
     }
     model::Clip clip;
     clip.id = model::Uuid::generate();
-    clip.name = utf8(QFileInfo(file_name).completeBaseName());
-    clip.audioSource = utf8(file_name);
+    clip.name = utf8(QFileInfo(fileName).completeBaseName());
+    clip.audioSource = utf8(fileName);
     clip.startBeats = *start;
     clip.lengthBeats =
         std::max(kMinClipBeats, onGrid(sound->seconds * document_->tempoBpm() / 60.0).value_or(kMinClipBeats));
     const QString result = idText(clip.id);
-    history_->execute(std::make_unique<model::AddClipCommand>(trackId, std::move(clip)));
+    history_->execute(std::make_unique<model::AddClipCommand>(trackUuid, std::move(clip)));
     return result;
 }
 
-bool ProjectController::dropSample(const QString& track_id, const QString& file_name, double start_beats) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
+bool ProjectController::dropSample(const QString& trackId, const QString& fileName, double startBeats) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
     if (track == nullptr) {
         return false;
     }
     QString error;
-    if (!readSoundFile(file_name, &error)) {
+    if (!readSoundFile(fileName, &error)) {
         setMessage(error, true);
         return false;
     }
     if (model::isAudioTrack(*track)) {
-        return !addAudioClip(track_id, file_name, start_beats).isEmpty();
+        return !addAudioClip(trackId, fileName, startBeats).isEmpty();
     }
     if (track->instrumentPatch == "Drum Rack") {
         for (int note = kFirstPadNote; note < kFirstPadNote + kPadCount; ++note) {
             if (!padHasSound(track->instrumentConfig, note)) {
-                setPad(track_id, note, file_name);
+                setPad(trackId, note, fileName);
                 return true;
             }
         }
@@ -254,21 +254,21 @@ bool ProjectController::dropSample(const QString& track_id, const QString& file_
         return false;
     }
     if (track->instrumentPatch == "Sampler") {
-        setSamplerSample(track_id, file_name);
+        setSamplerSample(trackId, fileName);
         return true;
     }
     nlohmann::json config = engine::defaultInstrumentConfig("Sampler");
-    config["sample"] = utf8(file_name);
+    config["sample"] = utf8(fileName);
     executeAsOneStep(*history_, "Drop sample",
-                     steps(std::make_unique<model::SetTrackInstrumentCommand>(trackId, "Sampler"),
-                           std::make_unique<model::SetTrackInstrumentConfigCommand>(trackId, std::move(config))));
+                     steps(std::make_unique<model::SetTrackInstrumentCommand>(trackUuid, "Sampler"),
+                           std::make_unique<model::SetTrackInstrumentConfigCommand>(trackUuid, std::move(config))));
     return true;
 }
 
-QString ProjectController::duplicateClip(const QString& track_id, const QString& clip_id) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+QString ProjectController::duplicateClip(const QString& trackId, const QString& clipId) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr) {
         return {};
     }
@@ -283,18 +283,18 @@ QString ProjectController::duplicateClip(const QString& track_id, const QString&
         note.id = model::Uuid::generate();
     }
     const QString result = idText(copy.id);
-    history_->execute(std::make_unique<model::AddClipCommand>(trackId, std::move(copy)));
+    history_->execute(std::make_unique<model::AddClipCommand>(trackUuid, std::move(copy)));
     return result;
 }
 
-void ProjectController::moveClip(const QString& track_id, const QString& clip_id, const QString& to_track_id,
-                                 double start_beats) {
+void ProjectController::moveClip(const QString& trackId, const QString& clipId, const QString& toTrackId,
+                                 double startBeats) {
     model::Uuid sourceId;
     model::Uuid targetId;
-    const model::Track* source = findTrack(track_id, &sourceId);
-    const model::Track* target = to_track_id.isEmpty() ? source : findTrack(to_track_id, &targetId);
-    const model::Clip* clip = source != nullptr ? findClip(*source, clip_id) : nullptr;
-    const std::optional<double> start = clipStart(start_beats);
+    const model::Track* source = findTrack(trackId, &sourceId);
+    const model::Track* target = toTrackId.isEmpty() ? source : findTrack(toTrackId, &targetId);
+    const model::Clip* clip = source != nullptr ? findClip(*source, clipId) : nullptr;
+    const std::optional<double> start = clipStart(startBeats);
     if (target == nullptr || clip == nullptr || !start) {
         return;
     }
@@ -312,11 +312,11 @@ void ProjectController::moveClip(const QString& track_id, const QString& clip_id
     history_->execute(std::make_unique<model::UpdateClipCommand>(sourceId, clip->id, *start, clip->lengthBeats));
 }
 
-void ProjectController::resizeClip(const QString& track_id, const QString& clip_id, double length_beats) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
-    const std::optional<double> length = songBeats(length_beats);
+void ProjectController::resizeClip(const QString& trackId, const QString& clipId, double lengthBeats) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
+    const std::optional<double> length = songBeats(lengthBeats);
     if (clip == nullptr || !length) {
         return;
     }
@@ -324,17 +324,17 @@ void ProjectController::resizeClip(const QString& track_id, const QString& clip_
     if (clip->lengthBeats == l) {
         return;
     }
-    history_->execute(std::make_unique<model::UpdateClipCommand>(trackId, clip->id, clip->startBeats, l));
+    history_->execute(std::make_unique<model::UpdateClipCommand>(trackUuid, clip->id, clip->startBeats, l));
 }
 
-QString ProjectController::splitClip(const QString& track_id, const QString& clip_id, double at_beats) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+QString ProjectController::splitClip(const QString& trackId, const QString& clipId, double atBeats) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr) {
         return {};
     }
-    const std::optional<double> cut = onGrid(at_beats - clip->startBeats);
+    const std::optional<double> cut = onGrid(atBeats - clip->startBeats);
     // Each part keeps at least a quarter beat.
     if (!cut || *cut < kMinClipBeats || *cut > clip->lengthBeats - kMinClipBeats) {
         return {};
@@ -363,20 +363,20 @@ QString ProjectController::splitClip(const QString& track_id, const QString& cli
     }
     const QString result = idText(right.id);
     executeAsOneStep(*history_, "Split clip",
-                     steps(std::make_unique<model::RemoveClipCommand>(trackId, clip->id),
-                           std::make_unique<model::AddClipCommand>(trackId, std::move(left)),
-                           std::make_unique<model::AddClipCommand>(trackId, std::move(right))));
+                     steps(std::make_unique<model::RemoveClipCommand>(trackUuid, clip->id),
+                           std::make_unique<model::AddClipCommand>(trackUuid, std::move(left)),
+                           std::make_unique<model::AddClipCommand>(trackUuid, std::move(right))));
     return result;
 }
 
-void ProjectController::removeClip(const QString& track_id, const QString& clip_id) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+void ProjectController::removeClip(const QString& trackId, const QString& clipId) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr) {
         return;
     }
-    history_->execute(std::make_unique<model::RemoveClipCommand>(trackId, clip->id));
+    history_->execute(std::make_unique<model::RemoveClipCommand>(trackUuid, clip->id));
 }
 
 }  // namespace ostrel::app

@@ -124,61 +124,61 @@ std::vector<model::Note> linePattern(int root) {
 
 // ---- Notes ------------------------------------------------------------------------------
 
-QString ProjectController::addNote(const QString& track_id, const QString& clip_id, int pitch, int velocity,
-                                   double start_beats, double length_beats) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+QString ProjectController::addNote(const QString& trackId, const QString& clipId, int pitch, int velocity,
+                                   double startBeats, double lengthBeats) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr || !validPitch(pitch)) {
         return {};
     }
-    const auto place = notePlace(*clip, start_beats, length_beats);
+    const auto place = notePlace(*clip, startBeats, lengthBeats);
     if (!place) {
         return {};
     }
     const model::Note note = freshNote(model::Uuid::generate(), pitch, velocity, place->first, place->second);
-    history_->execute(std::make_unique<model::AddNoteCommand>(trackId, clip->id, note));
+    history_->execute(std::make_unique<model::AddNoteCommand>(trackUuid, clip->id, note));
     return idText(note.id);
 }
 
 // A note id the clip does not hold is refused like any unknown id: the views pass only ids
 // they have just read, and a caller that must tell the difference checks the clip first.
-void ProjectController::editNote(const QString& track_id, const QString& clip_id, const QString& note_id, int pitch,
-                                 int velocity, double start_beats, double length_beats) {
-    model::Uuid trackId;
-    model::Uuid noteId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
-    if (clip == nullptr || !validPitch(pitch) || !model::Uuid::parse(note_id.toStdString(), noteId)) {
+void ProjectController::editNote(const QString& trackId, const QString& clipId, const QString& noteId, int pitch,
+                                 int velocity, double startBeats, double lengthBeats) {
+    model::Uuid trackUuid;
+    model::Uuid noteUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
+    if (clip == nullptr || !validPitch(pitch) || !model::Uuid::parse(noteId.toStdString(), noteUuid)) {
         return;
     }
-    const model::Note* current = findNote(*clip, noteId);
-    const auto place = notePlace(*clip, start_beats, length_beats);
+    const model::Note* current = findNote(*clip, noteUuid);
+    const auto place = notePlace(*clip, startBeats, lengthBeats);
     if (current == nullptr || !place) {
         return;
     }
-    model::Note edited = freshNote(noteId, pitch, velocity, place->first, place->second);
+    model::Note edited = freshNote(noteUuid, pitch, velocity, place->first, place->second);
     if (edited == *current) {
         return;
     }
-    history_->execute(std::make_unique<model::UpdateNoteCommand>(trackId, clip->id, noteId, std::move(edited)));
+    history_->execute(std::make_unique<model::UpdateNoteCommand>(trackUuid, clip->id, noteUuid, std::move(edited)));
 }
 
-void ProjectController::removeNote(const QString& track_id, const QString& clip_id, const QString& note_id) {
-    model::Uuid trackId;
-    model::Uuid noteId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
-    if (clip == nullptr || !model::Uuid::parse(note_id.toStdString(), noteId) || findNote(*clip, noteId) == nullptr) {
+void ProjectController::removeNote(const QString& trackId, const QString& clipId, const QString& noteId) {
+    model::Uuid trackUuid;
+    model::Uuid noteUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
+    if (clip == nullptr || !model::Uuid::parse(noteId.toStdString(), noteUuid) || findNote(*clip, noteUuid) == nullptr) {
         return;
     }
-    history_->execute(std::make_unique<model::RemoveNoteCommand>(trackId, clip->id, noteId));
+    history_->execute(std::make_unique<model::RemoveNoteCommand>(trackUuid, clip->id, noteUuid));
 }
 
-int ProjectController::quantizeClip(const QString& track_id, const QString& clip_id) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(track_id, &trackId);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+int ProjectController::quantizeClip(const QString& trackId, const QString& clipId) {
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(trackId, &trackUuid);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr) {
         return 0;
     }
@@ -191,7 +191,7 @@ int ProjectController::quantizeClip(const QString& track_id, const QString& clip
             continue;
         }
         moves.push_back(std::make_unique<model::UpdateNoteCommand>(
-            trackId, clip->id, note.id, freshNote(note.id, note.pitch, note.velocity, q, note.lengthBeats)));
+            trackUuid, clip->id, note.id, freshNote(note.id, note.pitch, note.velocity, q, note.lengthBeats)));
     }
     const int moved = static_cast<int>(moves.size());
     if (moved > 0) {
@@ -203,8 +203,8 @@ int ProjectController::quantizeClip(const QString& track_id, const QString& clip
 // ---- Patterns ---------------------------------------------------------------------------
 
 void ProjectController::addPattern(const QString& id) {
-    model::Uuid trackId;
-    const model::Track* track = findTrack(id, &trackId);
+    model::Uuid trackUuid;
+    const model::Track* track = findTrack(id, &trackUuid);
     if (track == nullptr || model::isAudioTrack(*track)) {
         return;
     }
@@ -228,12 +228,12 @@ void ProjectController::addPattern(const QString& id) {
         case PatternKind::Arpeggio: clip.notes = linePattern(60); break;
     }
     std::vector<std::unique_ptr<model::Command>> steps;
-    steps.push_back(std::make_unique<model::AddClipCommand>(trackId, std::move(clip)));
+    steps.push_back(std::make_unique<model::AddClipCommand>(trackUuid, std::move(clip)));
     if (track->instrumentPatch.empty()) {
         const char* patch = kind == PatternKind::Drums ? "Modular Drums"
                             : kind == PatternKind::Bass ? "Modular Bass"
                                                         : "Modular Lead";
-        steps.push_back(std::make_unique<model::SetTrackInstrumentCommand>(trackId, patch));
+        steps.push_back(std::make_unique<model::SetTrackInstrumentCommand>(trackUuid, patch));
     }
     executeAsOneStep(*history_, "Add pattern", std::move(steps));
     setMessage(kind == PatternKind::Drums ? tr("Added a 4-bar drum beat. Press Render to hear it.")
@@ -243,12 +243,12 @@ void ProjectController::addPattern(const QString& id) {
 
 // ---- Recording --------------------------------------------------------------------------
 
-void ProjectController::startRecording(const QString& track_id) {
+void ProjectController::startRecording(const QString& trackId) {
     const core::ActionScope action("Project > record", logger_);
     if (recording_) {
         return;
     }
-    const model::Track* track = findTrack(track_id);
+    const model::Track* track = findTrack(trackId);
     if (track == nullptr) {
         setMessage(tr("Choose a track to record onto first."), true);
         return;
@@ -273,7 +273,7 @@ void ProjectController::startRecording(const QString& track_id) {
         start = transport_.startBeat();
     }
     recording_ = true;
-    recordTrackId_ = track_id;
+    recordTrackId_ = trackId;
     recordStart_ = start;
     pendingNotes_.clear();
     lastPosition_ = start;
@@ -357,8 +357,8 @@ void ProjectController::finishRecording() {
     const QString trackText = std::exchange(recordTrackId_, QString());
     std::vector<PendingNote> played = std::exchange(pendingNotes_, {});
 
-    model::Uuid trackId;
-    if (findTrack(trackText, &trackId) == nullptr) {
+    model::Uuid trackUuid;
+    if (findTrack(trackText, &trackUuid) == nullptr) {
         setMessage(tr("Recording finished, but the track is gone."), true);
         return;
     }
@@ -393,7 +393,7 @@ void ProjectController::finishRecording() {
     // Up to the first bar line at or after the last note, and never before beat 4.
     clip.lengthBeats = std::max(kMinRecordingBeats, kBeatsPerBar * std::ceil(end / kBeatsPerBar)) - clipStart;
     std::vector<std::unique_ptr<model::Command>> steps;
-    steps.push_back(std::make_unique<model::AddClipCommand>(trackId, std::move(clip)));
+    steps.push_back(std::make_unique<model::AddClipCommand>(trackUuid, std::move(clip)));
     executeAsOneStep(*history_, "Record performance", std::move(steps));
     setMessage(tr("Recorded %1 notes into a clip. It can be undone.").arg(kept.size()), false);
 }

@@ -159,9 +159,9 @@ double ProjectController::lengthBeats() const {
     return end;
 }
 
-QStringList ProjectController::clipNotes(const QString& track_id, const QString& clip_id) {
-    const model::Track* track = findTrack(track_id);
-    const model::Clip* clip = track != nullptr ? findClip(*track, clip_id) : nullptr;
+QStringList ProjectController::clipNotes(const QString& trackId, const QString& clipId) {
+    const model::Track* track = findTrack(trackId);
+    const model::Clip* clip = track != nullptr ? findClip(*track, clipId) : nullptr;
     if (clip == nullptr) {
         return {};
     }
@@ -184,8 +184,8 @@ QString ProjectController::trackKind(const QString& id) const {
     return track != nullptr ? fromUtf8(track->kind) : QString();
 }
 
-QVariantList ProjectController::deviceKnobs(const QString& device_id) const {
-    const std::unique_ptr<engine::DeviceNode> scratch = engine::createDevice(device_id.toStdString());
+QVariantList ProjectController::deviceKnobs(const QString& deviceId) const {
+    const std::unique_ptr<engine::DeviceNode> scratch = engine::createDevice(deviceId.toStdString());
     if (scratch == nullptr) {
         return {};
     }

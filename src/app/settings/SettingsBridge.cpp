@@ -71,22 +71,22 @@ bool SettingsBridge::reduceMotion() const { return store_.getBool("appearance.re
 
 bool SettingsBridge::showHelpStrip() const { return store_.getBool("appearance.show_help_strip"); }
 
-QVariantList SettingsBridge::entries(const QString& category, bool show_advanced) const {
+QVariantList SettingsBridge::entries(const QString& category, bool showAdvanced) const {
     QVariantList list;
-    for (const core::SettingDef* def : registry_.settingsInCategory(category.toStdString(), show_advanced)) {
+    for (const core::SettingDef* def : registry_.settingsInCategory(category.toStdString(), showAdvanced)) {
         list.append(makeSettingEntryMap(*def, store_));
     }
     return list;
 }
 
-QVariantList SettingsBridge::search(const QString& text, bool show_advanced) const {
+QVariantList SettingsBridge::search(const QString& text, bool showAdvanced) const {
     const QString needle = text.trimmed();
     QVariantList list;
     if (needle.isEmpty()) {
         return list;
     }
     for (const core::SettingDef& def : registry_.settings) {
-        if (def.hidden || (def.advanced && !show_advanced)) {
+        if (def.hidden || (def.advanced && !showAdvanced)) {
             continue;
         }
         const bool matches = QString::fromStdString(def.label).contains(needle, Qt::CaseInsensitive) ||

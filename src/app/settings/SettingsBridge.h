@@ -40,9 +40,9 @@ public:
     bool restartNeeded() const { return restartNeeded_; }
     QString filePath() const { return filePath_; }
 
-    Q_INVOKABLE QVariantList entries(const QString& category, bool show_advanced) const;
+    Q_INVOKABLE QVariantList entries(const QString& category, bool showAdvanced) const;
     // Settings whose label, or else help sentence, holds the trimmed text, in any case.
-    Q_INVOKABLE QVariantList search(const QString& text, bool show_advanced) const;
+    Q_INVOKABLE QVariantList search(const QString& text, bool showAdvanced) const;
     Q_INVOKABLE bool hasAdvanced(const QString& category) const;
     // False for an unknown id or a refused value. A save failure is logged and the change
     // stays in force, so the result is still true.

@@ -56,11 +56,11 @@ void TransportController::setLoopEnabled(bool on) {
     emit loopChanged();
 }
 
-void TransportController::setLoopRange(double start_beats, double end_beats) {
+void TransportController::setLoopRange(double startBeats, double endBeats) {
     loopEnabled_ = true;
-    loopStart_ = beatsOrZero(start_beats);
+    loopStart_ = beatsOrZero(startBeats);
     // An end that is no finite number gives the shortest loop.
-    loopEnd_ = std::isfinite(end_beats) ? std::max(loopStart_ + kMinLoopBeats, end_beats) : loopStart_ + kMinLoopBeats;
+    loopEnd_ = std::isfinite(endBeats) ? std::max(loopStart_ + kMinLoopBeats, endBeats) : loopStart_ + kMinLoopBeats;
     applyLoop();
     emit loopChanged();
 }

@@ -63,7 +63,7 @@ public:
 
     Q_INVOKABLE void setLoopEnabled(bool on);
     // Always switches the loop on; at least a quarter beat long.
-    Q_INVOKABLE void setLoopRange(double start_beats, double end_beats);
+    Q_INVOKABLE void setLoopRange(double startBeats, double endBeats);
     // Where the next play starts.
     Q_INVOKABLE void setStartBeat(double beats);
     // Opens the sound card when needed; does nothing when it cannot.
