@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Notes.js" as Notes
 
 // The notes of one MIDI clip, edited with the mouse: pitch rows top to bottom, the whole
 // clip across the width. It keeps no copy of the clip beyond what it re-reads after each
@@ -40,17 +41,6 @@ Panel {
     // The pitch span of the notes last read; the shown range fits to it except during a drag.
     property int readLow: 127
     property int readHigh: 0
-
-    readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
-
-    function noteName(pitch) {
-        return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
-    }
-
-    function isBlack(pitch) {
-        const pc = ((pitch % 12) + 12) % 12;
-        return pc === 1 || pc === 3 || pc === 6 || pc === 8 || pc === 10;
-    }
 
     function pitchAt(y) {
         return highPitch - Math.floor(y / laneHeight);
@@ -147,26 +137,12 @@ Panel {
             repaintAll();
             return;
         }
-        // The texts carry six significant digits; the clip map's note list, in the same order,
-        // carries start and length exactly, so an edit never writes a rounded time back.
-        const texts = project.clipNotes(trackId, clipId);
-        const exact = clip.notes;
-        const sameCount = exact.length * 5 === texts.length - texts.length % 5;
-        const read = [];
+        const read = Notes.read(project.clipNotes(trackId, clipId), clip.notes);
         let lo = 127;
         let hi = 0;
-        for (let i = 0; i + 4 < texts.length; i += 5) {
-            const k = i / 5;
-            const note = {
-                id: texts[i],
-                pitch: parseInt(texts[i + 1]),
-                velocity: parseInt(texts[i + 2]),
-                start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
-                length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
-            };
+        for (const note of read) {
             lo = Math.min(lo, note.pitch);
             hi = Math.max(hi, note.pitch);
-            read.push(note);
         }
         clipLength = clip.length;
         readLow = lo;
@@ -296,11 +272,11 @@ Panel {
                         const y = (root.highPitch - pitch) * lane;
                         if (y + lane > height)
                             continue;
-                        const black = root.isBlack(pitch);
+                        const black = Notes.isBlack(pitch);
                         ctx.fillStyle = black ? theme.colors.surfaceRaised : theme.colors.surface;
                         ctx.fillRect(0, y, width, lane - 1);
                         ctx.fillStyle = black ? theme.colors.textMuted : theme.colors.text;
-                        ctx.fillText(root.noteName(pitch), 3, y + 8);
+                        ctx.fillText(Notes.name(pitch), 3, y + 8);
                     }
                 }
             }
@@ -343,7 +319,7 @@ Panel {
                             const y = r * lane;
                             if (y > height)
                                 break;
-                            if (root.isBlack(root.highPitch - r)) {
+                            if (Notes.isBlack(root.highPitch - r)) {
                                 ctx.fillStyle = theme.colors.surfaceRaised;
                                 ctx.fillRect(0, y, width, lane);
                             }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Notes.js" as Notes
 
 // The step grid of the instrument screen: one row per sound (a drum of the track's kit or a
 // note of a scale), one cell per step of the shown bar. A click places or removes a note, a
@@ -65,15 +66,10 @@ Panel {
     property int auditionPitch: -1
     property bool refreshing: false
 
-    readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
     readonly property var kitRows: [{pitch: 49, label: qsTr("Crash")}, {pitch: 46, label: qsTr("Open hat")},
                                     {pitch: 45, label: qsTr("High tom")}, {pitch: 42, label: qsTr("Closed hat")},
                                     {pitch: 41, label: qsTr("Low tom")}, {pitch: 39, label: qsTr("Clap")},
                                     {pitch: 38, label: qsTr("Snare")}, {pitch: 36, label: qsTr("Kick")}]
-
-    function noteName(pitch) {
-        return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
-    }
 
     // Read through a function: a handler of a change of `clipId` may run before the bindings
     // that follow it.
@@ -116,7 +112,7 @@ Panel {
         for (let i = intervals.length - 1; i >= 0; --i) {
             const pitch = root + intervals[i];
             if (pitch <= 127)
-                made.push({pitch: pitch, label: noteName(pitch)});
+                made.push({pitch: pitch, label: Notes.name(pitch)});
         }
         return made;
     }
@@ -152,20 +148,8 @@ Panel {
         const read = [];
         const keys = {};
         if (foundTrack !== null && clip !== null && clip.length > 0) {
-            // Start and length exactly from the clip map (same order as the texts), so that
-            // a right-click writes back the times it read, not six-digit roundings.
-            const texts = project.clipNotes(trackId, shown);
-            const exact = clip.notes;
-            const sameCount = exact.length * 5 === texts.length - texts.length % 5;
-            for (let i = 0; i + 4 < texts.length; i += 5) {
-                const k = i / 5;
-                const note = {
-                    id: texts[i],
-                    pitch: parseInt(texts[i + 1]),
-                    velocity: parseInt(texts[i + 2]),
-                    start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
-                    length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
-                };
+            // Start and length exactly, so that a right-click writes back the times it read.
+            for (const note of Notes.read(project.clipNotes(trackId, shown), clip.notes)) {
                 read.push(note);
                 keys[note.pitch + ":" + stepOf(note.start)] = note;
             }
