@@ -32,7 +32,7 @@ Item {
         model: rowModel
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: BrowserScrollBar {}
+        ScrollBar.vertical: ThinScrollBar {}
 
         delegate: BrowserRow {
             id: row

@@ -214,7 +214,7 @@ Panel {
                         clip: true
                         boundsBehavior: Flickable.StopAtBounds
                         model: app.logTail.split("\n")
-                        ScrollBar.vertical: BrowserScrollBar {}
+                        ScrollBar.vertical: ThinScrollBar {}
 
                         // The newest lines are the ones worth reading.
                         onModelChanged: Qt.callLater(logList.positionViewAtEnd)

@@ -118,15 +118,11 @@ Item {
         contentWidth: row.width
         contentHeight: height
 
-        ScrollBar.horizontal: ScrollBar {
+        ScrollBar.horizontal: ThinScrollBar {
             objectName: "chainScrollBar"
-            policy: view.contentWidth > view.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-            contentItem: Rectangle {
-                implicitHeight: 5
-                radius: 2
-                color: theme.colors.border
-            }
-            background: Item {}
+            padding: 2
+            thickness: 5
+            handleRadius: 2
         }
 
         Row {

@@ -73,16 +73,7 @@ Item {
         flickableDirection: Flickable.HorizontalFlick
         boundsBehavior: Flickable.StopAtBounds
 
-        ScrollBar.horizontal: ScrollBar {
-            policy: root.contentW > view.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-            padding: 0
-            background: null
-            contentItem: Rectangle {
-                implicitHeight: 4
-                radius: 2
-                color: theme.colors.border
-            }
-        }
+        ScrollBar.horizontal: ThinScrollBar {}
 
         Repeater {
             model: 128

@@ -230,19 +230,7 @@ Item {
                     boundsBehavior: Flickable.StopAtBounds
                     model: root.rows
 
-                    ScrollBar.vertical: ScrollBar {
-                        id: scrollBar
-
-                        policy: ScrollBar.AsNeeded
-                        // Only a handle, and only while there is something to scroll.
-                        contentItem: Rectangle {
-                            implicitWidth: 4
-                            radius: 2
-                            color: theme.colors.border
-                            visible: scrollBar.size < 1.0
-                        }
-                        background: null
-                    }
+                    ScrollBar.vertical: ThinScrollBar { padding: 2 }
 
                     // The page's section scrolls with its rows, so a long list of files
                     // never squeezes the settings out of a small window.
