@@ -332,14 +332,9 @@ Item {
                         lineHeight: 1.3
                     }
 
-                    Text {
+                    FolderPath {
                         objectName: "settingsFileText"
-                        Layout.fillWidth: true
                         text: qsTr("Settings file: %1").arg(settings.filePath)
-                        color: theme.colors.textMuted
-                        font.family: "monospace"
-                        font.pixelSize: 11
-                        elide: Text.ElideMiddle
                     }
 
                     Item { Layout.fillHeight: true }
