@@ -43,6 +43,12 @@ Panel {
             playCard.view = v;
     }
 
+    // The instrument tab in view `v`.
+    function openInstrumentView(v) {
+        showInstrumentView(v);
+        tab = 0;
+    }
+
     // The colour of one log line: the level word between spaces, or an open action under an error.
     function logLineColor(line) {
         if (line.indexOf(" ERROR ") >= 0 || line.indexOf(" FATAL ") >= 0)
