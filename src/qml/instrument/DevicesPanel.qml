@@ -160,7 +160,7 @@ Item {
             Repeater {
                 model: root.chain
 
-                Rectangle {
+                DeviceCard {
                     id: card
 
                     required property var modelData
@@ -202,10 +202,6 @@ Item {
                     z: dragShift !== 0 ? 1 : 0
                     width: columns * 70 + 20
                     height: row.height
-                    color: theme.colors.surfaceRaised
-                    radius: theme.radius
-                    border.width: 1
-                    border.color: theme.colors.border
                     opacity: modelData.enabled ? 1.0 : 0.55
 
                     ColumnLayout {
