@@ -14,6 +14,28 @@ Item {
 
     readonly property string monospace: Qt.platform.os === "windows" ? "Consolas" : "monospace"
 
+    // Writes a display's help sentence while the pointer is over it.
+    component HelpArea: MouseArea {
+        id: area
+
+        property string help: ""
+
+        // Written again once the leave of the neighbour the pointer came from is through.
+        function repeatHelp() {
+            if (containsMouse)
+                app.helpText = help;
+        }
+
+        anchors.fill: parent
+        acceptedButtons: Qt.NoButton
+        hoverEnabled: true
+        onEntered: {
+            app.helpText = help;
+            Qt.callLater(() => area.repeatHelp());
+        }
+        onExited: app.helpText = ""
+    }
+
     implicitHeight: 48
 
     Rectangle {
@@ -117,23 +139,8 @@ Item {
                     font.letterSpacing: 1
                 }
 
-                MouseArea {
-                    readonly property string help: qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
-
-                    // Written again once the leave of the neighbour the pointer came from is through.
-                    function repeatHelp() {
-                        if (containsMouse)
-                            app.helpText = help;
-                    }
-
-                    anchors.fill: parent
-                    acceptedButtons: Qt.NoButton
-                    hoverEnabled: true
-                    onEntered: {
-                        app.helpText = help;
-                        Qt.callLater(() => repeatHelp());
-                    }
-                    onExited: app.helpText = ""
+                HelpArea {
+                    help: qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
                     onWheel: wheelEvent => {
                         transport.nudgeTempo(wheelEvent.angleDelta.y > 0 ? 1 : -1);
                         wheelEvent.accepted = true;
@@ -180,23 +187,8 @@ Item {
                 font.weight: Font.DemiBold
             }
 
-            MouseArea {
-                readonly property string help: qsTr("Where the song clock is: bar, beat and sixteenth note.")
-
-                // Written again once the leave of the neighbour the pointer came from is through.
-                function repeatHelp() {
-                    if (containsMouse)
-                        app.helpText = help;
-                }
-
-                anchors.fill: parent
-                acceptedButtons: Qt.NoButton
-                hoverEnabled: true
-                onEntered: {
-                    app.helpText = help;
-                    Qt.callLater(() => repeatHelp());
-                }
-                onExited: app.helpText = ""
+            HelpArea {
+                help: qsTr("Where the song clock is: bar, beat and sixteenth note.")
             }
         }
 
