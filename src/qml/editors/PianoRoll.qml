@@ -36,7 +36,7 @@ Panel {
     // The grabbed note as read, so that an edit that leaves time alone writes it back exactly.
     property real dragOriginStart: 0
     property real dragOriginLength: 0
-    property int auditionPitch: -1
+    readonly property alias auditionPitch: auditionTimer.pitch
 
     // The pitch span of the notes last read; the shown range fits to it except during a drag.
     property int readLow: 127
@@ -82,14 +82,6 @@ Panel {
         dragMode = 0;
         dragNoteId = "";
         dragMoved = false;
-    }
-
-    function audition(pitch) {
-        if (auditionPitch >= 0)
-            instrument.padUp(auditionPitch);
-        auditionPitch = pitch;
-        instrument.padDown(pitch);
-        auditionTimer.restart();
     }
 
     // Pads the notes by two semitones, always reaches down to 60 and spans an octave.
@@ -177,15 +169,10 @@ Panel {
         }
     }
 
-    Timer {
+    Audition {
         id: auditionTimer
 
         interval: 220
-        onTriggered: {
-            if (root.auditionPitch >= 0)
-                instrument.padUp(root.auditionPitch);
-            root.auditionPitch = -1;
-        }
     }
 
     ColumnLayout {
@@ -466,7 +453,7 @@ Panel {
                             app.noteStep("added note %1".arg(pitch));
                             project.addNote(root.trackId, root.clipId, pitch, 100, root.beatAt(event.x, width),
                                             1 / root.resolution);
-                            root.audition(pitch);
+                            auditionTimer.play(pitch);
                         } else if (!moved) {
                             app.noteStep("removed note %1".arg(pitch));
                             project.removeNote(root.trackId, root.clipId, noteId);

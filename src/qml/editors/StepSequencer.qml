@@ -63,7 +63,7 @@ Panel {
     // The instrument this grid last gave the live instrument, as name + "|" + settings.
     property string soundKey: ""
     property bool givingSound: false
-    property int auditionPitch: -1
+    readonly property alias auditionPitch: auditionTimer.pitch
     property bool refreshing: false
 
     readonly property var kitRows: [{pitch: 49, label: qsTr("Crash")}, {pitch: 46, label: qsTr("Open hat")},
@@ -185,11 +185,7 @@ Panel {
 
     function audition(pitch) {
         useTrackSound();
-        if (auditionPitch >= 0)
-            instrument.padUp(auditionPitch);
-        auditionPitch = pitch;
-        instrument.padDown(pitch);
-        auditionTimer.restart();
+        auditionTimer.play(pitch);
     }
 
     function cellNote(pitch, step) {
@@ -268,15 +264,10 @@ Panel {
         }
     }
 
-    Timer {
+    Audition {
         id: auditionTimer
 
         interval: 200
-        onTriggered: {
-            if (root.auditionPitch >= 0)
-                instrument.padUp(root.auditionPitch);
-            root.auditionPitch = -1;
-        }
     }
 
     // Nothing to program: no track, or no clip of it.
