@@ -55,6 +55,11 @@ Item {
         return "";
     }
 
+    // Whether a page's own section shows: on its page, and not while searching.
+    function showsSection(name) {
+        return !searching && page === name;
+    }
+
     function showPage(name) {
         searchField.clear();
         root.page = name;
@@ -240,22 +245,22 @@ Item {
 
                         AudioSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "audio"
+                            visible: root.showsSection("audio")
                         }
 
                         ThemeFilesSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "appearance"
+                            visible: root.showsSection("appearance")
                         }
 
                         PatchFilesSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "instrument"
+                            visible: root.showsSection("instrument")
                         }
 
                         MidiSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "midi"
+                            visible: root.showsSection("midi")
                         }
 
                         // The gap between a section and the first row.
