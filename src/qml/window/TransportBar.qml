@@ -14,6 +14,15 @@ Item {
 
     readonly property string monospace: Qt.platform.os === "windows" ? "Consolas" : "monospace"
 
+    // A text that gives way in a narrow window, shortened at its end, rather than anything
+    // drawing past the bar's end.
+    component GivingText: Text {
+        Layout.fillWidth: true
+        Layout.preferredWidth: Math.ceil(implicitWidth)
+        Layout.maximumWidth: Math.ceil(implicitWidth)
+        elide: Text.ElideRight
+    }
+
     // Writes a display's help sentence while the pointer is over it.
     component HelpArea: MouseArea {
         id: area
@@ -234,14 +243,8 @@ Item {
                 font.pixelSize: theme.baseFontSize
             }
 
-            Text {
+            GivingText {
                 objectName: "metronomeHint"
-                // In a narrow window the hint and the engine text give way, rather than
-                // anything drawing past the bar's end.
-                Layout.fillWidth: true
-                Layout.preferredWidth: Math.ceil(implicitWidth)
-                Layout.maximumWidth: Math.ceil(implicitWidth)
-                elide: Text.ElideRight
                 visible: transport.metronome && !transport.playing
                 text: qsTr("clicks while playing")
                 color: theme.colors.textMuted
@@ -264,12 +267,8 @@ Item {
             Layout.fillWidth: true
         }
 
-        Text {
+        GivingText {
             objectName: "engineText"
-            Layout.fillWidth: true
-            Layout.preferredWidth: Math.ceil(implicitWidth)
-            Layout.maximumWidth: Math.ceil(implicitWidth)
-            elide: Text.ElideRight
             text: audio.engineRunning ? qsTr("Engine  %1 %").arg(audio.cpuPercent.toFixed(1)) : qsTr("Sound card closed")
             color: audio.cpuPercent > 80 ? theme.colors.warning : theme.colors.textMuted
             font.family: theme.fontFamily
