@@ -468,32 +468,12 @@ Panel {
                     }
                 }
 
-                Column {
-                    objectName: "emptyState"
+                EmptyState {
                     anchors.centerIn: parent
                     width: Math.min(parent.width - 2 * theme.spacing, 520)
-                    spacing: theme.spacing
                     visible: root.clipId === "" || root.clipLength <= 0
-
-                    Text {
-                        width: parent.width
-                        horizontalAlignment: Text.AlignHCenter
-                        text: qsTr("No clip selected")
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: 15
-                        font.weight: Font.DemiBold
-                    }
-
-                    Text {
-                        width: parent.width
-                        horizontalAlignment: Text.AlignHCenter
-                        wrapMode: Text.WordWrap
-                        text: qsTr("Click a clip in the timeline above to see and edit its notes here.")
-                        color: theme.colors.textMuted
-                        font.family: theme.fontFamily
-                        font.pixelSize: theme.baseFontSize
-                    }
+                    title: qsTr("No clip selected")
+                    hint: qsTr("Click a clip in the timeline above to see and edit its notes here.")
                 }
             }
         }

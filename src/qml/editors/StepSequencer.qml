@@ -271,37 +271,15 @@ Panel {
     }
 
     // Nothing to program: no track, or no clip of it.
-    Column {
-        objectName: "emptyState"
+    EmptyState {
         anchors.centerIn: parent
         width: Math.min(parent.width - 4 * theme.spacing, 560)
-        spacing: theme.spacing
         visible: root.track === null || root.clipLength <= 0
-
-        Text {
-            objectName: "emptyTitle"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            elide: Text.ElideRight
-            text: root.track === null ? qsTr("No track selected")
-                                      : qsTr("No clip selected on “%1”").arg(root.track.name)
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-        }
-
-        Text {
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.WordWrap
-            text: root.track === null
-                  ? qsTr("Click a track in the timeline, then come back here to program a pattern.")
-                  : qsTr("Click one of its clips in the timeline, or start a new one-bar clip here.")
-            color: theme.colors.textMuted
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-        }
+        title: root.track === null ? qsTr("No track selected")
+                                   : qsTr("No clip selected on “%1”").arg(root.track.name)
+        hint: root.track === null
+              ? qsTr("Click a track in the timeline, then come back here to program a pattern.")
+              : qsTr("Click one of its clips in the timeline, or start a new one-bar clip here.")
 
         FlatButton {
             objectName: "newClipButton"

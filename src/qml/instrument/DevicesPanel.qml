@@ -72,37 +72,14 @@ Item {
         }
     }
 
-    Column {
-        objectName: "emptyState"
+    EmptyState {
         anchors.centerIn: parent
         width: parent.width - 2 * theme.spacing
-        spacing: theme.spacing
         visible: root.chain.length === 0 && !root.hasInstrumentCard
-
-        Text {
-            objectName: "emptyTitle"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            text: root.track ? qsTr("No effects on “%1” yet").arg(root.track.name) : qsTr("No track selected")
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-            elide: Text.ElideRight
-        }
-
-        Text {
-            objectName: "emptyHint"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            text: root.track
-                  ? qsTr("Drag an effect from the browser's EFFECTS list onto this panel, or double-click one to add it.")
-                  : qsTr("Click a track in the timeline to see and edit its effects.")
-            color: theme.colors.textMuted
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-            wrapMode: Text.WordWrap
-        }
+        title: root.track ? qsTr("No effects on “%1” yet").arg(root.track.name) : qsTr("No track selected")
+        hint: root.track
+              ? qsTr("Drag an effect from the browser's EFFECTS list onto this panel, or double-click one to add it.")
+              : qsTr("Click a track in the timeline to see and edit its effects.")
     }
 
     Flickable {
