@@ -67,6 +67,8 @@ DeviceCard {
             CardTitle {
                 id: padHeader
 
+                // The hint follows the name closely, however wide the column.
+                Layout.fillWidth: false
                 category: "drums"
                 text: qsTr("Drum Rack")
 
