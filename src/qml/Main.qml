@@ -31,14 +31,28 @@ ApplicationWindow {
             menu.popup(mainMenu.itemAt(n), 0, mainMenu.height);
     }
 
+    // The track a load or a take goes to, which becomes the selection: the selected track,
+    // else the last track that `accept` takes (none when it is null), else a new track of
+    // `kind` ("midi" or "audio").
+    function targetTrack(accept, kind) {
+        let target = timeline.selectedTrack;
+        if (target === "") {
+            const tracks = project.tracks;
+            for (let i = tracks.length - 1; i >= 0 && target === "" && accept !== null; --i) {
+                if (accept(tracks[i]))
+                    target = tracks[i].id;
+            }
+            if (target === "")
+                target = kind === "audio" ? project.addAudioTrack() : project.addTrack();
+            timeline.selectedTrack = target;
+        }
+        return target;
+    }
+
     // The target is the selected track, or a new MIDI track; the instrument screen plays the
     // patch at once.
     function loadInstrument(patchName) {
-        let target = timeline.selectedTrack;
-        if (target === "") {
-            target = project.addTrack();
-            timeline.selectedTrack = target;
-        }
+        const target = targetTrack(null, "midi");
         project.setTrackInstrument(target, patchName);
         instrument.selectPatch(patchName);
     }
@@ -46,37 +60,32 @@ ApplicationWindow {
     // The target is the selected track, else the last audio track, else a new one; the
     // sound lands at the playhead.
     function loadSample(fileName) {
-        let target = timeline.selectedTrack;
-        if (target === "") {
-            const tracks = project.tracks;
-            for (let i = tracks.length - 1; i >= 0 && target === ""; --i) {
-                if (tracks[i].kind === "audio")
-                    target = tracks[i].id;
-            }
-            if (target === "")
-                target = project.addAudioTrack();
-            timeline.selectedTrack = target;
-        }
+        const target = targetTrack(track => track.kind === "audio", "audio");
         project.dropSample(target, fileName, timeline.playheadBeat);
     }
 
     // The target is the selected track, else the last track of either kind, else a new MIDI
     // track; the track's effect chain is shown.
     function loadEffect(deviceId, presetName) {
-        let target = timeline.selectedTrack;
-        if (target === "") {
-            const tracks = project.tracks;
-            target = tracks.length > 0 ? tracks[tracks.length - 1].id : project.addTrack();
-            timeline.selectedTrack = target;
-        }
+        const target = targetTrack(track => true, "midi");
         project.addDevice(target, deviceId, presetName);
         showEffectChain();
     }
 
-    function showEffectChain() {
+    // Shows the detail panel on a tab (0 INSTRUMENT, 1 LOG, 2 PIANO).
+    function showDetailTab(tab) {
         root.showDetail = true;
-        detail.showInstrumentView("fx");
-        detail.tab = 0;
+        detail.tab = tab;
+    }
+
+    // Shows the detail panel's instrument tab in a view ("keys", "grid" or "fx").
+    function showInstrumentView(view) {
+        root.showDetail = true;
+        detail.openInstrumentView(view);
+    }
+
+    function showEffectChain() {
+        showInstrumentView("fx");
     }
 
     // Stopping only stops. Starting records onto the selected track, or a new MIDI track; a
@@ -86,11 +95,7 @@ ApplicationWindow {
             project.stopRecording();
             return;
         }
-        let target = timeline.selectedTrack;
-        if (target === "") {
-            target = project.addTrack();
-            timeline.selectedTrack = target;
-        }
+        const target = targetTrack(null, "midi");
         if (project.trackInstrument(target) === "")
             project.setTrackInstrument(target, instrument.patchName);
         project.startRecording(target);
@@ -146,9 +151,7 @@ ApplicationWindow {
             timeline.selectedTrack = tracks[0].id;
             timeline.selectedClip = tracks[0].clipList[0].id;
         }
-        root.showDetail = true;
-        detail.showInstrumentView("grid");
-        detail.tab = 0;
+        showInstrumentView("grid");
     }
 
     function showFmDemo() {
@@ -252,8 +255,7 @@ ApplicationWindow {
         }
 
         function onEffectsAdded() {
-            detail.showInstrumentView("fx");
-            detail.tab = 0;
+            detail.openInstrumentView("fx");
         }
 
         function onShowEffects() {
@@ -264,12 +266,10 @@ ApplicationWindow {
         // selection gone the piano roll gives way to the instrument screen.
         function onClipSelected(clipId, trackId) {
             if (clipId !== "") {
-                if (project.trackKind(trackId) === "audio") {
-                    detail.showInstrumentView("fx");
-                    detail.tab = 0;
-                } else {
+                if (project.trackKind(trackId) === "audio")
+                    detail.openInstrumentView("fx");
+                else
                     detail.tab = 2;
-                }
             } else if (detail.tab === 2) {
                 detail.tab = 0;
             }

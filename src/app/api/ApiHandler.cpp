@@ -1,6 +1,7 @@
 #include "app/api/ApiHandler.h"
 
 #include "api_server/ApiError.h"
+#include "app/project/NoteTexts.h"
 #include "app/project/ProjectController.h"
 #include "app/sound/TransportController.h"
 #include "core/BuildInfo.h"
@@ -30,19 +31,6 @@ bool isAudio(const QVariantMap& track) {
 }
 
 std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
-
-// clipNotes gives five texts per note: id, pitch, velocity, start, length. The index of the
-// group whose id matches, looking only at whole groups; none when no group does.
-constexpr qsizetype kNoteTexts = 5;
-
-std::optional<qsizetype> findNoteGroup(const QStringList& texts, const QString& noteId) {
-    for (qsizetype i = 0; i + kNoteTexts <= texts.size(); i += kNoteTexts) {
-        if (texts[i] == noteId) {
-            return i;
-        }
-    }
-    return std::nullopt;
-}
 
 std::string noNoteText(const std::string& clipId, const std::string& noteId) {
     return "clip \"" + clipId + "\" has no note with id \"" + noteId + "\" (clips.notes shows the ids)";
@@ -644,14 +632,15 @@ ApiHandler::Json ApiHandler::clipsDuplicate(const Json& params) {
 ApiHandler::Json ApiHandler::clipsNotes(const Json& params) {
     const QVariantMap track = requireTrack(params, "trackId");
     const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
-    const QStringList texts = project_->clipNotes(qText(stringField(track, "id")), qText(stringField(clip, "id")));
+    const std::vector<NoteText> read =
+        readNoteTexts(project_->clipNotes(qText(stringField(track, "id")), qText(stringField(clip, "id"))));
     json notes = json::array();
-    for (qsizetype i = 0; i + kNoteTexts <= texts.size(); i += kNoteTexts) {
-        notes.push_back({{"id", utf8(texts[i])},
-                         {"pitch", texts[i + 1].toInt()},
-                         {"velocity", texts[i + 2].toInt()},
-                         {"start", texts[i + 3].toDouble()},
-                         {"length", texts[i + 4].toDouble()}});
+    for (const NoteText& note : read) {
+        notes.push_back({{"id", utf8(note.id)},
+                         {"pitch", note.pitch},
+                         {"velocity", note.velocity},
+                         {"start", note.startBeats},
+                         {"length", note.lengthBeats}});
     }
     return {{"notes", notes}};
 }
@@ -700,12 +689,12 @@ ApiHandler::Json ApiHandler::addOrEditNote(const Json& params, NoteCall call) {
         return {{"noteId", utf8(noteId)}};
     }
     const std::string noteId = requireText(params, "noteId");
-    const QStringList texts = project_->clipNotes(trackId, clipId);
-    const std::optional<qsizetype> group = findNoteGroup(texts, qText(noteId));
-    if (!group) {
+    const std::vector<NoteText> notes = readNoteTexts(project_->clipNotes(trackId, clipId));
+    const NoteText* note = findNoteText(notes, qText(noteId));
+    if (note == nullptr) {
         invalidParams(noNoteText(stringField(clip, "id"), noteId));
     }
-    const int keptVelocity = texts[*group + 2].toInt();
+    const int keptVelocity = note->velocity;
     project_->editNote(trackId, clipId, qText(noteId), static_cast<int>(pitch),
                        velocity ? static_cast<int>(*velocity) : keptVelocity, startBeats, lengthBeats);
     return kOk;
@@ -717,12 +706,12 @@ ApiHandler::Json ApiHandler::clipsRemoveNote(const Json& params) {
     const std::string noteId = requireText(params, "noteId");
     const QString trackId = qText(stringField(track, "id"));
     const QString clipId = qText(stringField(clip, "id"));
-    const QStringList texts = project_->clipNotes(trackId, clipId);
-    const std::optional<qsizetype> group = findNoteGroup(texts, qText(noteId));
-    if (!group) {
+    const std::vector<NoteText> notes = readNoteTexts(project_->clipNotes(trackId, clipId));
+    const NoteText* note = findNoteText(notes, qText(noteId));
+    if (note == nullptr) {
         invalidParams(noNoteText(stringField(clip, "id"), noteId));
     }
-    const int pitch = texts[*group + 1].toInt();
+    const int pitch = note->pitch;
     project_->removeNote(trackId, clipId, qText(noteId));
     project_->setMessage(
         ProjectController::tr("Removed a note (pitch %1) from clip \"%2\" via the API. Press Ctrl+Z to undo.")

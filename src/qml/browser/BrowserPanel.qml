@@ -108,75 +108,14 @@ Panel {
             }
         }
 
-        Row {
-            id: tabRow
-
-            // Each tab is its label plus 16 px; in a narrow panel the three share the width
-            // and their labels shrink with them rather than run past the edge.
-            readonly property real naturalWidth: root.tabs.reduce((sum, t) => sum + tabMetrics.advanceWidth(t.label) + 16, 0)
-            readonly property real scale: naturalWidth > 0 ? Math.min(1, width / naturalWidth) : 1
-
+        // In a narrow panel the three tabs share the width.
+        TabStrip {
             objectName: "tabRow"
             Layout.fillWidth: true
-
-            FontMetrics {
-                id: tabMetrics
-
-                font.family: theme.fontFamily
-                font.pixelSize: 10
-                font.weight: Font.DemiBold
-                font.letterSpacing: 1.0
-            }
-
-            Repeater {
-                model: root.tabs
-
-                Item {
-                    id: tabItem
-
-                    required property var modelData
-                    required property int index
-                    readonly property bool shown: root.tab === index
-
-                    objectName: "tab" + index
-                    width: Math.floor((tabMetrics.advanceWidth(modelData.label) + 16) * tabRow.scale)
-                    height: 24
-                    Accessible.role: Accessible.PageTab
-                    Accessible.name: modelData.label
-
-                    Text {
-                        objectName: "tabLabel"
-                        anchors.centerIn: parent
-                        scale: tabRow.scale
-                        text: tabItem.modelData.label
-                        color: tabItem.shown ? theme.colors.accent2 : theme.colors.textMuted
-                        font: tabMetrics.font
-                    }
-
-                    Rectangle {
-                        anchors.bottom: parent.bottom
-                        width: parent.width
-                        height: 2
-                        visible: tabItem.shown
-                        color: theme.colors.accent2
-                    }
-
-                    MouseArea {
-                        anchors.fill: parent
-                        hoverEnabled: true
-                        onContainsMouseChanged: {
-                            app.helpText = containsMouse ? tabItem.modelData.help : "";
-                            // The leave of the neighbour the pointer came from may come after this enter.
-                            if (containsMouse)
-                                Qt.callLater(() => {
-                                    if (typeof app !== "undefined" && containsMouse)
-                                        app.helpText = tabItem.modelData.help;
-                                });
-                        }
-                        onClicked: root.tab = tabItem.index
-                    }
-                }
-            }
+            tabs: root.tabs
+            current: root.tab
+            fit: true
+            onPicked: index => root.tab = index
         }
 
         // No commit step: the lists follow every keystroke.

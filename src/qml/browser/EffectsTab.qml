@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 
 // The browser's effects, each opening into its factory presets. A double-click or a drag
 // puts the effect, or the effect with a preset, on a track.
@@ -12,7 +11,7 @@ Item {
     property var expanded: ({})
     // The catalogue is read afresh at every rebuild; it has no change signal of its own.
     readonly property var rows: buildRows(words, expanded)
-    readonly property alias list: list
+    readonly property alias list: browserList.list
 
     signal loadEffect(string deviceId, string presetName)
 
@@ -43,20 +42,12 @@ Item {
         expanded = next;
     }
 
-    onRowsChanged: rowModel.assign(rows)
-    Component.onCompleted: rowModel.assign(rows)
+    BrowserList {
+        id: browserList
 
-    BrowserRowModel { id: rowModel }
-
-    ListView {
-        id: list
-
-        objectName: "effectList"
         anchors.fill: parent
-        model: rowModel
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: BrowserScrollBar {}
+        listName: "effectList"
+        rows: root.rows
 
         delegate: BrowserRow {
             id: row
@@ -134,15 +125,5 @@ Item {
                 }
             }
         }
-    }
-
-    Text {
-        objectName: "nothingMatches"
-        anchors.centerIn: parent
-        visible: root.rows.length === 0
-        text: qsTr("Nothing matches.")
-        color: theme.colors.textMuted
-        font.family: theme.fontFamily
-        font.pixelSize: 12
     }
 }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 
 // The browser's instruments, grouped by kind under headers that fold. A click plays one on
 // the keys, a double-click or a drag puts it on a track.
@@ -11,7 +10,7 @@ Item {
     // Category name to true when folded; replaced, never changed in place, so the list rebuilds.
     property var collapsed: ({})
     readonly property var rows: buildRows(words, instrument.patchNames, instrument.patchCategories, collapsed)
-    readonly property alias list: list
+    readonly property alias list: browserList.list
 
     signal loadInstrument(string patchName)
 
@@ -56,20 +55,12 @@ Item {
         return name.replace("Modular ", "");
     }
 
-    onRowsChanged: rowModel.assign(rows)
-    Component.onCompleted: rowModel.assign(rows)
+    BrowserList {
+        id: browserList
 
-    BrowserRowModel { id: rowModel }
-
-    ListView {
-        id: list
-
-        objectName: "instrumentList"
         anchors.fill: parent
-        model: rowModel
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: BrowserScrollBar {}
+        listName: "instrumentList"
+        rows: root.rows
 
         delegate: BrowserRow {
             id: row
@@ -151,15 +142,5 @@ Item {
                 }
             }
         }
-    }
-
-    Text {
-        objectName: "nothingMatches"
-        anchors.centerIn: parent
-        visible: root.rows.length === 0
-        text: qsTr("Nothing matches.")
-        color: theme.colors.textMuted
-        font.family: theme.fontFamily
-        font.pixelSize: 12
     }
 }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // The sound files of the samples folder. A double-click puts one on a track at the
@@ -11,7 +10,7 @@ Item {
     property string words: ""
     // The extension is part of the name searched.
     readonly property var rows: project.sampleFiles.filter(name => name.toLowerCase().indexOf(words) >= 0)
-    readonly property alias list: list
+    readonly property alias list: browserList.list
 
     signal loadSample(string fileName)
 
@@ -19,20 +18,14 @@ Item {
         return fileName.replace(/\.wav$/i, "");
     }
 
-    onRowsChanged: rowModel.assign(rows.map(fileName => ({fileName: fileName})))
-    Component.onCompleted: rowModel.assign(rows.map(fileName => ({fileName: fileName})))
+    BrowserList {
+        id: browserList
 
-    BrowserRowModel { id: rowModel }
-
-    ListView {
-        id: list
-
-        objectName: "sampleList"
         anchors.fill: parent
-        model: rowModel
-        clip: true
-        boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: BrowserScrollBar {}
+        listName: "sampleList"
+        rows: root.rows.map(fileName => ({fileName: fileName}))
+        // The empty state below says more.
+        saysNothingMatches: false
 
         delegate: BrowserRow {
             id: row

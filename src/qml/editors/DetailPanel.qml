@@ -43,6 +43,12 @@ Panel {
             playCard.view = v;
     }
 
+    // The instrument tab in view `v`.
+    function openInstrumentView(v) {
+        showInstrumentView(v);
+        tab = 0;
+    }
+
     // The colour of one log line: the level word between spaces, or an open action under an error.
     function logLineColor(line) {
         if (line.indexOf(" ERROR ") >= 0 || line.indexOf(" FATAL ") >= 0)
@@ -74,63 +80,18 @@ Panel {
                 color: theme.colors.border
             }
 
-            Row {
+            TabStrip {
                 anchors.fill: parent
                 anchors.leftMargin: theme.spacing
                 spacing: 2
-
-                Repeater {
-                    model: root.tabs
-
-                    Item {
-                        id: tabItem
-
-                        required property var modelData
-                        required property int index
-                        readonly property bool shown: root.tab === index
-
-                        objectName: "detailTab" + index
-                        width: tabLabel.implicitWidth + 28
-                        height: parent.height
-                        Accessible.role: Accessible.PageTab
-                        Accessible.name: modelData.label
-
-                        Text {
-                            id: tabLabel
-
-                            anchors.centerIn: parent
-                            text: tabItem.modelData.label
-                            color: tabItem.shown ? theme.colors.accent2 : theme.colors.textMuted
-                            font.family: theme.fontFamily
-                            font.pixelSize: 11
-                            font.weight: Font.DemiBold
-                            font.letterSpacing: 1.6
-                        }
-
-                        Rectangle {
-                            anchors.bottom: parent.bottom
-                            width: parent.width
-                            height: 2
-                            visible: tabItem.shown
-                            color: theme.colors.accent2
-                        }
-
-                        MouseArea {
-                            anchors.fill: parent
-                            hoverEnabled: true
-                            onContainsMouseChanged: {
-                                app.helpText = containsMouse ? tabItem.modelData.help : "";
-                                // The leave of the neighbour the pointer came from may come after this enter.
-                                if (containsMouse)
-                                    Qt.callLater(() => {
-                                        if (typeof app !== "undefined" && containsMouse)
-                                            app.helpText = tabItem.modelData.help;
-                                    });
-                            }
-                            onClicked: root.tab = tabItem.index
-                        }
-                    }
-                }
+                tabs: root.tabs
+                current: root.tab
+                namePrefix: "detailTab"
+                tabPadding: 28
+                tabHeight: height
+                font.pixelSize: 11
+                font.letterSpacing: 1.6
+                onPicked: index => root.tab = index
             }
         }
 
@@ -214,7 +175,7 @@ Panel {
                         clip: true
                         boundsBehavior: Flickable.StopAtBounds
                         model: app.logTail.split("\n")
-                        ScrollBar.vertical: BrowserScrollBar {}
+                        ScrollBar.vertical: ThinScrollBar {}
 
                         // The newest lines are the ones worth reading.
                         onModelChanged: Qt.callLater(logList.positionViewAtEnd)

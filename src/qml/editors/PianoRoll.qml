@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Notes.js" as Notes
 
 // The notes of one MIDI clip, edited with the mouse: pitch rows top to bottom, the whole
 // clip across the width. It keeps no copy of the clip beyond what it re-reads after each
@@ -35,22 +36,11 @@ Panel {
     // The grabbed note as read, so that an edit that leaves time alone writes it back exactly.
     property real dragOriginStart: 0
     property real dragOriginLength: 0
-    property int auditionPitch: -1
+    readonly property alias auditionPitch: auditionTimer.pitch
 
     // The pitch span of the notes last read; the shown range fits to it except during a drag.
     property int readLow: 127
     property int readHigh: 0
-
-    readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
-
-    function noteName(pitch) {
-        return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
-    }
-
-    function isBlack(pitch) {
-        const pc = ((pitch % 12) + 12) % 12;
-        return pc === 1 || pc === 3 || pc === 6 || pc === 8 || pc === 10;
-    }
 
     function pitchAt(y) {
         return highPitch - Math.floor(y / laneHeight);
@@ -92,14 +82,6 @@ Panel {
         dragMode = 0;
         dragNoteId = "";
         dragMoved = false;
-    }
-
-    function audition(pitch) {
-        if (auditionPitch >= 0)
-            instrument.padUp(auditionPitch);
-        auditionPitch = pitch;
-        instrument.padDown(pitch);
-        auditionTimer.restart();
     }
 
     // Pads the notes by two semitones, always reaches down to 60 and spans an octave.
@@ -147,26 +129,12 @@ Panel {
             repaintAll();
             return;
         }
-        // The texts carry six significant digits; the clip map's note list, in the same order,
-        // carries start and length exactly, so an edit never writes a rounded time back.
-        const texts = project.clipNotes(trackId, clipId);
-        const exact = clip.notes;
-        const sameCount = exact.length * 5 === texts.length - texts.length % 5;
-        const read = [];
+        const read = Notes.read(project.clipNotes(trackId, clipId), clip.notes);
         let lo = 127;
         let hi = 0;
-        for (let i = 0; i + 4 < texts.length; i += 5) {
-            const k = i / 5;
-            const note = {
-                id: texts[i],
-                pitch: parseInt(texts[i + 1]),
-                velocity: parseInt(texts[i + 2]),
-                start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
-                length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
-            };
+        for (const note of read) {
             lo = Math.min(lo, note.pitch);
             hi = Math.max(hi, note.pitch);
-            read.push(note);
         }
         clipLength = clip.length;
         readLow = lo;
@@ -201,15 +169,10 @@ Panel {
         }
     }
 
-    Timer {
+    Audition {
         id: auditionTimer
 
         interval: 220
-        onTriggered: {
-            if (root.auditionPitch >= 0)
-                instrument.padUp(root.auditionPitch);
-            root.auditionPitch = -1;
-        }
     }
 
     ColumnLayout {
@@ -296,11 +259,11 @@ Panel {
                         const y = (root.highPitch - pitch) * lane;
                         if (y + lane > height)
                             continue;
-                        const black = root.isBlack(pitch);
+                        const black = Notes.isBlack(pitch);
                         ctx.fillStyle = black ? theme.colors.surfaceRaised : theme.colors.surface;
                         ctx.fillRect(0, y, width, lane - 1);
                         ctx.fillStyle = black ? theme.colors.textMuted : theme.colors.text;
-                        ctx.fillText(root.noteName(pitch), 3, y + 8);
+                        ctx.fillText(Notes.name(pitch), 3, y + 8);
                     }
                 }
             }
@@ -343,7 +306,7 @@ Panel {
                             const y = r * lane;
                             if (y > height)
                                 break;
-                            if (root.isBlack(root.highPitch - r)) {
+                            if (Notes.isBlack(root.highPitch - r)) {
                                 ctx.fillStyle = theme.colors.surfaceRaised;
                                 ctx.fillRect(0, y, width, lane);
                             }
@@ -490,7 +453,7 @@ Panel {
                             app.noteStep("added note %1".arg(pitch));
                             project.addNote(root.trackId, root.clipId, pitch, 100, root.beatAt(event.x, width),
                                             1 / root.resolution);
-                            root.audition(pitch);
+                            auditionTimer.play(pitch);
                         } else if (!moved) {
                             app.noteStep("removed note %1".arg(pitch));
                             project.removeNote(root.trackId, root.clipId, noteId);
@@ -505,32 +468,12 @@ Panel {
                     }
                 }
 
-                Column {
-                    objectName: "emptyState"
+                EmptyState {
                     anchors.centerIn: parent
                     width: Math.min(parent.width - 2 * theme.spacing, 520)
-                    spacing: theme.spacing
                     visible: root.clipId === "" || root.clipLength <= 0
-
-                    Text {
-                        width: parent.width
-                        horizontalAlignment: Text.AlignHCenter
-                        text: qsTr("No clip selected")
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: 15
-                        font.weight: Font.DemiBold
-                    }
-
-                    Text {
-                        width: parent.width
-                        horizontalAlignment: Text.AlignHCenter
-                        wrapMode: Text.WordWrap
-                        text: qsTr("Click a clip in the timeline above to see and edit its notes here.")
-                        color: theme.colors.textMuted
-                        font.family: theme.fontFamily
-                        font.pixelSize: theme.baseFontSize
-                    }
+                    title: qsTr("No clip selected")
+                    hint: qsTr("Click a clip in the timeline above to see and edit its notes here.")
                 }
             }
         }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Notes.js" as Notes
 
 // The step grid of the instrument screen: one row per sound (a drum of the track's kit or a
 // note of a scale), one cell per step of the shown bar. A click places or removes a note, a
@@ -62,18 +63,13 @@ Panel {
     // The instrument this grid last gave the live instrument, as name + "|" + settings.
     property string soundKey: ""
     property bool givingSound: false
-    property int auditionPitch: -1
+    readonly property alias auditionPitch: auditionTimer.pitch
     property bool refreshing: false
 
-    readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
     readonly property var kitRows: [{pitch: 49, label: qsTr("Crash")}, {pitch: 46, label: qsTr("Open hat")},
                                     {pitch: 45, label: qsTr("High tom")}, {pitch: 42, label: qsTr("Closed hat")},
                                     {pitch: 41, label: qsTr("Low tom")}, {pitch: 39, label: qsTr("Clap")},
                                     {pitch: 38, label: qsTr("Snare")}, {pitch: 36, label: qsTr("Kick")}]
-
-    function noteName(pitch) {
-        return noteNames[((pitch % 12) + 12) % 12] + (Math.floor(pitch / 12) - 1);
-    }
 
     // Read through a function: a handler of a change of `clipId` may run before the bindings
     // that follow it.
@@ -116,7 +112,7 @@ Panel {
         for (let i = intervals.length - 1; i >= 0; --i) {
             const pitch = root + intervals[i];
             if (pitch <= 127)
-                made.push({pitch: pitch, label: noteName(pitch)});
+                made.push({pitch: pitch, label: Notes.name(pitch)});
         }
         return made;
     }
@@ -152,20 +148,8 @@ Panel {
         const read = [];
         const keys = {};
         if (foundTrack !== null && clip !== null && clip.length > 0) {
-            // Start and length exactly from the clip map (same order as the texts), so that
-            // a right-click writes back the times it read, not six-digit roundings.
-            const texts = project.clipNotes(trackId, shown);
-            const exact = clip.notes;
-            const sameCount = exact.length * 5 === texts.length - texts.length % 5;
-            for (let i = 0; i + 4 < texts.length; i += 5) {
-                const k = i / 5;
-                const note = {
-                    id: texts[i],
-                    pitch: parseInt(texts[i + 1]),
-                    velocity: parseInt(texts[i + 2]),
-                    start: sameCount ? exact[k][1] : parseFloat(texts[i + 3]),
-                    length: sameCount ? exact[k][2] : parseFloat(texts[i + 4])
-                };
+            // Start and length exactly, so that a right-click writes back the times it read.
+            for (const note of Notes.read(project.clipNotes(trackId, shown), clip.notes)) {
                 read.push(note);
                 keys[note.pitch + ":" + stepOf(note.start)] = note;
             }
@@ -201,11 +185,7 @@ Panel {
 
     function audition(pitch) {
         useTrackSound();
-        if (auditionPitch >= 0)
-            instrument.padUp(auditionPitch);
-        auditionPitch = pitch;
-        instrument.padDown(pitch);
-        auditionTimer.restart();
+        auditionTimer.play(pitch);
     }
 
     function cellNote(pitch, step) {
@@ -284,49 +264,22 @@ Panel {
         }
     }
 
-    Timer {
+    Audition {
         id: auditionTimer
 
         interval: 200
-        onTriggered: {
-            if (root.auditionPitch >= 0)
-                instrument.padUp(root.auditionPitch);
-            root.auditionPitch = -1;
-        }
     }
 
     // Nothing to program: no track, or no clip of it.
-    Column {
-        objectName: "emptyState"
+    EmptyState {
         anchors.centerIn: parent
         width: Math.min(parent.width - 4 * theme.spacing, 560)
-        spacing: theme.spacing
         visible: root.track === null || root.clipLength <= 0
-
-        Text {
-            objectName: "emptyTitle"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            elide: Text.ElideRight
-            text: root.track === null ? qsTr("No track selected")
-                                      : qsTr("No clip selected on “%1”").arg(root.track.name)
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-        }
-
-        Text {
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.WordWrap
-            text: root.track === null
-                  ? qsTr("Click a track in the timeline, then come back here to program a pattern.")
-                  : qsTr("Click one of its clips in the timeline, or start a new one-bar clip here.")
-            color: theme.colors.textMuted
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-        }
+        title: root.track === null ? qsTr("No track selected")
+                                   : qsTr("No clip selected on “%1”").arg(root.track.name)
+        hint: root.track === null
+              ? qsTr("Click a track in the timeline, then come back here to program a pattern.")
+              : qsTr("Click one of its clips in the timeline, or start a new one-bar clip here.")
 
         FlatButton {
             objectName: "newClipButton"

@@ -72,37 +72,14 @@ Item {
         }
     }
 
-    Column {
-        objectName: "emptyState"
+    EmptyState {
         anchors.centerIn: parent
         width: parent.width - 2 * theme.spacing
-        spacing: theme.spacing
         visible: root.chain.length === 0 && !root.hasInstrumentCard
-
-        Text {
-            objectName: "emptyTitle"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            text: root.track ? qsTr("No effects on “%1” yet").arg(root.track.name) : qsTr("No track selected")
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-            elide: Text.ElideRight
-        }
-
-        Text {
-            objectName: "emptyHint"
-            width: parent.width
-            horizontalAlignment: Text.AlignHCenter
-            text: root.track
-                  ? qsTr("Drag an effect from the browser's EFFECTS list onto this panel, or double-click one to add it.")
-                  : qsTr("Click a track in the timeline to see and edit its effects.")
-            color: theme.colors.textMuted
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-            wrapMode: Text.WordWrap
-        }
+        title: root.track ? qsTr("No effects on “%1” yet").arg(root.track.name) : qsTr("No track selected")
+        hint: root.track
+              ? qsTr("Drag an effect from the browser's EFFECTS list onto this panel, or double-click one to add it.")
+              : qsTr("Click a track in the timeline to see and edit its effects.")
     }
 
     Flickable {
@@ -118,15 +95,11 @@ Item {
         contentWidth: row.width
         contentHeight: height
 
-        ScrollBar.horizontal: ScrollBar {
+        ScrollBar.horizontal: ThinScrollBar {
             objectName: "chainScrollBar"
-            policy: view.contentWidth > view.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-            contentItem: Rectangle {
-                implicitHeight: 5
-                radius: 2
-                color: theme.colors.border
-            }
-            background: Item {}
+            padding: 2
+            thickness: 5
+            handleRadius: 2
         }
 
         Row {
@@ -164,7 +137,7 @@ Item {
             Repeater {
                 model: root.chain
 
-                Rectangle {
+                DeviceCard {
                     id: card
 
                     required property var modelData
@@ -206,10 +179,6 @@ Item {
                     z: dragShift !== 0 ? 1 : 0
                     width: columns * 70 + 20
                     height: row.height
-                    color: theme.colors.surfaceRaised
-                    radius: theme.radius
-                    border.width: 1
-                    border.color: theme.colors.border
                     opacity: modelData.enabled ? 1.0 : 0.55
 
                     ColumnLayout {

@@ -1,10 +1,12 @@
 import QtQuick
 import QtQuick.Layouts
+import "Notes.js" as Notes
+import "SampleKnobs.js" as SampleKnobs
 
 // The card of a track's Drum Rack: sixteen pads, the MIDI notes 36 to 51 from the bottom
 // left, and the gain, tune and release of the picked pad. Every change is one call on
 // `project`; the card shows what the track's configuration says afterwards.
-Rectangle {
+DeviceCard {
     id: root
 
     property string trackId: ""
@@ -40,16 +42,7 @@ Rectangle {
     }
 
     function knobText(k, v) {
-        if (k.key === "gain")
-            return Math.round(v * 100) + " %";
-        if (k.key === "tune_cents")
-            return Math.round(v) + " ct";
-        return Math.round(v) + " ms";
-    }
-
-    function storedValue(k) {
-        const pad = selectedPad;
-        return pad !== null && typeof pad[k.key] === "number" ? pad[k.key] : k.def;
+        return SampleKnobs.text(k.key, v);
     }
 
     // The pads give up height before the bottom row leaves the card: the effects view of
@@ -60,10 +53,6 @@ Rectangle {
 
     implicitWidth: 508
     width: 508
-    radius: theme.radius
-    color: theme.colors.surfaceRaised
-    border.width: 1
-    border.color: theme.colors.border
 
     RowLayout {
         anchors.fill: parent
@@ -75,24 +64,13 @@ Rectangle {
             Layout.alignment: Qt.AlignTop
             spacing: 6
 
-            RowLayout {
+            CardTitle {
                 id: padHeader
 
-                spacing: 6
-
-                CategoryIcon {
-                    category: "drums"
-                    size: 16
-                    color: theme.colors.accent2
-                }
-
-                Text {
-                    text: qsTr("Drum Rack")
-                    color: theme.colors.text
-                    font.family: theme.fontFamily
-                    font.pixelSize: 13
-                    font.weight: Font.DemiBold
-                }
+                // The hint follows the name closely, however wide the column.
+                Layout.fillWidth: false
+                category: "drums"
+                text: qsTr("Drum Rack")
 
                 Text {
                     text: qsTr("drop sounds on the pads")
@@ -114,7 +92,7 @@ Rectangle {
                         id: pad
 
                         required property int index
-                        readonly property int note: 36 + (3 - Math.floor(index / 4)) * 4 + (index % 4)
+                        readonly property int note: Notes.padNote(36, index)
                         readonly property var padData: root.padFor(note)
                         readonly property bool filled: padData !== null && padData.sample !== undefined
                                                        && padData.sample !== null && String(padData.sample) !== ""
@@ -216,17 +194,8 @@ Rectangle {
                 Repeater {
                     model: root.knobs
 
-                    DeviceKnobCell {
-                        required property var modelData
-
-                        objectName: "knob_" + modelData.key
-                        label: modelData.label
-                        help: modelData.help
-                        from: modelData.min
-                        to: modelData.max
-                        defaultValue: modelData.def
-                        stored: root.storedValue(modelData)
-                        format: v => root.knobText(modelData, v)
+                    SampleKnobCell {
+                        values: root.selectedPad
                         onCommit: v => project.setPadParameter(root.trackId, root.selectedNote, modelData.key, v)
                     }
                 }

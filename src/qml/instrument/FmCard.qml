@@ -4,7 +4,7 @@ import QtQuick.Layouts
 // The card of a four-operator FM instrument: the algorithm, the general knobs and each
 // operator's ratio, level and envelope. Ranges, names and help come from the FM module's
 // own knob table; every change is one call on `project`.
-Rectangle {
+DeviceCard {
     id: root
 
     property string trackId: ""
@@ -77,10 +77,6 @@ Rectangle {
 
     implicitWidth: oneLineOfKnobs ? 906 + 2 * 56 : 906
     width: implicitWidth
-    radius: theme.radius
-    color: theme.colors.surfaceRaised
-    border.width: 1
-    border.color: theme.colors.border
 
     RowLayout {
         anchors.fill: parent
@@ -93,26 +89,11 @@ Rectangle {
             Layout.preferredWidth: root.oneLineOfKnobs ? 130 + 2 * 56 : 130
             spacing: 6
 
-            RowLayout {
+            CardTitle {
                 Layout.fillWidth: true
-                spacing: 6
-
-                CategoryIcon {
-                    category: "fm"
-                    size: 16
-                    color: theme.colors.accent2
-                }
-
-                Text {
-                    objectName: "fmTitle"
-                    Layout.fillWidth: true
-                    text: root.title
-                    color: theme.colors.text
-                    font.family: theme.fontFamily
-                    font.pixelSize: 13
-                    font.weight: Font.DemiBold
-                    elide: Text.ElideRight
-                }
+                category: "fm"
+                text: root.title
+                titleName: "fmTitle"
             }
 
             Text {

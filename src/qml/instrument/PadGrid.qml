@@ -1,4 +1,5 @@
 import QtQuick
+import "Notes.js" as Notes
 
 // Sixteen pads played with the mouse, drum-machine style. With a drum kit they are the drum
 // keys 36 to 51 named after their sounds; otherwise 16 notes up from the octave's C. The
@@ -9,7 +10,6 @@ Item {
 
     readonly property bool drums: instrument.patchCategory === "drums"
     readonly property int firstNote: drums ? 36 : 12 * (instrument.octave + 1)
-    readonly property var noteNames: ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
 
     implicitHeight: 112
 
@@ -31,10 +31,7 @@ Item {
                 id: pad
 
                 required property int index
-                readonly property int col: index % 4
-                // Counted from the bottom, so the notes run upward from the bottom-left pad.
-                readonly property int row: 3 - Math.floor(index / 4)
-                readonly property int note: root.firstNote + row * 4 + col
+                readonly property int note: Notes.padNote(root.firstNote, index)
                 readonly property string drumName: root.drums ? (instrument.padLabels[String(note)] ?? "") : ""
                 readonly property bool sounds: !root.drums || drumName !== ""
                 readonly property bool lit: instrument.activeNotes.indexOf(note) >= 0
@@ -63,8 +60,7 @@ Item {
                     width: parent.width - 6
                     horizontalAlignment: Text.AlignHCenter
                     elide: Text.ElideRight
-                    text: root.drums ? pad.drumName
-                                     : root.noteNames[pad.note % 12] + (Math.floor(pad.note / 12) - 1)
+                    text: root.drums ? pad.drumName : Notes.name(pad.note)
                     color: pad.lit ? theme.colors.onAccent : theme.colors.textMuted
                     font.family: theme.fontFamily
                     font.pixelSize: 11

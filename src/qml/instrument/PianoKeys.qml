@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Notes.js" as Notes
 
 // The on-screen piano: all 128 MIDI notes in one sideways-scrolling row. It keeps no notes
 // of its own: a press plays through `instrument` and what is lit comes back from it.
@@ -28,8 +29,7 @@ Item {
     }
 
     function isBlack(note) {
-        const m = note % 12;
-        return m === 1 || m === 3 || m === 6 || m === 8 || m === 10;
+        return Notes.isBlack(note);
     }
 
     function whiteIndex(note) {
@@ -73,16 +73,7 @@ Item {
         flickableDirection: Flickable.HorizontalFlick
         boundsBehavior: Flickable.StopAtBounds
 
-        ScrollBar.horizontal: ScrollBar {
-            policy: root.contentW > view.width ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-            padding: 0
-            background: null
-            contentItem: Rectangle {
-                implicitHeight: 4
-                radius: 2
-                color: theme.colors.border
-            }
-        }
+        ScrollBar.horizontal: ThinScrollBar {}
 
         Repeater {
             model: 128

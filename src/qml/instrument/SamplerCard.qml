@@ -1,10 +1,11 @@
 import QtQuick
 import QtQuick.Layouts
+import "SampleKnobs.js" as SampleKnobs
 
 // The card of a track's Sampler: its sound, the Loop switch and five knobs. It never
 // changes its own picture: every gesture is one call on `project`, and the card shows what
 // the track's configuration says once the project has changed.
-Rectangle {
+DeviceCard {
     id: root
 
     property string trackId: ""
@@ -26,31 +27,12 @@ Rectangle {
          help: qsTr("How long the sound takes to fade out after the key comes up.")}
     ]
 
-    function noteName(n) {
-        const names = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"];
-        return names[((n % 12) + 12) % 12] + (Math.floor(n / 12) - 1);
-    }
-
     function knobText(k, v) {
-        if (k.key === "root_note")
-            return noteName(Math.round(v));
-        if (k.key === "gain")
-            return Math.round(v * 100) + " %";
-        if (k.key === "tune_cents")
-            return Math.round(v) + " ct";
-        return Math.round(v) + " ms";
-    }
-
-    // The stored value of a key, or the knob's default when the configuration lacks it.
-    function storedValue(k) {
-        return config && typeof config[k.key] === "number" ? config[k.key] : k.def;
+        return SampleKnobs.text(k.key, v);
     }
 
     implicitWidth: 320
     width: 320
-    radius: theme.radius
-    color: theme.colors.surfaceRaised
-    border.width: 1
     border.color: sampleOver ? theme.colors.accent2 : theme.colors.border
 
     DropArea {
@@ -70,25 +52,10 @@ Rectangle {
         anchors.margins: 10
         spacing: 6
 
-        RowLayout {
+        CardTitle {
             Layout.fillWidth: true
-            spacing: 6
-
-            CategoryIcon {
-                category: "sampler"
-                size: 16
-                color: theme.colors.accent2
-            }
-
-            Text {
-                Layout.fillWidth: true
-                text: qsTr("Sampler")
-                color: theme.colors.text
-                font.family: theme.fontFamily
-                font.pixelSize: 13
-                font.weight: Font.DemiBold
-                elide: Text.ElideRight
-            }
+            category: "sampler"
+            text: qsTr("Sampler")
 
             FlatButton {
                 objectName: "loopButton"
@@ -165,17 +132,8 @@ Rectangle {
             Repeater {
                 model: root.knobs
 
-                DeviceKnobCell {
-                    required property var modelData
-
-                    objectName: "knob_" + modelData.key
-                    label: modelData.label
-                    help: modelData.help
-                    from: modelData.min
-                    to: modelData.max
-                    defaultValue: modelData.def
-                    stored: root.storedValue(modelData)
-                    format: v => root.knobText(modelData, v)
+                SampleKnobCell {
+                    values: root.config
                     onCommit: v => project.setSamplerParameter(root.trackId, modelData.key, v)
                 }
             }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // The sound card on the Audio page: the device list, the test tone and four live
@@ -44,70 +43,21 @@ ColumnLayout {
 
     spacing: theme.spacing * 1.5
 
-    RowLayout {
+    DeviceChooser {
         Layout.fillWidth: true
-        spacing: theme.spacing
-
-        Text {
-            objectName: "audioHeader"
-            Layout.fillWidth: true
-            text: audio.devices.length > 0
-                  ? qsTr("Output device  ·  driver: %1").arg(audio.driverName)
-                  : qsTr("No sound card found (driver: %1)").arg(audio.driverName)
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-            font.weight: Font.Medium
-            wrapMode: Text.WordWrap
-        }
-
-        FlatButton {
-            objectName: "audioRefresh"
-            text: qsTr("Refresh")
-            implicitHeight: 28
-            help: qsTr("Look for sound cards again, for example after plugging one in.")
-            onClicked: audio.refreshDevices()
-        }
-    }
-
-    ListView {
-        id: deviceList
-
-        objectName: "audioDevices"
-        Layout.fillWidth: true
-        Layout.preferredHeight: 38 * Math.min(4, count)
-        clip: true
-        spacing: 2
-        boundsBehavior: Flickable.StopAtBounds
-        model: root.choices
-
-        ScrollBar.vertical: ScrollBar {
-            id: scrollBar
-
-            policy: ScrollBar.AsNeeded
-            // Only a handle, and only while there is something to scroll.
-            contentItem: Rectangle {
-                implicitWidth: 4
-                radius: 2
-                color: theme.colors.border
-                visible: scrollBar.size < 1.0
-            }
-            background: null
-        }
-
-        delegate: FlatButton {
-            required property var modelData
-
-            width: ListView.view.width - 10
-            height: 36
-            textAlign: Text.AlignLeft
-            text: modelData.name + (modelData.isDefault ? "   ·   " + qsTr("default") : "")
-            selected: audio.selectedDeviceId === modelData.id
-            help: modelData.id === ""
-                  ? qsTr("Play Ostrel's sound through whichever sound card the system is using.")
-                  : qsTr("Play Ostrel's sound through %1.").arg(modelData.name)
-            onClicked: audio.selectDevice(modelData.id)
-        }
+        name: "audio"
+        title: audio.devices.length > 0
+               ? qsTr("Output device  ·  driver: %1").arg(audio.driverName)
+               : qsTr("No sound card found (driver: %1)").arg(audio.driverName)
+        refreshHelp: qsTr("Look for sound cards again, for example after plugging one in.")
+        choices: root.choices
+        selectedId: audio.selectedDeviceId
+        textOf: choice => choice.name + (choice.isDefault ? "   ·   " + qsTr("default") : "")
+        helpOf: choice => choice.id === ""
+                          ? qsTr("Play Ostrel's sound through whichever sound card the system is using.")
+                          : qsTr("Play Ostrel's sound through %1.").arg(choice.name)
+        onRefresh: audio.refreshDevices()
+        onPicked: id => audio.selectDevice(id)
     }
 
     RowLayout {
@@ -122,16 +72,10 @@ ColumnLayout {
             onClicked: audio.setTestTone(!audio.testToneOn)
         }
 
-        Text {
+        StatusLine {
             objectName: "audioStatus"
-            Layout.fillWidth: true
             text: audio.status
-            color: audio.problem ? theme.colors.warning : theme.colors.textMuted
-            font.family: theme.fontFamily
-            font.pixelSize: 13
-            wrapMode: Text.WordWrap
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
+            problem: audio.problem
         }
     }
 
@@ -172,10 +116,5 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
     }
 
-    Rectangle {
-        Layout.fillWidth: true
-        Layout.preferredHeight: 1
-        color: theme.colors.border
-        opacity: 0.6
-    }
+    SectionRule {}
 }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // The MIDI keyboard on the MIDI page: the input list (or none) and a monitor that proves
@@ -12,80 +11,26 @@ ColumnLayout {
 
     spacing: theme.spacing * 1.5
 
-    RowLayout {
+    DeviceChooser {
         Layout.fillWidth: true
-        spacing: theme.spacing
-
-        Text {
-            objectName: "midiHeader"
-            Layout.fillWidth: true
-            text: midi.devices.length > 0
-                  ? qsTr("MIDI keyboard  ·  driver: %1").arg(midi.driverName)
-                  : qsTr("No MIDI keyboard found (driver: %1)").arg(midi.driverName)
-            color: theme.colors.text
-            font.family: theme.fontFamily
-            font.pixelSize: theme.baseFontSize
-            font.weight: Font.Medium
-            wrapMode: Text.WordWrap
-        }
-
-        FlatButton {
-            objectName: "midiRefresh"
-            text: qsTr("Refresh")
-            implicitHeight: 28
-            help: qsTr("Look for MIDI keyboards again, for example after plugging one in.")
-            onClicked: midi.refreshDevices()
-        }
+        name: "midi"
+        title: midi.devices.length > 0
+               ? qsTr("MIDI keyboard  ·  driver: %1").arg(midi.driverName)
+               : qsTr("No MIDI keyboard found (driver: %1)").arg(midi.driverName)
+        refreshHelp: qsTr("Look for MIDI keyboards again, for example after plugging one in.")
+        choices: root.choices
+        selectedId: midi.selectedDeviceId
+        helpOf: choice => choice.id === ""
+                          ? qsTr("Do not listen to any MIDI keyboard. This also frees the keyboard for other programs.")
+                          : qsTr("Play Ostrel's instrument with %1. Other programs cannot use it while Ostrel listens.").arg(choice.name)
+        onRefresh: midi.refreshDevices()
+        onPicked: id => midi.selectDevice(id)
     }
 
-    ListView {
-        objectName: "midiDevices"
-        Layout.fillWidth: true
-        Layout.preferredHeight: 38 * Math.min(4, count)
-        clip: true
-        spacing: 2
-        boundsBehavior: Flickable.StopAtBounds
-        model: root.choices
-
-        ScrollBar.vertical: ScrollBar {
-            id: scrollBar
-
-            policy: ScrollBar.AsNeeded
-            // Only a handle, and only while there is something to scroll.
-            contentItem: Rectangle {
-                implicitWidth: 4
-                radius: 2
-                color: theme.colors.border
-                visible: scrollBar.size < 1.0
-            }
-            background: null
-        }
-
-        delegate: FlatButton {
-            required property var modelData
-
-            width: ListView.view.width - 10
-            height: 36
-            textAlign: Text.AlignLeft
-            text: modelData.name
-            selected: midi.selectedDeviceId === modelData.id
-            help: modelData.id === ""
-                  ? qsTr("Do not listen to any MIDI keyboard. This also frees the keyboard for other programs.")
-                  : qsTr("Play Ostrel's instrument with %1. Other programs cannot use it while Ostrel listens.").arg(modelData.name)
-            onClicked: midi.selectDevice(modelData.id)
-        }
-    }
-
-    Text {
+    StatusLine {
         objectName: "midiStatus"
-        Layout.fillWidth: true
         text: midi.status
-        color: midi.problem ? theme.colors.warning : theme.colors.textMuted
-        font.family: theme.fontFamily
-        font.pixelSize: 13
-        wrapMode: Text.WordWrap
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
+        problem: midi.problem
     }
 
     RowLayout {
@@ -152,10 +97,5 @@ ColumnLayout {
         wrapMode: Text.WordWrap
     }
 
-    Rectangle {
-        Layout.fillWidth: true
-        Layout.preferredHeight: 1
-        color: theme.colors.border
-        opacity: 0.6
-    }
+    SectionRule {}
 }

@@ -109,38 +109,21 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
     }
 
-    Text {
+    FolderPath {
         objectName: "patchesFolder"
-        Layout.fillWidth: true
         text: instrument.patchesDirectory
-        color: theme.colors.textMuted
-        font.family: "monospace"
-        font.pixelSize: 11
-        elide: Text.ElideMiddle
         Accessible.name: qsTr("Patches folder") + " " + instrument.patchesDirectory
     }
 
     Repeater {
         model: instrument.userPatchNames
 
-        RowLayout {
+        FileRow {
             id: patchRow
 
-            required property string modelData
-
             objectName: "patchRow"
-            Layout.fillWidth: true
-            spacing: theme.spacing
-
-            Text {
-                objectName: "patchRowText"
-                Layout.fillWidth: true
-                text: patchRow.modelData + (instrument.patchName === patchRow.modelData ? "   ·   " + qsTr("playing") : "")
-                color: theme.colors.text
-                font.family: theme.fontFamily
-                font.pixelSize: 13
-                elide: Text.ElideRight
-            }
+            textName: "patchRowText"
+            text: patchRow.modelData + (instrument.patchName === patchRow.modelData ? "   ·   " + qsTr("playing") : "")
 
             FlatButton {
                 objectName: "playPatch"
@@ -171,23 +154,12 @@ ColumnLayout {
         wrapMode: Text.WordWrap
     }
 
-    Text {
+    StatusLine {
         objectName: "patchMessage"
-        Layout.fillWidth: true
         visible: instrument.patchFilesMessage !== ""
         text: instrument.patchFilesMessage
-        color: instrument.patchFilesProblem ? theme.colors.warning : theme.colors.textMuted
-        font.family: theme.fontFamily
-        font.pixelSize: 13
-        wrapMode: Text.WordWrap
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
+        problem: instrument.patchFilesProblem
     }
 
-    Rectangle {
-        Layout.fillWidth: true
-        Layout.preferredHeight: 1
-        color: theme.colors.border
-        opacity: 0.6
-    }
+    SectionRule {}
 }

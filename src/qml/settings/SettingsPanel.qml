@@ -55,6 +55,11 @@ Item {
         return "";
     }
 
+    // Whether a page's own section shows: on its page, and not while searching.
+    function showsSection(name) {
+        return !searching && page === name;
+    }
+
     function showPage(name) {
         searchField.clear();
         root.page = name;
@@ -230,19 +235,7 @@ Item {
                     boundsBehavior: Flickable.StopAtBounds
                     model: root.rows
 
-                    ScrollBar.vertical: ScrollBar {
-                        id: scrollBar
-
-                        policy: ScrollBar.AsNeeded
-                        // Only a handle, and only while there is something to scroll.
-                        contentItem: Rectangle {
-                            implicitWidth: 4
-                            radius: 2
-                            color: theme.colors.border
-                            visible: scrollBar.size < 1.0
-                        }
-                        background: null
-                    }
+                    ScrollBar.vertical: ThinScrollBar { padding: 2 }
 
                     // The page's section scrolls with its rows, so a long list of files
                     // never squeezes the settings out of a small window.
@@ -252,22 +245,22 @@ Item {
 
                         AudioSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "audio"
+                            visible: root.showsSection("audio")
                         }
 
                         ThemeFilesSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "appearance"
+                            visible: root.showsSection("appearance")
                         }
 
                         PatchFilesSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "instrument"
+                            visible: root.showsSection("instrument")
                         }
 
                         MidiSection {
                             Layout.fillWidth: true
-                            visible: !root.searching && root.page === "midi"
+                            visible: root.showsSection("midi")
                         }
 
                         // The gap between a section and the first row.
@@ -344,14 +337,9 @@ Item {
                         lineHeight: 1.3
                     }
 
-                    Text {
+                    FolderPath {
                         objectName: "settingsFileText"
-                        Layout.fillWidth: true
                         text: qsTr("Settings file: %1").arg(settings.filePath)
-                        color: theme.colors.textMuted
-                        font.family: "monospace"
-                        font.pixelSize: 11
-                        elide: Text.ElideMiddle
                     }
 
                     Item { Layout.fillHeight: true }

@@ -49,37 +49,19 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
     }
 
-    Text {
+    FolderPath {
         objectName: "exportFolder"
-        Layout.fillWidth: true
         text: theme.exportDirectory
-        color: theme.colors.textMuted
-        font.family: "monospace"
-        font.pixelSize: 11
-        elide: Text.ElideMiddle
         Accessible.name: qsTr("Export folder") + " " + theme.exportDirectory
     }
 
     Repeater {
         model: theme.importFiles
 
-        RowLayout {
+        FileRow {
             id: importRow
 
-            required property string modelData
-
             objectName: "importRow"
-            Layout.fillWidth: true
-            spacing: theme.spacing
-
-            Text {
-                Layout.fillWidth: true
-                text: importRow.modelData
-                color: theme.colors.text
-                font.family: theme.fontFamily
-                font.pixelSize: 13
-                elide: Text.ElideRight
-            }
 
             FlatButton {
                 objectName: "importButton"
@@ -105,23 +87,12 @@ ColumnLayout {
     Repeater {
         model: theme.themeIds.filter(id => theme.isUserTheme(id))
 
-        RowLayout {
+        FileRow {
             id: ownRow
 
-            required property string modelData
-
             objectName: "ownThemeRow"
-            Layout.fillWidth: true
-            spacing: theme.spacing
-
-            Text {
-                Layout.fillWidth: true
-                text: qsTr("Your theme: %1").arg(theme.nameForId(ownRow.modelData))
-                color: theme.colors.textMuted
-                font.family: theme.fontFamily
-                font.pixelSize: 13
-                elide: Text.ElideRight
-            }
+            text: qsTr("Your theme: %1").arg(theme.nameForId(ownRow.modelData))
+            textColor: theme.colors.textMuted
 
             FlatButton {
                 objectName: "removeTheme"
@@ -138,23 +109,12 @@ ColumnLayout {
         }
     }
 
-    Text {
+    StatusLine {
         objectName: "themeMessage"
-        Layout.fillWidth: true
         visible: theme.fileMessage !== ""
         text: theme.fileMessage
-        color: theme.fileProblem ? theme.colors.warning : theme.colors.textMuted
-        font.family: theme.fontFamily
-        font.pixelSize: 13
-        wrapMode: Text.WordWrap
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
+        problem: theme.fileProblem
     }
 
-    Rectangle {
-        Layout.fillWidth: true
-        Layout.preferredHeight: 1
-        color: theme.colors.border
-        opacity: 0.6
-    }
+    SectionRule {}
 }

@@ -536,17 +536,9 @@ Panel {
                     view: root
                 }
 
-                ScrollBar.vertical: ScrollBar {
+                ScrollBar.vertical: ThinScrollBar {
                     objectName: "vScrollBar"
-                    policy: ScrollBar.AsNeeded
-                    visible: trackList.contentHeight > trackList.height
-
-                    contentItem: Rectangle {
-                        implicitWidth: 4
-                        radius: 2
-                        color: theme.colors.border
-                    }
-                    background: Item {}
+                    padding: 2
                 }
             }
 
@@ -663,7 +655,7 @@ Panel {
                 color: theme.colors.border
             }
 
-            ScrollBar {
+            ThinScrollBar {
                 id: hbar
 
                 objectName: "hScrollBar"
@@ -671,8 +663,10 @@ Panel {
                 width: root.lanesWidth
                 height: parent.height
                 orientation: Qt.Horizontal
+                // Also when the whole song fits: the handle then spans the lanes.
                 policy: ScrollBar.AlwaysOn
-                padding: 0
+                thickness: 6
+                room: 14
                 size: Math.min(1, root.visibleBeats / root.totalBeats)
                 position: root.viewStart / root.totalBeats
 
@@ -682,19 +676,6 @@ Panel {
                         root.clampView();
                     }
                 }
-
-                contentItem: Item {
-                    implicitHeight: 14
-
-                    Rectangle {
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: parent.width
-                        height: 6
-                        radius: 3
-                        color: theme.colors.border
-                    }
-                }
-                background: Item {}
             }
         }
     }

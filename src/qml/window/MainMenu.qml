@@ -8,10 +8,21 @@ MenuBar {
 
     required property var host
 
-    // A tick item flips its own tick when chosen; the tick shows the model, so it is bound
-    // to the model again once the command has run.
-    function retick(item, condition) {
-        item.checked = Qt.binding(condition);
+    // A menu item whose tick shows the model: `isOn` reads it, `flip` changes it. Choosing
+    // the item flips its own tick too, so once the command has run the tick is bound to the
+    // model again.
+    component TickItem: FlatMenuItem {
+        id: tickItem
+
+        property var isOn: () => false
+        property var flip: () => {}
+
+        checkable: true
+        checked: isOn()
+        onTriggered: {
+            flip();
+            tickItem.checked = Qt.binding(isOn);
+        }
     }
 
     implicitHeight: 30
@@ -213,48 +224,30 @@ MenuBar {
         objectName: "viewMenu"
         title: qsTr("View")
 
-        FlatMenuItem {
-            id: browserItem
-
+        TickItem {
             objectName: "browserItem"
             text: qsTr("Browser")
             keys: "Ctrl+Alt+B"
-            checkable: true
-            checked: root.host.showBrowser
             help: qsTr("Show or hide the browser on the left.")
-            onTriggered: {
-                root.host.showBrowser = !root.host.showBrowser;
-                root.retick(browserItem, () => root.host.showBrowser);
-            }
+            isOn: () => root.host.showBrowser
+            flip: () => root.host.showBrowser = !root.host.showBrowser
         }
 
-        FlatMenuItem {
-            id: detailItem
-
+        TickItem {
             objectName: "detailItem"
             text: qsTr("Detail panel")
             keys: "Ctrl+Alt+D"
-            checkable: true
-            checked: root.host.showDetail
             help: qsTr("Show or hide the panel along the bottom (play, piano roll, log).")
-            onTriggered: {
-                root.host.showDetail = !root.host.showDetail;
-                root.retick(detailItem, () => root.host.showDetail);
-            }
+            isOn: () => root.host.showDetail
+            flip: () => root.host.showDetail = !root.host.showDetail
         }
 
-        FlatMenuItem {
-            id: helpStripItem
-
+        TickItem {
             objectName: "helpStripItem"
             text: qsTr("Help strip")
-            checkable: true
-            checked: settings.showHelpStrip
             help: qsTr("Show or hide the line at the bottom that explains whatever you point at.")
-            onTriggered: {
-                settings.setValue("appearance.show_help_strip", !settings.showHelpStrip);
-                root.retick(helpStripItem, () => settings.showHelpStrip);
-            }
+            isOn: () => settings.showHelpStrip
+            flip: () => settings.setValue("appearance.show_help_strip", !settings.showHelpStrip)
         }
 
         FlatMenuSeparator {}
@@ -263,52 +256,35 @@ MenuBar {
             objectName: "instrumentTabItem"
             text: qsTr("Instrument tab")
             help: qsTr("Play the instrument on keys or pads, shape its sound, grid or effects.")
-            onTriggered: {
-                root.host.showDetail = true;
-                root.host.detailView.tab = 0;
-            }
+            onTriggered: root.host.showDetailTab(0)
         }
 
         FlatMenuItem {
             objectName: "stepGridItem"
             text: qsTr("Step grid")
             help: qsTr("Program a pattern by clicking squares on the instrument's grid.")
-            onTriggered: {
-                root.host.showDetail = true;
-                root.host.detailView.showInstrumentView("grid");
-                root.host.detailView.tab = 0;
-            }
+            onTriggered: root.host.showInstrumentView("grid")
         }
 
         FlatMenuItem {
             objectName: "effectsItem"
             text: qsTr("Effects (FX)")
             help: qsTr("See and edit the effects on the selected track.")
-            onTriggered: {
-                root.host.showDetail = true;
-                root.host.detailView.showInstrumentView("fx");
-                root.host.detailView.tab = 0;
-            }
+            onTriggered: root.host.showInstrumentView("fx")
         }
 
         FlatMenuItem {
             objectName: "pianoTabItem"
             text: qsTr("Piano roll tab")
             help: qsTr("Edit the notes of the selected clip.")
-            onTriggered: {
-                root.host.showDetail = true;
-                root.host.detailView.tab = 2;
-            }
+            onTriggered: root.host.showDetailTab(2)
         }
 
         FlatMenuItem {
             objectName: "logTabItem"
             text: qsTr("Log tab")
             help: qsTr("The flight recorder: what the app has been doing.")
-            onTriggered: {
-                root.host.showDetail = true;
-                root.host.detailView.tab = 1;
-            }
+            onTriggered: root.host.showDetailTab(1)
         }
 
         FlatMenuSeparator {}
@@ -367,20 +343,16 @@ MenuBar {
             Instantiator {
                 model: theme.themeIds
 
-                delegate: FlatMenuItem {
+                delegate: TickItem {
                     id: themeItem
 
                     required property string modelData
 
                     objectName: "themeItem"
                     text: theme.nameForId(modelData)
-                    checkable: true
-                    checked: theme.currentId === modelData
                     help: qsTr("Switch the look of the whole app to “%1”. Colours come from a theme file, so you can add your own.").arg(text)
-                    onTriggered: {
-                        root.host.pickTheme(modelData);
-                        root.retick(themeItem, () => theme.currentId === themeItem.modelData);
-                    }
+                    isOn: () => theme.currentId === themeItem.modelData
+                    flip: () => root.host.pickTheme(themeItem.modelData)
                 }
 
                 onObjectAdded: (index, object) => themeMenu.insertItem(index, object)
@@ -390,33 +362,21 @@ MenuBar {
 
         FlatMenuSeparator {}
 
-        FlatMenuItem {
-            id: metronomeItem
-
+        TickItem {
             objectName: "metronomeItem"
             text: qsTr("Metronome")
-            checkable: true
-            checked: transport.metronome
             help: qsTr("A click on every beat while the clock runs.")
-            onTriggered: {
-                transport.setMetronome(!transport.metronome);
-                root.retick(metronomeItem, () => transport.metronome);
-            }
+            isOn: () => transport.metronome
+            flip: () => transport.setMetronome(!transport.metronome)
         }
 
-        FlatMenuItem {
-            id: loopItem
-
+        TickItem {
             objectName: "loopItem"
             text: qsTr("Loop")
             keys: "Ctrl+L"
-            checkable: true
-            checked: transport.loopEnabled
             help: qsTr("Repeat the looped stretch of the song while playing.")
-            onTriggered: {
-                transport.setLoopEnabled(!transport.loopEnabled);
-                root.retick(loopItem, () => transport.loopEnabled);
-            }
+            isOn: () => transport.loopEnabled
+            flip: () => transport.setLoopEnabled(!transport.loopEnabled)
         }
     }
 

@@ -14,6 +14,37 @@ Item {
 
     readonly property string monospace: Qt.platform.os === "windows" ? "Consolas" : "monospace"
 
+    // A text that gives way in a narrow window, shortened at its end, rather than anything
+    // drawing past the bar's end.
+    component GivingText: Text {
+        Layout.fillWidth: true
+        Layout.preferredWidth: Math.ceil(implicitWidth)
+        Layout.maximumWidth: Math.ceil(implicitWidth)
+        elide: Text.ElideRight
+    }
+
+    // Writes a display's help sentence while the pointer is over it.
+    component HelpArea: MouseArea {
+        id: area
+
+        property string help: ""
+
+        // Written again once the leave of the neighbour the pointer came from is through.
+        function repeatHelp() {
+            if (containsMouse)
+                app.helpText = help;
+        }
+
+        anchors.fill: parent
+        acceptedButtons: Qt.NoButton
+        hoverEnabled: true
+        onEntered: {
+            app.helpText = help;
+            Qt.callLater(() => area.repeatHelp());
+        }
+        onExited: app.helpText = ""
+    }
+
     implicitHeight: 48
 
     Rectangle {
@@ -117,23 +148,8 @@ Item {
                     font.letterSpacing: 1
                 }
 
-                MouseArea {
-                    readonly property string help: qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
-
-                    // Written again once the leave of the neighbour the pointer came from is through.
-                    function repeatHelp() {
-                        if (containsMouse)
-                            app.helpText = help;
-                    }
-
-                    anchors.fill: parent
-                    acceptedButtons: Qt.NoButton
-                    hoverEnabled: true
-                    onEntered: {
-                        app.helpText = help;
-                        Qt.callLater(() => repeatHelp());
-                    }
-                    onExited: app.helpText = ""
+                HelpArea {
+                    help: qsTr("The tempo in beats per minute. Turn the mouse wheel over it to change it.")
                     onWheel: wheelEvent => {
                         transport.nudgeTempo(wheelEvent.angleDelta.y > 0 ? 1 : -1);
                         wheelEvent.accepted = true;
@@ -180,23 +196,8 @@ Item {
                 font.weight: Font.DemiBold
             }
 
-            MouseArea {
-                readonly property string help: qsTr("Where the song clock is: bar, beat and sixteenth note.")
-
-                // Written again once the leave of the neighbour the pointer came from is through.
-                function repeatHelp() {
-                    if (containsMouse)
-                        app.helpText = help;
-                }
-
-                anchors.fill: parent
-                acceptedButtons: Qt.NoButton
-                hoverEnabled: true
-                onEntered: {
-                    app.helpText = help;
-                    Qt.callLater(() => repeatHelp());
-                }
-                onExited: app.helpText = ""
+            HelpArea {
+                help: qsTr("Where the song clock is: bar, beat and sixteenth note.")
             }
         }
 
@@ -242,14 +243,8 @@ Item {
                 font.pixelSize: theme.baseFontSize
             }
 
-            Text {
+            GivingText {
                 objectName: "metronomeHint"
-                // In a narrow window the hint and the engine text give way, rather than
-                // anything drawing past the bar's end.
-                Layout.fillWidth: true
-                Layout.preferredWidth: Math.ceil(implicitWidth)
-                Layout.maximumWidth: Math.ceil(implicitWidth)
-                elide: Text.ElideRight
                 visible: transport.metronome && !transport.playing
                 text: qsTr("clicks while playing")
                 color: theme.colors.textMuted
@@ -272,12 +267,8 @@ Item {
             Layout.fillWidth: true
         }
 
-        Text {
+        GivingText {
             objectName: "engineText"
-            Layout.fillWidth: true
-            Layout.preferredWidth: Math.ceil(implicitWidth)
-            Layout.maximumWidth: Math.ceil(implicitWidth)
-            elide: Text.ElideRight
             text: audio.engineRunning ? qsTr("Engine  %1 %").arg(audio.cpuPercent.toFixed(1)) : qsTr("Sound card closed")
             color: audio.cpuPercent > 80 ? theme.colors.warning : theme.colors.textMuted
             font.family: theme.fontFamily

@@ -308,10 +308,10 @@ Item {
             const panel = makePanel();
             const row = part(panel, "tabRow");
             const tabs = [0, 1, 2].map(i => part(panel, "tab" + i));
-            compare(row.scale, 1);
+            compare(row.shrink, 1);
             panel.width = 200;
             waitForRendering(panel);
-            verify(row.scale < 1);
+            verify(row.shrink < 1);
             verify(tabs.reduce((sum, tab) => sum + tab.width, 0) <= row.width);
             for (const tab of tabs) {
                 const label = part(tab, "tabLabel");

@@ -146,32 +146,7 @@ Item {
             verify(loop.selected);
         }
 
-        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo_data() {
-            return [
-                {tag: "gain", key: "gain", start: 1, range: 2},
-                {tag: "root key", key: "root_note", start: 60, range: 127},
-                {tag: "tune", key: "tune_cents", start: 0, range: 200},
-                {tag: "attack", key: "attack_ms", start: 2, range: 2000},
-                {tag: "release", key: "release_ms", start: 80, range: 4999},
-            ];
-        }
 
-        function test_every_knob_sends_its_exact_value_as_one_step_and_follows_undo(data) {
-            const k = knob(data.key);
-            compare(k.value, data.start);
-            const before = project.undoText;
-            turn(k, 16);
-            let expected = data.start + 16 * (data.range / 160);
-            // The root key is stored as a whole note.
-            if (data.key === "root_note")
-                expected = Math.round(expected);
-            fuzzyCompare(config()[data.key], expected, 1e-6);
-            compare(project.undoText, "Set instrument settings");
-            fuzzyCompare(k.value, expected, 1e-6);
-            project.undo();
-            compare(project.undoText, before);
-            compare(k.value, data.start);
-        }
 
         function test_the_knob_shows_what_the_project_kept() {
             // A turn past the top is clamped by the knob; the project rounds the root key.
@@ -181,20 +156,7 @@ Item {
             compare(k.value, 66);
         }
 
-        function test_value_texts_data() {
-            return [
-                {tag: "C4", key: "root_note", v: 60, text: "C4"},
-                {tag: "C-1", key: "root_note", v: 0, text: "C-1"},
-                {tag: "G9", key: "root_note", v: 127, text: "G9"},
-                {tag: "gain", key: "gain", v: 1, text: "100 %"},
-                {tag: "tune", key: "tune_cents", v: -37.4, text: "-37 ct"},
-                {tag: "release", key: "release_ms", v: 80.4, text: "80 ms"},
-            ];
-        }
 
-        function test_value_texts(data) {
-            compare(card.knobText({key: data.key}, data.v), data.text);
-        }
 
         function test_a_long_name_is_shortened_in_the_middle() {
             const name = "a-very-long-recording-of-a-grand-piano-in-a-church-hall.wav";

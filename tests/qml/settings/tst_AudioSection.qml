@@ -81,44 +81,12 @@ Item {
             return found;
         }
 
-        function deviceButtons(section) {
-            const list = child(section, "audioDevices");
-            list.forceLayout();
-            const buttons = [];
-            for (let i = 0; i < list.count; ++i)
-                buttons.push(list.itemAtIndex(i));
-            return buttons;
-        }
 
         function readout(section, name) {
             return findChild(child(section, name), "readoutValue");
         }
 
-        function test_the_silent_output_is_listed_after_the_system_default() {
-            const section = makeSection();
-            compare(child(section, "audioHeader").text, "Output device  ·  driver: " + audio.driverName);
-            const buttons = deviceButtons(section);
-            compare(buttons.length, audio.devices.length + 1);
-            compare(buttons[0].text, "System default");
-            verify(buttons[0].selected);
-            const device = audio.devices[0];
-            compare(buttons[1].text, device.name + (device.isDefault ? "   ·   default" : ""));
-            mouseMove(buttons[0], 20, 10);
-            compare(app.helpText, "Play Ostrel's sound through whichever sound card the system is using.");
-        }
 
-        function test_picking_a_device_stores_it_and_selects_its_button() {
-            const section = makeSection();
-            const buttons = deviceButtons(section);
-            mouseClick(buttons[1]);
-            compare(audio.selectedDeviceId, audio.devices[0].id);
-            compare(settings.value("audio.output_device"), audio.devices[0].id);
-            verify(buttons[1].selected);
-            verify(!buttons[0].selected);
-            mouseClick(buttons[0]);
-            compare(audio.selectedDeviceId, "");
-            verify(buttons[0].selected);
-        }
 
         function test_the_test_tone_plays_and_stops() {
             const section = makeSection();
@@ -144,16 +112,6 @@ Item {
             compare(devicesSpy.count, 1);
         }
 
-        function test_without_sound_cards_the_system_default_is_still_offered() {
-            testHost.replaceContextObject("audio", audioStandIn);
-            const section = makeSection();
-            compare(child(section, "audioHeader").text, "No sound card found (driver: Test Audio)");
-            const buttons = deviceButtons(section);
-            compare(buttons.length, 1);
-            compare(buttons[0].text, "System default");
-            mouseClick(buttons[0]);
-            compare(audioStandIn.calls, ["selectDevice()"]);
-        }
 
         function test_five_devices_scroll_in_a_list_four_entries_high() {
             const cards = [];
@@ -194,24 +152,7 @@ Item {
             compare(readout(section, "driverFormat").text, "512 samples at 48000 Hz");
         }
 
-        function test_a_problem_shows_in_the_warning_colour() {
-            audioStandIn.status = "Could not start audio: busy";
-            audioStandIn.problem = true;
-            testHost.replaceContextObject("audio", audioStandIn);
-            const section = makeSection();
-            verify(Qt.colorEqual(child(section, "audioStatus").color, theme.colors.warning));
-            audioStandIn.status = "Stopped";
-            audioStandIn.problem = false;
-        }
 
-        function test_readouts_write_their_help() {
-            const section = makeSection();
-            const dropouts = child(section, "dropouts");
-            mouseMove(dropouts, 5, 5);
-            compare(app.helpText, "Times the engine was too slow and the sound could glitch. If this grows, choose a larger buffer size.");
-            mouseMove(stage, stage.width - 1, stage.height - 1);
-            compare(app.helpText, "");
-        }
 
         SignalSpy {
             id: devicesSpy

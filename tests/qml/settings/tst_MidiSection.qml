@@ -70,19 +70,6 @@ Item {
             mouseClick(child(section, "midiRefresh"));
         }
 
-        function test_without_keyboards_only_none_is_offered() {
-            const section = makeSection();
-            compare(child(section, "midiHeader").text, "No MIDI keyboard found (driver: Test MIDI)");
-            const buttons = deviceButtons(section);
-            compare(buttons.length, 1);
-            compare(buttons[0].text, "None");
-            verify(buttons[0].selected);
-            const dot = child(section, "activityDot");
-            compare(dot.color.a, 0);
-            compare(dot.border.width, 1);
-            mouseMove(buttons[0], 20, 10);
-            compare(app.helpText, "Do not listen to any MIDI keyboard. This also frees the keyboard for other programs.");
-        }
 
         function test_the_monitor_counts_what_the_keyboard_plays() {
             const section = makeSection();
@@ -124,31 +111,7 @@ Item {
             compare(child(section, "activityDot").opacity, 1);
         }
 
-        function test_picking_none_closes_the_keyboard() {
-            const section = makeSection();
-            plugIn(section, ["Keys A"]);
-            const buttons = deviceButtons(section);
-            mouseClick(buttons[1]);
-            verify(midi.connected);
-            mouseClick(buttons[0]);
-            compare(midi.selectedDeviceId, "");
-            compare(settings.value("midi.input_device"), "");
-            verify(buttons[0].selected);
-            verify(!midi.connected);
-            compare(child(section, "midiStatus").text, midi.status);
-        }
 
-        function test_a_keyboard_that_cannot_open_shows_a_problem() {
-            const section = makeSection();
-            plugIn(section, ["Keys A"]);
-            const buttons = deviceButtons(section);
-            testHost.setMidiRefusal("the device is busy");
-            mouseClick(buttons[1]);
-            testHost.setMidiRefusal("");
-            verify(midi.problem);
-            compare(child(section, "midiStatus").text, "Could not open the MIDI keyboard: the device is busy");
-            verify(Qt.colorEqual(child(section, "midiStatus").color, theme.colors.warning));
-        }
 
         function test_the_note_says_what_notes_play() {
             const section = makeSection();

@@ -78,15 +78,6 @@ Item {
             mouseClick(child(section, "savePatch"));
         }
 
-        function test_no_patches_of_ones_own_shows_the_note_and_the_folder() {
-            const section = makeSection();
-            compare(patchRows(section).length, 0);
-            verify(child(section, "noPatches").visible);
-            const folder = child(section, "patchesFolder");
-            compare(folder.text, instrument.patchesDirectory);
-            compare(folder.font.family, "monospace");
-            compare(folder.Accessible.name, "Patches folder " + instrument.patchesDirectory);
-        }
 
         function test_save_as_keeps_the_patch_being_played_and_marks_it() {
             const section = makeSection();
@@ -127,20 +118,6 @@ Item {
             compare(child(section, "patchMessage").text, "Removed the patch “Gone Soon”.");
         }
 
-        function test_a_name_of_blanks_disables_the_button_but_enter_still_asks() {
-            const section = makeSection();
-            const field = child(section, "patchNameField");
-            mouseClick(field);
-            typeText("   ");
-            verify(!child(section, "savePatch").enabled);
-            keyClick(Qt.Key_Return);
-            verify(instrument.patchFilesProblem);
-            compare(field.text, "   ");
-            const message = child(section, "patchMessage");
-            compare(message.text, instrument.patchFilesMessage);
-            verify(Qt.colorEqual(message.color, theme.colors.warning));
-            compare(instrument.userPatchNames, []);
-        }
 
         function test_enter_saves_like_the_button() {
             const section = makeSection();
@@ -158,14 +135,6 @@ Item {
             compare(field.text.length, 40);
         }
 
-        function test_the_name_field_explains_itself_under_the_pointer() {
-            const section = makeSection();
-            const field = child(section, "patchNameField");
-            mouseMove(field, 20, 10);
-            compare(app.helpText, "Type a name for a copy of the patch you are playing (letters, digits, spaces, - and _).");
-            mouseMove(stage, stage.width - 1, stage.height - 1);
-            compare(app.helpText, "");
-        }
 
         function test_refresh_reads_a_file_added_meanwhile() {
             const section = makeSection();

@@ -181,51 +181,56 @@ Item {
             compare(settings.value("appearance.custom_theme"), "me");
         }
 
-        function test_refused_text_shows_why() {
-            // A number setting given words: the store refuses it and nothing changes.
-            const row = makeRow({id: "api.port", type: "text", label: "API port", help: "", value: "8642",
-                                 isDefault: true, min: 1024, max: 65535, choices: []});
-            const field = child(row, "rowTextField");
-            mouseClick(field);
-            field.selectAll();
-            keyClick(Qt.Key_A);
-            keyClick(Qt.Key_Return);
-            compare(settings.value("api.port"), 8642);
-            const refusal = child(row, "refusalText");
-            verify(refusal.visible);
-            compare(refusal.text, "API port did not accept that text.");
-            verify(Qt.colorEqual(refusal.color, theme.colors.warning));
-        }
-
-        function test_refused_choice_shows_why_and_an_accepted_one_clears_it() {
-            const row = makeRow({id: "audio.sample_rate", type: "choice", label: "Sample rate (Hz)", help: "",
-                                 value: "48000", isDefault: true, min: 0, max: 0,
-                                 choices: [{value: "12345", label: "12345"}, {value: "44100", label: "44100"}]});
-            mouseClick(optionButton(row, "12345"));
-            compare(settings.value("audio.sample_rate"), "48000");
-            compare(child(row, "refusalText").text, "Sample rate (Hz) takes only one of the options shown.");
-            mouseClick(optionButton(row, "44100"));
-            compare(settings.value("audio.sample_rate"), "44100");
-            verify(!child(row, "refusalText").visible);
-        }
-
         // The bridge's own maps never offer a refused value from a slider or a switch; maps
         // that claim more than the setting takes show that these rows say so too.
-        function test_refused_slider_value_shows_why() {
-            const row = makeRow({id: "api.port", type: "integer", label: "API port", help: "", value: 50,
-                                 isDefault: true, min: 0, max: 100, choices: []});
-            child(row, "rowSlider").forceActiveFocus(Qt.TabFocusReason);
-            keyClick(Qt.Key_Right);
-            compare(settings.value("api.port"), 8642);
-            compare(child(row, "refusalText").text, "API port takes a whole number from 0 to 100.");
+        function test_a_refused_value_shows_why_data() {
+            return [
+                {tag: "text", entry: {id: "api.port", type: "text", label: "API port", help: "", value: "8642",
+                                      isDefault: true, min: 1024, max: 65535, choices: []},
+                 gesture: "type", setting: "api.port", kept: 8642, why: "API port did not accept that text."},
+                {tag: "choice", entry: {id: "audio.sample_rate", type: "choice", label: "Sample rate (Hz)", help: "",
+                                        value: "48000", isDefault: true, min: 0, max: 0,
+                                        choices: [{value: "12345", label: "12345"}, {value: "44100", label: "44100"}]},
+                 gesture: "pick", setting: "audio.sample_rate", kept: "48000",
+                 why: "Sample rate (Hz) takes only one of the options shown."},
+                {tag: "slider", entry: {id: "api.port", type: "integer", label: "API port", help: "", value: 50,
+                                        isDefault: true, min: 0, max: 100, choices: []},
+                 gesture: "step", setting: "api.port", kept: 8642, why: "API port takes a whole number from 0 to 100."},
+                {tag: "switch", entry: {id: "audio.sample_rate", type: "boolean", label: "Sample rate (Hz)", help: "",
+                                        value: false, isDefault: true, min: 0, max: 0, choices: []},
+                 gesture: "flip", setting: "audio.sample_rate", kept: "48000",
+                 why: "Sample rate (Hz) takes only on or off."},
+            ];
         }
 
-        function test_refused_switch_value_shows_why() {
-            const row = makeRow({id: "audio.sample_rate", type: "boolean", label: "Sample rate (Hz)", help: "",
-                                 value: false, isDefault: true, min: 0, max: 0, choices: []});
-            mouseClick(child(row, "rowControl").item);
-            compare(settings.value("audio.sample_rate"), "48000");
-            compare(child(row, "refusalText").text, "Sample rate (Hz) takes only on or off.");
+        function test_a_refused_value_shows_why(data) {
+            const row = makeRow(data.entry);
+            if (data.gesture === "type") {
+                // A number setting given words: the store refuses it and nothing changes.
+                const field = child(row, "rowTextField");
+                mouseClick(field);
+                field.selectAll();
+                keyClick(Qt.Key_A);
+                keyClick(Qt.Key_Return);
+            } else if (data.gesture === "pick") {
+                mouseClick(optionButton(row, "12345"));
+            } else if (data.gesture === "step") {
+                child(row, "rowSlider").forceActiveFocus(Qt.TabFocusReason);
+                keyClick(Qt.Key_Right);
+            } else {
+                mouseClick(child(row, "rowControl").item);
+            }
+            compare(settings.value(data.setting), data.kept);
+            const refusal = child(row, "refusalText");
+            verify(refusal.visible);
+            compare(refusal.text, data.why);
+            verify(Qt.colorEqual(refusal.color, theme.colors.warning));
+            if (data.gesture === "pick") {
+                // An accepted choice clears it.
+                mouseClick(optionButton(row, "44100"));
+                compare(settings.value(data.setting), "44100");
+                verify(!refusal.visible);
+            }
         }
 
         function test_hover_writes_the_help_and_leaving_clears_it() {

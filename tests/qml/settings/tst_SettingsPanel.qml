@@ -63,8 +63,8 @@ Item {
         function sections(panel) {
             const card = child(panel, "settingsCard");
             return {
-                audio: findChild(card, "audioHeader").parent.parent,
-                midi: findChild(card, "midiHeader").parent.parent,
+                audio: findChild(card, "audioStatus").parent.parent,
+                midi: findChild(card, "midiStatus").parent,
                 themes: findChild(card, "exportTheme").parent.parent,
                 patches: findChild(card, "savePatch").parent.parent
             };
@@ -258,36 +258,36 @@ Item {
             verify(findChild(fresh, "resetLink").visible);
         }
 
-        function test_esc_in_the_search_box_closes_and_clears() {
+        function test_ways_to_close_data() {
+            return [
+                {tag: "Esc in the search box, which it clears", page: "appearance", way: "escInSearch"},
+                {tag: "Esc anywhere in the card", page: "api", way: "esc"},
+                {tag: "the backdrop, and not the card", page: "appearance", way: "backdrop"},
+                {tag: "the Close button", page: "appearance", way: "closeButton"},
+            ];
+        }
+
+        function test_ways_to_close(data) {
             const panel = makePanel();
-            panel.openPage("appearance");
+            panel.openPage(data.page);
             const field = child(panel, "searchField");
-            mouseClick(field);
-            typeText("tone");
-            keyClick(Qt.Key_Escape);
+            if (data.way === "escInSearch") {
+                mouseClick(field);
+                typeText("tone");
+                keyClick(Qt.Key_Escape);
+            } else if (data.way === "esc") {
+                keyClick(Qt.Key_Escape);
+            } else if (data.way === "backdrop") {
+                const card = child(panel, "settingsCard");
+                mouseClick(card, card.width - 20, card.height - 10);
+                verify(panel.visible);
+                mouseClick(panel, 10, 10);
+            } else {
+                mouseClick(child(panel, "closeButton"));
+            }
             verify(!panel.visible);
             compare(field.text, "");
-            compare(panel.page, "appearance");
-        }
-
-        function test_esc_anywhere_in_the_card_closes() {
-            const panel = makePanel();
-            panel.openPage("api");
-            keyClick(Qt.Key_Escape);
-            verify(!panel.visible);
-        }
-
-        function test_the_backdrop_closes_and_the_card_does_not() {
-            const panel = makePanel();
-            panel.openPage("appearance");
-            const card = child(panel, "settingsCard");
-            mouseClick(card, card.width - 20, card.height - 10);
-            verify(panel.visible);
-            mouseClick(panel, 10, 10);
-            verify(!panel.visible);
-            panel.openPage("");
-            mouseClick(child(panel, "closeButton"));
-            verify(!panel.visible);
+            compare(panel.page, data.page);
         }
 
         function test_the_card_keeps_its_size_within_the_window() {

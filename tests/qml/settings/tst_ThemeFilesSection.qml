@@ -94,16 +94,6 @@ Item {
             verify(theme.themeIds.indexOf(id) >= 0, theme.fileMessage);
         }
 
-        function test_an_empty_export_folder_shows_only_the_note() {
-            const section = makeSection();
-            compare(rows(section, "importRow").length, 0);
-            verify(child(section, "noImportFiles").visible);
-            compare(rows(section, "ownThemeRow").length, 0);
-            const folder = child(section, "exportFolder");
-            compare(folder.text, theme.exportDirectory);
-            compare(folder.font.family, "monospace");
-            compare(folder.Accessible.name, "Export folder " + theme.exportDirectory);
-        }
 
         function test_export_writes_the_current_theme_and_lists_its_file() {
             theme.currentId = "steel";
@@ -139,21 +129,6 @@ Item {
             compare(rowText(own[0]), "Your theme: Mint");
         }
 
-        function test_importing_a_bad_file_says_why_in_the_warning_colour() {
-            const section = makeSection();
-            verify(testHost.writeFile(testHost.exportFolder + "/broken.json", "{ this is not a theme"));
-            mouseClick(child(section, "refreshThemes"));
-            const row = rows(section, "importRow")[0];
-            compare(rowText(row), "broken.json");
-            const idsBefore = theme.themeIds;
-            mouseClick(rowButton(row, "importButton"));
-            verify(theme.fileProblem);
-            compare(theme.themeIds, idsBefore);
-            const message = child(section, "themeMessage");
-            verify(message.visible);
-            compare(message.text, theme.fileMessage);
-            verify(Qt.colorEqual(message.color, theme.colors.warning));
-        }
 
         function test_removing_the_theme_in_use_falls_back_first() {
             const section = makeSection();

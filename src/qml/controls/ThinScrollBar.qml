@@ -1,0 +1,31 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// The thin bar of the window's lists: a handle only, drawn in the border colour, and only
+// while the content is longer than its view.
+ScrollBar {
+    id: root
+
+    // The handle's thickness, and the room the bar takes across with the handle centred in it.
+    property real thickness: 4
+    property real room: thickness
+    property real handleRadius: thickness / 2
+
+    policy: size < 1 ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+    padding: 0
+
+    contentItem: Item {
+        implicitWidth: root.room
+        implicitHeight: root.room
+
+        Rectangle {
+            anchors.centerIn: parent
+            width: root.horizontal ? parent.width : root.thickness
+            height: root.horizontal ? root.thickness : parent.height
+            radius: root.handleRadius
+            color: theme.colors.border
+        }
+    }
+
+    background: null
+}
