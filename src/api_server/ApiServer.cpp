@@ -148,7 +148,8 @@ void ApiServer::notify(std::string_view method, const nlohmann::json& params) {
     }
 }
 
-void ApiServer::run(Socket listener) {
+// What the network thread keeps from one client to the next.
+struct ApiServer::NetworkState {
     MessageSlot outgoing;
     std::string line;
     std::unique_ptr<Connection> held;  // a second client, not answered yet
@@ -158,31 +159,14 @@ void ApiServer::run(Socket listener) {
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
     const std::string queueFullReply = makeErrorReply("null", kQueueFull, kQueueFullMessage);
     const std::string requestTooLongReply = tooLongReply();
+};
 
-    // Frees every waiting outbound slot; those not for the given connection are dropped.
-    auto sendOutbound = [&](Connection* client, std::uint64_t connection) {
-        // Cleared before the ring is read, so a message pushed from now on raises it anew.
-        outboundWaiting_.clear();
-        while (outbound_.tryPop(outgoing)) {
-            outboundClaims_.give(1);
-            if (client == nullptr || outgoing.connection != connection || client->closed()) {
-                continue;
-            }
-            if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
-                log(LogLevel::WARN, "the client stopped reading; dropping it");
-            }
-        }
-    };
-    auto writeStraight = [&](Connection& client, const std::string& text) {
-        if (!client.writeLine(text, kWriteLimitMs)) {
-            log(LogLevel::WARN, "the client stopped reading; dropping it");
-        }
-    };
-
+void ApiServer::run(Socket listener) {
+    NetworkState state;
     while (!stopRequested_.load(std::memory_order_acquire)) {
-        std::unique_ptr<Connection> client = std::move(held);
+        std::unique_ptr<Connection> client = std::move(state.held);
         if (!client) {
-            sendOutbound(nullptr, 0);
+            sendOutbound(nullptr, 0, state.outgoing);
             const SocketHandle handle = listener.accept(kAcceptWaitMs);
             if (handle == kInvalidSocket) {
                 continue;
@@ -193,61 +177,93 @@ void ApiServer::run(Socket listener) {
         currentConnection_.store(connection, std::memory_order_release);
         log(LogLevel::INFO, "a Control-API client connected");
 
-        while (!stopRequested_.load(std::memory_order_acquire) && !client->closed()) {
-            if (!held) {
-                const SocketHandle handle = listener.accept(0);
-                if (handle != kInvalidSocket) {
-                    held = std::make_unique<Connection>(handle);
-                    heldPasses = 0;
-                }
-            } else if (++heldPasses >= kBusyAfterPasses) {
-                (void)held->writeLine(busyReply, kWriteLimitMs);
-                log(LogLevel::INFO, "a second client was turned away: one client at a time");
-                held.reset();
-            }
-
-            sendOutbound(client.get(), connection);
-            if (client->closed()) {
-                break;
-            }
-
-            if (!replyClaimed) {
-                replyClaimed = outboundClaims_.tryTake();
-            }
-            if (!replyClaimed) {
-                // No room for one more reply: the client's next line stays unread until
-                // the pump has queued the replies ahead of it and they have gone out.
-                (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
-                continue;
-            }
-            switch (client->readLine(line, kLineWaitMs, outboundWaiting_.handle())) {
-            case LineRead::Nothing:
-                break;
-            case LineRead::TooLong:
-                writeStraight(*client, requestTooLongReply);
-                break;
-            case LineRead::Line:
-                if (inbound_.tryPush(line, connection)) {
-                    replyClaimed = false;  // the reply's claim travels with the line
-                } else {
-                    writeStraight(*client, queueFullReply);
-                }
-                break;
-            }
-        }
+        serveClient(listener, *client, connection, state);
 
         currentConnection_.store(0, std::memory_order_release);
         // What waits now is for this client only; a reply still being made is dropped by
         // its tag when it comes.
-        sendOutbound(nullptr, 0);
+        sendOutbound(nullptr, 0, state.outgoing);
         log(LogLevel::INFO, "the Control-API client disconnected");
         client.reset();
         if (stopRequested_.load(std::memory_order_acquire)) {
-            held.reset();
+            state.held.reset();
         }
     }
-    if (replyClaimed) {
+    if (state.replyClaimed) {
         outboundClaims_.give(1);
+    }
+}
+
+void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state) {
+    while (!stopRequested_.load(std::memory_order_acquire) && !client.closed()) {
+        holdOrTurnAway(listener, state);
+
+        sendOutbound(&client, connection, state.outgoing);
+        if (client.closed()) {
+            break;
+        }
+
+        if (!state.replyClaimed) {
+            state.replyClaimed = outboundClaims_.tryTake();
+        }
+        if (!state.replyClaimed) {
+            // No room for one more reply: the client's next line stays unread until
+            // the pump has queued the replies ahead of it and they have gone out.
+            (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
+            continue;
+        }
+        readRequest(client, connection, state);
+    }
+}
+
+void ApiServer::holdOrTurnAway(Socket& listener, NetworkState& state) {
+    if (!state.held) {
+        const SocketHandle handle = listener.accept(0);
+        if (handle != kInvalidSocket) {
+            state.held = std::make_unique<Connection>(handle);
+            state.heldPasses = 0;
+        }
+    } else if (++state.heldPasses >= kBusyAfterPasses) {
+        (void)state.held->writeLine(state.busyReply, kWriteLimitMs);
+        log(LogLevel::INFO, "a second client was turned away: one client at a time");
+        state.held.reset();
+    }
+}
+
+void ApiServer::readRequest(Connection& client, std::uint64_t connection, NetworkState& state) {
+    switch (client.readLine(state.line, kLineWaitMs, outboundWaiting_.handle())) {
+    case LineRead::Nothing:
+        break;
+    case LineRead::TooLong:
+        writeStraight(client, state.requestTooLongReply);
+        break;
+    case LineRead::Line:
+        if (inbound_.tryPush(state.line, connection)) {
+            state.replyClaimed = false;  // the reply's claim travels with the line
+        } else {
+            writeStraight(client, state.queueFullReply);
+        }
+        break;
+    }
+}
+
+void ApiServer::sendOutbound(Connection* client, std::uint64_t connection, MessageSlot& outgoing) {
+    // Cleared before the ring is read, so a message pushed from now on raises it anew.
+    outboundWaiting_.clear();
+    while (outbound_.tryPop(outgoing)) {
+        outboundClaims_.give(1);
+        if (client == nullptr || outgoing.connection != connection || client->closed()) {
+            continue;
+        }
+        if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
+            log(LogLevel::WARN, "the client stopped reading; dropping it");
+        }
+    }
+}
+
+void ApiServer::writeStraight(Connection& client, const std::string& text) {
+    if (!client.writeLine(text, kWriteLimitMs)) {
+        log(LogLevel::WARN, "the client stopped reading; dropping it");
     }
 }
 

@@ -21,6 +21,8 @@ enum class LogLevel : int;
 
 namespace ostrel::api_server {
 
+class Connection;
+
 using InboundRing = MessageRing<32>;
 using OutboundRing = MessageRing<64>;
 
@@ -68,7 +70,19 @@ public:
     bool clientConnected() const noexcept { return currentConnection_.load(std::memory_order_acquire) != 0; }
 
 private:
+    struct NetworkState;
+
+    // The network thread's body, and the parts below it that run on that thread only.
     void run(Socket listener);
+    // Moves lines between one client and the rings until it goes or stop is asked.
+    void serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state);
+    // Takes a second client to hold, or turns the held one away once it has waited.
+    void holdOrTurnAway(Socket& listener, NetworkState& state);
+    // Reads one request line into the inbound ring, its reply's claim already taken.
+    void readRequest(Connection& client, std::uint64_t connection, NetworkState& state);
+    // Frees every waiting outbound slot; those not for the given connection are dropped.
+    void sendOutbound(Connection* client, std::uint64_t connection, MessageSlot& outgoing);
+    void writeStraight(Connection& client, const std::string& text);
     std::string handleLine(std::string_view line);
     void log(core::LogLevel level, const std::string& message) const;
 

@@ -94,16 +94,8 @@ float decodeSample(const std::uint8_t* p, int bits, bool isFloat) {
     }
 }
 
-// The one decoder behind both entry points: walks the chunks, checks in a fixed order, and
-// reads the sample bytes only once every check has passed.
-bool decode(ByteSource& source, AudioData& out, std::string* error) {
-    const std::uint64_t fileSize = source.size();
-    std::vector<std::uint8_t> head;
-    if (fileSize < 44 || !source.read(0, 12, head) || head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
-        std::memcmp(head.data() + 8, "WAVE", 4) != 0) {
-        return core::fail(error, "this is not a WAV file (it does not start with RIFF/WAVE)");
-    }
-
+// What the chunks before the sound data say.
+struct WavLayout {
     bool haveFormat = false;
     bool haveData = false;
     std::uint16_t tag = 0;
@@ -112,7 +104,10 @@ bool decode(ByteSource& source, AudioData& out, std::string* error) {
     std::uint16_t bits = 0;
     std::uint64_t dataOffset = 0;
     std::uint64_t dataBytes = 0;
+};
 
+// Walks the chunks after the RIFF header up to the sound data; false for a damaged format chunk.
+bool findChunks(ByteSource& source, std::uint64_t fileSize, WavLayout& layout, std::string* error) {
     std::uint64_t offset = 12;
     std::vector<std::uint8_t> chunk;
     while (offset + 8 <= fileSize) {
@@ -127,49 +122,60 @@ bool decode(ByteSource& source, AudioData& out, std::string* error) {
                 fmt.size() < 16) {
                 return core::fail(error, "the WAV file's format chunk is damaged");
             }
-            tag = u16(fmt.data());
-            channels = u16(fmt.data() + 2);
-            sampleRate = u32(fmt.data() + 4);
-            bits = u16(fmt.data() + 14);
-            if (tag == kTagExtensible && size >= 26 && fmt.size() >= 26) {
-                tag = u16(fmt.data() + 24);
+            layout.tag = u16(fmt.data());
+            layout.channels = u16(fmt.data() + 2);
+            layout.sampleRate = u32(fmt.data() + 4);
+            layout.bits = u16(fmt.data() + 14);
+            if (layout.tag == kTagExtensible && size >= 26 && fmt.size() >= 26) {
+                layout.tag = u16(fmt.data() + 24);
             }
-            haveFormat = true;
+            layout.haveFormat = true;
         } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
-            haveData = true;
-            dataOffset = body;
-            dataBytes = std::min(size, fileSize - body);
+            layout.haveData = true;
+            layout.dataOffset = body;
+            layout.dataBytes = std::min(size, fileSize - body);
             break;
         }
         offset = body + size + (size & 1);
     }
+    return true;
+}
 
-    if (!haveFormat) {
+// The checks on what the chunks say, in a fixed order.
+bool checkLayout(const WavLayout& layout, std::string* error) {
+    if (!layout.haveFormat) {
         return core::fail(error, "the WAV file has no format chunk");
     }
-    if (!haveData) {
+    if (!layout.haveData) {
         return core::fail(error, "the WAV file has no sound data");
     }
-    if (dataBytes > kMaxWavDataBytes) {
+    if (layout.dataBytes > kMaxWavDataBytes) {
         return core::fail(error, "the WAV file is too large to load");
     }
-    if (channels != 1 && channels != 2) {
-        return core::fail(error, "only mono and stereo WAV files are supported (this one has " + std::to_string(channels) +
-                               " channels)");
+    if (layout.channels != 1 && layout.channels != 2) {
+        return core::fail(error, "only mono and stereo WAV files are supported (this one has " +
+                                     std::to_string(layout.channels) + " channels)");
     }
-    if (sampleRate < 8000 || sampleRate > 384000) {
+    if (layout.sampleRate < 8000 || layout.sampleRate > 384000) {
         return core::fail(error, "the WAV file's sample rate is not usable");
     }
-    const bool isFloat = tag == kTagFloat && bits == 32;
-    const bool isPcm = tag == kTagPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    const bool isFloat = layout.tag == kTagFloat && layout.bits == 32;
+    const bool isPcm = layout.tag == kTagPcm && (layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32);
     if (!isFloat && !isPcm) {
         return core::fail(error, "this WAV format is not supported (use PCM 8/16/24/32-bit or 32-bit float)");
     }
+    return true;
+}
 
+// The sound data of a checked layout, decoded into out.
+bool readSamples(ByteSource& source, const WavLayout& layout, AudioData& out, std::string* error) {
+    const std::uint16_t channels = layout.channels;
+    const std::uint16_t bits = layout.bits;
+    const bool isFloat = layout.tag == kTagFloat && bits == 32;
     const std::uint64_t bytesPerSample = bits / 8u;
-    const std::uint64_t frames = dataBytes / bytesPerSample / channels;
+    const std::uint64_t frames = layout.dataBytes / bytesPerSample / channels;
     std::vector<std::uint8_t> raw;
-    if (!source.read(dataOffset, frames * channels * bytesPerSample, raw) ||
+    if (!source.read(layout.dataOffset, frames * channels * bytesPerSample, raw) ||
         raw.size() < frames * channels * bytesPerSample) {
         return core::fail(error, "the WAV file's sound data could not be read");
     }
@@ -180,9 +186,23 @@ bool decode(ByteSource& source, AudioData& out, std::string* error) {
     }
     out.samples = std::move(samples);
     out.channels = channels;
-    out.sampleRate = static_cast<double>(sampleRate);
+    out.sampleRate = static_cast<double>(layout.sampleRate);
     out.frames = static_cast<std::int64_t>(frames);
     return true;
+}
+
+// The one decoder behind both entry points: walks the chunks, checks in a fixed order, and
+// reads the sample bytes only once every check has passed.
+bool decode(ByteSource& source, AudioData& out, std::string* error) {
+    const std::uint64_t fileSize = source.size();
+    std::vector<std::uint8_t> head;
+    if (fileSize < 44 || !source.read(0, 12, head) || head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WAVE", 4) != 0) {
+        return core::fail(error, "this is not a WAV file (it does not start with RIFF/WAVE)");
+    }
+    WavLayout layout;
+    return findChunks(source, fileSize, layout, error) && checkLayout(layout, error) &&
+           readSamples(source, layout, out, error);
 }
 
 }  // namespace

@@ -109,6 +109,70 @@ bool dumps(const json& value, std::string& text, int indent) {
     }
 }
 
+// What reading the settings file gave.
+enum class SettingsRead {
+    Readable,    // root is an object whose "values" is an object
+    Unreadable,  // damaged, too large, not JSON or not ours
+    NotAFile,    // a folder, a device or a pipe: left alone
+};
+
+// Reads and parses the file into root. Throws std::bad_alloc when memory runs out.
+SettingsRead readSettingsJson(const fs::path& file, json& root) {
+    std::string bytes;
+    bool readable = false;
+    switch (readRegularFile(file, kMaxSettingsFileBytes, bytes)) {
+    case FileReadProblem::None:
+        readable = nestingWithin(bytes, kMaxNesting);
+        break;
+    case FileReadProblem::NotRegularFile:
+        return SettingsRead::NotAFile;
+    case FileReadProblem::OutOfMemory:
+        throw std::bad_alloc();
+    case FileReadProblem::CannotOpen:
+    case FileReadProblem::TooLarge:
+    case FileReadProblem::ReadFailed:
+        break;
+    }
+    if (readable) {
+        root = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+        readable = root.is_object();
+    }
+    if (readable) {
+        const auto values = root.find("values");
+        readable = values != root.end() && values->is_object();
+    }
+    return readable ? SettingsRead::Readable : SettingsRead::Unreadable;
+}
+
+// A format_version that is not a number, or one above ours, is worth a warning.
+void warnAboutVersion(const json& root, std::vector<std::string>& warnings) {
+    bool newer = false;
+    const auto version = root.find("format_version");
+    if (version != root.end()) {
+        switch (version->type()) {
+        case json::value_t::number_integer:
+            newer = version->get<std::int64_t>() > kFormatVersion;
+            break;
+        case json::value_t::number_unsigned:
+            newer = version->get<std::uint64_t>() > static_cast<std::uint64_t>(kFormatVersion);
+            break;
+        case json::value_t::number_float:
+            // Read as an integer, truncated; compared as a double so a huge value cannot overflow.
+            newer = !(version->get<double>() < static_cast<double>(kFormatVersion + 1));
+            break;
+        case json::value_t::boolean:
+            break;
+        default:
+            warnings.push_back("settings file has a format_version that is not a number; it was read as version 1");
+            break;
+        }
+    }
+    if (newer) {
+        warnings.push_back(
+            "settings file was written by a newer version of Ostrel; unknown settings are kept as they are");
+    }
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore(const SettingsRegistry& registry) : registry_(&registry) {}
@@ -171,84 +235,44 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
         return warnings;
     }
 
-    std::string bytes;
     json root;
-    json::const_iterator values;
-    bool readable = false;
-    switch (readRegularFile(file, kMaxSettingsFileBytes, bytes)) {
-    case FileReadProblem::None:
-        readable = nestingWithin(bytes, kMaxNesting);
-        break;
-    case FileReadProblem::NotRegularFile:
-        values_.clear();
-        unknownValues_.clear();
-        warnings.push_back(kNotAFileWarning);
-        return warnings;
-    case FileReadProblem::OutOfMemory:
-        throw std::bad_alloc();
-    case FileReadProblem::CannotOpen:
-    case FileReadProblem::TooLarge:
-    case FileReadProblem::ReadFailed:
-        break;
-    }
-    if (readable) {
-        root = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-        readable = root.is_object();
-    }
-    if (readable) {
-        values = root.find("values");
-        readable = values != root.end() && values->is_object();
-    }
-
+    const SettingsRead read = readSettingsJson(file, root);
     values_.clear();
     unknownValues_.clear();
-
-    if (!readable && isOtherThanAFile(file)) {
+    if (read == SettingsRead::NotAFile) {
+        warnings.push_back(kNotAFileWarning);
+        return warnings;
+    }
+    if (read == SettingsRead::Unreadable && isOtherThanAFile(file)) {
         // It turned into something else since it was opened, or cannot be looked at.
         warnings.push_back(kNotAFileWarning);
         return warnings;
     }
-    if (!readable) {
-        std::error_code moveError;
-        if (moveAside(file, moveError)) {
-            warnings.push_back("settings file was unreadable; kept as " + badPathFor(file).filename().string() +
-                               " and defaults were used");
-        } else {
-            // Saving defaults over it now would destroy the only copy of the user's settings.
-            unmovedFile_ = file;
-            warnings.push_back("settings file was unreadable and could not be moved aside (" + moveError.message() +
-                               "); defaults were used and it will not be overwritten");
-        }
+    if (read == SettingsRead::Unreadable) {
+        setAside(file, warnings);
         return warnings;
     }
 
-    bool newer = false;
-    const auto version = root.find("format_version");
-    if (version != root.end()) {
-        switch (version->type()) {
-        case json::value_t::number_integer:
-            newer = version->get<std::int64_t>() > kFormatVersion;
-            break;
-        case json::value_t::number_unsigned:
-            newer = version->get<std::uint64_t>() > static_cast<std::uint64_t>(kFormatVersion);
-            break;
-        case json::value_t::number_float:
-            // Read as an integer, truncated; compared as a double so a huge value cannot overflow.
-            newer = !(version->get<double>() < static_cast<double>(kFormatVersion + 1));
-            break;
-        case json::value_t::boolean:
-            break;
-        default:
-            warnings.push_back("settings file has a format_version that is not a number; it was read as version 1");
-            break;
-        }
-    }
-    if (newer) {
-        warnings.push_back(
-            "settings file was written by a newer version of Ostrel; unknown settings are kept as they are");
-    }
+    warnAboutVersion(root, warnings);
+    takeValues(*root.find("values"), warnings);
+    return warnings;
+}
 
-    for (auto entry = values->begin(); entry != values->end(); ++entry) {
+void SettingsStore::setAside(const fs::path& file, std::vector<std::string>& warnings) {
+    std::error_code moveError;
+    if (moveAside(file, moveError)) {
+        warnings.push_back("settings file was unreadable; kept as " + badPathFor(file).filename().string() +
+                           " and defaults were used");
+    } else {
+        // Saving defaults over it now would destroy the only copy of the user's settings.
+        unmovedFile_ = file;
+        warnings.push_back("settings file was unreadable and could not be moved aside (" + moveError.message() +
+                           "); defaults were used and it will not be overwritten");
+    }
+}
+
+void SettingsStore::takeValues(const json& values, std::vector<std::string>& warnings) {
+    for (auto entry = values.begin(); entry != values.end(); ++entry) {
         const std::string& key = entry.key();
         const SettingDef* def = registry_->findDefinition(key);
         if (def == nullptr) {
@@ -272,7 +296,6 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
             values_.insert_or_assign(key, std::move(value));
         }
     }
-    return warnings;
 }
 
 std::string SettingsStore::toJsonText(std::string* error) const {

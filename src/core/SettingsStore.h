@@ -51,6 +51,10 @@ public:
 
 private:
     std::vector<std::string> loadValues(const std::filesystem::path& file);
+    // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
+    void setAside(const std::filesystem::path& file, std::vector<std::string>& warnings);
+    // The "values" object of a readable file into values_ and unknownValues_.
+    void takeValues(const nlohmann::json& values, std::vector<std::string>& warnings);
 
     const SettingsRegistry* registry_;
     std::map<std::string, SettingValue, std::less<>> values_;        // overrides only

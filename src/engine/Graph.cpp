@@ -11,48 +11,29 @@ namespace {
 
 constexpr int kMaxInput = 15;
 
-}  // namespace
-
-int GraphBuilder::addNode(std::unique_ptr<Node> node) {
-    nodes.push_back(std::move(node));
-    return static_cast<int>(nodes.size()) - 1;
-}
-
-void GraphBuilder::connect(int from, int to, int input) {
-    connections.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to),
-                           static_cast<std::uint32_t>(input)});
-}
-
-std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, int channels, std::string* error) {
-    const std::size_t boxCount = nodes.size();
-    if (output < 0 || static_cast<std::size_t>(output) >= boxCount) {
-        core::fail(error, "no output box was set");
-        return nullptr;
-    }
-    if (maxBlock < 1 || channels < 1) {
-        core::fail(error, "block size and channel count must be positive");
-        return nullptr;
-    }
+// Every wire joins two boxes that exist, into an input 0..15 that no other wire takes.
+bool checkWiring(const std::vector<GraphConnection>& connections, std::size_t boxCount, std::string* error) {
     for (std::size_t w = 0; w < connections.size(); ++w) {
         const GraphConnection& wire = connections[w];
         if (wire.from >= boxCount || wire.to >= boxCount) {
-            core::fail(error, "a connection refers to a box that does not exist");
-            return nullptr;
+            return core::fail(error, "a connection refers to a box that does not exist");
         }
         const auto input = static_cast<std::int32_t>(wire.input);
         if (input < 0 || input > kMaxInput) {
-            core::fail(error, "an input number must be between 0 and 15");
-            return nullptr;
+            return core::fail(error, "an input number must be between 0 and 15");
         }
         for (std::size_t earlier = 0; earlier < w; ++earlier) {
             if (connections[earlier].to == wire.to && connections[earlier].input == wire.input) {
-                core::fail(error, "two wires are plugged into the same input");
-                return nullptr;
+                return core::fail(error, "two wires are plugged into the same input");
             }
         }
     }
+    return true;
+}
 
-    // Keep the boxes that lead to the output.
+// One flag per box: set for the boxes that lead to the output.
+std::vector<char> boxesLeadingTo(std::int32_t output, const std::vector<GraphConnection>& connections,
+                                 std::size_t boxCount) {
     std::vector<char> kept(boxCount, 0);
     std::vector<std::uint32_t> stack;
     kept[static_cast<std::size_t>(output)] = 1;
@@ -67,19 +48,29 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
             }
         }
     }
-    auto used = [&kept](const GraphConnection& wire) { return kept[wire.from] && kept[wire.to]; };
+    return kept;
+}
 
-    // Kahn's algorithm with a stack; the lowest ready box number is on top.
+bool joinsKeptBoxes(const std::vector<char>& kept, const GraphConnection& wire) {
+    return kept[wire.from] && kept[wire.to];
+}
+
+// The kept boxes in running order: Kahn's algorithm with a stack, the lowest ready box
+// number on top. Shorter than the kept boxes when the wires form a loop.
+std::vector<int> runningOrder(const std::vector<char>& kept, const std::vector<GraphConnection>& connections,
+                              std::size_t& keptCount) {
+    const std::size_t boxCount = kept.size();
     std::vector<int> inDegree(boxCount, 0);
-    std::size_t keptCount = 0;
+    keptCount = 0;
     for (std::size_t b = 0; b < boxCount; ++b) {
         keptCount += kept[b] ? 1 : 0;
     }
     for (const GraphConnection& wire : connections) {
-        if (used(wire)) {
+        if (joinsKeptBoxes(kept, wire)) {
             ++inDegree[wire.to];
         }
     }
+    std::vector<std::uint32_t> stack;
     for (std::size_t b = boxCount; b-- > 0;) {
         if (kept[b] && inDegree[b] == 0) {
             stack.push_back(static_cast<std::uint32_t>(b));
@@ -92,56 +83,52 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         stack.pop_back();
         order.push_back(static_cast<int>(box));
         for (const GraphConnection& wire : connections) {
-            if (wire.from == box && used(wire) && --inDegree[wire.to] == 0) {
+            if (wire.from == box && joinsKeptBoxes(kept, wire) && --inDegree[wire.to] == 0) {
                 stack.push_back(wire.to);
             }
         }
     }
-    if (order.size() < keptCount) {
-        core::fail(error, "the connections form a loop (a box feeds itself)");
-        return nullptr;
-    }
-    // A kept box without a node would crash the first block; refuse it while the
-    // builder is still untouched.
-    for (int box : order) {
-        if (!nodes[static_cast<std::size_t>(box)]) {
-            core::fail(error, "a box has no node");
-            return nullptr;
-        }
-    }
+    return order;
+}
 
-    auto graph = std::make_unique<Graph>();
-    graph->maxBlock = maxBlock;
-    graph->channels = channels;
-    std::vector<int> slotOf(boxCount, -1);
+// Moves each kept box's node into its slot, in running order, and prepares it.
+void fillSlots(Graph& graph, std::vector<std::unique_ptr<Node>>& nodes, const std::vector<int>& order,
+               double sampleRate) {
+    // Sized once: the input lists point into these slots.
+    graph.graphSlots.resize(order.size());
+    graph.order = order;
     for (std::size_t k = 0; k < order.size(); ++k) {
-        slotOf[static_cast<std::size_t>(order[k])] = static_cast<int>(k);
-    }
-    // Sized once: the input lists below point into these slots.
-    graph->graphSlots.resize(order.size());
-    graph->order = order;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        GraphSlot& slot = graph->graphSlots[k];
+        GraphSlot& slot = graph.graphSlots[k];
         slot.node = std::move(nodes[static_cast<std::size_t>(order[k])]);
-        slot.output.resize(channels, maxBlock);
+        slot.output.resize(graph.channels, graph.maxBlock);
         slot.node->prepare(sampleRate);
         slot.box = static_cast<std::uint32_t>(order[k]);
     }
+}
 
+// Each slot's source for each input number it has a wire into.
+void wireSources(Graph& graph, const std::vector<GraphConnection>& connections, const std::vector<char>& kept,
+                 const std::vector<int>& slotOf) {
     for (const GraphConnection& wire : connections) {
-        if (!used(wire)) {
+        if (!joinsKeptBoxes(kept, wire)) {
             continue;
         }
-        GraphSlot& slot = graph->graphSlots[static_cast<std::size_t>(slotOf[wire.to])];
+        GraphSlot& slot = graph.graphSlots[static_cast<std::size_t>(slotOf[wire.to])];
         if (slot.sources.size() <= wire.input) {
             slot.sources.resize(wire.input + 1, -1);
         }
         slot.sources[wire.input] = slotOf[wire.from];
     }
+}
 
-    std::vector<int> pathLatency(order.size(), 0);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        GraphSlot& slot = graph->graphSlots[k];
+// Gives every input that arrives ahead of its box's slowest input a delay line of the
+// difference; returns the latency of the path through each slot.
+std::vector<int> lineUpLatencies(Graph& graph) {
+    const int channels = graph.channels;
+    const int maxBlock = graph.maxBlock;
+    std::vector<int> pathLatency(graph.graphSlots.size(), 0);
+    for (std::size_t k = 0; k < graph.graphSlots.size(); ++k) {
+        GraphSlot& slot = graph.graphSlots[k];
         const std::size_t inputCount = slot.sources.size();
         slot.delays.resize(inputCount);
         slot.inputs.assign(inputCount, nullptr);
@@ -166,7 +153,12 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
         }
         pathLatency[k] = maxIn + std::max(slot.node->latency(), 0);
     }
-    for (GraphSlot& slot : graph->graphSlots) {
+    return pathLatency;
+}
+
+// Points each input at what its node reads: nothing, a delay line or a source's output.
+void pointInputs(Graph& graph) {
+    for (GraphSlot& slot : graph.graphSlots) {
         for (std::size_t i = 0; i < slot.sources.size(); ++i) {
             const int s = slot.sources[i];
             if (s < 0) {
@@ -174,10 +166,66 @@ std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, in
             } else if (slot.delays[i].length >= 1) {
                 slot.inputs[i] = &slot.delays[i].buffer;
             } else {
-                slot.inputs[i] = &graph->graphSlots[static_cast<std::size_t>(s)].output;
+                slot.inputs[i] = &graph.graphSlots[static_cast<std::size_t>(s)].output;
             }
         }
     }
+}
+
+}  // namespace
+
+int GraphBuilder::addNode(std::unique_ptr<Node> node) {
+    nodes.push_back(std::move(node));
+    return static_cast<int>(nodes.size()) - 1;
+}
+
+void GraphBuilder::connect(int from, int to, int input) {
+    connections.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to),
+                           static_cast<std::uint32_t>(input)});
+}
+
+std::unique_ptr<Graph> GraphBuilder::compile(double sampleRate, int maxBlock, int channels, std::string* error) {
+    const std::size_t boxCount = nodes.size();
+    if (output < 0 || static_cast<std::size_t>(output) >= boxCount) {
+        core::fail(error, "no output box was set");
+        return nullptr;
+    }
+    if (maxBlock < 1 || channels < 1) {
+        core::fail(error, "block size and channel count must be positive");
+        return nullptr;
+    }
+    if (!checkWiring(connections, boxCount, error)) {
+        return nullptr;
+    }
+
+    // Keep the boxes that lead to the output, in running order.
+    const std::vector<char> kept = boxesLeadingTo(output, connections, boxCount);
+    std::size_t keptCount = 0;
+    const std::vector<int> order = runningOrder(kept, connections, keptCount);
+    if (order.size() < keptCount) {
+        core::fail(error, "the connections form a loop (a box feeds itself)");
+        return nullptr;
+    }
+    // A kept box without a node would crash the first block; refuse it while the
+    // builder is still untouched.
+    for (int box : order) {
+        if (!nodes[static_cast<std::size_t>(box)]) {
+            core::fail(error, "a box has no node");
+            return nullptr;
+        }
+    }
+
+    auto graph = std::make_unique<Graph>();
+    graph->maxBlock = maxBlock;
+    graph->channels = channels;
+    std::vector<int> slotOf(boxCount, -1);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        slotOf[static_cast<std::size_t>(order[k])] = static_cast<int>(k);
+    }
+    fillSlots(*graph, nodes, order, sampleRate);
+    wireSources(*graph, connections, kept, slotOf);
+    const std::vector<int> pathLatency = lineUpLatencies(*graph);
+    pointInputs(*graph);
     graph->output = slotOf[static_cast<std::size_t>(output)];
     graph->latency = pathLatency[static_cast<std::size_t>(graph->output)];
 

@@ -9,7 +9,8 @@
 
 namespace ostrel::model {
 
-// The project file version this program writes.
+// The project file's "format", and the version this program writes.
+inline constexpr const char* kProjectFormatName = "ostrel-project";
 inline constexpr std::int32_t kProjectFormatVersion = 1;
 
 // One upgrade step: applies to a document whose "format_version" is fromVersion, rewrites

@@ -352,10 +352,13 @@ bool PortAudioBackend::open(const AudioConfig& config, RenderCallback callback, 
         core::fail(error, "could not open the sound card: " + reason);
         return false;
     }
+    return startStream(error);
+}
 
+bool PortAudioBackend::startStream(std::string* error) {
     const PaStreamInfo* info = Pa_GetStreamInfo(stream_);
-    deviceRate_ = info != nullptr ? info->sampleRate : std::trunc(config.sampleRate);
-    meter_.setFormat(config.bufferFrames, deviceRate_);
+    deviceRate_ = info != nullptr ? info->sampleRate : std::trunc(config_.sampleRate);
+    meter_.setFormat(config_.bufferFrames, deviceRate_);
     Pa_SetStreamFinishedCallback(stream_, &Callbacks::finished);
 
     const PaError started = Pa_StartStream(stream_);

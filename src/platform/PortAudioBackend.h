@@ -43,6 +43,8 @@ private:
     std::vector<Device> outputDevices() const;
     int preferredHostApi() const;
     [[nodiscard]] bool openStream(int deviceIndex, std::string* reason);
+    // Starts the stream open is left with; on failure closes it and the back-end has failed.
+    [[nodiscard]] bool startStream(std::string* error);
     void closeStream();
 
     struct Callbacks;  // PortAudio's callbacks, with the library's own types

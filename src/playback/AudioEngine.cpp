@@ -19,6 +19,43 @@ std::int64_t beatsToFrames(double beats, double framesPerBeat) {
     return std::llround(std::min(frames, kLimit));
 }
 
+// The loop in frames while playing with the loop on.
+struct LoopFrames {
+    bool looping = false;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+};
+
+LoopFrames loopFrames(const Transport::State& transport, double framesPerBeat) {
+    LoopFrames loop;
+    if (transport.playing && transport.loop.enabled) {
+        loop.start = beatsToFrames(transport.loop.startBeats, framesPerBeat);
+        loop.end = beatsToFrames(transport.loop.endBeats, framesPerBeat);
+        loop.looping = loop.end > loop.start;  // a range shorter than a frame can still round to none
+    }
+    return loop;
+}
+
+// The transport position n frames on, back at the loop start once it reaches the loop end.
+inline std::int64_t advancedPosition(std::int64_t pos, int n, const LoopFrames& loop) {
+    const std::int64_t old = pos;
+    pos += n;
+    if (loop.looping && old < loop.end && loop.end <= pos) {
+        pos = pos - loop.end + loop.start;
+    }
+    return pos;
+}
+
+// n frames of the mix into out as interleaved floats.
+inline void interleave(const AudioBuffer& mix, std::uint32_t channels, int n, float* out) {
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        const float* mixed = mix.channel(static_cast<int>(c));
+        for (int i = 0; i < n; ++i) {
+            out[static_cast<std::size_t>(i) * channels + c] = mixed[i];
+        }
+    }
+}
+
 }  // namespace
 
 AudioEngine::AudioEngine(std::unique_ptr<IAudioBackend> backend)
@@ -149,13 +186,42 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const double rate = config_.sampleRate;
     // One whole transport per chunk: play, generation, start beat and loop always agree.
     const Transport::State transport = transport_.read();
-    const double bpm = transport.tempo;
-    const double framesPerBeat = rate * 60.0 / bpm;
+    const double framesPerBeat = rate * 60.0 / transport.tempo;
+    followTransport(transport, framesPerBeat);
 
+    const LoopFrames loop = loopFrames(transport, framesPerBeat);
+    std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
+    if (loop.looping && pos_ < loop.end) {
+        chunk = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, loop.end - pos_));
+    }
+    const int n = static_cast<int>(chunk);
+    const std::uint64_t clock = clock_.load(std::memory_order_relaxed);
+    const std::span<const Event> events = runLiveGraph(clock, n);
+
+    if (!transport.playing) {
+        metronomeNode_.clickPos = -1;
+        pos_ = 0;
+    } else {
+        addBackingTrack(n);
+        if (transport.metronome) {
+            addMetronome(transport.tempo, events, n);
+        }
+        pos_ = advancedPosition(pos_, n, loop);
+    }
+    shownPos_.store(pos_, std::memory_order_release);
+    // After the position: a reader that sees this generation sees that position or a later one.
+    shownGen_.store(lastGen_, std::memory_order_release);
+
+    interleave(mix_, channels, n, out);
+    clock_.store(clock + chunk, std::memory_order_release);
+    return chunk;
+}
+
+void AudioEngine::followTransport(const Transport::State& transport, double framesPerBeat) {
+    const double bpm = transport.tempo;
     // A generation is used up only while playing: no chunk can take the seek of a play it
     // does not see.
-    const bool isPlaying = transport.playing;
-    if (isPlaying) {
+    if (transport.playing) {
         if (transport.generation != lastGen_) {
             lastGen_ = transport.generation;
             pos_ = beatsToFrames(transport.startBeat, framesPerBeat);
@@ -168,26 +234,12 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
         pos_ = std::llround(static_cast<double>(pos_) * lastTempo_ / bpm);
         lastTempo_ = bpm;
     }
+}
 
-    bool looping = false;
-    std::int64_t loopStartFrame = 0;
-    std::int64_t loopEndFrame = 0;
-    if (isPlaying && transport.loop.enabled) {
-        loopStartFrame = beatsToFrames(transport.loop.startBeats, framesPerBeat);
-        loopEndFrame = beatsToFrames(transport.loop.endBeats, framesPerBeat);
-        looping = loopEndFrame > loopStartFrame;  // a range shorter than a frame can still round to none
-    }
-
-    std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
-    if (looping && pos_ < loopEndFrame) {
-        chunk = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, loopEndFrame - pos_));
-    }
-    const int n = static_cast<int>(chunk);
-    const std::uint64_t clock = clock_.load(std::memory_order_relaxed);
-
+std::span<const Event> AudioEngine::runLiveGraph(std::uint64_t clock, int n) {
     ProcessContext live;
     live.frames = n;
-    live.sampleRate = rate;
+    live.sampleRate = config_.sampleRate;
     live.position = static_cast<std::int64_t>(clock);
     live.playing = false;
     live.bpm = 120.0;
@@ -198,62 +250,42 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     } else {
         mix_.clear(n);
     }
+    return live.events;
+}
 
-    if (!isPlaying) {
-        metronomeNode_.clickPos = -1;
-        pos_ = 0;
-    } else {
-        // The backing track, named in the hazard slot before it is read.
-        BackingTrack* track = nullptr;
-        for (;;) {
-            track = track_.load();
-            inUse_.exchange(track);
-            if (track_.load() == track) {
-                break;
-            }
-        }
-        if (track != nullptr) {
-            addInterleaved(track->samples, track->channels, track->frames, pos_, n, mix_);
-        }
-        inUse_.store(nullptr, std::memory_order_release);
-
-        if (transport.metronome) {
-            ProcessContext beat;
-            beat.frames = n;
-            beat.sampleRate = rate;
-            beat.position = pos_;
-            beat.playing = true;
-            beat.bpm = bpm;
-            beat.beatsPerBar = 4;
-            beat.events = live.events;
-            metronomeNode_.process(beat, {}, click_);
-            for (std::uint32_t c = 0; c < channels; ++c) {
-                const float* clicked = click_.channel(static_cast<int>(c));
-                float* mixed = mix_.channel(static_cast<int>(c));
-                for (int i = 0; i < n; ++i) {
-                    mixed[i] += clicked[i] * 0.7f;
-                }
-            }
-        }
-
-        const std::int64_t old = pos_;
-        pos_ += n;
-        if (looping && old < loopEndFrame && loopEndFrame <= pos_) {
-            pos_ = pos_ - loopEndFrame + loopStartFrame;
+void AudioEngine::addBackingTrack(int n) {
+    // The backing track, named in the hazard slot before it is read.
+    BackingTrack* track = nullptr;
+    for (;;) {
+        track = track_.load();
+        inUse_.exchange(track);
+        if (track_.load() == track) {
+            break;
         }
     }
-    shownPos_.store(pos_, std::memory_order_release);
-    // After the position: a reader that sees this generation sees that position or a later one.
-    shownGen_.store(lastGen_, std::memory_order_release);
+    if (track != nullptr) {
+        addInterleaved(track->samples, track->channels, track->frames, pos_, n, mix_);
+    }
+    inUse_.store(nullptr, std::memory_order_release);
+}
 
-    for (std::uint32_t c = 0; c < channels; ++c) {
-        const float* mixed = mix_.channel(static_cast<int>(c));
+void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n) {
+    ProcessContext beat;
+    beat.frames = n;
+    beat.sampleRate = config_.sampleRate;
+    beat.position = pos_;
+    beat.playing = true;
+    beat.bpm = bpm;
+    beat.beatsPerBar = 4;
+    beat.events = events;
+    metronomeNode_.process(beat, {}, click_);
+    for (std::uint32_t c = 0; c < config_.channels; ++c) {
+        const float* clicked = click_.channel(static_cast<int>(c));
+        float* mixed = mix_.channel(static_cast<int>(c));
         for (int i = 0; i < n; ++i) {
-            out[static_cast<std::size_t>(i) * channels + c] = mixed[i];
+            mixed[i] += clicked[i] * 0.7f;
         }
     }
-    clock_.store(clock + chunk, std::memory_order_release);
-    return chunk;
 }
 
 } }  // namespace ostrel::engine::playback

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -87,7 +88,14 @@ public:
     void renderBlock(float* out, std::uint32_t frames);
 
 private:
+    // Audio thread: renderChunk and the four below it. Never allocate, free, lock or log.
     std::uint32_t renderChunk(float* out, std::uint32_t maxFrames);
+    // Takes a new play's seek and a tempo change into the transport position.
+    void followTransport(const Transport::State& transport, double framesPerBeat);
+    // Runs the live graph into mix_ on the engine clock; returns the chunk's events.
+    std::span<const Event> runLiveGraph(std::uint64_t clock, int n);
+    void addBackingTrack(int n);
+    void addMetronome(double bpm, std::span<const Event> events, int n);
     void cleanUpTracks();
 
     std::unique_ptr<IAudioBackend> backend_;

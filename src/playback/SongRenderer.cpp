@@ -233,6 +233,88 @@ bool buildParts(const Patch& patch, const PatchCuts& cuts, const RenderSettings&
     return true;
 }
 
+// The settings a render cannot start without.
+bool checkRenderSettings(const RenderSettings& settings, std::int64_t& maxFrames, std::string* error) {
+    const double rate = settings.sampleRate;
+    if (!(rate > 0.0 && rate <= kMaxSampleRate)) {
+        return core::fail(error, "the sample rate must be above 0 and at most 1000000 Hz");
+    }
+    if (settings.channels < 1) {
+        return core::fail(error, "the channel count must be at least 1");
+    }
+    if (settings.blockSize < 1) {
+        return core::fail(error, "the block size must be at least 1");
+    }
+    maxFrames = secondsToFrames(kMaxRenderSeconds, rate);
+    if (settings.frames > maxFrames) {
+        return core::fail(error, kTooLong);
+    }
+    return true;
+}
+
+// How long the song is, from the content alone, and which tracks make a stem.
+struct SongExtent {
+    std::vector<bool> hasStem;
+    std::int64_t length = 0;
+    std::size_t tooLong = 0;  // the first track that ends past the limit; the track count when none does
+};
+
+SongExtent measureSong(const std::vector<model::Track>& tracks, const TempoMap& tempoMap,
+                       const RenderSettings& settings, std::int64_t maxFrames) {
+    const double rate = settings.sampleRate;
+    SongExtent extent;
+    extent.hasStem.assign(tracks.size(), false);
+    extent.length = settings.frames;
+    extent.tooLong = tracks.size();
+    for (std::size_t k = 0; k < tracks.size() && extent.tooLong == tracks.size(); ++k) {
+        const model::Track& track = tracks[k];
+        const bool effects = anyDeviceEnabled(track);
+        std::int64_t total = 0;
+        if (model::isAudioTrack(track)) {
+            const std::int64_t contentEnd = audioContentEnd(track, tempoMap, rate);
+            if (contentEnd == 0) {
+                continue;
+            }
+            total = contentEnd + (effects ? secondsToFrames(kEffectTailSeconds, rate) : 0);
+        } else {
+            if (track.instrumentPatch.empty()) {
+                continue;
+            }
+            if (!track.clips.empty()) {
+                const double tail = kInstrumentTailSeconds + (effects ? kEffectTailSeconds : 0.0);
+                total = tempoMap.tickToFrame(lastNoteTick(collectNoteEvents(track)), rate) + secondsToFrames(tail, rate);
+            }
+        }
+        if (total > maxFrames) {
+            extent.tooLong = k;
+            break;
+        }
+        extent.hasStem[k] = true;
+        if (settings.frames == 0) {
+            extent.length = std::max(extent.length, total);  // tracks with gain 0 count too
+        }
+    }
+    return extent;
+}
+
+int renderThreads(int requested) {
+    return std::min(kMaxRenderThreads, requested > 0 ? requested
+                                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+}
+
+// The first fault of a song with a track too long: a track before that one that cannot be
+// built, else the length itself. Always false.
+bool failTooLong(std::size_t tooLong, const StemBuilder& build, std::string* error) {
+    for (std::size_t k = 0; k < tooLong; ++k) {
+        TrackStem stem;
+        std::string stemError;
+        if (!build(k, &stem, &stemError)) {
+            return core::fail(error, stemError);
+        }
+    }
+    return core::fail(error, kTooLong);
+}
+
 }  // namespace
 
 bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, const RenderSettings& settings,
@@ -391,25 +473,11 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
 
 bool renderProject(const model::Project& project, const RenderSettings& settings, RenderOutput* out,
                    std::string* error) {
+    std::int64_t maxFrames = 0;
+    if (!checkRenderSettings(settings, maxFrames, error)) {
+        return false;
+    }
     const double rate = settings.sampleRate;
-    if (!(rate > 0.0 && rate <= kMaxSampleRate)) {
-        core::fail(error, "the sample rate must be above 0 and at most 1000000 Hz");
-        return false;
-    }
-    if (settings.channels < 1) {
-        core::fail(error, "the channel count must be at least 1");
-        return false;
-    }
-    if (settings.blockSize < 1) {
-        core::fail(error, "the block size must be at least 1");
-        return false;
-    }
-    const std::int64_t maxFrames = secondsToFrames(kMaxRenderSeconds, rate);
-    if (settings.frames > maxFrames) {
-        core::fail(error, kTooLong);
-        return false;
-    }
-
     const double bpm = safeTempo(project.tempoBpm());
     const TempoMap tempoMap({TempoPoint{0, bpm}}, {});
     const auto& tracks = project.tracks();
@@ -417,40 +485,10 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
 
     // The length comes first, from the content alone: the mix is made once, before any
     // track is built, and no track is built that the render does not need at once.
-    std::vector<bool> hasStem(tracks.size(), false);
-    std::int64_t length = settings.frames;
-    std::size_t tooLong = tracks.size();
-    for (std::size_t k = 0; k < tracks.size() && tooLong == tracks.size(); ++k) {
-        const model::Track& track = tracks[k];
-        const bool effects = anyDeviceEnabled(track);
-        std::int64_t total = 0;
-        if (model::isAudioTrack(track)) {
-            const std::int64_t contentEnd = audioContentEnd(track, tempoMap, rate);
-            if (contentEnd == 0) {
-                continue;
-            }
-            total = contentEnd + (effects ? secondsToFrames(kEffectTailSeconds, rate) : 0);
-        } else {
-            if (track.instrumentPatch.empty()) {
-                continue;
-            }
-            if (!track.clips.empty()) {
-                const double tail = kInstrumentTailSeconds + (effects ? kEffectTailSeconds : 0.0);
-                total = tempoMap.tickToFrame(lastNoteTick(collectNoteEvents(track)), rate) + secondsToFrames(tail, rate);
-            }
-        }
-        if (total > maxFrames) {
-            tooLong = k;
-            break;
-        }
-        hasStem[k] = true;
-        if (settings.frames == 0) {
-            length = std::max(length, total);  // tracks with gain 0 count too
-        }
-    }
+    const SongExtent extent = measureSong(tracks, tempoMap, settings, maxFrames);
+    const std::vector<bool>& hasStem = extent.hasStem;
 
-    const int threads = std::min(kMaxRenderThreads, settings.threads > 0 ? settings.threads
-                                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    const int threads = renderThreads(settings.threads);
     RenderSettings trackSettings = settings;
     trackSettings.threads = threads;
     const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
@@ -465,24 +503,13 @@ bool renderProject(const model::Project& project, const RenderSettings& settings
         stem->gain = heard && std::isfinite(track.volume) ? track.volume : 0.0;
         return built;
     };
-
-    if (tooLong < tracks.size()) {
-        // A track before the one too long that cannot be built is the first fault.
-        for (std::size_t k = 0; k < tooLong; ++k) {
-            TrackStem stem;
-            std::string stemError;
-            if (!build(k, &stem, &stemError)) {
-                core::fail(error, stemError);
-                return false;
-            }
-        }
-        core::fail(error, kTooLong);
-        return false;
+    if (extent.tooLong < tracks.size()) {
+        return failTooLong(extent.tooLong, build, error);
     }
 
     AudioData audio;
     const std::size_t channels = static_cast<std::size_t>(settings.channels);
-    length = std::max<std::int64_t>(length, 0);
+    const std::int64_t length = std::max<std::int64_t>(extent.length, 0);
     audio.samples.assign(static_cast<std::size_t>(length) * channels, 0.0f);
     audio.channels = settings.channels;
     audio.sampleRate = rate;

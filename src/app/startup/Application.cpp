@@ -44,9 +44,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ostrel::app {
@@ -61,33 +63,18 @@ void logInfo(core::Logger& logger, const char* category, const QString& message)
     logger.log(core::LogLevel::INFO, category, message.toStdString());
 }
 
-}  // namespace
-
-int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
-    QElapsedTimer startupClock;
-    startupClock.start();
-
-    // Before anything else exists: the data folder, the settings and the interface size.
-    const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
-    const QString settingsFile = dataFolder + QStringLiteral("/settings.json");
-    const QString logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
-    const core::SettingsRegistry registry = core::buildSettingsRegistry();
-    core::SettingsStore store(registry);
-    const std::vector<std::string> settingsWarnings = store.load(localPath(settingsFile));
-    applyUiScale(store.getInt("appearance.ui_scale"));
-
-    QGuiApplication application(argc, argv);
+// The names, icon and style every window of the run shows.
+void nameApplication() {
     QGuiApplication::setOrganizationName(QStringLiteral("Ostrel"));
     QGuiApplication::setApplicationName(QStringLiteral("Ostrel"));
     QGuiApplication::setApplicationVersion(QString::fromStdString(core::appVersion()));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ostrel-256.png")));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+}
 
-    QCommandLineParser parser;
-    addCommandLineOptions(parser);
-    parser.process(application);
-
-    core::Logger& logger = core::Logger::instance();
+// The log file at the level the settings ask for, opened with the settings' warnings.
+void startLogging(core::Logger& logger, const core::SettingsStore& store, const QString& logFile,
+                  const std::vector<std::string>& settingsWarnings) {
     logger.addSink(std::make_shared<core::FileSink>(localPath(logFile), kLogFileBytes, kOlderLogFiles));
     core::LogLevel level = core::LogLevel::INFO;
     if (core::parseLogLevel(store.getString("logging.level"), level)) {
@@ -97,7 +84,9 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     for (const std::string& warning : settingsWarnings) {
         logger.log(core::LogLevel::WARN, "settings", warning);
     }
+}
 
+void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
     const QString crashFolder = dataFolder + QStringLiteral("/crashes");
     const core::CrashReporter::Config crashConfig{localPath(crashFolder), core::appVersion(), &logger};
     core::CrashReporter::install(crashConfig);
@@ -105,9 +94,12 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
         logger.log(core::LogLevel::WARN, "app",
                    std::to_string(reports) + " crash report(s) from earlier runs are in " + crashFolder.toStdString());
     }
-    const core::ActionScope startupAction("Application startup", logger);
+}
 
-    ThemeManager themes;
+// Loads the built-in and the user's own themes and picks the one to start with; returns
+// the run's folders, which the user's themes live in.
+AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QCommandLineParser& parser,
+                       const core::SettingsStore& store, core::Logger& logger) {
     logInfo(logger, "ui", QStringLiteral("loaded %1 theme(s)").arg(themes.loadThemeFolder(QStringLiteral(":/themes"))));
     const AppFolders folders =
         appFolders(dataFolder, parser.isSet(QStringLiteral("data-dir")) ? DataDirOption::Given : DataDirOption::Absent,
@@ -126,6 +118,116 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     themeChoice.customTheme = QString::fromStdString(store.getString("appearance.custom_theme"));
     themeChoice.builtInTheme = QString::fromStdString(store.getString("appearance.theme"));
     themes.setCurrentId(startupThemeId(themeChoice, themes.themeIds()));
+    return folders;
+}
+
+// Opens the control API and OSC doors when the settings ask for them.
+void startDoors(api_server::ApiServer& apiServer, api_server::OscServer& oscServer, SettingsBridge& settings,
+                core::Logger& logger) {
+    // Made before the doors start, so a client can read it from the settings file.
+    const QString apiToken = ensureApiToken(settings);
+    if (settings.value(QStringLiteral("api.enabled")).toBool()) {
+        if (!apiServer.start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.port")).toInt()),
+                             apiToken.toStdString())) {
+            logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
+        }
+        if (!oscServer.start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.osc.port")).toInt()))) {
+            logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
+        }
+    }
+}
+
+// Every so often, the renders that have finished go to whoever asked for them.
+void startRenderCollection(QTimer& renderCollection, QGuiApplication& application, ProjectController& project,
+                           api_server::ApiServer& apiServer) {
+    renderCollection.setInterval(kRenderCollectionMs);
+    QObject::connect(&renderCollection, &QTimer::timeout, &application,
+                     [&] { collectFinishedRenders(project, apiServer); });
+    renderCollection.start();
+}
+
+// The objects QML reaches by name, set in this order.
+void setContextObjects(QQmlContext& context, std::initializer_list<std::pair<const char*, QObject*>> objects) {
+    for (const auto& [name, object] : objects) {
+        context.setContextProperty(QString::fromLatin1(name), object);
+    }
+}
+
+// Queued: the failure arrives once the event loop runs, and ends it.
+void endOnLoadFailure(QQmlApplicationEngine& engine, QGuiApplication& application, core::Logger& logger,
+                      int& failureExitCode) {
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
+        [&] {
+            logger.log(core::LogLevel::ERROR, "ui", "the main window failed to load");
+            failureExitCode = kMainWindowFailedExitCode;
+            QCoreApplication::exit(kMainWindowFailedExitCode);
+        },
+        Qt::QueuedConnection);
+}
+
+QQuickWindow* mainWindowOf(const QQmlApplicationEngine& engine) {
+    return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+}
+
+// The menu or settings page the command line asks to show open, before the first frame,
+// so the pictures show it.
+void openDemoViews(QQuickWindow& window, const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("demo-menu"))) {
+        QMetaObject::invokeMethod(&window, "openMenu",
+                                  Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("demo-menu")).toInt())));
+    }
+    if (parser.isSet(QStringLiteral("settings-page"))) {
+        QMetaObject::invokeMethod(&window, "openSettings",
+                                  Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("settings-page")))));
+    }
+}
+
+void atFirstFrame(const FirstFrameContext& firstFrame) {
+    // The frame may be swapped on the render thread; the application object as context
+    // brings the handler to the GUI thread, after the frame is shown.
+    QObject::connect(
+        &firstFrame.window, &QQuickWindow::frameSwapped, &firstFrame.application,
+        [firstFrame] { onFirstFrame(firstFrame); }, Qt::SingleShotConnection);
+}
+
+// --quit-after-ms: the event loop is asked to quit that long from now.
+void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& application) {
+    if (parser.isSet(QStringLiteral("quit-after-ms"))) {
+        QTimer::singleShot(quitAfterMilliseconds(parser.value(QStringLiteral("quit-after-ms"))), &application,
+                           &QCoreApplication::quit);
+    }
+}
+
+}  // namespace
+
+int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
+    QElapsedTimer startupClock;
+    startupClock.start();
+
+    // Before anything else exists: the data folder, the settings and the interface size.
+    const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
+    const QString settingsFile = dataFolder + QStringLiteral("/settings.json");
+    const QString logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
+    const core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store(registry);
+    const std::vector<std::string> settingsWarnings = store.load(localPath(settingsFile));
+    applyUiScale(store.getInt("appearance.ui_scale"));
+
+    QGuiApplication application(argc, argv);
+    nameApplication();
+
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    parser.process(application);
+
+    core::Logger& logger = core::Logger::instance();
+    startLogging(logger, store, logFile, settingsWarnings);
+    installCrashReporter(dataFolder, logger);
+    const core::ActionScope startupAction("Application startup", logger);
+
+    ThemeManager themes;
+    const AppFolders folders = setUpThemes(themes, dataFolder, parser, store, logger);
 
     AppController appController(logger, folders.logFile);
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
@@ -147,76 +249,31 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     apiServer->handler = apiRequestHandler(apiHandler);
     auto oscServer = std::make_unique<api_server::OscServer>(&logger);
     oscServer->handler = oscRequestHandler(apiHandler);
-    // Made before the doors start, so a client can read it from the settings file.
-    const QString apiToken = ensureApiToken(settings);
-    if (settings.value(QStringLiteral("api.enabled")).toBool()) {
-        if (!apiServer->start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.port")).toInt()),
-                              apiToken.toStdString())) {
-            logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
-        }
-        if (!oscServer->start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.osc.port")).toInt()))) {
-            logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
-        }
-    }
+    startDoors(*apiServer, *oscServer, settings, logger);
 
     // The main loop's hand-offs, stopped before the doors and the controllers go.
     QTimer doorPump(&application);
     connectDoors(doorPump, project, *apiServer, *oscServer);
     QTimer renderCollection(&application);
-    renderCollection.setInterval(kRenderCollectionMs);
-    QObject::connect(&renderCollection, &QTimer::timeout, &application,
-                     [&] { collectFinishedRenders(project, *apiServer); });
-    renderCollection.start();
+    startRenderCollection(renderCollection, application, project, *apiServer);
     QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
                      [&](const QString& id) { applySettingChange(id, settings, themes, logger); });
 
     int failureExitCode = -1;
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    engine.rootContext()->setContextProperty(QStringLiteral("theme"), &themes);
-    engine.rootContext()->setContextProperty(QStringLiteral("app"), &appController);
-    engine.rootContext()->setContextProperty(QStringLiteral("settings"), &settings);
-    engine.rootContext()->setContextProperty(QStringLiteral("audio"), &audio);
-    engine.rootContext()->setContextProperty(QStringLiteral("instrument"), &instrument);
-    engine.rootContext()->setContextProperty(QStringLiteral("midi"), &midi);
-    engine.rootContext()->setContextProperty(QStringLiteral("transport"), &transport);
-    engine.rootContext()->setContextProperty(QStringLiteral("project"), &project);
-    // Queued: the failure arrives once the event loop runs, and ends it.
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
-        [&] {
-            logger.log(core::LogLevel::ERROR, "ui", "the main window failed to load");
-            failureExitCode = kMainWindowFailedExitCode;
-            QCoreApplication::exit(kMainWindowFailedExitCode);
-        },
-        Qt::QueuedConnection);
+    setContextObjects(*engine.rootContext(),
+                      {{"theme", &themes}, {"app", &appController}, {"settings", &settings}, {"audio", &audio},
+                       {"instrument", &instrument}, {"midi", &midi}, {"transport", &transport}, {"project", &project}});
+    endOnLoadFailure(engine, application, logger, failureExitCode);
     engine.load(setup.mainWindow);
 
-    QQuickWindow* window =
-        engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
-    if (window != nullptr) {
-        // Before the first frame, so the pictures show the open menu or sheet.
-        if (parser.isSet(QStringLiteral("demo-menu"))) {
-            QMetaObject::invokeMethod(window, "openMenu",
-                                      Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("demo-menu")).toInt())));
-        }
-        if (parser.isSet(QStringLiteral("settings-page"))) {
-            QMetaObject::invokeMethod(window, "openSettings",
-                                      Q_ARG(QVariant, QVariant(parser.value(QStringLiteral("settings-page")))));
-        }
-        const FirstFrameContext firstFrame{startupClock, *window,    appController, logger,    parser,         audio,
-                                           instrument,   application, transport,    project, failureExitCode};
-        // The frame may be swapped on the render thread; the application object as context
-        // brings the handler to the GUI thread, after the frame is shown.
-        QObject::connect(
-            window, &QQuickWindow::frameSwapped, &application, [firstFrame] { onFirstFrame(firstFrame); },
-            Qt::SingleShotConnection);
+    if (QQuickWindow* window = mainWindowOf(engine); window != nullptr) {
+        openDemoViews(*window, parser);
+        atFirstFrame({startupClock, *window, appController, logger, parser, audio, instrument, application, transport,
+                      project, failureExitCode});
     }
-
-    if (parser.isSet(QStringLiteral("quit-after-ms"))) {
-        QTimer::singleShot(quitAfterMilliseconds(parser.value(QStringLiteral("quit-after-ms"))), &application,
-                           &QCoreApplication::quit);
-    }
+    quitWhenAsked(parser, application);
     const int result = QGuiApplication::exec();
     logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
     return failureExitCode > 0 ? failureExitCode : result;

@@ -314,6 +314,19 @@ void FmNode::advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelop
     }
 }
 
+void FmNode::readOperatorKnobs(EnvelopeShape& shape, float* ratio, float* level) const {
+    shape.release = exponentialFactor(sampleRate_, rules::knob(params, ReleaseMs));
+    for (std::uint32_t k = 0; k < kOperators; ++k) {
+        const std::uint32_t base = FirstOperator + kKnobsPerOperator * k;
+        ratio[k] = rules::knob(params, base + Ratio);
+        level[k] = rules::knob(params, base + Level);
+        shape.sustain[k] = rules::knob(params, base + Sustain);
+        shape.attackStep[k] =
+            static_cast<float>(1.0 / (sampleRate_ * std::max(0.5f, rules::knob(params, base + AttackMs)) * 0.001));
+        shape.decay[k] = exponentialFactor(sampleRate_, rules::knob(params, base + DecayMs));
+    }
+}
+
 Rest FmNode::rest(const ProcessContext& context, std::span<const AudioBuffer* const>, std::uint32_t) const {
     // Between notes nothing moves: phases start over at the next note.
     const bool idle = !active_ && params.atRest(context.events) &&
@@ -336,17 +349,8 @@ void FmNode::process(const ProcessContext& context, std::span<const AudioBuffer*
     const float tune = rules::knob(params, TuneCents);
 
     EnvelopeShape shape;
-    shape.release = exponentialFactor(sampleRate_, rules::knob(params, ReleaseMs));
     float ratio[kOperators], level[kOperators];
-    for (std::uint32_t k = 0; k < kOperators; ++k) {
-        const std::uint32_t base = FirstOperator + kKnobsPerOperator * k;
-        ratio[k] = rules::knob(params, base + Ratio);
-        level[k] = rules::knob(params, base + Level);
-        shape.sustain[k] = rules::knob(params, base + Sustain);
-        shape.attackStep[k] =
-            static_cast<float>(1.0 / (sampleRate_ * std::max(0.5f, rules::knob(params, base + AttackMs)) * 0.001));
-        shape.decay[k] = exponentialFactor(sampleRate_, rules::knob(params, base + DecayMs));
-    }
+    readOperatorKnobs(shape, ratio, level);
 
     rules::NoteCursor cursor(context.events, rules::steppedKnob(params, Voice), rules::steppedKnob(params, Note));
     auto take = [this](rules::NoteAction action, const Event& e) {

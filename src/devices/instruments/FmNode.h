@@ -70,6 +70,9 @@ private:
     // first frame and gets a mask of 0 (frame i is at i & mask).
     void advanceEnvelopes(const EnvelopeShape& shape, int m, float (*envelopes)[kStretch], int* masks);
 
+    // Audio thread, within process: the block's envelope steps, and each operator's ratio and level.
+    void readOperatorKnobs(EnvelopeShape& shape, float* ratio, float* level) const;
+
     void startNote(int note, float velocity);
     void releaseNote(int note);
 

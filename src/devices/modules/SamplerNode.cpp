@@ -64,81 +64,92 @@ void SamplerNode::process(const ProcessContext& context, std::span<const AudioBu
     const std::int64_t frames = std::min(sound->frames, held);
     if (frames < 1) return;
 
-    const float gain = rules::knob(params, Gain);
-    const int root = rules::steppedKnob(params, RootNote);
-    const float tune = rules::knob(params, TuneCents);
-    const float attackMs = rules::knob(params, AttackMs);
-    const float releaseMs = rules::knob(params, ReleaseMs);
-    const bool loop = rules::switchKnob(params, Loop);
-    const bool oneShot = rules::switchKnob(params, OneShot);
-    const bool follow = rules::switchKnob(params, FollowPitch);
-    const double F = static_cast<double>(frames);
-    const double q = sound->sampleRate / sampleRate_;
-    const int c = sound->channels;
-    const float* s = sound->samples.data();
+    Block block;
+    block.gain = rules::knob(params, Gain);
+    block.root = rules::steppedKnob(params, RootNote);
+    block.tune = rules::knob(params, TuneCents);
+    block.attackMs = rules::knob(params, AttackMs);
+    block.releaseMs = rules::knob(params, ReleaseMs);
+    block.loop = rules::switchKnob(params, Loop);
+    block.oneShot = rules::switchKnob(params, OneShot);
+    block.follow = rules::switchKnob(params, FollowPitch);
+    block.frames = frames;
+    block.q = sound->sampleRate / sampleRate_;
+    block.channels = sound->channels;
+    block.samples = sound->samples.data();
 
     rules::NoteCursor cursor(context.events, rules::steppedKnob(params, Voice), rules::steppedKnob(params, Note));
-    auto take = [&](rules::NoteAction action, const Event& e) {
-        if (action == rules::NoteAction::NoteOn) {
-            const double semitones = (follow ? e.note - root : 0) + tune / 100.0;
-            step_ = std::exp2(semitones / 12.0) * q;
-            position_ = 0.0;  // a new note always restarts the sound
-            envelope_ = 0.0f;
-            velocity_ = static_cast<float>(e.velocity) / 127.0f;
-            // At least 2 ms of fade-in, so a key press never clicks.
-            attackStep_ = static_cast<float>(1.0 / (sampleRate_ * std::max(2.0f, attackMs) * 0.001));
-            note_ = e.note;
-            stage_ = Stage::Attack;
-        } else if (action == rules::NoteAction::NoteOff && stage_ != Stage::Silent && !oneShot && e.note == note_) {
-            stage_ = Stage::Release;
-            // The fade from the current level lasts release_ms, at least 1 ms.
-            releaseStep_ =
-                static_cast<float>(std::max(0.001f, envelope_) / (sampleRate_ * std::max(1.0f, releaseMs) * 0.001));
-        }
-    };
+    cursor.walk(
+        n, [&](rules::NoteAction action, const Event& e) { takeNote(action, e, block); },
+        [&](int from, int to) { play(from, to, block, output); });
+}
 
+inline void SamplerNode::takeNote(rules::NoteAction action, const Event& e, const Block& block) {
+    if (action == rules::NoteAction::NoteOn) {
+        const double semitones = (block.follow ? e.note - block.root : 0) + block.tune / 100.0;
+        step_ = std::exp2(semitones / 12.0) * block.q;
+        position_ = 0.0;  // a new note always restarts the sound
+        envelope_ = 0.0f;
+        velocity_ = static_cast<float>(e.velocity) / 127.0f;
+        // At least 2 ms of fade-in, so a key press never clicks.
+        attackStep_ = static_cast<float>(1.0 / (sampleRate_ * std::max(2.0f, block.attackMs) * 0.001));
+        note_ = e.note;
+        stage_ = Stage::Attack;
+    } else if (action == rules::NoteAction::NoteOff && stage_ != Stage::Silent && !block.oneShot && e.note == note_) {
+        stage_ = Stage::Release;
+        // The fade from the current level lasts release_ms, at least 1 ms.
+        releaseStep_ =
+            static_cast<float>(std::max(0.001f, envelope_) / (sampleRate_ * std::max(1.0f, block.releaseMs) * 0.001));
+    }
+}
+
+inline void SamplerNode::play(int from, int to, const Block& block, AudioBuffer& output) {
+    const std::int64_t frames = block.frames;
+    const double F = static_cast<double>(frames);
+    const bool loop = block.loop;
+    const float gain = block.gain;
+    const int c = block.channels;
+    const float* s = block.samples;
     float* left = output.channel(0);
-    cursor.walk(n, take, [&](int from, int to) {
-        for (int i = from; i < to; ++i) {
-            if (stage_ == Stage::Silent) return;  // silent until the next event
+    for (int i = from; i < to; ++i) {
+        if (stage_ == Stage::Silent) return;  // silent until the next event
 
-            const std::int64_t i0 = static_cast<std::int64_t>(position_);
-            std::int64_t i1 = i0 + 1;
-            if (i1 >= frames) i1 = loop ? 0 : i0;
-            const float frac = static_cast<float>(position_ - static_cast<double>(i0));
-            const float l = dsp::lerp(s[i0 * c], s[i1 * c], frac);
-            const float r = c >= 2 ? dsp::lerp(s[i0 * c + 1], s[i1 * c + 1], frac) : l;
+        const std::int64_t i0 = static_cast<std::int64_t>(position_);
+        std::int64_t i1 = i0 + 1;
+        if (i1 >= frames) i1 = loop ? 0 : i0;
+        const float frac = static_cast<float>(position_ - static_cast<double>(i0));
+        const float l = dsp::lerp(s[i0 * c], s[i1 * c], frac);
+        const float r = c >= 2 ? dsp::lerp(s[i0 * c + 1], s[i1 * c + 1], frac) : l;
 
-            const float amp = gain * velocity_ * envelope_;
-            left[i] = amp * l;
-            for (int ch = 1; ch < output.channels; ++ch) output.channel(ch)[i] = amp * r;
+        const float amp = gain * velocity_ * envelope_;
+        left[i] = amp * l;
+        for (int ch = 1; ch < output.channels; ++ch) output.channel(ch)[i] = amp * r;
 
-            if (stage_ == Stage::Attack) {
-                envelope_ += attackStep_;
-                if (envelope_ >= 1.0f) {
-                    envelope_ = 1.0f;
-                    stage_ = Stage::Full;
-                }
-            } else if (stage_ == Stage::Release) {
-                envelope_ -= releaseStep_;
-                if (envelope_ <= 0.0f) {
-                    envelope_ = 0.0f;
-                    stage_ = Stage::Silent;
-                    continue;
-                }
+        if (stage_ == Stage::Attack) {
+            envelope_ += attackStep_;
+            if (envelope_ >= 1.0f) {
+                envelope_ = 1.0f;
+                stage_ = Stage::Full;
             }
-
-            position_ += step_;
-            if (position_ >= F) {
-                if (!loop || stage_ == Stage::Release) {
-                    stage_ = Stage::Silent;
-                    envelope_ = 0.0f;
-                } else {
-                    position_ = std::fmod(position_, F);
-                }
+        } else if (stage_ == Stage::Release) {
+            envelope_ -= releaseStep_;
+            if (envelope_ <= 0.0f) {
+                envelope_ = 0.0f;
+                stage_ = Stage::Silent;
+                continue;
             }
         }
-    });
+
+        position_ += step_;
+        if (position_ >= F) {
+            if (!loop || stage_ == Stage::Release) {
+                stage_ = Stage::Silent;
+                envelope_ = 0.0f;
+            } else {
+                position_ = std::fmod(position_, F);
+            }
+        }
+    }
 }
 
 } }  // namespace ostrel::engine::devices

@@ -8,6 +8,10 @@
 
 namespace ostrel::engine { inline namespace devices {
 
+namespace rules {
+enum class NoteAction : std::uint8_t;  // devices/DeviceRules.h
+}
+
 // Monophonic player of one shared recording: pitched by the key (or fixed for drum
 // pads), linear interpolation, linear fade in and out, optional loop and one-shot.
 class SamplerNode : public DeviceNode {
@@ -31,6 +35,26 @@ public:
 
 private:
     enum class Stage : std::int32_t { Silent, Attack, Full, Release };
+
+    // The knobs and the sound as one block reads them.
+    struct Block {
+        float gain;
+        int root;
+        float tune;
+        float attackMs;
+        float releaseMs;
+        bool loop;
+        bool oneShot;
+        bool follow;
+        std::int64_t frames;  // of the sound, never more than it holds
+        double q;             // the sound's rate over ours
+        int channels;
+        const float* samples;
+    };
+
+    // Audio thread, within process: a note event, then the frames from..to until the next.
+    void takeNote(rules::NoteAction action, const Event& e, const Block& block);
+    void play(int from, int to, const Block& block, AudioBuffer& output);
 
     double sampleRate_ = 48000.0;
     Stage stage_ = Stage::Silent;

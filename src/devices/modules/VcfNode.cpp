@@ -156,6 +156,62 @@ inline void step(float input, double a1, double a2, double a3, double k, double&
     dsp::flushTiny(ic2);
 }
 
+// The held values a piece of coefficients starts from.
+struct HeldCoefficients {
+    float control;
+    double controlFc;
+    double fc;
+    double a1, a2, a3;
+};
+
+// The cutoffs and coefficients of the m frames of control into memo. In chunks: the
+// cutoffs, then their coefficients in a loop with no carried state (the divisions run side
+// by side) unless the cutoff held still. Where it leaves the held values the caller takes
+// from memo.
+inline void computeCoefficients(CoefficientMemo& memo, const float* control, int m, const CoefficientKey& key,
+                                double maxHz, HeldCoefficients held) {
+    const double cutoff = key.cutoff;
+    const double cvAmount = key.cvAmount;
+    const double k = key.k;
+    const double rate = key.rate;
+    // Locals, not the caller's: the stores to memo could otherwise alias them every frame.
+    float heldControl = held.control;
+    double heldControlFc = held.controlFc;
+    double heldFc = held.fc;
+    double a1 = held.a1, a2 = held.a2, a3 = held.a3;
+    constexpr int kChunk = 64;
+    for (int chunk = 0; chunk < m; chunk += kChunk) {
+        const int end = std::min(m, chunk + kChunk);
+        bool moving = false;
+        for (int i = chunk; i < end; ++i) {
+            const float c = control[i];
+            if (c != heldControl) {
+                heldControl = c;
+                const double f = cutoff * octaveFactor(cvAmount * c);
+                heldControlFc = dsp::bounded(f, 10.0, maxHz);  // also bounds a NaN control
+            }
+            memo.fc[i] = heldControlFc;
+            moving |= heldControlFc != heldFc;
+        }
+        if (moving) {
+            for (int i = chunk; i < end; ++i) {
+                const dsp::SvfCoefficients a = dsp::svfCoefficients(memo.fc[i], rate, k);
+                memo.a1[i] = a.a1;
+                memo.a2[i] = a.a2;
+                memo.a3[i] = a.a3;
+            }
+            heldFc = memo.fc[end - 1];
+            a1 = memo.a1[end - 1];
+            a2 = memo.a2[end - 1];
+            a3 = memo.a3[end - 1];
+        } else {
+            std::fill(memo.a1 + chunk, memo.a1 + end, a1);
+            std::fill(memo.a2 + chunk, memo.a2 + end, a2);
+            std::fill(memo.a3 + chunk, memo.a3 + end, a3);
+        }
+    }
+}
+
 }  // namespace
 
 std::int64_t VcfNode::warmupFrames() const {
@@ -198,39 +254,7 @@ void VcfNode::run(int n, const float* in, const float* control, double cutoff, d
         CoefficientMemo& memo = coefficientMemo;
         if (!memo.holds(key, control + start, m)) {
             memo.keep(key, control + start, m);
-            // In chunks: the cutoffs, then their coefficients in a loop with no carried
-            // state (the divisions run side by side) unless the cutoff held still.
-            constexpr int kChunk = 64;
-            for (int chunk = 0; chunk < m; chunk += kChunk) {
-                const int end = std::min(m, chunk + kChunk);
-                bool moving = false;
-                for (int i = chunk; i < end; ++i) {
-                    const float c = control[start + i];
-                    if (c != heldControl) {
-                        heldControl = c;
-                        const double f = cutoff * octaveFactor(cvAmount * c);
-                        heldControlFc = dsp::bounded(f, 10.0, maxHz);  // also bounds a NaN control
-                    }
-                    memo.fc[i] = heldControlFc;
-                    moving |= heldControlFc != heldFc;
-                }
-                if (moving) {
-                    for (int i = chunk; i < end; ++i) {
-                        const dsp::SvfCoefficients a = dsp::svfCoefficients(memo.fc[i], rate, k);
-                        memo.a1[i] = a.a1;
-                        memo.a2[i] = a.a2;
-                        memo.a3[i] = a.a3;
-                    }
-                    heldFc = memo.fc[end - 1];
-                    a1 = memo.a1[end - 1];
-                    a2 = memo.a2[end - 1];
-                    a3 = memo.a3[end - 1];
-                } else {
-                    std::fill(memo.a1 + chunk, memo.a1 + end, a1);
-                    std::fill(memo.a2 + chunk, memo.a2 + end, a2);
-                    std::fill(memo.a3 + chunk, memo.a3 + end, a3);
-                }
-            }
+            computeCoefficients(memo, control + start, m, key, maxHz, {heldControl, heldControlFc, heldFc, a1, a2, a3});
         }
         for (int i = 0; i < m; ++i)
             step<M>(in[start + i], memo.a1[i], memo.a2[i], memo.a3[i], k, ic1, ic2, out[start + i]);

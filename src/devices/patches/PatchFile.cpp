@@ -73,6 +73,74 @@ const json* member(const json& object, const char* key) {
     return it == object.end() ? nullptr : &*it;
 }
 
+// The patch's name, category and voice count, where the file gives them.
+std::optional<std::string> readPatchInfo(const json& root, Patch& patch) {
+    if (const json* name = member(root, "name")) {
+        if (!name->is_string()) return "\"name\" must be text";
+        patch.name = name->get<std::string>();
+    }
+    if (const json* category = member(root, "category")) {
+        if (!category->is_string()) return "\"category\" must be text";
+        if (!category->get_ref<const std::string&>().empty()) patch.category = category->get<std::string>();
+    }
+    if (const json* voices = member(root, "voices")) {
+        if (!voices->is_number()) return "\"voices\" must be a number";
+        patch.voices = static_cast<int>(std::clamp(wholePart(*voices), 1.0, 8.0));
+    }
+    return std::nullopt;
+}
+
+// One entry of "nodes"; ids holds those of the modules before it.
+std::optional<std::string> readModule(const json& entry, std::set<int>& ids, Patch& patch) {
+    if (!entry.is_object()) return kBadModule;
+    const json* id = member(entry, "id");
+    const json* device = member(entry, "device");
+    if (id == nullptr || device == nullptr || !device->is_string()) return kBadModule;
+    const std::optional<int> nodeId = toInt32Id(*id);
+    if (!nodeId) return kBadModule;
+
+    PatchNode node;
+    node.id = *nodeId;
+    node.device = device->get<std::string>();
+    if (const json* label = member(entry, "label")) {
+        if (!label->is_string()) return "the label of module " + std::to_string(node.id) + " must be text";
+        node.label = label->get<std::string>();
+    }
+    if (!ids.insert(node.id).second) return "two modules share the id " + std::to_string(node.id);
+
+    const json* parameters = member(entry, "parameters");
+    if (parameters != nullptr && parameters->is_object()) {
+        for (const auto& [key, value] : parameters->items()) {
+            if (!value.is_number())
+                return "knob \"" + key + "\" of module " + std::to_string(node.id) + " must be a number";
+            node.parameters.emplace(key, value.get<double>());
+        }
+    }
+    patch.nodes.push_back(std::move(node));
+    return std::nullopt;
+}
+
+// One entry of "connections".
+std::optional<std::string> readCable(const json& entry, Patch& patch) {
+    if (!entry.is_object()) return kBadCable;
+    const json* from = member(entry, "from");
+    const json* to = member(entry, "to");
+    if (from == nullptr || to == nullptr) return kBadCable;
+    // An end outside the 32-bit range is refused rather than wrapped onto another module.
+    const std::optional<int> fromId = toInt32(*from);
+    const std::optional<int> toId = toInt32(*to);
+    if (!fromId || !toId) return kBadCable;
+    PatchCable cable{*fromId, *toId, 0};
+    if (const json* slot = member(entry, "slot")) {
+        if (!slot->is_number()) return "a cable's \"slot\" must be a number";
+        const std::optional<int> slotNumber = toInt32(*slot);
+        if (!slotNumber) return "a cable's \"slot\" is out of range";
+        cable.slot = *slotNumber;
+    }
+    patch.connections.push_back(cable);
+    return std::nullopt;
+}
+
 // Reads the file's text into a new patch; returns the failure message, if any.
 std::optional<std::string> readPatch(std::string_view text, Patch& patch, std::vector<std::string>* warnings) {
     // No exceptions and no comments: a syntax error comes back as a discarded value.
@@ -90,68 +158,17 @@ std::optional<std::string> readPatch(std::string_view text, Patch& patch, std::v
 
     const json* nodes = member(root, "nodes");
     if (nodes == nullptr || !nodes->is_array()) return kNoModules;
-
-    if (const json* name = member(root, "name")) {
-        if (!name->is_string()) return "\"name\" must be text";
-        patch.name = name->get<std::string>();
-    }
-    if (const json* category = member(root, "category")) {
-        if (!category->is_string()) return "\"category\" must be text";
-        if (!category->get_ref<const std::string&>().empty()) patch.category = category->get<std::string>();
-    }
-    if (const json* voices = member(root, "voices")) {
-        if (!voices->is_number()) return "\"voices\" must be a number";
-        patch.voices = static_cast<int>(std::clamp(wholePart(*voices), 1.0, 8.0));
-    }
+    if (std::optional<std::string> problem = readPatchInfo(root, patch)) return problem;
 
     std::set<int> ids;
     for (const json& entry : *nodes) {
-        if (!entry.is_object()) return kBadModule;
-        const json* id = member(entry, "id");
-        const json* device = member(entry, "device");
-        if (id == nullptr || device == nullptr || !device->is_string()) return kBadModule;
-        const std::optional<int> nodeId = toInt32Id(*id);
-        if (!nodeId) return kBadModule;
-
-        PatchNode node;
-        node.id = *nodeId;
-        node.device = device->get<std::string>();
-        if (const json* label = member(entry, "label")) {
-            if (!label->is_string()) return "the label of module " + std::to_string(node.id) + " must be text";
-            node.label = label->get<std::string>();
-        }
-        if (!ids.insert(node.id).second) return "two modules share the id " + std::to_string(node.id);
-
-        const json* parameters = member(entry, "parameters");
-        if (parameters != nullptr && parameters->is_object()) {
-            for (const auto& [key, value] : parameters->items()) {
-                if (!value.is_number())
-                    return "knob \"" + key + "\" of module " + std::to_string(node.id) + " must be a number";
-                node.parameters.emplace(key, value.get<double>());
-            }
-        }
-        patch.nodes.push_back(std::move(node));
+        if (std::optional<std::string> problem = readModule(entry, ids, patch)) return problem;
     }
 
     const json* connections = member(root, "connections");
     if (connections != nullptr && connections->is_array()) {
         for (const json& entry : *connections) {
-            if (!entry.is_object()) return kBadCable;
-            const json* from = member(entry, "from");
-            const json* to = member(entry, "to");
-            if (from == nullptr || to == nullptr) return kBadCable;
-            // An end outside the 32-bit range is refused rather than wrapped onto another module.
-            const std::optional<int> fromId = toInt32(*from);
-            const std::optional<int> toId = toInt32(*to);
-            if (!fromId || !toId) return kBadCable;
-            PatchCable cable{*fromId, *toId, 0};
-            if (const json* slot = member(entry, "slot")) {
-                if (!slot->is_number()) return "a cable's \"slot\" must be a number";
-                const std::optional<int> slotNumber = toInt32(*slot);
-                if (!slotNumber) return "a cable's \"slot\" is out of range";
-                cable.slot = *slotNumber;
-            }
-            patch.connections.push_back(cable);
+            if (std::optional<std::string> problem = readCable(entry, patch)) return problem;
         }
     }
 
