@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/ProjectFile.h"
+#include "model/file/ProjectFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ostrel::model;

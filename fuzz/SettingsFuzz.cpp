@@ -1,8 +1,8 @@
 // fuzz-links: ostrel_core
 // Arbitrary bytes as settings.json: loading never throws or crashes, and whatever loads
 // is written out as a file that loads again without warnings to the same bytes.
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 
 #include <cstdint>
 #include <cstdio>

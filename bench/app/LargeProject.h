@@ -7,7 +7,7 @@
 #include "ProgramControllers.h"
 #include "app/project/ProjectController.h"
 #include "model/LargeSong.h"
-#include "model/ProjectFile.h"
+#include "model/file/ProjectFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -14,9 +14,9 @@
 #include "app/live/MidiController.h"
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,9 +6,9 @@
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
 #include "app/sound/TransportController.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/NullAudioBackend.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
-#include "core/FileSink.h"
-#include "core/Logger.h"
+#include "core/log/FileSink.h"
+#include "core/log/Logger.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "engine/BasicNodes.h"
-#include "engine/Graph.h"
+#include "engine/graph/BasicNodes.h"
+#include "engine/graph/Graph.h"
 
 namespace ostrel::engine {
 namespace {

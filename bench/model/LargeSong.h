@@ -4,7 +4,7 @@
 // notes), each track an FM instrument with three effects. Model only, so every layer's
 // benchmarks can build it.
 
-#include "model/Project.h"
+#include "model/document/Project.h"
 
 #include <string>
 #include <utility>

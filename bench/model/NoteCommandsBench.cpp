@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "model/Commands.h"
-#include "model/History.h"
-#include "model/Project.h"
+#include "model/commands/Commands.h"
+#include "model/commands/History.h"
+#include "model/document/Project.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/Commands.h"
-#include "model/History.h"
-#include "model/ProjectFile.h"
+#include "model/commands/Commands.h"
+#include "model/commands/History.h"
+#include "model/file/ProjectFile.h"
 
 #include "BenchSupport.h"
 #include "model/LargeSong.h"

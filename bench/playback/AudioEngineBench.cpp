@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/graph/BasicNodes.h"
 #include "playback/AudioEngine.h"
-#include "engine/BasicNodes.h"
 
 #include "BenchSupport.h"
 

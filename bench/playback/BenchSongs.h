@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/Project.h"
+#include "model/document/Project.h"
 
 namespace ostrel::bench {
 

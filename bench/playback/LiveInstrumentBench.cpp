@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "devices/instruments/BuiltinInstruments.h"
-#include "playback/LiveInstrument.h"
+#include "playback/live/LiveInstrument.h"
 
 #include "BenchSupport.h"
 

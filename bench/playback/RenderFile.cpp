@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "audiofile/WavWriter.h"
-#include "model/ProjectFile.h"
-#include "playback/SongRenderer.h"
+#include "model/file/ProjectFile.h"
+#include "playback/render/SongRenderer.h"
 
 namespace {
 

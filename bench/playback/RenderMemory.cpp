@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "audiofile/WavWriter.h"
-#include "model/ProjectFile.h"
+#include "model/file/ProjectFile.h"
 #include "playback/BenchSongs.h"
-#include "playback/SongRenderer.h"
+#include "playback/render/SongRenderer.h"
 
 namespace {
 

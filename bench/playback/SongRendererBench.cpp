@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "playback/SongRenderer.h"
-#include "model/Project.h"
+#include "model/document/Project.h"
 #include "playback/BenchSongs.h"
+#include "playback/render/SongRenderer.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "app/sound/TransportController.h"
 #include "app/startup/AppController.h"
 #include "app/themes/ThemeManager.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/NullAudioBackend.h"
 
 #include <benchmark/benchmark.h>

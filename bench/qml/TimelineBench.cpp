@@ -13,7 +13,7 @@
 #include "BenchSupport.h"
 #include "QuickBench.h"
 #include "model/LargeSong.h"
-#include "model/ProjectFile.h"
+#include "model/file/ProjectFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "api_server/ApiError.h"
 #include "api_server/ApiMessages.h"
 #include "api_server/Connection.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <nlohmann/json.hpp>
 

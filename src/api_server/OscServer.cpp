@@ -2,7 +2,7 @@
 
 #include "api_server/OscMessage.h"
 #include "api_server/OscRoute.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 #include "api_server/Socket.h"
 
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 #include "audiofile/WavReader.h"
 
 #include "core/Failure.h"
-#include "core/RegularFile.h"
+#include "core/files/RegularFile.h"
 
 #include <algorithm>
 #include <cstring>

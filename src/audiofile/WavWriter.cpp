@@ -1,7 +1,7 @@
 #include "audiofile/WavWriter.h"
 
-#include "core/AtomicWriter.h"
 #include "core/Failure.h"
+#include "core/files/AtomicWriter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

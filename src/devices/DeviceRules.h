@@ -11,8 +11,8 @@
 
 #include "engine/AudioBuffer.h"
 #include "engine/Event.h"
-#include "engine/Node.h"
-#include "engine/Param.h"
+#include "engine/graph/Node.h"
+#include "engine/graph/Param.h"
 
 namespace ostrel::engine { inline namespace devices { namespace rules {
 

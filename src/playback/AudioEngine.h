@@ -10,10 +10,10 @@
 #include "engine/AudioBackend.h"
 #include "engine/AudioBuffer.h"
 #include "engine/AudioData.h"
-#include "engine/BasicNodes.h"
 #include "engine/EventQueue.h"
-#include "engine/Graph.h"
-#include "engine/GraphPlayer.h"
+#include "engine/graph/BasicNodes.h"
+#include "engine/graph/Graph.h"
+#include "engine/graph/GraphPlayer.h"
 #include "playback/Transport.h"
 
 namespace ostrel::engine { inline namespace playback {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "api_server/ApiServer.h"
-#include "core/LogSink.h"
-#include "core/Logger.h"
+#include "core/log/LogSink.h"
+#include "core/log/Logger.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 #include "api_server/Socket.h"
 
-#include "core/LogSink.h"
-#include "core/Logger.h"
+#include "core/log/LogSink.h"
+#include "core/log/Logger.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LogSink.h"
-#include "core/Logger.h"
+#include "core/log/LogSink.h"
+#include "core/log/Logger.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -7,8 +7,8 @@
 #include "AppTestSupport.h"
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "support/TempDir.h"
 

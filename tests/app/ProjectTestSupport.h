@@ -10,9 +10,9 @@
 #include "app/sound/AudioController.h"
 #include "app/sound/TransportController.h"
 #include "audiofile/WavWriter.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
-#include "model/ProjectFile.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
+#include "model/file/ProjectFile.h"
 #include "playback/PlaybackTestSupport.h"
 #include "support/TempDir.h"
 

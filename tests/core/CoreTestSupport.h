@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LogSink.h"
-#include "core/SettingsRegistry.h"
+#include "core/log/LogSink.h"
+#include "core/settings/SettingsRegistry.h"
 
 #include <latch>
 #include <sstream>

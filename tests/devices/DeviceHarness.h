@@ -25,9 +25,9 @@
 #include "devices/patches/PatchGraph.h"
 #include "engine/AudioBackend.h"
 #include "engine/AudioBuffer.h"
-#include "engine/DeviceNode.h"
 #include "engine/Event.h"
-#include "engine/GraphRunner.h"
+#include "engine/graph/DeviceNode.h"
+#include "engine/graph/GraphRunner.h"
 
 namespace ostrel::engine::harness {
 

@@ -19,7 +19,7 @@
 
 #include "engine/AudioBackend.h"
 #include "engine/AudioData.h"
-#include "engine/Graph.h"
+#include "engine/graph/Graph.h"
 
 namespace ostrel::test {
 

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "model/Command.h"
-#include "model/History.h"
-#include "model/Project.h"
+#include "model/commands/Command.h"
+#include "model/commands/History.h"
+#include "model/document/Project.h"
 
 namespace ostrel::test {
 

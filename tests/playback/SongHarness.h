@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "devices/DeviceHarness.h"
-#include "model/Project.h"
+#include "model/document/Project.h"
 
 namespace ostrel::engine::harness {
 

@@ -13,9 +13,9 @@
 #include "app/themes/ThemeManager.h"
 #include "audiofile/WavWriter.h"
 #include "audiofile/WavWriter.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "engine/AudioBackend.h"
 #include "engine/MidiBackend.h"
 

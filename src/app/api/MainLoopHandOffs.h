@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playback/BackgroundRenderer.h"
+#include "playback/render/BackgroundRenderer.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,7 +2,7 @@
 
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 #include "devices/instruments/BuiltinInstruments.h"
 #include "devices/instruments/InstrumentConfig.h"
 #include "devices/patches/PatchFile.h"

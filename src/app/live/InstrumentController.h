@@ -2,7 +2,7 @@
 
 #include "app/live/UserPatch.h"
 #include "engine/Event.h"
-#include "playback/LiveInstrument.h"
+#include "playback/live/LiveInstrument.h"
 
 #include <QMap>
 #include <QObject>

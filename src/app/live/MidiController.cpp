@@ -2,7 +2,7 @@
 
 #include "app/live/InstrumentController.h"
 #include "app/settings/SettingsBridge.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 #include "engine/Event.h"
 #include "engine/MidiMessage.h"
 

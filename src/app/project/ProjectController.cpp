@@ -3,9 +3,9 @@
 #include "app/project/SongFileName.h"
 #include "app/sound/TransportController.h"
 #include "core/Failure.h"
-#include "core/Logger.h"
-#include "model/Commands.h"
-#include "model/ProjectFile.h"
+#include "core/log/Logger.h"
+#include "model/commands/Commands.h"
+#include "model/file/ProjectFile.h"
 
 #include <QDesktopServices>
 #include <QDir>

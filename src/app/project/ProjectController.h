@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/project/SoundFileCache.h"
-#include "model/History.h"
-#include "model/Project.h"
-#include "playback/BackgroundRenderer.h"
+#include "model/commands/History.h"
+#include "model/document/Project.h"
+#include "playback/render/BackgroundRenderer.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -12,8 +12,8 @@
 #include "devices/instruments/BuiltinInstruments.h"
 #include "devices/instruments/InstrumentConfig.h"
 #include "devices/patches/Patch.h"
-#include "engine/DeviceNode.h"
-#include "model/Commands.h"
+#include "engine/graph/DeviceNode.h"
+#include "model/commands/Commands.h"
 
 #include <nlohmann/json.hpp>
 

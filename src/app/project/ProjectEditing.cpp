@@ -6,7 +6,7 @@
 #include "app/project/ProjectController.h"
 
 #include "devices/instruments/InstrumentConfig.h"
-#include "model/Commands.h"
+#include "model/commands/Commands.h"
 
 #include <QFileInfo>
 

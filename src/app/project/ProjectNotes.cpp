@@ -5,8 +5,8 @@
 
 #include "app/sound/AudioController.h"
 #include "app/sound/TransportController.h"
-#include "core/Logger.h"
-#include "model/Commands.h"
+#include "core/log/Logger.h"
+#include "model/commands/Commands.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,10 +7,10 @@
 #include "app/sound/AudioController.h"
 #include "app/sound/TransportController.h"
 #include "audiofile/WavWriter.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 #include "devices/instruments/InstrumentConfig.h"
 #include "playback/AudioEngine.h"
-#include "playback/SongRenderer.h"
+#include "playback/render/SongRenderer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,8 +6,8 @@
 #include "devices/effects/EffectPresets.h"
 #include "devices/instruments/InstrumentConfig.h"
 #include "devices/patches/Patch.h"
-#include "engine/DeviceNode.h"
-#include "engine/Param.h"
+#include "engine/graph/DeviceNode.h"
+#include "engine/graph/Param.h"
 
 #include <QJsonDocument>
 #include <QVariantMap>

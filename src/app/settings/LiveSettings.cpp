@@ -2,7 +2,7 @@
 
 #include "app/settings/SettingsBridge.h"
 #include "app/themes/ThemeManager.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 namespace ostrel::app {
 

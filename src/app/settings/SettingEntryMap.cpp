@@ -1,6 +1,6 @@
 #include "app/settings/SettingEntryMap.h"
 
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsStore.h"
 
 #include <QString>
 #include <QVariantList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SettingsRegistry.h"
+#include "core/settings/SettingsRegistry.h"
 
 #include <QVariant>
 #include <QVariantMap>

@@ -1,9 +1,9 @@
 #include "app/settings/SettingsBridge.h"
 
 #include "app/settings/SettingEntryMap.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 
 #include <QFile>
 #include <QVariantMap>

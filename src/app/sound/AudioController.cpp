@@ -1,7 +1,7 @@
 #include "app/sound/AudioController.h"
 
 #include "app/settings/SettingsBridge.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <QCoreApplication>
 #include <QVariantMap>

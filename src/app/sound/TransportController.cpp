@@ -2,7 +2,7 @@
 
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 #include "playback/AudioEngine.h"
 
 #include <QCoreApplication>

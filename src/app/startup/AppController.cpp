@@ -1,7 +1,7 @@
 #include "app/startup/AppController.h"
 
 #include "core/BuildInfo.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -22,11 +22,11 @@
 #include "app/themes/StartupTheme.h"
 #include "app/themes/ThemeManager.h"
 #include "core/BuildInfo.h"
-#include "core/CrashReporter.h"
-#include "core/FileSink.h"
-#include "core/Logger.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/crash/CrashReporter.h"
+#include "core/log/FileSink.h"
+#include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/Backends.h"
 
 #include <QCommandLineParser>

@@ -7,7 +7,7 @@
 #include "app/sound/TransportController.h"
 #include "app/startup/AppController.h"
 #include "app/startup/WindowScreenshot.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

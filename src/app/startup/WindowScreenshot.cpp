@@ -1,7 +1,7 @@
 #include "app/startup/WindowScreenshot.h"
 
 #include "app/startup/ExitCodes.h"
-#include "core/Logger.h"
+#include "core/log/Logger.h"
 
 #include <QCoreApplication>
 #include <QImage>

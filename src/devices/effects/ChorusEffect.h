@@ -4,7 +4,7 @@
 
 #include "devices/Dsp.h"
 #include "devices/effects/StereoDelayLine.h"
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

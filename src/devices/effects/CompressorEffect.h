@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

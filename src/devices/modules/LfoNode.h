@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "devices/Dsp.h"
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 namespace ostrel::engine { inline namespace devices {
 

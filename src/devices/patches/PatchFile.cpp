@@ -12,9 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/AtomicWriter.h"
 #include "core/Failure.h"
-#include "core/RegularFile.h"
+#include "core/files/AtomicWriter.h"
+#include "core/files/JsonText.h"
+#include "core/files/RegularFile.h"
 
 namespace ostrel::engine { inline namespace devices {
 
@@ -181,27 +182,18 @@ std::optional<std::string> readPatch(std::string_view text, Patch& patch, std::v
     return std::nullopt;
 }
 
-bool isValidUtf8(const std::string& text) {
-    try {
-        (void)json(text).dump(-1, ' ', false, json::error_handler_t::strict);
-        return true;
-    } catch (const json::exception&) {
-        return false;
-    }
-}
-
 // Why the patch could not be written so that it reads back, if it could not.
 std::optional<std::string> unsavableReason(const Patch& patch) {
-    if (!isValidUtf8(patch.name)) return "the patch name is not valid UTF-8 text";
-    if (!isValidUtf8(patch.category)) return "the patch category is not valid UTF-8 text";
+    if (!core::isValidUtf8(patch.name)) return "the patch name is not valid UTF-8 text";
+    if (!core::isValidUtf8(patch.category)) return "the patch category is not valid UTF-8 text";
     std::set<int> ids;
     for (const PatchNode& node : patch.nodes) {
         const std::string module = std::to_string(node.id);
         if (!ids.insert(node.id).second) return "two modules share the id " + module;
-        if (!isValidUtf8(node.device)) return "the device of module " + module + " is not valid UTF-8 text";
-        if (!isValidUtf8(node.label)) return "the label of module " + module + " is not valid UTF-8 text";
+        if (!core::isValidUtf8(node.device)) return "the device of module " + module + " is not valid UTF-8 text";
+        if (!core::isValidUtf8(node.label)) return "the label of module " + module + " is not valid UTF-8 text";
         for (const auto& [key, value] : node.parameters) {
-            if (!isValidUtf8(key)) return "a knob id of module " + module + " is not valid UTF-8 text";
+            if (!core::isValidUtf8(key)) return "a knob id of module " + module + " is not valid UTF-8 text";
             // JSON has no infinities or NaN; the library would write null, which no reader accepts.
             if (!std::isfinite(value))
                 return "knob \"" + key + "\" of module " + module + " is not a finite number";

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "devices/patches/Patch.h"
-#include "engine/DeviceNode.h"
-#include "engine/Graph.h"
+#include "engine/graph/DeviceNode.h"
+#include "engine/graph/Graph.h"
 
 namespace ostrel::engine { inline namespace devices {
 

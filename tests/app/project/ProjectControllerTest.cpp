@@ -1,7 +1,7 @@
 #include "app/project/ProjectController.h"
 
 #include "ProjectTestSupport.h"
-#include "model/ProjectFile.h"
+#include "model/file/ProjectFile.h"
 
 #include <QDir>
 #include <QMetaMethod>

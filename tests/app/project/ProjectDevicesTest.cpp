@@ -3,7 +3,7 @@
 #include "ProjectTestSupport.h"
 #include "devices/instruments/BuiltinInstruments.h"
 #include "devices/instruments/InstrumentConfig.h"
-#include "playback/SongRenderer.h"
+#include "playback/render/SongRenderer.h"
 
 #include <QSignalSpy>
 

@@ -3,7 +3,7 @@
 #include "ProjectTestSupport.h"
 #include "app/api/MainLoopHandOffs.h"
 #include "audiofile/WavReader.h"
-#include "playback/SongRenderer.h"
+#include "playback/render/SongRenderer.h"
 
 #include <QDir>
 #include <QSignalSpy>

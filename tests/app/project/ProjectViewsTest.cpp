@@ -4,7 +4,7 @@
 #include "devices/DeviceCatalog.h"
 #include "devices/effects/EffectPresets.h"
 #include "devices/instruments/InstrumentConfig.h"
-#include "engine/DeviceNode.h"
+#include "engine/graph/DeviceNode.h"
 
 #include <QVariantMap>
 

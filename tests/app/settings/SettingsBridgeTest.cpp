@@ -2,8 +2,8 @@
 
 #include "AppTestSupport.h"
 #include "app/settings/SettingEntryMap.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "support/TempDir.h"
 
 #include <QSignalSpy>

@@ -7,8 +7,8 @@
 #include "app/startup/UiScale.h"
 #include "app/themes/StartupTheme.h"
 #include "app/themes/ThemeManager.h"
-#include "core/SettingsRegistry.h"
-#include "core/SettingsStore.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "support/TempDir.h"
 
 #include <QCommandLineParser>

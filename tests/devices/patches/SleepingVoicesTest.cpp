@@ -9,8 +9,8 @@
 #include "devices/DeviceCatalog.h"
 #include "devices/instruments/DrumKit.h"
 #include "devices/patches/PolyphonicPatch.h"
-#include "engine/BasicNodes.h"
-#include "engine/Graph.h"
+#include "engine/graph/BasicNodes.h"
+#include "engine/graph/Graph.h"
 
 #include "DeviceHarness.h"
 

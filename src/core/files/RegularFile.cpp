@@ -1,0 +1,136 @@
+#include "core/files/RegularFile.h"
+
+#include "core/Failure.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel::core {
+
+RegularFile::~RegularFile() { close(); }
+
+void RegularFile::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+FileReadProblem RegularFile::open(const std::filesystem::path& path, std::uint64_t maxBytes) {
+    close();
+    // Refused before opening: opening some devices already does something (a tape rewinds).
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return FileReadProblem::CannotOpen;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return FileReadProblem::NotRegularFile;
+    }
+    // The path may be swapped for a FIFO between the check and the open: O_NONBLOCK keeps
+    // that open from waiting for a writer, and the check on the open file catches it.
+    // Reads from a regular file ignore O_NONBLOCK.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return FileReadProblem::CannotOpen;
+    }
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        return FileReadProblem::CannotOpen;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return FileReadProblem::NotRegularFile;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    if (size > maxBytes) {
+        ::close(fd);
+        return FileReadProblem::TooLarge;
+    }
+    fd_ = fd;
+    size_ = size;
+    return FileReadProblem::None;
+}
+
+bool RegularFile::readAt(std::uint64_t offset, void* into, std::size_t count, std::size_t& got) {
+    got = 0;
+    if (fd_ < 0) {
+        return false;
+    }
+    char* to = static_cast<char*>(into);
+    while (got < count) {
+        const ssize_t n = ::pread(fd_, to + got, count - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& bytes) {
+    bytes.clear();
+    RegularFile file;
+    if (const FileReadProblem problem = file.open(path, maxBytes); problem != FileReadProblem::None) {
+        return problem;
+    }
+    try {
+        // The size from fstat first; then on to the end, for a file that grew since, or one
+        // (in /proc) that tells no size at all.
+        constexpr std::size_t kChunk = 65536;
+        std::size_t used = 0;
+        std::size_t want = static_cast<std::size_t>(file.size());
+        for (;;) {
+            bytes.resize(used + want);
+            std::size_t got = 0;
+            if (!file.readAt(used, bytes.data() + used, want, got)) {
+                bytes.clear();
+                return FileReadProblem::ReadFailed;
+            }
+            used += got;
+            if (used > maxBytes) {
+                bytes.clear();
+                return FileReadProblem::TooLarge;
+            }
+            if (got < want) {
+                break;
+            }
+            // One byte past the limit is enough to tell that the file is too large.
+            const std::uint64_t room = maxBytes - used;
+            want = room >= kChunk ? kChunk : static_cast<std::size_t>(room) + 1;
+        }
+        bytes.resize(used);
+        return FileReadProblem::None;
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        bytes.shrink_to_fit();
+        return FileReadProblem::OutOfMemory;
+    }
+}
+
+bool readDocumentFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& text,
+                      const DocumentReadTexts& texts, std::string* error) {
+    switch (readRegularFile(path, maxBytes, text)) {
+    case FileReadProblem::None:
+        return true;
+    case FileReadProblem::TooLarge:
+        return fail(error, texts.tooLarge);
+    case FileReadProblem::OutOfMemory:
+        return fail(error, texts.outOfMemory);
+    case FileReadProblem::CannotOpen:
+    case FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
+    case FileReadProblem::ReadFailed:
+        break;
+    }
+    return fail(error, "cannot open " + path.string());
+}
+
+}  // namespace ostrel::core

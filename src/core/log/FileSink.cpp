@@ -1,0 +1,112 @@
+#include "core/log/FileSink.h"
+
+#include "core/files/FileDescriptorIo.h"
+#include "core/files/PathSuffix.h"
+#include "core/log/UtcTime.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace ostrel::core {
+
+FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles)
+    : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
+    const std::filesystem::path parent = path_.parent_path();
+    if (!parent.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(parent, ignored);
+    }
+}
+
+void FileSink::write(const LogRecord& record) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path_, ec);
+    if (!ec && size >= maxBytes_) {
+        rotate();
+    }
+    // O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
+    // with it the logger's mutex, until someone read from it. A regular file ignores it.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    const std::string text = formatLogLine(record);
+    writeAll(fd, text.data(), text.size());
+    ::close(fd);
+}
+
+// Each step ignores its own failure: a missing older file is normal.
+void FileSink::rotate() {
+    std::error_code ignored;
+    if (keepFiles_ == 0) {
+        // No older file to keep: start the live file afresh rather than grow it forever.
+        std::filesystem::remove(path_, ignored);
+        return;
+    }
+    std::filesystem::remove(rotatedLogPath(path_, keepFiles_), ignored);
+    for (unsigned i = keepFiles_ - 1; i >= 1; --i) {
+        std::filesystem::rename(rotatedLogPath(path_, i), rotatedLogPath(path_, i + 1), ignored);
+    }
+    std::filesystem::rename(path_, rotatedLogPath(path_, 1), ignored);
+}
+
+std::string formatTimestamp(std::int64_t ticks, TimestampForm form) {
+    const bool longForm = form == TimestampForm::Long;
+    const std::int64_t seconds = floorDiv(ticks, kTicksPerSecond);
+    const int milliseconds = static_cast<int>(floorDiv(ticks, kTicksPerSecond / 1000) - seconds * 1000);
+    const UtcTime t = utcTimeFromSeconds(seconds);
+    char text[64];
+    if (longForm) {
+        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<long long>(t.year),
+                      t.month, t.day, t.hour, t.minute, t.second, milliseconds);
+    } else {
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second, milliseconds);
+    }
+    return text;
+}
+
+std::string formatLogLine(const LogRecord& record) {
+    std::string text;
+    text.reserve(96 + record.category.size() + record.message.size());
+    text += formatTimestamp(record.time, TimestampForm::Long);
+    text += ' ';
+    text += logLevelName(record.level);
+    text += " [";
+    text += record.category;
+    text += "] ";
+    text += record.message;
+    text += "  (thread ";
+    text += record.threadTag;
+    text += ")\n";
+    if (!record.actionStack.empty()) {
+        text += "    action: ";
+        for (std::size_t i = 0; i < record.actionStack.size(); ++i) {
+            if (i > 0) {
+                text += " > ";
+            }
+            text += record.actionStack[i];
+        }
+        text += '\n';
+    }
+    if (!record.recentSteps.empty()) {
+        text += "    recent steps (oldest first):\n";
+        for (const LogStep& step : record.recentSteps) {
+            text += "      ";
+            text += formatTimestamp(step.time, TimestampForm::Short);
+            text += " [";
+            text += step.category;
+            text += "] ";
+            text += step.message;
+            text += '\n';
+        }
+    }
+    return text;
+}
+
+std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n) {
+    return withSuffix(withSuffix(path, "."), std::to_string(n));
+}
+
+}  // namespace ostrel::core

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/log/LogSink.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace ostrel::core {
+
+// Appends each record's lines to a file that is rotated by size: before a record, a live
+// file of maxBytes or more becomes path.1, path.1 becomes path.2 and so on up to
+// path.<keepFiles>, whose old content is dropped. The file is opened and closed for every
+// record, so others may delete or truncate it at any time. Failures lose records silently.
+class FileSink final : public LogSink {
+public:
+    // Creates the folder of path; never throws for it.
+    FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles);
+
+    // Called by the logger with its mutex held.
+    void write(const LogRecord& record) override;
+
+private:
+    void rotate();
+
+    std::filesystem::path path_;
+    std::uint64_t maxBytes_;
+    unsigned keepFiles_;
+};
+
+// The text of one record, each line ending in one line feed: the first line, then for
+// records that carry them the action line and the recent steps.
+std::string formatLogLine(const LogRecord& record);
+
+// UTC text of a time in 100-nanosecond ticks: "2026-03-01T14:05:09.042Z" in the long
+// form, "14:05:09.042" in the short one.
+// Long: "2026-03-01T14:05:09.042Z"; Short: "14:05:09.042".
+enum class TimestampForm { Short, Long };
+
+std::string formatTimestamp(std::int64_t ticks, TimestampForm form);
+
+// path followed by "." and n, as in "ostrel.log.2".
+std::filesystem::path rotatedLogPath(const std::filesystem::path& path, unsigned n);
+
+}  // namespace ostrel::core

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/settings/SettingsRegistry.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace ostrel::core {
+
+// The current value of every registered setting, read from and written to
+// "settings.json". GUI thread only; no lock.
+class SettingsStore {
+public:
+    // The registry must outlive the store.
+    explicit SettingsStore(const SettingsRegistry& registry);
+
+    // Throws std::out_of_range "unknown setting: " + key for a key the registry lacks.
+    const SettingValue& value(std::string_view key) const;
+    // No conversion: asking for another alternative throws std::bad_variant_access.
+    bool getBool(std::string_view key) const;
+    std::int64_t getInt(std::string_view key) const;
+    const std::string& getString(std::string_view key) const;
+
+    // True when no override is stored, also for an unknown key.
+    bool isDefault(std::string_view key) const;
+
+    // Validates and stores; does not write the file.
+    [[nodiscard]] bool set(std::string_view key, SettingValue value, std::string* error);
+
+    // Replaces the values with those of file. Returns warnings for the log, in order.
+    // An unreadable file is moved aside to file + ".bad"; if even that fails, or memory
+    // runs out while reading it, later saves refuse to overwrite it. Anything but a file
+    // there (a folder, a device, a FIFO) is neither opened for long nor moved, and saves
+    // then fail. Never throws.
+    std::vector<std::string> load(const std::filesystem::path& file);
+
+    // The whole settings file. Empty, with the reason in error (may be null), when a
+    // text value is not valid UTF-8 and so cannot be written as JSON.
+    std::string toJsonText(std::string* error = nullptr) const;
+
+    // Writes toJsonText() atomically. On failure error receives the reason; something
+    // other than a regular file at file is never replaced.
+    [[nodiscard]] bool save(const std::filesystem::path& file, std::string* error) const;
+
+private:
+    std::vector<std::string> loadValues(const std::filesystem::path& file);
+    // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
+    void setAside(const std::filesystem::path& file, std::vector<std::string>& warnings);
+    // The "values" object of a readable file into values_ and unknownValues_.
+    void takeValues(const nlohmann::json& values, std::vector<std::string>& warnings);
+
+    const SettingsRegistry* registry_;
+    std::map<std::string, SettingValue, std::less<>> values_;        // overrides only
+    std::map<std::string, std::string, std::less<>> unknownValues_;  // compact JSON text
+    // An unreadable settings file that could not be moved aside; empty when none.
+    mutable std::filesystem::path unmovedFile_;
+};
+
+// One value of the file converted by the definition's type, without validation.
+// Returns false and leaves out alone for a JSON kind the type does not take. Never throws.
+bool settingValueFromJson(const SettingDef& def, const nlohmann::json& element, SettingValue& out);
+
+}  // namespace ostrel::core

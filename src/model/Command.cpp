@@ -1,9 +1,0 @@
-#include "model/Command.h"
-
-namespace ostrel::model {
-
-bool Command::mergeWith(const Command&) {
-    return false;
-}
-
-}  // namespace ostrel::model

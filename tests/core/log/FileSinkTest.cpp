@@ -1,0 +1,120 @@
+#include "core/log/FileSink.h"
+
+#include "support/HostileFiles.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace fs = std::filesystem;
+using namespace ostrel::core;
+using namespace ostrel::test;
+
+namespace {
+
+// 2026-03-01T14:05:09.042Z
+constexpr std::int64_t exampleTime = 1772373909ll * 10'000'000 + 42 * 10'000;
+constexpr std::int64_t second = 10'000'000;
+constexpr std::uint64_t programLimit = 5242880;
+
+LogRecord record(std::string message = "saved", LogLevel level = LogLevel::INFO) {
+    return LogRecord{exampleTime, level, "project", std::move(message), "3f9c", {}, {}};
+}
+
+std::string line(const std::string& message) { return formatLogLine(record(message)); }
+
+}  // namespace
+
+TEST(LogTimestampTest, UtcInTheLongAndShortFormsRoundingTowardThePast) {
+    const std::tuple<std::int64_t, TimestampForm, const char*> cases[] = {
+        {exampleTime, TimestampForm::Long, "2026-03-01T14:05:09.042Z"},
+        {exampleTime + 9'999, TimestampForm::Short, "14:05:09.042"},  // below a millisecond is cut off
+        {0, TimestampForm::Long, "1970-01-01T00:00:00.000Z"},
+        {1709251199ll * second + 9'999'999, TimestampForm::Long, "2024-02-29T23:59:59.999Z"},
+        {1709251200ll * second, TimestampForm::Long, "2024-03-01T00:00:00.000Z"},
+        // Truncating toward zero would print a negative millisecond field before 1970.
+        {-1, TimestampForm::Long, "1969-12-31T23:59:59.999Z"},
+        {-10'001, TimestampForm::Short, "23:59:59.998"},
+    };
+    for (const auto& [ticks, form, text] : cases) {
+        EXPECT_EQ(formatTimestamp(ticks, form), text) << ticks;
+    }
+}
+
+TEST(LogLineTest, FirstLineThenForAFailureTheActionLineAndOneLinePerStep) {
+    EXPECT_EQ(line("saved"), "2026-03-01T14:05:09.042Z INFO [project] saved  (thread 3f9c)\n");
+    LogRecord r = record("cannot write /tmp/a.ostproj", LogLevel::ERROR);
+    r.actionStack = {"Application startup", "Project > save /tmp/a.ostproj"};
+    r.recentSteps = {
+        {exampleTime - 52 * 10'000, "action", "begin: Project > save /tmp/a.ostproj"},
+        {exampleTime - 3 * 10'000, "settings", "applied"},
+        {exampleTime, "ui", "clicked"},
+    };
+    EXPECT_EQ(formatLogLine(r),
+              "2026-03-01T14:05:09.042Z ERROR [project] cannot write /tmp/a.ostproj  (thread 3f9c)\n"
+              "    action: Application startup > Project > save /tmp/a.ostproj\n"
+              "    recent steps (oldest first):\n"
+              "      14:05:08.990 [action] begin: Project > save /tmp/a.ostproj\n"
+              "      14:05:09.039 [settings] applied\n"
+              "      14:05:09.042 [ui] clicked\n");
+    r.actionStack.clear();  // each part is left out when empty
+    r.recentSteps.resize(1);
+    EXPECT_EQ(formatLogLine(r),
+              "2026-03-01T14:05:09.042Z ERROR [project] cannot write /tmp/a.ostproj  (thread 3f9c)\n"
+              "    recent steps (oldest first):\n"
+              "      14:05:08.990 [action] begin: Project > save /tmp/a.ostproj\n");
+}
+
+TEST(FileSinkTest, CreatesTheFolderAppendsAndLosesOnlyRecordsThatCannotBeWritten) {
+    TempDir dir;
+    writeFile(dir / "blocker", "x");
+    EXPECT_NO_THROW(FileSink(dir / "blocker/logs/ostrel.log", 100, 3).write(record()));
+    const fs::path path = dir / "data/logs/ostrel.log";
+    FileSink sink(path, programLimit, 3);
+    EXPECT_TRUE(fs::is_directory(dir / "data/logs"));
+    fs::create_directory(path);  // a folder where the file should be
+    sink.write(record("lost"));
+    fs::remove(path);
+    sink.write(record("one"));
+    sink.write(record("two"));
+    EXPECT_EQ(readFile(path), line("one") + line("two"));
+}
+
+// Regression: a FIFO at the log's path blocked the open, with the logger's mutex held.
+TEST(FileSinkTest, AFifoWhereTheLogBelongsLosesTheRecordInsteadOfBlocking) {
+    TempDir dir;
+    makeFifo(dir / "ostrel.log");
+    FileSink sink(dir / "ostrel.log", programLimit, 3);
+    EXPECT_TRUE(returnsWithoutAWriter(dir / "ostrel.log", [&] { sink.write(record("lost")); }));
+    EXPECT_TRUE(fs::is_fifo(dir / "ostrel.log"));
+}
+
+TEST(FileSinkRotationTest, AtTheProgramLimitEveryOlderFileShiftsAndTheOldestIsDropped) {
+    TempDir dir;
+    const fs::path path = dir / "logs/ostrel.log";
+    FileSink sink(path, programLimit, 3);
+    writeFile(path, std::string(programLimit - 1, 'L'));
+    writeFile(rotatedLogPath(path, 1), "one");
+    writeFile(rotatedLogPath(path, 2), "two");
+    writeFile(rotatedLogPath(path, 3), "three");
+    sink.write(record("below"));  // one byte short of the limit: appended
+    EXPECT_EQ(readFile(rotatedLogPath(path, 1)), "one");
+    sink.write(record("fresh"));  // now past it: rotated first
+    EXPECT_EQ(readFile(path), line("fresh"));
+    EXPECT_EQ(readFile(rotatedLogPath(path, 1)), std::string(programLimit - 1, 'L') + line("below"));
+    EXPECT_EQ(readFile(rotatedLogPath(path, 2)), "one");
+    EXPECT_EQ(readFile(rotatedLogPath(path, 3)), "two");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "logs"), fs::directory_iterator()), 4);
+}
+
+// With nothing to keep, moving the live file to ".1" would keep one file anyway and
+// never drop it; the live file is started afresh instead.
+TEST(FileSinkRotationTest, KeepingNoFilesStartsTheLiveFileAfresh) {
+    TempDir dir;
+    const fs::path path = dir / "ostrel.log";
+    writeFile(path, "live");
+    FileSink(path, 4, 0).write(record());
+    EXPECT_EQ(readFile(path), line("saved"));
+    EXPECT_FALSE(fs::exists(rotatedLogPath(path, 0)) || fs::exists(rotatedLogPath(path, 1)));
+}
