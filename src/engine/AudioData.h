@@ -13,12 +13,4 @@ struct AudioData {
     std::int64_t frames = 0;
 };
 
-// A rendered song, shared as std::shared_ptr<BackingTrack>; never changed once
-// handed to the engine.
-struct BackingTrack {
-    std::vector<float> samples;  // interleaved, frames * channels values
-    std::int32_t channels = 2;
-    std::int64_t frames = 0;
-};
-
 }  // namespace ostrel::engine

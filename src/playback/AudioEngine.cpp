@@ -7,18 +7,6 @@ namespace ostrel::engine { inline namespace playback {
 
 namespace {
 
-// Beats to frames for a position from the transport (never negative): an endless value stops
-// well inside int64 (2^53 frames are millennia), and one that is not a number (an endless
-// value at a rate of 0) counts as 0.
-std::int64_t beatsToFrames(double beats, double framesPerBeat) {
-    const double frames = beats * framesPerBeat;
-    if (!(frames >= 0.0)) {
-        return 0;
-    }
-    constexpr double kLimit = 9007199254740992.0;
-    return std::llround(std::min(frames, kLimit));
-}
-
 // The loop in frames while playing with the loop on.
 struct LoopFrames {
     bool looping = false;
@@ -29,8 +17,8 @@ struct LoopFrames {
 LoopFrames loopFrames(const Transport::State& transport, double framesPerBeat) {
     LoopFrames loop;
     if (transport.playing && transport.loop.enabled) {
-        loop.start = beatsToFrames(transport.loop.startBeats, framesPerBeat);
-        loop.end = beatsToFrames(transport.loop.endBeats, framesPerBeat);
+        loop.start = AudioEngine::beatsToFrames(transport.loop.startBeats, framesPerBeat);
+        loop.end = AudioEngine::beatsToFrames(transport.loop.endBeats, framesPerBeat);
         loop.looping = loop.end > loop.start;  // a range shorter than a frame can still round to none
     }
     return loop;
@@ -46,6 +34,25 @@ inline std::int64_t advancedPosition(std::int64_t pos, int n, const LoopFrames& 
     return pos;
 }
 
+// Frames [pos, pos + n) of a track into the mix, the first `ramped` of them scaled by
+// gain(i); only final frames: a frame not rendered adds nothing.
+template <typename Gain>
+void addTrackFrames(const BackingTrack::View& track, std::int64_t pos, int n, int ramped, Gain gain, AudioBuffer& mix) {
+    if (!track.begun || track.channels < 1) {
+        return;
+    }
+    const std::int64_t first = std::max<std::int64_t>(track.from - pos, 0);
+    const std::int64_t last = std::clamp<std::int64_t>(std::min(track.end, track.frames) - pos, 0, std::min(n, mix.frames));
+    for (int c = 0; c < mix.channels; ++c) {
+        const std::int32_t source = std::min(track.channels - 1, c);
+        float* target = mix.channel(c);
+        for (std::int64_t i = first; i < last; ++i) {
+            const float sample = track.at(pos + i, source);
+            target[i] += i < ramped ? sample * gain(static_cast<int>(i)) : sample;
+        }
+    }
+}
+
 // n frames of the mix into out as interleaved floats.
 inline void interleave(const AudioBuffer& mix, std::uint32_t channels, int n, float* out) {
     for (std::uint32_t c = 0; c < channels; ++c) {
@@ -58,6 +65,17 @@ inline void interleave(const AudioBuffer& mix, std::uint32_t channels, int n, fl
 
 }  // namespace
 
+std::int64_t AudioEngine::beatsToFrames(double beats, double framesPerBeat) {
+    // Never negative: an endless value stops well inside int64 (2^53 frames are
+    // millennia), and one that is not a number (an endless value at a rate of 0) counts as 0.
+    const double frames = beats * framesPerBeat;
+    if (!(frames >= 0.0)) {
+        return 0;
+    }
+    constexpr double kLimit = 9007199254740992.0;
+    return std::llround(std::min(frames, kLimit));
+}
+
 AudioEngine::AudioEngine(std::unique_ptr<IAudioBackend> backend)
     : backend_(std::move(backend)), events_(std::make_unique<EventQueue>()) {
     metronomeNode_.prepare(48000.0);
@@ -67,6 +85,8 @@ AudioEngine::~AudioEngine() {
     stop();
     // The card no longer calls, so nothing names a track any more.
     track_.store(nullptr);
+    current_.store(nullptr);
+    fading_.store(nullptr);
     keepAlive_.clear();
 }
 
@@ -97,6 +117,7 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
 
     pos_ = 0;
     shownPos_.store(0, std::memory_order_relaxed);
+    waiting_.store(false, std::memory_order_relaxed);
     lastTempo_ = transport_.tempo();
     lastGen_ = transport_.state().generation;
     shownGen_.store(lastGen_, std::memory_order_relaxed);
@@ -113,6 +134,11 @@ void AudioEngine::stop() {
     backend_->close();
     player_.reset();
     testTone_ = nullptr;
+    // No callback runs any more: the next one starts from the published track.
+    current_.store(nullptr);
+    fading_.store(nullptr);
+    fadeLeft_ = 0;
+    cleanUpTracks();
 }
 
 bool AudioEngine::publishGraph(std::unique_ptr<Graph> graph) {
@@ -129,7 +155,9 @@ bool AudioEngine::publishGraph(std::unique_ptr<Graph> graph) {
 
 void AudioEngine::setBackingTrack(std::shared_ptr<BackingTrack> track) {
     BackingTrack* raw = track.get();
-    if (track != nullptr) {
+    const bool owned = std::any_of(keepAlive_.begin(), keepAlive_.end(),
+                                   [raw](const std::shared_ptr<BackingTrack>& owner) { return owner.get() == raw; });
+    if (track != nullptr && !owned) {
         keepAlive_.push_back(std::move(track));
     }
     track_.exchange(raw);
@@ -139,10 +167,14 @@ void AudioEngine::setBackingTrack(std::shared_ptr<BackingTrack> track) {
 void AudioEngine::cleanUpTracks() {
     // Sequentially consistent with the audio thread's exchange into inUse_ and its second
     // look at track_: either it sees the new track and retries, or we see it in inUse_.
+    // Then current_ and fading_, in the order a track passes through them.
     BackingTrack* published = track_.load();
     BackingTrack* reading = inUse_.load();
+    BackingTrack* heard = current_.load();
+    BackingTrack* fading = fading_.load();
     std::erase_if(keepAlive_, [&](const std::shared_ptr<BackingTrack>& owner) {
-        return owner.get() != published && owner.get() != reading;
+        const BackingTrack* track = owner.get();
+        return track != published && track != reading && track != heard && track != fading;
     });
 }
 
@@ -187,7 +219,7 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     // One whole transport per chunk: play, generation, start beat and loop always agree.
     const Transport::State transport = transport_.read();
     const double framesPerBeat = rate * 60.0 / transport.tempo;
-    followTransport(transport, framesPerBeat);
+    const bool seeked = followTransport(transport, framesPerBeat);
 
     const LoopFrames loop = loopFrames(transport, framesPerBeat);
     std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
@@ -198,16 +230,24 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const std::uint64_t clock = clock_.load(std::memory_order_relaxed);
     const std::span<const Event> events = runLiveGraph(clock, n);
 
+    followTrack(takePublishedTrack(), transport.playing, seeked, n);
     if (!transport.playing) {
         metronomeNode_.clickPos = -1;
         pos_ = 0;
-    } else {
-        addBackingTrack(n);
+        waiting_.store(false, std::memory_order_release);
+    } else if (songReady(n)) {
+        addSong(n);
         if (transport.metronome) {
             addMetronome(transport.tempo, events, n);
         }
         pos_ = advancedPosition(pos_, n, loop);
+        waiting_.store(false, std::memory_order_release);
+    } else {
+        // Held: the song is not rendered this far yet. Silence, and the position stands.
+        waiting_.store(true, std::memory_order_release);
     }
+    // The track is named in current_ (or no longer used) before the hazard slot lets go.
+    inUse_.store(nullptr, std::memory_order_release);
     shownPos_.store(pos_, std::memory_order_release);
     // After the position: a reader that sees this generation sees that position or a later one.
     shownGen_.store(lastGen_, std::memory_order_release);
@@ -217,8 +257,9 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     return chunk;
 }
 
-void AudioEngine::followTransport(const Transport::State& transport, double framesPerBeat) {
+bool AudioEngine::followTransport(const Transport::State& transport, double framesPerBeat) {
     const double bpm = transport.tempo;
+    bool seeked = false;
     // A generation is used up only while playing: no chunk can take the seek of a play it
     // does not see.
     if (transport.playing) {
@@ -227,6 +268,7 @@ void AudioEngine::followTransport(const Transport::State& transport, double fram
             pos_ = beatsToFrames(transport.startBeat, framesPerBeat);
             metronomeNode_.clickPos = -1;
             lastTempo_ = bpm;
+            seeked = true;
         }
     }
     if (bpm != lastTempo_) {
@@ -234,6 +276,7 @@ void AudioEngine::followTransport(const Transport::State& transport, double fram
         pos_ = std::llround(static_cast<double>(pos_) * lastTempo_ / bpm);
         lastTempo_ = bpm;
     }
+    return seeked;
 }
 
 std::span<const Event> AudioEngine::runLiveGraph(std::uint64_t clock, int n) {
@@ -253,20 +296,76 @@ std::span<const Event> AudioEngine::runLiveGraph(std::uint64_t clock, int n) {
     return live.events;
 }
 
-void AudioEngine::addBackingTrack(int n) {
-    // The backing track, named in the hazard slot before it is read.
+BackingTrack* AudioEngine::takePublishedTrack() {
+    // Named in the hazard slot before it is read; see cleanUpTracks.
     BackingTrack* track = nullptr;
     for (;;) {
         track = track_.load();
         inUse_.exchange(track);
         if (track_.load() == track) {
-            break;
+            return track;
         }
     }
-    if (track != nullptr) {
-        addInterleaved(track->samples, track->channels, track->frames, pos_, n, mix_);
+}
+
+void AudioEngine::followTrack(BackingTrack* published, bool playing, bool seeked, int n) {
+    BackingTrack* heard = current_.load(std::memory_order_relaxed);  // only this thread stores it
+    if (seeked) {
+        // The first frames of a play wait for a stretch ahead.
+        waiting_.store(true, std::memory_order_release);
+        if (fadeLeft_ > 0) {
+            fadeLeft_ = 0;
+            fading_.store(nullptr);
+        }
     }
-    inUse_.store(nullptr, std::memory_order_release);
+    if (published == heard || fadeLeft_ > 0) {
+        return;
+    }
+    // A new play, a stopped transport or a song after none takes the newest track at once
+    // (and waits for it). While a song plays, it changes once the new one can go on from
+    // the position.
+    const bool atOnce = !playing || seeked || heard == nullptr;
+    if (!atOnce && published != nullptr && !published->view().ready(pos_, std::max<std::int64_t>(n, kAheadFrames))) {
+        return;
+    }
+    if (!atOnce) {
+        fading_.store(heard);  // before current_ moves on, so the clean-up always sees it
+        fadeLeft_ = kTrackFadeFrames;
+    }
+    current_.store(published);
+    if (heard == nullptr && playing) {
+        waiting_.store(true, std::memory_order_release);  // as at a start
+    }
+}
+
+bool AudioEngine::songReady(int n) const {
+    const BackingTrack* heard = current_.load(std::memory_order_relaxed);
+    if (heard == nullptr) {
+        return true;
+    }
+    // Once held, or at a start, the position moves on only with a stretch ahead of it.
+    const bool held = waiting_.load(std::memory_order_relaxed);
+    return heard->view().ready(pos_, held ? std::max<std::int64_t>(n, kAheadFrames) : n);
+}
+
+void AudioEngine::addSong(int n) {
+    const BackingTrack* heard = current_.load(std::memory_order_relaxed);
+    const int fade = std::min(n, fadeLeft_);
+    // Gain of the new track at frame i of this chunk during the fade; the old one gets the rest.
+    const int faded = kTrackFadeFrames - fadeLeft_;
+    const auto fadeIn = [faded](int i) { return static_cast<float>(faded + i + 1) / static_cast<float>(kTrackFadeFrames); };
+    if (heard != nullptr) {
+        addTrackFrames(heard->view(), pos_, n, fade, fadeIn, mix_);
+    }
+    if (fade > 0) {
+        if (const BackingTrack* old = fading_.load(std::memory_order_relaxed); old != nullptr) {
+            addTrackFrames(old->view(), pos_, fade, fade, [&](int i) { return 1.0f - fadeIn(i); }, mix_);
+        }
+        fadeLeft_ -= fade;
+        if (fadeLeft_ == 0) {
+            fading_.store(nullptr);  // the old track is not read after this
+        }
+    }
 }
 
 void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n) {

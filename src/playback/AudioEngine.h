@@ -9,7 +9,7 @@
 
 #include "engine/AudioBackend.h"
 #include "engine/AudioBuffer.h"
-#include "engine/AudioData.h"
+#include "engine/BackingTrack.h"
 #include "engine/EventQueue.h"
 #include "engine/graph/BasicNodes.h"
 #include "engine/graph/Graph.h"
@@ -20,7 +20,9 @@ namespace ostrel::engine { inline namespace playback {
 
 // The real-time engine. Every block the sound card asks for is the sum of the live graph
 // (on the engine clock), the backing track at the transport position (with the loop) and
-// the metronome, written as interleaved floats.
+// the metronome, written as interleaved floats. The backing track may still be rendering:
+// while the frames the position needs are not final, the transport holds (silent, the
+// position standing) and says so through waitingForSong.
 //
 // GUI thread only, except renderCallback/renderBlock, which run on the audio thread.
 // Objects the audio thread has used (graphs, backing tracks) are freed on the GUI thread,
@@ -29,6 +31,10 @@ class AudioEngine {
 public:
     static constexpr std::uint32_t kMaxChunk = 4096;  // frames rendered in one go
     static constexpr int kCrossfadeFrames = 256;      // fade between live graphs
+    static constexpr int kTrackFadeFrames = 256;      // fade from a playing track to its replacement
+    // After a hold (and at every start of play) the transport moves on only once this many
+    // frames past the position are final, so it does not stutter on the render's heels.
+    static constexpr std::int64_t kAheadFrames = 8192;
 
     explicit AudioEngine(std::unique_ptr<IAudioBackend> backend);
     ~AudioEngine();
@@ -43,7 +49,9 @@ public:
 
     // Only while the card runs; otherwise the graph is destroyed and false returned.
     [[nodiscard]] bool publishGraph(std::unique_ptr<Graph> graph);
-    // A rendered song, or null for none. Never changed once handed over.
+    // The song to play, or null for none; it may still be rendering. Between plays and at a
+    // new play it replaces the playing one at once; during play, once its frames at the
+    // position are final, with a fade of kTrackFadeFrames.
     void setBackingTrack(std::shared_ptr<BackingTrack> track);
     // Frees retired graphs and backing tracks the audio thread no longer names.
     void collectGarbage();
@@ -64,6 +72,8 @@ public:
     bool hasTestTone() const { return testTone_ != nullptr; }
     // One device period in milliseconds; 0 without a sample rate.
     double latencyMs() const;
+    // The transport frame of a position in beats, as the audio thread counts it.
+    static std::int64_t beatsToFrames(double beats, double framesPerBeat);
 
     const AudioConfig& config() const { return config_; }
     // The transport position in frames, as last rendered.
@@ -72,6 +82,8 @@ public:
     // thread has not yet taken the latest play and shownPos is still the old position.
     // Read it before shownPos.
     std::uint32_t shownGeneration() const { return shownGen_.load(std::memory_order_acquire); }
+    // The transport holds because the backing track's frames at the position are not final yet.
+    bool waitingForSong() const { return waiting_.load(std::memory_order_acquire); }
     // Frames rendered since the last start: the time base of the event queue.
     std::uint64_t clock() const { return clock_.load(std::memory_order_acquire); }
     // How many times start was called; a live instrument compares it to notice a reopen.
@@ -88,13 +100,20 @@ public:
     void renderBlock(float* out, std::uint32_t frames);
 
 private:
-    // Audio thread: renderChunk and the four below it. Never allocate, free, lock or log.
+    // Audio thread: renderChunk and the ones below it. Never allocate, free, lock or log.
     std::uint32_t renderChunk(float* out, std::uint32_t maxFrames);
-    // Takes a new play's seek and a tempo change into the transport position.
-    void followTransport(const Transport::State& transport, double framesPerBeat);
+    // Takes a new play's seek and a tempo change into the transport position; true when
+    // this chunk starts a new play.
+    bool followTransport(const Transport::State& transport, double framesPerBeat);
     // Runs the live graph into mix_ on the engine clock; returns the chunk's events.
     std::span<const Event> runLiveGraph(std::uint64_t clock, int n);
-    void addBackingTrack(int n);
+    // The published track, named in the hazard slot until the chunk ends.
+    BackingTrack* takePublishedTrack();
+    // Moves to the published track when it should be heard now; see setBackingTrack.
+    void followTrack(BackingTrack* published, bool playing, bool seeked, int n);
+    // The song's frames at the position are final (or there is no song to wait for).
+    bool songReady(int n) const;
+    void addSong(int n);
     void addMetronome(double bpm, std::span<const Event> events, int n);
     void cleanUpTracks();
 
@@ -107,11 +126,19 @@ private:
 
     Transport transport_;
 
-    // The published backing track and the hazard slot naming the one the audio thread
-    // reads; keepAlive_ owns every track either may still name (GUI thread).
+    // The published backing track (GUI thread) and, written by the audio thread: the
+    // hazard slot naming the published track it reads during a chunk, the track it plays
+    // and the one fading out. keepAlive_ owns every track any of them may still name (GUI
+    // thread). A track moves from inUse_ to current_ before inUse_ is cleared, and from
+    // current_ to fading_ before current_ changes, so the clean-up, which reads them in
+    // that order, never misses one.
     std::atomic<BackingTrack*> track_{nullptr};
     std::atomic<BackingTrack*> inUse_{nullptr};
+    std::atomic<BackingTrack*> current_{nullptr};
+    std::atomic<BackingTrack*> fading_{nullptr};
     std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
+    int fadeLeft_ = 0;  // audio thread: frames of the fade from fading_ still to go
+    std::atomic<bool> waiting_{false};  // written by the audio thread only
 
     std::atomic<std::int64_t> shownPos_{0};
     std::atomic<std::uint32_t> shownGen_{0};  // stored after shownPos_

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@ namespace ostrel::engine {
 namespace {
 
 using test::constGraph;
+using test::publishRamp;
 using test::rampTrack;
+using test::rampTrackToCome;
 
 class AudioEngineTest : public test::HandEngineTest {
 protected:
@@ -162,12 +165,14 @@ TEST_F(AudioEngineTest, PublishedGraphIsCrossFadedInOver256FramesAndTheToneGraph
     EXPECT_EQ(card->render(64), std::vector<float>(128, 1.0f));
 }
 
-// Regression: a record whose frame count claims more than its samples hold must not be
-// read past its end.
+// Regression: a record whose frame count claimed more than its samples held was read past
+// its end. Now a render that ended early (its track abandoned) plays silence after its last
+// frame, and the frames never written are never read.
 TEST_F(AudioEngineTest, TrackEndsInSilenceAndAReplacedTrackIsFreedOnceTheAudioThreadNoLongerNamesIt) {
     start();
-    auto first = rampTrack(10, 2);
-    first->frames = 1000000;
+    auto first = rampTrackToCome(1000000, 0, 2);
+    publishRamp(*first, 10);
+    first->abandon();
     std::weak_ptr<BackingTrack> firstAlive = first;
     engine->setBackingTrack(std::move(first));
     engine->setPlaying(true);
@@ -179,11 +184,107 @@ TEST_F(AudioEngineTest, TrackEndsInSilenceAndAReplacedTrackIsFreedOnceTheAudioTh
     auto second = rampTrack(1000);
     std::weak_ptr<BackingTrack> secondAlive = second;
     engine->setBackingTrack(std::move(second));
+    EXPECT_FALSE(firstAlive.expired()) << "played until the audio thread moves on";
+    card->render(AudioEngine::kTrackFadeFrames);  // moves on and fades the first out
+    engine->collectGarbage();
     EXPECT_TRUE(firstAlive.expired());
     EXPECT_FALSE(secondAlive.expired());
     engine->setBackingTrack(nullptr);
+    card->render(AudioEngine::kTrackFadeFrames);
     engine->collectGarbage();
     EXPECT_TRUE(secondAlive.expired());
+}
+
+// The song may still be rendering: while the frames at the position are not final the
+// transport holds, silent, and says so; it moves on once a stretch ahead of it is final,
+// and then as long as each chunk's frames are.
+TEST_F(AudioEngineTest, TheTransportHoldsUntilTheFramesAheadOfThePositionAreFinal) {
+    start();
+    auto track = std::make_shared<BackingTrack>();
+    engine->setBackingTrack(track);
+    engine->transport().setStartBeat(0.5);  // frame 12000 at 120 BPM
+    engine->setPlaying(true);
+    constexpr std::int64_t kAhead = AudioEngine::kAheadFrames;
+    struct Step {
+        const char* what;
+        std::int64_t published;  // -1: not begun
+        int chunks;              // of 512 frames
+        std::int64_t shownPos;
+        bool waiting;
+    } steps[] = {
+        {"not begun", -1, 1, 12000, true},
+        {"less than a stretch ahead", 12000 + kAhead - 1, 2, 12000, true},
+        {"a stretch ahead", 12000 + kAhead, 1, 12512, false},
+        {"chunk by chunk up to the end", 12000 + kAhead, 15, 12000 + kAhead, false},
+        {"at the end", 12000 + kAhead, 1, 12000 + kAhead, true},
+        {"a chunk more is not enough after a hold", 12000 + kAhead + 512, 1, 12000 + kAhead, true},
+        {"a stretch again", 12000 + 2 * kAhead, 1, 12000 + kAhead + 512, false},
+    };
+    std::int64_t pos = 12000;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.published >= 0) {
+            if (!track->view().begun) {
+                track->begin(100000, 1, 0);
+            }
+            publishRamp(*track, step.published);
+        }
+        for (int i = 0; i < step.chunks; ++i) {
+            const auto out = card->render(512);
+            const bool moved = engine->shownPos() != pos;
+            EXPECT_EQ(at(out, 0), moved ? static_cast<float>(pos) : 0.0f);
+            EXPECT_EQ(at(out, 511, 1), moved ? static_cast<float>(pos + 511) : 0.0f);
+            pos = engine->shownPos();
+        }
+        EXPECT_EQ(engine->shownPos(), step.shownPos);
+        EXPECT_EQ(engine->waitingForSong(), step.waiting);
+    }
+}
+
+// A track of `frames` frames, every sample `value`, published up to `published` (all: -1).
+std::shared_ptr<BackingTrack> levelTrack(float value, std::int64_t frames, std::int64_t published = -1) {
+    auto track = std::make_shared<BackingTrack>();
+    track->begin(frames, 1, 0);
+    const std::span<float> samples = track->unpublished(0, frames);
+    std::fill(samples.begin(), samples.end(), value);
+    track->publish(published < 0 ? frames : published);
+    return track;
+}
+
+// During play a new render takes over once a stretch of its frames at the position is
+// final, fading in over kTrackFadeFrames while the old one fades out; a new play takes the
+// newest at once and waits for it.
+TEST_F(AudioEngineTest, ANewRenderTakesOverDuringPlayOnceItCanGoOnAndANewPlayAtOnce) {
+    start();
+    engine->setBackingTrack(levelTrack(1.0f, 100000));
+    engine->setPlaying(true);
+    card->render(512);
+    auto next = std::make_shared<BackingTrack>();
+    engine->setBackingTrack(next);
+    EXPECT_EQ(card->render(512), std::vector<float>(1024, 1.0f)) << "not begun";
+    next->begin(100000, 1, 0);
+    const std::span<float> samples = next->unpublished(0, 100000);
+    std::fill(samples.begin(), samples.end(), 3.0f);
+    next->publish(1024 + AudioEngine::kAheadFrames - 1);
+    EXPECT_EQ(card->render(512), std::vector<float>(1024, 1.0f)) << "not a stretch ahead";
+    next->publish(100000);
+    const auto out = card->render(512);
+    constexpr float kFade = AudioEngine::kTrackFadeFrames;
+    EXPECT_FLOAT_EQ(at(out, 0), 3.0f * (1.0f / kFade) + 1.0f * (1.0f - 1.0f / kFade));
+    EXPECT_FLOAT_EQ(at(out, 127, 1), 3.0f * (128.0f / kFade) + 1.0f * (1.0f - 128.0f / kFade));
+    EXPECT_EQ(at(out, AudioEngine::kTrackFadeFrames - 1), 3.0f);
+    EXPECT_EQ(at(out, 511), 3.0f);
+    EXPECT_EQ(engine->shownPos(), 2048);
+
+    engine->setPlaying(false);
+    card->render(64);
+    auto third = levelTrack(5.0f, 100000, 0);
+    engine->setBackingTrack(third);
+    engine->setPlaying(true);
+    EXPECT_EQ(card->render(512), std::vector<float>(1024, 0.0f)) << "the new play waits for the newest";
+    EXPECT_TRUE(engine->waitingForSong());
+    third->publish(100000);
+    EXPECT_EQ(card->render(512), std::vector<float>(1024, 5.0f)) << "no fade at a new play";
 }
 
 TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
@@ -207,6 +308,36 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
 
     EXPECT_EQ(counter.allocations(), 0u);
     EXPECT_EQ(counter.frees(), 0u);
+}
+
+TEST_F(AudioEngineTest, HoldingForARenderAndMovingToANewOneNeitherAllocateNorFree) {
+    start();
+    auto playing = rampTrackToCome(200000, 0, 2);
+    engine->setBackingTrack(playing);
+    engine->setPlaying(true);
+    card->render(512);  // holds on the first
+    auto next = rampTrackToCome(200000, 0, 2);
+    engine->setBackingTrack(next);
+    std::vector<float> out(2 * 1000);
+    test::AllocationCounter counter;
+
+    AudioEngine::renderCallback(engine.get(), out.data(), 1000);
+    const bool held = engine->waitingForSong();
+    publishRamp(*playing, 20000);
+    for (int i = 0; i < 4; ++i) {
+        AudioEngine::renderCallback(engine.get(), out.data(), 1000);
+    }
+    const std::int64_t before = engine->shownPos();
+    publishRamp(*next, 40000);
+    for (int i = 0; i < 4; ++i) {
+        AudioEngine::renderCallback(engine.get(), out.data(), 1000);
+    }
+
+    EXPECT_EQ(counter.allocations(), 0u);
+    EXPECT_EQ(counter.frees(), 0u);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(before, 4000);
+    EXPECT_EQ(out[2 * 999], 7999.0f) << "the new render, faded in";
 }
 
 }  // namespace

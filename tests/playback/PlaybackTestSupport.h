@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "engine/AudioBackend.h"
-#include "engine/AudioData.h"
+#include "engine/BackingTrack.h"
 #include "engine/EngineTestSupport.h"
 #include "playback/AudioEngine.h"
 
@@ -48,13 +51,29 @@ private:
 
 // Frame i holds i on every channel, so the output names the track frame it came from.
 inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels = 1) {
-    auto track = std::make_shared<BackingTrack>();
-    track->channels = channels;
-    track->frames = frames;
+    std::vector<float> samples;
     for (std::int64_t i = 0; i < frames * channels; ++i) {
-        track->samples.push_back(static_cast<float>(i / channels));
+        samples.push_back(static_cast<float>(i / channels));
     }
+    return std::make_shared<BackingTrack>(samples, channels);
+}
+
+// The same, still rendering: begun with `frames` frames from `from` on, none published.
+inline std::shared_ptr<BackingTrack> rampTrackToCome(std::int64_t frames, std::int64_t from = 0, int channels = 1) {
+    auto track = std::make_shared<BackingTrack>();
+    track->begin(frames, channels, from);
     return track;
+}
+
+// Writes the ramp's frames up to `end` that are not published yet, and publishes them.
+inline void publishRamp(BackingTrack& track, std::int64_t end) {
+    const BackingTrack::View view = track.view();
+    const std::int64_t first = std::max(view.from, view.end);
+    const std::span<float> frames = track.unpublished(first, end - first);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        frames[i] = static_cast<float>(first + static_cast<std::int64_t>(i) / view.channels);
+    }
+    track.publish(end);
 }
 
 // An engine on a HandBackend; start() opens it with the default configuration.

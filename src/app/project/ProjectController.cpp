@@ -62,8 +62,8 @@ ProjectController::ProjectController(TransportController& transport, core::Logge
       samplesDirectory_(samplesDir.isEmpty() ? QDir(projectsDirectory_).filePath(QStringLiteral("samples"))
                                              : std::move(samplesDir)),
       clock_(std::move(hooks.clock)),
-      renderer_(logger, hooks.render ? std::move(hooks.render)
-                                     : engine::BackgroundRenderer::RenderFunction(engine::renderProject)) {
+      renderer_(logger, std::move(hooks.render)),
+      playbackRenderer_(logger, {}, std::move(hooks.playback)) {
     clockStart_.start();
     savedCopy_ = *document_;
     history_ = std::make_unique<model::History>(*document_, kUndoDepth);
@@ -75,6 +75,7 @@ ProjectController::ProjectController(TransportController& transport, core::Logge
     connect(&transport_, &TransportController::aboutToPlay, this, &ProjectController::preparePlayback);
     connect(&transport_, &TransportController::playingChanged, this, &ProjectController::onPlayingChanged);
     connect(&transport_, &TransportController::beatsChanged, this, &ProjectController::followRecordPosition);
+    connect(&transport_, &TransportController::loopChanged, this, &ProjectController::onLoopChanged);
     connect(this, &ProjectController::projectChanged, this, &ProjectController::schedulePlaybackRebuild);
 
     refreshProjects();
@@ -83,6 +84,7 @@ ProjectController::ProjectController(TransportController& transport, core::Logge
 
 ProjectController::~ProjectController() {
     history_->removeListener(listenerId_);
+    playbackRenderer_.stop();
     renderer_.stop();
 }
 

@@ -40,21 +40,24 @@ struct WavExport {
     QString reason;  // why it was refused, as the message line says it
 };
 
-// What tests put in place of the real background render and of the guard's clock.
+// What tests put in place of the real background renders and of the guard's clock.
 struct ProjectControllerHooks {
     // Runs on the render thread instead of the song renderer; empty for the song renderer.
     engine::BackgroundRenderer::RenderFunction render;
+    // The same for the renders that play, in place of renderForPlayback.
+    engine::BackgroundRenderer::PlaybackRenderFunction playback;
     // Steady milliseconds for the unsaved-changes guard; empty for a timer started here.
     std::function<std::int64_t()> clock;
 };
 
 // The context object `project`: owns the song document and its undo history and is the only
 // road by which the document changes. Opens and saves project files, links the document's
-// tempo with the transport, gives the QML plain maps of the song, renders the song into the
-// engine's backing track when play starts and again in the background after edits while
-// playing, and exports WAV files. Messages follow one rule: `message` and `problem` are set
-// and signalled on every report, also when unchanged.
-// GUI thread only; the background renderer's worker only ever sees immutable snapshots.
+// tempo with the transport, gives the QML plain maps of the song, has the song rendered
+// into the engine's backing track in the background when play starts and again after edits
+// while playing (the engine plays it while it renders), and exports WAV files. Messages
+// follow one rule: `message` and `problem` are set and signalled on every report, also when
+// unchanged.
+// GUI thread only; the background renderers' workers only ever see immutable snapshots.
 class ProjectController : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString name READ name NOTIFY projectChanged)
@@ -102,7 +105,8 @@ public:
                       QString samplesDir, QObject* parent = nullptr);
     ProjectController(TransportController& transport, core::Logger& logger, QString projectsDir, QString exportsDir,
                       QString samplesDir, ProjectControllerHooks hooks, QObject* parent = nullptr);
-    // Waits for the render in progress and a waiting one; results not collected are dropped.
+    // Stops a render for playback, waits for the exports in progress and waiting; results
+    // not collected are dropped.
     ~ProjectController() override;
 
     QString name() const;
@@ -197,8 +201,8 @@ public:
 
     // Stores both and signals messageChanged every time.
     void setMessage(const QString& text, bool problem);
-    // Called by main every 40 ms: takes the finished background renders, hands the newest
-    // playback render to the engine and returns everything it took, oldest first.
+    // Called by main every 40 ms: takes the background renders that finished (or, for
+    // playback, started), reports them and returns everything it took, oldest first.
     std::vector<engine::RenderResult> onRenderFinished();
 
 signals:
@@ -226,7 +230,16 @@ private:
     void preparePlayback();
     void schedulePlaybackRebuild();
     void rebuildPlayback();
-    void installBackingTrack(std::shared_ptr<engine::BackingTrack> track);
+    void onLoopChanged();
+    // The first frame a play from `beats` needs: there, or the loop's start when the loop
+    // brings the playhead back before it.
+    std::int64_t playbackFrom(double beats) const;
+    // Has the song rendered from `from` into a new track that the engine plays at once;
+    // false (and a message) when the render could not start.
+    bool startPlaybackRender(std::int64_t from);
+    // Without an event loop: the same render, finished here.
+    void renderPlaybackNow(std::int64_t from);
+    void installBackingTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from = 0);
     QString renderJob();
     engine::RenderSettings playbackSettings() const;
     engine::RenderSettings exportSettings() const;
@@ -291,18 +304,22 @@ private:
     // save and sample refresh, so a read returns what a fresh build would.
     std::optional<QVariantList> tracksCache_;
     std::optional<bool> dirtyCache_;
-    // The last song rendered when play started, kept only for a song that reads no sound file
+    // The last song rendered for playback, kept only for a song that reads no sound file
     // (no audio clip, no Sampler or Drum Rack), so that it depends on the document alone.
+    // Its render is never stopped while it is kept.
     struct RenderedSong {
         double sampleRate = 0.0;
         int channels = 0;
-        std::shared_ptr<engine::BackingTrack> track;  // null for a silent song
-        QString warning;                              // the first render warning, or empty
+        std::int64_t from = 0;  // the first frame it was rendered for
+        std::shared_ptr<engine::BackingTrack> track;
+        QString warning;  // the first render warning, or empty
     };
     std::optional<RenderedSong> renderedSong_;
+    std::int64_t installedFrom_ = -1;  // the frame the engine's track was rendered from; -1: none
     QElapsedTimer clockStart_;
     std::function<std::int64_t()> clock_;
-    engine::BackgroundRenderer renderer_;
+    engine::BackgroundRenderer renderer_;          // exports
+    engine::BackgroundRenderer playbackRenderer_;  // renders that play, never behind an export
 };
 
 }  // namespace ostrel::app

@@ -1,6 +1,7 @@
-// Playback and rendering: the song rendered into the engine's backing track when play starts,
-// again in the background after edits while playing (the newest render wins), WAV exports, and
-// the sound-file reader the views and the editing members share.
+// Playback and rendering: the song rendered into the engine's backing track in the background
+// when play starts and again after edits while playing (the engine plays it as it renders and
+// moves to the newest), WAV exports, and the sound-file reader the views and the editing
+// members share.
 
 #include "app/project/ProjectController.h"
 #include "app/project/SongFileName.h"
@@ -79,54 +80,102 @@ engine::RenderSettings ProjectController::exportSettings() const {
     return settings;
 }
 
+std::int64_t ProjectController::playbackFrom(double beats) const {
+    const engine::AudioEngine& engine = transport_.audio().engine();
+    const double framesPerBeat = engine.config().sampleRate * 60.0 / engine.tempo();
+    const engine::Transport::LoopRange& loop = engine.transport().loop();
+    const double first = loop.enabled && beats < loop.endBeats ? std::min(beats, loop.startBeats) : beats;
+    return engine::AudioEngine::beatsToFrames(first, framesPerBeat);
+}
+
 void ProjectController::preparePlayback() {
-    // Every render still in flight was made from an older song than the one rendered here.
+    // Every render still in flight was made for another play than this one.
     ++renderGeneration_;
     appliedGeneration_ = renderGeneration_;
 
     const engine::RenderSettings settings = playbackSettings();
+    const std::int64_t from = playbackFrom(transport_.startBeat());
     // Playing again an unchanged song gives the samples a new render would give.
     if (renderedSong_ && renderedSong_->sampleRate == settings.sampleRate &&
-        renderedSong_->channels == settings.channels) {
+        renderedSong_->channels == settings.channels && renderedSong_->from <= from &&
+        !renderedSong_->track->view().abandoned) {
         if (!renderedSong_->warning.isEmpty()) {
             setMessage(tr("Some audio could not be played: %1").arg(renderedSong_->warning), true);
         }
-        installBackingTrack(renderedSong_->track);
+        installBackingTrack(renderedSong_->track, renderedSong_->from);
         return;
     }
+    if (headless()) {
+        renderPlaybackNow(from);
+    } else if (!startPlaybackRender(from)) {
+        installBackingTrack(nullptr);
+    }
+}
 
-    engine::RenderOutput output;
+bool ProjectController::startPlaybackRender(std::int64_t from) {
+    const engine::RenderSettings settings = playbackSettings();
+    auto track = std::make_shared<engine::BackingTrack>();
+    engine::RenderJob job;
+    job.kind = engine::RenderJobKind::PlaybackRebuild;
+    job.snapshot = std::make_shared<const model::Project>(*document_);
+    job.settings = settings;
+    job.generation = renderGeneration_;
+    job.track = track;
+    job.playFrom = from;
+    try {
+        playbackRenderer_.submit(std::move(job));
+    } catch (const std::system_error& e) {
+        logger_.log(core::LogLevel::WARN, "project",
+                    std::string("the project could not be prepared for playback: ") + e.what());
+        setMessage(tr("The project could not be played: %1").arg(QString::fromLocal8Bit(e.what())), true);
+        return false;
+    }
+    renderedSong_.reset();
+    if (readsNoSoundFile(*document_)) {
+        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, from, track, {}};
+    }
+    installBackingTrack(std::move(track), from);
+    return true;
+}
+
+void ProjectController::renderPlaybackNow(std::int64_t from) {
+    const engine::RenderSettings settings = playbackSettings();
+    auto track = std::make_shared<engine::BackingTrack>();
+    engine::PlaybackRender render;
+    render.from = from;
+    std::vector<std::string> warnings;
     std::string error;
-    if (!engine::renderProject(*document_, settings, &output, &error)) {
+    if (!engine::renderForPlayback(*document_, settings, render, *track, &warnings, &error)) {
         logger_.log(core::LogLevel::WARN, "project", "the project could not be prepared for playback: " + error);
         setMessage(tr("The project could not be played: %1").arg(fromUtf8(error)), true);
         installBackingTrack(nullptr);
         return;
     }
     QString warning;
-    if (!output.warnings.empty()) {
-        warning = fromUtf8(output.warnings.front());
+    if (!warnings.empty()) {
+        warning = fromUtf8(warnings.front());
         setMessage(tr("Some audio could not be played: %1").arg(warning), true);
     }
-    std::shared_ptr<engine::BackingTrack> track;
-    if (output.audio.frames > 0) {
-        track = std::make_shared<engine::BackingTrack>();
-        track->samples = std::move(output.audio.samples);
-        track->channels = output.audio.channels;
-        track->frames = output.audio.frames;
-    }
+    renderedSong_.reset();
     if (readsNoSoundFile(*document_)) {
-        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, track, warning};
+        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, from, track, warning};
     }
-    installBackingTrack(std::move(track));
+    installBackingTrack(std::move(track), from);
 }
 
 void ProjectController::schedulePlaybackRebuild() {
-    if (!transport_.playing() || rebuildPending_) {
+    if (!transport_.playing()) {
+        // Nobody will play what renders now, unless it is the song kept for the next play.
+        if (!renderedSong_) {
+            playbackRenderer_.cancelPlayback();
+        }
+        return;
+    }
+    if (rebuildPending_) {
         return;
     }
     if (headless()) {
-        preparePlayback();
+        rebuildPlayback();
         return;
     }
     // Every edit made before the event loop turns again ends in this one rebuild.
@@ -140,27 +189,30 @@ void ProjectController::schedulePlaybackRebuild() {
 }
 
 void ProjectController::rebuildPlayback() {
+    // What renders from the song before this edit is heard only until this render catches up.
+    ++renderGeneration_;
+    appliedGeneration_ = renderGeneration_;
+    // From the playhead: the transport's last reading, never past where the audio thread is.
+    const std::int64_t from = playbackFrom(transport_.positionBeats());
     if (headless()) {
-        preparePlayback();
+        renderPlaybackNow(from);
         return;
     }
-    engine::RenderJob job;
-    job.kind = engine::RenderJobKind::PlaybackRebuild;
-    job.snapshot = std::make_shared<const model::Project>(*document_);
-    job.settings = playbackSettings();
-    job.generation = ++renderGeneration_;
-    try {
-        renderer_.submit(std::move(job));
-    } catch (const std::system_error& e) {
-        // No worker thread: the engine keeps what it plays, and the message says why.
-        logger_.log(core::LogLevel::WARN, "project",
-                    std::string("the project could not be prepared for playback: ") + e.what());
-        setMessage(tr("The project could not be played: %1").arg(QString::fromLocal8Bit(e.what())), true);
+    // Without a worker, the engine keeps what it plays and the message says why.
+    (void)startPlaybackRender(from);
+}
+
+void ProjectController::onLoopChanged() {
+    // A loop that now brings the playhead back before where the song was rendered from
+    // needs those frames too.
+    if (transport_.playing() && installedFrom_ > playbackFrom(transport_.positionBeats())) {
+        schedulePlaybackRebuild();
     }
 }
 
 std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
     std::vector<engine::RenderResult> results = renderer_.takeResults();
+    std::vector<engine::RenderResult> played = playbackRenderer_.takeResults();
     for (engine::RenderResult& result : results) {
         if (result.kind == engine::RenderJobKind::WavExport) {
             if (result.ok) {
@@ -176,25 +228,34 @@ std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
                                : tr("Could not render: %1").arg(fromUtf8(result.error)),
                            true);
             }
-            continue;
         }
-        if (result.generation <= appliedGeneration_) {
-            continue;  // made from an older song than what the engine plays now
+    }
+    for (const engine::RenderResult& result : played) {
+        if (result.generation != appliedGeneration_) {
+            continue;  // made for another play or an older song than the engine has now
         }
-        appliedGeneration_ = result.generation;
         if (!result.ok) {
             logger_.log(core::LogLevel::WARN, "project",
                         "the project could not be prepared for playback: " + result.error);
             setMessage(tr("The project could not be played: %1").arg(fromUtf8(result.error)), true);
+            renderedSong_.reset();
+            installBackingTrack(nullptr);
+            continue;
         }
-        // The result keeps its own reference until the caller drops it; the engine holds the
-        // one it plays.
-        installBackingTrack(result.track);
+        if (!result.warnings.empty()) {
+            const QString warning = fromUtf8(result.warnings.front());
+            setMessage(tr("Some audio could not be played: %1").arg(warning), true);
+            if (renderedSong_ && renderedSong_->track == result.track) {
+                renderedSong_->warning = warning;
+            }
+        }
     }
+    results.insert(results.end(), std::make_move_iterator(played.begin()), std::make_move_iterator(played.end()));
     return results;
 }
 
-void ProjectController::installBackingTrack(std::shared_ptr<engine::BackingTrack> track) {
+void ProjectController::installBackingTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from) {
+    installedFrom_ = track != nullptr ? from : -1;
     transport_.audio().engine().setBackingTrack(std::move(track));
 }
 

@@ -124,6 +124,14 @@ void TransportController::stop() {
     emit positionChanged();
     emit beatChanged();
     emit beatsChanged();
+    setStatus(QString());
+}
+
+void TransportController::setStatus(const QString& text) {
+    if (text != status_) {
+        status_ = text;
+        emit statusChanged();
+    }
 }
 
 void TransportController::togglePlay() {
@@ -168,6 +176,7 @@ void TransportController::tick() {
         positionText_ = text;
         emit positionChanged();
     }
+    setStatus(engine.waitingForSong() ? tr("Waiting for the song to render") : QString());
 }
 
 QString TransportController::formatPosition(double beats) {

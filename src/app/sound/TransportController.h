@@ -20,7 +20,8 @@ class SettingsBridge;
 // The context object `transport`: the song clock. It keeps no clock of its own: tempo,
 // metronome, start beat, loop and the play flag are the audio engine's transport, and a
 // 40 ms tick turns the engine's published position in frames into beats and into the
-// "bar.beat.sixteenth" text. A bar has 4 beats. GUI thread only.
+// "bar.beat.sixteenth" text, and says in `status` when the engine holds the position
+// because the song is not rendered that far yet. A bar has 4 beats. GUI thread only.
 class TransportController : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool playing READ playing NOTIFY playingChanged)
@@ -33,6 +34,7 @@ class TransportController : public QObject {
     Q_PROPERTY(double loopEnd READ loopEnd NOTIFY loopChanged)
     Q_PROPERTY(double startBeat READ startBeat NOTIFY startBeatChanged)
     Q_PROPERTY(double positionBeats READ positionBeats NOTIFY beatsChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
 
 public:
     static constexpr int kTickIntervalMs = 40;
@@ -58,6 +60,8 @@ public:
     double startBeat() const { return startBeat_; }
     // At the last tick; 0 when stopped.
     double positionBeats() const { return positionBeats_; }
+    // At the last tick, while the clock holds for the song to render; empty otherwise.
+    QString status() const { return status_; }
     // Its engine is the one the song plays in.
     AudioController& audio() const { return audio_; }
 
@@ -96,10 +100,12 @@ signals:
     void beatsChanged();
     void loopChanged();
     void startBeatChanged();
+    void statusChanged();
 
 private:
     void startPlaying();
     void applyLoop();
+    void setStatus(const QString& text);
 
     AudioController& audio_;
     core::Logger& logger_;
@@ -115,6 +121,7 @@ private:
     double loopEnd_ = 16.0;
     double startBeat_ = 0.0;
     double positionBeats_ = 0.0;
+    QString status_;
     int tickCount_ = 0;
 };
 

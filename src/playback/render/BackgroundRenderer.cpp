@@ -18,6 +18,19 @@ const char kNothingToHear[] = "nothing to hear yet";
 // Below this peak an export would be a file of silence.
 constexpr float kAudiblePeak = 1e-6f;
 
+// The text of the exception being handled.
+std::string failureText() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "there is not enough memory to render the project";
+    } catch (const std::exception& e) {
+        return std::string(kNotRendered) + ": " + e.what();
+    } catch (...) {
+        return kNotRendered;
+    }
+}
+
 float peakOf(const std::vector<float>& samples) {
     float peak = 0.0f;
     for (float s : samples) {
@@ -28,14 +41,17 @@ float peakOf(const std::vector<float>& samples) {
 
 }  // namespace
 
-BackgroundRenderer::BackgroundRenderer(core::Logger& logger) : BackgroundRenderer(logger, renderProject) {}
+BackgroundRenderer::BackgroundRenderer(core::Logger& logger) : BackgroundRenderer(logger, {}) {}
 
-BackgroundRenderer::BackgroundRenderer(core::Logger& logger, RenderFunction render)
-    : logger_(logger), render_(std::move(render)) {}
+BackgroundRenderer::BackgroundRenderer(core::Logger& logger, RenderFunction render, PlaybackRenderFunction playback)
+    : logger_(logger),
+      render_(render ? std::move(render) : RenderFunction(renderProject)),
+      playback_(playback ? std::move(playback) : PlaybackRenderFunction(renderForPlayback)) {}
 
 BackgroundRenderer::~BackgroundRenderer() { stop(); }
 
 void BackgroundRenderer::submit(RenderJob job) {
+    std::optional<std::stop_source> outdated;
     {
         std::lock_guard lock(mutex_);
         if (stopping_) {
@@ -46,34 +62,84 @@ void BackgroundRenderer::submit(RenderJob job) {
             worker_ = std::thread(&BackgroundRenderer::run, this);
             threadStarted_ = true;
         }
+        const bool playback = job.kind == RenderJobKind::PlaybackRebuild;
         const auto waitingRebuild =
-            job.kind == RenderJobKind::PlaybackRebuild
-                ? std::find_if(pending_.begin(), pending_.end(),
-                               [](const RenderJob& waiting) { return waiting.kind == RenderJobKind::PlaybackRebuild; })
-                : pending_.end();
+            playback ? std::find_if(pending_.begin(), pending_.end(),
+                                    [](const RenderJob& waiting) { return waiting.kind == RenderJobKind::PlaybackRebuild; })
+                     : pending_.end();
         if (waitingRebuild != pending_.end()) {
             *waitingRebuild = std::move(job);
         } else {
             pending_.push_back(std::move(job));
         }
+        if (playback && running_) {
+            running_->outdated = true;
+            outdated = outdatedStop();
+        }
     }
     workReady_.notify_one();
+    if (outdated) {
+        outdated->request_stop();
+    }
 }
 
 std::vector<RenderResult> BackgroundRenderer::takeResults() {
-    std::lock_guard lock(mutex_);
-    std::vector<RenderResult> taken(std::make_move_iterator(results_.begin()), std::make_move_iterator(results_.end()));
-    results_.clear();
+    std::optional<std::stop_source> outdated;
+    std::vector<RenderResult> taken;
+    {
+        std::lock_guard lock(mutex_);
+        taken.assign(std::make_move_iterator(results_.begin()), std::make_move_iterator(results_.end()));
+        results_.clear();
+        outdated = outdatedStop();
+    }
+    if (outdated) {
+        outdated->request_stop();
+    }
     return taken;
 }
 
+std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
+    if (!running_ || !running_->outdated) {
+        return std::nullopt;
+    }
+    const BackingTrack::View track = running_->track->view();
+    const auto ahead = static_cast<std::int64_t>(std::ceil(kOutdatedSeconds * std::max(0.0, running_->sampleRate)));
+    if (!track.begun || track.end < std::min(track.from + ahead, track.frames)) {
+        return std::nullopt;
+    }
+    return running_->stop;
+}
+
+void BackgroundRenderer::cancelPlayback() {
+    std::optional<std::stop_source> running;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(pending_, [](const RenderJob& waiting) { return waiting.kind == RenderJobKind::PlaybackRebuild; });
+        if (running_) {
+            running = running_->stop;
+        }
+    }
+    if (running) {
+        running->request_stop();
+    }
+}
+
 void BackgroundRenderer::stop() {
+    std::optional<std::stop_source> running;
     {
         std::lock_guard lock(mutex_);
         if (stopping_) {
             return;
         }
         stopping_ = true;
+        // Nobody will play them; exports are still written.
+        std::erase_if(pending_, [](const RenderJob& waiting) { return waiting.track != nullptr; });
+        if (running_) {
+            running = running_->stop;
+        }
+    }
+    if (running) {
+        running->request_stop();
     }
     workReady_.notify_all();
     if (worker_.joinable()) {
@@ -84,9 +150,19 @@ void BackgroundRenderer::stop() {
     pending_.clear();
 }
 
+void BackgroundRenderer::push(RenderResult result) {
+    try {
+        std::lock_guard lock(mutex_);
+        results_.push_back(std::move(result));
+    } catch (...) {
+        logger_.log(core::LogLevel::ERROR, "project", "a background render result was lost");
+    }
+}
+
 void BackgroundRenderer::run() {
     for (;;) {
         RenderJob job;
+        std::stop_token stop;
         {
             std::unique_lock lock(mutex_);
             workReady_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
@@ -96,6 +172,22 @@ void BackgroundRenderer::run() {
             }
             job = std::move(pending_.front());
             pending_.pop_front();
+            if (job.kind == RenderJobKind::PlaybackRebuild && job.track != nullptr) {
+                running_.emplace();
+                running_->track = job.track;
+                running_->sampleRate = job.settings.sampleRate;
+                stop = running_->stop.get_token();
+            }
+        }
+
+        if (job.kind == RenderJobKind::PlaybackRebuild && job.track != nullptr) {
+            renderPlayback(job, stop);
+            {
+                std::lock_guard lock(mutex_);
+                running_.reset();
+            }
+            job.snapshot.reset();
+            continue;
         }
 
         RenderResult result;
@@ -103,30 +195,69 @@ void BackgroundRenderer::run() {
             renderJob(result, job);
         } catch (...) {
             // Nothing may escape the thread: the failure becomes the job's result.
-            std::string text = kNotRendered;
-            try {
-                throw;
-            } catch (const std::bad_alloc&) {
-                text = "there is not enough memory to render the project";
-            } catch (const std::exception& e) {
-                text = std::string(kNotRendered) + ": " + e.what();
-            } catch (...) {
-            }
             result = RenderResult{};
             result.kind = job.kind;
             result.generation = job.generation;
-            result.error = text;
-            logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + text);
+            result.error = failureText();
+            logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
         }
         job.snapshot.reset();
-
-        try {
-            std::lock_guard lock(mutex_);
-            results_.push_back(std::move(result));
-        } catch (...) {
-            logger_.log(core::LogLevel::ERROR, "project", "a background render result was lost");
-        }
+        push(std::move(result));
     }
+}
+
+void BackgroundRenderer::renderPlayback(const RenderJob& job, std::stop_token stop) {
+    RenderResult result;
+    result.kind = job.kind;
+    result.generation = job.generation;
+    result.track = job.track;
+    const auto seconds = [&job] {
+        const double rate = job.settings.sampleRate;
+        return rate > 0.0 ? static_cast<double>(job.track->view().frames) / rate : 0.0;
+    };
+    // Set on a render thread; read here after the render has joined its threads.
+    bool started = false;
+    PlaybackRender render;
+    render.from = job.playFrom;
+    render.stop = stop;
+    render.started = [&](const std::vector<std::string>& warnings) {
+        RenderResult early = result;
+        early.ok = true;
+        early.warnings = warnings;
+        early.seconds = seconds();
+        push(std::move(early));
+        started = true;
+    };
+    std::vector<std::string> warnings;
+    std::string text;
+    bool rendered = false;
+    try {
+        rendered = job.snapshot != nullptr && playback_(*job.snapshot, job.settings, render, *job.track, &warnings, &text);
+    } catch (...) {
+        text = failureText();
+    }
+    if (rendered) {
+        if (!started) {
+            result.ok = true;
+            result.warnings = std::move(warnings);
+            result.seconds = seconds();
+            push(std::move(result));
+        }
+        return;
+    }
+    if (stop.stop_requested()) {
+        return;  // a newer job or a cancel ended it; nobody waits for the rest
+    }
+    if (text.empty()) {
+        text = kNotRendered;
+    }
+    logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + text);
+    if (started) {
+        job.track->abandon();  // the engine must not wait for frames that will not come
+        return;
+    }
+    result.error = text;
+    push(std::move(result));
 }
 
 void BackgroundRenderer::renderJob(RenderResult& result, const RenderJob& job) {
@@ -163,11 +294,7 @@ void BackgroundRenderer::renderJob(RenderResult& result, const RenderJob& job) {
     }
 
     if (audio.frames > 0) {
-        auto track = std::make_shared<BackingTrack>();
-        track->samples = std::move(output.audio.samples);
-        track->channels = output.audio.channels;
-        track->frames = output.audio.frames;
-        result.track = std::move(track);
+        result.track = std::make_shared<BackingTrack>(output.audio.samples, output.audio.channels);
     }
     result.ok = true;
 }

@@ -6,12 +6,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/log/Logger.h"
-#include "engine/AudioData.h"
+#include "engine/BackingTrack.h"
 #include "model/document/Project.h"
 #include "playback/render/SongRenderer.h"
 
@@ -28,6 +30,11 @@ struct RenderJob {
     RenderSettings settings;
     std::string outputPath;        // UTF-8; the file an export writes, empty for playback
     std::uint64_t generation = 0;  // the submitter's number, copied into the result
+    // Playback: the track to fill in time order (renderForPlayback), already handed to the
+    // engine, and the first frame play needs of it. Without one, a playback job renders the
+    // whole song into a new track of its result.
+    std::shared_ptr<BackingTrack> track;
+    std::int64_t playFrom = 0;
 };
 
 struct RenderResult {
@@ -38,23 +45,40 @@ struct RenderResult {
     std::shared_ptr<BackingTrack> track;  // playback results with sound only
     std::string path;                     // exports that were written: the job's outputPath
     double seconds = 0.0;                 // rendered length
+    std::vector<std::string> warnings;    // playback into a track: the render's, in track order
 };
 
 // Renders projects on a thread of its own, started by the first submit, so the GUI stays
-// responsive. Jobs wait in the order submitted, except that a playback rebuild replaces a
-// playback rebuild still waiting (only the newest edit needs to be heard); exports are
-// never replaced or dropped. Every job that is rendered ends as exactly one result.
+// responsive. Jobs wait in the order submitted, except that a playback job replaces a
+// playback job still waiting (only the newest edit needs to be heard); exports are never
+// replaced or dropped. Every job that is rendered ends as exactly one result, except a
+// playback job stopped before it started.
 //
-// submit, takeResults, stop and the destructor: GUI thread. One mutex guards the waiting
-// jobs, the results and the stop flag; it is never held while rendering.
+// A playback job with a track reports as soon as its render has started (every track
+// built, the frames to come), and goes on filling the track after that; a failure after
+// the start is logged and abandons the track. When a newer playback job comes while it
+// renders, it goes on until it has published kOutdatedSeconds past where play needed it
+// (the engine may be playing it meanwhile), then stops; cancelPlayback and stop end it at
+// once.
+//
+// submit, takeResults, cancelPlayback, stop and the destructor: GUI thread. One mutex
+// guards the waiting jobs, the results, the running playback job and the stop flag; it is
+// never held while rendering, nor while a render is told to stop.
 class BackgroundRenderer {
 public:
     using RenderFunction =
         std::function<bool(const model::Project&, const RenderSettings&, RenderOutput*, std::string*)>;
+    using PlaybackRenderFunction = std::function<bool(const model::Project&, const RenderSettings&,
+                                                      const PlaybackRender&, BackingTrack&,
+                                                      std::vector<std::string>*, std::string*)>;
+
+    // Seconds of song an outdated playback render still publishes past where play needed it.
+    static constexpr double kOutdatedSeconds = 2.0;
 
     explicit BackgroundRenderer(core::Logger& logger);
-    // Renders with render instead of renderProject (it runs on the worker thread).
-    BackgroundRenderer(core::Logger& logger, RenderFunction render);
+    // Renders with render instead of renderProject and playback instead of
+    // renderForPlayback (on the worker thread); an empty function keeps the usual one.
+    BackgroundRenderer(core::Logger& logger, RenderFunction render, PlaybackRenderFunction playback = {});
     ~BackgroundRenderer();
     BackgroundRenderer(const BackgroundRenderer&) = delete;
     BackgroundRenderer& operator=(const BackgroundRenderer&) = delete;
@@ -67,20 +91,41 @@ public:
     // Every finished result, oldest first; the queue is emptied.
     std::vector<RenderResult> takeResults();
 
-    // Lets the worker finish the job it renders and the jobs that wait, joins it and drops
-    // the results not taken. Does nothing the second time or when no job ever came.
+    // Drops a waiting playback job and stops the one rendering at once (its track keeps
+    // what it published).
+    void cancelPlayback();
+
+    // Stops a playback render at once, lets the worker finish the export it renders and
+    // the exports that wait, joins it and drops the results not taken. Does nothing the
+    // second time or when no job ever came.
     void stop();
 
 private:
+    // The playback job filling a track, while it renders.
+    struct RunningPlayback {
+        std::stop_source stop;
+        std::shared_ptr<BackingTrack> track;
+        double sampleRate = 0.0;
+        bool outdated = false;
+    };
+
     void run();
     void renderJob(RenderResult& result, const RenderJob& job);
+    // Never throws: a failure becomes the result, or once started, a log line.
+    void renderPlayback(const RenderJob& job, std::stop_token stop);
+    void push(RenderResult result);
+    // An outdated running playback render that went far enough is told to stop. Mutex held;
+    // the source to stop is handed out, to be stopped after the mutex is let go.
+    std::optional<std::stop_source> outdatedStop();
 
     core::Logger& logger_;
     RenderFunction render_;
+    PlaybackRenderFunction playback_;
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::deque<RenderJob> pending_;
     std::deque<RenderResult> results_;
+    std::optional<RunningPlayback> running_;
     bool stopping_ = false;
     bool threadStarted_ = false;
     std::thread worker_;

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <limits>
 #include <map>
-#include <thread>
 
 #include "audiofile/Resample.h"
 #include "audiofile/WavReader.h"
 #include "core/Failure.h"
+#include "core/Processors.h"
 #include "devices/DeviceCatalog.h"
 #include "devices/instruments/InstrumentConfig.h"
 #include "devices/instruments/InstrumentSample.h"
@@ -297,9 +297,66 @@ SongExtent measureSong(const std::vector<model::Track>& tracks, const TempoMap& 
     return extent;
 }
 
-int renderThreads(int requested) {
-    return std::min(kMaxRenderThreads, requested > 0 ? requested
-                                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+// Frames after the last note (or clip) that a track may still sound, as the song's length counts them.
+std::int64_t trackTail(const model::Track& track, double rate) {
+    const double effects = anyDeviceEnabled(track) ? kEffectTailSeconds : 0.0;
+    return secondsToFrames(model::isAudioTrack(track) ? effects : kInstrumentTailSeconds + effects, rate);
+}
+
+// Where a stem starts when play starts at `from`, and its events from there; see
+// renderForPlayback. `earliest` and `piece`: the mix's start and its pieces.
+void startBefore(const model::Track& track, std::int64_t from, std::int64_t earliest, std::int64_t piece, double rate,
+                 TrackStem& stem) {
+    const std::int64_t edge = from - trackTail(track, rate);  // what ends before it is silent at `from`
+    std::int64_t start = edge;
+    // Each voice's note: its on and whether it still sounds. A note ends at its off or
+    // when the next note takes its voice.
+    std::map<std::uint8_t, std::int64_t> sounding;
+    const auto ended = [&](std::uint8_t voice, std::int64_t at) {
+        if (const auto note = sounding.find(voice); note != sounding.end()) {
+            if (note->second < edge && at > edge) {
+                start = std::min(start, note->second);
+            }
+            sounding.erase(note);
+        }
+    };
+    for (const TimedEvent& e : stem.events) {
+        if (e.time >= from) {
+            break;
+        }
+        if (e.event.type == EventType::NoteOn || e.event.type == EventType::NoteOff) {
+            ended(e.event.channel, e.time);
+        }
+        if (e.event.type == EventType::NoteOn) {
+            sounding[e.event.channel] = e.time;
+        }
+    }
+    for (const auto& [voice, on] : sounding) {
+        if (on < edge) {
+            start = std::min(start, on);  // held past `from`
+        }
+    }
+    start = std::max(start, earliest) / piece * piece;
+
+    // A voice whose note is still on at the start plays it from there.
+    std::map<std::uint8_t, TimedEvent> held;
+    std::vector<TimedEvent> events;
+    for (const TimedEvent& e : stem.events) {
+        if (e.time >= start) {
+            events.push_back(e);
+        } else if (e.event.type == EventType::NoteOn) {
+            held[e.event.channel] = {start, e.event};
+        } else if (e.event.type == EventType::NoteOff) {
+            held.erase(e.event.channel);
+        }
+    }
+    std::vector<TimedEvent> restarted;
+    for (const auto& [voice, on] : held) {
+        restarted.push_back(on);
+    }
+    events.insert(events.begin(), restarted.begin(), restarted.end());
+    stem.events = std::move(events);
+    stem.start = start;
 }
 
 // The first fault of a song with a track too long: a track before that one that cannot be
@@ -316,6 +373,10 @@ bool failTooLong(std::size_t tooLong, const StemBuilder& build, std::string* err
 }
 
 }  // namespace
+
+int renderThreadCount(int requested) {
+    return std::min(kMaxRenderThreads, requested > 0 ? requested : core::usableProcessors());
+}
 
 bool renderAudioTrack(const model::Track& track, const TempoMap& tempoMap, const RenderSettings& settings,
                       TrackStem* out, std::string* error) {
@@ -471,66 +532,137 @@ bool renderInstrumentTrack(const model::Track& track, const TempoMap& tempoMap, 
     return true;
 }
 
-bool renderProject(const model::Project& project, const RenderSettings& settings, RenderOutput* out,
-                   std::string* error) {
+namespace {
+
+// What every render of a song settles before the mix: its tempo, its length and how each
+// track's stem is built. The builder refers to the plan and to the project and settings it
+// was made from, so all three stay where they are while it is used.
+struct SongPlan {
+    SongPlan() = default;
+    SongPlan(const SongPlan&) = delete;
+    SongPlan& operator=(const SongPlan&) = delete;
+
+    double bpm = 120.0;
+    TempoMap tempoMap{{TempoPoint{0, 120.0}}, {}};
+    RenderSettings trackSettings;  // with the thread count settled
+    std::vector<bool> hasStem;
+    std::int64_t length = 0;
+    StemBuilder build;
+};
+
+// False with the error when the song cannot be rendered (its settings, a track too long).
+bool planSong(const model::Project& project, const RenderSettings& settings, SongPlan& plan, std::string* error) {
     std::int64_t maxFrames = 0;
     if (!checkRenderSettings(settings, maxFrames, error)) {
         return false;
     }
-    const double rate = settings.sampleRate;
-    const double bpm = safeTempo(project.tempoBpm());
-    const TempoMap tempoMap({TempoPoint{0, bpm}}, {});
+    plan.bpm = safeTempo(project.tempoBpm());
+    plan.tempoMap = TempoMap({TempoPoint{0, plan.bpm}}, {});
     const auto& tracks = project.tracks();
     const bool anySolo = std::any_of(tracks.begin(), tracks.end(), [](const model::Track& t) { return t.solo; });
 
     // The length comes first, from the content alone: the mix is made once, before any
     // track is built, and no track is built that the render does not need at once.
-    const SongExtent extent = measureSong(tracks, tempoMap, settings, maxFrames);
-    const std::vector<bool>& hasStem = extent.hasStem;
-
-    const int threads = renderThreads(settings.threads);
-    RenderSettings trackSettings = settings;
-    trackSettings.threads = threads;
-    const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
-        const model::Track& track = tracks[k];
-        if (!hasStem[k]) {
+    const SongExtent extent = measureSong(tracks, plan.tempoMap, settings, maxFrames);
+    plan.hasStem = extent.hasStem;
+    plan.trackSettings = settings;
+    plan.trackSettings.threads = renderThreadCount(settings.threads);
+    plan.build = [&project, &settings, &plan, anySolo](std::size_t k, TrackStem* stem, std::string* stemError) {
+        const model::Track& track = project.tracks()[k];
+        if (!plan.hasStem[k]) {
             return true;
         }
-        const bool built = model::isAudioTrack(track) ? renderAudioTrack(track, tempoMap, settings, stem, stemError)
-                                                      : renderInstrumentTrack(track, tempoMap, trackSettings, stem, stemError);
+        const bool built = model::isAudioTrack(track)
+                               ? renderAudioTrack(track, plan.tempoMap, settings, stem, stemError)
+                               : renderInstrumentTrack(track, plan.tempoMap, plan.trackSettings, stem, stemError);
         const bool heard = anySolo ? track.solo : !track.muted;
         // A volume that is not a number would fill the whole mix with NaN.
         stem->gain = heard && std::isfinite(track.volume) ? track.volume : 0.0;
         return built;
     };
     if (extent.tooLong < tracks.size()) {
-        return failTooLong(extent.tooLong, build, error);
+        return failTooLong(extent.tooLong, plan.build, error);
+    }
+    plan.length = std::max<std::int64_t>(extent.length, 0);
+    return true;
+}
+
+StemMixSettings mixSettingsFor(const RenderSettings& settings, const SongPlan& plan) {
+    StemMixSettings mix;
+    mix.threads = plan.trackSettings.threads;
+    mix.channels = settings.channels;
+    mix.context.sampleRate = settings.sampleRate;
+    mix.context.blockSize = settings.blockSize;
+    mix.context.frames = plan.length;
+    mix.context.bpm = plan.bpm;
+    return mix;
+}
+
+}  // namespace
+
+bool renderProject(const model::Project& project, const RenderSettings& settings, RenderOutput* out,
+                   std::string* error) {
+    SongPlan plan;
+    if (!planSong(project, settings, plan, error)) {
+        return false;
     }
 
     AudioData audio;
     const std::size_t channels = static_cast<std::size_t>(settings.channels);
-    const std::int64_t length = std::max<std::int64_t>(extent.length, 0);
-    audio.samples.assign(static_cast<std::size_t>(length) * channels, 0.0f);
+    audio.samples.assign(static_cast<std::size_t>(plan.length) * channels, 0.0f);
     audio.channels = settings.channels;
-    audio.sampleRate = rate;
-    audio.frames = length;
+    audio.sampleRate = settings.sampleRate;
+    audio.frames = plan.length;
 
-    StemMixSettings mixSettings;
-    mixSettings.threads = threads;
-    mixSettings.channels = settings.channels;
-    mixSettings.context.sampleRate = rate;
-    mixSettings.context.blockSize = settings.blockSize;
-    mixSettings.context.frames = length;
-    mixSettings.context.bpm = bpm;
     std::vector<std::string> warnings;
     std::string mixError;
-    if (!mixStems(tracks.size(), build, mixSettings, audio.samples, &warnings, &mixError)) {
+    if (!mixStems(project.tracks().size(), plan.build, mixSettingsFor(settings, plan), audio.samples, &warnings,
+                  &mixError)) {
         core::fail(error, mixError);
         return false;
     }
 
     out->audio = std::move(audio);
     out->warnings = std::move(warnings);
+    return true;
+}
+
+bool renderForPlayback(const model::Project& project, const RenderSettings& settings, const PlaybackRender& render,
+                       BackingTrack& track, std::vector<std::string>* warnings, std::string* error) {
+    SongPlan plan;
+    if (!planSong(project, settings, plan, error)) {
+        return false;
+    }
+    const std::int64_t length = plan.length;
+    const std::int64_t piece = mixPieceFrames(settings.blockSize);
+    const std::int64_t from = std::clamp<std::int64_t>(render.from, 0, length) / piece * piece;
+    const std::int64_t earliest =
+        std::max<std::int64_t>(0, from - secondsToFrames(kMaxPreRollSeconds, settings.sampleRate)) / piece * piece;
+    track.begin(length, settings.channels, from);
+
+    const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
+        if (!plan.build(k, stem, stemError)) {
+            return false;
+        }
+        if (from > 0) {
+            startBefore(project.tracks()[k], from, earliest, piece, settings.sampleRate, *stem);
+        }
+        return true;
+    };
+    StemMixSettings mix = mixSettingsFor(settings, plan);
+    mix.order = MixOrder::InTime;
+    mix.memory = MixMemory::Unwritten;
+    mix.context.startPosition = earliest;
+    mix.context.frames = length - earliest;
+    mix.built = render.started;
+    mix.published = [&track, earliest](std::int64_t frames) { track.publish(earliest + frames); };
+    mix.stop = render.stop;
+    std::string mixError;
+    if (!mixStems(project.tracks().size(), build, mix, track.unpublished(earliest, length - earliest), warnings,
+                  &mixError)) {
+        core::fail(error, mixError);
+        return false;
+    }
     return true;
 }
 

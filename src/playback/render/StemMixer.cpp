@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/Failure.h"
 #include "playback/render/FeedNode.h"
 
 namespace ostrel::engine { inline namespace playback {
@@ -23,11 +24,6 @@ constexpr std::int64_t kPieceFrames = 8192;
 constexpr std::size_t kPiecesAhead = 4;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// Whole blocks, so each piece of a part is exactly the frames of a piece of its join.
-std::int64_t pieceFrames(std::uint32_t blockSize) {
-    const std::int64_t block = std::max<std::int64_t>(1, blockSize);
-    return block >= kPieceFrames ? block : kPieceFrames / block * block;
-}
 
 // One graph of a stem, run a piece at a time by whichever thread takes it.
 struct Stage {
@@ -47,7 +43,7 @@ struct StemSlot {
     std::string error;
     std::vector<std::string> warnings;
     float gain = 0.0f;
-    std::int64_t mixedPieces = 0;
+    std::int64_t mixedPieces = 0;           // the next piece to add; those before are in the mix or before its start
     std::deque<std::vector<float>> ready;   // rendered, waiting for the stems before it
     std::vector<std::vector<float>> spare;  // used pieces, for reuse
 
@@ -70,12 +66,22 @@ public:
     StemPool(std::size_t count, const StemBuilder& build, const StemMixSettings& settings, std::span<float> mix)
         : build_(build), settings_(settings), mix_(mix), slots_(count),
           channels_(static_cast<std::size_t>(std::max(1, settings.channels))),
-          pieceFrames_(pieceFrames(settings.context.blockSize)),
+          pieceFrames_(mixPieceFrames(settings.context.blockSize)),
           totalPieces_(settings.context.frames > 0 ? (settings.context.frames - 1) / pieceFrames_ + 1 : 0) {}
 
     void setThreads(int threads) {
         std::lock_guard lock(mutex_);
         threads_ = std::max(1, threads);
+        // In time, piece p of the mix is final only once every stem has rendered it.
+        heldLimit_ = settings_.order == MixOrder::InTime ? static_cast<int>(slots_.size()) : threads_;
+        mixReady();  // without stems, the whole mix is final at once
+    }
+
+    // Any thread: the mix ends at the next piece.
+    void requestStop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        stop_ = true;
         wake_.notify_all();
     }
 
@@ -98,6 +104,9 @@ public:
     bool finish(std::vector<std::string>* warnings, std::string* error) {
         if (exception_) {
             std::rethrow_exception(exception_);
+        }
+        if (stopped_ && finalPieces_ < totalPieces_) {
+            return core::fail(error, "the render was stopped");
         }
         for (StemSlot& slot : slots_) {
             if (slot.failed) {
@@ -122,7 +131,7 @@ private:
             Work next;
             wake_.wait(lock, [&] {
                 next = {};
-                if (stop_ || firstOpen_ >= slots_.size() || (next_ < slots_.size() && held_ < threads_)) {
+                if (stop_ || firstOpen_ >= slots_.size() || (next_ < slots_.size() && held_ < heldLimit_)) {
                     return true;
                 }
                 next = pickWork();
@@ -145,11 +154,15 @@ private:
             const bool runs = built && runnable(stem);
             std::vector<Stage> parts;
             Stage join;
+            const std::int64_t firstPiece = runs ? firstPieceOf(stem) : 0;
             if (runs) {
                 OfflineRenderContext context = settings_.context;
+                context.startPosition += firstPiece * pieceFrames_;
+                context.frames -= firstPiece * pieceFrames_;
                 context.events = std::move(stem.events);
                 const auto stage = [&](std::unique_ptr<Graph> graph) {
                     Stage made;
+                    made.done = firstPiece;
                     made.runner = std::make_unique<OfflineGraphRunner>(*graph, context);
                     made.graph = std::move(graph);
                     return made;
@@ -177,18 +190,33 @@ private:
                 return;
             }
             slot.settled = true;
+            ++settled_;
+            if (settled_ == slots_.size() && settings_.built) {
+                std::vector<std::string> all;
+                for (const StemSlot& each : slots_) {
+                    all.insert(all.end(), each.warnings.begin(), each.warnings.end());
+                }
+                settings_.built(all);
+            }
             if (!runs) {
                 slot.silent = true;
                 mixReady();
                 continue;
             }
             slot.gain = static_cast<float>(stem.gain);
+            slot.mixedPieces = firstPiece;
             slot.parts = std::move(parts);
             slot.joined = join.graph != nullptr;
             slot.join = std::move(join);
             slot.feeds = std::move(stem.feeds);
-            wake_.notify_all();
+            mixReady();
         }
+    }
+
+    // The piece of the mix a stem's graphs start at.
+    std::int64_t firstPieceOf(const TrackStem& stem) const {
+        const std::int64_t offset = std::max<std::int64_t>(0, stem.start - settings_.context.startPosition);
+        return std::min(offset / pieceFrames_, totalPieces_);
     }
 
     bool runnable(const TrackStem& stem) const {
@@ -287,14 +315,15 @@ private:
 
     // Adds every piece whose stems before it are in the mix for those frames. Mutex held.
     void mixReady() {
+        std::int64_t limit = totalPieces_;  // pieces that every stem before this one is done with
         for (std::size_t k = firstOpen_; k < slots_.size(); ++k) {
             StemSlot& slot = slots_[k];
-            const std::int64_t limit = k == 0 ? totalPieces_ : slots_[k - 1].mixedPieces;
             if (slot.silent) {
-                slot.mixedPieces = limit;
+                slot.mixedPieces = totalPieces_;
             }
             while (!slot.ready.empty() && slot.mixedPieces < limit) {
                 std::vector<float>& piece = slot.ready.front();
+                clearThrough(slot.mixedPieces + 1);
                 const std::size_t at = static_cast<std::size_t>(slot.mixedPieces * pieceFrames_) * channels_;
                 float* out = mix_.data() + at;
                 const std::size_t n = std::min(piece.size(), mix_.size() - std::min(at, mix_.size()));
@@ -311,11 +340,32 @@ private:
                 slot.spare.shrink_to_fit();
                 --held_;
             }
+            limit = std::min(limit, slot.mixedPieces);
         }
         while (firstOpen_ < slots_.size() && slots_[firstOpen_].finished) {
             ++firstOpen_;
         }
+        // Every stem is done with the pieces before limit: they are final.
+        clearThrough(limit);
+        if (limit > finalPieces_) {
+            finalPieces_ = limit;
+            if (settings_.published) {
+                settings_.published(std::min(finalPieces_ * pieceFrames_, settings_.context.frames));
+            }
+        }
         wake_.notify_all();
+    }
+
+    // Clears the pieces of an unwritten mix before `end` that were not cleared yet. Mutex held.
+    void clearThrough(std::int64_t end) {
+        if (settings_.memory != MixMemory::Unwritten) {
+            return;
+        }
+        for (; clearedPieces_ < end; ++clearedPieces_) {
+            const std::size_t at = std::min(static_cast<std::size_t>(clearedPieces_ * pieceFrames_) * channels_, mix_.size());
+            const std::size_t n = std::min(static_cast<std::size_t>(pieceFrames_) * channels_, mix_.size() - at);
+            std::fill_n(mix_.data() + at, n, 0.0f);
+        }
     }
 
     const StemBuilder& build_;
@@ -329,18 +379,31 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     int threads_ = 1;
+    int heldLimit_ = 1;         // stems that may be held at once
     int held_ = 0;               // stems taken and not yet wholly in the mix
     std::size_t next_ = 0;       // the next stem to take
+    std::size_t settled_ = 0;    // stems built
     std::size_t firstOpen_ = 0;  // the first stem not wholly in the mix
+    std::int64_t finalPieces_ = 0;    // pieces every stem is done with
+    std::int64_t clearedPieces_ = 0;  // pieces of an unwritten mix cleared so far
     bool stop_ = false;
+    bool stopped_ = false;  // by a stop request
     std::exception_ptr exception_;
 };
 
 }  // namespace
 
+std::int64_t mixPieceFrames(std::uint32_t blockSize) {
+    // Whole blocks, so each piece of a part is exactly the frames of a piece of its join.
+    const std::int64_t block = std::max<std::int64_t>(1, blockSize);
+    return block >= kPieceFrames ? block : kPieceFrames / block * block;
+}
+
 bool mixStems(std::size_t count, const StemBuilder& build, const StemMixSettings& settings, std::span<float> mix,
               std::vector<std::string>* warnings, std::string* error) {
     StemPool pool(count, build, settings, mix);
+    // Runs at once when a stop was asked for before.
+    const std::stop_callback onStop(settings.stop, [&pool] { pool.requestStop(); });
     // A stem in parts keeps a few threads busy: its groups of voices and their join.
     const std::size_t wanted = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(1, settings.threads)), 1,
                                                        std::max<std::size_t>(count, 1) * 3);

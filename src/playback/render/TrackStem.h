@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,9 +21,13 @@ struct TrackStem {
     std::vector<std::unique_ptr<Graph>> parts;
     std::unique_ptr<Graph> join;
     std::vector<FeedNode*> feeds;
-    std::vector<TimedEvent> events;  // frames from the start of the render
+    std::vector<TimedEvent> events;  // frames from the start of the song
     std::vector<std::string> warnings;
     double gain = 1.0;
+    // The song frame its graphs start at: a piece boundary (mixPieceFrames) at or after the
+    // mix's start. It adds nothing before; events before it must be left out, as a graph
+    // started there would take them all in its first block.
+    std::int64_t start = 0;
 };
 
 } }  // namespace ostrel::engine::playback

@@ -53,12 +53,14 @@ TEST_F(ProjectEndToEnd, OpenPlayEditWhilePlayingSaveAndReopenGiveTheSameSong) {
     rig.project.renameProject("Demo, edited live");
     rig.project.setTempo(126.0);
     QCoreApplication::processEvents();
+    // The renders report once started: the play's (unless the edit's replaced it before it
+    // began) and the edit's.
     const std::vector<engine::RenderResult> results = rig.collect(1);
-    ASSERT_EQ(results.size(), 1u);
+    ASSERT_GE(results.size(), 1u);
     EXPECT_EQ(results[0].kind, engine::RenderJobKind::PlaybackRebuild);
     EXPECT_TRUE(results[0].ok) << results[0].error;
     ASSERT_NE(results[0].track, nullptr);
-    EXPECT_GT(results[0].track->frames, 0);
+    EXPECT_GT(results[0].track->view().frames, 0);
     EXPECT_FALSE(rig.project.problem()) << rig.project.message().toStdString();
 
     ASSERT_TRUE(rig.project.dirty());

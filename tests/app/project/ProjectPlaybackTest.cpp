@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <span>
+#include <stop_token>
 
 using namespace ostrel;
 using namespace ostrel::app;
@@ -57,15 +60,14 @@ bool silent(const std::vector<float>& samples) {
 }
 
 // Renders in the background as a constant level that names the call (1/8 for the first,
-// 2/8 for the second...), and holds each render until the test lets it go.
+// 2/8 for the second...), and holds each render until the test lets it go. Renders for
+// playback fill their track (4096 frames) and then report their start; a render stopped
+// while held gives up.
 struct HeldRender {
     ProjectControllerHooks hooks() {
         return {.render = [this](const model::Project&, const engine::RenderSettings& settings,
                                  engine::RenderOutput* out, std::string* error) {
-                    std::unique_lock lock(mutex);
-                    const int call = ++calls;
-                    changed.notify_all();
-                    changed.wait(lock, [&] { return released >= call; });
+                    const int call = hold();
                     if (failing) {
                         *error = "the render broke";
                         return false;
@@ -74,10 +76,43 @@ struct HeldRender {
                     out->audio.sampleRate = settings.sampleRate;
                     out->audio.frames = 4096;
                     out->audio.samples.assign(std::size_t{4096} * static_cast<std::size_t>(settings.channels),
-                                              static_cast<float>(call) / 8.0f);
+                                              level(call));
+                    return true;
+                },
+                .playback = [this](const model::Project&, const engine::RenderSettings& settings,
+                                   const engine::PlaybackRender& render, engine::BackingTrack& track,
+                                   std::vector<std::string>*, std::string* error) {
+                    const int call = hold(render.stop);
+                    if (render.stop.stop_requested()) {
+                        *error = "stopped";
+                        return false;
+                    }
+                    if (failing) {
+                        *error = "the render broke";
+                        return false;
+                    }
+                    ++playbackCalls;
+                    track.begin(4096, settings.channels, 0);
+                    const std::span<float> frames = track.unpublished(0, 4096);
+                    std::fill(frames.begin(), frames.end(), level(call));
+                    track.publish(4096);
+                    render.started(warnings);
                     return true;
                 },
                 .clock = {}};
+    }
+    static float level(int call) { return static_cast<float>(call) / 8.0f; }
+    // Counts the call and waits until the test lets it go (or it is stopped).
+    int hold(std::stop_token stop = {}) {
+        const std::stop_callback wake(stop, [this] {
+            std::lock_guard woken(mutex);
+            changed.notify_all();
+        });
+        std::unique_lock lock(mutex);
+        const int call = ++calls;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released >= call || stop.stop_requested(); });
+        return call;
     }
     // Lets every render up to the n-th finish.
     void release(int n) {
@@ -98,7 +133,9 @@ struct HeldRender {
     std::condition_variable changed;
     int calls = 0;
     int released = 1 << 30;  // nothing held unless a test says so
-    bool failing = false;
+    std::atomic<bool> failing{false};
+    std::atomic<int> playbackCalls{0};  // playback renders that filled their track
+    std::vector<std::string> warnings;  // what playback renders report
 };
 
 // ---- Play renders at once -----------------------------------------------------------------
@@ -241,27 +278,34 @@ TEST(ProjectPlayback, ASoundFileChangedOnDiskIsHeardAtTheNextPlay) {
     EXPECT_NE(loud, quiet);
 }
 
-// ---- Edits while playing, in the background -----------------------------------------------
+// ---- Play and edits while playing, in the background --------------------------------------
 
 class ProjectBackgroundPlayback : public WithApplication {};
+
+// What the engine plays once a new render has taken over: a period for the fade, then one.
+std::vector<float> heardAfterTheFade(ProjectRig& rig) {
+    rig.pull(engine::AudioEngine::kTrackFadeFrames);
+    return rig.pull(kFrames);
+}
 
 TEST_F(ProjectBackgroundPlayback, AnEditWhilePlayingReachesTheEngineThroughTheWorker) {
     HeldRender render;
     ProjectRig rig(render.hooks());
     rig.transport.setMetronome(false);
     rig.transport.play();
-    ASSERT_TRUE(silent(rig.pull(kFrames)));
+    ASSERT_EQ(rig.collect(1).size(), 1u);  // the play's render has started
+    EXPECT_EQ(rig.pull(kFrames).front(), HeldRender::level(1));
 
     rig.project.setTempo(150.0);
-    EXPECT_EQ(render.callCount(), 0) << "nothing is rendered before the event loop turns";
+    EXPECT_EQ(render.callCount(), 1) << "nothing is rendered before the event loop turns";
     QCoreApplication::processEvents();
     const std::vector<engine::RenderResult> results = rig.collect(1);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, engine::RenderJobKind::PlaybackRebuild);
     EXPECT_TRUE(results[0].ok);
-    const std::vector<float> heard = rig.pull(kFrames);
-    EXPECT_EQ(heard.front(), 1.0f / 8.0f);
-    EXPECT_EQ(heard.back(), 1.0f / 8.0f);
+    const std::vector<float> heard = heardAfterTheFade(rig);
+    EXPECT_EQ(heard.front(), HeldRender::level(2));
+    EXPECT_EQ(heard.back(), HeldRender::level(2));
 }
 
 TEST_F(ProjectBackgroundPlayback, ThreeEditsInARowSubmitOneJob) {
@@ -269,24 +313,28 @@ TEST_F(ProjectBackgroundPlayback, ThreeEditsInARowSubmitOneJob) {
     ProjectRig rig(render.hooks());
     rig.transport.setMetronome(false);
     rig.transport.play();
+    render.waitForCall(1);
     rig.project.setTempo(150.0);
     rig.project.setTempo(151.0);
     rig.project.renameProject("Three");
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    // An export behind it shows what the worker was given before.
+    // Exports render on a worker of their own, never before or behind a render that plays.
     (void)rig.project.renderToWav();
-    const std::vector<engine::RenderResult> results = rig.collect(2);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].kind, engine::RenderJobKind::PlaybackRebuild);
-    EXPECT_EQ(results[1].kind, engine::RenderJobKind::WavExport);
-    EXPECT_EQ(render.callCount(), 2);
+    std::vector<engine::RenderResult> results = rig.collect(3);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(std::count_if(results.begin(), results.end(),
+                            [](const engine::RenderResult& r) { return r.kind == engine::RenderJobKind::WavExport; }),
+              1);
+    EXPECT_EQ(render.playbackCalls.load(), 2) << "the play's and one for the three edits";
+    EXPECT_EQ(render.callCount(), 3);
 }
 
 TEST_F(ProjectBackgroundPlayback, AnEditAfterPlayStoppedSubmitsNothing) {
     HeldRender render;
     ProjectRig rig(render.hooks());
     rig.transport.play();
+    ASSERT_EQ(rig.collect(1).size(), 1u);
     rig.transport.stop();
     rig.project.setTempo(150.0);
     QCoreApplication::processEvents();
@@ -294,9 +342,11 @@ TEST_F(ProjectBackgroundPlayback, AnEditAfterPlayStoppedSubmitsNothing) {
     const std::vector<engine::RenderResult> results = rig.collect(1);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, engine::RenderJobKind::WavExport) << "no rebuild went before the export";
-    EXPECT_EQ(render.callCount(), 1);
+    EXPECT_EQ(render.callCount(), 2);
 }
 
+// A render for an older song that is stopped before it plays is never heard, and its end
+// is reported to nobody.
 TEST_F(ProjectBackgroundPlayback, AStaleRenderNeverReplacesWhatPlayRenderedSince) {
     HeldRender render;
     ProjectRig rig(render.hooks());
@@ -304,20 +354,22 @@ TEST_F(ProjectBackgroundPlayback, AStaleRenderNeverReplacesWhatPlayRenderedSince
     ASSERT_TRUE(rig.project.openProject("keys.ostproj"));
     rig.transport.setMetronome(false);
     rig.transport.play();
-    render.release(0);  // hold the background render
+    ASSERT_EQ(rig.collect(1).size(), 1u);
+    render.release(1);  // hold the renders from here on
     rig.project.setTempo(150.0);
     QCoreApplication::processEvents();
-    render.waitForCall(1);
+    render.waitForCall(2);
 
-    // Play again: the song is rendered at once, and the render in flight is older than that.
+    // Stopped and edited again: the render in flight is for a song nobody will play.
     rig.transport.stop();
+    rig.project.setTempo(160.0);
     rig.transport.play();
-    const std::vector<float> fresh = expectedStart(rig, rig.project.document());
-    render.release(1);
-    const std::vector<engine::RenderResult> results = rig.collect(1);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_TRUE(results[0].ok);
-    EXPECT_EQ(rig.pull(kFrames), fresh);
+    render.waitForCall(3);
+    render.release(3);
+    ASSERT_EQ(rig.collect(1).size(), 1u);
+    EXPECT_EQ(rig.pull(kFrames).front(), HeldRender::level(3));
+    EXPECT_EQ(render.playbackCalls.load(), 2) << "the second gave up";
+    EXPECT_FALSE(rig.project.problem());
 }
 
 TEST_F(ProjectBackgroundPlayback, TheNewestOfSeveralRebuildsWins) {
@@ -325,39 +377,45 @@ TEST_F(ProjectBackgroundPlayback, TheNewestOfSeveralRebuildsWins) {
     ProjectRig rig(render.hooks());
     rig.transport.setMetronome(false);
     rig.transport.play();
-    render.release(0);
+    ASSERT_EQ(rig.collect(1).size(), 1u);
+    render.release(1);
     rig.project.setTempo(150.0);
     QCoreApplication::processEvents();
-    render.waitForCall(1);  // the first is rendering; the next waits behind it
+    render.waitForCall(2);  // the first rebuild is rendering; the next waits behind it
     rig.project.setTempo(151.0);
     QCoreApplication::processEvents();
-    render.release(2);
+    render.release(3);
     const std::vector<engine::RenderResult> results = rig.collect(2);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_LT(results[0].generation, results[1].generation);
-    EXPECT_EQ(rig.pull(kFrames).front(), 2.0f / 8.0f);
+    EXPECT_EQ(heardAfterTheFade(rig).front(), HeldRender::level(3)) << "the older rebuild is never heard";
 }
 
+// A render that was in flight when another document came is the older song's: its end is
+// reported to nobody, and the new song's render takes over.
 TEST_F(ProjectBackgroundPlayback, AnInstalledDocumentMakesRendersInFlightStale) {
     HeldRender render;
     ProjectRig rig(render.hooks());
     rig.transport.setMetronome(false);
     rig.transport.play();
-    render.release(0);
+    ASSERT_EQ(rig.collect(1).size(), 1u);
+    render.release(1);
     rig.project.setTempo(150.0);
     QCoreApplication::processEvents();
-    render.waitForCall(1);
+    render.waitForCall(2);
     rig.project.undo();
     ASSERT_FALSE(rig.project.dirty());
     rig.project.newProject();  // installs a document while the render runs
-    render.release(1);
-    ASSERT_EQ(rig.collect(1).size(), 1u);
-    EXPECT_TRUE(silent(rig.pull(kFrames))) << "the render of the old song was not installed";
-    // The new song's own rebuild follows on the next turn of the loop.
-    QCoreApplication::processEvents();
+    render.failing = true;
     render.release(2);
     ASSERT_EQ(rig.collect(1).size(), 1u);
-    EXPECT_EQ(rig.pull(kFrames).front(), 2.0f / 8.0f);
+    EXPECT_FALSE(rig.project.problem()) << "the old song's failure is nobody's news";
+    render.failing = false;
+    // The new song's own rebuild follows on the next turn of the loop.
+    QCoreApplication::processEvents();
+    render.release(3);
+    ASSERT_EQ(rig.collect(1).size(), 1u);
+    EXPECT_EQ(heardAfterTheFade(rig).front(), HeldRender::level(3));
 }
 
 TEST_F(ProjectBackgroundPlayback, AFailedRebuildClearsTheTrackAndSaysWhy) {
@@ -365,20 +423,23 @@ TEST_F(ProjectBackgroundPlayback, AFailedRebuildClearsTheTrackAndSaysWhy) {
     ProjectRig rig(render.hooks());
     rig.transport.setMetronome(false);
     rig.transport.play();
+    ASSERT_EQ(rig.collect(1).size(), 1u);
     rig.project.setTempo(150.0);
     QCoreApplication::processEvents();
     ASSERT_EQ(rig.collect(1).size(), 1u);
-    ASSERT_FALSE(silent(rig.pull(kFrames)));
+    ASSERT_FALSE(silent(heardAfterTheFade(rig)));
 
     render.failing = true;
     rig.project.setTempo(160.0);
     QCoreApplication::processEvents();
-    const std::vector<engine::RenderResult> results = rig.collect(1);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_FALSE(results[0].ok);
+    std::vector<engine::RenderResult> results;
+    while (results.empty() || results.back().ok) {
+        results = rig.collect(1);
+    }
+    EXPECT_FALSE(results.back().ok);
     EXPECT_EQ(rig.project.message(), "The project could not be played: the render broke");
     EXPECT_TRUE(rig.project.problem());
-    EXPECT_TRUE(silent(rig.pull(kFrames)));
+    EXPECT_TRUE(silent(heardAfterTheFade(rig)));
     bool warned = false;
     for (const core::LogRecord& record : rig.log.records()) {
         warned |= record.level == core::LogLevel::WARN && record.category == "project" &&

@@ -348,10 +348,7 @@ TEST_F(TransportControllerTest, MetronomeClicksOnlyWhilePlaying) {
 }
 
 TEST_F(TransportControllerTest, AudioThreadAllocatesNothingWhileTheTransportPlays) {
-    auto track = std::make_shared<engine::BackingTrack>();
-    track->channels = 2;
-    track->frames = 200000;
-    track->samples.assign(static_cast<std::size_t>(track->frames) * 2, 0.25f);
+    auto track = std::make_shared<engine::BackingTrack>(std::vector<float>(2 * 200000, 0.25f), 2);
     transport.setMetronome(true);
     transport.setLoopRange(0.5, 3.0);
     transport.play();

@@ -103,7 +103,11 @@ TEST_F(RenderWorkerTest, ABurstOfRebuildsWhileOneRendersYieldsOneFurtherRender) 
     ASSERT_EQ(done.size(), 2u);
     EXPECT_TRUE(done[0].generation == 1u && done[1].generation == 5u && done[1].ok);
     ASSERT_NE(done[1].track, nullptr);
-    EXPECT_EQ(done[1].track->samples, std::vector<float>(24000 * 2, 0.25f)) << "the backing track";
+    const BackingTrack::View track = done[1].track->view();
+    ASSERT_TRUE(track.complete());
+    EXPECT_EQ(std::vector<float>(track.samples, track.samples + track.frames * track.channels),
+              std::vector<float>(24000 * 2, 0.25f))
+        << "the backing track";
     EXPECT_EQ(gate.started, 2);
 }
 
