@@ -76,11 +76,7 @@ void BM_EngineCallbackPeriod(benchmark::State& state) {
     builder.output = previous;
     ostrel::bench::require(engine.publishGraph(builder.compile(48000, AudioEngine::kMaxChunk, 2, &error)), "publish the graph");
 
-    auto track = std::make_shared<BackingTrack>();
-    track->channels = 2;
-    track->frames = 48000 * 60;
-    track->samples.assign(static_cast<size_t>(track->frames * 2), 0.1f);
-    engine.setBackingTrack(track);
+    engine.setBackingTrack(std::make_shared<BackingTrack>(std::vector<float>(48000 * 60 * 2, 0.1f), 2));
     engine.transport().setMetronome(true);
     // 32 s at 120 BPM, inside the track.
     engine.transport().setLoop({.enabled = true, .startBeats = 0.0, .endBeats = 64.0});

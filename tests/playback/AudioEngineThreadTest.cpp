@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -47,6 +49,45 @@ TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFre
     done.store(true, std::memory_order_release);
     audio.join();
     EXPECT_EQ(badSamples.load(), 0);
+}
+
+// The render fills the track while the audio thread plays it: the audio thread only ever
+// plays final frames, in order and none twice or skipped, holding (silent) when it is
+// ahead of the render, until the whole song has been heard.
+TEST_F(AudioEngineThreadTest, ATrackBeingRenderedIsPlayedFrameByFrameAsItBecomesFinal) {
+    constexpr std::int64_t kFrames = 200000;
+    auto track = std::make_shared<BackingTrack>();
+    start();
+    engine->setBackingTrack(track);
+    engine->setPlaying(true);
+    std::thread render([&] {
+        track->begin(kFrames, 1, 0);
+        for (std::int64_t end = 0; end < kFrames;) {
+            const std::int64_t next = std::min(kFrames, end + 3000);
+            const std::span<float> frames = track->unpublished(end, next - end);
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                frames[i] = static_cast<float>(end + static_cast<std::int64_t>(i) + 1);  // never 0
+            }
+            track->publish(next);
+            end = next;
+            std::this_thread::sleep_for(50us);
+        }
+    });
+    float expected = 1.0f;
+    int wrong = 0;
+    std::vector<float> out(2 * 256);
+    while (expected <= static_cast<float>(kFrames)) {
+        card->render(out.data(), 256);
+        for (std::size_t i = 0; i < out.size(); i += 2) {
+            if (out[i] == 0.0f) {
+                continue;  // held
+            }
+            wrong += out[i] == expected && out[i + 1] == expected ? 0 : 1;
+            expected += 1.0f;
+        }
+    }
+    render.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 // Regression: with the play generation and the playing flag in two values, a chunk could

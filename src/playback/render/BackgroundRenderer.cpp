@@ -3,7 +3,9 @@
 #include "audiofile/WavWriter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -231,12 +233,17 @@ void BackgroundRenderer::renderPlayback(const RenderJob& job, std::stop_token st
     std::vector<std::string> warnings;
     std::string text;
     bool rendered = false;
+    const auto begun = std::chrono::steady_clock::now();
     try {
         rendered = job.snapshot != nullptr && playback_(*job.snapshot, job.settings, render, *job.track, &warnings, &text);
     } catch (...) {
         text = failureText();
     }
     if (rendered) {
+        char line[96];
+        std::snprintf(line, sizeof line, "rendered the song for playback (%.1f s of song in %.2f s)", seconds(),
+                      std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
+        logger_.log(core::LogLevel::INFO, "project", line);
         if (!started) {
             result.ok = true;
             result.warnings = std::move(warnings);

@@ -2,11 +2,16 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <span>
+#include <stop_token>
 #include <thread>
 
 #include "core/log/LogSink.h"
+#include "playback/render/StemMixer.h"
 #include "playback/SongHarness.h"
 #include "support/TempDir.h"
 
@@ -171,6 +176,145 @@ TEST_F(RenderWorkerTest, EveryFailureEndsAsAFailedResultThatIsLoggedAndTheWorker
         EXPECT_EQ(done[i].error, errors[i]);
         EXPECT_EQ(sink->messages().at(i), "a background render failed: " + errors[i]);
     }
+}
+
+// ---- Playback into a track ------------------------------------------------------------
+
+// A render for playback of one-second pieces (48000 frames, a song of ten) that waits for
+// the test before each piece and stops when asked.
+struct PieceGate {
+    static constexpr std::int64_t kPiece = 48000;
+    BackgroundRenderer::PlaybackRenderFunction function() {
+        return [this](const model::Project&, const RenderSettings&, const PlaybackRender& render, BackingTrack& track,
+                      std::vector<std::string>*, std::string* error) {
+            track.begin(10 * kPiece, 1, render.from);
+            render.started({"a warning"});
+            for (std::int64_t end = render.from + kPiece; end <= 10 * kPiece; end += kPiece) {
+                {
+                    const std::stop_callback wake(render.stop, [this] { open(0); });
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return allowed > 0 || render.stop.stop_requested(); });
+                    if (render.stop.stop_requested()) {
+                        *error = "stopped";
+                        return false;
+                    }
+                    --allowed;
+                }
+                if (failAt == end) {
+                    throw std::bad_alloc();
+                }
+                const std::span<float> frames = track.unpublished(end - kPiece, kPiece);
+                std::fill(frames.begin(), frames.end(), 0.5f);
+                track.publish(end);
+            }
+            return true;
+        };
+    }
+    // Lets `pieces` more pieces be rendered.
+    void open(int pieces) {
+        std::lock_guard lock(mutex);
+        allowed += pieces;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int allowed = 0;
+    std::int64_t failAt = -1;
+};
+
+RenderJob playbackJob(std::uint64_t generation, std::int64_t from = 0) {
+    RenderJob job;
+    job.snapshot = std::make_shared<const model::Project>(song({}));
+    job.generation = generation;
+    job.track = std::make_shared<BackingTrack>();
+    job.playFrom = from;
+    return job;
+}
+
+void waitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // a guard only
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TEST_F(RenderWorkerTest, APlaybackRenderReportsOnceStartedAndFillsItsTrackInTimeOrder) {
+    BackgroundRenderer worker(logger);
+    RenderJob job = playbackJob(7, 30000);
+    const std::shared_ptr<BackingTrack> track = job.track;
+    job.snapshot = std::make_shared<const model::Project>(
+        song({audioTrack("Audio", {audioClip("c.wav", 0, 4), audioClip("gone.wav", 1, 1)})}));
+    job.settings.samplesFolder = dir.path();
+    worker.submit(std::move(job));
+    const auto done = results(worker, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0].ok);
+    EXPECT_EQ(done[0].generation, 7u);
+    EXPECT_EQ(done[0].track, track);
+    ASSERT_EQ(done[0].warnings.size(), 1u);
+    EXPECT_NE(done[0].warnings[0].find("gone.wav"), std::string::npos);
+    EXPECT_EQ(done[0].seconds, 2.0) << "the song's length";
+    waitFor([&] { return track->view().end == track->view().frames; });
+    EXPECT_TRUE(worker.takeResults().empty()) << "one result a job";
+    worker.stop();
+    EXPECT_EQ(track->view().from, 30000 / mixPieceFrames(512) * mixPieceFrames(512));
+    EXPECT_TRUE(track->view().ready(track->view().from, track->view().frames));
+    ASSERT_FALSE(sink->messages().empty());
+    EXPECT_EQ(sink->messages().back().rfind("rendered the song for playback (2.0 s of song in ", 0), 0u)
+        << sink->messages().back();
+}
+
+// Edits while playing: the render of the older song goes on until it is some way past where
+// play needed it (the engine may be playing it), then stops for the newer one; a cancel or
+// the worker's stop ends it at once, without a result.
+TEST_F(RenderWorkerTest, ANewerPlaybackJobStopsTheOneRenderingOnceItIsFarEnough) {
+    PieceGate gate;
+    BackgroundRenderer worker(logger, {}, gate.function());
+    RenderJob first = playbackJob(1);
+    const std::shared_ptr<BackingTrack> older = first.track;
+    worker.submit(std::move(first));
+    ASSERT_EQ(results(worker, 1).size(), 1u);
+    gate.open(1);
+    waitFor([&] { return older->view().end == PieceGate::kPiece; });
+
+    RenderJob second = playbackJob(2);
+    const std::shared_ptr<BackingTrack> newer = second.track;
+    worker.submit(std::move(second));
+    (void)worker.takeResults();
+    EXPECT_FALSE(newer->view().begun) << "one second in: the older one goes on";
+    gate.open(1);
+    waitFor([&] { return older->view().end == 2 * PieceGate::kPiece; });
+    const auto done = results(worker, 1);  // taking results looks again: two seconds are enough
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].generation, 2u);
+    EXPECT_EQ(older->view().end, 2 * PieceGate::kPiece) << "stopped";
+
+    gate.open(3);
+    waitFor([&] { return newer->view().end == 3 * PieceGate::kPiece; });
+    worker.cancelPlayback();
+    gate.open(5);
+    // Waiting for the gate, a render for playback would hold the worker's end forever.
+    RenderJob third = playbackJob(3);
+    third.playFrom = 9 * PieceGate::kPiece;
+    worker.submit(std::move(third));
+    worker.stop();
+    EXPECT_EQ(newer->view().end, 3 * PieceGate::kPiece) << "stopped where it was";
+}
+
+TEST_F(RenderWorkerTest, AFailureAfterThePlaybackRenderStartedAbandonsItsTrack) {
+    PieceGate gate;
+    gate.failAt = 2 * PieceGate::kPiece;
+    gate.open(10);
+    BackgroundRenderer worker(logger, {}, gate.function());
+    RenderJob job = playbackJob(4);
+    const std::shared_ptr<BackingTrack> track = job.track;
+    worker.submit(std::move(job));
+    waitFor([&] { return track->view().abandoned; });
+    worker.stop();
+    EXPECT_EQ(track->view().end, PieceGate::kPiece);
+    EXPECT_TRUE(track->view().ready(0, 10 * PieceGate::kPiece)) << "the engine waits no longer";
+    EXPECT_EQ(sink->messages(),
+              std::vector<std::string>{"a background render failed: there is not enough memory to render the project"});
 }
 
 }  // namespace

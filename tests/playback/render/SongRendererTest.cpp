@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -10,6 +11,7 @@
 #include "devices/patches/PatchGraph.h"
 #include "devices/patches/PolyphonicPatch.h"
 #include "engine/graph/GraphRunner.h"
+#include "playback/render/StemMixer.h"
 #include "playback/SongHarness.h"
 #include "support/AllocationCounter.h"
 #include "support/TempDir.h"
@@ -368,6 +370,88 @@ TEST_F(AudioSongs, ALongRenderHoldsItsOutputAndNoTrackBufferOfItsLength) {
     const std::size_t outputBytes = out.audio.samples.size() * sizeof(float);
     ASSERT_GT(out.audio.frames, 60 * 48000);
     EXPECT_LT(counter.peakBytes(), outputBytes + (std::size_t{4} << 20)) << "output " << outputBytes;
+}
+
+// ---- Rendered for playback from later in the song -----------------------------------------
+
+// Play from `from`: the track as the render leaves it.
+std::shared_ptr<BackingTrack> renderedToPlay(const model::Project& project, std::int64_t from,
+                                            const std::filesystem::path& folder = {}) {
+    auto track = std::make_shared<BackingTrack>();
+    PlaybackRender render;
+    render.from = from;
+    std::string error;
+    EXPECT_TRUE(renderForPlayback(project, settingsAt(kRate, folder), render, *track, nullptr, &error)) << error;
+    return track;
+}
+
+// The level of frames [first, first + count) of a track, against the same frames of a song.
+double levelRatio(const BackingTrack::View& track, const AudioData& song, std::int64_t first, std::int64_t count) {
+    double heard = 0.0;
+    double whole = 0.0;
+    for (std::int64_t f = first; f < first + count; ++f) {
+        for (std::int32_t c = 0; c < song.channels; ++c) {
+            heard += std::pow(track.at(f, c), 2.0);
+            whole += std::pow(song.samples[static_cast<std::size_t>(f * song.channels + c)], 2.0);
+        }
+    }
+    return std::sqrt(heard / whole);
+}
+
+bool sameFrames(const BackingTrack::View& track, const AudioData& song, std::int64_t first) {
+    return track.frames == song.frames &&
+           std::memcmp(track.samples + first * track.channels, song.samples.data() + first * song.channels,
+                       static_cast<std::size_t>((song.frames - first) * song.channels) * sizeof(float)) == 0;
+}
+
+TEST_F(AudioSongs, PlayFromLaterPublishesFromThePieceBeforeItAndClipsWithoutEffectsAreExact) {
+    std::vector<model::Clip> clips;
+    for (int i = 0; i < 8; ++i) {
+        clips.push_back(audioClip("c.wav", 2.0 * i, 2.0));
+    }
+    const model::Project project = song({audioTrack("Loop", clips)});
+    const RenderOutput whole = play(project.tracks());
+    const std::int64_t from = 158400;  // 3.3 s
+    const std::shared_ptr<BackingTrack> track = renderedToPlay(project, from, dir.path());
+    const BackingTrack::View played = track->view();
+    EXPECT_EQ(played.from, from / mixPieceFrames(512) * mixPieceFrames(512));
+    EXPECT_TRUE(played.ready(played.from, played.frames));
+    EXPECT_FALSE(played.ready(played.from - 1, 1)) << "nothing before is rendered";
+    EXPECT_TRUE(sameFrames(played, whole.audio, played.from));
+}
+
+// What sounds into the start is there: a note held into it is rendered from its onset
+// (so exactly), one held from before the longest pre-roll starts again there, and the
+// echoes of a note that ended before the start still sound.
+TEST(PlayFromLater, WhatSoundsIntoTheStartIsRendered) {
+    const std::int64_t second = static_cast<std::int64_t>(kRate);
+    model::Track echoes = instrumentTrack("Lead", {midiClip(0, 40, {songNote(64, 20, 1)})});
+    echoes.devices.push_back(effect("ostrel.delay"));
+    const struct Case {
+        const char* what;
+        model::Track track;
+        std::int64_t from;
+        bool exact;
+    } cases[] = {
+        {"held into the start", instrumentTrack("Pad", {midiClip(0, 16, {songNote(57, 0, 16)})}, "Modular Pad"),
+         6 * second, true},
+        {"held from before the pre-roll",
+         instrumentTrack("Pad", {midiClip(0, 80, {songNote(57, 0, 80)})}, "Modular Pad"), 30 * second, false},
+        {"echoes of a note before the start", echoes, 11 * second, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const model::Project project = song({c.track});
+        const RenderOutput whole = render(project);
+        const std::shared_ptr<BackingTrack> track = renderedToPlay(project, c.from);
+        const BackingTrack::View played = track->view();
+        ASSERT_TRUE(played.ready(played.from, played.frames));
+        if (c.exact) {
+            EXPECT_TRUE(sameFrames(played, whole.audio, played.from));
+        }
+        // The same sound, if not the same samples: its oscillators started elsewhere.
+        EXPECT_NEAR(levelRatio(played, whole.audio, c.from, second), 1.0, 0.15);
+    }
 }
 
 }  // namespace

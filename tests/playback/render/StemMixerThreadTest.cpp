@@ -3,14 +3,19 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <latch>
+#include <limits>
 #include <mutex>
 #include <new>
+#include <set>
 #include <stdexcept>
+#include <stop_token>
+#include <thread>
 
 namespace ostrel::engine {
 namespace {
@@ -267,6 +272,187 @@ TEST(StemMixerLength, NothingRunsForAnEmptyMixButEveryStemIsBuiltForItsWarnings)
     ASSERT_TRUE(mixStems(3, build, mixSettings(3, 0), {}, &warnings, nullptr));
     EXPECT_EQ(built.load(), 3);
     EXPECT_EQ(warnings, (std::vector<std::string>{"0", "1", "2"}));
+}
+
+// ---- In time: the mix final piece by piece, for a song that plays while it renders --------
+
+// Stems of RampNode sounds, some in parts joined by an EchoNode, starting where `start` says.
+StemBuilder rampStems(int block, Census* census, std::function<std::int64_t(std::size_t)> start = {}) {
+    return [=](std::size_t index, TrackStem* stem, std::string*) {
+        const float scale = 1e-5f * static_cast<float>(index + 1);
+        GraphBuilder join;
+        const int echo = join.addNode(std::make_unique<EchoNode>(census));
+        join.output = echo;
+        if (index % 2 == 0) {
+            join.connect(join.addNode(std::make_unique<RampNode>(scale)), echo, 0);
+            join.connect(join.addNode(std::make_unique<RampNode>(-0.5f * scale)), echo, 1);
+            stem->graph = join.compile(48000.0, block, kChannels, nullptr);
+        } else {
+            for (int input : {0, 1}) {
+                GraphBuilder part;
+                part.output = part.addNode(std::make_unique<RampNode>(input == 0 ? scale : -0.5f * scale));
+                stem->parts.push_back(part.compile(48000.0, block, kChannels, nullptr));
+                auto feed = std::make_unique<FeedNode>();
+                stem->feeds.push_back(feed.get());
+                join.connect(join.addNode(std::move(feed)), echo, input);
+            }
+            stem->join = join.compile(48000.0, block, kChannels, nullptr);
+        }
+        stem->gain = 0.5;
+        stem->warnings = {"stem " + std::to_string(index)};
+        stem->start = start ? start(index) : 0;
+        return true;
+    };
+}
+
+// In time, every stem is held at once and the mix becomes final piece by piece: each time
+// it says frames are final they already hold the whole mix's values, and in the end the
+// mix is the stem-by-stem one, bit for bit, for any thread count, even in memory that held
+// anything before.
+TEST(StemMixerInTime, PublishedFramesAreFinalAndTheMixIsTheStemByStemOne) {
+    constexpr std::int64_t kFrames = 100001;
+    constexpr std::size_t kStems = 5;
+    StemMixSettings settings = mixSettings(1, kFrames);
+    Census unused;
+    std::vector<float> expected(2 * kFrames, 0.0f);
+    ASSERT_TRUE(mixStems(kStems, rampStems(256, &unused), settings, expected, nullptr, nullptr));
+
+    for (int threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        Census census;
+        std::vector<float> mix(2 * kFrames, std::numeric_limits<float>::quiet_NaN());
+        std::vector<std::int64_t> published;
+        std::vector<std::string> builtWarnings;
+        bool finalWhenPublished = true;
+        settings.threads = threads;
+        settings.order = MixOrder::InTime;
+        settings.memory = MixMemory::Unwritten;
+        settings.built = [&](const std::vector<std::string>& warnings) {
+            builtWarnings = warnings;
+            finalWhenPublished = finalWhenPublished && published.empty();
+        };
+        settings.published = [&](std::int64_t frames) {
+            published.push_back(frames);
+            finalWhenPublished = finalWhenPublished && !builtWarnings.empty() &&
+                                 std::memcmp(mix.data(), expected.data(), static_cast<std::size_t>(frames) * 2 * sizeof(float)) == 0;
+        };
+        std::vector<std::string> warnings;
+        ASSERT_TRUE(mixStems(kStems, rampStems(256, &census), settings, mix, &warnings, nullptr));
+        EXPECT_EQ(std::memcmp(mix.data(), expected.data(), mix.size() * sizeof(float)), 0);
+        EXPECT_TRUE(finalWhenPublished);
+        EXPECT_TRUE(std::is_sorted(published.begin(), published.end()));
+        EXPECT_GT(published.size(), 5u) << "a piece at a time";
+        EXPECT_EQ(published.back(), kFrames);
+        EXPECT_EQ(builtWarnings, warnings);
+        EXPECT_EQ(census.most, static_cast<int>(kStems)) << "every stem held at once";
+        EXPECT_EQ(census.alive, 0);
+    }
+}
+
+// A stem that starts later adds nothing before its start and, from it on, the frames a
+// graph started there gives; a mix that starts later holds the song's frames from there.
+TEST(StemMixerInTime, StemsAndTheMixMayStartLaterInTheSong) {
+    const std::int64_t piece = mixPieceFrames(256);
+    const std::int64_t mixStart = 2 * piece;
+    const std::int64_t frames = 6 * piece + 100;
+    const auto starts = [&](std::size_t index) { return index == 1 ? mixStart + 3 * piece : mixStart; };
+    StemMixSettings settings = mixSettings(3, frames);
+    settings.order = MixOrder::InTime;
+    settings.context.startPosition = mixStart;
+    Census census;
+    std::vector<float> mix(static_cast<std::size_t>(2 * frames), 0.0f);
+    ASSERT_TRUE(mixStems(3, rampStems(256, &census, starts), settings, mix, nullptr, nullptr));
+
+    // Each stem alone, started where it starts.
+    StemMixSettings alone = settings;
+    alone.threads = 1;
+    std::vector<float> sum(mix.size(), 0.0f);
+    for (std::size_t index = 0; index < 3; ++index) {
+        const StemBuilder one = [&](std::size_t, TrackStem* stem, std::string* error) {
+            return rampStems(256, &census, starts)(index, stem, error);
+        };
+        std::vector<float> part(mix.size(), 0.0f);
+        ASSERT_TRUE(mixStems(1, one, alone, part, nullptr, nullptr));
+        const std::size_t first = static_cast<std::size_t>(2 * (starts(index) - mixStart));
+        for (std::size_t i = 0; i < first; ++i) {
+            EXPECT_EQ(part[i], 0.0f) << "stem " << index << " before its start";
+        }
+        EXPECT_NE(part[first], 0.0f);
+        // Its first frame is its song position: the graph runs on the song's frames.
+        EXPECT_FLOAT_EQ(part[first], static_cast<float>(starts(index)) * 1e-5f * static_cast<float>(index + 1) * 0.25f)
+            << "stem " << index;
+        for (std::size_t i = 0; i < sum.size(); ++i) {
+            sum[i] += part[i];
+        }
+    }
+    EXPECT_EQ(mix, sum);
+}
+
+// Silence that asks for the mix to stop once it has run to a frame: the request comes from
+// a render thread outside the mixer's lock, as a newer render's does from the GUI thread.
+class StopAtNode : public Node {
+public:
+    StopAtNode(std::stop_source stop, std::int64_t at) : stop_(std::move(stop)), at_(at) {}
+    void process(const ProcessContext& context, std::span<const AudioBuffer* const>, AudioBuffer& output) override {
+        if (context.position >= at_) {
+            stop_.request_stop();
+        }
+        output.clear(context.frames);
+    }
+
+private:
+    std::stop_source stop_;
+    std::int64_t at_;
+};
+
+TEST(StemMixerInTime, AStopRequestEndsTheMixAtAPiece) {
+    const std::int64_t piece = mixPieceFrames(256);
+    std::stop_source stop;
+    StemMixSettings settings = mixSettings(2, 50 * piece);
+    settings.order = MixOrder::InTime;
+    settings.stop = stop.get_token();
+    std::int64_t last = 0;
+    settings.published = [&](std::int64_t frames) { last = frames; };
+    const StemBuilder build = [&](std::size_t, TrackStem* stem, std::string*) {
+        GraphBuilder builder;
+        builder.output = builder.addNode(std::make_unique<StopAtNode>(stop, 3 * piece));
+        stem->graph = builder.compile(48000.0, 256, kChannels, nullptr);
+        return true;
+    };
+    std::vector<float> mix(static_cast<std::size_t>(2 * settings.context.frames), 0.0f);
+    std::string error;
+    EXPECT_FALSE(mixStems(4, build, settings, mix, nullptr, &error));
+    EXPECT_EQ(error, "the render was stopped");
+    EXPECT_LE(last, 4 * piece) << "no piece after the one that asked";
+
+    // Asked before it starts: nothing is final.
+    last = 0;
+    std::vector<float> untouched(mix.size(), 0.0f);
+    EXPECT_FALSE(mixStems(4, build, settings, untouched, nullptr, &error));
+    EXPECT_EQ(last, 0);
+}
+
+// The render threads are as many as the mix is given, even with fewer processors free.
+TEST(StemMixerThreads, TheMixRunsOnAsManyThreadsAsItIsGiven) {
+    for (int threads : {1, 3}) {
+        std::latch allBuilding(threads);
+        std::mutex mutex;
+        std::set<std::thread::id> seen;
+        const StemBuilder build = [&](std::size_t, TrackStem* stem, std::string*) {
+            {
+                std::lock_guard lock(mutex);
+                seen.insert(std::this_thread::get_id());
+            }
+            allBuilding.arrive_and_wait();  // every stem is being built at once
+            stem->graph = constantGraph(1.0f);
+            return true;
+        };
+        StemMixSettings settings = mixSettings(threads, 1000);
+        settings.order = MixOrder::InTime;
+        std::vector<float> mix(2 * 1000, 0.0f);
+        ASSERT_TRUE(mixStems(static_cast<std::size_t>(threads), build, settings, mix, nullptr, nullptr));
+        EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads));
+    }
 }
 
 }  // namespace
