@@ -3,6 +3,7 @@
 #include "ProjectTestSupport.h"
 #include "app/api/MainLoopHandOffs.h"
 #include "audiofile/WavReader.h"
+#include "playback/AudioEngine.h"
 #include "playback/render/SongRenderer.h"
 
 #include <QDir>
@@ -11,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <span>
 #include <stop_token>
+#include <thread>
 
 using namespace ostrel;
 using namespace ostrel::app;
@@ -446,6 +450,82 @@ TEST_F(ProjectBackgroundPlayback, AFailedRebuildClearsTheTrackAndSaysWhy) {
                   record.message == "the project could not be prepared for playback: the render broke";
     }
     EXPECT_TRUE(warned);
+}
+
+// A song of one audio track playing a constant 0.5 for 20 seconds, without effects, so
+// that any render of it is exact wherever it starts.
+model::Project steadySong(ProjectRig& rig) {
+    rig.writeSample("level.wav", 20 * 48000, 48000.0, 0.5f);
+    model::Track loops;
+    loops.id = model::Uuid::generate();
+    loops.name = "Level";
+    loops.kind = model::kAudioTrackKind;
+    model::Clip clip;
+    clip.id = model::Uuid::generate();
+    clip.audioSource = "level.wav";
+    clip.lengthBeats = 40.0;
+    loops.clips.push_back(clip);
+    return model::makeProject(model::Uuid::generate(), "Steady", 120.0, {loops}, model::JsonValue{});
+}
+
+// An edit while playing is heard from where the playhead is, after a short fade and
+// without the transport jumping: the render starts near the playhead, not at the song's
+// start, and the song played before the edit is the song before the edit.
+TEST_F(ProjectBackgroundPlayback, AnEditWhilePlayingReplacesTheSoundFromThePlayhead) {
+    ProjectRig rig;
+    rig.writeProject("steady.ostproj", steadySong(rig));
+    ASSERT_TRUE(rig.project.openProject("steady.ostproj"));
+    const QString track = id(rig.project.document().tracks().front().id);
+    rig.transport.setMetronome(false);
+    rig.transport.play();
+    const std::vector<engine::RenderResult> played = rig.collect(1);
+    ASSERT_EQ(played.size(), 1u);
+    // Rendered through, so the periods pulled below never catch up with the render.
+    const auto rendered = [](const engine::BackingTrack& track) {
+        while (track.view().end < track.view().frames) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    rendered(*played[0].track);
+    const engine::AudioEngine& engine = rig.audio.engine();
+    std::vector<float> heard;
+    const auto pull = [&] {
+        const std::int64_t before = engine.shownPos();
+        const std::vector<float> period = rig.pull(kFrames);
+        heard.insert(heard.end(), period.begin(), period.end());
+        EXPECT_EQ(engine.shownPos(), before + kFrames) << "the transport never holds or jumps";
+    };
+    rig.pull(kFrames);  // takes the play
+    for (int i = 0; i < 40; ++i) {
+        pull();
+    }
+    rig.transport.tick();
+    const std::int64_t playhead = engine.shownPos();
+
+    rig.project.setTrackVolume(track, 0.5);
+    QCoreApplication::processEvents();
+    const std::vector<engine::RenderResult> results = rig.collect(1);
+    ASSERT_EQ(results.size(), 1u);
+    const std::shared_ptr<engine::BackingTrack> edited = results[0].track;
+    ASSERT_NE(edited, nullptr);
+    rendered(*edited);
+    EXPECT_GT(edited->view().from, 0) << "the song before the playhead is not rendered again";
+    EXPECT_LE(edited->view().from, playhead);
+    for (int i = 0; i < 4; ++i) {
+        pull();
+    }
+
+    const std::size_t edit = 40 * kFrames * 2;
+    for (std::size_t i = 0; i < edit; ++i) {
+        ASSERT_EQ(heard[i], 0.5f) << "before the edit, sample " << i;
+    }
+    const std::size_t fade = static_cast<std::size_t>(engine::AudioEngine::kTrackFadeFrames) * 2;
+    for (std::size_t i = edit; i + 2 < edit + fade; ++i) {
+        EXPECT_LE(std::abs(heard[i + 2] - heard[i]), 0.25f / 256.0f + 1e-6f) << "no click at sample " << i;
+    }
+    for (std::size_t i = edit + fade; i < heard.size(); ++i) {
+        ASSERT_EQ(heard[i], 0.25f) << "after the fade, sample " << i;
+    }
 }
 
 // ---- WAV export ---------------------------------------------------------------------------

@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <thread>
 
 using namespace ostrel;
@@ -371,6 +373,45 @@ TEST_F(TransportControllerTest, AudioThreadAllocatesNothingWhileTheTransportPlay
     EXPECT_EQ(allocations, 0u);
     EXPECT_EQ(frees, 0u);
     EXPECT_GT(peakOf(out), 0.2f);  // the track was heard
+}
+
+// While the engine holds the song for its render, the clock stands and the status says so;
+// once a stretch is rendered it goes on and the status is empty again, as after stop.
+TEST_F(TransportControllerTest, TheStatusSaysWhenTheClockWaitsForTheSongToRender) {
+    const QString waiting = QStringLiteral("Waiting for the song to render");
+    auto track = std::make_shared<engine::BackingTrack>();
+    audio.engine().setBackingTrack(track);
+    QSignalSpy status(&transport, &TransportController::statusChanged);
+    transport.play();
+    render(4096);
+    transport.tick();
+    EXPECT_EQ(transport.status(), waiting);
+    EXPECT_EQ(transport.positionBeats(), 0.0);
+    transport.stop();
+    EXPECT_EQ(transport.status(), "");
+    EXPECT_EQ(status.count(), 2);
+
+    transport.play();
+    render(4096);
+    transport.tick();
+    EXPECT_EQ(transport.status(), waiting);
+    track->begin(48000, 2, 0);
+    const std::span<float> frames = track->unpublished(0, 48000);
+    std::fill(frames.begin(), frames.end(), 0.25f);
+    track->publish(48000);
+    render(4096);
+    transport.tick();
+    EXPECT_EQ(transport.status(), "");
+    EXPECT_GT(transport.positionBeats(), 0.0);
+
+    // An edit's render, not begun yet: the song plays on meanwhile.
+    audio.engine().setBackingTrack(std::make_shared<engine::BackingTrack>());
+    const double before = transport.positionBeats();
+    render(4096);
+    transport.tick();
+    EXPECT_EQ(transport.status(), "");
+    EXPECT_GT(transport.positionBeats(), before);
+    EXPECT_EQ(status.count(), 4);
 }
 
 // --- Real outputs ---

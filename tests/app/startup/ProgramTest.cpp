@@ -495,3 +495,134 @@ TEST(ProgramDemoTest, TheDemoCrashLeavesAReportWithTheOpenActionAndTheStep) {
     EXPECT_TRUE(report.contains("about to crash on purpose (--demo-crash)")) << report.toStdString();
     EXPECT_EQ(QDir(data + "/crashes").entryList({"crash-*.dmp"}, QDir::Files).size(), 1);
 }
+
+namespace {
+
+// The program with both doors open on free ports, and a connected JSON-RPC client that
+// waits as long as the program needs to load; killed at the end.
+class ProgramWithDoor {
+public:
+    explicit ProgramWithDoor(const QString& data) : token_("0123456789abcdef0123456789abcdef") {
+        QDir().mkpath(data);
+        const int port = freePort(SOCK_STREAM);
+        writeBytes(data + "/settings.json",
+                   QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                                  R"("api.osc.port": %2, "api.token": "%3"}})")
+                       .arg(port)
+                       .arg(freePort(SOCK_DGRAM))
+                       .arg(QString::fromStdString(token_))
+                       .toUtf8());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        useOffscreenEnvironment(environment);
+        program_.setProcessEnvironment(environment);
+        program_.setProcessChannelMode(QProcess::MergedChannels);
+        // Ended by the test; the quit time only bounds a test that hangs.
+        program_.start(QStringLiteral(OSTREL_PROGRAM), {"--data-dir", data, "--quit-after-ms", "600000"});
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (program_.waitForStarted() && (client_ == nullptr || !client_->connected()) &&
+               std::chrono::steady_clock::now() < guard) {
+            client_ = std::make_unique<TestClient>(static_cast<std::uint16_t>(port));
+            if (!client_->connected()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        send("app.ping");
+        std::optional<std::string> ready;
+        while (connected() && !(ready = client_->readReply()) && std::chrono::steady_clock::now() < guard) {
+        }
+        ready_ = ready.has_value();
+    }
+    ~ProgramWithDoor() {
+        client_.reset();
+        program_.kill();
+        program_.waitForFinished();
+    }
+
+    bool ready() const { return ready_; }
+    bool connected() const { return client_ != nullptr && client_->connected(); }
+
+    // Several requests in one write, as a script that does not wait would send them.
+    void send(const std::vector<std::pair<std::string, nlohmann::json>>& requests) {
+        std::string lines;
+        for (const auto& [method, params] : requests) {
+            lines += nlohmann::json{{"id", ++id_}, {"method", method}, {"params", params}, {"token", token_}}.dump() + "\n";
+        }
+        EXPECT_TRUE(client_->send(lines));
+    }
+    void send(const std::string& method, const nlohmann::json& params = nlohmann::json::object()) {
+        send({{method, params}});
+    }
+    // The next reply's result; a busy machine may take longer than one read's guard.
+    nlohmann::json result() {
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        std::optional<std::string> reply;
+        while (!(reply = client_->readReply()) && std::chrono::steady_clock::now() < guard) {
+        }
+        const nlohmann::json parsed = nlohmann::json::parse(reply.value_or("{}"));
+        EXPECT_TRUE(parsed.contains("result")) << reply.value_or("no reply");
+        return parsed.value("result", nlohmann::json::object());
+    }
+    nlohmann::json call(const std::string& method, const nlohmann::json& params = nlohmann::json::object()) {
+        send(method, params);
+        return result();
+    }
+
+private:
+    std::string token_;
+    QProcess program_;
+    std::unique_ptr<TestClient> client_;
+    int id_ = 0;
+    bool ready_ = false;
+};
+
+}  // namespace
+
+// Play after an edit no longer renders the whole song first: with a song that takes seconds
+// to render, play and a ping sent right behind it are both answered, and the song plays
+// (the position moves), while the render is still running.
+TEST(ProgramDoorsTest, PlayAfterAnEditAnswersAtOnceAndPlaysWhileTheSongStillRenders) {
+    using nlohmann::json;
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+
+    // Four tracks of built-in instruments, an echo on every second one, 160 s of patterns:
+    // seconds to render before it could play, and not many edits to make it.
+    const json instruments = program.call("instruments.list")["instruments"];
+    std::string first;
+    for (int t = 0; t < 4; ++t) {
+        const std::string id = program.call("tracks.add")["id"];
+        first = first.empty() ? id : first;
+        program.call("tracks.setInstrument", {{"id", id}, {"patch", instruments[t]["name"]}});
+        if (t % 2 == 1) {
+            program.call("devices.add", {{"trackId", id}, {"deviceId", "ostrel.delay"}});
+        }
+        std::vector<std::pair<std::string, json>> patterns(20, {"tracks.addPattern", {{"id", id}}});
+        program.send(patterns);
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            program.result();
+        }
+    }
+    ASSERT_GE(program.call("project.get")["lengthBeats"].get<double>(), 320.0);
+
+    program.call("tracks.setVolume", {{"id", first}, {"volume", 0.8}});
+    program.send({{"transport.play", json::object()}, {"app.ping", json::object()}});
+    EXPECT_EQ(program.result()["playing"], true);
+    EXPECT_EQ(program.result()["api"], 1) << "the ping behind play";
+    // A guard for a program that never plays, not a measure of speed.
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (program.call("transport.position")["positionBeats"].get<double>() <= 0.0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the position never moved";
+    }
+    const QString rendered = QStringLiteral("^INFO \\[project\\] rendered the song for playback \\(.*\\)$");
+    const QStringList messages = logMessages(data);
+    EXPECT_EQ(indexMatching(messages, rendered), -1)
+        << "the render ended before the song played: " << messages.join('\n').toStdString();
+    EXPECT_EQ(indexMatching(messages, "^(WARN|ERROR) .*$"), -1) << messages.join('\n').toStdString();
+    // It was running: it ends later, while the song plays.
+    while (indexMatching(logMessages(data), rendered) < 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard + std::chrono::minutes(3)) << "the render never ended";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
