@@ -7,6 +7,7 @@
 //   idle          a child that renders nothing: the floor under every figure
 //   long-song     the render benchmark's song over M minutes (default 10) with two audio
 //                 tracks playing a 2 s sound on every bar
+//   long-song-play the same rendered for playback: into a backing track, every track at once
 //   far-out-clips four audio tracks whose missing sounds sit 50 minutes into the song,
 //                 rendered for 0.1 s
 // --save writes the cases as project files (with the sound) for render_file.
@@ -94,6 +95,7 @@ struct Case {
     const char* name;
     std::function<model::Project()> song;
     std::int64_t frames = 0;
+    bool forPlayback = false;
 };
 
 // Runs the case in a child; prints its peak resident memory and render time.
@@ -120,14 +122,18 @@ void measure(const Case& c, const std::filesystem::path& folder, int threads) {
             settings.samplesFolder = folder;
             settings.threads = threads;
             engine::RenderOutput out;
+            engine::BackingTrack track;
             std::string error;
             const auto start = std::chrono::steady_clock::now();
-            if (!engine::renderProject(song, settings, &out, &error)) {
+            const bool rendered = c.forPlayback
+                                      ? engine::renderForPlayback(song, settings, {}, track, nullptr, &error)
+                                      : engine::renderProject(song, settings, &out, &error);
+            if (!rendered) {
                 std::fprintf(stderr, "%s: %s\n", c.name, error.c_str());
                 _exit(1);
             }
             seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            songSeconds = static_cast<double>(out.audio.frames) / kRate;
+            songSeconds = static_cast<double>(c.forPlayback ? track.view().frames : out.audio.frames) / kRate;
         }
         const double report[2] = {seconds, songSeconds};
         (void)!write(pipeFds[1], report, sizeof report);
@@ -141,10 +147,10 @@ void measure(const Case& c, const std::filesystem::path& folder, int threads) {
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::printf("%-14s failed\n", c.name);
+        std::printf("%-15s failed\n", c.name);
         return;
     }
-    std::printf("%-14s song %8.1f s  render %7.2f s  peak RSS %8.1f MB\n", c.name, report[1], report[0],
+    std::printf("%-15s song %8.1f s  render %7.2f s  peak RSS %8.1f MB\n", c.name, report[1], report[0],
                 static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::fflush(stdout);
 }
@@ -194,6 +200,7 @@ int main(int argc, char** argv) {
     const Case cases[] = {
         {"idle", nullptr, 0},
         {"long-song", [minutes] { return longSong(minutes); }, 0},
+        {"long-song-play", [minutes] { return longSong(minutes); }, 0, true},
         {"far-out-clips", farOutClips, static_cast<std::int64_t>(0.1 * kRate)},
     };
     for (const Case& c : cases) {

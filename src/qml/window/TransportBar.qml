@@ -183,6 +183,7 @@ Item {
 
             Accessible.role: Accessible.StaticText
             Accessible.name: qsTr("Song position") + " " + transport.positionText
+                             + (transport.status ? ", " + transport.status : "")
 
             Text {
                 objectName: "positionText"
@@ -190,7 +191,9 @@ Item {
                 // On one line with the tempo.
                 anchors.verticalCenterOffset: -3
                 text: transport.positionText
-                color: transport.playing ? theme.colors.accent2 : theme.colors.textMuted
+                // The clock holds while the song is not rendered that far yet.
+                color: transport.status ? theme.colors.warning
+                                        : transport.playing ? theme.colors.accent2 : theme.colors.textMuted
                 font.family: root.monospace
                 font.pixelSize: 20
                 font.weight: Font.DemiBold

@@ -17,6 +17,7 @@ Item {
         property bool playing: false
         property real tempo: 120
         property string positionText: "1.1.1"
+        property string status: ""
         property int beat: 0
         property bool metronome: false
         property bool loopEnabled: false
@@ -46,8 +47,8 @@ Item {
             testHost.resetControllers();
             settings.setValue("appearance.reduce_motion", true);
             app.helpText = "";
-            Object.assign(transportStandIn, {calls: [], playing: false, tempo: 120, positionText: "1.1.1", beat: 0,
-                                             metronome: false, loopEnabled: false});
+            Object.assign(transportStandIn, {calls: [], playing: false, tempo: 120, positionText: "1.1.1", status: "",
+                                             beat: 0, metronome: false, loopEnabled: false});
             audioStandIn.engineRunning = false;
             audioStandIn.cpuPercent = 0;
             mouseMove(stage, stage.width - 1, stage.height - 1);
@@ -229,6 +230,13 @@ Item {
             compare(part(bar, "tempoDisplay").Accessible.name, "Tempo 96.6 beats per minute");
             transportStandIn.positionText = "3.2.4";
             compare(part(bar, "positionDisplay").Accessible.name, "Song position 3.2.4");
+            // While the clock waits for the song to render, the position says so.
+            transportStandIn.playing = true;
+            transportStandIn.status = "Waiting for the song to render";
+            compare(part(bar, "positionDisplay").Accessible.name, "Song position 3.2.4, Waiting for the song to render");
+            verify(Qt.colorEqual(part(bar, "positionText").color, theme.colors.warning));
+            transportStandIn.status = "";
+            verify(Qt.colorEqual(part(bar, "positionText").color, theme.colors.accent2));
         }
 
         // Help strip
