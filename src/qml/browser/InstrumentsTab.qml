@@ -9,6 +9,8 @@ Item {
     property string words: ""
     // Category name to true when folded; replaced, never changed in place, so the list rebuilds.
     property var collapsed: ({})
+    // Whether the list has had a height to show the current instrument in.
+    property bool shownOnce: false
     readonly property var rows: buildRows(words, instrument.patchNames, instrument.patchCategories, collapsed)
     readonly property alias list: browserList.list
 
@@ -48,6 +50,39 @@ Item {
         const next = Object.assign({}, collapsed);
         next[category] = collapsed[category] !== true;
         collapsed = next;
+    }
+
+    // The instrument on the keys, wherever it was chosen (a track, a menu, a demonstration),
+    // is scrolled into view; the list is left alone while the person folds and scrolls.
+    function showCurrent() {
+        for (let i = 0; i < rows.length; ++i) {
+            if (rows[i].kind === "item" && rows[i].name === instrument.patchName) {
+                browserList.list.positionViewAtIndex(i, ListView.Contain);
+                return;
+            }
+        }
+    }
+
+    Connections {
+        target: instrument
+
+        function onPatchNameChanged() {
+            Qt.callLater(root.showCurrent);
+        }
+    }
+
+    Component.onCompleted: Qt.callLater(root.showCurrent)
+
+    // Also once the window has laid the list out.
+    Connections {
+        target: browserList.list
+
+        function onHeightChanged() {
+            if (browserList.list.height > 0 && !root.shownOnce) {
+                root.shownOnce = true;
+                Qt.callLater(root.showCurrent);
+            }
+        }
     }
 
     // "Modular Lead" reads "Lead" where the group already says what it is.
