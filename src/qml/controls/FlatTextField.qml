@@ -10,7 +10,8 @@ TextField {
     property string committedText: ""
     // Not being edited, a text too long for the box shows its start, elided at the end,
     // rather than the end that typing or an assignment left in view.
-    readonly property bool showsElided: !activeFocus && contentWidth > availableWidth
+    readonly property real textRoom: width - leftPadding - rightPadding
+    readonly property bool showsElided: !activeFocus && contentWidth > textRoom
 
     signal edited(string finalText)
 
@@ -84,8 +85,8 @@ TextField {
         visible: root.showsElided
         x: root.leftPadding
         y: root.topPadding
-        width: root.availableWidth
-        height: root.availableHeight
+        width: root.textRoom
+        height: root.height - root.topPadding - root.bottomPadding
         verticalAlignment: Text.AlignVCenter
         text: root.text
         elide: Text.ElideRight
