@@ -9,8 +9,8 @@ Item {
     property string words: ""
     // Category name to true when folded; replaced, never changed in place, so the list rebuilds.
     property var collapsed: ({})
-    // Whether the list has had a height to show the current instrument in.
-    property bool shownOnce: false
+    // Whether the list keeps the current instrument in view; the person moving it stops that.
+    property bool followCurrent: true
     readonly property var rows: buildRows(words, instrument.patchNames, instrument.patchCategories, collapsed)
     readonly property alias list: browserList.list
 
@@ -53,7 +53,8 @@ Item {
     }
 
     // The instrument on the keys, wherever it was chosen (a track, a menu, a demonstration),
-    // is scrolled into view; the list is left alone while the person folds and scrolls.
+    // is scrolled into view, and kept there as the window lays the list out, until the person
+    // moves the list.
     function showCurrent() {
         for (let i = 0; i < rows.length; ++i) {
             if (rows[i].kind === "item" && rows[i].name === instrument.patchName) {
@@ -63,25 +64,27 @@ Item {
         }
     }
 
+    Component.onCompleted: Qt.callLater(root.showCurrent)
+
     Connections {
         target: instrument
 
         function onPatchNameChanged() {
+            root.followCurrent = true;
             Qt.callLater(root.showCurrent);
         }
     }
 
-    Component.onCompleted: Qt.callLater(root.showCurrent)
-
-    // Also once the window has laid the list out.
     Connections {
         target: browserList.list
 
         function onHeightChanged() {
-            if (browserList.list.height > 0 && !root.shownOnce) {
-                root.shownOnce = true;
+            if (root.followCurrent)
                 Qt.callLater(root.showCurrent);
-            }
+        }
+
+        function onMovementStarted() {
+            root.followCurrent = false;
         }
     }
 

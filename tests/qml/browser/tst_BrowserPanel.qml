@@ -215,6 +215,17 @@ Item {
             tryVerify(() => inView(last), 2000, last);
             instrument.selectPatch(names[0]);
             tryVerify(() => inView(names[0]), 2000, names[0]);
+            // Kept in view while the window lays the list out anew, until the person moves it.
+            instrument.selectPatch(last);
+            tryVerify(() => inView(last), 2000, last);
+            panel.height = 260;
+            tryVerify(() => inView(last), 2000, "after the list got shorter");
+            mouseWheel(list, list.width / 2, list.height / 2, 0, 240);
+            tryVerify(() => !list.moving);
+            const moved = list.contentY;
+            panel.height = 220;
+            wait(50);
+            compare(list.contentY, moved);
         }
 
         function test_the_name_field_shows_the_project_name_and_follows_it() {
