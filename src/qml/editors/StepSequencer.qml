@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
+import "Colors.js" as Colors
 
 // The step grid of the instrument screen: one row per sound (a drum of the track's kit or a
 // note of a scale), one cell per step of the shown bar. A click places or removes a note, a
@@ -52,6 +53,10 @@ Panel {
         const value = theme.colors[key];
         return value !== undefined ? value : theme.colors.accent;
     }
+    // The fills of empty cells hardly differ from the panel's (white on white in a light
+    // theme), so they also get an edge that stands out 3:1 from the panel.
+    readonly property color emptyCellEdge: Colors.standingOut([theme.colors.border, theme.colors.textMuted],
+                                                              theme.colors.surface, 3)
     // The absolute step under the play position; it is not wrapped into the clip.
     readonly property int playStep: transport.playing && clipLength > 0
                                     ? Math.floor((transport.positionBeats - clipStart) / stepBeats + 0.000001) : -1
@@ -508,8 +513,8 @@ Panel {
                                                      0.45 + 0.55 * note.velocity / 127)
                                    : index % 4 === 0 ? theme.colors.surfaceRaised
                                    : Qt.darker(theme.colors.surfaceRaised, 1.12)
-                            border.width: playing ? 2 : note !== null ? 1 : 0
-                            border.color: playing ? theme.colors.accent2 : root.trackColor
+                            border.width: playing ? 2 : 1
+                            border.color: playing ? theme.colors.accent2 : note !== null ? root.trackColor : root.emptyCellEdge
 
                             Accessible.role: Accessible.CheckBox
                             Accessible.checkable: true

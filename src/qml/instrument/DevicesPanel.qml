@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "Colors.js" as Colors
 
 // The effects view of one track: the instrument's own card when it has one, then the
 // effect chain from left to right in the order the sound passes through it. Every change is
@@ -48,7 +49,7 @@ Item {
         objectName: "dropHighlight"
         anchors.fill: parent
         visible: dropArea.containsDrag
-        color: Qt.rgba(theme.colors.accent.r, theme.colors.accent.g, theme.colors.accent.b, 0.1)
+        color: Colors.withAlpha(theme.colors.accent, 0.1)
         border.width: 2
         border.color: theme.colors.accent
         radius: theme.radius

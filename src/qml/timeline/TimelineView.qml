@@ -59,6 +59,12 @@ Panel {
         clampView();
     }
 
+    // One step per event, its way from the vertical turn alone: a sideways wheel counts as
+    // turned towards the person, as it does over the piano keys.
+    function wheelUp(wheel) {
+        return wheel.angleDelta.y > 0;
+    }
+
     // Halves round upward, as Math.round does.
     function snap(beats) {
         return Math.round(beats / snapGrid) * snapGrid;
@@ -330,6 +336,9 @@ Panel {
                 x: root.headerWidth
                 width: root.lanesWidth
                 height: parent.height
+                // A loop that starts left of the view would otherwise draw its band over the
+                // buttons and on into the browser.
+                clip: true
 
                 onWidthChanged: requestPaint()
                 Connections {
@@ -436,11 +445,11 @@ Panel {
                             transport.setStartBeat(b);
                     }
                     onWheel: wheel => {
-                        const delta = wheel.angleDelta.y !== 0 ? wheel.angleDelta.y : wheel.angleDelta.x;
+                        const up = root.wheelUp(wheel);
                         if ((wheel.modifiers & Qt.ShiftModifier) !== 0)
-                            root.scrollBy(delta > 0 ? -4 : 4);
+                            root.scrollBy(up ? -4 : 4);
                         else
-                            root.zoomBy(delta > 0 ? 1.15 : 1 / 1.15, wheel.x);
+                            root.zoomBy(up ? 1.15 : 1 / 1.15, wheel.x);
                     }
                 }
             }
@@ -542,14 +551,22 @@ Panel {
                 }
             }
 
-            Rectangle {
-                objectName: "loopWash"
-                visible: transport.loopEnabled
-                x: root.headerWidth + (transport.loopStart - root.viewStart) * root.ppb
-                width: (transport.loopEnd - transport.loopStart) * root.ppb
+            // Over the lanes only: the headers stay untinted whatever the scroll.
+            Item {
+                x: root.headerWidth
+                width: root.lanesWidth
                 height: parent.height
-                color: root.withAlpha(theme.colors.accent2, 0.07)
-                Accessible.ignored: true
+                clip: true
+
+                Rectangle {
+                    objectName: "loopWash"
+                    visible: transport.loopEnabled
+                    x: (transport.loopStart - root.viewStart) * root.ppb
+                    width: (transport.loopEnd - transport.loopStart) * root.ppb
+                    height: parent.height
+                    color: root.withAlpha(theme.colors.accent2, 0.07)
+                    Accessible.ignored: true
+                }
             }
 
             // What a clip drag would do, drawn over the rows.
@@ -587,11 +604,11 @@ Panel {
                 acceptedButtons: Qt.NoButton
 
                 onWheel: wheel => {
-                    const delta = wheel.angleDelta.y !== 0 ? wheel.angleDelta.y : wheel.angleDelta.x;
+                    const up = root.wheelUp(wheel);
                     if ((wheel.modifiers & Qt.ControlModifier) !== 0)
-                        root.zoomBy(delta > 0 ? 1.15 : 1 / 1.15, Math.max(0, wheel.x - root.headerWidth));
+                        root.zoomBy(up ? 1.15 : 1 / 1.15, Math.max(0, wheel.x - root.headerWidth));
                     else if ((wheel.modifiers & Qt.ShiftModifier) !== 0)
-                        root.scrollBy(delta > 0 ? -4 : 4);
+                        root.scrollBy(up ? -4 : 4);
                     else
                         wheel.accepted = false;
                 }

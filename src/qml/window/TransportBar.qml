@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Colors.js" as Colors
 
 // The strip with the song clock: record, play, tempo, position, beat lights, metronome,
 // loop and the engine load. A view only: every text, colour and selection is a binding on
@@ -202,6 +203,13 @@ Item {
         }
 
         Row {
+            id: beatLights
+
+            // An unlit light is only its ring: in the border colour where that stands out 3:1
+            // from the bar, else in the muted text colour.
+            readonly property color ring: Colors.standingOut([theme.colors.border, theme.colors.textMuted],
+                                                             theme.colors.background, 3)
+
             objectName: "beatLights"
             spacing: 4
 
@@ -219,7 +227,7 @@ Item {
                     height: 10
                     radius: 5
                     border.width: 1
-                    border.color: lit ? "transparent" : theme.colors.border
+                    border.color: lit ? "transparent" : beatLights.ring
                     color: lit ? (index === 0 ? theme.colors.accent : theme.colors.accent2) : "transparent"
                 }
             }

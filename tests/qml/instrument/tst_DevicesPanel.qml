@@ -55,6 +55,10 @@ Item {
             settings.setValue("appearance.reduce_motion", true);
         }
 
+        function cleanup() {
+            theme.currentId = "graphite";
+        }
+
         function makePanel(trackId) {
             const panel = createTemporaryObject(panelComponent, stage);
             verify(panel);
@@ -134,6 +138,30 @@ Item {
             const source = dropSource(["ostrel/effect"], "ostrel.delay", "");
             source.Drag.drop();
             compare(project.undoText, "Remove track");
+        }
+
+        // A pixel of the panel under the highlight: the panel's own colour with a tenth of the
+        // accent over it.
+        function test_the_drop_highlight_tints_the_panel_with_the_accent_in_every_theme_data() {
+            return ["graphite", "dark", "steel", "light", "high-contrast"].map(id => ({tag: id}));
+        }
+
+        function test_the_drop_highlight_tints_the_panel_with_the_accent_in_every_theme(data) {
+            theme.currentId = data.tag;
+            const panel = makePanel(project.addTrack());
+            waitForRendering(panel);
+            const before = grabImage(panel).pixel(8, 100);
+            const source = dropSource(["ostrel/effect"], "ostrel.delay", "");
+            verify(findChild(panel, "dropHighlight").visible);
+            waitForRendering(panel);
+            const during = grabImage(panel).pixel(8, 100);
+            source.Drag.active = false;
+            const accent = Qt.lighter(theme.colors.accent, 1);
+            for (const channel of ["r", "g", "b"]) {
+                const expected = before[channel] * 0.9 + accent[channel] * 0.1;
+                verify(Math.abs(during[channel] - expected) <= 2 / 255,
+                       channel + ": " + during[channel] + " for " + expected);
+            }
         }
 
         function test_an_empty_chain_names_the_track_in_quotes() {
