@@ -230,7 +230,8 @@ private:
     // Rounds and clamps; records one step when the result differs from the document's.
     void applyTempo(double bpm);
     void pushTempoToTransport();
-    // Forgets what the views keep between reads; every change of the document calls it.
+    // Marks what the views keep between reads as behind the document, so the next read builds
+    // again what an edit changed; every change of the document calls it.
     void documentTouched();
     std::int64_t nowMs() const;
 
