@@ -334,10 +334,6 @@ ApiHandler::Json ApiHandler::tracksList(const Json&) {
     json tracks = json::array();
     for (const QVariant& entry : project_->tracks()) {
         const QVariantMap track = entry.toMap();
-        int noteCount = 0;
-        for (const QVariant& clip : track.value(QStringLiteral("clipList")).toList()) {
-            noteCount += static_cast<int>(clip.toMap().value(QStringLiteral("notes")).toList().size());
-        }
         tracks.push_back({{"id", stringField(track, "id")},
                           {"name", stringField(track, "name")},
                           {"kind", stringField(track, "kind")},
@@ -346,7 +342,7 @@ ApiHandler::Json ApiHandler::tracksList(const Json&) {
                           {"solo", track.value(QStringLiteral("solo")).toBool()},
                           {"volume", track.value(QStringLiteral("volume")).toDouble()},
                           {"clipCount", track.value(QStringLiteral("clips")).toInt()},
-                          {"noteCount", noteCount},
+                          {"noteCount", track.value(QStringLiteral("notes")).toInt()},
                           {"effects", devicesToJson(track)}});
     }
     return {{"tracks", tracks}};

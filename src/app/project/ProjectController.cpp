@@ -116,6 +116,7 @@ bool ProjectController::dirty() {
 }
 
 void ProjectController::documentTouched() {
+    viewsStale_ = true;
     tracksCache_.reset();
     dirtyCache_.reset();
     renderedSong_.reset();
@@ -147,6 +148,7 @@ void ProjectController::resetDocument(model::Project project, const QString& fil
     }
     *document_ = std::move(project);
     savedCopy_ = *document_;
+    forgetViews();
     documentTouched();
 
     history_ = std::make_unique<model::History>(*document_, kUndoDepth);
@@ -366,7 +368,7 @@ void ProjectController::refreshSamples() {
         files.erase(std::unique(files.begin(), files.end()), files.end());
     }
     soundFiles_.clear();
-    tracksCache_.reset();
+    forgetViews();
     renderedSong_.reset();
     sampleFiles_ = files;
     emit samplesChanged();

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
 import "Colors.js" as Colors
+import "Tracks.js" as Tracks
 
 // The step grid of the instrument screen: one row per sound (a drum of the track's kit or a
 // note of a scale), one cell per step of the shown bar. A click places or removes a note, a
@@ -134,27 +135,21 @@ Panel {
     // Everything is worked out first and stored at the end, so that the rows and cells are
     // not taken down and made again on every edit.
     function refresh() {
-        const tracks = project.tracks;
         const shown = shownClip();
-        let foundTrack = null;
-        let foundIndex = -1;
+        const foundTrack = Tracks.find(project, trackId, null);
+        const foundIndex = foundTrack !== null ? foundTrack.index : -1;
         let clip = null;
-        for (let t = 0; t < tracks.length; ++t) {
-            if (tracks[t].id !== trackId)
-                continue;
-            foundTrack = tracks[t];
-            foundIndex = t;
-            for (const c of tracks[t].clipList) {
+        if (foundTrack !== null) {
+            for (const c of foundTrack.clipList) {
                 if (c.id === shown)
                     clip = c;
             }
-            break;
         }
         const read = [];
         const keys = {};
         if (foundTrack !== null && clip !== null && clip.length > 0) {
             // Start and length exactly, so that a right-click writes back the times it read.
-            for (const note of Notes.read(project.clipNotes(trackId, shown), clip.notes)) {
+            for (const note of Notes.read(project.clipNotes(trackId, shown), project.clipNoteList(trackId, shown))) {
                 read.push(note);
                 keys[note.pitch + ":" + stepOf(note.start)] = note;
             }
@@ -257,7 +252,11 @@ Panel {
 
     Connections {
         target: project
-        function onProjectChanged() { root.refresh(); }
+        // A change of another track leaves the grid as it is.
+        function onProjectChanged() {
+            if (root.track === null ? root.trackId !== "" : !Tracks.current(project, root.track))
+                root.refresh();
+        }
     }
 
     // Someone else changed what the live instrument plays: give the track's sound again.

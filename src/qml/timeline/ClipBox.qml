@@ -60,6 +60,10 @@ Rectangle {
         sourceComponent: Canvas {
             id: picture
 
+            // The clip's notes, asked at the first paint: a change of the clip makes the
+            // box anew.
+            property var notes: null
+
             objectName: "clipPicture"
             onWidthChanged: requestPaint()
             onHeightChanged: requestPaint()
@@ -102,8 +106,9 @@ Rectangle {
             }
 
             function paintNotes(ctx, clip) {
-                const notes = clip.notes;
-                if (!notes || notes.length === 0)
+                if (notes === null)
+                    notes = project.clipNoteList(box.trackId, box.clipId);
+                if (notes.length === 0)
                     return;
                 let lo = 127;
                 let hi = 0;

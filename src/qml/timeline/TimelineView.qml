@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "Tracks.js" as Tracks
 
 // The arrangement: a ruler of bars and beats, one row per track (header and lane of clips),
 // a sideways scroll bar and the playhead over them. Positions are beats; a bar is 4 beats.
@@ -34,7 +35,8 @@ Panel {
     property string dragName: ""
     property color dragColor: theme.colors.accent
 
-    // The song's tracks, read once per project change.
+    // The song's tracks, read once per project change; a track's map is asked again only
+    // when that track changed, and the others keep theirs.
     property var tracks: []
     readonly property alias contentY: trackList.contentY
     readonly property Item bodyItem: body
@@ -186,7 +188,7 @@ Panel {
     // The rows anew, with the list's scroll kept, then the selection checked against them.
     function refresh() {
         const y = trackList.contentY;
-        tracks = project.tracks;
+        tracks = Tracks.all(project, tracks);
         trackList.contentY = Math.max(0, Math.min(y, tracks.length * rowHeight - trackList.height));
         let track = null;
         for (let i = 0; i < tracks.length; ++i) {
@@ -214,7 +216,7 @@ Panel {
 
     onWidthChanged: clampView()
     onTotalBeatsChanged: clampView()
-    Component.onCompleted: tracks = project.tracks
+    Component.onCompleted: tracks = Tracks.all(project, [])
 
     Connections {
         target: project

@@ -52,7 +52,7 @@ TEST(ProjectInterface, SignalsMethodsAndPropertiesAreNumberedInTheirFixedOrder) 
         "setTempo", "setTrackInstrument", "cycleTrackInstrument", "setInstrumentParameter", "dropSample",
         "setSamplerSample", "setSamplerParameter", "setPad", "clearPad", "setPadParameter", "setTrackMuted",
         "setTrackSolo", "setTrackVolume", "addPattern", "renderToWav", "undo", "redo", "newProject", "save",
-        "openProject", "refreshProjects", "openProjectsFolder"};
+        "openProject", "refreshProjects", "openProjectsFolder", "track", "trackAt", "clipNoteList"};
     ASSERT_EQ(meta.methodCount() - meta.methodOffset(), methods.size());
     for (int i = 0; i < methods.size(); ++i) {
         const QMetaMethod method = meta.method(meta.methodOffset() + i);
@@ -67,7 +67,8 @@ TEST(ProjectInterface, SignalsMethodsAndPropertiesAreNumberedInTheirFixedOrder) 
     const QStringList properties = {"name",     "tempo",           "tracks",         "lengthBeats", "canUndo",
                                     "canRedo",  "undoText",        "redoText",       "dirty",       "filePath",
                                     "projectsDirectory", "exportsDirectory", "projectFiles", "sampleFiles",
-                                    "samplesDirectory",  "message",  "problem",        "recording"};
+                                    "samplesDirectory",  "message",  "problem",        "recording",
+                                    "trackRevisions"};
     ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), properties.size());
     for (int i = 0; i < properties.size(); ++i) {
         const QMetaProperty property = meta.property(meta.propertyOffset() + i);

@@ -155,6 +155,16 @@ Item {
             compare([seq.shownClipId, seq.clipStart], [made, 12]);
         }
 
+        // The grid reads its track again only when that track changed.
+        function test_an_edit_of_another_track_leaves_the_grid_as_read() {
+            show({instrument: "Modular Lead", clips: [{length: 4, notes: [[60, 100, 0, 0.25]]}]});
+            const read = seq.notes;
+            project.setTrackVolume(project.addTrack(), 0.5);
+            verify(seq.notes === read, "the notes were read again");
+            verify(project.addNote(ids.tracks[0], ids.clips[0][0], 62, 100, 1, 0.25) !== "");
+            compare(seq.notes.length, 2);
+        }
+
         // ---- A drum clip ----
 
         function test_a_drum_kit_shows_its_drums_and_places_one_step_notes() {

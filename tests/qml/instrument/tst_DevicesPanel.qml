@@ -37,11 +37,13 @@ Item {
         id: recorder
 
         property var tracks: []
+        readonly property var trackRevisions: tracks.map(t => t.revision)
         property var knobs: []
         property var calls: []
 
         signal projectChanged()
 
+        function track(id) { return tracks.find(t => t.id === id) || {}; }
         function deviceKnobs(deviceId) { return knobs; }
         function setDeviceParameter(trackId, deviceId, key, value) { calls.push([trackId, deviceId, key, value]); }
     }
@@ -371,6 +373,24 @@ Item {
             const panel = makePanel(id);
             verify(!button(panel, 0, "moveEarlier").enabled);
             verify(!button(panel, 0, "moveLater").enabled);
+        }
+
+        // The panel reads its track again only when that track changed: an edit of another
+        // track leaves its map and its cards as they were.
+        function test_an_edit_of_another_track_leaves_the_cards_as_they_were() {
+            const id = project.addTrack();
+            const other = project.addTrack();
+            project.addDevice(id, "ostrel.delay", "");
+            const panel = makePanel(id);
+            const map = panel.track;
+            const first = card(panel, 0);
+            project.setTrackVolume(other, 0.5);
+            settle(panel);
+            verify(panel.track === map, "the map was read again");
+            verify(card(panel, 0) === first, "the card was made again");
+            project.setTrackVolume(id, 0.5);
+            compare(panel.track.volume, 0.5);
+            compare(findChild(card(panel, 0), "effectTitle").text, "Delay");
         }
 
         function test_remove_takes_the_effect_out_and_undo_puts_it_back_in_place() {

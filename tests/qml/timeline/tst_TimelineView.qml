@@ -1290,6 +1290,31 @@ Item {
             verify(!painted(Math.round(box.width * 0.4), bottom));
         }
 
+        // An edit reads its own track again; every other row keeps its map and its clip
+        // boxes, and a clip's box is made anew, with its notes, only when the clip changed.
+        function test_an_edit_of_one_track_leaves_the_other_rows_as_they_were() {
+            const view = makeView();
+            const song = songWithClip(0, 4);
+            const other = project.addEmptyClip(song.second, 0, 4);
+            verify(project.addNote(song.second, other, 62, 100, 0, 1) !== "");
+            const otherMap = rowItem(view, 1).modelData;
+            const otherBox = clipBox(view, other);
+            const firstMap = rowItem(view, 0).modelData;
+            const firstBox = clipBox(view, song.clip);
+
+            project.setTrackVolume(song.first, 0.5);
+            compare(rowItem(view, 0).modelData.volume, 0.5);
+            verify(rowItem(view, 0).modelData !== firstMap);
+            verify(clipBox(view, song.clip) === firstBox, "a volume leaves the track's clips as they were");
+            verify(rowItem(view, 1).modelData === otherMap, "the other row's map was read again");
+            verify(clipBox(view, other) === otherBox, "the other row's clip was made again");
+
+            verify(project.addNote(song.first, song.clip, 60, 100, 0, 1) !== "");
+            verify(clipBox(view, song.clip) !== firstBox, "the changed clip keeps its old picture");
+            verify(rowItem(view, 1).modelData === otherMap);
+            verify(clipBox(view, other) === otherBox);
+        }
+
         function test_an_effect_dropped_on_a_row_selects_it_and_shows_the_effects() {
             const view = makeView();
             const id = project.addTrack();
