@@ -51,7 +51,9 @@ TEST(AppControllerLogTest, ALogPathThatIsNoRegularFileGivesNothingAndNeverBlocks
     for (const char* device : {"/dev/zero", "/dev/full"}) {
         Controller controller;
         std::filesystem::create_symlink(device, controller.dir / "ostrel.log");
-        EXPECT_EQ(controller.app.logTail(), "(the log file is not a regular file)") << device;
+        QString tail;
+        runWithinMemory(1024, [&] { tail = controller.app.logTail(); });
+        EXPECT_EQ(tail, "(the log file is not a regular file)") << device;
     }
     Controller controller;
     makeFifo(controller.dir / "ostrel.log");
@@ -63,7 +65,8 @@ TEST(AppControllerLogTest, ALogPathThatIsNoRegularFileGivesNothingAndNeverBlocks
 TEST(AppControllerLogTest, AHugeSparseLogGivesOnlyItsEnd) {
     Controller controller;
     makeSparseFile(controller.dir / "ostrel.log", 3ull << 30);
-    const QString tail = controller.app.logTail();
+    QString tail;
+    runWithinMemory(1024, [&] { tail = controller.app.logTail(); });
     EXPECT_EQ(tail.size(), 6000);
     EXPECT_EQ(tail, QString(6000, QChar(0)));
 }

@@ -239,7 +239,9 @@ TEST(UserThemesTest, DevicesPipesAndHugeFilesAreSkippedWithAWarningNamingThem) {
     std::filesystem::create_directory(folder / "folder.json");
 
     int added = -1;
-    EXPECT_TRUE(returnsWithoutAWriter(folder / "pipe.json", [&] { added = folders.themes.loadUserThemes(); }));
+    EXPECT_TRUE(returnsWithoutAWriter(folder / "pipe.json", [&] {
+        runWithinMemory(1024, [&] { added = folders.themes.loadUserThemes(); });
+    }));
     EXPECT_EQ(added, 1);
     EXPECT_TRUE(folders.themes.isUserTheme("good"));
     const QString notRegular = ": not a regular file (a device, a pipe, a folder or a link to one); skipped";
