@@ -377,9 +377,7 @@ ApiHandler::Json ApiHandler::tracksRemove(const Json& params) {
     project_->removeTrack(qText(stringField(track, "id")));
     project_->setMessage(
         ProjectController::tr("Removed track \"%1\" (%2 clips, %3 effects) via the API. Press Ctrl+Z to undo.")
-            .arg(qText(stringField(track, "name")))
-            .arg(clips)
-            .arg(effects),
+            .arg(qText(stringField(track, "name")), QString::number(clips), QString::number(effects)),
         true);
     return kOk;
 }
@@ -711,8 +709,7 @@ ApiHandler::Json ApiHandler::clipsRemoveNote(const Json& params) {
     project_->removeNote(trackId, clipId, qText(noteId));
     project_->setMessage(
         ProjectController::tr("Removed a note (pitch %1) from clip \"%2\" via the API. Press Ctrl+Z to undo.")
-            .arg(pitch)
-            .arg(qText(stringField(clip, "name"))),
+            .arg(QString::number(pitch), qText(stringField(clip, "name"))),
         true);
     return kOk;
 }

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -294,6 +295,7 @@ private:
     QString filePath_;
     QStringList projectFiles_;
     QStringList sampleFiles_;
+    QSet<QByteArray> samplesNamedBadly_;  // names not UTF-8 already warned about
     QString samplesDirectory_;
     SoundFileCache soundFiles_;
     QString message_;

@@ -81,6 +81,16 @@ void addCommandLineOptions(QCommandLineParser& parser) {
     }
 }
 
+bool isDemonstration(const QCommandLineParser& parser) {
+    for (const CommandLineOptionSpec& option : commandLineOptions()) {
+        const QString name = QString::fromLatin1(option.name);
+        if (name.startsWith(QStringLiteral("demo-")) && parser.isSet(name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int quitAfterMilliseconds(const QString& value) {
     bool ok = false;
     const int ms = value.toInt(&ok, 10);

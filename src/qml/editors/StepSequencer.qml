@@ -526,8 +526,9 @@ Panel {
                                 hoverEnabled: true
                                 onContainsMouseChanged: {
                                     app.helpText = containsMouse
-                                            ? qsTr("Click to place or remove a note here (%1, step %2). Right-click a note to make it softer or harder.")
-                                              .arg(row.modelData.label).arg(cell.index + 1)
+                                            // The row's label may be a sample's name: it goes in last, so a "%1" in it stays as it is.
+                                            ? qsTr("Click to place or remove a note here (%2, step %1). Right-click a note to make it softer or harder.")
+                                              .arg(cell.index + 1).arg(row.modelData.label)
                                             : "";
                                 }
                                 onClicked: event => {

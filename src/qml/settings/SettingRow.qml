@@ -131,6 +131,19 @@ Item {
             }
 
             Text {
+                objectName: "noteText"
+                Layout.fillWidth: true
+                visible: text !== ""
+                text: root.entry.note || ""
+                color: theme.colors.warning
+                font.family: theme.fontFamily
+                font.pixelSize: 12
+                wrapMode: Text.WordWrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+
+            Text {
                 objectName: "refusalText"
                 Layout.fillWidth: true
                 visible: root.refusal !== ""

@@ -426,6 +426,22 @@ TEST(ProjectLists, RegressionSampleNamesDifferingOnlyInCaseAreTwoFiles) {
     EXPECT_EQ(rig.project.sampleFiles(), (QStringList{"a.wav", "b.WAV", "Kick.wav", "kick.wav", "Snare.Wav"}));
 }
 
+// Regression: a sound file whose name is not UTF-8 vanished from the list without a word.
+TEST(ProjectLists, ASampleNameThatIsNotUtf8IsWarnedAboutOnce) {
+    ProjectRig rig;
+    rig.writeSample("good.wav", 10);
+    rig.writeSample("caf\xE9.WAV", 10);
+    rig.project.refreshSamples();
+    rig.project.refreshSamples();
+    EXPECT_EQ(rig.project.sampleFiles(), QStringList{"good.wav"});
+    int warned = 0;
+    for (const core::LogRecord& record : rig.log.records()) {
+        warned += record.level == core::LogLevel::WARN &&
+                  record.message.rfind("the sound file caf\uFFFD.WAV in ", 0) == 0;
+    }
+    EXPECT_EQ(warned, 1);
+}
+
 TEST(ProjectLists, MissingFoldersGiveEmptyLists) {
     ProjectRig rig;
     rig.project.refreshProjects();
