@@ -22,6 +22,7 @@ Canvas {
     onCategoryChanged: requestPaint()
     onColorChanged: requestPaint()
     onSizeChanged: requestPaint()
+    Screen.onDevicePixelRatioChanged: requestPaint()
 
     Connections {
         target: theme
@@ -31,6 +32,10 @@ Canvas {
     onPaint: {
         const ctx = getContext("2d");
         ctx.reset();
+        // Below one device pixel to a pixel (an interface size under 100 %) the canvas image
+        // is that much smaller, but the painter does not scale down to it: draw scaled.
+        const shrink = Math.min(1, Screen.devicePixelRatio);
+        ctx.scale(shrink, shrink);
         const u = size / 20;
         ctx.strokeStyle = root.color;
         ctx.fillStyle = root.color;

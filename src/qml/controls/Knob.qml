@@ -62,6 +62,7 @@ Item {
     onSizeChanged: dial.requestPaint()
     onActiveFocusChanged: dial.requestPaint()
     onBipolarChanged: dial.requestPaint()
+    Screen.onDevicePixelRatioChanged: dial.requestPaint()
 
     Connections {
         target: theme
@@ -114,6 +115,10 @@ Item {
         onPaint: {
             const ctx = getContext("2d");
             ctx.reset();
+            // Below one device pixel to a pixel (an interface size under 100 %) the canvas
+            // image is that much smaller, but the painter does not scale down to it.
+            const shrink = Math.min(1, Screen.devicePixelRatio);
+            ctx.scale(shrink, shrink);
             const c = root.size / 2;
             const r = c - 5;
             // Canvas angles: 0 points right, growing clockwise; 135 degrees is lower left.

@@ -164,6 +164,8 @@ Item {
         id: choiceControl
 
         Segmented {
+            // On a line of their own, many options take more lines in a narrow sheet.
+            wrapWidth: root.wide ? root.width : 0
             options: root.entry.choices || []
             current: String(root.entry.value)
             help: root.entry.help || ""
