@@ -2,7 +2,7 @@ import QtQuick
 
 // A small vector picture for a kind of instrument or device, drawn on a 20 x 20 grid
 // and scaled to `size`, so it stays sharp and follows the theme.
-Canvas {
+ScaledCanvas {
     id: root
 
     // "synth", "bass", "pad", "drums", "fx", "modular", "fm", "sampler" or "midi";
@@ -22,7 +22,6 @@ Canvas {
     onCategoryChanged: requestPaint()
     onColorChanged: requestPaint()
     onSizeChanged: requestPaint()
-    Screen.onDevicePixelRatioChanged: requestPaint()
 
     Connections {
         target: theme
@@ -30,12 +29,7 @@ Canvas {
     }
 
     onPaint: {
-        const ctx = getContext("2d");
-        ctx.reset();
-        // Below one device pixel to a pixel (an interface size under 100 %) the canvas image
-        // is that much smaller, but the painter does not scale down to it: draw scaled.
-        const shrink = Math.min(1, Screen.devicePixelRatio);
-        ctx.scale(shrink, shrink);
+        const ctx = freshContext();
         const u = size / 20;
         ctx.strokeStyle = root.color;
         ctx.fillStyle = root.color;

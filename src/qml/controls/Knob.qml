@@ -62,7 +62,6 @@ Item {
     onSizeChanged: dial.requestPaint()
     onActiveFocusChanged: dial.requestPaint()
     onBipolarChanged: dial.requestPaint()
-    Screen.onDevicePixelRatioChanged: dial.requestPaint()
 
     Connections {
         target: theme
@@ -104,7 +103,7 @@ Item {
         event.accepted = true;
     }
 
-    Canvas {
+    ScaledCanvas {
         id: dial
 
         width: root.size
@@ -113,12 +112,7 @@ Item {
         antialiasing: true
 
         onPaint: {
-            const ctx = getContext("2d");
-            ctx.reset();
-            // Below one device pixel to a pixel (an interface size under 100 %) the canvas
-            // image is that much smaller, but the painter does not scale down to it.
-            const shrink = Math.min(1, Screen.devicePixelRatio);
-            ctx.scale(shrink, shrink);
+            const ctx = freshContext();
             const c = root.size / 2;
             const r = c - 5;
             // Canvas angles: 0 points right, growing clockwise; 135 degrees is lower left.

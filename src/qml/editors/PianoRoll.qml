@@ -234,7 +234,7 @@ Panel {
             Layout.fillHeight: true
             spacing: 0
 
-            Canvas {
+            ScaledCanvas {
                 id: nameStrip
 
                 objectName: "nameStrip"
@@ -247,8 +247,7 @@ Panel {
                 onHeightChanged: requestPaint()
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.clearRect(0, 0, width, height);
                     // The theme's family may not be installed here; the canvas then takes the
                     // system's sans-serif, as a Text item would.
@@ -276,7 +275,7 @@ Panel {
                 Layout.fillHeight: true
                 clip: true
 
-                Canvas {
+                ScaledCanvas {
                     id: gridCanvas
 
                     anchors.fill: parent
@@ -295,8 +294,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.fillStyle = theme.colors.surface;
                         ctx.fillRect(0, 0, width, height);
                         const lane = root.laneHeight;
@@ -337,7 +335,7 @@ Panel {
                     }
                 }
 
-                Canvas {
+                ScaledCanvas {
                     id: notesCanvas
 
                     objectName: "notesCanvas"
@@ -355,8 +353,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.clearRect(0, 0, width, height);
                         const length = Math.max(root.clipLength, 0.001);
                         const list = root.notes;

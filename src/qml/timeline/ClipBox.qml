@@ -57,7 +57,7 @@ Rectangle {
         height: box.height - 16
         active: box.visible
 
-        sourceComponent: Canvas {
+        sourceComponent: ScaledCanvas {
             id: picture
 
             objectName: "clipPicture"
@@ -73,8 +73,7 @@ Rectangle {
             }
 
             onPaint: {
-                const ctx = getContext("2d");
-                ctx.reset();
+                const ctx = freshContext();
                 ctx.fillStyle = box.trackColor;
                 const clip = box.modelData;
                 if (clip.audio)

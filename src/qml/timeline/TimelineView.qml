@@ -323,7 +323,7 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: ruler
 
                 objectName: "ruler"
@@ -352,8 +352,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.fillStyle = theme.colors.surfaceRaised;
                     ctx.fillRect(0, 0, width, height);
                     const first = Math.floor(root.viewStart);
@@ -468,7 +467,7 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: grid
 
                 objectName: "grid"
@@ -498,8 +497,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.strokeStyle = theme.colors.border;
                     ctx.lineWidth = 1;
                     const first = Math.floor(root.viewStart);

@@ -4,27 +4,26 @@ import Ostrel.App
 
 // The real window with the demonstration song at the smallest, the first and a large window
 // size and at the interface sizes 75, 100 and 200 %, switched through the instrument screen's
-// views and the pages of the Settings sheet. It looks where things land on screen: every
-// visible control lies inside the window, inside the panels and cards it sits on and inside
-// every clipping ancestor that cannot scroll it into view; no text is cut short that is whole
-// at the first size; and knobs and category icons are drawn whole. Each interface size is a
-// screen of its own, which Qt scales as QT_SCALE_FACTOR scales the program (QmlTestSetup.cpp).
+// views, the piano roll and the pages of the Settings sheet. It looks where things land on
+// screen: every visible control lies inside the window, inside the panels and cards it sits
+// on and inside every clipping ancestor that cannot scroll it into view; no text is cut short
+// that is whole at the first size; and every drawing (knobs, icons, the ruler, clips, the
+// piano roll) is at 75 and 200 % the drawing it is at 100 %. Each interface size is a screen
+// of its own, which Qt scales as QT_SCALE_FACTOR scales the program (QmlTestSetup.cpp).
 Item {
     id: stage
 
-    width: 200
-    height: 200
+    width: 1200
+    height: 600
 
     Component { id: mainComponent; Main {} }
-    Component { id: knobComponent; Knob {} }
-    Component { id: iconComponent; CategoryIcon {} }
 
     // Where a drawing is looked at, one device pixel to a pixel, on a colour no drawing uses.
     Rectangle {
         id: backdrop
 
-        width: 80
-        height: 80
+        width: 1200
+        height: 600
         color: "#ff00ff"
 
         Image { id: viewer }
@@ -38,8 +37,8 @@ Item {
 
         readonly property var sizes: [[1320, 860], [940, 640], [2560, 1440]]
         readonly property var interfaceSizes: [100, 75, 200]
-        // The instrument screen's views on the demonstration song's tracks, then the pages of
-        // the Settings sheet.
+        // The instrument screen's views on the demonstration song's tracks, the piano roll,
+        // then the pages of the Settings sheet.
         readonly property var views: [
             {name: "keys", view: "keys", track: "Lead"},
             {name: "pads", view: "keys", track: "Drums", pads: true},
@@ -48,6 +47,7 @@ Item {
             {name: "fx FM", view: "fx", track: "Keys"},
             {name: "fx Sampler", view: "fx", track: "Chords"},
             {name: "fx Drum Rack", view: "fx", track: "Beat"},
+            {name: "piano roll", tab: 2, track: "Lead"},
             {name: "settings appearance", page: "appearance"},
             {name: "settings audio", page: "audio"},
             {name: "settings midi", page: "midi"},
@@ -56,11 +56,10 @@ Item {
             {name: "settings logging", page: "logging"},
             {name: "settings about", page: "about"}
         ]
-        // By view, the boxes of the texts at the first window size and interface size:
-        // {elided, width} by the path with its numbers and ids left out.
+        // At the first window size and interface size: by view, the boxes of the texts
+        // ({elided, width}), and the drawings ({left, top, right, bottom, middleX, middleY}),
+        // by the path with its numbers and ids left out.
         property var firstSize: null
-        // The drawn box of each drawing at one device pixel per pixel, by what it draws.
-        property var drawnAtFullSize: ({})
 
         function init() {
             testHost.resetControllers();
@@ -111,12 +110,15 @@ Item {
                 const timeline = findChild(window.contentItem, "timeline");
                 const shown = track(view.track);
                 timeline.selectedTrack = shown.id;
-                // The step grid of the track's first clip, as the step demonstration shows it.
-                if (view.view === "grid")
+                // The first clip in the step grid, as the step demonstration shows it, and in
+                // the piano roll.
+                if (view.view === "grid" || view.tab === 2)
                     timeline.selectedClip = shown.clipList[0].id;
-                detail.tab = 0;
-                detail.playCard.view = view.view;
-                detail.playCard.padMode = view.pads === true;
+                detail.tab = view.tab !== undefined ? view.tab : 0;
+                if (view.view !== undefined) {
+                    detail.playCard.view = view.view;
+                    detail.playCard.padMode = view.pads === true;
+                }
             }
             waitForRendering(window.contentItem);
         }
@@ -225,55 +227,38 @@ Item {
             });
         }
 
-        // By view, the text boxes at the first window size and interface size.
-        function boxesAtFirstSize() {
-            if (firstSize !== null)
-                return firstSize;
-            const window = makeWindow(sizes[0][0], sizes[0][1], 100);
-            const byView = {};
-            for (const view of views) {
-                show(window, view);
-                const boxes = {};
-                for (const box of textBoxes(window)) {
-                    const known = boxes[box.pattern];
-                    boxes[box.pattern] = {elided: box.elided || (known !== undefined && known.elided),
-                                          width: Math.max(box.width, known !== undefined ? known.width : 0)};
-                }
-                byView[view.name] = boxes;
+        // The visible canvases by path pattern, the first of each.
+        function canvases(window) {
+            const root = window.contentItem.parent;
+            const found = {};
+            for (const item of visibleItems(window)) {
+                if (!(item instanceof Canvas) || item.width < 1 || item.height < 1)
+                    continue;
+                const pattern = patternOf(pathOf(item, root));
+                if (found[pattern] === undefined)
+                    found[pattern] = item;
             }
-            window.destroy();
-            testHost.resetControllers();
-            firstSize = byView;
-            return byView;
-        }
-
-        // A text cut short here that is whole at the first size: it is cut there too, or its
-        // one line is wider than its box there.
-        function cutShort(box, atFirstSize) {
-            if (!box.elided)
-                return false;
-            const there = atFirstSize[box.pattern];
-            if (there !== undefined && (there.elided || (!box.wraps && box.natural > there.width + 0.5)))
-                return false;
-            return true;
+            return found;
         }
 
         // Where a canvas draws, in item pixels, as it shows on screen: the box of what it
-        // draws and its middle.
+        // draws and its middle. A long canvas is looked at every few pixels along its length.
         function drawnBox(canvas) {
-            const width = Math.ceil(canvas.width);
-            const height = Math.ceil(canvas.height);
+            const width = Math.min(backdrop.width, Math.ceil(canvas.width));
+            const height = Math.min(backdrop.height, Math.ceil(canvas.height));
             let url = "";
-            verify(canvas.grabToImage(result => url = String(result.url), Qt.size(width, height)));
+            verify(canvas.grabToImage(result => url = String(result.url), Qt.size(Math.ceil(canvas.width), Math.ceil(canvas.height))));
             tryVerify(() => url !== "", 5000, "no picture of " + canvas);
             viewer.source = url;
             tryCompare(viewer, "status", Image.Ready);
             waitForRendering(backdrop);
             const picture = grabImage(backdrop);
+            const stepX = Math.ceil(width / 400);
+            const stepY = Math.ceil(height / 400);
             let box = null;
             let count = 0, sumX = 0, sumY = 0;
-            for (let y = 0; y < height; ++y) {
-                for (let x = 0; x < width; ++x) {
+            for (let y = 0; y < height; y += stepY) {
+                for (let x = 0; x < width; x += stepX) {
                     const p = picture.pixel(x, y);
                     if (Math.abs(p.r - 1) + p.g + Math.abs(p.b - 1) < 0.25)
                         continue;
@@ -287,54 +272,76 @@ Item {
             }
             viewer.source = "";
             if (box !== null) {
+                box.step = Math.max(stepX, stepY);
                 box.middleX = Math.round(sumX / count * 10) / 10;
                 box.middleY = Math.round(sumY / count * 10) / 10;
             }
             return box;
         }
 
-        function canvasOf(item) {
-            if (item instanceof Canvas)
-                return item;
-            return Array.from(item.children).find(child => child instanceof Canvas);
+        // A drawing cut short and stretched over its item moves its edges and its middle.
+        function sameDrawing(drawn, expected) {
+            if (drawn === null || expected === null)
+                return drawn === expected;
+            const near = (a, b, within) => Math.abs(a - b) <= within + expected.step;
+            return near(drawn.left, expected.left, 2) && near(drawn.top, expected.top, 2)
+                    && near(drawn.right, expected.right, 2) && near(drawn.bottom, expected.bottom, 2)
+                    && near(drawn.middleX, expected.middleX, 1) && near(drawn.middleY, expected.middleY, 1);
         }
 
-        // The same drawing made in the test's own window, at one device pixel per pixel.
-        function drawnAtOnePixel(item) {
-            const knob = item instanceof Knob;
-            const key = knob ? ["knob", item.size, item.fraction, item.bipolar].join(" ")
-                             : ["icon", item.size, item.category, item.color].join(" ");
-            if (drawnAtFullSize[key] === undefined) {
-                // Beside the backdrop, not over it.
-                const place = {x: backdrop.width + 10, y: 0, size: item.size};
-                const twin = knob ? createTemporaryObject(knobComponent, stage,
-                                                          Object.assign(place, {value: item.fraction, bipolar: item.bipolar}))
-                                  : createTemporaryObject(iconComponent, stage,
-                                                          Object.assign(place, {category: item.category, color: item.color}));
-                waitForRendering(twin);
-                drawnAtFullSize[key] = drawnBox(canvasOf(twin));
-                twin.destroy();
+        // At the first window size and interface size, by view: text boxes and drawings.
+        function atFirstSize() {
+            if (firstSize !== null)
+                return firstSize;
+            const window = makeWindow(sizes[0][0], sizes[0][1], 100);
+            const texts = {};
+            const drawings = {};
+            for (const view of views) {
+                show(window, view);
+                const boxes = {};
+                for (const box of textBoxes(window)) {
+                    const known = boxes[box.pattern];
+                    boxes[box.pattern] = {elided: box.elided || (known !== undefined && known.elided),
+                                          width: Math.max(box.width, known !== undefined ? known.width : 0)};
+                }
+                texts[view.name] = boxes;
+                const shown = canvases(window);
+                for (const pattern in shown) {
+                    if (drawings[pattern] === undefined)
+                        drawings[pattern] = drawnBox(shown[pattern]);
+                }
             }
-            return drawnAtFullSize[key];
+            window.destroy();
+            testHost.resetControllers();
+            firstSize = {texts: texts, drawings: drawings};
+            return firstSize;
         }
 
-        // Knobs and category icons of each size are drawn whole: as in the test's own window.
-        function cutDrawings(window, checked) {
+        // A text cut short here that is whole at the first size: it is cut there too, or its
+        // one line is wider than its box there.
+        function cutShort(box, atFirstSize) {
+            if (!box.elided)
+                return false;
+            const there = atFirstSize[box.pattern];
+            if (there !== undefined && (there.elided || (!box.wraps && box.natural > there.width + 0.5)))
+                return false;
+            return true;
+        }
+
+        // The drawings not yet compared in this window that differ from the same drawings at
+        // 100 %; only at the first window size, where every canvas has the same size.
+        function changedDrawings(window, drawings, compared) {
             const root = window.contentItem.parent;
             const found = [];
-            for (const item of visibleItems(window).filter(i => i instanceof Knob || i instanceof CategoryIcon)) {
-                const kind = (item instanceof Knob ? "knob " : "icon ") + item.size;
-                if (checked[kind] || item.width <= 0)
+            const shown = canvases(window);
+            for (const pattern in shown) {
+                if (compared[pattern] || drawings[pattern] === undefined)
                     continue;
-                checked[kind] = true;
-                const expected = drawnAtOnePixel(item);
-                const drawn = drawnBox(canvasOf(item));
-                // A drawing cut short and stretched over the item moves its edges and its middle.
-                const near = (a, b, within) => Math.abs(a - b) <= within;
-                if (drawn === null || !near(drawn.left, expected.left, 2) || !near(drawn.top, expected.top, 2)
-                        || !near(drawn.right, expected.right, 2) || !near(drawn.bottom, expected.bottom, 2)
-                        || !near(drawn.middleX, expected.middleX, 1) || !near(drawn.middleY, expected.middleY, 1))
-                    found.push(pathOf(item, root) + " draws in " + JSON.stringify(drawn) + ", not " + JSON.stringify(expected));
+                compared[pattern] = true;
+                const drawn = drawnBox(shown[pattern]);
+                if (!sameDrawing(drawn, drawings[pattern]))
+                    found.push(pathOf(shown[pattern], root) + " draws in " + JSON.stringify(drawn) + ", at 100 % in "
+                               + JSON.stringify(drawings[pattern]));
             }
             return found;
         }
@@ -350,20 +357,24 @@ Item {
         }
 
         function test_every_control_is_whole(data) {
-            const atFirstSize = boxesAtFirstSize();
+            const first = atFirstSize();
             const window = makeWindow(data.width, data.height, data.interfaceSize);
             const root = window.contentItem.parent;
-            const checked = {};
+            const drawingsCompared = data.interfaceSize !== 100 && data.width === sizes[0][0] && data.height === sizes[0][1];
+            const compared = {};
             let problems = [];
             for (const view of views) {
                 show(window, view);
                 const cut = visibleItems(window).filter(isControl).map(item => cutControl(item, root)).filter(t => t !== "");
-                const shortened = textBoxes(window).filter(box => cutShort(box, atFirstSize[view.name]))
-                                               .map(box => box.path + " \"" + box.text + "\" is cut short, "
-                                                    + box.width + " wide for " + Math.ceil(box.natural));
-                problems = problems.concat(cut.concat(shortened, cutDrawings(window, checked)).map(p => view.name + ": " + p));
+                const shortened = textBoxes(window).filter(box => cutShort(box, first.texts[view.name]))
+                                                   .map(box => box.path + " \"" + box.text + "\" is cut short, "
+                                                        + box.width + " wide for " + Math.ceil(box.natural));
+                const drawn = drawingsCompared ? changedDrawings(window, first.drawings, compared) : [];
+                problems = problems.concat(cut.concat(shortened, drawn).map(p => view.name + ": " + p));
             }
-            verify(problems.length === 0, problems.length + " problems:\n" + problems.join("\n"));
+            // Each on a line of its own, whole; the failure names the first.
+            problems.forEach(problem => console.warn(problem));
+            verify(problems.length === 0, problems.length + " problems, the first: " + problems[0]);
         }
     }
 }
