@@ -280,8 +280,6 @@ Item {
 
             // Left out when the bar has no room for it whole.
             Text {
-                id: metronomeHint
-
                 objectName: "metronomeHint"
                 visible: transport.metronome && !transport.playing
                          && root.width >= root.groupsNeed + root.gapsNeed + metronomeGroup.spacing + Math.ceil(implicitWidth)
