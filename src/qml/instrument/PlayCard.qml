@@ -69,8 +69,9 @@ FocusScope {
     }
     // The narrowest the card shows every control whole.
     readonly property real narrowestWidth: instrumentNeed + halves.spacing + viewsNeed
-    // The widths of the halves, worked out from the card's width rather than read back from
-    // the layout: what folds a row must not change while the layout places the halves.
+    // The widths of the halves, worked out from the card's width: what folds a row inside a
+    // half must not wait for a layout around the halves (Qt drops a nested layout's change
+    // that comes while the outer one places it).
     readonly property real instrumentWidth: Math.max(instrumentNeed, Math.min(500, width - halves.spacing - viewsNeed))
     readonly property real viewsWidth: width - halves.spacing - instrumentWidth
 
@@ -140,11 +141,13 @@ FocusScope {
         function onPatchChanged() { root.padMode = instrument.patchCategory === "drums"; }
     }
 
-    RowLayout {
+    // The two halves side by side.
+    Item {
         id: halves
 
+        readonly property real spacing: theme.spacing * 3
+
         anchors.fill: parent
-        spacing: theme.spacing * 3
 
         // The instrument: header, description and the five knobs. It keeps its 500 px while
         // the views beside it have what they need, and gives way down to what its knobs need.
@@ -155,9 +158,8 @@ FocusScope {
             readonly property bool narrow: root.instrumentWidth < 500 - 0.5
 
             objectName: "instrumentHalf"
-            Layout.preferredWidth: root.instrumentWidth
-            Layout.maximumWidth: 520
-            Layout.fillHeight: true
+            width: root.instrumentWidth
+            height: parent.height
 
             ColumnLayout {
                 anchors.fill: parent
@@ -400,8 +402,9 @@ FocusScope {
             id: viewsHalf
 
             objectName: "viewsHalf"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
+            x: root.instrumentWidth + halves.spacing
+            width: root.viewsWidth
+            height: parent.height
             spacing: theme.spacing
 
             // The MIDI button at the right end, or under the view buttons when both do not

@@ -3,13 +3,14 @@ import QtTest
 import Ostrel.App
 
 // The real window with the demonstration song at the smallest, the first and a large window
-// size and at the interface sizes 75, 100 and 200 %, switched through the instrument screen's
-// views, the piano roll and the pages of the Settings sheet. It looks where things land on
-// screen: every visible control lies inside the window, inside the panels and cards it sits
-// on and inside every clipping ancestor that cannot scroll it into view; no text is cut short
-// that is whole at the first size; and every drawing (knobs, icons, the ruler, clips, the
-// piano roll) is at 75 and 200 % the drawing it is at 100 %. Each interface size is a screen
-// of its own, which Qt scales as QT_SCALE_FACTOR scales the program (QmlTestSetup.cpp).
+// size (and two sizes between) and at the interface sizes 75, 100 and 200 %, switched through
+// the instrument screen's views, the piano roll and the pages of the Settings sheet. It looks
+// where things land on screen: every visible control lies inside the window, inside the panels
+// and cards it sits on and inside every clipping ancestor that cannot scroll it into view; no
+// text is cut short that is whole at the first size; and every drawing (knobs, icons, the
+// ruler, clips, the piano roll) is at 75 and 200 % the drawing it is at 100 %. Each interface
+// size is a screen of its own, which Qt scales as QT_SCALE_FACTOR scales the program
+// (QmlTestSetup.cpp).
 Item {
     id: stage
 
@@ -37,6 +38,8 @@ Item {
 
         readonly property var sizes: [[1320, 860], [940, 640], [2560, 1440]]
         readonly property var interfaceSizes: [100, 75, 200]
+        // Between the smallest and the first size the play card shares its width out.
+        readonly property var sizesBetween: [[1060, 700], [1180, 760]]
         // The instrument screen's views on the demonstration song's tracks, the piano roll,
         // then the pages of the Settings sheet.
         readonly property var views: [
@@ -348,12 +351,13 @@ Item {
 
         function test_every_control_is_whole_data() {
             const rows = [];
+            const row = (size, interfaceSize) => ({tag: size[0] + "x" + size[1] + " at " + interfaceSize + " %",
+                                                   width: size[0], height: size[1], interfaceSize: interfaceSize});
             for (const interfaceSize of interfaceSizes) {
                 for (const size of sizes)
-                    rows.push({tag: size[0] + "x" + size[1] + " at " + interfaceSize + " %",
-                               width: size[0], height: size[1], interfaceSize: interfaceSize});
+                    rows.push(row(size, interfaceSize));
             }
-            return rows;
+            return rows.concat(sizesBetween.map(size => row(size, 100)));
         }
 
         function test_every_control_is_whole(data) {
