@@ -77,7 +77,8 @@ Item {
             project.refreshSamples();
         }
 
-        // The window with the song, at a size, on the screen of an interface size.
+        // The window with the song on the screen of an interface size, drawn at its first size
+        // and then resized, as a person would, to a size.
         function makeWindow(width, height, interfaceSize) {
             const screen = Array.from(Qt.application.screens).find(s => s.name === "interface-" + interfaceSize);
             verify(screen, "no screen for " + interfaceSize + " %");
@@ -86,6 +87,7 @@ Item {
                                                  {x: screen.virtualX + 10, y: screen.virtualY + 10});
             verify(window);
             window.transientParent = null;
+            waitForRendering(window.contentItem);
             window.width = width;
             window.height = height;
             compare(window.screen.name, screen.name);
