@@ -405,7 +405,9 @@ ApplicationWindow {
 
             objectName: "browser"
             visible: root.showBrowser
-            SplitView.preferredWidth: 250
+            // In a narrow window the browser gives way, down to its least width, before the
+            // detail panel has less than its play card needs.
+            SplitView.preferredWidth: Math.max(200, Math.min(250, root.width - 3 - (root.showDetail ? detail.narrowestWidth : 0)))
             SplitView.minimumWidth: 200
             SplitView.maximumWidth: 420
         }

@@ -15,6 +15,8 @@ Panel {
     property string deviceTrackId: ""
     readonly property string monoFamily: Qt.platform.os === "windows" ? "Consolas" : "monospace"
     readonly property alias playCard: playCard
+    // The narrowest the panel shows the play card whole.
+    readonly property real narrowestWidth: playCard.narrowestWidth + 2 * playCard.anchors.margins + 2
     readonly property alias pianoRoll: pianoRoll
 
     readonly property var tabs: [

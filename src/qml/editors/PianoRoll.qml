@@ -243,7 +243,7 @@ Panel {
             Layout.fillHeight: true
             spacing: 0
 
-            Canvas {
+            ScaledCanvas {
                 id: nameStrip
 
                 objectName: "nameStrip"
@@ -256,8 +256,7 @@ Panel {
                 onHeightChanged: requestPaint()
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.clearRect(0, 0, width, height);
                     // The theme's family may not be installed here; the canvas then takes the
                     // system's sans-serif, as a Text item would.
@@ -285,7 +284,7 @@ Panel {
                 Layout.fillHeight: true
                 clip: true
 
-                Canvas {
+                ScaledCanvas {
                     id: gridCanvas
 
                     anchors.fill: parent
@@ -304,8 +303,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.fillStyle = theme.colors.surface;
                         ctx.fillRect(0, 0, width, height);
                         const lane = root.laneHeight;
@@ -346,7 +344,7 @@ Panel {
                     }
                 }
 
-                Canvas {
+                ScaledCanvas {
                     id: notesCanvas
 
                     objectName: "notesCanvas"
@@ -364,8 +362,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.clearRect(0, 0, width, height);
                         const length = Math.max(root.clipLength, 0.001);
                         const list = root.notes;

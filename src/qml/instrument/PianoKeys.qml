@@ -58,6 +58,9 @@ Item {
     Accessible.name: qsTr("Piano keys")
 
     Component.onCompleted: jumpToOctave()
+    // A host that lays the keys out gives them their width after they are made, and may change
+    // it: the jump waits until the key width and the view have followed the new width.
+    onWidthChanged: Qt.callLater(root.jumpToOctave)
 
     Connections {
         target: instrument

@@ -189,6 +189,8 @@ Item {
         id: choiceControl
 
         Segmented {
+            // On a line of their own, many options take more lines in a narrow sheet.
+            wrapWidth: root.wide ? root.width : 0
             options: root.entry.choices || []
             current: root.shownValue
             help: root.entry.help || ""

@@ -57,7 +57,7 @@ Rectangle {
         height: box.height - 16
         active: box.visible
 
-        sourceComponent: Canvas {
+        sourceComponent: ScaledCanvas {
             id: picture
 
             // The clip's notes, asked at the first paint: a change of the clip makes the
@@ -77,8 +77,7 @@ Rectangle {
             }
 
             onPaint: {
-                const ctx = getContext("2d");
-                ctx.reset();
+                const ctx = freshContext();
                 ctx.fillStyle = box.trackColor;
                 const clip = box.modelData;
                 if (clip.audio)

@@ -331,7 +331,7 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: ruler
 
                 objectName: "ruler"
@@ -363,8 +363,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.fillStyle = theme.colors.surfaceRaised;
                     ctx.fillRect(0, 0, width, height);
                     const first = Math.floor(root.viewStart);
@@ -479,7 +478,7 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: grid
 
                 objectName: "grid"
@@ -509,8 +508,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.strokeStyle = theme.colors.border;
                     ctx.lineWidth = 1;
                     const first = Math.floor(root.viewStart);

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QString>
 
 #include "support/HostileFiles.h"
 
@@ -258,6 +259,38 @@ TEST(ProgramScreenshotTest, APictureOfTheWindowIsSavedAfterTheFirstFrame) {
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
     // The theme option is for this run only.
     EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+}
+
+// At the interface size 75 % the picture is the whole window, three quarters as large: the
+// picture at 100 % made smaller, not the top left of the window drawn unscaled.
+TEST(ProgramScreenshotTest, AtThreeQuartersSizeThePictureIsTheWholeWindow) {
+    TempDir dir;
+    const auto pictureAt = [&dir](int uiScale) {
+        const QString data = qPath(dir / ("data" + std::to_string(uiScale)));
+        const QString picture = qPath(dir / ("window" + std::to_string(uiScale) + ".png"));
+        QDir().mkpath(data);
+        writeBytes(data + "/settings.json",
+                   QStringLiteral(R"({"format_version": 1, "values": {"appearance.ui_scale": %1}})").arg(uiScale).toUtf8());
+        const ProgramRun run = runProgram({"--data-dir", data, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        return QImage(picture).convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage full = pictureAt(100);
+    const QImage small = pictureAt(75);
+    ASSERT_EQ(full.size(), QSize(1320, 860));
+    ASSERT_EQ(small.size(), QSize(990, 645));
+
+    const QImage expected = full.scaled(small.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double difference = 0.0;
+    for (int y = 0; y < small.height(); ++y) {
+        for (int x = 0; x < small.width(); ++x) {
+            const QRgb a = small.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+        }
+    }
+    // Text drawn at another size differs by a little; a cut window by a lot (about 20).
+    EXPECT_LT(difference / (3.0 * small.width() * small.height()), 6.0);
 }
 
 TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwo) {

@@ -217,5 +217,21 @@ Item {
             data.shift.forEach(direction => instrument.shiftOctave(direction));
             compare(scroll(piano), data.contentX);
         }
+
+        // Regression: the keys of a laid-out card were placed while they had no width yet, so
+        // C4 stood far from a third across, or the view started at C-1.
+        function test_the_octaves_c_stands_a_third_across_once_the_width_is_known_and_after_a_resize_data() {
+            return [{tag: "laid out after it is made", from: 0, to: 1000},
+                    {tag: "wide", from: 0, to: 2000},
+                    {tag: "resized", from: 600, to: 1200}];
+        }
+
+        function test_the_octaves_c_stands_a_third_across_once_the_width_is_known_and_after_a_resize(data) {
+            const piano = makePiano({width: data.from});
+            piano.width = data.to;
+            const c4 = key(piano, 60);
+            tryVerify(() => Math.abs(c4.mapToItem(piano, 0, 0).x - piano.width / 3) < 0.5, 5000,
+                      "C4 at " + c4.mapToItem(piano, 0, 0).x + " of " + piano.width);
+        }
     }
 }
