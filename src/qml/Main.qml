@@ -114,6 +114,9 @@ ApplicationWindow {
             settings.setValue("appearance.theme", id);
             settings.setValue("appearance.custom_theme", "");
         }
+        // Picking the stored theme while another is shown (--theme) changes no setting.
+        if (theme.currentId !== id)
+            theme.currentId = id;
     }
 
     // The instrument screen plays the selected MIDI track's instrument with its settings;
