@@ -4,6 +4,7 @@
 // line of valid JSON that reads back to the same values.
 #include "api_server/ApiError.h"
 #include "api_server/ApiMessages.h"
+#include "core/files/JsonText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,6 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string id = extractRequestId(line);
     check(!json::parse(id, nullptr, false).is_discarded());
 
+    // A NUL anywhere, or nesting past the bound, is refused as a parse error before
+    // parsing, and no id is read from it.
+    const bool refusedUnread =
+        line.find('\0') != std::string_view::npos || !ostrel::core::nestingWithin(line, kMaxNesting);
+    if (refusedUnread) {
+        check(id == "null");
+    }
+
     bool parsed = false;
     Request request;
     try {
@@ -46,10 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         parsed = true;
     } catch (const ApiError& error) {
         check(error.code == kParseError || error.code == kInvalidRequest);
+        check(!refusedUnread || error.code == kParseError);
     } catch (const json::out_of_range&) {
         // A number beyond a double: the server answers it as an internal error.
     }
 
+    check(!(parsed && refusedUnread));
     if (parsed) {
         check(request.params.is_object());
         check(request.id == id);

@@ -20,8 +20,14 @@ inline constexpr int kBusy = -32004;
 
 // The longest message without its '\n'.
 inline constexpr std::size_t kMaxMessageBytes = 8191;
+// The deepest nesting of arrays and objects a request may have; deeper ones are refused
+// before they are parsed, since reading and writing them back recurses.
+inline constexpr int kMaxNesting = 64;
 
 inline constexpr std::string_view kNotJsonMessage = "the line is not valid JSON";
+inline constexpr std::string_view kTooDeepMessage =
+    "the line nests arrays and objects deeper than 64 levels, more than a request ever needs";
+inline constexpr std::string_view kNulByteMessage = "the line is not valid JSON: it holds a NUL byte";
 inline constexpr std::string_view kNoMethodMessage = "every request needs a \"method\" string";
 inline constexpr std::string_view kParamsNotObjectMessage = "\"params\" must be an object";
 inline constexpr std::string_view kUnknownMethodPrefix = "unknown method: ";

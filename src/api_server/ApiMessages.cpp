@@ -1,6 +1,7 @@
 #include "api_server/ApiMessages.h"
 
 #include "api_server/ApiError.h"
+#include "core/files/JsonText.h"
 
 #include <utility>
 
@@ -24,6 +25,14 @@ json idValue(const std::string& id) {
 }  // namespace
 
 Request parseRequest(std::string_view line) {
+    // Both before the parser sees a byte: a NUL would end its text early and leave the
+    // rest unread, and deep nesting would recurse when the request is written back.
+    if (line.find('\0') != std::string_view::npos) {
+        throw ApiError(kParseError, std::string(kNulByteMessage));
+    }
+    if (!core::nestingWithin(line, kMaxNesting)) {
+        throw ApiError(kParseError, std::string(kTooDeepMessage));
+    }
     json value;
     try {
         value = json::parse(line.begin(), line.end());
@@ -68,6 +77,9 @@ std::string makeNotification(std::string_view method, const json& params) {
 }
 
 std::string extractRequestId(std::string_view line) {
+    if (line.find('\0') != std::string_view::npos || !core::nestingWithin(line, kMaxNesting)) {
+        return "null";
+    }
     try {
         const json value = json::parse(line.begin(), line.end(), nullptr, false);
         if (!value.is_object()) {

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -23,6 +24,13 @@ constexpr int kWriteLimitMs = 1000;
 constexpr int kPushAttempts = 1000;
 // A second client hears it is turned away on the second pass after it was taken.
 constexpr int kBusyAfterPasses = 2;
+// A client that has finished sending waits this long at most for the replies still owed
+// to it, which come as soon as the owner pumps; the bound only frees the door from a
+// client whose replies never come (an owner that stopped pumping).
+constexpr int kDrainLimitMs = 3000;
+
+// Replies start with "error" or "id", the keys before "jsonrpc"; notifications with it.
+bool isReply(std::string_view text) { return !text.starts_with(R"({"jsonrpc":"2.0","method":)"); }
 
 // Byte for byte, in a time that does not depend on where the first difference is.
 bool sameToken(const std::string& given, const std::string& expected) {
@@ -156,6 +164,8 @@ struct ApiServer::NetworkState {
     int heldPasses = 0;
     // The claim for the next request's reply, taken before the line is read.
     bool replyClaimed = false;
+    // Requests of the current client whose replies have not gone out yet.
+    int repliesOwed = 0;
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
     const std::string queueFullReply = makeErrorReply("null", kQueueFull, kQueueFullMessage);
     const std::string requestTooLongReply = tooLongReply();
@@ -166,7 +176,7 @@ void ApiServer::run(Socket listener) {
     while (!stopRequested_.load(std::memory_order_acquire)) {
         std::unique_ptr<Connection> client = std::move(state.held);
         if (!client) {
-            sendOutbound(nullptr, 0, state.outgoing);
+            sendOutbound(nullptr, 0, state);
             const SocketHandle handle = listener.accept(kAcceptWaitMs);
             if (handle == kInvalidSocket) {
                 continue;
@@ -174,6 +184,7 @@ void ApiServer::run(Socket listener) {
             client = std::make_unique<Connection>(handle);
         }
         const std::uint64_t connection = ++connectionsSeen_;
+        state.repliesOwed = 0;
         currentConnection_.store(connection, std::memory_order_release);
         log(LogLevel::INFO, "a Control-API client connected");
 
@@ -182,8 +193,9 @@ void ApiServer::run(Socket listener) {
         currentConnection_.store(0, std::memory_order_release);
         // What waits now is for this client only; a reply still being made is dropped by
         // its tag when it comes.
-        sendOutbound(nullptr, 0, state.outgoing);
+        sendOutbound(nullptr, 0, state);
         log(LogLevel::INFO, "the Control-API client disconnected");
+        client->closeInOrder();
         client.reset();
         if (stopRequested_.load(std::memory_order_acquire)) {
             state.held.reset();
@@ -195,12 +207,29 @@ void ApiServer::run(Socket listener) {
 }
 
 void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state) {
+    std::chrono::steady_clock::time_point drainEnd{};
     while (!stopRequested_.load(std::memory_order_acquire) && !client.closed()) {
         holdOrTurnAway(listener, state);
 
-        sendOutbound(&client, connection, state.outgoing);
+        sendOutbound(&client, connection, state);
         if (client.closed()) {
             break;
+        }
+
+        if (client.inputEnded() && !client.hasWaitingLine()) {
+            // Half-closed (`nc -N`): the client still reads, so it gets what it asked for
+            // before the door closes.
+            if (state.repliesOwed <= 0) {
+                break;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (drainEnd == std::chrono::steady_clock::time_point{}) {
+                drainEnd = now + std::chrono::milliseconds(kDrainLimitMs);
+            } else if (now >= drainEnd) {
+                break;
+            }
+            (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
+            continue;
         }
 
         if (!state.replyClaimed) {
@@ -226,6 +255,9 @@ void ApiServer::holdOrTurnAway(Socket& listener, NetworkState& state) {
     } else if (++state.heldPasses >= kBusyAfterPasses) {
         (void)state.held->writeLine(state.busyReply, kWriteLimitMs);
         log(LogLevel::INFO, "a second client was turned away: one client at a time");
+        // What it sent is read first: closing over unread bytes would reset the
+        // connection, and the reset can destroy the busy line before the client reads it.
+        state.held->closeInOrder();
         state.held.reset();
     }
 }
@@ -240,6 +272,7 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
     case LineRead::Line:
         if (inbound_.tryPush(state.line, connection)) {
             state.replyClaimed = false;  // the reply's claim travels with the line
+            ++state.repliesOwed;
         } else {
             writeStraight(client, state.queueFullReply);
         }
@@ -247,13 +280,17 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
     }
 }
 
-void ApiServer::sendOutbound(Connection* client, std::uint64_t connection, MessageSlot& outgoing) {
+void ApiServer::sendOutbound(Connection* client, std::uint64_t connection, NetworkState& state) {
+    MessageSlot& outgoing = state.outgoing;
     // Cleared before the ring is read, so a message pushed from now on raises it anew.
     outboundWaiting_.clear();
     while (outbound_.tryPop(outgoing)) {
         outboundClaims_.give(1);
         if (client == nullptr || outgoing.connection != connection || client->closed()) {
             continue;
+        }
+        if (isReply(outgoing.view())) {
+            --state.repliesOwed;
         }
         if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
             log(LogLevel::WARN, "the client stopped reading; dropping it");

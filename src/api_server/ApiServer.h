@@ -81,7 +81,7 @@ private:
     // Reads one request line into the inbound ring, its reply's claim already taken.
     void readRequest(Connection& client, std::uint64_t connection, NetworkState& state);
     // Frees every waiting outbound slot; those not for the given connection are dropped.
-    void sendOutbound(Connection* client, std::uint64_t connection, MessageSlot& outgoing);
+    void sendOutbound(Connection* client, std::uint64_t connection, NetworkState& state);
     void writeStraight(Connection& client, const std::string& text);
     std::string handleLine(std::string_view line);
     void log(core::LogLevel level, const std::string& message) const;

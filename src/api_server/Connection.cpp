@@ -17,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 // its deadline and its owner's stop request soon.
 constexpr int kReadWaitMs = 20;
 constexpr std::size_t kChunkBytes = 4096;
+// closeInOrder reads at most this much of what the client sent; a client that floods
+// the socket past it gets its reset.
+constexpr std::size_t kDrainBytes = 1 << 20;
 
 }  // namespace
 
@@ -26,6 +29,28 @@ void Connection::close() noexcept {
     closeSocket(std::exchange(handle_, kInvalidSocket));
     buffer_.clear();
     closed_ = true;
+}
+
+void Connection::closeInOrder() noexcept {
+    if (handle_ != kInvalidSocket) {
+        ::shutdown(handle_, SHUT_WR);
+        char chunk[kChunkBytes];
+        for (std::size_t drained = 0; drained < kDrainBytes;) {
+            const ssize_t received = ::recv(handle_, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (received < 0 && errno == EINTR) {
+                continue;
+            }
+            if (received <= 0) {
+                break;
+            }
+            drained += static_cast<std::size_t>(received);
+        }
+    }
+    close();
+}
+
+bool Connection::hasWaitingLine() const noexcept {
+    return !discarding_ && buffer_.find('\n') != std::string::npos;
 }
 
 LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake) {
@@ -60,6 +85,12 @@ LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake
                 return LineRead::TooLong;
             }
         }
+        if (inputEnded_) {
+            // A last line without its '\n' is a request cut short: dropped.
+            buffer_.clear();
+            discarding_ = false;
+            return LineRead::Nothing;
+        }
         if (Clock::now() >= deadline) {
             return LineRead::Nothing;
         }
@@ -75,8 +106,7 @@ LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake
         if (received > 0) {
             buffer_.append(chunk, static_cast<std::size_t>(received));
         } else if (received == 0) {
-            closed_ = true;
-            return LineRead::Nothing;
+            inputEnded_ = true;  // the client may still read: replies go out until the server closes
         } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             closed_ = true;
             return LineRead::Nothing;

@@ -33,13 +33,26 @@ public:
     // out in time.
     [[nodiscard]] bool writeLine(std::string_view text, int timeoutMs);
 
+    // The client has finished sending (it half-closed, as `nc -N` does, or closed): what
+    // it sent before still comes out of readLine (a last line without its '\n' is
+    // dropped), and replies can still be written.
+    bool inputEnded() const noexcept { return inputEnded_; }
+    // Whether readLine would hand out a line without waiting.
+    bool hasWaitingLine() const noexcept;
+
     bool closed() const noexcept { return closed_ || handle_ == kInvalidSocket; }
+    // Closes at once; unread bytes from the client make the system answer with a reset.
     void close() noexcept;
+    // Closes in order: says the server has finished sending, reads and drops what the
+    // client sent that is already here (unread bytes would turn the close into a reset
+    // that can destroy the last line before the client reads it), then closes.
+    void closeInOrder() noexcept;
 
 private:
     SocketHandle handle_;
     std::string buffer_;
     bool closed_ = false;
+    bool inputEnded_ = false;
     bool discarding_ = false;  // inside an over-long line, waiting for its '\n'
 };
 

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
+import "Tracks.js" as Tracks
 
 // The program's one window: the top bar and the transport above, the browser, the timeline
 // and the detail panel in the body, the help strip below, and the Settings sheet over the
@@ -16,8 +17,10 @@ ApplicationWindow {
     // For the menu bar.
     readonly property var timelineView: timeline
     readonly property var detailView: detail
-    // Instrument and settings last handed to the instrument screen.
+    // Instrument and settings last handed to the instrument screen, and the track map they
+    // were read from.
     property string lastPlayKey: ""
+    property var playTrack: null
 
     // Shows the Settings sheet on a page; an empty page shows the page it showed last.
     function openSettings(page) {
@@ -37,10 +40,10 @@ ApplicationWindow {
     function targetTrack(accept, kind) {
         let target = timeline.selectedTrack;
         if (target === "") {
-            const tracks = project.tracks;
-            for (let i = tracks.length - 1; i >= 0 && target === "" && accept !== null; --i) {
-                if (accept(tracks[i]))
-                    target = tracks[i].id;
+            for (let i = project.trackRevisions.length - 1; i >= 0 && target === "" && accept !== null; --i) {
+                const track = project.trackAt(i);
+                if (accept(track))
+                    target = track.id;
             }
             if (target === "")
                 target = kind === "audio" ? project.addAudioTrack() : project.addTrack();
@@ -111,16 +114,19 @@ ApplicationWindow {
             settings.setValue("appearance.theme", id);
             settings.setValue("appearance.custom_theme", "");
         }
+        // Picking the stored theme while another is shown (--theme) changes no setting.
+        if (theme.currentId !== id)
+            theme.currentId = id;
     }
 
     // The instrument screen plays the selected MIDI track's instrument with its settings;
-    // an unchanged instrument and settings are not handed over again.
+    // an unchanged instrument and settings are not handed over again, and an unchanged track
+    // is not read again.
     function syncPlayToTrack() {
         const id = timeline.selectedTrack;
-        if (id === "")
-            return;
-        const track = project.tracks.find(t => t.id === id);
-        if (track === undefined || track.kind !== "midi" || track.instrument === "")
+        const track = Tracks.find(project, id, root.playTrack);
+        root.playTrack = track;
+        if (track === null || track.kind !== "midi" || track.instrument === "")
             return;
         const config = JSON.stringify(track.instrumentConfig);
         const key = track.instrument + "|" + config;
@@ -402,7 +408,9 @@ ApplicationWindow {
 
             objectName: "browser"
             visible: root.showBrowser
-            SplitView.preferredWidth: 250
+            // In a narrow window the browser gives way, down to its least width, before the
+            // detail panel has less than its play card needs.
+            SplitView.preferredWidth: Math.max(200, Math.min(250, root.width - 3 - (root.showDetail ? detail.narrowestWidth : 0)))
             SplitView.minimumWidth: 200
             SplitView.maximumWidth: 420
         }

@@ -270,6 +270,62 @@ TEST_F(ApiServerThreadTest, ASecondClientIsTurnedAwayAndTheFirstNoticesNothing) 
     EXPECT_EQ(capture->count("a Control-API client connected"), 1);
 }
 
+// Regression: the refused client got its busy line followed by a reset, since what it
+// had sent was never read; the reset could destroy the line before the client read it.
+TEST_F(ApiServerThreadTest, ARefusedClientThatSentARequestGetsTheBusyLineAndAnOrderlyEnd) {
+    startServer();
+    TestClient first(server->port());
+    EXPECT_EQ(roundTrip(first, TestClient::request(1, "ping", kTokenMember)), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+
+    TestClient second(server->port());
+    ASSERT_TRUE(second.sendLine(TestClient::request(5, "ping", kTokenMember)));
+    EXPECT_EQ(second.readLine(),
+              errorLine("null", -32004,
+                        "another client is already connected (one at a time); try again when it disconnects"));
+    EXPECT_TRUE(second.waitClosed());
+    EXPECT_FALSE(second.wasReset());
+}
+
+// Regression: a client that half-closed after its request (nc -N) had it carried out but
+// never got the reply.
+TEST_F(ApiServerThreadTest, AClientThatHalfClosesAfterItsRequestsGetsEveryReplyThenTheEnd) {
+    startServer();
+    TestClient client(server->port());
+    ASSERT_TRUE(client.send(TestClient::request(1, "ping", kTokenMember) + "\n" +
+                            TestClient::request(2, "echo", kTokenMember + R"(,"params":{"n":2})") + "\n"));
+    client.finishSending();
+    EXPECT_EQ(client.readReply(), R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(client.readReply(), R"({"id":2,"jsonrpc":"2.0","result":{"n":2}})");
+    std::string rest;
+    EXPECT_TRUE(client.waitClosed(&rest));
+    EXPECT_EQ(rest, "");
+    EXPECT_FALSE(client.wasReset());
+    EXPECT_TRUE(capture->waitFor("the Control-API client disconnected"));
+}
+
+// Regression: a request nested 3,000 deep was read and written back recursively on the
+// owner's thread, which overflowed its stack under the sanitizers; a NUL ended the text
+// early and the rest was ignored.
+TEST_F(ApiServerThreadTest, DeepNestingAndNulBytesAreRefusedAsParseErrorsBeforeParsing) {
+    startServer();
+    TestClient client(server->port());
+    const std::string tooDeep =
+        "the line nests arrays and objects deeper than 64 levels, more than a request ever needs";
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_EQ(roundTrip(client, R"({"id":1,"method":"echo",)" + kTokenMember + R"(,"params":{"a":)" + nested(3000) +
+                                    "}}"),
+              errorLine("null", -32700, tooDeep));
+    EXPECT_EQ(roundTrip(client, R"({"id":)" + nested(65) + R"(,"method":"ping",)" + kTokenMember + "}"),
+              errorLine("null", -32700, tooDeep));
+    // 64 levels in all are allowed: the request, "params" and 62 arrays.
+    EXPECT_EQ(roundTrip(client, R"({"id":3,"method":"echo",)" + kTokenMember + R"(,"params":{"a":)" + nested(62) +
+                                    "}}"),
+              R"({"id":3,"jsonrpc":"2.0","result":{"a":)" + nested(62) + "}}");
+    EXPECT_EQ(roundTrip(client, std::string(R"({"id":4,"method":"ping",)") + kTokenMember + std::string("}\0{\"x\":1}", 9)),
+              errorLine("null", -32700, "the line is not valid JSON: it holds a NUL byte"));
+    EXPECT_THAT(recordedCalls(), ::testing::ElementsAre("echo {\"a\":" + nested(62) + "}"));
+}
+
 TEST_F(ApiServerThreadTest, AClientThatLeavesMidRequestIsForgottenAndTheNextIsServed) {
     startServer();
     {

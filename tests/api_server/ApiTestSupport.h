@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -105,6 +106,10 @@ public:
         return true;
     }
     bool sendLine(std::string_view line) { return send(std::string(line) + "\n"); }
+    // Half-closes, as `nc -N` does: nothing more is sent, replies are still read.
+    void finishSending() { ::shutdown(fd_, SHUT_WR); }
+    // Whether the server's end came as a reset rather than an orderly close.
+    bool wasReset() const { return reset_; }
 
     // The next line without its '\n'; nothing when the server closed or the guard ran out.
     std::optional<std::string> readLine() {
@@ -176,6 +181,7 @@ private:
                 return true;
             }
             if (received == 0 || (errno != EINTR && errno != EAGAIN)) {
+                reset_ = received < 0 && errno == ECONNRESET;
                 peerClosed_ = true;
                 return false;
             }
@@ -186,6 +192,7 @@ private:
     int fd_ = -1;
     std::string buffer_;
     bool peerClosed_ = false;
+    bool reset_ = false;
 };
 
 // Stands in for the program's GUI thread and its door timer: pumps the server over and

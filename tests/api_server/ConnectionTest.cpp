@@ -80,14 +80,31 @@ TEST_F(ConnectionTest, BytesWithoutANewlineAreTooLongOnceThenDroppedUpToTheNewli
     EXPECT_EQ(line, "after");
 }
 
-TEST_F(ConnectionTest, APeerThatClosesEndsTheConnectionAfterItsLastLine) {
+TEST_F(ConnectionTest, APeerThatClosesEndsItsInputAfterItsLastLine) {
     send("last\npartial");
     closePeer();
     EXPECT_EQ(connection->readLine(line, 1000), LineRead::Line);
     EXPECT_EQ(line, "last");
+    EXPECT_EQ(connection->readLine(line, 1000), LineRead::Nothing);  // the cut-short line is dropped
+    EXPECT_TRUE(connection->inputEnded());
+    EXPECT_FALSE(connection->hasWaitingLine());
     EXPECT_EQ(connection->readLine(line, 1000), LineRead::Nothing);
-    EXPECT_TRUE(connection->closed());
-    EXPECT_FALSE(connection->writeLine("reply", 1000));
+}
+
+// Regression: the end of the client's input closed the connection, so a client that
+// half-closed after its request (nc -N) never got the reply.
+TEST_F(ConnectionTest, APeerThatOnlyFinishedSendingStillGetsItsReplyAndAnOrderlyEnd) {
+    send("request\n");
+    ASSERT_EQ(::shutdown(peer, SHUT_WR), 0);
+    EXPECT_EQ(connection->readLine(line, 1000), LineRead::Line);
+    EXPECT_EQ(connection->readLine(line, 1000), LineRead::Nothing);
+    EXPECT_TRUE(connection->inputEnded());
+    EXPECT_FALSE(connection->closed());
+    EXPECT_TRUE(connection->writeLine("reply", 1000));
+    connection->closeInOrder();
+    EXPECT_EQ(received(), "reply\n");
+    char byte = 0;
+    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);  // an end, not an error
 }
 
 TEST_F(ConnectionTest, WriteLineSendsTheTextAndANewline) {

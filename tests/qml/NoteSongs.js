@@ -46,15 +46,11 @@ function open(project, testHost, tracks) {
     return ids;
 }
 
-// The clip's notes as the clip map holds them: [pitch, start, length], exact.
+// The clip's notes as the project gives them to the views: [pitch, start, length], exact;
+// null for an unknown clip.
 function clipNotes(project, trackId, clipId) {
-    for (const t of project.tracks) {
-        if (t.id !== trackId)
-            continue;
-        for (const c of t.clipList) {
-            if (c.id === clipId)
-                return c.notes.map(n => [n[0], n[1], n[2]]);
-        }
-    }
-    return null;
+    const track = project.track(trackId);
+    if (track.clipList === undefined || !track.clipList.some(c => c.id === clipId))
+        return null;
+    return project.clipNoteList(trackId, clipId).map(n => [n[0], n[1], n[2]]);
 }

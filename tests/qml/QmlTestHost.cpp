@@ -2,6 +2,7 @@
 
 #include "support/FakeMidiBackend.h"
 
+#include "app/demo/DemoProject.h"
 #include "app/live/InstrumentController.h"
 #include "app/live/MidiController.h"
 #include "app/project/ProjectController.h"
@@ -326,6 +327,14 @@ void QmlTestHost::applyLiveSettings(bool on) {
             app::applySettingChange(id, *settings_, *themes_, *logger_);
         });
     }
+}
+
+void QmlTestHost::buildDemoSong() {
+    app::DemoViews views;
+    views.fm = true;
+    views.sampler = true;
+    views.audio = true;
+    app::buildDemoProject(*project_, views, nullptr);
 }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }

@@ -125,6 +125,9 @@ public:
     Q_INVOKABLE bool writeSound(const QString& path, double seconds);
     // While on, changed theme and log level settings act at once, as the program makes them.
     Q_INVOKABLE void applyLiveSettings(bool on);
+    // The demonstration song as the start-up builds it, with the tracks of every view: an FM
+    // piano, a Drum Rack, a Sampler and an audio track besides the song's four.
+    Q_INVOKABLE void buildDemoSong();
 
 private:
     QObject* realObject(const QString& name) const;

@@ -2,6 +2,11 @@
 // objects and the real `audio`, `instrument`, `midi` and `transport` controllers over a sound
 // card that renders only when a test asks and a MIDI driver whose inputs the suites plug in,
 // and the real `project` controller with its folders in a temporary folder.
+//
+// Three screens without a display: the first, where every window opens unless placed, as
+// the program sees one without an interface size, and two scaled by Qt exactly as the
+// interface sizes 75 and 200 % scale the program's window (appearance.ui_scale sets
+// QT_SCALE_FACTOR; these set the same factor for one screen each).
 
 #include "QmlTestHost.h"
 
@@ -17,7 +22,11 @@ class Setup : public QObject {
 
 public:
     // Before the test application exists: it picks its platform when it is made.
-    Setup() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+    Setup() {
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QUICK_TEST_SOURCE_DIR "/screens.json");
+        qputenv("QT_SCREEN_SCALE_FACTORS", "interface-100=1;interface-75=0.75;interface-200=2");
+        qunsetenv("QT_SCALE_FACTOR");
+    }
 
 public slots:
     void applicationAvailable() { host_ = std::make_unique<ostrel::test::QmlTestHost>(); }

@@ -1,9 +1,14 @@
 #include "support/HostileFiles.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
+#include <string>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -15,6 +20,38 @@ void makeFifo(const std::filesystem::path& path) {
     if (::mkfifo(path.c_str(), 0600) != 0) {
         throw std::runtime_error("mkfifo failed for " + path.string());
     }
+}
+
+namespace {
+
+std::uint64_t residentMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::strtoull(line.c_str() + 6, nullptr, 10) / 1024;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+void runWithinMemory(std::uint64_t growthMiB, const std::function<void()>& work) {
+    const std::uint64_t limit = residentMiB() + growthMiB;
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        while (!done.load()) {
+            if (residentMiB() > limit) {
+                std::fprintf(stderr, "the work grew past %llu MiB of memory: ending the test process\n",
+                             static_cast<unsigned long long>(limit));
+                std::_Exit(1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    work();
+    done.store(true);
+    watchdog.join();
 }
 
 void makeSparseFile(const std::filesystem::path& path, std::uint64_t size) {

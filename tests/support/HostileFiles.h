@@ -15,6 +15,12 @@ void makeSparseFile(const std::filesystem::path& path, std::uint64_t size);
 // on the FIFO (the fault under test), reading or writing, the FIFO's other end is opened
 // after a generous wait so that load can return and the test end; the wait is a safety
 // net, not a measure.
+// Runs work on this thread while a watchdog looks at the process's resident memory: should
+// it grow by more than growthMiB (a reader that reads a device for ever, the fault under
+// test), the whole process ends at once with a message and exit code 1, instead of taking
+// the machine's memory until the kernel kills something.
+void runWithinMemory(std::uint64_t growthMiB, const std::function<void()>& work);
+
 bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::function<void()>& load);
 
 }  // namespace ostrel::test

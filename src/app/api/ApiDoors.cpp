@@ -1,11 +1,17 @@
 #include "app/api/ApiDoors.h"
 
 #include "app/api/ApiHandler.h"
+#include "app/api/ApiToken.h"
 #include "app/api/MainLoopHandOffs.h"
 #include "app/project/ProjectController.h"
+#include "app/settings/SettingsBridge.h"
+#include "core/log/Logger.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
+
+#include <cstdint>
 
 #include <nlohmann/json.hpp>
 
@@ -32,6 +38,57 @@ void connectDoors(QTimer& pump, ProjectController& project, api_server::ApiServe
         server.notify("ostrel/project.changed", projectChangedNotification(project));
     });
     pump.start();
+}
+
+namespace {
+
+const QString kEnabledKey = QStringLiteral("api.enabled");
+const QString kPortKey = QStringLiteral("api.port");
+const QString kOscPortKey = QStringLiteral("api.osc.port");
+
+std::uint16_t portSetting(const SettingsBridge& settings, const QString& key) {
+    return static_cast<std::uint16_t>(settings.value(key).toInt());
+}
+
+}  // namespace
+
+bool isDoorSetting(const QString& id) { return id == kEnabledKey || id == kPortKey || id == kOscPortKey; }
+
+void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc, SettingsBridge& settings,
+                       core::Logger& logger) {
+    if (!settings.value(kEnabledKey).toBool()) {
+        osc.stop();
+        server.stop();
+        settings.setNote(kPortKey, {});
+        settings.setNote(kOscPortKey, {});
+        settings.setNote(kEnabledKey, {});
+        return;
+    }
+    // Made before the doors open, so a client can read it from the settings file.
+    const QString token = ensureApiToken(settings);
+    const std::uint16_t port = portSetting(settings, kPortKey);
+    if (server.running() && server.port() != port) {
+        server.stop();
+    }
+    QStringList problems;
+    if (!server.running() && !server.start(port, token.toStdString())) {
+        logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
+        problems.append(QObject::tr("The Control API could not listen on port %1 (is another program using it?); "
+                                    "the app runs without it.")
+                            .arg(port));
+    }
+    const std::uint16_t oscPort = portSetting(settings, kOscPortKey);
+    if (osc.running() && osc.port() != oscPort) {
+        osc.stop();
+    }
+    if (!osc.running() && !osc.start(oscPort)) {
+        logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
+        problems.append(QObject::tr("The OSC door could not listen on UDP port %1 (is another program using it?); "
+                                    "it stays closed.")
+                            .arg(oscPort));
+    }
+    // The switch's row is on the page everyone sees; the port rows are advanced.
+    settings.setNote(kEnabledKey, problems.join(u' '));
 }
 
 void collectFinishedRenders(ProjectController& project, api_server::ApiServer& server) {

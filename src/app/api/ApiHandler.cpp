@@ -334,10 +334,6 @@ ApiHandler::Json ApiHandler::tracksList(const Json&) {
     json tracks = json::array();
     for (const QVariant& entry : project_->tracks()) {
         const QVariantMap track = entry.toMap();
-        int noteCount = 0;
-        for (const QVariant& clip : track.value(QStringLiteral("clipList")).toList()) {
-            noteCount += static_cast<int>(clip.toMap().value(QStringLiteral("notes")).toList().size());
-        }
         tracks.push_back({{"id", stringField(track, "id")},
                           {"name", stringField(track, "name")},
                           {"kind", stringField(track, "kind")},
@@ -346,7 +342,7 @@ ApiHandler::Json ApiHandler::tracksList(const Json&) {
                           {"solo", track.value(QStringLiteral("solo")).toBool()},
                           {"volume", track.value(QStringLiteral("volume")).toDouble()},
                           {"clipCount", track.value(QStringLiteral("clips")).toInt()},
-                          {"noteCount", noteCount},
+                          {"noteCount", track.value(QStringLiteral("notes")).toInt()},
                           {"effects", devicesToJson(track)}});
     }
     return {{"tracks", tracks}};
@@ -381,9 +377,7 @@ ApiHandler::Json ApiHandler::tracksRemove(const Json& params) {
     project_->removeTrack(qText(stringField(track, "id")));
     project_->setMessage(
         ProjectController::tr("Removed track \"%1\" (%2 clips, %3 effects) via the API. Press Ctrl+Z to undo.")
-            .arg(qText(stringField(track, "name")))
-            .arg(clips)
-            .arg(effects),
+            .arg(qText(stringField(track, "name")), QString::number(clips), QString::number(effects)),
         true);
     return kOk;
 }
@@ -715,8 +709,7 @@ ApiHandler::Json ApiHandler::clipsRemoveNote(const Json& params) {
     project_->removeNote(trackId, clipId, qText(noteId));
     project_->setMessage(
         ProjectController::tr("Removed a note (pitch %1) from clip \"%2\" via the API. Press Ctrl+Z to undo.")
-            .arg(pitch)
-            .arg(qText(stringField(clip, "name"))),
+            .arg(QString::number(pitch), qText(stringField(clip, "name"))),
         true);
     return kOk;
 }

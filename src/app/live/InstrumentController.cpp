@@ -1,5 +1,6 @@
 #include "app/live/InstrumentController.h"
 
+#include "app/files/FileNames.h"
 #include "app/settings/SettingsBridge.h"
 #include "app/sound/AudioController.h"
 #include "core/log/Logger.h"
@@ -361,6 +362,7 @@ void InstrumentController::refreshPatches() {
     if (!patchesDirectory_.isEmpty() && folder.exists()) {
         const QStringList files =
             folder.entryList(QStringList{QStringLiteral("*.ostpatch")}, QDir::Files, QDir::Name);
+        warnNamesNotUtf8(patchesDirectory_, {".ostpatch"}, "the patch file", "instrument", logger_, patchesNamedBadly_);
         for (const QString& file : files) {
             const QString path = patchesDirectory_ + QLatin1Char('/') + file;
             engine::Patch patch;
@@ -376,6 +378,16 @@ void InstrumentController::refreshPatches() {
                 std::any_of(userPatches_.begin(), userPatches_.end(), [&](const UserPatch& u) { return u.name == name; });
             if (taken) {
                 problems.append(QStringLiteral("%1: the name \"%2\" is already used").arg(file, name));
+                continue;
+            }
+            // Checked before the voices are built around it, where a missing output reads
+            // as a cable to nowhere.
+            const bool hasOutput = std::any_of(patch.nodes.begin(), patch.nodes.end(),
+                                               [&](const engine::PatchNode& node) { return node.id == patch.output; });
+            if (!hasOutput) {
+                problems.append(QStringLiteral("%1: the patch has no output (\"output\" must be the id of the module "
+                                               "that sounds)")
+                                    .arg(file));
                 continue;
             }
             const engine::Patch trial = engine::makePolyphonicPatch(patch, kTrialLevel, engine::VoiceEffects::None, 1, nullptr);

@@ -191,6 +191,7 @@ private:
     engine::LiveInstrument live_;
     QStringList patchNames_;
     std::vector<UserPatch> userPatches_;
+    QSet<QByteArray> patchesNamedBadly_;  // names not UTF-8 already warned about
     QString patchesDirectory_;
     QString patchFilesMessage_;
     bool patchFilesProblem_ = false;

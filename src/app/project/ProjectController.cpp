@@ -1,5 +1,7 @@
 #include "app/project/ProjectController.h"
 
+#include "app/files/FileNames.h"
+
 #include "app/project/SongFileName.h"
 #include "app/sound/TransportController.h"
 #include "core/Failure.h"
@@ -118,6 +120,7 @@ bool ProjectController::dirty() {
 }
 
 void ProjectController::documentTouched() {
+    viewsStale_ = true;
     tracksCache_.reset();
     dirtyCache_.reset();
     renderedSong_.reset();
@@ -149,6 +152,7 @@ void ProjectController::resetDocument(model::Project project, const QString& fil
     }
     *document_ = std::move(project);
     savedCopy_ = *document_;
+    forgetViews();
     documentTouched();
 
     history_ = std::make_unique<model::History>(*document_, kUndoDepth);
@@ -286,8 +290,7 @@ bool ProjectController::openProject(const QString& fileName) {
         setMessage(tr("Opened %1").arg(fileName), false);
     } else {
         setMessage(tr("Opened %1 (%2 note(s) about newer parts of the file)")
-                       .arg(fileName)
-                       .arg(static_cast<qulonglong>(warnings.size())),
+                       .arg(fileName, QString::number(static_cast<qulonglong>(warnings.size()))),
                    false);
     }
     return true;
@@ -303,7 +306,7 @@ bool ProjectController::save() {
             QString numbered;
             for (int n = 2; n <= 999 && numbered.isEmpty(); ++n) {
                 const QString candidate =
-                    projects.filePath(QStringLiteral("%1 %2.ostproj").arg(base.left(kNumberedFileBaseLength)).arg(n));
+                    projects.filePath(QStringLiteral("%1 %2.ostproj").arg(base.left(kNumberedFileBaseLength), QString::number(n)));
                 if (!QFileInfo::exists(candidate)) {
                     numbered = candidate;
                 }
@@ -366,9 +369,10 @@ void ProjectController::refreshSamples() {
             return folded != 0 ? folded < 0 : a.toUtf8() < b.toUtf8();
         });
         files.erase(std::unique(files.begin(), files.end()), files.end());
+        warnNamesNotUtf8(samplesDirectory_, {".wav"}, "the sound file", "project", logger_, samplesNamedBadly_);
     }
     soundFiles_.clear();
-    tracksCache_.reset();
+    forgetViews();
     renderedSong_.reset();
     sampleFiles_ = files;
     emit samplesChanged();

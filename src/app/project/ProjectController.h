@@ -7,9 +7,11 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
@@ -78,6 +80,7 @@ class ProjectController : public QObject {
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(bool problem READ problem NOTIFY messageChanged)
     Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+    Q_PROPERTY(QVariantList trackRevisions READ trackRevisions NOTIFY projectChanged)
 
 public:
     static constexpr std::size_t kUndoDepth = 200;
@@ -127,6 +130,9 @@ public:
     QString message() const { return message_; }
     bool problem() const { return problem_; }
     bool recording() const { return recording_; }
+    // One number a track, in song order: the `revision` of its TrackMap. The QML compares
+    // these to the maps it holds and asks again only for the tracks whose number moved.
+    QVariantList trackRevisions();
 
     // The document as it stands; for the control API and tests, never to be kept.
     const model::Project& document() const { return *document_; }
@@ -198,6 +204,13 @@ public:
     Q_INVOKABLE bool openProject(const QString& fileName);
     Q_INVOKABLE void refreshProjects();
     Q_INVOKABLE void openProjectsFolder();
+    // One TrackMap, by id or by place in the song; an empty map when there is none. Built
+    // once per change of that track and kept, like every map of `tracks`.
+    Q_INVOKABLE QVariantMap track(const QString& id);
+    Q_INVOKABLE QVariantMap trackAt(int index);
+    // The clip's notes as one [pitch, start, length] list each, exact, in the clip's order;
+    // empty for an unknown track or clip. Built at the first ask after the clip changed.
+    Q_INVOKABLE QVariantList clipNoteList(const QString& trackId, const QString& clipId);
 
     // Stores both and signals messageChanged every time.
     void setMessage(const QString& text, bool problem);
@@ -222,7 +235,8 @@ private:
     // Rounds and clamps; records one step when the result differs from the document's.
     void applyTempo(double bpm);
     void pushTempoToTransport();
-    // Forgets what the views keep between reads; every change of the document calls it.
+    // Marks what the views keep between reads as behind the document, so the next read builds
+    // again what an edit changed; every change of the document calls it.
     void documentTouched();
     std::int64_t nowMs() const;
 
@@ -252,10 +266,31 @@ private:
     double takeBeats() const { return lastPosition_ + passOffset_; }
     void finishRecording();
 
-    // Views.
-    QVariantList buildTracks();
+    // Views. Each track's map and each clip's map and note list are kept between reads and
+    // made again only for what an edit stamped since (the model's EditStamp), so an edit of one
+    // track costs that track's views, whatever the size of the song.
+    struct ClipView {
+        model::Uuid id;
+        std::uint64_t stamp = 0;
+        QVariantMap map;
+        std::optional<QVariantList> notes;  // made at the first ask
+    };
+    struct TrackView {
+        model::Uuid id;
+        std::uint64_t stamp = 0;
+        int index = 0;
+        qint64 revision = 0;
+        QVariantMap map;
+        std::vector<ClipView> clips;  // in the track's clip order
+    };
+    // Brings the kept views in step with the document, if an edit came since.
+    void syncViews();
+    // Empties the kept views: another song, or sound files read again.
+    void forgetViews();
+    TrackView buildTrackView(const model::Track& track, int index, TrackView* previous);
     QVariantMap clipMap(const model::Clip& clip);
     QVariantMap deviceMap(const model::Device& device) const;
+    const TrackView* findTrackView(const QString& id);
 
     // Lookups by id text; a text that does not parse is an unknown id.
     const model::Track* findTrack(const QString& id, model::Uuid* parsed = nullptr) const;
@@ -273,6 +308,7 @@ private:
     QString filePath_;
     QStringList projectFiles_;
     QStringList sampleFiles_;
+    QSet<QByteArray> samplesNamedBadly_;  // names not UTF-8 already warned about
     QString samplesDirectory_;
     SoundFileCache soundFiles_;
     QString message_;
@@ -300,8 +336,11 @@ private:
     double lastPosition_ = 0.0;  // the transport's position when last seen playing
     double passOffset_ = 0.0;
     bool wrapped_ = false;  // the position went back at least once during the take
-    // Kept exactly in step with the document: emptied by every change, undo, redo, install,
-    // save and sample refresh, so a read returns what a fresh build would.
+    // Kept exactly in step with the document: marked stale by every change, undo and redo,
+    // emptied by an install and a sample refresh, so a read returns what a fresh build would.
+    std::vector<TrackView> trackViews_;
+    bool viewsStale_ = true;
+    qint64 lastRevision_ = 0;
     std::optional<QVariantList> tracksCache_;
     std::optional<bool> dirtyCache_;
     // The last song rendered for playback, kept only for a song that reads no sound file

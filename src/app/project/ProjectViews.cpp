@@ -1,4 +1,5 @@
-// The read-only maps and lists the QML and the control API draw the song from.
+// The read-only maps and lists the QML and the control API draw the song from. A clip map
+// carries no notes: a view that draws or edits a clip asks for that clip's notes.
 
 #include "app/project/ProjectController.h"
 
@@ -70,48 +71,168 @@ QVariantMap configMap(const model::JsonValue& config) {
 }  // namespace
 
 QVariantList ProjectController::tracks() {
+    syncViews();
     if (!tracksCache_) {
-        tracksCache_ = buildTracks();
+        QVariantList list;
+        list.reserve(static_cast<qsizetype>(trackViews_.size()));
+        for (const TrackView& view : trackViews_) {
+            list.append(view.map);
+        }
+        tracksCache_ = std::move(list);
     }
     return *tracksCache_;
 }
 
-QVariantList ProjectController::buildTracks() {
-    QVariantList list;
-    list.reserve(static_cast<qsizetype>(document_->tracks().size()));
+QVariantList ProjectController::trackRevisions() {
+    syncViews();
+    QVariantList revisions;
+    revisions.reserve(static_cast<qsizetype>(trackViews_.size()));
+    for (const TrackView& view : trackViews_) {
+        revisions.append(view.revision);
+    }
+    return revisions;
+}
+
+QVariantMap ProjectController::track(const QString& id) {
+    const TrackView* view = findTrackView(id);
+    return view != nullptr ? view->map : QVariantMap();
+}
+
+QVariantMap ProjectController::trackAt(int index) {
+    syncViews();
+    return index >= 0 && static_cast<std::size_t>(index) < trackViews_.size()
+               ? trackViews_[static_cast<std::size_t>(index)].map
+               : QVariantMap();
+}
+
+QVariantList ProjectController::clipNoteList(const QString& trackId, const QString& clipId) {
+    model::Uuid clipUuid;
+    const TrackView* found = findTrackView(trackId);
+    if (found == nullptr || !model::Uuid::parse(clipId.toStdString(), clipUuid)) {
+        return {};
+    }
+    TrackView& view = trackViews_[static_cast<std::size_t>(found->index)];
+    for (std::size_t i = 0; i < view.clips.size(); ++i) {
+        ClipView& clip = view.clips[i];
+        if (clip.id != clipUuid) {
+            continue;
+        }
+        if (!clip.notes) {
+            // The views follow the track's clip order, so the clip is the document's i-th.
+            const model::Clip& source = document_->tracks()[static_cast<std::size_t>(view.index)].clips[i];
+            QVariantList notes;
+            notes.reserve(static_cast<qsizetype>(source.notes.size()));
+            for (const model::Note& note : source.notes) {
+                notes.append(QVariant(QVariantList{static_cast<int>(note.pitch), note.startBeats, note.lengthBeats}));
+            }
+            clip.notes = std::move(notes);
+        }
+        return *clip.notes;
+    }
+    return {};
+}
+
+void ProjectController::forgetViews() {
+    trackViews_.clear();
+    viewsStale_ = true;
+    tracksCache_.reset();
+}
+
+void ProjectController::syncViews() {
+    if (!viewsStale_) {
+        return;
+    }
+    viewsStale_ = false;
+    std::vector<TrackView> previous = std::move(trackViews_);
+    trackViews_.clear();
+    trackViews_.reserve(document_->tracks().size());
     int index = 0;
     for (const model::Track& track : document_->tracks()) {
-        QVariantMap map;
-        map.insert(QStringLiteral("id"), idText(track.id));
-        map.insert(QStringLiteral("name"), fromUtf8(track.name));
-        map.insert(QStringLiteral("clips"), static_cast<int>(track.clips.size()));
-        QVariantList clips;
-        clips.reserve(static_cast<qsizetype>(track.clips.size()));
-        int notes = 0;
-        for (const model::Clip& clip : track.clips) {
-            clips.append(clipMap(clip));
-            notes += static_cast<int>(clip.notes.size());
+        // Mostly in the same place as before; after an insert or a removal, found by id.
+        TrackView* old = nullptr;
+        const auto i = static_cast<std::size_t>(index);
+        if (i < previous.size() && previous[i].id == track.id) {
+            old = &previous[i];
+        } else {
+            const auto it = std::find_if(previous.begin(), previous.end(),
+                                         [&](const TrackView& view) { return view.id == track.id; });
+            old = it != previous.end() ? &*it : nullptr;
         }
-        map.insert(QStringLiteral("clipList"), clips);
-        map.insert(QStringLiteral("kind"), fromUtf8(track.kind));
-        map.insert(QStringLiteral("fmValues"), fmValues(track));
-        map.insert(QStringLiteral("instrumentConfig"), configMap(track.instrumentConfig));
-        QVariantList devices;
-        devices.reserve(static_cast<qsizetype>(track.devices.size()));
-        for (const model::Device& device : track.devices) {
-            devices.append(deviceMap(device));
+        if (old != nullptr && old->stamp == track.stamp.value) {
+            if (old->index != index) {
+                old->index = index;
+                old->revision = ++lastRevision_;
+                old->map.insert(QStringLiteral("index"), index);
+                old->map.insert(QStringLiteral("revision"), old->revision);
+            }
+            trackViews_.push_back(std::move(*old));
+        } else {
+            trackViews_.push_back(buildTrackView(track, index, old));
         }
-        map.insert(QStringLiteral("deviceList"), devices);
-        map.insert(QStringLiteral("devices"), static_cast<int>(track.devices.size()));
-        map.insert(QStringLiteral("instrument"), fromUtf8(track.instrumentPatch));
-        map.insert(QStringLiteral("muted"), track.muted);
-        map.insert(QStringLiteral("solo"), track.solo);
-        map.insert(QStringLiteral("volume"), track.volume);
-        map.insert(QStringLiteral("notes"), notes);
-        map.insert(QStringLiteral("index"), index++);
-        list.append(map);
+        ++index;
     }
-    return list;
+}
+
+const ProjectController::TrackView* ProjectController::findTrackView(const QString& id) {
+    model::Uuid uuid;
+    if (!model::Uuid::parse(id.toStdString(), uuid)) {
+        return nullptr;
+    }
+    syncViews();
+    const auto it =
+        std::find_if(trackViews_.begin(), trackViews_.end(), [&](const TrackView& view) { return view.id == uuid; });
+    return it != trackViews_.end() ? &*it : nullptr;
+}
+
+ProjectController::TrackView ProjectController::buildTrackView(const model::Track& track, int index,
+                                                               TrackView* previous) {
+    TrackView view;
+    view.id = track.id;
+    view.stamp = track.stamp.value;
+    view.index = index;
+    view.revision = ++lastRevision_;
+    view.clips.reserve(track.clips.size());
+    QVariantList clips;
+    clips.reserve(static_cast<qsizetype>(track.clips.size()));
+    int notes = 0;
+    for (const model::Clip& clip : track.clips) {
+        ClipView* kept = nullptr;
+        if (previous != nullptr) {
+            for (ClipView& old : previous->clips) {
+                if (old.id == clip.id && old.stamp == clip.stamp.value) {
+                    kept = &old;
+                    break;
+                }
+            }
+        }
+        view.clips.push_back(kept != nullptr ? std::move(*kept)
+                                             : ClipView{clip.id, clip.stamp.value, clipMap(clip), std::nullopt});
+        clips.append(view.clips.back().map);
+        notes += static_cast<int>(clip.notes.size());
+    }
+    QVariantMap& map = view.map;
+    map.insert(QStringLiteral("id"), idText(track.id));
+    map.insert(QStringLiteral("name"), fromUtf8(track.name));
+    map.insert(QStringLiteral("clips"), static_cast<int>(track.clips.size()));
+    map.insert(QStringLiteral("clipList"), clips);
+    map.insert(QStringLiteral("kind"), fromUtf8(track.kind));
+    map.insert(QStringLiteral("fmValues"), fmValues(track));
+    map.insert(QStringLiteral("instrumentConfig"), configMap(track.instrumentConfig));
+    QVariantList devices;
+    devices.reserve(static_cast<qsizetype>(track.devices.size()));
+    for (const model::Device& device : track.devices) {
+        devices.append(deviceMap(device));
+    }
+    map.insert(QStringLiteral("deviceList"), devices);
+    map.insert(QStringLiteral("devices"), static_cast<int>(track.devices.size()));
+    map.insert(QStringLiteral("instrument"), fromUtf8(track.instrumentPatch));
+    map.insert(QStringLiteral("muted"), track.muted);
+    map.insert(QStringLiteral("solo"), track.solo);
+    map.insert(QStringLiteral("volume"), track.volume);
+    map.insert(QStringLiteral("notes"), notes);
+    map.insert(QStringLiteral("index"), index);
+    map.insert(QStringLiteral("revision"), view.revision);
+    return view;
 }
 
 QVariantMap ProjectController::clipMap(const model::Clip& clip) {
@@ -120,12 +241,7 @@ QVariantMap ProjectController::clipMap(const model::Clip& clip) {
     map.insert(QStringLiteral("name"), fromUtf8(clip.name));
     map.insert(QStringLiteral("start"), clip.startBeats);
     map.insert(QStringLiteral("length"), clip.lengthBeats);
-    QVariantList notes;
-    notes.reserve(static_cast<qsizetype>(clip.notes.size()));
-    for (const model::Note& note : clip.notes) {
-        notes.append(QVariant(QVariantList{static_cast<int>(note.pitch), note.startBeats, note.lengthBeats}));
-    }
-    map.insert(QStringLiteral("notes"), notes);
+    map.insert(QStringLiteral("revision"), ++lastRevision_);
     const bool audio = !clip.audioSource.empty();
     map.insert(QStringLiteral("audio"), audio);
     if (audio) {

@@ -74,7 +74,7 @@ bool SettingsBridge::showHelpStrip() const { return store_.getBool("appearance.s
 QVariantList SettingsBridge::entries(const QString& category, bool showAdvanced) const {
     QVariantList list;
     for (const core::SettingDef* def : registry_.settingsInCategory(category.toStdString(), showAdvanced)) {
-        list.append(makeSettingEntryMap(*def, store_));
+        list.append(withNote(makeSettingEntryMap(*def, store_)));
     }
     return list;
 }
@@ -92,7 +92,7 @@ QVariantList SettingsBridge::search(const QString& text, bool showAdvanced) cons
         const bool matches = QString::fromStdString(def.label).contains(needle, Qt::CaseInsensitive) ||
                              QString::fromStdString(def.help).contains(needle, Qt::CaseInsensitive);
         if (matches) {
-            list.append(makeSettingEntryMap(def, store_));
+            list.append(withNote(makeSettingEntryMap(def, store_)));
         }
     }
     return list;
@@ -123,7 +123,7 @@ bool SettingsBridge::setValue(const QString& id, const QVariant& value) {
 
     logger_.recordStep("settings", "changed " + key);
     std::string saveError;
-    if (!store_.save(localPath(filePath_), &saveError)) {
+    if (saving_ == SettingsSaving::ToFile && !store_.save(localPath(filePath_), &saveError)) {
         logger_.log(core::LogLevel::ERROR, "settings", "could not save settings: " + saveError);
     }
     ++revision_;
@@ -142,6 +142,23 @@ void SettingsBridge::resetToDefault(const QString& id) {
         return;
     }
     setValue(id, settingValueToVariant(def->defaultValue));
+}
+
+QVariantMap SettingsBridge::withNote(QVariantMap entry) const {
+    entry.insert(QStringLiteral("note"), notes_.value(entry.value(QStringLiteral("id")).toString()));
+    return entry;
+}
+
+void SettingsBridge::setNote(const QString& id, const QString& text) {
+    if (notes_.value(id) == text) {
+        return;
+    }
+    if (text.isEmpty()) {
+        notes_.remove(id);
+    } else {
+        notes_.insert(id, text);
+    }
+    emit revisionChanged();
 }
 
 QVariant SettingsBridge::value(const QString& id) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -12,6 +13,10 @@ struct SettingsRegistry;
 }  // namespace ostrel::core
 
 namespace ostrel::app {
+
+// Where accepted changes go: into the settings file after each one, or only into this
+// run (a demonstration leaves the user's file as it found it).
+enum class SettingsSaving { ToFile, ThisRunOnly };
 
 // The context object `settings` and the one way in which the window and the controllers
 // read and change settings: converts what the QML gives to the setting's type, lets the
@@ -51,16 +56,30 @@ public:
     // Invalid for an unknown id.
     Q_INVOKABLE QVariant value(const QString& id) const;
 
+    // From now on; ToFile at construction.
+    void setSaving(SettingsSaving saving) { saving_ = saving; }
+
+    // A line the setting's row shows under its help while it is not empty, for what the
+    // program found when it acted on the setting ("the port is in use"). Empty clears it.
+    // The rows are rebuilt through revisionChanged; revision itself does not move.
+    void setNote(const QString& id, const QString& text);
+    QString note(const QString& id) const { return notes_.value(id); }
+
 signals:
     void valueChanged(QString id);
     void revisionChanged();
     void restartNeededChanged();
 
 private:
+    // The entry with its row's "note" ("" when there is none).
+    QVariantMap withNote(QVariantMap entry) const;
+
     core::SettingsStore& store_;
     const core::SettingsRegistry& registry_;
     QString filePath_;
     core::Logger& logger_;
+    QHash<QString, QString> notes_;
+    SettingsSaving saving_ = SettingsSaving::ToFile;
     int revision_ = 0;
     bool restartNeeded_ = false;  // once true, stays true until the program ends
 };

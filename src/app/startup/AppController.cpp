@@ -1,6 +1,7 @@
 #include "app/startup/AppController.h"
 
 #include "core/BuildInfo.h"
+#include "core/files/RegularFile.h"
 #include "core/log/Logger.h"
 
 #include <QDesktopServices>
@@ -8,6 +9,9 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <cstdint>
+#include <filesystem>
+#include <limits>
 #include <utility>
 
 namespace ostrel::app {
@@ -31,14 +35,26 @@ QString AppController::channel() const {
 }
 
 QString AppController::logTail() const {
-    QFile file(logFilePath_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Through the regular-file door, whatever its size: a log path that is a link to a
+    // device or a pipe gives nothing and never blocks, and only the end is read.
+    core::RegularFile file;
+    const std::filesystem::path path(QFile::encodeName(logFilePath_).toStdString());
+    const core::FileReadProblem problem = file.open(path, std::numeric_limits<std::uint64_t>::max());
+    if (problem == core::FileReadProblem::NotRegularFile) {
+        return tr("(the log file is not a regular file)");
+    }
+    if (problem != core::FileReadProblem::None) {
         return tr("(the log file does not exist yet)");
     }
-    if (file.size() > kLogTailBytes) {
-        file.seek(file.size() - kLogTailBytes);
+    const std::uint64_t size = file.size();
+    const std::uint64_t from = size > static_cast<std::uint64_t>(kLogTailBytes) ? size - kLogTailBytes : 0;
+    QByteArray bytes(static_cast<qsizetype>(size - from), Qt::Uninitialized);
+    std::size_t got = 0;
+    if (!file.readAt(from, bytes.data(), static_cast<std::size_t>(bytes.size()), got)) {
+        return tr("(the log file could not be read)");
     }
-    return QString::fromUtf8(file.readAll());
+    bytes.truncate(static_cast<qsizetype>(got));
+    return QString::fromUtf8(bytes);
 }
 
 void AppController::setHelpText(const QString& text) {

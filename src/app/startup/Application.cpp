@@ -4,7 +4,6 @@
 #include "api_server/OscServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
-#include "app/api/ApiToken.h"
 #include "app/api/MainLoopHandOffs.h"
 #include "app/live/InstrumentController.h"
 #include "app/live/MidiController.h"
@@ -23,6 +22,8 @@
 #include "app/themes/ThemeManager.h"
 #include "core/BuildInfo.h"
 #include "core/crash/CrashReporter.h"
+#include "core/crash/ShutdownSignals.h"
+#include "core/files/FolderLock.h"
 #include "core/log/FileSink.h"
 #include "core/log/Logger.h"
 #include "core/settings/SettingsRegistry.h"
@@ -38,11 +39,14 @@
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVariant>
 
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -121,22 +125,6 @@ AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QC
     return folders;
 }
 
-// Opens the control API and OSC doors when the settings ask for them.
-void startDoors(api_server::ApiServer& apiServer, api_server::OscServer& oscServer, SettingsBridge& settings,
-                core::Logger& logger) {
-    // Made before the doors start, so a client can read it from the settings file.
-    const QString apiToken = ensureApiToken(settings);
-    if (settings.value(QStringLiteral("api.enabled")).toBool()) {
-        if (!apiServer.start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.port")).toInt()),
-                             apiToken.toStdString())) {
-            logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
-        }
-        if (!oscServer.start(static_cast<std::uint16_t>(settings.value(QStringLiteral("api.osc.port")).toInt()))) {
-            logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
-        }
-    }
-}
-
 // Every so often, the renders that have finished go to whoever asked for them.
 void startRenderCollection(QTimer& renderCollection, QGuiApplication& application, ProjectController& project,
                            api_server::ApiServer& apiServer) {
@@ -191,6 +179,26 @@ void atFirstFrame(const FirstFrameContext& firstFrame) {
         [firstFrame] { onFirstFrame(firstFrame); }, Qt::SingleShotConnection);
 }
 
+// SIGTERM and SIGINT (a logout, kill, a service manager, Ctrl+C in the terminal) close the
+// program as its Quit command does: the event loop ends, settings and doors are closed in
+// order and "Ostrel closed" is logged. The handler only writes to a pipe; this reads it.
+std::unique_ptr<QSocketNotifier> quitOnShutdownSignals(QGuiApplication& application, core::Logger& logger) {
+    const int pipe = core::ShutdownSignals::install();
+    if (pipe < 0) {
+        logger.log(core::LogLevel::WARN, "app", "SIGTERM and SIGINT will end Ostrel without closing it in order");
+        return nullptr;
+    }
+    auto notifier = std::make_unique<QSocketNotifier>(pipe, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &application, [&logger] {
+        while (const int signal = core::ShutdownSignals::takePending()) {
+            logger.log(core::LogLevel::INFO, "app",
+                       std::string("closing on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+            QCoreApplication::quit();
+        }
+    });
+    return notifier;
+}
+
 // --quit-after-ms: the event loop is asked to quit that long from now.
 void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& application) {
     if (parser.isSet(QStringLiteral("quit-after-ms"))) {
@@ -205,13 +213,20 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     QElapsedTimer startupClock;
     startupClock.start();
 
-    // Before anything else exists: the data folder, the settings and the interface size.
+    // Before anything else exists: the data folder, held by this copy alone, the settings
+    // and the interface size.
     const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
     const QString settingsFile = dataFolder + QStringLiteral("/settings.json");
     const QString logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
+    core::FolderLock folderLock;
+    std::string folderLockProblem;
+    const core::FolderLock::Outcome folder = folderLock.acquire(localPath(dataFolder), &folderLockProblem);
+    const bool anotherCopyRuns = folder == core::FolderLock::Outcome::HeldByOther;
     const core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store(registry);
-    const std::vector<std::string> settingsWarnings = store.load(localPath(settingsFile));
+    // A copy that is to stop reads nothing it might move aside.
+    const std::vector<std::string> settingsWarnings =
+        anotherCopyRuns ? std::vector<std::string>() : store.load(localPath(settingsFile));
     applyUiScale(store.getInt("appearance.ui_scale"));
 
     QGuiApplication application(argc, argv);
@@ -219,11 +234,23 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
 
     QCommandLineParser parser;
     addCommandLineOptions(parser);
-    parser.process(application);
+    parser.process(application);  // --help and --version still answer beside a running copy
+
+    if (anotherCopyRuns) {
+        std::fprintf(stderr, "Ostrel is already running with this data folder (process %ld).\n",
+                     folderLock.holderPid());
+        return kAlreadyRunningExitCode;
+    }
 
     core::Logger& logger = core::Logger::instance();
     startLogging(logger, store, logFile, settingsWarnings);
+    if (folder == core::FolderLock::Outcome::Failed) {
+        logger.log(core::LogLevel::WARN, "app",
+                   "the data folder could not be locked (" + folderLockProblem +
+                       "); a second copy of Ostrel would not be stopped from using it");
+    }
     installCrashReporter(dataFolder, logger);
+    const std::unique_ptr<QSocketNotifier> shutdownSignals = quitOnShutdownSignals(application, logger);
     const core::ActionScope startupAction("Application startup", logger);
 
     ThemeManager themes;
@@ -249,7 +276,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     apiServer->handler = apiRequestHandler(apiHandler);
     auto oscServer = std::make_unique<api_server::OscServer>(&logger);
     oscServer->handler = oscRequestHandler(apiHandler);
-    startDoors(*apiServer, *oscServer, settings, logger);
+    applyDoorSettings(*apiServer, *oscServer, settings, logger);
 
     // The main loop's hand-offs, stopped before the doors and the controllers go.
     QTimer doorPump(&application);
@@ -257,7 +284,18 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     QTimer renderCollection(&application);
     startRenderCollection(renderCollection, application, project, *apiServer);
     QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
-                     [&](const QString& id) { applySettingChange(id, settings, themes, logger); });
+                     [&](const QString& id) {
+                         applySettingChange(id, settings, themes, logger);
+                         if (isDoorSetting(id)) {
+                             applyDoorSettings(*apiServer, *oscServer, settings, logger);
+                         }
+                     });
+
+    // After the doors, whose token a client reads from the file: what a demonstration
+    // switches (the metronome, the patch, the level) is for this run only.
+    if (isDemonstration(parser)) {
+        settings.setSaving(SettingsSaving::ThisRunOnly);
+    }
 
     int failureExitCode = -1;
     QQmlApplicationEngine engine;

@@ -17,7 +17,8 @@ const QList<CommandLineOptionSpec>& commandLineOptions() {
                            "Start with theme <id> (graphite, dark, steel, light, high-contrast) without saving it.")},
         {"data-dir", "folder", QT_TRANSLATE_NOOP("CommandLine", "Keep settings and logs in <folder> (tests, portable use).")},
         {"settings-page", "page",
-         QT_TRANSLATE_NOOP("CommandLine", "Open the Settings sheet on <page> (appearance, audio, logging, about).")},
+         QT_TRANSLATE_NOOP("CommandLine", "Open the Settings sheet on <page> (appearance, audio, midi, instrument, "
+                                          "api, logging, about).")},
         {"demo-menu", "n",
          QT_TRANSLATE_NOOP("CommandLine", "Open the menu number <n> (0 = File, 1 = Edit, 2 = View, 3 = Options, 4 = "
                                           "Help) at start (for documentation pictures).")},
@@ -51,21 +52,20 @@ const QList<CommandLineOptionSpec>& commandLineOptions() {
          QT_TRANSLATE_NOOP("CommandLine",
                            "Switch the loop on (bars 2 to 4) and put the playhead at bar 2 (for documentation pictures).")},
         {"demo-devices", "",
-         QT_TRANSLATE_NOOP("CommandLine", "Select the third track and show its effects in the instrument screen's FX "
-                                          "view (for documentation pictures).")},
+         QT_TRANSLATE_NOOP("CommandLine", "With --demo-project, select the third track and show its effects in the "
+                                          "instrument screen's FX view (for documentation pictures).")},
         {"demo-step", "",
-         QT_TRANSLATE_NOOP("CommandLine", "Select the Drums track and its clip and show the instrument screen's step "
-                                          "grid (for documentation pictures).")},
+         QT_TRANSLATE_NOOP("CommandLine", "With --demo-project, select the Drums track and its clip and show the "
+                                          "instrument screen's step grid (for documentation pictures).")},
         {"demo-audio", "",
-         QT_TRANSLATE_NOOP("CommandLine", "Add an audio track with a generated sound file and show the SAMPLES list "
-                                          "(for documentation pictures).")},
+         QT_TRANSLATE_NOOP("CommandLine", "With --demo-project, add an audio track with a generated sound file and "
+                                          "show the SAMPLES list (for documentation pictures).")},
         {"demo-sampler", "",
-         QT_TRANSLATE_NOOP("CommandLine", "Add a Drum Rack track and a Sampler track with generated sounds and show "
-                                          "the Drum Rack card (for documentation pictures).")},
+         QT_TRANSLATE_NOOP("CommandLine", "With --demo-project, add a Drum Rack track and a Sampler track with "
+                                          "generated sounds and show the Drum Rack card (for documentation pictures).")},
         {"demo-fm", "",
-         QT_TRANSLATE_NOOP("CommandLine",
-                           "Add an FM E-Piano track with a pattern and show its operator card (for documentation "
-                           "pictures).")},
+         QT_TRANSLATE_NOOP("CommandLine", "With --demo-project, add an FM E-Piano track with a pattern and show its "
+                                          "operator card (for documentation pictures).")},
     };
     return options;
 }
@@ -79,6 +79,16 @@ void addCommandLineOptions(QCommandLineParser& parser) {
                                             QCoreApplication::translate("CommandLine", spec.description),
                                             QString::fromLatin1(spec.valueName)));
     }
+}
+
+bool isDemonstration(const QCommandLineParser& parser) {
+    for (const CommandLineOptionSpec& option : commandLineOptions()) {
+        const QString name = QString::fromLatin1(option.name);
+        if (name.startsWith(QStringLiteral("demo-")) && parser.isSet(name)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int quitAfterMilliseconds(const QString& value) {

@@ -21,6 +21,10 @@ const QList<CommandLineOptionSpec>& commandLineOptions();
 // The description "Ostrel", the standard help and version options, then the 22 options.
 void addCommandLineOptions(QCommandLineParser& parser);
 
+// Whether the parsed command line asks for any demonstration switch ("demo-..."): such a
+// run shows things off and must leave the user's settings file as it found it.
+bool isDemonstration(const QCommandLineParser& parser);
+
 // The value of --quit-after-ms: base 10, text that is no number gives 0, and so does a
 // negative number, which would otherwise never quit.
 int quitAfterMilliseconds(const QString& value);

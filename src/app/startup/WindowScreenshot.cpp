@@ -3,14 +3,23 @@
 #include "app/startup/ExitCodes.h"
 #include "core/log/Logger.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QImage>
+#include <QQuickItem>
+#include <QQuickItemGrabResult>
 #include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSGSimpleRectNode>
+#include <QSharedPointer>
+
+#include <limits>
 
 namespace ostrel::app {
+namespace {
 
-void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logger& logger, int& failureExitCode) {
-    const bool saved = window.grabWindow().save(path);
+void savePicture(const QImage& picture, const QString& path, core::Logger& logger, int& failureExitCode) {
+    const bool saved = !picture.isNull() && picture.save(path);
     logger.log(core::LogLevel::INFO, "app",
                (saved ? QStringLiteral("screenshot saved to ") : QStringLiteral("screenshot FAILED for ")).toStdString() +
                    path.toStdString());
@@ -18,6 +27,61 @@ void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logge
         failureExitCode = kScreenshotFailedExitCode;
     }
     QCoreApplication::exit(saved ? 0 : kScreenshotFailedExitCode);
+}
+
+// The software scene graph paints with QPainter, which never scales below one device pixel
+// to a pixel: under an interface size of 100 % its picture of the window holds only the top
+// left of the window drawn unscaled.
+bool windowPictureIsCut(QQuickWindow& window) {
+    const QSGRendererInterface* renderer = window.rendererInterface();
+    return window.effectiveDevicePixelRatio() < 1.0 && renderer != nullptr &&
+           renderer->graphicsApi() == QSGRendererInterface::Software;
+}
+
+// The window's colour under the whole scene: a grab of the scene has no window behind it.
+class Backdrop final : public QQuickItem {
+public:
+    Backdrop(QQuickItem& root, const QColor& color) : QQuickItem(&root), color_(color) {
+        setFlag(ItemHasContents);
+        setZ(std::numeric_limits<qreal>::lowest());
+        setSize(root.size());
+    }
+
+protected:
+    QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData* /*data*/) override {
+        auto* node = static_cast<QSGSimpleRectNode*>(old);
+        if (node == nullptr) {
+            node = new QSGSimpleRectNode();
+        }
+        node->setRect(boundingRect());
+        node->setColor(color_);
+        return node;
+    }
+
+private:
+    QColor color_;
+};
+
+}  // namespace
+
+void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logger& logger, int& failureExitCode) {
+    if (!windowPictureIsCut(window)) {
+        savePicture(window.grabWindow(), path, logger, failureExitCode);
+        return;
+    }
+    // The scene drawn into a picture of the window's size in device pixels is the whole
+    // window; it is saved once the next frame has drawn it.
+    QQuickItem* root = window.contentItem();
+    auto* backdrop = new Backdrop(*root, window.color());
+    const QSize size = (QSizeF(window.size()) * window.effectiveDevicePixelRatio()).toSize();
+    const QSharedPointer<QQuickItemGrabResult> grab = root->grabToImage(size);
+    if (grab.isNull()) {
+        savePicture(QImage(), path, logger, failureExitCode);
+        return;
+    }
+    // The backdrop, a child of the window's root, keeps the grab until the window goes.
+    QObject::connect(grab.data(), &QQuickItemGrabResult::ready, backdrop,
+                     [grab, path, &logger, &failureExitCode] { savePicture(grab->image(), path, logger, failureExitCode); });
 }
 
 }  // namespace ostrel::app

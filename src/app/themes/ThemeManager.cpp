@@ -1,5 +1,8 @@
 #include "app/themes/ThemeManager.h"
 
+#include "core/files/JsonText.h"
+#include "core/files/RegularFile.h"
+
 #include <QColor>
 #include <QDesktopServices>
 #include <QDir>
@@ -15,7 +18,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace ostrel::app {
 namespace {
@@ -80,6 +87,55 @@ int readInt(const QJsonValue& value, int fallback) {
 // Visible "*.json" files of a folder, by name, case-sensitively.
 QStringList themeFilesIn(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+}
+
+std::filesystem::path localPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+
+// The "*.json" files of a folder on disk by their names' bytes, sorted, hidden ones left
+// out. A name that is not valid UTF-8 cannot be named to the user or opened again through
+// a QString, so it goes to `unreadableNames` (shown with replacement characters) instead.
+QStringList themeFilesOnDisk(const QString& folder, QStringList& unreadableNames) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(localPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.starts_with('.') || !name.ends_with(".json")) {
+            continue;
+        }
+        if (!core::isValidUtf8(name)) {
+            unreadableNames.append(QString::fromUtf8(name));
+            continue;
+        }
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    QStringList files;
+    for (const std::string& name : names) {
+        files.append(QString::fromStdString(name));
+    }
+    return files;
+}
+
+// Why a theme file on disk was not read, in words for the log and the sheet; "" when the
+// bytes were read.
+QString readThemeFile(const QString& path, QByteArray& bytes) {
+    std::string text;
+    switch (core::readRegularFile(localPath(path), ThemeManager::kMaxThemeFileBytes, text)) {
+    case core::FileReadProblem::None:
+        bytes = QByteArray::fromStdString(text);
+        return {};
+    case core::FileReadProblem::NotRegularFile:
+        return QStringLiteral("not a regular file (a device, a pipe, a folder or a link to one); skipped");
+    case core::FileReadProblem::TooLarge:
+        return QStringLiteral("larger than %1 KiB, too large to be a theme file; skipped")
+            .arg(ThemeManager::kMaxThemeFileBytes / 1024);
+    case core::FileReadProblem::OutOfMemory:
+        return QStringLiteral("too large to read into memory; skipped");
+    case core::FileReadProblem::CannotOpen:
+    case core::FileReadProblem::ReadFailed:
+        break;
+    }
+    return QStringLiteral("cannot be opened; skipped");
 }
 
 // Replaces path only once every byte is written.
@@ -174,8 +230,11 @@ double ThemeManager::relativeLuminance(const QColor& color) {
 bool ThemeManager::parseTheme(const QByteArray& bytes, Theme& out, QString* error, ThemeCheck check) {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    if (document.isNull() || !document.isObject()) {
+    if (parseError.error != QJsonParseError::NoError) {
         return failWith(error, QStringLiteral("not valid JSON (%1)").arg(parseError.errorString()));
+    }
+    if (!document.isObject()) {
+        return failWith(error, QStringLiteral("not a JSON object (a theme file holds one object in { })"));
     }
     const QJsonObject root = document.object();
 
@@ -227,9 +286,11 @@ bool ThemeManager::parseTheme(const QByteArray& bytes, Theme& out, QString* erro
             const double l1 = relativeLuminance(QColor(theme.colors.value(pair.foreground).toString()));
             const double l2 = relativeLuminance(QColor(theme.colors.value(pair.background).toString()));
             const double ratio = (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+            // Shown rounded down: a ratio just under the bound must not read as reaching it.
             if (ratio < kMinContrast) {
                 return failWith(error, QStringLiteral("\"%1\" on \"%2\" is hard to read (contrast %3:1, needs 4.5:1)")
-                                           .arg(pair.foreground, pair.background, QString::number(ratio, 'f', 2)));
+                                           .arg(pair.foreground, pair.background,
+                                                QString::number(std::floor(ratio * 100.0) / 100.0, 'f', 2)));
             }
         }
     }
@@ -270,16 +331,33 @@ bool ThemeManager::isUserThemesFolder(const QString& folder) const {
 int ThemeManager::loadThemeFolder(const QString& folder) {
     const bool user = isUserThemesFolder(folder);
     const ThemeCheck check = user ? ThemeCheck::Strict : ThemeCheck::Trusted;
+    // The built-in themes are resources; every folder on disk is read through the
+    // regular-file door, so a device, a pipe or a huge file there cannot stall the start.
+    const bool onDisk = !folder.startsWith(u':');
+    QStringList unreadableNames;
+    const QStringList fileNames = onDisk ? themeFilesOnDisk(folder, unreadableNames) : themeFilesIn(folder);
+    for (const QString& name : unreadableNames) {
+        warnings_.append(QStringLiteral("%1: the file name is not valid UTF-8; skipped (rename the file)").arg(name));
+    }
     int added = 0;
-    for (const QString& fileName : themeFilesIn(folder)) {
-        QFile file(QDir(folder).filePath(fileName));
-        if (!file.open(QIODevice::ReadOnly)) {
-            warnings_.append(QStringLiteral("cannot open theme file %1").arg(fileName));
-            continue;
+    for (const QString& fileName : fileNames) {
+        QByteArray bytes;
+        if (onDisk) {
+            if (const QString problem = readThemeFile(QDir(folder).filePath(fileName), bytes); !problem.isEmpty()) {
+                warnings_.append(QStringLiteral("%1: %2").arg(fileName, problem));
+                continue;
+            }
+        } else {
+            QFile file(QDir(folder).filePath(fileName));
+            if (!file.open(QIODevice::ReadOnly)) {
+                warnings_.append(QStringLiteral("cannot open theme file %1").arg(fileName));
+                continue;
+            }
+            bytes = file.readAll();
         }
         Theme theme;
         QString error;
-        if (!parseTheme(file.readAll(), theme, &error, check)) {
+        if (!parseTheme(bytes, theme, &error, check)) {
             warnings_.append(QStringLiteral("%1: %2").arg(fileName, error));
             continue;
         }
@@ -368,17 +446,28 @@ bool ThemeManager::importTheme(const QString& fileName) {
         return false;
     }
     // Without an export folder the bare name would be looked up in the root folder.
-    QFile file(QDir(exportDirectory_).filePath(fileName));
-    if (exportDirectory_.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    if (exportDirectory_.isEmpty()) {
         setFileMessage(tr("Ostrel could not open %1.").arg(fileName), true);
         return false;
     }
-    // Read one byte past the limit rather than trusting the size: the file may grow.
-    const QByteArray bytes = file.read(kMaxThemeFileBytes + 1);
-    if (bytes.size() > kMaxThemeFileBytes) {
+    // Through the regular-file door: a pipe or a device of that name is refused unread.
+    std::string text;
+    switch (core::readRegularFile(localPath(QDir(exportDirectory_).filePath(fileName)), kMaxThemeFileBytes, text)) {
+    case core::FileReadProblem::None:
+        break;
+    case core::FileReadProblem::TooLarge:
+    case core::FileReadProblem::OutOfMemory:
         setFileMessage(tr("%1 is too large to be a theme file.").arg(fileName), true);
         return false;
+    case core::FileReadProblem::NotRegularFile:
+        setFileMessage(tr("%1 is not a regular file.").arg(fileName), true);
+        return false;
+    case core::FileReadProblem::CannotOpen:
+    case core::FileReadProblem::ReadFailed:
+        setFileMessage(tr("Ostrel could not open %1.").arg(fileName), true);
+        return false;
     }
+    const QByteArray bytes = QByteArray::fromStdString(text);
     Theme theme;
     QString error;
     if (!parseTheme(bytes, theme, &error, ThemeCheck::Strict)) {

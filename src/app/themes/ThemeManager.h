@@ -32,7 +32,7 @@ class ThemeManager : public QObject {
     Q_PROPERTY(bool fileProblem READ fileProblem NOTIFY fileMessageChanged)
 
 public:
-    // Imported files larger than this are refused unread.
+    // Theme files on disk (the user's folder and imports) larger than this are refused unread.
     static constexpr qint64 kMaxThemeFileBytes = 262144;
     // Text and its background must reach this contrast ratio in a user's theme.
     static constexpr double kMinContrast = 4.5;

@@ -36,7 +36,7 @@ void registersOf(const void* context, std::uintptr_t& pc, std::uintptr_t& sp) {
 #endif
 }
 
-void writeDump(FdOut& out, int fd, int signal, const siginfo_t* info, const void* context, std::int64_t ticks) {
+bool writeDump(FdOut& out, int fd, int signal, const siginfo_t* info, const void* context, std::int64_t ticks) {
     std::uintptr_t pc = 0;
     std::uintptr_t sp = 0;
     registersOf(context, pc, sp);
@@ -102,12 +102,17 @@ void writeDump(FdOut& out, int fd, int signal, const siginfo_t* info, const void
         const std::uint64_t copied = writeAll(fd, reinterpret_cast<const void*>(from), to - from, rawWrite);
         out.putDirect(copied);
         const std::uint64_t stackCount = sizeof(std::uint64_t) + copied;
-        ::pwrite(fd, &stackCount, sizeof stackCount, static_cast<off_t>(stackCountAt));
+        if (::pwrite(fd, &stackCount, sizeof stackCount, static_cast<off_t>(stackCountAt)) != sizeof stackCount) {
+            out.noteFailure();
+        }
     }
     beginSection(out, 0, 0);
     out.flush();
-    ::pwrite(fd, &mapCount, sizeof mapCount, static_cast<off_t>(mapCountAt));
+    if (::pwrite(fd, &mapCount, sizeof mapCount, static_cast<off_t>(mapCountAt)) != sizeof mapCount) {
+        out.noteFailure();
+    }
     ::close(fd);
+    return !out.failed();
 }
 
 }  // namespace ostrel::core

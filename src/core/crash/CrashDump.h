@@ -18,9 +18,10 @@ void registersOf(const void* context, std::uintptr_t& pc, std::uintptr_t& sp);
 // At most this much of the crashing thread's stack is dumped.
 inline constexpr std::size_t kMaxStackDump = 1024 * 1024;
 
-// Writes the whole dump to fd through out and closes fd. info and context may be null:
+// Writes the whole dump to fd through out and closes fd; false when a write went short,
+// so the file is not a whole dump. info and context may be null:
 // the signal section then holds zeros for them, and there are no registers and no stack.
 // ticks: the time of the crash, 100-ns ticks since 1970-01-01 UTC.
-void writeDump(FdOut& out, int fd, int signal, const siginfo_t* info, const void* context, std::int64_t ticks);
+bool writeDump(FdOut& out, int fd, int signal, const siginfo_t* info, const void* context, std::int64_t ticks);
 
 }  // namespace ostrel::core

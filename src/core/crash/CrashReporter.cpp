@@ -66,15 +66,28 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
     int dumpFd = -1;
     createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, DumpFile::Create);
 
-    // The small text first, so it survives even if the dump fails.
+    // The small text first, so it survives even if the dump fails. A file that could not
+    // be written whole (a full disk) is removed: an empty pair would count as a report.
+    bool reportWritten = false;
     if (reportFd >= 0) {
         fileOut.start(reportFd);
         putReport(fileOut, state.version, reasonText.view(), currentActionStackView(), state.logger);
         fileOut.flush();
-        ::close(reportFd);
+        reportWritten = !fileOut.failed();
+        if (::close(reportFd) != 0) {
+            reportWritten = false;
+        }
+        if (!reportWritten) {
+            ::unlink(reportPathText.data);
+        }
     }
     if (dumpFd >= 0) {
-        writeDump(fileOut, dumpFd, signal, info, context, ticks);
+        if (!reportWritten) {
+            ::close(dumpFd);
+            ::unlink(dumpPathText.data);
+        } else if (!writeDump(fileOut, dumpFd, signal, info, context, ticks)) {
+            ::unlink(dumpPathText.data);
+        }
     }
 }
 
@@ -189,7 +202,10 @@ int countReports(const std::filesystem::path& folder) {
     int count = 0;
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.rfind("crash-", 0) == 0 && it->path().extension() == ".txt") {
+        std::error_code sizeError;
+        // An empty report is what a crash on a full disk left before it removed such files.
+        if (name.rfind("crash-", 0) == 0 && it->path().extension() == ".txt" && it->file_size(sizeError) > 0 &&
+            !sizeError) {
             ++count;
         }
     }

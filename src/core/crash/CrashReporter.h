@@ -13,7 +13,8 @@ class Logger;
 // one pair per process, then lets the process end by the same signal. Both files are
 // created new, never opened over what exists: when another crash in the same second has
 // taken the name, "-2", "-3", ... goes before the extension of both, so every crash
-// keeps its own pair.
+// keeps its own pair. A file that cannot be written whole (a full disk) is removed: a
+// report that fails takes its dump with it, a dump that fails goes alone.
 //
 // The text report:
 //   Ostrel crash report
@@ -62,8 +63,8 @@ std::string reportText(std::string_view version, std::string_view reason, Logger
 // Not for signal handlers.
 std::filesystem::path writeReport(std::string_view reason);
 
-// Entries named "crash-*.txt" (case-sensitive), numbered ones included; 0 when the
-// folder cannot be read.
+// Non-empty entries named "crash-*.txt" (case-sensitive), numbered ones included; 0 when
+// the folder cannot be read.
 int countReports(const std::filesystem::path& folder);
 
 }  // namespace CrashReporter

@@ -25,7 +25,9 @@ void FdOut::putBytes(const void* bytes, std::size_t size) {
 }
 
 void FdOut::flush() {
-    writeAll(fd_, buffer_, used_);
+    if (writeAll(fd_, buffer_, used_) != used_) {
+        failed_ = true;
+    }
     used_ = 0;
 }
 

@@ -68,6 +68,7 @@ public:
         fd_ = fd;
         used_ = 0;
         total_ = 0;
+        failed_ = false;
     }
     void put(std::string_view s) { putBytes(s.data(), s.size()); }
     void putBytes(const void* bytes, std::size_t size);
@@ -79,11 +80,15 @@ public:
     // Bytes passed straight to the file, after a flush.
     void putDirect(std::uint64_t count) { total_ += count; }
     std::uint64_t total() const { return total_; }
+    // A write since start went short (a full disk, a file size limit): the file is not whole.
+    bool failed() const { return failed_; }
+    void noteFailure() { failed_ = true; }
 
 private:
     int fd_ = -1;
     std::size_t used_ = 0;
     std::uint64_t total_ = 0;
+    bool failed_ = false;
     char buffer_[8192];
 };
 

@@ -7,11 +7,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace ostrel::core {
 namespace {
+
+// A writer that keeps finding the name changed under it gives up after this many tries;
+// each try either takes the file or sees another writer finish or a leftover go.
+constexpr int kOpenAttempts = 10000;
 
 std::string systemMessage(int code) { return std::system_category().message(code); }
 
@@ -24,13 +30,85 @@ void syncFolder(const std::filesystem::path& folder) {
     }
 }
 
+// The file a link at path finally leads to, so the save replaces that and the link stays.
+// A path that is no link, or a link whose end cannot be found, is itself the target.
+std::filesystem::path resolvedTarget(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+        return path;
+    }
+    std::filesystem::path end = std::filesystem::weakly_canonical(path, ec);
+    return ec || end.empty() ? path : end;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+void lockWholeFile(int fd) {
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// True when fd, locked, is still the file at path: the name has not moved on to a newer
+// file since it was opened (by a rename, or a writer that cleared it away).
+bool stillNamed(int fd, const std::filesystem::path& path) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && sameFile(opened, named);
+}
+
+enum class Claim { Ours, TryAgain, Failed };
+
+// One try at making the temporary file ours: a fresh file, locked, still at its name.
+Claim claimTemporary(const std::filesystem::path& temporary, int& fd) {
+    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        // Another writer may lock it first and clear it away as a leftover before a byte
+        // is written: then the name has moved on and this one tries again.
+        lockWholeFile(fd);
+        if (stillNamed(fd, temporary)) {
+            return Claim::Ours;
+        }
+        ::close(fd);
+        fd = -1;
+        return Claim::TryAgain;
+    }
+    if (errno != EEXIST) {
+        return Claim::Failed;
+    }
+    struct stat existing {};
+    if (::lstat(temporary.c_str(), &existing) != 0) {
+        return errno == ENOENT ? Claim::TryAgain : Claim::Failed;
+    }
+    if (S_ISDIR(existing.st_mode)) {
+        return Claim::Failed;  // a folder is nobody's temporary file, and not ours to remove
+    }
+    if (!S_ISREG(existing.st_mode)) {
+        // A link or a pipe planted at the name: never written through, only removed.
+        ::unlink(temporary.c_str());
+        return Claim::TryAgain;
+    }
+    // Another writer's, or a leftover: its lock tells which. Waiting for it lets the other
+    // writer finish; once it is ours and still at the name, nobody is filling it.
+    const int other = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (other < 0) {
+        return errno == ENOENT || errno == ELOOP ? Claim::TryAgain : Claim::Failed;
+    }
+    lockWholeFile(other);
+    if (stillNamed(other, temporary)) {
+        ::unlink(temporary.c_str());
+    }
+    ::close(other);
+    return Claim::TryAgain;
+}
+
 }  // namespace
 
 AtomicFileWriter::~AtomicFileWriter() { discard(); }
 
-bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* error) {
+bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* error, const AtomicWriteOptions& options) {
     discard();
-    const std::filesystem::path parent = path.parent_path();
+    const std::filesystem::path target = resolvedTarget(path);
+    const std::filesystem::path parent = target.parent_path();
     if (!parent.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(parent, ec);
@@ -39,16 +117,18 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
         }
     }
 
-    const std::filesystem::path temporary = withSuffix(path, ".tmp");
-    // A leftover from a crash, or a link someone planted there: either way not ours to
-    // write through. A folder stays, and the exclusive create below then refuses it.
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const std::filesystem::path temporary = withSuffix(target, ".tmp");
+    int fd = -1;
+    Claim claim = Claim::TryAgain;
+    for (int attempt = 0; attempt < kOpenAttempts && claim == Claim::TryAgain; ++attempt) {
+        claim = claimTemporary(temporary, fd);
+    }
+    if (claim != Claim::Ours) {
         return fail(error, "cannot create " + temporary.string());
     }
-    target_ = path;
+    target_ = target;
     temporary_ = temporary;
+    options_ = options;
     fd_ = fd;
     return true;
 }
@@ -70,26 +150,39 @@ bool AtomicFileWriter::commit(std::string* error) {
     if (::fsync(fd_) != 0) {
         return failWrite(error);
     }
-    // The data is on disk; a failure to close cannot lose it.
-    ::close(fd_);
-    fd_ = -1;
+    // The mode is set before the rename, so the target never shows other bits.
+    if (options_.mode != AtomicWriteOptions::kKeepMode) {
+        ::fchmod(fd_, static_cast<mode_t>(options_.mode) & 07777);
+    } else if (struct stat replaced {}; ::stat(target_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        ::fchmod(fd_, replaced.st_mode & 07777);
+    }
 
+    // Renamed while still locked: a writer waiting for this file then finds the name
+    // moved on and makes its own.
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
         const int code = errno;
-        ::unlink(temporary_.c_str());
+        discard();
         return fail(error, "cannot replace " + target_.string() + ": " + systemMessage(code));
     }
+    close();
     syncFolder(target_.parent_path());
     target_.clear();
     temporary_.clear();
     return true;
 }
 
+void AtomicFileWriter::close() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);  // releases the lock
+        fd_ = -1;
+    }
+}
+
 void AtomicFileWriter::discard() noexcept {
     if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+        // Still locked, so the name is still this file: nobody else removes a locked one.
         ::unlink(temporary_.c_str());
+        close();
     }
 }
 
@@ -101,9 +194,10 @@ bool AtomicFileWriter::failWrite(std::string* error) {
     return fail(error, "cannot write " + temporary_.string() + " (disk full or read-only?)");
 }
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error,
+                         const AtomicWriteOptions& options) {
     AtomicFileWriter writer;
-    return writer.open(path, error) && writer.write(bytes, error) && writer.commit(error);
+    return writer.open(path, error, options) && writer.write(bytes, error) && writer.commit(error);
 }
 
 }  // namespace ostrel::core

@@ -6,15 +6,31 @@
 
 namespace ostrel::core {
 
+// How the written file's permission bits are chosen.
+struct AtomicWriteOptions {
+    static constexpr int kKeepMode = -1;
+    // kKeepMode: those of the file replaced, and 0666 less the umask for a new file.
+    // Otherwise exactly these bits (say 0600 for a file that holds a secret), replaced
+    // file or not.
+    int mode = kKeepMode;
+};
+
 // Writes a file piece by piece beside its target, as target + ".tmp", and replaces the
 // target with it in one rename on commit, so the target holds either its old content or
-// all of the new. The temporary file is always created fresh (whatever sits at its name
-// is removed first, and a link planted there in between makes open fail), so the bytes
-// never go anywhere but into a new file of our own. Until commit succeeds the target is
-// untouched; a writer destroyed or discarded before that removes its temporary file.
-// Reasons are one line each (error may be null; untouched on success); never throws for
-// file-system failures. One thread at a time; two writers for the same target at once
-// would share the temporary file.
+// all of the new. A target that is a symbolic link is written through: the link stays and
+// the file it leads to is replaced.
+//
+// Two writers of one target, in one process or in two, never share a temporary file: each
+// holds an advisory lock (flock) on the temporary file it fills from open until its rename
+// or discard, and a writer that finds the name taken waits for that lock. A temporary file
+// whose lock is free (a crash's leftover) or anything else at the name (a link someone
+// planted, a pipe) is removed and a fresh file made, so the bytes only ever go into a new
+// regular file of the writer's own, and none is removed or truncated while another writer
+// fills it. Each save then leaves a whole file; the last rename wins.
+//
+// Until commit succeeds the target is untouched; a writer destroyed or discarded before
+// that removes its temporary file. Reasons are one line each (error may be null; untouched
+// on success); never throws for file-system failures. One thread at a time per writer.
 class AtomicFileWriter {
 public:
     AtomicFileWriter() = default;
@@ -22,15 +38,16 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    // Creates the target's missing folders and the temporary file. A writer already open
-    // discards what it had first.
-    [[nodiscard]] bool open(const std::filesystem::path& path, std::string* error);
+    // Creates the target's missing folders and the temporary file, waiting while another
+    // writer fills it. A writer already open discards what it had first.
+    [[nodiscard]] bool open(const std::filesystem::path& path, std::string* error,
+                            const AtomicWriteOptions& options = {});
 
     // Appends bytes. After a failure the temporary file is gone and the writer is closed.
     [[nodiscard]] bool write(std::string_view bytes, std::string* error);
 
-    // Forces the temporary file to disk, renames it over the target and makes the rename
-    // durable. The writer is closed afterwards, whatever the result.
+    // Forces the temporary file to disk, gives it its mode, renames it over the target and
+    // makes the rename durable. The writer is closed afterwards, whatever the result.
     [[nodiscard]] bool commit(std::string* error);
 
     // Closes and removes the temporary file; the target keeps its old content.
@@ -40,14 +57,18 @@ public:
 
 private:
     bool failWrite(std::string* error);
+    void close() noexcept;
 
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    AtomicWriteOptions options_;
     int fd_ = -1;
 };
 
 // Replaces the whole file at path with bytes through an AtomicFileWriter: written beside
-// it, forced to disk, then renamed over the target. Any thread, for different targets.
-[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
+// it, forced to disk, then renamed over the target. Any thread; two at once for one target
+// are serialised on the temporary file.
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error,
+                                       const AtomicWriteOptions& options = {});
 
 }  // namespace ostrel::core

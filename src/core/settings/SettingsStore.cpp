@@ -323,7 +323,8 @@ bool SettingsStore::save(const fs::path& file, std::string* error) const {
         }
         unmovedFile_.clear();
     }
-    return writeFileAtomically(file, text, error);
+    // Mode 0600: the file holds the API token, which no other user may read.
+    return writeFileAtomically(file, text, error, AtomicWriteOptions{kSettingsFileMode});
 }
 
 bool settingValueFromJson(const SettingDef& def, const json& element, SettingValue& out) {

@@ -45,9 +45,13 @@ public:
     // text value is not valid UTF-8 and so cannot be written as JSON.
     std::string toJsonText(std::string* error = nullptr) const;
 
-    // Writes toJsonText() atomically. On failure error receives the reason; something
-    // other than a regular file at file is never replaced.
+    // Writes toJsonText() atomically, with mode kSettingsFileMode whatever the old file's
+    // was; a link at file is written through and stays a link. On failure error receives
+    // the reason; something other than a regular file at file is never replaced.
     [[nodiscard]] bool save(const std::filesystem::path& file, std::string* error) const;
+
+    // Owner read and write only.
+    static constexpr int kSettingsFileMode = 0600;
 
 private:
     std::vector<std::string> loadValues(const std::filesystem::path& file);

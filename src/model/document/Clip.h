@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "model/document/EditStamp.h"
 #include "model/document/JsonValue.h"
 #include "model/document/Note.h"
 #include "model/document/Uuid.h"
@@ -19,6 +20,7 @@ struct Clip {
     double audioOffsetSeconds = 0.0;  // offset into that sound
     std::vector<Note> notes;
     JsonValue extra;  // file keys the reader did not know
+    EditStamp stamp;  // set by the edits of the clip and of its notes
 
     bool operator==(const Clip&) const = default;
 };

@@ -50,6 +50,14 @@ T replaceAt(std::vector<T>& list, std::size_t index, T item, const char* duplica
     return item;
 }
 
+// What an edit changed gets a new stamp, after the change, so a refused edit leaves them.
+void restamp(Track& track) { track.stamp = EditStamp::next(); }
+
+void restamp(Track& track, Clip& clip) {
+    clip.stamp = EditStamp::next();
+    track.stamp = EditStamp::next();
+}
+
 }  // namespace
 
 Project::Project() : id_(Uuid::generate()) {}
@@ -67,8 +75,14 @@ Device& Project::deviceById(Track& track, const Uuid& deviceId) {
     return track.devices[findDeviceIndex(track, deviceId)];
 }
 
+// A track comes in with new stamps on it and its clips, whatever they held before.
 void Project::insertTrack(EditKey, std::size_t index, Track track) {
     putAt(tracks_, index, std::move(track), "a track with that id already exists");
+    Track& inserted = tracks_[index];
+    for (Clip& clip : inserted.clips) {
+        clip.stamp = EditStamp::next();
+    }
+    restamp(inserted);
 }
 
 Track Project::removeTrack(EditKey, std::size_t index) {
@@ -76,65 +90,101 @@ Track Project::removeTrack(EditKey, std::size_t index) {
 }
 
 void Project::setTrackName(EditKey, const Uuid& trackId, std::string name) {
-    trackById(trackId).name = std::move(name);
+    Track& track = trackById(trackId);
+    track.name = std::move(name);
+    restamp(track);
 }
 
 void Project::setTrackInstrument(EditKey, const Uuid& trackId, std::string patchName) {
-    trackById(trackId).instrumentPatch = std::move(patchName);
+    Track& track = trackById(trackId);
+    track.instrumentPatch = std::move(patchName);
+    restamp(track);
 }
 
 void Project::setTrackInstrumentConfig(EditKey, const Uuid& trackId, JsonValue config) {
-    trackById(trackId).instrumentConfig = std::move(config);
+    Track& track = trackById(trackId);
+    track.instrumentConfig = std::move(config);
+    restamp(track);
 }
 
 void Project::setTrackMuted(EditKey, const Uuid& trackId, bool muted) {
-    trackById(trackId).muted = muted;
+    Track& track = trackById(trackId);
+    track.muted = muted;
+    restamp(track);
 }
 
 void Project::setTrackSolo(EditKey, const Uuid& trackId, bool solo) {
-    trackById(trackId).solo = solo;
+    Track& track = trackById(trackId);
+    track.solo = solo;
+    restamp(track);
 }
 
 void Project::setTrackVolume(EditKey, const Uuid& trackId, double volume) {
-    trackById(trackId).volume = volume;
+    Track& track = trackById(trackId);
+    track.volume = volume;
+    restamp(track);
 }
 
 void Project::insertClip(EditKey, const Uuid& trackId, std::size_t index, Clip clip) {
-    putAt(trackById(trackId).clips, index, std::move(clip), "a clip with that id already exists");
+    Track& track = trackById(trackId);
+    putAt(track.clips, index, std::move(clip), "a clip with that id already exists");
+    restamp(track, track.clips[index]);
 }
 
 Clip Project::removeClip(EditKey, const Uuid& trackId, std::size_t index) {
-    return takeAt(trackById(trackId).clips, index);
+    Track& track = trackById(trackId);
+    Clip removed = takeAt(track.clips, index);
+    restamp(track);
+    return removed;
 }
 
 void Project::insertNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note) {
-    putAt(clipById(trackById(trackId), clipId).notes, index, std::move(note), "a note with that id already exists");
+    Track& track = trackById(trackId);
+    Clip& clip = clipById(track, clipId);
+    putAt(clip.notes, index, std::move(note), "a note with that id already exists");
+    restamp(track, clip);
 }
 
 Note Project::removeNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index) {
-    return takeAt(clipById(trackById(trackId), clipId).notes, index);
+    Track& track = trackById(trackId);
+    Clip& clip = clipById(track, clipId);
+    Note removed = takeAt(clip.notes, index);
+    restamp(track, clip);
+    return removed;
 }
 
 Note Project::replaceNote(EditKey, const Uuid& trackId, const Uuid& clipId, std::size_t index, Note note) {
-    return replaceAt(clipById(trackById(trackId), clipId).notes, index, std::move(note),
-                     "a note with that id already exists");
+    Track& track = trackById(trackId);
+    Clip& clip = clipById(track, clipId);
+    Note replaced = replaceAt(clip.notes, index, std::move(note), "a note with that id already exists");
+    restamp(track, clip);
+    return replaced;
 }
 
 void Project::insertDevice(EditKey, const Uuid& trackId, std::size_t index, Device device) {
-    putAt(trackById(trackId).devices, index, std::move(device), "a device with that id already exists");
+    Track& track = trackById(trackId);
+    putAt(track.devices, index, std::move(device), "a device with that id already exists");
+    restamp(track);
 }
 
 Device Project::removeDevice(EditKey, const Uuid& trackId, std::size_t index) {
-    return takeAt(trackById(trackId).devices, index);
+    Track& track = trackById(trackId);
+    Device removed = takeAt(track.devices, index);
+    restamp(track);
+    return removed;
 }
 
 void Project::setDeviceParameter(EditKey, const Uuid& trackId, const Uuid& deviceId, std::string knob,
                                  double value) {
-    deviceById(trackById(trackId), deviceId).parameters.insert_or_assign(std::move(knob), value);
+    Track& track = trackById(trackId);
+    deviceById(track, deviceId).parameters.insert_or_assign(std::move(knob), value);
+    restamp(track);
 }
 
 void Project::eraseDeviceParameter(EditKey, const Uuid& trackId, const Uuid& deviceId, const std::string& knob) {
-    deviceById(trackById(trackId), deviceId).parameters.erase(knob);
+    Track& track = trackById(trackId);
+    deviceById(track, deviceId).parameters.erase(knob);
+    restamp(track);
 }
 
 void Project::setName(EditKey, std::string name) {

@@ -5,6 +5,7 @@
 
 #include "model/document/Clip.h"
 #include "model/document/Device.h"
+#include "model/document/EditStamp.h"
 #include "model/document/JsonValue.h"
 #include "model/document/Uuid.h"
 
@@ -27,6 +28,7 @@ struct Track {
     double volume = 1.0;         // linear gain
     std::string kind = kMidiTrackKind;  // see isAudioTrack
     JsonValue extra;             // file keys the reader did not know
+    EditStamp stamp;             // set by every edit of the track, its clips, notes and devices
 
     bool operator==(const Track&) const = default;
 };

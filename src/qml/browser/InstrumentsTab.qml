@@ -9,6 +9,8 @@ Item {
     property string words: ""
     // Category name to true when folded; replaced, never changed in place, so the list rebuilds.
     property var collapsed: ({})
+    // Whether the list keeps the current instrument in view; the person moving it stops that.
+    property bool followCurrent: true
     readonly property var rows: buildRows(words, instrument.patchNames, instrument.patchCategories, collapsed)
     readonly property alias list: browserList.list
 
@@ -48,6 +50,42 @@ Item {
         const next = Object.assign({}, collapsed);
         next[category] = collapsed[category] !== true;
         collapsed = next;
+    }
+
+    // The instrument on the keys, wherever it was chosen (a track, a menu, a demonstration),
+    // is scrolled into view, and kept there as the window lays the list out, until the person
+    // moves the list.
+    function showCurrent() {
+        for (let i = 0; i < rows.length; ++i) {
+            if (rows[i].kind === "item" && rows[i].name === instrument.patchName) {
+                browserList.list.positionViewAtIndex(i, ListView.Contain);
+                return;
+            }
+        }
+    }
+
+    Component.onCompleted: Qt.callLater(root.showCurrent)
+
+    Connections {
+        target: instrument
+
+        function onPatchNameChanged() {
+            root.followCurrent = true;
+            Qt.callLater(root.showCurrent);
+        }
+    }
+
+    Connections {
+        target: browserList.list
+
+        function onHeightChanged() {
+            if (root.followCurrent)
+                Qt.callLater(root.showCurrent);
+        }
+
+        function onMovementStarted() {
+            root.followCurrent = false;
+        }
     }
 
     // "Modular Lead" reads "Lead" where the group already says what it is.

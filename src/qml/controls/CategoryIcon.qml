@@ -2,7 +2,7 @@ import QtQuick
 
 // A small vector picture for a kind of instrument or device, drawn on a 20 x 20 grid
 // and scaled to `size`, so it stays sharp and follows the theme.
-Canvas {
+ScaledCanvas {
     id: root
 
     // "synth", "bass", "pad", "drums", "fx", "modular", "fm", "sampler" or "midi";
@@ -29,8 +29,7 @@ Canvas {
     }
 
     onPaint: {
-        const ctx = getContext("2d");
-        ctx.reset();
+        const ctx = freshContext();
         const u = size / 20;
         ctx.strokeStyle = root.color;
         ctx.fillStyle = root.color;

@@ -8,6 +8,10 @@ TextField {
 
     property string help: ""
     property string committedText: ""
+    // Not being edited, a text too long for the box shows its start, elided at the end,
+    // rather than the end that typing or an assignment left in view.
+    readonly property real textRoom: width - leftPadding - rightPadding
+    readonly property bool showsElided: !activeFocus && contentWidth > textRoom
 
     signal edited(string finalText)
 
@@ -31,7 +35,7 @@ TextField {
     selectByMouse: true
     hoverEnabled: true
     opacity: enabled ? 1 : 0.55
-    color: theme.colors.text
+    color: showsElided ? "transparent" : theme.colors.text
     placeholderTextColor: theme.colors.textMuted
     selectionColor: theme.colors.accent
     selectedTextColor: theme.colors.onAccent
@@ -41,16 +45,30 @@ TextField {
 
     Accessible.name: help !== "" ? help : placeholderText
 
-    Component.onCompleted: committedText = text
+    Component.onCompleted: {
+        committedText = text;
+        cursorPosition = 0;
+    }
     // A change from outside (an undo, an opened project) is not the person's edit.
-    onTextChanged: if (!activeFocus) committedText = text
+    onTextChanged: {
+        if (!activeFocus) {
+            committedText = text;
+            cursorPosition = 0;
+        }
+    }
     // A disabled control keeps quiet, as a disabled menu item does.
     onHoveredChanged: {
         app.helpText = hovered && enabled ? help : "";
         if (hovered)
             Qt.callLater(() => repeatHelp());
     }
-    onActiveFocusChanged: if (!activeFocus) finish()
+    // Back to the start, so a click lands on the character drawn under the pointer.
+    onActiveFocusChanged: {
+        if (!activeFocus) {
+            finish();
+            cursorPosition = 0;
+        }
+    }
     onAccepted: {
         finish();
         focus = false;
@@ -60,6 +78,20 @@ TextField {
         remove(0, length);
         insert(0, committedText);
         focus = false;
+    }
+
+    Text {
+        objectName: "elidedText"
+        visible: root.showsElided
+        x: root.leftPadding
+        y: root.topPadding
+        width: root.textRoom
+        height: root.height - root.topPadding - root.bottomPadding
+        verticalAlignment: Text.AlignVCenter
+        text: root.text
+        elide: Text.ElideRight
+        color: theme.colors.text
+        font: root.font
     }
 
     background: Rectangle {

@@ -103,7 +103,7 @@ Item {
         event.accepted = true;
     }
 
-    Canvas {
+    ScaledCanvas {
         id: dial
 
         width: root.size
@@ -112,8 +112,7 @@ Item {
         antialiasing: true
 
         onPaint: {
-            const ctx = getContext("2d");
-            ctx.reset();
+            const ctx = freshContext();
             const c = root.size / 2;
             const r = c - 5;
             // Canvas angles: 0 points right, growing clockwise; 135 degrees is lower left.

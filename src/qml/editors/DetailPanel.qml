@@ -15,6 +15,8 @@ Panel {
     property string deviceTrackId: ""
     readonly property string monoFamily: Qt.platform.os === "windows" ? "Consolas" : "monospace"
     readonly property alias playCard: playCard
+    // The narrowest the panel shows the play card whole.
+    readonly property real narrowestWidth: playCard.narrowestWidth + 2 * playCard.anchors.margins + 2
     readonly property alias pianoRoll: pianoRoll
 
     readonly property var tabs: [
@@ -49,9 +51,13 @@ Panel {
         tab = 0;
     }
 
+    function isErrorLine(line) {
+        return line.indexOf(" ERROR ") >= 0 || line.indexOf(" FATAL ") >= 0;
+    }
+
     // The colour of one log line: the level word between spaces, or an open action under an error.
     function logLineColor(line) {
-        if (line.indexOf(" ERROR ") >= 0 || line.indexOf(" FATAL ") >= 0)
+        if (isErrorLine(line))
             return theme.colors.error;
         if (line.indexOf(" WARN ") >= 0)
             return theme.colors.warning;
@@ -177,8 +183,21 @@ Panel {
                         model: app.logTail.split("\n")
                         ScrollBar.vertical: ThinScrollBar {}
 
-                        // The newest lines are the ones worth reading.
-                        onModelChanged: Qt.callLater(logList.positionViewAtEnd)
+                        // The newest lines are the ones worth reading, but an error lists its
+                        // open actions and recent steps under itself, enough to push it out of
+                        // view: the newest error line is then brought back in, at the top.
+                        function showNewest() {
+                            positionViewAtEnd();
+                            const lines = model;
+                            for (let i = lines.length - 1; i >= 0; --i) {
+                                if (root.isErrorLine(lines[i])) {
+                                    positionViewAtIndex(i, ListView.Contain);
+                                    return;
+                                }
+                            }
+                        }
+
+                        onModelChanged: Qt.callLater(logList.showNewest)
 
                         delegate: Text {
                             required property string modelData

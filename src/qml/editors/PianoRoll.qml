@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
+import "Tracks.js" as Tracks
 
 // The notes of one MIDI clip, edited with the mouse: pitch rows top to bottom, the whole
 // clip across the width. It keeps no copy of the clip beyond what it re-reads after each
@@ -38,6 +39,9 @@ Panel {
     property real dragOriginLength: 0
     readonly property alias auditionPitch: auditionTimer.pitch
 
+    // The revision of the clip map last read (-1: none): a project change that left the clip
+    // as it was reads nothing again.
+    property real readRevision: -1
     // The pitch span of the notes last read; the shown range fits to it except during a drag.
     property int readLow: 127
     property int readHigh: 0
@@ -101,18 +105,15 @@ Panel {
         gridCanvas.requestPaint();
     }
 
-    // The clip map of the track list, or null.
+    // The clip's map in its track's map, or null.
     function findClip() {
-        const tracks = project.tracks;
-        for (let t = 0; t < tracks.length; ++t) {
-            if (tracks[t].id !== trackId)
-                continue;
-            const clips = tracks[t].clipList;
-            for (let c = 0; c < clips.length; ++c) {
-                if (clips[c].id === clipId)
-                    return clips[c];
-            }
+        const track = Tracks.find(project, trackId, null);
+        if (track === null)
             return null;
+        const clips = track.clipList;
+        for (let c = 0; c < clips.length; ++c) {
+            if (clips[c].id === clipId)
+                return clips[c];
         }
         return null;
     }
@@ -120,6 +121,7 @@ Panel {
     function refresh() {
         notes = [];
         clipLength = 0;
+        readRevision = -1;
         if (trackId === "" || clipId === "") {
             repaintAll();
             return;
@@ -129,7 +131,7 @@ Panel {
             repaintAll();
             return;
         }
-        const read = Notes.read(project.clipNotes(trackId, clipId), clip.notes);
+        const read = Notes.read(project.clipNotes(trackId, clipId), project.clipNoteList(trackId, clipId));
         let lo = 127;
         let hi = 0;
         for (const note of read) {
@@ -137,6 +139,7 @@ Panel {
             hi = Math.max(hi, note.pitch);
         }
         clipLength = clip.length;
+        readRevision = clip.revision;
         readLow = lo;
         readHigh = hi;
         notes = read;
@@ -158,7 +161,13 @@ Panel {
 
     Connections {
         target: project
-        function onProjectChanged() { root.refresh(); }
+        function onProjectChanged() {
+            if (root.trackId === "" || root.clipId === "")
+                return;
+            const clip = root.findClip();
+            if (clip === null || clip.revision !== root.readRevision)
+                root.refresh();
+        }
     }
 
     Connections {
@@ -234,7 +243,7 @@ Panel {
             Layout.fillHeight: true
             spacing: 0
 
-            Canvas {
+            ScaledCanvas {
                 id: nameStrip
 
                 objectName: "nameStrip"
@@ -247,8 +256,7 @@ Panel {
                 onHeightChanged: requestPaint()
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.clearRect(0, 0, width, height);
                     // The theme's family may not be installed here; the canvas then takes the
                     // system's sans-serif, as a Text item would.
@@ -276,7 +284,7 @@ Panel {
                 Layout.fillHeight: true
                 clip: true
 
-                Canvas {
+                ScaledCanvas {
                     id: gridCanvas
 
                     anchors.fill: parent
@@ -295,8 +303,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.fillStyle = theme.colors.surface;
                         ctx.fillRect(0, 0, width, height);
                         const lane = root.laneHeight;
@@ -337,7 +344,7 @@ Panel {
                     }
                 }
 
-                Canvas {
+                ScaledCanvas {
                     id: notesCanvas
 
                     objectName: "notesCanvas"
@@ -355,8 +362,7 @@ Panel {
                     }
 
                     onPaint: {
-                        const ctx = getContext("2d");
-                        ctx.reset();
+                        const ctx = freshContext();
                         ctx.clearRect(0, 0, width, height);
                         const length = Math.max(root.clipLength, 0.001);
                         const list = root.notes;

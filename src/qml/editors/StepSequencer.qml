@@ -1,6 +1,8 @@
 import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
+import "Colors.js" as Colors
+import "Tracks.js" as Tracks
 
 // The step grid of the instrument screen: one row per sound (a drum of the track's kit or a
 // note of a scale), one cell per step of the shown bar. A click places or removes a note, a
@@ -52,6 +54,10 @@ Panel {
         const value = theme.colors[key];
         return value !== undefined ? value : theme.colors.accent;
     }
+    // The fills of empty cells hardly differ from the panel's (white on white in a light
+    // theme), so they also get an edge that stands out 3:1 from the panel.
+    readonly property color emptyCellEdge: Colors.standingOut([theme.colors.border, theme.colors.textMuted],
+                                                              theme.colors.surface, 3)
     // The absolute step under the play position; it is not wrapped into the clip.
     readonly property int playStep: transport.playing && clipLength > 0
                                     ? Math.floor((transport.positionBeats - clipStart) / stepBeats + 0.000001) : -1
@@ -129,27 +135,21 @@ Panel {
     // Everything is worked out first and stored at the end, so that the rows and cells are
     // not taken down and made again on every edit.
     function refresh() {
-        const tracks = project.tracks;
         const shown = shownClip();
-        let foundTrack = null;
-        let foundIndex = -1;
+        const foundTrack = Tracks.find(project, trackId, null);
+        const foundIndex = foundTrack !== null ? foundTrack.index : -1;
         let clip = null;
-        for (let t = 0; t < tracks.length; ++t) {
-            if (tracks[t].id !== trackId)
-                continue;
-            foundTrack = tracks[t];
-            foundIndex = t;
-            for (const c of tracks[t].clipList) {
+        if (foundTrack !== null) {
+            for (const c of foundTrack.clipList) {
                 if (c.id === shown)
                     clip = c;
             }
-            break;
         }
         const read = [];
         const keys = {};
         if (foundTrack !== null && clip !== null && clip.length > 0) {
             // Start and length exactly, so that a right-click writes back the times it read.
-            for (const note of Notes.read(project.clipNotes(trackId, shown), clip.notes)) {
+            for (const note of Notes.read(project.clipNotes(trackId, shown), project.clipNoteList(trackId, shown))) {
                 read.push(note);
                 keys[note.pitch + ":" + stepOf(note.start)] = note;
             }
@@ -252,7 +252,11 @@ Panel {
 
     Connections {
         target: project
-        function onProjectChanged() { root.refresh(); }
+        // A change of another track leaves the grid as it is.
+        function onProjectChanged() {
+            if (root.track === null ? root.trackId !== "" : !Tracks.current(project, root.track))
+                root.refresh();
+        }
     }
 
     // Someone else changed what the live instrument plays: give the track's sound again.
@@ -508,8 +512,8 @@ Panel {
                                                      0.45 + 0.55 * note.velocity / 127)
                                    : index % 4 === 0 ? theme.colors.surfaceRaised
                                    : Qt.darker(theme.colors.surfaceRaised, 1.12)
-                            border.width: playing ? 2 : note !== null ? 1 : 0
-                            border.color: playing ? theme.colors.accent2 : root.trackColor
+                            border.width: playing ? 2 : 1
+                            border.color: playing ? theme.colors.accent2 : note !== null ? root.trackColor : root.emptyCellEdge
 
                             Accessible.role: Accessible.CheckBox
                             Accessible.checkable: true
@@ -522,8 +526,9 @@ Panel {
                                 hoverEnabled: true
                                 onContainsMouseChanged: {
                                     app.helpText = containsMouse
-                                            ? qsTr("Click to place or remove a note here (%1, step %2). Right-click a note to make it softer or harder.")
-                                              .arg(row.modelData.label).arg(cell.index + 1)
+                                            // The row's label may be a sample's name: it goes in last, so a "%1" in it stays as it is.
+                                            ? qsTr("Click to place or remove a note here (%2, step %1). Right-click a note to make it softer or harder.")
+                                              .arg(cell.index + 1).arg(row.modelData.label)
                                             : "";
                                 }
                                 onClicked: event => {

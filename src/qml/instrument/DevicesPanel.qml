@@ -1,6 +1,8 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "Colors.js" as Colors
+import "Tracks.js" as Tracks
 
 // The effects view of one track: the instrument's own card when it has one, then the
 // effect chain from left to right in the order the sound passes through it. Every change is
@@ -10,19 +12,31 @@ Item {
 
     property string trackId: ""
 
-    readonly property var track: {
-        const list = project.tracks;
-        for (let i = 0; i < list.length; ++i) {
-            if (list[i].id === trackId)
-                return list[i];
-        }
-        return null;
-    }
+    // The track's map, taken again only when that track changed, so the cards stay as they
+    // are through an edit of another track.
+    property var track: null
     readonly property var chain: track ? track.deviceList : []
     readonly property bool isFm: track !== null && track.instrument !== ""
                                  && instrument.patchCategories[track.instrument] === "fm"
     readonly property bool hasInstrumentCard: track !== null
                                               && (track.instrument === "Sampler" || track.instrument === "Drum Rack" || isFm)
+
+    function takeTrack() {
+        const next = Tracks.find(project, trackId, track);
+        if (next !== track)
+            track = next;
+    }
+
+    onTrackIdChanged: takeTrack()
+    Component.onCompleted: takeTrack()
+
+    Connections {
+        target: project
+
+        function onProjectChanged() {
+            root.takeTrack();
+        }
+    }
 
     function knobText(k, v) {
         if (k.unit === "%" && k.max <= 1.0)
@@ -48,7 +62,7 @@ Item {
         objectName: "dropHighlight"
         anchors.fill: parent
         visible: dropArea.containsDrag
-        color: Qt.rgba(theme.colors.accent.r, theme.colors.accent.g, theme.colors.accent.b, 0.1)
+        color: Colors.withAlpha(theme.colors.accent, 0.1)
         border.width: 2
         border.color: theme.colors.accent
         radius: theme.radius

@@ -24,10 +24,35 @@ DeviceCard {
     // For each algorithm, the operators that are heard (bit 0 = operator 1); the same table
     // as the FM module's.
     readonly property var carriers: [1, 1, 1, 5, 1, 7, 13, 15]
-    // Under the height the general column needs with its knobs on two lines (as in the
-    // detail panel at its first height), they go on one line and the card grows wider,
-    // so no knob is cut off at the bottom.
-    readonly property bool oneLineOfKnobs: height > 0 && height < 236
+    // The card uses the height the host gives it, so that as little as possible hides
+    // behind the effects view's sideways scroll. The general column keeps its algorithm
+    // buttons on two lines and its knobs on two lines while they fit, else on one each.
+    // The operators stand in as many rows as fit, each with its five knobs on two lines
+    // (three and two) or on one, whichever leaves the card narrower. Without a height yet,
+    // the four operators stand side by side.
+    readonly property real innerHeight: height - 20
+    readonly property real generalTop: generalTitle.implicitHeight + 6 + algorithmCaption.implicitHeight + 6
+    readonly property bool algorithmsOnTwoLines: height <= 0 || generalTop + 2 * 24 + 3 + 6 + 60 <= innerHeight
+    readonly property bool oneLineOfKnobs: height > 0 && generalTop + 2 * 24 + 3 + 6 + 2 * 60 > innerHeight
+    readonly property real generalWidth: Math.max(130, oneLineOfKnobs ? 4 * 56 : 0, algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3)
+    readonly property var operatorLayout: {
+        const first = operatorColumns.count > 0 ? operatorColumns.itemAt(0) : null;
+        const header = first ? first.header.implicitHeight : 13;
+        const arrange = knobsPerLine => {
+            const block = header + 2 + Math.ceil(5 / knobsPerLine) * 60;
+            const rows = height <= 0 ? 1 : Math.max(1, Math.min(4, Math.floor((innerHeight + 6) / (block + 6))));
+            const across = Math.ceil(4 / rows);
+            // Each column of operators is given its knobs' width and 16 px, as the four side by
+            // side are (150 + 4 × (3 × 56 + 16) + 20 = 906 px).
+            return {knobsPerLine: knobsPerLine, rows: rows, fits: height <= 0 || block <= innerHeight,
+                    width: across * (knobsPerLine * 56 + 16)};
+        };
+        const three = arrange(3);
+        const five = arrange(5);
+        if (three.fits && (!five.fits || three.width <= five.width))
+            return three;
+        return five;
+    }
 
     function value(key) {
         if (values && values[key] !== undefined)
@@ -75,7 +100,7 @@ DeviceCard {
         onCommit: v => project.setInstrumentParameter(owner.trackId, key, v)
     }
 
-    implicitWidth: oneLineOfKnobs ? 906 + 2 * 56 : 906
+    implicitWidth: 20 + generalWidth + 20 + operatorLayout.width
     width: implicitWidth
 
     RowLayout {
@@ -85,11 +110,12 @@ DeviceCard {
 
         ColumnLayout {
             Layout.fillHeight: true
-            Layout.fillWidth: true
-            Layout.preferredWidth: root.oneLineOfKnobs ? 130 + 2 * 56 : 130
+            Layout.preferredWidth: root.generalWidth
             spacing: 6
 
             CardTitle {
+                id: generalTitle
+
                 Layout.fillWidth: true
                 category: "fm"
                 text: root.title
@@ -97,6 +123,8 @@ DeviceCard {
             }
 
             Text {
+                id: algorithmCaption
+
                 text: qsTr("ALGORITHM")
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
@@ -105,7 +133,8 @@ DeviceCard {
             }
 
             Grid {
-                columns: 4
+                objectName: "algorithms"
+                columns: root.algorithmsOnTwoLines ? 4 : 8
                 spacing: 3
 
                 Repeater {
@@ -142,56 +171,71 @@ DeviceCard {
             }
         }
 
-        Repeater {
-            model: 4
+        // Filled top to bottom, then the next column.
+        GridLayout {
+            objectName: "operators"
+            Layout.alignment: Qt.AlignTop
+            flow: GridLayout.TopToBottom
+            rows: root.operatorLayout.rows
+            rowSpacing: 6
+            columnSpacing: 12
 
-            ColumnLayout {
-                id: operatorColumn
+            Repeater {
+                id: operatorColumns
 
-                required property int index
-                readonly property string prefix: "op" + (index + 1) + "_"
-                readonly property bool heard: root.isCarrier(index)
+                model: 4
 
-                objectName: "operator" + (index + 1)
-                Layout.fillHeight: true
-                spacing: 2
+                ColumnLayout {
+                    id: operatorColumn
 
-                RowLayout {
-                    spacing: 6
+                    required property int index
+                    readonly property string prefix: "op" + (index + 1) + "_"
+                    readonly property bool heard: root.isCarrier(index)
+                    readonly property alias header: header
 
-                    Text {
-                        text: qsTr("OPERATOR %1").arg(operatorColumn.index + 1)
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: 10
-                        font.weight: Font.DemiBold
-                        font.letterSpacing: 0.6
+                    objectName: "operator" + (index + 1)
+                    Layout.alignment: Qt.AlignTop
+                    spacing: 2
+
+                    RowLayout {
+                        id: header
+
+                        spacing: 6
+
+                        Text {
+                            text: qsTr("OPERATOR %1").arg(operatorColumn.index + 1)
+                            color: theme.colors.text
+                            font.family: theme.fontFamily
+                            font.pixelSize: 10
+                            font.weight: Font.DemiBold
+                            font.letterSpacing: 0.6
+                        }
+
+                        Text {
+                            objectName: "operatorMark"
+                            text: operatorColumn.heard ? qsTr("OUT") : qsTr("mod")
+                            color: operatorColumn.heard ? theme.colors.accent2 : theme.colors.textMuted
+                            font.family: theme.fontFamily
+                            font.pixelSize: 9
+                            font.weight: operatorColumn.heard ? Font.DemiBold : Font.Normal
+                        }
                     }
 
-                    Text {
-                        objectName: "operatorMark"
-                        text: operatorColumn.heard ? qsTr("OUT") : qsTr("mod")
-                        color: operatorColumn.heard ? theme.colors.accent2 : theme.colors.textMuted
-                        font.family: theme.fontFamily
-                        font.pixelSize: 9
-                        font.weight: operatorColumn.heard ? Font.DemiBold : Font.Normal
+                    Grid {
+                        columns: root.operatorLayout.knobsPerLine
+
+                        KnobCell { owner: root; key: operatorColumn.prefix + "ratio"; label: qsTr("Ratio") }
+                        KnobCell { owner: root; key: operatorColumn.prefix + "level"; label: qsTr("Level") }
+                        KnobCell { owner: root; key: operatorColumn.prefix + "attack_ms"; label: qsTr("Attack") }
+                        KnobCell { owner: root; key: operatorColumn.prefix + "decay_ms"; label: qsTr("Decay") }
+                        KnobCell { owner: root; key: operatorColumn.prefix + "sustain"; label: qsTr("Sustain") }
                     }
-                }
-
-                Grid {
-                    columns: 3
-
-                    KnobCell { owner: root; key: operatorColumn.prefix + "ratio"; label: qsTr("Ratio") }
-                    KnobCell { owner: root; key: operatorColumn.prefix + "level"; label: qsTr("Level") }
-                    KnobCell { owner: root; key: operatorColumn.prefix + "attack_ms"; label: qsTr("Attack") }
-                    KnobCell { owner: root; key: operatorColumn.prefix + "decay_ms"; label: qsTr("Decay") }
-                    KnobCell { owner: root; key: operatorColumn.prefix + "sustain"; label: qsTr("Sustain") }
-                }
-
-                Item {
-                    Layout.fillHeight: true
                 }
             }
+        }
+
+        Item {
+            Layout.fillWidth: true
         }
     }
 }

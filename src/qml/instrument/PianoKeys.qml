@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import "Notes.js" as Notes
+import "Colors.js" as Colors
 
 // The on-screen piano: all 128 MIDI notes in one sideways-scrolling row. It keeps no notes
 // of its own: a press plays through `instrument` and what is lit comes back from it.
@@ -15,18 +16,19 @@ Item {
     readonly property int totalWhite: whiteIndex(128)
     readonly property real contentW: totalWhite * keyW
     // The window's background makes dark black keys in a dark theme; a light theme's
-    // background is as pale as the white keys, so there they take the text colour.
-    readonly property color blackKeyColor: luminance(theme.colors.background) <= luminance(theme.colors.surfaceRaised)
+    // background is as pale as the white keys, so there they take the text colour. White keys
+    // keep the raised surface where it stands out 3:1 from the black ones, else take the muted
+    // text colour (a dark theme's raised surface is nearly its background), and the C labels
+    // whichever of the muted text and the black keys' colour reads on them.
+    readonly property color blackKeyColor: Colors.luminance(theme.colors.background)
+                                           <= Colors.luminance(theme.colors.surfaceRaised)
                                            ? theme.colors.background : theme.colors.text
+    readonly property color whiteKeyColor: Colors.standingOut([theme.colors.surfaceRaised, theme.colors.textMuted],
+                                                              blackKeyColor, 3)
+    readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 3)
 
     // A press on a key: the host takes the keyboard focus so the computer keys play at once.
     signal wantsFocus()
-
-    // The theme hands colours over as texts; lighter by 1 turns one into a colour.
-    function luminance(text) {
-        const c = Qt.lighter(text, 1);
-        return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b;
-    }
 
     function isBlack(note) {
         return Notes.isBlack(note);
@@ -56,6 +58,9 @@ Item {
     Accessible.name: qsTr("Piano keys")
 
     Component.onCompleted: jumpToOctave()
+    // A host that lays the keys out gives them their width after they are made, and may change
+    // it: the jump waits until the key width and the view have followed the new width.
+    onWidthChanged: Qt.callLater(root.jumpToOctave)
 
     Connections {
         target: instrument
@@ -97,10 +102,12 @@ Item {
                 width: black ? 0.62 * root.keyW : root.keyW - 2
                 height: black ? 0.6 * view.height : view.height
                 radius: theme.radius / 2
-                border.width: 1
-                border.color: theme.colors.border
+                // The accent may be close to the white keys' colour: a lit white key is also
+                // edged in the black keys' colour, which stands out from its neighbours.
+                border.width: lit && !black ? 2 : 1
+                border.color: lit && !black ? root.blackKeyColor : theme.colors.border
                 color: black ? (lit ? theme.colors.accent2 : root.blackKeyColor)
-                             : (lit ? theme.colors.accent : theme.colors.surfaceRaised)
+                             : (lit ? theme.colors.accent : root.whiteKeyColor)
 
                 Text {
                     objectName: "octaveLabel"
@@ -109,7 +116,7 @@ Item {
                     anchors.bottom: parent.bottom
                     anchors.bottomMargin: 8
                     text: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
-                    color: theme.colors.textMuted
+                    color: root.labelColor
                     font.family: theme.fontFamily
                     font.pixelSize: 12
                 }

@@ -56,6 +56,25 @@ FocusScope {
          help: qsTr("How long each note rings after you let go: left is short, right is long. The middle is the patch as saved.")}
     ]
 
+    // What the views need beside the instrument: the play row's buttons and the octave on
+    // one line (the view buttons and the MIDI button may take two lines, the hint may go).
+    readonly property real viewsNeed: 2 * playRow.modeButtonWidth + 2 * playRow.octaveButtonWidth
+                                      + Math.ceil(octaveText.implicitWidth) + 4 * playRow.spacing
+    // What the instrument needs: its five knobs with their labels whole, side by side.
+    readonly property real instrumentNeed: {
+        let need = (knobs.length - 1) * knobRow.spacing;
+        for (let i = 0; i < knobColumns.count; ++i)
+            need += knobColumns.itemAt(i) ? knobColumns.itemAt(i).need : 0;
+        return need;
+    }
+    // The narrowest the card shows every control whole.
+    readonly property real narrowestWidth: instrumentNeed + halves.spacing + viewsNeed
+    // The widths of the halves, worked out from the card's width: what folds a row inside a
+    // half must not wait for a layout around the halves (Qt drops a nested layout's change
+    // that comes while the outer one places it).
+    readonly property real instrumentWidth: Math.max(instrumentNeed, Math.min(500, width - halves.spacing - viewsNeed))
+    readonly property real viewsWidth: width - halves.spacing - instrumentWidth
+
     signal openMidiSettings()
     signal clipCreated(string clipId)
 
@@ -122,81 +141,107 @@ FocusScope {
         function onPatchChanged() { root.padMode = instrument.patchCategory === "drums"; }
     }
 
-    RowLayout {
-        anchors.fill: parent
-        spacing: theme.spacing * 3
+    // The two halves side by side.
+    Item {
+        id: halves
 
-        // The instrument: header, description and the five knobs.
+        readonly property real spacing: theme.spacing * 3
+
+        anchors.fill: parent
+
+        // The instrument: header, description and the five knobs. It keeps its 500 px while
+        // the views beside it have what they need, and gives way down to what its knobs need.
         Item {
             id: leftHalf
 
+            // Narrower than it likes: the header may take two lines, the description more.
+            readonly property bool narrow: root.instrumentWidth < 500 - 0.5
+
             objectName: "instrumentHalf"
-            Layout.preferredWidth: 500
-            Layout.maximumWidth: 520
-            Layout.fillHeight: true
+            width: root.instrumentWidth
+            height: parent.height
 
             ColumnLayout {
                 anchors.fill: parent
                 spacing: theme.spacing
 
-                RowLayout {
+                // The switches go under the name when a narrow half cannot show it whole
+                // beside them; at its full width a long name is elided instead.
+                GridLayout {
+                    objectName: "patchHeader"
                     Layout.fillWidth: true
-                    spacing: theme.spacing * 1.5
+                    columns: !leftHalf.narrow || nameRow.implicitWidth + columnSpacing + switchRow.implicitWidth <= root.instrumentWidth ? 2 : 1
+                    columnSpacing: theme.spacing * 1.5
+                    rowSpacing: theme.spacing
 
-                    CategoryIcon {
-                        objectName: "patchIcon"
-                        category: instrument.patchCategory
-                        size: 26
-                        color: theme.colors.accent2
-                    }
+                    RowLayout {
+                        id: nameRow
 
-                    Text {
-                        objectName: "patchNameText"
-                        // Takes only the width the switches leave: a long name is elided.
                         Layout.fillWidth: true
-                        Layout.preferredWidth: 0
-                        text: instrument.patchName
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: 22
-                        font.weight: Font.DemiBold
-                        elide: Text.ElideRight
-                    }
+                        spacing: theme.spacing * 1.5
 
-                    Toggle {
-                        objectName: "chordsToggle"
-                        name: qsTr("Chords")
-                        checked: instrument.chords
-                        help: qsTr("On: play up to eight notes at once. Off: one note at a time (the newest key wins), like a classic mono synth.")
-                        onToggled: value => {
-                            instrument.chords = value;
-                            root.takeFocus();
+                        CategoryIcon {
+                            objectName: "patchIcon"
+                            category: instrument.patchCategory
+                            size: 26
+                            color: theme.colors.accent2
+                        }
+
+                        Text {
+                            objectName: "patchNameText"
+                            // Takes only the width the switches leave: a long name is elided.
+                            Layout.fillWidth: true
+                            Layout.preferredWidth: Math.ceil(implicitWidth)
+                            Layout.minimumWidth: 0
+                            text: instrument.patchName
+                            color: theme.colors.text
+                            font.family: theme.fontFamily
+                            font.pixelSize: 22
+                            font.weight: Font.DemiBold
+                            elide: Text.ElideRight
                         }
                     }
 
-                    Text {
-                        text: qsTr("Chords")
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: theme.baseFontSize
-                    }
+                    RowLayout {
+                        id: switchRow
 
-                    Toggle {
-                        objectName: "echoToggle"
-                        name: qsTr("Echo and room")
-                        checked: instrument.effects
-                        help: qsTr("Adds a stereo echo and a room reverb after the instrument.")
-                        onToggled: value => {
-                            instrument.effects = value;
-                            root.takeFocus();
+                        spacing: theme.spacing * 1.5
+
+                        Toggle {
+                            objectName: "chordsToggle"
+                            name: qsTr("Chords")
+                            checked: instrument.chords
+                            help: qsTr("On: play up to eight notes at once. Off: one note at a time (the newest key wins), like a classic mono synth.")
+                            onToggled: value => {
+                                instrument.chords = value;
+                                root.takeFocus();
+                            }
                         }
-                    }
 
-                    Text {
-                        text: qsTr("Echo")
-                        color: theme.colors.text
-                        font.family: theme.fontFamily
-                        font.pixelSize: theme.baseFontSize
+                        Text {
+                            text: qsTr("Chords")
+                            color: theme.colors.text
+                            font.family: theme.fontFamily
+                            font.pixelSize: theme.baseFontSize
+                        }
+
+                        Toggle {
+                            objectName: "echoToggle"
+                            name: qsTr("Echo and room")
+                            checked: instrument.effects
+                            help: qsTr("Adds a stereo echo and a room reverb after the instrument.")
+                            onToggled: value => {
+                                instrument.effects = value;
+                                root.takeFocus();
+                            }
+                        }
+
+                        Text {
+                            text: qsTr("Echo")
+                            color: theme.colors.text
+                            font.family: theme.fontFamily
+                            font.pixelSize: theme.baseFontSize
+                        }
                     }
                 }
 
@@ -209,17 +254,22 @@ FocusScope {
                     font.pixelSize: 12
                     lineHeight: 1.2
                     wrapMode: Text.WordWrap
-                    maximumLineCount: 2
+                    // A narrow half shows in more lines what two lines hold at full width.
+                    maximumLineCount: leftHalf.narrow ? 4 : 2
                     elide: Text.ElideRight
                 }
 
                 Item { Layout.fillHeight: true }
 
                 RowLayout {
+                    id: knobRow
+
                     Layout.fillWidth: true
                     spacing: theme.spacing
 
                     Repeater {
+                        id: knobColumns
+
                         model: root.knobs
 
                         ColumnLayout {
@@ -228,10 +278,14 @@ FocusScope {
                             required property var modelData
                             readonly property bool waiting: instrument.learning === modelData.key
                             readonly property var assigned: instrument.controllerMap[modelData.key]
+                            // The knob and its label with the learn mark, whole.
+                            readonly property real need: Math.ceil(Math.max(knob.implicitWidth, learnLabels.implicitWidth))
 
                             objectName: "knob_" + modelData.key
+                            // Equal columns, unless a narrow half leaves less than a label needs.
                             Layout.fillWidth: true
-                            Layout.preferredWidth: 1
+                            Layout.preferredWidth: (root.instrumentWidth - (root.knobs.length - 1) * knobRow.spacing) / root.knobs.length
+                            Layout.minimumWidth: need
                             spacing: 2
 
                             Item {
@@ -241,6 +295,8 @@ FocusScope {
 
                                 // Centred over the knob, so the learn mark reads as this knob's.
                                 RowLayout {
+                                    id: learnLabels
+
                                     anchors.centerIn: parent
                                     width: Math.min(implicitWidth, parent.width)
                                     spacing: 4
@@ -296,6 +352,8 @@ FocusScope {
                             }
 
                             Knob {
+                                id: knob
+
                                 objectName: "knob"
                                 Layout.alignment: Qt.AlignHCenter
                                 from: 0
@@ -341,46 +399,62 @@ FocusScope {
 
         // The view switch and the views.
         ColumnLayout {
+            id: viewsHalf
+
             objectName: "viewsHalf"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
+            x: root.instrumentWidth + halves.spacing
+            width: root.viewsWidth
+            height: parent.height
             spacing: theme.spacing
 
-            RowLayout {
+            // The MIDI button at the right end, or under the view buttons when both do not
+            // fit on one line.
+            Item {
+                readonly property bool oneLine: viewButtons.width + theme.spacing + midiButton.width <= root.viewsWidth
+
+                objectName: "viewSwitchRow"
                 Layout.fillWidth: true
-                spacing: theme.spacing
+                Layout.preferredHeight: oneLine ? 28 : 2 * 28 + theme.spacing
 
-                Repeater {
-                    model: [
-                        {view: "keys", text: qsTr("Keys/Pads"), width: 92,
-                         help: qsTr("Play the instrument on a piano keyboard (scroll and zoom with the wheel) or a 4 x 4 grid of pads.")},
-                        {view: "grid", text: qsTr("Grid"), width: 56,
-                         help: qsTr("The step sequencer: click squares to build a pattern from this track. Pick the step division and how many bars long the clip is.")},
-                        {view: "fx", text: qsTr("FX"), width: 48,
-                         help: qsTr("The effects on the selected track and the instrument card (e.g. the FM operators), in the order the sound passes through them.")}
-                    ]
+                Row {
+                    id: viewButtons
 
-                    FlatButton {
-                        required property var modelData
+                    spacing: theme.spacing
 
-                        objectName: "viewButton_" + modelData.view
-                        Layout.preferredWidth: modelData.width
-                        Layout.preferredHeight: 28
-                        text: modelData.text
-                        help: modelData.help
-                        selected: root.view === modelData.view
-                        onClicked: {
-                            root.view = modelData.view;
-                            root.takeFocus();
+                    Repeater {
+                        model: [
+                            {view: "keys", text: qsTr("Keys/Pads"), width: 92,
+                             help: qsTr("Play the instrument on a piano keyboard (scroll and zoom with the wheel) or a 4 x 4 grid of pads.")},
+                            {view: "grid", text: qsTr("Grid"), width: 56,
+                             help: qsTr("The step sequencer: click squares to build a pattern from this track. Pick the step division and how many bars long the clip is.")},
+                            {view: "fx", text: qsTr("FX"), width: 48,
+                             help: qsTr("The effects on the selected track and the instrument card (e.g. the FM operators), in the order the sound passes through them.")}
+                        ]
+
+                        FlatButton {
+                            required property var modelData
+
+                            objectName: "viewButton_" + modelData.view
+                            width: modelData.width
+                            height: 28
+                            text: modelData.text
+                            help: modelData.help
+                            selected: root.view === modelData.view
+                            onClicked: {
+                                root.view = modelData.view;
+                                root.takeFocus();
+                            }
                         }
                     }
                 }
 
-                Item { Layout.fillWidth: true }
-
                 FlatButton {
+                    id: midiButton
+
                     objectName: "midiButton"
-                    Layout.preferredHeight: 28
+                    anchors.right: parent.right
+                    y: parent.oneLine ? 0 : 28 + theme.spacing
+                    height: 28
                     text: midi.connected ? qsTr("MIDI: connected") : qsTr("MIDI keyboard…")
                     selected: midi.connected
                     help: midi.connected ? qsTr("Your MIDI keyboard is playing the instrument. Click to change it.")
@@ -390,6 +464,16 @@ FocusScope {
             }
 
             RowLayout {
+                id: playRow
+
+                // Room for the buttons and the octave, then for the hint on two lines, then
+                // for the gap before the octave buttons; what has no room is left out.
+                readonly property real hintRoom: root.viewsWidth - root.viewsNeed - spacing
+                readonly property bool showsHint: hintRoom >= wheelHint.narrowest
+                readonly property bool showsGap: hintRoom - 2 * spacing >= (showsHint ? wheelHint.narrowest : 0)
+                readonly property int modeButtonWidth: 64
+                readonly property int octaveButtonWidth: 84
+
                 objectName: "playRow"
                 Layout.fillWidth: true
                 visible: root.view === "keys"
@@ -397,7 +481,7 @@ FocusScope {
 
                 FlatButton {
                     objectName: "keysButton"
-                    Layout.preferredWidth: 64
+                    Layout.preferredWidth: playRow.modeButtonWidth
                     Layout.preferredHeight: 28
                     text: qsTr("Keys")
                     selected: !root.padMode
@@ -410,7 +494,7 @@ FocusScope {
 
                 FlatButton {
                     objectName: "padsButton"
-                    Layout.preferredWidth: 64
+                    Layout.preferredWidth: playRow.modeButtonWidth
                     Layout.preferredHeight: 28
                     text: qsTr("Pads")
                     selected: root.padMode
@@ -421,11 +505,14 @@ FocusScope {
                     }
                 }
 
-                Item { Layout.preferredWidth: theme.spacing }
+                Item {
+                    visible: playRow.showsGap
+                    Layout.preferredWidth: theme.spacing
+                }
 
                 FlatButton {
                     objectName: "octaveDownButton"
-                    Layout.preferredWidth: 84
+                    Layout.preferredWidth: playRow.octaveButtonWidth
                     Layout.preferredHeight: 28
                     text: qsTr("Octave −")
                     help: qsTr("Jump the keys an octave lower. Shortcut: Z")
@@ -437,7 +524,7 @@ FocusScope {
 
                 FlatButton {
                     objectName: "octaveUpButton"
-                    Layout.preferredWidth: 84
+                    Layout.preferredWidth: playRow.octaveButtonWidth
                     Layout.preferredHeight: 28
                     text: qsTr("Octave +")
                     help: qsTr("Jump the keys an octave higher. Shortcut: X")
@@ -448,6 +535,8 @@ FocusScope {
                 }
 
                 Text {
+                    id: octaveText
+
                     objectName: "octaveText"
                     text: qsTr("C%1").arg(instrument.octave)
                     color: theme.colors.textMuted
@@ -455,17 +544,29 @@ FocusScope {
                     font.pixelSize: theme.baseFontSize
                 }
 
-                Item { Layout.fillWidth: true }
+                Item {
+                    visible: playRow.showsHint
+                    Layout.fillWidth: true
+                }
 
                 Text {
+                    id: wheelHint
+
+                    // The two hints either side of the dot, each kept on one line.
+                    readonly property var parts: qsTr("wheel: scroll · Ctrl + wheel: zoom").split(" · ")
+                    // Broken only after the dot: the narrowest it shows whole.
+                    readonly property real narrowest: Math.ceil(Math.max(firstPart.advanceWidth, lastPart.advanceWidth)) + 1
+
                     objectName: "wheelHint"
-                    // Gives way first when the card is narrow: it shrinks (a layout only
-                    // shrinks what fills) and then breaks onto a second line.
+                    visible: playRow.showsHint
+                    // It takes its whole width before the stretch takes any (the layout rounds
+                    // a width down, which would break the line), and breaks only when short.
                     Layout.fillWidth: true
-                    Layout.minimumWidth: 0
-                    Layout.maximumWidth: implicitWidth
+                    Layout.minimumWidth: narrowest
+                    Layout.preferredWidth: Math.ceil(implicitWidth)
+                    Layout.maximumWidth: Math.ceil(implicitWidth)
                     Layout.preferredHeight: 28
-                    text: qsTr("wheel: scroll · Ctrl + wheel: zoom")
+                    text: parts.map(part => part.replace(/ /g, "\u00a0")).join("\u00a0· ")
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
                     font.pixelSize: 11
@@ -473,7 +574,20 @@ FocusScope {
                     verticalAlignment: Text.AlignVCenter
                     wrapMode: Text.WordWrap
                     maximumLineCount: 2
-                    elide: Text.ElideRight
+
+                    TextMetrics {
+                        id: firstPart
+
+                        font: wheelHint.font
+                        text: wheelHint.parts[0] + " ·"
+                    }
+
+                    TextMetrics {
+                        id: lastPart
+
+                        font: wheelHint.font
+                        text: wheelHint.parts[wheelHint.parts.length - 1]
+                    }
                 }
             }
 
@@ -521,9 +635,9 @@ FocusScope {
                 color: instrument.problem ? theme.colors.error : theme.colors.textMuted
                 font.family: theme.fontFamily
                 font.pixelSize: 12
-                // Two lines: the whole hint does not fit beside the pads at the default width.
+                // Two lines beside the pads at the first window size, three in a narrow window.
                 wrapMode: Text.WordWrap
-                maximumLineCount: 2
+                maximumLineCount: 3
                 elide: Text.ElideRight
             }
         }

@@ -31,8 +31,16 @@ DeviceCard {
         return SampleKnobs.text(k.key, v);
     }
 
-    implicitWidth: 320
-    width: 320
+    // Three knobs to a line while the card's height holds two lines of them; in a shorter
+    // effects view all five go on one line and the card grows wider, so none is cut off.
+    readonly property int knobRows: height > 0
+        ? Math.max(1, Math.floor((height - 20 - title.implicitHeight - soundWell.Layout.preferredHeight
+                                  - 2 * column.spacing + knobGrid.rowSpacing) / (68 + knobGrid.rowSpacing)))  // 68: a knob cell
+        : 2
+    readonly property int knobColumns: knobRows >= 2 ? 3 : knobs.length
+
+    implicitWidth: Math.max(320, knobColumns * 70 + 20)
+    width: implicitWidth
     border.color: sampleOver ? theme.colors.accent2 : theme.colors.border
 
     DropArea {
@@ -48,11 +56,15 @@ DeviceCard {
     }
 
     ColumnLayout {
+        id: column
+
         anchors.fill: parent
         anchors.margins: 10
         spacing: 6
 
         CardTitle {
+            id: title
+
             Layout.fillWidth: true
             category: "sampler"
             text: qsTr("Sampler")
@@ -71,6 +83,8 @@ DeviceCard {
         }
 
         Rectangle {
+            id: soundWell
+
             objectName: "soundWell"
             Layout.fillWidth: true
             Layout.preferredHeight: 34
@@ -125,7 +139,10 @@ DeviceCard {
         }
 
         GridLayout {
-            columns: 3
+            id: knobGrid
+
+            objectName: "knobGrid"
+            columns: root.knobColumns
             columnSpacing: 0
             rowSpacing: 4
 

@@ -48,6 +48,8 @@ ColumnLayout {
     }
 
     ListView {
+        id: devices
+
         objectName: root.name + "Devices"
         Layout.fillWidth: true
         Layout.preferredHeight: 38 * Math.min(4, count)
@@ -61,7 +63,9 @@ ColumnLayout {
         delegate: FlatButton {
             required property var modelData
 
-            width: ListView.view.width - 10
+            // Flush with the Refresh button and the section's lines; room for the scroll bar
+            // only when there is one.
+            width: devices.width - (devices.count > 4 ? 10 : 0)
             height: 36
             textAlign: Text.AlignLeft
             text: root.textOf(modelData)

@@ -14,8 +14,20 @@ Item {
     // Why the last value the person gave was refused; empty while nothing was.
     property string refusal: ""
 
+    // The theme row shows the theme in use, which a theme given on the command line makes
+    // differ from the stored one; every other row shows its stored value.
+    readonly property string shownValue: entry.id === "appearance.theme" ? theme.currentId : String(entry.value)
+
     function commit(value) {
-        root.refusal = settings.setValue(root.entry.id, value) ? "" : root.refusalText();
+        const accepted = settings.setValue(root.entry.id, value);
+        root.refusal = accepted ? "" : root.refusalText();
+        // Picking the stored theme again changes no setting, so it is put in use here, over
+        // a theme of the command line or of the person's own.
+        if (accepted && root.entry.id === "appearance.theme") {
+            settings.setValue("appearance.custom_theme", "");
+            if (theme.currentId !== value)
+                theme.currentId = value;
+        }
     }
 
     // The bridge tells only that a value was refused; the map tells what it accepts.
@@ -119,6 +131,19 @@ Item {
             }
 
             Text {
+                objectName: "noteText"
+                Layout.fillWidth: true
+                visible: text !== ""
+                text: root.entry.note || ""
+                color: theme.colors.warning
+                font.family: theme.fontFamily
+                font.pixelSize: 12
+                wrapMode: Text.WordWrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+
+            Text {
                 objectName: "refusalText"
                 Layout.fillWidth: true
                 visible: root.refusal !== ""
@@ -164,8 +189,10 @@ Item {
         id: choiceControl
 
         Segmented {
+            // On a line of their own, many options take more lines in a narrow sheet.
+            wrapWidth: root.wide ? root.width : 0
             options: root.entry.choices || []
-            current: String(root.entry.value)
+            current: root.shownValue
             help: root.entry.help || ""
             onPicked: value => root.commit(value)
         }

@@ -57,8 +57,12 @@ Rectangle {
         height: box.height - 16
         active: box.visible
 
-        sourceComponent: Canvas {
+        sourceComponent: ScaledCanvas {
             id: picture
+
+            // The clip's notes, asked at the first paint: a change of the clip makes the
+            // box anew.
+            property var notes: null
 
             objectName: "clipPicture"
             onWidthChanged: requestPaint()
@@ -73,8 +77,7 @@ Rectangle {
             }
 
             onPaint: {
-                const ctx = getContext("2d");
-                ctx.reset();
+                const ctx = freshContext();
                 ctx.fillStyle = box.trackColor;
                 const clip = box.modelData;
                 if (clip.audio)
@@ -102,8 +105,9 @@ Rectangle {
             }
 
             function paintNotes(ctx, clip) {
-                const notes = clip.notes;
-                if (!notes || notes.length === 0)
+                if (notes === null)
+                    notes = project.clipNoteList(box.trackId, box.clipId);
+                if (notes.length === 0)
                     return;
                 let lo = 127;
                 let hi = 0;

@@ -7,14 +7,34 @@ Item {
 
     required property int index
     property Item view: null
-    // This row's TrackMap; a row about to go (the song lost tracks) shows an empty one.
-    readonly property var modelData: view !== null && index < view.tracks.length ? view.tracks[index] : emptyTrack
+    // This row's TrackMap, taken again only when the view holds another map for the row, so
+    // an edit of another track leaves this row alone; a row about to go (the song lost
+    // tracks) shows an empty one.
+    property var modelData: emptyTrack
     readonly property var emptyTrack: ({id: "", name: "", kind: "midi", instrument: "", muted: false, solo: false,
                                        volume: 1, clipList: [], deviceList: []})
 
     readonly property string trackId: modelData.id
     readonly property color trackColor: view !== null ? view.trackColor(index) : "transparent"
     readonly property bool selected: view !== null && trackId !== "" && trackId === view.selectedTrack
+
+    function takeTrack() {
+        const next = view !== null && index < view.tracks.length ? view.tracks[index] : emptyTrack;
+        if (next !== modelData)
+            modelData = next;
+    }
+
+    onIndexChanged: takeTrack()
+    onViewChanged: takeTrack()
+    Component.onCompleted: takeTrack()
+
+    Connections {
+        target: row.view
+
+        function onTracksChanged() {
+            row.takeTrack();
+        }
+    }
 
     objectName: "trackRow_" + index
     width: ListView.view ? ListView.view.width : 0

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "Tracks.js" as Tracks
 
 // The arrangement: a ruler of bars and beats, one row per track (header and lane of clips),
 // a sideways scroll bar and the playhead over them. Positions are beats; a bar is 4 beats.
@@ -34,7 +35,8 @@ Panel {
     property string dragName: ""
     property color dragColor: theme.colors.accent
 
-    // The song's tracks, read once per project change.
+    // The song's tracks, read once per project change; a track's map is asked again only
+    // when that track changed, and the others keep theirs.
     property var tracks: []
     readonly property alias contentY: trackList.contentY
     readonly property Item bodyItem: body
@@ -57,6 +59,12 @@ Panel {
     function scrollBy(beats) {
         viewStart += beats;
         clampView();
+    }
+
+    // One step per event, its way from the vertical turn alone: a sideways wheel counts as
+    // turned towards the person, as it does over the piano keys.
+    function wheelUp(wheel) {
+        return wheel.angleDelta.y > 0;
     }
 
     // Halves round upward, as Math.round does.
@@ -180,7 +188,7 @@ Panel {
     // The rows anew, with the list's scroll kept, then the selection checked against them.
     function refresh() {
         const y = trackList.contentY;
-        tracks = project.tracks;
+        tracks = Tracks.all(project, tracks);
         trackList.contentY = Math.max(0, Math.min(y, tracks.length * rowHeight - trackList.height));
         let track = null;
         for (let i = 0; i < tracks.length; ++i) {
@@ -208,7 +216,7 @@ Panel {
 
     onWidthChanged: clampView()
     onTotalBeatsChanged: clampView()
-    Component.onCompleted: tracks = project.tracks
+    Component.onCompleted: tracks = Tracks.all(project, [])
 
     Connections {
         target: project
@@ -323,13 +331,16 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: ruler
 
                 objectName: "ruler"
                 x: root.headerWidth
                 width: root.lanesWidth
                 height: parent.height
+                // A loop that starts left of the view would otherwise draw its band over the
+                // buttons and on into the browser.
+                clip: true
 
                 onWidthChanged: requestPaint()
                 Connections {
@@ -352,8 +363,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.fillStyle = theme.colors.surfaceRaised;
                     ctx.fillRect(0, 0, width, height);
                     const first = Math.floor(root.viewStart);
@@ -436,11 +446,11 @@ Panel {
                             transport.setStartBeat(b);
                     }
                     onWheel: wheel => {
-                        const delta = wheel.angleDelta.y !== 0 ? wheel.angleDelta.y : wheel.angleDelta.x;
+                        const up = root.wheelUp(wheel);
                         if ((wheel.modifiers & Qt.ShiftModifier) !== 0)
-                            root.scrollBy(delta > 0 ? -4 : 4);
+                            root.scrollBy(up ? -4 : 4);
                         else
-                            root.zoomBy(delta > 0 ? 1.15 : 1 / 1.15, wheel.x);
+                            root.zoomBy(up ? 1.15 : 1 / 1.15, wheel.x);
                     }
                 }
             }
@@ -468,7 +478,7 @@ Panel {
                 }
             }
 
-            Canvas {
+            ScaledCanvas {
                 id: grid
 
                 objectName: "grid"
@@ -498,8 +508,7 @@ Panel {
                 }
 
                 onPaint: {
-                    const ctx = getContext("2d");
-                    ctx.reset();
+                    const ctx = freshContext();
                     ctx.strokeStyle = theme.colors.border;
                     ctx.lineWidth = 1;
                     const first = Math.floor(root.viewStart);
@@ -542,14 +551,22 @@ Panel {
                 }
             }
 
-            Rectangle {
-                objectName: "loopWash"
-                visible: transport.loopEnabled
-                x: root.headerWidth + (transport.loopStart - root.viewStart) * root.ppb
-                width: (transport.loopEnd - transport.loopStart) * root.ppb
+            // Over the lanes only: the headers stay untinted whatever the scroll.
+            Item {
+                x: root.headerWidth
+                width: root.lanesWidth
                 height: parent.height
-                color: root.withAlpha(theme.colors.accent2, 0.07)
-                Accessible.ignored: true
+                clip: true
+
+                Rectangle {
+                    objectName: "loopWash"
+                    visible: transport.loopEnabled
+                    x: (transport.loopStart - root.viewStart) * root.ppb
+                    width: (transport.loopEnd - transport.loopStart) * root.ppb
+                    height: parent.height
+                    color: root.withAlpha(theme.colors.accent2, 0.07)
+                    Accessible.ignored: true
+                }
             }
 
             // What a clip drag would do, drawn over the rows.
@@ -587,11 +604,11 @@ Panel {
                 acceptedButtons: Qt.NoButton
 
                 onWheel: wheel => {
-                    const delta = wheel.angleDelta.y !== 0 ? wheel.angleDelta.y : wheel.angleDelta.x;
+                    const up = root.wheelUp(wheel);
                     if ((wheel.modifiers & Qt.ControlModifier) !== 0)
-                        root.zoomBy(delta > 0 ? 1.15 : 1 / 1.15, Math.max(0, wheel.x - root.headerWidth));
+                        root.zoomBy(up ? 1.15 : 1 / 1.15, Math.max(0, wheel.x - root.headerWidth));
                     else if ((wheel.modifiers & Qt.ShiftModifier) !== 0)
-                        root.scrollBy(delta > 0 ? -4 : 4);
+                        root.scrollBy(up ? -4 : 4);
                     else
                         wheel.accepted = false;
                 }

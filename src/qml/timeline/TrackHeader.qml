@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Colors.js" as Colors
 
 // The header of a track row: colour strip, name, mute and solo on the first line;
 // instrument, volume, effects, starter pattern and remove on the second. Each control makes
@@ -62,6 +63,20 @@ Rectangle {
         width: 1
         height: parent.height
         color: theme.colors.border
+    }
+
+    // The raised fill alone is too close to the others' to tell: the selected header is also
+    // edged in the colour selected clips wear, or the first colour that stands out 3:1.
+    Rectangle {
+        objectName: "selectedEdge"
+        visible: header.selected
+        anchors.fill: parent
+        anchors.leftMargin: 5
+        color: "transparent"
+        border.width: 2
+        border.color: Colors.standingOut([theme.colors.selection || theme.colors.accent, theme.colors.accent,
+                                          theme.colors.accent2, theme.colors.text],
+                                         theme.colors.surfaceRaised, 3)
     }
 
     ColumnLayout {
@@ -170,8 +185,12 @@ Rectangle {
             }
 
             FlatButton {
+                id: fxButton
+
                 objectName: "fxButton"
-                Layout.preferredWidth: 38
+                // Wider for a count of two digits, taken from the volume slider, so the
+                // number never gives way to an ellipsis.
+                Layout.preferredWidth: Math.max(38, Math.ceil(fxButton.contentItem.implicitWidth) + 10)
                 Layout.preferredHeight: 26
                 text: header.effectCount > 0 ? qsTr("fx %1").arg(header.effectCount) : qsTr("fx")
                 selected: header.effectCount > 0

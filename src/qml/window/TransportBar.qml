@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "Colors.js" as Colors
 
 // The strip with the song clock: record, play, tempo, position, beat lights, metronome,
 // loop and the engine load. A view only: every text, colour and selection is a binding on
@@ -14,14 +15,23 @@ Item {
 
     readonly property string monospace: Qt.platform.os === "windows" ? "Consolas" : "monospace"
 
-    // A text that gives way in a narrow window, shortened at its end, rather than anything
-    // drawing past the bar's end.
-    component GivingText: Text {
+    // The space between two groups: twice the spacing, down to three quarters of it in the
+    // narrowest window, where the groups at their sizes and the margins leave no more.
+    component Gap: Item {
         Layout.fillWidth: true
-        Layout.preferredWidth: Math.ceil(implicitWidth)
-        Layout.maximumWidth: Math.ceil(implicitWidth)
-        elide: Text.ElideRight
+        Layout.minimumWidth: theme.spacing * 0.75
+        Layout.preferredWidth: theme.spacing * 2
+        Layout.maximumWidth: theme.spacing * 2
     }
+
+    // What the bar needs besides the gaps, with the engine text on two lines.
+    readonly property real groupsNeed: recordButton.Layout.preferredWidth + playButton.Layout.preferredWidth
+                                       + tempoGroup.implicitWidth + positionDisplay.Layout.preferredWidth
+                                       + beatLights.implicitWidth + metronomeToggle.implicitWidth + metronomeGroup.spacing
+                                       + metronomeLabel.implicitWidth + loopButton.Layout.preferredWidth
+                                       + engineText.twoLineWidth
+    // The margins, and the gaps at their narrowest: six, and the stretch before the engine.
+    readonly property real gapsNeed: 2 * theme.spacing * 3 + 7 * theme.spacing * 0.75
 
     // Writes a display's help sentence while the pointer is over it.
     component HelpArea: MouseArea {
@@ -61,11 +71,13 @@ Item {
         color: theme.colors.border
     }
 
+    // The gaps give way in a narrow window, and the engine text takes two lines; every group
+    // keeps its size.
     RowLayout {
         anchors.fill: parent
         anchors.leftMargin: theme.spacing * 3
         anchors.rightMargin: theme.spacing * 3
-        spacing: theme.spacing * 2
+        spacing: 0
 
         FlatButton {
             id: recordButton
@@ -94,7 +106,11 @@ Item {
             }
         }
 
+        Gap {}
+
         FlatButton {
+            id: playButton
+
             objectName: "playButton"
             Layout.preferredWidth: 84
             Layout.preferredHeight: 32
@@ -106,7 +122,11 @@ Item {
             onClicked: transport.togglePlay()
         }
 
+        Gap {}
+
         RowLayout {
+            id: tempoGroup
+
             spacing: theme.spacing
 
             FlatButton {
@@ -176,7 +196,11 @@ Item {
             }
         }
 
+        Gap {}
+
         Item {
+            id: positionDisplay
+
             objectName: "positionDisplay"
             Layout.preferredWidth: 92
             Layout.preferredHeight: 32
@@ -204,7 +228,16 @@ Item {
             }
         }
 
+        Gap {}
+
         Row {
+            id: beatLights
+
+            // An unlit light is only its ring: in the border colour where that stands out 3:1
+            // from the bar, else in the muted text colour.
+            readonly property color ring: Colors.standingOut([theme.colors.border, theme.colors.textMuted],
+                                                             theme.colors.background, 3)
+
             objectName: "beatLights"
             spacing: 4
 
@@ -222,16 +255,22 @@ Item {
                     height: 10
                     radius: 5
                     border.width: 1
-                    border.color: lit ? "transparent" : theme.colors.border
+                    border.color: lit ? "transparent" : beatLights.ring
                     color: lit ? (index === 0 ? theme.colors.accent : theme.colors.accent2) : "transparent"
                 }
             }
         }
 
+        Gap {}
+
         RowLayout {
+            id: metronomeGroup
+
             spacing: theme.spacing
 
             Toggle {
+                id: metronomeToggle
+
                 objectName: "metronomeToggle"
                 name: qsTr("Metronome")
                 checked: transport.metronome
@@ -240,15 +279,19 @@ Item {
             }
 
             Text {
+                id: metronomeLabel
+
                 text: qsTr("Metronome")
                 color: theme.colors.text
                 font.family: theme.fontFamily
                 font.pixelSize: theme.baseFontSize
             }
 
-            GivingText {
+            // Left out when the bar has no room for it whole.
+            Text {
                 objectName: "metronomeHint"
                 visible: transport.metronome && !transport.playing
+                         && root.width >= root.groupsNeed + root.gapsNeed + metronomeGroup.spacing + Math.ceil(implicitWidth)
                 text: qsTr("clicks while playing")
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
@@ -256,7 +299,11 @@ Item {
             }
         }
 
+        Gap {}
+
         FlatButton {
+            id: loopButton
+
             objectName: "loopButton"
             Layout.preferredWidth: 64
             Layout.preferredHeight: 32
@@ -266,18 +313,49 @@ Item {
             onClicked: transport.setLoopEnabled(!transport.loopEnabled)
         }
 
+        // Takes what the groups leave, so the engine text stands at the right end.
         Item {
             Layout.fillWidth: true
+            Layout.minimumWidth: theme.spacing * 0.75
+            Layout.preferredWidth: theme.spacing * 2
         }
 
-        GivingText {
+        Text {
+            id: engineText
+
+            // The narrowest the text reads whole, broken onto two lines at a blank.
+            readonly property real twoLineWidth: {
+                const words = text.split(" ");
+                let narrowest = engineMetrics.advanceWidth(text);
+                for (let k = 1; k < words.length; ++k) {
+                    narrowest = Math.min(narrowest, Math.max(engineMetrics.advanceWidth(words.slice(0, k).join(" ")),
+                                                             engineMetrics.advanceWidth(words.slice(k).join(" "))));
+                }
+                return Math.ceil(narrowest) + 1;
+            }
+
             objectName: "engineText"
+            // Its whole width (the layout rounds a width down, which would break the line).
+            Layout.fillWidth: true
+            Layout.minimumWidth: twoLineWidth
+            Layout.preferredWidth: Math.ceil(implicitWidth)
+            Layout.maximumWidth: Math.ceil(implicitWidth)
             text: audio.engineRunning ? qsTr("Engine  %1 %").arg(audio.cpuPercent.toFixed(1)) : qsTr("Sound card closed")
             color: audio.cpuPercent > 80 ? theme.colors.warning : theme.colors.textMuted
             font.family: theme.fontFamily
             font.pixelSize: 12
+            horizontalAlignment: Text.AlignRight
+            wrapMode: Text.WordWrap
+            maximumLineCount: 2
             Accessible.role: Accessible.StaticText
             Accessible.name: text
+
+            FontMetrics {
+                id: engineMetrics
+
+                font: engineText.font
+            }
         }
+
     }
 }

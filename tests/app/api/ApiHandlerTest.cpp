@@ -263,6 +263,14 @@ TEST_F(ApiHandlerTest, TrackEditsThatPassTheirChecksAnswerOk) {
     }
 }
 
+// Regression: chained .arg calls substituted the "%1" of the name again: "Lead 1" and "%3".
+TEST_F(ApiHandlerTest, ANameHoldingPlaceholdersIsShownAsItIs) {
+    EXPECT_EQ(call("tracks.rename", {{"id", keys()}, {"name", "Lead %1 %2"}}).dump(), R"({"ok":true})");
+    EXPECT_EQ(call("tracks.remove", {{"id", keys()}}).dump(), R"({"ok":true})");
+    EXPECT_EQ(rig.project.message(),
+              "Removed track \"Lead %1 %2\" (1 clips, 1 effects) via the API. Press Ctrl+Z to undo.");
+}
+
 TEST_F(ApiHandlerTest, RemovingATrackLeavesAHintWithWhatWentAndHowToGetItBack) {
     EXPECT_EQ(call("tracks.remove", {{"id", keys()}}).dump(), R"({"ok":true})");
     EXPECT_EQ(rig.project.message(),

@@ -228,6 +228,34 @@ TEST_F(InstrumentPatches, FilesThatCannotBeReadReuseANameOrDoNotBuildAreSkippedW
     EXPECT_EQ(rig.logged(core::LogLevel::WARN, "instrument", "patch file skipped: "), 4);
 }
 
+// Regression: a patch without an "output" was refused as "a cable refers to a module that
+// does not exist".
+TEST_F(InstrumentPatches, APatchWithoutAnOutputIsRefusedForThat) {
+    engine::Patch silent = builtin("Soft Pluck");
+    silent.name = "Silent";
+    silent.output = -1;
+    std::string error;
+    ASSERT_TRUE(engine::savePatchFile(rig.dir / "patches" / "silent.ostpatch", silent, &error)) << error;
+    openFolder();
+    EXPECT_TRUE(instrument().userPatchNames().isEmpty());
+    EXPECT_EQ(instrument().patchFilesMessage(),
+              "Some patch files could not be used: silent.ostpatch: the patch has no output (\"output\" must be the "
+              "id of the module that sounds)");
+}
+
+// Regression: a file whose name is not UTF-8 vanished from the list without a word.
+TEST_F(InstrumentPatches, AFileNameThatIsNotUtf8IsWarnedAboutOnceAcrossRefreshes) {
+    writePatch("good.ostpatch", "Good");
+    engine::Patch patch = builtin("Soft Pluck");
+    patch.name = "Caf";
+    std::string error;
+    ASSERT_TRUE(engine::savePatchFile(rig.dir / "patches" / "caf\xE9.ostpatch", patch, &error)) << error;
+    openFolder();
+    instrument().refreshPatches();
+    EXPECT_EQ(instrument().userPatchNames(), (QStringList{"Good"}));
+    EXPECT_EQ(rig.logged(core::LogLevel::WARN, "instrument", "the patch file caf\uFFFD.ostpatch in "), 1);
+}
+
 TEST_F(InstrumentPatches, RemovingAUserPatchDeletesItsFileAndFallsBackOnlyWhenItWasPlaying) {
     writePatch("Keep.ostpatch", "Keep");
     writePatch("Gone.ostpatch", "Gone");

@@ -52,7 +52,7 @@ TEST(ProjectInterface, SignalsMethodsAndPropertiesAreNumberedInTheirFixedOrder) 
         "setTempo", "setTrackInstrument", "cycleTrackInstrument", "setInstrumentParameter", "dropSample",
         "setSamplerSample", "setSamplerParameter", "setPad", "clearPad", "setPadParameter", "setTrackMuted",
         "setTrackSolo", "setTrackVolume", "addPattern", "renderToWav", "undo", "redo", "newProject", "save",
-        "openProject", "refreshProjects", "openProjectsFolder"};
+        "openProject", "refreshProjects", "openProjectsFolder", "track", "trackAt", "clipNoteList"};
     ASSERT_EQ(meta.methodCount() - meta.methodOffset(), methods.size());
     for (int i = 0; i < methods.size(); ++i) {
         const QMetaMethod method = meta.method(meta.methodOffset() + i);
@@ -67,7 +67,8 @@ TEST(ProjectInterface, SignalsMethodsAndPropertiesAreNumberedInTheirFixedOrder) 
     const QStringList properties = {"name",     "tempo",           "tracks",         "lengthBeats", "canUndo",
                                     "canRedo",  "undoText",        "redoText",       "dirty",       "filePath",
                                     "projectsDirectory", "exportsDirectory", "projectFiles", "sampleFiles",
-                                    "samplesDirectory",  "message",  "problem",        "recording"};
+                                    "samplesDirectory",  "message",  "problem",        "recording",
+                                    "trackRevisions"};
     ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), properties.size());
     for (int i = 0; i < properties.size(); ++i) {
         const QMetaProperty property = meta.property(meta.propertyOffset() + i);
@@ -423,6 +424,22 @@ TEST(ProjectLists, RegressionSampleNamesDifferingOnlyInCaseAreTwoFiles) {
     writeFile(rig.samples() / "readme.txt", "");
     rig.project.refreshSamples();
     EXPECT_EQ(rig.project.sampleFiles(), (QStringList{"a.wav", "b.WAV", "Kick.wav", "kick.wav", "Snare.Wav"}));
+}
+
+// Regression: a sound file whose name is not UTF-8 vanished from the list without a word.
+TEST(ProjectLists, ASampleNameThatIsNotUtf8IsWarnedAboutOnce) {
+    ProjectRig rig;
+    rig.writeSample("good.wav", 10);
+    rig.writeSample("caf\xE9.WAV", 10);
+    rig.project.refreshSamples();
+    rig.project.refreshSamples();
+    EXPECT_EQ(rig.project.sampleFiles(), QStringList{"good.wav"});
+    int warned = 0;
+    for (const core::LogRecord& record : rig.log.records()) {
+        warned += record.level == core::LogLevel::WARN &&
+                  record.message.rfind("the sound file caf\uFFFD.WAV in ", 0) == 0;
+    }
+    EXPECT_EQ(warned, 1);
 }
 
 TEST(ProjectLists, MissingFoldersGiveEmptyLists) {

@@ -602,6 +602,12 @@ TEST_F(ProjectExport, AFileThatCannotBeWrittenIsReportedAsARenderFailure) {
     EXPECT_FALSE(results[0].ok);
     EXPECT_TRUE(rig.project.message().startsWith("Could not render: ")) << rig.project.message().toStdString();
     EXPECT_TRUE(rig.project.problem());
+    // Regression: logged by the render thread and again by the GUI thread.
+    int logged = 0;
+    for (const core::LogRecord& record : rig.log.records()) {
+        logged += record.message.find(results[0].error) != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(logged, 1);
 }
 
 TEST_F(ProjectExport, AnExportFolderThatCannotBeMadeIsReported) {

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 using namespace ostrel;
@@ -81,6 +85,23 @@ struct ViewSong {
     model::Project song;
 };
 
+// The maps without their revisions, which differ from one build to the next.
+QVariantList withoutRevisions(QVariantList tracks) {
+    for (QVariant& entry : tracks) {
+        QVariantMap track = entry.toMap();
+        track.remove("revision");
+        QVariantList clips = track["clipList"].toList();
+        for (QVariant& clip : clips) {
+            QVariantMap map = clip.toMap();
+            map.remove("revision");
+            clip = map;
+        }
+        track["clipList"] = clips;
+        entry = track;
+    }
+    return tracks;
+}
+
 class ProjectViews : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -98,8 +119,8 @@ protected:
 };
 
 TEST_F(ProjectViews, ATrackMapHasExactlyItsKeys) {
-    const QStringList keys = {"clipList", "clips",   "deviceList", "devices", "fmValues", "id",    "index",
-                              "instrument", "instrumentConfig", "kind", "muted", "name", "notes", "solo", "volume"};
+    const QStringList keys = {"clipList", "clips", "deviceList", "devices", "fmValues", "id", "index", "instrument",
+                              "instrumentConfig", "kind", "muted", "name", "notes", "revision", "solo", "volume"};
     for (const QVariant& entry : tracks) {
         EXPECT_EQ(entry.toMap().keys(), keys);
     }
@@ -134,17 +155,18 @@ TEST_F(ProjectViews, AnFmTrackShowsItsFieldsClipsAndKnobs) {
     EXPECT_EQ(fmValues["feedback"].toDouble(), 0.7);
 }
 
-TEST_F(ProjectViews, NoteClipMapsHoldTheirNotesAsTriplesAndNoAudioKeys) {
+// A clip map carries no notes; a view that draws or edits the clip asks for them.
+TEST_F(ProjectViews, NoteClipMapsHaveNoAudioKeysAndTheirNotesComeAsTriples) {
     const QVariantList clips = trackMap(0)["clipList"].toList();
     ASSERT_EQ(clips.size(), 2);
     const QVariantMap verse = clips[0].toMap();
-    EXPECT_EQ(verse.keys(), (QStringList{"audio", "id", "length", "name", "notes", "start"}));
+    EXPECT_EQ(verse.keys(), (QStringList{"audio", "id", "length", "name", "revision", "start"}));
     EXPECT_EQ(verse["id"].toString(), id(s.fm.clips[0].id));
     EXPECT_EQ(verse["name"].toString(), "Verse");
     EXPECT_EQ(verse["start"].toDouble(), 0.0);
     EXPECT_EQ(verse["length"].toDouble(), 4.0);
     EXPECT_FALSE(verse["audio"].toBool());
-    const QVariantList notes = verse["notes"].toList();
+    const QVariantList notes = rig.project.clipNoteList(id(s.fm.id), verse["id"].toString());
     ASSERT_EQ(notes.size(), 2);
     EXPECT_EQ(notes[0].toList(), (QVariantList{60, 1.0 / 3.0, 1.0}));
     EXPECT_EQ(notes[1].toList(), (QVariantList{64, 2.0, 0.5}));
@@ -184,8 +206,8 @@ TEST_F(ProjectViews, AudioClipsShowTheirFilesLengthAndPeaksAndAMissingFileShowsN
     ASSERT_EQ(clips.size(), 2);
 
     const QVariantMap loop = clips[0].toMap();
-    EXPECT_EQ(loop.keys(), (QStringList{"audio", "audioSeconds", "id", "length", "name", "notes", "offsetSeconds",
-                                        "peaks", "source", "start"}));
+    EXPECT_EQ(loop.keys(), (QStringList{"audio", "audioSeconds", "id", "length", "name", "offsetSeconds", "peaks",
+                                        "revision", "source", "start"}));
     EXPECT_TRUE(loop["audio"].toBool());
     EXPECT_EQ(loop["source"].toString(), "loop.wav");
     EXPECT_EQ(loop["offsetSeconds"].toDouble(), 0.25);
@@ -195,7 +217,7 @@ TEST_F(ProjectViews, AudioClipsShowTheirFilesLengthAndPeaksAndAMissingFileShowsN
     for (const QVariant& peak : peaks) {
         EXPECT_EQ(peak.toDouble(), 0.5);
     }
-    EXPECT_TRUE(loop["notes"].toList().isEmpty());
+    EXPECT_TRUE(rig.project.clipNoteList(id(s.audio.id), loop["id"].toString()).isEmpty());
 
     const QVariantMap gone = clips[1].toMap();
     EXPECT_TRUE(gone["audio"].toBool());
@@ -331,7 +353,70 @@ TEST_F(ProjectViews, ReadsFollowTheDocumentThroughInstallsUndoAndRedo) {
     rig.project.newProject();
     EXPECT_TRUE(rig.project.tracks().isEmpty());
     ASSERT_TRUE(rig.project.openProject("views.ostproj"));
-    EXPECT_EQ(rig.project.tracks(), tracks);
+    EXPECT_EQ(withoutRevisions(rig.project.tracks()), withoutRevisions(tracks))
+        << "another song's maps are new ones, with the same content";
+}
+
+// The views keep what an edit did not change: the maps of the other tracks and of the other
+// clips, and the note lists of the other clips, are the very values read before.
+TEST_F(ProjectViews, AnEditBuildsAgainOnlyTheTrackAndClipsItChanged) {
+    ProjectController& project = rig.project;
+    const QString fm = id(s.fm.id);
+    const QString verse = id(s.fm.clips[0].id);
+    const QString chorus = id(s.fm.clips[1].id);
+    struct Case {
+        const char* edit;
+        std::function<void()> run;
+        std::vector<int> changedTracks;
+        QStringList changedClips;  // of the FM track
+    };
+    const std::vector<Case> cases = {
+        {"a volume", [&] { project.setTrackVolume(id(s.bare.id), 0.25); }, {4}, {}},
+        {"a note", [&] { (void)project.addNote(fm, verse, 72, 100, 3.0, 0.5); }, {0}, {verse}},
+        {"a clip's length", [&] { project.resizeClip(fm, chorus, 8.0); }, {0}, {chorus}},
+        {"an effect", [&] { (void)project.addDevice(fm, "ostrel.delay", QString()); }, {0}, {}},
+        {"the song's name", [&] { project.renameProject("Other"); }, {}, {}},
+        {"an undo", [&] { project.undo(); }, {}, {}},  // of the rename
+        // The tracks after it move up: their maps change their index.
+        {"a removed track", [&] { project.removeTrack(id(s.sampler.id)); }, {2, 3}, {}},
+    };
+    for (const Case& c : cases) {
+        const QVariantList before = project.tracks();
+        const QVariantList verseNotes = project.clipNoteList(fm, verse);
+        const QVariantList chorusNotes = project.clipNoteList(fm, chorus);
+        const QVariantList fmClips = before[0].toMap()["clipList"].toList();
+        c.run();
+        const QVariantList after = project.tracks();
+        QVariantList revisions;
+        for (int i = 0; i < after.size(); ++i) {
+            const QVariantMap map = after[i].toMap();
+            revisions.append(map["revision"]);
+            EXPECT_EQ(project.track(map["id"].toString()), map) << c.edit;
+            EXPECT_EQ(project.trackAt(i), map) << c.edit;
+            const auto was = std::find_if(before.begin(), before.end(), [&](const QVariant& old) {
+                return old.toMap()["id"] == map["id"];
+            });
+            ASSERT_NE(was, before.end());
+            const bool changed = std::find(c.changedTracks.begin(), c.changedTracks.end(), i) != c.changedTracks.end();
+            EXPECT_EQ(!was->toMap().isSharedWith(map), changed) << c.edit << ": track " << i;
+            EXPECT_EQ(was->toMap()["revision"] != map["revision"], changed) << c.edit << ": track " << i;
+        }
+        EXPECT_EQ(project.trackRevisions(), revisions) << c.edit;
+        const QVariantList clipsNow = project.track(fm)["clipList"].toList();
+        for (int k = 0; k < 2; ++k) {
+            const QString clipId = k == 0 ? verse : chorus;
+            const bool changed = c.changedClips.contains(clipId);
+            EXPECT_EQ(!fmClips[k].toMap().isSharedWith(clipsNow[k].toMap()), changed) << c.edit << ": clip " << k;
+            EXPECT_EQ(!(k == 0 ? verseNotes : chorusNotes).isSharedWith(project.clipNoteList(fm, clipId)), changed)
+                << c.edit << ": the notes of clip " << k;
+        }
+    }
+    EXPECT_EQ(project.clipNoteList(fm, verse).size(), 3);
+    EXPECT_TRUE(project.track(id(s.sampler.id)).isEmpty());
+    EXPECT_TRUE(project.trackAt(4).isEmpty());
+    EXPECT_TRUE(project.trackAt(-1).isEmpty());
+    EXPECT_TRUE(project.clipNoteList(fm, id(model::Uuid::generate())).isEmpty());
+    EXPECT_TRUE(project.clipNoteList("not an id", verse).isEmpty());
 }
 
 TEST(ProjectViewsEmpty, AnEmptyDocumentHasNoTracksAndNoLength) {

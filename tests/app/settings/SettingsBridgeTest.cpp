@@ -246,7 +246,7 @@ TEST(SettingsBridgeListTest, AnEntryDescribesTheSettingAndItsCurrentValue) {
     EXPECT_EQ(theme, (QVariantMap{{"id", "appearance.theme"}, {"type", "choice"}, {"category", "appearance"},
                                   {"label", "Theme"}, {"value", "light"}, {"defaultValue", "graphite"},
                                   {"isDefault", false}, {"advanced", false}, {"restartRequired", false},
-                                  {"min", theme.value("min")}, {"max", theme.value("max")}}));
+                                  {"min", theme.value("min")}, {"max", theme.value("max")}, {"note", ""}}));
 
     const QVariantMap scale = entries[1].toMap();
     EXPECT_EQ(scale.value("type"), QVariant(QStringLiteral("integer")));

@@ -2,6 +2,7 @@
 
 #include "AppTestSupport.h"
 #include "core/BuildInfo.h"
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <QSignalSpy>
@@ -42,6 +43,32 @@ TEST(AppControllerLogTest, TheTailIsTheLastSixThousandBytes) {
     const QByteArray large = numberedBytes(10000);
     writeBytes(controller.logFile(), large);
     EXPECT_EQ(controller.app.logTail(), QString::fromUtf8(large.right(6000)));
+}
+
+// Regression: the tail read the log path to its end, so a link to /dev/zero or /dev/full
+// grew without bound and a FIFO blocked the window.
+TEST(AppControllerLogTest, ALogPathThatIsNoRegularFileGivesNothingAndNeverBlocks) {
+    for (const char* device : {"/dev/zero", "/dev/full"}) {
+        Controller controller;
+        std::filesystem::create_symlink(device, controller.dir / "ostrel.log");
+        QString tail;
+        runWithinMemory(1024, [&] { tail = controller.app.logTail(); });
+        EXPECT_EQ(tail, "(the log file is not a regular file)") << device;
+    }
+    Controller controller;
+    makeFifo(controller.dir / "ostrel.log");
+    QString tail;
+    EXPECT_TRUE(returnsWithoutAWriter(controller.dir / "ostrel.log", [&] { tail = controller.app.logTail(); }));
+    EXPECT_EQ(tail, "(the log file is not a regular file)");
+}
+
+TEST(AppControllerLogTest, AHugeSparseLogGivesOnlyItsEnd) {
+    Controller controller;
+    makeSparseFile(controller.dir / "ostrel.log", 3ull << 30);
+    QString tail;
+    runWithinMemory(1024, [&] { tail = controller.app.logTail(); });
+    EXPECT_EQ(tail.size(), 6000);
+    EXPECT_EQ(tail, QString(6000, QChar(0)));
 }
 
 TEST(AppControllerLogTest, NotedStepsWriteNoLineButTheTestErrorCarriesThem) {

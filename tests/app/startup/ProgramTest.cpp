@@ -12,8 +12,12 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QString>
+
+#include "support/HostileFiles.h"
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +28,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -69,6 +75,72 @@ ProgramRun runProgram(const QStringList& arguments,
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.output = QString::fromUtf8(process.readAll());
     return run;
+}
+
+QStringList logMessages(const QString& dataFolder);
+qsizetype indexMatching(const QStringList& messages, const QString& pattern);
+
+// Resident memory of a running process in MiB; 0 when it cannot be read.
+long residentMiB(qint64 pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6) / 1024;
+        }
+    }
+    return 0;
+}
+
+// Like runProgram, but the program is killed, and the run fails, as soon as it holds more
+// than limitMiB: a program that reads a device for ever would otherwise take the machine's
+// memory before the guard ends it.
+ProgramRun runProgramWithin(const QStringList& arguments, long limitMiB) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    useOffscreenEnvironment(environment);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(OSTREL_PROGRAM), arguments);
+    long peak = 0;
+    // A bound for a hung program, not a measure of speed: 2400 polls of 50 ms.
+    for (int poll = 0; poll < 2400 && !process.waitForFinished(50); ++poll) {
+        peak = std::max(peak, residentMiB(process.processId()));
+        if (peak > limitMiB) {
+            break;
+        }
+    }
+    ProgramRun run;
+    if (process.state() != QProcess::NotRunning) {
+        ADD_FAILURE() << (peak > limitMiB ? "the program grew past " + std::to_string(limitMiB) + " MiB"
+                                          : std::string("the program did not end"));
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.output = QString::fromUtf8(process.readAll());
+    return run;
+}
+
+// Waits for the running program's log to hold a line matching pattern; false when the
+// program ended first or the guard ran out.
+bool waitForLogLine(QProcess& program, const QString& data, const QString& pattern) {
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (indexMatching(logMessages(data), pattern) < 0) {
+        if (program.state() == QProcess::NotRunning || std::chrono::steady_clock::now() > guard) {
+            return false;
+        }
+        program.waitForFinished(50);
+    }
+    return true;
+}
+
+void startProgram(QProcess& program, const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    useOffscreenEnvironment(environment);
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(OSTREL_PROGRAM), arguments);
 }
 
 // The log's records as "LEVEL [category] message", in order.
@@ -187,6 +259,38 @@ TEST(ProgramScreenshotTest, APictureOfTheWindowIsSavedAfterTheFirstFrame) {
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
     // The theme option is for this run only.
     EXPECT_FALSE(QFile::exists(data + "/settings.json"));
+}
+
+// At the interface size 75 % the picture is the whole window, three quarters as large: the
+// picture at 100 % made smaller, not the top left of the window drawn unscaled.
+TEST(ProgramScreenshotTest, AtThreeQuartersSizeThePictureIsTheWholeWindow) {
+    TempDir dir;
+    const auto pictureAt = [&dir](int uiScale) {
+        const QString data = qPath(dir / ("data" + std::to_string(uiScale)));
+        const QString picture = qPath(dir / ("window" + std::to_string(uiScale) + ".png"));
+        QDir().mkpath(data);
+        writeBytes(data + "/settings.json",
+                   QStringLiteral(R"({"format_version": 1, "values": {"appearance.ui_scale": %1}})").arg(uiScale).toUtf8());
+        const ProgramRun run = runProgram({"--data-dir", data, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        return QImage(picture).convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage full = pictureAt(100);
+    const QImage small = pictureAt(75);
+    ASSERT_EQ(full.size(), QSize(1320, 860));
+    ASSERT_EQ(small.size(), QSize(990, 645));
+
+    const QImage expected = full.scaled(small.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double difference = 0.0;
+    for (int y = 0; y < small.height(); ++y) {
+        for (int x = 0; x < small.width(); ++x) {
+            const QRgb a = small.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+        }
+    }
+    // Text drawn at another size differs by a little; a cut window by a lot (about 20).
+    EXPECT_LT(difference / (3.0 * small.width() * small.height()), 6.0);
 }
 
 TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwo) {
@@ -380,7 +484,7 @@ TEST(ProgramSettingsTest, ProblemsOfEarlierRunsAreLoggedRightAfterStarting) {
     EXPECT_EQ(messages[0], startingLine());
     EXPECT_TRUE(messages[1].startsWith("WARN [settings] ")) << messages[1].toStdString();
     EXPECT_EQ(messages[2], "WARN [app] 1 crash report(s) from earlier runs are in " + data + "/crashes");
-    EXPECT_TRUE(messages.contains("WARN [ui] broken.json: not valid JSON (no error occurred)"));
+    EXPECT_TRUE(messages.contains("WARN [ui] broken.json: not a JSON object (a theme file holds one object in { })"));
     EXPECT_TRUE(QFile::exists(data + "/settings.json.bad"));
 }
 
@@ -494,6 +598,120 @@ TEST(ProgramDemoTest, TheDemoCrashLeavesAReportWithTheOpenActionAndTheStep) {
     EXPECT_TRUE(report.contains("Demo crash requested with --demo-crash")) << report.toStdString();
     EXPECT_TRUE(report.contains("about to crash on purpose (--demo-crash)")) << report.toStdString();
     EXPECT_EQ(QDir(data + "/crashes").entryList({"crash-*.dmp"}, QDir::Files).size(), 1);
+}
+
+// ---- Hostile files, two copies and signals.
+
+// Regression: a theme that was a link to /dev/zero read until memory ran out, one that was
+// a FIFO hung the start before the window (--quit-after-ms never fired), and a sparse
+// file of gigabytes was read whole.
+TEST(ProgramHostileFilesTest, ThemesThatAreDevicesPipesOrHugeAreSkippedAndTheProgramQuitsOnTime) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    const std::filesystem::path themes = dir / "data" / "themes";
+    std::filesystem::create_directories(themes);
+    std::filesystem::create_symlink("/dev/zero", themes / "zero.json");
+    makeFifo(themes / "pipe.json");
+    makeSparseFile(themes / "sparse.json", 3ull << 30);
+    const ProgramRun run = runProgramWithin({"--data-dir", data, "--quit-after-ms", "3000"}, 2048);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    const QStringList messages = logMessages(data);
+    EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    const QString notRegular = ": not a regular file (a device, a pipe, a folder or a link to one); skipped";
+    EXPECT_TRUE(messages.contains("WARN [ui] zero.json" + notRegular)) << messages.join('\n').toStdString();
+    EXPECT_TRUE(messages.contains("WARN [ui] pipe.json" + notRegular));
+    EXPECT_TRUE(messages.contains("WARN [ui] sparse.json: larger than 256 KiB, too large to be a theme file; skipped"));
+    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+}
+
+// Regression: with the log a link to /dev/full the log view read it for ever, growing
+// at 1.4 GB/s while the window loaded.
+TEST(ProgramHostileFilesTest, ALogThatIsALinkToADeviceLetsTheWindowShowAndTheProgramQuit) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    std::filesystem::create_directories(dir / "data" / "logs");
+    std::filesystem::create_symlink("/dev/full", dir / "data" / "logs" / "ostrel.log");
+    const QString picture = qPath(dir / "window.png");
+    const ProgramRun run = runProgramWithin({"--data-dir", data, "--screenshot", picture, "--quit-after-ms", "60000"}, 2048);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(QImage(picture).size(), QSize(1320, 860));  // the window was drawn
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "data" / "logs" / "ostrel.log"));
+}
+
+// Regression: nothing stopped a second copy on the same data folder, and the two then
+// broke each other's saves.
+TEST(ProgramTwoCopiesTest, ASecondCopyOnTheSameDataFolderIsRefusedAndTheFirstKeepsItsFiles) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    writeBytes(data + "/settings.json", R"({"format_version": 1, "values": {"transport.metronome": true}})");
+    QProcess first;
+    startProgram(first, {"--data-dir", data, "--quit-after-ms", "300000"});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitForLogLine(first, data, "^INFO \\[app\\] first frame after \\d+ ms$")) << first.readAll().toStdString();
+    const QByteArray settings = readBytes(data + "/settings.json");
+    const QStringList logBefore = logMessages(data);
+
+    // The same folder named another way.
+    const ProgramRun second = runProgram({"--data-dir", data + "/./", "--quit-after-ms", "0"});
+    EXPECT_EQ(second.exitCode, 4);
+    // Qt may say something of its own first; the program's word is the last line.
+    EXPECT_EQ(second.output.trimmed().split(u'\n').last(),
+              QStringLiteral("Ostrel is already running with this data folder (process %1).").arg(first.processId()));
+    EXPECT_EQ(readBytes(data + "/settings.json"), settings);
+    EXPECT_FALSE(QFile::exists(data + "/settings.json.bad"));
+    EXPECT_EQ(logMessages(data).count(startingLine()), 1);
+    EXPECT_EQ(logMessages(data).mid(0, logBefore.size()), logBefore);
+
+    // --help still answers beside a running copy.
+    EXPECT_EQ(runProgram({"--data-dir", data, "--help"}).exitCode, 0);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(120000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+
+    // Once the first has gone, the folder is free again, also after a kill -9.
+    QProcess killed;
+    startProgram(killed, {"--data-dir", data, "--quit-after-ms", "300000"});
+    ASSERT_TRUE(waitForLogLine(killed, data, "^INFO \\[app\\] first frame after \\d+ ms$"));
+    killed.kill();
+    killed.waitForFinished();
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+}
+
+// Regression: SIGTERM and SIGINT ended the program at once, with nothing closed in order.
+TEST(ProgramSignalsTest, TermAndIntCloseTheProgramAsQuitDoes) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        const QString data = qPath(dir / "data");
+        QProcess program;
+        startProgram(program, {"--data-dir", data, "--quit-after-ms", "300000"});
+        ASSERT_TRUE(waitForLogLine(program, data, "^INFO \\[app\\] first frame after \\d+ ms$"))
+            << logMessages(data).join('\n').toStdString() << program.readAll().toStdString();
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(120000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
+        const QStringList messages = logMessages(data);
+        EXPECT_TRUE(messages.contains(signal == SIGTERM ? "INFO [app] closing on SIGTERM" : "INFO [app] closing on SIGINT"));
+        EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    }
+}
+
+// Regression: a demonstration switched the metronome on in the user's settings file.
+TEST(ProgramDemoTest, ADemonstrationLeavesTheSettingsFileAsItFoundIt) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const QByteArray settings = R"({"format_version": 1, "values": {"instrument.patch": "FM E-Piano"}})";
+    writeBytes(data + "/settings.json", settings);
+    const ProgramRun run =
+        runProgram({"--data-dir", data, "--demo-transport", "--demo-drums", "--demo-instrument-silent",
+                    "--quit-after-ms", "4000"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(readBytes(data + "/settings.json"), settings);
 }
 
 namespace {

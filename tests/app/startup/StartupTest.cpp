@@ -16,7 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using namespace ostrel;
 using namespace ostrel::app;
@@ -135,8 +139,31 @@ TEST(CommandLineTest, TwentyTwoOptionsInTheirOrderWithTheirTexts) {
                                          "Help) at start (for documentation pictures).");
     EXPECT_STREQ(options[6].valueName, "");
     EXPECT_STREQ(options[21].name, "demo-fm");
-    EXPECT_STREQ(options[21].description,
-                 "Add an FM E-Piano track with a pattern and show its operator card (for documentation pictures).");
+    EXPECT_STREQ(options[21].description, "With --demo-project, add an FM E-Piano track with a pattern and show its "
+                                          "operator card (for documentation pictures).");
+}
+
+const CommandLineOptionSpec& optionNamed(std::string_view name) {
+    const QList<CommandLineOptionSpec>& options = commandLineOptions();
+    const auto found = std::find_if(options.begin(), options.end(), [&](const auto& o) { return o.name == name; });
+    EXPECT_NE(found, options.end()) << name;
+    return *found;
+}
+
+TEST(CommandLineTest, TheSettingsPageOptionNamesEveryPageOfTheSheet) {
+    const std::string help = optionNamed("settings-page").description;
+    std::vector<std::string> pages;
+    for (const core::SettingCategory& category : core::buildSettingsRegistry().categories) pages.push_back(category.id);
+    pages.push_back("about");
+    std::string listed;
+    for (const std::string& page : pages) listed += (listed.empty() ? "" : ", ") + page;
+    EXPECT_NE(help.find("(" + listed + ")"), std::string::npos) << help;
+}
+
+TEST(CommandLineTest, TheViewDemonstrationsSayTheyNeedTheDemoProject) {
+    for (const char* name : {"demo-devices", "demo-step", "demo-fm", "demo-sampler", "demo-audio"}) {
+        EXPECT_TRUE(std::string_view(optionNamed(name).description).starts_with("With --demo-project, ")) << name;
+    }
 }
 
 TEST(CommandLineTest, OptionsParseInBothFormsAndAnEmptyDataDirIsStillGiven) {

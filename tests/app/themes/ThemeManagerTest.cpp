@@ -3,10 +3,15 @@
 #include "AppTestSupport.h"
 #include "support/TempDir.h"
 
+#include "support/HostileFiles.h"
+
 #include <QDir>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 using namespace ostrel::app;
 using namespace ostrel::test;
@@ -73,7 +78,8 @@ TEST(ThemeFileTest, EveryValidationRuleHasItsMessage) {
     const QJsonObject atLimit = withColour(withColour(validTheme(), "textMuted", "#8E8E8E"), "surfaceRaised", "#282828");
     const QJsonObject below = withColour(withColour(validTheme(), "textMuted", "#9A9A9A"), "surfaceRaised", "#333333");
     const Case cases[] = {
-        {"[1, 2]", ThemeCheck::Strict, "not valid JSON (no error occurred)"},
+        // Regression: valid JSON of another kind read "not valid JSON (no error occurred)".
+        {"[1, 2]", ThemeCheck::Strict, "not a JSON object (a theme file holds one object in { })"},
         trusted(with("id", QJsonValue::Undefined), missing.arg("")),
         trusted(validTheme("mine", ""), missing.arg("")),
         trusted(withColour(withColour(validTheme(), "success", QJsonValue::Undefined), "surface", QJsonValue::Undefined),
@@ -220,6 +226,63 @@ TEST(UserThemesTest, AreReadStrictlyMarkedAsTheUsersAndSkipTakenIds) {
                            "murky.json: \"text\" on \"background\" is hard to read (contrast 1.11:1, needs 4.5:1)"}));
 }
 
+// Regression: the folder listing followed links and read with readAll, so a link to
+// /dev/zero read until memory ran out, a FIFO hung the start and a sparse file took its size.
+TEST(UserThemesTest, DevicesPipesAndHugeFilesAreSkippedWithAWarningNamingThem) {
+    ThemeFolders folders;
+    const QString user = folders.userFolder();
+    folders.put(user, "good.json", bytesOf(validTheme("good")));
+    const std::filesystem::path folder = folders.dir / "themes";
+    std::filesystem::create_symlink("/dev/zero", folder / "zero.json");
+    makeFifo(folder / "pipe.json");
+    makeSparseFile(folder / "sparse.json", 3ull << 30);
+    std::filesystem::create_directory(folder / "folder.json");
+
+    int added = -1;
+    EXPECT_TRUE(returnsWithoutAWriter(folder / "pipe.json", [&] {
+        runWithinMemory(1024, [&] { added = folders.themes.loadUserThemes(); });
+    }));
+    EXPECT_EQ(added, 1);
+    EXPECT_TRUE(folders.themes.isUserTheme("good"));
+    const QString notRegular = ": not a regular file (a device, a pipe, a folder or a link to one); skipped";
+    EXPECT_EQ(folders.themes.warnings(),
+              QStringList({"folder.json" + notRegular, "pipe.json" + notRegular,
+                           "sparse.json: larger than 256 KiB, too large to be a theme file; skipped",
+                           "zero.json" + notRegular}));
+}
+
+// Regression: QDir turned a name that is not UTF-8 into one that names no file, and the
+// theme vanished without a word.
+TEST(UserThemesTest, ANameThatIsNotUtf8IsSkippedWithOneWarning) {
+    ThemeFolders folders;
+    folders.put(folders.userFolder(), "good.json", bytesOf(validTheme("good")));
+    std::ofstream(folders.dir / "themes" / "caf\xE9.json") << bytesOf(validTheme("cafe")).toStdString();
+    EXPECT_EQ(folders.themes.loadUserThemes(), 1);
+    EXPECT_EQ(folders.themes.warnings(),
+              QStringList({QStringLiteral("caf\uFFFD.json: the file name is not valid UTF-8; skipped (rename the file)")}));
+}
+
+TEST(ThemeImportTest, APipeInTheExportFolderIsRefusedWithoutWaiting) {
+    ThemeFolders folders;
+    QDir().mkpath(folders.exportFolder());
+    makeFifo(folders.dir / "exports" / "pipe.json");
+    bool imported = true;
+    EXPECT_TRUE(returnsWithoutAWriter(folders.dir / "exports" / "pipe.json",
+                                      [&] { imported = folders.themes.importTheme("pipe.json"); }));
+    EXPECT_FALSE(imported);
+    EXPECT_EQ(folders.themes.fileMessage(), "pipe.json is not a regular file.");
+}
+
+// Regression: 4.498:1 was shown as "4.50:1, needs 4.5:1".
+TEST(ThemeFileTest, ARefusedContrastIsShownRoundedDown) {
+    // #0B8640 on black: 4.4983:1.
+    Theme theme;
+    QString error;
+    EXPECT_FALSE(ThemeManager::parseTheme(bytesOf(withColour(validTheme(), "textMuted", "#0B8640")), theme, &error,
+                                          ThemeCheck::Strict));
+    EXPECT_EQ(error, "\"textMuted\" on \"background\" is hard to read (contrast 4.49:1, needs 4.5:1)");
+}
+
 TEST(ThemeExportTest, WritesTheThemeListsTheFileOnceAndReportsFailures) {
     ThemeFolders folders;
     QSignalSpy listed(&folders.themes, &ThemeManager::importFilesChanged);
@@ -317,7 +380,7 @@ TEST(ThemeImportTest, RefusedFilesAreProblemsThatAddNothing) {
         {"x.json/", notInFolder},
         {"absent.json", "Ostrel could not open absent.json."},
         {"over.json", "over.json is too large to be a theme file."},
-        {"list.json", "list.json cannot be used: not valid JSON (no error occurred)"},
+        {"list.json", "list.json cannot be used: not a JSON object (a theme file holds one object in { })"},
         {"dark.json", "A theme with the id \"dark\" already exists. Change the \"id\" in the file and try again."},
         {"dark.json", "A theme with the id \"dark\" already exists. Change the \"id\" in the file and try again."},
     };

@@ -17,6 +17,7 @@
 #include <map>
 #include <spawn.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -90,6 +91,13 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
         }).detach();
         char go = 0;
         ::read(goSecond, &go, 1);
+        writeThroughNull();
+    } else if (mode == "full-disk" || mode == "full-disk-dump") {
+        // A file size limit stands in for a full disk: every write past it fails.
+        const rlim_t limit = mode == "full-disk" ? 0 : 4096;
+        const rlimit fileSize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        std::signal(SIGXFSZ, SIG_IGN);
         writeThroughNull();
     } else if (mode == "write-report") {
         const fs::path first = CrashReporter::writeReport("first");
@@ -372,6 +380,30 @@ TEST(CrashReporterCrashTest, SecondFaultingThreadWaitsForTheFirstReportToFinish)
 
 // Regression: reports were named to the second and opened with O_TRUNC, so processes
 // crashing in the same second left one report and a dump mixing bytes from several.
+// Regression: a crash on a full disk left an empty report and dump, which the next start
+// counted as a report.
+TEST(CrashReporterCrashTest, OnAFullDiskNoEmptyPairIsLeftAndAFailedDumpGoesAlone) {
+    TempDir dir;
+    EXPECT_EQ(awaitChild(spawnChild("full-disk", dir.path())), endedBy(SIGSEGV));
+    EXPECT_THAT(fileNames(dir.path()), ::testing::IsEmpty());
+    EXPECT_EQ(CrashReporter::countReports(dir.path()), 0);
+
+    // Room for the report but not for the dump, which is far longer.
+    TempDir other;
+    EXPECT_EQ(awaitChild(spawnChild("full-disk-dump", other.path())), endedBy(SIGSEGV));
+    const std::vector<std::string> names = fileNames(other.path());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_THAT(names[0], MatchesRegex("crash-[0-9]{8}-[0-9]{6}\\.txt"));
+    EXPECT_EQ(CrashReporter::countReports(other.path()), 1);
+}
+
+TEST(CrashReportCountTest, AnEmptyReportIsNotCounted) {
+    TempDir dir;
+    writeFile(dir / "crash-20260101-000000.txt", "");
+    writeFile(dir / "crash-20260101-000001.txt", "Ostrel crash report\n");
+    EXPECT_EQ(CrashReporter::countReports(dir.path()), 1);
+}
+
 TEST(CrashReporterCrashTest, ChildrenCrashingInTheSameSecondEachKeepTheirOwnReportAndDump) {
     TempDir dir;
     ::setenv("OSTREL_CRASH_AT", std::to_string(std::time(nullptr) + 2).c_str(), 1);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <sys/stat.h>
 #include <variant>
 
 namespace fs = std::filesystem;
@@ -251,6 +252,38 @@ TEST(SettingsHostilePathTest, RunningOutOfMemoryWhileLoadingIsAWarningAndTheFile
 
 // Regression: nlohmann's strict dump threw type_error out of save and toJsonText for a
 // text setting holding bytes that are not UTF-8, such as a Linux port name.
+static unsigned modeOf(const fs::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// Regression: the file that holds the API token was written 0644, readable by every user.
+TEST(SettingsSaveTest, TheFileIsOwnerOnlyAfterEverySave) {
+    TempDir dir;
+    SettingsStore store(settingsRegistry());
+    ASSERT_TRUE(store.save(dir / "settings.json", nullptr));
+    EXPECT_EQ(modeOf(dir / "settings.json"), 0600u);
+    ::chmod((dir / "settings.json").c_str(), 0644);  // written by an older version
+    ASSERT_TRUE(store.set("api.token", std::string("0123456789abcdef0123456789abcdef"), nullptr));
+    ASSERT_TRUE(store.save(dir / "settings.json", nullptr));
+    EXPECT_EQ(modeOf(dir / "settings.json"), 0600u);
+}
+
+// Regression: a settings.json that was a link became a plain file at the first save.
+TEST(SettingsSaveTest, ALinkedFileIsWrittenThroughAndStaysALink) {
+    TempDir dir;
+    fs::create_directory(dir / "dotfiles");
+    writeFile(dir / "dotfiles/ostrel.json", fileWithValues(""));
+    fs::create_symlink(dir / "dotfiles/ostrel.json", dir / "settings.json");
+    SettingsStore store(settingsRegistry());
+    EXPECT_THAT(store.load(dir / "settings.json"), IsEmpty());
+    ASSERT_TRUE(store.set("api.port", std::int64_t{9000}, nullptr));
+    ASSERT_TRUE(store.save(dir / "settings.json", nullptr));
+    EXPECT_TRUE(fs::is_symlink(dir / "settings.json"));
+    EXPECT_EQ(readFile(dir / "dotfiles/ostrel.json"), fileWithValues("    \"api.port\": 9000"));
+    EXPECT_EQ(modeOf(dir / "dotfiles/ostrel.json"), 0600u);
+}
+
 TEST(SettingsSaveTest, TextThatIsNotUtf8FailsWithAReasonInsteadOfThrowing) {
     TempDir dir;
     const std::string before = fileWithValues("    \"api.enabled\": true");

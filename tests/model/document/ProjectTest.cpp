@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <limits>
 #include <stdexcept>
 
@@ -118,6 +119,60 @@ TEST(ProjectPrimitives, ReplaceNoteSwapsOneNoteAndLeavesEveryOtherInItsPlace) {
     EXPECT_EQ(p.replaceNote(key, t, c, 2, fresh), before[2]);
     EXPECT_EQ(p.replaceNote(key, t, c, 0, before[2]), before[0]);
     EXPECT_EQ(p.tracks()[0].clips[1].notes, (std::vector<Note>{before[2], louder, fresh}));
+}
+
+
+// What each edit changed carries a new stamp and nothing else does; a refused edit leaves
+// every stamp; stamps are no part of the content.
+TEST(ProjectPrimitives, AnEditStampsWhatItChangedAndNothingElse) {
+    const EditKey key = editKeyForTests();
+    Project p = sampleProject();
+    const Uuid t = p.tracks()[0].id;
+    const Uuid c = p.tracks()[0].clips[1].id;
+    const Uuid d = p.tracks()[0].devices[0].id;
+    enum class Stamped { Track, TrackAndClip };
+    const std::vector<std::pair<std::function<void()>, Stamped>> edits = {
+        {[&] { p.setTrackName(key, t, "x"); }, Stamped::Track},
+        {[&] { p.setTrackInstrument(key, t, "x"); }, Stamped::Track},
+        {[&] { p.setTrackInstrumentConfig(key, t, {}); }, Stamped::Track},
+        {[&] { p.setTrackMuted(key, t, true); }, Stamped::Track},
+        {[&] { p.setTrackSolo(key, t, true); }, Stamped::Track},
+        {[&] { p.setTrackVolume(key, t, 0.5); }, Stamped::Track},
+        {[&] { p.insertClip(key, t, 0, test::withFreshId<Clip>()); }, Stamped::Track},
+        {[&] { p.removeClip(key, t, 0); }, Stamped::Track},
+        {[&] { p.insertNote(key, t, c, 0, test::makeNote(70, 1.0)); }, Stamped::TrackAndClip},
+        {[&] { p.removeNote(key, t, c, 0); }, Stamped::TrackAndClip},
+        {[&] { p.replaceNote(key, t, c, 0, test::makeNote(71, 1.0)); }, Stamped::TrackAndClip},
+        {[&] { p.insertDevice(key, t, 0, test::withFreshId<Device>()); }, Stamped::Track},
+        {[&] { p.setDeviceParameter(key, t, d, "mix", 0.1); }, Stamped::Track},
+        {[&] { p.eraseDeviceParameter(key, t, d, "mix"); }, Stamped::Track},
+        {[&] { p.removeDevice(key, t, 0); }, Stamped::Track},
+    };
+    // Every track's and clip's stamp by id.
+    const auto stamps = [&p] {
+        std::map<std::string, std::uint64_t> all;
+        for (const Track& track : p.tracks()) {
+            all[track.id.toString()] = track.stamp.value;
+            for (const Clip& clip : track.clips) all[clip.id.toString()] = clip.stamp.value;
+        }
+        return all;
+    };
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const std::map<std::string, std::uint64_t> before = stamps();
+        edits[i].first();
+        for (const auto& [id, stamp] : stamps()) {
+            if (!before.contains(id)) continue;  // a clip the edit added
+            const bool stamped = id == t.toString() || (id == c.toString() && edits[i].second == Stamped::TrackAndClip);
+            EXPECT_EQ(stamp != before.at(id), stamped) << "edit " << i << ", " << id;
+        }
+    }
+    const Project copy = p;
+    p.setTrackVolume(key, t, copy.tracks()[0].volume);
+    EXPECT_EQ(p, copy) << "stamps are no part of the content";
+    const std::uint64_t kept = p.tracks()[0].stamp.value;
+    test::expectRefused<std::invalid_argument>(p, [&] { p.insertClip(key, t, 0, p.tracks()[0].clips[0]); },
+                                               "a clip with that id already exists");
+    EXPECT_EQ(p.tracks()[0].stamp.value, kept) << "a refused edit stamps nothing";
 }
 
 }  // namespace

@@ -192,6 +192,42 @@ Item {
 
         // Project name
 
+        // An instrument chosen elsewhere (a track, a menu) below the shown rows, then one above
+        // them: each time its row comes into view.
+        function test_the_current_instrument_is_scrolled_into_view() {
+            const panel = createTemporaryObject(panelComponent, stage, {height: 320});
+            verify(panel);
+            waitForRendering(panel);
+            const list = tabOf(panel).list;
+            verify(list.contentHeight > list.height * 2);
+            const inView = name => {
+                const index = indexOfRow(panel, row => row.name === name && row.kind === "item");
+                const row = list.itemAtIndex(index);
+                if (row === null || !row.current)
+                    return false;
+                const top = row.mapToItem(list, 0, 0).y;
+                return top >= 0 && top + row.height <= list.height;
+            };
+            const names = instrument.patchNames;
+            const last = names[names.length - 1];
+            verify(!inView(last));
+            instrument.selectPatch(last);
+            tryVerify(() => inView(last), 2000, last);
+            instrument.selectPatch(names[0]);
+            tryVerify(() => inView(names[0]), 2000, names[0]);
+            // Kept in view while the window lays the list out anew, until the person moves it.
+            instrument.selectPatch(last);
+            tryVerify(() => inView(last), 2000, last);
+            panel.height = 260;
+            tryVerify(() => inView(last), 2000, "after the list got shorter");
+            mouseWheel(list, list.width / 2, list.height / 2, 0, 240);
+            tryVerify(() => !list.moving);
+            const moved = list.contentY;
+            panel.height = 220;
+            wait(50);
+            compare(list.contentY, moved);
+        }
+
         function test_the_name_field_shows_the_project_name_and_follows_it() {
             const panel = makePanel();
             const field = part(panel, "projectName");

@@ -91,5 +91,44 @@ Item {
             verify(!owner.field.activeFocus);
             compare(editedSpy.count, 0);
         }
+    
+        // A long name not being edited shows its start, ended by an ellipsis, whether typed or
+        // given from outside; a click then lands on the character drawn under it.
+        function test_a_long_text_shows_its_start_when_not_edited_data() {
+            return [{tag: "typed", typed: true}, {tag: "given", typed: false}];
+        }
+
+        function test_a_long_text_shows_its_start_when_not_edited(data) {
+            const owner = makeOwned();
+            const field = owner.field;
+            const name = "Driving through the city with the windows down";
+            if (data.typed) {
+                mouseClick(field);
+                keyClick(Qt.Key_A, Qt.ControlModifier);
+                for (const letter of name)
+                    keyClick(letter);
+                keyClick(Qt.Key_Return);
+                compare(editedSpy.count, 1);
+            } else {
+                owner.model = name;
+            }
+            verify(!field.activeFocus);
+            compare(field.text, name);
+            verify(field.contentWidth > field.width);
+            // The first character stands at the box's left edge.
+            compare(field.positionAt(field.leftPadding + 1, field.height / 2), 0);
+            const shown = findChild(field, "elidedText");
+            verify(shown && shown.visible, "no elided text over the box");
+            verify(shown.truncated);
+            compare(shown.x, field.leftPadding);
+            verify(shown.x + shown.width <= field.width - field.rightPadding);
+            compare(field.color.a, 0);
+            // Editing shows the text itself again, the cursor where the click was.
+            mouseClick(field, field.leftPadding + 2, field.height / 2);
+            verify(field.activeFocus);
+            verify(!shown.visible);
+            verify(field.cursorPosition <= 1);
+            verify(field.color.a > 0);
+        }
     }
 }

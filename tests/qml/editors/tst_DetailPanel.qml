@@ -216,6 +216,38 @@ Item {
             compare(last.text, "2026-12-07 10:00:00.000 WARN  app: the last");
         }
 
+        // An error as the log file holds it: the line, its open action and its recent steps,
+        // more of them than the list shows at once. The button's click makes the list re-read.
+        function test_the_newest_error_line_stays_in_view_after_a_test_error() {
+            const panel = makePanel();
+            panel.tab = 1;
+            const lines = [];
+            for (let i = 0; i < 20; ++i)
+                lines.push("2026-12-07T10:00:00.000Z INFO [app] line " + i + "  (thread 0001)");
+            lines.push("2026-12-07T10:00:01.000Z ERROR [test] This is a test error, created on purpose to show "
+                       + "the flight recorder.  (thread 0001)");
+            lines.push("    action: Main window > Write test error button");
+            lines.push("    recent steps (oldest first):");
+            for (let i = 0; i < 32; ++i)
+                lines.push("      10:00:00.5" + String(i).padStart(2, "0") + " [ui] step " + i);
+            verify(testHost.writeFile(app.logFilePath, lines.join("\n")));
+            const list = part(panel, "logList");
+            mouseClick(part(panel, "writeTestError"));
+            const errorShown = () => {
+                const shown = list.contentItem.children;
+                for (let i = 0; i < shown.length; ++i) {
+                    const line = shown[i];
+                    if (line.objectName !== "logLine" || line.text.indexOf(" ERROR ") < 0)
+                        continue;
+                    const top = line.mapToItem(list, 0, 0).y;
+                    return top >= 0 && top + line.height <= list.height;
+                }
+                return false;
+            };
+            tryVerify(errorShown, 2000, "the error line is out of view");
+            verify(list.contentHeight > list.height);
+        }
+
         function test_the_test_error_button_refreshes_the_log_and_the_path_is_named() {
             const panel = makePanel();
             panel.tab = 1;

@@ -88,6 +88,17 @@ Item {
 
         // ---- Reading the clip ----
 
+        // The roll reads its clip again only when that clip changed.
+        function test_an_edit_elsewhere_leaves_the_notes_as_read() {
+            show([{length: 8, notes: [[60, 100, 0, 1]]}, {start: 8, length: 8}]);
+            const read = roll.notes;
+            project.addTrack();
+            verify(project.addNote(ids.tracks[0], ids.clips[0][1], 62, 100, 0, 1) !== "");
+            verify(roll.notes === read, "the notes were read again");
+            verify(project.addNote(ids.tracks[0], ids.clips[0][0], 64, 100, 2, 1) !== "");
+            compare(roll.notes.map(n => n.pitch), [60, 64]);
+        }
+
         function test_the_range_fits_the_notes_data() {
             return [{tag: "no notes", pitches: [], low: 48, high: 72},
                     {tag: "a third above middle C", pitches: [64, 67], low: 60, high: 72},

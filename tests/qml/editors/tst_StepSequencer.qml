@@ -2,6 +2,7 @@ import QtQuick
 import QtTest
 import Ostrel.App
 import "../NoteSongs.js" as Songs
+import "../Contrast.js" as Contrast
 
 // Against the real project and instrument controllers: songs are opened from files, every
 // click goes through the real note edits and their undo history.
@@ -42,6 +43,7 @@ Item {
 
         function cleanup() {
             testHost.resetControllers();
+            theme.currentId = "graphite";
         }
 
         // Opens a one-track song and shows its first clip (none when the track has none).
@@ -151,6 +153,16 @@ Item {
             // And the new clip, passed back by the window.
             stage.selectedClip = made;
             compare([seq.shownClipId, seq.clipStart], [made, 12]);
+        }
+
+        // The grid reads its track again only when that track changed.
+        function test_an_edit_of_another_track_leaves_the_grid_as_read() {
+            show({instrument: "Modular Lead", clips: [{length: 4, notes: [[60, 100, 0, 0.25]]}]});
+            const read = seq.notes;
+            project.setTrackVolume(project.addTrack(), 0.5);
+            verify(seq.notes === read, "the notes were read again");
+            verify(project.addNote(ids.tracks[0], ids.clips[0][0], 62, 100, 1, 0.25) !== "");
+            compare(seq.notes.length, 2);
         }
 
         // ---- A drum clip ----
@@ -370,6 +382,28 @@ Item {
             standInTransport.playing = false;
             compare(seq.playStep, -1);
             compare(lit(), []);
+        }
+
+        // The edge of an empty cell, on the beat and off it, against the panel between cells;
+        // a cell that holds a note keeps its own edge.
+        function test_empty_cells_are_edged_3_to_1_off_the_panel_in_every_theme_data() {
+            return Contrast.themeRows();
+        }
+
+        function test_empty_cells_are_edged_3_to_1_off_the_panel_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            show({instrument: "Modular Drums", clips: [{length: 4}]});
+            waitForRendering(seq);
+            const picture = grabImage(seq);
+            const at = (item, x, y) => {
+                const p = item.mapToItem(seq, x, y);
+                return picture.pixel(Math.floor(p.x), Math.floor(p.y));
+            };
+            for (const index of [0, 1]) {
+                const c = cell(3, index);
+                const ratio = Contrast.ratio(at(c, c.width / 2, 0.5), at(c, c.width + 1, c.height / 2));
+                verify(ratio >= 3, "cell " + index + ": " + ratio.toFixed(2));
+            }
         }
 
         function test_a_cell_writes_the_help_strip() {

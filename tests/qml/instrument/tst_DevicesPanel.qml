@@ -37,11 +37,13 @@ Item {
         id: recorder
 
         property var tracks: []
+        readonly property var trackRevisions: tracks.map(t => t.revision)
         property var knobs: []
         property var calls: []
 
         signal projectChanged()
 
+        function track(id) { return tracks.find(t => t.id === id) || {}; }
         function deviceKnobs(deviceId) { return knobs; }
         function setDeviceParameter(trackId, deviceId, key, value) { calls.push([trackId, deviceId, key, value]); }
     }
@@ -53,6 +55,10 @@ Item {
         function init() {
             testHost.resetControllers();
             settings.setValue("appearance.reduce_motion", true);
+        }
+
+        function cleanup() {
+            theme.currentId = "graphite";
         }
 
         function makePanel(trackId) {
@@ -134,6 +140,30 @@ Item {
             const source = dropSource(["ostrel/effect"], "ostrel.delay", "");
             source.Drag.drop();
             compare(project.undoText, "Remove track");
+        }
+
+        // A pixel of the panel under the highlight: the panel's own colour with a tenth of the
+        // accent over it.
+        function test_the_drop_highlight_tints_the_panel_with_the_accent_in_every_theme_data() {
+            return ["graphite", "dark", "steel", "light", "high-contrast"].map(id => ({tag: id}));
+        }
+
+        function test_the_drop_highlight_tints_the_panel_with_the_accent_in_every_theme(data) {
+            theme.currentId = data.tag;
+            const panel = makePanel(project.addTrack());
+            waitForRendering(panel);
+            const before = grabImage(panel).pixel(8, 100);
+            const source = dropSource(["ostrel/effect"], "ostrel.delay", "");
+            verify(findChild(panel, "dropHighlight").visible);
+            waitForRendering(panel);
+            const during = grabImage(panel).pixel(8, 100);
+            source.Drag.active = false;
+            const accent = Qt.lighter(theme.colors.accent, 1);
+            for (const channel of ["r", "g", "b"]) {
+                const expected = before[channel] * 0.9 + accent[channel] * 0.1;
+                verify(Math.abs(during[channel] - expected) <= 2 / 255,
+                       channel + ": " + during[channel] + " for " + expected);
+            }
         }
 
         function test_an_empty_chain_names_the_track_in_quotes() {
@@ -343,6 +373,24 @@ Item {
             const panel = makePanel(id);
             verify(!button(panel, 0, "moveEarlier").enabled);
             verify(!button(panel, 0, "moveLater").enabled);
+        }
+
+        // The panel reads its track again only when that track changed: an edit of another
+        // track leaves its map and its cards as they were.
+        function test_an_edit_of_another_track_leaves_the_cards_as_they_were() {
+            const id = project.addTrack();
+            const other = project.addTrack();
+            project.addDevice(id, "ostrel.delay", "");
+            const panel = makePanel(id);
+            const map = panel.track;
+            const first = card(panel, 0);
+            project.setTrackVolume(other, 0.5);
+            settle(panel);
+            verify(panel.track === map, "the map was read again");
+            verify(card(panel, 0) === first, "the card was made again");
+            project.setTrackVolume(id, 0.5);
+            compare(panel.track.volume, 0.5);
+            compare(findChild(card(panel, 0), "effectTitle").text, "Delay");
         }
 
         function test_remove_takes_the_effect_out_and_undo_puts_it_back_in_place() {

@@ -50,29 +50,44 @@ Item {
         }
 
 
-        function test_every_general_knob_stays_inside_a_short_card_data() {
-            return [{tag: "tall", height: 260, width: 906, rows: 2},
-                    {tag: "as high as the window's effects view", height: 194, width: 1018, rows: 1}];
+        // The card uses the height it is given: the general knobs on two lines while they fit,
+        // the operators in as many rows as fit (filled top to bottom), each operator's knobs on
+        // one line where that leaves the card narrower. Every knob stays inside the card.
+        // Regression: in the window's effects view operators 2 to 4 hid behind the sideways
+        // scroll while the lower part of the card stayed empty.
+        function test_the_card_uses_its_height_and_every_knob_stays_inside_data() {
+            return [{tag: "as high as the smallest window's effects view", height: 158, generalLines: 1, operatorRows: 1},
+                    {tag: "as high as the window's effects view", height: 194, generalLines: 1, operatorRows: 2},
+                    {tag: "tall", height: 260, generalLines: 2, operatorRows: 3},
+                    {tag: "taller", height: 400, generalLines: 2, operatorRows: 4}];
         }
 
-        function test_every_general_knob_stays_inside_a_short_card(data) {
+        function test_the_card_uses_its_height_and_every_knob_stays_inside(data) {
             const card = createTemporaryObject(cardComponent, stage, {height: data.height});
             verify(card);
             waitForRendering(card);
-            compare(card.width, data.width);
-            const tops = [];
-            for (const key of ["feedback", "gain", "release_ms", "tune_cents"]) {
+            const lines = keys => new Set(keys.map(key => findChild(card, "knob_" + key).mapToItem(card, 0, 0).y)).size;
+            compare(lines(["feedback", "gain", "release_ms", "tune_cents"]), data.generalLines);
+            const operators = [1, 2, 3, 4].map(n => findChild(card, "operator" + n));
+            const rowOf = operators.map(op => op.mapToItem(card, 0, 0).y);
+            compare(new Set(rowOf).size, data.operatorRows);
+            // Filled top to bottom: the second operator stands under the first.
+            if (data.operatorRows > 1)
+                verify(rowOf[1] > rowOf[0]);
+            for (const key of Object.keys(card.info).filter(k => k !== "voice" && k !== "note" && k !== "algorithm")) {
                 const cell = findChild(card, "knob_" + key);
-                const bottom = cell.mapToItem(card, 0, cell.height).y;
-                verify(bottom <= card.height - 10, key + " ends at " + bottom);
-                const top = cell.mapToItem(card, 0, 0).y;
-                if (tops.indexOf(top) < 0)
-                    tops.push(top);
+                const box = cell.mapToItem(card, 0, 0, cell.width, cell.height);
+                verify(box.x >= 10 && box.y >= 10 && box.x + box.width <= card.width - 10
+                       && box.y + box.height <= card.height - 10, key + " at " + [box.x, box.y, box.width, box.height]);
             }
-            compare(tops.length, data.rows);
-            // The operators keep their room beside the general column.
-            const last = findChild(card, "operator4");
-            verify(last.mapToItem(card, last.width, 0).x <= card.width - 10);
+        }
+
+        function test_before_it_has_a_height_the_four_operators_stand_side_by_side() {
+            const card = createTemporaryObject(cardComponent, stage, {height: 0});
+            verify(card);
+            compare(card.width, 906);
+            const rowOf = [1, 2, 3, 4].map(n => findChild(card, "operator" + n).mapToItem(card, 0, 0).y);
+            compare(new Set(rowOf).size, 1);
         }
 
         function test_with_no_values_every_knob_shows_the_module_default() {

@@ -45,6 +45,8 @@ Item {
             panel.trackId = id;
             const card = findChild(panel, {sampler: "samplerCard", drums: "drumRackCard", fm: "fmCard"}[kind]);
             verify(card.visible);
+            // Laid out for the height the panel gives it, as a person first sees it.
+            waitForRendering(card);
             const stored = {
                 sampler: key => track(id).instrumentConfig[key],
                 drums: key => track(id).instrumentConfig.pads[1][key],

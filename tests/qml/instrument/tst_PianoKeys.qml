@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Ostrel.App
+import "../Contrast.js" as Contrast
 
 // Against the real instrument controller over the hand-rendered sound card.
 Item {
@@ -85,7 +86,39 @@ Item {
         function test_black_keys_are_darker_than_white_keys_in_every_theme(data) {
             theme.currentId = data.tag;
             const piano = makePiano();
-            verify(piano.luminance(key(piano, 61).color) < piano.luminance(key(piano, 60).color));
+            verify(Contrast.luminance(key(piano, 61).color) < Contrast.luminance(key(piano, 60).color));
+        }
+
+        // Measured in the picture: an unlit white key against a black key, a C label on its
+        // key, and the edge of a key held down against the unlit white key beside it.
+        function test_keys_and_their_states_stand_3_to_1_apart_in_every_theme_data() {
+            return Contrast.themeRows();
+        }
+
+        function test_keys_and_their_states_stand_3_to_1_apart_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const piano = makePiano();
+            const held = key(piano, 64);
+            mousePress(held, held.width / 2, held.height - 20);
+            verify(held.lit);
+            waitForRendering(piano);
+            const picture = grabImage(piano);
+            const at = (note, x, y) => {
+                const p = key(piano, note).mapToItem(piano, x, y);
+                return picture.pixel(Math.floor(p.x), Math.floor(p.y));
+            };
+            const white = at(62, key(piano, 62).width / 2, piano.height - 12);
+            const black = at(61, key(piano, 61).width / 2, 20);
+            const heldEdge = at(64, 1, piano.height - 30);
+            const beside = at(65, key(piano, 65).width / 2, piano.height - 30);
+            const keys = Contrast.ratio(white, black);
+            const edge = Contrast.ratio(heldEdge, beside);
+            mouseRelease(held, held.width / 2, held.height - 20);
+            verify(keys >= 3, "white against black keys " + keys.toFixed(2));
+            verify(edge >= 3, "a held key's edge against the next white key " + edge.toFixed(2));
+            const label = findChild(key(piano, 60), "octaveLabel");
+            const legible = Contrast.ratio(label.color, key(piano, 60).color);
+            verify(legible >= 3, "the C label on its key " + legible.toFixed(2));
         }
 
         function test_a_press_plays_the_key_alone_and_the_release_stops_it_data() {
@@ -183,6 +216,22 @@ Item {
             piano.keyW = data.keyW;
             data.shift.forEach(direction => instrument.shiftOctave(direction));
             compare(scroll(piano), data.contentX);
+        }
+
+        // Regression: the keys of a laid-out card were placed while they had no width yet, so
+        // C4 stood far from a third across, or the view started at C-1.
+        function test_the_octaves_c_stands_a_third_across_once_the_width_is_known_and_after_a_resize_data() {
+            return [{tag: "laid out after it is made", from: 0, to: 1000},
+                    {tag: "wide", from: 0, to: 2000},
+                    {tag: "resized", from: 600, to: 1200}];
+        }
+
+        function test_the_octaves_c_stands_a_third_across_once_the_width_is_known_and_after_a_resize(data) {
+            const piano = makePiano({width: data.from});
+            piano.width = data.to;
+            const c4 = key(piano, 60);
+            tryVerify(() => Math.abs(c4.mapToItem(piano, 0, 0).x - piano.width / 3) < 0.5, 5000,
+                      "C4 at " + c4.mapToItem(piano, 0, 0).x + " of " + piano.width);
         }
     }
 }

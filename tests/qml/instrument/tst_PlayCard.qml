@@ -71,6 +71,7 @@ Item {
         SignalSpy { id: noteOnSpy; target: instrument; signalName: "noteOn" }
         SignalSpy { id: midiSpy; signalName: "openMidiSettings" }
         SignalSpy { id: clipSpy; signalName: "clipCreated" }
+        TextMetrics { id: hintPart }
 
         function init() {
             testHost.resetControllers();
@@ -337,6 +338,51 @@ Item {
         }
 
         // Left half
+
+        // The instrument keeps its 500 px while the views beside it have the room their play
+        // row needs, and gives way down to what its knobs need; nothing of the card leaves it.
+        function test_the_halves_share_the_width_data() {
+            return [{tag: "at the first window size", width: 1041, instrument: 500},
+                    {tag: "in the smallest window", width: 709}];
+        }
+
+        function test_the_halves_share_the_width(data) {
+            const card = createTemporaryObject(cardComponent, stage, {width: data.width});
+            waitForRendering(card);
+            const half = findChild(card, "instrumentHalf");
+            compare(half.width, data.instrument !== undefined ? data.instrument : card.instrumentNeed);
+            verify(card.narrowestWidth <= data.width, card.narrowestWidth);
+            for (const name of ["midiButton", "octaveUpButton", "octaveText", "knob_release", "echoToggle"]) {
+                const item = findChild(card, name);
+                const right = item.mapToItem(card, item.width, 0).x;
+                verify(right <= card.width, name + " ends at " + right);
+            }
+        }
+
+        // The wheel hint takes one line where there is room, and where there is not it breaks
+        // only between its two hints. Regression: it broke even beside the widest keyboard.
+        function test_the_wheel_hint_breaks_only_when_short_and_only_after_the_dot_data() {
+            return [{tag: "wide", width: 1800, lines: 1},
+                    {tag: "at the first window size", width: 1041, lines: 2}];
+        }
+
+        function test_the_wheel_hint_breaks_only_when_short_and_only_after_the_dot(data) {
+            const card = createTemporaryObject(cardComponent, stage, {width: data.width});
+            waitForRendering(card);
+            const hint = findChild(card, "wheelHint");
+            verify(hint.visible);
+            compare(hint.text.replace(/\u00a0/g, " "), "wheel: scroll · Ctrl + wheel: zoom");
+            compare(hint.lineCount, data.lines);
+            verify(!hint.truncated);
+            // Broken after the dot, its widest line is the longer of the two hints.
+            if (data.lines === 2) {
+                hintPart.font = hint.font;
+                hintPart.text = "wheel: scroll ·";
+                const first = hintPart.advanceWidth;
+                hintPart.text = "Ctrl + wheel: zoom";
+                fuzzyCompare(hint.contentWidth, Math.max(first, hintPart.advanceWidth), 1);
+            }
+        }
 
         function test_the_header_follows_the_patch() {
             const card = makeCard();

@@ -70,6 +70,30 @@ Item {
             mouseRelease(knob, x, y - dy);
         }
 
+        // In an effects view too short for two lines of knobs, as the window's is, all five go
+        // on one line and the card grows wider. Regression: Attack and Release were cut off
+        // below the card.
+        function test_every_knob_stays_inside_the_card_at_every_height_data() {
+            return [{tag: "as high as the window's effects view", cardHeight: 194, lines: 1, width: 5 * 70 + 20},
+                    {tag: "high enough for two lines", cardHeight: 228, lines: 2, width: 320}];
+        }
+
+        function test_every_knob_stays_inside_the_card_at_every_height(data) {
+            // The panel's margins and the chain's room below the cards.
+            panel.height = data.cardHeight + 2 * theme.spacing + 8;
+            waitForRendering(card);
+            compare([card.width, card.height], [data.width, data.cardHeight]);
+            const tops = new Set();
+            for (const k of card.knobs) {
+                const cell = findChild(card, "knob_" + k.key);
+                const box = cell.mapToItem(card, 0, 0, cell.width, cell.height);
+                tops.add(box.y);
+                verify(box.x >= 10 && box.y >= 10 && box.x + box.width <= card.width - 10
+                       && box.y + box.height <= card.height - 10, k.key + " at " + [box.x, box.y, box.width, box.height]);
+            }
+            compare(tops.size, data.lines);
+        }
+
         function dropFile(keys, fileName) {
             const source = createTemporaryObject(sourceComponent, stage);
             source.Drag.keys = keys;

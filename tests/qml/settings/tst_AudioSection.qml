@@ -129,6 +129,29 @@ Item {
             compare(list.itemAtIndex(2).width, list.width - 10);
         }
 
+        // Right edges in the section: the device rows end where the Refresh button and the
+        // section's rule end, unless there is a scroll bar to leave room for.
+        function test_device_rows_are_flush_with_refresh_until_the_list_scrolls_data() {
+            return [{tag: "two cards", cards: 2, room: 0}, {tag: "five cards", cards: 5, room: 10}];
+        }
+
+        function test_device_rows_are_flush_with_refresh_until_the_list_scrolls(data) {
+            const cards = [];
+            for (let n = 1; n <= data.cards; ++n)
+                cards.push({id: "card" + n, name: "Card " + n, isDefault: false});
+            audioStandIn.devices = cards;
+            testHost.replaceContextObject("audio", audioStandIn);
+            const section = makeSection();
+            const list = child(section, "audioDevices");
+            list.forceLayout();
+            const rightOf = item => item.mapToItem(section, item.width, 0).x;
+            const refresh = rightOf(child(section, "audioRefresh"));
+            const rule = rightOf(section.children[section.children.length - 1]);
+            compare(rule, refresh);
+            for (let i = 0; i < Math.min(4, list.count); ++i)
+                compare(rightOf(list.itemAtIndex(i)), refresh - data.room, "row " + i);
+        }
+
         function test_readouts_show_dashes_until_there_is_something_to_show() {
             testHost.replaceContextObject("audio", audioStandIn);
             const section = makeSection();

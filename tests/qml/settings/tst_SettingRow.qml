@@ -34,8 +34,9 @@ Item {
             // A help text the pointer queued for later is written before the controls go.
             wait(0);
             for (const id of ["appearance.show_help_strip", "audio.sample_rate", "audio.buffer_size", "api.port",
-                              "appearance.custom_theme"])
+                              "appearance.custom_theme", "appearance.theme"])
                 settings.resetToDefault(id);
+            theme.currentId = "graphite";
         }
 
         function entryFor(id) {
@@ -70,6 +71,20 @@ Item {
             }
             fail("no option " + text);
             return null;
+        }
+
+        // A theme given on the command line is in use without being stored: the row lights it,
+        // and picking the stored theme puts that one back in use.
+        function test_the_theme_row_shows_the_theme_in_use() {
+            compare(settings.value("appearance.theme"), "graphite");
+            theme.currentId = "light";
+            const row = makeRow(entryFor("appearance.theme"));
+            compare([optionButton(row, "Ostrel Light").selected, optionButton(row, "Ostrel Graphite").selected],
+                    [true, false]);
+            mouseClick(optionButton(row, "Ostrel Graphite"));
+            compare(theme.currentId, "graphite");
+            compare(settings.value("appearance.theme"), "graphite");
+            verify(optionButton(row, "Ostrel Graphite").selected);
         }
 
         function test_boolean_row_flips_the_setting_and_waits_for_the_new_map() {

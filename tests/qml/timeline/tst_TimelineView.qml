@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Ostrel.App
+import "../Contrast.js" as Contrast
 
 // The arrangement against the real project and transport controllers, with real mouse,
 // wheel and key events.
@@ -57,6 +58,7 @@ Item {
         function cleanup() {
             wait(0);
             testHost.resetControllers();
+            theme.currentId = "graphite";
         }
 
         function makeView(properties) {
@@ -310,6 +312,35 @@ Item {
             compare(view.viewStart, 0);
         }
 
+        // A wheel turned only sideways has no vertical part, which counts as towards the person,
+        // as over the piano keys: out, or four beats on.
+        function test_a_sideways_wheel_counts_as_turned_towards_the_person_data() {
+            const rows = [];
+            for (const dx of [120, -120]) {
+                rows.push({tag: "ruler zooms out " + dx, over: "rulerMouse", dx: dx, modifiers: Qt.NoModifier,
+                           ppb: 28 / 1.15, viewStart: null});
+                rows.push({tag: "ctrl over the body zooms out " + dx, over: "timelineBody", dx: dx,
+                           modifiers: Qt.ControlModifier, ppb: 28 / 1.15, viewStart: null});
+                rows.push({tag: "shift over the ruler scrolls on " + dx, over: "rulerMouse", dx: dx,
+                           modifiers: Qt.ShiftModifier, ppb: 28, viewStart: 14});
+                rows.push({tag: "shift over the body scrolls on " + dx, over: "timelineBody", dx: dx,
+                           modifiers: Qt.ShiftModifier, ppb: 28, viewStart: 14});
+            }
+            return rows;
+        }
+
+        function test_a_sideways_wheel_counts_as_turned_towards_the_person(data) {
+            const view = makeView();
+            project.addEmptyClip(project.addTrack(), 200, 4);
+            view.viewStart = 10;
+            const target = part(view, data.over);
+            const x = data.over === "rulerMouse" ? 280 : 288 + 280;
+            mouseWheel(target, x, 14, data.dx, 0, Qt.NoButton, data.modifiers);
+            fuzzyCompare(view.ppb, data.ppb, 1e-9);
+            if (data.viewStart !== null)
+                fuzzyCompare(view.viewStart, data.viewStart, 1e-9);
+        }
+
         function test_plain_wheel_over_the_body_scrolls_the_rows() {
             const view = makeView();
             for (let i = 0; i < 12; ++i)
@@ -425,6 +456,37 @@ Item {
             compare(transport.startBeat, 0);
             verify(!part(view, "loopWash").visible);
             compare(part(view, "loopBand").opacity, 0.35);
+        }
+
+        // The header column and what lies left of the view, pixel by pixel, with the loop far
+        // out of sight and with it starting left of the scrolled view.
+        function test_a_loop_left_of_the_view_keeps_to_the_ruler_and_the_lanes() {
+            const view = makeView({x: 120});
+            project.addTrack();
+            project.addTrack();
+            project.addEmptyClip(project.addTrack(), 80, 4);
+            view.viewStart = 30;
+            transport.setLoopRange(100, 104);
+            waitForRendering(view);
+            const away = grabImage(stage);
+            transport.setLoopRange(0, 40);
+            verify(transport.loopEnabled);
+            waitForRendering(view);
+            const over = grabImage(stage);
+            const left = view.x + 1 + view.headerWidth;
+            let spilt = 0;
+            for (let y = view.y; y < view.y + view.height; y += 2) {
+                for (let x = 0; x < left; x += 3) {
+                    if (!Qt.colorEqual(away.pixel(x, y), over.pixel(x, y)))
+                        ++spilt;
+                }
+            }
+            compare(spilt, 0, "pixels left of the lanes changed with the loop");
+            // The band and the wash do show over the ruler and the lanes.
+            const band = view.mapToItem(stage, left + 20, view.rulerHeight - 2);
+            const lane = view.mapToItem(stage, left + 20, view.rulerHeight + 150);
+            verify(!Qt.colorEqual(away.pixel(band.x, band.y), over.pixel(band.x, band.y)));
+            verify(!Qt.colorEqual(away.pixel(lane.x, lane.y), over.pixel(lane.x, lane.y)));
         }
 
         function test_the_ruler_writes_its_help_while_the_pointer_is_over_it() {
@@ -882,6 +944,37 @@ Item {
             verify(Qt.colorEqual(headerPart(view, 0, "trackHeader").color, theme.colors.surface));
         }
 
+        // Edge pixels against the selected header's fill and against an unselected header.
+        function test_the_selected_header_is_edged_3_to_1_in_every_theme_data() {
+            return Contrast.themeRows();
+        }
+
+        function test_the_selected_header_is_edged_3_to_1_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const view = makeView();
+            project.addTrack();
+            project.addTrack();
+            mouseClick(headerPart(view, 0, "trackHeader"), 150, 64);
+            compare(view.selectedTrack, project.tracks[0].id);
+            const selected = headerPart(view, 0, "trackHeader");
+            const other = headerPart(view, 1, "trackHeader");
+            waitForRendering(view);
+            const picture = grabImage(stage);
+            const at = (item, x, y) => {
+                const p = item.mapToItem(stage, x, y);
+                return picture.pixel(Math.floor(p.x), Math.floor(p.y));
+            };
+            const edge = at(selected, 150, 0.5);
+            const fill = at(selected, 10, 34);
+            const otherFill = at(other, 10, 34);
+            const inside = Contrast.ratio(edge, fill);
+            const outside = Contrast.ratio(edge, otherFill);
+            verify(inside >= 3, "edge against its fill " + inside.toFixed(2));
+            verify(outside >= 3, "edge against another header " + outside.toFixed(2));
+            // The header of another track has no edge.
+            verify(Qt.colorEqual(at(other, 150, 0.5), otherFill));
+        }
+
         function test_the_name_box_renames_the_track_on_enter() {
             const view = makeView();
             const id = project.addTrack();
@@ -983,6 +1076,26 @@ Item {
             mouseClick(fx);
             compare(view.selectedTrack, id);
             compare(showEffectsSpy.count, 1);
+        }
+
+        function test_ten_effects_or_more_show_their_number_data() {
+            return [{tag: "one", count: 1}, {tag: "twelve", count: 12}, {tag: "a hundred", count: 100}];
+        }
+
+        function test_ten_effects_or_more_show_their_number(data) {
+            const view = makeView();
+            const id = project.addTrack();
+            for (let i = 0; i < data.count; ++i)
+                project.addDevice(id, "ostrel.delay", "");
+            const fx = headerPart(view, 0, "fxButton");
+            compare(fx.text, "fx " + data.count);
+            verify(!fx.contentItem.truncated, "the count gave way to an ellipsis");
+            verify(fx.contentItem.contentWidth <= fx.width);
+            // The row still fits the header, with the volume slider beside it.
+            const header = headerPart(view, 0, "trackHeader");
+            const removeButton = headerPart(view, 0, "removeButton");
+            verify(removeButton.mapToItem(header, removeButton.width, 0).x <= header.width - 8);
+            verify(headerPart(view, 0, "volumeSlider").width >= 40);
         }
 
         function test_the_remove_button_removes_the_track() {
@@ -1175,6 +1288,31 @@ Item {
             verify(!painted(10, 10));
             // The note ends after its one beat of four.
             verify(!painted(Math.round(box.width * 0.4), bottom));
+        }
+
+        // An edit reads its own track again; every other row keeps its map and its clip
+        // boxes, and a clip's box is made anew, with its notes, only when the clip changed.
+        function test_an_edit_of_one_track_leaves_the_other_rows_as_they_were() {
+            const view = makeView();
+            const song = songWithClip(0, 4);
+            const other = project.addEmptyClip(song.second, 0, 4);
+            verify(project.addNote(song.second, other, 62, 100, 0, 1) !== "");
+            const otherMap = rowItem(view, 1).modelData;
+            const otherBox = clipBox(view, other);
+            const firstMap = rowItem(view, 0).modelData;
+            const firstBox = clipBox(view, song.clip);
+
+            project.setTrackVolume(song.first, 0.5);
+            compare(rowItem(view, 0).modelData.volume, 0.5);
+            verify(rowItem(view, 0).modelData !== firstMap);
+            verify(clipBox(view, song.clip) === firstBox, "a volume leaves the track's clips as they were");
+            verify(rowItem(view, 1).modelData === otherMap, "the other row's map was read again");
+            verify(clipBox(view, other) === otherBox, "the other row's clip was made again");
+
+            verify(project.addNote(song.first, song.clip, 60, 100, 0, 1) !== "");
+            verify(clipBox(view, song.clip) !== firstBox, "the changed clip keeps its old picture");
+            verify(rowItem(view, 1).modelData === otherMap);
+            verify(clipBox(view, other) === otherBox);
         }
 
         function test_an_effect_dropped_on_a_row_selects_it_and_shows_the_effects() {

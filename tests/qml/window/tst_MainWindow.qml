@@ -351,6 +351,18 @@ Item {
             testHost.applyLiveSettings(false);
         }
 
+        // A theme given on the command line is shown but not stored: picking the stored one
+        // changes no setting, and must still put it in use.
+        function test_picking_the_stored_theme_over_a_shown_one_puts_it_in_use() {
+            testHost.applyLiveSettings(true);
+            const window = makeWindow();
+            settings.setValue("appearance.theme", "graphite");
+            theme.currentId = "light";
+            window.pickTheme("graphite");
+            compare(theme.currentId, "graphite");
+            testHost.applyLiveSettings(false);
+        }
+
         function test_a_built_in_theme_clears_the_users_theme() {
             const window = makeWindow();
             settings.setValue("appearance.custom_theme", "mine");

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Ostrel.App
+import "../Contrast.js" as Contrast
 
 Item {
     id: stage
@@ -9,6 +10,19 @@ Item {
     height: 120
 
     Component { id: barComponent; TransportBar { y: 20; width: 1240; height: 48 } }
+    // The bar as the window shows it, over the window's background.
+    Component {
+        id: backedComponent
+
+        Rectangle {
+            y: 20
+            width: 1240
+            height: 48
+            color: theme.colors.background
+
+            TransportBar { anchors.fill: parent }
+        }
+    }
 
     // Stand-ins that record what the bar asks for and show what a test sets.
     QtObject {
@@ -56,6 +70,7 @@ Item {
 
         function cleanup() {
             testHost.resetControllers();
+            theme.currentId = "graphite";
         }
 
         function makeBar(standIns) {
@@ -198,6 +213,30 @@ Item {
             compare(four.map(l => l.lit), [false, false, true, false]);
             verify(Qt.colorEqual(four[2].color, theme.colors.accent2));
             compare(part(bar, "beatLights").Accessible.name, "Beat 3");
+        }
+
+        // Down the middle of each unlit light, the ring's pixels against the bar beside it.
+        function test_unlit_lights_are_ringed_3_to_1_off_the_bar_in_every_theme_data() {
+            return Contrast.themeRows();
+        }
+
+        function test_unlit_lights_are_ringed_3_to_1_off_the_bar_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const backed = createTemporaryObject(backedComponent, stage);
+            verify(backed);
+            waitForRendering(backed);
+            const picture = grabImage(backed);
+            for (const light of lights(backed)) {
+                verify(!light.lit);
+                const bar = light.mapToItem(backed, -2, light.height / 2);
+                const beside = picture.pixel(Math.floor(bar.x), Math.floor(bar.y));
+                let ring = 1;
+                for (let y = 0; y < light.height; ++y) {
+                    const p = light.mapToItem(backed, light.width / 2, y + 0.5);
+                    ring = Math.max(ring, Contrast.ratio(picture.pixel(Math.floor(p.x), Math.floor(p.y)), beside));
+                }
+                verify(ring >= 3, "ring against the bar " + ring.toFixed(2));
+            }
         }
 
         function test_clicks_while_playing_shows_only_when_stopped() {

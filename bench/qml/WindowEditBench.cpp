@@ -1,0 +1,293 @@
+// One edit through the control door with the program's whole window loaded offscreen: the
+// real controllers on the null output, the window's QML and the JSON-RPC door with its 30 ms
+// pump, wired as main wires them. Two songs, each saved and opened as a file, so the history
+// is clean:
+//   reference:  8 tracks of eight built-in instruments, a delay on every second track, the
+//               starter pattern repeated over a minute (120 BPM, 128 beats);
+//   large:      the benchmarks' large song, 32 tracks x 64 clips x 64 notes (131,072 notes).
+//
+//   RoundTrip:  one tracks.setVolume of the first track from a client thread until its reply,
+//               the event loop (the pump, the window's frames) running meanwhile. A share of
+//               it is the wait for the pump's next tick (15 ms on average).
+//   Edit:       the same request handed straight to the method table on the GUI thread: the
+//               edit with every QML handler and binding it sets off, without the wait.
+//
+// The figures compare only from one run to the next on the same machine; the songs' notes
+// are in the label.
+
+#include "BenchSupport.h"
+#include "QuickBench.h"
+#include "api_server/ApiServer.h"
+#include "app/api/ApiDoors.h"
+#include "app/api/ApiHandler.h"
+#include "app/live/MidiController.h"
+#include "devices/instruments/BuiltinInstruments.h"
+#include "devices/patches/Patch.h"
+#include "model/LargeSong.h"
+#include "model/file/ProjectFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QMetaObject>
+#include <QTimer>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+Q_IMPORT_QML_PLUGIN(Ostrel_AppPlugin)
+
+namespace {
+
+using namespace ostrel;
+using Clock = std::chrono::steady_clock;
+
+// No MIDI keyboard is plugged in.
+class NoMidiInputs : public engine::IMidiBackend {
+public:
+    std::string name() override { return "none"; }
+    std::vector<engine::MidiInputInfo> listInputs() override { return {}; }
+    bool open(const std::string&, engine::MidiInputCallback, void*, std::string* error) override {
+        if (error != nullptr) {
+            *error = "no MIDI inputs";
+        }
+        return false;
+    }
+    void close() override {}
+    bool isOpen() override { return false; }
+};
+
+// The reference song, made by the controller's own edits.
+void makeReferenceSong(app::ProjectController& project) {
+    constexpr int kTracks = 8;
+    constexpr int kPatterns = 8;  // of 16 beats: 128 beats, a minute at 120 BPM
+    const std::vector<engine::Patch> patches = engine::builtinPatches();
+    bench::require(patches.size() >= kTracks, "eight built-in instruments");
+    for (int t = 0; t < kTracks; ++t) {
+        const QString id = project.addTrack();
+        project.setTrackInstrument(id, QString::fromStdString(patches[static_cast<std::size_t>(t)].name));
+        if (t % 2 == 1) {
+            bench::require(!project.addDevice(id, QStringLiteral("ostrel.delay"), QString()).isEmpty(), "a delay");
+        }
+        for (int p = 0; p < kPatterns; ++p) {
+            project.addPattern(id);
+        }
+    }
+}
+
+// The window over the program's controllers, a projects folder holding both songs, and the
+// JSON-RPC door with its pump.
+struct Program : bench::ProjectQuickHost {
+    Program()
+        : ProjectQuickHost(1320, 860),
+          midi(std::make_unique<NoMidiInputs>(), settings, instrument, logger),
+          handler(&project, &transport),
+          server(std::make_unique<api_server::ApiServer>(nullptr)) {
+        bench::require(folder.isValid(), "a temporary folder");
+        bench::require(QDir().mkpath(folder.filePath(QStringLiteral("projects"))), "the projects folder");
+        {
+            app::ProjectController scratch(transport, logger, folder.filePath(QStringLiteral("scratch")), QString(),
+                                           QString());
+            makeReferenceSong(scratch);
+            save("reference.ostproj", scratch.document());
+        }
+        save("large.ostproj", bench::largeProject());
+
+        expose("midi", &midi);
+        server->handler = app::apiRequestHandler(handler);
+        bench::require(server->start(0, "token"), "the JSON-RPC door starts");
+        app::connectDoors(pump, project, *server, osc);
+        window.hide();  // the program's window is Main itself
+        QQmlComponent component(&engine);
+        component.setData(QByteArrayLiteral("import Ostrel.App\nMain {}\n"), QUrl());
+        main.reset(component.isReady() ? component.create() : nullptr);
+        if (main == nullptr) {
+            qFatal("%s", qPrintable(component.errorString()));
+        }
+    }
+    ~Program() {
+        pump.stop();
+        server->stop();
+        main.reset();
+    }
+
+    void save(const char* name, const model::Project& song) {
+        std::string error;
+        bench::require(model::saveProjectFile(QFile::encodeName(folder.filePath(QStringLiteral("projects/") +
+                                                                                QString::fromLatin1(name)))
+                                                  .toStdString(),
+                                              song, &error),
+                       name);
+    }
+
+    // Opens the song and lets the window draw it.
+    void open(const char* name) {
+        // After another benchmark's edits the first press only asks; the second discards them.
+        const QString file = QString::fromLatin1(name);
+        if (!project.openProject(file) && !project.openProject(file)) {
+            qFatal("%s: %s", name, qPrintable(project.message()));
+        }
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
+
+    int noteCount() const {
+        int notes = 0;
+        for (const model::Track& track : project.document().tracks()) {
+            for (const model::Clip& clip : track.clips) {
+                notes += static_cast<int>(clip.notes.size());
+            }
+        }
+        return notes;
+    }
+
+    // Runs the event loop until `client` has returned, and answers the seconds it took.
+    double runClient(const std::function<void()>& client) {
+        QEventLoop loop;
+        double seconds = 0.0;
+        std::thread thread([&] {
+            const auto start = Clock::now();
+            client();
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        thread.join();
+        return seconds;
+    }
+
+    app::MidiController midi;
+    app::ApiHandler handler;
+    std::unique_ptr<api_server::ApiServer> server;
+    api_server::OscServer osc{nullptr};
+    QTimer pump;
+    std::unique_ptr<QObject> main;
+};
+
+// Made at the first benchmark, and gone before the application object.
+std::unique_ptr<Program>& shared() {
+    static std::unique_ptr<Program> made;
+    return made;
+}
+
+Program& program() {
+    if (shared() == nullptr) {
+        shared() = std::make_unique<Program>();
+    }
+    return *shared();
+}
+
+// A loopback client that reads replies line by line, skipping notifications.
+class Client {
+public:
+    explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bench::require(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+                       "the client connects");
+        const int yes = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    }
+    ~Client() { ::close(fd_); }
+
+    void send(const std::string& bytes) {
+        bench::require(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()),
+                       "the client sends");
+    }
+
+    // The next reply line.
+    std::string readReply() {
+        for (;;) {
+            const std::size_t end = buffer_.find('\n');
+            if (end == std::string::npos) {
+                char chunk[65536];
+                const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
+                bench::require(received > 0, "the server answers");
+                buffer_.append(chunk, static_cast<std::size_t>(received));
+                continue;
+            }
+            std::string line = buffer_.substr(0, end);
+            buffer_.erase(0, end + 1);
+            if (line.compare(0, 10, "{\"jsonrpc\"") != 0) {
+                return line;
+            }
+        }
+    }
+
+private:
+    int fd_;
+    std::string buffer_;
+};
+
+// The volume alternates, so every request changes the song.
+std::string volumeParams(const std::string& trackId, int i) {
+    return R"({"id":")" + trackId + R"(","volume":)" + (i % 2 == 0 ? "0.5" : "0.75") + "}";
+}
+
+const char* songFile(const benchmark::State& state) {
+    return state.range(0) == 0 ? "reference.ostproj" : "large.ostproj";
+}
+
+void label(benchmark::State& state, const Program& p) {
+    state.SetLabel((state.range(0) == 0 ? "reference song, " : "large song, ") + std::to_string(p.noteCount()) +
+                   " notes");
+}
+
+void RoundTrip(benchmark::State& state) {
+    Program& p = program();
+    p.open(songFile(state));
+    const std::string trackId = p.project.document().tracks().front().id.toString();
+    Client client(p.server->port());
+    int i = 0;
+    for (auto _ : state) {
+        const std::string line = R"({"id":1,"jsonrpc":"2.0","method":"tracks.setVolume","params":)" +
+                                 volumeParams(trackId, ++i) + R"(,"token":"token"})" "\n";
+        state.SetIterationTime(p.runClient([&] {
+            client.send(line);
+            bench::require(client.readReply().find("\"result\"") != std::string::npos, "the edit is answered");
+        }));
+    }
+    label(state, p);
+}
+BENCHMARK(RoundTrip)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
+
+void Edit(benchmark::State& state) {
+    Program& p = program();
+    p.open(songFile(state));
+    const std::string trackId = p.project.document().tracks().front().id.toString();
+    int i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(p.handler.handle("tracks.setVolume", volumeParams(trackId, ++i)));
+    }
+    label(state, p);
+}
+BENCHMARK(Edit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+// As runQuickBenchmarks, with the window and its controllers freed while the application
+// object still exists.
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QUICK_BACKEND", "software");
+    QGuiApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    shared().reset();
+    return 0;
+}

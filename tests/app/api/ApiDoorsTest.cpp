@@ -1,0 +1,153 @@
+// The Local API switch acting while the program runs: both doors open and close with it.
+#include "app/api/ApiDoors.h"
+
+#include "AppTestSupport.h"
+#include "api_server/ApiTestSupport.h"
+#include "app/settings/SettingsBridge.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
+#include "support/TempDir.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+using namespace ostrel;
+using namespace ostrel::app;
+using namespace ostrel::test;
+
+namespace {
+
+// A loopback socket of the given type holding a port the system chose; -1 on failure.
+int holdPort(int type, int& port) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && ::listen(fd, 1) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int freePort(int type) {
+    int port = 0;
+    const int fd = holdPort(type, port);
+    ::close(fd);
+    return port;
+}
+
+// The program's wiring: every change of a door setting goes to applyDoorSettings.
+struct Doors {
+    Doors() {
+        server->handler = [](const std::string& method, const std::string&) {
+            return method == "app.ping" ? std::string(R"({"pong":true})") : std::string("{}");
+        };
+        osc->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
+        QObject::connect(&settings, &SettingsBridge::valueChanged, [this](const QString& id) {
+            if (isDoorSetting(id)) applyDoorSettings(*server, *osc, settings, log.logger);
+        });
+    }
+    ~Doors() {
+        pump.stop();
+        osc->stop();
+        server->stop();
+    }
+    int logged(const std::string& message) const {
+        int n = 0;
+        for (const core::LogRecord& record : log.records()) n += record.message == message;
+        return n;
+    }
+
+    TempDir dir;
+    RecordingLogger log;
+    const core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store{registry};
+    SettingsBridge settings{store, registry, qPath(dir / "settings.json"), log.logger};
+    std::unique_ptr<api_server::ApiServer> server = std::make_unique<api_server::ApiServer>(&log.logger);
+    std::unique_ptr<api_server::OscServer> osc = std::make_unique<api_server::OscServer>(&log.logger);
+    PumpThread pump{*server};
+};
+
+QString noteOf(const SettingsBridge& settings, const QString& id) {
+    for (const QVariant& entry : settings.search(QStringLiteral("Local API server"), true)) {
+        if (entry.toMap().value("id").toString() == id) return entry.toMap().value("note").toString();
+    }
+    return QStringLiteral("<no row>");
+}
+
+}  // namespace
+
+// Regression: switching the Local API server on or off did nothing until the next start.
+TEST(ApiDoorSwitchTest, SwitchedOnWhileRunningItAnswersAPingAndSwitchedOffItCloses) {
+    Doors doors;
+    const int port = freePort(SOCK_STREAM);
+    const int oscPort = freePort(SOCK_DGRAM);
+    ASSERT_TRUE(doors.settings.setValue("api.port", port));
+    ASSERT_TRUE(doors.settings.setValue("api.osc.port", oscPort));
+    EXPECT_FALSE(doors.server->running());  // the switch is still off
+
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
+    ASSERT_TRUE(doors.server->running());
+    ASSERT_TRUE(doors.osc->running());
+    EXPECT_EQ(doors.logged("the Control API is listening on 127.0.0.1:" + std::to_string(port)), 1);
+    EXPECT_EQ(doors.logged("the OSC door is listening on 127.0.0.1:" + std::to_string(oscPort) + " (UDP)"), 1);
+    const std::string token = doors.settings.value("api.token").toString().toStdString();
+    ASSERT_EQ(token.size(), 32u);  // made when the switch went on, and saved
+    EXPECT_EQ(readJsonObject(qPath(doors.dir / "settings.json")).value("values").toObject().value("api.token").toString(),
+              QString::fromStdString(token));
+    doors.pump.start();
+    {
+        TestClient client(static_cast<std::uint16_t>(port));
+        ASSERT_TRUE(client.sendLine(R"({"id":1,"method":"app.ping","token":")" + token + R"("})"));
+        EXPECT_EQ(client.readReply(), R"({"id":1,"jsonrpc":"2.0","result":{"pong":true}})");
+    }
+    doors.pump.stop();
+
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", false));
+    EXPECT_FALSE(doors.server->running());
+    EXPECT_FALSE(doors.osc->running());
+    EXPECT_EQ(doors.logged("the Control API is closed"), 1);
+    EXPECT_EQ(doors.logged("the OSC door is closed"), 1);
+    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
+}
+
+TEST(ApiDoorSwitchTest, APortInUseIsSaidInTheRowAndANewPortReopensTheDoor) {
+    Doors doors;
+    int taken = 0;
+    const int holder = holdPort(SOCK_STREAM, taken);
+    ASSERT_GE(holder, 0);
+    ASSERT_TRUE(doors.settings.setValue("api.port", taken));
+    ASSERT_TRUE(doors.settings.setValue("api.osc.port", freePort(SOCK_DGRAM)));
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
+    EXPECT_FALSE(doors.server->running());
+    EXPECT_TRUE(doors.osc->running());
+    EXPECT_EQ(doors.logged("the Control API could not start; the app runs without it"), 1);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
+              QStringLiteral("The Control API could not listen on port %1 (is another program using it?); the app "
+                             "runs without it.")
+                  .arg(taken));
+
+    const int free = freePort(SOCK_STREAM);
+    ASSERT_TRUE(doors.settings.setValue("api.port", free));
+    EXPECT_TRUE(doors.server->running());
+    EXPECT_EQ(doors.server->port(), free);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"), "");
+    ::close(holder);
+
+    // A port change while open moves the door.
+    const int moved = freePort(SOCK_STREAM);
+    ASSERT_TRUE(doors.settings.setValue("api.port", moved));
+    EXPECT_EQ(doors.server->port(), moved);
+    EXPECT_EQ(doors.logged("the Control API is closed"), 1);
+}
