@@ -688,9 +688,8 @@ ApiHandler::Json ApiHandler::addOrEditNote(const Json& params, NoteCall call) {
     if (note == nullptr) {
         invalidParams(noNoteText(stringField(clip, "id"), noteId));
     }
-    const int keptVelocity = note->velocity;
     project_->editNote(trackId, clipId, qText(noteId), static_cast<int>(pitch),
-                       velocity ? static_cast<int>(*velocity) : keptVelocity, startBeats, lengthBeats);
+                       static_cast<int>(velocity.value_or(note->velocity)), startBeats, lengthBeats);
     return kOk;
 }
 

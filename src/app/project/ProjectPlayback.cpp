@@ -238,8 +238,7 @@ std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
             continue;  // made for another play or an older song than the engine has now
         }
         if (!result.ok) {
-            logger_.log(core::LogLevel::WARN, "project",
-                        "the project could not be prepared for playback: " + result.error);
+            // The render thread has logged it already.
             setMessage(tr("The project could not be played: %1").arg(fromUtf8(result.error)), true);
             renderedSong_.reset();
             installBackingTrack(nullptr);

@@ -34,7 +34,7 @@ model::Project readBack(const std::filesystem::path& path) {
 struct HandClock {
     std::shared_ptr<std::int64_t> ms = std::make_shared<std::int64_t>(1000);
     ProjectControllerHooks hooks() const {
-        return {.render = {}, .clock = [ms = ms] { return *ms; }};
+        return {.render = {}, .playback = {}, .clock = [ms = ms] { return *ms; }};
     }
 };
 

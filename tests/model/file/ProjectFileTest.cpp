@@ -58,12 +58,12 @@ Uuid digitId(char digit) {
 Project knownProject() {
     const Note first{digitId('4'), 60, 100, 0.0, 1.0, {}};
     const Note second{digitId('5'), 64, 90, 1.5, 0.5, {}};
-    const Clip intro{digitId('3'), "Intro", 0.0, 4.0, "", 0.0, {first, second}, {}};
-    const Clip loop{digitId('8'), "Loop", 8.0, 2.0, "loop.wav", 0.125, {}, {}};
+    const Clip intro{digitId('3'), "Intro", 0.0, 4.0, "", 0.0, {first, second}, {}, {}};
+    const Clip loop{digitId('8'), "Loop", 8.0, 2.0, "loop.wav", 0.125, {}, {}, {}};
     const Device echo{digitId('6'), "ostrel.delay", "Echo", {{"time_ms", 250.0}, {"mix", 0.25}}, false, {}};
     const Track lead{digitId('2'), "Lead", {intro}, {echo}, "FM Piano", json{{"algorithm", 3}}, false, false, 0.8,
-                     "midi", {}};
-    const Track drums{digitId('7'), "Drums", {loop}, {}, "", {}, true, true, 1.0, "audio", {}};
+                     "midi", {}, {}};
+    const Track drums{digitId('7'), "Drums", {loop}, {}, "", {}, true, true, 1.0, "audio", {}, {}};
     return makeProject(digitId('1'), "Demo — Café", 120.0, {lead, drums}, JsonValue{});
 }
 

@@ -74,7 +74,9 @@ protected:
                     .snapshot = std::make_shared<const model::Project>(of.value_or(project)),
                     .settings = {},
                     .outputPath = output ? (dir / output).string() : "",
-                    .generation = generation};
+                    .generation = generation,
+                    .track = {},
+                    .playFrom = 0};
         j.settings.samplesFolder = dir.path();
         return j;
     }
