@@ -134,6 +134,32 @@ void startRenderCollection(QTimer& renderCollection, QGuiApplication& applicatio
     renderCollection.start();
 }
 
+
+// The control API and OSC doors with the main loop's hand-offs. They exist in every run;
+// their pumps find nothing to do while they are closed. Members go in reverse order: the
+// timers first, then the doors, their threads joined, before any controller their
+// handlers call (those outlive this).
+struct Doors {
+    Doors(QGuiApplication& application, ProjectController& project, TransportController& transport,
+          SettingsBridge& settings, core::Logger& logger)
+        : api(std::make_unique<api_server::ApiServer>(&logger)),
+          handler(&project, &transport),
+          osc(std::make_unique<api_server::OscServer>(&logger)),
+          pump(&application),
+          renderCollection(&application) {
+        api->handler = apiRequestHandler(handler);
+        osc->handler = oscRequestHandler(handler);
+        applyDoorSettings(*api, *osc, settings, logger);
+        connectDoors(pump, project, *api, *osc);
+        startRenderCollection(renderCollection, application, project, *api);
+    }
+
+    std::unique_ptr<api_server::ApiServer> api;
+    ApiHandler handler;
+    std::unique_ptr<api_server::OscServer> osc;
+    QTimer pump;
+    QTimer renderCollection;
+};
 // The objects QML reaches by name, set in this order.
 void setContextObjects(QQmlContext& context, std::initializer_list<std::pair<const char*, QObject*>> objects) {
     for (const auto& [name, object] : objects) {
@@ -207,6 +233,34 @@ void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& applicatio
     }
 }
 
+// What a copy that holds its data folder starts first: the log (with the settings'
+// warnings and a lock that failed), the crash reporter and the shutdown signals.
+std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, core::Logger& logger,
+                                               const core::SettingsStore& store, const QString& dataFolder,
+                                               const std::vector<std::string>& settingsWarnings,
+                                               const std::optional<std::string>& lockFailure) {
+    startLogging(logger, store, dataFolder + QStringLiteral("/logs/ostrel.log"), settingsWarnings);
+    if (lockFailure) {
+        logger.log(core::LogLevel::WARN, "app",
+                   "the data folder could not be locked (" + *lockFailure +
+                       "); a second copy of Ostrel would not be stopped from using it");
+    }
+    installCrashReporter(dataFolder, logger);
+    return quitOnShutdownSignals(application, logger);
+}
+
+// A changed setting takes effect at once: the live ones, and the doors opened, closed or
+// moved to another port.
+void followSettingChanges(QGuiApplication& application, SettingsBridge& settings, ThemeManager& themes, Doors& doors,
+                          core::Logger& logger) {
+    QObject::connect(&settings, &SettingsBridge::valueChanged, &application, [&](const QString& id) {
+        applySettingChange(id, settings, themes, logger);
+        if (isDoorSetting(id)) {
+            applyDoorSettings(*doors.api, *doors.osc, settings, logger);
+        }
+    });
+}
+
 }  // namespace
 
 int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
@@ -216,8 +270,6 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // Before anything else exists: the data folder, held by this copy alone, the settings
     // and the interface size.
     const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
-    const QString settingsFile = dataFolder + QStringLiteral("/settings.json");
-    const QString logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
     core::FolderLock folderLock;
     std::string folderLockProblem;
     const core::FolderLock::Outcome folder = folderLock.acquire(localPath(dataFolder), &folderLockProblem);
@@ -226,7 +278,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     core::SettingsStore store(registry);
     // A copy that is to stop reads nothing it might move aside.
     const std::vector<std::string> settingsWarnings =
-        anotherCopyRuns ? std::vector<std::string>() : store.load(localPath(settingsFile));
+        anotherCopyRuns ? std::vector<std::string>() : store.load(localPath(dataFolder + QStringLiteral("/settings.json")));
     applyUiScale(store.getInt("appearance.ui_scale"));
 
     QGuiApplication application(argc, argv);
@@ -243,14 +295,9 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     }
 
     core::Logger& logger = core::Logger::instance();
-    startLogging(logger, store, logFile, settingsWarnings);
-    if (folder == core::FolderLock::Outcome::Failed) {
-        logger.log(core::LogLevel::WARN, "app",
-                   "the data folder could not be locked (" + folderLockProblem +
-                       "); a second copy of Ostrel would not be stopped from using it");
-    }
-    installCrashReporter(dataFolder, logger);
-    const std::unique_ptr<QSocketNotifier> shutdownSignals = quitOnShutdownSignals(application, logger);
+    const std::unique_ptr<QSocketNotifier> shutdownSignals =
+        startServices(application, logger, store, dataFolder, settingsWarnings,
+                      folder == core::FolderLock::Outcome::Failed ? std::optional(folderLockProblem) : std::nullopt);
     const core::ActionScope startupAction("Application startup", logger);
 
     ThemeManager themes;
@@ -268,28 +315,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     ProjectController project(transport, logger, folders.projects, folders.exports, folders.samples);
     MidiController midi(engine::createMidiBackend(), settings, instrument, logger);
 
-    // The doors exist in every run; their pumps find nothing to do while they are closed.
-    // Declared before the timers, so the timers go first at shut-down and the doors are
-    // stopped, their threads joined, before any controller their handlers call.
-    auto apiServer = std::make_unique<api_server::ApiServer>(&logger);
-    ApiHandler apiHandler(&project, &transport);
-    apiServer->handler = apiRequestHandler(apiHandler);
-    auto oscServer = std::make_unique<api_server::OscServer>(&logger);
-    oscServer->handler = oscRequestHandler(apiHandler);
-    applyDoorSettings(*apiServer, *oscServer, settings, logger);
-
-    // The main loop's hand-offs, stopped before the doors and the controllers go.
-    QTimer doorPump(&application);
-    connectDoors(doorPump, project, *apiServer, *oscServer);
-    QTimer renderCollection(&application);
-    startRenderCollection(renderCollection, application, project, *apiServer);
-    QObject::connect(&settings, &SettingsBridge::valueChanged, &application,
-                     [&](const QString& id) {
-                         applySettingChange(id, settings, themes, logger);
-                         if (isDoorSetting(id)) {
-                             applyDoorSettings(*apiServer, *oscServer, settings, logger);
-                         }
-                     });
+    Doors doors(application, project, transport, settings, logger);
+    followSettingChanges(application, settings, themes, doors, logger);
 
     // After the doors, whose token a client reads from the file: what a demonstration
     // switches (the metronome, the patch, the level) is for this run only.
