@@ -175,7 +175,7 @@ void BackgroundRenderer::run() {
             job = std::move(pending_.front());
             pending_.pop_front();
             if (job.kind == RenderJobKind::PlaybackRebuild && job.track != nullptr) {
-                running_.emplace();
+                running_ = RunningPlayback{};
                 running_->track = job.track;
                 running_->sampleRate = job.settings.sampleRate;
                 stop = running_->stop.get_token();
