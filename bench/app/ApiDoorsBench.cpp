@@ -11,28 +11,20 @@
 //                       handled: datagrams per second through the door and the pump.
 //   Dispatch:           ApiHandler::handle alone, to tell the pump's wait from the work.
 
+#include "DoorClient.h"
 #include "LargeProject.h"
 #include "api_server/ApiServer.h"
 #include "api_server/OscServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
 
-#include <QEventLoop>
-#include <QMetaObject>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,7 +32,6 @@
 namespace {
 
 using namespace ostrel;
-using Clock = std::chrono::steady_clock;
 
 // The program's controllers over a song of eight tracks, each with four clips of sixteen
 // notes and two effects, and both doors, wired as main wires them.
@@ -67,21 +58,6 @@ struct Program : bench::Program {
         server->stop();
     }
 
-    // Runs the event loop until `client` has returned, and answers the seconds it took.
-    double runClient(const std::function<void()>& client) {
-        QEventLoop loop;
-        double seconds = 0.0;
-        std::thread thread([&] {
-            const auto start = Clock::now();
-            client();
-            seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        thread.join();
-        return seconds;
-    }
-
     app::ApiHandler handler;
     std::unique_ptr<api_server::ApiServer> server;
     std::unique_ptr<api_server::OscServer> osc;
@@ -94,49 +70,6 @@ Program& program() {
     return shared;
 }
 
-// A loopback client that pipelines its lines.
-class Client {
-public:
-    explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bench::require(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
-                       "the client connects");
-        const int yes = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    }
-    ~Client() { ::close(fd_); }
-
-    void send(const std::string& bytes) {
-        bench::require(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()),
-                       "the client sends");
-    }
-
-    // The next line that is a reply; notifications are skipped.
-    void readReply() {
-        for (;;) {
-            const std::size_t end = buffer_.find('\n');
-            if (end == std::string::npos) {
-                char chunk[65536];
-                const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
-                bench::require(received > 0, "the server answers");
-                buffer_.append(chunk, static_cast<std::size_t>(received));
-                continue;
-            }
-            const bool notification = buffer_.compare(0, 10, "{\"jsonrpc\"") == 0;
-            buffer_.erase(0, end + 1);
-            if (!notification) {
-                return;
-            }
-        }
-    }
-
-private:
-    int fd_;
-    std::string buffer_;
-};
 
 std::string requestLine(const std::string& method, const std::string& params) {
     return R"({"id":1,"jsonrpc":"2.0","method":")" + method + R"(","params":)" + params + R"(,"token":"token"})" "\n";
@@ -155,9 +88,10 @@ std::string firstTrackId() { return program().project.document().tracks().front(
 
 void RoundTrip(benchmark::State& state) {
     Program& p = program();
-    Client client(p.server->port());
+    bench::DoorClient client(p.server->port());
+    bench::require(client.connected(), "the client connects");
     for (auto _ : state) {
-        state.SetIterationTime(p.runClient([&] {
+        state.SetIterationTime(bench::runClientThread([&] {
             client.send(kPing);
             client.readReply();
         }));
@@ -172,9 +106,10 @@ void Requests32InFlight(benchmark::State& state) {
     Program& p = program();
     const bool edits = state.range(0) != 0;
     const std::string trackId = firstTrackId();
-    Client client(p.server->port());
+    bench::DoorClient client(p.server->port());
+    bench::require(client.connected(), "the client connects");
     for (auto _ : state) {
-        state.SetIterationTime(p.runClient([&] {
+        state.SetIterationTime(bench::runClientThread([&] {
             int sent = 0;
             int answered = 0;
             while (answered < kRequests) {
@@ -227,7 +162,7 @@ void OscDatagrams(benchmark::State& state) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string datagrams[2] = {volumeDatagram(0.5f), volumeDatagram(0.75f)};
     for (auto _ : state) {
-        state.SetIterationTime(p.runClient([&] {
+        state.SetIterationTime(bench::runClientThread([&] {
             const std::uint64_t first = p.oscHandled.load(std::memory_order_acquire);
             for (int sent = 0; sent < kDatagrams; sent += kRing) {
                 for (int i = 0; i < kRing; ++i) {

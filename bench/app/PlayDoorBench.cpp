@@ -17,15 +17,10 @@
 // is built the same way whatever the build.
 
 #include "BenchSupport.h"
+#include "DoorClient.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
@@ -45,36 +40,25 @@ namespace {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
-using ostrel::bench::require;
+namespace bench = ostrel::bench;
+using bench::require;
 
 std::string programPath = OSTREL_PROGRAM;
 const std::string kToken = "0123456789abcdef0123456789abcdef";
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
 
 // The program with its door open, and one client on it.
 class Program {
 public:
     explicit Program(double minutes) {
         require(data_.isValid(), "a temporary data folder");
-        const int port = freePort();
+        const int port = bench::freeLoopbackPort();
         std::ofstream(data_.filePath("settings.json").toStdString())
             << json{{"format_version", 1},
-                    {"values", {{"api.enabled", true}, {"api.port", port}, {"api.osc.port", freePort()},
-                                {"api.token", kToken}}}}
+                    {"values",
+                     {{"api.enabled", true},
+                      {"api.port", port},
+                      {"api.osc.port", bench::freeLoopbackPort(SOCK_DGRAM)},
+                      {"api.token", kToken}}}}
                    .dump();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -85,7 +69,7 @@ public:
                        {"--data-dir", data_.path(), "--quit-after-ms", "1800000"});
         require(process_.waitForStarted(), "the program starts");
         const auto limit = Clock::now() + std::chrono::minutes(2);
-        while (!connect(static_cast<std::uint16_t>(port))) {
+        while (!(client_ = std::make_unique<bench::DoorClient>(static_cast<std::uint16_t>(port)))->connected()) {
             require(Clock::now() < limit && process_.state() != QProcess::NotRunning, "the door opens");
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -93,39 +77,24 @@ public:
         buildSong(minutes);
     }
     ~Program() {
-        ::close(fd_);
+        client_.reset();
         process_.kill();
         process_.waitForFinished();
     }
 
     void send(const std::string& method, const json& params = json::object()) {
-        const std::string line =
+        client_->send(
             json{{"id", ++id_}, {"jsonrpc", "2.0"}, {"method", method}, {"params", params}, {"token", kToken}}.dump() +
-            "\n";
-        require(::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size()),
-                "the request is sent");
+            "\n");
     }
-    // The next reply's result; notifications are skipped.
+    // The next reply's result.
     json reply() {
-        for (;;) {
-            const std::size_t end = buffer_.find('\n');
-            if (end == std::string::npos) {
-                char chunk[65536];
-                const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
-                require(received > 0, "the program answers");
-                buffer_.append(chunk, static_cast<std::size_t>(received));
-                continue;
-            }
-            json line = json::parse(buffer_.substr(0, end));
-            buffer_.erase(0, end + 1);
-            if (line.contains("id")) {
-                if (!line.contains("result")) {
-                    std::fprintf(stderr, "%s\n", line.dump().c_str());
-                }
-                require(line.contains("result"), "a request succeeds");
-                return line["result"];
-            }
+        const json line = json::parse(client_->readReply());
+        if (!line.contains("result")) {
+            std::fprintf(stderr, "%s\n", line.dump().c_str());
         }
+        require(line.contains("result"), "a request succeeds");
+        return line["result"];
     }
     json call(const std::string& method, const json& params = json::object()) {
         send(method, params);
@@ -135,21 +104,6 @@ public:
     std::string firstTrack() const { return tracks_.front(); }
 
 private:
-    bool connect(std::uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd_);
-            return false;
-        }
-        const int yes = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        return true;
-    }
-
     void buildSong(double minutes) {
         const json instruments = call("instruments.list")["instruments"];
         // 4-bar patterns of 4 beats a bar at 120 BPM: 7.5 a minute.
@@ -176,9 +130,8 @@ private:
 
     QTemporaryDir data_;
     QProcess process_;
-    int fd_ = -1;
+    std::unique_ptr<bench::DoorClient> client_;
     int id_ = 0;
-    std::string buffer_;
     std::vector<std::string> tracks_;
 };
 

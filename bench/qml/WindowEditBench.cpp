@@ -16,6 +16,7 @@
 // are in the label.
 
 #include "BenchSupport.h"
+#include "DoorClient.h"
 #include "QuickBench.h"
 #include "api_server/ApiServer.h"
 #include "app/api/ApiDoors.h"
@@ -28,30 +29,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QMetaObject>
 #include <QTimer>
 #include <QtQml/QQmlExtensionPlugin>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 Q_IMPORT_QML_PLUGIN(Ostrel_AppPlugin)
 
 namespace {
 
 using namespace ostrel;
-using Clock = std::chrono::steady_clock;
 
 // No MIDI keyboard is plugged in.
 class NoMidiInputs : public engine::IMidiBackend {
@@ -153,21 +142,6 @@ struct Program : bench::ProjectQuickHost {
         return notes;
     }
 
-    // Runs the event loop until `client` has returned, and answers the seconds it took.
-    double runClient(const std::function<void()>& client) {
-        QEventLoop loop;
-        double seconds = 0.0;
-        std::thread thread([&] {
-            const auto start = Clock::now();
-            client();
-            seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        thread.join();
-        return seconds;
-    }
-
     app::MidiController midi;
     app::ApiHandler handler;
     std::unique_ptr<api_server::ApiServer> server;
@@ -189,49 +163,6 @@ Program& program() {
     return *shared();
 }
 
-// A loopback client that reads replies line by line, skipping notifications.
-class Client {
-public:
-    explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bench::require(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
-                       "the client connects");
-        const int yes = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    }
-    ~Client() { ::close(fd_); }
-
-    void send(const std::string& bytes) {
-        bench::require(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()),
-                       "the client sends");
-    }
-
-    // The next reply line.
-    std::string readReply() {
-        for (;;) {
-            const std::size_t end = buffer_.find('\n');
-            if (end == std::string::npos) {
-                char chunk[65536];
-                const ssize_t received = ::recv(fd_, chunk, sizeof chunk, 0);
-                bench::require(received > 0, "the server answers");
-                buffer_.append(chunk, static_cast<std::size_t>(received));
-                continue;
-            }
-            std::string line = buffer_.substr(0, end);
-            buffer_.erase(0, end + 1);
-            if (line.compare(0, 10, "{\"jsonrpc\"") != 0) {
-                return line;
-            }
-        }
-    }
-
-private:
-    int fd_;
-    std::string buffer_;
-};
 
 // The volume alternates, so every request changes the song.
 std::string volumeParams(const std::string& trackId, int i) {
@@ -251,12 +182,13 @@ void RoundTrip(benchmark::State& state) {
     Program& p = program();
     p.open(songFile(state));
     const std::string trackId = p.project.document().tracks().front().id.toString();
-    Client client(p.server->port());
+    bench::DoorClient client(p.server->port());
+    bench::require(client.connected(), "the client connects");
     int i = 0;
     for (auto _ : state) {
         const std::string line = R"({"id":1,"jsonrpc":"2.0","method":"tracks.setVolume","params":)" +
                                  volumeParams(trackId, ++i) + R"(,"token":"token"})" "\n";
-        state.SetIterationTime(p.runClient([&] {
+        state.SetIterationTime(bench::runClientThread([&] {
             client.send(line);
             bench::require(client.readReply().find("\"result\"") != std::string::npos, "the edit is answered");
         }));

@@ -212,46 +212,51 @@ private:
 };
 
 // Stems in parts: two sounds side by side, joined by an effect with memory that adds them.
+// Stems of RampNode sounds joined by an EchoNode, starting where `start` says: the odd ones
+// in parts unless `whole`, when each stem is one graph.
+StemBuilder rampStems(int block, Census* census, std::function<std::int64_t(std::size_t)> start = {},
+                      bool whole = false) {
+    return [=](std::size_t index, TrackStem* stem, std::string*) {
+        const float scale = 1e-5f * static_cast<float>(index + 1);
+        GraphBuilder join;
+        const int echo = join.addNode(std::make_unique<EchoNode>(census));
+        join.output = echo;
+        if (whole || index % 2 == 0) {
+            join.connect(join.addNode(std::make_unique<RampNode>(scale)), echo, 0);
+            join.connect(join.addNode(std::make_unique<RampNode>(-0.5f * scale)), echo, 1);
+            stem->graph = join.compile(48000.0, block, kChannels, nullptr);
+        } else {
+            for (int input : {0, 1}) {
+                GraphBuilder part;
+                part.output = part.addNode(std::make_unique<RampNode>(input == 0 ? scale : -0.5f * scale));
+                stem->parts.push_back(part.compile(48000.0, block, kChannels, nullptr));
+                auto feed = std::make_unique<FeedNode>();
+                stem->feeds.push_back(feed.get());
+                join.connect(join.addNode(std::move(feed)), echo, input);
+            }
+            stem->join = join.compile(48000.0, block, kChannels, nullptr);
+        }
+        stem->gain = 0.5;
+        stem->warnings = {"stem " + std::to_string(index)};
+        stem->start = start ? start(index) : 0;
+        return true;
+    };
+}
+
 TEST(StemMixerParts, StemsInPartsGiveTheFramesOfOneGraphAndHoldNoMoreStemsThanThreads) {
     constexpr std::int64_t kFrames = 50001;
     for (int block : {256, 300, 8192, 10000}) {
-        // Odd stems come in parts; with whole, every stem is one graph.
-        const auto builder = [block](bool whole, Census* census) {
-            return StemBuilder([=](std::size_t index, TrackStem* stem, std::string*) {
-                const float scale = 1e-5f * static_cast<float>(index + 1);
-                GraphBuilder join;
-                const int echo = join.addNode(std::make_unique<EchoNode>(census));
-                join.output = echo;
-                if (whole || index % 2 == 0) {
-                    join.connect(join.addNode(std::make_unique<RampNode>(scale)), echo, 0);
-                    join.connect(join.addNode(std::make_unique<RampNode>(-0.5f * scale)), echo, 1);
-                    stem->graph = join.compile(48000.0, block, kChannels, nullptr);
-                } else {
-                    for (int input : {0, 1}) {
-                        GraphBuilder part;
-                        part.output = part.addNode(std::make_unique<RampNode>(input == 0 ? scale : -0.5f * scale));
-                        stem->parts.push_back(part.compile(48000.0, block, kChannels, nullptr));
-                        auto feed = std::make_unique<FeedNode>();
-                        stem->feeds.push_back(feed.get());
-                        join.connect(join.addNode(std::move(feed)), echo, input);
-                    }
-                    stem->join = join.compile(48000.0, block, kChannels, nullptr);
-                }
-                stem->gain = 0.5;
-                return true;
-            });
-        };
         StemMixSettings settings = mixSettings(1, kFrames);
         settings.context.blockSize = static_cast<std::uint32_t>(block);
         Census oneGraph;
         std::vector<float> expected(2 * kFrames, 0.0f);
-        ASSERT_TRUE(mixStems(7, builder(true, &oneGraph), settings, expected, nullptr, nullptr));
+        ASSERT_TRUE(mixStems(7, rampStems(block, &oneGraph, {}, true), settings, expected, nullptr, nullptr));
         ASSERT_GT(std::abs(expected.back()), 1.0f);
         for (int threads : {1, 2, 3, 5, 16}) {
             Census census;
             settings.threads = threads;
             std::vector<float> mix(2 * kFrames, 0.0f);
-            ASSERT_TRUE(mixStems(7, builder(false, &census), settings, mix, nullptr, nullptr));
+            ASSERT_TRUE(mixStems(7, rampStems(block, &census), settings, mix, nullptr, nullptr));
             EXPECT_EQ(std::memcmp(mix.data(), expected.data(), mix.size() * sizeof(float)), 0)
                 << block << "-frame blocks, " << threads << " threads";
             EXPECT_LE(census.most, threads);
@@ -276,34 +281,6 @@ TEST(StemMixerLength, NothingRunsForAnEmptyMixButEveryStemIsBuiltForItsWarnings)
 
 // ---- In time: the mix final piece by piece, for a song that plays while it renders --------
 
-// Stems of RampNode sounds, some in parts joined by an EchoNode, starting where `start` says.
-StemBuilder rampStems(int block, Census* census, std::function<std::int64_t(std::size_t)> start = {}) {
-    return [=](std::size_t index, TrackStem* stem, std::string*) {
-        const float scale = 1e-5f * static_cast<float>(index + 1);
-        GraphBuilder join;
-        const int echo = join.addNode(std::make_unique<EchoNode>(census));
-        join.output = echo;
-        if (index % 2 == 0) {
-            join.connect(join.addNode(std::make_unique<RampNode>(scale)), echo, 0);
-            join.connect(join.addNode(std::make_unique<RampNode>(-0.5f * scale)), echo, 1);
-            stem->graph = join.compile(48000.0, block, kChannels, nullptr);
-        } else {
-            for (int input : {0, 1}) {
-                GraphBuilder part;
-                part.output = part.addNode(std::make_unique<RampNode>(input == 0 ? scale : -0.5f * scale));
-                stem->parts.push_back(part.compile(48000.0, block, kChannels, nullptr));
-                auto feed = std::make_unique<FeedNode>();
-                stem->feeds.push_back(feed.get());
-                join.connect(join.addNode(std::move(feed)), echo, input);
-            }
-            stem->join = join.compile(48000.0, block, kChannels, nullptr);
-        }
-        stem->gain = 0.5;
-        stem->warnings = {"stem " + std::to_string(index)};
-        stem->start = start ? start(index) : 0;
-        return true;
-    };
-}
 
 // In time, every stem is held at once and the mix becomes final piece by piece: each time
 // it says frames are final they already hold the whole mix's values, and in the end the
