@@ -634,29 +634,37 @@ Panel {
 
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
+                    // Wraps in lanes too narrow for one line.
+                    width: Math.min(implicitWidth, root.lanesWidth - 2 * theme.spacing)
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.WordWrap
                     text: qsTr("Add a track, give it an instrument, then press its ♪ button for a pattern.")
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
                     font.pixelSize: theme.baseFontSize
                 }
 
-                FlatButton {
-                    objectName: "emptyAddMidiButton"
+                // Side by side, so the message fits the lanes of the smallest window.
+                Row {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    height: 30
-                    primary: true
-                    text: qsTr("+ Add MIDI track")
-                    help: qsTr("Adds an empty MIDI track at the end of the project.")
-                    onClicked: root.addMidiTrack()
-                }
+                    spacing: theme.spacing
 
-                FlatButton {
-                    objectName: "emptyAddAudioButton"
-                    anchors.horizontalCenter: parent.horizontalCenter
-                    height: 30
-                    text: qsTr("+ Add audio track")
-                    help: qsTr("Adds an empty audio track (for sound files) at the end of the project.")
-                    onClicked: root.addAudioTrack()
+                    FlatButton {
+                        objectName: "emptyAddMidiButton"
+                        height: 30
+                        primary: true
+                        text: qsTr("+ Add MIDI track")
+                        help: qsTr("Adds an empty MIDI track at the end of the project.")
+                        onClicked: root.addMidiTrack()
+                    }
+
+                    FlatButton {
+                        objectName: "emptyAddAudioButton"
+                        height: 30
+                        text: qsTr("+ Add audio track")
+                        help: qsTr("Adds an empty audio track (for sound files) at the end of the project.")
+                        onClicked: root.addAudioTrack()
+                    }
                 }
             }
         }

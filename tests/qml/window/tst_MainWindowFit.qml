@@ -4,7 +4,8 @@ import Ostrel.App
 
 // The real window with the demonstration song at the smallest, the first and a large window
 // size (and two sizes between) and at the interface sizes 75, 100 and 200 %, switched through
-// the instrument screen's views, the piano roll and the pages of the Settings sheet. It looks
+// the instrument screen's views, the piano roll, the pages of the Settings sheet and, last,
+// an empty song. It looks
 // where things land on screen: every visible control lies inside the window, inside the panels
 // and cards it sits on and inside every clipping ancestor that cannot scroll it into view; no
 // text is cut short that is whole at the first size; and every drawing (knobs, icons, the
@@ -57,7 +58,8 @@ Item {
             {name: "settings instrument", page: "instrument"},
             {name: "settings api", page: "api"},
             {name: "settings logging", page: "logging"},
-            {name: "settings about", page: "about"}
+            {name: "settings about", page: "about"},
+            {name: "empty song", emptySong: true}
         ]
         // At the first window size and interface size: by view, the boxes of the texts
         // ({elided, width}), and the drawings ({left, top, right, bottom, middleX, middleY}),
@@ -108,6 +110,14 @@ Item {
             if (view.page !== undefined) {
                 window.openSettings(view.page);
                 tryCompare(sheet, "visible", true);
+            } else if (view.emptySong) {
+                if (sheet.visible)
+                    sheet.close();
+                tryCompare(sheet, "visible", false);
+                // Twice: the second press discards the unsaved song.
+                project.newProject();
+                project.newProject();
+                compare(project.tracks.length, 0);
             } else {
                 if (sheet.visible)
                     sheet.close();
