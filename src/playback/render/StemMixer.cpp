@@ -156,25 +156,7 @@ private:
             Stage join;
             const std::int64_t firstPiece = runs ? firstPieceOf(stem) : 0;
             if (runs) {
-                OfflineRenderContext context = settings_.context;
-                context.startPosition += firstPiece * pieceFrames_;
-                context.frames -= firstPiece * pieceFrames_;
-                context.events = std::move(stem.events);
-                const auto stage = [&](std::unique_ptr<Graph> graph) {
-                    Stage made;
-                    made.done = firstPiece;
-                    made.runner = std::make_unique<OfflineGraphRunner>(*graph, context);
-                    made.graph = std::move(graph);
-                    return made;
-                };
-                if (stem.join) {
-                    for (std::unique_ptr<Graph>& part : stem.parts) {
-                        parts.push_back(stage(std::move(part)));
-                    }
-                    join = stage(std::move(stem.join));
-                } else {
-                    parts.push_back(stage(std::move(stem.graph)));
-                }
+                makeStages(stem, firstPiece, parts, join);
             }
 
             lock.lock();
@@ -210,6 +192,30 @@ private:
             slot.join = std::move(join);
             slot.feeds = std::move(stem.feeds);
             mixReady();
+        }
+    }
+
+    // A stem's graphs as stages from its first piece on: its parts and their join, or its one
+    // graph. Outside the lock.
+    void makeStages(TrackStem& stem, std::int64_t firstPiece, std::vector<Stage>& parts, Stage& join) const {
+        OfflineRenderContext context = settings_.context;
+        context.startPosition += firstPiece * pieceFrames_;
+        context.frames -= firstPiece * pieceFrames_;
+        context.events = std::move(stem.events);
+        const auto stage = [&](std::unique_ptr<Graph> graph) {
+            Stage made;
+            made.done = firstPiece;
+            made.runner = std::make_unique<OfflineGraphRunner>(*graph, context);
+            made.graph = std::move(graph);
+            return made;
+        };
+        if (stem.join) {
+            for (std::unique_ptr<Graph>& part : stem.parts) {
+                parts.push_back(stage(std::move(part)));
+            }
+            join = stage(std::move(stem.join));
+        } else {
+            parts.push_back(stage(std::move(stem.graph)));
         }
     }
 
