@@ -254,6 +254,10 @@ private:
     // Without an event loop: the same render, finished here.
     void renderPlaybackNow(std::int64_t from);
     void installBackingTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from = 0);
+    // A new render's track to the engine, kept for the next play when the song reads no
+    // sound file (its warning, if any, said again then).
+    void playNewTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from,
+                      const engine::RenderSettings& settings, const QString& warning);
     QString renderJob();
     engine::RenderSettings playbackSettings() const;
     engine::RenderSettings exportSettings() const;

@@ -130,11 +130,7 @@ bool ProjectController::startPlaybackRender(std::int64_t from) {
         setMessage(tr("The project could not be played: %1").arg(QString::fromLocal8Bit(e.what())), true);
         return false;
     }
-    renderedSong_.reset();
-    if (readsNoSoundFile(*document_)) {
-        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, from, track, {}};
-    }
-    installBackingTrack(std::move(track), from);
+    playNewTrack(std::move(track), from, settings, {});
     return true;
 }
 
@@ -156,6 +152,11 @@ void ProjectController::renderPlaybackNow(std::int64_t from) {
         warning = fromUtf8(warnings.front());
         setMessage(tr("Some audio could not be played: %1").arg(warning), true);
     }
+    playNewTrack(std::move(track), from, settings, warning);
+}
+
+void ProjectController::playNewTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from,
+                                     const engine::RenderSettings& settings, const QString& warning) {
     renderedSong_.reset();
     if (readsNoSoundFile(*document_)) {
         renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, from, track, warning};
