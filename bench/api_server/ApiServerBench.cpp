@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include "BenchSupport.h"
 #include "api_server/ApiServer.h"
 
 #include <arpa/inet.h>
@@ -9,11 +10,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ostrel::api_server {
 namespace {
@@ -60,6 +64,9 @@ public:
         drain_.join();
         server_->stop();
     }
+
+    std::uint16_t port() const { return server_->port(); }
+    bool clientConnected() const { return server_->clientConnected(); }
 
     void send(const std::string& bytes) {
         if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
@@ -135,6 +142,85 @@ BENCHMARK(BM_ApiServer10000Requests32InFlight)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A client connecting without waiting: connected, or on its way, once made.
+int connectWithoutWaiting(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    bench::require(fd >= 0 && (result == 0 || errno == EINPROGRESS), "a client connects");
+    return fd;
+}
+
+// 200 clients connect at once, each sending a ping as soon as it can, while a client that
+// never sends a byte (the rig's own) holds the door. A client is answered by its first
+// line, a busy reply or its ping's reply; one closed without a line, or still waiting
+// after 30 s, is not.
+void BM_ApiServer200ClientsAtASilentDoor(benchmark::State& state) {
+    constexpr int kClients = 200;
+    constexpr auto kGiveUp = std::chrono::seconds(30);
+    Rig rig(30);
+    for (int wait = 0; wait < 5000 && !rig.clientConnected(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    bench::require(rig.clientConnected(), "the silent client holds the door");
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        std::vector<pollfd> clients;
+        std::vector<bool> sent(kClients, false);
+        for (int i = 0; i < kClients; ++i) {
+            clients.push_back({connectWithoutWaiting(rig.port()), POLLOUT | POLLIN, 0});
+        }
+        std::vector<double> answeredMs;
+        int closedWithoutALine = 0;
+        while (answeredMs.size() + static_cast<std::size_t>(closedWithoutALine) < kClients &&
+               Clock::now() - start < kGiveUp) {
+            if (::poll(clients.data(), clients.size(), 50) <= 0) {
+                continue;
+            }
+            for (std::size_t i = 0; i < clients.size(); ++i) {
+                pollfd& client = clients[i];
+                if (client.fd < 0 || client.revents == 0) {
+                    continue;
+                }
+                if ((client.revents & POLLOUT) != 0 && !sent[i]) {
+                    (void)::send(client.fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL);
+                    sent[i] = true;
+                    client.events = POLLIN;
+                }
+                if ((client.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                    continue;
+                }
+                char chunk[4096];
+                const ssize_t received = ::recv(client.fd, chunk, sizeof chunk, 0);
+                if (received < 0 && (errno == EAGAIN || errno == EINTR)) {
+                    continue;
+                }
+                if (received > 0) {
+                    answeredMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                } else {
+                    ++closedWithoutALine;
+                }
+                ::close(client.fd);
+                client.fd = -1;
+            }
+        }
+        for (const pollfd& client : clients) {
+            if (client.fd >= 0) {
+                ::close(client.fd);
+            }
+        }
+        std::sort(answeredMs.begin(), answeredMs.end());
+        state.counters["answered"] = static_cast<double>(answeredMs.size());
+        state.counters["closedWithoutALine"] = closedWithoutALine;
+        state.counters["medianMs"] = answeredMs.empty() ? 0.0 : answeredMs[answeredMs.size() / 2];
+        state.counters["lastAnswerMs"] = answeredMs.empty() ? 0.0 : answeredMs.back();
+    }
+}
+BENCHMARK(BM_ApiServer200ClientsAtASilentDoor)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace ostrel::api_server
