@@ -17,9 +17,15 @@ inline constexpr int kBadToken = -32001;
 inline constexpr int kQueueFull = -32002;
 inline constexpr int kTooLong = -32003;
 inline constexpr int kBusy = -32004;
+inline constexpr int kTooSlow = -32005;
 
 // The longest message without its '\n'.
 inline constexpr std::size_t kMaxMessageBytes = 8191;
+// How long a client may take to send a whole request with the right token after it
+// connects, and to finish any line it has begun: a client that lingers longer is told
+// and closed, so the one-client door is never held by a client without the token.
+inline constexpr int kClientPatienceMs = 3000;
+
 // The deepest nesting of arrays and objects a request may have; deeper ones are refused
 // before they are parsed, since reading and writing them back recurses.
 inline constexpr int kMaxNesting = 64;
@@ -27,6 +33,8 @@ inline constexpr int kMaxNesting = 64;
 inline constexpr std::string_view kNotJsonMessage = "the line is not valid JSON";
 inline constexpr std::string_view kTooDeepMessage =
     "the line nests arrays and objects deeper than 64 levels, more than a request ever needs";
+inline constexpr std::string_view kNumberTooLargeMessage =
+    "the line holds a number too large to read (beyond 1.7e308 either way)";
 inline constexpr std::string_view kNulByteMessage = "the line is not valid JSON: it holds a NUL byte";
 inline constexpr std::string_view kNoMethodMessage = "every request needs a \"method\" string";
 inline constexpr std::string_view kParamsNotObjectMessage = "\"params\" must be an object";
@@ -39,6 +47,15 @@ inline constexpr std::string_view kQueueFullMessage = "the API queue is full; sl
 inline constexpr std::string_view kReplyTooLongMessage = "the reply is too long";
 inline constexpr std::string_view kBusyMessage =
     "another client is already connected (one at a time); try again when it disconnects";
+inline constexpr std::string_view kNoTokenInTimeMessage =
+    "no request with the right token came within 3 seconds of connecting; closing the connection so that other "
+    "clients can connect";
+inline constexpr std::string_view kUnfinishedLineMessage =
+    "a request line was left unfinished for 3 seconds (each request ends with a newline); closing the connection "
+    "so that other clients can connect";
+inline constexpr std::string_view kOutOfMemoryMessage = "internal error: out of memory";
+inline constexpr std::string_view kJsonValueMessage =
+    "internal error: a value of the request or of its answer could not be read or written as JSON";
 
 // A JSON-RPC error on its way to the client: the request handler throws it by value and
 // the server answers it as an error reply with this code and what() as the message.

@@ -1,6 +1,7 @@
 #include "api_server/ApiMessages.h"
 
 #include "api_server/ApiError.h"
+#include "api_server/RequestId.h"
 #include "core/files/JsonText.h"
 
 #include <utility>
@@ -16,10 +17,23 @@ std::string writeCompact(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-// An id is JSON text from the server itself; anything unreadable is written as null.
-json idValue(const std::string& id) {
-    json value = json::parse(id, nullptr, false);
-    return value.is_discarded() ? json(nullptr) : value;
+// An id goes into a reply as the text it came in, so a number the library would round
+// (a 30-digit id, 1.50) comes back exactly as the client wrote it. The text is the
+// server's own; anything that is not one compact JSON value is written as null.
+std::string_view idText(const std::string& id) {
+    const bool usable = !id.empty() && withoutSpaces(id) == id && json::accept(id);
+    return usable ? std::string_view(id) : std::string_view("null");
+}
+
+// The library's parse, its every failure a parse error: its own texts never reach a client.
+json parseLine(std::string_view line) {
+    try {
+        return json::parse(line.begin(), line.end());
+    } catch (const json::out_of_range&) {
+        throw ApiError(kParseError, std::string(kNumberTooLargeMessage));
+    } catch (const json::exception&) {
+        throw ApiError(kParseError, std::string(kNotJsonMessage));
+    }
 }
 
 }  // namespace
@@ -33,12 +47,7 @@ Request parseRequest(std::string_view line) {
     if (!core::nestingWithin(line, kMaxNesting)) {
         throw ApiError(kParseError, std::string(kTooDeepMessage));
     }
-    json value;
-    try {
-        value = json::parse(line.begin(), line.end());
-    } catch (const json::parse_error&) {
-        throw ApiError(kParseError, std::string(kNotJsonMessage));
-    }
+    json value = parseLine(line);
     if (!value.is_object()) {
         throw ApiError(kInvalidRequest, std::string(kNoMethodMessage));
     }
@@ -49,7 +58,7 @@ Request parseRequest(std::string_view line) {
     Request request;
     request.method = method->get<std::string>();
     if (const auto id = value.find("id"); id != value.end()) {
-        request.id = writeCompact(*id);
+        request.id = rawRequestId(line).value_or(writeCompact(*id));
     }
     if (const auto params = value.find("params"); params != value.end()) {
         if (!params->is_object()) {
@@ -63,13 +72,14 @@ Request parseRequest(std::string_view line) {
     return request;
 }
 
+// Members in the order the library would sort them: "error" or "id", "jsonrpc", "result".
 std::string makeResultReply(const std::string& id, const json& result) {
-    return writeCompact(json{{"id", idValue(id)}, {"jsonrpc", "2.0"}, {"result", result}});
+    return "{\"id\":" + std::string(idText(id)) + ",\"jsonrpc\":\"2.0\",\"result\":" + writeCompact(result) + "}";
 }
 
 std::string makeErrorReply(const std::string& id, int code, std::string_view message) {
-    json error{{"code", code}, {"message", message}};
-    return writeCompact(json{{"error", std::move(error)}, {"id", idValue(id)}, {"jsonrpc", "2.0"}});
+    const json error{{"code", code}, {"message", message}};
+    return "{\"error\":" + writeCompact(error) + ",\"id\":" + std::string(idText(id)) + ",\"jsonrpc\":\"2.0\"}";
 }
 
 std::string makeNotification(std::string_view method, const json& params) {
@@ -86,7 +96,7 @@ std::string extractRequestId(std::string_view line) {
             return "null";
         }
         const auto id = value.find("id");
-        return id == value.end() ? "null" : writeCompact(*id);
+        return id == value.end() ? "null" : rawRequestId(line).value_or(writeCompact(*id));
     } catch (...) {
         return "null";
     }

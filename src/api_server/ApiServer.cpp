@@ -11,12 +11,15 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
+#include <optional>
 #include <utility>
 
 namespace ostrel::api_server {
 namespace {
 
 using core::LogLevel;
+using Clock = std::chrono::steady_clock;
 
 constexpr int kAcceptWaitMs = 100;
 constexpr int kLineWaitMs = 20;
@@ -24,6 +27,9 @@ constexpr int kWriteLimitMs = 1000;
 constexpr int kPushAttempts = 1000;
 // A second client hears it is turned away on the second pass after it was taken.
 constexpr int kBusyAfterPasses = 2;
+// Clients taken from the listening queue in one pass beyond the one held: each is answered
+// busy at once, so a crowd connecting together is answered within a pass or two.
+constexpr int kAcceptsPerPass = 64;
 // A client that has finished sending waits this long at most for the replies still owed
 // to it, which come as soon as the owner pumps; the bound only frees the door from a
 // client whose replies never come (an owner that stopped pumping).
@@ -132,6 +138,11 @@ std::string ApiServer::handleLine(std::string_view line) {
         return makeResultReply(request.id, result);
     } catch (const ApiError& error) {
         return makeErrorReply(extractRequestId(line), error.code, error.what());
+    } catch (const nlohmann::json::exception&) {
+        // The library's own text names its internals, not the client's mistake.
+        return makeErrorReply("null", kInternalError, kJsonValueMessage);
+    } catch (const std::bad_alloc&) {
+        return makeErrorReply("null", kInternalError, kOutOfMemoryMessage);
     } catch (const std::exception& error) {
         return makeErrorReply("null", kInternalError, std::string(kInternalErrorPrefix) + error.what());
     } catch (...) {
@@ -166,7 +177,12 @@ struct ApiServer::NetworkState {
     bool replyClaimed = false;
     // Requests of the current client whose replies have not gone out yet.
     int repliesOwed = 0;
+    // Whether the current client has sent a request with the right token, and by when it must.
+    bool admitted = false;
+    Clock::time_point admitBy{};
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
+    const std::string noTokenInTimeReply = makeErrorReply("null", kTooSlow, kNoTokenInTimeMessage);
+    const std::string unfinishedLineReply = makeErrorReply("null", kTooSlow, kUnfinishedLineMessage);
     const std::string queueFullReply = makeErrorReply("null", kQueueFull, kQueueFullMessage);
     const std::string requestTooLongReply = tooLongReply();
 };
@@ -185,6 +201,8 @@ void ApiServer::run(Socket listener) {
         }
         const std::uint64_t connection = ++connectionsSeen_;
         state.repliesOwed = 0;
+        state.admitted = false;
+        state.admitBy = Clock::now() + std::chrono::milliseconds(kClientPatienceMs);
         currentConnection_.store(connection, std::memory_order_release);
         log(LogLevel::INFO, "a Control-API client connected");
 
@@ -213,6 +231,9 @@ void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t 
 
         sendOutbound(&client, connection, state);
         if (client.closed()) {
+            break;
+        }
+        if (closeIfLingering(client, state)) {
             break;
         }
 
@@ -245,21 +266,53 @@ void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t 
     }
 }
 
+bool ApiServer::closeIfLingering(Connection& client, NetworkState& state) {
+    if (client.inputEnded()) {
+        return false;  // it has had its say; the drain has a bound of its own
+    }
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point unfinishedSince = client.unfinishedSince();
+    const std::string* reply = nullptr;
+    if (!state.admitted && now >= state.admitBy) {
+        reply = &state.noTokenInTimeReply;
+        log(LogLevel::INFO, "a Control-API client sent no request with the right token within 3 seconds; closing it");
+    } else if (unfinishedSince != Clock::time_point{} &&
+               now - unfinishedSince >= std::chrono::milliseconds(kClientPatienceMs)) {
+        reply = &state.unfinishedLineReply;
+        log(LogLevel::INFO, "a Control-API client left a request line unfinished for 3 seconds; closing it");
+    } else {
+        return false;
+    }
+    writeStraight(client, *reply);
+    return true;
+}
+
 void ApiServer::holdOrTurnAway(Socket& listener, NetworkState& state) {
-    if (!state.held) {
-        const SocketHandle handle = listener.accept(0);
-        if (handle != kInvalidSocket) {
-            state.held = std::make_unique<Connection>(handle);
-            state.heldPasses = 0;
-        }
-    } else if (++state.heldPasses >= kBusyAfterPasses) {
-        (void)state.held->writeLine(state.busyReply, kWriteLimitMs);
-        log(LogLevel::INFO, "a second client was turned away: one client at a time");
-        // What it sent is read first: closing over unread bytes would reset the
-        // connection, and the reset can destroy the busy line before the client reads it.
-        state.held->closeInOrder();
+    if (state.held && ++state.heldPasses >= kBusyAfterPasses) {
+        turnAway(*state.held, state);
         state.held.reset();
     }
+    for (int taken = 0; taken < kAcceptsPerPass; ++taken) {
+        const SocketHandle handle = listener.accept(0);
+        if (handle == kInvalidSocket) {
+            break;
+        }
+        if (!state.held) {
+            state.held = std::make_unique<Connection>(handle);
+            state.heldPasses = 0;
+        } else {
+            Connection other(handle);
+            turnAway(other, state);
+        }
+    }
+}
+
+void ApiServer::turnAway(Connection& client, const NetworkState& state) {
+    (void)client.writeLine(state.busyReply, kWriteLimitMs);
+    log(LogLevel::INFO, "a second client was turned away: one client at a time");
+    // What it sent is read first: closing over unread bytes would reset the connection,
+    // and the reset can destroy the busy line before the client reads it.
+    client.closeInOrder();
 }
 
 void ApiServer::readRequest(Connection& client, std::uint64_t connection, NetworkState& state) {
@@ -270,6 +323,9 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
         writeStraight(client, state.requestTooLongReply);
         break;
     case LineRead::Line:
+        if (!state.admitted) {
+            state.admitted = carriesToken(state.line);
+        }
         if (inbound_.tryPush(state.line, connection)) {
             state.replyClaimed = false;  // the reply's claim travels with the line
             ++state.repliesOwed;
@@ -277,6 +333,14 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
             writeStraight(client, state.queueFullReply);
         }
         break;
+    }
+}
+
+bool ApiServer::carriesToken(std::string_view line) const {
+    try {
+        return sameToken(parseRequest(line).token, token_);
+    } catch (...) {
+        return false;  // the pump answers why; the line admits nobody
     }
 }
 

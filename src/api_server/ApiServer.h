@@ -76,8 +76,15 @@ private:
     void run(Socket listener);
     // Moves lines between one client and the rings until it goes or stop is asked.
     void serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state);
-    // Takes a second client to hold, or turns the held one away once it has waited.
+    // Takes a second client to hold, turns the held one away once it has waited, and
+    // every other client waiting to be taken at once.
     void holdOrTurnAway(Socket& listener, NetworkState& state);
+    void turnAway(Connection& client, const NetworkState& state);
+    // Tells a client that has lingered past kClientPatienceMs (without sending a request
+    // with the right token, or with a line left unfinished) why it goes; true when it must.
+    bool closeIfLingering(Connection& client, NetworkState& state);
+    // Whether a request line holds the server's token (and is a request at all).
+    bool carriesToken(std::string_view line) const;
     // Reads one request line into the inbound ring, its reply's claim already taken.
     void readRequest(Connection& client, std::uint64_t connection, NetworkState& state);
     // Frees every waiting outbound slot; those not for the given connection are dropped.

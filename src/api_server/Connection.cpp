@@ -49,6 +49,14 @@ void Connection::closeInOrder() noexcept {
     close();
 }
 
+void Connection::noteUnfinishedLine(std::string_view chunk) {
+    if (chunk.back() == '\n') {
+        unfinishedSince_ = {};
+    } else if (chunk.find('\n') != std::string_view::npos || unfinishedSince_ == Clock::time_point{}) {
+        unfinishedSince_ = Clock::now();  // a line begun in this chunk
+    }
+}
+
 bool Connection::hasWaitingLine() const noexcept {
     return !discarding_ && buffer_.find('\n') != std::string::npos;
 }
@@ -104,6 +112,7 @@ LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake
         char chunk[kChunkBytes];
         const ssize_t received = ::recv(handle_, chunk, sizeof chunk, 0);
         if (received > 0) {
+            noteUnfinishedLine(std::string_view(chunk, static_cast<std::size_t>(received)));
             buffer_.append(chunk, static_cast<std::size_t>(received));
         } else if (received == 0) {
             inputEnded_ = true;  // the client may still read: replies go out until the server closes

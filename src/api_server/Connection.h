@@ -2,6 +2,7 @@
 
 #include "api_server/Socket.h"
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,9 @@ public:
     bool inputEnded() const noexcept { return inputEnded_; }
     // Whether readLine would hand out a line without waiting.
     bool hasWaitingLine() const noexcept;
+    // When the first byte of the line still waiting for its '\n' came (an over-long line
+    // being dropped counts); the clock's epoch while every line received is whole.
+    std::chrono::steady_clock::time_point unfinishedSince() const noexcept { return unfinishedSince_; }
 
     bool closed() const noexcept { return closed_ || handle_ == kInvalidSocket; }
     // Closes at once; unread bytes from the client make the system answer with a reset.
@@ -49,11 +53,15 @@ public:
     void closeInOrder() noexcept;
 
 private:
+    // Called with each chunk before it joins the buffer.
+    void noteUnfinishedLine(std::string_view chunk);
+
     SocketHandle handle_;
     std::string buffer_;
     bool closed_ = false;
     bool inputEnded_ = false;
     bool discarding_ = false;  // inside an over-long line, waiting for its '\n'
+    std::chrono::steady_clock::time_point unfinishedSince_{};
 };
 
 }  // namespace ostrel::api_server

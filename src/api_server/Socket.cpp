@@ -77,7 +77,10 @@ bool Socket::open(int type, std::uint16_t port, core::Logger* logger) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool bound = ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (!bound || (tcp && ::listen(handle, 4) != 0)) {
+    // A long queue: clients that connect together all wait their turn in it, to be let in
+    // or told the door is busy, instead of having their connection attempts dropped and
+    // retried seconds later.
+    if (!bound || (tcp && ::listen(handle, SOMAXCONN) != 0)) {
         logError(logger, tcp ? "could not listen on 127.0.0.1:" + std::to_string(port)
                              : "could not bind 127.0.0.1:" + std::to_string(port) + " (UDP)");
         closeSocket(handle);

@@ -26,7 +26,7 @@ std::pair<int, std::string> refusal(const std::string& line) {
 TEST(ApiMessagesTest, ARequestGivesItsMethodIdParamsAndToken) {
     const Request request = parseRequest(R"({"jsonrpc":"2.0","id":{"z":1,"a":[1.50,1e2]},"method":"tracks.add","params":{"b":1,"a":2},"token":"t"})");
     EXPECT_EQ(request.method, "tracks.add");
-    EXPECT_EQ(request.id, R"({"a":[1.5,100.0],"z":1})");
+    EXPECT_EQ(request.id, R"({"z":1,"a":[1.50,1e2]})");  // as written, not as the library would write it
     EXPECT_EQ(request.params.dump(), R"({"a":2,"b":1})");
     EXPECT_EQ(request.token, "t");
 }
@@ -53,13 +53,20 @@ TEST(ApiMessagesTest, UnusableLinesAreRefusedWithTheFirstRuleTheyBreak) {
     }
 }
 
-TEST(ApiMessagesTest, ANumberBeyondADoubleIsNotAParseError) {
-    EXPECT_THROW((void)parseRequest(R"({"method":"m","params":{"x":1e999}})"), json::out_of_range);
+// Regression: the library's own exception, "[json.exception.out_of_range.406] number
+// overflow parsing '1e400'", went to the client as an internal error.
+TEST(ApiMessagesTest, ANumberBeyondADoubleIsAParseErrorInPlainWords) {
+    const std::pair<int, std::string> tooLarge{-32700, std::string(kNumberTooLargeMessage)};
+    for (const char* line : {R"({"method":"project.setTempo","params":{"bpm":1e400}})",
+                             R"({"method":"m","params":{"x":[-1e999]}})", R"({"id":1e400,"method":"m"})"}) {
+        EXPECT_EQ(refusal(line), tooLarge) << line;
+    }
+    EXPECT_EQ(refusal(R"({"method":"m","params":{"x":1e-400}})"), (std::pair<int, std::string>{0, ""}));
 }
 
 TEST(ApiMessagesTest, TheIdIsReadBackFromAnyObjectLine) {
-    EXPECT_EQ(extractRequestId(R"({"id":1.50,"method":5})"), "1.5");
-    EXPECT_EQ(extractRequestId(R"({"id":[{"b":1,"a":2}]})"), R"([{"a":2,"b":1}])");
+    EXPECT_EQ(extractRequestId(R"({"id":1.50,"method":5})"), "1.50");
+    EXPECT_EQ(extractRequestId(R"({"id":[{"b":1,"a":2}]})"), R"([{"b":1,"a":2}])");
     EXPECT_EQ(extractRequestId(R"({"method":"m"})"), "null");
     EXPECT_EQ(extractRequestId(R"([{"id":1}])"), "null");
     EXPECT_EQ(extractRequestId(R"({"id":1,)"), "null");
@@ -84,8 +91,23 @@ TEST(ApiMessagesTest, TextThatIsNotUtf8IsWrittenWithReplacementCharacters) {
               "{\"error\":{\"code\":-32603,\"message\":\"internal error: \xef\xbf\xbd\"},\"id\":null,\"jsonrpc\":\"2.0\"}");
 }
 
+// Regression: an id of 123456789012345678901234567890 came back as 1.2345678901234568e+29,
+// so the client could not match its reply.
+TEST(ApiMessagesTest, AReplyCarriesTheIdAsTheClientWroteIt) {
+    for (const char* id :
+         {"123456789012345678901234567890", "1.50", "-0", "1E2", "1e-400", R"("é x")", R"({"b":[1.0],"a":"}"})"}) {
+        const std::string line = std::string(R"({"method":"m","id":)") + id + "}";
+        EXPECT_EQ(makeResultReply(parseRequest(line).id, json::object()),
+                  std::string(R"({"id":)") + id + R"(,"jsonrpc":"2.0","result":{}})");
+        EXPECT_EQ(makeErrorReply(extractRequestId(line), -32601, "x"),
+                  std::string(R"({"error":{"code":-32601,"message":"x"},"id":)") + id + R"(,"jsonrpc":"2.0"})");
+    }
+}
+
 TEST(ApiMessagesTest, AnUnreadableIdIsWrittenAsNull) {
-    EXPECT_EQ(makeResultReply("{broken", json::object()), R"({"id":null,"jsonrpc":"2.0","result":{}})");
+    for (const char* id : {"{broken", "", "1 2", "[1, 2]", "1e400", "\"a\"\n"}) {
+        EXPECT_EQ(makeResultReply(id, json::object()), R"({"id":null,"jsonrpc":"2.0","result":{}})") << id;
+    }
 }
 
 }  // namespace

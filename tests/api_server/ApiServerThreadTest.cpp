@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ostrel::api_server {
@@ -34,7 +38,7 @@ std::string errorLine(const std::string& id, int code, const std::string& messag
 //   "echo" answers its params; "ping" answers {}; "notify" raises params.count
 //   notifications of params.bytes padding and answers {}; "refuse" throws -32602;
 //   "nope" throws -32601; "throw" throws std::invalid_argument; "text" answers non-JSON;
-//   "big" answers a result of 9000 bytes.
+//   "big" answers a result of 9000 bytes; "library" lets the JSON library throw.
 class ApiServerThreadTest : public ::testing::Test {
 protected:
     ApiServerThreadTest() {
@@ -74,6 +78,9 @@ protected:
         }
         if (method == "big") {
             return json{{"data", std::string(9000, 'b')}}.dump();
+        }
+        if (method == "library") {
+            return json::parse(params).at("missing").dump();
         }
         return "{}";
     }
@@ -132,8 +139,17 @@ TEST_F(ApiServerThreadTest, EveryRequestGetsItsExactReplyLine) {
          errorLine("null", -32603, "internal error: no track with that id")},
         {"handler answers text", TestClient::request(9, "text", kTokenMember),
          errorLine("9", -32603, "the handler returned text that is not JSON")},
-        {"number overflows a double", TestClient::request(10, "echo", kTokenMember + R"(,"params":{"x":1e999})"),
-         errorLine("null", -32603, "internal error: [json.exception.out_of_range.406] number overflow parsing '1e999'")},
+        {"number beyond a double", TestClient::request(10, "echo", kTokenMember + R"(,"params":{"bpm":1e400})"),
+         errorLine("null", -32700, "the line holds a number too large to read (beyond 1.7e308 either way)")},
+        {"the JSON library throws in the handler", TestClient::request(16, "library", kTokenMember),
+         errorLine("null", -32603,
+                   "internal error: a value of the request or of its answer could not be read or written as JSON")},
+        {"an id of 30 digits", R"({"id":123456789012345678901234567890,"method":"ping",)" + kTokenMember + "}",
+         R"({"id":123456789012345678901234567890,"jsonrpc":"2.0","result":{}})"},
+        {"an id of 30 digits refused", R"({"id":123456789012345678901234567890,"method":"nope",)" + kTokenMember + "}",
+         errorLine("123456789012345678901234567890", -32601, "unknown method: nope")},
+        {"an id with a fraction and spaces", R"({"id": 1.50 ,"method":"ping",)" + kTokenMember + "}",
+         R"({"id":1.50,"jsonrpc":"2.0","result":{}})"},
         {"wrong token before unknown method", TestClient::request(11, "nosuch", R"("token":"wrong")"),
          errorLine("11", -32001, "the token is wrong or missing")},
         {"token as a number", TestClient::request(12, "ping", R"("token":5)"),
@@ -355,6 +371,106 @@ TEST_F(ApiServerThreadTest, ALeavingClientsLinesAreHandledButTheirRepliesGoToNob
     EXPECT_THAT(recordedCalls(), ::testing::ElementsAre(R"(echo {"n":1})", R"(echo {"n":2})", "ping {}"));
     // Nothing else was waiting for this client.
     EXPECT_EQ(roundTrip(next, TestClient::request(4, "ping", kTokenMember)), R"({"id":4,"jsonrpc":"2.0","result":{}})");
+}
+
+// ---- A door nobody may hold without the token ----
+
+const std::string kNoTokenInTime = errorLine(
+    "null", -32005,
+    "no request with the right token came within 3 seconds of connecting; closing the connection so that other "
+    "clients can connect");
+const std::string kUnfinishedLine = errorLine(
+    "null", -32005,
+    "a request line was left unfinished for 3 seconds (each request ends with a newline); closing the connection so "
+    "that other clients can connect");
+
+// What a client does once connected, over and over until the server ends the connection.
+struct Lingering {
+    const char* name;
+    std::string first;  // sent once, at the start
+    std::string again;  // sent every 200 ms ("" for nothing)
+    std::string closingLine;
+};
+
+// Regression: a client that sent nothing, or a byte a second, held the one-client door
+// without the token for as long as it liked, and everyone else was turned away.
+TEST_F(ApiServerThreadTest, AClientThatLingersWithoutTheTokenOrWithAnUnfinishedLineIsToldAndClosed) {
+    const std::vector<Lingering> cases = {
+        {"silent", "", "", kNoTokenInTime},
+        {"a byte at a time", "", "{", kNoTokenInTime},
+        {"requests without the right token", "", TestClient::request(1, "ping", R"("token":"wrong")") + "\n",
+         kNoTokenInTime},
+        {"a line left unfinished after the token", TestClient::request(1, "ping", kTokenMember) + "\n{\"id\":2", "",
+         kUnfinishedLine},
+        {"the token, then a byte at a time", TestClient::request(1, "ping", kTokenMember) + "\n", "x", kUnfinishedLine},
+    };
+    startServer();
+    for (const Lingering& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestClient lingering(server->port());
+        ASSERT_TRUE(lingering.send(c.first));
+        std::optional<std::string> line;
+        // Bounded by the guard: a server that never closes it fails here.
+        for (const auto guard = std::chrono::steady_clock::now() + test::kGuard;
+             std::chrono::steady_clock::now() < guard;) {
+            if (!c.again.empty()) {
+                (void)lingering.send(c.again);  // the server may have closed already
+            }
+            line = lingering.readLine(std::chrono::milliseconds(200));
+            if (line && line->find("-32005") != std::string::npos) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(line ? 200 : 0));
+        }
+        EXPECT_EQ(line, c.closingLine);
+        EXPECT_TRUE(lingering.waitClosed());
+        // The door is free for the next client.
+        TestClient next(server->port());
+        EXPECT_EQ(roundTrip(next, TestClient::request(9, "ping", kTokenMember)),
+                  R"({"id":9,"jsonrpc":"2.0","result":{}})");
+    }
+    EXPECT_EQ(capture->count("a Control-API client sent no request with the right token within 3 seconds; closing it"),
+              3);
+    EXPECT_EQ(capture->count("a Control-API client left a request line unfinished for 3 seconds; closing it"), 2);
+}
+
+TEST_F(ApiServerThreadTest, AClientThatGaveTheTokenKeepsTheDoorWhileIdle) {
+    startServer();
+    TestClient client(server->port());
+    EXPECT_EQ(roundTrip(client, TestClient::request(1, "ping", kTokenMember)),
+              R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    // Past the time a client without the token is given: nothing comes, the door stays open.
+    EXPECT_EQ(client.readLine(std::chrono::milliseconds(4000)), std::nullopt);
+    EXPECT_EQ(roundTrip(client, TestClient::request(2, "ping", kTokenMember)),
+              R"({"id":2,"jsonrpc":"2.0","result":{}})");
+}
+
+// Regression: of 50 clients connecting at once, several had no answer within 10 s: the
+// listening queue held 4, and one waiting client was taken every other pass.
+TEST_F(ApiServerThreadTest, EveryOneOfACrowdConnectingAtOnceIsTurnedAwayWhileTheDoorIsHeld) {
+    startServer();
+    TestClient holder(server->port());
+    EXPECT_EQ(roundTrip(holder, TestClient::request(1, "ping", kTokenMember)),
+              R"({"id":1,"jsonrpc":"2.0","result":{}})");
+    std::vector<std::unique_ptr<TestClient>> crowd;
+    for (int i = 0; i < 100; ++i) {
+        crowd.push_back(std::make_unique<TestClient>(server->port(), TestClient::Connect::Later));
+    }
+    const std::string busy =
+        errorLine("null", -32004, "another client is already connected (one at a time); try again when it disconnects");
+    // One guard for the whole crowd, against a server that never answers some.
+    std::vector<std::optional<std::string>> answers(crowd.size());
+    for (const auto guard = std::chrono::steady_clock::now() + test::kGuard;
+         std::chrono::steady_clock::now() < guard && std::count(answers.begin(), answers.end(), std::nullopt) > 0;) {
+        for (std::size_t i = 0; i < crowd.size(); ++i) {
+            if (!answers[i]) {
+                answers[i] = crowd[i]->readLine(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), busy), 100);
+    EXPECT_EQ(roundTrip(holder, TestClient::request(2, "ping", kTokenMember)),
+              R"({"id":2,"jsonrpc":"2.0","result":{}})");
 }
 
 // ---- Notifications ----

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -79,13 +80,18 @@ private:
 // A plain loopback TCP client, as a script would be.
 class TestClient {
 public:
-    explicit TestClient(std::uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Later: the connection is on its way when the client is made, as when many connect
+    // at once; such a client only reads.
+    enum class Connect { Now, Later };
+
+    explicit TestClient(std::uint16_t port, Connect connect = Connect::Now) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | (connect == Connect::Later ? SOCK_NONBLOCK : 0), 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+            !(connect == Connect::Later && errno == EINPROGRESS)) {
             close();
         }
     }
@@ -111,9 +117,9 @@ public:
     // Whether the server's end came as a reset rather than an orderly close.
     bool wasReset() const { return reset_; }
 
-    // The next line without its '\n'; nothing when the server closed or the guard ran out.
-    std::optional<std::string> readLine() {
-        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    // The next line without its '\n'; nothing when the server closed or the wait ran out.
+    std::optional<std::string> readLine(std::chrono::milliseconds wait = kGuard) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
         for (;;) {
             if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
                 std::string line = buffer_.substr(0, end);
@@ -171,7 +177,9 @@ private:
     bool fill(std::chrono::steady_clock::time_point deadline) {
         while (std::chrono::steady_clock::now() < deadline) {
             pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (::poll(&entry, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, 50))) <= 0) {
                 continue;
             }
             char chunk[65536];

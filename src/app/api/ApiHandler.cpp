@@ -98,8 +98,9 @@ std::string ApiHandler::handle(const std::string& method, const std::string& par
     if (parsed.is_discarded()) {
         parsed = json::object();
     }
-    // The whole result is built before any of it is written.
-    return (this->*found->run)(parsed).dump();
+    // The whole result is built before any of it is written; text that is not UTF-8 is
+    // written with replacement characters rather than failing the request.
+    return (this->*found->run)(parsed).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 // Parameter readers.
@@ -131,13 +132,26 @@ bool ApiHandler::requireBool(const Json& params, const char* name) {
     invalidParams("the parameter \"" + std::string(name) + "\" (a yes/no) is missing or wrong");
 }
 
-ApiHandler::Json ApiHandler::valueOr(const Json& params, const char* name, Json fallback) {
-    if (params.is_object()) {
-        if (const auto it = params.find(name); it != params.end() && !it->is_null()) {
-            return *it;
-        }
+// A member of the wrong type is refused here, in words, rather than by the JSON library,
+// whose exception text would name its internals.
+std::optional<double> ApiHandler::optionalNumber(const Json& params, const char* name) {
+    if (!params.is_object() || !params.contains(name) || params[name].is_null()) {
+        return std::nullopt;
     }
-    return fallback;
+    if (!params[name].is_number()) {
+        invalidParams("the parameter \"" + std::string(name) + "\" (a number) is wrong");
+    }
+    return params[name].get<double>();
+}
+
+std::string ApiHandler::optionalText(const Json& params, const char* name) {
+    if (!params.is_object() || !params.contains(name) || params[name].is_null()) {
+        return {};
+    }
+    if (!params[name].is_string()) {
+        invalidParams("the parameter \"" + std::string(name) + "\" (a text) is wrong");
+    }
+    return params[name].get<std::string>();
 }
 
 void ApiHandler::invalidParams(const std::string& message) {
@@ -453,7 +467,7 @@ ApiHandler::Json ApiHandler::tracksAddAudioClip(const Json& params) {
     if (!project_->sampleFiles().contains(qText(file), Qt::CaseSensitive)) {
         invalidParams("no sound file \"" + file + "\" in the samples folder (tracks.samples lists the files)");
     }
-    const double startBeats = valueOr(params, "startBeats", 0.0).get<double>();
+    const double startBeats = optionalNumber(params, "startBeats").value_or(0.0);
     requireSongBeats(startBeats, "startBeats");
     const QString clipId = project_->addAudioClip(qText(stringField(track, "id")), qText(file), startBeats);
     if (clipId.isEmpty()) {
@@ -551,7 +565,7 @@ ApiHandler::Json ApiHandler::clipsAdd(const Json& params) {
 ApiHandler::Json ApiHandler::clipsMove(const Json& params) {
     const QVariantMap track = requireTrack(params, "trackId");
     const QVariantMap clip = findClip(track, requireText(params, "clipId"));
-    const std::string toTrackId = valueOr(params, "toTrackId", "").get<std::string>();
+    const std::string toTrackId = optionalText(params, "toTrackId");
     const QVariantMap target = toTrackId.empty() ? track : findTrack(toTrackId);
     const double startBeats = requireNumber(params, "startBeats");
     requireSongBeats(startBeats, "startBeats");
@@ -649,9 +663,7 @@ ApiHandler::Json ApiHandler::addOrEditNote(const Json& params, NoteCall call) {
     const QVariantMap clip = requireMidiClip(track, requireText(params, "clipId"));
     const double pitch = requireNumber(params, "pitch");
     // An edit without a velocity keeps the note's own; it is read once the note is found.
-    const Json velocityParam = valueOr(params, "velocity", nullptr);
-    const std::optional<double> velocity =
-        velocityParam.is_null() ? std::nullopt : std::optional<double>(velocityParam.get<double>());
+    const std::optional<double> velocity = optionalNumber(params, "velocity");
     const double startBeats = requireNumber(params, "startBeats");
     const double lengthBeats = requireNumber(params, "lengthBeats");
     // Written so that a value that is not a number fails too.
@@ -741,7 +753,7 @@ ApiHandler::Json ApiHandler::devicesList(const Json& params) {
 ApiHandler::Json ApiHandler::devicesAdd(const Json& params) {
     const QVariantMap track = requireTrack(params, "trackId");
     const std::string deviceId = requireText(params, "deviceId");
-    const std::string preset = valueOr(params, "preset", "").get<std::string>();
+    const std::string preset = optionalText(params, "preset");
     bool typeKnown = false;
     bool presetKnown = preset.empty();
     for (const QVariant& entry : project_->effectCatalogue()) {

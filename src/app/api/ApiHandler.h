@@ -53,8 +53,10 @@ private:
     static std::string requireText(const Json& params, const char* name);
     static double requireNumber(const Json& params, const char* name);
     static bool requireBool(const Json& params, const char* name);
-    // The member's value, or the default when it is absent or null.
-    static Json valueOr(const Json& params, const char* name, Json fallback);
+    // The optional ones answer nothing (an empty text) when the member is absent or null,
+    // and refuse one of another type.
+    static std::optional<double> optionalNumber(const Json& params, const char* name);
+    static std::string optionalText(const Json& params, const char* name);
     [[noreturn]] static void invalidParams(const std::string& message);
 
     // Lookups; each refuses what it cannot find.

@@ -156,11 +156,6 @@ TEST_F(ApiHandlerTest, EveryRefusalHasItsCodeAndExactMessage) {
     EXPECT_FALSE(rig.project.canUndo());
 }
 
-TEST_F(ApiHandlerTest, AWronglyTypedOptionalParameterFailsInTheLibraryNotAsARefusal) {
-    const std::string params = R"({"id":")" + loops() + R"(","file":"loop.wav","startBeats":"x"})";
-    EXPECT_THROW((void)handler.handle("tracks.addAudioClip", params), json::type_error);
-}
-
 struct Answer {
     std::string method;
     json params;
@@ -472,10 +467,20 @@ TEST_F(ApiClipTest, EveryRefusalHasItsExactMessageAndChangesNothing) {
     EXPECT_FALSE(rig.project.canUndo()) << "no refusal changed the song";
 }
 
-TEST_F(ApiClipTest, AWronglyTypedTargetOrPresetFailsInTheLibrary) {
-    EXPECT_THROW((void)handler.handle("clips.move", onVerse(R"("toTrackId":5,"startBeats":0)")), json::type_error);
-    EXPECT_THROW((void)handler.handle("devices.add", onKeys(R"("deviceId":"ostrel.delay","preset":5)")),
-                 json::type_error);
+// Regression: these reached the client as the JSON library's own exception text,
+// "[json.exception.type_error.302] type must be number, but is string".
+TEST_F(ApiClipTest, AnOptionalParameterOfTheWrongTypeIsRefusedInWords) {
+    const std::vector<Refusal> refusals = {
+        {"start as text", "tracks.addAudioClip", R"({"id":")" + loops() + R"(","file":"loop.wav","startBeats":"x"})",
+         -32602, "the parameter \"startBeats\" (a number) is wrong"},
+        {"target track as a number", "clips.move", onVerse(R"("toTrackId":5,"startBeats":0)"), -32602,
+         "the parameter \"toTrackId\" (a text) is wrong"},
+        {"velocity as text", "clips.addNote", onVerse(R"("pitch":60,"startBeats":0,"lengthBeats":1,"velocity":"loud")"),
+         -32602, "the parameter \"velocity\" (a number) is wrong"},
+        {"preset as a number", "devices.add", onKeys(R"("deviceId":"ostrel.delay","preset":5)"), -32602,
+         "the parameter \"preset\" (a text) is wrong"},
+    };
+    expectRefusals(refusals);
     EXPECT_FALSE(rig.project.canUndo());
 }
 

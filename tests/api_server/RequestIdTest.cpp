@@ -1,0 +1,52 @@
+#include "api_server/RequestId.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel::api_server {
+namespace {
+
+struct IdCase {
+    const char* name;
+    std::string line;
+    std::optional<std::string> id;
+};
+
+TEST(RequestIdTest, TheIdIsTheTextTheClientWroteLessItsSpaces) {
+    const std::vector<IdCase> cases = {
+        {"30 digits", R"({"id":123456789012345678901234567890,"method":"m"})", "123456789012345678901234567890"},
+        {"fraction and exponent as written", R"({"method":"m","id":-1.50E+2})", "-1.50E+2"},
+        {"negative zero", R"({"id":-0})", "-0"},
+        {"string with escapes and spaces", R"({"id" : "a \"b\" \u00e9 }" , "method":"m"})", R"("a \"b\" \u00e9 }")"},
+        {"object with spaces", "{ \"id\" :\t{ \"b\" : [ 1 , 2 ] , \"a\" : \"x y\" } }", R"({"b":[1,2],"a":"x y"})"},
+        {"escaped member name", R"({"\u0069d":7})", "7"},
+        {"the last of several, as the parser takes", R"({"id":1,"id":2})", "2"},
+        {"after nested values with brackets in strings",
+         R"({"params":{"id":[1,"]}"],"x":{"id":3}},"token":"{","id":true})", "true"},
+        {"an id only inside params is none", R"({"method":"m","params":{"id":5}})", std::nullopt},
+        {"null", R"({"id":null})", "null"},
+        {"not an object", R"([{"id":1}])", std::nullopt},
+        {"empty object", "{}", std::nullopt},
+    };
+    for (const IdCase& c : cases) {
+        EXPECT_EQ(rawRequestId(c.line), c.id) << c.name;
+    }
+}
+
+// Cut short anywhere, the walk ends without an id and without reading past the end.
+TEST(RequestIdTest, TextThatIsNotJsonAfterAllHasNoId) {
+    for (const char* line :
+         {"{", R"({"id")", R"({"id":)", R"({"id":"open)", R"({"id":[1,{"a":)", R"({"a":1 "id":2})", R"({"id\)"}) {
+        EXPECT_EQ(rawRequestId(line), std::nullopt) << line;
+    }
+}
+
+TEST(RequestIdTest, SpacesGoOnlyBetweenTokens) {
+    EXPECT_EQ(withoutSpaces(" [ 1 ,\t\"a b\\\" c\" ,\r\n{ } ] "), R"([1,"a b\" c",{}])");
+}
+
+}  // namespace
+}  // namespace ostrel::api_server
