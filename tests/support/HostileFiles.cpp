@@ -10,7 +10,10 @@
 #include <future>
 #include <string>
 #include <stdexcept>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -89,6 +92,41 @@ bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::functio
     }
     loader.join();
     return returned;
+}
+
+FileHeldElsewhere::FileHeldElsewhere(const std::filesystem::path& path) {
+    int ready[2];
+    int release[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls: the test process may have threads.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::write(ready[1], "x", 1) != 1) {
+            ::_exit(1);
+        }
+        pollfd waitForRelease{release[0], POLLIN, 0};
+        ::close(release[1]);
+        ::poll(&waitForRelease, 1, 60000);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    child_ = child;
+    release_ = release[1];
+    char byte = 0;
+    holding_ = child > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+}
+
+FileHeldElsewhere::~FileHeldElsewhere() {
+    ::close(release_);
+    if (child_ > 0) {
+        int status = 0;
+        ::waitpid(child_, &status, 0);
+    }
 }
 
 }  // namespace ostrel::test

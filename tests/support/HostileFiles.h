@@ -23,4 +23,23 @@ void runWithinMemory(std::uint64_t growthMiB, const std::function<void()>& work)
 
 bool returnsWithoutAWriter(const std::filesystem::path& fifo, const std::function<void()>& load);
 
+// Another process holding an exclusive flock on a file (made when missing), as a program
+// that never finishes writing it would, until this object goes; should the test never let
+// go, the process ends by itself after a minute.
+class FileHeldElsewhere {
+public:
+    explicit FileHeldElsewhere(const std::filesystem::path& path);
+    ~FileHeldElsewhere();
+    FileHeldElsewhere(const FileHeldElsewhere&) = delete;
+    FileHeldElsewhere& operator=(const FileHeldElsewhere&) = delete;
+
+    // Whether the other process holds the lock now.
+    bool holding() const { return holding_; }
+
+private:
+    int child_ = -1;
+    int release_ = -1;  // closed to let go
+    bool holding_ = false;
+};
+
 }  // namespace ostrel::test

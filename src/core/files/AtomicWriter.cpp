@@ -4,12 +4,14 @@
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/PathSuffix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace ostrel::core {
@@ -43,8 +45,24 @@ std::filesystem::path resolvedTarget(const std::filesystem::path& path) {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-void lockWholeFile(int fd) {
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+using Clock = std::chrono::steady_clock;
+
+// Waits for the lock until the deadline, without blocking in the call: a holder that
+// never lets go must cost the writer a few seconds, not its thread.
+bool lockWholeFile(int fd, Clock::time_point deadline) {
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
 }
 
@@ -56,15 +74,21 @@ bool stillNamed(int fd, const std::filesystem::path& path) {
     return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && sameFile(opened, named);
 }
 
-enum class Claim { Ours, TryAgain, Failed };
+enum class Claim { Ours, TryAgain, Busy, Failed };
 
 // One try at making the temporary file ours: a fresh file, locked, still at its name.
-Claim claimTemporary(const std::filesystem::path& temporary, int& fd) {
+// Busy when another holder kept a lock past the deadline.
+Claim claimTemporary(const std::filesystem::path& temporary, int& fd, Clock::time_point deadline) {
     fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
         // Another writer may lock it first and clear it away as a leftover before a byte
         // is written: then the name has moved on and this one tries again.
-        lockWholeFile(fd);
+        if (!lockWholeFile(fd, deadline)) {
+            // Left at its name: only a writer holding a file's lock removes it.
+            ::close(fd);
+            fd = -1;
+            return Claim::Busy;
+        }
         if (stillNamed(fd, temporary)) {
             return Claim::Ours;
         }
@@ -93,7 +117,10 @@ Claim claimTemporary(const std::filesystem::path& temporary, int& fd) {
     if (other < 0) {
         return errno == ENOENT || errno == ELOOP ? Claim::TryAgain : Claim::Failed;
     }
-    lockWholeFile(other);
+    if (!lockWholeFile(other, deadline)) {
+        ::close(other);
+        return Claim::Busy;
+    }
     if (stillNamed(other, temporary)) {
         ::unlink(temporary.c_str());
     }
@@ -118,10 +145,14 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     }
 
     const std::filesystem::path temporary = withSuffix(target, ".tmp");
+    const Clock::time_point deadline = Clock::now() + options.waitForOtherWriter;
     int fd = -1;
     Claim claim = Claim::TryAgain;
     for (int attempt = 0; attempt < kOpenAttempts && claim == Claim::TryAgain; ++attempt) {
-        claim = claimTemporary(temporary, fd);
+        claim = claimTemporary(temporary, fd, deadline);
+    }
+    if (claim == Claim::Busy) {
+        return fail(error, "cannot create " + temporary.string() + ": another program is writing it");
     }
     if (claim != Claim::Ours) {
         return fail(error, "cannot create " + temporary.string());

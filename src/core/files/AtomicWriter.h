@@ -1,18 +1,23 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace ostrel::core {
 
-// How the written file's permission bits are chosen.
+// How the written file's permission bits are chosen, and how long to wait for another
+// writer of the same target.
 struct AtomicWriteOptions {
     static constexpr int kKeepMode = -1;
     // kKeepMode: those of the file replaced, and 0666 less the umask for a new file.
     // Otherwise exactly these bits (say 0600 for a file that holds a secret), replaced
     // file or not.
     int mode = kKeepMode;
+    // Long enough for any save of ours to finish, short enough that a program holding the
+    // temporary file for ever costs a save, not the program.
+    std::chrono::milliseconds waitForOtherWriter{3000};
 };
 
 // Writes a file piece by piece beside its target, as target + ".tmp", and replaces the
@@ -22,7 +27,9 @@ struct AtomicWriteOptions {
 //
 // Two writers of one target, in one process or in two, never share a temporary file: each
 // holds an advisory lock (flock) on the temporary file it fills from open until its rename
-// or discard, and a writer that finds the name taken waits for that lock. A temporary file
+// or discard, and a writer that finds the name taken waits for that lock, for the options'
+// waitForOtherWriter at most: then it fails, saying another program is writing the
+// temporary file, and the target is left as it was. A temporary file
 // whose lock is free (a crash's leftover) or anything else at the name (a link someone
 // planted, a pipe) is removed and a fresh file made, so the bytes only ever go into a new
 // regular file of the writer's own, and none is removed or truncated while another writer
@@ -38,8 +45,8 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    // Creates the target's missing folders and the temporary file, waiting while another
-    // writer fills it. A writer already open discards what it had first.
+    // Creates the target's missing folders and the temporary file, waiting a while for
+    // another writer that fills it. A writer already open discards what it had first.
     [[nodiscard]] bool open(const std::filesystem::path& path, std::string* error,
                             const AtomicWriteOptions& options = {});
 
@@ -67,7 +74,7 @@ private:
 
 // Replaces the whole file at path with bytes through an AtomicFileWriter: written beside
 // it, forced to disk, then renamed over the target. Any thread; two at once for one target
-// are serialised on the temporary file.
+// are serialised on the temporary file, within the options' wait.
 [[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error,
                                        const AtomicWriteOptions& options = {});
 

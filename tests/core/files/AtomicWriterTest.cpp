@@ -1,5 +1,6 @@
 #include "core/files/AtomicWriter.h"
 
+#include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -248,6 +249,30 @@ TEST(AtomicWriterTwoWritersTest, AWriterWaitsForAnotherThatIsFillingTheTemporary
     second.join();
     EXPECT_TRUE(secondSaved);
     EXPECT_EQ(readFile(target), "second");  // the last rename wins
+}
+
+// Regression: a program that held the lock of "<target>.tmp" held every save of the target
+// as long as it liked (the settings save at start waited 60 s, and the start with it).
+TEST(AtomicWriterTwoWritersTest, AWriterGivesUpOnATemporaryFileAnotherProgramKeepsHoldingAndSaysSo) {
+    TempDir dir;
+    const fs::path target = dir / "settings.json";
+    writeFile(target, "old");
+    {
+        const FileHeldElsewhere holder(dir / "settings.json.tmp");
+        ASSERT_TRUE(holder.holding());
+        std::string error;
+        EXPECT_FALSE(writeFileAtomically(target, "new", &error));  // with the writer's own wait
+        EXPECT_EQ(error, "cannot create " + (dir / "settings.json.tmp").string() + ": another program is writing it");
+        AtomicFileWriter streaming;
+        EXPECT_FALSE(streaming.open(target, nullptr,
+                                    AtomicWriteOptions{AtomicWriteOptions::kKeepMode, std::chrono::milliseconds(50)}));
+        EXPECT_EQ(readFile(target), "old");
+        EXPECT_TRUE(fs::exists(dir / "settings.json.tmp"));  // not taken from under its holder
+    }
+    // Let go: its file is a leftover now, and the next save goes through.
+    EXPECT_TRUE(writeFileAtomically(target, "new", nullptr));
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_FALSE(fs::exists(dir / "settings.json.tmp"));
 }
 
 // ---- The streaming form.
