@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -64,18 +65,31 @@ void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc
         settings.setNote(kEnabledKey, {});
         return;
     }
-    // Made before the doors open, so a client can read it from the settings file.
-    const QString token = ensureApiToken(settings);
-    const std::uint16_t port = portSetting(settings, kPortKey);
-    if (server.running() && server.port() != port) {
-        server.stop();
-    }
     QStringList problems;
-    if (!server.running() && !server.start(port, token.toStdString())) {
-        logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
-        problems.append(QObject::tr("The Control API could not listen on port %1 (is another program using it?); "
-                                    "the app runs without it.")
-                            .arg(port));
+    // Made and saved before the door opens, so a client can read it from the settings file;
+    // a door whose token no client can read stays closed.
+    QString token;
+    std::string unsaved;
+    const std::uint16_t port = portSetting(settings, kPortKey);
+    if (!ensureApiToken(settings, token, &unsaved)) {
+        server.stop();
+        logger.log(core::LogLevel::ERROR, "api_server",
+                   "the API token could not be saved (" + unsaved +
+                       "), so no program could read it; the Control API stays closed until it can be saved");
+        problems.append(QObject::tr("The API token could not be saved in the settings file (%1), so no program "
+                                    "could read it; the Control API stays closed until it can be. Make room for the "
+                                    "file, then switch the server off and on again.")
+                            .arg(QString::fromStdString(unsaved)));
+    } else {
+        if (server.running() && server.port() != port) {
+            server.stop();
+        }
+        if (!server.running() && !server.start(port, token.toStdString())) {
+            logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
+            problems.append(QObject::tr("The Control API could not listen on port %1 (is another program using it?); "
+                                        "the app runs without it.")
+                                .arg(port));
+        }
     }
     const std::uint16_t oscPort = portSetting(settings, kOscPortKey);
     if (osc.running() && osc.port() != oscPort) {

@@ -2,6 +2,12 @@
 
 #include <QString>
 
+#include <string>
+
+namespace ostrel::core {
+class Logger;
+}
+
 namespace ostrel::app {
 
 class SettingsBridge;
@@ -10,8 +16,15 @@ class SettingsBridge;
 // std::random_device.
 QString makeApiToken();
 
-// When api.enabled is on and api.token is empty, makes a token and stores it (which saves
-// the settings file). Returns the token in force; "" while the API is off.
-QString ensureApiToken(SettingsBridge& settings);
+// The token in force while api.enabled is on ("" while it is off): made and stored when
+// api.token is empty, and held by the settings file, which is saved again when an earlier
+// save failed. False, token untouched, when the file cannot be made to hold it: no client
+// could read it, so the door must stay closed; the save's reason goes to error.
+[[nodiscard]] bool ensureApiToken(SettingsBridge& settings, QString& token, std::string* error);
+
+// At start: a settings file that holds a token and that other users may read (a file
+// copied in, or made by hand) is made the owner's alone (0600) at once, not at the next
+// save, and the log says so. GUI thread.
+void keepTokenFilePrivate(const SettingsBridge& settings, core::Logger& logger);
 
 }  // namespace ostrel::app

@@ -122,9 +122,9 @@ bool SettingsBridge::setValue(const QString& id, const QVariant& value) {
     }
 
     logger_.recordStep("settings", "changed " + key);
-    std::string saveError;
-    if (saving_ == SettingsSaving::ToFile && !store_.save(localPath(filePath_), &saveError)) {
-        logger_.log(core::LogLevel::ERROR, "settings", "could not save settings: " + saveError);
+    if (saving_ == SettingsSaving::ToFile) {
+        unsaved_.insert(id);
+        (void)save(nullptr);  // logged; the change stays in force
     }
     ++revision_;
     if (def->restartRequired && !restartNeeded_) {
@@ -142,6 +142,23 @@ void SettingsBridge::resetToDefault(const QString& id) {
         return;
     }
     setValue(id, settingValueToVariant(def->defaultValue));
+}
+
+bool SettingsBridge::save(std::string* error) {
+    std::string reason;
+    if (!store_.save(localPath(filePath_), &reason)) {
+        logger_.log(core::LogLevel::ERROR, "settings", "could not save settings: " + reason);
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return false;
+    }
+    unsaved_.clear();
+    return true;
+}
+
+bool SettingsBridge::saveAgain(std::string* error) {
+    return unsaved_.isEmpty() || saving_ == SettingsSaving::ThisRunOnly || save(error);
 }
 
 QVariantMap SettingsBridge::withNote(QVariantMap entry) const {

@@ -2,9 +2,12 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+
+#include <string>
 
 namespace ostrel::core {
 class Logger;
@@ -59,6 +62,14 @@ public:
     // From now on; ToFile at construction.
     void setSaving(SettingsSaving saving) { saving_ = saving; }
 
+    // Whether the settings file holds the setting's current value: false after a change
+    // whose save failed, until a later save succeeds (changes kept to this run count as
+    // held). The API token is of no use to a client until it is.
+    bool isSaved(const QString& id) const { return !unsaved_.contains(id); }
+    // Saves the file again when an earlier save failed, logged as any failed save. False,
+    // with the reason in error, when the file still does not hold every value.
+    [[nodiscard]] bool saveAgain(std::string* error);
+
     // A line the setting's row shows under its help while it is not empty, for what the
     // program found when it acted on the setting ("the port is in use"). Empty clears it.
     // The rows are rebuilt through revisionChanged; revision itself does not move.
@@ -73,12 +84,14 @@ signals:
 private:
     // The entry with its row's "note" ("" when there is none).
     QVariantMap withNote(QVariantMap entry) const;
+    [[nodiscard]] bool save(std::string* error);
 
     core::SettingsStore& store_;
     const core::SettingsRegistry& registry_;
     QString filePath_;
     core::Logger& logger_;
     QHash<QString, QString> notes_;
+    QSet<QString> unsaved_;  // changed since the last save that succeeded
     SettingsSaving saving_ = SettingsSaving::ToFile;
     int revision_ = 0;
     bool restartNeeded_ = false;  // once true, stays true until the program ends

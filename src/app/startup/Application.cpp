@@ -4,6 +4,7 @@
 #include "api_server/OscServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
+#include "app/api/ApiToken.h"
 #include "app/api/MainLoopHandOffs.h"
 #include "app/live/InstrumentController.h"
 #include "app/live/MidiController.h"
@@ -50,7 +51,6 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -149,9 +149,19 @@ struct Doors {
           renderCollection(&application) {
         api->handler = apiRequestHandler(handler);
         osc->handler = oscRequestHandler(handler);
+        keepTokenFilePrivate(settings, logger);
         applyDoorSettings(*api, *osc, settings, logger);
         connectDoors(pump, project, *api, *osc);
         startRenderCollection(renderCollection, application, project, *api);
+    }
+
+    // Both doors closed and their threads joined, each saying so in the log, before the
+    // program says it has closed; what is destroyed later finds them closed.
+    void close() {
+        renderCollection.stop();
+        pump.stop();
+        osc->stop();
+        api->stop();
     }
 
     std::unique_ptr<api_server::ApiServer> api;
@@ -205,20 +215,32 @@ void atFirstFrame(const FirstFrameContext& firstFrame) {
         [firstFrame] { onFirstFrame(firstFrame); }, Qt::SingleShotConnection);
 }
 
-// SIGTERM and SIGINT (a logout, kill, a service manager, Ctrl+C in the terminal) close the
-// program as its Quit command does: the event loop ends, settings and doors are closed in
-// order and "Ostrel closed" is logged. The handler only writes to a pipe; this reads it.
+const char* signalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "SIGTERM";
+    }
+}
+
+// SIGTERM, SIGINT and SIGHUP (a logout, kill, a service manager, Ctrl+C in the terminal,
+// the terminal closing) close the program as its Quit command does: the event loop ends,
+// settings and doors are closed in order and "Ostrel closed" is logged. The handler only
+// writes to a pipe; this reads it.
 std::unique_ptr<QSocketNotifier> quitOnShutdownSignals(QGuiApplication& application, core::Logger& logger) {
     const int pipe = core::ShutdownSignals::install();
     if (pipe < 0) {
-        logger.log(core::LogLevel::WARN, "app", "SIGTERM and SIGINT will end Ostrel without closing it in order");
+        logger.log(core::LogLevel::WARN, "app",
+                   "SIGTERM, SIGINT and SIGHUP will end Ostrel without closing it in order");
         return nullptr;
     }
     auto notifier = std::make_unique<QSocketNotifier>(pipe, QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, &application, [&logger] {
         while (const int signal = core::ShutdownSignals::takePending()) {
-            logger.log(core::LogLevel::INFO, "app",
-                       std::string("closing on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+            logger.log(core::LogLevel::INFO, "app", std::string("closing on ") + signalName(signal));
             QCoreApplication::quit();
         }
     });
@@ -234,19 +256,39 @@ void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& applicatio
 }
 
 // What a copy that holds its data folder starts first: the log (with the settings'
-// warnings and a lock that failed), the crash reporter and the shutdown signals.
+// warnings), the crash reporter and the shutdown signals.
 std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, core::Logger& logger,
                                                const core::SettingsStore& store, const QString& dataFolder,
-                                               const std::vector<std::string>& settingsWarnings,
-                                               const std::optional<std::string>& lockFailure) {
+                                               const std::vector<std::string>& settingsWarnings) {
     startLogging(logger, store, dataFolder + QStringLiteral("/logs/ostrel.log"), settingsWarnings);
-    if (lockFailure) {
-        logger.log(core::LogLevel::WARN, "app",
-                   "the data folder could not be locked (" + *lockFailure +
-                       "); a second copy of Ostrel would not be stopped from using it");
-    }
     installCrashReporter(dataFolder, logger);
     return quitOnShutdownSignals(application, logger);
+}
+
+// A copy that does not hold its data folder says why on stderr, having written nothing,
+// and answers its exit code: it never runs beside another copy, nor on a folder it cannot
+// keep its files in or keep to itself.
+int refuseToStart(core::FolderLock::Outcome outcome, const core::FolderLock& lock, const QString& dataFolder,
+                  const std::string& reason) {
+    const QByteArray folder = QFile::encodeName(dataFolder);
+    switch (outcome) {
+    case core::FolderLock::Outcome::HeldByOther:
+        if (lock.holderPid() > 0) {
+            std::fprintf(stderr, "Ostrel is already running with this data folder (process %ld).\n", lock.holderPid());
+        } else {
+            std::fprintf(stderr, "Ostrel is already running with this data folder.\n");
+        }
+        return kAlreadyRunningExitCode;
+    case core::FolderLock::Outcome::Unusable:
+        std::fprintf(stderr, "Ostrel cannot use %s as its data folder: %s.\n", folder.constData(), reason.c_str());
+        return kDataFolderUnusableExitCode;
+    case core::FolderLock::Outcome::Held:
+    case core::FolderLock::Outcome::Failed:
+        break;
+    }
+    std::fprintf(stderr, "Ostrel cannot lock its data folder %s against a second copy, so it does not start: %s.\n",
+                 folder.constData(), reason.c_str());
+    return kFolderLockFailedExitCode;
 }
 
 // A changed setting takes effect at once: the live ones, and the doors opened, closed or
@@ -271,14 +313,14 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // and the interface size.
     const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
     core::FolderLock folderLock;
-    std::string folderLockProblem;
-    const core::FolderLock::Outcome folder = folderLock.acquire(localPath(dataFolder), &folderLockProblem);
-    const bool anotherCopyRuns = folder == core::FolderLock::Outcome::HeldByOther;
+    std::string folderProblem;
+    const core::FolderLock::Outcome folder = folderLock.acquire(localPath(dataFolder), &folderProblem);
+    const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
     const core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store(registry);
     // A copy that is to stop reads nothing it might move aside.
     const std::vector<std::string> settingsWarnings =
-        anotherCopyRuns ? std::vector<std::string>() : store.load(localPath(dataFolder + QStringLiteral("/settings.json")));
+        holdsFolder ? store.load(localPath(dataFolder + QStringLiteral("/settings.json"))) : std::vector<std::string>();
     applyUiScale(store.getInt("appearance.ui_scale"));
 
     QGuiApplication application(argc, argv);
@@ -288,16 +330,13 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     addCommandLineOptions(parser);
     parser.process(application);  // --help and --version still answer beside a running copy
 
-    if (anotherCopyRuns) {
-        std::fprintf(stderr, "Ostrel is already running with this data folder (process %ld).\n",
-                     folderLock.holderPid());
-        return kAlreadyRunningExitCode;
+    if (!holdsFolder) {
+        return refuseToStart(folder, folderLock, dataFolder, folderProblem);
     }
 
     core::Logger& logger = core::Logger::instance();
     const std::unique_ptr<QSocketNotifier> shutdownSignals =
-        startServices(application, logger, store, dataFolder, settingsWarnings,
-                      folder == core::FolderLock::Outcome::Failed ? std::optional(folderLockProblem) : std::nullopt);
+        startServices(application, logger, store, dataFolder, settingsWarnings);
     const core::ActionScope startupAction("Application startup", logger);
 
     ThemeManager themes;
@@ -340,6 +379,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     }
     quitWhenAsked(parser, application);
     const int result = QGuiApplication::exec();
+    doors.close();
     logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
     return failureExitCode > 0 ? failureExitCode : result;
 }

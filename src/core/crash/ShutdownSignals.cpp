@@ -6,33 +6,56 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// The handler runs at any point of any thread: it touches only a lock-free atomic and
-// calls write(2), sigaction(2) and raise(3), which are async-signal-safe.
+// The handlers run at any point of any thread: they touch only lock-free atomics and call
+// write(2), sigaction(2), alarm(2) and raise(3), which are async-signal-safe.
 
 namespace ostrel::core {
 namespace {
 
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 int readEnd = -1;
 std::atomic<int> writeEnd{-1};
 std::atomic<bool> requested{false};
+std::atomic<int> firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Ends the process by the signal, as if no handler had been installed (from the signal's
+// own handler, when that handler returns).
+void endBy(int signal) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
 
 void onShutdownSignal(int signal) {
     const int savedErrno = errno;
     if (requested.exchange(true, std::memory_order_relaxed)) {
         // Asked twice: the close is taking too long for the person or the service manager.
-        struct sigaction fallback {};
-        fallback.sa_handler = SIG_DFL;
-        sigemptyset(&fallback.sa_mask);
-        ::sigaction(signal, &fallback, nullptr);
-        ::raise(signal);  // delivered when the handler returns, since it is blocked in it
+        endBy(signal);
         errno = savedErrno;
         return;
     }
+    firstSignal.store(signal, std::memory_order_relaxed);
+    ::alarm(ShutdownSignals::kCloseLimitSeconds);
     const char number = static_cast<char>(signal);
     // A full pipe only means a request already waits there.
     (void)!::write(writeEnd.load(std::memory_order_relaxed), &number, 1);
     errno = savedErrno;
+}
+
+// The close has not ended the process in time: something blocks it.
+void onCloseLimit(int) {
+    static constexpr char kMessage[] = "Ostrel did not close in time after the signal to close; ending it now\n";
+    (void)!::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    endBy(firstSignal.load(std::memory_order_relaxed));
+}
+
+bool startedIgnoring(int signal) {
+    struct sigaction current {};
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 }  // namespace
@@ -53,8 +76,16 @@ int install() {
     action.sa_handler = onShutdownSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signal : kSignals) {
+        if (!startedIgnoring(signal)) {
+            ::sigaction(signal, &action, nullptr);
+        }
+    }
+    struct sigaction limit {};
+    limit.sa_handler = onCloseLimit;
+    sigemptyset(&limit.sa_mask);
+    limit.sa_flags = SA_RESTART;
+    ::sigaction(SIGALRM, &limit, nullptr);
     return readEnd;
 }
 

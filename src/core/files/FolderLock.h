@@ -5,19 +5,24 @@
 
 namespace ostrel::core {
 
-// One running copy per data folder: an advisory write lock (fcntl) on a file in the
-// folder, held for the life of the object. The kernel releases it when the holder ends in
-// any way, a crash or kill -9 included, so it is never left stuck. The file itself stays
-// and holds the holder's process id as text, for people; the lock is what counts.
-// The file is opened close-on-exec, so a program started from here never keeps it locked.
-// One object per process and folder (a POSIX record lock ends when its process closes
-// any descriptor of the file, so nothing else in the process may open it).
+// One running copy per data folder, for the life of the object. Two locks hold it:
+// - an advisory lock (flock) on the folder itself, which no file can be taken from under:
+//   deleting or replacing the lock file while a copy runs lets no second copy in;
+// - an advisory write lock (fcntl) on a file in the folder, which holds the holder's
+//   process id as text for people, says which process holds the folder, and works where
+//   the file system has no folder locks (there it alone guards).
+// The kernel releases both when the holder ends in any way, a crash or kill -9 included,
+// so the folder is never left stuck. Both are opened close-on-exec, so a program started
+// from here never keeps the folder. One object per process and folder (a POSIX record lock
+// ends when its process closes any descriptor of the file, so nothing else in the process
+// may open the lock file).
 class FolderLock {
 public:
     enum class Outcome {
         Held,         // this process holds the folder now
-        HeldByOther,  // another process holds it; holderPid() says which
-        Failed,       // the lock file could not be made or locked; reason in error
+        HeldByOther,  // another process holds it; holderPid() says which, when it can
+        Unusable,     // no folder to keep files in: not a folder, not writable, cannot be made
+        Failed,       // the folder is usable but its lock could not be taken
     };
 
     FolderLock() = default;
@@ -25,19 +30,27 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Creates the folder and its lock file when missing, and tries the lock once, without
-    // waiting. Only a Held outcome writes anything into the lock file.
+    // Creates the folder when missing (nothing at all when it cannot be made) and its lock
+    // file, and tries the locks once, without waiting. Only a Held outcome writes into the
+    // lock file. The reason for Unusable and Failed goes to error: for Unusable it says
+    // what is wrong with the folder ("it is not a folder"), for Failed which file could
+    // not be locked and why.
     [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error);
 
     // The other holder's process id after HeldByOther (0 when the system did not say).
     long holderPid() const { return holderPid_; }
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fileFd_ >= 0; }
 
     // The name of the lock file in the folder.
     static constexpr const char* kFileName = "ostrel.lock";
 
 private:
-    int fd_ = -1;
+    // The folder's own lock; Held also where the file system has none to give.
+    Outcome lockFolder(const std::filesystem::path& folder);
+    Outcome lockFile(const std::filesystem::path& path, std::string* error);
+
+    int folderFd_ = -1;
+    int fileFd_ = -1;
     long holderPid_ = 0;
 };
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -150,4 +151,47 @@ TEST(ApiDoorSwitchTest, APortInUseIsSaidInTheRowAndANewPortReopensTheDoor) {
     ASSERT_TRUE(doors.settings.setValue("api.port", moved));
     EXPECT_EQ(doors.server->port(), moved);
     EXPECT_EQ(doors.logged("the Control API is closed"), 1);
+}
+
+// Regression: when the token could not be saved (a full disk), the door opened anyway with
+// a token no client could read from the file, and nothing said why.
+TEST(ApiDoorSwitchTest, ATokenThatCannotBeSavedKeepsTheControlApiClosedAndSaysWhy) {
+    Doors doors;
+    const int port = freePort(SOCK_STREAM);
+    ASSERT_TRUE(doors.settings.setValue("api.port", port));
+    ASSERT_TRUE(doors.settings.setValue("api.osc.port", freePort(SOCK_DGRAM)));
+    // Every save fails from here on, as on a full disk: a folder stands where the
+    // settings' temporary file is made.
+    const std::filesystem::path blocker = doors.dir / "settings.json.tmp";
+    std::filesystem::create_directories(blocker);
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
+    EXPECT_FALSE(doors.server->running());
+    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
+    EXPECT_TRUE(doors.osc->running());  // it needs no token
+    const std::string reason = "cannot create " + blocker.string();
+    int errors = 0;
+    for (const core::LogRecord& record : doors.log.records()) {
+        errors += record.level == core::LogLevel::ERROR &&
+                  record.message == "the API token could not be saved (" + reason +
+                                        "), so no program could read it; the Control API stays closed until it "
+                                        "can be saved";
+    }
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
+              QStringLiteral("The API token could not be saved in the settings file (%1), so no program could read "
+                             "it; the Control API stays closed until it can be. Make room for the file, then switch "
+                             "the server off and on again.")
+                  .arg(QString::fromStdString(reason)));
+
+    // Room again: the switch turned off and on saves the token and opens the door with it.
+    std::filesystem::remove(blocker);
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", false));
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
+    EXPECT_TRUE(doors.server->running());
+    const QString token = doors.settings.value("api.token").toString();
+    EXPECT_EQ(token.size(), 32);
+    EXPECT_EQ(
+        readJsonObject(qPath(doors.dir / "settings.json")).value("values").toObject().value("api.token").toString(),
+        token);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"), "");
 }

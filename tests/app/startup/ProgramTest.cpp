@@ -9,6 +9,8 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,6 +18,7 @@
 
 #include "support/HostileFiles.h"
 
+#include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -30,6 +33,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -57,13 +61,18 @@ struct ProgramRun {
     QString output;
 };
 
+// inChild, when given, runs in the child before the program starts.
 ProgramRun runProgram(const QStringList& arguments,
-                      const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment()) {
+                      const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment(),
+                      const std::function<void()>& inChild = {}) {
     QProcess process;
     QProcessEnvironment environment = environmentOfRun;
     useOffscreenEnvironment(environment);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    if (inChild) {
+        process.setChildProcessModifier(inChild);
+    }
     process.start(QStringLiteral(OSTREL_PROGRAM), arguments);
     // A bound for a hung program, not a measure of speed.
     if (!process.waitForFinished(120000)) {
@@ -680,12 +689,21 @@ TEST(ProgramTwoCopiesTest, ASecondCopyOnTheSameDataFolderIsRefusedAndTheFirstKee
     EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
 }
 
-// Regression: SIGTERM and SIGINT ended the program at once, with nothing closed in order.
-TEST(ProgramSignalsTest, TermAndIntCloseTheProgramAsQuitDoes) {
-    for (const int signal : {SIGTERM, SIGINT}) {
+// Regression: SIGTERM and SIGINT ended the program at once, with nothing closed in order;
+// then SIGHUP (the terminal closing) did, and the doors said they had closed only after
+// "Ostrel closed".
+TEST(ProgramSignalsTest, TermIntAndHangUpCloseTheProgramAsQuitDoesDoorsFirst) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         TempDir dir;
         const QString data = qPath(dir / "data");
+        QDir().mkpath(data);
+        writeBytes(data + "/settings.json",
+                   QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                                  R"("api.osc.port": %2}})")
+                       .arg(freePort(SOCK_STREAM))
+                       .arg(freePort(SOCK_DGRAM))
+                       .toUtf8());
         QProcess program;
         startProgram(program, {"--data-dir", data, "--quit-after-ms", "300000"});
         ASSERT_TRUE(waitForLogLine(program, data, "^INFO \\[app\\] first frame after \\d+ ms$"))
@@ -695,8 +713,188 @@ TEST(ProgramSignalsTest, TermAndIntCloseTheProgramAsQuitDoes) {
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
         const QStringList messages = logMessages(data);
-        EXPECT_TRUE(messages.contains(signal == SIGTERM ? "INFO [app] closing on SIGTERM" : "INFO [app] closing on SIGINT"));
-        EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+        const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+        const qsizetype closing = messages.indexOf("INFO [app] closing on " + name);
+        const qsizetype oscClosed = messages.indexOf("INFO [api_server] the OSC door is closed");
+        const qsizetype apiClosed = messages.indexOf("INFO [api_server] the Control API is closed");
+        EXPECT_GT(closing, 0) << messages.join('\n').toStdString();
+        EXPECT_GT(oscClosed, closing);
+        EXPECT_GT(apiClosed, oscClosed);
+        EXPECT_EQ(messages.indexOf("INFO [app] Ostrel closed"), messages.size() - 1);
+    }
+}
+
+namespace {
+
+// Every name under a folder with its kind and, for a file, its bytes: what a run that
+// must write nothing is compared by.
+QStringList contentsOf(const QString& folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        const QString kind = entry.isSymLink() ? "link to " + entry.symLinkTarget()
+                             : entry.isDir()   ? QStringLiteral("folder")
+                             : entry.isFile()  ? "file " + QString::fromUtf8(readBytes(entry.filePath()).toHex())
+                                               : QStringLiteral("other");
+        entries.append(entry.filePath() + ": " + kind);
+    }
+    entries.sort();
+    return entries;
+}
+
+// In the child: no file mode keeps root out, so a test of a place one may not write runs
+// the program as nobody when the tests run as root.
+void asSomeoneWhoMayNotWriteThere() {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+        ::_exit(97);
+    }
+}
+
+struct RefusedStart {
+    const char* name;
+    std::function<QString(const std::filesystem::path& dir)> prepare;  // answers the data folder
+    std::function<QString(const QString& data)> reason;
+    bool asSomeoneElse = false;
+};
+
+void expectRefusedStarts(const std::vector<RefusedStart>& cases, int exitCode, const QString& sentence) {
+    for (const RefusedStart& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // nobody may look in
+        const QString data = c.prepare(dir.path());
+        const QStringList before = contentsOf(qPath(dir.path()));
+        const ProgramRun run =
+            runProgram({"--data-dir", data, "--quit-after-ms", "0"}, QProcessEnvironment::systemEnvironment(),
+                       c.asSomeoneElse ? asSomeoneWhoMayNotWriteThere : std::function<void()>());
+        EXPECT_EQ(run.exitCode, exitCode) << run.output.toStdString();
+        // Qt may say something of its own first; the program's word is the last line.
+        EXPECT_EQ(run.output.trimmed().split(u'\n').last().toStdString(),
+                  sentence.arg(data, c.reason(data)).toStdString());
+        EXPECT_EQ(contentsOf(qPath(dir.path())), before) << "something was written";
+    }
+}
+
+}  // namespace
+
+// Regression: a data folder that was a file, or that nobody could write, gave an exit code
+// of 0 and not a word anywhere.
+TEST(ProgramDataFolderTest, AFolderThatCannotBeUsedIsNamedWithItsReasonAndEndsWithFiveWritingNothing) {
+    const auto folderWithMode = [](const std::filesystem::path& path, int mode) {
+        std::filesystem::create_directories(path);
+        std::filesystem::permissions(path, std::filesystem::perms(mode));
+        return qPath(path);
+    };
+    expectRefusedStarts(
+        {{"a file",
+          [](const auto& dir) {
+              writeFile(dir / "data", "x");
+              return qPath(dir / "data");
+          },
+          [](const QString&) { return QStringLiteral("it is not a folder"); }},
+         {"a folder nobody may write", [&](const auto& dir) { return folderWithMode(dir / "data", 0555); },
+          [](const QString&) { return QStringLiteral("it cannot be written (Permission denied)"); }, true},
+         {"inside a file",
+          [](const auto& dir) {
+              writeFile(dir / "blocker", "x");
+              return qPath(dir / "blocker" / "more" / "data");
+          },
+          [](const QString& data) { return "it cannot be made: " + data.section('/', 0, -3) + " is not a folder"; }},
+         {"in a folder nobody may write",
+          [&](const auto& dir) { return folderWithMode(dir / "locked", 0555) + "/more/data"; },
+          [](const QString& data) {
+              return "it cannot be made: " + data.section('/', 0, -3) + " cannot be written (Permission denied)";
+          },
+          true}},
+        5, QStringLiteral("Ostrel cannot use %1 as its data folder: %2."));
+}
+
+// Regression: with its lock file a link, a folder or one that could not be opened for
+// writing, a copy ran unlocked beside the first, and only a WARN in the log said so.
+TEST(ProgramDataFolderTest, ALockThatCannotBeTakenEndsWithSixWritingNothing) {
+    const auto dataWith = [](const std::filesystem::path& dir,
+                             const std::function<void(const std::filesystem::path&)>& lock) {
+        std::filesystem::create_directories(dir / "data");
+        std::filesystem::permissions(dir / "data", std::filesystem::perms(0777));
+        lock(dir / "data" / "ostrel.lock");
+        return qPath(dir / "data");
+    };
+    const auto lockFile = [](const QString& data) { return data + "/ostrel.lock"; };
+    expectRefusedStarts(
+        {{"a link to a file elsewhere",
+          [&](const auto& dir) {
+              writeFile(dir / "elsewhere", "not Ostrel's");
+              return dataWith(dir, [&](const auto& lock) { std::filesystem::create_symlink(dir / "elsewhere", lock); });
+          },
+          [&](const QString& data) { return lockFile(data) + " is a symbolic link"; }},
+         {"a link to nothing",
+          [&](const auto& dir) {
+              return dataWith(dir, [&](const auto& lock) { std::filesystem::create_symlink(dir / "missing", lock); });
+          },
+          [&](const QString& data) { return lockFile(data) + " is a symbolic link"; }},
+         {"a folder",
+          [&](const auto& dir) {
+              return dataWith(dir, [](const auto& lock) { std::filesystem::create_directory(lock); });
+          },
+          [&](const QString& data) { return lockFile(data) + " is a folder"; }},
+         {"a pipe", [&](const auto& dir) { return dataWith(dir, [](const auto& lock) { makeFifo(lock); }); },
+          [&](const QString& data) { return lockFile(data) + " is not a regular file"; }},
+         {"a file nobody may write",
+          [&](const auto& dir) {
+              return dataWith(dir, [](const auto& lock) {
+                  writeFile(lock, "1\n");
+                  std::filesystem::permissions(lock, std::filesystem::perms(0444));
+              });
+          },
+          [&](const QString& data) { return lockFile(data) + " cannot be opened for writing (Permission denied)"; },
+          true}},
+        6, QStringLiteral("Ostrel cannot lock its data folder %1 against a second copy, so it does not start: %2."));
+}
+
+// Regression: once the first copy's lock file was deleted, a second copy started beside it.
+TEST(ProgramTwoCopiesTest, ALockFileDeletedWhileTheFirstCopyRunsStillKeepsASecondOut) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QProcess first;
+    startProgram(first, {"--data-dir", data, "--quit-after-ms", "300000"});
+    ASSERT_TRUE(waitForLogLine(first, data, "^INFO \\[app\\] first frame after \\d+ ms$"))
+        << first.readAll().toStdString();
+    ASSERT_TRUE(QFile::remove(data + "/ostrel.lock"));
+
+    const ProgramRun second = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
+    EXPECT_EQ(second.exitCode, 4);
+    EXPECT_EQ(second.output.trimmed().split(u'\n').last(), "Ostrel is already running with this data folder.");
+    EXPECT_FALSE(QFile::exists(data + "/ostrel.lock"));  // the second wrote nothing
+    EXPECT_EQ(logMessages(data).count(startingLine()), 1);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(120000));
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
+// Regression: a settings file of mode 0666 that held the token stayed readable by everyone
+// until the next save.
+TEST(ProgramSettingsTest, ASettingsFileHoldingTheTokenIsMadeTheOwnersAloneAtStart) {
+    for (const bool token : {true, false}) {
+        SCOPED_TRACE(token);
+        TempDir dir;
+        const QString data = qPath(dir / "data");
+        QDir().mkpath(data);
+        const QByteArray settings = token ? R"({"format_version": 1, "values": {"api.token": "0123456789abcdef"}})"
+                                          : R"({"format_version": 1, "values": {"transport.metronome": true}})";
+        writeBytes(data + "/settings.json", settings);
+        std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0666));
+        const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        const auto mode = std::filesystem::status(dir / "data" / "settings.json").permissions();
+        EXPECT_EQ(static_cast<int>(mode), token ? 0600 : 0666);
+        EXPECT_EQ(readBytes(data + "/settings.json"), settings);  // made private, not rewritten
+        const QString said = "INFO [settings] " + data +
+                             "/settings.json holds the API token and other users could read it; it is now yours alone "
+                             "(mode 0600)";
+        EXPECT_EQ(logMessages(data).contains(said), token) << logMessages(data).join('\n').toStdString();
     }
 }
 

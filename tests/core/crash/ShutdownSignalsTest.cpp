@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <poll.h>
+#include <unistd.h>
 
 using namespace ostrel::core;
 
@@ -32,4 +33,41 @@ TEST(ShutdownSignalsDeathTest, ASignalBecomesARequestInThePipeAndASecondEndsTheP
         std::_Exit(3);
     };
     EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGINT), "");
+}
+
+// Regression: SIGHUP (the terminal that started the program closing) ended it at once,
+// without the orderly close the other two get.
+TEST(ShutdownSignalsDeathTest, AHangUpIsARequestToCloseLikeTheOthers) {
+    const auto run = [] {
+        const int pipe = ShutdownSignals::install();
+        std::raise(SIGHUP);
+        std::_Exit(readable(pipe) && ShutdownSignals::takePending() == SIGHUP ? 0 : 2);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
+// Regression: with the close blocked (a save waiting for another program's file), SIGTERM
+// could not end the program. The child never closes; without the limit it would give up
+// by itself after a minute, exiting with 4.
+TEST(ShutdownSignalsDeathTest, AProcessThatHasNotClosedInTimeEndsByTheSignalItWasAskedWith) {
+    const auto run = [] {
+        (void)ShutdownSignals::install();
+        std::raise(SIGTERM);
+        for (int wait = 0; wait < 600; ++wait) {
+            ::usleep(100000);
+        }
+        std::_Exit(4);
+    };
+    EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGTERM), "did not close in time");
+}
+
+// nohup, or a shell's background job: the program was meant not to hear it.
+TEST(ShutdownSignalsDeathTest, ASignalIgnoredAtStartStaysIgnored) {
+    const auto run = [] {
+        std::signal(SIGHUP, SIG_IGN);
+        const int pipe = ShutdownSignals::install();
+        std::raise(SIGHUP);
+        std::_Exit(readable(pipe) ? 2 : 0);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
