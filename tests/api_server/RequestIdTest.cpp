@@ -30,22 +30,15 @@ TEST(RequestIdTest, TheIdIsTheTextTheClientWroteLessItsSpaces) {
         {"null", R"({"id":null})", "null"},
         {"not an object", R"([{"id":1}])", std::nullopt},
         {"empty object", "{}", std::nullopt},
+        // Cut short anywhere, the walk ends without reading past the end.
+        {"cut in the value", R"({"id":[1,{"a":)", std::nullopt},
+        {"cut in a string", R"({"id":"open)", std::nullopt},
+        {"cut in the name", R"({"id\)", std::nullopt},
+        {"no comma", R"({"a":1 "id":2})", std::nullopt},
     };
     for (const IdCase& c : cases) {
         EXPECT_EQ(rawRequestId(c.line), c.id) << c.name;
     }
-}
-
-// Cut short anywhere, the walk ends without an id and without reading past the end.
-TEST(RequestIdTest, TextThatIsNotJsonAfterAllHasNoId) {
-    for (const char* line :
-         {"{", R"({"id")", R"({"id":)", R"({"id":"open)", R"({"id":[1,{"a":)", R"({"a":1 "id":2})", R"({"id\)"}) {
-        EXPECT_EQ(rawRequestId(line), std::nullopt) << line;
-    }
-}
-
-TEST(RequestIdTest, SpacesGoOnlyBetweenTokens) {
-    EXPECT_EQ(withoutSpaces(" [ 1 ,\t\"a b\\\" c\" ,\r\n{ } ] "), R"([1,"a b\" c",{}])");
 }
 
 }  // namespace

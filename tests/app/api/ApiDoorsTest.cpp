@@ -169,14 +169,9 @@ TEST(ApiDoorSwitchTest, ATokenThatCannotBeSavedKeepsTheControlApiClosedAndSaysWh
     EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
     EXPECT_TRUE(doors.osc->running());  // it needs no token
     const std::string reason = "cannot create " + blocker.string();
-    int errors = 0;
-    for (const core::LogRecord& record : doors.log.records()) {
-        errors += record.level == core::LogLevel::ERROR &&
-                  record.message == "the API token could not be saved (" + reason +
-                                        "), so no program could read it; the Control API stays closed until it "
-                                        "can be saved";
-    }
-    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(doors.logged("the API token could not be saved (" + reason +
+                           "), so no program could read it; the Control API stays closed until it can be saved"),
+              1);
     EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
               QStringLiteral("The API token could not be saved in the settings file (%1), so no program could read "
                              "it; the Control API stays closed until it can be. Make room for the file, then switch "

@@ -5,9 +5,7 @@
 #include "api_server/ApiServer.h"
 #include "api_server/ApiTestSupport.h"
 #include "app/api/ApiDoors.h"
-#include "app/api/MainLoopHandOffs.h"
 #include "core/BuildInfo.h"
-#include "support/HostileFiles.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -301,28 +299,6 @@ TEST_F(ApiHandlerTest, AQueuedRenderAnswersStartedWithThePathItWillWrite) {
     EXPECT_EQ(answer["started"], true);
     EXPECT_EQ(answer["path"], (rig.exports() / "Api.wav").string());
     ASSERT_EQ(rig.collect(1).size(), 1u);
-}
-
-// Regression: with another program holding "Api.wav.tmp", the export answered started and
-// never finished, and quitting waited as long.
-TEST_F(ApiHandlerTest, AnExportOntoATemporaryFileAnotherProgramHoldsEndsWithItsFailureAnnouncement) {
-    int argc = 1;
-    char name[] = "ostrel";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
-    std::filesystem::create_directories(rig.exports());
-    const FileHeldElsewhere holder(rig.exports() / "Api.wav.tmp");
-    ASSERT_TRUE(holder.holding());
-    EXPECT_EQ(call("project.renderToWav")["started"], true);
-    const std::vector<engine::RenderResult> results = rig.collect(1);
-    ASSERT_EQ(results.size(), 1u);
-    const std::string reason =
-        "cannot create " + (rig.exports() / "Api.wav.tmp").string() + ": another program is writing it";
-    const std::vector<json> announced = renderFinishedNotifications(results);
-    ASSERT_EQ(announced.size(), 1u);
-    EXPECT_EQ(announced[0], (json{{"error", reason}}));
-    EXPECT_TRUE(rig.project.problem());
-    EXPECT_FALSE(std::filesystem::exists(rig.exports() / "Api.wav"));
 }
 
 TEST(SongLimits, NonFiniteValuesAndBeatsBeyondTheLimitAreRefused) {

@@ -726,27 +726,24 @@ TEST(ProgramSignalsTest, TermIntAndHangUpCloseTheProgramAsQuitDoesDoorsFirst) {
 
 namespace {
 
-// Every name under a folder with its kind and, for a file, its bytes: what a run that
-// must write nothing is compared by.
+// Every name under a folder with its kind and, for a file, its bytes.
 QStringList contentsOf(const QString& folder) {
     QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
         const QFileInfo entry(it.next());
-        const QString kind = entry.isSymLink() ? "link to " + entry.symLinkTarget()
-                             : entry.isDir()   ? QStringLiteral("folder")
-                             : entry.isFile()  ? "file " + QString::fromUtf8(readBytes(entry.filePath()).toHex())
-                                               : QStringLiteral("other");
-        entries.append(entry.filePath() + ": " + kind);
+        entries.append(entry.filePath() + (entry.isSymLink() ? " -> " + entry.symLinkTarget()
+                                           : entry.isFile()  ? ": " + readBytes(entry.filePath()).toHex()
+                                                             : QString(entry.isDir() ? "/" : " (other)")));
     }
     entries.sort();
     return entries;
 }
 
-// In the child: no file mode keeps root out, so a test of a place one may not write runs
-// the program as nobody when the tests run as root.
-void asSomeoneWhoMayNotWriteThere() {
+// In the child: no file mode keeps root out, so where the tests run as root, the program
+// that must find a place it may not write runs as nobody.
+void asSomeoneWhoMayNotWrite() {
     if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
         ::_exit(97);
     }
@@ -754,103 +751,75 @@ void asSomeoneWhoMayNotWriteThere() {
 
 struct RefusedStart {
     const char* name;
-    std::function<QString(const std::filesystem::path& dir)> prepare;  // answers the data folder
-    std::function<QString(const QString& data)> reason;
+    const char* data;  // under the test's folder
+    std::function<void(const std::filesystem::path& dir)> arrange;
+    int exitCode;
+    const char* said;  // the program's last line, "{dir}" for the test's folder
     bool asSomeoneElse = false;
 };
 
-void expectRefusedStarts(const std::vector<RefusedStart>& cases, int exitCode, const QString& sentence) {
-    for (const RefusedStart& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // nobody may look in
-        const QString data = c.prepare(dir.path());
-        const QStringList before = contentsOf(qPath(dir.path()));
-        const ProgramRun run =
-            runProgram({"--data-dir", data, "--quit-after-ms", "0"}, QProcessEnvironment::systemEnvironment(),
-                       c.asSomeoneElse ? asSomeoneWhoMayNotWriteThere : std::function<void()>());
-        EXPECT_EQ(run.exitCode, exitCode) << run.output.toStdString();
-        // Qt may say something of its own first; the program's word is the last line.
-        EXPECT_EQ(run.output.trimmed().split(u'\n').last().toStdString(),
-                  sentence.arg(data, c.reason(data)).toStdString());
-        EXPECT_EQ(contentsOf(qPath(dir.path())), before) << "something was written";
-    }
+void writeOnly(const std::filesystem::path& path, int mode) {
+    std::filesystem::create_directories(path);
+    std::filesystem::permissions(path, std::filesystem::perms(mode));
 }
 
 }  // namespace
 
-// Regression: a data folder that was a file, or that nobody could write, gave an exit code
-// of 0 and not a word anywhere.
-TEST(ProgramDataFolderTest, AFolderThatCannotBeUsedIsNamedWithItsReasonAndEndsWithFiveWritingNothing) {
-    const auto folderWithMode = [](const std::filesystem::path& path, int mode) {
-        std::filesystem::create_directories(path);
-        std::filesystem::permissions(path, std::filesystem::perms(mode));
-        return qPath(path);
+// Regression: a data folder that was a file, or that nobody could write, gave exit code 0
+// and not a word anywhere; with its lock file a link, a folder or one that could not be
+// opened for writing, a copy ran unlocked beside the first, only a WARN in the log saying so.
+TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsCodeAndWritesNothing) {
+    using std::filesystem::path;
+    const char* cannotUse = "Ostrel cannot use ";
+    const std::string cannotLock =
+        "Ostrel cannot lock its data folder {dir}/data against a second copy, so it does not start: "
+        "{dir}/data/ostrel.lock";
+    const auto lockFile = [](const std::function<void(const path&)>& make) {
+        return [make](const path& dir) {
+            writeOnly(dir / "data", 0777);
+            make(dir / "data" / "ostrel.lock");
+        };
     };
-    expectRefusedStarts(
-        {{"a file",
-          [](const auto& dir) {
-              writeFile(dir / "data", "x");
-              return qPath(dir / "data");
-          },
-          [](const QString&) { return QStringLiteral("it is not a folder"); }},
-         {"a folder nobody may write", [&](const auto& dir) { return folderWithMode(dir / "data", 0555); },
-          [](const QString&) { return QStringLiteral("it cannot be written (Permission denied)"); }, true},
-         {"inside a file",
-          [](const auto& dir) {
-              writeFile(dir / "blocker", "x");
-              return qPath(dir / "blocker" / "more" / "data");
-          },
-          [](const QString& data) { return "it cannot be made: " + data.section('/', 0, -3) + " is not a folder"; }},
-         {"in a folder nobody may write",
-          [&](const auto& dir) { return folderWithMode(dir / "locked", 0555) + "/more/data"; },
-          [](const QString& data) {
-              return "it cannot be made: " + data.section('/', 0, -3) + " cannot be written (Permission denied)";
-          },
-          true}},
-        5, QStringLiteral("Ostrel cannot use %1 as its data folder: %2."));
-}
-
-// Regression: with its lock file a link, a folder or one that could not be opened for
-// writing, a copy ran unlocked beside the first, and only a WARN in the log said so.
-TEST(ProgramDataFolderTest, ALockThatCannotBeTakenEndsWithSixWritingNothing) {
-    const auto dataWith = [](const std::filesystem::path& dir,
-                             const std::function<void(const std::filesystem::path&)>& lock) {
-        std::filesystem::create_directories(dir / "data");
-        std::filesystem::permissions(dir / "data", std::filesystem::perms(0777));
-        lock(dir / "data" / "ostrel.lock");
-        return qPath(dir / "data");
+    const std::vector<RefusedStart> cases = {
+        {"a file", "data", [](const path& dir) { writeFile(dir / "data", "x"); }, 5,
+         "{dir}/data as its data folder: it is not a folder."},
+        {"a folder nobody may write", "data", [](const path& dir) { writeOnly(dir / "data", 0555); }, 5,
+         "{dir}/data as its data folder: it cannot be written (Permission denied).", true},
+        {"inside a file", "file/more/data", [](const path& dir) { writeFile(dir / "file", "x"); }, 5,
+         "{dir}/file/more/data as its data folder: it cannot be made: {dir}/file is not a folder."},
+        {"in a folder nobody may write", "shut/more/data", [](const path& dir) { writeOnly(dir / "shut", 0555); }, 5,
+         "{dir}/shut/more/data as its data folder: it cannot be made: {dir}/shut cannot be written (Permission "
+         "denied).",
+         true},
+        {"a lock that is a link", "data",
+         lockFile([](const path& lock) { std::filesystem::create_symlink(lock.parent_path() / "elsewhere", lock); }), 6,
+         " is a symbolic link."},
+        {"a lock that is a folder", "data", lockFile([](const path& lock) { std::filesystem::create_directory(lock); }),
+         6, " is a folder."},
+        {"a lock that is a pipe", "data", lockFile([](const path& lock) { makeFifo(lock); }), 6,
+         " is not a regular file."},
+        {"a lock nobody may write", "data", lockFile([](const path& lock) {
+             writeFile(lock, "1\n");
+             std::filesystem::permissions(lock, std::filesystem::perms(0444));
+         }),
+         6, " cannot be opened for writing (Permission denied).", true},
     };
-    const auto lockFile = [](const QString& data) { return data + "/ostrel.lock"; };
-    expectRefusedStarts(
-        {{"a link to a file elsewhere",
-          [&](const auto& dir) {
-              writeFile(dir / "elsewhere", "not Ostrel's");
-              return dataWith(dir, [&](const auto& lock) { std::filesystem::create_symlink(dir / "elsewhere", lock); });
-          },
-          [&](const QString& data) { return lockFile(data) + " is a symbolic link"; }},
-         {"a link to nothing",
-          [&](const auto& dir) {
-              return dataWith(dir, [&](const auto& lock) { std::filesystem::create_symlink(dir / "missing", lock); });
-          },
-          [&](const QString& data) { return lockFile(data) + " is a symbolic link"; }},
-         {"a folder",
-          [&](const auto& dir) {
-              return dataWith(dir, [](const auto& lock) { std::filesystem::create_directory(lock); });
-          },
-          [&](const QString& data) { return lockFile(data) + " is a folder"; }},
-         {"a pipe", [&](const auto& dir) { return dataWith(dir, [](const auto& lock) { makeFifo(lock); }); },
-          [&](const QString& data) { return lockFile(data) + " is not a regular file"; }},
-         {"a file nobody may write",
-          [&](const auto& dir) {
-              return dataWith(dir, [](const auto& lock) {
-                  writeFile(lock, "1\n");
-                  std::filesystem::permissions(lock, std::filesystem::perms(0444));
-              });
-          },
-          [&](const QString& data) { return lockFile(data) + " cannot be opened for writing (Permission denied)"; },
-          true}},
-        6, QStringLiteral("Ostrel cannot lock its data folder %1 against a second copy, so it does not start: %2."));
+    for (const RefusedStart& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // nobody may look in
+        c.arrange(dir.path());
+        const QStringList before = contentsOf(qPath(dir.path()));
+        const ProgramRun run =
+            runProgram({"--data-dir", qPath(dir / c.data), "--quit-after-ms", "0"},
+                       QProcessEnvironment::systemEnvironment(), c.asSomeoneElse ? asSomeoneWhoMayNotWrite : nullptr);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output.toStdString();
+        // Qt may say something of its own first; the program's word is the last line.
+        const QString said = QString::fromStdString((c.exitCode == 5 ? cannotUse : cannotLock) + std::string(c.said));
+        EXPECT_EQ(run.output.trimmed().split(u'\n').last().toStdString(),
+                  QString(said).replace("{dir}", qPath(dir.path())).toStdString());
+        EXPECT_EQ(contentsOf(qPath(dir.path())), before) << "something was written";
+    }
 }
 
 // Regression: once the first copy's lock file was deleted, a second copy started beside it.
@@ -874,28 +843,20 @@ TEST(ProgramTwoCopiesTest, ALockFileDeletedWhileTheFirstCopyRunsStillKeepsASecon
     EXPECT_EQ(first.exitCode(), 0);
 }
 
-// Regression: a settings file of mode 0666 that held the token stayed readable by everyone
-// until the next save.
+// Regression: a settings file of mode 0666 that held the token stayed so until the next save.
 TEST(ProgramSettingsTest, ASettingsFileHoldingTheTokenIsMadeTheOwnersAloneAtStart) {
-    for (const bool token : {true, false}) {
-        SCOPED_TRACE(token);
-        TempDir dir;
-        const QString data = qPath(dir / "data");
-        QDir().mkpath(data);
-        const QByteArray settings = token ? R"({"format_version": 1, "values": {"api.token": "0123456789abcdef"}})"
-                                          : R"({"format_version": 1, "values": {"transport.metronome": true}})";
-        writeBytes(data + "/settings.json", settings);
-        std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0666));
-        const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
-        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-        const auto mode = std::filesystem::status(dir / "data" / "settings.json").permissions();
-        EXPECT_EQ(static_cast<int>(mode), token ? 0600 : 0666);
-        EXPECT_EQ(readBytes(data + "/settings.json"), settings);  // made private, not rewritten
-        const QString said = "INFO [settings] " + data +
-                             "/settings.json holds the API token and other users could read it; it is now yours alone "
-                             "(mode 0600)";
-        EXPECT_EQ(logMessages(data).contains(said), token) << logMessages(data).join('\n').toStdString();
-    }
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    const QByteArray settings = R"({"format_version": 1, "values": {"api.token": "0123456789abcdef"}})";
+    writeBytes(data + "/settings.json", settings);
+    std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0666));
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_EQ(std::filesystem::status(dir / "data" / "settings.json").permissions(), std::filesystem::perms(0600));
+    EXPECT_EQ(readBytes(data + "/settings.json"), settings);  // made private, not rewritten
+    EXPECT_TRUE(logMessages(data).contains("INFO [settings] " + data +
+                                           "/settings.json holds the API token and other users could read it; it is "
+                                           "now yours alone (mode 0600)"));
 }
 
 // Regression: a demonstration switched the metronome on in the user's settings file.
