@@ -1,17 +1,24 @@
 import QtQuick
 import QtTest
 import Ostrel.App
+import "../Contrast.js" as Contrast
 
 // The real window with the demonstration song at the smallest, the first and a large window
-// size (and two sizes between) and at the interface sizes 75, 100 and 200 %, switched through
+// size (and two sizes between), at the screens people have (a laptop's 1366 x 768 and a
+// 1920 x 1080 screen, at 100 % and, less a desktop panel, at the interface sizes 125, 150 and
+// 200 %), at the interface sizes 75, 100 and 200 % and in the light theme, switched through
 // the instrument screen's views, the piano roll, the pages of the Settings sheet and, last,
 // an empty song. It looks
 // where things land on screen: every visible control lies inside the window, inside the panels
 // and cards it sits on and inside every clipping ancestor that cannot scroll it into view; no
-// text is cut short that is whole at the first size; and every drawing (knobs, icons, the
+// two controls overlap; every text paints inside its own box and the box it is drawn on, is
+// at least 7 pixels high on screen, and is not cut short when it is whole at the first size;
+// the panels end where the help strip begins; at 1366 wide and more every card of the effects
+// view is whole without scrolling sideways; and every drawing (knobs, icons, the
 // ruler, clips, the piano roll) is at 75 and 200 % the drawing it is at 100 %. Each interface
 // size is a screen of its own, which Qt scales as QT_SCALE_FACTOR scales the program
-// (QmlTestSetup.cpp).
+// (QmlTestSetup.cpp). In every built-in theme it measures, in the picture, that texts stand
+// 4.5:1 and the edges of controls 3:1 off what is behind them.
 Item {
     id: stage
 
@@ -31,6 +38,9 @@ Item {
         Image { id: viewer }
     }
 
+    // The ink of one line of text.
+    TextMetrics { id: ink }
+
     TestCase {
         id: testCase
 
@@ -41,6 +51,25 @@ Item {
         readonly property var interfaceSizes: [100, 75, 200]
         // Between the smallest and the first size the play card shares its width out.
         readonly property var sizesBetween: [[1060, 700], [1180, 760]]
+        // The screens people have, whole at 100 %, and at the larger interface sizes less a
+        // desktop panel of 40 pixels: {width, height} of the window, the interface size and
+        // the screen, in pixels.
+        readonly property var screensPeopleHave: [
+            {width: 1366, height: 768, interfaceSize: 100, screen: "1366x768"},
+            {width: 1920, height: 1080, interfaceSize: 100, screen: "1920x1080"},
+            {width: 1093, height: 582, interfaceSize: 125, screen: "1366x768"},
+            {width: 1280, height: 693, interfaceSize: 150, screen: "1920x1080"},
+            {width: 960, height: 520, interfaceSize: 200, screen: "1920x1080"}
+        ]
+        // The light theme, the palest of the five, at the laptop's sizes and the smallest.
+        readonly property var lightSizes: [[1366, 768, 100], [1093, 582, 125], [940, 640, 100]]
+        // From this window width up, every card of the effects view is whole without
+        // scrolling sideways.
+        readonly property int wholeEffectsFrom: 1366
+        // The least height of text on screen, in pixels.
+        readonly property real smallestText: 7
+        // The desktop panel a screen loses, in pixels.
+        readonly property int desktopPanel: 40
         // The instrument screen's views on the demonstration song's tracks, the piano roll,
         // then the pages of the Settings sheet.
         readonly property var views: [
@@ -66,6 +95,13 @@ Item {
         // by the path with its numbers and ids left out.
         property var firstSize: null
 
+        // The theme the suites run in, given back after each test.
+        property string startTheme: ""
+
+        function initTestCase() {
+            startTheme = theme.currentId;
+        }
+
         function init() {
             testHost.resetControllers();
             settings.setValue("appearance.reduce_motion", true);
@@ -73,6 +109,7 @@ Item {
 
         function cleanup() {
             wait(0);
+            theme.currentId = startTheme;
             viewer.source = "";
             testHost.resetControllers();
             testHost.emptyFolder(project.samplesDirectory);
@@ -232,6 +269,162 @@ Item {
                     + " is cut by " + outside;
         }
 
+        function intersect(a, b) {
+            const left = Math.max(a.x, b.x), top = Math.max(a.y, b.y);
+            const right = Math.min(a.x + a.width, b.x + b.width), bottom = Math.min(a.y + a.height, b.y + b.height);
+            return Qt.rect(left, top, Math.max(0, right - left), Math.max(0, bottom - top));
+        }
+
+        function contains(outer, inner, slack) {
+            return inner.x >= outer.x - slack && inner.y >= outer.y - slack
+                    && inner.x + inner.width <= outer.x + outer.width + slack
+                    && inner.y + inner.height <= outer.y + outer.height + slack;
+        }
+
+        // Where a text paints, in its own coordinates: the ink of its one line, or the lines of
+        // its content, placed by its alignment within its padding.
+        function glyphBox(text) {
+            const innerWidth = text.width - text.leftPadding - text.rightPadding;
+            const innerHeight = text.height - text.topPadding - text.bottomPadding;
+            const across = text.effectiveHorizontalAlignment;
+            const down = text.verticalAlignment;
+            const dx = across === Text.AlignRight ? innerWidth - text.contentWidth
+                     : across === Text.AlignHCenter ? (innerWidth - text.contentWidth) / 2 : 0;
+            const dy = down === Text.AlignBottom ? innerHeight - text.contentHeight
+                     : down === Text.AlignVCenter ? (innerHeight - text.contentHeight) / 2 : 0;
+            const lines = Qt.rect(text.leftPadding + dx, text.topPadding + dy, text.contentWidth, text.contentHeight);
+            if (text.lineCount !== 1 || text.truncated || text.textFormat === Text.RichText)
+                return lines;
+            ink.font = text.font;
+            ink.text = text.text;
+            const tight = ink.tightBoundingRect;
+            return Qt.rect(lines.x + tight.x, text.baselineOffset + tight.y, tight.width, tight.height);
+        }
+
+        // What of an item shows on screen, in the root's coordinates: its box (a text's painted
+        // lines) within every clipping ancestor.
+        function shownRect(item, root) {
+            const own = item instanceof Text ? glyphBox(item) : Qt.rect(0, 0, item.width, item.height);
+            let shown = item.mapToItem(root, own.x, own.y, own.width, own.height);
+            for (let at = item.parent; at && at !== root; at = at.parent) {
+                if (at.clip === true)
+                    shown = intersect(shown, at.mapToItem(root, 0, 0, at.width, at.height));
+            }
+            return intersect(shown, Qt.rect(0, 0, root.width, root.height));
+        }
+
+        function isAncestor(ancestor, item) {
+            for (let at = item.parent; at; at = at.parent) {
+                if (at === ancestor)
+                    return true;
+            }
+            return false;
+        }
+
+        // Visible controls whose shown parts overlap by more than a pixel each way, when neither
+        // holds the other (a button's label, a knob's value).
+        function overlaps(window) {
+            const root = window.contentItem.parent;
+            const shown = visibleItems(window).filter(isControl).map(item => ({item: item, rect: shownRect(item, root)}))
+                                              .filter(s => s.rect.width > 0 && s.rect.height > 0)
+                                              .sort((a, b) => a.rect.x - b.rect.x);
+            const found = [];
+            for (let i = 0; i < shown.length; ++i) {
+                const a = shown[i];
+                for (let j = i + 1; j < shown.length && shown[j].rect.x < a.rect.x + a.rect.width - 1; ++j) {
+                    const b = shown[j];
+                    const both = intersect(a.rect, b.rect);
+                    if (both.width <= 1 || both.height <= 1 || isAncestor(a.item, b.item) || isAncestor(b.item, a.item))
+                        continue;
+                    found.push(pathOf(a.item, root) + " " + rectText(a.rect) + " overlaps " + pathOf(b.item, root) + " "
+                               + rectText(b.rect));
+                }
+            }
+            return found;
+        }
+
+        // The nearest ancestor that draws a box a text sits on (a filled or edged rectangle, a
+        // button, a field), unless a scrolling view lies between them.
+        function drawnBoxOf(item, root) {
+            for (let at = item.parent; at && at !== root; at = at.parent) {
+                if (at instanceof Flickable)
+                    return null;
+                if (at instanceof FlatButton || at instanceof FlatTextField)
+                    return at;
+                if (at instanceof Rectangle && at.width >= 4 && at.height >= 4 && (at.color.a > 0 || at.border.width > 0))
+                    return at;
+            }
+            return null;
+        }
+
+        // Texts that paint beyond their own box or the box they are drawn on: a label cut, or
+        // about to be cut, by its box instead of shortened or left out.
+        function textsPastTheirBox(window) {
+            const root = window.contentItem.parent;
+            const found = [];
+            for (const text of visibleItems(window).filter(item => item instanceof Text && item.text.trim() !== "")) {
+                const glyphs = glyphBox(text);
+                const onScreen = text.mapToItem(root, glyphs.x, glyphs.y, glyphs.width, glyphs.height);
+                const box = drawnBoxOf(text, root);
+                let past = "";
+                if (!contains(Qt.rect(0, 0, text.width, text.height), glyphs, 1))
+                    past = "its box " + rectText(text.mapToItem(root, 0, 0, text.width, text.height));
+                else if (box !== null && !contains(box.mapToItem(root, 0, 0, box.width, box.height), onScreen, 0.5))
+                    past = pathOf(box, root) + " " + rectText(box.mapToItem(root, 0, 0, box.width, box.height));
+                if (past !== "")
+                    found.push(pathOf(text, root) + " \"" + text.text + "\" paints in " + rectText(onScreen)
+                               + ", past " + past);
+            }
+            return found;
+        }
+
+        // How high a text's letters stand on screen: its pixel size through every scale above
+        // it and the screen's device pixels.
+        function screenPixelSize(text, window) {
+            let size = text.font.pixelSize > 0 ? text.font.pixelSize : text.font.pointSize * 4 / 3;
+            for (let at = text; at; at = at.parent)
+                size *= at.scale;
+            return size * window.screen.devicePixelRatio;
+        }
+
+        function smallTexts(window) {
+            const root = window.contentItem.parent;
+            return visibleItems(window).filter(item => item instanceof Text && item.text.trim() !== "")
+                    .filter(text => screenPixelSize(text, window) < smallestText - 0.01)
+                    .map(text => pathOf(text, root) + " \"" + text.text + "\" is "
+                                 + screenPixelSize(text, window).toFixed(2) + " px on screen");
+        }
+
+        // The panels of the body end where the window's content does: none runs under the help
+        // strip or past the window's edge.
+        function panelsPastTheBody(window) {
+            const root = window.contentItem.parent;
+            const content = window.contentItem.mapToItem(root, 0, 0, window.contentItem.width, window.contentItem.height);
+            return visibleItems(window).filter(item => item instanceof Panel && item.width > 0 && item.height > 0)
+                    .map(panel => ({panel: panel, rect: panel.mapToItem(root, 0, 0, panel.width, panel.height)}))
+                    .filter(p => !contains(content, p.rect, 0.5))
+                    .map(p => pathOf(p.panel, root) + " " + rectText(p.rect) + " runs past the window's content "
+                              + rectText(content));
+        }
+
+        // The cards of the effects view that are wider than the view, so part of them is seen
+        // only by scrolling sideways.
+        function effectsSeenOnlySideways(window) {
+            const root = window.contentItem.parent;
+            const chain = findChild(window.contentItem, "chainView");
+            if (!chain || !chain.visible)
+                return [];
+            const row = findChild(chain, "chainRow");
+            const found = [];
+            for (let i = 0; i < row.children.length; ++i) {
+                const card = row.children[i];
+                if (card.visible && card.width > chain.width + 0.5)
+                    found.push(pathOf(card, root) + " is " + Math.round(card.width) + " wide in an effects view "
+                               + Math.round(chain.width) + " wide");
+            }
+            return found;
+        }
+
         // The boxes of the visible texts: {path, pattern, text, elided, width, natural, wraps}.
         function textBoxes(window) {
             const root = window.contentItem.parent;
@@ -364,16 +557,32 @@ Item {
         function test_every_control_is_whole_data() {
             const rows = [];
             const row = (size, interfaceSize) => ({tag: size[0] + "x" + size[1] + " at " + interfaceSize + " %",
-                                                   width: size[0], height: size[1], interfaceSize: interfaceSize});
+                                                   width: size[0], height: size[1], interfaceSize: interfaceSize,
+                                                   themeId: ""});
             for (const interfaceSize of interfaceSizes) {
                 for (const size of sizes)
                     rows.push(row(size, interfaceSize));
             }
-            return rows.concat(sizesBetween.map(size => row(size, 100)));
+            for (const size of sizesBetween)
+                rows.push(row(size, 100));
+            for (const screen of screensPeopleHave) {
+                const made = row([screen.width, screen.height], screen.interfaceSize);
+                made.tag += " on a " + screen.screen + " screen";
+                rows.push(made);
+            }
+            for (const size of lightSizes) {
+                const made = row(size, size[2]);
+                made.tag += " in the light theme";
+                made.themeId = "light";
+                rows.push(made);
+            }
+            return rows;
         }
 
         function test_every_control_is_whole(data) {
             const first = atFirstSize();
+            if (data.themeId !== "")
+                theme.currentId = data.themeId;
             const window = makeWindow(data.width, data.height, data.interfaceSize);
             const root = window.contentItem.parent;
             const drawingsCompared = data.interfaceSize !== 100 && data.width === sizes[0][0] && data.height === sizes[0][1];
@@ -386,9 +595,208 @@ Item {
                                                    .map(box => box.path + " \"" + box.text + "\" is cut short, "
                                                         + box.width + " wide for " + Math.ceil(box.natural));
                 const drawn = drawingsCompared ? changedDrawings(window, first.drawings, compared) : [];
-                problems = problems.concat(cut.concat(shortened, drawn).map(p => view.name + ": " + p));
+                const sideways = view.view === "fx" && data.width >= wholeEffectsFrom ? effectsSeenOnlySideways(window) : [];
+                const found = cut.concat(shortened, drawn, sideways, overlaps(window), textsPastTheirBox(window),
+                                         smallTexts(window), panelsPastTheBody(window));
+                problems = problems.concat(found.map(p => view.name + ": " + p));
             }
             // Each on a line of its own, whole; the failure names the first.
+            problems.forEach(problem => console.warn(problem));
+            verify(problems.length === 0, problems.length + " problems, the first: " + problems[0]);
+        }
+
+        // The smallest window, at each interface size offered, on the screens people have less a
+        // desktop panel; and the window opens within its screen.
+        function test_the_window_fits_the_screen_data() {
+            return [{tag: "125 % on 1366 x 768", interfaceSize: 125, screen: [1366, 768]},
+                    {tag: "150 % on 1920 x 1080", interfaceSize: 150, screen: [1920, 1080]},
+                    {tag: "200 % on 1920 x 1080", interfaceSize: 200, screen: [1920, 1080]}];
+        }
+
+        function test_the_window_fits_the_screen(data) {
+            const screen = Array.from(Qt.application.screens).find(s => s.name === "interface-" + data.interfaceSize);
+            verify(screen, "no screen for " + data.interfaceSize + " %");
+            compare([Math.round(screen.width * data.interfaceSize / 100), Math.round(screen.height * data.interfaceSize / 100)],
+                    data.screen);
+            testHost.buildDemoSong();
+            const window = createTemporaryObject(mainComponent, stage, {x: screen.virtualX, y: screen.virtualY});
+            verify(window);
+            waitForRendering(window.contentItem);
+            const factor = data.interfaceSize / 100;
+            verify(window.minimumWidth * factor <= data.screen[0] && window.minimumHeight * factor <= data.screen[1] - desktopPanel,
+                   "the smallest window, " + window.minimumWidth + " x " + window.minimumHeight + ", is "
+                   + Math.round(window.minimumWidth * factor) + " x " + Math.round(window.minimumHeight * factor)
+                   + " pixels on a screen of " + data.screen[0] + " x " + data.screen[1] + " less a panel");
+            verify(window.width <= screen.desktopAvailableWidth && window.height <= screen.desktopAvailableHeight,
+                   "the window opens at " + window.width + " x " + window.height + " on a screen of "
+                   + screen.desktopAvailableWidth + " x " + screen.desktopAvailableHeight);
+        }
+
+        // A pixel of the picture, or null outside it.
+        function pixelAt(picture, x, y) {
+            if (x < 0 || y < 0 || x >= picture.width || y >= picture.height)
+                return null;
+            return picture.pixel(Math.floor(x), Math.floor(y));
+        }
+
+        // In the picture, the most common of a few pixels: what lies behind a control or a text.
+        function backdropAt(picture, points) {
+            const counts = {};
+            let best = null;
+            for (const p of points) {
+                const c = pixelAt(picture, p.x, p.y);
+                if (c === null)
+                    continue;
+                const key = [c.r, c.g, c.b].map(v => Math.round(v * 255)).join(",");
+                counts[key] = (counts[key] || 0) + 1;
+                if (best === null || counts[key] > counts[best.key])
+                    best = {key: key, color: c};
+            }
+            return best !== null ? best.color : null;
+        }
+
+        function opacityOf(item) {
+            let opacity = 1;
+            for (let at = item; at; at = at.parent)
+                opacity *= at.opacity;
+            return opacity;
+        }
+
+        function enabledAll(item) {
+            for (let at = item; at; at = at.parent) {
+                if (at.enabled === false)
+                    return false;
+            }
+            return true;
+        }
+
+        // A colour drawn at an opacity over a backdrop.
+        function over(c, backdrop, opacity) {
+            const colour = Qt.lighter(c, 1);
+            const a = colour.a * opacity;
+            return {r: colour.r * a + backdrop.r * (1 - a), g: colour.g * a + backdrop.g * (1 - a),
+                    b: colour.b * a + backdrop.b * (1 - a)};
+        }
+
+        // Pixels round a box in the root's coordinates, from one to four pixels outside it.
+        function around(r) {
+            const points = [];
+            for (let gap = 1; gap <= 4; ++gap) {
+                for (let i = 1; i < 4; ++i) {
+                    points.push({x: r.x + r.width * i / 4, y: r.y - gap}, {x: r.x + r.width * i / 4, y: r.y + r.height + gap - 1});
+                    points.push({x: r.x - gap, y: r.y + r.height * i / 4}, {x: r.x + r.width + gap - 1, y: r.y + r.height * i / 4});
+                }
+            }
+            return points;
+        }
+
+        // The part of an item's box that shows, in the root's coordinates.
+        function shownBox(item, root) {
+            let shown = item.mapToItem(root, 0, 0, item.width, item.height);
+            for (let at = item.parent; at && at !== root; at = at.parent) {
+                if (at.clip === true)
+                    shown = intersect(shown, at.mapToItem(root, 0, 0, at.width, at.height));
+            }
+            return intersect(shown, Qt.rect(0, 0, root.width, root.height));
+        }
+
+        // The texts that stand less than 4.5:1 off what lies behind them (3:1 from 24 px, or
+        // 19 px in bold), as the picture shows them; a disabled control's text is let be.
+        function faintTexts(window, picture) {
+            const root = window.contentItem.parent;
+            const found = [];
+            for (const text of visibleItems(window).filter(item => item instanceof Text && item.text.trim() !== "")) {
+                const glyphs = glyphBox(text);
+                if (!enabledAll(text) || !contains(shownBox(text, root), text.mapToItem(root, glyphs.x, glyphs.y, glyphs.width, glyphs.height), 0.5))
+                    continue;
+                const backdrop = backdropAt(picture, around(text.mapToItem(root, glyphs.x, glyphs.y, glyphs.width, glyphs.height)));
+                if (backdrop === null)
+                    continue;
+                const size = text.font.pixelSize;
+                const large = size >= 24 || (size >= 19 && text.font.weight >= Font.DemiBold);
+                const ratio = Contrast.ratio(over(text.color, backdrop, opacityOf(text)), backdrop);
+                if (ratio < (large ? 3 : 4.5))
+                    found.push(pathOf(text, root) + " \"" + text.text + "\" stands " + ratio.toFixed(2) + ":1 off "
+                               + backdrop);
+            }
+            return found;
+        }
+
+        // What sets a control off what lies behind it: the edge of a button, a field, a switch,
+        // a pad or a white piano key, or its fill where that stands out more. A knob's ring is
+        // measured in the picture, across its left and its right side.
+        function edgeAndFill(item) {
+            if (item instanceof FlatButton || item instanceof FlatTextField) {
+                const back = item.background;
+                return [back.border.width > 0 ? back.border.color : back.color, back.color];
+            }
+            const box = item instanceof Toggle ? item.children[0] : item;
+            return [box.border.color, box.color];
+        }
+
+        function isEdged(item) {
+            if (item instanceof FlatButton || item instanceof FlatTextField || item instanceof Toggle)
+                return true;
+            return item instanceof Rectangle && (/^pad\d+$/.test(item.objectName)
+                                                 || (/^key\d+$/.test(item.objectName) && item.black === false));
+        }
+
+        function ringContrast(knob, picture, root, backdrop, side) {
+            const edge = knob.mapToItem(root, knob.width / 2 + side * knob.size / 2, knob.size / 2);
+            let ring = 1;
+            for (let step = 0; step < 8; ++step) {
+                const p = pixelAt(picture, edge.x - side * (step + 0.5), edge.y);
+                if (p !== null)
+                    ring = Math.max(ring, Contrast.ratio(p, backdrop));
+            }
+            return ring;
+        }
+
+        function faintEdges(window, picture) {
+            const root = window.contentItem.parent;
+            const found = [];
+            for (const item of visibleItems(window)) {
+                if (!(item instanceof Knob || isEdged(item)) || !enabledAll(item))
+                    continue;
+                const box = item.mapToItem(root, 0, 0, item.width, item.height);
+                if (!contains(shownBox(item, root), box, 0.5))
+                    continue;
+                const backdrop = backdropAt(picture, around(box));
+                if (backdrop === null)
+                    continue;
+                if (item instanceof Knob) {
+                    const ring = Math.min(ringContrast(item, picture, root, backdrop, -1),
+                                          ringContrast(item, picture, root, backdrop, 1));
+                    if (ring < 3)
+                        found.push(pathOf(item, root) + " rings " + ring.toFixed(2) + ":1 off " + backdrop);
+                    continue;
+                }
+                const opacity = opacityOf(item);
+                const ratio = Math.max(...edgeAndFill(item).map(c => Contrast.ratio(over(c, backdrop, opacity), backdrop)));
+                if (ratio < 3)
+                    found.push(pathOf(item, root) + " is edged " + ratio.toFixed(2) + ":1 off " + backdrop);
+            }
+            return found;
+        }
+
+        // The window at the laptop's size, in each built-in theme, on the views where controls
+        // and texts sit on every surface: the keys, the pads, the step grid, each card of the
+        // effects view, the piano roll and a page of settings.
+        function test_texts_and_controls_stand_out_in_every_theme_data() {
+            return Contrast.themeRows();
+        }
+
+        function test_texts_and_controls_stand_out_in_every_theme(data) {
+            theme.currentId = data.themeId;
+            const window = makeWindow(1366, 768, 100);
+            const root = window.contentItem.parent;
+            let problems = [];
+            for (const view of views.filter(v => v.name !== "empty song" && (v.page === undefined || v.page === "appearance"))) {
+                show(window, view);
+                const picture = grabImage(root);
+                problems = problems.concat(faintTexts(window, picture).concat(faintEdges(window, picture))
+                                           .map(p => view.name + ": " + p));
+            }
             problems.forEach(problem => console.warn(problem));
             verify(problems.length === 0, problems.length + " problems, the first: " + problems[0]);
         }
