@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
 import "SampleKnobs.js" as SampleKnobs
+import "TextSize.js" as TextSize
 
 // The card of a track's Drum Rack: sixteen pads, the MIDI notes 36 to 51 from the bottom
 // left, and the gain, tune and release of the picked pad. Every change is one call on
@@ -181,7 +182,7 @@ DeviceCard {
                       : qsTr("PAD %1: empty").arg(root.selectedNote - 35)
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
-                font.pixelSize: 9
+                font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                 font.letterSpacing: 0.6
                 elide: Text.ElideRight
             }

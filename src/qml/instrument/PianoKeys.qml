@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import "Notes.js" as Notes
 import "Colors.js" as Colors
+import "TextSize.js" as TextSize
 
 // The on-screen piano: all 128 MIDI notes in one sideways-scrolling row. It keeps no notes
 // of its own: a press plays through `instrument` and what is lit comes back from it.
@@ -26,6 +27,8 @@ Item {
     readonly property color whiteKeyColor: Colors.standingOut([theme.colors.surfaceRaised, theme.colors.textMuted],
                                                               blackKeyColor, 3)
     readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 3)
+
+    readonly property int leastLabelSize: TextSize.atLeast(8, Screen.devicePixelRatio)
 
     // A press on a key: the host takes the keyboard focus so the computer keys play at once.
     signal wantsFocus()
@@ -65,6 +68,13 @@ Item {
     Connections {
         target: instrument
         function onOctaveChanged() { root.jumpToOctave(); }
+    }
+
+    FontMetrics {
+        id: labelMetrics
+
+        font.family: theme.fontFamily
+        font.pixelSize: 12
     }
 
     Flickable {
@@ -110,15 +120,19 @@ Item {
                              : (lit ? theme.colors.accent : root.whiteKeyColor)
 
                 Text {
+                    // The C's name at 12 pixels, smaller on a narrow key, and left out where
+                    // even the least size the screen shows would not fit its key.
+                    readonly property int fitting: Math.min(12, Math.floor(12 * (key.width - 4) / labelMetrics.advanceWidth(text)))
+
                     objectName: "octaveLabel"
-                    visible: key.note % 12 === 0
+                    visible: key.note % 12 === 0 && fitting >= root.leastLabelSize
                     anchors.horizontalCenter: parent.horizontalCenter
                     anchors.bottom: parent.bottom
                     anchors.bottomMargin: 8
                     text: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
                     color: root.labelColor
                     font.family: theme.fontFamily
-                    font.pixelSize: 12
+                    font.pixelSize: Math.max(root.leastLabelSize, fitting)
                 }
 
                 MouseArea {

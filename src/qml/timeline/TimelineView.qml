@@ -624,6 +624,8 @@ Panel {
                 spacing: theme.spacing
 
                 Text {
+                    id: emptyTitle
+
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("No tracks yet")
                     color: theme.colors.text
@@ -634,8 +636,10 @@ Panel {
 
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    // Wraps in lanes too narrow for one line.
+                    // Wraps in lanes too narrow for one line, and is left out of lanes too
+                    // short for it, the title and the buttons.
                     width: Math.min(implicitWidth, root.lanesWidth - 2 * theme.spacing)
+                    visible: emptyTitle.height + height + emptyButtons.height + 2 * parent.spacing <= parent.parent.height
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     text: qsTr("Add a track, give it an instrument, then press its ♪ button for a pattern.")
@@ -646,6 +650,8 @@ Panel {
 
                 // Side by side, so the message fits the lanes of the smallest window.
                 Row {
+                    id: emptyButtons
+
                     anchors.horizontalCenter: parent.horizontalCenter
                     spacing: theme.spacing
 

@@ -61,8 +61,10 @@ Item {
             {width: 1280, height: 693, interfaceSize: 150, screen: "1920x1080"},
             {width: 960, height: 520, interfaceSize: 200, screen: "1920x1080"}
         ]
+        // The smallest window, whose top bar folds away.
+        readonly property var smallestSize: [940, 500]
         // The light theme, the palest of the five, at the laptop's sizes and the smallest.
-        readonly property var lightSizes: [[1366, 768, 100], [1093, 582, 125], [940, 640, 100]]
+        readonly property var lightSizes: [[1366, 768, 100], [1093, 582, 125], [940, 500, 100]]
         // From this window width up, every card of the effects view is whole without
         // scrolling sideways.
         readonly property int wholeEffectsFrom: 1366
@@ -239,7 +241,8 @@ Item {
         // shows of it must be whole.
         function cutControl(item, root) {
             const slack = 0.5;
-            const whole = item.mapToItem(root, 0, 0, item.width, item.height);
+            const own = item instanceof Text ? linesBox(item) : Qt.rect(0, 0, item.width, item.height);
+            const whole = item.mapToItem(root, own.x, own.y, own.width, own.height);
             let left = whole.x, top = whole.y, right = whole.x + whole.width, bottom = whole.y + whole.height;
             for (let at = item.parent; at && at !== root; at = at.parent) {
                 if (at.clip !== true)
@@ -281,9 +284,9 @@ Item {
                     && inner.y + inner.height <= outer.y + outer.height + slack;
         }
 
-        // Where a text paints, in its own coordinates: the ink of its one line, or the lines of
-        // its content, placed by its alignment within its padding.
-        function glyphBox(text) {
+        // The box of a text's lines, in its own coordinates: its content placed by its
+        // alignment within its padding.
+        function linesBox(text) {
             const innerWidth = text.width - text.leftPadding - text.rightPadding;
             const innerHeight = text.height - text.topPadding - text.bottomPadding;
             const across = text.effectiveHorizontalAlignment;
@@ -292,7 +295,12 @@ Item {
                      : across === Text.AlignHCenter ? (innerWidth - text.contentWidth) / 2 : 0;
             const dy = down === Text.AlignBottom ? innerHeight - text.contentHeight
                      : down === Text.AlignVCenter ? (innerHeight - text.contentHeight) / 2 : 0;
-            const lines = Qt.rect(text.leftPadding + dx, text.topPadding + dy, text.contentWidth, text.contentHeight);
+            return Qt.rect(text.leftPadding + dx, text.topPadding + dy, text.contentWidth, text.contentHeight);
+        }
+
+        // Where a text paints, in its own coordinates: the ink of its one line, or its lines.
+        function glyphBox(text) {
+            const lines = linesBox(text);
             if (text.lineCount !== 1 || text.truncated || text.textFormat === Text.RichText)
                 return lines;
             ink.font = text.font;
@@ -367,7 +375,7 @@ Item {
                 const onScreen = text.mapToItem(root, glyphs.x, glyphs.y, glyphs.width, glyphs.height);
                 const box = drawnBoxOf(text, root);
                 let past = "";
-                if (!contains(Qt.rect(0, 0, text.width, text.height), glyphs, 1))
+                if (!contains(Qt.rect(0, 0, text.width, text.height), linesBox(text), 1))
                     past = "its box " + rectText(text.mapToItem(root, 0, 0, text.width, text.height));
                 else if (box !== null && !contains(box.mapToItem(root, 0, 0, box.width, box.height), onScreen, 0.5))
                     past = pathOf(box, root) + " " + rectText(box.mapToItem(root, 0, 0, box.width, box.height));
@@ -431,7 +439,8 @@ Item {
             return visibleItems(window).filter(item => item instanceof Text && item.text !== "").map(item => {
                 const path = pathOf(item, root);
                 return {path: path, pattern: patternOf(path), text: item.text, elided: item.truncated,
-                        width: item.width, natural: item.implicitWidth, wraps: item.wrapMode !== Text.NoWrap};
+                        width: item.width, natural: item.implicitWidth, wraps: item.wrapMode !== Text.NoWrap,
+                        size: item.font.pixelSize};
             });
         }
 
@@ -510,7 +519,8 @@ Item {
                 for (const box of textBoxes(window)) {
                     const known = boxes[box.pattern];
                     boxes[box.pattern] = {elided: box.elided || (known !== undefined && known.elided),
-                                          width: Math.max(box.width, known !== undefined ? known.width : 0)};
+                                          width: Math.max(box.width, known !== undefined ? known.width : 0),
+                                          size: box.size};
                 }
                 texts[view.name] = boxes;
                 const shown = canvases(window);
@@ -525,13 +535,14 @@ Item {
             return firstSize;
         }
 
-        // A text cut short here that is whole at the first size: it is cut there too, or its
-        // one line is wider than its box there.
+        // A text cut short here that is whole at the first size: it is cut there too, its one
+        // line is wider than its box there, or its letters are larger here, raised to what a
+        // screen under one device pixel to a pixel shows legibly.
         function cutShort(box, atFirstSize) {
             if (!box.elided)
                 return false;
             const there = atFirstSize[box.pattern];
-            if (there !== undefined && (there.elided || (!box.wraps && box.natural > there.width + 0.5)))
+            if (there !== undefined && (there.elided || box.size > there.size || (!box.wraps && box.natural > there.width + 0.5)))
                 return false;
             return true;
         }
@@ -563,7 +574,7 @@ Item {
                 for (const size of sizes)
                     rows.push(row(size, interfaceSize));
             }
-            for (const size of sizesBetween)
+            for (const size of sizesBetween.concat([smallestSize]))
                 rows.push(row(size, 100));
             for (const screen of screensPeopleHave) {
                 const made = row([screen.width, screen.height], screen.interfaceSize);
