@@ -1,4 +1,5 @@
 import QtQuick
+import "Colors.js" as Colors
 
 // A rotary knob over a 270-degree track. It never changes its own `value`: it asks with
 // `moved` while turning and reports the end of each gesture with `committed`, so a screen
@@ -122,14 +123,14 @@ Item {
             ctx.lineCap = "round";
 
             ctx.lineWidth = 4;
-            ctx.strokeStyle = theme.colors.border;
+            ctx.strokeStyle = Colors.outline(theme.colors);
             ctx.beginPath();
             ctx.arc(c, c, r, start, start + sweep, false);
             ctx.stroke();
 
             const origin = root.bipolar ? start + sweep * 0.5 : start;
             if (Math.abs(angle - origin) > 0.001) {
-                ctx.strokeStyle = theme.colors.accent;
+                ctx.strokeStyle = Colors.accentEdge(theme.colors);
                 ctx.beginPath();
                 ctx.arc(c, c, r, Math.min(angle, origin), Math.max(angle, origin), false);
                 ctx.stroke();

@@ -20,13 +20,14 @@ Item {
     // background is as pale as the white keys, so there they take the text colour. White keys
     // keep the raised surface where it stands out 3:1 from the black ones, else take the muted
     // text colour (a dark theme's raised surface is nearly its background), and the C labels
-    // whichever of the muted text and the black keys' colour reads on them.
+    // whichever of the muted text and the black keys' colour reads 4.5:1 on them. Every key is
+    // edged in the controls' outline, which stands 3:1 off the panel behind the keys.
     readonly property color blackKeyColor: Colors.luminance(theme.colors.background)
                                            <= Colors.luminance(theme.colors.surfaceRaised)
                                            ? theme.colors.background : theme.colors.text
     readonly property color whiteKeyColor: Colors.standingOut([theme.colors.surfaceRaised, theme.colors.textMuted],
                                                               blackKeyColor, 3)
-    readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 3)
+    readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 4.5)
 
     readonly property int leastLabelSize: TextSize.atLeast(8, Screen.devicePixelRatio)
 
@@ -115,7 +116,7 @@ Item {
                 // The accent may be close to the white keys' colour: a lit white key is also
                 // edged in the black keys' colour, which stands out from its neighbours.
                 border.width: lit && !black ? 2 : 1
-                border.color: lit && !black ? root.blackKeyColor : theme.colors.border
+                border.color: lit && !black ? root.blackKeyColor : Colors.outline(theme.colors)
                 color: black ? (lit ? theme.colors.accent2 : root.blackKeyColor)
                              : (lit ? theme.colors.accent : root.whiteKeyColor)
 

@@ -291,7 +291,7 @@ FocusScope {
                             // size; where a screen under 100 % needs larger letters, the label
                             // is shortened instead.
                             readonly property real need: Math.ceil(Math.max(knob.implicitWidth,
-                                                                            learnLabels.implicitWidth * 9 / knobLabel.font.pixelSize))
+                                (knobLabel.implicitWidth + learnLabels.spacing + learnStatus.implicitWidth) * 9 / knobLabel.font.pixelSize))
 
                             objectName: "knob_" + modelData.key
                             // Equal columns, unless a narrow half leaves less than a label needs.
@@ -306,20 +306,17 @@ FocusScope {
                                 Layout.preferredHeight: 14
 
                                 // Centred over the knob, so the learn mark reads as this knob's.
-                                RowLayout {
+                                Row {
                                     id: learnLabels
 
                                     anchors.centerIn: parent
-                                    width: Math.min(implicitWidth, parent.width)
                                     spacing: 4
 
                                     Text {
                                         id: knobLabel
 
                                         objectName: "knobLabel"
-                                        Layout.fillWidth: true
-                                        Layout.minimumWidth: 0
-                                        Layout.preferredWidth: implicitWidth
+                                        width: Math.min(implicitWidth, column.width - learnStatus.width - learnLabels.spacing)
                                         elide: Text.ElideRight
                                         text: column.modelData.label
                                         color: column.waiting ? theme.colors.accent2 : theme.colors.textMuted
@@ -329,6 +326,8 @@ FocusScope {
                                     }
 
                                     Text {
+                                        id: learnStatus
+
                                         objectName: "learnStatus"
                                         text: column.waiting ? qsTr("move…")
                                               : learnArea.containsMouse ? (column.assigned !== undefined ? qsTr("CC%1").arg(column.assigned) : qsTr("learn"))
