@@ -138,6 +138,7 @@ Item {
                 objectName: "fmCard"
                 visible: root.isFm
                 height: row.height
+                room: view.width
                 trackId: root.trackId
                 title: root.track ? root.track.instrument : ""
                 values: root.track ? root.track.fmValues : ({})

@@ -13,6 +13,9 @@ DeviceCard {
     property string title: qsTr("FM synth")
     // Every FM knob's value by key: the instrument's values with the track's changes on top.
     property var values: ({})
+    // The width the effects view shows (0: any). A card wider than that at its knobs' own
+    // width closes them up, so a narrow window shows all four operators without scrolling.
+    property real room: 0
 
     // The FM module's knobs by key, read once.
     readonly property var info: {
@@ -33,12 +36,23 @@ DeviceCard {
     // (three and two) or on one, whichever leaves the card narrower. Without a height yet,
     // the four operators stand side by side.
     readonly property real innerHeight: height - 20
-    readonly property real generalTop: generalTitle.implicitHeight + 6 + algorithmCaption.implicitHeight + 6
-    readonly property bool algorithmsOnTwoLines: height <= 0 || generalTop + 2 * 24 + 3 + 6 + KnobCells.fmHeight <= innerHeight
-    readonly property bool oneLineOfKnobs: height > 0 && generalTop + 2 * 24 + 3 + 6 + 2 * KnobCells.fmHeight > innerHeight
-    readonly property real generalWidth: Math.max(130, oneLineOfKnobs ? 4 * KnobCells.fmWidth : 0,
-                                                  algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3)
-    readonly property var operatorLayout: {
+    readonly property real generalTop: generalTitle.implicitHeight + generalColumn.spacing + algorithmCaption.implicitHeight
+                                       + generalColumn.spacing
+    readonly property bool algorithmsOnTwoLines: height <= 0
+                                                 || generalTop + 2 * 24 + 3 + generalColumn.spacing + KnobCells.fmHeight <= innerHeight
+    readonly property bool oneLineOfKnobs: height > 0
+                                           && generalTop + 2 * 24 + 3 + generalColumn.spacing + 2 * KnobCells.fmHeight > innerHeight
+    readonly property real cellWidth: room > 0 && widthWith(KnobCells.fmWidth) > room ? KnobCells.fmNarrowWidth
+                                                                                    : KnobCells.fmWidth
+    readonly property real generalWidth: generalWidthWith(cellWidth)
+    readonly property var operatorLayout: layoutWith(cellWidth)
+
+    function generalWidthWith(cell) {
+        return Math.max(130, oneLineOfKnobs ? 4 * cell : 0, algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3);
+    }
+
+    // The operators' rows and width with knob cells `cell` pixels wide.
+    function layoutWith(cell) {
         const first = operatorColumns.count > 0 ? operatorColumns.itemAt(0) : null;
         const header = first ? first.header.implicitHeight : 13;
         const arrange = knobsPerLine => {
@@ -47,13 +61,17 @@ DeviceCard {
             const across = Math.ceil(4 / rows);
             // Each column of operators is its knobs' width and the 12 px between columns.
             return {knobsPerLine: knobsPerLine, rows: rows, fits: height <= 0 || block <= innerHeight,
-                    width: across * (knobsPerLine * KnobCells.fmWidth + 12) - 12};
+                    width: across * (knobsPerLine * cell + 12) - 12};
         };
         const three = arrange(3);
         const five = arrange(5);
         if (three.fits && (!five.fits || three.width <= five.width))
             return three;
         return five;
+    }
+
+    function widthWith(cell) {
+        return 20 + generalWidthWith(cell) + 12 + layoutWith(cell).width;
     }
 
     function value(key) {
@@ -86,12 +104,12 @@ DeviceCard {
 
         objectName: "knob_" + key
         visible: meta !== undefined
-        implicitWidth: KnobCells.fmWidth
+        implicitWidth: owner ? owner.cellWidth : KnobCells.fmWidth
         implicitHeight: KnobCells.fmHeight
         knobSize: 32
         knobTop: 9
         labelWidth: width
-        labelSpacing: 0.3
+        labelSpacing: owner && owner.cellWidth < KnobCells.fmWidth ? 0 : 0.3
         name: meta !== undefined ? meta.name : key
         help: meta !== undefined ? meta.help : ""
         from: meta !== undefined ? meta.min : 0
@@ -111,9 +129,11 @@ DeviceCard {
         spacing: 12
 
         ColumnLayout {
+            id: generalColumn
+
             Layout.fillHeight: true
             Layout.preferredWidth: root.generalWidth
-            spacing: 6
+            spacing: 4
 
             CardTitle {
                 id: generalTitle

@@ -51,6 +51,11 @@ Item {
         return semitone >= 0 && semitone <= 36 && pressed.indexOf(semitone) >= 0;
     }
 
+    // The size, up to 12 pixels, at which a label fits a key with 2 pixels either side.
+    function labelSize(text, keyWidth) {
+        return Math.min(12, Math.floor(12 * (keyWidth - 4) / labelMetrics.advanceWidth(text)));
+    }
+
     function jumpToOctave() {
         const c = 12 * (instrument.octave + 1);
         view.contentX = Math.max(0, Math.min(contentW - view.width, whiteIndex(c) * keyW - view.width / 3));
@@ -121,19 +126,23 @@ Item {
                              : (lit ? theme.colors.accent : root.whiteKeyColor)
 
                 Text {
-                    // The C's name at 12 pixels, smaller on a narrow key, and left out where
-                    // even the least size the screen shows would not fit its key.
-                    readonly property int fitting: Math.min(12, Math.floor(12 * (key.width - 4) / labelMetrics.advanceWidth(text)))
+                    // The C's name with its octave at 12 pixels, smaller on a narrow key; a
+                    // key too narrow for that at the least size the screen shows gets the C
+                    // alone, and one too narrow even for the C none.
+                    readonly property string name: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
+                    readonly property int nameSize: root.labelSize(name, key.width)
+                    readonly property bool named: nameSize >= root.leastLabelSize
+                    readonly property int size: named ? nameSize : root.labelSize(qsTr("C"), key.width)
 
                     objectName: "octaveLabel"
-                    visible: key.note % 12 === 0 && fitting >= root.leastLabelSize
+                    visible: key.note % 12 === 0 && size >= root.leastLabelSize
                     anchors.horizontalCenter: parent.horizontalCenter
                     anchors.bottom: parent.bottom
                     anchors.bottomMargin: 8
-                    text: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
+                    text: named ? name : qsTr("C")
                     color: root.labelColor
                     font.family: theme.fontFamily
-                    font.pixelSize: Math.max(root.leastLabelSize, fitting)
+                    font.pixelSize: Math.max(root.leastLabelSize, size)
                 }
 
                 MouseArea {
