@@ -25,7 +25,8 @@ public:
     // Before the test application exists: it picks its platform when it is made.
     Setup() {
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QUICK_TEST_SOURCE_DIR "/screens.json");
-        qputenv("QT_SCREEN_SCALE_FACTORS", "interface-100=1;interface-75=0.75;interface-125=1.25;interface-150=1.5;interface-200=2");
+        qputenv("QT_SCREEN_SCALE_FACTORS",
+                "interface-100=1;interface-75=0.75;interface-125=1.25;interface-150=1.5;interface-200=2");
         qunsetenv("QT_SCALE_FACTOR");
     }
 

@@ -121,7 +121,8 @@ TEST(AppControllerVersionTest, VersionAndChannelComeFromTheBuild) {
 // The interface size in effect is what Qt takes from QT_SCALE_FACTOR: the Settings sheet
 // measures a size not yet applied against it.
 TEST(AppControllerScaleTest, TheInterfaceScaleIsTheFactorQtAppliesAtStart) {
-    const std::pair<const char*, double> cases[] = {{"", 1.0}, {"1.25", 1.25}, {" 2 ", 2.0}, {"0", 1.0}, {"-1", 1.0}, {"big", 1.0}};
+    const std::pair<const char*, double> cases[] = {{"", 1.0}, {"1.25", 1.25}, {" 2 ", 2.0},
+                                                    {"0", 1.0}, {"-1", 1.0}, {"big", 1.0}};
     for (const auto& [text, factor] : cases) EXPECT_DOUBLE_EQ(scaleFactorInEffect(text), factor) << text;
 
     const QByteArray before = qgetenv("QT_SCALE_FACTOR");
