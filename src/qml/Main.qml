@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import "Tracks.js" as Tracks
+import "WindowSize.js" as WindowSize
 
 // The program's one window: the top bar and the transport above, the browser, the timeline
 // and the detail panel in the body, the help strip below, and the Settings sheet over the
@@ -12,6 +13,9 @@ ApplicationWindow {
 
     // Outer left and right margin of the top bar and the help strip.
     readonly property int pad: theme.spacing * 3
+    // Shorter than the old smallest window: the top bar folds away and the timeline gives
+    // the detail panel more of the height.
+    readonly property bool shortWindow: height < WindowSize.shortBelow
     property bool showBrowser: true
     property bool showDetail: true
     // For the menu bar.
@@ -184,8 +188,8 @@ ApplicationWindow {
 
     width: 1320
     height: 860
-    minimumWidth: 940
-    minimumHeight: 640
+    minimumWidth: WindowSize.minimumWidth
+    minimumHeight: WindowSize.minimumHeight
     visible: true
     color: theme.colors.background
     title: project.name + (project.dirty ? " *" : "") + "  -  " + qsTr("Ostrel") + "  " + app.versionString
@@ -200,6 +204,18 @@ ApplicationWindow {
         enabled: !settings.reduceMotion
 
         ColorAnimation { duration: 160 }
+    }
+
+    // A screen smaller than the first size, that holds the smallest, gets a window no larger
+    // than its free area. On a screen too small for any, the setting of the interface size
+    // has said so.
+    Component.onCompleted: {
+        const freeWidth = Screen.desktopAvailableWidth;
+        const freeHeight = Screen.desktopAvailableHeight;
+        if (freeWidth >= minimumWidth && freeHeight >= minimumHeight) {
+            width = Math.min(width, freeWidth);
+            height = Math.min(height, freeHeight);
+        }
     }
 
     // No note stays held while another program has the keyboard.
@@ -320,10 +336,13 @@ ApplicationWindow {
     }
 
     header: Column {
+        // Only the name and version: a window too short for the old smallest size gives its
+        // height to the body.
         Item {
             objectName: "topBar"
             width: parent.width
-            height: 46
+            height: visible ? 46 : 0
+            visible: !root.shortWindow
 
             RowLayout {
                 anchors.fill: parent
@@ -416,6 +435,8 @@ ApplicationWindow {
         }
 
         SplitView {
+            id: rightPane
+
             objectName: "rightPane"
             orientation: Qt.Vertical
             handle: splitHandle
@@ -426,7 +447,7 @@ ApplicationWindow {
 
                 objectName: "timeline"
                 SplitView.fillHeight: true
-                SplitView.minimumHeight: 170
+                SplitView.minimumHeight: root.shortWindow ? WindowSize.shortTimelineLeast : WindowSize.timelineLeast
             }
 
             DetailPanel {
@@ -436,7 +457,10 @@ ApplicationWindow {
                 visible: root.showDetail
                 SplitView.preferredHeight: 310
                 SplitView.minimumHeight: 200
-                SplitView.maximumHeight: 520
+                // No taller than the timeline's least height leaves, so the panel never runs
+                // under the help strip.
+                SplitView.maximumHeight: Math.max(SplitView.minimumHeight,
+                                                  Math.min(520, rightPane.height - timeline.SplitView.minimumHeight - 3))
             }
         }
     }

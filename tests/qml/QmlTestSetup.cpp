@@ -3,10 +3,11 @@
 // card that renders only when a test asks and a MIDI driver whose inputs the suites plug in,
 // and the real `project` controller with its folders in a temporary folder.
 //
-// Three screens without a display: the first, where every window opens unless placed, as
-// the program sees one without an interface size, and two scaled by Qt exactly as the
-// interface sizes 75 and 200 % scale the program's window (appearance.ui_scale sets
-// QT_SCALE_FACTOR; these set the same factor for one screen each).
+// Five screens without a display: the first, a 2560 x 1440 screen where every window opens
+// unless placed, as the program sees one without an interface size, and four scaled by Qt
+// exactly as the interface sizes 75, 125, 150 and 200 % scale the program's window
+// (appearance.ui_scale sets QT_SCALE_FACTOR; these set the same factor for one screen each),
+// on the screens people have: 1366 x 768 at 75 and 125 %, 1920 x 1080 at 150 and 200 %.
 
 #include "QmlTestHost.h"
 
@@ -24,7 +25,8 @@ public:
     // Before the test application exists: it picks its platform when it is made.
     Setup() {
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QUICK_TEST_SOURCE_DIR "/screens.json");
-        qputenv("QT_SCREEN_SCALE_FACTORS", "interface-100=1;interface-75=0.75;interface-200=2");
+        qputenv("QT_SCREEN_SCALE_FACTORS",
+                "interface-100=1;interface-75=0.75;interface-125=1.25;interface-150=1.5;interface-200=2");
         qunsetenv("QT_SCALE_FACTOR");
     }
 

@@ -1,5 +1,7 @@
 #include "app/startup/AppController.h"
 
+#include "app/startup/UiScale.h"
+
 #include "core/BuildInfo.h"
 #include "core/files/RegularFile.h"
 #include "core/log/Logger.h"
@@ -25,7 +27,10 @@ QString channelOfPrerelease(QStringView prerelease) {
 }
 
 AppController::AppController(core::Logger& logger, QString logFilePath, QObject* parent)
-    : QObject(parent), logger_(logger), logFilePath_(std::move(logFilePath)) {}
+    : QObject(parent),
+      logger_(logger),
+      logFilePath_(std::move(logFilePath)),
+      interfaceScale_(scaleFactorInEffect(qgetenv("QT_SCALE_FACTOR"))) {}
 
 QString AppController::versionString() const { return QString::fromStdString(core::appVersion()); }
 

@@ -20,6 +20,8 @@ class AppController : public QObject {
     Q_PROPERTY(QString helpText READ helpText WRITE setHelpText NOTIFY helpTextChanged)
     Q_PROPERTY(int startupMs READ startupMs NOTIFY startupMsChanged)
     Q_PROPERTY(QString logTail READ logTail NOTIFY logChanged)
+    // The interface size in effect since start, as the factor Qt scales the window by.
+    Q_PROPERTY(double interfaceScale READ interfaceScale CONSTANT)
 
 public:
     // At most this much of the log file's end is shown.
@@ -37,6 +39,7 @@ public:
     int startupMs() const { return startupMs_; }
     // Re-read from the file at every call; the cut may fall inside a line.
     QString logTail() const;
+    double interfaceScale() const { return interfaceScale_; }
 
     void setHelpText(const QString& text);
     // Once, from the first-frame handler; always signals.
@@ -59,6 +62,7 @@ private:
     QString logFilePath_;
     QString helpText_;
     int startupMs_ = -1;
+    double interfaceScale_ = 1.0;
 };
 
 // The channel of a pre-release label: "stable" when empty, else its text up to the first ".".

@@ -17,4 +17,10 @@ void applyUiScale(std::int64_t uiScale) {
     }
 }
 
+double scaleFactorInEffect(const QByteArray& currentFactor) {
+    bool ok = false;
+    const double factor = currentFactor.trimmed().toDouble(&ok);
+    return ok && factor > 0.0 ? factor : 1.0;
+}
+
 }  // namespace ostrel::app

@@ -15,4 +15,8 @@ std::optional<QByteArray> scaleFactorFor(std::int64_t uiScale, const QByteArray&
 // Sets QT_SCALE_FACTOR by that rule. Before the application object exists, so Qt applies it.
 void applyUiScale(std::int64_t uiScale);
 
+// The factor Qt scales the whole program by, read from QT_SCALE_FACTOR's value: 1 when it is
+// empty or not a positive number, as Qt takes it.
+double scaleFactorInEffect(const QByteArray& currentFactor);
+
 }  // namespace ostrel::app

@@ -32,3 +32,50 @@ function standingOut(candidates, against, ratio) {
     }
     return best;
 }
+
+// Between two colours: 0 gives a, 1 gives b.
+function mix(a, b, t) {
+    const from = Qt.lighter(a, 1);
+    const to = Qt.lighter(b, 1);
+    return Qt.rgba(from.r + (to.r - from.r) * t, from.g + (to.g - from.g) * t, from.b + (to.b - from.b) * t, 1);
+}
+
+// The colour on the way from `from` to `to` nearest `from` that stands `ratio`:1 off every
+// colour of `against`, or `to` when none does.
+function nearestStandingOff(from, to, against, ratio) {
+    for (let step = 0; step < 20; ++step) {
+        const c = mix(from, to, step / 20);
+        if (against.every(b => contrast(c, b) >= ratio))
+            return c;
+    }
+    return Qt.lighter(to, 1);
+}
+
+// By theme: worked out once for each set of colours, read by every control.
+const made = {};
+
+function remembered(key, make) {
+    if (made[key] === undefined)
+        made[key] = make();
+    return made[key];
+}
+
+// The three surfaces controls sit on.
+function surfaces(colors) {
+    return [colors.background, colors.surface, colors.surfaceRaised];
+}
+
+// The edge of a control at rest (a button, a field, a switch, a knob's ring, a pad, a piano
+// key): the theme's border colour, taken towards the muted text until it stands 3:1 off every
+// surface, so a control is seen where it begins in every theme.
+function outline(colors) {
+    return remembered("outline " + colors.border + colors.textMuted + surfaces(colors).join(),
+                      () => nearestStandingOff(colors.border, colors.textMuted, surfaces(colors), 3));
+}
+
+// The accent as an edge or a mark (a selected button, a switch that is on, a knob's value):
+// taken towards the text colour where it stands less than 3:1 off a surface.
+function accentEdge(colors) {
+    return remembered("accent " + colors.accent + colors.text + surfaces(colors).join(),
+                      () => nearestStandingOff(colors.accent, colors.text, surfaces(colors), 3));
+}

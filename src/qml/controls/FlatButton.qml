@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Colors.js" as Colors
 
 // The push button of every screen: a ghost button by default, filled when `primary`,
 // outlined in the accent colour when `selected`.
@@ -83,7 +84,7 @@ Button {
                             : root.hovered ? Qt.lighter(theme.colors.accent, 1.12) : theme.colors.accent)
                : (root.down || root.hovered || root.selected ? theme.colors.surfaceRaised : "transparent")
         border.width: root.primary ? 0 : 1
-        border.color: root.selected ? theme.colors.accent : theme.colors.border
+        border.color: root.selected ? Colors.accentEdge(theme.colors) : Colors.outline(theme.colors)
 
         Behavior on color {
             enabled: !settings.reduceMotion

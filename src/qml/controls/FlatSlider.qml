@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Colors.js" as Colors
 
 // A slider whose `value` follows the handle live but which reports `committed` only when
 // the person has finished: on release, or once per keyboard step.
@@ -45,7 +46,7 @@ Slider {
         radius: 2
         color: theme.colors.surfaceRaised
         border.width: 1
-        border.color: theme.colors.border
+        border.color: Colors.outline(theme.colors)
 
         Rectangle {
             width: root.visualPosition * parent.width

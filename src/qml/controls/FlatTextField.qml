@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Colors.js" as Colors
 
 // A one-line text box that reports its text once, when editing ends (Enter or loss of
 // the keyboard focus), and only when it differs from the last committed text.
@@ -98,6 +99,6 @@ TextField {
         radius: theme.radius
         color: theme.colors.surfaceRaised
         border.width: 1
-        border.color: root.activeFocus ? theme.colors.accent : theme.colors.border
+        border.color: root.activeFocus ? Colors.accentEdge(theme.colors) : Colors.outline(theme.colors)
     }
 }

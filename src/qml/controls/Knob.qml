@@ -1,4 +1,5 @@
 import QtQuick
+import "Colors.js" as Colors
 
 // A rotary knob over a 270-degree track. It never changes its own `value`: it asks with
 // `moved` while turning and reports the end of each gesture with `committed`, so a screen
@@ -21,6 +22,9 @@ Item {
     opacity: enabled ? 1 : 0.55
 
     readonly property bool active: mouse.pressed || mouse.containsMouse || activeFocus
+    // The ring the value runs along, and the arc of the value: both stand 3:1 off every surface.
+    readonly property color trackColor: Colors.outline(theme.colors)
+    readonly property color valueColor: Colors.accentEdge(theme.colors)
     readonly property real fraction: to > from ? Math.max(0, Math.min(1, (value - from) / (to - from))) : 0
 
     signal moved(real newValue)
@@ -122,14 +126,14 @@ Item {
             ctx.lineCap = "round";
 
             ctx.lineWidth = 4;
-            ctx.strokeStyle = theme.colors.border;
+            ctx.strokeStyle = root.trackColor;
             ctx.beginPath();
             ctx.arc(c, c, r, start, start + sweep, false);
             ctx.stroke();
 
             const origin = root.bipolar ? start + sweep * 0.5 : start;
             if (Math.abs(angle - origin) > 0.001) {
-                ctx.strokeStyle = theme.colors.accent;
+                ctx.strokeStyle = root.valueColor;
                 ctx.beginPath();
                 ctx.arc(c, c, r, Math.min(angle, origin), Math.max(angle, origin), false);
                 ctx.stroke();

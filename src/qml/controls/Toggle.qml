@@ -1,4 +1,5 @@
 import QtQuick
+import "Colors.js" as Colors
 
 // An on/off switch that only asks: a flip emits `toggled` with the wished state, and the
 // owner sets `checked` from its model.
@@ -44,7 +45,7 @@ Item {
         radius: height / 2
         color: root.checked ? theme.colors.accent : theme.colors.surfaceRaised
         border.width: 1
-        border.color: root.checked ? theme.colors.accent : theme.colors.border
+        border.color: root.checked ? Colors.accentEdge(theme.colors) : Colors.outline(theme.colors)
 
         Behavior on color {
             enabled: !settings.reduceMotion

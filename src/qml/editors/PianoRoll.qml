@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
 import "Tracks.js" as Tracks
+import "TextSize.js" as TextSize
 
 // The notes of one MIDI clip, edited with the mouse: pitch rows top to bottom, the whole
 // clip across the width. It keeps no copy of the clip beyond what it re-reads after each
@@ -200,7 +201,7 @@ Panel {
                 text: qsTr("GRID")
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
-                font.pixelSize: 9
+                font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                 font.letterSpacing: 1.2
             }
 

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import "Notes.js" as Notes
 import "Colors.js" as Colors
@@ -451,18 +452,25 @@ Panel {
             }
         }
 
-        Item {
+        // Rows that do not fit, each high enough for its name, scroll up from below the edge.
+        Flickable {
             id: gridArea
 
             objectName: "gridArea"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            // Rows that do not fit at the smallest height go on below the edge, unseen.
             clip: true
+            contentWidth: width
+            contentHeight: root.rows.length * rowHeight
+            flickableDirection: Flickable.VerticalFlick
+            boundsBehavior: Flickable.StopAtBounds
+            interactive: contentHeight > height
+
+            ScrollBar.vertical: ThinScrollBar { padding: 1 }
 
             readonly property real cellWidth: Math.max(8, (width - root.labelWidth) / root.stepsPerBar)
             readonly property real rowHeight: root.rows.length === 0 ? 20
-                                              : Math.max(10, Math.min(26, height / root.rows.length))
+                                              : Math.max(14, Math.min(26, height / root.rows.length))
             // The shown bar's cell under the play position; -1 when it lies elsewhere.
             readonly property int playCell: root.playStep - root.bar * root.stepsPerBar
 

@@ -1,4 +1,6 @@
 import QtQuick
+import "KnobCells.js" as KnobCells
+import "TextSize.js" as TextSize
 
 // One captioned knob (or, for an on/off parameter, a switch) of a device card. While the
 // knob turns it shows the turned value; when the turn ends it reports the final value once
@@ -29,10 +31,12 @@ Item {
 
     signal commit(real value)
 
-    implicitWidth: 70
-    implicitHeight: 68
+    implicitWidth: KnobCells.width
+    implicitHeight: KnobCells.height
 
     Text {
+        id: caption
+
         objectName: "cellLabel"
         anchors.horizontalCenter: parent.horizontalCenter
         width: root.labelWidth
@@ -40,7 +44,7 @@ Item {
         text: root.label.toUpperCase()
         color: theme.colors.textMuted
         font.family: theme.fontFamily
-        font.pixelSize: 8
+        font.pixelSize: TextSize.atLeast(8, Screen.devicePixelRatio)
         font.letterSpacing: root.labelSpacing
         elide: Text.ElideRight
     }
@@ -52,7 +56,8 @@ Item {
         visible: !root.isSwitch
         // The card dims a disabled group as a whole.
         opacity: 1.0
-        y: root.knobTop
+        // Under the caption's letters, also where the screen's scale makes them larger.
+        y: Math.max(root.knobTop, Math.ceil(caption.baselineOffset) + 1)
         anchors.horizontalCenter: parent.horizontalCenter
         size: root.knobSize
         from: root.from

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import "Colors.js" as Colors
+import "KnobCells.js" as KnobCells
 import "Tracks.js" as Tracks
 
 // The effects view of one track: the instrument's own card when it has one, then the
@@ -116,11 +117,13 @@ Item {
             handleRadius: 2
         }
 
+        // The cards take the view's whole height; the scroll bar, when there is one, runs over
+        // their bottom margin.
         Row {
             id: row
 
             objectName: "chainRow"
-            height: view.height - 8
+            height: view.height
             spacing: theme.spacing
 
             SamplerCard {
@@ -135,6 +138,7 @@ Item {
                 objectName: "fmCard"
                 visible: root.isFm
                 height: row.height
+                room: view.width
                 trackId: root.trackId
                 title: root.track ? root.track.instrument : ""
                 values: root.track ? root.track.fmValues : ({})
@@ -161,7 +165,8 @@ Item {
                     // card's height holds: a short effects view makes the card wider, and
                     // the view scrolls sideways, rather than knobs falling off the bottom.
                     readonly property int rowsThatFit: Math.max(1, Math.floor(
-                        (height - 20 - titleBlock.height - 6 + knobGrid.rowSpacing) / (68 + knobGrid.rowSpacing)))  // 68: a knob cell
+                        (height - 2 * cardColumn.anchors.margins - titleBlock.height - cardColumn.spacing + knobGrid.rowSpacing)
+                        / (KnobCells.height + knobGrid.rowSpacing)))
                     readonly property int columns: Math.max(knobs.length <= 6 ? 3 : 5,
                                                             Math.ceil(knobs.length / rowsThatFit))
                     readonly property string preset: root.presetOf(modelData.name)
@@ -191,14 +196,16 @@ Item {
                     objectName: "effectCard" + index
                     transform: Translate { x: card.dragShift }
                     z: dragShift !== 0 ? 1 : 0
-                    width: columns * 70 + 20
+                    width: columns * KnobCells.width + 20
                     height: row.height
                     opacity: modelData.enabled ? 1.0 : 0.55
 
                     ColumnLayout {
+                        id: cardColumn
+
                         anchors.fill: parent
                         anchors.margins: 10
-                        spacing: 6
+                        spacing: 4
 
                         // The name has a line of its own, so even a three-column card shows it
                         // whole; the preset and the buttons share the line under it.

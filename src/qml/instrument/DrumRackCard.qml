@@ -2,6 +2,8 @@ import QtQuick
 import QtQuick.Layouts
 import "Notes.js" as Notes
 import "SampleKnobs.js" as SampleKnobs
+import "TextSize.js" as TextSize
+import "Colors.js" as Colors
 
 // The card of a track's Drum Rack: sixteen pads, the MIDI notes 36 to 51 from the bottom
 // left, and the gain, tune and release of the picked pad. Every change is one call on
@@ -105,7 +107,7 @@ DeviceCard {
                         radius: 6
                         color: lit ? theme.colors.accent : filled ? theme.colors.surface : "transparent"
                         border.width: picked ? 2 : 1
-                        border.color: padDrop.containsDrag || picked ? theme.colors.accent2 : theme.colors.border
+                        border.color: padDrop.containsDrag || picked ? theme.colors.accent2 : Colors.outline(theme.colors)
 
                         Accessible.role: Accessible.Button
                         Accessible.name: qsTr("Pad %1").arg(index) + (filled ? ", " + root.stem(padData.sample) : "")
@@ -118,7 +120,6 @@ DeviceCard {
                             verticalAlignment: Text.AlignVCenter
                             text: pad.filled ? root.stem(pad.padData.sample) : qsTr("empty")
                             color: pad.lit ? theme.colors.onAccent : pad.filled ? theme.colors.text : theme.colors.textMuted
-                            opacity: pad.filled ? 1.0 : 0.6
                             font.family: theme.fontFamily
                             font.pixelSize: 10
                             wrapMode: Text.WrapAnywhere
@@ -181,7 +182,7 @@ DeviceCard {
                       : qsTr("PAD %1: empty").arg(root.selectedNote - 35)
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
-                font.pixelSize: 9
+                font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                 font.letterSpacing: 0.6
                 elide: Text.ElideRight
             }

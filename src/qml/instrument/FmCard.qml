@@ -1,5 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
+import "KnobCells.js" as KnobCells
+import "TextSize.js" as TextSize
 
 // The card of a four-operator FM instrument: the algorithm, the general knobs and each
 // operator's ratio, level and envelope. Ranges, names and help come from the FM module's
@@ -11,6 +13,9 @@ DeviceCard {
     property string title: qsTr("FM synth")
     // Every FM knob's value by key: the instrument's values with the track's changes on top.
     property var values: ({})
+    // The width the effects view shows (0: any). A card wider than that at its knobs' own
+    // width closes them up, so a narrow window shows all four operators without scrolling.
+    property real room: 0
 
     // The FM module's knobs by key, read once.
     readonly property var info: {
@@ -31,27 +36,42 @@ DeviceCard {
     // (three and two) or on one, whichever leaves the card narrower. Without a height yet,
     // the four operators stand side by side.
     readonly property real innerHeight: height - 20
-    readonly property real generalTop: generalTitle.implicitHeight + 6 + algorithmCaption.implicitHeight + 6
-    readonly property bool algorithmsOnTwoLines: height <= 0 || generalTop + 2 * 24 + 3 + 6 + 60 <= innerHeight
-    readonly property bool oneLineOfKnobs: height > 0 && generalTop + 2 * 24 + 3 + 6 + 2 * 60 > innerHeight
-    readonly property real generalWidth: Math.max(130, oneLineOfKnobs ? 4 * 56 : 0, algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3)
-    readonly property var operatorLayout: {
+    readonly property real generalTop: generalTitle.implicitHeight + generalColumn.spacing + algorithmCaption.implicitHeight
+                                       + generalColumn.spacing
+    readonly property bool algorithmsOnTwoLines: height <= 0
+                                                 || generalTop + 2 * 24 + 3 + generalColumn.spacing + KnobCells.fmHeight <= innerHeight
+    readonly property bool oneLineOfKnobs: height > 0
+                                           && generalTop + 2 * 24 + 3 + generalColumn.spacing + 2 * KnobCells.fmHeight > innerHeight
+    readonly property real cellWidth: room > 0 && widthWith(KnobCells.fmWidth) > room ? KnobCells.fmNarrowWidth
+                                                                                    : KnobCells.fmWidth
+    readonly property real generalWidth: generalWidthWith(cellWidth)
+    readonly property var operatorLayout: layoutWith(cellWidth)
+
+    function generalWidthWith(cell) {
+        return Math.max(130, oneLineOfKnobs ? 4 * cell : 0, algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3);
+    }
+
+    // The operators' rows and width with knob cells `cell` pixels wide.
+    function layoutWith(cell) {
         const first = operatorColumns.count > 0 ? operatorColumns.itemAt(0) : null;
         const header = first ? first.header.implicitHeight : 13;
         const arrange = knobsPerLine => {
-            const block = header + 2 + Math.ceil(5 / knobsPerLine) * 60;
+            const block = header + 2 + Math.ceil(5 / knobsPerLine) * KnobCells.fmHeight;
             const rows = height <= 0 ? 1 : Math.max(1, Math.min(4, Math.floor((innerHeight + 6) / (block + 6))));
             const across = Math.ceil(4 / rows);
-            // Each column of operators is given its knobs' width and 16 px, as the four side by
-            // side are (150 + 4 × (3 × 56 + 16) + 20 = 906 px).
+            // Each column of operators is its knobs' width and the 12 px between columns.
             return {knobsPerLine: knobsPerLine, rows: rows, fits: height <= 0 || block <= innerHeight,
-                    width: across * (knobsPerLine * 56 + 16)};
+                    width: across * (knobsPerLine * cell + 12) - 12};
         };
         const three = arrange(3);
         const five = arrange(5);
         if (three.fits && (!five.fits || three.width <= five.width))
             return three;
         return five;
+    }
+
+    function widthWith(cell) {
+        return 20 + generalWidthWith(cell) + 12 + layoutWith(cell).width;
     }
 
     function value(key) {
@@ -84,12 +104,12 @@ DeviceCard {
 
         objectName: "knob_" + key
         visible: meta !== undefined
-        implicitWidth: 56
-        implicitHeight: 60
+        implicitWidth: owner ? owner.cellWidth : KnobCells.fmWidth
+        implicitHeight: KnobCells.fmHeight
         knobSize: 32
         knobTop: 9
         labelWidth: width
-        labelSpacing: 0.3
+        labelSpacing: owner && owner.cellWidth < KnobCells.fmWidth ? 0 : 0.3
         name: meta !== undefined ? meta.name : key
         help: meta !== undefined ? meta.help : ""
         from: meta !== undefined ? meta.min : 0
@@ -100,7 +120,7 @@ DeviceCard {
         onCommit: v => project.setInstrumentParameter(owner.trackId, key, v)
     }
 
-    implicitWidth: 20 + generalWidth + 20 + operatorLayout.width
+    implicitWidth: 20 + generalWidth + 12 + operatorLayout.width
     width: implicitWidth
 
     RowLayout {
@@ -109,9 +129,11 @@ DeviceCard {
         spacing: 12
 
         ColumnLayout {
+            id: generalColumn
+
             Layout.fillHeight: true
             Layout.preferredWidth: root.generalWidth
-            spacing: 6
+            spacing: 4
 
             CardTitle {
                 id: generalTitle
@@ -128,7 +150,7 @@ DeviceCard {
                 text: qsTr("ALGORITHM")
                 color: theme.colors.textMuted
                 font.family: theme.fontFamily
-                font.pixelSize: 8
+                font.pixelSize: TextSize.atLeast(8, Screen.devicePixelRatio)
                 font.letterSpacing: 0.6
             }
 
@@ -216,7 +238,7 @@ DeviceCard {
                             text: operatorColumn.heard ? qsTr("OUT") : qsTr("mod")
                             color: operatorColumn.heard ? theme.colors.accent2 : theme.colors.textMuted
                             font.family: theme.fontFamily
-                            font.pixelSize: 9
+                            font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                             font.weight: operatorColumn.heard ? Font.DemiBold : Font.Normal
                         }
                     }
@@ -232,10 +254,6 @@ DeviceCard {
                     }
                 }
             }
-        }
-
-        Item {
-            Layout.fillWidth: true
         }
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import "Notes.js" as Notes
+import "Colors.js" as Colors
 
 // Sixteen pads played with the mouse, drum-machine style. With a drum kit they are the drum
 // keys 36 to 51 named after their sounds; otherwise 16 notes up from the octave's C. The
@@ -46,7 +47,9 @@ Item {
                 radius: theme.radius / 2
                 color: lit ? theme.colors.accent : sounds ? theme.colors.surfaceRaised : "transparent"
                 border.width: 1
-                border.color: lit ? theme.colors.accent2 : theme.colors.border
+                border.color: lit ? theme.colors.accent2 : Colors.outline(theme.colors)
+                // A pad of a kit that has no drum on its key takes no presses: it is drawn faint.
+                enabled: sounds
                 opacity: sounds ? 1.0 : 0.45
 
                 Behavior on color {

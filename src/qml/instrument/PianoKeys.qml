@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import "Notes.js" as Notes
 import "Colors.js" as Colors
+import "TextSize.js" as TextSize
 
 // The on-screen piano: all 128 MIDI notes in one sideways-scrolling row. It keeps no notes
 // of its own: a press plays through `instrument` and what is lit comes back from it.
@@ -19,13 +20,16 @@ Item {
     // background is as pale as the white keys, so there they take the text colour. White keys
     // keep the raised surface where it stands out 3:1 from the black ones, else take the muted
     // text colour (a dark theme's raised surface is nearly its background), and the C labels
-    // whichever of the muted text and the black keys' colour reads on them.
+    // whichever of the muted text and the black keys' colour reads 4.5:1 on them. Every key is
+    // edged in the controls' outline, which stands 3:1 off the panel behind the keys.
     readonly property color blackKeyColor: Colors.luminance(theme.colors.background)
                                            <= Colors.luminance(theme.colors.surfaceRaised)
                                            ? theme.colors.background : theme.colors.text
     readonly property color whiteKeyColor: Colors.standingOut([theme.colors.surfaceRaised, theme.colors.textMuted],
                                                               blackKeyColor, 3)
-    readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 3)
+    readonly property color labelColor: Colors.standingOut([theme.colors.textMuted, blackKeyColor], whiteKeyColor, 4.5)
+
+    readonly property int leastLabelSize: TextSize.atLeast(8, Screen.devicePixelRatio)
 
     // A press on a key: the host takes the keyboard focus so the computer keys play at once.
     signal wantsFocus()
@@ -47,6 +51,11 @@ Item {
         return semitone >= 0 && semitone <= 36 && pressed.indexOf(semitone) >= 0;
     }
 
+    // The size, up to 12 pixels, at which a label fits a key with 2 pixels either side.
+    function labelSize(text, keyWidth) {
+        return Math.min(12, Math.floor(12 * (keyWidth - 4) / labelMetrics.advanceWidth(text)));
+    }
+
     function jumpToOctave() {
         const c = 12 * (instrument.octave + 1);
         view.contentX = Math.max(0, Math.min(contentW - view.width, whiteIndex(c) * keyW - view.width / 3));
@@ -65,6 +74,13 @@ Item {
     Connections {
         target: instrument
         function onOctaveChanged() { root.jumpToOctave(); }
+    }
+
+    FontMetrics {
+        id: labelMetrics
+
+        font.family: theme.fontFamily
+        font.pixelSize: 12
     }
 
     Flickable {
@@ -105,20 +121,28 @@ Item {
                 // The accent may be close to the white keys' colour: a lit white key is also
                 // edged in the black keys' colour, which stands out from its neighbours.
                 border.width: lit && !black ? 2 : 1
-                border.color: lit && !black ? root.blackKeyColor : theme.colors.border
+                border.color: lit && !black ? root.blackKeyColor : Colors.outline(theme.colors)
                 color: black ? (lit ? theme.colors.accent2 : root.blackKeyColor)
                              : (lit ? theme.colors.accent : root.whiteKeyColor)
 
                 Text {
+                    // The C's name with its octave at 12 pixels, smaller on a narrow key; a
+                    // key too narrow for that at the least size the screen shows gets the C
+                    // alone, and one too narrow even for the C none.
+                    readonly property string name: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
+                    readonly property int nameSize: root.labelSize(name, key.width)
+                    readonly property bool named: nameSize >= root.leastLabelSize
+                    readonly property int size: named ? nameSize : root.labelSize(qsTr("C"), key.width)
+
                     objectName: "octaveLabel"
-                    visible: key.note % 12 === 0
+                    visible: key.note % 12 === 0 && size >= root.leastLabelSize
                     anchors.horizontalCenter: parent.horizontalCenter
                     anchors.bottom: parent.bottom
                     anchors.bottomMargin: 8
-                    text: key.note === 60 ? qsTr("C4") : qsTr("C%1").arg(Math.floor(key.note / 12) - 1)
+                    text: named ? name : qsTr("C")
                     color: root.labelColor
                     font.family: theme.fontFamily
-                    font.pixelSize: 12
+                    font.pixelSize: Math.max(root.leastLabelSize, size)
                 }
 
                 MouseArea {

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "TextSize.js" as TextSize
 
 // The instrument screen: the live instrument with its switches and five knobs on the left,
 // the view switch and the piano, pads, step grid or effects on the right, and the computer
@@ -69,11 +70,14 @@ FocusScope {
     }
     // The narrowest the card shows every control whole.
     readonly property real narrowestWidth: instrumentNeed + halves.spacing + viewsNeed
+    // The effects view takes the card's whole width: its cards need it more than the
+    // instrument half, which folds away while it shows.
+    readonly property bool instrumentFolded: view === "fx"
     // The widths of the halves, worked out from the card's width: what folds a row inside a
     // half must not wait for a layout around the halves (Qt drops a nested layout's change
     // that comes while the outer one places it).
-    readonly property real instrumentWidth: Math.max(instrumentNeed, Math.min(500, width - halves.spacing - viewsNeed))
-    readonly property real viewsWidth: width - halves.spacing - instrumentWidth
+    readonly property real instrumentWidth: instrumentFolded ? 0 : Math.max(instrumentNeed, Math.min(500, width - halves.spacing - viewsNeed))
+    readonly property real viewsWidth: instrumentFolded ? width : width - halves.spacing - instrumentWidth
 
     signal openMidiSettings()
     signal clipCreated(string clipId)
@@ -158,6 +162,7 @@ FocusScope {
             readonly property bool narrow: root.instrumentWidth < 500 - 0.5
 
             objectName: "instrumentHalf"
+            visible: !root.instrumentFolded
             width: root.instrumentWidth
             height: parent.height
 
@@ -168,6 +173,8 @@ FocusScope {
                 // The switches go under the name when a narrow half cannot show it whole
                 // beside them; at its full width a long name is elided instead.
                 GridLayout {
+                    id: patchHeader
+
                     objectName: "patchHeader"
                     Layout.fillWidth: true
                     columns: !leftHalf.narrow || nameRow.implicitWidth + columnSpacing + switchRow.implicitWidth <= root.instrumentWidth ? 2 : 1
@@ -248,6 +255,8 @@ FocusScope {
                 Text {
                     objectName: "descriptionText"
                     Layout.fillWidth: true
+                    // Left out, rather than cut, in a card too short for it and the knobs.
+                    visible: implicitHeight <= leftHalf.height - patchHeader.height - knobRow.height - 3 * theme.spacing
                     text: root.descriptions[instrument.patchName] ?? ""
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
@@ -278,8 +287,11 @@ FocusScope {
                             required property var modelData
                             readonly property bool waiting: instrument.learning === modelData.key
                             readonly property var assigned: instrument.controllerMap[modelData.key]
-                            // The knob and its label with the learn mark, whole.
-                            readonly property real need: Math.ceil(Math.max(knob.implicitWidth, learnLabels.implicitWidth))
+                            // The knob and its label with the learn mark, whole at their own
+                            // size; where a screen under 100 % needs larger letters, the label
+                            // is shortened instead.
+                            readonly property real need: Math.ceil(Math.max(knob.implicitWidth,
+                                (knobLabel.implicitWidth + learnLabels.spacing + learnStatus.implicitWidth) * 9 / knobLabel.font.pixelSize))
 
                             objectName: "knob_" + modelData.key
                             // Equal columns, unless a narrow half leaves less than a label needs.
@@ -294,30 +306,35 @@ FocusScope {
                                 Layout.preferredHeight: 14
 
                                 // Centred over the knob, so the learn mark reads as this knob's.
-                                RowLayout {
+                                Row {
                                     id: learnLabels
 
                                     anchors.centerIn: parent
-                                    width: Math.min(implicitWidth, parent.width)
                                     spacing: 4
 
                                     Text {
+                                        id: knobLabel
+
                                         objectName: "knobLabel"
+                                        width: Math.min(implicitWidth, column.width - learnStatus.width - learnLabels.spacing)
+                                        elide: Text.ElideRight
                                         text: column.modelData.label
                                         color: column.waiting ? theme.colors.accent2 : theme.colors.textMuted
                                         font.family: theme.fontFamily
-                                        font.pixelSize: 9
+                                        font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                                         font.letterSpacing: 0.6
                                     }
 
                                     Text {
+                                        id: learnStatus
+
                                         objectName: "learnStatus"
                                         text: column.waiting ? qsTr("move…")
                                               : learnArea.containsMouse ? (column.assigned !== undefined ? qsTr("CC%1").arg(column.assigned) : qsTr("learn"))
                                               : column.assigned !== undefined ? "•" : ""
                                         color: column.waiting ? theme.colors.accent2 : theme.colors.textMuted
                                         font.family: theme.fontFamily
-                                        font.pixelSize: 9
+                                        font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                                     }
                                 }
 
@@ -402,7 +419,7 @@ FocusScope {
             id: viewsHalf
 
             objectName: "viewsHalf"
-            x: root.instrumentWidth + halves.spacing
+            x: root.instrumentFolded ? 0 : root.instrumentWidth + halves.spacing
             width: root.viewsWidth
             height: parent.height
             spacing: theme.spacing
@@ -410,6 +427,11 @@ FocusScope {
             // The MIDI button at the right end, or under the view buttons when both do not
             // fit on one line.
             Item {
+                id: viewSwitchRow
+
+                // The view buttons at their own widths, or as wide as their texts where the
+                // MIDI button would not fit beside them otherwise.
+                readonly property bool compact: 92 + 56 + 48 + 3 * theme.spacing + midiButton.width > root.viewsWidth
                 readonly property bool oneLine: viewButtons.width + theme.spacing + midiButton.width <= root.viewsWidth
 
                 objectName: "viewSwitchRow"
@@ -435,7 +457,7 @@ FocusScope {
                             required property var modelData
 
                             objectName: "viewButton_" + modelData.view
-                            width: modelData.width
+                            width: viewSwitchRow.compact ? Math.ceil(implicitContentWidth) + 20 : modelData.width
                             height: 28
                             text: modelData.text
                             help: modelData.help
@@ -595,7 +617,7 @@ FocusScope {
                 objectName: "pianoKeys"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                Layout.minimumHeight: 90
+                Layout.minimumHeight: 72
                 visible: root.view === "keys" && !root.padMode
                 onWantsFocus: root.takeFocus()
             }
@@ -604,7 +626,7 @@ FocusScope {
                 objectName: "padGrid"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                Layout.minimumHeight: 90
+                Layout.minimumHeight: 72
                 visible: root.view === "keys" && root.padMode
             }
 
@@ -627,9 +649,16 @@ FocusScope {
             }
 
             Text {
+                id: statusLine
+
+                // In a short card the keys keep 90 pixels: the hint gives way, a problem
+                // the instrument reports does not.
+                readonly property bool fits: viewsHalf.height - viewSwitchRow.height - playRow.height - implicitHeight
+                                             - 3 * viewsHalf.spacing >= 90
+
                 objectName: "statusLine"
                 Layout.fillWidth: true
-                visible: root.view === "keys"
+                visible: root.view === "keys" && (instrument.problem || fits)
                 text: instrument.problem ? instrument.message
                       : qsTr("Computer keyboard: A W S E D F T G Y H U J K play notes, Z and X change the octave. The sound card opens when you play.")
                 color: instrument.problem ? theme.colors.error : theme.colors.textMuted

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import "KnobCells.js" as KnobCells
 import "SampleKnobs.js" as SampleKnobs
 
 // The card of a track's Sampler: its sound, the Loop switch and five knobs. It never
@@ -35,11 +36,11 @@ DeviceCard {
     // effects view all five go on one line and the card grows wider, so none is cut off.
     readonly property int knobRows: height > 0
         ? Math.max(1, Math.floor((height - 20 - title.implicitHeight - soundWell.Layout.preferredHeight
-                                  - 2 * column.spacing + knobGrid.rowSpacing) / (68 + knobGrid.rowSpacing)))  // 68: a knob cell
+                                  - 2 * column.spacing + knobGrid.rowSpacing) / (KnobCells.height + knobGrid.rowSpacing)))
         : 2
     readonly property int knobColumns: knobRows >= 2 ? 3 : knobs.length
 
-    implicitWidth: Math.max(320, knobColumns * 70 + 20)
+    implicitWidth: Math.max(320, knobColumns * KnobCells.width + 20)
     width: implicitWidth
     border.color: sampleOver ? theme.colors.accent2 : theme.colors.border
 

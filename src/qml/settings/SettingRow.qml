@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "WindowSize.js" as WindowSize
 
 // One line of a Settings page, drawn from one setting map of the settings bridge: the
 // label and help on the left, the control that fits the setting's type on the right.
@@ -13,6 +14,25 @@ Item {
     readonly property bool wide: entry.type === "choice" && (entry.choices || []).length > 4
     // Why the last value the person gave was refused; empty while nothing was.
     property string refusal: ""
+
+    // A number row's value as its slider shows it, while the handle moves too.
+    property real sliderValue: typeof entry.value === "number" ? entry.value : 0
+    // For the interface size, said before it is applied: the smallest window at the size the
+    // slider shows would not fit the free part of this screen.
+    readonly property string sizeWarning: {
+        if (entry.id !== "appearance.ui_scale")
+            return "";
+        // How much larger the window's units draw at that size than at the size in effect.
+        const grow = sliderValue / 100 / app.interfaceScale;
+        const freeWidth = Math.min(Screen.width, Screen.desktopAvailableWidth);
+        const freeHeight = Math.min(Screen.height, Screen.desktopAvailableHeight);
+        if (WindowSize.minimumWidth * grow <= freeWidth + 0.5 && WindowSize.minimumHeight * grow <= freeHeight + 0.5)
+            return "";
+        const pixels = v => Math.round(v * Screen.devicePixelRatio);
+        return qsTr("At %1 % the smallest window is %2 × %3 pixels, larger than the %4 × %5 this screen has free: part of the window would lie off the screen.")
+            .arg(Math.round(sliderValue)).arg(pixels(WindowSize.minimumWidth * grow)).arg(pixels(WindowSize.minimumHeight * grow))
+            .arg(pixels(freeWidth)).arg(pixels(freeHeight));
+    }
 
     // The theme row shows the theme in use, which a theme given on the command line makes
     // differ from the stored one; every other row shows its stored value.
@@ -144,6 +164,19 @@ Item {
             }
 
             Text {
+                objectName: "sizeWarning"
+                Layout.fillWidth: true
+                visible: text !== ""
+                text: root.sizeWarning
+                color: theme.colors.warning
+                font.family: theme.fontFamily
+                font.pixelSize: 12
+                wrapMode: Text.WordWrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+
+            Text {
                 objectName: "refusalText"
                 Layout.fillWidth: true
                 visible: root.refusal !== ""
@@ -214,6 +247,7 @@ Item {
                 snapMode: Slider.SnapAlways
                 value: root.entry.value
                 help: root.entry.help || ""
+                onValueChanged: root.sliderValue = value
                 onCommitted: finalValue => root.commit(finalValue)
             }
 

@@ -109,70 +109,89 @@ Item {
             anchors.fill: parent
             spacing: 0
 
-            ColumnLayout {
-                objectName: "rail"
-                Layout.preferredWidth: 200
-                Layout.maximumWidth: 200
-                Layout.minimumWidth: 200
+            // The pages' rail scrolls in a window too short for all its buttons.
+            Flickable {
+                id: railView
+
+                readonly property real margin: theme.spacing * 2.5
+
+                objectName: "railView"
+                Layout.preferredWidth: 200 + 2 * margin
                 Layout.fillHeight: true
-                Layout.margins: theme.spacing * 2.5
-                spacing: theme.spacing
+                contentWidth: width
+                contentHeight: rail.height + 2 * margin
+                flickableDirection: Flickable.VerticalFlick
+                boundsBehavior: Flickable.StopAtBounds
+                clip: true
 
-                Text {
-                    Layout.fillWidth: true
-                    text: qsTr("Settings")
-                    color: theme.colors.text
-                    font.family: theme.fontFamily
-                    font.pixelSize: 20
-                    font.weight: Font.DemiBold
-                }
+                ScrollBar.vertical: ThinScrollBar { padding: 2 }
 
-                FlatTextField {
-                    id: searchField
+                ColumnLayout {
+                    id: rail
 
-                    objectName: "searchField"
-                    Layout.fillWidth: true
-                    Layout.topMargin: theme.spacing
-                    implicitHeight: 36
-                    leftPadding: 12
-                    rightPadding: 12
-                    clip: true
-                    placeholderText: activeFocus ? "" : qsTr("Search settings")
-                    help: qsTr("Type a word to find a setting on any page.")
-                    Accessible.name: qsTr("Search settings")
+                    objectName: "rail"
+                    x: railView.margin
+                    y: railView.margin
+                    width: 200
+                    height: Math.max(implicitHeight, railView.height - 2 * railView.margin)
+                    spacing: theme.spacing
 
-                    onActiveFocusChanged: if (activeFocus) app.helpText = help
-                    // Esc leaves the whole sheet, not only the box.
-                    Keys.onEscapePressed: root.close()
-                }
+                    Text {
+                        Layout.fillWidth: true
+                        text: qsTr("Settings")
+                        color: theme.colors.text
+                        font.family: theme.fontFamily
+                        font.pixelSize: 20
+                        font.weight: Font.DemiBold
+                    }
 
-                Repeater {
-                    model: settings.categories
+                    FlatTextField {
+                        id: searchField
+
+                        objectName: "searchField"
+                        Layout.fillWidth: true
+                        Layout.topMargin: theme.spacing
+                        implicitHeight: 36
+                        leftPadding: 12
+                        rightPadding: 12
+                        clip: true
+                        placeholderText: activeFocus ? "" : qsTr("Search settings")
+                        help: qsTr("Type a word to find a setting on any page.")
+                        Accessible.name: qsTr("Search settings")
+
+                        onActiveFocusChanged: if (activeFocus) app.helpText = help
+                        // Esc leaves the whole sheet, not only the box.
+                        Keys.onEscapePressed: root.close()
+                    }
+
+                    Repeater {
+                        model: settings.categories
+
+                        FlatButton {
+                            required property var modelData
+
+                            objectName: "pageButton_" + modelData.id
+                            Layout.fillWidth: true
+                            text: modelData.label
+                            textAlign: Text.AlignLeft
+                            selected: !root.searching && root.page === modelData.id
+                            help: qsTr("Show the %1 settings.").arg(modelData.label)
+                            onClicked: root.showPage(modelData.id)
+                        }
+                    }
 
                     FlatButton {
-                        required property var modelData
-
-                        objectName: "pageButton_" + modelData.id
+                        objectName: "pageButton_about"
                         Layout.fillWidth: true
-                        text: modelData.label
+                        text: qsTr("About")
                         textAlign: Text.AlignLeft
-                        selected: !root.searching && root.page === modelData.id
-                        help: qsTr("Show the %1 settings.").arg(modelData.label)
-                        onClicked: root.showPage(modelData.id)
+                        selected: !root.searching && root.page === "about"
+                        help: qsTr("Version, licence and credits.")
+                        onClicked: root.showPage("about")
                     }
-                }
 
-                FlatButton {
-                    objectName: "pageButton_about"
-                    Layout.fillWidth: true
-                    text: qsTr("About")
-                    textAlign: Text.AlignLeft
-                    selected: !root.searching && root.page === "about"
-                    help: qsTr("Version, licence and credits.")
-                    onClicked: root.showPage("about")
+                    Item { Layout.fillHeight: true }
                 }
-
-                Item { Layout.fillHeight: true }
             }
 
             Rectangle {

@@ -16,7 +16,23 @@ Panel {
     property real ppb: 28
     property real viewStart: 0
 
-    readonly property int headerWidth: 288
+    // The track headers: 288 pixels, or wider where the lanes keep three quarters of the
+    // view, so that the instrument buttons show their names whole.
+    readonly property int headerWidth: Math.round(Math.max(288, Math.min(headerRest + chipNeed, width / 4)))
+    // What a header's second row holds besides the instrument button: its margins, spacing,
+    // the volume slider at 56 pixels and the fx, ♪ and × buttons.
+    readonly property int headerRest: 183
+    // The widest instrument button the song's tracks need for their names, and the width
+    // every header gives its button (or the audio mark), so the rows keep one set of columns.
+    readonly property real chipNeed: {
+        let widest = 84;
+        for (const track of tracks) {
+            if (track.kind !== "audio" && track.instrument !== "")
+                widest = Math.max(widest, Math.ceil(chipMetrics.advanceWidth(track.instrument.replace("Modular ", ""))) + 32 + 22);
+        }
+        return widest;
+    }
+    readonly property real chipWidth: Math.max(84, Math.min(chipNeed, headerWidth - headerRest))
     readonly property int rowHeight: 68
     readonly property int rulerHeight: 28
     readonly property real lanesWidth: Math.max(1, width - headerWidth)
@@ -44,6 +60,15 @@ Panel {
     signal clipSelected(string clipId, string trackId)
     signal effectsAdded()
     signal showEffects()
+
+    // An instrument button's text, as FlatButton draws it.
+    FontMetrics {
+        id: chipMetrics
+
+        font.family: theme.fontFamily
+        font.pixelSize: theme.baseFontSize
+        font.weight: Font.Medium
+    }
 
     function clampView() {
         viewStart = Math.max(0, Math.min(viewStart, Math.max(0, totalBeats - visibleBeats)));
@@ -624,6 +649,8 @@ Panel {
                 spacing: theme.spacing
 
                 Text {
+                    id: emptyTitle
+
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("No tracks yet")
                     color: theme.colors.text
@@ -634,8 +661,10 @@ Panel {
 
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    // Wraps in lanes too narrow for one line.
+                    // Wraps in lanes too narrow for one line, and is left out of lanes too
+                    // short for it, the title and the buttons.
                     width: Math.min(implicitWidth, root.lanesWidth - 2 * theme.spacing)
+                    visible: emptyTitle.height + height + emptyButtons.height + 2 * parent.spacing <= parent.parent.height
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     text: qsTr("Add a track, give it an instrument, then press its ♪ button for a pattern.")
@@ -646,6 +675,8 @@ Panel {
 
                 // Side by side, so the message fits the lanes of the smallest window.
                 Row {
+                    id: emptyButtons
+
                     anchors.horizontalCenter: parent.horizontalCenter
                     spacing: theme.spacing
 

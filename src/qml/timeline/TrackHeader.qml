@@ -18,6 +18,8 @@ Rectangle {
     readonly property string trackId: track.id
     readonly property bool audioTrack: track.kind === "audio"
     readonly property int effectCount: track.deviceList ? track.deviceList.length : 0
+    // The instrument button's width, the same in every row of the view.
+    readonly property real chipWidth: view && view.chipWidth !== undefined ? view.chipWidth : 84
 
     // The instrument's name as a button shows it.
     function shortName(name) {
@@ -150,7 +152,7 @@ Rectangle {
                 objectName: "audioButton"
                 visible: header.audioTrack
                 enabled: false
-                Layout.preferredWidth: 84
+                Layout.preferredWidth: header.chipWidth
                 Layout.preferredHeight: 26
                 text: qsTr("audio")
                 iconName: "sampler"
@@ -162,7 +164,7 @@ Rectangle {
 
                 objectName: "instrumentButton"
                 visible: !header.audioTrack
-                Layout.preferredWidth: 84
+                Layout.preferredWidth: header.chipWidth
                 Layout.preferredHeight: 26
                 text: header.track.instrument === "" ? qsTr("no sound") : header.shortName(header.track.instrument)
                 iconName: header.categoryOf(header.track.instrument)
@@ -200,6 +202,14 @@ Rectangle {
                     view.selectedTrack = header.trackId;
                     view.showEffects();
                 }
+            }
+
+            // An audio track has no pattern: its place stays empty, so the fx and × buttons
+            // keep the columns of the other rows.
+            Item {
+                visible: header.audioTrack
+                Layout.preferredWidth: 26
+                Layout.preferredHeight: 26
             }
 
             FlatButton {

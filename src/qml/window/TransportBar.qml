@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import "Colors.js" as Colors
+import "TextSize.js" as TextSize
 
 // The strip with the song clock: record, play, tempo, position, beat lights, metronome,
 // loop and the engine load. A view only: every text, colour and selection is a binding on
@@ -164,7 +165,7 @@ Item {
                     text: "BPM"
                     color: theme.colors.textMuted
                     font.family: theme.fontFamily
-                    font.pixelSize: 9
+                    font.pixelSize: TextSize.atLeast(9, Screen.devicePixelRatio)
                     font.letterSpacing: 1
                 }
 

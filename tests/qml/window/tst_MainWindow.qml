@@ -56,7 +56,7 @@ Item {
             compare(window.width, 1320);
             compare(window.height, 860);
             compare(window.minimumWidth, 940);
-            compare(window.minimumHeight, 640);
+            compare(window.minimumHeight, 500);
             compare(window.title, "Untitled  -  Ostrel  " + app.versionString);
             project.setTempo(100);
             compare(window.title, "Untitled *  -  Ostrel  " + app.versionString);
