@@ -454,16 +454,18 @@ void AudioEngine::addSong(int n, const ChunkGain& gain) {
     // Gain of the new track at frame i of this chunk during the fade; the old one gets the rest.
     const int faded = kTrackFadeFrames - fadeLeft_;
     const auto fadeIn = [faded](int i) { return static_cast<float>(faded + i + 1) / static_cast<float>(kTrackFadeFrames); };
+    const auto newer = [&](int i) { return gain(i) * (i < fade ? fadeIn(i) : 1.0f); };
+    const auto older = [&](int i) { return gain(i) * (1.0f - fadeIn(i)); };
     if (heard != nullptr) {
         if (fade == 0 && gain.flat()) {
             addTrackFrames(heard->view(), pos_, n, mix_);
         } else {
-            addTrackFrames(heard->view(), pos_, n, [&](int i) { return gain(i) * (i < fade ? fadeIn(i) : 1.0f); }, mix_);
+            addTrackFrames(heard->view(), pos_, n, newer, mix_);
         }
     }
     if (fade > 0) {
         if (const BackingTrack* old = fading_.load(std::memory_order_relaxed); old != nullptr) {
-            addTrackFrames(old->view(), fadePos_, fade, [&](int i) { return gain(i) * (1.0f - fadeIn(i)); }, mix_);
+            addTrackFrames(old->view(), fadePos_, fade, older, mix_);
         }
         fadeLeft_ -= fade;
         if (fadeLeft_ == 0) {

@@ -169,11 +169,11 @@ private:
     std::atomic<BackingTrack*> current_{nullptr};
     std::atomic<BackingTrack*> fading_{nullptr};
     std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
-    int fadeLeft_ = 0;            // audio thread: frames of the fade from fading_ still to go
-    std::int64_t fadePos_ = 0;    // audio thread: where fading_ is, in its own frames
+    int fadeLeft_ = 0;                  // audio thread: frames of the fade from fading_ still to go
+    std::int64_t fadePos_ = 0;          // audio thread: where fading_ is, in its own frames
     std::atomic<bool> waiting_{false};  // written by the audio thread only
     int fadeInDone_ = kHoldFadeFrames;  // audio thread: frames of the fade out of a hold behind
-    bool resumeFades_ = false;    // audio thread: the sound stopped at this hold, so it fades back in
+    bool resumeFades_ = false;          // audio thread: the sound stopped at this hold, so it fades back in
 
     std::atomic<std::int64_t> shownPos_{0};
     std::atomic<double> shownBeats_{0.0};

@@ -370,9 +370,9 @@ std::shared_ptr<BackingTrack> beatTrack(double bpm, double beats, double base, b
         const auto frames = static_cast<std::int64_t>(beats * framesPerBeat);
         track->begin(frames, 2, 0, {48000.0, bpm});
         const std::span<float> samples = track->unpublished(0, frames);
-        for (std::int64_t f = 0; f < frames; ++f) {
-            samples[static_cast<std::size_t>(2 * f)] = static_cast<float>(static_cast<double>(f) / framesPerBeat - base);
-            samples[static_cast<std::size_t>(2 * f + 1)] = 1.0f;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f) {
+            samples[2 * f] = static_cast<float>(static_cast<double>(f) / framesPerBeat - base);
+            samples[2 * f + 1] = 1.0f;
         }
         track->publish(frames);
     }
@@ -452,7 +452,7 @@ TEST_P(ChangesWhilePlaying, EveryPeriodPlayedComesFromTheRightBeat) {
         if (!std::isnan(last)) {
             step = beat - last;
             if (step < -2e-6 || step > mostPerFrame + 2e-6) {
-                ADD_FAILURE_AT(__FILE__, __LINE__) << "frame " << i / 2 << " jumps from beat " << last << " to " << beat;
+                ADD_FAILURE() << "frame " << i / 2 << " jumps from beat " << last << " to " << beat;
                 if (++jumps == 5) {
                     break;
                 }
@@ -485,10 +485,10 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
     constexpr std::int64_t kFrames = 200000;
     std::vector<float> sine(kFrames);
     float largestInside = 0.0f;
-    for (std::int64_t f = 0; f < kFrames; ++f) {
-        sine[static_cast<std::size_t>(f)] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
+    for (std::size_t f = 0; f < sine.size(); ++f) {
+        sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
         if (f > 0) {
-            largestInside = std::max(largestInside, std::abs(sine[static_cast<std::size_t>(f)] - sine[static_cast<std::size_t>(f - 1)]));
+            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
         }
     }
     auto track = std::make_shared<BackingTrack>();

@@ -16,10 +16,9 @@ namespace {
 
 const char kNotRendered[] = "the project could not be rendered";
 
-// A Covered render's lead is its measured need with this much to spare, and the render it
-// follows goes on until it is final this much further past the playhead (and a little
-// more): a late estimate then costs a later hand-over, not a hold.
-constexpr double kLeadMargin = 1.25;
+// The render a Covered one follows goes on until it is final this much further past the
+// playhead than the newer one's lead (and a little more): an estimate that falls short then
+// costs a later hand-over, not a hold.
 constexpr double kCoverFactor = 1.5;
 constexpr double kCoverSeconds = 0.5;
 constexpr double kEverBeat = 1e300;
@@ -153,12 +152,18 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
 }
 
 double BackgroundRenderer::leadSeconds(const RenderJob& job) const {
+    // As long as the last render that started inside the song took, else reckoned from
+    // how fast the renders so far built their tracks and made the song final.
+    const double lag = pace_.lagSeconds.load(std::memory_order_relaxed);
+    if (lag >= 0.0) {
+        return lag;
+    }
     const double speed = pace_.speed.load(std::memory_order_relaxed);
     const double setup = pace_.setupSeconds.load(std::memory_order_relaxed);
     if (!(speed > 0.0) || setup < 0.0 || job.snapshot == nullptr) {
         return 0.0;  // nothing measured yet: from the playhead, as soon as it can
     }
-    return kLeadMargin * (setup + (preRollSeconds(*job.snapshot) + kTakeOverSeconds) / speed);
+    return setup + (preRollSeconds(*job.snapshot) + kTakeOverSeconds) / speed;
 }
 
 std::int64_t BackgroundRenderer::coveredFrom(const RenderJob& job) const {
@@ -301,8 +306,14 @@ void BackgroundRenderer::renderPlayback(const RenderJob& job, std::stop_token st
     // Called one at a time, under the mix's lock.
     std::int64_t firstEnd = -1;
     std::chrono::steady_clock::time_point firstAt;
+    const auto takeOver = static_cast<std::int64_t>(std::ceil(kTakeOverSeconds * job.settings.sampleRate));
+    bool lagged = job.playFrom <= 0;  // from the song's start there is no pre-roll to learn from
     render.progress = [&](std::int64_t end) {
         const auto now = std::chrono::steady_clock::now();
+        if (!lagged && end >= job.track->view().from + takeOver) {
+            pace_.lagSeconds.store(secondsSince(begun), std::memory_order_relaxed);
+            lagged = true;
+        }
         if (firstEnd < 0) {
             firstEnd = end;
             firstAt = now;

@@ -137,6 +137,9 @@ private:
     struct Pace {
         std::atomic<double> setupSeconds{-1.0};  // from the job's start until every track is built
         std::atomic<double> speed{-1.0};         // seconds of song made final per second
+        // From the start of the last render that began inside the song (with a pre-roll)
+        // until the engine could take it over.
+        std::atomic<double> lagSeconds{-1.0};
     };
 
     void run();

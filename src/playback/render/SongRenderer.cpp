@@ -379,14 +379,16 @@ bool failTooLong(std::size_t tooLong, const StemBuilder& build, std::string* err
 double renderTempo(const model::Project& project) { return safeTempo(project.tempoBpm()); }
 
 double preRollSeconds(const model::Project& project) {
-    double longest = 0.0;
+    double sum = 0.0;
+    int sounding = 0;
     for (const model::Track& track : project.tracks()) {
         const bool sounds = model::isAudioTrack(track) ? !track.clips.empty() : !track.instrumentPatch.empty();
         if (sounds) {
-            longest = std::max(longest, tailSeconds(track));
+            sum += std::min(tailSeconds(track), kMaxPreRollSeconds);
+            ++sounding;
         }
     }
-    return std::min(longest, kMaxPreRollSeconds);
+    return sounding > 0 ? sum / sounding : 0.0;
 }
 
 int renderThreadCount(int requested) {

@@ -44,8 +44,10 @@ struct PlaybackRender {
 // The tempo every render plays a song at: its own, within 20..300 beats per minute.
 double renderTempo(const model::Project& project);
 
-// About how far before its start a render for the transport begins: the longest tail of a
-// track that sounds (notes held from further back are left out).
+// About how much song a render for the transport makes before its start, in the seconds
+// its speed is measured in (every track at once): each track starts its own tail before it,
+// and they run side by side, so on average the tails of the tracks that sound (notes held
+// from further back are left out).
 double preRollSeconds(const model::Project& project);
 
 // Longest pre-roll of a render for the transport that starts later in the song.
