@@ -15,6 +15,10 @@ namespace ostrel::engine { inline namespace playback {
 namespace {
 
 const char kNotRendered[] = "the project could not be rendered";
+const char kNothingToHear[] = "nothing to hear yet";
+
+// Below this peak an export would be a file of silence.
+constexpr float kAudiblePeak = 1e-6f;
 
 // The render a Covered one follows goes on until it is final this much further past the
 // playhead than the newer one's lead (and a little more): an estimate that falls short then
@@ -30,10 +34,6 @@ double coveredBeats(const BackingTrack::View& track) {
     }
     return static_cast<double>(track.end) * track.timing.bpm / (60.0 * track.timing.sampleRate);
 }
-const char kNothingToHear[] = "nothing to hear yet";
-
-// Below this peak an export would be a file of silence.
-constexpr float kAudiblePeak = 1e-6f;
 
 // The text of the exception being handled.
 std::string failureText() {
