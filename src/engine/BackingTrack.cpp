@@ -16,16 +16,17 @@ bool BackingTrack::View::ready(std::int64_t first, std::int64_t count) const {
     return a >= b || (a >= from && b <= end);
 }
 
-BackingTrack::BackingTrack(const std::vector<float>& samples, std::int32_t channels) {
+BackingTrack::BackingTrack(const std::vector<float>& samples, std::int32_t channels, Timing timing) {
     const std::int32_t ch = std::max(channels, 1);
     const auto frames = static_cast<std::int64_t>(samples.size() / static_cast<std::size_t>(ch));
-    begin(frames, ch, 0);
+    begin(frames, ch, 0, timing);
     std::copy_n(samples.begin(), static_cast<std::size_t>(frames) * static_cast<std::size_t>(ch), samples_.get());
     publish(frames);
 }
 
-void BackingTrack::begin(std::int64_t frames, std::int32_t channels, std::int64_t from) {
+void BackingTrack::begin(std::int64_t frames, std::int32_t channels, std::int64_t from, Timing timing) {
     channels_ = std::max(channels, 1);
+    timing_ = timing;
     frames_ = std::max<std::int64_t>(frames, 0);
     from_ = std::clamp<std::int64_t>(from, 0, frames_);
     samples_ = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(frames_) *
@@ -65,6 +66,7 @@ BackingTrack::View BackingTrack::view() const {
     view.frames = frames_;
     view.from = from_;
     view.end = end;
+    view.timing = timing_;
     view.begun = true;
     return view;
 }

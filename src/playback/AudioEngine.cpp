@@ -34,23 +34,38 @@ inline std::int64_t advancedPosition(std::int64_t pos, int n, const LoopFrames& 
     return pos;
 }
 
-// Frames [pos, pos + n) of a track into the mix, the first `ramped` of them scaled by
-// gain(i); only final frames: a frame not rendered adds nothing.
+// More frames than any song has: a song that is final to its end, or abandoned.
+constexpr std::int64_t kEveryFrame = std::int64_t{1} << 60;
+
+// Frames [pos, pos + n) of a track into the mix, each scaled by gain(i); only final frames:
+// a frame not rendered adds nothing.
 template <typename Gain>
-void addTrackFrames(const BackingTrack::View& track, std::int64_t pos, int n, int ramped, Gain gain, AudioBuffer& mix) {
+void addTrackFrames(const BackingTrack::View& track, std::int64_t pos, int n, Gain gain, AudioBuffer& mix) {
     if (!track.begun || track.channels < 1) {
         return;
     }
-    const std::int64_t first = std::max<std::int64_t>(track.from - pos, 0);
+    const std::int64_t first = std::clamp<std::int64_t>(track.from - pos, 0, n);
     const std::int64_t last = std::clamp<std::int64_t>(std::min(track.end, track.frames) - pos, 0, std::min(n, mix.frames));
     for (int c = 0; c < mix.channels; ++c) {
         const std::int32_t source = std::min(track.channels - 1, c);
         float* target = mix.channel(c);
         for (std::int64_t i = first; i < last; ++i) {
-            const float sample = track.at(pos + i, source);
-            target[i] += i < ramped ? sample * gain(static_cast<int>(i)) : sample;
+            target[i] += track.at(pos + i, source) * gain(static_cast<int>(i));
         }
     }
+}
+
+// The same at full level.
+void addTrackFrames(const BackingTrack::View& track, std::int64_t pos, int n, AudioBuffer& mix) {
+    addTrackFrames(track, pos, n, [](int) { return 1.0f; }, mix);
+}
+
+// A position in frames of one timeline, in frames of another: the same beat.
+std::int64_t sameBeat(std::int64_t pos, double fromRate, double fromBpm, double toRate, double toBpm) {
+    if (fromRate == toRate) {
+        return std::llround(static_cast<double>(pos) * fromBpm / toBpm);
+    }
+    return std::llround(static_cast<double>(pos) * (fromBpm * toRate) / (toBpm * fromRate));
 }
 
 // n frames of the mix into out as interleaved floats.
@@ -92,6 +107,10 @@ AudioEngine::~AudioEngine() {
 
 bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     stop();
+    // The card is closed, so the audio thread's state is ours until it opens again. A play it
+    // has taken goes on from its beat, at this card's rate: the position is rescaled on the
+    // first chunk, and the sound comes back with a fade once a track at this rate is final.
+    const bool keepPlaying = transport_.playing() && lastGen_ == transport_.state().generation;
     config_ = config;
     ++openCount_;
 
@@ -115,12 +134,18 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     click_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
     metronomeNode_.prepare(config.sampleRate);
 
-    pos_ = 0;
-    shownPos_.store(0, std::memory_order_relaxed);
-    waiting_.store(false, std::memory_order_relaxed);
-    lastTempo_ = transport_.tempo();
-    lastGen_ = transport_.state().generation;
-    shownGen_.store(lastGen_, std::memory_order_relaxed);
+    if (keepPlaying) {
+        waiting_.store(true, std::memory_order_relaxed);
+        resumeFades_ = true;
+    } else {
+        pos_ = 0;
+        timeline_ = {config.sampleRate, transport_.tempo()};
+        shownPos_.store(0, std::memory_order_relaxed);
+        shownBeats_.store(0.0, std::memory_order_relaxed);
+        waiting_.store(false, std::memory_order_relaxed);
+        resumeFades_ = false;
+    }
+    fadeInDone_ = kHoldFadeFrames;
     clock_.store(0, std::memory_order_relaxed);
 
     events_ = std::make_unique<EventQueue>();
@@ -215,13 +240,16 @@ void AudioEngine::renderBlock(float* out, std::uint32_t frames) {
 // at the loop end, so that the next one starts from the loop start.
 std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const std::uint32_t channels = config_.channels;
-    const double rate = config_.sampleRate;
     // One whole transport per chunk: play, generation, start beat and loop always agree.
     const Transport::State transport = transport_.read();
-    const double framesPerBeat = rate * 60.0 / transport.tempo;
-    const bool seeked = followTransport(transport, framesPerBeat);
+    // A generation is used up only while playing: no chunk can take the seek of a play it
+    // does not see.
+    const bool seek = transport.playing && transport.generation != lastGen_;
+    BackingTrack* published = takePublishedTrack();
+    followTrack(published, transport, seek);
+    followTransport(transport, seek);
 
-    const LoopFrames loop = loopFrames(transport, framesPerBeat);
+    const LoopFrames loop = loopFrames(transport, timeline_.framesPerBeat());
     std::uint32_t chunk = std::min(maxFrames, kMaxChunk);
     if (loop.looping && pos_ < loop.end) {
         chunk = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, loop.end - pos_));
@@ -230,25 +258,20 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     const std::uint64_t clock = clock_.load(std::memory_order_relaxed);
     const std::span<const Event> events = runLiveGraph(clock, n);
 
-    followTrack(takePublishedTrack(), transport.playing, seeked, n);
     if (!transport.playing) {
         metronomeNode_.clickPos = -1;
         pos_ = 0;
         waiting_.store(false, std::memory_order_release);
-    } else if (songReady(n)) {
-        addSong(n);
-        if (transport.metronome) {
-            addMetronome(transport.tempo, events, n);
-        }
-        pos_ = advancedPosition(pos_, n, loop);
-        waiting_.store(false, std::memory_order_release);
+        resumeFades_ = false;
+        fadeInDone_ = kHoldFadeFrames;
     } else {
-        // Held: the song is not rendered this far yet. Silence, and the position stands.
-        waiting_.store(true, std::memory_order_release);
+        playSong(published, n, loop.start, loop.end, loop.looping, transport, events);
     }
     // The track is named in current_ (or no longer used) before the hazard slot lets go.
     inUse_.store(nullptr, std::memory_order_release);
     shownPos_.store(pos_, std::memory_order_release);
+    shownBeats_.store(static_cast<double>(pos_) / timeline_.framesPerBeat(), std::memory_order_release);
+    shownTempo_.store(timeline_.bpm, std::memory_order_release);
     // After the position: a reader that sees this generation sees that position or a later one.
     shownGen_.store(lastGen_, std::memory_order_release);
 
@@ -257,26 +280,30 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     return chunk;
 }
 
-bool AudioEngine::followTransport(const Transport::State& transport, double framesPerBeat) {
-    const double bpm = transport.tempo;
-    bool seeked = false;
-    // A generation is used up only while playing: no chunk can take the seek of a play it
-    // does not see.
-    if (transport.playing) {
-        if (transport.generation != lastGen_) {
-            lastGen_ = transport.generation;
-            pos_ = beatsToFrames(transport.startBeat, framesPerBeat);
-            metronomeNode_.clickPos = -1;
-            lastTempo_ = bpm;
-            seeked = true;
+AudioEngine::Timeline AudioEngine::timelineOf(const BackingTrack* track, double tempo) const {
+    if (track != nullptr) {
+        const BackingTrack::View view = track->view();
+        if (view.timed()) {
+            return {config_.sampleRate, view.timing.bpm};
         }
     }
-    if (bpm != lastTempo_) {
-        // A tempo change keeps the position in beats.
-        pos_ = std::llround(static_cast<double>(pos_) * lastTempo_ / bpm);
-        lastTempo_ = bpm;
+    return {config_.sampleRate, tempo};
+}
+
+void AudioEngine::followTransport(const Transport::State& transport, bool seek) {
+    const Timeline target = timelineOf(current_.load(std::memory_order_relaxed), transport.tempo);
+    if (seek) {
+        lastGen_ = transport.generation;
+        timeline_ = target;
+        pos_ = beatsToFrames(transport.startBeat, target.framesPerBeat());
+        metronomeNode_.clickPos = -1;
+        return;
     }
-    return seeked;
+    if (!(target == timeline_)) {
+        // A change of tempo or of heard track keeps the position in beats.
+        pos_ = sameBeat(pos_, timeline_.rate, timeline_.bpm, target.rate, target.bpm);
+        timeline_ = target;
+    }
 }
 
 std::span<const Event> AudioEngine::runLiveGraph(std::uint64_t clock, int n) {
@@ -308,11 +335,13 @@ BackingTrack* AudioEngine::takePublishedTrack() {
     }
 }
 
-void AudioEngine::followTrack(BackingTrack* published, bool playing, bool seeked, int n) {
+void AudioEngine::followTrack(BackingTrack* published, const Transport::State& transport, bool seek) {
     BackingTrack* heard = current_.load(std::memory_order_relaxed);  // only this thread stores it
-    if (seeked) {
-        // The first frames of a play wait for a stretch ahead.
+    if (seek) {
+        // The first frames of a play wait for a stretch ahead, and start without a fade.
         waiting_.store(true, std::memory_order_release);
+        resumeFades_ = false;
+        fadeInDone_ = kHoldFadeFrames;
         if (fadeLeft_ > 0) {
             fadeLeft_ = 0;
             fading_.store(nullptr);
@@ -322,44 +351,121 @@ void AudioEngine::followTrack(BackingTrack* published, bool playing, bool seeked
         return;
     }
     // A new play, a stopped transport or a song after none takes the newest track at once
-    // (and waits for it). While a song plays, it changes once the new one can go on from
-    // the position.
-    const bool atOnce = !playing || seeked || heard == nullptr;
-    if (!atOnce && published != nullptr && !published->view().ready(pos_, std::max<std::int64_t>(n, kAheadFrames))) {
+    // (and waits for it). While a song plays, the newer one takes over once it can go on
+    // from the beat the transport is at.
+    if (!transport.playing || seek || heard == nullptr) {
+        current_.store(published);
+        if (heard == nullptr && transport.playing) {
+            waiting_.store(true, std::memory_order_release);  // as at a start
+        }
         return;
     }
-    if (!atOnce) {
+    if (published != nullptr) {
+        const Timeline next = timelineOf(published, transport.tempo);
+        const std::int64_t at = sameBeat(pos_, timeline_.rate, timeline_.bpm, next.rate, next.bpm);
+        if (framesReady(published->view(), at, true) < kAheadFrames) {
+            return;
+        }
+    }
+    // During a hold nothing sounds: the fade out of the hold does the work of the crossfade.
+    if (!waiting_.load(std::memory_order_relaxed)) {
         fading_.store(heard);  // before current_ moves on, so the clean-up always sees it
+        fadePos_ = pos_;
         fadeLeft_ = kTrackFadeFrames;
     }
     current_.store(published);
-    if (heard == nullptr && playing) {
-        waiting_.store(true, std::memory_order_release);  // as at a start
-    }
 }
 
-bool AudioEngine::songReady(int n) const {
+std::int64_t AudioEngine::framesReady(const BackingTrack::View& track, std::int64_t pos, bool newest) const {
+    if (!track.begun) {
+        return track.abandoned ? kEveryFrame : 0;
+    }
+    if (track.timing.sampleRate > 0.0 && track.timing.sampleRate != config_.sampleRate) {
+        return 0;  // it would play at the wrong speed
+    }
+    if (track.abandoned) {
+        return kEveryFrame;  // the frames never rendered are silence
+    }
+    // Past an older track's end lies no silence of the song, only the end of what that
+    // render knew: a newer track (of a longer song, or at a slower tempo) may go on there.
+    if (pos >= track.frames) {
+        return newest ? kEveryFrame : 0;
+    }
+    if (pos < track.from) {
+        return 0;
+    }
+    if (track.end >= track.frames) {
+        return newest ? kEveryFrame : track.frames - pos;
+    }
+    return std::max<std::int64_t>(track.end - pos, 0);
+}
+
+float AudioEngine::ChunkGain::operator()(int i) const {
+    float gain = 1.0f;
+    if (fadeInDone + i < kHoldFadeFrames) {
+        gain = static_cast<float>(fadeInDone + i + 1) / static_cast<float>(kHoldFadeFrames);
+    }
+    if (i >= fadeOutFrom && fadeOutFrames > 0) {
+        gain *= static_cast<float>(fadeOutFrom + fadeOutFrames - i) / static_cast<float>(fadeOutFrames + 1);
+    }
+    return gain;
+}
+
+void AudioEngine::playSong(const BackingTrack* published, int n, std::int64_t loopStart, std::int64_t loopEnd,
+                           bool looping, const Transport::State& transport, std::span<const Event> events) {
     const BackingTrack* heard = current_.load(std::memory_order_relaxed);
-    if (heard == nullptr) {
-        return true;
+    const bool newest = heard == published || published == nullptr;
+    const std::int64_t ready = heard == nullptr ? kEveryFrame : framesReady(heard->view(), pos_, newest);
+    ChunkGain gain;
+    gain.fadeInDone = fadeInDone_;
+    int played = n;
+    if (waiting_.load(std::memory_order_relaxed)) {
+        // Once held, or at a start, the position moves on only with a stretch ahead of it.
+        if (ready < std::max<std::int64_t>(n, kAheadFrames)) {
+            return;  // silence, and the position stands
+        }
+        waiting_.store(false, std::memory_order_release);
+        gain.fadeInDone = resumeFades_ ? 0 : kHoldFadeFrames;
+        resumeFades_ = false;
+    } else if (ready < static_cast<std::int64_t>(n) + kHoldFadeFrames) {
+        // The render is about to fall behind: what is final fades out, then the transport
+        // holds. Every chunk played leaves a fade's frames ahead, so there is one to fade.
+        played = static_cast<int>(std::min<std::int64_t>(ready, n));
+        gain.fadeOutFrames = std::min(played, kHoldFadeFrames);
+        gain.fadeOutFrom = played - gain.fadeOutFrames;
+        waiting_.store(true, std::memory_order_release);
+        resumeFades_ = true;
     }
-    // Once held, or at a start, the position moves on only with a stretch ahead of it.
-    const bool held = waiting_.load(std::memory_order_relaxed);
-    return heard->view().ready(pos_, held ? std::max<std::int64_t>(n, kAheadFrames) : n);
+    addSong(played, gain);
+    if (transport.metronome) {
+        addMetronome(timeline_.bpm, events, played, gain);
+    }
+    fadeInDone_ = std::min(kHoldFadeFrames, gain.fadeInDone + played);
+    const LoopFrames loop{looping, loopStart, loopEnd};
+    pos_ = advancedPosition(pos_, played, loop);
+    if (fadeLeft_ > 0) {
+        fadePos_ += played;
+    }
 }
 
-void AudioEngine::addSong(int n) {
+void AudioEngine::addSong(int n, const ChunkGain& gain) {
     const BackingTrack* heard = current_.load(std::memory_order_relaxed);
     const int fade = std::min(n, fadeLeft_);
     // Gain of the new track at frame i of this chunk during the fade; the old one gets the rest.
     const int faded = kTrackFadeFrames - fadeLeft_;
     const auto fadeIn = [faded](int i) { return static_cast<float>(faded + i + 1) / static_cast<float>(kTrackFadeFrames); };
+    const auto newer = [&](int i) { return gain(i) * (i < fade ? fadeIn(i) : 1.0f); };
+    const auto older = [&](int i) { return gain(i) * (1.0f - fadeIn(i)); };
     if (heard != nullptr) {
-        addTrackFrames(heard->view(), pos_, n, fade, fadeIn, mix_);
+        if (fade == 0 && gain.flat()) {
+            addTrackFrames(heard->view(), pos_, n, mix_);
+        } else {
+            addTrackFrames(heard->view(), pos_, n, newer, mix_);
+        }
     }
     if (fade > 0) {
         if (const BackingTrack* old = fading_.load(std::memory_order_relaxed); old != nullptr) {
-            addTrackFrames(old->view(), pos_, fade, fade, [&](int i) { return 1.0f - fadeIn(i); }, mix_);
+            addTrackFrames(old->view(), fadePos_, fade, older, mix_);
         }
         fadeLeft_ -= fade;
         if (fadeLeft_ == 0) {
@@ -368,7 +474,7 @@ void AudioEngine::addSong(int n) {
     }
 }
 
-void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n) {
+void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n, const ChunkGain& gain) {
     ProcessContext beat;
     beat.frames = n;
     beat.sampleRate = config_.sampleRate;
@@ -382,7 +488,7 @@ void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n)
         const float* clicked = click_.channel(static_cast<int>(c));
         float* mixed = mix_.channel(static_cast<int>(c));
         for (int i = 0; i < n; ++i) {
-            mixed[i] += clicked[i] * 0.7f;
+            mixed[i] += clicked[i] * 0.7f * gain(i);
         }
     }
 }

@@ -21,8 +21,13 @@ namespace ostrel::engine { inline namespace playback {
 // The real-time engine. Every block the sound card asks for is the sum of the live graph
 // (on the engine clock), the backing track at the transport position (with the loop) and
 // the metronome, written as interleaved floats. The backing track may still be rendering:
-// while the frames the position needs are not final, the transport holds (silent, the
-// position standing) and says so through waitingForSong.
+// while the frames the position needs are not final, the transport holds (a short fade
+// out, silence, the position standing, a short fade in) and says so through waitingForSong.
+//
+// A track rendered at a tempo plays at that tempo: the transport counts its frames in the
+// heard track's beats. A tempo change therefore goes on at the old pace until a track at
+// the new tempo takes over from the same beat; a track rendered at another sample rate is
+// never played at this one (the transport holds until one at this rate comes).
 //
 // GUI thread only, except renderCallback/renderBlock, which run on the audio thread.
 // Objects the audio thread has used (graphs, backing tracks) are freed on the GUI thread,
@@ -32,6 +37,7 @@ public:
     static constexpr std::uint32_t kMaxChunk = 4096;  // frames rendered in one go
     static constexpr int kCrossfadeFrames = 256;      // fade between live graphs
     static constexpr int kTrackFadeFrames = 256;      // fade from a playing track to its replacement
+    static constexpr int kHoldFadeFrames = 256;       // fade into and out of a hold, 5 ms at 48 kHz
     // After a hold (and at every start of play) the transport moves on only once this many
     // frames past the position are final, so it does not stutter on the render's heels.
     static constexpr std::int64_t kAheadFrames = 8192;
@@ -41,8 +47,9 @@ public:
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
-    // (Re)opens the sound card with a silent test-tone graph; resets the clock, the
-    // transport position and the event queue. On failure the card stays closed.
+    // (Re)opens the sound card with a silent test-tone graph; resets the clock and the event
+    // queue. A play the audio thread has taken goes on from the same beat (after a hold that
+    // fades in); otherwise the position is 0. On failure the card stays closed.
     [[nodiscard]] bool start(const AudioConfig& config, std::string* error);
     // Closes the card and destroys the live graphs.
     void stop();
@@ -51,7 +58,8 @@ public:
     [[nodiscard]] bool publishGraph(std::unique_ptr<Graph> graph);
     // The song to play, or null for none; it may still be rendering. Between plays and at a
     // new play it replaces the playing one at once; during play, once its frames at the
-    // position are final, with a fade of kTrackFadeFrames.
+    // position's beat are final, with a fade of kTrackFadeFrames (or, during a hold, the
+    // fade out of it). Until then the track heard goes on, as far as it is final.
     void setBackingTrack(std::shared_ptr<BackingTrack> track);
     // Frees retired graphs and backing tracks the audio thread no longer names.
     void collectGarbage();
@@ -76,8 +84,11 @@ public:
     static std::int64_t beatsToFrames(double beats, double framesPerBeat);
 
     const AudioConfig& config() const { return config_; }
-    // The transport position in frames, as last rendered.
+    // The transport position in frames of the heard track's tempo, as last rendered.
     std::int64_t shownPos() const { return shownPos_.load(std::memory_order_acquire); }
+    // The same in beats, and the tempo it moves at (the heard track's); any thread.
+    double shownBeats() const { return shownBeats_.load(std::memory_order_acquire); }
+    double shownTempo() const { return shownTempo_.load(std::memory_order_acquire); }
     // The play generation shownPos belongs to: until it equals the transport's, the audio
     // thread has not yet taken the latest play and shownPos is still the old position.
     // Read it before shownPos.
@@ -100,21 +111,42 @@ public:
     void renderBlock(float* out, std::uint32_t frames);
 
 private:
+    // What the transport counts its frames in: the sound card's rate and the tempo of the
+    // heard track (or the transport's, without one).
+    struct Timeline {
+        double rate = 48000.0;
+        double bpm = 120.0;
+        double framesPerBeat() const { return rate * 60.0 / bpm; }
+        bool operator==(const Timeline&) const = default;
+    };
+    // How loud the song is over a chunk: fading in out of a hold, fading out into one.
+    struct ChunkGain {
+        int fadeInDone = kHoldFadeFrames;  // frames of the fade-in behind at the chunk's start
+        int fadeOutFrom = 0;               // the first frame of the fade-out
+        int fadeOutFrames = 0;
+        bool flat() const { return fadeInDone >= kHoldFadeFrames && fadeOutFrames == 0; }
+        float operator()(int i) const;
+    };
+
     // Audio thread: renderChunk and the ones below it. Never allocate, free, lock or log.
     std::uint32_t renderChunk(float* out, std::uint32_t maxFrames);
-    // Takes a new play's seek and a tempo change into the transport position; true when
-    // this chunk starts a new play.
-    bool followTransport(const Transport::State& transport, double framesPerBeat);
+    // Takes a new play's seek, and a change of tempo or of heard track, into the position.
+    void followTransport(const Transport::State& transport, bool seek);
     // Runs the live graph into mix_ on the engine clock; returns the chunk's events.
     std::span<const Event> runLiveGraph(std::uint64_t clock, int n);
     // The published track, named in the hazard slot until the chunk ends.
     BackingTrack* takePublishedTrack();
     // Moves to the published track when it should be heard now; see setBackingTrack.
-    void followTrack(BackingTrack* published, bool playing, bool seeked, int n);
-    // The song's frames at the position are final (or there is no song to wait for).
-    bool songReady(int n) const;
-    void addSong(int n);
-    void addMetronome(double bpm, std::span<const Event> events, int n);
+    void followTrack(BackingTrack* published, const Transport::State& transport, bool seek);
+    Timeline timelineOf(const BackingTrack* track, double tempo) const;
+    // Frames from pos on that can be played: final, or silence that is the song's. Past the
+    // end of a track only while no newer one is published.
+    std::int64_t framesReady(const BackingTrack::View& track, std::int64_t pos, bool newest) const;
+    // Plays the song for the chunk or holds; moves the position.
+    void playSong(const BackingTrack* published, int n, std::int64_t loopStart, std::int64_t loopEnd, bool looping,
+                  const Transport::State& transport, std::span<const Event> events);
+    void addSong(int n, const ChunkGain& gain);
+    void addMetronome(double bpm, std::span<const Event> events, int n, const ChunkGain& gain);
     void cleanUpTracks();
 
     std::unique_ptr<IAudioBackend> backend_;
@@ -137,14 +169,19 @@ private:
     std::atomic<BackingTrack*> current_{nullptr};
     std::atomic<BackingTrack*> fading_{nullptr};
     std::vector<std::shared_ptr<BackingTrack>> keepAlive_;
-    int fadeLeft_ = 0;  // audio thread: frames of the fade from fading_ still to go
+    int fadeLeft_ = 0;                  // audio thread: frames of the fade from fading_ still to go
+    std::int64_t fadePos_ = 0;          // audio thread: where fading_ is, in its own frames
     std::atomic<bool> waiting_{false};  // written by the audio thread only
+    int fadeInDone_ = kHoldFadeFrames;  // audio thread: frames of the fade out of a hold behind
+    bool resumeFades_ = false;          // audio thread: the sound stopped at this hold, so it fades back in
 
     std::atomic<std::int64_t> shownPos_{0};
+    std::atomic<double> shownBeats_{0.0};
+    std::atomic<double> shownTempo_{120.0};
     std::atomic<std::uint32_t> shownGen_{0};  // stored after shownPos_
     // Audio thread only.
-    std::int64_t pos_ = 0;  // transport position, frames
-    double lastTempo_ = 120.0;
+    std::int64_t pos_ = 0;  // transport position, frames of timeline_
+    Timeline timeline_;
     std::uint32_t lastGen_ = 0;
     MetronomeNode metronomeNode_;
     AudioBuffer click_;  // channels x kMaxChunk

@@ -26,7 +26,8 @@ const char* const kJackApi = "JACK Audio Connection Kit";
 using test::JackServer;
 
 // A client of its own on the server that counts the frames of every cycle the server runs:
-// the stream's own clock. A busy machine slows it for every client alike.
+// the stream's own clock. The server runs synchronously (JackServer), so a busy machine
+// slows it for every client alike.
 class CycleCounter {
 public:
     ~CycleCounter() {
@@ -88,7 +89,7 @@ TEST_F(PortAudioJackTest, ListsOpensRunsTheEngineAtRealTimePaceAndCloses) {
     engine.setPlaying(true);
     std::string error;
     ASSERT_TRUE(engine.start({system->id, 48000, 512, 2}, &error)) << error;
-    ASSERT_TRUE(test::waitUntil([&] { return engine.clock() >= 4096; }));
+    ASSERT_TRUE(test::waitUntil([&] { return engine.clock() >= 4096; }, std::chrono::seconds(30)));  // a guard only
 
     CycleCounter cycles;
     ASSERT_TRUE(cycles.open(server.name(), &error)) << error;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <memory>
 #include <span>
 #include <string>
@@ -197,7 +198,7 @@ TEST_F(AudioEngineTest, TrackEndsInSilenceAndAReplacedTrackIsFreedOnceTheAudioTh
 
 // The song may still be rendering: while the frames at the position are not final the
 // transport holds, silent, and says so; it moves on once a stretch ahead of it is final,
-// and then as long as each chunk's frames are.
+// and then as long as each chunk's frames and a fade's more are, fading into the next hold.
 TEST_F(AudioEngineTest, TheTransportHoldsUntilTheFramesAheadOfThePositionAreFinal) {
     start();
     auto track = std::make_shared<BackingTrack>();
@@ -215,8 +216,8 @@ TEST_F(AudioEngineTest, TheTransportHoldsUntilTheFramesAheadOfThePositionAreFina
         {"not begun", -1, 1, 12000, true},
         {"less than a stretch ahead", 12000 + kAhead - 1, 2, 12000, true},
         {"a stretch ahead", 12000 + kAhead, 1, 12512, false},
-        {"chunk by chunk up to the end", 12000 + kAhead, 15, 12000 + kAhead, false},
-        {"at the end", 12000 + kAhead, 1, 12000 + kAhead, true},
+        {"chunk by chunk up to the end, the last one fading out", 12000 + kAhead, 15, 12000 + kAhead, true},
+        {"held at the end", 12000 + kAhead, 1, 12000 + kAhead, true},
         {"a chunk more is not enough after a hold", 12000 + kAhead + 512, 1, 12000 + kAhead, true},
         {"a stretch again", 12000 + 2 * kAhead, 1, 12000 + kAhead + 512, false},
     };
@@ -232,8 +233,9 @@ TEST_F(AudioEngineTest, TheTransportHoldsUntilTheFramesAheadOfThePositionAreFina
         for (int i = 0; i < step.chunks; ++i) {
             const auto out = card->render(512);
             const bool moved = engine->shownPos() != pos;
-            EXPECT_EQ(at(out, 0), moved ? static_cast<float>(pos) : 0.0f);
-            EXPECT_EQ(at(out, 511, 1), moved ? static_cast<float>(pos + 511) : 0.0f);
+            // Past a fade in, before a fade out.
+            EXPECT_EQ(at(out, 255), moved ? static_cast<float>(pos + 255) : 0.0f);
+            EXPECT_TRUE(moved || peak(out) == 0.0f);
             pos = engine->shownPos();
         }
         EXPECT_EQ(engine->shownPos(), step.shownPos);
@@ -310,13 +312,16 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     EXPECT_EQ(counter.frees(), 0u);
 }
 
+// The new audio-thread paths too: holding with its fades, and moving to a track at another
+// tempo from the same beat.
 TEST_F(AudioEngineTest, HoldingForARenderAndMovingToANewOneNeitherAllocateNorFree) {
     start();
-    auto playing = rampTrackToCome(200000, 0, 2);
+    auto playing = rampTrackToCome(200000, 0, 2, 120.0);
     engine->setBackingTrack(playing);
     engine->setPlaying(true);
     card->render(512);  // holds on the first
-    auto next = rampTrackToCome(200000, 0, 2);
+    engine->setTempo(60.0);
+    auto next = rampTrackToCome(400000, 0, 2, 60.0);
     engine->setBackingTrack(next);
     std::vector<float> out(2 * 1000);
     test::AllocationCounter counter;
@@ -328,16 +333,191 @@ TEST_F(AudioEngineTest, HoldingForARenderAndMovingToANewOneNeitherAllocateNorFre
         AudioEngine::renderCallback(engine.get(), out.data(), 1000);
     }
     const std::int64_t before = engine->shownPos();
+    publishRamp(*next, 10000);  // a stretch of it from the transport's beat on is not final yet
+    AudioEngine::renderCallback(engine.get(), out.data(), 1000);
+    const std::int64_t oldPace = engine->shownPos();
     publishRamp(*next, 40000);
     for (int i = 0; i < 4; ++i) {
         AudioEngine::renderCallback(engine.get(), out.data(), 1000);
     }
+    const float moved = out[2 * 999];
+    for (int i = 0; i < 30; ++i) {  // to the end of what is final, and a hold
+        AudioEngine::renderCallback(engine.get(), out.data(), 1000);
+    }
+    const bool heldAgain = engine->waitingForSong();
+    publishRamp(*next, 100000);
+    AudioEngine::renderCallback(engine.get(), out.data(), 1000);
 
     EXPECT_EQ(counter.allocations(), 0u);
     EXPECT_EQ(counter.frees(), 0u);
     EXPECT_TRUE(held);
     EXPECT_EQ(before, 4000);
-    EXPECT_EQ(out[2 * 999], 7999.0f) << "the new render, faded in";
+    EXPECT_EQ(oldPace, 5000) << "the old track at its own pace";
+    EXPECT_EQ(moved, 13999.0f) << "the new render, from beat 0.21 on at 60 BPM, faded in";
+    EXPECT_TRUE(heldAgain);
+    EXPECT_FALSE(engine->waitingForSong());
+}
+
+// ---- Changes while playing, heard through the card -----------------------------------------
+
+// A stereo track at `bpm` whose first channel says the beat each frame is at (less `base`, so
+// the floats stay fine enough to tell frames apart) and whose second is 1, so the card's
+// output shows the gain each frame was played at. Final at once unless `final` is false.
+std::shared_ptr<BackingTrack> beatTrack(double bpm, double beats, double base, bool final = true) {
+    auto track = std::make_shared<BackingTrack>();
+    if (final) {
+        const double framesPerBeat = 48000.0 * 60.0 / bpm;
+        const auto frames = static_cast<std::int64_t>(beats * framesPerBeat);
+        track->begin(frames, 2, 0, {48000.0, bpm});
+        const std::span<float> samples = track->unpublished(0, frames);
+        for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f) {
+            samples[2 * f] = static_cast<float>(static_cast<double>(f) / framesPerBeat - base);
+            samples[2 * f + 1] = 1.0f;
+        }
+        track->publish(frames);
+    }
+    return track;
+}
+
+// While the song plays, the transport's tempo changes to `bpm` at period `at`, and a render
+// of the song at that tempo, `beats` long, is handed to the engine; it is final `finalAfter`
+// periods later.
+struct SongChange {
+    int at;
+    double bpm;
+    double beats;
+    int finalAfter;
+};
+
+struct ChangeCase {
+    const char* name;
+    double bpm;    // of the song as it starts
+    double beats;  // its length
+    double startBeat;
+    std::vector<SongChange> changes;
+    int periods;
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
+class ChangesWhilePlaying : public test::HandEngineTest, public testing::WithParamInterface<ChangeCase> {};
+
+// Every period played comes from the right beat: the beats heard go on without a jump or a
+// gap, at the old tempo until a render at the new one is final there and at the new tempo
+// from then on; where nothing is final the transport holds (silent, the beats standing),
+// never plays silence in place of the song.
+TEST_P(ChangesWhilePlaying, EveryPeriodPlayedComesFromTheRightBeat) {
+    const ChangeCase& c = GetParam();
+    const double base = c.startBeat - 1.0;
+    start();
+    engine->setTempo(c.bpm);
+    engine->setBackingTrack(beatTrack(c.bpm, c.beats, base));
+    engine->transport().setStartBeat(c.startBeat);
+    engine->setPlaying(true);
+    std::vector<std::shared_ptr<BackingTrack>> tracks(c.changes.size());
+    double fastest = c.bpm;
+    for (int period = 0; period < c.periods; ++period) {
+        for (std::size_t k = 0; k < c.changes.size(); ++k) {
+            const SongChange& change = c.changes[k];
+            if (period == change.at) {
+                engine->setTempo(change.bpm);
+                tracks[k] = std::make_shared<BackingTrack>();
+                engine->setBackingTrack(tracks[k]);
+                fastest = std::max(fastest, change.bpm);
+            }
+            if (period == change.at + change.finalAfter) {
+                const auto done = beatTrack(change.bpm, change.beats, base);
+                const BackingTrack::View view = done->view();
+                tracks[k]->begin(view.frames, 2, 0, view.timing);
+                const std::span<float> samples = tracks[k]->unpublished(0, view.frames);
+                std::copy_n(view.samples, samples.size(), samples.begin());
+                tracks[k]->publish(view.frames);
+            }
+        }
+        card->render(512);
+    }
+
+    const std::vector<float>& heard = card->heard;
+    // A crossfade between two tempos blends two paces; a jump would be a period's beats or more.
+    const double mostPerFrame = 3.0 * fastest / 60.0 / 48000.0;
+    double last = std::nan("");
+    double step = 0.0;
+    int jumps = 0;
+    for (std::size_t i = 0; i < heard.size(); i += 2) {
+        const float gain = heard[i + 1];
+        if (gain == 0.0f) {
+            continue;  // held
+        }
+        const double beat = heard[i] / gain + base;
+        if (!std::isnan(last)) {
+            step = beat - last;
+            if (step < -2e-6 || step > mostPerFrame + 2e-6) {
+                ADD_FAILURE() << "frame " << i / 2 << " jumps from beat " << last << " to " << beat;
+                if (++jumps == 5) {
+                    break;
+                }
+            }
+        }
+        last = beat;
+    }
+    EXPECT_NEAR(last, c.startBeat, 6.0) << "the song was heard";
+    EXPECT_NE(heard[heard.size() - 1], 0.0f) << "playing at the end";
+    EXPECT_NEAR(step, c.changes.back().bpm / 60.0 / 48000.0, 1e-6) << "the newest tempo is heard";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Songs, ChangesWhilePlaying,
+    testing::Values(ChangeCase{"SlowerInsideTheOldTrack", 120.0, 40.0, 4.0, {{3, 60.0, 40.0, 20}}, 60},
+                    ChangeCase{"SlowerMovingPastTheOldTracksEnd", 120.0, 5.0, 4.5, {{2, 60.0, 10.0, 40}}, 80},
+                    ChangeCase{"FasterMovingBackInTheOldTrack", 60.0, 20.0, 4.0, {{2, 120.0, 20.0, 10}}, 40},
+                    ChangeCase{"ALongerSongAtTheSameTempo", 120.0, 5.0, 4.5, {{2, 120.0, 10.0, 40}}, 80},
+                    ChangeCase{"TapTempo",
+                               120.0,
+                               40.0,
+                               4.0,
+                               {{2, 110.0, 40.0, 4}, {12, 100.0, 40.0, 4}, {16, 95.0, 40.0, 30}, {22, 90.0, 40.0, 4}},
+                               60}),
+    [](const testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+
+// Where the render falls behind, the sound fades out into the hold and back in after it:
+// no step at a hold's edges is larger than the largest step inside the song.
+TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
+    constexpr std::int64_t kFrames = 200000;
+    std::vector<float> sine(kFrames);
+    float largestInside = 0.0f;
+    for (std::size_t f = 0; f < sine.size(); ++f) {
+        sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
+        if (f > 0) {
+            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
+        }
+    }
+    auto track = std::make_shared<BackingTrack>();
+    track->begin(kFrames, 1, 0);
+    const std::span<float> samples = track->unpublished(0, kFrames);
+    std::copy(sine.begin(), sine.end(), samples.begin());
+    start();
+    engine->setBackingTrack(track);
+    engine->setPlaying(true);
+    for (const std::int64_t published : {30011, 60007, 90001}) {  // three stretches, two holds
+        track->publish(published);
+        card->play(512, 80);
+    }
+
+    std::vector<float> left;
+    for (std::size_t i = 0; i < card->heard.size(); i += 2) {
+        left.push_back(card->heard[i]);
+    }
+    float largest = 0.0f;
+    int silences = 0;
+    for (std::size_t i = 1; i < left.size(); ++i) {
+        largest = std::max(largest, std::abs(left[i] - left[i - 1]));
+        silences += left[i] == 0.0f && left[i - 1] != 0.0f && std::abs(left[i - 2]) < 0.01f ? 1 : 0;
+    }
+    EXPECT_LE(largest, largestInside);
+    EXPECT_TRUE(engine->waitingForSong());
+    EXPECT_GE(engine->shownPos(), 90001 - 512 - AudioEngine::kHoldFadeFrames) << "held at the end of the last stretch";
+    EXPECT_LE(engine->shownPos(), 90001);
+    EXPECT_GE(silences, 2) << "two holds, each a gap";
 }
 
 }  // namespace

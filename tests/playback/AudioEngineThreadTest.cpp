@@ -52,8 +52,9 @@ TEST_F(AudioEngineThreadTest, TracksSwappedDuringPlayAreNeverReadAfterTheyAreFre
 }
 
 // The render fills the track while the audio thread plays it: the audio thread only ever
-// plays final frames, in order and none twice or skipped, holding (silent) when it is
-// ahead of the render, until the whole song has been heard.
+// plays final frames, in order and none twice or skipped, holding (silent, with a fade in
+// and out of each hold) when it is ahead of the render, until the whole song has been heard.
+// The second channel is a constant 1, so it shows the gain each frame was played at.
 TEST_F(AudioEngineThreadTest, ATrackBeingRenderedIsPlayedFrameByFrameAsItBecomesFinal) {
     constexpr std::int64_t kFrames = 200000;
     auto track = std::make_shared<BackingTrack>();
@@ -61,29 +62,31 @@ TEST_F(AudioEngineThreadTest, ATrackBeingRenderedIsPlayedFrameByFrameAsItBecomes
     engine->setBackingTrack(track);
     engine->setPlaying(true);
     std::thread render([&] {
-        track->begin(kFrames, 1, 0);
+        track->begin(kFrames, 2, 0);
         for (std::int64_t end = 0; end < kFrames;) {
             const std::int64_t next = std::min(kFrames, end + 3000);
             const std::span<float> frames = track->unpublished(end, next - end);
-            for (std::size_t i = 0; i < frames.size(); ++i) {
-                frames[i] = static_cast<float>(end + static_cast<std::int64_t>(i) + 1);  // never 0
+            for (std::size_t i = 0; i < frames.size(); i += 2) {
+                frames[i] = static_cast<float>(end + static_cast<std::int64_t>(i / 2) + 1);  // never 0
+                frames[i + 1] = 1.0f;
             }
             track->publish(next);
             end = next;
             std::this_thread::sleep_for(50us);
         }
     });
-    float expected = 1.0f;
+    std::int64_t expected = 1;
     int wrong = 0;
     std::vector<float> out(2 * 256);
-    while (expected <= static_cast<float>(kFrames)) {
+    while (expected <= kFrames) {
         card->render(out.data(), 256);
         for (std::size_t i = 0; i < out.size(); i += 2) {
-            if (out[i] == 0.0f) {
+            const float gain = out[i + 1];
+            if (gain == 0.0f) {
                 continue;  // held
             }
-            wrong += out[i] == expected && out[i + 1] == expected ? 0 : 1;
-            expected += 1.0f;
+            wrong += gain > 0.0f && gain <= 1.0f && std::llround(out[i] / gain) == expected ? 0 : 1;
+            ++expected;
         }
     }
     render.join();

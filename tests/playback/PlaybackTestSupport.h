@@ -34,12 +34,23 @@ public:
     LoadStats loadStats() const override { return {}; }
 
     void render(float* out, std::uint32_t frames) { callback_(user_, out, frames); }
-    // One period, interleaved; -99 where the callback wrote nothing.
+    // One period, interleaved; -99 where the callback wrote nothing. Also kept in `heard`.
     std::vector<float> render(std::uint32_t frames) {
         std::vector<float> out(std::size_t{frames} * config_.channels, -99.0f);
         render(out.data(), frames);
+        heard.insert(heard.end(), out.begin(), out.end());
         return out;
     }
+    // `periods` periods of `frames` frames, as the card plays them one after another.
+    void play(std::uint32_t frames, int periods) {
+        for (int i = 0; i < periods; ++i) {
+            (void)render(frames);
+        }
+    }
+    const AudioConfig& config() const { return config_; }
+
+    // Every sample the periods rendered by the vector form of render held, interleaved, in order.
+    std::vector<float> heard;
     void stopByDevice() { state_ = BackendState::StoppedByDevice; }
 
 private:
@@ -58,10 +69,12 @@ inline std::shared_ptr<BackingTrack> rampTrack(std::int64_t frames, int channels
     return std::make_shared<BackingTrack>(samples, channels);
 }
 
-// The same, still rendering: begun with `frames` frames from `from` on, none published.
-inline std::shared_ptr<BackingTrack> rampTrackToCome(std::int64_t frames, std::int64_t from = 0, int channels = 1) {
+// The same, still rendering: begun with `frames` frames from `from` on, none published; at
+// `bpm` (48 kHz) when given, else following the transport.
+inline std::shared_ptr<BackingTrack> rampTrackToCome(std::int64_t frames, std::int64_t from = 0, int channels = 1,
+                                                     double bpm = 0.0) {
     auto track = std::make_shared<BackingTrack>();
-    track->begin(frames, channels, from);
+    track->begin(frames, channels, from, {bpm > 0.0 ? 48000.0 : 0.0, bpm});
     return track;
 }
 

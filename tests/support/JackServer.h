@@ -24,6 +24,11 @@ namespace ostrel::test {
 // periods), under a name of its own so that parallel test processes do not meet. While it
 // runs, JACK clients of this process (PortAudio's among them) find it as the default
 // server. Ended by its process id.
+//
+// It runs synchronously, with a long client timeout: each cycle waits for every client, so
+// a client that a busy machine holds up delays the cycle for all of them alike. (By default
+// the server goes on without a late client, which then loses the cycles it missed while the
+// others count them: two clients' clocks part for reasons of load alone.)
 class JackServer {
 public:
     JackServer() = default;
@@ -34,7 +39,8 @@ public:
     bool start(std::string* why) {
         static int counter = 0;
         name_ = "ostrel-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "512", nullptr};
+        const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "--sync", "--timeout", "30000",
+                              "-d", "dummy", "-r", "48000", "-p", "512", nullptr};
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);  // only the server reads it
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);

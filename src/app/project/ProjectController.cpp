@@ -3,6 +3,7 @@
 #include "app/files/FileNames.h"
 
 #include "app/project/SongFileName.h"
+#include "app/sound/AudioController.h"
 #include "app/sound/TransportController.h"
 #include "core/Failure.h"
 #include "core/log/Logger.h"
@@ -78,6 +79,7 @@ ProjectController::ProjectController(TransportController& transport, core::Logge
     connect(&transport_, &TransportController::playingChanged, this, &ProjectController::onPlayingChanged);
     connect(&transport_, &TransportController::beatsChanged, this, &ProjectController::followRecordPosition);
     connect(&transport_, &TransportController::loopChanged, this, &ProjectController::onLoopChanged);
+    connect(&transport_.audio(), &AudioController::streamStarted, this, &ProjectController::onStreamStarted);
     connect(this, &ProjectController::projectChanged, this, &ProjectController::schedulePlaybackRebuild);
 
     refreshProjects();
@@ -138,7 +140,7 @@ void ProjectController::setMessage(const QString& text, bool problem) {
 
 void ProjectController::resetDocument(model::Project project, const QString& filePath) {
     ++renderGeneration_;
-    appliedGeneration_ = renderGeneration_;
+    playGeneration_ = renderGeneration_;
 
     history_->removeListener(listenerId_);
     history_.reset();

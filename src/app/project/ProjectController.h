@@ -248,9 +248,13 @@ private:
     // The first frame a play from `beats` needs: there, or the loop's start when the loop
     // brings the playhead back before it.
     std::int64_t playbackFrom(double beats) const;
-    // Has the song rendered from `from` into a new track that the engine plays at once;
-    // false (and a message) when the render could not start.
-    bool startPlaybackRender(std::int64_t from);
+    // Has the song rendered from `from` into a new track; false (and a message) when the
+    // render could not start. AtOnce: the engine plays the track at once (a play, a sound
+    // card at another rate). Covered (an edit while playing): the renderer picks the start
+    // near the playhead and the track goes to the engine once its render has started.
+    bool startPlaybackRender(std::int64_t from, engine::TakeOver takeOver);
+    // A reopened sound card at another rate while playing: the song again at that rate.
+    void onStreamStarted();
     // Without an event loop: the same render, finished here.
     void renderPlaybackNow(std::int64_t from);
     void installBackingTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from = 0);
@@ -319,8 +323,11 @@ private:
     bool problem_ = false;
     bool tempoGuard_ = false;  // set while the controller itself moves the transport's tempo
     bool rebuildPending_ = false;
+    // Every playback render gets the next number. Renders before playGeneration_ were made
+    // for another play, song or sound card; the engine has the track of installedGeneration_.
     std::uint64_t renderGeneration_ = 0;
-    std::uint64_t appliedGeneration_ = 0;
+    std::uint64_t playGeneration_ = 0;
+    std::uint64_t installedGeneration_ = 0;
     QString pendingDiscard_;
     std::int64_t discardStartedMs_ = -1;  // -1: the guard's timer has not been started
     bool recording_ = false;
@@ -359,6 +366,7 @@ private:
     };
     std::optional<RenderedSong> renderedSong_;
     std::int64_t installedFrom_ = -1;  // the frame the engine's track was rendered from; -1: none
+    double installedRate_ = 0.0;       // and the sample rate
     QElapsedTimer clockStart_;
     std::function<std::int64_t()> clock_;
     engine::BackgroundRenderer renderer_;          // exports

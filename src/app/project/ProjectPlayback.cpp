@@ -21,12 +21,16 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <utility>
 
 namespace ostrel::app {
 namespace {
+
+// The start of a render the worker has not begun yet: larger than any frame.
+constexpr std::int64_t kUnknownStart = std::numeric_limits<std::int64_t>::max();
 
 // Below this peak an export would be a file of silence.
 constexpr float kAudiblePeak = 1e-6f;
@@ -91,7 +95,7 @@ std::int64_t ProjectController::playbackFrom(double beats) const {
 void ProjectController::preparePlayback() {
     // Every render still in flight was made for another play than this one.
     ++renderGeneration_;
-    appliedGeneration_ = renderGeneration_;
+    playGeneration_ = renderGeneration_;
 
     const engine::RenderSettings settings = playbackSettings();
     const std::int64_t from = playbackFrom(transport_.startBeat());
@@ -102,17 +106,18 @@ void ProjectController::preparePlayback() {
         if (!renderedSong_->warning.isEmpty()) {
             setMessage(tr("Some audio could not be played: %1").arg(renderedSong_->warning), true);
         }
+        installedGeneration_ = renderGeneration_;
         installBackingTrack(renderedSong_->track, renderedSong_->from);
         return;
     }
     if (headless()) {
         renderPlaybackNow(from);
-    } else if (!startPlaybackRender(from)) {
+    } else if (!startPlaybackRender(from, engine::TakeOver::AtOnce)) {
         installBackingTrack(nullptr);
     }
 }
 
-bool ProjectController::startPlaybackRender(std::int64_t from) {
+bool ProjectController::startPlaybackRender(std::int64_t from, engine::TakeOver takeOver) {
     const engine::RenderSettings settings = playbackSettings();
     auto track = std::make_shared<engine::BackingTrack>();
     engine::RenderJob job;
@@ -122,6 +127,13 @@ bool ProjectController::startPlaybackRender(std::int64_t from) {
     job.generation = renderGeneration_;
     job.track = track;
     job.playFrom = from;
+    job.takeOver = takeOver;
+    if (takeOver == engine::TakeOver::Covered) {
+        const engine::AudioEngine& engine = transport_.audio().engine();
+        // Atomics of the audio thread's, so the render thread may read them too.
+        job.playhead = [&engine] { return engine::PlayheadReading{engine.shownBeats(), engine.shownTempo()}; };
+        job.loop = engine.transport().loop();
+    }
     try {
         playbackRenderer_.submit(std::move(job));
     } catch (const std::system_error& e) {
@@ -130,7 +142,12 @@ bool ProjectController::startPlaybackRender(std::int64_t from) {
         setMessage(tr("The project could not be played: %1").arg(QString::fromLocal8Bit(e.what())), true);
         return false;
     }
-    playNewTrack(std::move(track), from, settings, {});
+    if (takeOver == engine::TakeOver::AtOnce) {
+        playNewTrack(std::move(track), from, settings, {});
+    } else if (readsNoSoundFile(*document_)) {
+        // Kept for the next play once its start is known (onRenderFinished).
+        renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, kUnknownStart, track, {}};
+    }
     return true;
 }
 
@@ -161,6 +178,7 @@ void ProjectController::playNewTrack(std::shared_ptr<engine::BackingTrack> track
     if (readsNoSoundFile(*document_)) {
         renderedSong_ = RenderedSong{settings.sampleRate, settings.channels, from, track, warning};
     }
+    installedGeneration_ = renderGeneration_;
     installBackingTrack(std::move(track), from);
 }
 
@@ -190,9 +208,8 @@ void ProjectController::schedulePlaybackRebuild() {
 }
 
 void ProjectController::rebuildPlayback() {
-    // What renders from the song before this edit is heard only until this render catches up.
+    // What renders from the song before this edit is heard until this render can take over.
     ++renderGeneration_;
-    appliedGeneration_ = renderGeneration_;
     // From the playhead: the transport's last reading, never past where the audio thread is.
     const std::int64_t from = playbackFrom(transport_.positionBeats());
     if (headless()) {
@@ -200,7 +217,24 @@ void ProjectController::rebuildPlayback() {
         return;
     }
     // Without a worker, the engine keeps what it plays and the message says why.
-    (void)startPlaybackRender(from);
+    (void)startPlaybackRender(from, engine::TakeOver::Covered);
+}
+
+void ProjectController::onStreamStarted() {
+    const engine::RenderSettings settings = playbackSettings();
+    if (!transport_.playing() || installedRate_ == settings.sampleRate) {
+        return;  // a new buffer size or device: the engine goes on with the track it has
+    }
+    // The track cannot play at this rate: the song again at it, from the beat the transport
+    // holds at; nothing in flight is of use now.
+    ++renderGeneration_;
+    playGeneration_ = renderGeneration_;
+    const std::int64_t from = playbackFrom(transport_.audio().engine().shownBeats());
+    if (headless()) {
+        renderPlaybackNow(from);
+    } else if (!startPlaybackRender(from, engine::TakeOver::AtOnce)) {
+        installBackingTrack(nullptr);
+    }
 }
 
 void ProjectController::onLoopChanged() {
@@ -235,17 +269,28 @@ std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
         }
     }
     for (const engine::RenderResult& result : played) {
-        if (result.generation != appliedGeneration_) {
-            continue;  // made for another play or an older song than the engine has now
+        if (result.generation < playGeneration_) {
+            continue;  // made for another play, song or sound card
         }
         if (!result.ok) {
-            // The render thread has logged it already.
+            if (result.generation != renderGeneration_) {
+                continue;  // a newer render comes; the render thread has logged this one
+            }
             setMessage(tr("The project could not be played: %1").arg(fromUtf8(result.error)), true);
             renderedSong_.reset();
             installBackingTrack(nullptr);
             continue;
         }
-        if (!result.warnings.empty()) {
+        if (result.generation > installedGeneration_ && result.track != nullptr) {
+            // An edit's render has started: the engine moves to it once it is final at the
+            // transport's beat, and plays the older track until then.
+            installedGeneration_ = result.generation;
+            installBackingTrack(result.track, result.playFrom);
+        }
+        if (renderedSong_ && renderedSong_->track == result.track && renderedSong_->from == kUnknownStart) {
+            renderedSong_->from = result.playFrom;
+        }
+        if (!result.warnings.empty() && result.generation == installedGeneration_) {
             const QString warning = fromUtf8(result.warnings.front());
             setMessage(tr("Some audio could not be played: %1").arg(warning), true);
             if (renderedSong_ && renderedSong_->track == result.track) {
@@ -259,6 +304,7 @@ std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
 
 void ProjectController::installBackingTrack(std::shared_ptr<engine::BackingTrack> track, std::int64_t from) {
     installedFrom_ = track != nullptr ? from : -1;
+    installedRate_ = track != nullptr ? playbackSettings().sampleRate : 0.0;
     transport_.audio().engine().setBackingTrack(std::move(track));
 }
 

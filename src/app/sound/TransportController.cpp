@@ -159,10 +159,10 @@ void TransportController::tick() {
 
     // Until the audio thread has taken this play, its position is the previous one: the
     // song is at the start beat it will seek to.
-    const double rate = engine.config().sampleRate;
     double beats = engine.transport().startBeat();
     if (engine.shownGeneration() == engine.transport().state().generation) {
-        beats = rate > 0.0 ? static_cast<double>(engine.shownPos()) * (engine.tempo() / 60.0 / rate) : 0.0;
+        // In the beats of the track heard, which after a tempo change may still be the old one.
+        beats = engine.shownBeats();
     }
     const QString text = formatPosition(beats);
     const int beatOfBar = static_cast<int>(static_cast<std::int64_t>(std::floor(beats)) % kBeatsPerBar) + 1;

@@ -20,6 +20,21 @@ const char kNothingToHear[] = "nothing to hear yet";
 // Below this peak an export would be a file of silence.
 constexpr float kAudiblePeak = 1e-6f;
 
+// The render a Covered one follows goes on until it is final this much further past the
+// playhead than the newer one's lead (and a little more): an estimate that falls short then
+// costs a later hand-over, not a hold.
+constexpr double kCoverFactor = 1.5;
+constexpr double kCoverSeconds = 0.5;
+constexpr double kEverBeat = 1e300;
+
+// Where a track's frames end in beats; endless when it has no tempo or is final to its end.
+double coveredBeats(const BackingTrack::View& track) {
+    if (!track.begun || !track.timed() || track.abandoned || track.end >= track.frames) {
+        return kEverBeat;
+    }
+    return static_cast<double>(track.end) * track.timing.bpm / (60.0 * track.timing.sampleRate);
+}
+
 // The text of the exception being handled.
 std::string failureText() {
     try {
@@ -32,6 +47,13 @@ std::string failureText() {
         return kNotRendered;
     }
 }
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Wall time a render's speed is measured over, at least: pieces come in bursts.
+constexpr double kPaceSpan = 0.02;
 
 float peakOf(const std::vector<float>& samples) {
     float peak = 0.0f;
@@ -74,10 +96,7 @@ void BackgroundRenderer::submit(RenderJob job) {
         } else {
             pending_.push_back(std::move(job));
         }
-        if (playback && running_) {
-            running_->outdated = true;
-            outdated = outdatedStop();
-        }
+        outdated = outdatedStop();
     }
     workReady_.notify_one();
     if (outdated) {
@@ -101,15 +120,63 @@ std::vector<RenderResult> BackgroundRenderer::takeResults() {
 }
 
 std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
-    if (!running_ || !running_->outdated) {
+    const auto next = std::find_if(pending_.begin(), pending_.end(), [](const RenderJob& waiting) {
+        return waiting.kind == RenderJobKind::PlaybackRebuild && waiting.track != nullptr;
+    });
+    if (!running_ || next == pending_.end()) {
         return std::nullopt;
     }
+    if (next->takeOver == TakeOver::AtOnce || !next->playhead || next->snapshot == nullptr) {
+        return running_->stop;
+    }
     const BackingTrack::View track = running_->track->view();
-    const auto ahead = static_cast<std::int64_t>(std::ceil(kOutdatedSeconds * std::max(0.0, running_->sampleRate)));
-    if (!track.begun || track.end < std::min(track.from + ahead, track.frames)) {
+    if (!track.begun) {
+        return std::nullopt;  // still building its tracks: that work is the next frames' too
+    }
+    if (track.abandoned || !track.timed() || track.end >= track.frames) {
+        return running_->stop;
+    }
+    const PlayheadReading at = next->playhead();
+    if (next->loop.enabled && at.beats < next->loop.endBeats) {
+        return running_->stop;  // the loop brings the playhead back: the newer one renders it whole
+    }
+    // The engine can be playing it only from its first frame on, and only as far as it is
+    // final; the newer render must be final before the playhead gets there.
+    const double secondsToBeats = at.bpm / 60.0;
+    const double fromBeats = static_cast<double>(track.from) * track.timing.bpm / (60.0 * track.timing.sampleRate);
+    const double cover = kCoverFactor * leadSeconds(*next) + kCoverSeconds;
+    if (at.beats < fromBeats || coveredBeats(track) < at.beats + cover * secondsToBeats) {
         return std::nullopt;
     }
     return running_->stop;
+}
+
+double BackgroundRenderer::leadSeconds(const RenderJob& job) const {
+    // As long as the last render that started inside the song took, else reckoned from
+    // how fast the renders so far built their tracks and made the song final.
+    const double lag = pace_.lagSeconds.load(std::memory_order_relaxed);
+    if (lag >= 0.0) {
+        return lag;
+    }
+    const double speed = pace_.speed.load(std::memory_order_relaxed);
+    const double setup = pace_.setupSeconds.load(std::memory_order_relaxed);
+    if (!(speed > 0.0) || setup < 0.0 || job.snapshot == nullptr) {
+        return 0.0;  // nothing measured yet: from the playhead, as soon as it can
+    }
+    return setup + (preRollSeconds(*job.snapshot) + kTakeOverSeconds) / speed;
+}
+
+std::int64_t BackgroundRenderer::coveredFrom(const RenderJob& job) const {
+    const PlayheadReading at = job.playhead();
+    // Where the playhead will be once this render is final, but never past where the track
+    // played meanwhile ends: there the transport will wait for this one.
+    double beats = std::max(at.beats, std::min(at.beats + leadSeconds(job) * at.bpm / 60.0, lastCovered_));
+    if (job.loop.enabled && at.beats < job.loop.endBeats) {
+        beats = std::min(beats, job.loop.startBeats);
+    }
+    const double framesPerBeat = job.settings.sampleRate * 60.0 / renderTempo(*job.snapshot);
+    const double frames = std::max(0.0, beats) * framesPerBeat;
+    return frames < 9.0e18 ? std::llround(frames) : 0;
 }
 
 void BackgroundRenderer::cancelPlayback() {
@@ -175,9 +242,11 @@ void BackgroundRenderer::run() {
             job = std::move(pending_.front());
             pending_.pop_front();
             if (job.kind == RenderJobKind::PlaybackRebuild && job.track != nullptr) {
+                if (job.takeOver == TakeOver::Covered && job.playhead && job.snapshot != nullptr) {
+                    job.playFrom = coveredFrom(job);
+                }
                 running_ = RunningPlayback{};
                 running_->track = job.track;
-                running_->sampleRate = job.settings.sampleRate;
                 stop = running_->stop.get_token();
             }
         }
@@ -186,6 +255,7 @@ void BackgroundRenderer::run() {
             renderPlayback(job, stop);
             {
                 std::lock_guard lock(mutex_);
+                lastCovered_ = coveredBeats(job.track->view());
                 running_.reset();
             }
             job.snapshot.reset();
@@ -219,21 +289,45 @@ void BackgroundRenderer::renderPlayback(const RenderJob& job, std::stop_token st
     };
     // Set on a render thread; read here after the render has joined its threads.
     bool started = false;
+    const auto begun = std::chrono::steady_clock::now();
     PlaybackRender render;
     render.from = job.playFrom;
     render.stop = stop;
     render.started = [&](const std::vector<std::string>& warnings) {
+        pace_.setupSeconds.store(secondsSince(begun), std::memory_order_relaxed);
         RenderResult early = result;
         early.ok = true;
         early.warnings = warnings;
         early.seconds = seconds();
+        early.playFrom = job.track->view().from;
         push(std::move(early));
         started = true;
+    };
+    // Called one at a time, under the mix's lock.
+    std::int64_t firstEnd = -1;
+    std::chrono::steady_clock::time_point firstAt;
+    const auto takeOver = static_cast<std::int64_t>(std::ceil(kTakeOverSeconds * job.settings.sampleRate));
+    bool lagged = job.playFrom <= 0;  // from the song's start there is no pre-roll to learn from
+    render.progress = [&](std::int64_t end) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!lagged && end >= job.track->view().from + takeOver) {
+            pace_.lagSeconds.store(secondsSince(begun), std::memory_order_relaxed);
+            lagged = true;
+        }
+        if (firstEnd < 0) {
+            firstEnd = end;
+            firstAt = now;
+            return;
+        }
+        const double wall = std::chrono::duration<double>(now - firstAt).count();
+        if (wall >= kPaceSpan && job.settings.sampleRate > 0.0) {
+            const double song = static_cast<double>(end - firstEnd) / job.settings.sampleRate;
+            pace_.speed.store(song / wall, std::memory_order_relaxed);
+        }
     };
     std::vector<std::string> warnings;
     std::string text;
     bool rendered = false;
-    const auto begun = std::chrono::steady_clock::now();
     try {
         rendered = job.snapshot != nullptr && playback_(*job.snapshot, job.settings, render, *job.track, &warnings, &text);
     } catch (...) {
@@ -242,12 +336,13 @@ void BackgroundRenderer::renderPlayback(const RenderJob& job, std::stop_token st
     if (rendered) {
         char line[96];
         std::snprintf(line, sizeof line, "rendered the song for playback (%.1f s of song in %.2f s)", seconds(),
-                      std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
+                      secondsSince(begun));
         logger_.log(core::LogLevel::INFO, "project", line);
         if (!started) {
             result.ok = true;
             result.warnings = std::move(warnings);
             result.seconds = seconds();
+            result.playFrom = job.track->view().from;
             push(std::move(result));
         }
         return;
@@ -301,7 +396,8 @@ void BackgroundRenderer::renderJob(RenderResult& result, const RenderJob& job) {
     }
 
     if (audio.frames > 0) {
-        result.track = std::make_shared<BackingTrack>(output.audio.samples, output.audio.channels);
+        result.track = std::make_shared<BackingTrack>(output.audio.samples, output.audio.channels,
+                                                      TrackTiming{audio.sampleRate, renderTempo(*job.snapshot)});
     }
     result.ok = true;
 }

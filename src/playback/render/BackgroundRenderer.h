@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,6 +16,7 @@
 #include "core/log/Logger.h"
 #include "engine/BackingTrack.h"
 #include "model/document/Project.h"
+#include "playback/Transport.h"
 #include "playback/render/SongRenderer.h"
 
 namespace ostrel::engine { inline namespace playback {
@@ -22,6 +24,21 @@ namespace ostrel::engine { inline namespace playback {
 enum class RenderJobKind : std::int32_t {
     PlaybackRebuild = 0,
     WavExport = 1,
+};
+
+// How a playback job takes over from the playback render running when it comes.
+enum class TakeOver {
+    // A new play, or a sound card at another rate: what renders now will not be played.
+    AtOnce,
+    // An edit while playing: the engine plays the running render's track until this one's is
+    // final, so the running one goes on until its track reaches far enough past the playhead.
+    Covered,
+};
+
+// Where the transport is, in beats, and the tempo it moves at.
+struct PlayheadReading {
+    double beats = 0.0;
+    double bpm = 120.0;
 };
 
 struct RenderJob {
@@ -35,6 +52,12 @@ struct RenderJob {
     // whole song into a new track of its result.
     std::shared_ptr<BackingTrack> track;
     std::int64_t playFrom = 0;
+    TakeOver takeOver = TakeOver::AtOnce;
+    // Covered: the transport's position, read on any thread, and the loop that brings it
+    // back. The first frame is chosen when the render starts (playFrom is then unused):
+    // where the playhead will be once the render is final there, or the loop's start.
+    std::function<PlayheadReading()> playhead;
+    Transport::LoopRange loop;
 };
 
 struct RenderResult {
@@ -46,6 +69,7 @@ struct RenderResult {
     std::string path;                     // exports that were written: the job's outputPath
     double seconds = 0.0;                 // rendered length
     std::vector<std::string> warnings;    // playback into a track: the render's, in track order
+    std::int64_t playFrom = 0;            // playback into a track: the first frame it makes final
 };
 
 // Renders projects on a thread of its own, started by the first submit, so the GUI stays
@@ -56,10 +80,12 @@ struct RenderResult {
 //
 // A playback job with a track reports as soon as its render has started (every track
 // built, the frames to come), and goes on filling the track after that; a failure after
-// the start is logged and abandons the track. When a newer playback job comes while it
-// renders, it goes on until it has published kOutdatedSeconds past where play needed it
-// (the engine may be playing it meanwhile), then stops; cancelPlayback and stop end it at
-// once.
+// the start is logged and abandons the track. When a newer playback job comes while one
+// renders, an AtOnce job stops it at once; a Covered job lets it go on until its track is
+// final far enough past the playhead to cover the time the newer render needs to be final
+// where it starts (its lead, estimated from the renders measured so far), so that the
+// engine never runs out of song meanwhile and work already done is not thrown away.
+// cancelPlayback and stop end it at once.
 //
 // submit, takeResults, cancelPlayback, stop and the destructor: GUI thread. One mutex
 // guards the waiting jobs, the results, the running playback job and the stop flag; it is
@@ -72,8 +98,9 @@ public:
                                                       const PlaybackRender&, BackingTrack&,
                                                       std::vector<std::string>*, std::string*)>;
 
-    // Seconds of song an outdated playback render still publishes past where play needed it.
-    static constexpr double kOutdatedSeconds = 2.0;
+    // Seconds of song a playback render makes final past its start before the engine takes
+    // it over (AudioEngine::kAheadFrames and a little).
+    static constexpr double kTakeOverSeconds = 0.25;
 
     explicit BackgroundRenderer(core::Logger& logger);
     // Renders with render instead of renderProject and playback instead of
@@ -105,8 +132,14 @@ private:
     struct RunningPlayback {
         std::stop_source stop;
         std::shared_ptr<BackingTrack> track;
-        double sampleRate = 0.0;
-        bool outdated = false;
+    };
+    // How fast playback renders went, measured on the render threads: -1 until measured.
+    struct Pace {
+        std::atomic<double> setupSeconds{-1.0};  // from the job's start until every track is built
+        std::atomic<double> speed{-1.0};         // seconds of song made final per second
+        // From the start of the last render that began inside the song (with a pre-roll)
+        // until the engine could take it over.
+        std::atomic<double> lagSeconds{-1.0};
     };
 
     void run();
@@ -114,9 +147,13 @@ private:
     // Never throws: a failure becomes the result, or once started, a log line.
     void renderPlayback(const RenderJob& job, std::stop_token stop);
     void push(RenderResult result);
-    // An outdated running playback render that went far enough is told to stop. Mutex held;
-    // the source to stop is handed out, to be stopped after the mutex is let go.
+    // The running playback render, when a newer job waits and the rules above say it may
+    // stop now. Mutex held; the source is stopped after the mutex is let go.
     std::optional<std::stop_source> outdatedStop();
+    // Seconds a Covered job needs from its start until its track can be taken over.
+    double leadSeconds(const RenderJob& job) const;
+    // A Covered job's first frame, chosen as it starts.
+    std::int64_t coveredFrom(const RenderJob& job) const;
 
     core::Logger& logger_;
     RenderFunction render_;
@@ -126,6 +163,10 @@ private:
     std::deque<RenderJob> pending_;
     std::deque<RenderResult> results_;
     std::optional<RunningPlayback> running_;
+    // Beats up to which the last playback render to end left its track final (endless when
+    // it got to the song's end): the track heard until the next one takes over.
+    double lastCovered_ = 1e300;
+    Pace pace_;
     bool stopping_ = false;
     bool threadStarted_ = false;
     std::thread worker_;

@@ -297,11 +297,13 @@ SongExtent measureSong(const std::vector<model::Track>& tracks, const TempoMap& 
     return extent;
 }
 
-// Frames after the last note (or clip) that a track may still sound, as the song's length counts them.
-std::int64_t trackTail(const model::Track& track, double rate) {
+// Seconds after the last note (or clip) that a track may still sound, as the song's length counts them.
+double tailSeconds(const model::Track& track) {
     const double effects = anyDeviceEnabled(track) ? kEffectTailSeconds : 0.0;
-    return secondsToFrames(model::isAudioTrack(track) ? effects : kInstrumentTailSeconds + effects, rate);
+    return model::isAudioTrack(track) ? effects : kInstrumentTailSeconds + effects;
 }
+
+std::int64_t trackTail(const model::Track& track, double rate) { return secondsToFrames(tailSeconds(track), rate); }
 
 // Where a stem starts when play starts at `from`, and its events from there; see
 // renderForPlayback. `earliest` and `piece`: the mix's start and its pieces.
@@ -373,6 +375,21 @@ bool failTooLong(std::size_t tooLong, const StemBuilder& build, std::string* err
 }
 
 }  // namespace
+
+double renderTempo(const model::Project& project) { return safeTempo(project.tempoBpm()); }
+
+double preRollSeconds(const model::Project& project) {
+    double sum = 0.0;
+    int sounding = 0;
+    for (const model::Track& track : project.tracks()) {
+        const bool sounds = model::isAudioTrack(track) ? !track.clips.empty() : !track.instrumentPatch.empty();
+        if (sounds) {
+            sum += std::min(tailSeconds(track), kMaxPreRollSeconds);
+            ++sounding;
+        }
+    }
+    return sounding > 0 ? sum / sounding : 0.0;
+}
 
 int renderThreadCount(int requested) {
     return std::min(kMaxRenderThreads, requested > 0 ? requested : core::usableProcessors());
@@ -638,7 +655,7 @@ bool renderForPlayback(const model::Project& project, const RenderSettings& sett
     const std::int64_t from = std::clamp<std::int64_t>(render.from, 0, length) / piece * piece;
     const std::int64_t earliest =
         std::max<std::int64_t>(0, from - secondsToFrames(kMaxPreRollSeconds, settings.sampleRate)) / piece * piece;
-    track.begin(length, settings.channels, from);
+    track.begin(length, settings.channels, from, {settings.sampleRate, plan.bpm});
 
     const StemBuilder build = [&](std::size_t k, TrackStem* stem, std::string* stemError) {
         if (!plan.build(k, stem, stemError)) {
@@ -655,7 +672,12 @@ bool renderForPlayback(const model::Project& project, const RenderSettings& sett
     mix.context.startPosition = earliest;
     mix.context.frames = length - earliest;
     mix.built = render.started;
-    mix.published = [&track, earliest](std::int64_t frames) { track.publish(earliest + frames); };
+    mix.published = [&track, &render, earliest](std::int64_t frames) {
+        track.publish(earliest + frames);
+        if (render.progress) {
+            render.progress(earliest + frames);
+        }
+    };
     mix.stop = render.stop;
     std::string mixError;
     if (!mixStems(project.tracks().size(), build, mix, track.unpublished(earliest, length - earliest), warnings,

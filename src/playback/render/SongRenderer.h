@@ -36,7 +36,19 @@ struct PlaybackRender {
     // Once every track is built, before any frame is published, with the warnings in
     // track order; on a render thread.
     std::function<void(const std::vector<std::string>& warnings)> started;
+    // Each time more of the song is final: the track's frames before `end` (counted from the
+    // song's start, pre-roll included). On a render thread with the mix's lock held: quick.
+    std::function<void(std::int64_t end)> progress;
 };
+
+// The tempo every render plays a song at: its own, within 20..300 beats per minute.
+double renderTempo(const model::Project& project);
+
+// About how much song a render for the transport makes before its start, in the seconds
+// its speed is measured in (every track at once): each track starts its own tail before it,
+// and they run side by side, so on average the tails of the tracks that sound (notes held
+// from further back are left out).
+double preRollSeconds(const model::Project& project);
 
 // Longest pre-roll of a render for the transport that starts later in the song.
 inline constexpr double kMaxPreRollSeconds = 10.0;

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <ostream>
 #include <span>
 #include <stop_token>
 #include <thread>
@@ -282,6 +283,93 @@ TEST(ProjectPlayback, ASoundFileChangedOnDiskIsHeardAtTheNextPlay) {
     EXPECT_NE(loud, quiet);
 }
 
+// ---- A sound card reopened while playing ---------------------------------------------------
+
+// A sound file of `seconds` seconds whose every sample is its time in the file, at 48 kHz.
+void writeTimeFile(const ProjectRig& rig, int seconds) {
+    std::vector<float> times(static_cast<std::size_t>(seconds) * 48000);
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        times[i] = static_cast<float>(static_cast<double>(i) / 48000.0);
+    }
+    std::filesystem::create_directories(rig.samples());
+    std::string error;
+    EXPECT_TRUE(engine::writeWavFile(rig.samples() / "time.wav", times, 1, 48000, engine::WavFormat::Float32, &error))
+        << error;
+}
+
+// A song of one audio track whose clips play that file: one clip from beat 0 when
+// `clipsPerBeat` is false, so what the card plays says where in the song it is and how fast
+// it moves; else a clip on each beat b, from b seconds into the file, so it says the beat
+// (the whole part) and the time into it.
+model::Project timeSong(ProjectRig& rig, bool clipsPerBeat = false) {
+    writeTimeFile(rig, clipsPerBeat ? 30 : 10);
+    model::Track loops;
+    loops.id = model::Uuid::generate();
+    loops.kind = model::kAudioTrackKind;
+    for (int beat = 0; beat < (clipsPerBeat ? 20 : 1); ++beat) {
+        model::Clip clip;
+        clip.id = model::Uuid::generate();
+        clip.audioSource = "time.wav";
+        clip.startBeats = beat;
+        clip.lengthBeats = clipsPerBeat ? 1.0 : 20.0;
+        clip.audioOffsetSeconds = beat;
+        loops.clips.push_back(clip);
+    }
+    return model::makeProject(model::Uuid::generate(), "Time", 120.0, {loops}, model::JsonValue{});
+}
+
+struct CardChange {
+    const char* name;
+    const char* key;
+    const char* value;
+    double rate;  // of the card after the change
+};
+
+void PrintTo(const CardChange& change, std::ostream* out) { *out << change.name; }
+
+class CardChangesWhilePlaying : public testing::TestWithParam<CardChange> {};
+
+// A new sample rate, buffer size or device reopens the card: the song goes on from where
+// it was (after a short hold that fades in), and at the right speed, rendered again at the
+// new rate when the rate changed.
+TEST_P(CardChangesWhilePlaying, TheSongGoesOnFromWhereItWasAtTheRightSpeed) {
+    const CardChange& change = GetParam();
+    ProjectRig rig;
+    rig.writeProject("time.ostproj", timeSong(rig));
+    ASSERT_TRUE(rig.project.openProject("time.ostproj"));
+    rig.transport.setMetronome(false);
+    rig.transport.play();
+    rig.card->play(kFrames, 40);
+    const float before = rig.card->heard.back();
+    ASSERT_NEAR(before, 40.0 * kFrames / 48000.0, 1e-4);
+    const std::size_t reopened = rig.card->heard.size();
+
+    ASSERT_TRUE(rig.settings.setValue(change.key, change.value));
+    ASSERT_EQ(rig.card->config().sampleRate, change.rate);
+    rig.card->play(kFrames, 40);
+    ASSERT_TRUE(rig.transport.playing());
+
+    const std::vector<float>& heard = rig.card->heard;
+    std::size_t first = reopened;
+    while (first < heard.size() && heard[first] == 0.0f) {
+        first += 2;  // a hold while the song is rendered again
+    }
+    ASSERT_LT(first, heard.size()) << "heard again";
+    // Out of the hold's fade, the first sample says where the song went on.
+    const std::size_t faded = first + 2 * engine::AudioEngine::kHoldFadeFrames;
+    const double resumed = heard[faded] - static_cast<double>(engine::AudioEngine::kHoldFadeFrames) / change.rate;
+    EXPECT_NEAR(resumed, before, 2.0 / change.rate) << "the song goes on from where it was";
+    for (std::size_t i = faded; i + 2 < heard.size(); i += 2) {
+        ASSERT_NEAR(heard[i + 2] - heard[i], 1.0 / change.rate, 1e-6) << "at the card's speed, frame " << i / 2;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, CardChangesWhilePlaying,
+                         testing::Values(CardChange{"SampleRate", "audio.sample_rate", "44100", 44100.0},
+                                         CardChange{"BufferSize", "audio.buffer_size", "256", 48000.0},
+                                         CardChange{"Device", "audio.output_device", "aa02", 48000.0}),
+                         [](const testing::TestParamInfo<CardChange>& info) { return std::string(info.param.name); });
+
 // ---- Play and edits while playing, in the background --------------------------------------
 
 class ProjectBackgroundPlayback : public WithApplication {};
@@ -528,6 +616,54 @@ TEST_F(ProjectBackgroundPlayback, AnEditWhilePlayingReplacesTheSoundFromThePlayh
     for (std::size_t i = edit + fade; i < heard.size(); ++i) {
         ASSERT_EQ(heard[i], 0.25f) << "after the fade, sample " << i;
     }
+}
+
+// Waits until the render has made its track final to the end.
+void renderedThrough(const engine::BackingTrack& track) {
+    while (!track.view().begun || track.view().end < track.view().frames) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// A tempo change while playing, through the real renders: the song goes on at the old
+// tempo until the render at the new one is final, then from the same beat at the new tempo.
+// Every period played comes from the right beat: the beat heard never goes back or skips one.
+TEST_F(ProjectBackgroundPlayback, ATempoChangeWhilePlayingGoesOnFromTheSameBeat) {
+    ProjectRig rig;
+    rig.writeProject("beats.ostproj", timeSong(rig, true));
+    ASSERT_TRUE(rig.project.openProject("beats.ostproj"));
+    rig.transport.setMetronome(false);
+    rig.transport.play();
+    const std::vector<engine::RenderResult> played = rig.collect(1);
+    ASSERT_EQ(played.size(), 1u);
+    renderedThrough(*played[0].track);
+    rig.card->play(kFrames, 200);  // to beat 4.3
+
+    rig.transport.setTempo(60.0);
+    QCoreApplication::processEvents();
+    const std::vector<engine::RenderResult> edited = rig.collect(1);
+    ASSERT_EQ(edited.size(), 1u);
+    ASSERT_NE(edited[0].track, nullptr);
+    renderedThrough(*edited[0].track);
+    rig.card->play(kFrames, 400);  // to about beat 8.5
+
+    const std::vector<float>& heard = rig.card->heard;
+    double last = heard[0];
+    double beatStart = 0.0;
+    double longestBeat = 0.0;
+    for (std::size_t i = 2; i < heard.size(); i += 2) {
+        const double now = heard[i];
+        const double beatNow = std::floor(now);
+        ASSERT_GE(beatNow, std::floor(last)) << "frame " << i / 2 << " goes back from " << last << " to " << now;
+        ASSERT_LE(beatNow, std::floor(last) + 1.0) << "frame " << i / 2 << " skips from " << last << " to " << now;
+        if (beatNow > std::floor(last)) {
+            beatStart = static_cast<double>(i / 2);
+        }
+        longestBeat = std::max(longestBeat, static_cast<double>(i / 2) - beatStart);
+        last = now;
+    }
+    EXPECT_GE(std::floor(last), 8.0);
+    EXPECT_EQ(longestBeat, 47999.0) << "a beat lasts a second at the new tempo";
 }
 
 // ---- WAV export ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "playback/render/BackgroundRenderer.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -76,7 +77,10 @@ protected:
                     .outputPath = output ? (dir / output).string() : "",
                     .generation = generation,
                     .track = {},
-                    .playFrom = 0};
+                    .playFrom = 0,
+                    .takeOver = TakeOver::AtOnce,
+                    .playhead = {},
+                    .loop = {}};
         j.settings.samplesFolder = dir.path();
         return j;
     }
@@ -189,7 +193,7 @@ struct PieceGate {
     BackgroundRenderer::PlaybackRenderFunction function() {
         return [this](const model::Project&, const RenderSettings&, const PlaybackRender& render, BackingTrack& track,
                       std::vector<std::string>*, std::string* error) {
-            track.begin(10 * kPiece, 1, render.from);
+            track.begin(10 * kPiece, 1, render.from, {48000.0, 120.0});  // a piece is two beats
             render.started({"a warning"});
             for (std::int64_t end = render.from + kPiece; end <= 10 * kPiece; end += kPiece) {
                 {
@@ -266,41 +270,83 @@ TEST_F(RenderWorkerTest, APlaybackRenderReportsOnceStartedAndFillsItsTrackInTime
         << sink->messages().back();
 }
 
-// Edits while playing: the render of the older song goes on until it is some way past where
-// play needed it (the engine may be playing it), then stops for the newer one; a cancel or
-// the worker's stop ends it at once, without a result.
-TEST_F(RenderWorkerTest, ANewerPlaybackJobStopsTheOneRenderingOnceItIsFarEnough) {
+// An edit while playing, at a playhead the test moves, on a 120 BPM song.
+RenderJob editJob(std::uint64_t generation, const std::atomic<double>& playhead, Transport::LoopRange loop = {}) {
+    RenderJob job = playbackJob(generation);
+    job.takeOver = TakeOver::Covered;
+    job.playhead = [&playhead] { return PlayheadReading{playhead.load(), 120.0}; };
+    job.loop = loop;
+    return job;
+}
+
+// Edits while playing: the render the engine plays (or is about to) goes on until its track
+// is final from the playhead to a little way past it, so the song never runs out before the
+// newer render is final where it starts, which is at the playhead (nothing measured yet
+// says how long a render takes) and never past where the older one ended. A new play stops
+// it at once; a cancel or the worker's stop ends it at once, without a result.
+TEST_F(RenderWorkerTest, AnEditsRenderWaitsUntilTheOneRenderingCoversThePlayhead) {
     PieceGate gate;
     BackgroundRenderer worker(logger, {}, gate.function());
+    std::atomic<double> playhead{1.5};
     RenderJob first = playbackJob(1);
     const std::shared_ptr<BackingTrack> older = first.track;
     worker.submit(std::move(first));
     ASSERT_EQ(results(worker, 1).size(), 1u);
     gate.open(1);
-    waitFor([&] { return older->view().end == PieceGate::kPiece; });
+    waitFor([&] { return older->view().end == PieceGate::kPiece; });  // final to beat 2
 
-    RenderJob second = playbackJob(2);
+    RenderJob second = editJob(2, playhead);
     const std::shared_ptr<BackingTrack> newer = second.track;
     worker.submit(std::move(second));
     (void)worker.takeResults();
-    EXPECT_FALSE(newer->view().begun) << "one second in: the older one goes on";
+    EXPECT_FALSE(newer->view().begun) << "final only half a second past the playhead: the older one goes on";
     gate.open(1);
-    waitFor([&] { return older->view().end == 2 * PieceGate::kPiece; });
-    const auto done = results(worker, 1);  // taking results looks again: two seconds are enough
+    waitFor([&] { return older->view().end == 2 * PieceGate::kPiece; });  // to beat 4
+    const auto done = results(worker, 1);  // taking results looks again: that is enough
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].generation, 2u);
+    EXPECT_EQ(done[0].playFrom, 36000) << "at the playhead, beat 1.5";
     EXPECT_EQ(older->view().end, 2 * PieceGate::kPiece) << "stopped";
 
-    gate.open(3);
-    waitFor([&] { return newer->view().end == 3 * PieceGate::kPiece; });
+    // Behind: the engine cannot be playing the second before the playhead reaches its start.
+    playhead = 1.0;
+    RenderJob thirdJob = editJob(3, playhead);
+    const std::shared_ptr<BackingTrack> third = thirdJob.track;
+    worker.submit(std::move(thirdJob));
+    gate.open(1);
+    waitFor([&] { return newer->view().end == 36000 + PieceGate::kPiece; });  // to beat 3.5
+    (void)worker.takeResults();
+    EXPECT_FALSE(third->view().begun);
+    playhead = 2.0;
+    ASSERT_EQ(results(worker, 1).size(), 1u);
+    EXPECT_EQ(third->view().from, 48000) << "from the playhead";
+
+    // A new play.
+    worker.submit(playbackJob(4, 9 * PieceGate::kPiece));
+    ASSERT_EQ(results(worker, 1).size(), 1u);
+    EXPECT_EQ(third->view().end, third->view().from) << "stopped at once";
+
     worker.cancelPlayback();
     gate.open(5);
     // Waiting for the gate, a render for playback would hold the worker's end forever.
-    RenderJob third = playbackJob(3);
-    third.playFrom = 9 * PieceGate::kPiece;
-    worker.submit(std::move(third));
+    worker.submit(playbackJob(5, 9 * PieceGate::kPiece));
     worker.stop();
-    EXPECT_EQ(newer->view().end, 3 * PieceGate::kPiece) << "stopped where it was";
+}
+
+// With the loop on and the playhead before its end, the loop comes round again: an edit's
+// render starts from the loop's start, at once.
+TEST_F(RenderWorkerTest, AnEditsRenderInALoopStartsFromTheLoopsStart) {
+    PieceGate gate;
+    BackgroundRenderer worker(logger, {}, gate.function());
+    std::atomic<double> playhead{3.0};
+    worker.submit(playbackJob(1));
+    ASSERT_EQ(results(worker, 1).size(), 1u);
+    worker.submit(editJob(2, playhead, {.enabled = true, .startBeats = 1.0, .endBeats = 8.0}));
+    const auto done = results(worker, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].playFrom, 24000);
+    gate.open(20);
+    worker.stop();
 }
 
 TEST_F(RenderWorkerTest, AFailureAfterThePlaybackRenderStartedAbandonsItsTrack) {

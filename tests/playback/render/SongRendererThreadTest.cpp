@@ -58,7 +58,9 @@ TEST(SongRendererThreads, TracksOnSeveralThreadsAndTwoRendersAtOnceGiveTheSingle
 
 // From the song's start, a render for playback gives the export's samples, for any thread
 // count; and frames are final when published: another thread, playing what it sees
-// published while the render goes on, only ever reads the export's samples.
+// published while the render goes on, only ever reads the export's samples. The render
+// waits at its first publication until that thread has read it, so that thread reads a
+// track still rendering however the two are scheduled.
 TEST(SongRendererThreads, PlayFromTheStartGivesTheExportsSamplesAsTheyArePublished) {
     test::TempDir dir;
     ASSERT_TRUE(writeConstantWav(dir / "c.wav", 0.25f, 1, 24000));
@@ -80,7 +82,7 @@ TEST(SongRendererThreads, PlayFromTheStartGivesTheExportsSamplesAsTheyArePublish
         BackingTrack track;
         std::atomic<bool> done{false};
         std::atomic<int> wrong{0};
-        std::atomic<int> looks{0};
+        std::atomic<std::int64_t> read{0};  // frames the player has read
         std::thread player([&] {
             std::int64_t checked = 0;
             for (bool last = false; !last;) {
@@ -92,7 +94,8 @@ TEST(SongRendererThreads, PlayFromTheStartGivesTheExportsSamplesAsTheyArePublish
                         wrong.fetch_add(std::memcmp(&expected, view.samples + checked * view.channels + c, sizeof(float)) == 0 ? 0 : 1);
                     }
                 }
-                looks.fetch_add(1);
+                read.store(checked, std::memory_order_release);
+                std::this_thread::yield();
             }
         });
         PlaybackRender render;
@@ -100,6 +103,13 @@ TEST(SongRendererThreads, PlayFromTheStartGivesTheExportsSamplesAsTheyArePublish
         render.started = [&](const std::vector<std::string>&) {
             ++started;
             EXPECT_EQ(track.view().end, 0) << "nothing published before the start";
+        };
+        bool waited = false;  // on a render thread, under the mix's lock
+        render.progress = [&](std::int64_t end) {
+            while (!waited && read.load(std::memory_order_acquire) < end) {
+                std::this_thread::yield();
+            }
+            waited = true;
         };
         std::string error;
         const bool rendered = renderForPlayback(project, settings, render, track, nullptr, &error);
@@ -110,7 +120,7 @@ TEST(SongRendererThreads, PlayFromTheStartGivesTheExportsSamplesAsTheyArePublish
         EXPECT_TRUE(track.view().complete());
         EXPECT_EQ(track.view().frames, exported.audio.frames);
         EXPECT_EQ(wrong.load(), 0);
-        EXPECT_GT(looks.load(), 1);
+        EXPECT_EQ(read.load(), exported.audio.frames) << "every frame read";
     }
 }
 

@@ -282,10 +282,13 @@ TEST(StemMixerLength, NothingRunsForAnEmptyMixButEveryStemIsBuiltForItsWarnings)
 // ---- In time: the mix final piece by piece, for a song that plays while it renders --------
 
 
-// In time, every stem is held at once and the mix becomes final piece by piece: each time
-// it says frames are final they already hold the whole mix's values, and in the end the
-// mix is the stem-by-stem one, bit for bit, for any thread count, even in memory that held
-// anything before.
+// In time, the mix becomes final piece by piece: each time it says frames are final they
+// already hold the whole mix's values, and in the end the mix is the stem-by-stem one, bit
+// for bit, for any thread count, even in memory that held anything before. No stem waits
+// for the ones before it to finish before it is taken, so with one thread every stem is
+// built, and held, before the first piece runs. (With more, a stem built early may run to
+// its end and let its graph go while another thread still builds a later one: how many are
+// alive at once then depends on the machine, so it is not counted.)
 TEST(StemMixerInTime, PublishedFramesAreFinalAndTheMixIsTheStemByStemOne) {
     constexpr std::int64_t kFrames = 100001;
     constexpr std::size_t kStems = 5;
@@ -321,7 +324,9 @@ TEST(StemMixerInTime, PublishedFramesAreFinalAndTheMixIsTheStemByStemOne) {
         EXPECT_GT(published.size(), 5u) << "a piece at a time";
         EXPECT_EQ(published.back(), kFrames);
         EXPECT_EQ(builtWarnings, warnings);
-        EXPECT_EQ(census.most, static_cast<int>(kStems)) << "every stem held at once";
+        if (threads == 1) {
+            EXPECT_EQ(census.most, static_cast<int>(kStems)) << "every stem held at once";
+        }
         EXPECT_EQ(census.alive, 0);
     }
 }
