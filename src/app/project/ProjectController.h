@@ -253,6 +253,8 @@ private:
     // card at another rate). Covered (an edit while playing): the renderer picks the start
     // near the playhead and the track goes to the engine once its render has started.
     bool startPlaybackRender(std::int64_t from, engine::TakeOver takeOver);
+    // The song from `from` in a track the engine plays at once; no track when that fails.
+    void renderAndPlay(std::int64_t from);
     // A reopened sound card at another rate while playing: the song again at that rate.
     void onStreamStarted();
     // Without an event loop: the same render, finished here.

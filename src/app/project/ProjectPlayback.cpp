@@ -110,6 +110,10 @@ void ProjectController::preparePlayback() {
         installBackingTrack(renderedSong_->track, renderedSong_->from);
         return;
     }
+    renderAndPlay(from);
+}
+
+void ProjectController::renderAndPlay(std::int64_t from) {
     if (headless()) {
         renderPlaybackNow(from);
     } else if (!startPlaybackRender(from, engine::TakeOver::AtOnce)) {
@@ -230,11 +234,7 @@ void ProjectController::onStreamStarted() {
     ++renderGeneration_;
     playGeneration_ = renderGeneration_;
     const std::int64_t from = playbackFrom(transport_.audio().engine().shownBeats());
-    if (headless()) {
-        renderPlaybackNow(from);
-    } else if (!startPlaybackRender(from, engine::TakeOver::AtOnce)) {
-        installBackingTrack(nullptr);
-    }
+    renderAndPlay(from);
 }
 
 void ProjectController::onLoopChanged() {

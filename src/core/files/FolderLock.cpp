@@ -26,19 +26,26 @@ struct flock wholeFile(short type) {
     return lock;
 }
 
-// Why this process cannot make files in an existing folder; empty when it can.
+// Why this process cannot make files in a folder that exists (status is its stat), as the
+// end of a sentence; empty when it can.
+std::string unusable(const fs::path& folder, const struct stat& status) {
+    if (!S_ISDIR(status.st_mode)) {
+        return "is not a folder";
+    }
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return "cannot be written (" + systemMessage(errno) + ")";
+    }
+    return {};
+}
+
+// The same for a folder that should exist, named in the sentence.
 std::string unwritable(const fs::path& folder) {
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) {
         return folder.string() + " cannot be reached (" + systemMessage(errno) + ")";
     }
-    if (!S_ISDIR(status.st_mode)) {
-        return folder.string() + " is not a folder";
-    }
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        return folder.string() + " cannot be written (" + systemMessage(errno) + ")";
-    }
-    return {};
+    const std::string reason = unusable(folder, status);
+    return reason.empty() ? reason : folder.string() + " " + reason;
 }
 
 // The folder, made when missing. What it fails for is looked at first, so a folder that
@@ -46,13 +53,8 @@ std::string unwritable(const fs::path& folder) {
 bool prepareFolder(const fs::path& folder, std::string* error) {
     struct stat status {};
     if (::stat(folder.c_str(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode)) {
-            return fail(error, "it is not a folder");
-        }
-        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-            return fail(error, "it cannot be written (" + systemMessage(errno) + ")");
-        }
-        return true;
+        const std::string reason = unusable(folder, status);
+        return reason.empty() || fail(error, "it " + reason);
     }
     // Missing (or under a file): the nearest thing above that exists must be a folder that
     // takes new folders.

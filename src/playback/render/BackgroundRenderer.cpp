@@ -27,12 +27,17 @@ constexpr double kCoverFactor = 1.5;
 constexpr double kCoverSeconds = 0.5;
 constexpr double kEverBeat = 1e300;
 
+// A frame of a timed track, in beats.
+double beatsAt(const BackingTrack::View& track, std::int64_t frame) {
+    return static_cast<double>(frame) * track.timing.bpm / (60.0 * track.timing.sampleRate);
+}
+
 // Where a track's frames end in beats; endless when it has no tempo or is final to its end.
 double coveredBeats(const BackingTrack::View& track) {
     if (!track.begun || !track.timed() || track.abandoned || track.end >= track.frames) {
         return kEverBeat;
     }
-    return static_cast<double>(track.end) * track.timing.bpm / (60.0 * track.timing.sampleRate);
+    return beatsAt(track, track.end);
 }
 
 // The text of the exception being handled.
@@ -143,9 +148,8 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
     // The engine can be playing it only from its first frame on, and only as far as it is
     // final; the newer render must be final before the playhead gets there.
     const double secondsToBeats = at.bpm / 60.0;
-    const double fromBeats = static_cast<double>(track.from) * track.timing.bpm / (60.0 * track.timing.sampleRate);
     const double cover = kCoverFactor * leadSeconds(*next) + kCoverSeconds;
-    if (at.beats < fromBeats || coveredBeats(track) < at.beats + cover * secondsToBeats) {
+    if (at.beats < beatsAt(track, track.from) || coveredBeats(track) < at.beats + cover * secondsToBeats) {
         return std::nullopt;
     }
     return running_->stop;
