@@ -16,9 +16,9 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include "support/AnotherUser.h"
 #include "support/HostileFiles.h"
 
-#include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -48,10 +48,10 @@ const QString kSuppressions = QStringLiteral(OSTREL_TEST_DATA_DIR "/qt-offscreen
 
 // Qt's software scene graph keeps a few textures to the end, which LeakSanitizer would
 // count against the program; the full unwind lets the suppressions see Qt's frames.
-void useOffscreenEnvironment(QProcessEnvironment& environment) {
+void useOffscreenEnvironment(QProcessEnvironment& environment, const QString& suppressions = kSuppressions) {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_SCALE_FACTOR");
-    environment.insert("LSAN_OPTIONS", "suppressions=" + kSuppressions);
+    environment.insert("LSAN_OPTIONS", "suppressions=" + suppressions);
     const QString asan = environment.value("ASAN_OPTIONS");
     environment.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "fast_unwind_on_malloc=0");
 }
@@ -61,19 +61,29 @@ struct ProgramRun {
     QString output;
 };
 
-// inChild, when given, runs in the child before the program starts.
+// The copies of the program and of the suppressions that another user may read.
+std::unique_ptr<CopiesForAnotherUser> programForAnotherUser() {
+    return std::make_unique<CopiesForAnotherUser>(
+        std::vector<std::filesystem::path>{OSTREL_PROGRAM, kSuppressions.toStdString()});
+}
+
+// With anotherUser, the run is that user's, from its copies; else this user's.
 ProgramRun runProgram(const QStringList& arguments,
                       const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment(),
-                      const std::function<void()>& inChild = {}) {
+                      const CopiesForAnotherUser* anotherUser = nullptr) {
     QProcess process;
     QProcessEnvironment environment = environmentOfRun;
-    useOffscreenEnvironment(environment);
+    QString program = QStringLiteral(OSTREL_PROGRAM);
+    if (anotherUser != nullptr) {
+        useOffscreenEnvironment(environment, qPath(anotherUser->of(kSuppressions.toStdString())));
+        process.setChildProcessModifier(becomeAnotherUser);
+        program = qPath(anotherUser->of(OSTREL_PROGRAM));
+    } else {
+        useOffscreenEnvironment(environment);
+    }
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    if (inChild) {
-        process.setChildProcessModifier(inChild);
-    }
-    process.start(QStringLiteral(OSTREL_PROGRAM), arguments);
+    process.start(program, arguments);
     // A bound for a hung program, not a measure of speed.
     if (!process.waitForFinished(120000)) {
         ADD_FAILURE() << "the program did not end";
@@ -743,21 +753,13 @@ QStringList contentsOf(const QString& folder) {
     return entries;
 }
 
-// In the child: no file mode keeps root out, so where the tests run as root, the program
-// that must find a place it may not write runs as nobody.
-void asSomeoneWhoMayNotWrite() {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-        ::_exit(97);
-    }
-}
-
 struct RefusedStart {
     const char* name;
     const char* data;  // under the test's folder
     std::function<void(const std::filesystem::path& dir)> arrange;
     int exitCode;
     const char* said;  // the program's last line, "{dir}" for the test's folder
-    bool asSomeoneElse = false;
+    bool asSomeoneElse = false;  // no file mode keeps root out: the start is nobody's
 };
 
 void writeOnly(const std::filesystem::path& path, int mode) {
@@ -806,15 +808,18 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
          }),
          6, " cannot be opened for writing (Permission denied).", true},
     };
+    const std::unique_ptr<CopiesForAnotherUser> nobody = mayActAsAnotherUser() ? programForAnotherUser() : nullptr;
+    ASSERT_TRUE(nobody == nullptr || nobody->problem().empty()) << nobody->problem();
     for (const RefusedStart& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // nobody may look in
+        ASSERT_EQ(whyAnotherUserCannotReach(dir.path()), "");
         c.arrange(dir.path());
         const QStringList before = contentsOf(qPath(dir.path()));
         const ProgramRun run =
             runProgram({"--data-dir", qPath(dir / c.data), "--quit-after-ms", "0"},
-                       QProcessEnvironment::systemEnvironment(), c.asSomeoneElse ? asSomeoneWhoMayNotWrite : nullptr);
+                       QProcessEnvironment::systemEnvironment(), c.asSomeoneElse ? nobody.get() : nullptr);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.output.toStdString();
         // Qt may say something of its own first; the program's word is the last line.
         const QString said = QString::fromStdString((c.exitCode == 5 ? cannotUse : cannotLock) + std::string(c.said));
