@@ -47,11 +47,12 @@ namespace {
 const QString kSuppressions = QStringLiteral(OSTREL_TEST_DATA_DIR "/qt-offscreen.supp");
 
 // Qt's software scene graph keeps a few textures to the end, which LeakSanitizer would
-// count against the program; the full unwind lets the suppressions see Qt's frames.
+// count against the program; the full unwind lets the suppressions see Qt's frames. The
+// quotes keep a checkout path with a space in it one value.
 void useOffscreenEnvironment(QProcessEnvironment& environment, const QString& suppressions = kSuppressions) {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_SCALE_FACTOR");
-    environment.insert("LSAN_OPTIONS", "suppressions=" + suppressions);
+    environment.insert("LSAN_OPTIONS", "suppressions='" + suppressions + "'");
     const QString asan = environment.value("ASAN_OPTIONS");
     environment.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "fast_unwind_on_malloc=0");
 }
