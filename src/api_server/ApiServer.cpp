@@ -155,6 +155,10 @@ std::string ApiServer::handleLine(std::string_view line) {
             throw ApiError(kInternalError, std::string(kNoHandlerMessage));
         }
         const std::string answer = handler(request.method, request.params.dump());
+        if (answer.size() > kMaxReplyBytes) {
+            // Refused before it is read: its reply could not go out anyway.
+            throw ApiError(kTooLong, std::string(kReplyTooLongMessage));
+        }
         nlohmann::json result = nlohmann::json::parse(answer, nullptr, false);
         if (result.is_discarded()) {
             throw ApiError(kInternalError, std::string(kHandlerNotJsonMessage));

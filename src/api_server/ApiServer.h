@@ -8,9 +8,9 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <atomic>
-#include <cstdint>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>

@@ -82,7 +82,7 @@ protected:
             return json{{"data", std::string(9000, 'b')}}.dump();
         }
         if (method == "huge") {
-            return json{{"data", std::string(kMaxReplyBytes, 'h')}}.dump();
+            return "{\"data\":\"" + std::string(kMaxReplyBytes, 'h') + "\"}";
         }
         if (method == "library") {
             return json::parse(params).at("missing").dump();
