@@ -10,6 +10,9 @@
 //                       sent 64 at a time (the door's ring) as soon as the last lot was
 //                       handled: datagrams per second through the door and the pump.
 //   Dispatch:           ApiHandler::handle alone, to tell the pump's wait from the work.
+//   LongReplies:        the round trip of the longest lists a large song answers, each far
+//                       longer than a ring slot: tracks.list of 500 tracks and clips.notes of
+//                       a clip of 10,000 notes.
 
 #include "DoorClient.h"
 #include "LargeProject.h"
@@ -28,16 +31,17 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using namespace ostrel;
 
-// The program's controllers over a song of eight tracks, each with four clips of sixteen
-// notes and two effects, and both doors, wired as main wires them.
+// The program's controllers over a song and both doors, wired as main wires them.
 struct Program : bench::Program {
-    Program()
-        : bench::Program(bench::largeProject({.tracks = 8, .clipsPerTrack = 4, .notesPerClip = 16, .effectsPerTrack = 2})),
+    explicit Program(model::Project song)
+        : bench::Program(std::move(song)),
           handler(&project, &transport),
           server(std::make_unique<api_server::ApiServer>(nullptr)),
           osc(std::make_unique<api_server::OscServer>(nullptr)) {
@@ -65,8 +69,24 @@ struct Program : bench::Program {
     QTimer pump;
 };
 
+// A song of eight tracks, each with four clips of sixteen notes and two effects.
 Program& program() {
-    static Program shared;
+    static Program shared(
+        bench::largeProject({.tracks = 8, .clipsPerTrack = 4, .notesPerClip = 16, .effectsPerTrack = 2}));
+    return shared;
+}
+
+// A song of 500 tracks without instruments, the first with one clip of 10,000 notes.
+Program& largeSongProgram() {
+    static Program shared(bench::largeProject({.tracks = 1, .clipsPerTrack = 1, .notesPerClip = 10000, .effectsPerTrack = 0},
+                                              [] {
+                                                  std::vector<model::Track> more(499);
+                                                  for (std::size_t t = 0; t < more.size(); ++t) {
+                                                      more[t].id = model::Uuid::generate();
+                                                      more[t].name = "Track " + std::to_string(t + 2);
+                                                  }
+                                                  return more;
+                                              }()));
     return shared;
 }
 
@@ -203,6 +223,37 @@ void Dispatch(benchmark::State& state) {
     state.SetLabel(state.range(0) == 0 ? "app.ping" : state.range(0) == 1 ? "tracks.list" : "tracks.setVolume");
 }
 BENCHMARK(Dispatch)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+void LongReplies(benchmark::State& state) {
+    Program& p = largeSongProgram();
+    const model::Track& first = p.project.document().tracks().front();
+    const std::string method = state.range(0) == 0 ? "tracks.list" : "clips.notes";
+    const std::string params = state.range(0) == 0 ? "{}"
+                                                    : R"({"trackId":")" + first.id.toString() + R"(","clipId":")" +
+                                                          first.clips.front().id.toString() + "\"}";
+    const std::string line = requestLine(method, params);
+    bench::DoorClient client(p.server->port());
+    bench::require(client.connected(), "the client connects");
+    std::string reply;
+    for (auto _ : state) {
+        state.SetIterationTime(bench::runClientThread([&] {
+            client.send(line);
+            reply = client.readReply();
+        }));
+    }
+    bench::require(reply.rfind(R"({"id":1,"jsonrpc":"2.0","result":)", 0) == 0, "the whole reply");
+    state.counters["replyBytes"] = static_cast<double>(reply.size());
+    // The method table's share, on this thread as the pump would run it.
+    const auto start = std::chrono::steady_clock::now();
+    constexpr int kCalls = 10;
+    for (int i = 0; i < kCalls; ++i) {
+        benchmark::DoNotOptimize(p.handler.handle(method, params));
+    }
+    state.counters["methodMs"] =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / kCalls;
+    state.SetLabel(state.range(0) == 0 ? "tracks.list, 500 tracks" : "clips.notes, 10,000 notes");
+}
+BENCHMARK(LongReplies)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 

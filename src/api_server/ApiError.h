@@ -19,8 +19,11 @@ inline constexpr int kTooLong = -32003;
 inline constexpr int kBusy = -32004;
 inline constexpr int kTooSlow = -32005;
 
-// The longest message without its '\n'.
+// The longest request line without its '\n', and the longest message that travels in a
+// ring slot's own bytes.
 inline constexpr std::size_t kMaxMessageBytes = 8191;
+// The longest reply; a clip of 10,000 notes answers about 1 MB.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{16} << 20;
 // How long a client may take to send a whole request with the right token after it
 // connects, and to finish any line it has begun: a client that lingers longer is told
 // and closed, so the one-client door is never held by a client without the token.

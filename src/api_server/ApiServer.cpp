@@ -8,12 +8,15 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace ostrel::api_server {
 namespace {
@@ -25,15 +28,20 @@ constexpr int kAcceptWaitMs = 100;
 constexpr int kLineWaitMs = 20;
 constexpr int kWriteLimitMs = 1000;
 constexpr int kPushAttempts = 1000;
-// A second client hears it is turned away on the second pass after it was taken.
+// A client that comes while the door is held hears it is turned away on the second pass
+// after it was taken; if the door is free by then, it is read instead.
 constexpr int kBusyAfterPasses = 2;
-// Clients taken from the listening queue in one pass beyond the one held: each is answered
-// busy at once, so a crowd connecting together is answered within a pass or two.
+// Clients taken from the listening queue in one pass: beyond kMaxWaitingClients each
+// turns the one that waited longest away, so a crowd connecting together is answered
+// within a pass or two.
 constexpr int kAcceptsPerPass = 64;
 // A client that has finished sending waits this long at most for the replies still owed
 // to it, which come as soon as the owner pumps; the bound only frees the door from a
 // client whose replies never come (an owner that stopped pumping).
 constexpr int kDrainLimitMs = 3000;
+// The most bytes that replies longer than a slot may hold together while they wait to be
+// sent, so a client that asks for many and reads slowly cannot make the program grow.
+constexpr std::size_t kLongReplyBudget = std::size_t{64} << 20;
 
 // Replies start with "error" or "id", the keys before "jsonrpc"; notifications with it.
 bool isReply(std::string_view text) { return !text.starts_with(R"({"jsonrpc":"2.0","method":)"); }
@@ -102,11 +110,25 @@ void ApiServer::pump() {
     bool queued = false;
     while (inbound_.tryPop(request)) {
         std::string text = handleLine(request.view());
-        if (text.size() > kMaxMessageBytes) {
-            text = makeErrorReply("null", kTooLong, kReplyTooLongMessage);
+        std::size_t longBytes = 0;
+        if (text.size() > kMaxReplyBytes) {
+            text = makeErrorReply(extractRequestId(request.view()), kTooLong, kReplyTooLongMessage);
+        } else if (text.size() > kMaxMessageBytes) {
+            // Longer than a slot: the text itself is handed over, within a bound on the
+            // bytes such replies hold together while a client is slow to read them.
+            longBytes = text.size();
+            if (longReplyBytes_.fetch_add(longBytes, std::memory_order_relaxed) + longBytes > kLongReplyBudget) {
+                longReplyBytes_.fetch_sub(longBytes, std::memory_order_relaxed);
+                longBytes = 0;
+                text = makeErrorReply(extractRequestId(request.view()), kQueueFull, kQueueFullMessage);
+            }
         }
-        std::memcpy(reply.text, text.data(), text.size());
-        reply.length = static_cast<std::uint32_t>(text.size());
+        if (longBytes != 0) {
+            reply.longText = std::make_unique<std::string>(std::move(text));
+        } else {
+            std::memcpy(reply.text, text.data(), text.size());
+            reply.length = static_cast<std::uint32_t>(text.size());
+        }
         // The request's tag: a reply to a client that has gone is dropped, never sent to
         // the next one. Its slot was claimed when the line was taken, so this finds room.
         reply.connection = request.connection;
@@ -114,6 +136,8 @@ void ApiServer::pump() {
             queued = true;
         } else {
             outboundClaims_.give(1);
+            reply.longText.reset();
+            longReplyBytes_.fetch_sub(longBytes, std::memory_order_relaxed);
         }
     }
     if (queued) {
@@ -131,6 +155,10 @@ std::string ApiServer::handleLine(std::string_view line) {
             throw ApiError(kInternalError, std::string(kNoHandlerMessage));
         }
         const std::string answer = handler(request.method, request.params.dump());
+        if (answer.size() > kMaxReplyBytes) {
+            // Refused before it is read: its reply could not go out anyway.
+            throw ApiError(kTooLong, std::string(kReplyTooLongMessage));
+        }
         nlohmann::json result = nlohmann::json::parse(answer, nullptr, false);
         if (result.is_discarded()) {
             throw ApiError(kInternalError, std::string(kHandlerNotJsonMessage));
@@ -140,14 +168,15 @@ std::string ApiServer::handleLine(std::string_view line) {
         return makeErrorReply(extractRequestId(line), error.code, error.what());
     } catch (const nlohmann::json::exception&) {
         // The library's own text names its internals, not the client's mistake.
-        return makeErrorReply("null", kInternalError, kJsonValueMessage);
+        return makeErrorReply(extractRequestId(line), kInternalError, kJsonValueMessage);
     } catch (const std::bad_alloc&) {
         return makeErrorReply("null", kInternalError, kOutOfMemoryMessage);
     } catch (const std::exception& error) {
-        return makeErrorReply("null", kInternalError, std::string(kInternalErrorPrefix) + error.what());
+        return makeErrorReply(extractRequestId(line), kInternalError, std::string(kInternalErrorPrefix) + error.what());
     } catch (...) {
         // Nothing may escape into the owner's event loop, and every request is answered.
-        return makeErrorReply("null", kInternalError, std::string(kInternalErrorPrefix) + "unknown exception");
+        return makeErrorReply(extractRequestId(line), kInternalError,
+                              std::string(kInternalErrorPrefix) + "unknown exception");
     }
 }
 
@@ -167,42 +196,44 @@ void ApiServer::notify(std::string_view method, const nlohmann::json& params) {
     }
 }
 
+namespace {
+
+// A client taken from the listening queue that has not shown the token yet.
+struct WaitingClient {
+    std::unique_ptr<Connection> client;
+    Clock::time_point admitBy;
+    int passesWhileHeld = 0;  // passes made while another client held the door
+};
+
+}  // namespace
+
 // What the network thread keeps from one client to the next.
 struct ApiServer::NetworkState {
     MessageSlot outgoing;
     std::string line;
-    std::unique_ptr<Connection> held;  // a second client, not answered yet
-    int heldPasses = 0;
+    std::deque<WaitingClient> waiting;  // oldest first
+    std::vector<SocketHandle> handles;
+    std::vector<bool> readable;
     // The claim for the next request's reply, taken before the line is read.
     bool replyClaimed = false;
     // Requests of the current client whose replies have not gone out yet.
     int repliesOwed = 0;
-    // Whether the current client has sent a request with the right token, and by when it must.
-    bool admitted = false;
-    Clock::time_point admitBy{};
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
     const std::string noTokenInTimeReply = makeErrorReply("null", kTooSlow, kNoTokenInTimeMessage);
     const std::string unfinishedLineReply = makeErrorReply("null", kTooSlow, kUnfinishedLineMessage);
-    const std::string queueFullReply = makeErrorReply("null", kQueueFull, kQueueFullMessage);
+    const std::string outOfMemoryReply = makeErrorReply("null", kInternalError, kOutOfMemoryMessage);
     const std::string requestTooLongReply = tooLongReply();
 };
 
 void ApiServer::run(Socket listener) {
     NetworkState state;
     while (!stopRequested_.load(std::memory_order_acquire)) {
-        std::unique_ptr<Connection> client = std::move(state.held);
+        std::unique_ptr<Connection> client = admitOne(listener, state);
         if (!client) {
-            sendOutbound(nullptr, 0, state);
-            const SocketHandle handle = listener.accept(kAcceptWaitMs);
-            if (handle == kInvalidSocket) {
-                continue;
-            }
-            client = std::make_unique<Connection>(handle);
+            continue;
         }
         const std::uint64_t connection = ++connectionsSeen_;
         state.repliesOwed = 0;
-        state.admitted = false;
-        state.admitBy = Clock::now() + std::chrono::milliseconds(kClientPatienceMs);
         currentConnection_.store(connection, std::memory_order_release);
         log(LogLevel::INFO, "a Control-API client connected");
 
@@ -214,66 +245,150 @@ void ApiServer::run(Socket listener) {
         sendOutbound(nullptr, 0, state);
         log(LogLevel::INFO, "the Control-API client disconnected");
         client->closeInOrder();
-        client.reset();
-        if (stopRequested_.load(std::memory_order_acquire)) {
-            state.held.reset();
+        for (WaitingClient& other : state.waiting) {
+            other.passesWhileHeld = 0;
         }
     }
+    state.waiting.clear();  // closed without a reply
     if (state.replyClaimed) {
         outboundClaims_.give(1);
     }
 }
 
-void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state) {
-    std::chrono::steady_clock::time_point drainEnd{};
-    while (!stopRequested_.load(std::memory_order_acquire) && !client.closed()) {
-        holdOrTurnAway(listener, state);
+std::unique_ptr<Connection> ApiServer::admitOne(Socket& listener, NetworkState& state) {
+    // What waits now was meant for a client that has gone.
+    sendOutbound(nullptr, 0, state);
+    state.handles.clear();
+    state.handles.push_back(listener.handle());
+    for (const WaitingClient& waiting : state.waiting) {
+        state.handles.push_back(waiting.client->closed() ? kInvalidSocket : waiting.client->handle());
+    }
+    waitAnyReadable(state.handles, outboundWaiting_.handle(), state.waiting.empty() ? kAcceptWaitMs : kLineWaitMs,
+                    state.readable);
+    if (stopRequested_.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    // Oldest first: of several with the token, the one that came first is let in.
+    for (std::size_t i = 0; i < state.waiting.size(); ++i) {
+        Connection& client = *state.waiting[i].client;
+        if (state.readable[i + 1] && readWaitingClient(client, state)) {
+            std::unique_ptr<Connection> admitted = std::move(state.waiting[i].client);
+            state.waiting.erase(state.waiting.begin() + static_cast<std::ptrdiff_t>(i));
+            return admitted;
+        }
+    }
+    for (auto it = state.waiting.begin(); it != state.waiting.end();) {
+        Connection& client = *it->client;
+        const bool gone = client.closed() || (client.inputEnded() && !client.hasWaitingLine()) ||
+                          closeIfLingering(client, it->admitBy, state);
+        if (gone) {
+            client.closeInOrder();
+            it = state.waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    takeNewClients(listener, state);
+    return nullptr;
+}
 
-        sendOutbound(&client, connection, state);
-        if (client.closed()) {
+bool ApiServer::readWaitingClient(Connection& client, NetworkState& state) {
+    client.receiveWaiting();
+    while (!client.closed()) {
+        switch (client.takeLine(state.line)) {
+        case LineRead::Nothing:
+            return false;
+        case LineRead::TooLong:
+            writeStraight(client, state.requestTooLongReply);
+            break;
+        case LineRead::Line:
+            if (const std::optional<std::string> refusal = refusalBeforeAdmission(state.line, state)) {
+                writeStraight(client, *refusal);
+            } else {
+                client.putBack(state.line);  // the pump handles it like any other
+                return true;
+            }
             break;
         }
-        if (closeIfLingering(client, state)) {
-            break;
-        }
+    }
+    return false;
+}
 
-        if (client.inputEnded() && !client.hasWaitingLine()) {
-            // Half-closed (`nc -N`): the client still reads, so it gets what it asked for
-            // before the door closes.
-            if (state.repliesOwed <= 0) {
-                break;
-            }
-            const auto now = std::chrono::steady_clock::now();
-            if (drainEnd == std::chrono::steady_clock::time_point{}) {
-                drainEnd = now + std::chrono::milliseconds(kDrainLimitMs);
-            } else if (now >= drainEnd) {
-                break;
-            }
-            (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
-            continue;
+std::optional<std::string> ApiServer::refusalBeforeAdmission(std::string_view line, const NetworkState& state) const {
+    // What the pump would answer: the same checks in the same order, up to the token.
+    try {
+        if (sameToken(parseRequest(line).token, token_)) {
+            return std::nullopt;
         }
-
-        if (!state.replyClaimed) {
-            state.replyClaimed = outboundClaims_.tryTake();
-        }
-        if (!state.replyClaimed) {
-            // No room for one more reply: the client's next line stays unread until
-            // the pump has queued the replies ahead of it and they have gone out.
-            (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
-            continue;
-        }
-        readRequest(client, connection, state);
+        return makeErrorReply(extractRequestId(line), kBadToken, kBadTokenMessage);
+    } catch (const ApiError& error) {
+        return makeErrorReply(extractRequestId(line), error.code, error.what());
+    } catch (...) {
+        return state.outOfMemoryReply;  // the parser throws nothing else
     }
 }
 
-bool ApiServer::closeIfLingering(Connection& client, NetworkState& state) {
+void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t connection, NetworkState& state) {
+    Clock::time_point drainEnd{};
+    while (!stopRequested_.load(std::memory_order_acquire) && servePass(client, connection, drainEnd, state)) {
+        // Only once this client is known to stay are those who came meanwhile told the door
+        // is busy: one that came the moment it left is let in instead.
+        for (auto it = state.waiting.begin(); it != state.waiting.end();) {
+            if (++it->passesWhileHeld >= kBusyAfterPasses) {
+                turnAway(*it->client, state);
+                it = state.waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        takeNewClients(listener, state);
+    }
+}
+
+bool ApiServer::servePass(Connection& client, std::uint64_t connection, Clock::time_point& drainEnd,
+                          NetworkState& state) {
+    sendOutbound(&client, connection, state);
+    if (client.closed() || closeIfLingering(client, std::nullopt, state)) {
+        return false;
+    }
+    if (client.inputEnded() && !client.hasWaitingLine()) {
+        // Half-closed (`nc -N`): the client still reads, so it gets what it asked for
+        // before the door closes.
+        if (state.repliesOwed <= 0) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        if (drainEnd == Clock::time_point{}) {
+            drainEnd = now + std::chrono::milliseconds(kDrainLimitMs);
+        } else if (now >= drainEnd) {
+            return false;
+        }
+        (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
+        return true;
+    }
+    if (!state.replyClaimed) {
+        state.replyClaimed = outboundClaims_.tryTake();
+    }
+    if (!state.replyClaimed) {
+        // No room for one more reply: the client's next line stays unread until the pump
+        // has queued the replies ahead of it and they have gone out.
+        (void)waitReadable(outboundWaiting_.handle(), kLineWaitMs);
+        return true;
+    }
+    readRequest(client, connection, state);
+    // A client that has just gone with nothing owed leaves now, before the pass's end.
+    return !client.closed() && !(client.inputEnded() && !client.hasWaitingLine() && state.repliesOwed <= 0);
+}
+
+bool ApiServer::closeIfLingering(Connection& client, std::optional<Clock::time_point> admitBy,
+                                 const NetworkState& state) {
     if (client.inputEnded()) {
         return false;  // it has had its say; the drain has a bound of its own
     }
     const Clock::time_point now = Clock::now();
     const Clock::time_point unfinishedSince = client.unfinishedSince();
     const std::string* reply = nullptr;
-    if (!state.admitted && now >= state.admitBy) {
+    if (admitBy && now >= *admitBy) {
         reply = &state.noTokenInTimeReply;
         log(LogLevel::INFO, "a Control-API client sent no request with the right token within 3 seconds; closing it");
     } else if (unfinishedSince != Clock::time_point{} &&
@@ -287,23 +402,18 @@ bool ApiServer::closeIfLingering(Connection& client, NetworkState& state) {
     return true;
 }
 
-void ApiServer::holdOrTurnAway(Socket& listener, NetworkState& state) {
-    if (state.held && ++state.heldPasses >= kBusyAfterPasses) {
-        turnAway(*state.held, state);
-        state.held.reset();
-    }
+void ApiServer::takeNewClients(Socket& listener, NetworkState& state) {
     for (int taken = 0; taken < kAcceptsPerPass; ++taken) {
         const SocketHandle handle = listener.accept(0);
         if (handle == kInvalidSocket) {
             break;
         }
-        if (!state.held) {
-            state.held = std::make_unique<Connection>(handle);
-            state.heldPasses = 0;
-        } else {
-            Connection other(handle);
-            turnAway(other, state);
+        if (state.waiting.size() >= kMaxWaitingClients) {
+            turnAway(*state.waiting.front().client, state);
+            state.waiting.pop_front();
         }
+        state.waiting.push_back(
+            {std::make_unique<Connection>(handle), Clock::now() + std::chrono::milliseconds(kClientPatienceMs), 0});
     }
 }
 
@@ -323,24 +433,13 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
         writeStraight(client, state.requestTooLongReply);
         break;
     case LineRead::Line:
-        if (!state.admitted) {
-            state.admitted = carriesToken(state.line);
-        }
         if (inbound_.tryPush(state.line, connection)) {
             state.replyClaimed = false;  // the reply's claim travels with the line
             ++state.repliesOwed;
         } else {
-            writeStraight(client, state.queueFullReply);
+            writeStraight(client, makeErrorReply(extractRequestId(state.line), kQueueFull, kQueueFullMessage));
         }
         break;
-    }
-}
-
-bool ApiServer::carriesToken(std::string_view line) const {
-    try {
-        return sameToken(parseRequest(line).token, token_);
-    } catch (...) {
-        return false;  // the pump answers why; the line admits nobody
     }
 }
 
@@ -350,14 +449,18 @@ void ApiServer::sendOutbound(Connection* client, std::uint64_t connection, Netwo
     outboundWaiting_.clear();
     while (outbound_.tryPop(outgoing)) {
         outboundClaims_.give(1);
-        if (client == nullptr || outgoing.connection != connection || client->closed()) {
-            continue;
+        if (client != nullptr && outgoing.connection == connection && !client->closed()) {
+            if (isReply(outgoing.view())) {
+                --state.repliesOwed;
+            }
+            if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
+                log(LogLevel::WARN, "the client stopped reading; dropping it");
+            }
         }
-        if (isReply(outgoing.view())) {
-            --state.repliesOwed;
-        }
-        if (!client->writeLine(outgoing.view(), kWriteLimitMs)) {
-            log(LogLevel::WARN, "the client stopped reading; dropping it");
+        if (outgoing.longText) {
+            const std::size_t bytes = outgoing.longText->size();
+            outgoing.longText.reset();
+            longReplyBytes_.fetch_sub(bytes, std::memory_order_relaxed);
         }
     }
 }
@@ -368,7 +471,7 @@ void ApiServer::writeStraight(Connection& client, const std::string& text) {
     }
 }
 
-bool pushMessage(OutboundRing& ring, const MessageSlot& slot, core::Logger* logger, std::string_view label) {
+bool pushMessage(OutboundRing& ring, MessageSlot& slot, core::Logger* logger, std::string_view label) {
     for (int attempt = 0; attempt < kPushAttempts; ++attempt) {
         if (ring.tryPush(slot)) {
             return true;

@@ -61,6 +61,58 @@ bool Connection::hasWaitingLine() const noexcept {
     return !discarding_ && buffer_.find('\n') != std::string::npos;
 }
 
+LineRead Connection::takeLine(std::string& out) {
+    out.clear();
+    if (discarding_) {
+        const std::size_t end = buffer_.find('\n');
+        if (end == std::string::npos) {
+            buffer_.clear();
+            return LineRead::Nothing;
+        }
+        buffer_.erase(0, end + 1);
+        discarding_ = false;
+    }
+    const std::size_t end = buffer_.find('\n');
+    if (end != std::string::npos) {
+        const bool fits = end <= kMaxMessageBytes;
+        if (fits) {
+            out.assign(buffer_, 0, end);
+        }
+        buffer_.erase(0, end + 1);
+        return fits ? LineRead::Line : LineRead::TooLong;
+    }
+    if (buffer_.size() > kMaxMessageBytes) {
+        buffer_.clear();
+        discarding_ = true;
+        return LineRead::TooLong;
+    }
+    return LineRead::Nothing;
+}
+
+void Connection::putBack(std::string_view line) {
+    buffer_.insert(0, 1, '\n');
+    buffer_.insert(0, line);
+}
+
+void Connection::receive(int flags) {
+    char chunk[kChunkBytes];
+    const ssize_t received = ::recv(handle_, chunk, sizeof chunk, flags);
+    if (received > 0) {
+        noteUnfinishedLine(std::string_view(chunk, static_cast<std::size_t>(received)));
+        buffer_.append(chunk, static_cast<std::size_t>(received));
+    } else if (received == 0) {
+        inputEnded_ = true;  // the client may still read: replies go out until the server closes
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        closed_ = true;
+    }
+}
+
+void Connection::receiveWaiting() {
+    if (!closed() && !inputEnded_) {
+        receive(MSG_DONTWAIT);
+    }
+}
+
 LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake) {
     out.clear();
     if (closed()) {
@@ -68,30 +120,9 @@ LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (discarding_) {
-            const std::size_t end = buffer_.find('\n');
-            if (end == std::string::npos) {
-                buffer_.clear();
-            } else {
-                buffer_.erase(0, end + 1);
-                discarding_ = false;
-            }
-        }
-        if (!discarding_) {
-            const std::size_t end = buffer_.find('\n');
-            if (end != std::string::npos) {
-                const bool fits = end <= kMaxMessageBytes;
-                if (fits) {
-                    out.assign(buffer_, 0, end);
-                }
-                buffer_.erase(0, end + 1);
-                return fits ? LineRead::Line : LineRead::TooLong;
-            }
-            if (buffer_.size() > kMaxMessageBytes) {
-                buffer_.clear();
-                discarding_ = true;
-                return LineRead::TooLong;
-            }
+        const LineRead taken = takeLine(out);
+        if (taken != LineRead::Nothing) {
+            return taken;
         }
         if (inputEnded_) {
             // A last line without its '\n' is a request cut short: dropped.
@@ -109,15 +140,8 @@ LineRead Connection::readLine(std::string& out, int timeoutMs, SocketHandle wake
         if (ready == Readiness::Nothing) {
             continue;
         }
-        char chunk[kChunkBytes];
-        const ssize_t received = ::recv(handle_, chunk, sizeof chunk, 0);
-        if (received > 0) {
-            noteUnfinishedLine(std::string_view(chunk, static_cast<std::size_t>(received)));
-            buffer_.append(chunk, static_cast<std::size_t>(received));
-        } else if (received == 0) {
-            inputEnded_ = true;  // the client may still read: replies go out until the server closes
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            closed_ = true;
+        receive(0);
+        if (closed_) {
             return LineRead::Nothing;
         }
     }

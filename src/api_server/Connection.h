@@ -30,6 +30,14 @@ public:
     // readable (kInvalidSocket: no such signal).
     LineRead readLine(std::string& out, int timeoutMs, SocketHandle wake = kInvalidSocket);
 
+    // For a reader of many clients side by side: moves what has arrived (one chunk at
+    // most) into the buffer without waiting, then takeLine hands out its lines as readLine
+    // would, without reading the socket.
+    void receiveWaiting();
+    LineRead takeLine(std::string& out);
+    // Puts a line just taken back in front of the buffer, to be handed out again.
+    void putBack(std::string_view line);
+
     // Sends the text and a '\n'; false, closing the connection, when not every byte went
     // out in time.
     [[nodiscard]] bool writeLine(std::string_view text, int timeoutMs);
@@ -45,6 +53,8 @@ public:
     std::chrono::steady_clock::time_point unfinishedSince() const noexcept { return unfinishedSince_; }
 
     bool closed() const noexcept { return closed_ || handle_ == kInvalidSocket; }
+    // For waiting on many connections at once; kInvalidSocket once closed.
+    SocketHandle handle() const noexcept { return handle_; }
     // Closes at once; unread bytes from the client make the system answer with a reset.
     void close() noexcept;
     // Closes in order: says the server has finished sending, reads and drops what the
@@ -55,6 +65,8 @@ public:
 private:
     // Called with each chunk before it joins the buffer.
     void noteUnfinishedLine(std::string_view chunk);
+    // One recv of at most a chunk into the buffer; the flags go to recv.
+    void receive(int flags);
 
     SocketHandle handle_;
     std::string buffer_;

@@ -160,6 +160,22 @@ Readiness waitReadableOrWoken(SocketHandle socket, SocketHandle wake, int timeou
     return entries[1].revents != 0 ? Readiness::Woken : Readiness::Nothing;
 }
 
+void waitAnyReadable(const std::vector<SocketHandle>& sockets, SocketHandle wake, int timeoutMs,
+                     std::vector<bool>& readable) {
+    std::vector<pollfd> entries(sockets.size() + 1);
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        entries[i].fd = sockets[i];  // poll skips a negative descriptor
+        entries[i].events = POLLIN;
+    }
+    entries.back().fd = wake;
+    entries.back().events = POLLIN;
+    const bool any = ::poll(entries.data(), entries.size(), timeoutMs < 0 ? 0 : timeoutMs) > 0;
+    readable.assign(sockets.size(), false);
+    for (std::size_t i = 0; any && i < sockets.size(); ++i) {
+        readable[i] = entries[i].revents != 0;
+    }
+}
+
 void closeSocket(SocketHandle socket) noexcept {
     if (socket != kInvalidSocket) {
         ::close(socket);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ostrel::core {
 class Logger;
@@ -58,6 +59,12 @@ enum class Readiness { Nothing, Readable, Woken };
 // Like waitReadable, but also ends early when `wake` (a WakeSignal's handle, or
 // kInvalidSocket for none) becomes readable; a readable socket wins.
 Readiness waitReadableOrWoken(SocketHandle socket, SocketHandle wake, int timeoutMs);
+
+// Waits until one of the sockets is readable (or closed by its peer) or `wake` (as above)
+// is, at most timeoutMs; afterwards readable[i] says whether sockets[i] is. Invalid handles
+// are never readable.
+void waitAnyReadable(const std::vector<SocketHandle>& sockets, SocketHandle wake, int timeoutMs,
+                     std::vector<bool>& readable);
 
 // Closes a socket handle that no Socket or Connection owns; kInvalidSocket is ignored.
 void closeSocket(SocketHandle socket) noexcept;

@@ -36,9 +36,10 @@ std::string errorLine(const std::string& id, int code, const std::string& messag
 // A real server on a system-chosen port, pumped by a thread of the test, with a handler
 // that stands in for the method dispatcher:
 //   "echo" answers its params; "ping" answers {}; "notify" raises params.count
-//   notifications of params.bytes padding and answers {}; "refuse" throws -32602;
-//   "nope" throws -32601; "throw" throws std::invalid_argument; "text" answers non-JSON;
-//   "big" answers a result of 9000 bytes; "library" lets the JSON library throw.
+//   notifications (params.name, "ostrel/project.changed" unless given) of params.bytes
+//   padding and answers {}; "refuse" throws -32602; "nope" throws -32601; "throw" throws
+//   std::invalid_argument; "text" answers non-JSON; "big" answers a result of 9000 bytes;
+//   "huge" one a byte longer than any reply may be; "library" lets the JSON library throw.
 class ApiServerThreadTest : public ::testing::Test {
 protected:
     ApiServerThreadTest() {
@@ -59,8 +60,9 @@ protected:
         if (method == "notify") {
             const json given = json::parse(params);
             const std::string padding(given.value("bytes", 0), 'x');
+            const std::string name = given.value("name", "ostrel/project.changed");
             for (int i = 0; i < given.value("count", 1); ++i) {
-                server->notify("ostrel/project.changed", json{{"name", "Song" + padding}, {"tempo", 120.0}, {"trackCount", i}});
+                server->notify(name, json{{"name", "Song" + padding}, {"tempo", 120.0}, {"trackCount", i}});
             }
             return "{}";
         }
@@ -78,6 +80,9 @@ protected:
         }
         if (method == "big") {
             return json{{"data", std::string(9000, 'b')}}.dump();
+        }
+        if (method == "huge") {
+            return "{\"data\":\"" + std::string(kMaxReplyBytes, 'h') + "\"}";
         }
         if (method == "library") {
             return json::parse(params).at("missing").dump();
@@ -140,13 +145,13 @@ TEST_F(ApiServerThreadTest, EveryRequestGetsItsExactReplyLine) {
         {"refused params", TestClient::request(6, "refuse", kTokenMember),
          errorLine("6", -32602, "no track with the id \"x\"")},
         {"handler throws", TestClient::request(8, "throw", kTokenMember),
-         errorLine("null", -32603, "internal error: no track with that id")},
+         errorLine("8", -32603, "internal error: no track with that id")},
         {"handler answers text", TestClient::request(9, "text", kTokenMember),
          errorLine("9", -32603, "the handler returned text that is not JSON")},
         {"number beyond a double", TestClient::request(10, "echo", kTokenMember + R"(,"params":{"bpm":1e400})"),
          errorLine("null", -32700, "the line holds a number too large to read (beyond 1.7e308 either way)")},
         {"the JSON library throws in the handler", TestClient::request(16, "library", kTokenMember),
-         errorLine("null", -32603,
+         errorLine("16", -32603,
                    "internal error: a value of the request or of its answer could not be read or written as JSON")},
         {"an id of 30 digits", R"({"id":123456789012345678901234567890,"method":"ping",)" + kTokenMember + "}",
          R"({"id":123456789012345678901234567890,"jsonrpc":"2.0","result":{}})"},
@@ -157,8 +162,10 @@ TEST_F(ApiServerThreadTest, EveryRequestGetsItsExactReplyLine) {
         {"token as a number", TestClient::request(12, "ping", R"("token":5)"),
          errorLine("12", -32001, "the token is wrong or missing")},
         {"no token", TestClient::request(13, "ping"), errorLine("13", -32001, "the token is wrong or missing")},
-        {"reply too long", TestClient::request(14, "big", kTokenMember),
-         errorLine("null", -32003, "the reply is too long")},
+        {"a reply longer than a slot", TestClient::request(14, "big", kTokenMember),
+         R"({"id":14,"jsonrpc":"2.0","result":{"data":")" + std::string(9000, 'b') + "\"}}"},
+        {"a reply longer than any may be", TestClient::request(17, "huge", kTokenMember),
+         errorLine("17", -32003, "the reply is too long")},
         {"carriage return before the newline", TestClient::request(15, "ping", kTokenMember) + "\r",
          R"({"id":15,"jsonrpc":"2.0","result":{}})"},
     };
@@ -253,15 +260,19 @@ TEST_F(ApiServerThreadTest, BytesWithoutANewlineAreRefusedOnceAfter8192AndDroppe
 
 // ---- The inbound queue ----
 
-TEST_F(ApiServerThreadTest, The33rdWaitingLineIsRefusedAtOnceAndThe32AreAnsweredInOrder) {
+// Regression: of 48 requests written at once, the 16 beyond the queue were refused with
+// id null, so the client could not tell which.
+TEST_F(ApiServerThreadTest, LinesBeyondThe32WaitingAreRefusedAtOnceWithTheirIdsAndThe32AreAnsweredInOrder) {
     ASSERT_TRUE(server->start(0, kToken));  // not pumped yet
     TestClient client(server->port());
     std::string burst;
-    for (int id = 1; id <= 33; ++id) {
+    for (int id = 1; id <= 48; ++id) {
         burst += TestClient::request(id, "ping", kTokenMember) + "\n";
     }
     ASSERT_TRUE(client.send(burst));
-    EXPECT_EQ(client.readLine(), errorLine("null", -32002, "the API queue is full; slow down"));
+    for (int id = 33; id <= 48; ++id) {
+        EXPECT_EQ(client.readLine(), errorLine(std::to_string(id), -32002, "the API queue is full; slow down"));
+    }
     pump.start();
     for (int id = 1; id <= 32; ++id) {
         EXPECT_EQ(client.readLine(), "{\"id\":" + std::to_string(id) + ",\"jsonrpc\":\"2.0\",\"result\":{}}");
@@ -349,10 +360,8 @@ TEST_F(ApiServerThreadTest, AClientThatLeavesMidRequestIsForgottenAndTheNextIsSe
     startServer();
     {
         TestClient leaving(server->port());
-        ASSERT_TRUE(leaving.send(R"({"id":1,"method":"echo","params":{)"));
+        ASSERT_TRUE(leaving.send(R"({"id":1,"method":"echo",)" + kTokenMember + R"(,"params":{)"));
     }
-    ASSERT_TRUE(capture->waitFor("the Control-API client disconnected"));
-
     TestClient next(server->port());
     EXPECT_EQ(roundTrip(next, TestClient::request(2, "ping", kTokenMember)), R"({"id":2,"jsonrpc":"2.0","result":{}})");
     EXPECT_THAT(recordedCalls(), ::testing::ElementsAre("ping {}"));
@@ -464,6 +473,116 @@ TEST_F(ApiServerThreadTest, EveryOneOfACrowdConnectingAtOnceIsTurnedAwayWhileThe
     EXPECT_EQ(std::count(answers.begin(), answers.end(), errorLine("null", -32004, std::string(kBusyMessage))), 100);
     EXPECT_EQ(roundTrip(holder, TestClient::request(2, "ping", kTokenMember)),
               R"({"id":2,"jsonrpc":"2.0","result":{}})");
+}
+
+// ---- Clients without the token cannot keep the door ----
+
+// A program without the token that connects again the moment the server closes it, until
+// it is destroyed: on each connection it sends `first`, then `again` every 20 ms, and reads
+// whatever comes.
+class ReconnectLoop {
+public:
+    ReconnectLoop(std::uint16_t port, std::string first, std::string again)
+        : port_(port), first_(std::move(first)), again_(std::move(again)), thread_([this] { run(); }) {}
+    ~ReconnectLoop() {
+        stopping_.store(true);
+        thread_.join();
+    }
+    ReconnectLoop(const ReconnectLoop&) = delete;
+    ReconnectLoop& operator=(const ReconnectLoop&) = delete;
+
+    int connections() const { return connections_.load(); }
+
+private:
+    void run() {
+        while (!stopping_.load()) {
+            TestClient client(port_);
+            if (!client.connected()) {
+                continue;
+            }
+            connections_.fetch_add(1);
+            (void)client.send(first_);
+            while (!stopping_.load() && !client.closedByServer()) {
+                if (!again_.empty()) {
+                    (void)client.send(again_);  // the server may have closed already
+                }
+                (void)client.readLine(std::chrono::milliseconds(20));
+            }
+        }
+    }
+
+    const std::uint16_t port_;
+    const std::string first_;
+    const std::string again_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
+struct Hammering {
+    const char* name;
+    std::string first;
+    std::string again;
+};
+
+// Regression: a program without the token that reconnected the moment it was closed kept
+// the door, and a client with the token was served on 0-3 % of its tries.
+TEST_F(ApiServerThreadTest, AClientWithTheTokenIsServedOnEveryTryWhileATokenlessProgramReconnectsInALoop) {
+    constexpr int kTries = 20;
+    const std::vector<Hammering> cases = {
+        {"silent", "", ""},
+        {"requests without the right token", "", TestClient::request(1, "ping", R"("token":"wrong")") + "\n"},
+        {"a line left unfinished", R"({"id":1,"method":"ping")", ""},
+        {"a byte at a time", "", "{"},
+    };
+    startServer();
+    for (const Hammering& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReconnectLoop loop(server->port(), c.first, c.again);
+        for (const auto guard = std::chrono::steady_clock::now() + test::kGuard;
+             loop.connections() == 0 && std::chrono::steady_clock::now() < guard;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_GT(loop.connections(), 0);
+        int served = 0;
+        for (int i = 0; i < kTries; ++i) {
+            TestClient client(server->port());
+            served += roundTrip(client, TestClient::request(i, "ping", kTokenMember)) ==
+                              "{\"id\":" + std::to_string(i) + ",\"jsonrpc\":\"2.0\",\"result\":{}}"
+                          ? 1
+                          : 0;
+        }
+        EXPECT_EQ(served, kTries);
+    }
+    // The lines without the token never reached the handler.
+    EXPECT_EQ(recordedCalls().size(), static_cast<std::size_t>(kTries * cases.size()));
+}
+
+// Regression: a client without the token heard the song's name, tempo and track count and
+// the paths of exports for as long as it stayed connected.
+TEST_F(ApiServerThreadTest, AClientWithoutTheTokenHearsNoNotificationWhileTheSongChanges) {
+    const std::vector<std::pair<std::string, json>> changes = {
+        {"ostrel/project.changed", json{{"name", "Secret"}, {"tempo", 128.0}, {"trackCount", 3}}},
+        {"ostrel/render.finished", json{{"path", "/home/someone/exports/Secret.wav"}, {"seconds", 2.0}}},
+        {"ostrel/render.finished", json{{"error", "the disk is full"}}},
+    };
+    startServer();
+    TestClient outsider(server->port());
+    EXPECT_EQ(roundTrip(outsider, TestClient::request(1, "ping", R"("token":"wrong")")),
+              errorLine("1", -32001, "the token is wrong or missing"));
+    // The song changes in the program meanwhile: the test's thread stands in for the owner's.
+    pump.stop();
+    for (const auto& [method, params] : changes) {
+        server->notify(method, params);
+    }
+    pump.start();
+    // Its next lines are the answer to its next request and its close at 3 s, nothing else.
+    ASSERT_TRUE(outsider.sendLine(TestClient::request(2, "ping")));
+    EXPECT_EQ(outsider.readLine(), errorLine("2", -32001, "the token is wrong or missing"));
+    EXPECT_EQ(outsider.readLine(), kNoTokenInTime);
+    std::string rest;
+    EXPECT_TRUE(outsider.waitClosed(&rest));
+    EXPECT_EQ(rest, "");
 }
 
 // ---- Notifications ----

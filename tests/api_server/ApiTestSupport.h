@@ -116,6 +116,8 @@ public:
     void finishSending() { ::shutdown(fd_, SHUT_WR); }
     // Whether the server's end came as a reset rather than an orderly close.
     bool wasReset() const { return reset_; }
+    // Whether a read has found the connection ended by the server.
+    bool closedByServer() const { return peerClosed_; }
 
     // The next line without its '\n'; nothing when the server closed or the wait ran out.
     std::optional<std::string> readLine(std::chrono::milliseconds wait = kGuard) {
