@@ -102,35 +102,29 @@ void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
     }
 }
 
-// Qt names a file by the UTF-8 of its text, so it would make and fill another folder than
-// one whose name is not valid UTF-8: such a folder is left unused (its features say they
-// have no folder), and the log says so once.
-void withoutFoldersQtCannotName(AppFolders& folders, core::Logger& logger) {
-    QStringList unused;
-    for (auto [folder, name] : {std::pair{&folders.themes, "themes"}, {&folders.patches, "patches"},
-                                {&folders.projects, "projects"}, {&folders.exports, "exports"},
-                                {&folders.samples, "samples"}}) {
-        if (QFile::encodeName(*folder).toStdString() != pathBytes(*folder).native()) {
-            folder->clear();
-            unused.append(QString::fromLatin1(name));
-        }
-    }
-    if (!unused.isEmpty()) {
-        logger.log(core::LogLevel::WARN, "app",
-                   "the data folder's name is not valid UTF-8, so its " + unused.join(QStringLiteral(", ")).toStdString() +
-                       " folders cannot be used this run; settings, logs and crash reports are kept as usual");
-    }
-}
-
 // Loads the built-in and the user's own themes and picks the one to start with; returns
 // the run's folders, which the user's themes live in.
 AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QCommandLineParser& parser,
                        const core::SettingsStore& store, core::Logger& logger) {
     logInfo(logger, "ui", QStringLiteral("loaded %1 theme(s)").arg(themes.loadThemeFolder(QStringLiteral(":/themes"))));
-    AppFolders folders =
-        appFolders(dataFolder, parser.isSet(QStringLiteral("data-dir")) ? DataDirOption::Given : DataDirOption::Absent,
-                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
-    withoutFoldersQtCannotName(folders, logger);
+    // Qt names a file by the UTF-8 of its text, so in a data folder whose name is not valid
+    // UTF-8 it would make and fill another folder: the documents then go where they go
+    // without the option, and there are no themes or patches of the user's this run.
+    const bool qtNamesDataFolder = QFile::encodeName(dataFolder).toStdString() == localPath(dataFolder).native();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    AppFolders folders = appFolders(dataFolder,
+                                    parser.isSet(QStringLiteral("data-dir")) && qtNamesDataFolder
+                                        ? DataDirOption::Given
+                                        : DataDirOption::Absent,
+                                    documents);
+    if (!qtNamesDataFolder) {
+        folders.themes.clear();
+        folders.patches.clear();
+        logger.log(core::LogLevel::WARN, "app",
+                   "the data folder's name is not valid UTF-8, so it keeps no themes or patches this run, and "
+                   "projects, exports and samples go to " +
+                       localPath(documents).native() + "/Ostrel");
+    }
     themes.setDirectories(folders.themes, folders.exports);
     if (const int own = themes.loadUserThemes(); own > 0) {
         logInfo(logger, "ui", QStringLiteral("loaded %1 of your own theme(s)").arg(own));
@@ -326,18 +320,6 @@ void followSettingChanges(QGuiApplication& application, SettingsBridge& settings
     });
 }
 
-// Whether the command line parses. One that does not holds no data folder: the parser
-// says what is wrong once the application exists, with nothing written.
-bool commandLineParses(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    }
-    QCommandLineParser parser;
-    addCommandLineOptions(parser);
-    return parser.parse(arguments);
-}
-
 // Everything a copy that holds its data folder builds, runs and tears down, in order.
 // Returns once all of it is gone, the renders and saves it waited for included.
 int runWithDataFolder(QGuiApplication& application, const QCommandLineParser& parser, core::SettingsStore& store,
@@ -397,9 +379,11 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     startupClock.start();
 
     // Before anything else exists: the data folder, held by this copy alone, the settings
-    // and the interface size. A command line that is wrong or names no folder holds none.
+    // and the interface size. A data-dir option that names no folder holds none: the parser
+    // or the refusal below says why, with nothing written.
     const DataDirArgument dataDir = dataDirArgument(argc, argv);
-    const bool namesAFolder = dataDir.kind != DataDirArgument::Kind::Empty && commandLineParses(argc, argv);
+    const bool namesAFolder =
+        dataDir.kind != DataDirArgument::Kind::Empty && dataDir.kind != DataDirArgument::Kind::MissingValue;
     const std::filesystem::path dataPath = dataFolderPath(dataDir, systemDataFolderEnvironment());
     const QString dataFolder = pathText(dataPath);
     core::FolderLock folderLock;

@@ -34,7 +34,7 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 char logFile[PATH_MAX]{};
 std::atomic<bool> hasLogFile{false};
 
-using LineOut = FixedOut<8192>;
+using LineOut = FixedOut<4096>;
 
 // A log line as the file sink writes it, for a handler: the time, the level, the
 // category, the message and the thread's tag.

@@ -151,10 +151,10 @@ AtomicFileWriter::~AtomicFileWriter() { discard(); }
 
 bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* error, const AtomicWriteOptions& options) {
     discard();
-    const std::filesystem::path target = resolvedTarget(path);
-    if (!mayWriteUnderHeldFolder(target, error)) {
+    if (!mayWriteUnderHeldFolder(path, error)) {
         return false;
     }
+    const std::filesystem::path target = resolvedTarget(path);
     const std::filesystem::path parent = target.parent_path();
     if (!parent.empty()) {
         std::error_code ec;

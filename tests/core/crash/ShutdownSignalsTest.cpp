@@ -3,12 +3,12 @@
 #include "core/files/AtomicWriter.h"
 #include "support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <poll.h>
 #include <unistd.h>
@@ -83,9 +83,8 @@ TEST(ShutdownSignalsDeathTest, AProcessThatHasNotClosedInTimeEndsByTheSignalItWa
     EXPECT_FALSE(std::filesystem::exists(dir / "song.wav.tmp"));
     EXPECT_FALSE(std::filesystem::exists(dir / "song.wav"));
     const std::string line = readFile(log);
-    EXPECT_TRUE(std::regex_match(line, std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ERROR \\[app\\] "
-                                                  "the close was cut short by its limit of 5 s; lost, its unfinished "
-                                                  "file removed: writing " +
-                                                  (dir / "song.wav").string() + "  \\(thread [0-9a-f]{4}\\)\n")))
-        << line;
+    EXPECT_THAT(line, ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\\.[0-9]{3}Z ERROR \\[app\\] the close "
+                                              "was cut short by its limit of 5 s; lost, its unfinished file removed: "
+                                              "writing " +
+                                              (dir / "song.wav").string() + "  \\(thread [0-9a-f]{4}\\)\n"));
 }
