@@ -16,8 +16,7 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
     const std::filesystem::path parent = path_.parent_path();
     if (!parent.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(parent, ignored);
+        (void)createFoldersToWrite(parent, nullptr);
     }
 }
 
