@@ -80,6 +80,16 @@ void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc
                                     "could read it; the Control API stays closed until it can be. Make room for the "
                                     "file, then switch the server off and on again.")
                             .arg(QString::fromStdString(unsaved)));
+    } else if (std::string exposed; makeTokenFilePrivate(settings.filePath(), &exposed) == TokenFile::Exposed) {
+        // Clients read the token from the file, so others who can read it could take the door.
+        server.stop();
+        logger.log(core::LogLevel::ERROR, "api_server",
+                   "the settings file that holds the API token cannot be made yours alone (" + exposed +
+                       "), so other users could read the token; the Control API stays closed until it can be");
+        problems.append(QObject::tr("The settings file that holds the API token cannot be made yours alone (%1), so "
+                                    "other users could read the token; the Control API stays closed until it can be. "
+                                    "Make the file yours, then switch the server off and on again.")
+                            .arg(QString::fromStdString(exposed)));
     } else {
         if (server.running() && server.port() != port) {
             server.stop();

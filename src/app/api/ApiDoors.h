@@ -36,7 +36,8 @@ void connectDoors(QTimer& pump, ProjectController& project, api_server::ApiServe
 // Opens or closes both doors as the settings say, at start-up and whenever "api.enabled",
 // "api.port" or "api.osc.port" changes: with the switch on, each door listens on its port
 // (one open on another port is closed and opened again there), the token made first so a
-// client can read it from the settings file; with it off, both are closed. A door that
+// client can read it from the settings file; with it off, both are closed. The Control
+// API stays closed while that file is not the user's alone (makeTokenFilePrivate). A door that
 // cannot open is logged as at start-up and its row in Settings says so until it opens or
 // the switch goes off. GUI thread only.
 void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc, SettingsBridge& settings,

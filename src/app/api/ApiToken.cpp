@@ -1,11 +1,17 @@
 #include "app/api/ApiToken.h"
 
+#include "app/files/FileNames.h"
 #include "app/settings/SettingsBridge.h"
+#include "core/Failure.h"
 #include "core/log/Logger.h"
 
 #include <QFile>
 
+#include <cerrno>
 #include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace ostrel::app {
 
@@ -38,23 +44,44 @@ bool ensureApiToken(SettingsBridge& settings, QString& token, std::string* error
     return true;
 }
 
+TokenFile makeTokenFilePrivate(const QString& path, std::string* error) {
+    const std::filesystem::path file = pathBytes(path);
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        return TokenFile::Private;
+    }
+    // Its owner may always read it, whatever its mode.
+    if (status.st_uid != ::geteuid()) {
+        (void)core::fail(error, "it is the file of another user, who can read it");
+        return TokenFile::Exposed;
+    }
+    if ((status.st_mode & 077) == 0) {
+        return TokenFile::Private;
+    }
+    if (::chmod(file.c_str(), S_IRUSR | S_IWUSR) != 0) {
+        (void)core::fail(error, "its mode cannot be changed: " + std::system_category().message(errno));
+        return TokenFile::Exposed;
+    }
+    return TokenFile::MadePrivate;
+}
+
 void keepTokenFilePrivate(const SettingsBridge& settings, core::Logger& logger) {
-    constexpr QFileDevice::Permissions kOthers = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                                                 QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                                 QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QFile file(settings.filePath());
-    if (settings.value(QStringLiteral("api.token")).toString().isEmpty() || !file.exists() ||
-        (file.permissions() & kOthers) == 0) {
+    if (settings.value(QStringLiteral("api.token")).toString().isEmpty()) {
         return;
     }
-    const std::string name = QFile::encodeName(settings.filePath()).toStdString();
-    if (file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    const std::string name = pathBytes(settings.filePath()).native();
+    std::string reason;
+    switch (makeTokenFilePrivate(settings.filePath(), &reason)) {
+    case TokenFile::Private:
+        break;
+    case TokenFile::MadePrivate:
         logger.log(core::LogLevel::INFO, "settings",
                    name + " holds the API token and other users could read it; it is now yours alone (mode 0600)");
-    } else {
+        break;
+    case TokenFile::Exposed:
         logger.log(core::LogLevel::ERROR, "settings",
-                   name + " holds the API token and other users can read it; it could not be made yours alone: " +
-                       file.errorString().toStdString());
+                   name + " holds the API token and it could not be made yours alone: " + reason);
+        break;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/demo/DemoProject.h"
 
 #include "app/demo/DemoSounds.h"
+#include "app/files/FileNames.h"
 #include "app/project/ProjectController.h"
 #include "audiofile/WavWriter.h"
 
@@ -29,10 +30,12 @@ void callWindow(QObject* window, const char* function) {
 
 void addSamplerTracks(ProjectController& project) {
     const QString samples = project.samplesDirectory();
-    (void)QDir().mkpath(samples);
-    writeDemoDrumSample(samples, QStringLiteral("Kick.wav"), 0);
-    writeDemoDrumSample(samples, QStringLiteral("Snare.wav"), 1);
-    writeDemoDrumSample(samples, QStringLiteral("Hat.wav"), 2);
+    // No samples folder (or one not to write): the pads then name missing files.
+    if (makeFolderToWrite(samples)) {
+        writeDemoDrumSample(samples, QStringLiteral("Kick.wav"), 0);
+        writeDemoDrumSample(samples, QStringLiteral("Snare.wav"), 1);
+        writeDemoDrumSample(samples, QStringLiteral("Hat.wav"), 2);
+    }
     project.refreshSamples();
 
     const QString beat = project.addTrack();
@@ -60,10 +63,11 @@ void addSamplerTracks(ProjectController& project) {
 
 void addAudioTrack(ProjectController& project) {
     const QString samples = project.samplesDirectory();
-    (void)QDir().mkpath(samples);
-    const std::vector<float> frames = demoChordFrames();
-    (void)engine::writeWavFile(QFile::encodeName(samples + QStringLiteral("/Demo chord.wav")).toStdString(), frames, 2,
-                               kDemoSampleRate, engine::WavFormat::Pcm16, nullptr);
+    if (makeFolderToWrite(samples)) {
+        const std::vector<float> frames = demoChordFrames();
+        (void)engine::writeWavFile(pathBytes(samples + QStringLiteral("/Demo chord.wav")), frames, 2, kDemoSampleRate,
+                                   engine::WavFormat::Pcm16, nullptr);
+    }
     project.refreshSamples();
     const QString take = project.addAudioTrack();
     project.renameTrack(take, QStringLiteral("Vocal take"));

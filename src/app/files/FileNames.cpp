@@ -1,5 +1,6 @@
 #include "app/files/FileNames.h"
 
+#include "core/files/FolderLock.h"
 #include "core/files/JsonText.h"
 #include "core/log/Logger.h"
 
@@ -61,6 +62,50 @@ void warnNamesNotUtf8(const QString& folder, std::initializer_list<std::string_v
                    std::string(what) + " " + QString::fromUtf8(name).toStdString() + " in " + folder.toStdString() +
                        " is skipped: its name is not valid UTF-8 (rename the file)");
     }
+}
+
+QString pathText(const std::filesystem::path& bytes) {
+    const std::string& native = bytes.native();
+    if (core::isValidUtf8(native)) {
+        return QString::fromStdString(native);
+    }
+    QString text;
+    const std::string_view all(native);
+    for (std::size_t i = 0; i < all.size();) {
+        std::size_t length = 1;
+        while (length <= 4 && i + length <= all.size() && !core::isValidUtf8(all.substr(i, length))) {
+            ++length;
+        }
+        if (length <= 4 && i + length <= all.size()) {
+            text += QString::fromUtf8(all.data() + i, static_cast<qsizetype>(length));
+        } else {
+            length = 1;
+            text += QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(all[i])));
+        }
+        i += length;
+    }
+    return text;
+}
+
+std::filesystem::path pathBytes(const QString& text) {
+    std::string bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const char16_t unit = i < text.size() ? text[i].unicode() : 0;
+        const bool escaped = unit >= 0xDC80 && unit <= 0xDCFF && !(i > 0 && text[i - 1].isHighSurrogate());
+        if (i == text.size() || escaped) {
+            bytes += text.mid(from, i - from).toStdString();
+            if (escaped) {
+                bytes += static_cast<char>(unit - 0xDC00);
+            }
+            from = i + 1;
+        }
+    }
+    return std::filesystem::path(bytes);
+}
+
+bool makeFolderToWrite(const QString& folder, std::string* error) {
+    return core::createFoldersToWrite(pathBytes(folder), error);
 }
 
 }  // namespace ostrel::app

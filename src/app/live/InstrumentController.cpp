@@ -428,7 +428,7 @@ bool InstrumentController::saveCurrentPatchAs(const QString& name) {
                              true);
         return false;
     }
-    if (patchesDirectory_.isEmpty() || !QDir().mkpath(patchesDirectory_)) {
+    if (patchesDirectory_.isEmpty() || !makeFolderToWrite(patchesDirectory_)) {
         setPatchFilesMessage(QStringLiteral("Ostrel could not create the patches folder."), true);
         return false;
     }
@@ -468,7 +468,7 @@ bool InstrumentController::removeUserPatch(const QString& name) {
 
 void InstrumentController::openPatchesFolder() {
     if (patchesDirectory_.isEmpty()) return;
-    QDir().mkpath(patchesDirectory_);
+    makeFolderToWrite(patchesDirectory_);
     QDesktopServices::openUrl(QUrl::fromLocalFile(patchesDirectory_));
 }
 

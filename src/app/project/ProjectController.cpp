@@ -322,7 +322,7 @@ bool ProjectController::save() {
                          : numbered;
         }
     }
-    if (!QDir().mkpath(projectsDirectory_)) {
+    if (!makeFolderToWrite(projectsDirectory_)) {
         setMessage(tr("Ostrel could not create the projects folder."), true);
         return false;
     }
@@ -381,12 +381,12 @@ void ProjectController::refreshSamples() {
 }
 
 void ProjectController::openProjectsFolder() {
-    (void)QDir().mkpath(projectsDirectory_);
+    (void)makeFolderToWrite(projectsDirectory_);
     QDesktopServices::openUrl(QUrl::fromLocalFile(projectsDirectory_));
 }
 
 void ProjectController::openSamplesFolder() {
-    (void)QDir().mkpath(samplesDirectory_);
+    (void)makeFolderToWrite(samplesDirectory_);
     QDesktopServices::openUrl(QUrl::fromLocalFile(samplesDirectory_));
 }
 

@@ -3,6 +3,7 @@
 // moves to the newest), WAV exports, and the sound-file reader the views and the editing
 // members share.
 
+#include "app/files/FileNames.h"
 #include "app/project/ProjectController.h"
 #include "app/project/SongFileName.h"
 #include "app/sound/AudioController.h"
@@ -321,7 +322,8 @@ WavExport ProjectController::exportWav() {
     }
     const core::ActionScope action("Project > render to WAV", logger_);
     const QString base = songFileBase(name());
-    if (!QDir().mkpath(exportsDirectory_)) {
+    if (std::string why; !makeFolderToWrite(exportsDirectory_, &why)) {
+        logger_.log(core::LogLevel::ERROR, "project", "the export was not written: " + why);
         setMessage(tr("Ostrel could not create the export folder."), true);
         return refused();
     }
@@ -362,7 +364,7 @@ QString ProjectController::renderJob() {
         return {};
     }
     const QString base = songFileBase(name());
-    if (!QDir().mkpath(exportsDirectory_)) {
+    if (!makeFolderToWrite(exportsDirectory_)) {
         setMessage(tr("Ostrel could not create the export folder."), true);
         return {};
     }

@@ -1,5 +1,6 @@
 #include "app/settings/SettingsBridge.h"
 
+#include "app/files/FileNames.h"
 #include "app/settings/SettingEntryMap.h"
 #include "core/log/Logger.h"
 #include "core/settings/SettingsRegistry.h"
@@ -48,7 +49,7 @@ core::SettingValue convertForType(core::SettingType type, const QVariant& value)
     return value.toString().toStdString();
 }
 
-std::filesystem::path localPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+std::filesystem::path localPath(const QString& path) { return pathBytes(path); }
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "app/startup/AppController.h"
 
+#include "app/files/FileNames.h"
 #include "app/startup/UiScale.h"
 
 #include "core/BuildInfo.h"
@@ -43,7 +44,7 @@ QString AppController::logTail() const {
     // Through the regular-file door, whatever its size: a log path that is a link to a
     // device or a pipe gives nothing and never blocks, and only the end is read.
     core::RegularFile file;
-    const std::filesystem::path path(QFile::encodeName(logFilePath_).toStdString());
+    const std::filesystem::path path = pathBytes(logFilePath_);
     const core::FileReadProblem problem = file.open(path, std::numeric_limits<std::uint64_t>::max());
     if (problem == core::FileReadProblem::NotRegularFile) {
         return tr("(the log file is not a regular file)");

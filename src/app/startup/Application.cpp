@@ -6,6 +6,7 @@
 #include "app/api/ApiHandler.h"
 #include "app/api/ApiToken.h"
 #include "app/api/MainLoopHandOffs.h"
+#include "app/files/FileNames.h"
 #include "app/live/InstrumentController.h"
 #include "app/live/MidiController.h"
 #include "app/project/ProjectController.h"
@@ -61,7 +62,7 @@ namespace {
 constexpr std::uint64_t kLogFileBytes = 5 * 1024 * 1024;
 constexpr unsigned kOlderLogFiles = 3;
 
-std::filesystem::path localPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+std::filesystem::path localPath(const QString& path) { return pathBytes(path); }
 
 void logInfo(core::Logger& logger, const char* category, const QString& message) {
     logger.log(core::LogLevel::INFO, category, message.toStdString());
@@ -80,6 +81,7 @@ void nameApplication() {
 void startLogging(core::Logger& logger, const core::SettingsStore& store, const QString& logFile,
                   const std::vector<std::string>& settingsWarnings) {
     logger.addSink(std::make_shared<core::FileSink>(localPath(logFile), kLogFileBytes, kOlderLogFiles));
+    core::ShutdownSignals::setLogFile(localPath(logFile));
     core::LogLevel level = core::LogLevel::INFO;
     if (core::parseLogLevel(store.getString("logging.level"), level)) {
         logger.setLevel(level);
@@ -105,9 +107,24 @@ void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
 AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QCommandLineParser& parser,
                        const core::SettingsStore& store, core::Logger& logger) {
     logInfo(logger, "ui", QStringLiteral("loaded %1 theme(s)").arg(themes.loadThemeFolder(QStringLiteral(":/themes"))));
-    const AppFolders folders =
-        appFolders(dataFolder, parser.isSet(QStringLiteral("data-dir")) ? DataDirOption::Given : DataDirOption::Absent,
-                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    // Qt names a file by the UTF-8 of its text, so in a data folder whose name is not valid
+    // UTF-8 it would make and fill another folder: the documents then go where they go
+    // without the option, and there are no themes or patches of the user's this run.
+    const bool qtNamesDataFolder = QFile::encodeName(dataFolder).toStdString() == localPath(dataFolder).native();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    AppFolders folders = appFolders(dataFolder,
+                                    parser.isSet(QStringLiteral("data-dir")) && qtNamesDataFolder
+                                        ? DataDirOption::Given
+                                        : DataDirOption::Absent,
+                                    documents);
+    if (!qtNamesDataFolder) {
+        folders.themes.clear();
+        folders.patches.clear();
+        logger.log(core::LogLevel::WARN, "app",
+                   "the data folder's name is not valid UTF-8, so it keeps no themes or patches this run, and "
+                   "projects, exports and samples go to " +
+                       localPath(documents).native() + "/Ostrel");
+    }
     themes.setDirectories(folders.themes, folders.exports);
     if (const int own = themes.loadUserThemes(); own > 0) {
         logInfo(logger, "ui", QStringLiteral("loaded %1 of your own theme(s)").arg(own));
@@ -270,7 +287,7 @@ std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, cor
 // keep its files in or keep to itself.
 int refuseToStart(core::FolderLock::Outcome outcome, const core::FolderLock& lock, const QString& dataFolder,
                   const std::string& reason) {
-    const QByteArray folder = QFile::encodeName(dataFolder);
+    const std::string folder = localPath(dataFolder).native();
     switch (outcome) {
     case core::FolderLock::Outcome::HeldByOther:
         if (lock.holderPid() > 0) {
@@ -280,14 +297,14 @@ int refuseToStart(core::FolderLock::Outcome outcome, const core::FolderLock& loc
         }
         return kAlreadyRunningExitCode;
     case core::FolderLock::Outcome::Unusable:
-        std::fprintf(stderr, "Ostrel cannot use %s as its data folder: %s.\n", folder.constData(), reason.c_str());
+        std::fprintf(stderr, "Ostrel cannot use %s as its data folder: %s.\n", folder.c_str(), reason.c_str());
         return kDataFolderUnusableExitCode;
     case core::FolderLock::Outcome::Held:
     case core::FolderLock::Outcome::Failed:
         break;
     }
     std::fprintf(stderr, "Ostrel cannot lock its data folder %s against a second copy, so it does not start: %s.\n",
-                 folder.constData(), reason.c_str());
+                 folder.c_str(), reason.c_str());
     return kFolderLockFailedExitCode;
 }
 
@@ -303,40 +320,12 @@ void followSettingChanges(QGuiApplication& application, SettingsBridge& settings
     });
 }
 
-}  // namespace
-
-int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
-    QElapsedTimer startupClock;
-    startupClock.start();
-
-    // Before anything else exists: the data folder, held by this copy alone, the settings
-    // and the interface size.
-    const QString dataFolder = dataFolderFor(dataDirArgument(argc, argv), systemDataFolderEnvironment());
-    core::FolderLock folderLock;
-    std::string folderProblem;
-    const core::FolderLock::Outcome folder = folderLock.acquire(localPath(dataFolder), &folderProblem);
-    const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
-    const core::SettingsRegistry registry = core::buildSettingsRegistry();
-    core::SettingsStore store(registry);
-    // A copy that is to stop reads nothing it might move aside.
-    const std::vector<std::string> settingsWarnings =
-        holdsFolder ? store.load(localPath(dataFolder + QStringLiteral("/settings.json"))) : std::vector<std::string>();
-    applyUiScale(store.getInt("appearance.ui_scale"));
-
-    QGuiApplication application(argc, argv);
-    nameApplication();
-
-    QCommandLineParser parser;
-    addCommandLineOptions(parser);
-    parser.process(application);  // --help and --version still answer beside a running copy
-
-    if (!holdsFolder) {
-        return refuseToStart(folder, folderLock, dataFolder, folderProblem);
-    }
-
+// Everything a copy that holds its data folder builds, runs and tears down, in order.
+// Returns once all of it is gone, the renders and saves it waited for included.
+int runWithDataFolder(QGuiApplication& application, const QCommandLineParser& parser, core::SettingsStore& store,
+                      const core::SettingsRegistry& registry, const QString& dataFolder,
+                      const QElapsedTimer& startupClock, const ApplicationSetup& setup) {
     core::Logger& logger = core::Logger::instance();
-    const std::unique_ptr<QSocketNotifier> shutdownSignals =
-        startServices(application, logger, store, dataFolder, settingsWarnings);
     const core::ActionScope startupAction("Application startup", logger);
 
     ThemeManager themes;
@@ -380,8 +369,61 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     quitWhenAsked(parser, application);
     const int result = QGuiApplication::exec();
     doors.close();
-    logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
     return failureExitCode > 0 ? failureExitCode : result;
+}
+
+}  // namespace
+
+int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
+    QElapsedTimer startupClock;
+    startupClock.start();
+
+    // Before anything else exists: the data folder, held by this copy alone, the settings
+    // and the interface size. A data-dir option that names no folder holds none: the parser
+    // or the refusal below says why, with nothing written.
+    const DataDirArgument dataDir = dataDirArgument(argc, argv);
+    const bool namesAFolder =
+        dataDir.kind != DataDirArgument::Kind::Empty && dataDir.kind != DataDirArgument::Kind::MissingValue;
+    const std::filesystem::path dataPath = dataFolderPath(dataDir, systemDataFolderEnvironment());
+    const QString dataFolder = pathText(dataPath);
+    core::FolderLock folderLock;
+    std::string folderProblem;
+    const core::FolderLock::Outcome folder =
+        namesAFolder ? folderLock.acquire(dataPath, &folderProblem) : core::FolderLock::Outcome::Unusable;
+    const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
+    if (holdsFolder) {
+        folderLock.guardWrites();
+    }
+    const core::SettingsRegistry registry = core::buildSettingsRegistry();
+    core::SettingsStore store(registry);
+    // A copy that is to stop reads nothing it might move aside.
+    const std::vector<std::string> settingsWarnings =
+        holdsFolder ? store.load(dataPath / "settings.json") : std::vector<std::string>();
+    applyUiScale(store.getInt("appearance.ui_scale"));
+
+    QGuiApplication application(argc, argv);
+    nameApplication();
+
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    parser.process(application);  // --help and --version still answer beside a running copy
+
+    if (dataDir.kind == DataDirArgument::Kind::Empty) {
+        std::fprintf(stderr, "Ostrel cannot use an empty --data-dir as its data folder: name a folder, or leave the "
+                             "option out for the usual one.\n");
+        return kDataFolderUnusableExitCode;
+    }
+    if (!holdsFolder) {
+        return refuseToStart(folder, folderLock, dataFolder, folderProblem);
+    }
+
+    core::Logger& logger = core::Logger::instance();
+    const std::unique_ptr<QSocketNotifier> shutdownSignals =
+        startServices(application, logger, store, dataFolder, settingsWarnings);
+    const int result = runWithDataFolder(application, parser, store, registry, dataFolder, startupClock, setup);
+    // Only a close that got this far has closed: one cut short by its limit never says so.
+    logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
+    return result;
 }
 
 }  // namespace ostrel::app

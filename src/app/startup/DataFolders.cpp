@@ -1,7 +1,10 @@
 #include "app/startup/DataFolders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QtGlobal>
+
+#include <string_view>
 
 namespace ostrel::app {
 
@@ -9,20 +12,30 @@ DataFolderEnvironment systemDataFolderEnvironment() {
     return {qEnvironmentVariable("APPDATA"), qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath()};
 }
 
-QString dataDirArgument(int argc, const char* const* argv) {
-    static constexpr char kOption[] = "--data-dir";
-    static constexpr char kOptionWithValue[] = "--data-dir=";
-    const QByteArray withValue(kOptionWithValue);
+DataDirArgument dataDirArgument(int argc, const char* const* argv) {
+    static constexpr std::string_view kOption = "--data-dir";
+    static constexpr std::string_view kOptionWithValue = "--data-dir=";
+    const auto found = [](std::string_view value) {
+        return value.empty() ? DataDirArgument{DataDirArgument::Kind::Empty, {}}
+                             : DataDirArgument{DataDirArgument::Kind::Given, std::filesystem::path(value)};
+    };
     for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == kOption && i + 1 < argc) {
-            return QString::fromLocal8Bit(argv[i + 1]);
+        const std::string_view argument(argv[i]);
+        if (argument == kOption) {
+            return i + 1 < argc ? found(argv[i + 1]) : DataDirArgument{DataDirArgument::Kind::MissingValue, {}};
         }
-        if (argument.startsWith(withValue)) {
-            return QString::fromLocal8Bit(argument.mid(withValue.size()));
+        if (argument.starts_with(kOptionWithValue)) {
+            return found(argument.substr(kOptionWithValue.size()));
         }
     }
     return {};
+}
+
+std::filesystem::path dataFolderPath(const DataDirArgument& argument, const DataFolderEnvironment& environment) {
+    if (argument.kind == DataDirArgument::Kind::Given) {
+        return argument.value;
+    }
+    return std::filesystem::path(QFile::encodeName(dataFolderFor({}, environment)).toStdString());
 }
 
 QString dataFolderFor(const QString& dataDirValue, const DataFolderEnvironment& environment) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <filesystem>
+
 namespace ostrel::app {
 
 // The environment that decides the default data folder.
@@ -13,10 +15,24 @@ struct DataFolderEnvironment {
 
 DataFolderEnvironment systemDataFolderEnvironment();
 
-// The value of the data-dir option, looked up in the raw arguments before the command
-// line is parsed: "--data-dir" followed by a value, or "--data-dir=" and the value; the
-// first occurrence wins. "" when there is none.
-QString dataDirArgument(int argc, const char* const* argv);
+// The data-dir option, looked up in the raw arguments before the command line is parsed:
+// "--data-dir" followed by a value, or "--data-dir=" and the value; the first occurrence
+// wins. The value is kept as its bytes, which name the folder whatever their encoding.
+struct DataDirArgument {
+    enum class Kind {
+        Absent,        // no such option: the default folder
+        Given,         // a value, in bytes
+        Empty,         // "--data-dir" "" or "--data-dir=": names no folder
+        MissingValue,  // "--data-dir" as the last argument: the command line is wrong
+    };
+    Kind kind = Kind::Absent;
+    std::filesystem::path value;
+};
+
+DataDirArgument dataDirArgument(int argc, const char* const* argv);
+
+// The data folder by its bytes: a Given value as it is, else the default of dataFolderFor.
+std::filesystem::path dataFolderPath(const DataDirArgument& argument, const DataFolderEnvironment& environment);
 
 // A non-empty data-dir value as given; else APPDATA when set and non-empty, else
 // $XDG_DATA_HOME (when absolute) or the home folder + "/.local/share", then

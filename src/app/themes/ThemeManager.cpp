@@ -1,5 +1,6 @@
 #include "app/themes/ThemeManager.h"
 
+#include "app/files/FileNames.h"
 #include "core/files/JsonText.h"
 #include "core/files/RegularFile.h"
 
@@ -417,7 +418,7 @@ QString ThemeManager::exportTheme(const QString& id) {
         setFileMessage(tr("There is no theme called \"%1\".").arg(id), true);
         return {};
     }
-    if (exportDirectory_.isEmpty() || !QDir().mkpath(exportDirectory_)) {
+    if (exportDirectory_.isEmpty() || !makeFolderToWrite(exportDirectory_)) {
         setFileMessage(tr("Ostrel could not create the export folder."), true);
         return {};
     }
@@ -480,7 +481,7 @@ bool ThemeManager::importTheme(const QString& fileName) {
             true);
         return false;
     }
-    if (userThemesDirectory_.isEmpty() || !QDir().mkpath(userThemesDirectory_)) {
+    if (userThemesDirectory_.isEmpty() || !makeFolderToWrite(userThemesDirectory_)) {
         setFileMessage(tr("Ostrel could not create the themes folder."), true);
         return false;
     }
@@ -521,7 +522,7 @@ void ThemeManager::openExportFolder() {
     if (exportDirectory_.isEmpty()) {
         return;
     }
-    QDir().mkpath(exportDirectory_);
+    makeFolderToWrite(exportDirectory_);
     QDesktopServices::openUrl(QUrl::fromLocalFile(exportDirectory_));
 }
 

@@ -1,5 +1,6 @@
 #include "core/crash/CrashReport.h"
 
+#include "core/files/FolderLock.h"
 #include "core/log/Logger.h"
 #include "core/log/UtcTime.h"
 
@@ -15,8 +16,13 @@ namespace {
 
 constexpr std::string_view kUnavailableLine = "  (unavailable: the logger was busy at the time of the crash)\n";
 
-// Never opens what is already there: another crash's report, or a link planted in the folder.
+// Never opens what is already there: another crash's report, or a link planted in the folder;
+// nor makes a file in a data folder put where the locked one was.
 int createFile(const char* path) {
+    if (heldFolderReplacedUnder(path)) {
+        errno = EACCES;
+        return -1;
+    }
     return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
 }
 

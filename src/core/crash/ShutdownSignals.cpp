@@ -1,13 +1,23 @@
 #include "core/crash/ShutdownSignals.h"
 
+#include "core/crash/SignalSafeOut.h"
+#include "core/files/FolderLock.h"
+#include "core/files/TemporaryFiles.h"
+#include "core/log/Logger.h"
+#include "core/log/UtcTime.h"
+
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <string_view>
 #include <unistd.h>
 
-// The handlers run at any point of any thread: they touch only lock-free atomics and call
-// write(2), sigaction(2), alarm(2) and raise(3), which are async-signal-safe.
+// The handlers run at any point of any thread: they touch only lock-free atomics, fixed
+// buffers and async-signal-safe calls (write, open, unlink, stat, sigaction, alarm, raise).
 
 namespace ostrel::core {
 namespace {
@@ -19,6 +29,86 @@ std::atomic<int> writeEnd{-1};
 std::atomic<bool> requested{false};
 std::atomic<int> firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// The log a close cut short writes its last line to; set before the signals can come.
+char logFile[PATH_MAX]{};
+std::atomic<bool> hasLogFile{false};
+
+using LineOut = FixedOut<4096>;
+
+// A log line as the file sink writes it, for a handler: the time, the level, the
+// category, the message and the thread's tag.
+void putLogLine(LineOut& out, std::string_view message) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const UtcTime t = utcTimeFromSeconds(now.tv_sec);
+    putDecimal(out, static_cast<std::uint64_t>(t.year), 4);
+    out.put("-");
+    putDecimal(out, static_cast<std::uint64_t>(t.month), 2);
+    out.put("-");
+    putDecimal(out, static_cast<std::uint64_t>(t.day), 2);
+    out.put("T");
+    putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
+    out.put(":");
+    putDecimal(out, static_cast<std::uint64_t>(t.minute), 2);
+    out.put(":");
+    putDecimal(out, static_cast<std::uint64_t>(t.second), 2);
+    out.put(".");
+    putDecimal(out, static_cast<std::uint64_t>(now.tv_nsec / 1000000), 3);
+    out.put("Z ERROR [app] ");
+    out.put(message);
+    out.put("  (thread ");
+    constexpr char kDigits[] = "0123456789abcdef";
+    const unsigned tag = threadTagNumber();
+    const char digits[4] = {kDigits[(tag >> 12) & 0xf], kDigits[(tag >> 8) & 0xf], kDigits[(tag >> 4) & 0xf],
+                            kDigits[tag & 0xf]};
+    out.put(std::string_view(digits, 4));
+    out.put(")\n");
+}
+
+struct LostWork {
+    LineOut text;
+    int count = 0;
+};
+
+// Removes one unfinished temporary file and names the file it was to become.
+void removeUnfinished(const char* path, void* context) {
+    auto& lost = *static_cast<LostWork*>(context);
+    ::unlink(path);
+    std::string_view target(path);
+    constexpr std::string_view kSuffix = ".tmp";
+    if (target.size() > kSuffix.size() && target.substr(target.size() - kSuffix.size()) == kSuffix) {
+        target.remove_suffix(kSuffix.size());
+    }
+    lost.text.put(lost.count++ == 0 ? "writing " : ", writing ");
+    lost.text.put(target);
+}
+
+// The close is cut short: the files half written go, and the log and stderr say what was
+// lost. Never "Ostrel closed": that is logged only by a close that ends.
+void cutClose(std::string_view why) {
+    LostWork lost;
+    TemporaryFiles::forEach(removeUnfinished, &lost);
+    LineOut message;
+    message.put("the close was cut short by ");
+    message.put(why);
+    if (lost.count == 0) {
+        message.put("; nothing was being written");
+    } else {
+        message.put("; lost, its unfinished file removed: ");
+        message.put(lost.text.view());
+    }
+    LineOut line;
+    putLogLine(line, message.view());
+    (void)!::write(STDERR_FILENO, line.data, line.used);
+    if (hasLogFile.load(std::memory_order_acquire) && !heldFolderReplacedUnder(logFile)) {
+        const int fd = ::open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            (void)!::write(fd, line.data, line.used);
+            ::close(fd);
+        }
+    }
+}
 
 // Ends the process by the signal, as if no handler had been installed (from the signal's
 // own handler, when that handler returns).
@@ -34,6 +124,7 @@ void onShutdownSignal(int signal) {
     const int savedErrno = errno;
     if (requested.exchange(true, std::memory_order_relaxed)) {
         // Asked twice: the close is taking too long for the person or the service manager.
+        cutClose("a second signal to close");
         endBy(signal);
         errno = savedErrno;
         return;
@@ -50,6 +141,11 @@ void onShutdownSignal(int signal) {
 void onCloseLimit(int) {
     static constexpr char kMessage[] = "Ostrel did not close in time after the signal to close; ending it now\n";
     (void)!::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    FixedOut<64> why;
+    why.put("its limit of ");
+    putDecimal(why, ShutdownSignals::kCloseLimitSeconds, 1);
+    why.put(" s");
+    cutClose(why.view());
     endBy(firstSignal.load(std::memory_order_relaxed));
 }
 
@@ -87,6 +183,14 @@ int install() {
     limit.sa_flags = SA_RESTART;
     ::sigaction(SIGALRM, &limit, nullptr);
     return readEnd;
+}
+
+void setLogFile(const std::filesystem::path& path) {
+    hasLogFile.store(false, std::memory_order_release);
+    if (path.native().size() < sizeof logFile) {
+        std::memcpy(logFile, path.c_str(), path.native().size() + 1);
+        hasLogFile.store(true, std::memory_order_release);
+    }
 }
 
 int takePending() {

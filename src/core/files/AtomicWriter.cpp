@@ -2,7 +2,9 @@
 
 #include "core/Failure.h"
 #include "core/files/FileDescriptorIo.h"
+#include "core/files/FolderLock.h"
 #include "core/files/PathSuffix.h"
+#include "core/files/TemporaryFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,6 +47,19 @@ std::filesystem::path resolvedTarget(const std::filesystem::path& path) {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// The bits the written file ends with, when known before it is made: those asked for, or
+// those of the file it replaces; none (-1) for a new file that takes the umask's.
+int finalMode(const std::filesystem::path& target, const AtomicWriteOptions& options) {
+    if (options.mode != AtomicWriteOptions::kKeepMode) {
+        return options.mode & 07777;
+    }
+    struct stat replaced {};
+    if (::stat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        return static_cast<int>(replaced.st_mode & 07777);
+    }
+    return -1;
+}
+
 using Clock = std::chrono::steady_clock;
 
 // Waits for the lock until the deadline, without blocking in the call: a holder that
@@ -78,8 +93,10 @@ enum class Claim { Ours, TryAgain, Busy, Failed };
 
 // One try at making the temporary file ours: a fresh file, locked, still at its name.
 // Busy when another holder kept a lock past the deadline.
-Claim claimTemporary(const std::filesystem::path& temporary, int& fd, Clock::time_point deadline) {
-    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// The file is created with mode (less the umask), so it never shows wider bits than it will
+// keep, not even before its first byte.
+Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& fd, Clock::time_point deadline) {
+    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
         // Another writer may lock it first and clear it away as a leftover before a byte
         // is written: then the name has moved on and this one tries again.
@@ -134,6 +151,9 @@ AtomicFileWriter::~AtomicFileWriter() { discard(); }
 
 bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* error, const AtomicWriteOptions& options) {
     discard();
+    if (!mayWriteUnderHeldFolder(path, error)) {
+        return false;
+    }
     const std::filesystem::path target = resolvedTarget(path);
     const std::filesystem::path parent = target.parent_path();
     if (!parent.empty()) {
@@ -146,10 +166,11 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
 
     const std::filesystem::path temporary = withSuffix(target, ".tmp");
     const Clock::time_point deadline = Clock::now() + options.waitForOtherWriter;
+    const int mode = finalMode(target, options);
     int fd = -1;
     Claim claim = Claim::TryAgain;
     for (int attempt = 0; attempt < kOpenAttempts && claim == Claim::TryAgain; ++attempt) {
-        claim = claimTemporary(temporary, fd, deadline);
+        claim = claimTemporary(temporary, mode < 0 ? 0666 : static_cast<mode_t>(mode) & 0777, fd, deadline);
     }
     if (claim == Claim::Busy) {
         return fail(error, "cannot create " + temporary.string() + ": another program is writing it");
@@ -157,10 +178,15 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     if (claim != Claim::Ours) {
         return fail(error, "cannot create " + temporary.string());
     }
+    // Exactly the final bits before the first byte: the umask may have taken some away.
+    if (mode >= 0) {
+        ::fchmod(fd, static_cast<mode_t>(mode));
+    }
     target_ = target;
     temporary_ = temporary;
     options_ = options;
     fd_ = fd;
+    entered_ = TemporaryFiles::enter(temporary);
     return true;
 }
 
@@ -207,6 +233,8 @@ void AtomicFileWriter::close() noexcept {
         ::close(fd_);  // releases the lock
         fd_ = -1;
     }
+    TemporaryFiles::leave(entered_);
+    entered_ = -1;
 }
 
 void AtomicFileWriter::discard() noexcept {

@@ -13,7 +13,7 @@ struct AtomicWriteOptions {
     static constexpr int kKeepMode = -1;
     // kKeepMode: those of the file replaced, and 0666 less the umask for a new file.
     // Otherwise exactly these bits (say 0600 for a file that holds a secret), replaced
-    // file or not.
+    // file or not. The temporary file has them from its creation, before its first byte.
     int mode = kKeepMode;
     // Long enough for any save of ours to finish, short enough that a program holding the
     // temporary file for ever costs a save, not the program.
@@ -34,6 +34,10 @@ struct AtomicWriteOptions {
 // planted, a pipe) is removed and a fresh file made, so the bytes only ever go into a new
 // regular file of the writer's own, and none is removed or truncated while another writer
 // fills it. Each save then leaves a whole file; the last rename wins.
+//
+// A target under the data folder this process locked is not written once that folder has
+// been moved or replaced (mayWriteUnderHeldFolder). While open, the temporary file is
+// entered in TemporaryFiles, so a close cut short removes it.
 //
 // Until commit succeeds the target is untouched; a writer destroyed or discarded before
 // that removes its temporary file. Reasons are one line each (error may be null; untouched
@@ -70,6 +74,7 @@ private:
     std::filesystem::path temporary_;
     AtomicWriteOptions options_;
     int fd_ = -1;
+    int entered_ = -1;  // the temporary file's slot in TemporaryFiles
 };
 
 // Replaces the whole file at path with bytes through an AtomicFileWriter: written beside

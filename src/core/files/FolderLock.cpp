@@ -3,12 +3,16 @@
 #include "core/Failure.h"
 #include "core/files/FileDescriptorIo.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace ostrel::core {
 namespace {
@@ -16,6 +20,32 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string systemMessage(int code) { return std::system_category().message(code); }
+
+// The folder writes are guarded under: set by guardWrites at start-up, before other threads
+// write, and then only read (signal handlers too), so plain storage behind one flag.
+struct WriteGuard {
+    char folder[PATH_MAX]{};
+    std::size_t length = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+WriteGuard writeGuard;
+// Release on arming, acquire on reading: a reader that sees it armed sees the folder.
+std::atomic<bool> writeGuardArmed{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// Whether path (length bytes) lies under the guarded folder and that is gone from its path.
+bool replacedUnder(const char* path, std::size_t length) noexcept {
+    if (!writeGuardArmed.load(std::memory_order_acquire)) {
+        return false;
+    }
+    const WriteGuard& guard = writeGuard;
+    if (length <= guard.length || std::memcmp(path, guard.folder, guard.length) != 0 || path[guard.length] != '/') {
+        return false;
+    }
+    struct stat now {};
+    return ::stat(guard.folder, &now) != 0 || now.st_dev != guard.device || now.st_ino != guard.inode;
+}
 
 struct flock wholeFile(short type) {
     struct flock lock {};
@@ -48,6 +78,28 @@ std::string unwritable(const fs::path& folder) {
     return reason.empty() ? reason : folder.string() + " " + reason;
 }
 
+// Like create_directories, but each folder made is the user's alone (0700, less the umask),
+// as per-user data folders are; folders that exist keep their modes.
+bool makeFolders(const fs::path& folder, std::string* error) {
+    std::vector<fs::path> missing;
+    for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+        struct stat status {};
+        if (::stat(at.c_str(), &status) == 0) {
+            break;
+        }
+        missing.push_back(at);
+        if (at == at.parent_path()) {
+            break;
+        }
+    }
+    for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
+        if (::mkdir(at->c_str(), 0700) != 0 && errno != EEXIST) {
+            return fail(error, "it cannot be made (" + systemMessage(errno) + ")");
+        }
+    }
+    return true;
+}
+
 // The folder, made when missing. What it fails for is looked at first, so a folder that
 // cannot be made leaves nothing made on the way.
 bool prepareFolder(const fs::path& folder, std::string* error) {
@@ -69,12 +121,7 @@ bool prepareFolder(const fs::path& folder, std::string* error) {
     if (const std::string reason = unwritable(above.empty() ? fs::path(".") : above); !reason.empty()) {
         return fail(error, "it cannot be made: " + reason);
     }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        return fail(error, "it cannot be made (" + ec.message() + ")");
-    }
-    return true;
+    return makeFolders(folder, error);
 }
 
 // The process that holds the lock file's lock, without making the file; 0 when none does.
@@ -104,6 +151,9 @@ std::string unopenable(const fs::path& path, int code) {
 }  // namespace
 
 FolderLock::~FolderLock() {
+    if (guarding_) {
+        writeGuardArmed.store(false, std::memory_order_release);
+    }
     if (fileFd_ >= 0) {
         ::close(fileFd_);  // releases the lock
     }
@@ -121,6 +171,7 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
         return Outcome::Unusable;
     }
     const fs::path path = folder / kFileName;
+    folder_ = folder;
     if (lockFolder(folder) == Outcome::HeldByOther) {
         holderPid_ = holderOf(path);
         return Outcome::HeldByOther;
@@ -142,6 +193,11 @@ FolderLock::Outcome FolderLock::lockFolder(const fs::path& folder) {
     while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (result == 0) {
+        struct stat status {};
+        if (::fstat(fd, &status) == 0) {
+            device_ = status.st_dev;
+            inode_ = status.st_ino;
+        }
         folderFd_ = fd;
         return Outcome::Held;
     }
@@ -163,6 +219,13 @@ FolderLock::Outcome FolderLock::lockFile(const fs::path& path, std::string* erro
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         fail(error, path.string() + " is not a regular file");
+        return Outcome::Failed;
+    }
+    // Another name of the same file may be any file of the user's, which the process
+    // number would overwrite.
+    if (status.st_nlink > 1) {
+        ::close(fd);
+        fail(error, path.string() + " has more than one name (a hard link)");
         return Outcome::Failed;
     }
     // The holder may end between the refused lock and the question who holds it: then
@@ -193,6 +256,51 @@ FolderLock::Outcome FolderLock::lockFile(const fs::path& path, std::string* erro
     // Held by another, or taken and given up again three times over: someone else is busy with it.
     ::close(fd);
     return Outcome::HeldByOther;
+}
+
+void FolderLock::guardWrites() {
+    if (!held()) {
+        return;
+    }
+    struct stat status {};
+    if (folderFd_ < 0 && ::stat(folder_.c_str(), &status) == 0) {
+        device_ = status.st_dev;
+        inode_ = status.st_ino;
+    }
+    std::string folder = folder_.string();
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    if (folder.size() >= sizeof writeGuard.folder) {
+        return;  // no path under it can be opened either
+    }
+    writeGuardArmed.store(false, std::memory_order_release);
+    std::memcpy(writeGuard.folder, folder.c_str(), folder.size() + 1);
+    writeGuard.length = folder.size();
+    writeGuard.device = device_;
+    writeGuard.inode = inode_;
+    writeGuardArmed.store(true, std::memory_order_release);
+    guarding_ = true;
+}
+
+bool mayWriteUnderHeldFolder(const fs::path& path, std::string* error) {
+    if (!replacedUnder(path.c_str(), path.native().size())) {
+        return true;
+    }
+    return fail(error, "the data folder " + std::string(writeGuard.folder) +
+                           " is no longer the one this copy of Ostrel locked (it was moved or replaced while Ostrel "
+                           "ran), so nothing more is written into it");
+}
+
+bool heldFolderReplacedUnder(const char* path) noexcept { return replacedUnder(path, std::strlen(path)); }
+
+bool createFoldersToWrite(const fs::path& folder, std::string* error) {
+    if (!mayWriteUnderHeldFolder(folder, error)) {
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return !ec || fail(error, "cannot create folder " + folder.string() + ": " + ec.message());
 }
 
 }  // namespace ostrel::core

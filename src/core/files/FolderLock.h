@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 
 namespace ostrel::core {
 
@@ -41,6 +42,12 @@ public:
     long holderPid() const { return holderPid_; }
     bool held() const { return fileFd_ >= 0; }
 
+    // From now on, for the life of this object, nothing in the process writes under the
+    // folder's path (mayWriteUnderHeldFolder says no) once the folder there is no longer
+    // the one locked: it was moved away or replaced, and the lock guards it no more.
+    // Held only; start-up, before any other thread writes.
+    void guardWrites();
+
     // The name of the lock file in the folder.
     static constexpr const char* kFileName = "ostrel.lock";
 
@@ -52,6 +59,23 @@ private:
     int folderFd_ = -1;
     int fileFd_ = -1;
     long holderPid_ = 0;
+    std::filesystem::path folder_;
+    // The locked folder itself, told from another later put at its path.
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    bool guarding_ = false;
 };
+
+// Whether path may be written: true unless it lies under the folder a FolderLock guards
+// (by its path as given, textually) and the folder at that path is no longer the locked
+// one. The reason names the folder. Any thread; one stat(2) for a path in the folder.
+[[nodiscard]] bool mayWriteUnderHeldFolder(const std::filesystem::path& path, std::string* error);
+
+// The same question for a signal handler: no allocation, no lock. path is zero-terminated.
+bool heldFolderReplacedUnder(const char* path) noexcept;
+
+// Creates folder and its missing parents, as std::filesystem::create_directories does,
+// when mayWriteUnderHeldFolder allows it.
+[[nodiscard]] bool createFoldersToWrite(const std::filesystem::path& folder, std::string* error);
 
 }  // namespace ostrel::core

@@ -1,6 +1,7 @@
 #include "core/log/FileSink.h"
 
 #include "core/files/FileDescriptorIo.h"
+#include "core/files/FolderLock.h"
 #include "core/files/PathSuffix.h"
 #include "core/log/UtcTime.h"
 
@@ -15,12 +16,16 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
     const std::filesystem::path parent = path_.parent_path();
     if (!parent.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(parent, ignored);
+        (void)createFoldersToWrite(parent, nullptr);
     }
 }
 
 void FileSink::write(const LogRecord& record) {
+    std::string replaced;
+    if (!mayWriteUnderHeldFolder(path_, &replaced)) {
+        writeToStandardError(record, replaced);
+        return;
+    }
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path_, ec);
     if (!ec && size >= maxBytes_) {
@@ -35,6 +40,20 @@ void FileSink::write(const LogRecord& record) {
     const std::string text = formatLogLine(record);
     writeAll(fd, text.data(), text.size());
     ::close(fd);
+}
+
+void FileSink::writeToStandardError(const LogRecord& record, const std::string& reason) {
+    if (!toldOfReplacedFolder_) {
+        toldOfReplacedFolder_ = true;
+        LogRecord notice = record;
+        notice.level = LogLevel::ERROR;
+        notice.category = "app";
+        notice.message = reason + "; the log goes to the standard error from now on";
+        const std::string text = formatLogLine(notice);
+        writeAll(STDERR_FILENO, text.data(), text.size());
+    }
+    const std::string text = formatLogLine(record);
+    writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
 // Each step ignores its own failure: a missing older file is normal.

@@ -12,6 +12,8 @@ namespace ostrel::core {
 // file of maxBytes or more becomes path.1, path.1 becomes path.2 and so on up to
 // path.<keepFiles>, whose old content is dropped. The file is opened and closed for every
 // record, so others may delete or truncate it at any time. Failures lose records silently.
+// Once the data folder this process locked is no longer at its path, records go to the
+// standard error instead, after one ERROR that says why: never into a folder not held.
 class FileSink final : public LogSink {
 public:
     // Creates the folder of path; never throws for it.
@@ -22,10 +24,12 @@ public:
 
 private:
     void rotate();
+    void writeToStandardError(const LogRecord& record, const std::string& reason);
 
     std::filesystem::path path_;
     std::uint64_t maxBytes_;
     unsigned keepFiles_;
+    bool toldOfReplacedFolder_ = false;
 };
 
 // The text of one record, each line ending in one line feed: the first line, then for

@@ -100,15 +100,19 @@ std::int64_t currentLogTime() noexcept {
     return static_cast<std::int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
 }
 
-std::string threadTag() {
+unsigned threadTagNumber() noexcept {
     const auto id = static_cast<std::uint32_t>(::gettid());
     std::uint64_t hash = 14695981039346656037ull;
     for (int shift = 0; shift < 32; shift += 8) {
         hash ^= (id >> shift) & 0xffu;
         hash *= 1099511628211ull;
     }
+    return static_cast<unsigned>(hash & 0xffffu);
+}
+
+std::string threadTag() {
     char text[8];
-    std::snprintf(text, sizeof text, "%04zx", static_cast<std::size_t>(hash & 0xffffu));
+    std::snprintf(text, sizeof text, "%04x", threadTagNumber());
     return text;
 }
 

@@ -43,6 +43,8 @@ std::int64_t currentLogTime() noexcept;
 
 // The calling thread's tag: FNV-1a of its kernel thread id, low 16 bits, as "%04zx".
 std::string threadTag();
+// The same tag as a number: no allocation, so a signal handler may call it.
+unsigned threadTagNumber() noexcept;
 
 // The process-wide logger and flight recorder: passes records to its sinks and keeps
 // the 64 newest steps. Any thread but the audio thread. One mutex guards all state and

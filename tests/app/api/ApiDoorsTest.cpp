@@ -6,6 +6,7 @@
 #include "app/settings/SettingsBridge.h"
 #include "core/settings/SettingsRegistry.h"
 #include "core/settings/SettingsStore.h"
+#include "support/AnotherUser.h"
 #include "support/TempDir.h"
 
 #include <netinet/in.h>
@@ -190,3 +191,39 @@ TEST(ApiDoorSwitchTest, ATokenThatCannotBeSavedKeepsTheControlApiClosedAndSaysWh
         token);
     EXPECT_EQ(noteOf(doors.settings, "api.enabled"), "");
 }
+
+// Regression: a settings file that was another user's, so that user could read the token
+// in it whatever its mode, had the error logged, and the Control API opened all the same.
+TEST(ApiDoorSwitchTest, ATokenFileThatIsAnotherUsersKeepsTheControlApiClosedAndSaysWhy) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root may give a file to another user";
+    }
+    Doors doors;
+    const int port = freePort(SOCK_STREAM);
+    ASSERT_TRUE(doors.settings.setValue("api.port", port));
+    ASSERT_TRUE(doors.settings.setValue("api.osc.port", freePort(SOCK_DGRAM)));
+    ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
+    ASSERT_TRUE(doors.server->running());
+    // As at start with such a file: a save would replace it with one of the owner's.
+    const std::filesystem::path file = doors.dir / "settings.json";
+    ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+    applyDoorSettings(*doors.server, *doors.osc, doors.settings, doors.log.logger);
+    EXPECT_FALSE(doors.server->running());
+    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
+    const std::string reason = "it is the file of another user, who can read it";
+    EXPECT_EQ(doors.logged("the settings file that holds the API token cannot be made yours alone (" + reason +
+                           "), so other users could read the token; the Control API stays closed until it can be"),
+              1);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
+              QStringLiteral("The settings file that holds the API token cannot be made yours alone (%1), so other "
+                             "users could read the token; the Control API stays closed until it can be. Make the "
+                             "file yours, then switch the server off and on again.")
+                  .arg(QString::fromStdString(reason)));
+
+    // The file the owner's again: the door opens.
+    ASSERT_EQ(::chown(file.c_str(), ::geteuid(), ::getegid()), 0);
+    applyDoorSettings(*doors.server, *doors.osc, doors.settings, doors.log.logger);
+    EXPECT_TRUE(doors.server->running());
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"), "");
+}
+

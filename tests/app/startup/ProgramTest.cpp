@@ -6,6 +6,7 @@
 #include "app/startup/Application.h"
 #include "app/startup/CommandLineOptions.h"
 #include "core/BuildInfo.h"
+#include "support/AnotherUser.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -232,13 +233,13 @@ TEST(ProgramRunTest, ANegativeQuitTimeQuitsAtOnceInTheEqualsForm) {
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
 }
 
-TEST(ProgramRunTest, AnEmptyDataDirFallsBackToTheXdgDataFolder) {
+TEST(ProgramRunTest, WithoutDataDirTheXdgDataFolderIsUsed) {
     TempDir dir;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("APPDATA");
     environment.insert("XDG_DATA_HOME", qPath(dir / "xdg"));
     const QString picture = qPath(dir / "window.png");
-    const ProgramRun run = runProgram({"--data-dir", "", "--demo-error", "--screenshot", picture}, environment);
+    const ProgramRun run = runProgram({"--demo-error", "--screenshot", picture}, environment);
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     const QStringList messages = logMessages(qPath(dir / "xdg" / "Ostrel" / "Ostrel"));
     ASSERT_FALSE(messages.isEmpty());
@@ -759,8 +760,10 @@ struct RefusedStart {
     const char* data;  // under the test's folder
     std::function<void(const std::filesystem::path& dir)> arrange;
     int exitCode;
-    const char* said;  // the program's last line, "{dir}" for the test's folder
+    std::string said;  // the program's last line, "{dir}" for the test's folder
     bool asSomeoneElse = false;  // no file mode keeps root out: the start is nobody's
+    // The command line, "{dir}" for the test's folder; empty: the data folder and a quit.
+    QStringList arguments = {};
 };
 
 void writeOnly(const std::filesystem::path& path, int mode) {
@@ -773,41 +776,58 @@ void writeOnly(const std::filesystem::path& path, int mode) {
 // Regression: a data folder that was a file, or that nobody could write, gave exit code 0
 // and not a word anywhere; with its lock file a link, a folder or one that could not be
 // opened for writing, a copy ran unlocked beside the first, only a WARN in the log saying so.
+// Then a lock file with a second name had that file overwritten with the process number;
+// an empty --data-dir meant the default folder, and one without a value made the default
+// folder and its lock before the usage error.
 TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsCodeAndWritesNothing) {
     using std::filesystem::path;
-    const char* cannotUse = "Ostrel cannot use ";
-    const std::string cannotLock =
-        "Ostrel cannot lock its data folder {dir}/data against a second copy, so it does not start: "
-        "{dir}/data/ostrel.lock";
+    const auto cannotUse = [](const std::string& why) { return "Ostrel cannot use " + why; };
+    const auto cannotLock = [](const std::string& why) {
+        return "Ostrel cannot lock its data folder {dir}/data against a second copy, so it does not start: "
+               "{dir}/data/ostrel.lock" + why;
+    };
+    const std::string emptyName =
+        "Ostrel cannot use an empty --data-dir as its data folder: name a folder, or leave the option out for the "
+        "usual one.";
     const auto lockFile = [](const std::function<void(const path&)>& make) {
         return [make](const path& dir) {
             writeOnly(dir / "data", 0777);
             make(dir / "data" / "ostrel.lock");
         };
     };
+    const auto nothing = [](const path&) {};
     const std::vector<RefusedStart> cases = {
         {"a file", "data", [](const path& dir) { writeFile(dir / "data", "x"); }, 5,
-         "{dir}/data as its data folder: it is not a folder."},
+         cannotUse("{dir}/data as its data folder: it is not a folder.")},
         {"a folder nobody may write", "data", [](const path& dir) { writeOnly(dir / "data", 0555); }, 5,
-         "{dir}/data as its data folder: it cannot be written (Permission denied).", true},
+         cannotUse("{dir}/data as its data folder: it cannot be written (Permission denied)."), true},
         {"inside a file", "file/more/data", [](const path& dir) { writeFile(dir / "file", "x"); }, 5,
-         "{dir}/file/more/data as its data folder: it cannot be made: {dir}/file is not a folder."},
+         cannotUse("{dir}/file/more/data as its data folder: it cannot be made: {dir}/file is not a folder.")},
         {"in a folder nobody may write", "shut/more/data", [](const path& dir) { writeOnly(dir / "shut", 0555); }, 5,
-         "{dir}/shut/more/data as its data folder: it cannot be made: {dir}/shut cannot be written (Permission "
-         "denied).",
+         cannotUse("{dir}/shut/more/data as its data folder: it cannot be made: {dir}/shut cannot be written "
+                   "(Permission denied)."),
          true},
         {"a lock that is a link", "data",
          lockFile([](const path& lock) { std::filesystem::create_symlink(lock.parent_path() / "elsewhere", lock); }), 6,
-         " is a symbolic link."},
+         cannotLock(" is a symbolic link.")},
         {"a lock that is a folder", "data", lockFile([](const path& lock) { std::filesystem::create_directory(lock); }),
-         6, " is a folder."},
+         6, cannotLock(" is a folder.")},
         {"a lock that is a pipe", "data", lockFile([](const path& lock) { makeFifo(lock); }), 6,
-         " is not a regular file."},
+         cannotLock(" is not a regular file.")},
         {"a lock nobody may write", "data", lockFile([](const path& lock) {
              writeFile(lock, "1\n");
              std::filesystem::permissions(lock, std::filesystem::perms(0444));
          }),
-         6, " cannot be opened for writing (Permission denied).", true},
+         6, cannotLock(" cannot be opened for writing (Permission denied)."), true},
+        {"a lock that is a hard link", "data", lockFile([](const path& lock) {
+             writeFile(lock.parent_path().parent_path() / "precious", "the user's own words\n");
+             std::filesystem::create_hard_link(lock.parent_path().parent_path() / "precious", lock);
+         }),
+         6, cannotLock(" has more than one name (a hard link).")},
+        {"an empty data-dir", "data", nothing, 5, emptyName, false, {"--data-dir", "", "--quit-after-ms", "0"}},
+        {"an empty data-dir joined", "data", nothing, 5, emptyName, false, {"--data-dir=", "--quit-after-ms", "0"}},
+        {"a data-dir without its value", "data", nothing, 1, "Ostrel: Missing value after '--data-dir'.", false,
+         {"--quit-after-ms", "0", "--data-dir"}},
     };
     const std::unique_ptr<CopiesForAnotherUser> nobody = mayActAsAnotherUser() ? programForAnotherUser() : nullptr;
     ASSERT_TRUE(nobody == nullptr || nobody->problem().empty()) << nobody->problem();
@@ -818,14 +838,19 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
         ASSERT_EQ(whyAnotherUserCannotReach(dir.path()), "");
         c.arrange(dir.path());
         const QStringList before = contentsOf(qPath(dir.path()));
-        const ProgramRun run =
-            runProgram({"--data-dir", qPath(dir / c.data), "--quit-after-ms", "0"},
-                       QProcessEnvironment::systemEnvironment(), c.asSomeoneElse ? nobody.get() : nullptr);
+        // The usual folder lies in the test's folder too, so nothing may be made there either.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("APPDATA");
+        environment.insert("XDG_DATA_HOME", qPath(dir / "xdg"));
+        QStringList arguments = c.arguments;
+        if (arguments.isEmpty()) {
+            arguments = {"--data-dir", qPath(dir / c.data), "--quit-after-ms", "0"};
+        }
+        const ProgramRun run = runProgram(arguments, environment, c.asSomeoneElse ? nobody.get() : nullptr);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.output.toStdString();
         // Qt may say something of its own first; the program's word is the last line.
-        const QString said = QString::fromStdString((c.exitCode == 5 ? cannotUse : cannotLock) + std::string(c.said));
         EXPECT_EQ(run.output.trimmed().split(u'\n').last().toStdString(),
-                  QString(said).replace("{dir}", qPath(dir.path())).toStdString());
+                  QString::fromStdString(c.said).replace("{dir}", qPath(dir.path())).toStdString());
         EXPECT_EQ(contentsOf(qPath(dir.path())), before) << "something was written";
     }
 }
@@ -865,6 +890,32 @@ TEST(ProgramSettingsTest, ASettingsFileHoldingTheTokenIsMadeTheOwnersAloneAtStar
     EXPECT_TRUE(logMessages(data).contains("INFO [settings] " + data +
                                            "/settings.json holds the API token and other users could read it; it is "
                                            "now yours alone (mode 0600)"));
+}
+
+// Regression: a settings file of another user's, who can read the token in it whatever its
+// mode, had an error logged at start, and the Control API opened all the same.
+TEST(ProgramSettingsTest, ATokenFileThatIsAnotherUsersKeepsTheControlApiClosed) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may give a file to another user";
+    }
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    QDir().mkpath(data);
+    writeBytes(data + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2, "api.token": "0123456789abcdef0123456789abcdef"}})")
+                   .arg(freePort(SOCK_STREAM))
+                   .arg(freePort(SOCK_DGRAM))
+                   .toUtf8());
+    ASSERT_EQ(::chown((dir / "data" / "settings.json").c_str(), kNobody, kNobody), 0);
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    const QStringList messages = logMessages(data);
+    EXPECT_TRUE(messages.contains(
+        "ERROR [api_server] the settings file that holds the API token cannot be made yours alone (it is the file of "
+        "another user, who can read it), so other users could read the token; the Control API stays closed until it "
+        "can be"))
+        << messages.join('\n').toStdString();
+    EXPECT_EQ(indexMatching(messages, "Control API is listening"), -1) << messages.join('\n').toStdString();
 }
 
 // Regression: a demonstration switched the metronome on in the user's settings file.
@@ -937,20 +988,26 @@ public:
     void send(const std::string& method, const nlohmann::json& params = nlohmann::json::object()) {
         send({{method, params}});
     }
-    // The next reply's result; a busy machine may take longer than one read's guard.
-    nlohmann::json result() {
+    // The next reply, whatever it says; a busy machine may take longer than one read's guard.
+    nlohmann::json reply() {
         const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
         std::optional<std::string> reply;
         while (!(reply = client_->readReply()) && std::chrono::steady_clock::now() < guard) {
         }
-        const nlohmann::json parsed = nlohmann::json::parse(reply.value_or("{}"));
-        EXPECT_TRUE(parsed.contains("result")) << reply.value_or("no reply");
+        return nlohmann::json::parse(reply.value_or("{}"));
+    }
+    // The next reply's result.
+    nlohmann::json result() {
+        const nlohmann::json parsed = reply();
+        EXPECT_TRUE(parsed.contains("result")) << parsed.dump();
         return parsed.value("result", nlohmann::json::object());
     }
     nlohmann::json call(const std::string& method, const nlohmann::json& params = nlohmann::json::object()) {
         send(method, params);
         return result();
     }
+
+    QProcess& process() { return program_; }
 
 private:
     std::string token_;
@@ -1010,4 +1067,125 @@ TEST(ProgramDoorsTest, PlayAfterAnEditAnswersAtOnceAndPlaysWhileTheSongStillRend
         ASSERT_LT(std::chrono::steady_clock::now(), guard + std::chrono::minutes(3)) << "the render never ended";
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+// Regression: a data folder made with the usual umask was 0755, so another user could
+// enter it and open the settings' temporary file, token and all.
+TEST(ProgramDataFolderTest, TheFoldersTheProgramMakesAreTheUsersAloneAndOnesThatExistKeepTheirModes) {
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const ProgramRun run = runProgram({"--data-dir", qPath(dir / "made" / "data"), "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(std::filesystem::status(dir.path()).permissions(), std::filesystem::perms(0755));
+    EXPECT_EQ(std::filesystem::status(dir / "made").permissions(), std::filesystem::perms(0700));
+    EXPECT_EQ(std::filesystem::status(dir / "made" / "data").permissions(), std::filesystem::perms(0700));
+}
+
+// Regression: the name's byte that is not UTF-8 became U+FFFD, so the program kept its files
+// in another folder than the one named.
+TEST(ProgramDataFolderTest, ADataFolderNamedWithAByteThatIsNotUtf8IsThatFolder) {
+    TempDir dir;
+    const std::filesystem::path named = dir.path() / "caf\xe9";
+    // A shell passes the byte as it is; QProcess would pass the text's UTF-8.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    useOffscreenEnvironment(environment);
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start("/bin/sh", {"-c", R"sh(exec "$0" --data-dir "$1/$(printf 'caf\351')" --quit-after-ms 0)sh",
+                              QStringLiteral(OSTREL_PROGRAM), qPath(dir.path())});
+    ASSERT_TRUE(program.waitForFinished(120000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
+    EXPECT_TRUE(std::filesystem::is_regular_file(named / "ostrel.lock"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(named / "logs" / "ostrel.log"));
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        entries.push_back(entry.path().filename().native());
+    }
+    EXPECT_EQ(entries, std::vector<std::string>{"caf\xe9"});
+    const std::string log = readFile(named / "logs" / "ostrel.log");
+    EXPECT_NE(log.find("WARN [app] the data folder's name is not valid UTF-8, so it keeps no themes or patches "
+                       "this run, and projects, exports and samples go to "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("INFO [app] Ostrel closed"), std::string::npos) << log;
+}
+
+// Regression: with the data folder renamed away and a new one made at its path, the next
+// export made exports/, logs/ and crashes/ in the new folder, which no lock held.
+TEST(ProgramDataFolderTest, AFolderReplacedWhileTheProgramRunsIsNotWrittenAndTheLogSaysWhy) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    std::filesystem::rename(dir / "data", dir / "moved");
+    std::filesystem::create_directory(dir / "data");
+
+    program.send("project.renderToWav");
+    EXPECT_TRUE(program.reply().contains("error"));
+    const QRegularExpression refused("ERROR \\[project\\] the export was not written: the data folder .* is no "
+                                     "longer the one this copy of Ostrel locked");
+    QString output;
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!output.contains(refused) && std::chrono::steady_clock::now() < guard) {
+        program.process().waitForReadyRead(100);
+        output += QString::fromUtf8(program.process().readAll());
+    }
+    EXPECT_TRUE(output.contains(refused)) << output.toStdString();
+    const QString notice = "ERROR [app] the data folder " + data +
+                           " is no longer the one this copy of Ostrel locked (it was moved or replaced while Ostrel "
+                           "ran), so nothing more is written into it; the log goes to the standard error from now on";
+    EXPECT_TRUE(output.contains(notice)) << output.toStdString();
+    EXPECT_EQ(contentsOf(data), QStringList()) << "something was written into the new folder";
+}
+
+// Regression: a close cut short during an export left the export's temporary file, hundreds
+// of megabytes, and the log ended "Ostrel closed" as after a close. The program is stopped
+// while it writes the export, and two signals to close wait for it: the second cuts the
+// close short as the time limit does.
+TEST(ProgramSignalsTest, ACloseCutShortRemovesTheExportItWasWritingAndSaysSo) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    // Four minutes of song at the slowest tempo: a long write.
+    const std::string track = program.call("tracks.add")["id"];
+    program.call("project.setTempo", {{"bpm", 20.0}});
+    for (int pattern = 0; pattern < 5; ++pattern) {
+        program.call("tracks.addPattern", {{"id", track}});
+    }
+    program.call("project.renderToWav");
+
+    const auto pid = static_cast<pid_t>(program.process().processId());
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    const auto writing = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "data" / "exports")) {
+            if (entry.path().extension() == ".tmp") {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!std::filesystem::exists(dir / "data" / "exports") || !writing()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the export never started writing";
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(pid, SIGSTOP);
+    ASSERT_TRUE(writing()) << "the export ended before the program was stopped";
+    ::kill(pid, SIGINT);
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(program.process().waitForFinished(120000));
+    EXPECT_EQ(program.process().exitStatus(), QProcess::CrashExit);
+
+    EXPECT_EQ(contentsOf(qPath(dir / "data" / "exports")), QStringList());
+    const QStringList messages = logMessages(data);
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_TRUE(QRegularExpression("^ERROR \\[app\\] the close was cut short by a second signal to close; lost, its "
+                                   "unfinished file removed: writing " +
+                                   QRegularExpression::escape(data) + "/exports/[^/]+\\.wav$")
+                    .match(messages.last())
+                    .hasMatch())
+        << messages.join('\n').toStdString();
+    EXPECT_FALSE(messages.contains("INFO [app] Ostrel closed"));
 }

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <tuple>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,7 +30,7 @@ using namespace ostrel::test;
 
 namespace {
 
-QString dataDirOf(std::vector<const char*> arguments) {
+DataDirArgument dataDirOf(std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "ostrel");
     return dataDirArgument(static_cast<int>(arguments.size()), arguments.data());
 }
@@ -73,14 +75,28 @@ struct LiveFixture {
 
 }  // namespace
 
-TEST(DataFolderTest, TheOptionIsFoundInBothFormsBeforeParsing) {
-    EXPECT_EQ(dataDirOf({"--data-dir", "/d/one"}), "/d/one");
-    EXPECT_EQ(dataDirOf({"--data-dir=/d/one"}), "/d/one");
-    EXPECT_EQ(dataDirOf({"--theme", "dark", "--data-dir=/d/one", "--data-dir", "/d/two"}), "/d/one");
-    for (std::vector<const char*> empty : {std::vector<const char*>{"--data-dir", ""}, {"--data-dir="}, {"--data-dir"},
-                                           {"--data-directory", "/d"}, {}}) {
-        EXPECT_EQ(dataDirOf(empty), "") << empty.size();
+// Regression: a byte that is not UTF-8 became U+FFFD and so named another folder; an empty
+// value and a missing one both meant the default folder.
+TEST(DataFolderTest, TheOptionIsFoundInBothFormsBeforeParsingAsItsBytes) {
+    using Kind = DataDirArgument::Kind;
+    const std::tuple<std::vector<const char*>, Kind, std::string> cases[] = {
+        {{"--data-dir", "/d/one"}, Kind::Given, "/d/one"},
+        {{"--data-dir=/d/one"}, Kind::Given, "/d/one"},
+        {{"--theme", "dark", "--data-dir=/d/one", "--data-dir", "/d/two"}, Kind::Given, "/d/one"},
+        {{"--data-dir", "/d/caf\xe9"}, Kind::Given, "/d/caf\xe9"},
+        {{"--data-dir", ""}, Kind::Empty, ""},
+        {{"--data-dir="}, Kind::Empty, ""},
+        {{"--data-dir"}, Kind::MissingValue, ""},
+        {{"--data-directory", "/d"}, Kind::Absent, ""},
+        {{}, Kind::Absent, ""},
+    };
+    for (const auto& [arguments, kind, value] : cases) {
+        const DataDirArgument found = dataDirOf(arguments);
+        EXPECT_EQ(found.kind, kind) << arguments.size();
+        EXPECT_EQ(found.value.native(), value);
     }
+    EXPECT_EQ(dataFolderPath(dataDirOf({"--data-dir", "/d/caf\xe9"}), {}).native(), "/d/caf\xe9");
+    EXPECT_EQ(dataFolderPath(dataDirOf({"--data-dir="}), {"", "/xdg", "/home/ada"}).native(), "/xdg/Ostrel/Ostrel");
 }
 
 // Regression: without APPDATA the folder was "home/AppData/Roaming", a folder of another system.

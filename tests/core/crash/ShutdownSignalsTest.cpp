@@ -1,13 +1,20 @@
 #include "core/crash/ShutdownSignals.h"
 
+#include "core/files/AtomicWriter.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <poll.h>
 #include <unistd.h>
 
 using namespace ostrel::core;
+using namespace ostrel::test;
 
 namespace {
 
@@ -52,15 +59,32 @@ TEST(ShutdownSignalsDeathTest, AHangUpIsARequestToCloseUnlessItWasIgnoredAtStart
 
 // Regression: with the close blocked (a save waiting for another program's file), SIGTERM
 // could not end the program. The child never closes; without the limit it would give up
-// by itself after a minute, exiting with 4.
-TEST(ShutdownSignalsDeathTest, AProcessThatHasNotClosedInTimeEndsByTheSignalItWasAskedWith) {
-    const auto run = [] {
+// by itself after a minute, exiting with 4. Then: the limit left the file being written
+// half done, as "song.wav.tmp", and the log said nothing of it.
+TEST(ShutdownSignalsDeathTest, AProcessThatHasNotClosedInTimeEndsByTheSignalItWasAskedWithAndLeavesNoHalfFile) {
+    TempDir dir;
+    const std::filesystem::path log = dir / "logs" / "ostrel.log";
+    const auto run = [&] {
         (void)ShutdownSignals::install();
+        ShutdownSignals::setLogFile(log);
+        std::filesystem::create_directories(log.parent_path());
+        AtomicFileWriter song;
+        if (!song.open(dir / "song.wav", nullptr) || !song.write("RIFF", nullptr)) {
+            std::_Exit(5);
+        }
         std::raise(SIGTERM);
         for (int wait = 0; wait < 600; ++wait) {
             ::usleep(100000);
         }
         std::_Exit(4);
     };
-    EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGTERM), "did not close in time");
+    EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGTERM),
+                "did not close in time(.|\n)*ERROR \\[app\\] the close was cut short by its limit of 5 s");
+    EXPECT_FALSE(std::filesystem::exists(dir / "song.wav.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "song.wav"));
+    const std::string line = readFile(log);
+    EXPECT_THAT(line, ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\\.[0-9]{3}Z ERROR \\[app\\] the close "
+                                              "was cut short by its limit of 5 s; lost, its unfinished file removed: "
+                                              "writing " +
+                                              (dir / "song.wav").string() + "  \\(thread [0-9a-f]{4}\\)\n"));
 }

@@ -1,5 +1,6 @@
 #include "core/files/AtomicWriter.h"
 
+#include "support/AnotherUser.h"
 #include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
@@ -7,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -147,6 +150,68 @@ TEST(AtomicWriterModeTest, AGivenModeHoldsForNewAndReplacedFiles) {
     ::chmod((dir / "secret").c_str(), 0666);
     ASSERT_TRUE(writeFileAtomically(dir / "secret", "two", nullptr, AtomicWriteOptions{0600}));
     EXPECT_EQ(modeOf(dir / "secret"), 0600u);
+}
+
+// Whether another user (nobody) may open path for reading, tried in a child that becomes it.
+static bool anotherUserOpens(const fs::path& path) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        becomeAnotherUser();
+        ::_exit(::open(path.c_str(), O_RDONLY | O_CLOEXEC) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != kCouldNotBecomeAnotherUser);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Regression: the temporary file of a save that holds a secret was made 0644 and given its
+// 0600 only before the rename, so another user could open it in between and read all of it.
+TEST(AtomicWriterModeTest, TheTemporaryFileHasItsFinalModeFromItsCreationSoNoOtherUserOpensIt) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may act as another user";
+    }
+    struct Case {
+        const char* name;
+        int mode;
+        std::function<void(const fs::path& target)> arrange;
+    };
+    const auto withMode = [](const char* name, unsigned mode) {
+        return [name, mode](const fs::path& target) {
+            const fs::path file = target.parent_path() / name;
+            writeFile(file, "old");
+            ::chmod(file.c_str(), mode);
+        };
+    };
+    const Case cases[] = {
+        {"a secret in a new file", 0600, [](const fs::path&) {}},
+        {"a secret over a file others may read", 0600, withMode("settings.json", 0644)},
+        {"a secret over a leftover temporary file others may read", 0600, withMode("settings.json.tmp", 0666)},
+        {"the mode of a replaced file of the owner's alone", AtomicWriteOptions::kKeepMode,
+         withMode("settings.json", 0600)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        fs::permissions(dir.path(), fs::perms(0755));  // others may enter, as with the usual umask
+        ASSERT_EQ(whyAnotherUserCannotReach(dir.path()), "");
+        writeFile(dir / "public", "x");
+        ::chmod((dir / "public").c_str(), 0644);
+        ASSERT_TRUE(anotherUserOpens(dir / "public")) << "the test cannot tell a private file from another";
+
+        const fs::path target = dir / "settings.json";
+        c.arrange(target);
+        AtomicFileWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.open(target, &error, AtomicWriteOptions{c.mode})) << error;
+        EXPECT_EQ(modeOf(dir / "settings.json.tmp"), 0600u) << "before its first byte";
+        EXPECT_FALSE(anotherUserOpens(dir / "settings.json.tmp"));
+        ASSERT_TRUE(writer.write(R"({"api.token": "0123456789abcdef"})", &error));
+        EXPECT_FALSE(anotherUserOpens(dir / "settings.json.tmp"));
+        ASSERT_TRUE(writer.commit(&error)) << error;
+        EXPECT_EQ(modeOf(target), 0600u);
+        EXPECT_FALSE(anotherUserOpens(target));
+    }
 }
 
 // Regression: a target that was a link became a plain file and its end kept the old bytes.
