@@ -395,7 +395,7 @@ Panel {
                     const last = Math.ceil(root.viewStart + root.visibleBeats);
                     const barPx = root.ppb * 4;
                     const labelEvery = barPx >= 44 ? 1 : barPx >= 22 ? 2 : 4;
-                    ctx.font = "11px \"" + theme.fontFamily + "\", sans-serif";
+                    ctx.font = fontOf(11);
                     ctx.textBaseline = "middle";
                     ctx.lineWidth = 1;
                     for (let b = first; b <= last; ++b) {
@@ -716,7 +716,8 @@ Panel {
 
                 objectName: "hScrollBar"
                 x: root.headerWidth
-                width: root.lanesWidth
+                // To the timeline's edge, inside its border.
+                width: Math.max(0, parent.width - x)
                 height: parent.height
                 orientation: Qt.Horizontal
                 // Also when the whole song fits: the handle then spans the lanes.
