@@ -11,9 +11,9 @@ import "../Contrast.js" as Contrast
 // an empty song. It looks
 // where things land on screen: every visible control lies inside the window, inside the panels
 // and cards it sits on and inside every clipping ancestor that cannot scroll it into view; no
-// two controls overlap (a scroll bar and a step of the step grid count as controls); every
-// text paints inside its own box and the box it is drawn on, is at least 7 pixels high on
-// screen (letters a canvas draws too), and is not cut short when it is whole at the first
+// two controls overlap (a scroll bar, a clip and a step of the step grid count as controls);
+// every text paints inside its own box and the box it is drawn on, is at least 7 pixels high
+// on screen (letters a canvas draws too), and is not cut short when it is whole at the first
 // size; the panels end where the help strip begins; at 1366 wide and more every card of the
 // effects view is whole without scrolling sideways, and the FM card's four operators at
 // every size; each Settings page opens at its top; and every drawing (knobs, icons, the
@@ -227,7 +227,7 @@ Item {
         function isControl(item) {
             if (item instanceof FlatButton || item instanceof Knob || item instanceof Toggle
                     || item instanceof FlatTextField || item instanceof FlatSlider || item instanceof CategoryIcon
-                    || item instanceof ThinScrollBar)
+                    || item instanceof ThinScrollBar || item instanceof ClipBox)
                 return true;
             // A step of the step grid, which a click places a note on.
             if (item instanceof Rectangle && /^cell\d+$/.test(item.objectName))
