@@ -38,26 +38,34 @@ DeviceCard {
     // than the view (the smallest window's), the knobs, their cells and the algorithm buttons
     // shrink so the operators stand two by two with their knobs on one line.
     readonly property bool compact: room > 0 && widthWith(KnobCells.fmNarrowWidth, false) > room
-    readonly property real margin: compact ? 6 : 10
-    readonly property real innerHeight: height - 2 * margin
+    readonly property real margin: marginOf(compact)
     readonly property real generalTop: generalTitle.implicitHeight + generalColumn.spacing + algorithmCaption.implicitHeight
                                        + generalColumn.spacing
     readonly property real cellWidth: compact || (room > 0 && widthWith(KnobCells.fmWidth, false) > room)
                                       ? KnobCells.fmNarrowWidth : KnobCells.fmWidth
-    readonly property real cellHeight: compact ? KnobCells.fmCompactHeight : KnobCells.fmHeight
-    readonly property real algorithmWidth: compact ? 22 : 28
+    readonly property real cellHeight: heightOfCells(compact)
+    readonly property real algorithmWidth: algorithmWidthOf(compact)
     readonly property bool algorithmsOnTwoLines: twoLinesOfAlgorithms(compact)
     readonly property bool oneLineOfKnobs: oneLineOfGeneralKnobs(compact)
     readonly property real generalWidth: generalWidthWith(cellWidth, compact)
     readonly property var operatorLayout: layoutWith(cellWidth, compact)
 
-    // The inner height with the margins of a compact card or not.
-    function innerHeightOf(small) {
-        return height - 2 * (small ? 6 : 10);
+    // The sizes of a compact card (small) or not: its margin above and below, its knob cells'
+    // height, its algorithm buttons' width and the height inside its margins.
+    function marginOf(small) {
+        return small ? 6 : 10;
     }
 
     function heightOfCells(small) {
         return small ? KnobCells.fmCompactHeight : KnobCells.fmHeight;
+    }
+
+    function algorithmWidthOf(small) {
+        return small ? 22 : 28;
+    }
+
+    function innerHeightOf(small) {
+        return height - 2 * marginOf(small);
     }
 
     function twoLinesOfAlgorithms(small) {
@@ -70,9 +78,8 @@ DeviceCard {
     }
 
     function generalWidthWith(cell, small) {
-        const button = small ? 22 : 28;
         return Math.max(130, oneLineOfGeneralKnobs(small) ? 4 * cell : 0,
-                        twoLinesOfAlgorithms(small) ? 0 : 8 * button + 7 * 3);
+                        twoLinesOfAlgorithms(small) ? 0 : 8 * algorithmWidthOf(small) + 7 * 3);
     }
 
     // The operators' rows and width with knob cells `cell` pixels wide, compact or not.
