@@ -22,9 +22,14 @@ rm -f "$picture" "$song"
 echo "No display here, so Ostrel runs offscreen (QT_QPA_PLATFORM=offscreen) with its demonstration"
 echo "song, keeps its settings and logs in $data, exports the song and saves a picture of its window."
 status=0
+# A 1920 x 1080 screen, which holds the window at its first size: the offscreen platform's
+# own, 800 x 600, would open it at its smallest.
+screen="$data/screen.json"
+printf '%s\n' '{"screens": [{"name": "offscreen", "x": 0, "y": 0, "width": 1920, "height": 1080,' \
+  ' "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]}' > "$screen"
 # The picture ends the run; the export started before it is finished before the program exits.
-QT_QPA_PLATFORM=offscreen "$program" --data-dir "$data" --demo-project --screenshot "$picture" \
-  --quit-after-ms 20000 "$@" || status=$?
+QT_QPA_PLATFORM="offscreen:configfile=$screen" "$program" --data-dir "$data" --demo-project \
+  --screenshot "$picture" --quit-after-ms 20000 "$@" || status=$?
 echo
 echo "Ostrel ended with exit code $status. Its log, $data/logs/ostrel.log, ends with:"
 tail -n 12 "$data/logs/ostrel.log"

@@ -207,14 +207,18 @@ ApplicationWindow {
     }
 
     // A screen smaller than the first size, that holds the smallest, gets a window no larger
-    // than its free area. On a screen too small for any, the setting of the interface size
-    // has said so.
+    // than its free area. A screen too small for any, as the setting of the interface size has
+    // said, gets the smallest window with its top left corner, title and menus on the screen.
     Component.onCompleted: {
-        const freeWidth = Screen.desktopAvailableWidth;
-        const freeHeight = Screen.desktopAvailableHeight;
-        if (freeWidth >= minimumWidth && freeHeight >= minimumHeight) {
-            width = Math.min(width, freeWidth);
-            height = Math.min(height, freeHeight);
+        const free = app.freeScreenArea(root);
+        if (free.width >= minimumWidth && free.height >= minimumHeight) {
+            width = Math.min(width, free.width);
+            height = Math.min(height, free.height);
+        } else if (free.width > 0 && free.height > 0) {
+            width = minimumWidth;
+            height = minimumHeight;
+            x = free.x;
+            y = free.y;
         }
     }
 

@@ -192,6 +192,7 @@ void QmlTestHost::resetControllers() {
         replaceContextObject(name, nullptr);
     }
     card_->refusal.clear();
+    app_->setInterfaceScale(1.0);
     instrument_->releaseAll();
     instrument_->releaseMidiNotes();
     instrument_->resetControllers();
@@ -336,6 +337,8 @@ void QmlTestHost::buildDemoSong() {
     views.audio = true;
     app::buildDemoProject(*project_, views, nullptr);
 }
+
+void QmlTestHost::setInterfaceScale(double factor) { app_->setInterfaceScale(factor); }
 
 void QmlTestHost::refuseSoundCard(const QString& reason) { card_->refusal = reason.toStdString(); }
 

@@ -86,7 +86,8 @@ public:
     Q_INVOKABLE void replaceContextObject(const QString& name, QObject* standIn);
     // Back to the real controllers and a fresh stand-in state, stopped at beat 0, at 120
     // beats per minute with the metronome and the loop (beats 0 to 16) off, the test tone off
-    // and the sound card closed and willing to open; the instrument on its first patch at
+    // and the sound card closed and willing to open; the interface size 100 % in effect; the
+    // instrument on its first patch at
     // octave 4 with no keys held, the default controller map and no knob learning; the
     // keyboard playMidiMessage plugged in gone; and an empty untitled song with no history.
     Q_INVOKABLE void resetControllers();
@@ -110,6 +111,9 @@ public:
     Q_INVOKABLE bool fileExists(const QString& path) const;
     Q_INVOKABLE void emptyFolder(const QString& path);
     Q_INVOKABLE bool removeFile(const QString& path);
+    // The interface size `app` takes to be in effect, as a factor; stands in, for a window on
+    // a screen Qt scales as the interface size would, for QT_SCALE_FACTOR. Reset to 1.
+    Q_INVOKABLE void setInterfaceScale(double factor);
     // A short mono sound file of that name in the project's samples folder.
     Q_INVOKABLE bool writeSample(const QString& fileName);
     // Renders periods of the open sound card and answers the greatest absolute sample; 0

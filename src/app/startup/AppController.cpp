@@ -10,7 +10,10 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QScreen>
 #include <QUrl>
+#include <QWindow>
+#include <qpa/qplatformscreen.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -32,6 +35,40 @@ AppController::AppController(core::Logger& logger, QString logFilePath, QObject*
       logger_(logger),
       logFilePath_(std::move(logFilePath)),
       interfaceScale_(scaleFactorInEffect(qgetenv("QT_SCALE_FACTOR"))) {}
+
+void AppController::setInterfaceScale(double factor) {
+    if (factor > 0.0 && factor != interfaceScale_) {
+        interfaceScale_ = factor;
+        emit interfaceScaleChanged();
+    }
+}
+
+namespace {
+
+const QScreen* screenOf(QObject* window) {
+    const auto* shown = qobject_cast<QWindow*>(window);
+    return shown != nullptr ? shown->screen() : nullptr;
+}
+
+}  // namespace
+
+QRect AppController::freeScreenArea(QObject* window) const {
+    const QScreen* screen = screenOf(window);
+    return screen != nullptr ? screen->availableGeometry().intersected(screen->geometry()) : QRect();
+}
+
+QSize AppController::freeScreenPixels(QObject* window) const {
+    const QScreen* screen = screenOf(window);
+    const QPlatformScreen* native = screen != nullptr ? screen->handle() : nullptr;
+    if (native == nullptr) {
+        return {};
+    }
+    // The platform's geometry is in its own units, which a platform scale (Wayland's, say)
+    // still takes to pixels.
+    const QSizeF free = QSizeF(native->availableGeometry().intersected(native->geometry()).size()) *
+                        native->devicePixelRatio();
+    return free.toSize();
+}
 
 QString AppController::versionString() const { return QString::fromStdString(core::appVersion()); }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 namespace ostrel::core {
@@ -20,8 +22,9 @@ class AppController : public QObject {
     Q_PROPERTY(QString helpText READ helpText WRITE setHelpText NOTIFY helpTextChanged)
     Q_PROPERTY(int startupMs READ startupMs NOTIFY startupMsChanged)
     Q_PROPERTY(QString logTail READ logTail NOTIFY logChanged)
-    // The interface size in effect since start, as the factor Qt scales the window by.
-    Q_PROPERTY(double interfaceScale READ interfaceScale CONSTANT)
+    // The interface size in effect, as the factor Qt scales the window by: QT_SCALE_FACTOR's
+    // at start.
+    Q_PROPERTY(double interfaceScale READ interfaceScale NOTIFY interfaceScaleChanged)
 
 public:
     // At most this much of the log file's end is shown.
@@ -40,6 +43,8 @@ public:
     // Re-read from the file at every call; the cut may fall inside a line.
     QString logTail() const;
     double interfaceScale() const { return interfaceScale_; }
+    // For a scale Qt takes from elsewhere than QT_SCALE_FACTOR, as a screen's own factor.
+    void setInterfaceScale(double factor);
 
     void setHelpText(const QString& text);
     // Once, from the first-frame handler; always signals.
@@ -51,11 +56,18 @@ public:
     Q_INVOKABLE void writeTestError();
     Q_INVOKABLE void refreshLog();
     Q_INVOKABLE void openLogFolder();
+    // The free part (less desktop panels) of the screen a window (a QWindow) is on, in the
+    // window's units; empty without a window.
+    Q_INVOKABLE QRect freeScreenArea(QObject* window) const;
+    // The same in the screen's own pixels, which the units cannot give back: Qt rounds them
+    // to whole numbers, so 1366 pixels at 150 % are 911 units, which make 1366.5 again.
+    Q_INVOKABLE QSize freeScreenPixels(QObject* window) const;
 
 signals:
     void helpTextChanged();
     void startupMsChanged();
     void logChanged();
+    void interfaceScaleChanged();
 
 private:
     core::Logger& logger_;

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Colors.js" as Colors
 
 // A drop-down menu or sub-menu in the flat look; the entries it makes itself (a
 // sub-menu's line) are FlatMenuItems.
@@ -17,7 +18,8 @@ Menu {
         implicitWidth: 290
         color: theme.colors.surfaceRaised
         border.width: 1
-        border.color: theme.colors.border
+        // Parts the menu from the window under it, whichever surface that is.
+        border.color: Colors.outline(theme.colors)
         radius: 6
     }
 }

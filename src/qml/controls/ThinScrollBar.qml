@@ -1,8 +1,9 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import "Colors.js" as Colors
 
-// The thin bar of the window's lists: a handle only, drawn in the border colour, and only
-// while the content is longer than its view.
+// The thin bar of the window's lists: a handle only, drawn in the colour of a control's edge,
+// which stands 3:1 off every surface, and only while the content is longer than its view.
 ScrollBar {
     id: root
 
@@ -23,7 +24,7 @@ ScrollBar {
             width: root.horizontal ? parent.width : root.thickness
             height: root.horizontal ? root.thickness : parent.height
             radius: root.handleRadius
-            color: theme.colors.border
+            color: Colors.outline(theme.colors)
         }
     }
 

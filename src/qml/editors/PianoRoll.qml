@@ -259,9 +259,7 @@ Panel {
                 onPaint: {
                     const ctx = freshContext();
                     ctx.clearRect(0, 0, width, height);
-                    // The theme's family may not be installed here; the canvas then takes the
-                    // system's sans-serif, as a Text item would.
-                    ctx.font = "9px \"" + theme.fontFamily + "\", sans-serif";
+                    ctx.font = fontOf(9);
                     ctx.textBaseline = "middle";
                     const lane = root.laneHeight;
                     for (let pitch = root.highPitch; pitch >= root.lowPitch; --pitch) {

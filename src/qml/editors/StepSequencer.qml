@@ -452,7 +452,8 @@ Panel {
             }
         }
 
-        // Rows that do not fit, each high enough for its name, scroll up from below the edge.
+        // Rows that do not fit, each high enough for its name, scroll up from below the edge; the
+        // scroll bar then takes a column of its own right of the last step.
         Flickable {
             id: gridArea
 
@@ -466,9 +467,15 @@ Panel {
             boundsBehavior: Flickable.StopAtBounds
             interactive: contentHeight > height
 
-            ScrollBar.vertical: ThinScrollBar { padding: 1 }
+            ScrollBar.vertical: ThinScrollBar {
+                id: rowsBar
 
-            readonly property real cellWidth: Math.max(8, (width - root.labelWidth) / root.stepsPerBar)
+                objectName: "rowsScrollBar"
+                padding: 1
+            }
+
+            readonly property real cellWidth: Math.max(8, (width - root.labelWidth - (rowsBar.visible ? rowsBar.width : 0))
+                                                          / root.stepsPerBar)
             readonly property real rowHeight: root.rows.length === 0 ? 20
                                               : Math.max(14, Math.min(26, height / root.rows.length))
             // The shown bar's cell under the play position; -1 when it lies elsewhere.

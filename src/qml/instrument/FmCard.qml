@@ -34,33 +34,65 @@ DeviceCard {
     // buttons on two lines and its knobs on two lines while they fit, else on one each.
     // The operators stand in as many rows as fit, each with its five knobs on two lines
     // (three and two) or on one, whichever leaves the card narrower. Without a height yet,
-    // the four operators stand side by side.
-    readonly property real innerHeight: height - 20
+    // the four operators stand side by side. Where even narrow cells leave the card wider
+    // than the view (the smallest window's), the knobs, their cells and the algorithm buttons
+    // shrink so the operators stand two by two with their knobs on one line.
+    readonly property bool compact: room > 0 && widthWith(KnobCells.fmNarrowWidth, false) > room
+    readonly property real margin: marginOf(compact)
     readonly property real generalTop: generalTitle.implicitHeight + generalColumn.spacing + algorithmCaption.implicitHeight
                                        + generalColumn.spacing
-    readonly property bool algorithmsOnTwoLines: height <= 0
-                                                 || generalTop + 2 * 24 + 3 + generalColumn.spacing + KnobCells.fmHeight <= innerHeight
-    readonly property bool oneLineOfKnobs: height > 0
-                                           && generalTop + 2 * 24 + 3 + generalColumn.spacing + 2 * KnobCells.fmHeight > innerHeight
-    readonly property real cellWidth: room > 0 && widthWith(KnobCells.fmWidth) > room ? KnobCells.fmNarrowWidth
-                                                                                    : KnobCells.fmWidth
-    readonly property real generalWidth: generalWidthWith(cellWidth)
-    readonly property var operatorLayout: layoutWith(cellWidth)
+    readonly property real cellWidth: compact || (room > 0 && widthWith(KnobCells.fmWidth, false) > room)
+                                      ? KnobCells.fmNarrowWidth : KnobCells.fmWidth
+    readonly property real cellHeight: heightOfCells(compact)
+    readonly property real algorithmWidth: algorithmWidthOf(compact)
+    readonly property bool algorithmsOnTwoLines: twoLinesOfAlgorithms(compact)
+    readonly property bool oneLineOfKnobs: oneLineOfGeneralKnobs(compact)
+    readonly property real generalWidth: generalWidthWith(cellWidth, compact)
+    readonly property var operatorLayout: layoutWith(cellWidth, compact)
 
-    function generalWidthWith(cell) {
-        return Math.max(130, oneLineOfKnobs ? 4 * cell : 0, algorithmsOnTwoLines ? 0 : 8 * 28 + 7 * 3);
+    // The sizes of a compact card (small) or not: its margin above and below, its knob cells'
+    // height, its algorithm buttons' width and the height inside its margins.
+    function marginOf(small) {
+        return small ? 6 : 10;
     }
 
-    // The operators' rows and width with knob cells `cell` pixels wide.
-    function layoutWith(cell) {
+    function heightOfCells(small) {
+        return small ? KnobCells.fmCompactHeight : KnobCells.fmHeight;
+    }
+
+    function algorithmWidthOf(small) {
+        return small ? 22 : 28;
+    }
+
+    function innerHeightOf(small) {
+        return height - 2 * marginOf(small);
+    }
+
+    function twoLinesOfAlgorithms(small) {
+        return height <= 0 || generalTop + 2 * 24 + 3 + generalColumn.spacing + heightOfCells(small) <= innerHeightOf(small);
+    }
+
+    function oneLineOfGeneralKnobs(small) {
+        return height > 0
+                && generalTop + 2 * 24 + 3 + generalColumn.spacing + 2 * heightOfCells(small) > innerHeightOf(small);
+    }
+
+    function generalWidthWith(cell, small) {
+        return Math.max(130, oneLineOfGeneralKnobs(small) ? 4 * cell : 0,
+                        twoLinesOfAlgorithms(small) ? 0 : 8 * algorithmWidthOf(small) + 7 * 3);
+    }
+
+    // The operators' rows and width with knob cells `cell` pixels wide, compact or not.
+    function layoutWith(cell, small) {
         const first = operatorColumns.count > 0 ? operatorColumns.itemAt(0) : null;
         const header = first ? first.header.implicitHeight : 13;
+        const inner = innerHeightOf(small);
         const arrange = knobsPerLine => {
-            const block = header + 2 + Math.ceil(5 / knobsPerLine) * KnobCells.fmHeight;
-            const rows = height <= 0 ? 1 : Math.max(1, Math.min(4, Math.floor((innerHeight + 6) / (block + 6))));
+            const block = header + 2 + Math.ceil(5 / knobsPerLine) * heightOfCells(small);
+            const rows = height <= 0 ? 1 : Math.max(1, Math.min(4, Math.floor((inner + 6) / (block + 6))));
             const across = Math.ceil(4 / rows);
             // Each column of operators is its knobs' width and the 12 px between columns.
-            return {knobsPerLine: knobsPerLine, rows: rows, fits: height <= 0 || block <= innerHeight,
+            return {knobsPerLine: knobsPerLine, rows: rows, fits: height <= 0 || block <= inner,
                     width: across * (knobsPerLine * cell + 12) - 12};
         };
         const three = arrange(3);
@@ -70,8 +102,8 @@ DeviceCard {
         return five;
     }
 
-    function widthWith(cell) {
-        return 20 + generalWidthWith(cell) + 12 + layoutWith(cell).width;
+    function widthWith(cell, small) {
+        return 20 + generalWidthWith(cell, small) + 12 + layoutWith(cell, small).width;
     }
 
     function value(key) {
@@ -105,8 +137,8 @@ DeviceCard {
         objectName: "knob_" + key
         visible: meta !== undefined
         implicitWidth: owner ? owner.cellWidth : KnobCells.fmWidth
-        implicitHeight: KnobCells.fmHeight
-        knobSize: 32
+        implicitHeight: owner ? owner.cellHeight : KnobCells.fmHeight
+        knobSize: owner && owner.compact ? 26 : 32
         knobTop: 9
         labelWidth: width
         labelSpacing: owner && owner.cellWidth < KnobCells.fmWidth ? 0 : 0.3
@@ -125,7 +157,10 @@ DeviceCard {
 
     RowLayout {
         anchors.fill: parent
-        anchors.margins: 10
+        anchors.leftMargin: 10
+        anchors.rightMargin: 10
+        anchors.topMargin: root.margin
+        anchors.bottomMargin: root.margin
         spacing: 12
 
         ColumnLayout {
@@ -166,9 +201,9 @@ DeviceCard {
                         required property int index
 
                         objectName: "algorithm" + (index + 1)
-                        width: 28
+                        width: root.algorithmWidth
                         height: 24
-                        implicitWidth: 28
+                        implicitWidth: root.algorithmWidth
                         implicitHeight: 24
                         text: String(index + 1)
                         selected: root.algorithm === index

@@ -9,3 +9,5 @@ const height = 62;
 const fmWidth = 52;
 const fmHeight = 58;
 const fmNarrowWidth = 44;
+// Shorter, round a smaller knob, where even narrow cells leave the FM card wider than its view.
+const fmCompactHeight = 51;

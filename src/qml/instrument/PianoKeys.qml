@@ -94,7 +94,10 @@ Item {
         flickableDirection: Flickable.HorizontalFlick
         boundsBehavior: Flickable.StopAtBounds
 
-        ScrollBar.horizontal: ThinScrollBar {}
+        ScrollBar.horizontal: ThinScrollBar { id: keysBar }
+
+        // Keys that do not all fit leave the scroll bar a strip of its own under them.
+        readonly property real keysHeight: height - (keysBar.visible ? keysBar.height + 1 : 0)
 
         Repeater {
             model: 128
@@ -116,7 +119,7 @@ Item {
                 z: black ? 1 : 0
                 x: black ? root.whiteIndex(note) * root.keyW - 0.31 * root.keyW - 1 : root.whiteIndex(note) * root.keyW
                 width: black ? 0.62 * root.keyW : root.keyW - 2
-                height: black ? 0.6 * view.height : view.height
+                height: black ? 0.6 * view.keysHeight : view.keysHeight
                 radius: theme.radius / 2
                 // The accent may be close to the white keys' colour: a lit white key is also
                 // edged in the black keys' colour, which stands out from its neighbours.

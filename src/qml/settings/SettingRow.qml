@@ -20,18 +20,21 @@ Item {
     // For the interface size, said before it is applied: the smallest window at the size the
     // slider shows would not fit the free part of this screen.
     readonly property string sizeWarning: {
-        if (entry.id !== "appearance.ui_scale")
+        if (entry.id !== "appearance.ui_scale" || Window.window === null)
             return "";
-        // How much larger the window's units draw at that size than at the size in effect.
-        const grow = sliderValue / 100 / app.interfaceScale;
-        const freeWidth = Math.min(Screen.width, Screen.desktopAvailableWidth);
-        const freeHeight = Math.min(Screen.height, Screen.desktopAvailableHeight);
-        if (WindowSize.minimumWidth * grow <= freeWidth + 0.5 && WindowSize.minimumHeight * grow <= freeHeight + 0.5)
+        // Asked again when the window goes to another screen or the screen's free part changes.
+        Screen.name;
+        Screen.desktopAvailableWidth;
+        Screen.desktopAvailableHeight;
+        const free = app.freeScreenPixels(Window.window);
+        // The window's units in pixels at that size: the scale in effect grown by the slider's.
+        const pixelsPerUnit = sliderValue / 100 / app.interfaceScale * Screen.devicePixelRatio;
+        const width = Math.round(WindowSize.minimumWidth * pixelsPerUnit);
+        const height = Math.round(WindowSize.minimumHeight * pixelsPerUnit);
+        if (free.width <= 0 || free.height <= 0 || (width <= free.width && height <= free.height))
             return "";
-        const pixels = v => Math.round(v * Screen.devicePixelRatio);
         return qsTr("At %1 % the smallest window is %2 × %3 pixels, larger than the %4 × %5 this screen has free: part of the window would lie off the screen.")
-            .arg(Math.round(sliderValue)).arg(pixels(WindowSize.minimumWidth * grow)).arg(pixels(WindowSize.minimumHeight * grow))
-            .arg(pixels(freeWidth)).arg(pixels(freeHeight));
+            .arg(Math.round(sliderValue)).arg(width).arg(height).arg(free.width).arg(free.height);
     }
 
     // The theme row shows the theme in use, which a theme given on the command line makes

@@ -31,6 +31,7 @@ Item {
         if (name !== undefined && name !== "")
             root.page = name;
         root.visible = true;
+        rowList.showTop();
         card.forceActiveFocus();
     }
 
@@ -60,9 +61,11 @@ Item {
         return !searching && page === name;
     }
 
+    // Every page opens at its top.
     function showPage(name) {
         searchField.clear();
         root.page = name;
+        rowList.showTop();
     }
 
     visible: false
@@ -253,6 +256,26 @@ Item {
                     spacing: 0
                     boundsBehavior: Flickable.StopAtBounds
                     model: root.rows
+                    // A page's section grows upward, its rows keeping their place, when it
+                    // changes height after the page opens (its device list filled in): until
+                    // the person scrolls, the page is brought back to its top.
+                    property bool keepsTop: true
+
+                    function showTop() {
+                        keepsTop = true;
+                        positionViewAtBeginning();
+                    }
+
+                    onMovementStarted: keepsTop = false
+
+                    Connections {
+                        target: rowList.headerItem
+
+                        function onHeightChanged() {
+                            if (rowList.keepsTop)
+                                rowList.positionViewAtBeginning();
+                        }
+                    }
 
                     ScrollBar.vertical: ThinScrollBar { padding: 2 }
 

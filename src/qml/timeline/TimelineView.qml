@@ -35,7 +35,9 @@ Panel {
     readonly property real chipWidth: Math.max(84, Math.min(chipNeed, headerWidth - headerRest))
     readonly property int rowHeight: 68
     readonly property int rulerHeight: 28
-    readonly property real lanesWidth: Math.max(1, width - headerWidth)
+    // The lanes end inside the view's right border; rows that do not all fit leave their
+    // scroll bar a column of its own right of the lanes.
+    readonly property real lanesWidth: Math.max(1, width - 1 - headerWidth - (rowsBar.visible ? rowsBar.width : 0))
     readonly property real visibleBeats: lanesWidth / ppb
     // The song's end rounded up to a bar, at least 16 beats, plus 16 beats of room.
     readonly property real totalBeats: Math.ceil(Math.max(project.lengthBeats, 16) / 4) * 4 + 16
@@ -395,7 +397,7 @@ Panel {
                     const last = Math.ceil(root.viewStart + root.visibleBeats);
                     const barPx = root.ppb * 4;
                     const labelEvery = barPx >= 44 ? 1 : barPx >= 22 ? 2 : 4;
-                    ctx.font = "11px \"" + theme.fontFamily + "\", sans-serif";
+                    ctx.font = fontOf(11);
                     ctx.textBaseline = "middle";
                     ctx.lineWidth = 1;
                     for (let b = first; b <= last; ++b) {
@@ -571,6 +573,8 @@ Panel {
                 }
 
                 ScrollBar.vertical: ThinScrollBar {
+                    id: rowsBar
+
                     objectName: "vScrollBar"
                     padding: 2
                 }

@@ -161,8 +161,9 @@ Item {
             compare(view.headerWidth, 288);
             compare(view.rowHeight, 68);
             compare(view.rulerHeight, 28);
-            compare(view.lanesWidth, 712);
-            compare(view.visibleBeats, 712 / 28);
+            // The view less its right border and the headers.
+            compare(view.lanesWidth, 711);
+            compare(view.visibleBeats, 711 / 28);
             view.width = 200;
             compare(view.lanesWidth, 1);
         }
@@ -364,7 +365,8 @@ Item {
         }
 
         function test_scroll_bar_shows_and_moves_the_view() {
-            const view = makeView();
+            // Lanes 712 wide, so a quarter of the bar is a whole number of pixels.
+            const view = makeView({width: 1001});
             project.addEmptyClip(project.addTrack(), 96, 4);
             compare(view.totalBeats, 116);
             const bar = part(view, "hScrollBar");

@@ -11,14 +11,17 @@ import "../Contrast.js" as Contrast
 // an empty song. It looks
 // where things land on screen: every visible control lies inside the window, inside the panels
 // and cards it sits on and inside every clipping ancestor that cannot scroll it into view; no
-// two controls overlap; every text paints inside its own box and the box it is drawn on, is
-// at least 7 pixels high on screen, and is not cut short when it is whole at the first size;
-// the panels end where the help strip begins; at 1366 wide and more every card of the effects
-// view is whole without scrolling sideways; and every drawing (knobs, icons, the
+// two controls overlap (a scroll bar, a clip and a step of the step grid count as controls);
+// every text paints inside its own box and the box it is drawn on, is at least 7 pixels high
+// on screen (letters a canvas draws too), and is not cut short when it is whole at the first
+// size; the panels end where the help strip begins; at 1366 wide and more every card of the
+// effects view is whole without scrolling sideways, and the FM card's four operators at
+// every size; each Settings page opens at its top; and every drawing (knobs, icons, the
 // ruler, clips, the piano roll) is at 75 and 200 % the drawing it is at 100 %. Each interface
 // size is a screen of its own, which Qt scales as QT_SCALE_FACTOR scales the program
 // (QmlTestSetup.cpp). In every built-in theme it measures, in the picture, that texts stand
-// 4.5:1 and the edges of controls 3:1 off what is behind them.
+// 4.5:1 and the edges of controls, scroll-bar handles and a menu's edge 3:1 off what is
+// behind them.
 Item {
     id: stage
 
@@ -97,11 +100,13 @@ Item {
         // by the path with its numbers and ids left out.
         property var firstSize: null
 
-        // The theme the suites run in, given back after each test.
+        // The theme and the interface size setting the suites run with, given back after each test.
         property string startTheme: ""
+        property int startInterfaceSize: 100
 
         function initTestCase() {
             startTheme = theme.currentId;
+            startInterfaceSize = settings.value("appearance.ui_scale");
         }
 
         function init() {
@@ -112,6 +117,7 @@ Item {
         function cleanup() {
             wait(0);
             theme.currentId = startTheme;
+            settings.setValue("appearance.ui_scale", startInterfaceSize);
             viewer.source = "";
             testHost.resetControllers();
             testHost.emptyFolder(project.samplesDirectory);
@@ -147,6 +153,9 @@ Item {
             const detail = findChild(window.contentItem, "detail");
             const sheet = findChild(window.contentItem, "settingsPanel");
             if (view.page !== undefined) {
+                // Each page as it opens, not as the page before left the sheet.
+                if (sheet.visible)
+                    sheet.close();
                 window.openSettings(view.page);
                 tryCompare(sheet, "visible", true);
             } else if (view.emptySong) {
@@ -217,7 +226,11 @@ Item {
 
         function isControl(item) {
             if (item instanceof FlatButton || item instanceof Knob || item instanceof Toggle
-                    || item instanceof FlatTextField || item instanceof FlatSlider || item instanceof CategoryIcon)
+                    || item instanceof FlatTextField || item instanceof FlatSlider || item instanceof CategoryIcon
+                    || item instanceof ThinScrollBar || item instanceof ClipBox)
+                return true;
+            // A step of the step grid, which a click places a note on.
+            if (item instanceof Rectangle && /^cell\d+$/.test(item.objectName))
                 return true;
             return item instanceof Text && item.text.trim() !== "";
         }
@@ -395,12 +408,29 @@ Item {
             return size * window.screen.devicePixelRatio;
         }
 
+        // The letters a canvas draws stand as high as the font its last painting set
+        // (QFont's text: family, point size, pixel size, ...), through the same scales.
+        function canvasTextSize(canvas, window) {
+            const fields = String(canvas.getContext("2d").font).split(",");
+            const pixels = Number(fields[2]);
+            let size = pixels > 0 ? pixels : Number(fields[1]) * 4 / 3;
+            for (let at = canvas; at; at = at.parent)
+                size *= at.scale;
+            return size * window.screen.devicePixelRatio;
+        }
+
         function smallTexts(window) {
             const root = window.contentItem.parent;
-            return visibleItems(window).filter(item => item instanceof Text && item.text.trim() !== "")
+            const shown = visibleItems(window);
+            const texts = shown.filter(item => item instanceof Text && item.text.trim() !== "")
                     .filter(text => screenPixelSize(text, window) < smallestText - 0.01)
                     .map(text => pathOf(text, root) + " \"" + text.text + "\" is "
                                  + screenPixelSize(text, window).toFixed(2) + " px on screen");
+            const drawn = shown.filter(item => item instanceof Canvas && item.width >= 1 && item.height >= 1)
+                    .filter(canvas => canvasTextSize(canvas, window) < smallestText - 0.01)
+                    .map(canvas => pathOf(canvas, root) + " draws letters " + canvasTextSize(canvas, window).toFixed(2)
+                                   + " px high on screen");
+            return texts.concat(drawn);
         }
 
         // The panels of the body end where the window's content does: none runs under the help
@@ -431,6 +461,53 @@ Item {
                                + Math.round(chain.width) + " wide");
             }
             return found;
+        }
+
+        // The operators of the FM card that the effects view does not show whole, so they are
+        // seen only by scrolling sideways.
+        function fmOperatorsOutOfSight(window) {
+            const root = window.contentItem.parent;
+            const chain = findChild(window.contentItem, "chainView");
+            const card = chain ? findChild(chain, "fmCard") : null;
+            if (!card || !card.visible)
+                return [];
+            const seen = shownBox(chain, root);
+            const found = [];
+            for (let i = 1; i <= 4; ++i) {
+                const operator = findChild(card, "operator" + i);
+                const box = operator.mapToItem(root, 0, 0, operator.width, operator.height);
+                if (!contains(seen, box, 0.5))
+                    found.push(pathOf(operator, root) + " " + rectText(box) + " lies outside the effects view "
+                               + rectText(seen));
+            }
+            return found;
+        }
+
+        // A Settings page that opens scrolled: its first row (the page's own section, else its
+        // first setting) does not begin at the top of its view.
+        function firstRowOutOfView(window, view) {
+            if (view.page === undefined)
+                return [];
+            const root = window.contentItem.parent;
+            const list = findChild(window.contentItem, "rowList");
+            if (!list.visible)
+                return [];
+            let first = null;
+            const header = list.headerItem;
+            for (let i = 0; header && i < header.children.length && first === null; ++i) {
+                const part = header.children[i];
+                if (part.visible && part.height > 0.5)
+                    first = part;
+            }
+            if (first === null)
+                first = list.itemAtIndex(0);
+            if (first === null)
+                return [];
+            const box = first.mapToItem(list, 0, 0, first.width, Math.min(first.height, list.height));
+            if (box.y >= -0.5 && box.y + box.height <= list.height + 0.5)
+                return [];
+            return [pathOf(first, root) + " lies at " + rectText(box) + " in its view, " + Math.round(list.width)
+                    + " x " + Math.round(list.height)];
         }
 
         // The boxes of the visible texts: {path, pattern, text, elided, width, natural, wraps}.
@@ -608,7 +685,8 @@ Item {
                 const drawn = drawingsCompared ? changedDrawings(window, first.drawings, compared) : [];
                 const sideways = view.view === "fx" && data.width >= wholeEffectsFrom ? effectsSeenOnlySideways(window) : [];
                 const found = cut.concat(shortened, drawn, sideways, overlaps(window), textsPastTheirBox(window),
-                                         smallTexts(window), panelsPastTheBody(window));
+                                         smallTexts(window), panelsPastTheBody(window), fmOperatorsOutOfSight(window),
+                                         firstRowOutOfView(window, view));
                 problems = problems.concat(found.map(p => view.name + ": " + p));
             }
             // Each on a line of its own, whole; the failure names the first.
@@ -617,30 +695,55 @@ Item {
         }
 
         // The smallest window, at each interface size offered, on the screens people have less a
-        // desktop panel; and the window opens within its screen.
+        // desktop panel; and the window opens within its screen. On a 1366 x 768 screen at 150 %
+        // the smallest window does not fit: the window opens at its smallest size with its top
+        // left corner on the screen, and the interface size's row says so in the screen's own
+        // pixels (911 x 512 units there, which times 1.5 would make 1366.5 x 768).
         function test_the_window_fits_the_screen_data() {
             return [{tag: "125 % on 1366 x 768", interfaceSize: 125, screen: [1366, 768]},
                     {tag: "150 % on 1920 x 1080", interfaceSize: 150, screen: [1920, 1080]},
-                    {tag: "200 % on 1920 x 1080", interfaceSize: 200, screen: [1920, 1080]}];
+                    {tag: "200 % on 1920 x 1080", interfaceSize: 200, screen: [1920, 1080]},
+                    {tag: "150 % on 1366 x 768", interfaceSize: 150, screen: [1366, 768], screenName: "laptop-150",
+                     warning: "At 150 % the smallest window is 1410 × 750 pixels, larger than the 1366 × 768 this screen has free: part of the window would lie off the screen."}];
         }
 
         function test_the_window_fits_the_screen(data) {
-            const screen = Array.from(Qt.application.screens).find(s => s.name === "interface-" + data.interfaceSize);
-            verify(screen, "no screen for " + data.interfaceSize + " %");
-            compare([Math.round(screen.width * data.interfaceSize / 100), Math.round(screen.height * data.interfaceSize / 100)],
-                    data.screen);
+            const name = data.screenName !== undefined ? data.screenName : "interface-" + data.interfaceSize;
+            const screen = Array.from(Qt.application.screens).find(s => s.name === name);
+            verify(screen, "no screen " + name);
+            const factor = data.interfaceSize / 100;
+            compare(screen.devicePixelRatio, factor);
+            testHost.setInterfaceScale(factor);
             testHost.buildDemoSong();
             const window = createTemporaryObject(mainComponent, stage, {x: screen.virtualX, y: screen.virtualY});
             verify(window);
             waitForRendering(window.contentItem);
-            const factor = data.interfaceSize / 100;
-            verify(window.minimumWidth * factor <= data.screen[0] && window.minimumHeight * factor <= data.screen[1] - desktopPanel,
+            compare(window.screen.name, name);
+            const fits = data.warning === undefined;
+            verify(window.minimumWidth * factor <= data.screen[0] && window.minimumHeight * factor <= data.screen[1] - desktopPanel
+                   || !fits,
                    "the smallest window, " + window.minimumWidth + " x " + window.minimumHeight + ", is "
                    + Math.round(window.minimumWidth * factor) + " x " + Math.round(window.minimumHeight * factor)
                    + " pixels on a screen of " + data.screen[0] + " x " + data.screen[1] + " less a panel");
-            verify(window.width <= screen.desktopAvailableWidth && window.height <= screen.desktopAvailableHeight,
-                   "the window opens at " + window.width + " x " + window.height + " on a screen of "
-                   + screen.desktopAvailableWidth + " x " + screen.desktopAvailableHeight);
+            if (fits) {
+                verify(window.width <= screen.desktopAvailableWidth && window.height <= screen.desktopAvailableHeight,
+                       "the window opens at " + window.width + " x " + window.height + " on a screen of "
+                       + screen.desktopAvailableWidth + " x " + screen.desktopAvailableHeight);
+            } else {
+                compare([window.width, window.height], [window.minimumWidth, window.minimumHeight]);
+                verify(window.x >= screen.virtualX && window.y >= screen.virtualY
+                       && window.x < screen.virtualX + screen.width && window.y < screen.virtualY + screen.height,
+                       "the window opens at " + window.x + ", " + window.y + ", off its screen at " + screen.virtualX
+                       + ", " + screen.virtualY);
+            }
+            settings.setValue("appearance.ui_scale", data.interfaceSize);
+            window.openSettings("appearance");
+            const list = findChild(window.contentItem, "rowList");
+            const index = Array.from(list.model).findIndex(entry => entry.id === "appearance.ui_scale");
+            list.positionViewAtIndex(index, ListView.Contain);
+            waitForRendering(window.contentItem);
+            const warning = findChild(list.itemAtIndex(index), "sizeWarning");
+            compare(warning.text, fits ? "" : data.warning);
         }
 
         // A pixel of the picture, or null outside it.
@@ -790,6 +893,47 @@ Item {
             return found;
         }
 
+        // Scroll-bar handles that stand less than 3:1 off what lies around them, measured in the
+        // picture across the handle's middle.
+        function faintScrollBars(window, picture) {
+            const root = window.contentItem.parent;
+            const found = [];
+            for (const bar of visibleItems(window).filter(item => item instanceof ThinScrollBar)) {
+                const handle = bar.contentItem.children[0];
+                const box = handle.mapToItem(root, 0, 0, handle.width, handle.height);
+                if (box.width < 1 || box.height < 1 || !contains(shownBox(handle, root), box, 0.5))
+                    continue;
+                const backdrop = backdropAt(picture, around(box));
+                const middle = pixelAt(picture, box.x + box.width / 2, box.y + box.height / 2);
+                if (backdrop === null || middle === null)
+                    continue;
+                const ratio = Contrast.ratio(middle, backdrop);
+                if (ratio < 3)
+                    found.push(pathOf(bar, root) + " has a handle " + ratio.toFixed(2) + ":1 off " + backdrop);
+            }
+            return found;
+        }
+
+        // A menu's edge against the window it opens over: along its lower side, the edge's
+        // pixels against the most common of the four pixels below them.
+        function faintMenuEdge(window, menu, picture) {
+            const root = window.contentItem.parent;
+            const back = menu.background;
+            const box = back.mapToItem(root, 0, 0, back.width, back.height);
+            const edge = [];
+            const below = [];
+            for (let i = 1; i < 4; ++i) {
+                const x = box.x + box.width * i / 4;
+                edge.push(pixelAt(picture, x, box.y + box.height - 0.5));
+                for (let gap = 1; gap <= 4; ++gap)
+                    below.push({x: x, y: box.y + box.height + gap - 0.5});
+            }
+            const backdrop = backdropAt(picture, below);
+            verify(backdrop !== null && edge.every(p => p !== null), "the menu's lower edge " + rectText(box) + " is off the window");
+            const ratio = Math.min(...edge.map(p => Contrast.ratio(p, backdrop)));
+            return ratio < 3 ? [menu.title + " menu " + rectText(box) + " is edged " + ratio.toFixed(2) + ":1 off " + backdrop] : [];
+        }
+
         // The window at the laptop's size, in each built-in theme, on the views where controls
         // and texts sit on every surface: the keys, the pads, the step grid, each card of the
         // effects view, the piano roll and a page of settings.
@@ -805,9 +949,17 @@ Item {
             for (const view of views.filter(v => v.name !== "empty song" && (v.page === undefined || v.page === "appearance"))) {
                 show(window, view);
                 const picture = grabImage(root);
-                problems = problems.concat(faintTexts(window, picture).concat(faintEdges(window, picture))
+                problems = problems.concat(faintTexts(window, picture).concat(faintEdges(window, picture),
+                                                                             faintScrollBars(window, picture))
                                            .map(p => view.name + ": " + p));
             }
+            findChild(window.contentItem, "settingsPanel").close();
+            window.openMenu(0);
+            const menu = window.menuBar.menuAt(0);
+            tryCompare(menu, "opened", true);
+            waitForRendering(window.contentItem);
+            problems = problems.concat(faintMenuEdge(window, menu, grabImage(root)));
+            menu.close();
             problems.forEach(problem => console.warn(problem));
             verify(problems.length === 0, problems.length + " problems, the first: " + problems[0]);
         }
