@@ -78,7 +78,7 @@ TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionIn
     EXPECT_EQ(engine->shownPos(), 97536);
 
     engine->setPlaying(false);
-    card->render(64);
+    card->render(AudioEngine::kHoldFadeFrames);  // the stop fades out
     engine->setPlaying(true);
     out = card->render(64);
     EXPECT_EQ(at(out, 0), 96000.0f) << "playing again seeks to the start beat again";
@@ -279,7 +279,7 @@ TEST_F(AudioEngineTest, ANewRenderTakesOverDuringPlayOnceItCanGoOnAndANewPlayAtO
     EXPECT_EQ(engine->shownPos(), 2048);
 
     engine->setPlaying(false);
-    card->render(64);
+    card->render(AudioEngine::kHoldFadeFrames);  // the stop fades out
     auto third = levelTrack(5.0f, 100000, 0);
     engine->setBackingTrack(third);
     engine->setPlaying(true);
@@ -518,6 +518,45 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
     EXPECT_GE(engine->shownPos(), 90001 - 512 - AudioEngine::kHoldFadeFrames) << "held at the end of the last stretch";
     EXPECT_LE(engine->shownPos(), 90001);
     EXPECT_GE(silences, 2) << "two holds, each a gap";
+}
+
+// A stop, and a seek while the song sounds, fade what was heard out over a hold's fade (a
+// seek fades the new place in over the same frames): no step larger than the song's own,
+// beyond the 1/256 of each place that a frame of a crossfade adds.
+TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
+    constexpr std::int64_t kFrames = 200000;
+    std::vector<float> sine(kFrames);
+    float largestInside = 0.0f;
+    for (std::size_t f = 0; f < sine.size(); ++f) {
+        sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
+        if (f > 0) {
+            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
+        }
+    }
+    start();
+    engine->setBackingTrack(std::make_shared<BackingTrack>(sine, 1));
+    engine->setPlaying(true);
+    card->play(512, 20);  // to frame 10240, where the sine is at 0.57 going down
+    engine->transport().setStartBeat(3.2);  // frame 76800, the sine at 0
+    engine->setPlaying(true);
+    card->play(512, 20);
+    const float beforeStop = card->heard[card->heard.size() - 2];
+    engine->setPlaying(false);
+    card->play(512, 4);
+
+    std::vector<float> left;
+    for (std::size_t i = 0; i < card->heard.size(); i += 2) {
+        left.push_back(card->heard[i]);
+    }
+    float largest = 0.0f;
+    for (std::size_t i = 1; i < left.size(); ++i) {
+        largest = std::max(largest, std::abs(left[i] - left[i - 1]));
+    }
+    EXPECT_LE(largest, largestInside + 2.0f * 0.8f / 256.0f);
+    EXPECT_GT(std::abs(beforeStop), 0.1f) << "the stop came while the song was loud";
+    EXPECT_EQ(left[20 * 512 + 1000], sine[76800 + 1000]) << "the seek went to the new place";
+    EXPECT_EQ(left.back(), 0.0f) << "silent after the stop's fade";
+    EXPECT_EQ(left[40 * 512 + AudioEngine::kHoldFadeFrames], 0.0f);
 }
 
 }  // namespace
