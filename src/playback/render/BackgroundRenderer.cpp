@@ -145,6 +145,18 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
     if (next->loop.enabled && at.beats < next->loop.endBeats) {
         return running_->stop;  // the loop brings the playhead back: the newer one renders it whole
     }
+    if (at.heard == running_->track.get()) {
+        // Heard, and held on: slower than real time, it never gets ahead to cover anything.
+        if (at.held) {
+            return running_->stop;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!running_->heardSince) {
+            running_->heardSince = now;
+        } else if (now - *running_->heardSince >= std::chrono::duration<double>(kCoverWaitSeconds)) {
+            return running_->stop;
+        }
+    }
     // The engine can be playing it only from its first frame on, and only as far as it is
     // final; the newer render must be final before the playhead gets there.
     const double secondsToBeats = at.bpm / 60.0;
