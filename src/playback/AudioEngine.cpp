@@ -456,9 +456,15 @@ void AudioEngine::playSong(const BackingTrack* published, int n, std::int64_t lo
     }
     fadeInDone_ = std::min(kHoldFadeFrames, gain.fadeInDone + played);
     const LoopFrames loop{looping, loopStart, loopEnd};
+    const std::int64_t before = pos_;
     pos_ = advancedPosition(pos_, played, loop);
     if (fadeLeft_ > 0 && !tail_) {
         fadePos_ += played;
+        if (pos_ < before) {
+            // The loop wrapped: the track fading out goes on from the loop's start too.
+            const Timeline old = timelineOf(fading_.load(std::memory_order_relaxed), transport.tempo);
+            fadePos_ = sameBeat(pos_, timeline_.rate, timeline_.bpm, old.rate, old.bpm);
+        }
     }
 }
 

@@ -479,6 +479,35 @@ INSTANTIATE_TEST_SUITE_P(
                                60}),
     [](const testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
 
+// A loop that wraps while a render at a new tempo takes over: the track fading out wraps
+// with the transport, so no frame comes from past the loop's end.
+TEST_F(AudioEngineTest, ALoopWrappingDuringAHandOverPlaysEveryFrameFromTheTransportsBeat) {
+    constexpr double kLoopEnd = 142180.0 / 24000.0;  // 100 frames into the 91st period at 120 BPM
+    const double base = 3.0;
+    start();
+    engine->setBackingTrack(beatTrack(120.0, 40.0, base));
+    engine->transport().setStartBeat(4.0);
+    engine->transport().setLoop({.enabled = true, .startBeats = 4.0, .endBeats = kLoopEnd});
+    engine->setPlaying(true);
+    card->play(512, 90);
+    engine->setTempo(60.0);
+    engine->setBackingTrack(beatTrack(60.0, 40.0, base));  // takes over 200 frames (at 60 BPM) before the end
+    card->play(512, 4);
+
+    const std::vector<float>& heard = card->heard;
+    double last = std::nan("");
+    for (std::size_t i = 0; i < heard.size(); i += 2) {
+        const double beat = heard[i] / heard[i + 1] + base;
+        if (!std::isnan(last)) {
+            const bool onward = beat - last >= -2e-6 && beat - last <= 3.0 * 2.0 / 48000.0;
+            const bool wrapped = std::abs(beat - 4.0) < 2.0 / 48000.0 && last > kLoopEnd - 0.01;
+            ASSERT_TRUE(onward || wrapped) << "frame " << i / 2 << " goes from beat " << last << " to " << beat;
+        }
+        last = beat;
+    }
+    EXPECT_LT(last, 4.1) << "wrapped once";
+}
+
 // Where the render falls behind, the sound fades out into the hold and back in after it:
 // no step at a hold's edges is larger than the largest step inside the song.
 TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
