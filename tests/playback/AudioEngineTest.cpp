@@ -306,6 +306,7 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     for (int i = 0; i < 8; ++i) {
         AudioEngine::renderCallback(engine.get(), out.data(), 10000);
         engine->setTempo(100 + i);
+        engine->setPlaying(i % 3 != 1);  // stops, plays from a stop and seeks, each fading
     }
 
     EXPECT_EQ(counter.allocations(), 0u);
