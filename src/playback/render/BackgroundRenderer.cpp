@@ -185,8 +185,11 @@ double BackgroundRenderer::leadSeconds(const RenderJob& job) const {
 std::int64_t BackgroundRenderer::coveredFrom(const RenderJob& job) const {
     const PlayheadReading at = job.playhead();
     // Where the playhead will be once this render is final, but never past where the track
-    // played meanwhile ends: there the transport will wait for this one.
-    double beats = std::max(at.beats, std::min(at.beats + leadSeconds(job) * at.bpm / 60.0, lastCovered_));
+    // played meanwhile ends: there the transport will wait for this one. It begins to wait a
+    // chunk and a fade before that end, so this one starts a take-over's stretch before it.
+    const double secondsToBeats = at.bpm / 60.0;
+    const double heldAt = lastCovered_ - kTakeOverSeconds * secondsToBeats;
+    double beats = std::max(at.beats, std::min(at.beats + leadSeconds(job) * secondsToBeats, heldAt));
     if (job.loop.enabled && at.beats < job.loop.endBeats) {
         beats = std::min(beats, job.loop.startBeats);
     }
