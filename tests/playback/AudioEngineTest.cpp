@@ -509,21 +509,27 @@ TEST_F(AudioEngineTest, ALoopWrappingDuringAHandOverPlaysEveryFrameFromTheTransp
     EXPECT_LT(last, 4.1) << "wrapped once";
 }
 
-// Where the render falls behind, the sound fades out into the hold and back in after it:
-// no step at a hold's edges is larger than the largest step inside the song.
-TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
-    constexpr std::int64_t kFrames = 200000;
-    std::vector<float> sine(kFrames);
-    float largestInside = 0.0f;
+// 200000 frames of a 440 Hz sine at 0.8, and the largest step between two of its samples.
+std::vector<float> sineSong(float* largestStep) {
+    std::vector<float> sine(200000);
+    *largestStep = 0.0f;
     for (std::size_t f = 0; f < sine.size(); ++f) {
         sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
         if (f > 0) {
-            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
+            *largestStep = std::max(*largestStep, std::abs(sine[f] - sine[f - 1]));
         }
     }
+    return sine;
+}
+
+// Where the render falls behind, the sound fades out into the hold and back in after it:
+// no step at a hold's edges is larger than the largest step inside the song.
+TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
+    float largestInside = 0.0f;
+    const std::vector<float> sine = sineSong(&largestInside);
     auto track = std::make_shared<BackingTrack>();
-    track->begin(kFrames, 1, 0);
-    const std::span<float> samples = track->unpublished(0, kFrames);
+    track->begin(static_cast<std::int64_t>(sine.size()), 1, 0);
+    const std::span<float> samples = track->unpublished(0, static_cast<std::int64_t>(sine.size()));
     std::copy(sine.begin(), sine.end(), samples.begin());
     start();
     engine->setBackingTrack(track);
@@ -554,15 +560,8 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
 // seek fades the new place in over the same frames): no step larger than the song's own,
 // beyond the 1/256 of each place that a frame of a crossfade adds.
 TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
-    constexpr std::int64_t kFrames = 200000;
-    std::vector<float> sine(kFrames);
     float largestInside = 0.0f;
-    for (std::size_t f = 0; f < sine.size(); ++f) {
-        sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
-        if (f > 0) {
-            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
-        }
-    }
+    const std::vector<float> sine = sineSong(&largestInside);
     start();
     engine->setBackingTrack(std::make_shared<BackingTrack>(sine, 1));
     engine->setPlaying(true);
