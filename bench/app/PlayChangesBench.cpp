@@ -24,6 +24,17 @@
 //                   first); song_step, the largest step between two samples away from the holds
 //                   (farther than a fade's length); holds.
 //
+//   EditHeard/P:    the render limited to P/100 x real time; play from the start, and 8 s on
+//                   a track's volume goes to half (tempo=0) or the tempo to 100
+//                   (tempo=1). Counters: heard_s, from the change until the card plays a
+//                   period of the change's render (-1: not within 40 s); held_s, the
+//                   time the transport held in those 40 s.
+//   ReplayAfterStop: play from the start for 2 s, stop, play from beat 150: sound_s, from
+//                   the second play until the card plays sound; fresh_s, the same play in a
+//                   program that played nothing before.
+//   TempoBurst/N:   N tempo changes within a second (between 118 and 130 BPM), at 20 s into
+//                   the song; counters as TempoChange.
+//
 // The limited render stands for a slow machine: the song is rendered at full speed on a
 // thread of its own, and its frames are handed on as a render at that speed would make
 // them final, from the pre-roll's start (6 s before where play needs them: the release
@@ -510,6 +521,113 @@ void HoldEdges(benchmark::State& state) {
     }
 }
 BENCHMARK(HoldEdges)->Iterations(1)->Repetitions(2)->Unit(benchmark::kMillisecond);
+
+// Seconds of the card's from `from` until it plays a period of the first render that came
+// after `known` renders; -1 when it never did.
+double untilHeard(const Song& song, std::size_t known, std::size_t from, std::size_t until) {
+    if (song.rendered.size() <= known) {
+        return -1.0;
+    }
+    const engine::BackingTrack::View track = song.rendered[known]->view();
+    for (std::size_t at = from / kPeriod * kPeriod; at + kPeriod <= until; at += kPeriod) {
+        if (findPeriod(*song.card, at, track, track.from, std::min(track.end, track.frames) - 1) >= 0) {
+            return static_cast<double>(at - from) / kRate;
+        }
+    }
+    return -1.0;
+}
+
+void EditHeard(benchmark::State& state) {
+    const double speed = static_cast<double>(state.range(0)) / 100.0;
+    const bool tempo = state.range(1) != 0;
+    for (auto _ : state) {
+        Song song({.render = {}, .playback = limitedRender(speed), .clock = {}});
+        song.playFrom(0.0);
+        song.run(8.0);
+        song.collect();
+        if (tempo) {
+            song.transport.setTempo(100.0);
+        } else {
+            song.project.setTrackVolume(song.tracks.front(), 0.5);
+        }
+        const std::size_t known = song.rendered.size();
+        const std::size_t from = song.card->frames();
+        Holds holds;
+        song.run(40.0, [&] { holds.watch(song.audio.engine()); });
+        const std::size_t until = song.card->frames();
+        song.transport.stop();
+        state.counters["heard_s"] = untilHeard(song, known, from, until);
+        state.counters["held_s"] = holds.heldSeconds;
+    }
+}
+BENCHMARK(EditHeard)
+    ->ArgNames({"speed_pct", "tempo"})
+    ->Args({43, 0})
+    ->Args({43, 1})
+    ->Args({150, 0})
+    ->Args({150, 1})
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Seconds from the play until the card plays sound.
+double untilSound(Song& song, double beats) {
+    const std::size_t from = song.card->frames();
+    song.transport.setStartBeat(beats);
+    song.transport.play();
+    const auto start = Clock::now();
+    std::size_t checked = from;
+    double sound = -1.0;
+    song.run(20.0, [&] {
+        for (const std::size_t upto = song.card->frames(); sound < 0.0 && checked < upto; ++checked) {
+            if (song.card->frame(checked)[0] != 0.0f || song.card->frame(checked)[1] != 0.0f) {
+                sound = secondsSince(start);
+            }
+        }
+    });
+    return sound;
+}
+
+void ReplayAfterStop(benchmark::State& state) {
+    for (auto _ : state) {
+        Song fresh;
+        const double freshSeconds = untilSound(fresh, 150.0);
+        fresh.transport.stop();
+        Song song;
+        song.playFrom(0.0);
+        song.run(2.0);
+        song.transport.stop();
+        song.run(0.1);
+        state.counters["sound_s"] = untilSound(song, 150.0);
+        state.counters["fresh_s"] = freshSeconds;
+        song.transport.stop();
+    }
+}
+BENCHMARK(ReplayAfterStop)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
+void TempoBurst(benchmark::State& state) {
+    const auto changes = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        Song song;
+        song.transport.setTempo(124.0);
+        song.playFrom(19.0 * 124.0 / 60.0);
+        song.run(1.0);
+        const std::size_t change = song.card->frames();
+        std::size_t last = change;
+        const double tempos[] = {118.0, 130.0, 126.0, 122.0, 120.0};
+        for (int k = 0; k < changes; ++k) {
+            last = song.card->frames();
+            song.transport.setTempo(tempos[k % 5] + 0.1 * (k / 5));
+            song.run(1.0 / changes);
+        }
+        song.run(2.0);
+        const std::size_t until = song.card->frames();
+        song.transport.stop();
+        song.collect();
+        report(state, judge(song, change, 124.0, last, until));
+    }
+}
+BENCHMARK(TempoBurst)->Arg(5)->Arg(20)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -146,6 +146,7 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
         resumeFades_ = false;
     }
     fadeInDone_ = kHoldFadeFrames;
+    sounding_ = false;
     clock_.store(0, std::memory_order_relaxed);
 
     events_ = std::make_unique<EventQueue>();
@@ -163,6 +164,7 @@ void AudioEngine::stop() {
     current_.store(nullptr);
     fading_.store(nullptr);
     fadeLeft_ = 0;
+    tail_ = false;
     cleanUpTracks();
 }
 
@@ -245,6 +247,9 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     // A generation is used up only while playing: no chunk can take the seek of a play it
     // does not see.
     const bool seek = transport.playing && transport.generation != lastGen_;
+    if (!transport.playing && sounding_) {
+        fadeOutWhatIsHeard();  // a stop
+    }
     BackingTrack* published = takePublishedTrack();
     followTrack(published, transport, seek);
     followTransport(transport, seek);
@@ -267,6 +272,9 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     } else {
         playSong(published, n, loop.start, loop.end, loop.looping, transport, events);
     }
+    addTail(n);
+    lastStops_ = transport.stops;
+    sounding_ = transport.playing && !waiting_.load(std::memory_order_relaxed) && current_.load(std::memory_order_relaxed) != nullptr;
     // The track is named in current_ (or no longer used) before the hazard slot lets go.
     inUse_.store(nullptr, std::memory_order_release);
     shownPos_.store(pos_, std::memory_order_release);
@@ -338,16 +346,22 @@ BackingTrack* AudioEngine::takePublishedTrack() {
 void AudioEngine::followTrack(BackingTrack* published, const Transport::State& transport, bool seek) {
     BackingTrack* heard = current_.load(std::memory_order_relaxed);  // only this thread stores it
     if (seek) {
-        // The first frames of a play wait for a stretch ahead, and start without a fade.
-        waiting_.store(true, std::memory_order_release);
-        resumeFades_ = false;
-        fadeInDone_ = kHoldFadeFrames;
-        if (fadeLeft_ > 0) {
+        // The first frames of a play wait for a stretch ahead. A play from a stop starts
+        // without a fade; a seek while the song sounds fades the old place out and the new in.
+        // A stop the audio thread never saw (stopped and played again between two chunks)
+        // is a play from a stop.
+        const bool moving = sounding_ && transport.stops == lastStops_;
+        if (moving) {
+            fadeOutWhatIsHeard();
+        } else if (fadeLeft_ > 0 && !tail_) {
             fadeLeft_ = 0;
             fading_.store(nullptr);
         }
+        waiting_.store(true, std::memory_order_release);
+        resumeFades_ = moving;
+        fadeInDone_ = kHoldFadeFrames;
     }
-    if (published == heard || fadeLeft_ > 0) {
+    if (published == heard || (fadeLeft_ > 0 && !seek && transport.playing)) {
         return;
     }
     // A new play, a stopped transport or a song after none takes the newest track at once
@@ -442,15 +456,21 @@ void AudioEngine::playSong(const BackingTrack* published, int n, std::int64_t lo
     }
     fadeInDone_ = std::min(kHoldFadeFrames, gain.fadeInDone + played);
     const LoopFrames loop{looping, loopStart, loopEnd};
+    const std::int64_t before = pos_;
     pos_ = advancedPosition(pos_, played, loop);
-    if (fadeLeft_ > 0) {
+    if (fadeLeft_ > 0 && !tail_) {
         fadePos_ += played;
+        if (pos_ < before) {
+            // The loop wrapped: the track fading out goes on from the loop's start too.
+            const Timeline old = timelineOf(fading_.load(std::memory_order_relaxed), transport.tempo);
+            fadePos_ = sameBeat(pos_, timeline_.rate, timeline_.bpm, old.rate, old.bpm);
+        }
     }
 }
 
 void AudioEngine::addSong(int n, const ChunkGain& gain) {
     const BackingTrack* heard = current_.load(std::memory_order_relaxed);
-    const int fade = std::min(n, fadeLeft_);
+    const int fade = tail_ ? 0 : std::min(n, fadeLeft_);
     // Gain of the new track at frame i of this chunk during the fade; the old one gets the rest.
     const int faded = kTrackFadeFrames - fadeLeft_;
     const auto fadeIn = [faded](int i) { return static_cast<float>(faded + i + 1) / static_cast<float>(kTrackFadeFrames); };
@@ -471,6 +491,41 @@ void AudioEngine::addSong(int n, const ChunkGain& gain) {
         if (fadeLeft_ == 0) {
             fading_.store(nullptr);  // the old track is not read after this
         }
+    }
+}
+
+void AudioEngine::fadeOutWhatIsHeard() {
+    BackingTrack* heard = current_.load(std::memory_order_relaxed);
+    if (heard == nullptr) {
+        return;
+    }
+    // A crossfade under way ends here: what fades out is the newer track.
+    fading_.store(heard);  // before current_ moves on, so the clean-up always sees it
+    fadePos_ = pos_;
+    fadeLeft_ = kHoldFadeFrames;
+    tail_ = true;
+    tailLevel_ = fadeInDone_ >= kHoldFadeFrames ? 1.0f
+                                                : static_cast<float>(fadeInDone_ + 1) / static_cast<float>(kHoldFadeFrames);
+}
+
+void AudioEngine::addTail(int n) {
+    if (!tail_) {
+        return;
+    }
+    const int count = std::min(n, fadeLeft_);
+    const int done = kHoldFadeFrames - fadeLeft_;
+    const float level = tailLevel_;
+    const auto gain = [done, level](int i) {
+        return level * static_cast<float>(kHoldFadeFrames - done - i) / static_cast<float>(kHoldFadeFrames + 1);
+    };
+    if (const BackingTrack* old = fading_.load(std::memory_order_relaxed); old != nullptr) {
+        addTrackFrames(old->view(), fadePos_, count, gain, mix_);
+    }
+    fadePos_ += count;
+    fadeLeft_ -= count;
+    if (fadeLeft_ == 0) {
+        tail_ = false;
+        fading_.store(nullptr);  // not read after this
     }
 }
 

@@ -23,6 +23,9 @@ namespace ostrel::engine { inline namespace playback {
 // the metronome, written as interleaved floats. The backing track may still be rendering:
 // while the frames the position needs are not final, the transport holds (a short fade
 // out, silence, the position standing, a short fade in) and says so through waitingForSong.
+// A stop, and a new play while the song sounds (a seek), fade the song out over a hold's
+// fade; a seek fades the new place in over the same frames. A play from a stop starts
+// without a fade.
 //
 // A track rendered at a tempo plays at that tempo: the transport counts its frames in the
 // heard track's beats. A tempo change therefore goes on at the old pace until a track at
@@ -93,6 +96,9 @@ public:
     // thread has not yet taken the latest play and shownPos is still the old position.
     // Read it before shownPos.
     std::uint32_t shownGeneration() const { return shownGen_.load(std::memory_order_acquire); }
+    // The backing track the audio thread plays, or null; any thread, to compare only: it may
+    // be freed once another takes its place.
+    const BackingTrack* heardTrack() const { return current_.load(std::memory_order_acquire); }
     // The transport holds because the backing track's frames at the position are not final yet.
     bool waitingForSong() const { return waiting_.load(std::memory_order_acquire); }
     // Frames rendered since the last start: the time base of the event queue.
@@ -147,6 +153,10 @@ private:
                   const Transport::State& transport, std::span<const Event> events);
     void addSong(int n, const ChunkGain& gain);
     void addMetronome(double bpm, std::span<const Event> events, int n, const ChunkGain& gain);
+    // At a stop or a seek while the song sounds: the track heard fades out from where it
+    // was, over kHoldFadeFrames, in the chunks that follow (addTail).
+    void fadeOutWhatIsHeard();
+    void addTail(int n);
     void cleanUpTracks();
 
     std::unique_ptr<IAudioBackend> backend_;
@@ -174,6 +184,10 @@ private:
     std::atomic<bool> waiting_{false};  // written by the audio thread only
     int fadeInDone_ = kHoldFadeFrames;  // audio thread: frames of the fade out of a hold behind
     bool resumeFades_ = false;          // audio thread: the sound stopped at this hold, so it fades back in
+    std::uint32_t lastStops_ = 0;       // audio thread: the transport's stops at the last chunk
+    bool sounding_ = false;             // audio thread: the last chunk ended with the song sounding
+    bool tail_ = false;                 // audio thread: fading_ fades out alone, after a stop or a seek
+    float tailLevel_ = 1.0f;            // audio thread: its level as the tail began
 
     std::atomic<std::int64_t> shownPos_{0};
     std::atomic<double> shownBeats_{0.0};

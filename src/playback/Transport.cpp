@@ -25,6 +25,8 @@ void Transport::setTempo(double bpm) {
 void Transport::setPlaying(bool on) {
     if (on) {
         ++written_.generation;
+    } else if (written_.playing) {
+        ++written_.stops;
     }
     written_.playing = on;
     publish();

@@ -27,6 +27,7 @@ public:
     struct State {
         bool playing = false;
         std::uint32_t generation = 0;  // raised by every start of play
+        std::uint32_t stops = 0;       // raised by every stop of play
         double tempo = 120.0;          // beats per minute
         bool metronome = false;
         double startBeat = 0.0;  // where every start of play seeks to

@@ -78,7 +78,7 @@ TEST_F(AudioEngineTest, PlayStartsAtTheStartBeatAndTempoChangesKeepThePositionIn
     EXPECT_EQ(engine->shownPos(), 97536);
 
     engine->setPlaying(false);
-    card->render(64);
+    card->render(AudioEngine::kHoldFadeFrames);  // the stop fades out
     engine->setPlaying(true);
     out = card->render(64);
     EXPECT_EQ(at(out, 0), 96000.0f) << "playing again seeks to the start beat again";
@@ -279,7 +279,7 @@ TEST_F(AudioEngineTest, ANewRenderTakesOverDuringPlayOnceItCanGoOnAndANewPlayAtO
     EXPECT_EQ(engine->shownPos(), 2048);
 
     engine->setPlaying(false);
-    card->render(64);
+    card->render(AudioEngine::kHoldFadeFrames);  // the stop fades out
     auto third = levelTrack(5.0f, 100000, 0);
     engine->setBackingTrack(third);
     engine->setPlaying(true);
@@ -306,6 +306,7 @@ TEST_F(AudioEngineTest, CallbackNeitherAllocatesNorFrees) {
     for (int i = 0; i < 8; ++i) {
         AudioEngine::renderCallback(engine.get(), out.data(), 10000);
         engine->setTempo(100 + i);
+        engine->setPlaying(i % 3 != 1);  // stops, plays from a stop and seeks, each fading
     }
 
     EXPECT_EQ(counter.allocations(), 0u);
@@ -479,21 +480,56 @@ INSTANTIATE_TEST_SUITE_P(
                                60}),
     [](const testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
 
-// Where the render falls behind, the sound fades out into the hold and back in after it:
-// no step at a hold's edges is larger than the largest step inside the song.
-TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
-    constexpr std::int64_t kFrames = 200000;
-    std::vector<float> sine(kFrames);
-    float largestInside = 0.0f;
+// A loop that wraps while a render at a new tempo takes over: the track fading out wraps
+// with the transport, so no frame comes from past the loop's end.
+TEST_F(AudioEngineTest, ALoopWrappingDuringAHandOverPlaysEveryFrameFromTheTransportsBeat) {
+    constexpr double kLoopEnd = 142180.0 / 24000.0;  // 100 frames into the 91st period at 120 BPM
+    const double base = 3.0;
+    start();
+    engine->setBackingTrack(beatTrack(120.0, 40.0, base));
+    engine->transport().setStartBeat(4.0);
+    engine->transport().setLoop({.enabled = true, .startBeats = 4.0, .endBeats = kLoopEnd});
+    engine->setPlaying(true);
+    card->play(512, 90);
+    engine->setTempo(60.0);
+    engine->setBackingTrack(beatTrack(60.0, 40.0, base));  // takes over 200 frames (at 60 BPM) before the end
+    card->play(512, 4);
+
+    const std::vector<float>& heard = card->heard;
+    double last = std::nan("");
+    for (std::size_t i = 0; i < heard.size(); i += 2) {
+        const double beat = heard[i] / heard[i + 1] + base;
+        if (!std::isnan(last)) {
+            const bool onward = beat - last >= -2e-6 && beat - last <= 3.0 * 2.0 / 48000.0;
+            const bool wrapped = std::abs(beat - 4.0) < 2.0 / 48000.0 && last > kLoopEnd - 0.01;
+            ASSERT_TRUE(onward || wrapped) << "frame " << i / 2 << " goes from beat " << last << " to " << beat;
+        }
+        last = beat;
+    }
+    EXPECT_LT(last, 4.1) << "wrapped once";
+}
+
+// 200000 frames of a 440 Hz sine at 0.8, and the largest step between two of its samples.
+std::vector<float> sineSong(float* largestStep) {
+    std::vector<float> sine(200000);
+    *largestStep = 0.0f;
     for (std::size_t f = 0; f < sine.size(); ++f) {
         sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
         if (f > 0) {
-            largestInside = std::max(largestInside, std::abs(sine[f] - sine[f - 1]));
+            *largestStep = std::max(*largestStep, std::abs(sine[f] - sine[f - 1]));
         }
     }
+    return sine;
+}
+
+// Where the render falls behind, the sound fades out into the hold and back in after it:
+// no step at a hold's edges is larger than the largest step inside the song.
+TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
+    float largestInside = 0.0f;
+    const std::vector<float> sine = sineSong(&largestInside);
     auto track = std::make_shared<BackingTrack>();
-    track->begin(kFrames, 1, 0);
-    const std::span<float> samples = track->unpublished(0, kFrames);
+    track->begin(static_cast<std::int64_t>(sine.size()), 1, 0);
+    const std::span<float> samples = track->unpublished(0, static_cast<std::int64_t>(sine.size()));
     std::copy(sine.begin(), sine.end(), samples.begin());
     start();
     engine->setBackingTrack(track);
@@ -518,6 +554,38 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
     EXPECT_GE(engine->shownPos(), 90001 - 512 - AudioEngine::kHoldFadeFrames) << "held at the end of the last stretch";
     EXPECT_LE(engine->shownPos(), 90001);
     EXPECT_GE(silences, 2) << "two holds, each a gap";
+}
+
+// A stop, and a seek while the song sounds, fade what was heard out over a hold's fade (a
+// seek fades the new place in over the same frames): no step larger than the song's own,
+// beyond the 1/256 of each place that a frame of a crossfade adds.
+TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
+    float largestInside = 0.0f;
+    const std::vector<float> sine = sineSong(&largestInside);
+    start();
+    engine->setBackingTrack(std::make_shared<BackingTrack>(sine, 1));
+    engine->setPlaying(true);
+    card->play(512, 20);  // to frame 10240, where the sine is at 0.57 going down
+    engine->transport().setStartBeat(3.2);  // frame 76800, the sine at 0
+    engine->setPlaying(true);
+    card->play(512, 20);
+    const float beforeStop = card->heard[card->heard.size() - 2];
+    engine->setPlaying(false);
+    card->play(512, 4);
+
+    std::vector<float> left;
+    for (std::size_t i = 0; i < card->heard.size(); i += 2) {
+        left.push_back(card->heard[i]);
+    }
+    float largest = 0.0f;
+    for (std::size_t i = 1; i < left.size(); ++i) {
+        largest = std::max(largest, std::abs(left[i] - left[i - 1]));
+    }
+    EXPECT_LE(largest, largestInside + 2.0f * 0.8f / 256.0f);
+    EXPECT_GT(std::abs(beforeStop), 0.1f) << "the stop came while the song was loud";
+    EXPECT_EQ(left[20 * 512 + 1000], sine[76800 + 1000]) << "the seek went to the new place";
+    EXPECT_EQ(left.back(), 0.0f) << "silent after the stop's fade";
+    EXPECT_EQ(left[40 * 512 + AudioEngine::kHoldFadeFrames], 0.0f);
 }
 
 }  // namespace

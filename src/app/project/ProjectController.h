@@ -367,6 +367,8 @@ private:
         QString warning;  // the first render warning, or empty
     };
     std::optional<RenderedSong> renderedSong_;
+    // The song can play from `from` without waiting longer than a new render would.
+    bool servesPlayFrom(const RenderedSong& song, std::int64_t from, const engine::RenderSettings& settings) const;
     std::int64_t installedFrom_ = -1;  // the frame the engine's track was rendered from; -1: none
     double installedRate_ = 0.0;       // and the sample rate
     QElapsedTimer clockStart_;

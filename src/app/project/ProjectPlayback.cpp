@@ -101,9 +101,7 @@ void ProjectController::preparePlayback() {
     const engine::RenderSettings settings = playbackSettings();
     const std::int64_t from = playbackFrom(transport_.startBeat());
     // Playing again an unchanged song gives the samples a new render would give.
-    if (renderedSong_ && renderedSong_->sampleRate == settings.sampleRate &&
-        renderedSong_->channels == settings.channels && renderedSong_->from <= from &&
-        !renderedSong_->track->view().abandoned) {
+    if (renderedSong_ && servesPlayFrom(*renderedSong_, from, settings)) {
         if (!renderedSong_->warning.isEmpty()) {
             setMessage(tr("Some audio could not be played: %1").arg(renderedSong_->warning), true);
         }
@@ -112,6 +110,19 @@ void ProjectController::preparePlayback() {
         return;
     }
     renderAndPlay(from);
+}
+
+bool ProjectController::servesPlayFrom(const RenderedSong& song, std::int64_t from,
+                                       const engine::RenderSettings& settings) const {
+    if (song.sampleRate != settings.sampleRate || song.channels != settings.channels || song.from > from) {
+        return false;
+    }
+    // Final at the start already, or it gets there within the pre-roll a new render would
+    // make before it: never later than a new render.
+    const engine::BackingTrack::View view = song.track->view();
+    const auto preRoll = static_cast<std::int64_t>(
+        std::ceil(std::min(engine::preRollSeconds(*document_), engine::kMaxPreRollSeconds) * settings.sampleRate));
+    return view.begun && !view.abandoned && view.end >= from - preRoll;
 }
 
 void ProjectController::renderAndPlay(std::int64_t from) {
@@ -136,7 +147,10 @@ bool ProjectController::startPlaybackRender(std::int64_t from, engine::TakeOver 
     if (takeOver == engine::TakeOver::Covered) {
         const engine::AudioEngine& engine = transport_.audio().engine();
         // Atomics of the audio thread's, so the render thread may read them too.
-        job.playhead = [&engine] { return engine::PlayheadReading{engine.shownBeats(), engine.shownTempo()}; };
+        job.playhead = [&engine] {
+            return engine::PlayheadReading{engine.shownBeats(), engine.shownTempo(), engine.heardTrack(),
+                                           engine.waitingForSong()};
+        };
         job.loop = engine.transport().loop();
     }
     try {

@@ -145,6 +145,18 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
     if (next->loop.enabled && at.beats < next->loop.endBeats) {
         return running_->stop;  // the loop brings the playhead back: the newer one renders it whole
     }
+    if (at.heard == running_->track.get()) {
+        // Heard, and held on: slower than real time, it never gets ahead to cover anything.
+        if (at.held) {
+            return running_->stop;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!running_->heardSince) {
+            running_->heardSince = now;
+        } else if (now - *running_->heardSince >= std::chrono::duration<double>(kCoverWaitSeconds)) {
+            return running_->stop;
+        }
+    }
     // The engine can be playing it only from its first frame on, and only as far as it is
     // final; the newer render must be final before the playhead gets there.
     const double secondsToBeats = at.bpm / 60.0;
@@ -173,8 +185,11 @@ double BackgroundRenderer::leadSeconds(const RenderJob& job) const {
 std::int64_t BackgroundRenderer::coveredFrom(const RenderJob& job) const {
     const PlayheadReading at = job.playhead();
     // Where the playhead will be once this render is final, but never past where the track
-    // played meanwhile ends: there the transport will wait for this one.
-    double beats = std::max(at.beats, std::min(at.beats + leadSeconds(job) * at.bpm / 60.0, lastCovered_));
+    // played meanwhile ends: there the transport will wait for this one. It begins to wait a
+    // chunk and a fade before that end, so this one starts a take-over's stretch before it.
+    const double secondsToBeats = at.bpm / 60.0;
+    const double heldAt = lastCovered_ - kTakeOverSeconds * secondsToBeats;
+    double beats = std::max(at.beats, std::min(at.beats + leadSeconds(job) * secondsToBeats, heldAt));
     if (job.loop.enabled && at.beats < job.loop.endBeats) {
         beats = std::min(beats, job.loop.startBeats);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,14 +32,19 @@ enum class TakeOver {
     // A new play, or a sound card at another rate: what renders now will not be played.
     AtOnce,
     // An edit while playing: the engine plays the running render's track until this one's is
-    // final, so the running one goes on until its track reaches far enough past the playhead.
+    // final, so the running one goes on until its track reaches far enough past the playhead,
+    // but not once the transport holds on it, nor longer than kCoverWaitSeconds after it
+    // is heard: a short hold is better than a change heard late.
     Covered,
 };
 
-// Where the transport is, in beats, and the tempo it moves at.
+// Where the transport is, in beats, and the tempo it moves at; the track the engine plays
+// (compared, never read) and whether the transport holds for the song to render.
 struct PlayheadReading {
     double beats = 0.0;
     double bpm = 120.0;
+    const BackingTrack* heard = nullptr;
+    bool held = false;
 };
 
 struct RenderJob {
@@ -84,7 +90,10 @@ struct RenderResult {
 // renders, an AtOnce job stops it at once; a Covered job lets it go on until its track is
 // final far enough past the playhead to cover the time the newer render needs to be final
 // where it starts (its lead, estimated from the renders measured so far), so that the
-// engine never runs out of song meanwhile and work already done is not thrown away.
+// engine never runs out of song meanwhile and work already done is not thrown away. It
+// stops sooner once the engine plays its track and holds on it (it renders slower than
+// real time and will never cover), or has played it for kCoverWaitSeconds while the newer
+// job waited.
 // cancelPlayback and stop end it at once.
 //
 // submit, takeResults, cancelPlayback, stop and the destructor: GUI thread. One mutex
@@ -101,6 +110,9 @@ public:
     // Seconds of song a playback render makes final past its start before the engine takes
     // it over (AudioEngine::kAheadFrames and a little).
     static constexpr double kTakeOverSeconds = 0.25;
+    // Longest a Covered job waits, once the engine plays the running render's track, for
+    // that track to cover it.
+    static constexpr double kCoverWaitSeconds = 1.0;
 
     explicit BackgroundRenderer(core::Logger& logger);
     // Renders with render instead of renderProject and playback instead of
@@ -132,6 +144,8 @@ private:
     struct RunningPlayback {
         std::stop_source stop;
         std::shared_ptr<BackingTrack> track;
+        // When a newer job, waiting, first saw the engine play this track.
+        std::optional<std::chrono::steady_clock::time_point> heardSince;
     };
     // How fast playback renders went, measured on the render threads: -1 until measured.
     struct Pace {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -141,6 +142,75 @@ struct HeldRender {
     std::atomic<bool> failing{false};
     std::atomic<int> playbackCalls{0};  // playback renders that filled their track
     std::vector<std::string> warnings;  // what playback renders report
+};
+
+// Renders for playback as slowly as the test lets them: a song of 100 s at the document's
+// tempo, each render at a constant level that names it (1/8 for the first...), making final
+// only as many frames as the test has allowed so far (all renders share the allowance).
+struct GatedRender {
+    ProjectControllerHooks hooks() {
+        return {.render = {},
+                .playback = [this](const model::Project& song, const engine::RenderSettings& settings,
+                                   const engine::PlaybackRender& render, engine::BackingTrack& track,
+                                   std::vector<std::string>*, std::string* error) {
+                    const std::stop_callback wake(render.stop, [this] {
+                        std::lock_guard woken(mutex);
+                        changed.notify_all();
+                    });
+                    const auto frames = static_cast<std::int64_t>(100.0 * settings.sampleRate);
+                    track.begin(frames, settings.channels, render.from,
+                                {settings.sampleRate, engine::renderTempo(song)});
+                    float level = 0.0f;
+                    {
+                        std::lock_guard lock(mutex);
+                        froms.push_back(track.view().from);
+                        level = static_cast<float>(froms.size()) / 8.0f;
+                    }
+                    render.started({});
+                    std::unique_lock lock(mutex);
+                    ++active;
+                    for (std::int64_t end = track.view().from; end < frames;) {
+                        changed.wait(lock, [&] { return allowed > 0 || render.stop.stop_requested(); });
+                        if (render.stop.stop_requested()) {
+                            --active;
+                            changed.notify_all();
+                            *error = "stopped";
+                            return false;
+                        }
+                        const std::int64_t count = std::min(allowed, frames - end);
+                        allowed -= count;
+                        const std::span<float> samples = track.unpublished(end, count);
+                        std::fill(samples.begin(), samples.end(), level);
+                        end += count;
+                        track.publish(end);
+                        changed.notify_all();
+                    }
+                    --active;
+                    changed.notify_all();
+                    return true;
+                },
+                .clock = {}};
+    }
+    void allow(std::int64_t frames) {
+        std::lock_guard lock(mutex);
+        allowed += frames;
+        changed.notify_all();
+    }
+    // Until the render that runs has made final what it was allowed (none may run).
+    void settle() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return allowed == 0 || active == 0; });
+    }
+    std::vector<std::int64_t> starts() {
+        std::lock_guard lock(mutex);
+        return froms;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int64_t allowed = 0;
+    int active = 0;  // renders making frames final
+    std::vector<std::int64_t> froms;  // where each render began making frames final
 };
 
 // ---- Play renders at once -----------------------------------------------------------------
@@ -664,6 +734,89 @@ TEST_F(ProjectBackgroundPlayback, ATempoChangeWhilePlayingGoesOnFromTheSameBeat)
     }
     EXPECT_GE(std::floor(last), 8.0);
     EXPECT_EQ(longestBeat, 47999.0) << "a beat lasts a second at the new tempo";
+}
+
+// An earlier render serves a new play only when it is final at the new start (or gets there
+// within a new render's pre-roll, none in this song); otherwise the play renders anew.
+TEST_F(ProjectBackgroundPlayback, PlayAfterAStopReusesAnEarlierRenderOnlyWhereItIsFinal) {
+    struct Case {
+        double startBeat;
+        std::vector<std::int64_t> starts;  // of the renders, in frames
+    } cases[] = {
+        {3.0, {0}},                // inside what the first render made final
+        {150.0, {0, 3600000}},     // far past it: a render of its own from there
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.startBeat);
+        GatedRender render;
+        ProjectRig rig(render.hooks());
+        rig.transport.setMetronome(false);
+        rig.transport.play();
+        const std::vector<engine::RenderResult> played = rig.collect(1);
+        ASSERT_EQ(played.size(), 1u);
+        render.allow(4 * 48000);
+        ASSERT_TRUE(test::waitUntil([&] { return played[0].track->view().end >= 4 * 48000; }));
+        rig.pull(kFrames);
+        rig.transport.stop();
+        rig.pull(kFrames);
+        rig.transport.setStartBeat(c.startBeat);
+        rig.transport.play();
+        if (c.starts.size() > 1) {
+            ASSERT_TRUE(test::waitUntil([&] { return render.starts().size() > 1; })) << "a render of its own";
+        }
+        EXPECT_EQ(render.starts(), c.starts);
+        render.allow(48000);
+        std::vector<float> heard;
+        ASSERT_TRUE(test::waitUntil([&] {
+            heard = rig.pull(kFrames);
+            return heard.front() != 0.0f;
+        }));
+        EXPECT_EQ(heard.front(), static_cast<float>(c.starts.size()) / 8.0f) << "the render made for the play is heard";
+    }
+}
+
+// A change while playing is heard even when the render is slower than real time: the
+// render that cannot keep ahead of the playhead gives way, and the change is heard after a
+// hold. Here the renders make 200 frames final for every 512-frame period played.
+TEST_F(ProjectBackgroundPlayback, AChangeWhilePlayingIsHeardWhenTheRenderIsSlowerThanRealTime) {
+    struct Case {
+        const char* name;
+        std::function<void(ProjectRig&)> change;
+    } cases[] = {
+        {"an edit", [](ProjectRig& rig) { rig.project.renameProject("Edited"); }},
+        {"a tempo change", [](ProjectRig& rig) { rig.transport.setTempo(90.0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GatedRender render;
+        ProjectRig rig(render.hooks());
+        rig.transport.setMetronome(false);
+        rig.transport.play();
+        ASSERT_EQ(rig.collect(1).size(), 1u);
+        // Each period: the render may go on by 200 frames; the results are collected as the
+        // program's timer does, once the worker has made what it was allowed.
+        const auto period = [&] {
+            const std::vector<float> heard = rig.pull(kFrames);
+            render.allow(200);
+            render.settle();
+            (void)rig.project.onRenderFinished();
+            QCoreApplication::processEvents();
+            return heard.front();
+        };
+        int periods = 0;
+        while (period() != HeldRender::level(1) && ++periods < 200) {
+        }
+        ASSERT_LT(periods, 200) << "the song plays";
+        for (int i = 0; i < 100; ++i) {
+            period();
+        }
+        c.change(rig);
+        periods = 0;
+        while (period() != HeldRender::level(2) && ++periods < 2000) {
+        }
+        EXPECT_LT(periods, 2000) << "the change is heard";
+        EXPECT_EQ(render.starts().size(), 2u);
+    }
 }
 
 // ---- WAV export ---------------------------------------------------------------------------
