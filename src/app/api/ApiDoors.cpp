@@ -71,25 +71,26 @@ void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc
     QString token;
     std::string unsaved;
     const std::uint16_t port = portSetting(settings, kPortKey);
-    if (!ensureApiToken(settings, token, &unsaved)) {
+    const auto keepClosed = [&](const std::string& logged, const QString& shown) {
         server.stop();
-        logger.log(core::LogLevel::ERROR, "api_server",
-                   "the API token could not be saved (" + unsaved +
-                       "), so no program could read it; the Control API stays closed until it can be saved");
-        problems.append(QObject::tr("The API token could not be saved in the settings file (%1), so no program "
-                                    "could read it; the Control API stays closed until it can be. Make room for the "
-                                    "file, then switch the server off and on again.")
-                            .arg(QString::fromStdString(unsaved)));
+        logger.log(core::LogLevel::ERROR, "api_server", logged);
+        problems.append(shown);
+    };
+    if (!ensureApiToken(settings, token, &unsaved)) {
+        keepClosed("the API token could not be saved (" + unsaved +
+                       "), so no program could read it; the Control API stays closed until it can be saved",
+                   QObject::tr("The API token could not be saved in the settings file (%1), so no program could read "
+                               "it; the Control API stays closed until it can be. Make room for the file, then switch "
+                               "the server off and on again.")
+                       .arg(QString::fromStdString(unsaved)));
     } else if (std::string exposed; makeTokenFilePrivate(settings.filePath(), &exposed) == TokenFile::Exposed) {
         // Clients read the token from the file, so others who can read it could take the door.
-        server.stop();
-        logger.log(core::LogLevel::ERROR, "api_server",
-                   "the settings file that holds the API token cannot be made yours alone (" + exposed +
-                       "), so other users could read the token; the Control API stays closed until it can be");
-        problems.append(QObject::tr("The settings file that holds the API token cannot be made yours alone (%1), so "
-                                    "other users could read the token; the Control API stays closed until it can be. "
-                                    "Make the file yours, then switch the server off and on again.")
-                            .arg(QString::fromStdString(exposed)));
+        keepClosed("the settings file that holds the API token cannot be made yours alone (" + exposed +
+                       "), so other users could read the token; the Control API stays closed until it can be",
+                   QObject::tr("The settings file that holds the API token cannot be made yours alone (%1), so other "
+                               "users could read the token; the Control API stays closed until it can be. Make the "
+                               "file yours, then switch the server off and on again.")
+                       .arg(QString::fromStdString(exposed)));
     } else {
         if (server.running() && server.port() != port) {
             server.stop();

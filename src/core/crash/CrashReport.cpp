@@ -81,11 +81,7 @@ void putReport(Out& out, std::string_view version, std::string_view reason, std:
     const bool copied = logger != nullptr && logger->tryVisitRecentSteps([&](const LogStep& step) {
         const UtcTime t = utcTimeFromTicks(step.time);
         out.put("  ");
-        putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
-        out.put(":");
-        putDecimal(out, static_cast<std::uint64_t>(t.minute), 2);
-        out.put(":");
-        putDecimal(out, static_cast<std::uint64_t>(t.second), 2);
+        putClock(out, t);
         out.put(" [");
         out.put(step.category);
         out.put("] ");

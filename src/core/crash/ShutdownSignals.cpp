@@ -48,11 +48,7 @@ void putLogLine(LineOut& out, std::string_view message) {
     out.put("-");
     putDecimal(out, static_cast<std::uint64_t>(t.day), 2);
     out.put("T");
-    putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
-    out.put(":");
-    putDecimal(out, static_cast<std::uint64_t>(t.minute), 2);
-    out.put(":");
-    putDecimal(out, static_cast<std::uint64_t>(t.second), 2);
+    putClock(out, t);
     out.put(".");
     putDecimal(out, static_cast<std::uint64_t>(now.tv_nsec / 1000000), 3);
     out.put("Z ERROR [app] ");

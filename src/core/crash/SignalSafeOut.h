@@ -37,6 +37,16 @@ void putDecimal(Out& out, std::uint64_t value, int minDigits) {
     putUnsigned(out, value, minDigits, 10);
 }
 
+// hh:mm:ss of a time of day: anything with hour, minute and second.
+template <typename Out, typename Time>
+void putClock(Out& out, const Time& t) {
+    putDecimal(out, static_cast<std::uint64_t>(t.hour), 2);
+    out.put(":");
+    putDecimal(out, static_cast<std::uint64_t>(t.minute), 2);
+    out.put(":");
+    putDecimal(out, static_cast<std::uint64_t>(t.second), 2);
+}
+
 // Appends to a string. Allocates: not for signal handlers.
 struct StringOut {
     std::string& text;

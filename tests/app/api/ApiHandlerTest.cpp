@@ -768,6 +768,19 @@ TEST_F(ApiHandlerTest, TheOscHandlerCallsTheMethodWithTheTrackItNumbered) {
     EXPECT_THROW((void)osc("tracks.remove", R"({"id":"9"})"), api_server::ApiError);
 }
 
+// Runs this thread's events (the door pump among them) until another thread says it is done.
+void runEventsUntil(const std::atomic<bool>& done) {
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (done.load()) {
+            loop.quit();
+        }
+    });
+    watch.start(5);
+    loop.exec();
+}
+
 // The whole road over the loopback port: the network thread, the 30 ms door pump of the event
 // loop, the method table and the controllers; the change's notification comes before the reply.
 TEST_F(ApiHandlerTest, ARequestOverTcpChangesTheSongAndTheClientHearsOfItFirst) {
@@ -796,15 +809,7 @@ TEST_F(ApiHandlerTest, ARequestOverTcpChangesTheSongAndTheClientHearsOfItFirst) 
         }
         done.store(true);
     });
-    QEventLoop loop;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (done.load()) {
-            loop.quit();
-        }
-    });
-    watch.start(5);
-    loop.exec();
+    runEventsUntil(done);
     client.join();
     pump.stop();
     server->stop();
@@ -845,15 +850,7 @@ std::vector<std::string> overTheDoor(ProjectController& project, ApiHandler& han
         }
         done.store(true);
     });
-    QEventLoop loop;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (done.load()) {
-            loop.quit();
-        }
-    });
-    watch.start(5);
-    loop.exec();
+    runEventsUntil(done);
     client.join();
     pump.stop();
     server->stop();
