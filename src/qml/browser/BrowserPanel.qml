@@ -42,11 +42,17 @@ Panel {
         anchors.margins: theme.spacing * 1.5
         spacing: theme.spacing
 
-        RowLayout {
+        // Anchored, not a row: a row that was laid out while the mark was hidden left it over
+        // the heading when the mark appeared at 150 % on a small screen.
+        Item {
             Layout.fillWidth: true
-            spacing: theme.spacing
+            implicitHeight: Math.max(heading.implicitHeight, unsavedMark.implicitHeight)
 
             Text {
+                id: heading
+
+                anchors.left: parent.left
+                anchors.verticalCenter: parent.verticalCenter
                 text: qsTr("PROJECT")
                 color: theme.colors.accent2
                 font.family: theme.fontFamily
@@ -55,10 +61,12 @@ Panel {
                 font.letterSpacing: 1.6
             }
 
-            Item { Layout.fillWidth: true }
-
             Text {
+                id: unsavedMark
+
                 objectName: "unsavedMark"
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
                 visible: project.dirty
                 text: qsTr("● unsaved")
                 color: theme.colors.warning
