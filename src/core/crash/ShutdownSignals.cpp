@@ -17,7 +17,8 @@
 #include <unistd.h>
 
 // The handlers run at any point of any thread: they touch only lock-free atomics, fixed
-// buffers and async-signal-safe calls (write, open, unlink, stat, sigaction, alarm, raise).
+// buffers and async-signal-safe calls (write, open, unlink, stat, sigaction, sigprocmask,
+// alarm, raise).
 
 namespace ostrel::core {
 namespace {
@@ -106,13 +107,18 @@ void cutClose(std::string_view why) {
     }
 }
 
-// Ends the process by the signal, as if no handler had been installed (from the signal's
-// own handler, when that handler returns).
+// Ends the process by the signal, as if no handler had been installed. Unblocked first, so
+// that from the signal's own handler it ends the process at once, not when the handler
+// returns, while the other threads could still log.
 void endBy(int signal) {
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     ::sigaction(signal, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signal);
 }
 
