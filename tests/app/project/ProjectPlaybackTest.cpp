@@ -748,7 +748,6 @@ struct BeatChecker {
     const engine::BackingTrack* track = nullptr;  // the track heard after it
     bool afterSilence = true;
     int checked = 0;
-    int silent = 0;  // periods with a hold in them
     int wrong = 0;
     std::string first;
 
@@ -764,7 +763,6 @@ struct BeatChecker {
         // by at most the fade's length times their tempos' difference.
         const bool crossfade = engine.heardTrack() != track;
         afterSilence = silence;
-        silent += silence ? 1 : 0;
         beats = now;
         track = engine.heardTrack();
         if (skip) {
@@ -934,7 +932,6 @@ TEST_F(ProjectBackgroundPlayback, TempoBurstsPlayEveryPeriodFromTheTransportsBea
         }
         EXPECT_EQ(check.wrong, 0) << check.first << " (" << check.checked << " periods checked)";
         EXPECT_GT(takeOvers, 1) << "renders at the new tempos took over";
-        EXPECT_TRUE(c.rendered >= kFrames || check.silent > 0) << "the transport held";
         EXPECT_GT(check.checked, 300);
     }
 }
