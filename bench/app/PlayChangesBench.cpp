@@ -9,9 +9,9 @@
 //                   Counters over what the card played from then on: silent_periods;
 //                   wrong_periods, periods that are not the song at the beat the transport
 //                   is at (neither the older render going on at its own pace, nor a newer one
-//                   at the beat it took over from, nor the fade of at most two periods from
-//                   one to the other); new_tempo_ms, from the change until the render at 64
-//                   is heard.
+//                   at the beat it took over from, nor, in the period of the hand-over, the
+//                   crossfade of the two at that beat, sample by sample); new_tempo_ms, from
+//                   the change until the render at 64 is heard.
 //   TapTempo:       the same with four taps 300 ms apart: 128, 120, 110, 100 and 92 BPM;
 //                   new_tempo_ms from the last tap.
 //   EditStorm:      the render limited to 1.5x real time; play from the start, then 30 edits
@@ -302,6 +302,32 @@ bool samePeriod(const CaptureCard& card, std::size_t at, const engine::BackingTr
     return true;
 }
 
+// The period at `at` is the crossfade from `older` at kOld into `newer` at kNew: the newer
+// one fades in over the engine's fade, the older one out, then the newer one alone.
+bool fadedPeriod(const CaptureCard& card, std::size_t at, const engine::BackingTrack::View& older, std::int64_t kOld,
+                 const engine::BackingTrack::View& newer, std::int64_t kNew) {
+    const auto fade = static_cast<std::int64_t>(engine::AudioEngine::kTrackFadeFrames);
+    const auto n = static_cast<std::int64_t>(kPeriod);
+    if (kNew < newer.from || kNew + n > std::min(newer.end, newer.frames)) {
+        return false;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        const float* heard = card.frame(at + static_cast<std::size_t>(i));
+        const float in = i < fade ? static_cast<float>(i + 1) / static_cast<float>(fade) : 1.0f;
+        const bool oldFinal = kOld + i >= older.from && kOld + i < std::min(older.end, older.frames);
+        for (int c = 0; c < 2; ++c) {
+            float expected = newer.at(kNew + i, std::min(newer.channels - 1, c)) * in;
+            if (i < fade && oldFinal) {
+                expected += older.at(kOld + i, std::min(older.channels - 1, c)) * (1.0f - in);
+            }
+            if (std::abs(heard[c] - expected) > 1e-5f) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Where in the track the period is, searched in [low, high]; -1 when nowhere.
 std::int64_t findPeriod(const CaptureCard& card, std::size_t at, const engine::BackingTrack::View& track,
                         std::int64_t low, std::int64_t high) {
@@ -316,7 +342,8 @@ std::int64_t findPeriod(const CaptureCard& card, std::size_t at, const engine::B
 
 // Every period the card played from `change` on, against the renders in the order they
 // came (the first at firstBpm): the older goes on at its own pace until a newer one takes
-// over at the beat the transport is at, after a fade of at most two periods.
+// over at the beat the transport is at, the period of the hand-over being the crossfade of
+// the two at that beat. Nothing else is forgiven.
 Heard judge(const Song& song, std::size_t change, double firstBpm, std::size_t lastChange, std::size_t until) {
     // Each render's tempo from its length: they share the song's last note and its 6 s tail.
     const auto tail = static_cast<std::int64_t>(6 * kRate);
@@ -358,10 +385,17 @@ Heard judge(const Song& song, std::size_t change, double firstBpm, std::size_t l
             const std::int64_t spread = static_cast<std::int64_t>((unmatched + 2) * kPeriod);
             const std::int64_t found = findPeriod(*song.card, at, tracks[next], expected - spread, expected + spread);
             if (found >= 0) {
-                heard.wrong += std::max(0, unmatched - 2);
+                // The period before is the crossfade, from the same beat: the older track
+                // where it had got to, the newer one a period before where it is now.
+                const bool faded =
+                    unmatched == 1 && fadedPeriod(*song.card, at - kPeriod, tracks[now], k - static_cast<std::int64_t>(kPeriod),
+                                                  tracks[next], found - static_cast<std::int64_t>(kPeriod));
+                const std::int64_t beatThere = std::llround(static_cast<double>(k - static_cast<std::int64_t>(kPeriod)) /
+                                                            framesPerBeat[now] * framesPerBeat[next]);
+                const bool sameBeat = std::abs(beatThere - (found - static_cast<std::int64_t>(kPeriod))) <= 2;
+                heard.wrong += faded && sameBeat ? 0 : unmatched;
                 if (next + 1 == tracks.size() && heard.newTempoMs < 0.0) {
-                    // From the fade into it: at most two periods before.
-                    const std::size_t heardAt = at - static_cast<std::size_t>(std::min(unmatched, 2)) * kPeriod;
+                    const std::size_t heardAt = at - static_cast<std::size_t>(std::min(unmatched, 1)) * kPeriod;
                     heard.newTempoMs = 1000.0 * static_cast<double>(heardAt - std::min(heardAt, lastChange)) / kRate;
                 }
                 unmatched = 0;

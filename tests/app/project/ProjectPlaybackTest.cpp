@@ -369,14 +369,14 @@ void writeTimeFile(const ProjectRig& rig, int seconds) {
 
 // A song of one audio track whose clips play that file: one clip from beat 0 when
 // `clipsPerBeat` is false, so what the card plays says where in the song it is and how fast
-// it moves; else a clip on each beat b, from b seconds into the file, so it says the beat
-// (the whole part) and the time into it.
-model::Project timeSong(ProjectRig& rig, bool clipsPerBeat = false) {
-    writeTimeFile(rig, clipsPerBeat ? 30 : 10);
+// it moves; else a clip on each of the first `beats` beats b, from b seconds into the file,
+// so it says the beat (the whole part) and the time into it.
+model::Project timeSong(ProjectRig& rig, bool clipsPerBeat = false, int beats = 20) {
+    writeTimeFile(rig, clipsPerBeat ? beats + 10 : 10);
     model::Track loops;
     loops.id = model::Uuid::generate();
     loops.kind = model::kAudioTrackKind;
-    for (int beat = 0; beat < (clipsPerBeat ? 20 : 1); ++beat) {
+    for (int beat = 0; beat < (clipsPerBeat ? beats : 1); ++beat) {
         model::Clip clip;
         clip.id = model::Uuid::generate();
         clip.audioSource = "time.wav";
@@ -738,6 +738,206 @@ TEST_F(ProjectBackgroundPlayback, ATempoChangeWhilePlayingGoesOnFromTheSameBeat)
     }
     EXPECT_GE(std::floor(last), 8.0);
     EXPECT_EQ(longestBeat, 47999.0) << "a beat lasts a second at the new tempo";
+}
+
+// Every period the card plays, against the beat the transport is at: on the song whose
+// clips say the beat (the whole part) and the seconds into it, each frame must lie in the
+// beat the transport counts and no further into it than the slowest and fastest tempo in
+// play allow; the transport never jumps. Periods with silence (a hold) and the one after
+// (its fade in) say nothing of the beat and are skipped.
+struct BeatChecker {
+    double slowest = 120.0;
+    double fastest = 120.0;
+    double beats = 0.0;  // where the transport was after the last period
+    const engine::BackingTrack* track = nullptr;  // the track heard after it
+    bool afterSilence = true;
+    int checked = 0;
+    int wrong = 0;
+    std::string first;
+
+    void period(const std::vector<float>& heard, const engine::AudioEngine& engine) {
+        const double now = engine.shownBeats();
+        const double tempo = engine.shownTempo();
+        const double beatsPerFrame = tempo / (60.0 * 48000.0);
+        const auto n = static_cast<std::int64_t>(heard.size() / 2);
+        const bool silence = std::any_of(heard.begin(), heard.end(), [](float s) { return s == 0.0f; });
+        const double moved = now - beats;
+        const bool skip = silence || afterSilence;
+        // The track fading out goes on at its own tempo: over the fade the two drift apart
+        // by at most the fade's length times their tempos' difference.
+        const bool crossfade = engine.heardTrack() != track;
+        afterSilence = silence;
+        beats = now;
+        track = engine.heardTrack();
+        if (skip) {
+            return;
+        }
+        ++checked;
+        if (std::abs(moved - static_cast<double>(n) * beatsPerFrame) > 3.0 * beatsPerFrame) {
+            note("the transport moved " + std::to_string(moved) + " beats in a period at " + std::to_string(now));
+            return;
+        }
+        for (std::int64_t i = 0; i < n; ++i) {
+            const double beat = now - static_cast<double>(n - i) * beatsPerFrame;
+            const double whole = std::floor(beat);
+            const double into = beat - whole;
+            const double drift = crossfade && i < engine::AudioEngine::kTrackFadeFrames
+                                     ? static_cast<double>(i) * (fastest - slowest) / slowest
+                                     : 0.0;
+            const double margin = (3.0 + drift) * beatsPerFrame;
+            if (into < margin || into > 1.0 - margin) {
+                continue;
+            }
+            const double value = heard[static_cast<std::size_t>(2 * i)];
+            const double seconds = value - whole;
+            const double low = into * 60.0 / fastest - 3.0 / 48000.0;
+            const double high = into * 60.0 / slowest + 3.0 / 48000.0;
+            if (seconds < low || seconds > high) {
+                note("at beat " + std::to_string(beat) + " the card played " + std::to_string(value));
+                return;
+            }
+        }
+    }
+    void note(const std::string& what) {
+        if (wrong++ == 0) {
+            first = what;
+        }
+    }
+};
+
+// Renders for playback with the program's renderer, and makes final only as many frames
+// as the test has allowed so far (all renders share the allowance), so the test says how
+// far each render has got when the engine looks.
+struct SteppedRender {
+    ProjectControllerHooks hooks() {
+        return {.render = {},
+                .playback = [this](const model::Project& song, const engine::RenderSettings& settings,
+                                   const engine::PlaybackRender& render, engine::BackingTrack& track,
+                                   std::vector<std::string>* warnings, std::string* error) {
+                    std::unique_lock lock(mutex);
+                    ++active;  // from here on, settle waits for this render
+                    lock.unlock();
+                    engine::BackingTrack whole;
+                    engine::PlaybackRender all;
+                    all.from = render.from;
+                    const bool made = engine::renderForPlayback(song, settings, all, whole, warnings, error) &&
+                                      publish(whole.view(), render, track, error);
+                    lock.lock();
+                    --active;
+                    changed.notify_all();
+                    return made;
+                },
+                .clock = {}};
+    }
+    // The frames of `made` into the track as the allowance lets them be final.
+    bool publish(const engine::BackingTrack::View& made, const engine::PlaybackRender& render,
+                 engine::BackingTrack& track, std::string* error) {
+        const std::stop_callback wake(render.stop, [this] {
+            std::lock_guard woken(mutex);
+            changed.notify_all();
+        });
+        track.begin(made.frames, made.channels, made.from, made.timing);
+        render.started({});
+        std::unique_lock lock(mutex);
+        for (std::int64_t end = made.from; end < made.end;) {
+            changed.wait(lock, [&] { return allowed > 0 || render.stop.stop_requested(); });
+            if (render.stop.stop_requested()) {
+                *error = "stopped";
+                return false;
+            }
+            const std::int64_t count = std::min(allowed, made.end - end);
+            allowed -= count;
+            const std::span<float> samples = track.unpublished(end, count);
+            std::copy_n(made.samples + end * made.channels, samples.size(), samples.begin());
+            end += count;
+            track.publish(end);
+            changed.notify_all();
+        }
+        return true;
+    }
+    // Each period: the frames every render together may make final until the next.
+    void allow(std::int64_t frames) {
+        std::lock_guard lock(mutex);
+        allowed = frames;
+        changed.notify_all();
+    }
+    // Until the render that runs has made final what it was allowed (none may run).
+    void settle() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return allowed == 0 || active == 0; });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int64_t allowed = 0;
+    int active = 0;  // renders under way
+};
+
+// Tempo changes in quick succession, each rendered anew and taken over from the beat the
+// transport is at: every period the card plays is from that beat, through the crossfades,
+// a hand-over asked for during a crossfade (periods shorter than the fade) and holds (a
+// render slower than real time).
+TEST_F(ProjectBackgroundPlayback, TempoBurstsPlayEveryPeriodFromTheTransportsBeat) {
+    struct Case {
+        const char* name;
+        int changes;
+        int periodsApart;
+        std::uint32_t period;   // frames
+        std::int64_t rendered;  // frames the renders make final while the card plays a period
+    } cases[] = {
+        {"5 in a second", 5, 19, kFrames, 4 * kFrames},
+        {"20 in a second", 20, 5, kFrames, 4 * kFrames},
+        {"one a period", 20, 1, kFrames, 4 * kFrames},
+        {"during a crossfade", 20, 1, 128, 4 * kFrames},
+        {"during a hold", 5, 19, kFrames, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SteppedRender render;
+        ProjectRig rig(render.hooks());
+        rig.writeProject("beats.ostproj", timeSong(rig, true, 40));
+        ASSERT_TRUE(rig.project.openProject("beats.ostproj"));
+        rig.transport.setMetronome(false);
+        rig.transport.play();
+        const engine::AudioEngine& engine = rig.audio.engine();
+        BeatChecker check;
+        check.slowest = 118.0;
+        check.fastest = 130.5;
+        std::int64_t rendered = 4 * kFrames;
+        int takeOvers = -1;
+        const engine::BackingTrack* heard = nullptr;
+        const auto period = [&] {
+            check.period(rig.pull(c.period), engine);
+            takeOvers += engine.heardTrack() != heard ? 1 : 0;
+            heard = engine.heardTrack();
+            render.allow(rendered * c.period / kFrames);
+            render.settle();
+            (void)rig.project.onRenderFinished();
+            QCoreApplication::processEvents();
+        };
+        while (engine.shownBeats() < 12.2) {
+            period();
+        }
+        rendered = c.rendered;
+        const double tempos[] = {124.0, 118.0, 130.0, 126.0, 122.0};
+        for (int k = 0; k < c.changes; ++k) {
+            rig.transport.setTempo(tempos[k % 5] + 0.1 * (k / 5));
+            for (int p = 0; p < c.periodsApart; ++p) {
+                period();
+            }
+        }
+        rendered = 4 * kFrames;
+        for (int p = 0; p < 4000 && engine.shownTempo() != rig.transport.tempo(); ++p) {
+            period();
+        }
+        EXPECT_EQ(engine.shownTempo(), rig.transport.tempo()) << "the last tempo is heard";
+        for (int p = 0; p < 400 * static_cast<int>(kFrames / c.period); ++p) {
+            period();
+        }
+        EXPECT_EQ(check.wrong, 0) << check.first << " (" << check.checked << " periods checked)";
+        EXPECT_GT(takeOvers, 1) << "renders at the new tempos took over";
+        EXPECT_GT(check.checked, 300);
+    }
 }
 
 // An earlier render serves a new play only when it is final at the new start (or gets there
