@@ -10,8 +10,9 @@
 //                   wrong_periods, periods that are not the song at the beat the transport
 //                   is at (neither the older render going on at its own pace, nor a newer one
 //                   at the beat it took over from, nor, in the period of the hand-over, the
-//                   crossfade of the two at that beat, sample by sample); new_tempo_ms, from
-//                   the change until the render at 64 is heard.
+//                   crossfade of the two at that beat, sample by sample; a period fading
+//                   into or out of a hold counts too); new_tempo_ms, from the change until
+//                   the render at 64 is heard.
 //   TapTempo:       the same with four taps 300 ms apart: 128, 120, 110, 100 and 92 BPM;
 //                   new_tempo_ms from the last tap.
 //   EditStorm:      the render limited to 1.5x real time; play from the start, then 30 edits
