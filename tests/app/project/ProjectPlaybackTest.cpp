@@ -935,7 +935,9 @@ TEST_F(ProjectBackgroundPlayback, TempoBurstsPlayEveryPeriodFromTheTransportsBea
             period();
         }
         EXPECT_EQ(check.wrong, 0) << check.first << " (" << check.checked << " periods checked)";
-        EXPECT_GT(takeOvers, 1) << "renders at the new tempos took over";
+        // How many of the burst's renders take over depends on how fast the machine renders;
+        // at least the last one does.
+        EXPECT_GE(takeOvers, 1) << "a render at a new tempo took over";
         EXPECT_GT(check.checked, 300);
     }
 }
