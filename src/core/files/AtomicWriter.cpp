@@ -167,16 +167,17 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     const std::filesystem::path temporary = withSuffix(target, ".tmp");
     const Clock::time_point deadline = Clock::now() + options.waitForOtherWriter;
     const int mode = finalMode(target, options);
+    // Entered before it is made: a close cut short the moment after still removes it.
+    const int entered = TemporaryFiles::enter(temporary);
     int fd = -1;
     Claim claim = Claim::TryAgain;
     for (int attempt = 0; attempt < kOpenAttempts && claim == Claim::TryAgain; ++attempt) {
         claim = claimTemporary(temporary, mode < 0 ? 0666 : static_cast<mode_t>(mode) & 0777, fd, deadline);
     }
-    if (claim == Claim::Busy) {
-        return fail(error, "cannot create " + temporary.string() + ": another program is writing it");
-    }
     if (claim != Claim::Ours) {
-        return fail(error, "cannot create " + temporary.string());
+        TemporaryFiles::leave(entered);
+        return fail(error, "cannot create " + temporary.string() +
+                               (claim == Claim::Busy ? ": another program is writing it" : ""));
     }
     // Exactly the final bits before the first byte: the umask may have taken some away.
     if (mode >= 0) {
@@ -186,7 +187,7 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     temporary_ = temporary;
     options_ = options;
     fd_ = fd;
-    entered_ = TemporaryFiles::enter(temporary);
+    entered_ = entered;
     return true;
 }
 
