@@ -274,7 +274,8 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     }
     addTail(n);
     lastStops_ = transport.stops;
-    sounding_ = transport.playing && !waiting_.load(std::memory_order_relaxed) && current_.load(std::memory_order_relaxed) != nullptr;
+    sounding_ = transport.playing && !waiting_.load(std::memory_order_relaxed) &&
+                current_.load(std::memory_order_relaxed) != nullptr;
     // The track is named in current_ (or no longer used) before the hazard slot lets go.
     inUse_.store(nullptr, std::memory_order_release);
     shownPos_.store(pos_, std::memory_order_release);
