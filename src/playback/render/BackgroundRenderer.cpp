@@ -145,7 +145,9 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
     if (next->loop.enabled && at.beats < next->loop.endBeats) {
         return running_->stop;  // the loop brings the playhead back: the newer one renders it whole
     }
-    if (at.heard == running_->track.get()) {
+    const bool heard = at.heard == running_->track.get();
+    double waited = 0.0;
+    if (heard) {
         // Heard, and held on: slower than real time, it never gets ahead to cover anything.
         if (at.held) {
             return running_->stop;
@@ -153,18 +155,27 @@ std::optional<std::stop_source> BackgroundRenderer::outdatedStop() {
         const auto now = std::chrono::steady_clock::now();
         if (!running_->heardSince) {
             running_->heardSince = now;
-        } else if (now - *running_->heardSince >= std::chrono::duration<double>(kCoverWaitSeconds)) {
-            return running_->stop;
         }
+        waited = std::chrono::duration<double>(now - *running_->heardSince).count();
     }
     // The engine can be playing it only from its first frame on, and only as far as it is
     // final; the newer render must be final before the playhead gets there.
-    const double secondsToBeats = at.bpm / 60.0;
-    const double cover = kCoverFactor * leadSeconds(*next) + kCoverSeconds;
-    if (at.beats < beatsAt(track, track.from) || coveredBeats(track) < at.beats + cover * secondsToBeats) {
+    if (at.beats < beatsAt(track, track.from)) {
         return std::nullopt;
     }
-    return running_->stop;
+    const double ahead = (coveredBeats(track) - at.beats) * 60.0 / at.bpm;  // seconds of song
+    const double lead = leadSeconds(*next);
+    if (ahead >= kCoverFactor * lead + kCoverSeconds) {
+        return running_->stop;
+    }
+    // Not covered yet: heard, it stops once the hold that may follow (the newer one's lead
+    // less what this one has ready) is no longer than the change has waited, so on a machine
+    // that renders slowly a change is heard after a wait and a hold of about the same length
+    // rather than after a long wait, or a long hold.
+    if (heard && waited >= lead - ahead) {
+        return running_->stop;
+    }
+    return std::nullopt;
 }
 
 double BackgroundRenderer::leadSeconds(const RenderJob& job) const {

@@ -33,8 +33,9 @@ enum class TakeOver {
     AtOnce,
     // An edit while playing: the engine plays the running render's track until this one's is
     // final, so the running one goes on until its track reaches far enough past the playhead,
-    // but not once the transport holds on it, nor longer than kCoverWaitSeconds after it
-    // is heard: a short hold is better than a change heard late.
+    // but not once the transport holds on it, nor, once it is heard, after the change has
+    // waited as long as the hold its stop may cost: a change is heard late or after a hold,
+    // never only very late.
     Covered,
 };
 
@@ -92,8 +93,9 @@ struct RenderResult {
 // where it starts (its lead, estimated from the renders measured so far), so that the
 // engine never runs out of song meanwhile and work already done is not thrown away. It
 // stops sooner once the engine plays its track and holds on it (it renders slower than
-// real time and will never cover), or has played it for kCoverWaitSeconds while the newer
-// job waited.
+// real time and will never cover), or has played it while the newer job waited as long as
+// the newer one's lead less what the track has ready past the playhead (the hold that may
+// follow).
 // cancelPlayback and stop end it at once.
 //
 // submit, takeResults, cancelPlayback, stop and the destructor: GUI thread. One mutex
@@ -110,9 +112,6 @@ public:
     // Seconds of song a playback render makes final past its start before the engine takes
     // it over (AudioEngine::kAheadFrames and a little).
     static constexpr double kTakeOverSeconds = 0.25;
-    // Longest a Covered job waits, once the engine plays the running render's track, for
-    // that track to cover it.
-    static constexpr double kCoverWaitSeconds = 1.0;
 
     explicit BackgroundRenderer(core::Logger& logger);
     // Renders with render instead of renderProject and playback instead of

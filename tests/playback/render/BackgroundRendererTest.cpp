@@ -212,6 +212,9 @@ struct PieceGate {
                 const std::span<float> frames = track.unpublished(end - kPiece, kPiece);
                 std::fill(frames.begin(), frames.end(), 0.5f);
                 track.publish(end);
+                if (measured && render.progress) {
+                    render.progress(end);
+                }
             }
             return true;
         };
@@ -226,6 +229,7 @@ struct PieceGate {
     std::condition_variable changed;
     int allowed = 0;
     std::int64_t failAt = -1;
+    bool measured = false;  // the worker hears of each piece, and so learns how long renders take
 };
 
 RenderJob playbackJob(std::uint64_t generation, std::int64_t from = 0) {
@@ -345,6 +349,37 @@ TEST_F(RenderWorkerTest, AnEditsRenderInALoopStartsFromTheLoopsStart) {
     const auto done = results(worker, 1);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].playFrom, 24000);
+    gate.open(20);
+    worker.stop();
+}
+
+// The engine plays the running render's track and has little of it left: stopping it now
+// would cost a hold as long as a render takes to be final where it starts (here at least
+// the two seconds the first one took). The edit's render waits about as long as that before
+// it stops the running one, so the change is heard after a wait and a hold of like length.
+TEST_F(RenderWorkerTest, AnEditWaitsWhileHeardAsLongAsTheHoldItsRenderWouldCost) {
+    PieceGate gate;
+    gate.measured = true;
+    BackgroundRenderer worker(logger, {}, gate.function());
+    RenderJob first = playbackJob(1, PieceGate::kPiece);  // from beat 2, so its lead is measured
+    const std::shared_ptr<BackingTrack> older = first.track;
+    worker.submit(std::move(first));
+    ASSERT_EQ(results(worker, 1).size(), 1u);
+    constexpr double kLead = 2.0;
+    std::this_thread::sleep_for(std::chrono::duration<double>(kLead));
+    gate.open(1);
+    waitFor([&] { return older->view().end == 2 * PieceGate::kPiece; });  // final to beat 4
+
+    RenderJob edit = playbackJob(2);
+    edit.takeOver = TakeOver::Covered;
+    edit.playhead = [&older] { return PlayheadReading{3.9, 120.0, older.get(), false}; };  // 0.05 s left
+    const auto asked = std::chrono::steady_clock::now();
+    worker.submit(std::move(edit));
+    EXPECT_TRUE(worker.takeResults().empty()) << "heard, the running render goes on for now";
+    ASSERT_EQ(results(worker, 1).size(), 1u) << "then the edit's render starts";
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_GE(waited, kLead - 0.05 - 0.01);
+    EXPECT_EQ(older->view().end, 2 * PieceGate::kPiece);
     gate.open(20);
     worker.stop();
 }
