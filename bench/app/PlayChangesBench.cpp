@@ -18,7 +18,9 @@
 //   EditStorm:      the render limited to 1.5x real time; play from the start, then 30 edits
 //                   (a track's volume), one every 2 s. Counters over those 60 s: held_s (the
 //                   time the transport held), longest_hold_s, holds; renders, the edits'
-//                   renders that started.
+//                   renders that started; edits_heard, the edits after which a newer render
+//                   was heard within the run, and heard_mean_s and heard_max_s, how long after
+//                   the edit that was.
 //   HoldEdges:      the render limited to 0.8x real time, so the transport holds again and
 //                   again; 20 s from the start. Counters: edge_step, the largest step at a
 //                   hold's edges (from the last sound into the silence, and out of it into the
@@ -489,6 +491,21 @@ private:
     Clock::time_point last_ = Clock::now();
 };
 
+// Seconds of the card's from `from` until it plays a period of the first render that came
+// after `known` renders; -1 when it never did.
+double untilHeard(const Song& song, std::size_t known, std::size_t from, std::size_t until) {
+    if (song.rendered.size() <= known) {
+        return -1.0;
+    }
+    const engine::BackingTrack::View track = song.rendered[known]->view();
+    for (std::size_t at = from / kPeriod * kPeriod; at + kPeriod <= until; at += kPeriod) {
+        if (findPeriod(*song.card, at, track, track.from, std::min(track.end, track.frames) - 1) >= 0) {
+            return static_cast<double>(at - from) / kRate;
+        }
+    }
+    return -1.0;
+}
+
 void EditStorm(benchmark::State& state) {
     for (auto _ : state) {
         Song song({.render = {}, .playback = limitedRender(1.5), .clock = {}});
@@ -496,15 +513,33 @@ void EditStorm(benchmark::State& state) {
         song.run(2.0);
         Holds holds;
         const auto watch = [&] { holds.watch(song.audio.engine()); };
+        std::vector<std::pair<std::size_t, std::size_t>> edits;  // renders known, card frames
         for (int edit = 0; edit < 30; ++edit) {
+            song.collect();
+            edits.emplace_back(song.rendered.size(), song.card->frames());
             song.project.setTrackVolume(song.tracks.front(), edit % 2 == 0 ? 0.8 : 0.9);
             song.run(2.0, watch);
         }
         song.transport.stop();
+        // An edit is heard once a render that started after it is.
+        double heardSum = 0.0;
+        double heardMax = 0.0;
+        int heard = 0;
+        for (const auto& [known, from] : edits) {
+            const double after = untilHeard(song, known, from, song.card->frames());
+            if (after >= 0.0) {
+                heardSum += after;
+                heardMax = std::max(heardMax, after);
+                ++heard;
+            }
+        }
         state.counters["renders"] = static_cast<double>(song.rendered.size()) - 1.0;  // edits' renders that started
         state.counters["held_s"] = holds.heldSeconds;
         state.counters["longest_hold_s"] = holds.longest;
         state.counters["holds"] = holds.count;
+        state.counters["edits_heard"] = heard;
+        state.counters["heard_mean_s"] = heard > 0 ? heardSum / heard : -1.0;
+        state.counters["heard_max_s"] = heardMax;
     }
 }
 BENCHMARK(EditStorm)->Iterations(1)->Repetitions(2)->Unit(benchmark::kMillisecond);
@@ -556,21 +591,6 @@ void HoldEdges(benchmark::State& state) {
     }
 }
 BENCHMARK(HoldEdges)->Iterations(1)->Repetitions(2)->Unit(benchmark::kMillisecond);
-
-// Seconds of the card's from `from` until it plays a period of the first render that came
-// after `known` renders; -1 when it never did.
-double untilHeard(const Song& song, std::size_t known, std::size_t from, std::size_t until) {
-    if (song.rendered.size() <= known) {
-        return -1.0;
-    }
-    const engine::BackingTrack::View track = song.rendered[known]->view();
-    for (std::size_t at = from / kPeriod * kPeriod; at + kPeriod <= until; at += kPeriod) {
-        if (findPeriod(*song.card, at, track, track.from, std::min(track.end, track.frames) - 1) >= 0) {
-            return static_cast<double>(at - from) / kRate;
-        }
-    }
-    return -1.0;
-}
 
 void EditHeard(benchmark::State& state) {
     const double speed = static_cast<double>(state.range(0)) / 100.0;
