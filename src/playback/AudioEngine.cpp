@@ -68,6 +68,15 @@ std::int64_t sameBeat(std::int64_t pos, double fromRate, double fromBpm, double 
     return std::llround(static_cast<double>(pos) * (fromBpm * toRate) / (toBpm * fromRate));
 }
 
+// The metronome's level in the mix.
+constexpr float kClickLevel = 0.7f;
+
+// Frame i of a fade out over AudioEngine::kHoldFadeFrames, `done` frames into it, from `level`.
+inline float fadingOut(int done, int i, float level) {
+    constexpr int kFrames = AudioEngine::kHoldFadeFrames;
+    return level * static_cast<float>(kFrames - done - i) / static_cast<float>(kFrames + 1);
+}
+
 // n frames of the mix into out as interleaved floats.
 inline void interleave(const AudioBuffer& mix, std::uint32_t channels, int n, float* out) {
     for (std::uint32_t c = 0; c < channels; ++c) {
@@ -94,6 +103,7 @@ std::int64_t AudioEngine::beatsToFrames(double beats, double framesPerBeat) {
 AudioEngine::AudioEngine(std::unique_ptr<IAudioBackend> backend)
     : backend_(std::move(backend)), events_(std::make_unique<EventQueue>()) {
     metronomeNode_.prepare(48000.0);
+    clickTail_.prepare(48000.0);
 }
 
 AudioEngine::~AudioEngine() {
@@ -133,6 +143,9 @@ bool AudioEngine::start(const AudioConfig& config, std::string* error) {
     mix_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
     click_.resize(static_cast<int>(config.channels), static_cast<int>(kMaxChunk));
     metronomeNode_.prepare(config.sampleRate);
+    clickTail_.prepare(config.sampleRate);
+    clickTailLeft_ = 0;
+    ticking_ = false;
 
     if (keepPlaying) {
         waiting_.store(true, std::memory_order_relaxed);
@@ -250,6 +263,10 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     if (!transport.playing && sounding_) {
         fadeOutWhatIsHeard();  // a stop
     }
+    // A seek the audio thread saw as one: no stop between the two plays.
+    if (ticking_ && (!transport.playing || (seek && transport.stops == lastStops_))) {
+        fadeOutClick();
+    }
     BackingTrack* published = takePublishedTrack();
     followTrack(published, transport, seek);
     followTransport(transport, seek);
@@ -276,6 +293,7 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     lastStops_ = transport.stops;
     sounding_ = transport.playing && !waiting_.load(std::memory_order_relaxed) &&
                 current_.load(std::memory_order_relaxed) != nullptr;
+    ticking_ = transport.playing && transport.metronome && !waiting_.load(std::memory_order_relaxed);
     // The track is named in current_ (or no longer used) before the hazard slot lets go.
     inUse_.store(nullptr, std::memory_order_release);
     shownPos_.store(pos_, std::memory_order_release);
@@ -509,16 +527,41 @@ void AudioEngine::fadeOutWhatIsHeard() {
                                                 : static_cast<float>(fadeInDone_ + 1) / static_cast<float>(kHoldFadeFrames);
 }
 
+void AudioEngine::fadeOutClick() {
+    clickTail_.clickPos = metronomeNode_.clickPos;
+    clickTail_.accent = metronomeNode_.accent;
+    clickTailLeft_ = kHoldFadeFrames;
+    clickTailLevel_ = fadeInDone_ >= kHoldFadeFrames
+                          ? 1.0f
+                          : static_cast<float>(fadeInDone_ + 1) / static_cast<float>(kHoldFadeFrames);
+}
+
+void AudioEngine::addClickTail(int n) {
+    if (clickTailLeft_ == 0) {
+        return;
+    }
+    const int count = std::min(n, clickTailLeft_);
+    const int done = kHoldFadeFrames - clickTailLeft_;
+    clickTail_.ringOut(count, click_);
+    for (std::uint32_t c = 0; c < config_.channels; ++c) {
+        const float* clicked = click_.channel(static_cast<int>(c));
+        float* mixed = mix_.channel(static_cast<int>(c));
+        for (int i = 0; i < count; ++i) {
+            mixed[i] += clicked[i] * kClickLevel * fadingOut(done, i, clickTailLevel_);
+        }
+    }
+    clickTailLeft_ -= count;
+}
+
 void AudioEngine::addTail(int n) {
+    addClickTail(n);
     if (!tail_) {
         return;
     }
     const int count = std::min(n, fadeLeft_);
     const int done = kHoldFadeFrames - fadeLeft_;
     const float level = tailLevel_;
-    const auto gain = [done, level](int i) {
-        return level * static_cast<float>(kHoldFadeFrames - done - i) / static_cast<float>(kHoldFadeFrames + 1);
-    };
+    const auto gain = [done, level](int i) { return fadingOut(done, i, level); };
     if (const BackingTrack* old = fading_.load(std::memory_order_relaxed); old != nullptr) {
         addTrackFrames(old->view(), fadePos_, count, gain, mix_);
     }
@@ -544,7 +587,7 @@ void AudioEngine::addMetronome(double bpm, std::span<const Event> events, int n,
         const float* clicked = click_.channel(static_cast<int>(c));
         float* mixed = mix_.channel(static_cast<int>(c));
         for (int i = 0; i < n; ++i) {
-            mixed[i] += clicked[i] * 0.7f * gain(i);
+            mixed[i] += clicked[i] * kClickLevel * gain(i);
         }
     }
 }

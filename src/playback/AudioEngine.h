@@ -24,8 +24,8 @@ namespace ostrel::engine { inline namespace playback {
 // while the frames the position needs are not final, the transport holds (a short fade
 // out, silence, the position standing, a short fade in) and says so through waitingForSong.
 // A stop, and a new play while the song sounds (a seek), fade the song out over a hold's
-// fade; a seek fades the new place in over the same frames. A play from a stop starts
-// without a fade.
+// fade, and the metronome's sounding click with it; a seek fades the new place in over the
+// same frames. A play from a stop starts without a fade.
 //
 // A track rendered at a tempo plays at that tempo: the transport counts its frames in the
 // heard track's beats. A tempo change therefore goes on at the old pace until a track at
@@ -156,7 +156,10 @@ private:
     // At a stop or a seek while the song sounds: the track heard fades out from where it
     // was, over kHoldFadeFrames, in the chunks that follow (addTail).
     void fadeOutWhatIsHeard();
+    // The same for the metronome's click that sounds.
+    void fadeOutClick();
     void addTail(int n);
+    void addClickTail(int n);
     void cleanUpTracks();
 
     std::unique_ptr<IAudioBackend> backend_;
@@ -198,6 +201,10 @@ private:
     Timeline timeline_;
     std::uint32_t lastGen_ = 0;
     MetronomeNode metronomeNode_;
+    MetronomeNode clickTail_;  // the click that sounded at a stop or a seek, fading out
+    int clickTailLeft_ = 0;     // frames of its fade still to go
+    float clickTailLevel_ = 1.0f;
+    bool ticking_ = false;      // the last chunk ended with the metronome sounding
     AudioBuffer click_;  // channels x kMaxChunk
 
     std::uint32_t openCount_ = 0;

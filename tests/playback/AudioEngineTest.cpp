@@ -588,5 +588,39 @@ TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
     EXPECT_EQ(left[40 * 512 + AudioEngine::kHoldFadeFrames], 0.0f);
 }
 
+// The metronome's click sounding at a stop, or at a seek to a place with no click yet, fades
+// out with the song: no step after it larger than the click's own just before, and
+// silence once the fade is over.
+TEST_F(AudioEngineTest, TheMetronomesClickFadesOutAtAStopAndAtASeek) {
+    for (const bool seek : {false, true}) {
+        SCOPED_TRACE(seek ? "seek" : "stop");
+        start();
+        engine->transport().setMetronome(true);
+        engine->setPlaying(true);
+        std::vector<float> out = card->render(1024);  // inside the bar's first click
+        if (seek) {
+            engine->transport().setStartBeat(0.25);  // the next click a long way off
+        }
+        engine->setPlaying(seek);
+        const std::vector<float> after = card->render(1024);
+        out.insert(out.end(), after.begin(), after.end());
+
+        const auto largestStep = [&](std::size_t from, std::size_t to) {
+            float largest = 0.0f;
+            for (std::size_t f = from; f < to; ++f) {
+                largest = std::max(largest, std::abs(at(out, f) - at(out, f - 1)));
+            }
+            return largest;
+        };
+        const std::size_t fade = AudioEngine::kHoldFadeFrames;
+        ASSERT_GT(std::abs(at(out, 1023)), 0.1f) << "the click was loud";
+        EXPECT_LE(largestStep(1024, 2048), largestStep(1024 - fade, 1024) + 1e-3f);
+        EXPECT_NE(at(out, 1024 + fade / 2), 0.0f) << "it fades, it is not cut";
+        EXPECT_EQ(peak(std::vector<float>(out.begin() + 2 * (1024 + fade), out.end())), 0.0f);
+        engine->setPlaying(false);
+        card->render(512);
+    }
+}
+
 }  // namespace
 }  // namespace ostrel::engine

@@ -92,15 +92,32 @@ void MetronomeNode::process(const ProcessContext& context, std::span<const Audio
         } else if (clickPos < 0) {
             continue;
         }
-        const double t = clickPos / sampleRate;
-        const double f = accent ? 1500.0 : 1000.0;
-        const double a = accent ? 0.8 : 0.5;
-        out[i] = static_cast<float>(std::exp(-60.0 * t) * a * std::cos(2.0 * std::numbers::pi * f * t));
-        if (++clickPos >= clickLength) {
-            clickPos = -1;
-        }
+        out[i] = clickSample();
     }
     copyFirstChannel(output, n);
+}
+
+void MetronomeNode::ringOut(int n, AudioBuffer& output) {
+    n = std::clamp(n, 0, output.frames);
+    if (output.channels < 1 || n == 0) {
+        return;
+    }
+    output.clear(n);
+    float* out = output.channel(0);
+    for (int i = 0; i < n && clickPos >= 0; ++i) {
+        out[i] = clickSample();
+    }
+    copyFirstChannel(output, n);
+}
+
+float MetronomeNode::clickSample() {
+    const double t = clickPos / sampleRate;
+    const double f = accent ? 1500.0 : 1000.0;
+    const double a = accent ? 0.8 : 0.5;
+    if (++clickPos >= clickLength) {
+        clickPos = -1;
+    }
+    return static_cast<float>(std::exp(-60.0 * t) * a * std::cos(2.0 * std::numbers::pi * f * t));
 }
 
 void BufferSourceNode::process(const ProcessContext& context, std::span<const AudioBuffer* const>,

@@ -38,11 +38,18 @@ public:
     // Audio thread. Never allocates, locks or logs.
     void process(const ProcessContext& context, std::span<const AudioBuffer* const> inputs,
                  AudioBuffer& output) override;
+    // n frames of the click that sounds, and silence after it; no new one starts (what a
+    // stop or a seek fades out). Audio thread.
+    void ringOut(int n, AudioBuffer& output);
 
     double sampleRate = 48000.0;
     std::int32_t clickLength = 2880;  // 60 ms at sampleRate
     std::int32_t clickPos = -1;       // frame inside the sounding click; -1 when silent
     bool accent = false;
+
+private:
+    // The sounding click's next sample; moves it on.
+    float clickSample();
 };
 
 // Plays interleaved frames at the context's position; silent outside them.
