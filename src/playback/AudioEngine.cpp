@@ -263,7 +263,8 @@ std::uint32_t AudioEngine::renderChunk(float* out, std::uint32_t maxFrames) {
     if (!transport.playing && sounding_) {
         fadeOutWhatIsHeard();  // a stop
     }
-    // A seek the audio thread saw as one: no stop between the two plays.
+    // The click that sounds fades out at a stop, and at a seek the audio thread saw as one
+    // (no stop between the two plays).
     if (ticking_ && (!transport.playing || (seek && transport.stops == lastStops_))) {
         fadeOutClick();
     }

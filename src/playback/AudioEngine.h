@@ -201,10 +201,10 @@ private:
     Timeline timeline_;
     std::uint32_t lastGen_ = 0;
     MetronomeNode metronomeNode_;
-    MetronomeNode clickTail_;  // the click that sounded at a stop or a seek, fading out
-    int clickTailLeft_ = 0;     // frames of its fade still to go
-    float clickTailLevel_ = 1.0f;
-    bool ticking_ = false;      // the last chunk ended with the metronome sounding
+    MetronomeNode clickTail_;      // the click that sounded at a stop or a seek, fading out
+    int clickTailLeft_ = 0;        // frames of its fade still to go
+    float clickTailLevel_ = 1.0f;  // its level as the fade began
+    bool ticking_ = false;         // the last chunk ended with the metronome sounding
     AudioBuffer click_;  // channels x kMaxChunk
 
     std::uint32_t openCount_ = 0;
