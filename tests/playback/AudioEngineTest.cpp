@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <ostream>
 #include <memory>
@@ -28,6 +29,22 @@ protected:
         float largest = 0.0f;
         for (const float sample : out) {
             largest = std::max(largest, std::abs(sample));
+        }
+        return largest;
+    }
+    // The first channel of interleaved stereo.
+    static std::vector<float> left(const std::vector<float>& out) {
+        std::vector<float> first;
+        for (std::size_t i = 0; i < out.size(); i += 2) {
+            first.push_back(out[i]);
+        }
+        return first;
+    }
+    // The largest step between two neighbouring samples, to sample `to` (exclusive) from `from`.
+    static float largestStep(const std::vector<float>& samples, std::size_t from = 1, std::size_t to = SIZE_MAX) {
+        float largest = 0.0f;
+        for (std::size_t i = std::max<std::size_t>(from, 1); i < std::min(to, samples.size()); ++i) {
+            largest = std::max(largest, std::abs(samples[i] - samples[i - 1]));
         }
         return largest;
     }
@@ -509,15 +526,11 @@ TEST_F(AudioEngineTest, ALoopWrappingDuringAHandOverPlaysEveryFrameFromTheTransp
     EXPECT_LT(last, 4.1) << "wrapped once";
 }
 
-// 200000 frames of a 440 Hz sine at 0.8, and the largest step between two of its samples.
-std::vector<float> sineSong(float* largestStep) {
+// 200000 frames of a 440 Hz sine at 0.8.
+std::vector<float> sineSong() {
     std::vector<float> sine(200000);
-    *largestStep = 0.0f;
     for (std::size_t f = 0; f < sine.size(); ++f) {
         sine[f] = 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(f) / 48000.0));
-        if (f > 0) {
-            *largestStep = std::max(*largestStep, std::abs(sine[f] - sine[f - 1]));
-        }
     }
     return sine;
 }
@@ -525,8 +538,8 @@ std::vector<float> sineSong(float* largestStep) {
 // Where the render falls behind, the sound fades out into the hold and back in after it:
 // no step at a hold's edges is larger than the largest step inside the song.
 TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
-    float largestInside = 0.0f;
-    const std::vector<float> sine = sineSong(&largestInside);
+    const std::vector<float> sine = sineSong();
+    const float largestInside = largestStep(sine);
     auto track = std::make_shared<BackingTrack>();
     track->begin(static_cast<std::int64_t>(sine.size()), 1, 0);
     const std::span<float> samples = track->unpublished(0, static_cast<std::int64_t>(sine.size()));
@@ -539,17 +552,12 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
         card->play(512, 80);
     }
 
-    std::vector<float> left;
-    for (std::size_t i = 0; i < card->heard.size(); i += 2) {
-        left.push_back(card->heard[i]);
-    }
-    float largest = 0.0f;
+    const std::vector<float> heard = left(card->heard);
     int silences = 0;
-    for (std::size_t i = 1; i < left.size(); ++i) {
-        largest = std::max(largest, std::abs(left[i] - left[i - 1]));
-        silences += left[i] == 0.0f && left[i - 1] != 0.0f && std::abs(left[i - 2]) < 0.01f ? 1 : 0;
+    for (std::size_t i = 1; i < heard.size(); ++i) {
+        silences += heard[i] == 0.0f && heard[i - 1] != 0.0f && std::abs(heard[i - 2]) < 0.01f ? 1 : 0;
     }
-    EXPECT_LE(largest, largestInside);
+    EXPECT_LE(largestStep(heard), largestInside);
     EXPECT_TRUE(engine->waitingForSong());
     EXPECT_GE(engine->shownPos(), 90001 - 512 - AudioEngine::kHoldFadeFrames) << "held at the end of the last stretch";
     EXPECT_LE(engine->shownPos(), 90001);
@@ -560,8 +568,8 @@ TEST_F(AudioEngineTest, HoldsFadeOutAndBackInSoAHoldIsAGapNotAClick) {
 // seek fades the new place in over the same frames): no step larger than the song's own,
 // beyond the 1/256 of each place that a frame of a crossfade adds.
 TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
-    float largestInside = 0.0f;
-    const std::vector<float> sine = sineSong(&largestInside);
+    const std::vector<float> sine = sineSong();
+    const float largestInside = largestStep(sine);
     start();
     engine->setBackingTrack(std::make_shared<BackingTrack>(sine, 1));
     engine->setPlaying(true);
@@ -573,19 +581,12 @@ TEST_F(AudioEngineTest, StopAndSeekFadeSoNeitherClicks) {
     engine->setPlaying(false);
     card->play(512, 4);
 
-    std::vector<float> left;
-    for (std::size_t i = 0; i < card->heard.size(); i += 2) {
-        left.push_back(card->heard[i]);
-    }
-    float largest = 0.0f;
-    for (std::size_t i = 1; i < left.size(); ++i) {
-        largest = std::max(largest, std::abs(left[i] - left[i - 1]));
-    }
-    EXPECT_LE(largest, largestInside + 2.0f * 0.8f / 256.0f);
+    const std::vector<float> heard = left(card->heard);
+    EXPECT_LE(largestStep(heard), largestInside + 2.0f * 0.8f / 256.0f);
     EXPECT_GT(std::abs(beforeStop), 0.1f) << "the stop came while the song was loud";
-    EXPECT_EQ(left[20 * 512 + 1000], sine[76800 + 1000]) << "the seek went to the new place";
-    EXPECT_EQ(left.back(), 0.0f) << "silent after the stop's fade";
-    EXPECT_EQ(left[40 * 512 + AudioEngine::kHoldFadeFrames], 0.0f);
+    EXPECT_EQ(heard[20 * 512 + 1000], sine[76800 + 1000]) << "the seek went to the new place";
+    EXPECT_EQ(heard.back(), 0.0f) << "silent after the stop's fade";
+    EXPECT_EQ(heard[40 * 512 + AudioEngine::kHoldFadeFrames], 0.0f);
 }
 
 // The metronome's click sounding at a stop, or at a seek to a place with no click yet, fades
@@ -605,18 +606,12 @@ TEST_F(AudioEngineTest, TheMetronomesClickFadesOutAtAStopAndAtASeek) {
         const std::vector<float> after = card->render(1024);
         out.insert(out.end(), after.begin(), after.end());
 
-        const auto largestStep = [&](std::size_t from, std::size_t to) {
-            float largest = 0.0f;
-            for (std::size_t f = from; f < to; ++f) {
-                largest = std::max(largest, std::abs(at(out, f) - at(out, f - 1)));
-            }
-            return largest;
-        };
+        const std::vector<float> heard = left(out);
         const std::size_t fade = AudioEngine::kHoldFadeFrames;
-        ASSERT_GT(std::abs(at(out, 1023)), 0.1f) << "the click was loud";
-        EXPECT_LE(largestStep(1024, 2048), largestStep(1024 - fade, 1024) + 1e-3f);
-        EXPECT_NE(at(out, 1024 + fade / 2), 0.0f) << "it fades, it is not cut";
-        EXPECT_EQ(peak(std::vector<float>(out.begin() + 2 * (1024 + fade), out.end())), 0.0f);
+        ASSERT_GT(std::abs(heard[1023]), 0.1f) << "the click was loud";
+        EXPECT_LE(largestStep(heard, 1024), largestStep(heard, 1024 - fade, 1024) + 1e-3f);
+        EXPECT_NE(heard[1024 + fade / 2], 0.0f) << "it fades, it is not cut";
+        EXPECT_EQ(peak(std::vector<float>(heard.begin() + 1024 + fade, heard.end())), 0.0f);
         engine->setPlaying(false);
         card->render(512);
     }

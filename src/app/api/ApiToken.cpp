@@ -5,7 +5,6 @@
 #include "core/Failure.h"
 #include "core/log/Logger.h"
 
-#include <QFile>
 
 #include <cerrno>
 #include <random>

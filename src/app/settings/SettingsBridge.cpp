@@ -6,7 +6,6 @@
 #include "core/settings/SettingsRegistry.h"
 #include "core/settings/SettingsStore.h"
 
-#include <QFile>
 #include <QVariantMap>
 
 #include <cmath>
@@ -48,8 +47,6 @@ core::SettingValue convertForType(core::SettingType type, const QVariant& value)
     }
     return value.toString().toStdString();
 }
-
-std::filesystem::path localPath(const QString& path) { return pathBytes(path); }
 
 }  // namespace
 
@@ -147,7 +144,7 @@ void SettingsBridge::resetToDefault(const QString& id) {
 
 bool SettingsBridge::save(std::string* error) {
     std::string reason;
-    if (!store_.save(localPath(filePath_), &reason)) {
+    if (!store_.save(pathBytes(filePath_), &reason)) {
         logger_.log(core::LogLevel::ERROR, "settings", "could not save settings: " + reason);
         if (error != nullptr) {
             *error = reason;

@@ -62,8 +62,6 @@ namespace {
 constexpr std::uint64_t kLogFileBytes = 5 * 1024 * 1024;
 constexpr unsigned kOlderLogFiles = 3;
 
-std::filesystem::path localPath(const QString& path) { return pathBytes(path); }
-
 void logInfo(core::Logger& logger, const char* category, const QString& message) {
     logger.log(core::LogLevel::INFO, category, message.toStdString());
 }
@@ -80,8 +78,8 @@ void nameApplication() {
 // The log file at the level the settings ask for, opened with the settings' warnings.
 void startLogging(core::Logger& logger, const core::SettingsStore& store, const QString& logFile,
                   const std::vector<std::string>& settingsWarnings) {
-    logger.addSink(std::make_shared<core::FileSink>(localPath(logFile), kLogFileBytes, kOlderLogFiles));
-    core::ShutdownSignals::setLogFile(localPath(logFile));
+    logger.addSink(std::make_shared<core::FileSink>(pathBytes(logFile), kLogFileBytes, kOlderLogFiles));
+    core::ShutdownSignals::setLogFile(pathBytes(logFile));
     core::LogLevel level = core::LogLevel::INFO;
     if (core::parseLogLevel(store.getString("logging.level"), level)) {
         logger.setLevel(level);
@@ -94,9 +92,9 @@ void startLogging(core::Logger& logger, const core::SettingsStore& store, const 
 
 void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
     const QString crashFolder = dataFolder + QStringLiteral("/crashes");
-    const core::CrashReporter::Config crashConfig{localPath(crashFolder), core::appVersion(), &logger};
+    const core::CrashReporter::Config crashConfig{pathBytes(crashFolder), core::appVersion(), &logger};
     core::CrashReporter::install(crashConfig);
-    if (const int reports = core::CrashReporter::countReports(localPath(crashFolder)); reports > 0) {
+    if (const int reports = core::CrashReporter::countReports(pathBytes(crashFolder)); reports > 0) {
         logger.log(core::LogLevel::WARN, "app",
                    std::to_string(reports) + " crash report(s) from earlier runs are in " + crashFolder.toStdString());
     }
@@ -110,7 +108,7 @@ AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QC
     // Qt names a file by the UTF-8 of its text, so in a data folder whose name is not valid
     // UTF-8 it would make and fill another folder: the documents then go where they go
     // without the option, and there are no themes or patches of the user's this run.
-    const bool qtNamesDataFolder = QFile::encodeName(dataFolder).toStdString() == localPath(dataFolder).native();
+    const bool qtNamesDataFolder = QFile::encodeName(dataFolder).toStdString() == pathBytes(dataFolder).native();
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     AppFolders folders = appFolders(dataFolder,
                                     parser.isSet(QStringLiteral("data-dir")) && qtNamesDataFolder
@@ -123,7 +121,7 @@ AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QC
         logger.log(core::LogLevel::WARN, "app",
                    "the data folder's name is not valid UTF-8, so it keeps no themes or patches this run, and "
                    "projects, exports and samples go to " +
-                       localPath(documents).native() + "/Ostrel");
+                       pathBytes(documents).native() + "/Ostrel");
     }
     themes.setDirectories(folders.themes, folders.exports);
     if (const int own = themes.loadUserThemes(); own > 0) {
@@ -287,7 +285,7 @@ std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, cor
 // keep its files in or keep to itself.
 int refuseToStart(core::FolderLock::Outcome outcome, const core::FolderLock& lock, const QString& dataFolder,
                   const std::string& reason) {
-    const std::string folder = localPath(dataFolder).native();
+    const std::string folder = pathBytes(dataFolder).native();
     switch (outcome) {
     case core::FolderLock::Outcome::HeldByOther:
         if (lock.holderPid() > 0) {

@@ -88,6 +88,15 @@ QString noteOf(const SettingsBridge& settings, const QString& id) {
     return QStringLiteral("<no row>");
 }
 
+// The Control API stays closed (the OSC door needs no token), the reason is logged once
+// and the switch's row shows it.
+void expectKeptClosed(Doors& doors, int port, const std::string& logged, const QString& shown) {
+    EXPECT_FALSE(doors.server->running());
+    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
+    EXPECT_EQ(doors.logged(logged), 1);
+    EXPECT_EQ(noteOf(doors.settings, "api.enabled"), shown);
+}
+
 }  // namespace
 
 // Regression: switching the Local API server on or off did nothing until the next start.
@@ -166,18 +175,15 @@ TEST(ApiDoorSwitchTest, ATokenThatCannotBeSavedKeepsTheControlApiClosedAndSaysWh
     const std::filesystem::path blocker = doors.dir / "settings.json.tmp";
     std::filesystem::create_directories(blocker);
     ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
-    EXPECT_FALSE(doors.server->running());
-    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
     EXPECT_TRUE(doors.osc->running());  // it needs no token
     const std::string reason = "cannot create " + blocker.string();
-    EXPECT_EQ(doors.logged("the API token could not be saved (" + reason +
-                           "), so no program could read it; the Control API stays closed until it can be saved"),
-              1);
-    EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
-              QStringLiteral("The API token could not be saved in the settings file (%1), so no program could read "
-                             "it; the Control API stays closed until it can be. Make room for the file, then switch "
-                             "the server off and on again.")
-                  .arg(QString::fromStdString(reason)));
+    expectKeptClosed(doors, port,
+                     "the API token could not be saved (" + reason +
+                         "), so no program could read it; the Control API stays closed until it can be saved",
+                     QStringLiteral("The API token could not be saved in the settings file (%1), so no program could "
+                                    "read it; the Control API stays closed until it can be. Make room for the file, "
+                                    "then switch the server off and on again.")
+                         .arg(QString::fromStdString(reason)));
 
     // Room again: the switch turned off and on saves the token and opens the door with it.
     std::filesystem::remove(blocker);
@@ -208,17 +214,14 @@ TEST(ApiDoorSwitchTest, ATokenFileThatIsAnotherUsersKeepsTheControlApiClosedAndS
     const std::filesystem::path file = doors.dir / "settings.json";
     ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
     applyDoorSettings(*doors.server, *doors.osc, doors.settings, doors.log.logger);
-    EXPECT_FALSE(doors.server->running());
-    EXPECT_FALSE(TestClient(static_cast<std::uint16_t>(port)).connected());
     const std::string reason = "it is the file of another user, who can read it";
-    EXPECT_EQ(doors.logged("the settings file that holds the API token cannot be made yours alone (" + reason +
-                           "), so other users could read the token; the Control API stays closed until it can be"),
-              1);
-    EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
-              QStringLiteral("The settings file that holds the API token cannot be made yours alone (%1), so other "
-                             "users could read the token; the Control API stays closed until it can be. Make the "
-                             "file yours, then switch the server off and on again.")
-                  .arg(QString::fromStdString(reason)));
+    expectKeptClosed(doors, port,
+                     "the settings file that holds the API token cannot be made yours alone (" + reason +
+                         "), so other users could read the token; the Control API stays closed until it can be",
+                     QStringLiteral("The settings file that holds the API token cannot be made yours alone (%1), so "
+                                    "other users could read the token; the Control API stays closed until it can be. "
+                                    "Make the file yours, then switch the server off and on again.")
+                         .arg(QString::fromStdString(reason)));
 
     // The file the owner's again: the door opens.
     ASSERT_EQ(::chown(file.c_str(), ::geteuid(), ::getegid()), 0);

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -768,8 +769,32 @@ TEST_F(ApiHandlerTest, TheOscHandlerCallsTheMethodWithTheTrackItNumbered) {
     EXPECT_THROW((void)osc("tracks.remove", R"({"id":"9"})"), api_server::ApiError);
 }
 
-// Runs this thread's events (the door pump among them) until another thread says it is done.
-void runEventsUntil(const std::atomic<bool>& done) {
+// The doors as main wires them, over the loopback port: the network thread, the 30 ms door
+// pump on this thread's event loop, the method table and the controllers. `client` talks
+// to the port from a thread of its own while this thread's events run. False when the door
+// did not open.
+bool talkOverTheDoor(ProjectController& project, ApiHandler& handler,
+                     const std::function<void(TestClient&)>& client) {
+    int argc = 1;
+    char name[] = "ostrel";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    auto server = std::make_unique<api_server::ApiServer>(nullptr);
+    auto osc = std::make_unique<api_server::OscServer>(nullptr);
+    server->handler = apiRequestHandler(handler);
+    osc->handler = oscRequestHandler(handler);
+    if (!server->start(0, "secret")) {
+        return false;
+    }
+    QTimer pump;
+    connectDoors(pump, project, *server, *osc);
+
+    std::atomic<bool> done{false};
+    std::thread talk([&] {
+        TestClient tcp(server->port());
+        client(tcp);
+        done.store(true);
+    });
     QEventLoop loop;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
@@ -779,27 +804,16 @@ void runEventsUntil(const std::atomic<bool>& done) {
     });
     watch.start(5);
     loop.exec();
+    talk.join();
+    pump.stop();
+    server->stop();
+    return true;
 }
 
-// The whole road over the loopback port: the network thread, the 30 ms door pump of the event
-// loop, the method table and the controllers; the change's notification comes before the reply.
+// The whole road; the change's notification comes before the reply.
 TEST_F(ApiHandlerTest, ARequestOverTcpChangesTheSongAndTheClientHearsOfItFirst) {
-    int argc = 1;
-    char name[] = "ostrel";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
-    auto server = std::make_unique<api_server::ApiServer>(nullptr);
-    auto osc = std::make_unique<api_server::OscServer>(nullptr);
-    server->handler = apiRequestHandler(handler);
-    osc->handler = oscRequestHandler(handler);
-    ASSERT_TRUE(server->start(0, "secret"));
-    QTimer pump;
-    connectDoors(pump, rig.project, *server, *osc);
-
     std::vector<std::string> lines;
-    std::atomic<bool> done{false};
-    std::thread client([&] {
-        TestClient tcp(server->port());
+    ASSERT_TRUE(talkOverTheDoor(rig.project, handler, [&](TestClient& tcp) {
         if (tcp.sendLine(R"({"id":7,"method":"project.setName","params":{"name":"Wire"},"token":"secret"})")) {
             for (int i = 0; i < 2; ++i) {
                 if (std::optional<std::string> line = tcp.readLine()) {
@@ -807,54 +821,13 @@ TEST_F(ApiHandlerTest, ARequestOverTcpChangesTheSongAndTheClientHearsOfItFirst) 
                 }
             }
         }
-        done.store(true);
-    });
-    runEventsUntil(done);
-    client.join();
-    pump.stop();
-    server->stop();
+    }));
 
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0],
               R"({"jsonrpc":"2.0","method":"ostrel/project.changed","params":{"name":"Wire","tempo":120.0,"trackCount":2}})");
     EXPECT_EQ(lines[1], R"({"id":7,"jsonrpc":"2.0","result":{"ok":true}})");
     EXPECT_EQ(rig.project.name(), "Wire");
-}
-
-// The replies to the lines, each sent once the one before was answered, over the loopback
-// port through the doors as main wires them: the network thread, the 30 ms door pump on this
-// thread's event loop, the method table. Notifications are skipped.
-std::vector<std::string> overTheDoor(ProjectController& project, ApiHandler& handler,
-                                     const std::vector<std::string>& lines) {
-    int argc = 1;
-    char name[] = "ostrel";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
-    auto server = std::make_unique<api_server::ApiServer>(nullptr);
-    auto osc = std::make_unique<api_server::OscServer>(nullptr);
-    server->handler = apiRequestHandler(handler);
-    osc->handler = oscRequestHandler(handler);
-    EXPECT_TRUE(server->start(0, "secret"));
-    QTimer pump;
-    connectDoors(pump, project, *server, *osc);
-
-    std::vector<std::string> replies;
-    std::atomic<bool> done{false};
-    std::thread client([&] {
-        TestClient tcp(server->port());
-        for (const std::string& line : lines) {
-            if (!tcp.sendLine(line)) {
-                break;
-            }
-            replies.push_back(tcp.readReply().value_or("<no reply>"));
-        }
-        done.store(true);
-    });
-    runEventsUntil(done);
-    client.join();
-    pump.stop();
-    server->stop();
-    return replies;
 }
 
 struct LongReply {
@@ -898,7 +871,16 @@ TEST(ApiLongReplyTest, ListsOfALargeSongArriveWholeOverTheDoor) {
         lines.push_back(R"({"id":)" + std::to_string(i) + R"(,"method":")" + cases[i].method + R"(","params":)" +
                         cases[i].params + R"(,"token":"secret"})");
     }
-    const std::vector<std::string> replies = overTheDoor(rig.project, handler, lines);
+    // Each sent once the one before was answered; notifications are skipped.
+    std::vector<std::string> replies;
+    ASSERT_TRUE(talkOverTheDoor(rig.project, handler, [&](TestClient& tcp) {
+        for (const std::string& line : lines) {
+            if (!tcp.sendLine(line)) {
+                break;
+            }
+            replies.push_back(tcp.readReply().value_or("<no reply>"));
+        }
+    }));
     ASSERT_EQ(replies.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].method);
