@@ -387,7 +387,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     core::FolderLock folderLock;
     std::string folderProblem;
     const core::FolderLock::Outcome folder =
-        namesAFolder ? folderLock.acquire(dataPath, &folderProblem) : core::FolderLock::Outcome::Unusable;
+        namesAFolder ? folderLock.acquire(dataPath, &folderProblem, kWrittenSubfolders)
+                     : core::FolderLock::Outcome::Unusable;
     const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
     if (holdsFolder) {
         folderLock.guardWrites();

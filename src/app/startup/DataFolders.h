@@ -2,7 +2,9 @@
 
 #include <QString>
 
+#include <array>
 #include <filesystem>
+#include <string_view>
 
 namespace ostrel::app {
 
@@ -42,6 +44,11 @@ QString dataFolderFor(const QString& dataDirValue, const DataFolderEnvironment& 
 // Whether the data-dir option was given on the command line, even with an empty value:
 // then documents go under the data folder too.
 enum class DataDirOption { Absent, Given };
+
+// The folders the program writes into under the data folder: where they exist at start,
+// they must be as much the user's alone as the data folder itself.
+inline constexpr std::array<std::string_view, 7> kWrittenSubfolders = {"logs",     "crashes", "exports", "projects",
+                                                                       "samples", "themes",  "patches"};
 
 // Where the program keeps its files for one run.
 struct AppFolders {

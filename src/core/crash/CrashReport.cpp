@@ -23,7 +23,8 @@ int createFile(const char* path) {
         errno = EACCES;
         return -1;
     }
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // The user's alone: a dump holds raw memory and the environment.
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 // A zero-terminated path in the crash folder for open(2).

@@ -5,6 +5,7 @@
 #include "core/crash/ProcessMaps.h"
 #include "core/crash/SignalSafeOut.h"
 #include "core/files/FileDescriptorIo.h"
+#include "core/files/FolderLock.h"
 #include "core/log/Logger.h"
 #include "core/log/UtcTime.h"
 
@@ -12,7 +13,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <sys/mman.h>
@@ -61,7 +61,9 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
     if (state.folder.size() > kMaxPath) {
         return;
     }
-    ::mkdir(state.folder.c_str(), 0755);  // in case it was removed since start-up
+    if (!heldFolderReplacedUnder(state.folder.c_str())) {
+        ::mkdir(state.folder.c_str(), 0700);  // in case it was removed since start-up
+    }
     int reportFd = -1;
     int dumpFd = -1;
     createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, DumpFile::Create);
@@ -152,8 +154,7 @@ void ensureAlternateStack() {
 namespace CrashReporter {
 
 void install(const Config& config) {
-    std::error_code ignored;
-    std::filesystem::create_directories(config.crashFolder, ignored);
+    (void)createFoldersToWrite(config.crashFolder, nullptr);
     installed.store(new State{config.crashFolder.string(), config.version, config.logger}, std::memory_order_release);
     ensureAlternateStack();
     struct sigaction action {};
@@ -213,17 +214,5 @@ int countReports(const std::filesystem::path& folder) {
 }
 
 }  // namespace CrashReporter
-
-void writeWholeFile(const std::filesystem::path& path, std::string_view text) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return;
-    }
-    if (!text.empty()) {
-        std::fwrite(text.data(), 1, text.size(), file);
-    }
-    std::fflush(file);
-    std::fclose(file);
-}
 
 }  // namespace ostrel::core

@@ -69,7 +69,4 @@ int countReports(const std::filesystem::path& folder);
 
 }  // namespace CrashReporter
 
-// Replaces the file's content with text, without a temporary file; ignores failures.
-void writeWholeFile(const std::filesystem::path& path, std::string_view text);
-
 }  // namespace ostrel::core

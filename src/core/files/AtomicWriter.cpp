@@ -156,12 +156,8 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     }
     const std::filesystem::path target = resolvedTarget(path);
     const std::filesystem::path parent = target.parent_path();
-    if (!parent.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(parent, ec);
-        if (ec) {
-            return fail(error, "cannot create folder " + parent.string() + ": " + ec.message());
-        }
+    if (!parent.empty() && !createFoldersToWrite(parent, error)) {
+        return false;
     }
 
     const std::filesystem::path temporary = withSuffix(target, ".tmp");

@@ -49,7 +49,8 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    // Creates the target's missing folders and the temporary file, waiting a while for
+    // Creates the target's missing folders (its user's alone, as createFoldersToWrite
+    // makes them) and the temporary file, waiting a while for
     // another writer that fills it. A writer already open discards what it had first.
     [[nodiscard]] bool open(const std::filesystem::path& path, std::string* error,
                             const AtomicWriteOptions& options = {});

@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "core/files/FileDescriptorIo.h"
+#include "core/files/PrivateFolder.h"
 
 #include <atomic>
 #include <cerrno>
@@ -79,8 +80,9 @@ std::string unwritable(const fs::path& folder) {
 }
 
 // Like create_directories, but each folder made is the user's alone (0700, less the umask),
-// as per-user data folders are; folders that exist keep their modes.
-bool makeFolders(const fs::path& folder, std::string* error) {
+// as per-user data folders are; folders that exist keep their modes. 0 once folder is a
+// folder, else the system's error code.
+int makeFolders(const fs::path& folder) {
     std::vector<fs::path> missing;
     for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
         struct stat status {};
@@ -94,10 +96,14 @@ bool makeFolders(const fs::path& folder, std::string* error) {
     }
     for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
         if (::mkdir(at->c_str(), 0700) != 0 && errno != EEXIST) {
-            return fail(error, "it cannot be made (" + systemMessage(errno) + ")");
+            return errno;
         }
     }
-    return true;
+    struct stat made {};
+    if (::stat(folder.c_str(), &made) != 0) {
+        return errno;
+    }
+    return S_ISDIR(made.st_mode) ? 0 : ENOTDIR;
 }
 
 // The folder, made when missing. What it fails for is looked at first, so a folder that
@@ -121,7 +127,8 @@ bool prepareFolder(const fs::path& folder, std::string* error) {
     if (const std::string reason = unwritable(above.empty() ? fs::path(".") : above); !reason.empty()) {
         return fail(error, "it cannot be made: " + reason);
     }
-    return makeFolders(folder, error);
+    const int code = makeFolders(folder);
+    return code == 0 || fail(error, "it cannot be made (" + systemMessage(code) + ")");
 }
 
 // The process that holds the lock file's lock, without making the file; 0 when none does.
@@ -148,6 +155,32 @@ std::string unopenable(const fs::path& path, int code) {
     }
 }
 
+// Whether the folder (fd, or its path when it could not be opened) and those of its
+// subfolders that exist are this user's alone to change; the reason goes to error.
+bool keptPrivate(int fd, const fs::path& folder, std::span<const std::string_view> subfolders, std::string* error) {
+    struct stat status {};
+    if ((fd >= 0 ? ::fstat(fd, &status) : ::stat(folder.c_str(), &status)) != 0) {
+        return fail(error, "it cannot be reached (" + systemMessage(errno) + ")");
+    }
+    if (std::string reason = whyNotPrivate(status, "it", FolderRole::DataFolder); !reason.empty()) {
+        return fail(error, std::move(reason));
+    }
+    for (const std::string_view name : subfolders) {
+        const fs::path subfolder = folder / name;
+        // A link counts as the folder it leads to, which is where the files would go.
+        const bool found = fd >= 0 ? ::fstatat(fd, subfolder.filename().c_str(), &status, 0) == 0
+                                   : ::stat(subfolder.c_str(), &status) == 0;
+        if (!found || !S_ISDIR(status.st_mode)) {
+            continue;
+        }
+        if (std::string reason = whyNotPrivate(status, subfolder.string(), FolderRole::InsideDataFolder);
+            !reason.empty()) {
+            return fail(error, std::move(reason));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 FolderLock::~FolderLock() {
@@ -162,7 +195,8 @@ FolderLock::~FolderLock() {
     }
 }
 
-FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* error) {
+FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* error,
+                                        std::span<const std::string_view> privateSubfolders) {
     holderPid_ = 0;
     if (fileFd_ >= 0) {
         return Outcome::Held;
@@ -170,9 +204,18 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     if (!prepareFolder(folder, error)) {
         return Outcome::Unusable;
     }
-    const fs::path path = folder / kFileName;
     folder_ = folder;
-    if (lockFolder(folder) == Outcome::HeldByOther) {
+    // Judged on the folder opened, which is the one locked and written into, not on what a
+    // rename may have put at its path since it was made or looked at.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!keptPrivate(fd, folder, privateSubfolders, error)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return Outcome::Unusable;
+    }
+    const fs::path path = folder / kFileName;
+    if (lockFolder(fd) == Outcome::HeldByOther) {
         holderPid_ = holderOf(path);
         return Outcome::HeldByOther;
     }
@@ -184,8 +227,7 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     return file;
 }
 
-FolderLock::Outcome FolderLock::lockFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+FolderLock::Outcome FolderLock::lockFolder(int fd) {
     if (fd < 0) {
         return Outcome::Held;  // the lock file alone guards
     }
@@ -210,7 +252,9 @@ FolderLock::Outcome FolderLock::lockFolder(const fs::path& folder) {
 FolderLock::Outcome FolderLock::lockFile(const fs::path& path, std::string* error) {
     // O_NOFOLLOW: a link planted at the name is not ours to lock or write through.
     // O_NONBLOCK: a pipe or device planted there must not hold the start.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    // In the folder judged and locked, when it could be opened, whatever is at its path now.
+    constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    const int fd = folderFd_ >= 0 ? ::openat(folderFd_, kFileName, kFlags, 0600) : ::open(path.c_str(), kFlags, 0600);
     if (fd < 0) {
         fail(error, unopenable(path, errno));
         return Outcome::Failed;
@@ -298,9 +342,8 @@ bool createFoldersToWrite(const fs::path& folder, std::string* error) {
     if (!mayWriteUnderHeldFolder(folder, error)) {
         return false;
     }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    return !ec || fail(error, "cannot create folder " + folder.string() + ": " + ec.message());
+    const int code = makeFolders(folder);
+    return code == 0 || fail(error, "cannot create folder " + folder.string() + ": " + systemMessage(code));
 }
 
 }  // namespace ostrel::core

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace ostrel::core {
@@ -32,11 +34,14 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
     // Creates the folder when missing (nothing at all when it cannot be made) and its lock
-    // file, and tries the locks once, without waiting. Only a Held outcome writes into the
-    // lock file. The reason for Unusable and Failed goes to error: for Unusable it says
-    // what is wrong with the folder ("it is not a folder"), for Failed which file could
-    // not be locked and why.
-    [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error);
+    // file, and tries the locks once, without waiting. Before it locks or writes anything,
+    // the folder, and those of privateSubfolders (names in it) that exist, must be private
+    // (whyNotPrivate): another user's, or one others may write in, is Unusable. Only a Held
+    // outcome writes into the lock file. The reason for Unusable and Failed goes to error:
+    // for Unusable it says what is wrong with the folder ("it is not a folder"), for Failed
+    // which file could not be locked and why.
+    [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error,
+                                  std::span<const std::string_view> privateSubfolders = {});
 
     // The other holder's process id after HeldByOther (0 when the system did not say).
     long holderPid() const { return holderPid_; }
@@ -53,7 +58,7 @@ public:
 
 private:
     // The folder's own lock; Held also where the file system has none to give.
-    Outcome lockFolder(const std::filesystem::path& folder);
+    Outcome lockFolder(int fd);
     Outcome lockFile(const std::filesystem::path& path, std::string* error);
 
     int folderFd_ = -1;
@@ -74,8 +79,8 @@ private:
 // The same question for a signal handler: no allocation, no lock. path is zero-terminated.
 bool heldFolderReplacedUnder(const char* path) noexcept;
 
-// Creates folder and its missing parents, as std::filesystem::create_directories does,
-// when mayWriteUnderHeldFolder allows it.
+// Creates folder and its missing parents, each its user's alone (0700), when
+// mayWriteUnderHeldFolder allows it; folders that exist keep their modes.
 [[nodiscard]] bool createFoldersToWrite(const std::filesystem::path& folder, std::string* error);
 
 }  // namespace ostrel::core

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -20,20 +21,46 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     }
 }
 
+namespace {
+
+// The live log open for appending, its user's alone, or -1. Never through a link, into
+// anything but a regular file, or into a file with another name (one of the user's other
+// files). O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
+// with it the logger's mutex, until someone read from it; a regular file ignores it.
+int openLog(const std::filesystem::path& path, std::uint64_t& size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                          0600);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink > 1) {
+        ::close(fd);
+        return -1;
+    }
+    // A log an earlier version left readable by others.
+    if ((status.st_mode & 077) != 0) {
+        (void)::fchmod(fd, 0600);
+    }
+    size = static_cast<std::uint64_t>(status.st_size);
+    return fd;
+}
+
+}  // namespace
+
 void FileSink::write(const LogRecord& record) {
     std::string replaced;
     if (!mayWriteUnderHeldFolder(path_, &replaced)) {
         writeToStandardError(record, replaced);
         return;
     }
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path_, ec);
-    if (!ec && size >= maxBytes_) {
+    std::uint64_t size = 0;
+    int fd = openLog(path_, size);
+    if (fd >= 0 && size >= maxBytes_) {
+        ::close(fd);
         rotate();
+        fd = openLog(path_, size);
     }
-    // O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
-    // with it the logger's mutex, until someone read from it. A regular file ignores it.
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         return;
     }

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace ostrel::core;
@@ -57,4 +59,65 @@ TEST(FolderLockGuardTest, NothingIsWrittenIntoAFolderPutWhereTheLockedOneWas) {
     }
     // The lock gone, nothing is guarded any more.
     EXPECT_TRUE(writeFileAtomically(data / "settings.json", "{}", nullptr));
+}
+
+// Regression: a data folder others could write in was taken as it was, its lock and logs
+// written there, so another user could plant a settings file or links for the program to
+// write through. Judged before anything is locked or written: a subfolder the program
+// writes into counts as the folder itself.
+TEST(FolderLockPrivacyTest, AFolderOthersMayWriteInIsRefusedBeforeAnythingIsLockedOrWritten) {
+    struct Shared {
+        const char* name;
+        const char* folder;  // made with mode under the data folder ("" for the folder itself)
+        fs::perms mode;
+        std::string reason;  // after the data folder's path
+    };
+    constexpr std::string_view kSubfolders[] = {"logs", "exports"};
+    const std::vector<Shared> cases = {
+        {"the folder, for everyone", "", fs::perms(0777), "it"},
+        {"the folder, sticky", "", fs::perms(01777), "it"},
+        {"its logs", "logs", fs::perms(0777), "{data}/logs"},
+        {"its exports", "exports", fs::perms(0757), "{data}/exports"},
+    };
+    for (const Shared& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path data = dir / "data";
+        const fs::path shared = std::string(c.folder).empty() ? data : data / c.folder;
+        fs::create_directories(shared);
+        fs::permissions(shared, c.mode);
+        std::string error;
+        {
+            FolderLock lock;
+            EXPECT_EQ(lock.acquire(data, &error, kSubfolders), FolderLock::Outcome::Unusable);
+        }
+        std::string subject = c.reason;
+        if (subject != "it") {
+            subject.replace(0, 6, data.string());
+        }
+        EXPECT_EQ(error.rfind("other users may write in " + subject + " (owner ", 0), 0u) << error;
+        EXPECT_FALSE(fs::exists(data / FolderLock::kFileName));
+        // Made private, the folder is taken.
+        fs::permissions(shared, fs::perms(0755));
+        FolderLock lock;
+        EXPECT_EQ(lock.acquire(data, &error, kSubfolders), FolderLock::Outcome::Held) << error;
+    }
+}
+
+// Regression: the folders made for logs, crash reports and exports took the umask's 0755,
+// so other users could read the log and the crash dumps in them.
+TEST(FolderLockPrivacyTest, FoldersMadeToWriteIntoAreTheUsersAlone) {
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms(0755));
+    ASSERT_TRUE(createFoldersToWrite(dir / "made" / "logs", nullptr));
+    ASSERT_TRUE(writeFileAtomically(dir / "saved" / "exports" / "song.wav", "RIFF", nullptr));
+    for (const char* made : {"made", "made/logs", "saved", "saved/exports"}) {
+        EXPECT_EQ(fs::status(dir / made).permissions(), fs::perms(0700)) << made;
+    }
+    EXPECT_EQ(fs::status(dir.path()).permissions(), fs::perms(0755)) << "a folder that exists keeps its mode";
+    // A file where a folder should be is no folder made.
+    writeFile(dir / "file", "x");
+    std::string error;
+    EXPECT_FALSE(createFoldersToWrite(dir / "file", &error));
+    EXPECT_EQ(error, "cannot create folder " + (dir / "file").string() + ": Not a directory");
 }

@@ -90,6 +90,40 @@ TEST(FileSinkTest, AFifoWhereTheLogBelongsLosesTheRecordInsteadOfBlocking) {
     EXPECT_TRUE(fs::is_fifo(dir / "ostrel.log"));
 }
 
+// Regression: a link planted at the log's path had the log appended to the file it led to,
+// and a log made with the usual umask could be read by every user.
+TEST(FileSinkTest, TheLogIsTheUsersAloneAndNeverWrittenThroughALinkOrAnotherName) {
+    TempDir dir;
+    const fs::path precious = dir / "precious";
+    const std::string words = "the user's own words\n";
+    struct Planted {
+        const char* name;
+        void (*plant)(const fs::path& log, const fs::path& precious);
+    };
+    const Planted planted[] = {
+        {"a link", [](const fs::path& log, const fs::path& to) { fs::create_symlink(to, log); }},
+        {"a hard link", [](const fs::path& log, const fs::path& to) { fs::create_hard_link(to, log); }},
+    };
+    for (const Planted& p : planted) {
+        SCOPED_TRACE(p.name);
+        writeFile(precious, words);
+        fs::permissions(precious, fs::perms(0644));
+        const fs::path log = dir / "ostrel.log";
+        p.plant(log, precious);
+        FileSink(log, programLimit, 3).write(record("lost"));
+        EXPECT_EQ(readFile(precious), words);
+        EXPECT_EQ(fs::status(precious).permissions(), fs::perms(0644));
+        fs::remove(log);
+    }
+    const fs::path log = dir / "ostrel.log";
+    FileSink(log, programLimit, 3).write(record("new"));
+    EXPECT_EQ(fs::status(log).permissions(), fs::perms(0600));
+    fs::permissions(log, fs::perms(0644));  // as an earlier version left it
+    FileSink(log, programLimit, 3).write(record("older"));
+    EXPECT_EQ(fs::status(log).permissions(), fs::perms(0600));
+    EXPECT_EQ(readFile(log), line("new") + line("older"));
+}
+
 TEST(FileSinkRotationTest, AtTheProgramLimitEveryOlderFileShiftsAndTheOldestIsDropped) {
     TempDir dir;
     const fs::path path = dir / "logs/ostrel.log";
