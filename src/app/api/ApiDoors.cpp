@@ -83,7 +83,7 @@ void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc
                                "it; the Control API stays closed until it can be. Make room for the file, then switch "
                                "the server off and on again.")
                        .arg(QString::fromStdString(unsaved)));
-    } else if (std::string exposed; makeTokenFilePrivate(settings.filePath(), &exposed) == TokenFile::Exposed) {
+    } else if (std::string exposed; makeTokenFilePrivate(settings, &exposed) == TokenFile::Exposed) {
         // Clients read the token from the file, so others who can read it could take the door.
         keepClosed("the settings file that holds the API token cannot be made yours alone (" + exposed +
                        "), so other users could read the token; the Control API stays closed until it can be",

@@ -4,13 +4,9 @@
 #include "app/settings/SettingsBridge.h"
 #include "core/Failure.h"
 #include "core/log/Logger.h"
+#include "core/settings/SettingsStore.h"
 
-
-#include <cerrno>
 #include <random>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace ostrel::app {
 
@@ -43,34 +39,28 @@ bool ensureApiToken(SettingsBridge& settings, QString& token, std::string* error
     return true;
 }
 
-TokenFile makeTokenFilePrivate(const QString& path, std::string* error) {
-    const std::filesystem::path file = pathBytes(path);
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) {
+TokenFile makeTokenFilePrivate(SettingsBridge& settings, std::string* error) {
+    core::SettingsStore& store = settings.store();
+    switch (store.loadedFilePrivacy()) {
+    case core::SettingsStore::FilePrivacy::NoFile:
+    case core::SettingsStore::FilePrivacy::Private:
         return TokenFile::Private;
-    }
-    // Its owner may always read it, whatever its mode.
-    if (status.st_uid != ::geteuid()) {
+    case core::SettingsStore::FilePrivacy::AnotherUsers:
         (void)core::fail(error, "it is the file of another user, who can read it");
         return TokenFile::Exposed;
+    case core::SettingsStore::FilePrivacy::OthersMayRead:
+        break;
     }
-    if ((status.st_mode & 077) == 0) {
-        return TokenFile::Private;
-    }
-    if (::chmod(file.c_str(), S_IRUSR | S_IWUSR) != 0) {
-        (void)core::fail(error, "its mode cannot be changed: " + std::system_category().message(errno));
-        return TokenFile::Exposed;
-    }
-    return TokenFile::MadePrivate;
+    return store.makeLoadedFilePrivate(error) ? TokenFile::MadePrivate : TokenFile::Exposed;
 }
 
-void keepTokenFilePrivate(const SettingsBridge& settings, core::Logger& logger) {
+void keepTokenFilePrivate(SettingsBridge& settings, core::Logger& logger) {
     if (settings.value(QStringLiteral("api.token")).toString().isEmpty()) {
         return;
     }
     const std::string name = pathBytes(settings.filePath()).native();
     std::string reason;
-    switch (makeTokenFilePrivate(settings.filePath(), &reason)) {
+    switch (makeTokenFilePrivate(settings, &reason)) {
     case TokenFile::Private:
         break;
     case TokenFile::MadePrivate:

@@ -23,19 +23,20 @@ QString makeApiToken();
 [[nodiscard]] bool ensureApiToken(SettingsBridge& settings, QString& token, std::string* error);
 
 // Whether the settings file that holds the token is its owner's alone: this user's file,
-// with no bits for others. Private also when there is no file.
+// with no bits for others. Judged on the file the settings were read from at start (not on
+// what is at its path now); private also when no file was read.
 enum class TokenFile {
     Private,
     MadePrivate,  // this user's file that others could reach, made 0600 just now
     Exposed,      // another user's file, or one whose mode could not be changed
 };
 
-// Makes the file at path private when it can; the reason for Exposed goes to error.
-TokenFile makeTokenFilePrivate(const QString& path, std::string* error);
+// Makes that file private when it can; the reason for Exposed goes to error.
+TokenFile makeTokenFilePrivate(SettingsBridge& settings, std::string* error);
 
 // At start: a settings file that holds a token and that other users may read (a file
 // copied in, or made by hand) is made the owner's alone (0600) at once, not at the next
 // save, and the log says so. GUI thread.
-void keepTokenFilePrivate(const SettingsBridge& settings, core::Logger& logger);
+void keepTokenFilePrivate(SettingsBridge& settings, core::Logger& logger);
 
 }  // namespace ostrel::app

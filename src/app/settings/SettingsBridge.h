@@ -47,6 +47,8 @@ public:
     bool showHelpStrip() const;
     bool restartNeeded() const { return restartNeeded_; }
     QString filePath() const { return filePath_; }
+    // The store behind the bridge, for what it knows of the settings file it read.
+    core::SettingsStore& store() { return store_; }
 
     Q_INVOKABLE QVariantList entries(const QString& category, bool showAdvanced) const;
     // Settings whose label, or else help sentence, holds the trimmed text, in any case.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,12 +77,29 @@ bool RegularFile::readAt(std::uint64_t offset, void* into, std::size_t count, st
     return true;
 }
 
+bool RegularFile::status(struct stat& out) const { return fd_ >= 0 && ::fstat(fd_, &out) == 0; }
+
+bool RegularFile::setPermissions(unsigned mode, std::string* error) {
+    if (fd_ < 0) {
+        return fail(error, "the file is not open");
+    }
+    if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
+        return fail(error, "its mode cannot be changed: " + std::system_category().message(errno));
+    }
+    return true;
+}
+
 FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& bytes) {
     bytes.clear();
     RegularFile file;
     if (const FileReadProblem problem = file.open(path, maxBytes); problem != FileReadProblem::None) {
         return problem;
     }
+    return readWhole(file, maxBytes, bytes);
+}
+
+FileReadProblem readWhole(RegularFile& file, std::uint64_t maxBytes, std::string& bytes) {
+    bytes.clear();
     try {
         // The size from fstat first; then on to the end, for a file that grew since, or one
         // (in /proc) that tells no size at all.

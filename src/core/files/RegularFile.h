@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 
 namespace ostrel::core {
 
@@ -31,16 +32,27 @@ public:
     // False on a read error, or when the file is not open.
     [[nodiscard]] bool readAt(std::uint64_t offset, void* into, std::size_t count, std::size_t& got);
 
-private:
+    // The open file's owner and mode as they are now, asked of the file itself, whatever
+    // its path names since it was opened. False when not open.
+    [[nodiscard]] bool status(struct stat& out) const;
+    // Sets the open file's permission bits, on the file itself; the reason goes to error.
+    [[nodiscard]] bool setPermissions(unsigned mode, std::string* error);
+
+    bool isOpen() const { return fd_ >= 0; }
     void close();
+
+private:
 
     int fd_ = -1;
     std::uint64_t size_ = 0;
 };
 
-// Replaces bytes with the whole of the regular file at path, at most maxBytes of it (a
-// file that grows past that while being read is TooLarge too). Never throws: a failed
-// allocation gives OutOfMemory. On any problem bytes is left empty.
+// Replaces bytes with the whole of the open file, at most maxBytes of it (a file that grows
+// past that while being read is TooLarge). Never throws: a failed allocation gives
+// OutOfMemory. On any problem bytes is left empty.
+[[nodiscard]] FileReadProblem readWhole(RegularFile& file, std::uint64_t maxBytes, std::string& bytes);
+
+// readWhole of the regular file at path, opened for the read alone.
 [[nodiscard]] FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes,
                                               std::string& bytes);
 

@@ -12,7 +12,9 @@
 #include <new>
 #include <stdexcept>
 #include <system_error>
+#include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -91,11 +93,16 @@ enum class SettingsRead {
     NotAFile,    // a folder, a device or a pipe: left alone
 };
 
-// Reads and parses the file into root. Throws std::bad_alloc when memory runs out.
-SettingsRead readSettingsJson(const fs::path& file, json& root) {
+// Reads and parses the file into root, through opened, which is left open on the file read.
+// Throws std::bad_alloc when memory runs out.
+SettingsRead readSettingsJson(const fs::path& file, RegularFile& opened, json& root) {
     std::string bytes;
     bool readable = false;
-    switch (readRegularFile(file, kMaxSettingsFileBytes, bytes)) {
+    FileReadProblem problem = opened.open(file, kMaxSettingsFileBytes);
+    if (problem == FileReadProblem::None) {
+        problem = readWhole(opened, kMaxSettingsFileBytes, bytes);
+    }
+    switch (problem) {
     case FileReadProblem::None:
         readable = core::nestingWithin(bytes, kMaxNesting);
         break;
@@ -196,6 +203,7 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
     } catch (const std::bad_alloc&) {
         values_.clear();
         unknownValues_.clear();
+        loaded_.close();
         // Saving defaults over it would lose settings that may well be fine.
         unmovedFile_ = file;
         return {"not enough memory to read the settings file; defaults were used and it will not be overwritten"};
@@ -205,13 +213,17 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
 std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
     std::vector<std::string> warnings;
     unmovedFile_.clear();
+    loaded_.close();
 
     if (isMissing(file)) {
         return warnings;
     }
 
     json root;
-    const SettingsRead read = readSettingsJson(file, root);
+    const SettingsRead read = readSettingsJson(file, loaded_, root);
+    if (read != SettingsRead::Readable) {
+        loaded_.close();
+    }
     values_.clear();
     unknownValues_.clear();
     if (read == SettingsRead::NotAFile) {
@@ -325,6 +337,22 @@ bool SettingsStore::save(const fs::path& file, std::string* error) const {
     }
     // Mode 0600: the file holds the API token, which no other user may read.
     return writeFileAtomically(file, text, error, AtomicWriteOptions{kSettingsFileMode});
+}
+
+SettingsStore::FilePrivacy SettingsStore::loadedFilePrivacy() const {
+    struct stat status {};
+    if (!loaded_.status(status)) {
+        return FilePrivacy::NoFile;
+    }
+    // Its owner may always read it, and set its mode back, whatever the mode is now.
+    if (status.st_uid != ::geteuid()) {
+        return FilePrivacy::AnotherUsers;
+    }
+    return (status.st_mode & 077) == 0 ? FilePrivacy::Private : FilePrivacy::OthersMayRead;
+}
+
+bool SettingsStore::makeLoadedFilePrivate(std::string* error) {
+    return loaded_.setPermissions(kSettingsFileMode, error);
 }
 
 bool settingValueFromJson(const SettingDef& def, const json& element, SettingValue& out) {

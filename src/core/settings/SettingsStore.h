@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/files/RegularFile.h"
 #include "core/settings/SettingsRegistry.h"
 
 #include <cstdint>
@@ -53,6 +54,20 @@ public:
     // Owner read and write only.
     static constexpr int kSettingsFileMode = 0600;
 
+    // What other users may do with the settings file the last load took its values from,
+    // judged on that file itself (its descriptor is kept), never on what has been put at
+    // its path since: a file renamed or linked there later is not the one read.
+    enum class FilePrivacy {
+        NoFile,         // no values were read from a file
+        Private,        // this user's, with no bits for others
+        OthersMayRead,  // this user's, with bits for others
+        AnotherUsers,   // another user's, who may read it whatever its mode
+    };
+    FilePrivacy loadedFilePrivacy() const;
+    // Takes every bit for others away from that same file (kSettingsFileMode); false, with
+    // the reason in error, when it cannot.
+    [[nodiscard]] bool makeLoadedFilePrivate(std::string* error);
+
 private:
     std::vector<std::string> loadValues(const std::filesystem::path& file);
     // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
@@ -65,6 +80,8 @@ private:
     std::map<std::string, std::string, std::less<>> unknownValues_;  // compact JSON text
     // An unreadable settings file that could not be moved aside; empty when none.
     mutable std::filesystem::path unmovedFile_;
+    // The file the values were read from, kept open for the run; closed when none was.
+    RegularFile loaded_;
 };
 
 // One value of the file converted by the definition's type, without validation.
