@@ -64,21 +64,53 @@ void putLogLine(LineOut& out, std::string_view message) {
 }
 
 struct LostWork {
-    LineOut text;
-    int count = 0;
+    LineOut written;  // "writing a, writing b": the files whose temporary file was removed
+    int files = 0;
+    LineOut rendering;  // "the export to a, still rendering, ..."
+    int exports = 0;
 };
 
+constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::string_view kWriting = "writing ";
+
 // Removes one unfinished temporary file and names the file it was to become.
-void removeUnfinished(const char* path, void* context) {
+void removeUnfinished(const char* path, TemporaryFiles::Kind kind, void* context) {
+    if (kind != TemporaryFiles::Kind::File) {
+        return;
+    }
     auto& lost = *static_cast<LostWork*>(context);
     ::unlink(path);
     std::string_view target(path);
-    constexpr std::string_view kSuffix = ".tmp";
-    if (target.size() > kSuffix.size() && target.substr(target.size() - kSuffix.size()) == kSuffix) {
-        target.remove_suffix(kSuffix.size());
+    if (target.size() > kTemporarySuffix.size() &&
+        target.substr(target.size() - kTemporarySuffix.size()) == kTemporarySuffix) {
+        target.remove_suffix(kTemporarySuffix.size());
     }
-    lost.text.put(lost.count++ == 0 ? "writing " : ", writing ");
-    lost.text.put(target);
+    lost.written.put(lost.files++ == 0 ? "" : ", ");
+    lost.written.put(kWriting);
+    lost.written.put(target);
+}
+
+// Whether the list of "writing <file>" names path.
+bool namesWritten(std::string_view list, std::string_view path) {
+    for (std::size_t at = list.find(path); at != std::string_view::npos; at = list.find(path, at + 1)) {
+        const bool starts = at >= kWriting.size() && list.substr(at - kWriting.size(), kWriting.size()) == kWriting;
+        const bool ends = at + path.size() == list.size() || list[at + path.size()] == ',';
+        if (starts && ends) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Names an export still rendering, unless it has got as far as writing its file.
+void nameRendering(const char* path, TemporaryFiles::Kind kind, void* context) {
+    auto& lost = *static_cast<LostWork*>(context);
+    if (kind != TemporaryFiles::Kind::Export || namesWritten(lost.written.view(), path)) {
+        return;
+    }
+    lost.rendering.put(lost.exports++ == 0 ? "the export to " : ", the export to ");
+    lost.rendering.put(path);
+    lost.rendering.put(", still rendering");
 }
 
 // The close is cut short: the files half written go, and the log and stderr say what was
@@ -86,20 +118,28 @@ void removeUnfinished(const char* path, void* context) {
 void cutClose(std::string_view why) {
     LostWork lost;
     TemporaryFiles::forEach(removeUnfinished, &lost);
+    TemporaryFiles::forEach(nameRendering, &lost);
     LineOut message;
     message.put("the close was cut short by ");
     message.put(why);
-    if (lost.count == 0) {
+    if (lost.files == 0 && lost.exports == 0) {
         message.put("; nothing was being written");
-    } else {
+    }
+    if (lost.exports > 0) {
+        message.put("; lost: ");
+        message.put(lost.rendering.view());
+    }
+    if (lost.files > 0) {
         message.put("; lost, its unfinished file removed: ");
-        message.put(lost.text.view());
+        message.put(lost.written.view());
     }
     LineOut line;
     putLogLine(line, message.view());
     (void)!::write(STDERR_FILENO, line.data, line.used);
     if (hasLogFile.load(std::memory_order_acquire) && !heldFolderReplacedUnder(logFile)) {
-        const int fd = ::open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+        // As the log sink opens it: never through a link, its user's alone.
+        const int fd =
+            ::open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd >= 0) {
             (void)!::write(fd, line.data, line.used);
             ::close(fd);

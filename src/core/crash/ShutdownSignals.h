@@ -12,8 +12,8 @@ namespace ostrel::core {
 // came when the process is still there (something blocked the event loop or the close).
 // A signal the process was started with ignored (nohup, a background job) stays ignored.
 // A close cut short either way removes the temporary files being written (TemporaryFiles)
-// and says so in one ERROR line, naming the files they were to become, on stderr and in
-// the log file given to setLogFile.
+// and says so in one ERROR line, naming the files they were to become and the exports
+// still rendering, on stderr and in the log file given to setLogFile.
 namespace ShutdownSignals {
 
 inline constexpr unsigned kCloseLimitSeconds = 5;

@@ -92,6 +92,11 @@ void BackgroundRenderer::submit(RenderJob job) {
             threadStarted_ = true;
         }
         const bool playback = job.kind == RenderJobKind::PlaybackRebuild;
+        if (!playback) {
+            job.unfinished = std::make_shared<const core::TemporaryFiles::Entry>(
+                std::filesystem::path(std::u8string(job.outputPath.begin(), job.outputPath.end())),
+                core::TemporaryFiles::Kind::Export);
+        }
         const auto waitingRebuild =
             playback ? std::find_if(pending_.begin(), pending_.end(),
                                     [](const RenderJob& waiting) { return waiting.kind == RenderJobKind::PlaybackRebuild; })
@@ -304,6 +309,7 @@ void BackgroundRenderer::run() {
             logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
         }
         job.snapshot.reset();
+        job.unfinished.reset();  // written or failed: nothing more to lose
         push(std::move(result));
     }
 }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/files/TemporaryFiles.h"
 #include "core/log/Logger.h"
 #include "engine/BackingTrack.h"
 #include "model/document/Project.h"
@@ -65,6 +66,8 @@ struct RenderJob {
     // where the playhead will be once the render is final there, or the loop's start.
     std::function<PlayheadReading()> playhead;
     Transport::LoopRange loop;
+    // An export's file, named by a close cut short while it waits or renders; set by submit.
+    std::shared_ptr<const core::TemporaryFiles::Entry> unfinished;
 };
 
 struct RenderResult {
