@@ -226,11 +226,45 @@ void BM_ApiServer200ClientsAtASilentDoor(benchmark::State& state) {
 }
 BENCHMARK(BM_ApiServer200ClientsAtASilentDoor)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A client with the token makes `tries` tries, each a new connection and a ping: a try is
+// served when the ping's reply comes (not a busy line, nor a close). Counted: the tries
+// served, the median and longest time from connecting to the reply.
+void tokenClientTries(benchmark::State& state, std::uint16_t port, int tries) {
+    std::vector<double> servedMs;
+    for (int i = 0; i < tries; ++i) {
+        const auto start = Clock::now();
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bench::require(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+                       "the client connects");
+        (void)::send(fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL);
+        std::string line;
+        char chunk[4096];
+        while (line.find('\n') == std::string::npos) {
+            const ssize_t received = ::recv(fd, chunk, sizeof chunk, 0);
+            if (received <= 0) {
+                break;
+            }
+            line.append(chunk, static_cast<std::size_t>(received));
+        }
+        if (line.rfind(R"({"id":1,"jsonrpc":"2.0","result")", 0) == 0) {
+            servedMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        ::close(fd);
+    }
+    std::sort(servedMs.begin(), servedMs.end());
+    state.counters["tries"] = tries;
+    state.counters["served"] = static_cast<double>(servedMs.size());
+    state.counters["medianMs"] = servedMs.empty() ? 0.0 : servedMs[servedMs.size() / 2];
+    state.counters["longestMs"] = servedMs.empty() ? 0.0 : servedMs.back();
+}
+
 // A program without the token connects again the moment it is closed and never sends a
-// byte, while a client with the token makes 100 tries, each a new connection and a ping: a
-// try is served when the ping's reply comes (not the busy line, nor a close). Counted: the
-// tries served, the median and longest time from connecting to the reply, and the loop's
-// connections meanwhile.
+// byte, while a client with the token makes 100 tries (tokenClientTries); also counted, the
+// loop's connections meanwhile.
 void BM_ApiServerTokenClientAgainstAReconnectLoop(benchmark::State& state) {
     constexpr int kTries = 100;
     Rig rig(30, Rig::OwnClient::No);
@@ -259,42 +293,63 @@ void BM_ApiServerTokenClientAgainstAReconnectLoop(benchmark::State& state) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the loop's client is taken
     for (auto _ : state) {
-        std::vector<double> servedMs;
-        for (int i = 0; i < kTries; ++i) {
-            const auto start = Clock::now();
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(rig.port());
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            bench::require(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
-                           "the client connects");
-            (void)::send(fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL);
-            std::string line;
-            char chunk[4096];
-            while (line.find('\n') == std::string::npos) {
-                const ssize_t received = ::recv(fd, chunk, sizeof chunk, 0);
-                if (received <= 0) {
-                    break;
-                }
-                line.append(chunk, static_cast<std::size_t>(received));
-            }
-            if (line.rfind(R"({"id":1,"jsonrpc":"2.0","result")", 0) == 0) {
-                servedMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-            }
-            ::close(fd);
-        }
-        std::sort(servedMs.begin(), servedMs.end());
-        state.counters["tries"] = kTries;
-        state.counters["served"] = static_cast<double>(servedMs.size());
-        state.counters["medianMs"] = servedMs.empty() ? 0.0 : servedMs[servedMs.size() / 2];
-        state.counters["longestMs"] = servedMs.empty() ? 0.0 : servedMs.back();
+        tokenClientTries(state, rig.port(), kTries);
     }
     stopping.store(true);
     loop.join();
     state.counters["loopConnections"] = loopConnections.load();
 }
 BENCHMARK(BM_ApiServerTokenClientAgainstAReconnectLoop)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Another user's program: 8 threads that connect over and over, as fast as they can, and
+// keep their last 20 connections open, silent. Meanwhile a client with the token makes 100
+// tries (tokenClientTries); also counted, the crowd's connections meanwhile.
+void BM_ApiServerTokenClientAgainstSilentConnections(benchmark::State& state) {
+    constexpr int kTries = 100;
+    constexpr int kThreads = 8;
+    constexpr std::size_t kKept = 20;
+    Rig rig(30, Rig::OwnClient::No);
+    std::atomic<bool> stopping{false};
+    std::atomic<long> crowdConnections{0};
+    std::vector<std::thread> crowd;
+    for (int t = 0; t < kThreads; ++t) {
+        crowd.emplace_back([&] {
+            std::vector<int> open;
+            while (!stopping.load()) {
+                const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_port = htons(rig.port());
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+                    ::close(fd);
+                    continue;
+                }
+                crowdConnections.fetch_add(1);
+                open.push_back(fd);
+                if (open.size() > kKept) {
+                    ::close(open.front());
+                    open.erase(open.begin());
+                }
+            }
+            for (const int fd : open) {
+                ::close(fd);
+            }
+        });
+    }
+    while (crowdConnections.load() < static_cast<long>(kThreads * kKept)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (auto _ : state) {
+        tokenClientTries(state, rig.port(), kTries);
+    }
+    stopping.store(true);
+    for (std::thread& thread : crowd) {
+        thread.join();
+    }
+    state.counters["crowdConnections"] = static_cast<double>(crowdConnections.load());
+}
+BENCHMARK(BM_ApiServerTokenClientAgainstSilentConnections)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace ostrel::api_server

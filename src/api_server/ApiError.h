@@ -50,6 +50,9 @@ inline constexpr std::string_view kQueueFullMessage = "the API queue is full; sl
 inline constexpr std::string_view kReplyTooLongMessage = "the reply is too long";
 inline constexpr std::string_view kBusyMessage =
     "another client is already connected (one at a time); try again when it disconnects";
+// Said to a client turned away while nobody holds the door, to make room for another.
+inline constexpr std::string_view kCrowdedMessage =
+    "too many clients are connecting at once; try again in a moment";
 inline constexpr std::string_view kNoTokenInTimeMessage =
     "no request with the right token came within 3 seconds of connecting; closing the connection so that other "
     "clients can connect";

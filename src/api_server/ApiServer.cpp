@@ -3,10 +3,12 @@
 #include "api_server/ApiError.h"
 #include "api_server/ApiMessages.h"
 #include "api_server/Connection.h"
+#include "api_server/RefusalSummary.h"
 #include "core/log/Logger.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -209,6 +211,8 @@ struct WaitingClient {
 
 // What the network thread keeps from one client to the next.
 struct ApiServer::NetworkState {
+    explicit NetworkState(core::Logger* logger) : refusals(logger) {}
+
     MessageSlot outgoing;
     std::string line;
     std::deque<WaitingClient> waiting;  // oldest first
@@ -218,7 +222,11 @@ struct ApiServer::NetworkState {
     bool replyClaimed = false;
     // Requests of the current client whose replies have not gone out yet.
     int repliesOwed = 0;
+    // Whether a client holds the door: it decides what one turned away is told.
+    bool doorHeld = false;
+    RefusalSummary refusals;
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
+    const std::string crowdedReply = makeErrorReply("null", kBusy, kCrowdedMessage);
     const std::string noTokenInTimeReply = makeErrorReply("null", kTooSlow, kNoTokenInTimeMessage);
     const std::string unfinishedLineReply = makeErrorReply("null", kTooSlow, kUnfinishedLineMessage);
     const std::string outOfMemoryReply = makeErrorReply("null", kInternalError, kOutOfMemoryMessage);
@@ -226,7 +234,7 @@ struct ApiServer::NetworkState {
 };
 
 void ApiServer::run(Socket listener) {
-    NetworkState state;
+    NetworkState state(logger_);
     while (!stopRequested_.load(std::memory_order_acquire)) {
         std::unique_ptr<Connection> client = admitOne(listener, state);
         if (!client) {
@@ -237,7 +245,9 @@ void ApiServer::run(Socket listener) {
         currentConnection_.store(connection, std::memory_order_release);
         log(LogLevel::INFO, "a Control-API client connected");
 
+        state.doorHeld = true;
         serveClient(listener, *client, connection, state);
+        state.doorHeld = false;
 
         currentConnection_.store(0, std::memory_order_release);
         // What waits now is for this client only; a reply still being made is dropped by
@@ -250,6 +260,7 @@ void ApiServer::run(Socket listener) {
         }
     }
     state.waiting.clear();  // closed without a reply
+    state.refusals.flushAll();
     if (state.replyClaimed) {
         outboundClaims_.give(1);
     }
@@ -260,18 +271,21 @@ std::unique_ptr<Connection> ApiServer::admitOne(Socket& listener, NetworkState& 
     sendOutbound(nullptr, 0, state);
     state.handles.clear();
     state.handles.push_back(listener.handle());
+    bool lineWaiting = false;  // read when the client was taken, so its socket shows nothing new
     for (const WaitingClient& waiting : state.waiting) {
         state.handles.push_back(waiting.client->closed() ? kInvalidSocket : waiting.client->handle());
+        lineWaiting = lineWaiting || waiting.client->hasWaitingLine();
     }
-    waitAnyReadable(state.handles, outboundWaiting_.handle(), state.waiting.empty() ? kAcceptWaitMs : kLineWaitMs,
-                    state.readable);
+    waitAnyReadable(state.handles, outboundWaiting_.handle(),
+                    lineWaiting ? 0 : state.waiting.empty() ? kAcceptWaitMs : kLineWaitMs, state.readable);
     if (stopRequested_.load(std::memory_order_acquire)) {
         return nullptr;
     }
+    state.refusals.flushDue(Clock::now());
     // Oldest first: of several with the token, the one that came first is let in.
     for (std::size_t i = 0; i < state.waiting.size(); ++i) {
         Connection& client = *state.waiting[i].client;
-        if (state.readable[i + 1] && readWaitingClient(client, state)) {
+        if ((state.readable[i + 1] || client.hasWaitingLine()) && readWaitingClient(client, state)) {
             std::unique_ptr<Connection> admitted = std::move(state.waiting[i].client);
             state.waiting.erase(state.waiting.begin() + static_cast<std::ptrdiff_t>(i));
             return admitted;
@@ -299,11 +313,11 @@ bool ApiServer::readWaitingClient(Connection& client, NetworkState& state) {
         case LineRead::Nothing:
             return false;
         case LineRead::TooLong:
-            writeStraight(client, state.requestTooLongReply);
+            writeStraight(client, state.requestTooLongReply, state);
             break;
         case LineRead::Line:
             if (const std::optional<std::string> refusal = refusalBeforeAdmission(state.line, state)) {
-                writeStraight(client, *refusal);
+                writeStraight(client, *refusal, state);
             } else {
                 client.putBack(state.line);  // the pump handles it like any other
                 return true;
@@ -347,6 +361,7 @@ void ApiServer::serveClient(Socket& listener, Connection& client, std::uint64_t 
 
 bool ApiServer::servePass(Connection& client, std::uint64_t connection, Clock::time_point& drainEnd,
                           NetworkState& state) {
+    state.refusals.flushDue(Clock::now());
     sendOutbound(&client, connection, state);
     if (client.closed() || closeIfLingering(client, std::nullopt, state)) {
         return false;
@@ -381,7 +396,7 @@ bool ApiServer::servePass(Connection& client, std::uint64_t connection, Clock::t
 }
 
 bool ApiServer::closeIfLingering(Connection& client, std::optional<Clock::time_point> admitBy,
-                                 const NetworkState& state) {
+                                 NetworkState& state) {
     if (client.inputEnded()) {
         return false;  // it has had its say; the drain has a bound of its own
     }
@@ -390,15 +405,15 @@ bool ApiServer::closeIfLingering(Connection& client, std::optional<Clock::time_p
     const std::string* reply = nullptr;
     if (admitBy && now >= *admitBy) {
         reply = &state.noTokenInTimeReply;
-        log(LogLevel::INFO, "a Control-API client sent no request with the right token within 3 seconds; closing it");
+        state.refusals.note(RefusalSummary::Kind::NoTokenInTime, now);
     } else if (unfinishedSince != Clock::time_point{} &&
                now - unfinishedSince >= std::chrono::milliseconds(kClientPatienceMs)) {
         reply = &state.unfinishedLineReply;
-        log(LogLevel::INFO, "a Control-API client left a request line unfinished for 3 seconds; closing it");
+        state.refusals.note(RefusalSummary::Kind::UnfinishedLine, now);
     } else {
         return false;
     }
-    writeStraight(client, *reply);
+    writeStraight(client, *reply, state);
     return true;
 }
 
@@ -408,18 +423,51 @@ void ApiServer::takeNewClients(Socket& listener, NetworkState& state) {
         if (handle == kInvalidSocket) {
             break;
         }
+        auto client = std::make_unique<Connection>(handle);
+        // A client usually sends its request the moment it connects: read now, it is
+        // known to be talking before room has to be made.
+        client->receiveWaiting();
         if (state.waiting.size() >= kMaxWaitingClients) {
-            turnAway(*state.waiting.front().client, state);
-            state.waiting.pop_front();
+            makeRoom(state);
         }
-        state.waiting.push_back(
-            {std::make_unique<Connection>(handle), Clock::now() + std::chrono::milliseconds(kClientPatienceMs), 0});
+        state.waiting.push_back({std::move(client), Clock::now() + std::chrono::milliseconds(kClientPatienceMs), 0});
     }
 }
 
-void ApiServer::turnAway(Connection& client, const NetworkState& state) {
-    (void)client.writeLine(state.busyReply, kWriteLimitMs);
-    log(LogLevel::INFO, "a second client was turned away: one client at a time");
+void ApiServer::makeRoom(NetworkState& state) {
+    // Oldest first. A silent client is read once more, since it may have gone or sent its
+    // request meanwhile: one that has gone makes room without a word.
+    auto chosen = state.waiting.end();
+    for (auto it = state.waiting.begin(); it != state.waiting.end(); ++it) {
+        Connection& client = *it->client;
+        if (!client.heardFrom()) {
+            client.receiveWaiting();
+        }
+        if (client.closed() || (client.inputEnded() && !client.hasWaitingLine())) {
+            client.closeInOrder();
+            state.waiting.erase(it);
+            return;
+        }
+        if (!client.heardFrom()) {
+            chosen = it;
+            break;
+        }
+    }
+    if (chosen == state.waiting.end()) {
+        chosen = std::find_if(state.waiting.begin(), state.waiting.end(),
+                              [](const WaitingClient& waiting) { return !waiting.client->hasWaitingLine(); });
+    }
+    if (chosen == state.waiting.end()) {
+        chosen = state.waiting.begin();
+    }
+    turnAway(*chosen->client, state);
+    state.waiting.erase(chosen);
+}
+
+void ApiServer::turnAway(Connection& client, NetworkState& state) {
+    // Told the truth: while nobody holds the door, it is the crowd that turns it away.
+    (void)client.writeLine(state.doorHeld ? state.busyReply : state.crowdedReply, kWriteLimitMs);
+    state.refusals.note(state.doorHeld ? RefusalSummary::Kind::Busy : RefusalSummary::Kind::Crowded, Clock::now());
     // What it sent is read first: closing over unread bytes would reset the connection,
     // and the reset can destroy the busy line before the client reads it.
     client.closeInOrder();
@@ -430,14 +478,14 @@ void ApiServer::readRequest(Connection& client, std::uint64_t connection, Networ
     case LineRead::Nothing:
         break;
     case LineRead::TooLong:
-        writeStraight(client, state.requestTooLongReply);
+        writeStraight(client, state.requestTooLongReply, state);
         break;
     case LineRead::Line:
         if (inbound_.tryPush(state.line, connection)) {
             state.replyClaimed = false;  // the reply's claim travels with the line
             ++state.repliesOwed;
         } else {
-            writeStraight(client, makeErrorReply(extractRequestId(state.line), kQueueFull, kQueueFullMessage));
+            writeStraight(client, makeErrorReply(extractRequestId(state.line), kQueueFull, kQueueFullMessage), state);
         }
         break;
     }
@@ -465,9 +513,9 @@ void ApiServer::sendOutbound(Connection* client, std::uint64_t connection, Netwo
     }
 }
 
-void ApiServer::writeStraight(Connection& client, const std::string& text) {
+void ApiServer::writeStraight(Connection& client, const std::string& text, NetworkState& state) {
     if (!client.writeLine(text, kWriteLimitMs)) {
-        log(LogLevel::WARN, "the client stopped reading; dropping it");
+        state.refusals.note(RefusalSummary::Kind::StoppedReading, Clock::now());
     }
 }
 

@@ -36,18 +36,21 @@ using OutboundRing = MessageRing<64>;
 // client that sends a request with the right token: until one has, up to
 // kMaxWaitingClients clients are read side by side, each line without the token answered
 // by the network thread itself, so no client without it can keep the door, fill the
-// queue or hear a notification. Every member but the network thread's body is for the
-// owner's thread. The rings are 64-byte aligned, so the owner keeps the server on the heap
-// (std::make_unique).
+// queue or hear a notification. Lines about clients sent away are summed up
+// (RefusalSummary), so a flood of them cannot fill the log. Every member but the network
+// thread's body is for the owner's thread. The rings are 64-byte aligned, so the owner
+// keeps the server on the heap (std::make_unique).
 class ApiServer {
 public:
     // Method name and parameters as compact JSON text in, the result as JSON text out.
     // Refusals are thrown as ApiError; any other std::exception is an internal error.
     using Handler = std::function<std::string(const std::string& method, const std::string& params)>;
 
-    // Clients read side by side while none holds the door, or waiting for it to be free;
-    // the one that has waited longest is turned away when another comes.
-    static constexpr std::size_t kMaxWaitingClients = 16;
+    // Clients read side by side while none holds the door, or waiting for it to be free.
+    // When another comes, the one that has kept silent longest is turned away, else the
+    // one that has waited longest; enough that another user's program holding a crowd of
+    // silent connections rarely turns away a client that is about to show the token.
+    static constexpr std::size_t kMaxWaitingClients = 256;
 
     // logger may be null; everything is logged in category "api_server".
     explicit ApiServer(core::Logger* logger);
@@ -103,18 +106,23 @@ private:
     // One pass of it: sends what waits, then reads a line; false when the client must go.
     bool servePass(Connection& client, std::uint64_t connection, std::chrono::steady_clock::time_point& drainEnd,
                    NetworkState& state);
-    // Takes every client waiting in the listening queue (a bounded number per call).
+    // Takes every client waiting in the listening queue (a bounded number per call),
+    // reading what each has sent already.
     void takeNewClients(Socket& listener, NetworkState& state);
-    void turnAway(Connection& client, const NetworkState& state);
+    // Turns away one waiting client to make room for another: the longest silent (read
+    // once more first), else the longest waiting without a line to judge, else the oldest.
+    void makeRoom(NetworkState& state);
+    // Tells the client why it goes (the door is held, or too many wait) and closes it.
+    void turnAway(Connection& client, NetworkState& state);
     // Tells a client that has lingered past kClientPatienceMs (admitBy passed without a
     // request with the right token, or a line left unfinished) why it goes; true when it must.
     bool closeIfLingering(Connection& client, std::optional<std::chrono::steady_clock::time_point> admitBy,
-                          const NetworkState& state);
+                          NetworkState& state);
     // Reads one request line into the inbound ring, its reply's claim already taken.
     void readRequest(Connection& client, std::uint64_t connection, NetworkState& state);
     // Frees every waiting outbound slot; those not for the given connection are dropped.
     void sendOutbound(Connection* client, std::uint64_t connection, NetworkState& state);
-    void writeStraight(Connection& client, const std::string& text);
+    void writeStraight(Connection& client, const std::string& text, NetworkState& state);
     std::string handleLine(std::string_view line);
     void log(core::LogLevel level, const std::string& message) const;
 

@@ -98,6 +98,7 @@ void Connection::receive(int flags) {
     char chunk[kChunkBytes];
     const ssize_t received = ::recv(handle_, chunk, sizeof chunk, flags);
     if (received > 0) {
+        heardFrom_ = true;
         noteUnfinishedLine(std::string_view(chunk, static_cast<std::size_t>(received)));
         buffer_.append(chunk, static_cast<std::size_t>(received));
     } else if (received == 0) {

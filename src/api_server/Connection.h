@@ -48,6 +48,8 @@ public:
     bool inputEnded() const noexcept { return inputEnded_; }
     // Whether readLine would hand out a line without waiting.
     bool hasWaitingLine() const noexcept;
+    // Whether any byte has come from the client.
+    bool heardFrom() const noexcept { return heardFrom_; }
     // When the first byte of the line still waiting for its '\n' came (an over-long line
     // being dropped counts); the clock's epoch while every line received is whole.
     std::chrono::steady_clock::time_point unfinishedSince() const noexcept { return unfinishedSince_; }
@@ -73,6 +75,7 @@ private:
     bool closed_ = false;
     bool inputEnded_ = false;
     bool discarding_ = false;  // inside an over-long line, waiting for its '\n'
+    bool heardFrom_ = false;
     std::chrono::steady_clock::time_point unfinishedSince_{};
 };
 

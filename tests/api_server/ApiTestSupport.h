@@ -59,6 +59,21 @@ public:
         return found;
     }
 
+    // The clients a summed-up kind of line speaks of: one for each line that is message,
+    // n for each message followed by " (<n> more in the last 10 s)".
+    int tally(std::string_view message) const {
+        std::lock_guard lock(mutex_);
+        int clients = 0;
+        for (const Line& line : lines_) {
+            if (line.message == message) {
+                ++clients;
+            } else if (line.message.starts_with(std::string(message) + " (")) {
+                clients += std::stoi(line.message.substr(message.size() + 2));
+            }
+        }
+        return clients;
+    }
+
     // Waits until the message has been logged `times` times in all.
     bool waitFor(std::string_view message, int times = 1) const {
         std::unique_lock lock(mutex_);

@@ -2,8 +2,9 @@
 find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 target_link_libraries(app_tests PRIVATE Qt6::Test)
 if(TARGET ostrel)
-  add_dependencies(app_tests ostrel)
-  target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>")
+  add_dependencies(app_tests ostrel ostrel_door_crowd)
+  target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>"
+                                               OSTREL_DOOR_CROWD="$<TARGET_FILE:ostrel_door_crowd>")
 endif()
 # The demonstration tests stand in for the main window with a QObject of their own.
 set_target_properties(app_tests PROPERTIES AUTOMOC ON)
