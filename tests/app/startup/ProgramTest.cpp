@@ -1,6 +1,7 @@
 // The built program, started as a user would start it, without a display.
 
 #include "AppTestSupport.h"
+#include "api_server/ApiError.h"
 #include "api_server/ApiTestSupport.h"
 #include "api_server/OscTestSupport.h"
 #include "app/startup/Application.h"
@@ -21,6 +22,7 @@
 #include "support/HostileFiles.h"
 
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +38,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -742,16 +745,18 @@ TEST(ProgramSignalsTest, TermIntAndHangUpCloseTheProgramAsQuitDoesDoorsFirst) {
 
 namespace {
 
-// Every name under a folder with its kind and, for a file, its bytes.
+// Every name under a folder with its kind, its mode and, for a file, its bytes.
 QStringList contentsOf(const QString& folder) {
     QStringList entries;
     for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                          QDirIterator::Subdirectories);
          it.hasNext();) {
         const QFileInfo entry(it.next());
-        entries.append(entry.filePath() + (entry.isSymLink() ? " -> " + entry.symLinkTarget()
-                                           : entry.isFile()  ? ": " + readBytes(entry.filePath()).toHex()
-                                                             : QString(entry.isDir() ? "/" : " (other)")));
+        const auto mode = std::filesystem::symlink_status(entry.filePath().toStdString()).permissions();
+        entries.append(entry.filePath() + " " + QString::number(static_cast<unsigned>(mode), 8) +
+                       (entry.isSymLink() ? " -> " + entry.symLinkTarget()
+                        : entry.isFile()  ? ": " + readBytes(entry.filePath()).toHex()
+                                          : QString(entry.isDir() ? "/" : " (other)")));
     }
     entries.sort();
     return entries;
@@ -766,11 +771,24 @@ struct RefusedStart {
     bool asSomeoneElse = false;  // no file mode keeps root out: the start is nobody's
     // The command line, "{dir}" for the test's folder; empty: the data folder and a quit.
     QStringList arguments = {};
+    bool arrangedByRoot = false;  // gives files to another user
 };
 
 void writeOnly(const std::filesystem::path& path, int mode) {
     std::filesystem::create_directories(path);
     std::filesystem::permissions(path, std::filesystem::perms(mode));
+}
+
+// Gives the path to nobody; the tests that do run as root.
+void giveToNobody(const std::filesystem::path& path) {
+    if (::chown(path.c_str(), kNobody, kNobody) != 0) {
+        throw std::runtime_error("cannot give " + path.string() + " to nobody");
+    }
+}
+
+std::string myName() {
+    const passwd* me = ::getpwuid(::geteuid());
+    return me != nullptr ? me->pw_name : std::to_string(::geteuid());
 }
 
 }  // namespace
@@ -780,7 +798,10 @@ void writeOnly(const std::filesystem::path& path, int mode) {
 // opened for writing, a copy ran unlocked beside the first, only a WARN in the log saying so.
 // Then a lock file with a second name had that file overwritten with the process number;
 // an empty --data-dir meant the default folder, and one without a value made the default
-// folder and its lock before the usage error.
+// folder and its lock before the usage error. Then a data folder of another user's, or one
+// others may write in (the default one too), was taken as it was: that user could plant a
+// settings file with a token of theirs, and links for the program to write the user's files
+// through; a shared folder inside it let them do the same.
 TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsCodeAndWritesNothing) {
     using std::filesystem::path;
     const auto cannotUse = [](const std::string& why) { return "Ostrel cannot use " + why; };
@@ -793,9 +814,14 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
         "usual one.";
     const auto lockFile = [](const std::function<void(const path&)>& make) {
         return [make](const path& dir) {
-            writeOnly(dir / "data", 0777);
+            writeOnly(dir / "data", 0755);
             make(dir / "data" / "ostrel.lock");
         };
+    };
+    const auto shared = [](const std::string& folder, const std::string& mode) {
+        return "Ostrel cannot use {dir}/data as its data folder: other users may write in " + folder + " (owner " +
+               myName() + ", mode " + mode + "); run chmod go-w on it, or use another " +
+               (folder == "it" ? "folder." : "data folder.");
     };
     const auto nothing = [](const path&) {};
     const std::vector<RefusedStart> cases = {
@@ -819,8 +845,9 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
         {"a lock nobody may write", "data", lockFile([](const path& lock) {
              writeFile(lock, "1\n");
              std::filesystem::permissions(lock, std::filesystem::perms(0444));
+             giveToNobody(lock.parent_path());  // the folder is the one who starts it
          }),
-         6, cannotLock(" cannot be opened for writing (Permission denied)."), true},
+         6, cannotLock(" cannot be opened for writing (Permission denied)."), true, {}, true},
         {"a lock that is a hard link", "data", lockFile([](const path& lock) {
              writeFile(lock.parent_path().parent_path() / "precious", "the user's own words\n");
              std::filesystem::create_hard_link(lock.parent_path().parent_path() / "precious", lock);
@@ -830,11 +857,46 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
         {"an empty data-dir joined", "data", nothing, 5, emptyName, false, {"--data-dir=", "--quit-after-ms", "0"}},
         {"a data-dir without its value", "data", nothing, 1, "Ostrel: Missing value after '--data-dir'.", false,
          {"--quit-after-ms", "0", "--data-dir"}},
+        {"another user's, with a settings file planted", "data",
+         [](const path& dir) {
+             writeOnly(dir / "data", 0777);
+             writeFile(dir / "data" / "settings.json", R"({"format_version": 1, "values": {"api.enabled": true, )"
+                                                       R"("api.token": "0123456789abcdef0123456789abcdef"}})");
+             giveToNobody(dir / "data" / "settings.json");
+             giveToNobody(dir / "data");
+         },
+         5,
+         "Ostrel cannot use {dir}/data as its data folder: it belongs to the user nobody, not to you (mode 0777); "
+         "use a folder of your own.",
+         false, {}, true},
+        {"the user's own, for everyone", "data", [](const path& dir) { writeOnly(dir / "data", 0777); }, 5,
+         shared("it", "0777")},
+        {"the user's own, for everyone with the sticky bit", "data", [](const path& dir) { writeOnly(dir / "data", 01777); },
+         5, shared("it", "1777")},
+        {"the default folder, for everyone", "xdg/Ostrel/Ostrel",
+         [](const path& dir) { writeOnly(dir / "xdg" / "Ostrel" / "Ostrel", 0777); }, 5,
+         "Ostrel cannot use {dir}/xdg/Ostrel/Ostrel as its data folder: other users may write in it (owner " + myName() +
+             ", mode 0777); run chmod go-w on it, or use another folder.",
+         false, {"--quit-after-ms", "0"}},
+        {"its logs, for everyone", "data", [](const path& dir) { writeOnly(dir / "data" / "logs", 0777); }, 5,
+         shared("{dir}/data/logs", "0777")},
+        {"its crash reports, another user's", "data",
+         [](const path& dir) {
+             writeOnly(dir / "data" / "crashes", 0755);
+             giveToNobody(dir / "data" / "crashes");
+         },
+         5,
+         "Ostrel cannot use {dir}/data as its data folder: {dir}/data/crashes belongs to the user nobody, not to you "
+         "(mode 0755); move it out of the data folder, or use another data folder.",
+         false, {}, true},
     };
     const std::unique_ptr<CopiesForAnotherUser> nobody = mayActAsAnotherUser() ? programForAnotherUser() : nullptr;
     ASSERT_TRUE(nobody == nullptr || nobody->problem().empty()) << nobody->problem();
     for (const RefusedStart& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.arrangedByRoot && !mayActAsAnotherUser()) {
+            continue;  // only root may give a file to another user
+        }
         TempDir dir;
         std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // nobody may look in
         ASSERT_EQ(whyAnotherUserCannotReach(dir.path()), "");
@@ -943,6 +1005,7 @@ public:
     explicit ProgramWithDoor(const QString& data) : token_("0123456789abcdef0123456789abcdef") {
         QDir().mkpath(data);
         const int port = freePort(SOCK_STREAM);
+        port_ = static_cast<std::uint16_t>(port);
         writeBytes(data + "/settings.json",
                    QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
                                   R"("api.osc.port": %2, "api.token": "%3"}})")
@@ -978,6 +1041,10 @@ public:
 
     bool ready() const { return ready_; }
     bool connected() const { return client_ != nullptr && client_->connected(); }
+    std::uint16_t port() const { return port_; }
+    const std::string& token() const { return token_; }
+    // The client leaves: the door is free.
+    void leave() { client_.reset(); }
 
     // Several requests in one write, as a script that does not wait would send them.
     void send(const std::vector<std::pair<std::string, nlohmann::json>>& requests) {
@@ -1015,8 +1082,49 @@ private:
     std::string token_;
     QProcess program_;
     std::unique_ptr<TestClient> client_;
+    std::uint16_t port_ = 0;
     int id_ = 0;
     bool ready_ = false;
+};
+
+// Another user's program at the door (the test's own user when the test cannot act as
+// another): threads that connect over and over and keep their last 20 connections open,
+// silent (see DoorCrowd.cpp). Ended, if still running, when destroyed.
+class DoorCrowd {
+public:
+    DoorCrowd(std::uint16_t port, int seconds) {
+        QString program = QStringLiteral(OSTREL_DOOR_CROWD);
+        if (mayActAsAnotherUser()) {
+            copies_ = std::make_unique<CopiesForAnotherUser>(std::vector<std::filesystem::path>{OSTREL_DOOR_CROWD});
+            EXPECT_EQ(copies_->problem(), "");
+            if (copies_->problem().empty()) {
+                program = qPath(copies_->of(OSTREL_DOOR_CROWD));
+                process_.setChildProcessModifier(becomeAnotherUser);
+            }
+        }
+        process_.start(program, {QString::number(port), QString::number(seconds), "8", "20"});
+        EXPECT_TRUE(process_.waitForStarted());
+    }
+    ~DoorCrowd() { end(); }
+
+    bool running() const { return process_.state() == QProcess::Running; }
+    // Ends the crowd now, or when its time is up; answers the connections it made (0 when
+    // it could not say).
+    enum class End { Now, InTime };
+    long end(End when = End::Now) {
+        if (when == End::Now && running()) {
+            process_.terminate();
+        }
+        process_.waitForFinished(-1);
+        const QString said = QString::fromUtf8(process_.readAllStandardOutput()).trimmed();
+        connections_ = said.startsWith("connections ") ? said.mid(12).toLong() : connections_;
+        return connections_;
+    }
+
+private:
+    std::unique_ptr<CopiesForAnotherUser> copies_;
+    QProcess process_;
+    long connections_ = 0;
 };
 
 }  // namespace
@@ -1188,6 +1296,120 @@ TEST(ProgramSignalsTest, ACloseCutShortRemovesTheExportItWasWritingAndSaysSo) {
                                       "unfinished file removed: writing " +
                                           QRegularExpression::escape(data) + "/exports/[^/]+\\.wav$"),
               -1)
+        << messages.join('\n').toStdString();
+    EXPECT_FALSE(messages.contains("INFO [app] Ostrel closed"));
+}
+
+// Regression: in a data folder of the usual mode (0755), logs/ and crashes/ were made 0755
+// and the log and crash files 0644, so any user could read the log, and the raw memory and
+// the environment that a crash dump holds.
+TEST(ProgramDataFolderTest, WhatTheProgramMakesInADataFolderOthersMayEnterIsTheUsersAlone) {
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    writeOnly(dir / "data", 0755);
+    const QString data = qPath(dir / "data");
+    EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
+    EXPECT_NE(runProgram({"--data-dir", data, "--demo-crash", "--quit-after-ms", "30000"}).exitCode, 0);
+    QStringList made;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "data")) {
+        const auto mode = static_cast<unsigned>(entry.symlink_status().permissions());
+        made.append(QString::fromStdString(entry.path().lexically_relative(dir / "data").string()));
+        EXPECT_EQ(mode, entry.is_directory() ? 0700u : 0600u) << entry.path() << " is " << std::oct << mode;
+    }
+    made.sort();
+    EXPECT_EQ(made.filter(QRegularExpression("^(crashes|logs|ostrel\\.lock)$")),
+              QStringList({"crashes", "logs", "ostrel.lock"}));
+    EXPECT_EQ(made.filter(QRegularExpression("^crashes/crash-.*\\.(txt|dmp)$")).size(), 2) << made.join(' ').toStdString();
+    EXPECT_TRUE(made.contains("logs/ostrel.log"));
+    EXPECT_EQ(std::filesystem::status(dir / "data").permissions(), std::filesystem::perms(0755));
+}
+
+// Regression: with the door held, another user's program connecting over and over wrote a
+// line for each client turned away: megabytes in 20 s, and in a minute the start-up lines
+// were rotated out of the log.
+TEST(ProgramDoorsTest, AnotherUsersFloodOfConnectionsLeavesTheLogSmallAndItsStartInPlace) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    const QString log = data + "/logs/ostrel.log";
+    const auto before = QFileInfo(log).size();
+    const long connections = DoorCrowd(program.port(), 20).end(DoorCrowd::End::InTime);
+    EXPECT_GT(connections, 1000) << "no flood";
+    EXPECT_LT(QFileInfo(log).size() - before, 256 * 1024);
+    const QStringList messages = logMessages(data);
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), startingLine());
+    EXPECT_GT(indexMatching(messages, "^INFO \\[api_server\\] a second client was turned away: one client at a time "
+                                      "\\(\\d+ more in the last 10 s\\)$"),
+              0)
+        << messages.join('\n').toStdString();
+    EXPECT_EQ(program.call("app.ping").value("api", 0), 1) << "the door still serves its client";
+}
+
+// Regression: against another user's program that kept 8 x 20 silent connections open, a
+// client with the token was served on 46 of 50 tries (16 waited, and each newcomer turned
+// away the one that had waited longest, whatever it was about to send), and was once told
+// that another client held the door while nobody did.
+TEST(ProgramDoorsTest, AClientWithTheTokenGetsPastAnotherUsersSilentConnections) {
+    constexpr int kTries = 40;
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    program.leave();
+    DoorCrowd crowd(program.port(), 600);
+    // The crowd gathers: until its connections have come, nothing is being tried.
+    for (const auto gathered = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < gathered;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string busy = R"({"error":{"code":-32004,"message":")" + std::string(api_server::kBusyMessage) + "\"}";
+    int served = 0;
+    int toldBusy = 0;
+    for (int i = 1; i <= kTries; ++i) {
+        TestClient client(program.port());
+        (void)client.sendLine(TestClient::request(i, "app.ping", R"("token":")" + program.token() + "\""));
+        const std::optional<std::string> line = client.readLine(std::chrono::seconds(10));
+        served += line && line->starts_with("{\"id\":" + std::to_string(i) + ",\"jsonrpc\":\"2.0\",\"result\"") ? 1 : 0;
+        toldBusy += line && line->starts_with(busy) ? 1 : 0;
+    }
+    EXPECT_TRUE(crowd.running()) << "the crowd ended before the tries did";
+    EXPECT_GT(crowd.end(), 160) << "no crowd";
+    EXPECT_GE(served, kTries * 95 / 100);
+    EXPECT_EQ(toldBusy, 0);
+}
+
+// Regression: two signals to close while an export still rendered in memory, its file not
+// begun, logged that nothing was being written, though the export was lost.
+TEST(ProgramSignalsTest, ACloseCutShortWhileAnExportRendersNamesTheExportLost) {
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    // Four minutes of song at the slowest tempo: a long render.
+    const std::string track = program.call("tracks.add")["id"];
+    program.call("project.setTempo", {{"bpm", 20.0}});
+    for (int pattern = 0; pattern < 5; ++pattern) {
+        program.call("tracks.addPattern", {{"id", track}});
+    }
+    const std::string path = program.call("project.renderToWav").value("path", "");
+    const auto pid = static_cast<pid_t>(program.process().processId());
+    ::kill(pid, SIGSTOP);
+    const std::filesystem::path exports = dir / "data" / "exports";
+    ASSERT_FALSE(std::filesystem::exists(exports) && !std::filesystem::is_empty(exports))
+        << "the export got as far as its file before the program was stopped";
+    ::kill(pid, SIGINT);
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(program.process().waitForFinished(120000));
+    EXPECT_EQ(program.process().exitStatus(), QProcess::CrashExit);
+
+    EXPECT_EQ(contentsOf(qPath(exports)), QStringList());
+    const QStringList messages = logMessages(data);
+    EXPECT_TRUE(messages.contains("ERROR [app] the close was cut short by a second signal to close; lost: the export "
+                                  "to " +
+                                  QString::fromStdString(path) + ", still rendering"))
         << messages.join('\n').toStdString();
     EXPECT_FALSE(messages.contains("INFO [app] Ostrel closed"));
 }
