@@ -13,15 +13,14 @@
 
 namespace ostrel::core {
 
-FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles)
-    : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
-    const std::filesystem::path parent = path_.parent_path();
-    if (!parent.empty()) {
-        (void)createFoldersToWrite(parent, nullptr);
+namespace {
+
+// A log an earlier version left readable by others is made its user's alone.
+void keepPrivate(int fd, const struct stat& status) {
+    if ((status.st_mode & 077) != 0) {
+        (void)::fchmod(fd, 0600);
     }
 }
-
-namespace {
 
 // The live log open for appending, its user's alone, or -1. Never through a link, into
 // anything but a regular file, or into a file with another name (one of the user's other
@@ -38,15 +37,31 @@ int openLog(const std::filesystem::path& path, std::uint64_t& size) {
         ::close(fd);
         return -1;
     }
-    // A log an earlier version left readable by others.
-    if ((status.st_mode & 077) != 0) {
-        (void)::fchmod(fd, 0600);
-    }
+    keepPrivate(fd, status);
     size = static_cast<std::uint64_t>(status.st_size);
     return fd;
 }
 
 }  // namespace
+
+FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles)
+    : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
+    const std::filesystem::path parent = path_.parent_path();
+    if (!parent.empty()) {
+        (void)createFoldersToWrite(parent, nullptr);
+    }
+    for (unsigned n = 1; n <= keepFiles_; ++n) {
+        const int fd =
+            ::open(rotatedLogPath(path_, n).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat status {};
+        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            keepPrivate(fd, status);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
 
 void FileSink::write(const LogRecord& record) {
     std::string replaced;

@@ -12,8 +12,8 @@ namespace ostrel::core {
 // file of maxBytes or more becomes path.1, path.1 becomes path.2 and so on up to
 // path.<keepFiles>, whose old content is dropped. The file is opened and closed for every
 // record, so others may delete or truncate it at any time. It is its user's alone (0600,
-// also a log an earlier version made wider), and never written through a link, nor when it
-// is not a regular file or has another name. Failures lose records silently.
+// as are older files an earlier version made wider), and never written through a link, nor
+// when it is not a regular file or has another name. Failures lose records silently.
 // Once the data folder this process locked is no longer at its path, records go to the
 // standard error instead, after one ERROR that says why: never into a folder not held.
 class FileSink final : public LogSink {

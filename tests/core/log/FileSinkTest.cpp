@@ -118,10 +118,14 @@ TEST(FileSinkTest, TheLogIsTheUsersAloneAndNeverWrittenThroughALinkOrAnotherName
     const fs::path log = dir / "ostrel.log";
     FileSink(log, programLimit, 3).write(record("new"));
     EXPECT_EQ(fs::status(log).permissions(), fs::perms(0600));
-    fs::permissions(log, fs::perms(0644));  // as an earlier version left it
-    FileSink(log, programLimit, 3).write(record("older"));
+    // As an earlier version left them.
+    fs::permissions(log, fs::perms(0644));
+    writeFile(rotatedLogPath(log, 2), "older\n");
+    fs::permissions(rotatedLogPath(log, 2), fs::perms(0644));
+    FileSink(log, programLimit, 3).write(record("later"));
     EXPECT_EQ(fs::status(log).permissions(), fs::perms(0600));
-    EXPECT_EQ(readFile(log), line("new") + line("older"));
+    EXPECT_EQ(fs::status(rotatedLogPath(log, 2)).permissions(), fs::perms(0600));
+    EXPECT_EQ(readFile(log), line("new") + line("later"));
 }
 
 TEST(FileSinkRotationTest, AtTheProgramLimitEveryOlderFileShiftsAndTheOldestIsDropped) {
