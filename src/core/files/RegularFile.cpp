@@ -8,10 +8,23 @@
 #include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace ostrel::core {
 
 RegularFile::~RegularFile() { close(); }
+
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(std::exchange(other.size_, 0)) {}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
 
 void RegularFile::close() {
     if (fd_ >= 0) {

@@ -21,6 +21,8 @@ public:
     ~RegularFile();
     RegularFile(const RegularFile&) = delete;
     RegularFile& operator=(const RegularFile&) = delete;
+    RegularFile(RegularFile&& other) noexcept;
+    RegularFile& operator=(RegularFile&& other) noexcept;
 
     // A file larger than maxBytes is refused from its size (TooLarge) before a byte is read.
     [[nodiscard]] FileReadProblem open(const std::filesystem::path& path, std::uint64_t maxBytes);
