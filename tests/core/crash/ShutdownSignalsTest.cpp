@@ -1,7 +1,6 @@
 #include "core/crash/ShutdownSignals.h"
 
 #include "core/files/AtomicWriter.h"
-#include "core/files/TemporaryFiles.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
@@ -88,32 +87,4 @@ TEST(ShutdownSignalsDeathTest, AProcessThatHasNotClosedInTimeEndsByTheSignalItWa
                                               "was cut short by its limit of 5 s; lost, its unfinished file removed: "
                                               "writing " +
                                               (dir / "song.wav").string() + "  \\(thread [0-9a-f]{4}\\)\n"));
-}
-
-// Regression: a close cut short while an export still rendered in memory said "nothing was
-// being written". An export that has got as far as its file is named once, as that file.
-TEST(ShutdownSignalsDeathTest, ACutCloseNamesTheExportsStillRenderingAndTheFilesItRemoves) {
-    TempDir dir;
-    const std::filesystem::path log = dir / "ostrel.log";
-    const auto run = [&] {
-        (void)ShutdownSignals::install();
-        ShutdownSignals::setLogFile(log);
-        const TemporaryFiles::Entry rendering(dir / "a.wav", TemporaryFiles::Kind::Export);
-        const TemporaryFiles::Entry written(dir / "b.wav", TemporaryFiles::Kind::Export);
-        AtomicFileWriter file;
-        if (!file.open(dir / "b.wav", nullptr) || !file.write("RIFF", nullptr)) {
-            std::_Exit(5);
-        }
-        std::raise(SIGTERM);
-        std::raise(SIGINT);
-        std::_Exit(3);
-    };
-    EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGINT), "the close was cut short");
-    EXPECT_FALSE(std::filesystem::exists(dir / "b.wav.tmp"));
-    EXPECT_THAT(readFile(log),
-                ::testing::HasSubstr("ERROR [app] the close was cut short by a second signal to close; lost: the export "
-                                     "to " +
-                                     (dir / "a.wav").string() + ", still rendering; lost, its unfinished file removed: "
-                                                                "writing " +
-                                     (dir / "b.wav").string() + "  (thread "));
 }

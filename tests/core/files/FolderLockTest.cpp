@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace fs = std::filesystem;
 using namespace ostrel::core;
@@ -59,49 +57,6 @@ TEST(FolderLockGuardTest, NothingIsWrittenIntoAFolderPutWhereTheLockedOneWas) {
     }
     // The lock gone, nothing is guarded any more.
     EXPECT_TRUE(writeFileAtomically(data / "settings.json", "{}", nullptr));
-}
-
-// Regression: a data folder others could write in was taken as it was, its lock and logs
-// written there, so another user could plant a settings file or links for the program to
-// write through. Judged before anything is locked or written: a subfolder the program
-// writes into counts as the folder itself.
-TEST(FolderLockPrivacyTest, AFolderOthersMayWriteInIsRefusedBeforeAnythingIsLockedOrWritten) {
-    struct Shared {
-        const char* name;
-        const char* folder;  // made with mode under the data folder ("" for the folder itself)
-        fs::perms mode;
-        std::string reason;  // after the data folder's path
-    };
-    constexpr std::string_view kSubfolders[] = {"logs", "exports"};
-    const std::vector<Shared> cases = {
-        {"the folder, for everyone", "", fs::perms(0777), "it"},
-        {"the folder, sticky", "", fs::perms(01777), "it"},
-        {"its logs", "logs", fs::perms(0777), "{data}/logs"},
-        {"its exports", "exports", fs::perms(0757), "{data}/exports"},
-    };
-    for (const Shared& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const fs::path data = dir / "data";
-        const fs::path shared = std::string(c.folder).empty() ? data : data / c.folder;
-        fs::create_directories(shared);
-        fs::permissions(shared, c.mode);
-        std::string error;
-        {
-            FolderLock lock;
-            EXPECT_EQ(lock.acquire(data, &error, kSubfolders), FolderLock::Outcome::Unusable);
-        }
-        std::string subject = c.reason;
-        if (subject != "it") {
-            subject.replace(0, 6, data.string());
-        }
-        EXPECT_EQ(error.rfind("other users may write in " + subject + " (owner ", 0), 0u) << error;
-        EXPECT_FALSE(fs::exists(data / FolderLock::kFileName));
-        // Made private, the folder is taken.
-        fs::permissions(shared, fs::perms(0755));
-        FolderLock lock;
-        EXPECT_EQ(lock.acquire(data, &error, kSubfolders), FolderLock::Outcome::Held) << error;
-    }
 }
 
 // Regression: the folders made for logs, crash reports and exports took the umask's 0755,

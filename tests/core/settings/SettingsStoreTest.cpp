@@ -346,24 +346,3 @@ TEST(SettingsFilePrivacyTest, TheFileReadIsJudgedAndMadePrivateWhateverIsPutAtIt
     (void)store.load(path);
     EXPECT_EQ(store.loadedFilePrivacy(), Privacy::NoFile);
 }
-
-TEST(SettingsFilePrivacyTest, AnotherUsersFileStaysAnotherUsersWhenTheUsersOwnIsPutAtItsPath) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "only root may give a file to another user";
-    }
-    using Privacy = SettingsStore::FilePrivacy;
-    TempDir dir;
-    const fs::path path = dir / "settings.json";
-    writeFile(path, fileWithValues("    \"api.token\": \"0123456789abcdef\""));
-    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-    fs::create_hard_link(path, dir / "planted");
-    SettingsStore store(settingsRegistry());
-    ASSERT_THAT(store.load(path), IsEmpty());
-    writeFile(dir / "own", "{}");
-    fs::rename(dir / "own", path);
-    EXPECT_EQ(store.loadedFilePrivacy(), Privacy::AnotherUsers);
-    // Given to the user, the file read is the user's.
-    ASSERT_EQ(::chown((dir / "planted").c_str(), ::geteuid(), ::getegid()), 0);
-    ::chmod((dir / "planted").c_str(), 0600);
-    EXPECT_EQ(store.loadedFilePrivacy(), Privacy::Private);
-}
