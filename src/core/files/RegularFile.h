@@ -40,11 +40,9 @@ public:
     // Sets the open file's permission bits, on the file itself; the reason goes to error.
     [[nodiscard]] bool setPermissions(unsigned mode, std::string* error);
 
-    bool isOpen() const { return fd_ >= 0; }
     void close();
 
 private:
-
     int fd_ = -1;
     std::uint64_t size_ = 0;
 };
