@@ -17,7 +17,7 @@ fi
 data="$PWD/build/run-data"
 picture="$data/window.png"
 song="$data/exports/Night drive.wav"
-mkdir -p "$data"
+mkdir -p -m 700 "$data"  # a data folder must be its user's alone to write in
 rm -f "$picture" "$song"
 echo "No display here, so Ostrel runs offscreen (QT_QPA_PLATFORM=offscreen) with its demonstration"
 echo "song, keeps its settings and logs in $data, exports the song and saves a picture of its window."
