@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>

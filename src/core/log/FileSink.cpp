@@ -15,13 +15,6 @@ namespace ostrel::core {
 
 namespace {
 
-// A log an earlier version left readable by others is made its user's alone.
-void keepPrivate(int fd, const struct stat& status) {
-    if ((status.st_mode & 077) != 0) {
-        (void)::fchmod(fd, 0600);
-    }
-}
-
 // The live log open for appending, its user's alone, or -1. Never through a link, into
 // anything but a regular file, or into a file with another name (one of the user's other
 // files). O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
@@ -37,7 +30,6 @@ int openLog(const std::filesystem::path& path, std::uint64_t& size) {
         ::close(fd);
         return -1;
     }
-    keepPrivate(fd, status);
     size = static_cast<std::uint64_t>(status.st_size);
     return fd;
 }
@@ -50,12 +42,14 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     if (!parent.empty()) {
         (void)createFoldersToWrite(parent, nullptr);
     }
-    for (unsigned n = 1; n <= keepFiles_; ++n) {
-        const int fd =
-            ::open(rotatedLogPath(path_, n).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // Logs an earlier version left readable by others become their user's alone; the
+    // sink makes every new one so.
+    for (unsigned n = 0; n <= keepFiles_; ++n) {
+        const std::filesystem::path log = n == 0 ? path_ : rotatedLogPath(path_, n);
+        const int fd = ::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         struct stat status {};
-        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-            keepPrivate(fd, status);
+        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & 077) != 0) {
+            (void)::fchmod(fd, 0600);
         }
         if (fd >= 0) {
             ::close(fd);
