@@ -52,6 +52,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,11 +67,16 @@ void logInfo(core::Logger& logger, const char* category, const QString& message)
     logger.log(core::LogLevel::INFO, category, message.toStdString());
 }
 
-// The names, icon and style every window of the run shows.
+// The names the version answer and every window of the run show.
 void nameApplication() {
     QGuiApplication::setOrganizationName(QStringLiteral("Ostrel"));
     QGuiApplication::setApplicationName(QStringLiteral("Ostrel"));
     QGuiApplication::setApplicationVersion(QString::fromStdString(core::appVersion()));
+}
+
+// The icon and style every window of the run shows; only for a run that shows one (the
+// icon makes Qt look for the user's runtime folder, which an answer to --help needs not).
+void dressApplication() {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ostrel-256.png")));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 }
@@ -270,6 +276,13 @@ void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& applicatio
     }
 }
 
+// Whether Qt has somewhere to show the window: a display named in the environment, or a
+// platform chosen (offscreen, say). Where a named display cannot be reached, Qt says so.
+bool hasDisplay(const QStringList& arguments) {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || choosesPlatform(arguments);
+}
+
 // What a copy that holds its data folder starts first: the log (with the settings'
 // warnings), the crash reporter and the shutdown signals.
 std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, core::Logger& logger,
@@ -376,9 +389,34 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     QElapsedTimer startupClock;
     startupClock.start();
 
-    // Before anything else exists: the data folder, held by this copy alone, the settings
-    // and the interface size. A data-dir option that names no folder holds none: the parser
-    // or the refusal below says why, with nothing written.
+    // Help, the version and a wrong command line are answered as on a desktop, before any
+    // data folder is looked at; where no display is named, on a platform that needs none.
+    nameApplication();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const bool display = hasDisplay(arguments);
+    std::optional<QGuiApplication> application;
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    if (answersWithoutStarting(arguments)) {
+        if (!display) {
+            qputenv("QT_QPA_PLATFORM", "minimal");
+        }
+        application.emplace(argc, argv);
+        parser.process(*application);  // ends the process, unless Qt took an option not known here
+    }
+    if (!display) {
+        std::fprintf(stderr, "Ostrel has no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY is "
+                             "set): start it on a desktop, or run it without a window with "
+                             "QT_QPA_PLATFORM=offscreen, as scripts/run.sh does.\n");
+        return kNoDisplayExitCode;
+    }
+
+    // Before the application object: the data folder, held by this copy alone, the settings
+    // and the interface size. A data-dir option that names no folder holds none: the refusal
+    // below says why, with nothing written.
     const DataDirArgument dataDir = dataDirArgument(argc, argv);
     const bool namesAFolder =
         dataDir.kind != DataDirArgument::Kind::Empty && dataDir.kind != DataDirArgument::Kind::MissingValue;
@@ -398,14 +436,12 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // A copy that is to stop reads nothing it might move aside.
     const std::vector<std::string> settingsWarnings =
         holdsFolder ? store.load(dataPath / "settings.json") : std::vector<std::string>();
-    applyUiScale(store.getInt("appearance.ui_scale"));
-
-    QGuiApplication application(argc, argv);
-    nameApplication();
-
-    QCommandLineParser parser;
-    addCommandLineOptions(parser);
-    parser.process(application);  // --help and --version still answer beside a running copy
+    if (!application) {
+        applyUiScale(store.getInt("appearance.ui_scale"));
+        application.emplace(argc, argv);
+        parser.process(*application);
+    }
+    dressApplication();
 
     if (dataDir.kind == DataDirArgument::Kind::Empty) {
         std::fprintf(stderr, "Ostrel cannot use an empty --data-dir as its data folder: name a folder, or leave the "
@@ -418,8 +454,8 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
 
     core::Logger& logger = core::Logger::instance();
     const std::unique_ptr<QSocketNotifier> shutdownSignals =
-        startServices(application, logger, store, dataFolder, settingsWarnings);
-    const int result = runWithDataFolder(application, parser, store, registry, dataFolder, startupClock, setup);
+        startServices(*application, logger, store, dataFolder, settingsWarnings);
+    const int result = runWithDataFolder(*application, parser, store, registry, dataFolder, startupClock, setup);
     // Only a close that got this far has closed: one cut short by its limit never says so.
     logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
     return result;

@@ -14,8 +14,8 @@ struct ApplicationSetup {
 
 // The whole life of the program on the GUI thread: builds every service and controller in
 // order, loads the main window, runs the event loop and tears everything down in reverse.
-// Returns the process exit code: the event loop's result, or 2 when a screenshot could
-// not be saved, or 3 when the main window did not load. The QML module must already be
+// Returns the process exit code: the event loop's result, or one of app/startup/ExitCodes.h
+// (a screenshot not saved, the window not loaded, no display, a data folder refused). The QML module must already be
 // linked and imported by the caller.
 int runApplication(int& argc, char** argv, const ApplicationSetup& setup = {});
 

@@ -5,8 +5,44 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <array>
 
 namespace ostrel::app {
+namespace {
+
+// Options the Qt application object takes out of the command line before the program
+// parses it, with whether each takes a value; the X11 ones only on that platform, but
+// passing over them elsewhere costs nothing.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr std::array kQtOptions = {
+    QtOption{"platform", true},     QtOption{"platformpluginpath", true}, QtOption{"platformtheme", true},
+    QtOption{"plugin", true},       QtOption{"qwindowgeometry", true},    QtOption{"qwindowicon", true},
+    QtOption{"qwindowtitle", true}, QtOption{"session", true},            QtOption{"qmljsdebugger", true},
+    QtOption{"reverse", false},     QtOption{"testability", false},       QtOption{"display", true},
+    QtOption{"geometry", true},     QtOption{"title", true},              QtOption{"icon", true},
+    QtOption{"name", true},         QtOption{"visual", true},             QtOption{"cmap", false},
+    QtOption{"sync", false},
+};
+
+// The Qt option an argument names ("-platform" or "--platform"; "-qmljsdebugger=<value>"
+// carries its value), if any.
+const QtOption* qtOptionOf(const QString& argument) {
+    if (!argument.startsWith(u'-')) {
+        return nullptr;
+    }
+    const QString name = argument.mid(argument.startsWith(QStringLiteral("--")) ? 2 : 1).section(u'=', 0, 0);
+    for (const QtOption& option : kQtOptions) {
+        if (name == QLatin1String(option.name)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 const QList<CommandLineOptionSpec>& commandLineOptions() {
     static const QList<CommandLineOptionSpec> options = {
@@ -85,6 +121,31 @@ bool isDemonstration(const QCommandLineParser& parser) {
     for (const CommandLineOptionSpec& option : commandLineOptions()) {
         const QString name = QString::fromLatin1(option.name);
         if (name.startsWith(QStringLiteral("demo-")) && parser.isSet(name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool answersWithoutStarting(const QStringList& arguments) {
+    QStringList ours;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QtOption* qt = i > 0 ? qtOptionOf(arguments[i]) : nullptr;
+        if (qt == nullptr) {
+            ours.append(arguments[i]);
+        } else if (qt->takesValue && !arguments[i].contains(u'=')) {
+            ++i;
+        }
+    }
+    QCommandLineParser parser;
+    addCommandLineOptions(parser);
+    return !parser.parse(ours) || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+           parser.isSet(QStringLiteral("version"));
+}
+
+bool choosesPlatform(const QStringList& arguments) {
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("-platform") || arguments[i] == QStringLiteral("--platform")) {
             return true;
         }
     }

@@ -25,6 +25,16 @@ void addCommandLineOptions(QCommandLineParser& parser);
 // run shows things off and must leave the user's settings file as it found it.
 bool isDemonstration(const QCommandLineParser& parser);
 
+// Whether the command line is answered without starting: it asks for help (--help,
+// --help-all) or the version, or it is wrong (an unknown option, a value missing). Decided
+// before the application object exists, from the arguments as given (the program's name
+// first), so that an answer touches no data folder and needs no display. Qt's own options
+// (-platform and the like), which the application object takes out, are passed over.
+bool answersWithoutStarting(const QStringList& arguments);
+
+// Whether arguments choose a Qt platform (-platform or --platform with a value).
+bool choosesPlatform(const QStringList& arguments);
+
 // The value of --quit-after-ms: base 10, text that is no number gives 0, and so does a
 // negative number, which would otherwise never quit.
 int quitAfterMilliseconds(const QString& value);

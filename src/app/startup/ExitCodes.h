@@ -14,5 +14,7 @@ inline constexpr int kDataFolderUnusableExitCode = 5;
 // The data folder's lock could not be taken (its lock file is a link, a folder, cannot be
 // opened or locked), so a second copy could not be kept out; nothing was written.
 inline constexpr int kFolderLockFailedExitCode = 6;
+// No display to show the window on, and no Qt platform chosen; nothing was written.
+inline constexpr int kNoDisplayExitCode = 7;
 
 }  // namespace ostrel::app

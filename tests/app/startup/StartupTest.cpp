@@ -204,6 +204,35 @@ TEST(CommandLineTest, OptionsParseInBothFormsAndAnEmptyDataDirIsStillGiven) {
     EXPECT_EQ(missing.parser.errorText(), "Missing value after '--data-dir'.");
 }
 
+// Decided before the application object exists, so that help and a wrong command line are
+// answered without a display and without touching the data folder; Qt's own options are
+// Qt's, never taken for a wrong command line.
+TEST(CommandLineTest, HelpTheVersionAndAWrongCommandLineAreAnsweredWithoutStarting) {
+    const std::pair<QStringList, bool> cases[] = {
+        {{}, false},
+        {{"--data-dir", "/d", "--quit-after-ms", "0"}, false},
+        {{"--data-dir", ""}, false},
+        {{"--help"}, true},
+        {{"-h"}, true},
+        {{"-?"}, true},
+        {{"--help-all"}, true},
+        {{"--version"}, true},
+        {{"-v"}, true},
+        {{"--no-such-flag"}, true},
+        {{"--quit-after-ms", "0", "--data-dir"}, true},
+        {{"-platform", "offscreen", "--quit-after-ms", "0"}, false},
+        {{"--platform", "offscreen", "-reverse", "-qmljsdebugger=port:1234", "--demo-fm"}, false},
+        {{"-qwindowgeometry", "640x480", "-platform", "offscreen", "--help"}, true},
+        {{"-platform", "offscreen", "--bogus"}, true},
+    };
+    for (const auto& [arguments, answered] : cases) {
+        EXPECT_EQ(answersWithoutStarting(QStringList{"ostrel"} + arguments), answered) << arguments.join(' ').toStdString();
+    }
+    EXPECT_TRUE(choosesPlatform({"ostrel", "-platform", "offscreen"}));
+    EXPECT_TRUE(choosesPlatform({"ostrel", "--platform", "minimal", "--demo-fm"}));
+    EXPECT_FALSE(choosesPlatform({"ostrel", "--demo-fm", "-platform"}));
+}
+
 // Regression: a negative time armed a timer that never fired, so the program never quit.
 TEST(CommandLineTest, QuitAfterMsIsBaseTenAndNeverNegative) {
     const std::pair<const char*, int> cases[] = {{"1500", 1500}, {"0", 0}, {"-5", 0}, {"soon", 0}, {"0x10", 0}, {"", 0}};
