@@ -18,7 +18,7 @@ packages=(
   nlohmann-json3-dev libsimdjson-dev portaudio19-dev librtmidi-dev libasound2-dev libjack-jackd2-dev
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang-16 libclang-rt-16-dev
-  jackd2 sox liblo-tools
+  jackd2 sox liblo-tools python3
 )
 
 if ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then

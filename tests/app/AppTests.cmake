@@ -1,6 +1,8 @@
 # The application suite also uses Qt's signal spy, and runs the built program.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 target_link_libraries(app_tests PRIVATE Qt6::Test)
+# The scripters' pages, whose examples the program-level tests run.
+target_compile_definitions(app_tests PRIVATE OSTREL_DOCS_DIR="${PROJECT_SOURCE_DIR}/docs")
 if(TARGET ostrel)
   add_dependencies(app_tests ostrel ostrel_door_crowd)
   target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>"
