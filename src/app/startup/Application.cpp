@@ -81,10 +81,13 @@ void dressApplication() {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 }
 
-// The log file at the level the settings ask for, opened with the settings' warnings.
+// The log file at the level the settings ask for, opened with the settings' warnings and
+// those of its own older files.
 void startLogging(core::Logger& logger, const core::SettingsStore& store, const QString& logFile,
                   const std::vector<std::string>& settingsWarnings) {
-    logger.addSink(std::make_shared<core::FileSink>(pathBytes(logFile), kLogFileBytes, kOlderLogFiles));
+    std::vector<std::string> logWarnings;
+    logger.addSink(
+        std::make_shared<core::FileSink>(pathBytes(logFile), kLogFileBytes, kOlderLogFiles, &logWarnings));
     core::ShutdownSignals::setLogFile(pathBytes(logFile));
     core::LogLevel level = core::LogLevel::INFO;
     if (core::parseLogLevel(store.getString("logging.level"), level)) {
@@ -93,6 +96,9 @@ void startLogging(core::Logger& logger, const core::SettingsStore& store, const 
     logger.log(core::LogLevel::INFO, "app", "Ostrel " + core::appVersion() + " starting");
     for (const std::string& warning : settingsWarnings) {
         logger.log(core::LogLevel::WARN, "settings", warning);
+    }
+    for (const std::string& warning : logWarnings) {
+        logger.log(core::LogLevel::WARN, "app", warning);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "core/crash/SignalSafeOut.h"
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/FolderLock.h"
+#include "core/files/PrivateOldFile.h"
 #include "core/log/Logger.h"
 #include "core/log/UtcTime.h"
 
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 // Everything reached from onCrashSignal runs in a signal handler, possibly after a fault
 // inside malloc or while this very thread holds the logger's mutex: it allocates nothing,
@@ -149,12 +151,33 @@ void ensureAlternateStack() {
     ::sigaltstack(&stack, nullptr);  // kept for the life of the thread
 }
 
+// Reports and dumps an earlier version left readable by others become their user's alone:
+// a dump holds raw memory and the environment.
+void makeOldCrashFilesPrivate(const std::filesystem::path& folder, Logger* logger) {
+    std::vector<std::string> warnings;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::filesystem::path& path = it->path();
+        if (path.filename().native().rfind("crash-", 0) == 0 &&
+            (path.extension() == ".txt" || path.extension() == ".dmp")) {
+            makeOldFilePrivate(path, &warnings);
+        }
+    }
+    if (logger != nullptr) {
+        for (const std::string& warning : warnings) {
+            logger->log(LogLevel::WARN, "app", warning);
+        }
+    }
+}
+
 }  // namespace
 
 namespace CrashReporter {
 
 void install(const Config& config) {
     (void)createFoldersToWrite(config.crashFolder, nullptr);
+    makeOldCrashFilesPrivate(config.crashFolder, config.logger);
     installed.store(new State{config.crashFolder.string(), config.version, config.logger}, std::memory_order_release);
     ensureAlternateStack();
     struct sigaction action {};

@@ -51,7 +51,9 @@ struct Config {
     Logger* logger = nullptr;  // may be null: the report then has no recent steps
 };
 
-// Start-up, GUI thread. Creates the folder (ignoring failure), prepares everything the
+// Start-up, GUI thread, before other threads. Creates the folder (ignoring failure), makes
+// the reports and dumps in it that an earlier version left open to others its user's alone
+// (makeOldFilePrivate; each one skipped is a WARN to the logger), prepares everything the
 // handler needs and installs it. Installing again replaces the folder, version and logger.
 void install(const Config& config);
 

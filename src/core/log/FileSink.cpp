@@ -3,6 +3,7 @@
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/FolderLock.h"
 #include "core/files/PathSuffix.h"
+#include "core/files/PrivateOldFile.h"
 #include "core/log/UtcTime.h"
 
 #include <cstdio>
@@ -36,7 +37,8 @@ int openLog(const std::filesystem::path& path, std::uint64_t& size) {
 
 }  // namespace
 
-FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles)
+FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles,
+                   std::vector<std::string>* warnings)
     : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
     const std::filesystem::path parent = path_.parent_path();
     if (!parent.empty()) {
@@ -45,15 +47,7 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     // Logs an earlier version left readable by others become their user's alone; the
     // sink makes every new one so.
     for (unsigned n = 0; n <= keepFiles_; ++n) {
-        const std::filesystem::path log = n == 0 ? path_ : rotatedLogPath(path_, n);
-        const int fd = ::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        struct stat status {};
-        if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & 077) != 0) {
-            (void)::fchmod(fd, 0600);
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
+        makeOldFilePrivate(n == 0 ? path_ : rotatedLogPath(path_, n), warnings);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace ostrel::core {
 
@@ -12,14 +13,18 @@ namespace ostrel::core {
 // file of maxBytes or more becomes path.1, path.1 becomes path.2 and so on up to
 // path.<keepFiles>, whose old content is dropped. The file is opened and closed for every
 // record, so others may delete or truncate it at any time. It is its user's alone (0600,
-// as are older files an earlier version made wider), and never written through a link, nor
-// when it is not a regular file or has another name. Failures lose records silently.
+// as are older files an earlier version made wider, unless they are links or have another
+// name), and never written through a link, nor when it is not a regular file or has
+// another name. Failures lose records silently.
 // Once the data folder this process locked is no longer at its path, records go to the
 // standard error instead, after one ERROR that says why: never into a folder not held.
 class FileSink final : public LogSink {
 public:
-    // Creates the folder of path (its user's alone); never throws for it.
-    FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles);
+    // Creates the folder of path (its user's alone); never throws for it. Each log file
+    // skipped as it was made private (makeOldFilePrivate) adds a warning, for the caller to
+    // log: the sink has no logger of its own.
+    FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned keepFiles,
+             std::vector<std::string>* warnings = nullptr);
 
     // Called by the logger with its mutex held.
     void write(const LogRecord& record) override;

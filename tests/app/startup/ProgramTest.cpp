@@ -949,6 +949,56 @@ TEST(ProgramDataFolderTest, WhatTheProgramMakesInADataFolderOthersMayEnterIsTheU
     EXPECT_EQ(std::filesystem::status(dir / "data").permissions(), std::filesystem::perms(0755));
 }
 
+// Regression: crash reports and dumps an earlier version left 0644 in a 0755 crashes/ stayed
+// readable by every user (a dump holds the environment), and the start that made old logs
+// private made a file of the user's elsewhere private too when an old log was another name
+// of it.
+TEST(ProgramDataFolderTest, OldCrashFilesBecomeTheUsersAloneAndOldFilesThatNameAnotherAreLeftAlone) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms(0755));
+    writeOnly(dir / "data", 0755);
+    writeOnly(dir / "data" / "crashes", 0755);
+    writeOnly(dir / "data" / "logs", 0755);
+    const fs::path crashes = dir / "data" / "crashes";
+    for (const char* old : {"crash-20250101-000000.txt", "crash-20250101-000000.dmp"}) {
+        writeFile(crashes / old, old);
+        fs::permissions(crashes / old, fs::perms(0644));
+    }
+    // Old files that are other names of files of the user's outside the data folder.
+    struct Named {
+        fs::path at;
+        fs::path usersFile;
+        bool hard;  // a hard link, else a link
+        QString why;
+    };
+    const Named named[] = {
+        {dir / "data" / "logs" / "ostrel.log.1", dir / "notes.txt", true,
+         "it has another name (a hard link), and the mode of the file it names would change too"},
+        {crashes / "crash-20250101-000000-2.dmp", dir / "letter.txt", false, "it is a link"},
+    };
+    for (const Named& name : named) {
+        writeFile(name.usersFile, "the user's own\n");
+        fs::permissions(name.usersFile, fs::perms(0644));
+        name.hard ? fs::create_hard_link(name.usersFile, name.at) : fs::create_symlink(name.usersFile, name.at);
+    }
+
+    const ProgramRun run = runProgram({"--data-dir", qPath(dir / "data"), "--quit-after-ms", "0"});
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    for (const char* old : {"crash-20250101-000000.txt", "crash-20250101-000000.dmp"}) {
+        EXPECT_EQ(fs::status(crashes / old).permissions(), fs::perms(0600)) << old;
+        EXPECT_EQ(readFile(crashes / old), old);
+    }
+    const QStringList messages = logMessages(qPath(dir / "data"));
+    for (const Named& name : named) {
+        EXPECT_EQ(fs::status(name.usersFile).permissions(), fs::perms(0644)) << name.at;
+        EXPECT_EQ(readFile(name.usersFile), "the user's own\n");
+        const QString warning =
+            "WARN [app] " + qPath(name.at) + " is not made its user's alone: " + name.why + "; skipped";
+        EXPECT_TRUE(messages.contains(warning)) << warning.toStdString() << "\n" << messages.join('\n').toStdString();
+    }
+}
+
 // Regression: with the door held, another user's program connecting over and over wrote a
 // line for each client turned away: megabytes in 20 s, and in a minute the start-up lines
 // were rotated out of the log. With the door free, its 8 x 20 silent connections kept a
