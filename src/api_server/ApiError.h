@@ -18,6 +18,7 @@ inline constexpr int kQueueFull = -32002;
 inline constexpr int kTooLong = -32003;
 inline constexpr int kBusy = -32004;
 inline constexpr int kTooSlow = -32005;
+inline constexpr int kNotTheUsers = -32006;
 
 // The longest request line without its '\n', and the longest message that travels in a
 // ring slot's own bytes.
@@ -59,6 +60,13 @@ inline constexpr std::string_view kNoTokenInTimeMessage =
 inline constexpr std::string_view kUnfinishedLineMessage =
     "a request line was left unfinished for 3 seconds (each request ends with a newline); closing the connection "
     "so that other clients can connect";
+// Said to a connection closed before its first line is read, since the door serves only the
+// processes of the user running the program, whatever token they hold.
+inline constexpr std::string_view kAnotherUserMessage =
+    "this connection comes from another user's process; the door serves only the processes of the user running the "
+    "program";
+inline constexpr std::string_view kOwnerUnknownMessage =
+    "whose process this connection comes from could not be told; closing it";
 inline constexpr std::string_view kOutOfMemoryMessage = "internal error: out of memory";
 inline constexpr std::string_view kJsonValueMessage =
     "internal error: a value of the request or of its answer could not be read or written as JSON";

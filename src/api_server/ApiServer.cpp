@@ -62,7 +62,8 @@ bool sameToken(const std::string& given, const std::string& expected) {
 
 }  // namespace
 
-ApiServer::ApiServer(core::Logger* logger) : logger_(logger) {}
+ApiServer::ApiServer(core::Logger* logger, std::vector<PeerOwner::Way> ownerWays)
+    : logger_(logger), ownerWays_(std::move(ownerWays)) {}
 
 ApiServer::~ApiServer() { stop(); }
 
@@ -86,10 +87,19 @@ bool ApiServer::start(std::uint16_t port, const std::string& token) {
     }
     port_ = listener.port();
     token_ = token;
+    PeerOwner owners(listener, ownerWays_);
+    const bool ownersTold = owners.way() != PeerOwner::Way::None;
     stopRequested_.store(false, std::memory_order_relaxed);
-    networkThread_ = std::thread([this, socket = std::move(listener)]() mutable { run(std::move(socket)); });
+    networkThread_ = std::thread([this, socket = std::move(listener), owners = std::move(owners)]() mutable {
+        run(std::move(socket), std::move(owners));
+    });
     running_.store(true, std::memory_order_release);
     log(LogLevel::INFO, "the Control API is listening on 127.0.0.1:" + std::to_string(port_));
+    if (!ownersTold) {
+        log(LogLevel::WARN, "this system does not tell whose process a connection comes from (neither the kernel's "
+                            "socket diagnostics nor /proc/net/tcp answer), so the Control API cannot keep other users' "
+                            "processes out: any process that sends the token is served");
+    }
     return true;
 }
 
@@ -211,30 +221,36 @@ struct WaitingClient {
 
 // What the network thread keeps from one client to the next.
 struct ApiServer::NetworkState {
-    explicit NetworkState(core::Logger* logger) : refusals(logger) {}
+    NetworkState(core::Logger* logger, PeerOwner peerOwners) : owners(std::move(peerOwners)), refusals(logger) {}
 
     MessageSlot outgoing;
     std::string line;
     std::deque<WaitingClient> waiting;  // oldest first
     std::vector<SocketHandle> handles;
     std::vector<bool> readable;
+    // Clients just taken from the listening queue, and whose process each comes from.
+    std::vector<SocketHandle> newcomers;
+    std::vector<PeerOwner::Peer> peers;
     // The claim for the next request's reply, taken before the line is read.
     bool replyClaimed = false;
     // Requests of the current client whose replies have not gone out yet.
     int repliesOwed = 0;
     // Whether a client holds the door: it decides what one turned away is told.
     bool doorHeld = false;
+    PeerOwner owners;
     RefusalSummary refusals;
     const std::string busyReply = makeErrorReply("null", kBusy, kBusyMessage);
     const std::string crowdedReply = makeErrorReply("null", kBusy, kCrowdedMessage);
     const std::string noTokenInTimeReply = makeErrorReply("null", kTooSlow, kNoTokenInTimeMessage);
     const std::string unfinishedLineReply = makeErrorReply("null", kTooSlow, kUnfinishedLineMessage);
+    const std::string anotherUserReply = makeErrorReply("null", kNotTheUsers, kAnotherUserMessage);
+    const std::string ownerUnknownReply = makeErrorReply("null", kNotTheUsers, kOwnerUnknownMessage);
     const std::string outOfMemoryReply = makeErrorReply("null", kInternalError, kOutOfMemoryMessage);
     const std::string requestTooLongReply = tooLongReply();
 };
 
-void ApiServer::run(Socket listener) {
-    NetworkState state(logger_);
+void ApiServer::run(Socket listener, PeerOwner owners) {
+    NetworkState state(logger_, std::move(owners));
     while (!stopRequested_.load(std::memory_order_acquire)) {
         std::unique_ptr<Connection> client = admitOne(listener, state);
         if (!client) {
@@ -418,12 +434,29 @@ bool ApiServer::closeIfLingering(Connection& client, std::optional<Clock::time_p
 }
 
 void ApiServer::takeNewClients(Socket& listener, NetworkState& state) {
+    state.newcomers.clear();
     for (int taken = 0; taken < kAcceptsPerPass; ++taken) {
         const SocketHandle handle = listener.accept(0);
         if (handle == kInvalidSocket) {
             break;
         }
-        auto client = std::make_unique<Connection>(handle);
+        state.newcomers.push_back(handle);
+    }
+    if (state.newcomers.empty()) {
+        return;
+    }
+    // Whose each one is, asked of them all at once, before a byte of theirs is read.
+    if (state.owners.way() == PeerOwner::Way::None) {
+        state.peers.assign(state.newcomers.size(), PeerOwner::Peer::TheUser);  // the token rule alone, as warned
+    } else {
+        state.owners.peersOf(state.newcomers, state.peers);
+    }
+    for (std::size_t i = 0; i < state.newcomers.size(); ++i) {
+        auto client = std::make_unique<Connection>(state.newcomers[i]);
+        if (state.peers[i] != PeerOwner::Peer::TheUser) {
+            sendAwayUnread(*client, state.peers[i] == PeerOwner::Peer::AnotherUser, state);
+            continue;
+        }
         // A client usually sends its request the moment it connects: read now, it is
         // known to be talking before room has to be made.
         client->receiveWaiting();
@@ -432,6 +465,15 @@ void ApiServer::takeNewClients(Socket& listener, NetworkState& state) {
         }
         state.waiting.push_back({std::move(client), Clock::now() + std::chrono::milliseconds(kClientPatienceMs), 0});
     }
+}
+
+void ApiServer::sendAwayUnread(Connection& client, bool anotherUser, NetworkState& state) {
+    // Not another user's, yet not known to be the user's: mostly a client that has closed
+    // already, and what it sent could be anyone's.
+    (void)client.writeLine(anotherUser ? state.anotherUserReply : state.ownerUnknownReply, kWriteLimitMs);
+    state.refusals.note(anotherUser ? RefusalSummary::Kind::AnotherUser : RefusalSummary::Kind::OwnerUnknown,
+                        Clock::now());
+    client.closeInOrder();
 }
 
 void ApiServer::makeRoom(NetworkState& state) {

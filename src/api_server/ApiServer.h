@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api_server/MessageRing.h"
+#include "api_server/PeerOwner.h"
 #include "api_server/SlotBudget.h"
 #include "api_server/Socket.h"
 #include "api_server/WakeSignal.h"
@@ -17,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace ostrel::core {
 class Logger;
@@ -32,8 +34,10 @@ using OutboundRing = MessageRing<64>;
 
 // The JSON-RPC 2.0 server on 127.0.0.1: one client at a time, one request per line.
 // A network thread of its own moves lines between the sockets and two fixed rings; the
-// requests are handled on the owner's (GUI) thread in pump. The door belongs to the first
-// client that sends a request with the right token: until one has, up to
+// requests are handled on the owner's (GUI) thread in pump. The door serves only the
+// processes of the user running the program: a connection from another user's is told so
+// and closed before its first line is read, whatever token it holds (PeerOwner). The door
+// belongs to the first client that sends a request with the right token: until one has, up to
 // kMaxWaitingClients clients are read side by side, each line without the token answered
 // by the network thread itself, so no client without it can keep the door, fill the
 // queue or hear a notification. Lines about clients sent away are summed up
@@ -52,8 +56,10 @@ public:
     // silent connections rarely turns away a client that is about to show the token.
     static constexpr std::size_t kMaxWaitingClients = 256;
 
-    // logger may be null; everything is logged in category "api_server".
-    explicit ApiServer(core::Logger* logger);
+    // logger may be null; everything is logged in category "api_server". ownerWays are the
+    // ways tried, in order, to tell whose process a connection comes from.
+    explicit ApiServer(core::Logger* logger, std::vector<PeerOwner::Way> ownerWays = {PeerOwner::Way::SocketDiagnostics,
+                                                                                      PeerOwner::Way::TcpTable});
     ~ApiServer();
     ApiServer(const ApiServer&) = delete;
     ApiServer& operator=(const ApiServer&) = delete;
@@ -63,7 +69,9 @@ public:
 
     // Listens on 127.0.0.1:port (0: a port the system chooses) and starts the network
     // thread. Requests must carry this token; an empty token lets requests without one in.
-    // True when the server runs afterwards; a second call keeps the first token.
+    // True when the server runs afterwards; a second call keeps the first token. Where the
+    // system cannot tell whose process a connection comes from, a WARN says so and the
+    // token is the only rule.
     [[nodiscard]] bool start(std::uint16_t port, const std::string& token);
 
     // Ends the network thread and closes the sockets. Never from the network thread.
@@ -90,7 +98,7 @@ private:
     struct NetworkState;
 
     // The network thread's body, and the parts below it that run on that thread only.
-    void run(Socket listener);
+    void run(Socket listener, PeerOwner owners);
     // One round while nobody holds the door: waits for the waiting clients' bytes and new
     // clients, answers their lines, and hands out the first client whose request carries
     // the token (that line is left unread for serveClient).
@@ -107,8 +115,11 @@ private:
     bool servePass(Connection& client, std::uint64_t connection, std::chrono::steady_clock::time_point& drainEnd,
                    NetworkState& state);
     // Takes every client waiting in the listening queue (a bounded number per call),
-    // reading what each has sent already.
+    // sending away those not of the user's processes and reading what the others have sent.
     void takeNewClients(Socket& listener, NetworkState& state);
+    // Tells a connection from another user's process, or one whose owner cannot be told,
+    // why it goes, and closes it unread.
+    void sendAwayUnread(Connection& client, bool anotherUser, NetworkState& state);
     // Turns away one waiting client to make room for another: the longest silent (read
     // once more first), else the longest waiting without a line to judge, else the oldest.
     void makeRoom(NetworkState& state);
@@ -127,6 +138,7 @@ private:
     void log(core::LogLevel level, const std::string& message) const;
 
     core::Logger* logger_;
+    const std::vector<PeerOwner::Way> ownerWays_;
     std::thread networkThread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};

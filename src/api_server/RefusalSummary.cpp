@@ -21,6 +21,12 @@ constexpr Text kTexts[] = {
     {core::LogLevel::INFO, "a Control-API client sent no request with the right token within 3 seconds; closing it"},
     {core::LogLevel::INFO, "a Control-API client left a request line unfinished for 3 seconds; closing it"},
     {core::LogLevel::WARN, "the client stopped reading; dropping it"},
+    {core::LogLevel::WARN,
+     "a Control-API connection from another user's process was closed unread: the door serves only this user's "
+     "processes"},
+    {core::LogLevel::INFO,
+     "a Control-API connection was closed unread: whose process it came from could not be told (it may have closed "
+     "already)"},
 };
 static_assert(std::size(kTexts) == static_cast<std::size_t>(RefusalSummary::Kind::Count));
 static_assert(RefusalSummary::kInterval == std::chrono::seconds(10), "the count says 10 s");

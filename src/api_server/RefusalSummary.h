@@ -24,6 +24,8 @@ public:
         NoTokenInTime,   // no request with the token within the patience
         UnfinishedLine,  // a line left unfinished past the patience
         StoppedReading,  // a reply could not be written
+        AnotherUser,     // the connection came from another user's process
+        OwnerUnknown,    // whose process it came from could not be told
         Count,
     };
 

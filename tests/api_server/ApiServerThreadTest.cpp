@@ -374,6 +374,8 @@ TEST_F(ApiServerThreadTest, ALeavingClientsLinesAreHandledButTheirRepliesGoToNob
         TestClient oneShot(server->port());
         ASSERT_TRUE(oneShot.send(TestClient::request(1, "echo", kTokenMember + R"(,"params":{"n":1})") + "\n" +
                                  TestClient::request(2, "echo", kTokenMember + R"(,"params":{"n":2})") + "\n"));
+        // It leaves once let in: one gone before the door could tell whose it was is not.
+        ASSERT_TRUE(capture->waitFor("a Control-API client connected"));
     }
     ASSERT_TRUE(capture->waitFor("the Control-API client disconnected"));
     TestClient next(server->port());
@@ -616,6 +618,92 @@ TEST_F(ApiServerThreadTest, AClientWithoutTheTokenHearsNoNotificationWhileTheSon
     std::string rest;
     EXPECT_TRUE(outsider.waitClosed(&rest));
     EXPECT_EQ(rest, "");
+}
+
+// ---- Only the user's processes ----
+
+const std::string kAnotherUser = errorLine("null", -32006, std::string(kAnotherUserMessage));
+const std::string kAnotherUserLogged =
+    "a Control-API connection from another user's process was closed unread: the door serves only this user's "
+    "processes";
+
+struct Visitor {
+    const char* name;
+    std::string bytes;
+    bool doorHeld;  // the user's own client holds the door meanwhile
+};
+
+// Regression: another user's process that had the token (it had leaked once) was served like
+// the user's own, and one without it was read, answered and kept for 3 s.
+TEST_F(ApiServerThreadTest, AnotherUsersConnectionIsToldAndClosedUnreadWhateverItSendsAndTheUsersIsServedNext) {
+    if (!test::mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may run a client as another user";
+    }
+    const std::vector<Visitor> cases = {
+        {"a request with the right token", TestClient::request(1, "ping", kTokenMember) + "\n", false},
+        {"two with the right token", TestClient::request(1, "echo", kTokenMember) + "\n" +
+                                         TestClient::request(2, "ping", kTokenMember) + "\n", false},
+        {"a wrong token", TestClient::request(1, "ping", R"("token":"wrong")") + "\n", false},
+        {"silent", "", false},
+        {"the right token while the door is held", TestClient::request(1, "ping", kTokenMember) + "\n", true},
+    };
+    startServer();
+    int lastId = 100;
+    const auto served = [&](TestClient& client) {
+        const int id = ++lastId;
+        return roundTrip(client, TestClient::request(id, "ping", kTokenMember)) ==
+               "{\"id\":" + std::to_string(id) + ",\"jsonrpc\":\"2.0\",\"result\":{}}";
+    };
+    for (const Visitor& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<TestClient> holder;
+        if (c.doorHeld) {
+            holder.emplace(server->port());
+            EXPECT_TRUE(served(*holder));
+        }
+        const test::AnotherUsersClient::Visit visit = test::AnotherUsersClient(server->port(), c.bytes).finish();
+        EXPECT_EQ(visit.problem, "");
+        EXPECT_EQ(visit.received, kAnotherUser + "\n");
+        EXPECT_TRUE(visit.closedByServer);
+        if (holder) {
+            EXPECT_TRUE(served(*holder)) << "the holder noticed nothing";
+            holder.reset();
+        }
+        TestClient next(server->port());
+        EXPECT_TRUE(served(next));
+    }
+    for (const std::string& call : recordedCalls()) {
+        EXPECT_EQ(call, "ping {}");  // none of theirs
+    }
+    server->stop();  // what the log still holds back is counted
+    EXPECT_EQ(capture->tally(kAnotherUserLogged), static_cast<int>(cases.size()));
+    EXPECT_EQ(capture->tally("a Control-API client sent no request with the right token within 3 seconds; closing it"),
+              0);
+}
+
+TEST_F(ApiServerThreadTest, WhereTheSystemCannotTellWhoseAConnectionIsAWarnSaysSoAndTheTokenAloneDecides) {
+    auto blind = std::make_unique<ApiServer>(&logger, std::vector<PeerOwner::Way>{});
+    blind->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
+    ASSERT_TRUE(blind->start(0, kToken));
+    std::vector<std::string> warnings;
+    for (const LogCapture::Line& line : capture->lines()) {
+        if (line.level == core::LogLevel::WARN) {
+            warnings.push_back(line.message);
+        }
+    }
+    EXPECT_THAT(warnings, ::testing::ElementsAre(
+                              "this system does not tell whose process a connection comes from (neither the kernel's "
+                              "socket diagnostics nor /proc/net/tcp answer), so the Control API cannot keep other "
+                              "users' processes out: any process that sends the token is served"));
+    if (!test::mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may run a client as another user";
+    }
+    PumpThread blindPump(*blind);
+    blindPump.start();
+    const test::AnotherUsersClient::Visit visit =
+        test::AnotherUsersClient(blind->port(), TestClient::request(1, "ping", kTokenMember) + "\n", 1).finish();
+    EXPECT_EQ(visit.problem, "");
+    EXPECT_EQ(visit.received, std::string(R"({"id":1,"jsonrpc":"2.0","result":{}})") + "\n");
 }
 
 // ---- Notifications ----

@@ -3,11 +3,14 @@
 #include "api_server/ApiServer.h"
 #include "core/log/LogSink.h"
 #include "core/log/Logger.h"
+#include "support/AnotherUser.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace ostrel::test {
@@ -218,6 +222,128 @@ private:
     std::string buffer_;
     bool peerClosed_ = false;
     bool reset_ = false;
+};
+
+// A client run as another user, nobody: a child process that becomes that user, connects to
+// 127.0.0.1:port, sends `bytes`, and reads until the server closes the connection, `lines`
+// lines have come (0: until the close), or the guard runs out. Between its start and finish
+// the test may accept the connection itself. The child makes only system calls, as a child
+// of a process with threads must.
+class AnotherUsersClient {
+public:
+    struct Visit {
+        std::string received;
+        bool closedByServer = false;
+        std::string problem;  // why the visit could not be made as meant; empty when it was
+    };
+
+    AnotherUsersClient(std::uint16_t port, std::string bytes, int lines = 0) : bytes_(std::move(bytes)) {
+        int ends[2];
+        if (::pipe(ends) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ends[0]);
+            visit(port, lines, ends[1]);
+        }
+        ::close(ends[1]);
+        output_ = pid_ > 0 ? ends[0] : (::close(ends[0]), -1);
+    }
+    ~AnotherUsersClient() {
+        if (pid_ > 0) {
+            (void)finish();
+        }
+    }
+    AnotherUsersClient(const AnotherUsersClient&) = delete;
+    AnotherUsersClient& operator=(const AnotherUsersClient&) = delete;
+
+    // Waits for the visit to end.
+    Visit finish() {
+        if (pid_ <= 0) {
+            return {{}, false, pid_ < 0 ? "could not start the other user's client" : "finished already"};
+        }
+        Visit visit;
+        char chunk[4096];
+        for (ssize_t got; (got = ::read(output_, chunk, sizeof chunk)) != 0;) {
+            if (got > 0) {
+                visit.received.append(chunk, static_cast<std::size_t>(got));
+            } else if (errno != EINTR) {
+                break;
+            }
+        }
+        ::close(output_);
+        int status = 0;
+        ::waitpid(std::exchange(pid_, 0), &status, 0);
+        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        visit.closedByServer = code == kClosed;
+        if (code == kCouldNotBecomeAnotherUser) {
+            visit.problem = "the client could not become another user";
+        } else if (code == kNoConnection) {
+            visit.problem = "the client could not connect";
+        } else if (code == kReadFailed) {
+            visit.problem = "the client's read failed";
+        } else if (code != kClosed && code != kHadItsLines && code != kGuardRanOut) {
+            visit.problem = "the client ended with " + std::to_string(code);
+        }
+        return visit;
+    }
+
+private:
+    static constexpr int kClosed = 0;
+    static constexpr int kHadItsLines = 1;
+    static constexpr int kNoConnection = 2;
+    static constexpr int kGuardRanOut = 3;
+    static constexpr int kReadFailed = 4;
+
+    static long long nowMs() {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    }
+
+    [[noreturn]] void visit(std::uint16_t port, int lines, int output) const {
+        becomeAnotherUser();
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::_exit(kNoConnection);
+        }
+        for (std::size_t sent = 0; sent < bytes_.size();) {
+            const ssize_t result = ::send(fd, bytes_.data() + sent, bytes_.size() - sent, MSG_NOSIGNAL);
+            if (result <= 0) {
+                break;  // the server may have closed already
+            }
+            sent += static_cast<std::size_t>(result);
+        }
+        const long long guard = nowMs() + kGuard.count();
+        char chunk[4096];
+        for (int seen = 0; nowMs() < guard;) {
+            pollfd entry{fd, POLLIN, 0};
+            if (::poll(&entry, 1, 50) <= 0) {
+                continue;
+            }
+            const ssize_t received = ::recv(fd, chunk, sizeof chunk, 0);
+            if (received <= 0) {
+                ::_exit(received == 0 || errno == ECONNRESET ? kClosed : kReadFailed);
+            }
+            [[maybe_unused]] const ssize_t written = ::write(output, chunk, static_cast<std::size_t>(received));
+            for (ssize_t i = 0; i < received; ++i) {
+                seen += chunk[i] == '\n' ? 1 : 0;
+            }
+            if (lines > 0 && seen >= lines) {
+                ::_exit(kHadItsLines);
+            }
+        }
+        ::_exit(kGuardRanOut);
+    }
+
+    std::string bytes_;
+    pid_t pid_ = -1;
+    int output_ = -1;
 };
 
 // Stands in for the program's GUI thread and its door timer: pumps the server over and

@@ -1014,13 +1014,18 @@ TEST(ProgramDoorsTest, AnotherUsersCrowdNeitherFillsTheLogNorKeepsTheTokenOut) {
     const QString log = data + "/logs/ostrel.log";
     const auto before = QFileInfo(log).size();
     EXPECT_GT(DoorCrowd(program.port(), 20).end(DoorCrowd::End::InTime), 1000) << "no flood";
-    EXPECT_LT(QFileInfo(log).size() - before, 256 * 1024);
+    const auto grown = QFileInfo(log).size() - before;
+    RecordProperty("logGrowthBytes", static_cast<int>(grown));
+    EXPECT_LT(grown, 256 * 1024);
     const QStringList messages = logMessages(data);
     ASSERT_FALSE(messages.isEmpty());
     EXPECT_EQ(messages.first(), startingLine());
-    EXPECT_GT(indexMatching(messages, "^INFO \\[api_server\\] a second client was turned away: one client at a time "
-                                      "\\(\\d+ more in the last 10 s\\)$"),
-              0)
+    // Another user's crowd is closed unread; one of the user's own waits for the door.
+    const QString summed = mayActAsAnotherUser()
+                               ? "^WARN \\[api_server\\] a Control-API connection from another user's process was "
+                                 "closed unread: the door serves only this user's processes"
+                               : "^INFO \\[api_server\\] a second client was turned away: one client at a time";
+    EXPECT_GT(indexMatching(messages, summed + " \\(\\d+ more in the last 10 s\\)$"), 0)
         << messages.join('\n').toStdString();
 
     program.leave();
@@ -1040,6 +1045,34 @@ TEST(ProgramDoorsTest, AnotherUsersCrowdNeitherFillsTheLogNorKeepsTheTokenOut) {
     EXPECT_GT(crowd.end(), 160) << "no crowd";
     EXPECT_GE(served, kTries * 95 / 100);
     EXPECT_EQ(toldBusy, 0);
+}
+
+// Regression: another user's process that held the token (leaked once) was served like the
+// user's own: the door judged what a request carried, never whose process sent it.
+TEST(ProgramDoorsTest, AnotherUsersClientWithTheTokenIsNotServedAndTheUsersIsServedNext) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may run a client as another user";
+    }
+    TempDir dir;
+    const QString data = qPath(dir / "data");
+    ProgramWithDoor program(data);
+    ASSERT_TRUE(program.ready()) << "the Control API never answered";
+    program.leave();
+    const std::string token = R"("token":")" + program.token() + "\"";
+    const AnotherUsersClient::Visit visit =
+        AnotherUsersClient(program.port(),
+                           TestClient::request(1, "project.setName", token + R"(,"params":{"name":"Theirs"})") + "\n")
+            .finish();
+    EXPECT_EQ(visit.problem, "");
+    EXPECT_TRUE(visit.closedByServer);
+    EXPECT_EQ(visit.received, R"({"error":{"code":-32006,"message":")" + std::string(api_server::kAnotherUserMessage) +
+                                  R"("},"id":null,"jsonrpc":"2.0"})" + "\n");
+
+    TestClient own(program.port());
+    ASSERT_TRUE(own.sendLine(TestClient::request(2, "project.get", token)));
+    const nlohmann::json reply = nlohmann::json::parse(own.readReply().value_or("{}"));
+    EXPECT_EQ(reply.value("id", 0), 2) << reply.dump();
+    EXPECT_NE(reply.value("result", nlohmann::json::object()).value("name", "Theirs"), "Theirs") << reply.dump();
 }
 
 // Regression: a close cut short during an export left the export's temporary file, hundreds
