@@ -1,46 +1,100 @@
 #!/usr/bin/env bash
-# Builds the program in release mode and runs it; arguments go to the program.
+# Builds the program in release mode and runs it; arguments go to the program, and --help,
+# --help-all and --version (-h, -?, -v) go straight to it.
 # Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) it runs the demonstration
-# song "Night drive" offscreen with a data folder of its own, exports it to a WAV file,
-# saves a picture of the window and says where both are.
+# song "Night drive" offscreen with a data folder of its own, exports the song to a WAV file,
+# saves a picture of the window and says where both are. The song and picture of an earlier
+# run are replaced only by new ones; when no song comes, it says what the program said.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/ccache}" CCACHE_NOHASHDIR=1
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_TESTS=OFF -DOSTREL_BENCH=OFF >/dev/null
-cmake --build build/release -j "$(nproc)"
-program=build/release/src/ostrel/ostrel
+if [ -n "${OSTREL_RUN_PROGRAM:-}" ]; then
+  program=$OSTREL_RUN_PROGRAM  # the tests' hook: a program already built, and no build
+else
+  export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/ccache}" CCACHE_NOHASHDIR=1
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_TESTS=OFF -DOSTREL_BENCH=OFF >/dev/null
+  cmake --build build/release -j "$(nproc)"
+  program=build/release/src/ostrel/ostrel
+fi
 
+for argument in "$@"; do
+  case $argument in
+    --) break ;;
+    -h | '-?' | --help | --help-all | -v | --version) exec "$program" "$@" ;;
+  esac
+done
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$program" "$@"
 fi
 
 data="$PWD/build/run-data"
 picture="$data/window.png"
+fresh="$data/window.next.png"  # becomes the picture once the run has ended well
 song="$data/exports/Night drive.wav"
+log="$data/logs/ostrel.log"
 mkdir -p -m 700 "$data"  # a data folder must be its user's alone to write in
-rm -f "$picture" "$song"
+rm -f "$fresh"
+# The script's own files go to a folder of its own: the data folder may yet be refused.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+said="$scratch/stderr.txt"
+
+# A file's inode and time: an export replaces its file by renaming a new one over it, so
+# either changes when this run writes it.
+signature() { stat -c '%i %y' -- "$1" 2>/dev/null || true; }
+songBefore=$(signature "$song")
+logBefore=$(signature "$log")
+
 echo "No display here, so Ostrel runs offscreen (QT_QPA_PLATFORM=offscreen) with its demonstration"
 echo "song, keeps its settings and logs in $data, exports the song and saves a picture of its window."
-status=0
 # A 1920 x 1080 screen, which holds the window at its first size: the offscreen platform's
 # own, 800 x 600, would open it at its smallest.
-screen="$data/screen.json"
+screen="$scratch/screen.json"
 printf '%s\n' '{"screens": [{"name": "offscreen", "x": 0, "y": 0, "width": 1920, "height": 1080,' \
   ' "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]}' > "$screen"
 # The picture ends the run; the export started before it is finished before the program exits.
-QT_QPA_PLATFORM="offscreen:configfile=$screen" "$program" --data-dir "$data" --demo-project \
-  --screenshot "$picture" --quit-after-ms 20000 "$@" || status=$?
+# What the program says on stderr is shown as it comes and kept; tee ignores Ctrl-C and a
+# closed stderr so the program, closing, never writes into a pipe nobody reads.
+set +e
+{
+  QT_QPA_PLATFORM="offscreen:configfile=$screen" "$program" --data-dir "$data" --demo-project \
+    --screenshot "$fresh" --quit-after-ms 20000 "$@" 2>&1 >&3 3>&- | tee -i -p "$said" >&2
+  status=${PIPESTATUS[0]}
+} 3>&1
+set -e
+
 echo
-echo "Ostrel ended with exit code $status. Its log, $data/logs/ostrel.log, ends with:"
-tail -n 12 "$data/logs/ostrel.log"
+echo "Ostrel ended with exit code $status."
+if [ "$(signature "$log")" != "$logBefore" ]; then
+  echo "Its log, $log, ends with:"
+  tail -n 12 "$log"
+fi
 echo
-if [ -f "$song" ]; then
+# The picture is whole when the program ended well.
+window=""
+if [ "$status" -eq 0 ] && [ -f "$fresh" ]; then
+  mv -f "$fresh" "$picture"
+  window=$picture
+fi
+rm -f "$fresh"
+if [ -f "$song" ] && [ "$(signature "$song")" != "$songBefore" ]; then
   echo "The song:   $song"
 else
-  echo "No song was exported (see the log above)."
+  echo "No song was exported."
+  if [ -s "$said" ]; then
+    echo "Ostrel said:"
+    tail -n 12 "$said"
+  fi
+  if [ "$(signature "$log")" != "$logBefore" ]; then
+    echo "Its log, above, may say why."
+  elif [ ! -s "$said" ]; then
+    echo "Ostrel said nothing on stderr and wrote nothing in its log."
+  fi
+  if [ -f "$song" ]; then
+    echo "The song of an earlier run is still there: $song"
+  fi
   if [ "$status" -eq 0 ]; then status=1; fi
 fi
-if [ -f "$picture" ]; then
-  echo "The window: $picture"
+if [ -n "$window" ]; then
+  echo "The window: $window"
 fi
 exit "$status"

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "BenchSupport.h"
 
@@ -28,7 +27,8 @@ std::vector<float> tone(double seconds) {
 }
 
 std::filesystem::path scratch(const char* name) {
-    return std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(::getpid()) + ".wav");
+    static const ostrel::bench::ScratchFolder folder;
+    return folder / (std::string(name) + ".wav");
 }
 
 // Ten minutes of 16-bit stereo at 44.1 kHz: about 106 MB on disk.
@@ -40,7 +40,6 @@ const std::filesystem::path& tenMinuteFile() {
             std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
             std::exit(1);
         }
-        std::atexit([] { std::filesystem::remove(tenMinuteFile()); });
         return path;
     }();
     return file;

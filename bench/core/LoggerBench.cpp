@@ -3,9 +3,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
+
+#include "BenchSupport.h"
 
 using namespace ostrel::core;
 
@@ -15,12 +15,6 @@ class NullSink : public LogSink {
 public:
     void write(const LogRecord& record) override { benchmark::DoNotOptimize(record.message.data()); }
 };
-
-std::filesystem::path freshLogFolder() {
-    char pattern[] = "/tmp/ostrel-bench-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    return made != nullptr ? std::filesystem::path(made) : std::filesystem::temp_directory_path();
-}
 
 void fillRing(Logger& logger) {
     for (std::size_t i = 0; i < Logger::maxRecentSteps; ++i) {
@@ -51,27 +45,23 @@ BENCHMARK(BM_DebugRecordFilteredOut);
 
 // What the program pays per line: the file is opened, appended to and closed each time.
 void BM_InfoRecordToFile(benchmark::State& state) {
-    const std::filesystem::path folder = freshLogFolder();
+    const ostrel::bench::ScratchFolder folder;
     Logger logger;
     logger.addSink(std::make_shared<FileSink>(folder / "logs/ostrel.log", 5242880, 3));
     for (auto _ : state) {
         logger.log(LogLevel::INFO, "project", "saved /home/user/Documents/Ostrel/Projects/song.ostproj");
     }
     state.SetItemsProcessed(state.iterations());
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_InfoRecordToFile);
 
 // An ERROR inside an action with a full ring (66 lines to the file) while three threads
 // contend for the logger. The loggers are made once, before any thread opens its scope.
-std::filesystem::path contendedFolder;
-
 Logger& contendedFileLogger() {
+    static const ostrel::bench::ScratchFolder folder;
     static Logger* logger = [] {
-        contendedFolder = freshLogFolder();
-        std::atexit([] { std::filesystem::remove_all(contendedFolder); });
         auto* made = new Logger;
-        made->addSink(std::make_shared<FileSink>(contendedFolder / "ostrel.log", 5242880, 3));
+        made->addSink(std::make_shared<FileSink>(folder / "ostrel.log", 5242880, 3));
         fillRing(*made);
         return made;
     }();

@@ -28,27 +28,12 @@ SettingsStore typicalStore(const SettingsRegistry& registry) {
     return store;
 }
 
-struct BenchFolder {
-    fs::path path;
-    BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "settings-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        path = pattern;
-    }
-    ~BenchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 // The whole save as the settings page does it after each change, disk flush included.
 void BM_SettingsSave(benchmark::State& state) {
     const SettingsRegistry registry = buildSettingsRegistry();
     const SettingsStore store = typicalStore(registry);
-    const BenchFolder folder;
-    const fs::path file = folder.path / "settings.json";
+    const ostrel::bench::ScratchFolder folder;
+    const fs::path file = folder / "settings.json";
     for (auto _ : state) {
         if (!store.save(file, nullptr)) {
             state.SkipWithError("save failed");
@@ -70,8 +55,8 @@ BENCHMARK(BM_SettingsToJsonText)->Unit(benchmark::kMicrosecond);
 
 void BM_SettingsLoad(benchmark::State& state) {
     const SettingsRegistry registry = buildSettingsRegistry();
-    const BenchFolder folder;
-    const fs::path file = folder.path / "settings.json";
+    const ostrel::bench::ScratchFolder folder;
+    const fs::path file = folder / "settings.json";
     ostrel::bench::require(typicalStore(registry).save(file, nullptr), "save the settings");
     for (auto _ : state) {
         SettingsStore store(registry);

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <new>
 #include <random>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -140,7 +139,8 @@ void BM_RemoveTrackUndoRedo(benchmark::State& state) {
 BENCHMARK(BM_RemoveTrackUndoRedo)->Unit(benchmark::kMicrosecond);
 
 std::filesystem::path benchFile() {
-    return std::filesystem::temp_directory_path() / ("ostrel-model-bench-" + std::to_string(::getpid()) + ".ostproj");
+    static const ostrel::bench::ScratchFolder folder;
+    return folder / "bench.ostproj";
 }
 
 void BM_SaveProject(benchmark::State& state) {

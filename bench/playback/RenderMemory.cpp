@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "audiofile/WavWriter.h"
 #include "model/file/ProjectFile.h"
 #include "playback/BenchSongs.h"
@@ -175,12 +176,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    char folderTemplate[] = "/tmp/render_memory.XXXXXX";
-    if (mkdtemp(folderTemplate) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path folder = folderTemplate;
+    const bench::ScratchFolder scratch;
+    const std::filesystem::path& folder = scratch.path();
     if (!writeLoop(folder / "loop.wav")) {
         std::fprintf(stderr, "cannot write the loop sound\n");
         return 1;
@@ -206,6 +203,5 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         measure(c, folder, threads);
     }
-    std::filesystem::remove_all(folder);
     return 0;
 }

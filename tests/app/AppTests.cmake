@@ -6,7 +6,8 @@ target_compile_definitions(app_tests PRIVATE OSTREL_DOCS_DIR="${PROJECT_SOURCE_D
 if(TARGET ostrel)
   add_dependencies(app_tests ostrel ostrel_door_crowd)
   target_compile_definitions(app_tests PRIVATE OSTREL_PROGRAM="$<TARGET_FILE:ostrel>"
-                                               OSTREL_DOOR_CROWD="$<TARGET_FILE:ostrel_door_crowd>")
+                                               OSTREL_DOOR_CROWD="$<TARGET_FILE:ostrel_door_crowd>"
+                                               OSTREL_RUN_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/run.sh")
 endif()
 # The demonstration tests stand in for the main window with a QObject of their own.
 set_target_properties(app_tests PROPERTIES AUTOMOC ON)

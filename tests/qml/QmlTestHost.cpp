@@ -13,7 +13,6 @@
 #include "app/startup/AppController.h"
 #include "app/themes/ThemeManager.h"
 #include "audiofile/WavWriter.h"
-#include "audiofile/WavWriter.h"
 #include "core/log/Logger.h"
 #include "core/settings/SettingsRegistry.h"
 #include "core/settings/SettingsStore.h"
@@ -109,8 +108,10 @@ QmlTestHost::QmlTestHost()
       store_(std::make_unique<core::SettingsStore>(*registry_)) {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     wallClock_.start();
+    // In the build folder, not under a fixed name in the shared temporary folder, which the
+    // first user to run the suites would own.
     const QString gallery = qEnvironmentVariable("OSTREL_GALLERY_DIR");
-    galleryFolder_ = gallery.isEmpty() ? QDir::temp().filePath(QStringLiteral("ostrel-gallery")) : gallery;
+    galleryFolder_ = gallery.isEmpty() ? QStringLiteral(OSTREL_GALLERY_FOLDER) : gallery;
     QDir().mkpath(galleryFolder_);
 
     themes_ = std::make_unique<app::ThemeManager>();

@@ -73,8 +73,8 @@ public:
     // Gives the engine the context objects.
     void attach(QQmlEngine& engine);
 
-    // Where the gallery writes its pictures: $OSTREL_GALLERY_DIR, else a folder in the
-    // system's temporary folder.
+    // Where the gallery writes its pictures: $OSTREL_GALLERY_DIR, else the build's
+    // tests/qml/gallery.
     QString galleryFolder() const { return galleryFolder_; }
     // The user's themes and the theme export folder, both in the temporary folder.
     QString themesFolder() const;

@@ -271,10 +271,7 @@ std::vector<engine::RenderResult> ProjectController::onRenderFinished() {
                                .arg(QDir::toNativeSeparators(fromUtf8(result.path))),
                            false);
             } else {
-                // The render thread has logged every other failure already.
-                if (result.error == kNothingToHear) {
-                    logger_.log(core::LogLevel::ERROR, "project", result.error);
-                }
+                // The render thread has logged the outcome.
                 setMessage(result.error == kNothingToHear
                                ? tr("Nothing to hear yet: give a track an instrument (the button on the track) and "
                                     "add a pattern.")

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QQuickItem>
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
@@ -13,20 +14,43 @@
 #include <QSGSimpleRectNode>
 #include <QSharedPointer>
 
+#include <cstdio>
 #include <limits>
 
 namespace ostrel::app {
 namespace {
 
-void savePicture(const QImage& picture, const QString& path, core::Logger& logger, int& failureExitCode) {
-    const bool saved = !picture.isNull() && picture.save(path);
-    logger.log(core::LogLevel::INFO, "app",
-               (saved ? QStringLiteral("screenshot saved to ") : QStringLiteral("screenshot FAILED for ")).toStdString() +
-                   path.toStdString());
-    if (!saved) {
-        failureExitCode = kScreenshotFailedExitCode;
+// Saves the picture, the format chosen by the suffix; answers why it could not, else empty.
+QString savingProblem(const QImage& picture, const QString& path) {
+    if (picture.isNull()) {
+        return QStringLiteral("the window could not be grabbed");
     }
-    QCoreApplication::exit(saved ? 0 : kScreenshotFailedExitCode);
+    QImageWriter writer(path);
+    if (writer.write(picture)) {
+        return {};
+    }
+    // Qt's reasons start with a capital: "Cannot open device for writing: ...".
+    QString why = writer.errorString();
+    if (!why.isEmpty()) {
+        why[0] = why[0].toLower();
+    }
+    return why.isEmpty() ? QStringLiteral("the picture could not be written") : why;
+}
+
+void savePicture(const QImage& picture, const QString& path, core::Logger& logger, int& failureExitCode) {
+    const QString problem = savingProblem(picture, path);
+    if (problem.isEmpty()) {
+        logger.log(core::LogLevel::INFO, "app", "screenshot saved to " + path.toStdString());
+        QCoreApplication::exit(0);
+        return;
+    }
+    // The run ends with its exit code: whoever started it reads why on stderr, not only in
+    // the log.
+    logger.log(core::LogLevel::ERROR, "app", ("screenshot FAILED for " + path + ": " + problem).toStdString());
+    std::fprintf(stderr, "Ostrel could not save the picture of its window to %s: %s.\n", qPrintable(path),
+                 qPrintable(problem));
+    failureExitCode = kScreenshotFailedExitCode;
+    QCoreApplication::exit(kScreenshotFailedExitCode);
 }
 
 // The software scene graph paints with QPainter, which never scales below one device pixel

@@ -68,6 +68,18 @@ float peakOf(const std::vector<float>& samples) {
     return peak;
 }
 
+// What became of an export, in the one line a user looks for: its file, and its length and
+// what it cost, or why there is none.
+void logExport(core::Logger& logger, const RenderJob& job, const RenderResult& result, double tookSeconds) {
+    if (!result.ok) {
+        logger.log(core::LogLevel::ERROR, "project", "the song was not exported to " + job.outputPath + ": " + result.error);
+        return;
+    }
+    char figures[96];
+    std::snprintf(figures, sizeof figures, " (%.1f s of song in %.2f s)", result.seconds, tookSeconds);
+    logger.log(core::LogLevel::INFO, "project", "exported the song to " + job.outputPath + figures);
+}
+
 }  // namespace
 
 BackgroundRenderer::BackgroundRenderer(core::Logger& logger) : BackgroundRenderer(logger, {}) {}
@@ -298,6 +310,7 @@ void BackgroundRenderer::run() {
         }
 
         RenderResult result;
+        const auto begun = std::chrono::steady_clock::now();
         try {
             renderJob(result, job);
         } catch (...) {
@@ -306,7 +319,12 @@ void BackgroundRenderer::run() {
             result.kind = job.kind;
             result.generation = job.generation;
             result.error = failureText();
-            logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
+            if (job.kind != RenderJobKind::WavExport) {
+                logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
+            }
+        }
+        if (job.kind == RenderJobKind::WavExport) {
+            logExport(logger_, job, result, secondsSince(begun));
         }
         job.snapshot.reset();
         job.unfinished.reset();  // written or failed: nothing more to lose
@@ -408,7 +426,9 @@ void BackgroundRenderer::renderJob(RenderResult& result, const RenderJob& job) {
     const bool rendered = job.snapshot != nullptr && render_(*job.snapshot, job.settings, &output, &text);
     if (!rendered) {
         result.error = text.empty() ? kNotRendered : text;
-        logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
+        if (job.kind != RenderJobKind::WavExport) {
+            logger_.log(core::LogLevel::WARN, "project", "a background render failed: " + result.error);
+        }
         return;
     }
     const AudioData& audio = output.audio;
@@ -423,7 +443,6 @@ void BackgroundRenderer::renderJob(RenderResult& result, const RenderJob& job) {
         std::string writeError;
         if (!saveWav(audio, path, WavFormat::Pcm16, &writeError)) {
             result.error = writeError;
-            logger_.log(core::LogLevel::ERROR, "project", writeError);
             return;
         }
         result.ok = true;

@@ -86,7 +86,8 @@ struct RenderResult {
 // responsive. Jobs wait in the order submitted, except that a playback job replaces a
 // playback job still waiting (only the newest edit needs to be heard); exports are never
 // replaced or dropped. Every job that is rendered ends as exactly one result, except a
-// playback job stopped before it started.
+// playback job stopped before it started. Every export's outcome is logged: INFO with its
+// file, its length and the time it took, or ERROR with why it was not written.
 //
 // A playback job with a track reports as soon as its render has started (every track
 // built, the frames to come), and goes on filling the track after that; a failure after

@@ -163,15 +163,29 @@ TEST(ProgramScreenshotTest, AtThreeQuartersSizeThePictureIsTheWholeWindow) {
     EXPECT_LT(difference / (3.0 * small.width() * small.height()), 6.0);
 }
 
-TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwo) {
+// Regression: the run ended with 2 and an INFO line, and nothing said why.
+TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwoAndSaysWhyOnStderrAndInTheLog) {
     TempDir dir;
     const QString data = qPath(dir / "data");
-    for (const QString& picture : {qPath(dir / "missing" / "window.png"), qPath(dir / "window.nosuchformat")}) {
-        const ProgramRun run = runProgram({"--data-dir", data, "--screenshot", picture});
-        EXPECT_EQ(run.exitCode, 2) << picture.toStdString() << run.output.toStdString();
+    const struct {
+        QString picture;
+        QString why;
+    } cases[] = {{qPath(dir / "missing" / "window.png"), "cannot open device for writing: No such file or directory"},
+                 {qPath(dir / "window.nosuchformat"), "unsupported image format"}};
+    for (const auto& [picture, why] : cases) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        useOffscreenEnvironment(environment);
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(OSTREL_PROGRAM), {"--data-dir", data, "--screenshot", picture});
+        ASSERT_TRUE(program.waitForFinished(120000)) << "a bound for a hung program";
+        const QString errors = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(program.exitCode(), 2) << picture.toStdString() << errors.toStdString();
+        EXPECT_TRUE(errors.contains("Ostrel could not save the picture of its window to " + picture + ": " + why + ".\n"))
+            << errors.toStdString();
         EXPECT_FALSE(QFile::exists(picture));
         const QStringList messages = logMessages(data);
-        EXPECT_EQ(messages.at(messages.size() - 2), "INFO [app] screenshot FAILED for " + picture);
+        EXPECT_EQ(messages.at(messages.size() - 2), "ERROR [app] screenshot FAILED for " + picture + ": " + why);
         EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
     }
 }
@@ -402,6 +416,12 @@ TEST(ProgramDemoTest, TheDemoProjectIsExportedAsASixteenBitStereoWav) {
     EXPECT_EQ(headerWord(wav, 34), 16);  // bits
     const QStringList messages = logMessages(data);
     EXPECT_GT(indexMatching(messages, "^INFO \\[app\\] first frame after \\d+ ms$"), 0);
+    // The export says where it went, how long the song is and what it took.
+    EXPECT_GT(indexMatching(messages, "^INFO \\[project\\] exported the song to " +
+                                          QRegularExpression::escape(data + "/exports/Night drive.wav") +
+                                          " \\(13\\.5 s of song in \\d+\\.\\d\\d s\\)$"),
+              0)
+        << messages.join('\n').toStdString();
     EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
 }
 

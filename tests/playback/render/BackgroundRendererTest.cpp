@@ -25,13 +25,19 @@ struct CapturingSink : core::LogSink {
     void write(const core::LogRecord& record) override {
         std::lock_guard lock(mutex);
         records.push_back(record.message);
+        levels.push_back(record.level);
     }
     std::vector<std::string> messages() {
         std::lock_guard lock(mutex);
         return records;
     }
+    std::vector<core::LogLevel> levelsLogged() {
+        std::lock_guard lock(mutex);
+        return levels;
+    }
     std::mutex mutex;
     std::vector<std::string> records;
+    std::vector<core::LogLevel> levels;
 };
 
 // Holds every render at its start until opened; counts the renders that began.
@@ -154,7 +160,10 @@ TEST_F(RenderWorkerTest, AWorkerNeverGivenAJobJoinsNothingAndAMutedSongHasNothin
     EXPECT_FALSE(done[0].ok);
     EXPECT_EQ(done[0].error, "nothing to hear yet");
     EXPECT_FALSE(std::filesystem::exists(dir / "muted.wav"));
-    EXPECT_TRUE(sink->messages().empty());
+    EXPECT_EQ(sink->messages(),
+              std::vector<std::string>{"the song was not exported to " + (dir / "muted.wav").string() +
+                                       ": nothing to hear yet"});
+    EXPECT_EQ(sink->levelsLogged(), std::vector<core::LogLevel>{core::LogLevel::ERROR});
 }
 
 // Regression: an exception inside a render escaped the worker thread.
@@ -177,10 +186,14 @@ TEST_F(RenderWorkerTest, EveryFailureEndsAsAFailedResultThatIsLoggedAndTheWorker
                                              "the project could not be rendered: no track with that id",
                                              "the project could not be rendered",
                                              "track \"Keys\": unknown instrument patch \"Theremin\""};
+    // The three exports' failures are errors that name the file; the playback's a warning.
+    const std::string exportFailed = "the song was not exported to " + (dir / "x.wav").string() + ": ";
+    const auto levels = sink->levelsLogged();
     for (std::size_t i = 0; i < errors.size(); ++i) {
         EXPECT_FALSE(done[i].ok);
         EXPECT_EQ(done[i].error, errors[i]);
-        EXPECT_EQ(sink->messages().at(i), "a background render failed: " + errors[i]);
+        EXPECT_EQ(sink->messages().at(i), (i < 3 ? exportFailed : "a background render failed: ") + errors[i]);
+        EXPECT_EQ(levels.at(i), i < 3 ? core::LogLevel::ERROR : core::LogLevel::WARN) << i;
     }
 }
 
