@@ -181,7 +181,7 @@ void writeOnly(const std::filesystem::path& path, int mode) {
 }
 
 void giveToNobody(const std::filesystem::path& path) {
-    if (::chown(path.c_str(), kNobody, kNobody) != 0) {
+    if (::lchown(path.c_str(), kNobody, kNobody) != 0) {
         throw std::runtime_error("cannot give " + path.string() + " to nobody");
     }
 }
