@@ -8,11 +8,15 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/acl.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace ostrel::core {
 namespace {
+
+// Where Linux keeps a file's access list.
+constexpr const char* kAccessListAttribute = "system.posix_acl_access";
 
 // Room for one entry of the user or group database; grown when an entry needs more.
 constexpr std::size_t kEntryBytes = 16384;
@@ -169,6 +173,13 @@ bool readFolderWriters(int fd, const std::string& path, const struct stat& statu
     writers = FolderWriters{};
     writers.others = (status.st_mode & S_IWOTH) != 0;
     writers.owningGroup = (status.st_mode & S_IWGRP) != 0;
+    // Most folders have no list; asking for its attribute first spares the library's look at
+    // the mode bits, which a walk of every folder on a path would pay for each.
+    const ssize_t listBytes = fd >= 0 ? ::fgetxattr(fd, kAccessListAttribute, nullptr, 0)
+                                      : ::getxattr(path.c_str(), kAccessListAttribute, nullptr, 0);
+    if (listBytes < 0 && (errno == ENODATA || errno == ENOTSUP)) {
+        return true;
+    }
     acl_t list = fd >= 0 ? ::acl_get_fd(fd) : ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
     if (list == nullptr) {
         // No access lists on this file system: the mode bits are all there is.
@@ -199,22 +210,26 @@ std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writer
     if (onTheWay && folder.st_uid == 0 && (folder.st_mode & S_ISVTX) != 0) {
         return {};
     }
-    const std::string tail = " (owner " + userLabel(folder.st_uid) + ", mode " + mode + "); run chmod go-w on " +
-                             (onTheWay ? "that folder, or use a data folder elsewhere"
-                              : role == FolderRole::DataFolder ? "it, or use another folder"
-                                                               : "it, or use another data folder");
+    // Asked of the user database only for a refusal: a walk judges many folders.
+    const auto tail = [&] {
+        return " (owner " + userLabel(folder.st_uid) + ", mode " + mode + "); run chmod go-w on " +
+               (onTheWay                         ? "that folder, or use a data folder elsewhere"
+                : role == FolderRole::DataFolder ? "it, or use another folder"
+                                                 : "it, or use another data folder");
+    };
     if (writers.others) {
-        return "other users may write in " + subject + tail;
+        return "other users may write in " + subject + tail();
     }
     for (const uid_t user : writers.users) {
         if (!trusted(user, folder.st_uid)) {
-            return "the user " + userLabel(user) + " may write in " + subject + " through its access list" + tail;
+            return "the user " + userLabel(user) + " may write in " + subject + " through its access list" + tail();
         }
     }
     const auto byGroup = [&](gid_t gid, const char* through) -> std::string {
         const GroupFacts facts = groupFacts(gid, folder.st_uid);
         const std::string shared = sharedThroughGroup(facts, folder.st_uid);
-        return shared.empty() ? shared : "the group " + facts.label + " may write in " + subject + through + shared + tail;
+        return shared.empty() ? shared
+                              : "the group " + facts.label + " may write in " + subject + through + shared + tail();
     };
     if (writers.owningGroup) {
         if (std::string reason = byGroup(folder.st_gid, ""); !reason.empty()) {
