@@ -57,6 +57,12 @@ std::string whyAnotherUserCannotReach(const std::filesystem::path& path) {
     return {};
 }
 
+void giveToNobody(const std::filesystem::path& path) {
+    if (::lchown(path.c_str(), kNobody, kNobody) != 0) {
+        throw std::runtime_error("cannot give " + path.string() + " to nobody");
+    }
+}
+
 void setAccessList(const std::filesystem::path& path, const std::string& text) {
     acl_t list = ::acl_from_text(text.c_str());
     const bool set = list != nullptr && ::acl_set_file(path.c_str(), ACL_TYPE_ACCESS, list) == 0;

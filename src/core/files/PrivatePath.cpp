@@ -77,14 +77,16 @@ bool linkTarget(const std::string& link, const struct stat& status, std::string&
     }
 }
 
-// One folder entered, judged by role; "" when it may be.
+// One folder entered, judged by role; "" when it may be. The folder at the end is called what
+// the caller calls it (target), one on the way by its real path.
 std::string judged(const std::string& path, const struct stat& status, FolderRole role, const std::string& target) {
+    const std::string& name = role == FolderRole::OnTheWay ? path : target;
     FolderWriters writers;
     std::string error;
     if (!readFolderWriters(-1, path, status, writers, &error)) {
-        return (role == FolderRole::DataFolder ? "" : path + ": ") + error;
+        return (role == FolderRole::DataFolder ? "" : name + ": ") + error;
     }
-    return whyNotPrivate(status, writers, role, role == FolderRole::DataFolder ? "it" : path, target);
+    return whyNotPrivate(status, writers, role, name, target);
 }
 
 }  // namespace

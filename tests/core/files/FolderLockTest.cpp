@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -86,7 +84,6 @@ TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
         FolderLock::Outcome outcome;
         std::string said;  // "{dir}" for the test's folder
     };
-    const auto nobodys = [](const fs::path& path) { ASSERT_EQ(::lchown(path.c_str(), kNobody, kNobody), 0); };
     const Case cases[] = {
         {"logs through a folder for everyone",
          [](const fs::path& dir) {
@@ -97,20 +94,30 @@ TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
          FolderLock::Outcome::Unusable,
          "other users may write in {dir}/open, a folder on the way to {dir}/data/logs (owner root, mode 0777); run "
          "chmod go-w on that folder, or use a data folder elsewhere"},
+        {"logs, a link to a folder of another user's",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "theirs");
+             fs::permissions(dir / "theirs", fs::perms(0755));
+             giveToNobody(dir / "theirs");
+             fs::create_symlink(dir / "theirs", dir / "data" / "logs");
+         },
+         FolderLock::Outcome::Unusable,
+         "{dir}/data/logs belongs to the user nobody, not to you (mode 0755); move it out of the data folder, or use "
+         "another data folder"},
         {"a settings file of another user's",
-         [&](const fs::path& dir) {
+         [](const fs::path& dir) {
              writeFile(dir / "data" / "settings.json", "{}");
              fs::permissions(dir / "data" / "settings.json", fs::perms(0644));
-             nobodys(dir / "data" / "settings.json");
+             giveToNobody(dir / "data" / "settings.json");
          },
          FolderLock::Outcome::FileRefused,
          "it belongs to the user nobody, not to you (mode 0644), and Ostrel takes no orders from another user's file; "
          "remove it, or use another data folder"},
         {"a settings link of another user's to the user's own file",
-         [&](const fs::path& dir) {
+         [](const fs::path& dir) {
              writeFile(dir / "mine.json", "{}");
              fs::create_symlink(dir / "mine.json", dir / "data" / "settings.json");
-             nobodys(dir / "data" / "settings.json");
+             giveToNobody(dir / "data" / "settings.json");
          },
          FolderLock::Outcome::FileRefused,
          "it is a link that belongs to the user nobody, not to you or root (mode 0777), and Ostrel takes no orders "

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -22,12 +23,6 @@ namespace {
 void folder(const fs::path& path, fs::perms mode) {
     fs::create_directories(path);
     fs::permissions(path, mode);
-}
-
-void nobodys(const fs::path& path) {
-    if (::lchown(path.c_str(), kNobody, kNobody) != 0) {
-        throw std::runtime_error("cannot give " + path.string() + " to nobody");
-    }
 }
 
 // Works in another current folder, and goes back to the one before.
@@ -114,7 +109,7 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
         {"a link of another user's", [&](const fs::path& dir) {
              folder(dir / "real", mine);
              fs::create_symlink("real", dir / "link");
-             nobodys(dir / "link");
+             giveToNobody(dir / "link");
          }, "link", "",
          "the link {dir}/link on the way to it belongs to the user nobody, not to you or root (mode 0777); remove that "
          "link, or use a data folder elsewhere",
@@ -122,7 +117,7 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
         {"a folder of another user's above", [&](const fs::path& dir) {
              folder(dir / "theirs" / "data", mine);
              fs::permissions(dir / "theirs", fs::perms(0755));
-             nobodys(dir / "theirs");
+             giveToNobody(dir / "theirs");
          }, "theirs/data", "",
          "{dir}/theirs, a folder on the way to it, belongs to the user nobody, not to you or root (mode 0755); use a "
          "data folder elsewhere",
@@ -130,7 +125,7 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
         {"a folder of another user's in a folder with the sticky bit", [&](const fs::path& dir) {
              folder(dir / "sticky" / "theirs", mine);
              fs::permissions(dir / "sticky", sticky);
-             nobodys(dir / "sticky" / "theirs");
+             giveToNobody(dir / "sticky" / "theirs");
          }, "sticky/theirs/data", "",
          "{dir}/sticky/theirs, a folder on the way to it, belongs to the user nobody, not to you or root (mode 0700); "
          "use a data folder elsewhere",
