@@ -108,8 +108,9 @@ std::string sharedThroughGroup(const GroupFacts& facts, uid_t owner) {
 
 std::string systemMessage(int code) { return std::system_category().message(code); }
 
-// An access list's entries as writers; entries the mask takes write from do not count.
-void takeAccessList(acl_t list, FolderWriters& writers) {
+// An access list's entries as writers; entries the mask takes write from do not count. False
+// when an entry cannot be read: then who may write is not known.
+bool takeAccessList(acl_t list, FolderWriters& writers) {
     bool mask = false;
     bool hasMask = false;
     bool groupObject = false;
@@ -121,7 +122,7 @@ void takeAccessList(acl_t list, FolderWriters& writers) {
         acl_tag_t tag = ACL_UNDEFINED_TAG;
         acl_permset_t permissions = nullptr;
         if (::acl_get_tag_type(entry, &tag) != 0 || ::acl_get_permset(entry, &permissions) != 0) {
-            continue;
+            return false;
         }
         const bool writes = ::acl_get_perm(permissions, ACL_WRITE) == 1;
         if (tag == ACL_MASK) {
@@ -132,7 +133,7 @@ void takeAccessList(acl_t list, FolderWriters& writers) {
         } else if ((tag == ACL_USER || tag == ACL_GROUP) && writes) {
             void* qualifier = ::acl_get_qualifier(entry);
             if (qualifier == nullptr) {
-                continue;
+                return false;
             }
             if (tag == ACL_USER) {
                 users.push_back(*static_cast<uid_t*>(qualifier));
@@ -144,7 +145,7 @@ void takeAccessList(acl_t list, FolderWriters& writers) {
     }
     // Without a mask the list is the mode bits, which already said it all.
     if (!hasMask) {
-        return;
+        return true;
     }
     writers.accessList = true;
     // The mode's group bits show the mask then, not what the owning group may do.
@@ -153,6 +154,7 @@ void takeAccessList(acl_t list, FolderWriters& writers) {
         writers.users = std::move(users);
         writers.groups = std::move(groups);
     }
+    return true;
 }
 
 }  // namespace
@@ -187,9 +189,10 @@ bool readFolderWriters(int fd, const std::string& path, const struct stat& statu
         return code == ENOTSUP || code == ENOSYS ||
                fail(error, "its access list cannot be read (" + systemMessage(code) + ")");
     }
-    takeAccessList(list, writers);
+    const bool read = takeAccessList(list, writers);
+    const int code = errno;
     ::acl_free(list);
-    return true;
+    return read || fail(error, "its access list cannot be read (" + systemMessage(code) + ")");
 }
 
 std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
