@@ -15,7 +15,7 @@ packages=(
   qml6-module-qt-labs-platform qml6-module-qtcore qml6-module-qtqml-models
   libgl-dev libxkbcommon-dev fonts-dejavu-core
   # libraries
-  nlohmann-json3-dev libsimdjson-dev portaudio19-dev librtmidi-dev libasound2-dev libjack-jackd2-dev
+  nlohmann-json3-dev libsimdjson-dev portaudio19-dev librtmidi-dev libasound2-dev libjack-jackd2-dev libacl1-dev
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang-16 libclang-rt-16-dev
   jackd2 sox liblo-tools python3

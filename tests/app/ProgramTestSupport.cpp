@@ -180,12 +180,6 @@ void writeOnly(const std::filesystem::path& path, int mode) {
     std::filesystem::permissions(path, std::filesystem::perms(mode));
 }
 
-void giveToNobody(const std::filesystem::path& path) {
-    if (::chown(path.c_str(), kNobody, kNobody) != 0) {
-        throw std::runtime_error("cannot give " + path.string() + " to nobody");
-    }
-}
-
 std::string myName() {
     const passwd* me = ::getpwuid(::geteuid());
     return me != nullptr ? me->pw_name : std::to_string(::geteuid());

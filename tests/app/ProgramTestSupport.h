@@ -80,9 +80,6 @@ QStringList contentsOf(const QString& folder);
 // Makes the folder (and its parents) and gives it mode.
 void writeOnly(const std::filesystem::path& path, int mode);
 
-// Gives the path to nobody; the tests that do run as root.
-void giveToNobody(const std::filesystem::path& path);
-
 // The name of the user the tests run as.
 std::string myName();
 

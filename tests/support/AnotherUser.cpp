@@ -1,6 +1,7 @@
 #include "support/AnotherUser.h"
 
 #include <grp.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,23 @@ std::string whyAnotherUserCannotReach(const std::filesystem::path& path) {
                (folder ? "enter it" : runnable ? "run it" : "read it");
     }
     return {};
+}
+
+void giveToNobody(const std::filesystem::path& path) {
+    if (::lchown(path.c_str(), kNobody, kNobody) != 0) {
+        throw std::runtime_error("cannot give " + path.string() + " to nobody");
+    }
+}
+
+void setAccessList(const std::filesystem::path& path, const std::string& text) {
+    acl_t list = ::acl_from_text(text.c_str());
+    const bool set = list != nullptr && ::acl_set_file(path.c_str(), ACL_TYPE_ACCESS, list) == 0;
+    if (list != nullptr) {
+        ::acl_free(list);
+    }
+    if (!set) {
+        throw std::runtime_error("cannot give " + path.string() + " the access list " + text);
+    }
 }
 
 CopiesForAnotherUser::CopiesForAnotherUser(const std::vector<std::filesystem::path>& files) {

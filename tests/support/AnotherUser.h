@@ -30,6 +30,13 @@ void becomeAnotherUser();
 // a folder on the way it may not enter, or the mode of path itself. Empty when it can.
 std::string whyAnotherUserCannotReach(const std::filesystem::path& path);
 
+// Gives path to nobody (a link itself, not what it leads to); only root may.
+void giveToNobody(const std::filesystem::path& path);
+
+// Sets the access list of path, given whole in setfacl's text form
+// ("u::rwx,u:nobody:rwx,g::r-x,m::rwx,o::---"); throws when it cannot.
+void setAccessList(const std::filesystem::path& path, const std::string& text);
+
 // Copies of files in a fresh temporary folder that another user may enter, each readable
 // by it, and runnable when the original was. When they cannot be arranged (the temporary
 // folder itself lies where nobody may go), problem() says why.

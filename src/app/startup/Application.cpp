@@ -54,6 +54,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -316,6 +317,10 @@ int refuseToStart(core::FolderLock::Outcome outcome, const core::FolderLock& loc
     case core::FolderLock::Outcome::Unusable:
         std::fprintf(stderr, "Ostrel cannot use %s as its data folder: %s.\n", folder.c_str(), reason.c_str());
         return kDataFolderUnusableExitCode;
+    case core::FolderLock::Outcome::FileRefused:
+        std::fprintf(stderr, "Ostrel cannot use %s as its settings file: %s.\n", lock.refusedFile().c_str(),
+                     reason.c_str());
+        return kDataFolderUnusableExitCode;
     case core::FolderLock::Outcome::Held:
     case core::FolderLock::Outcome::Failed:
         break;
@@ -430,8 +435,10 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     const QString dataFolder = pathText(dataPath);
     core::FolderLock folderLock;
     std::string folderProblem;
+    // A settings file of another user's would let them open the doors and steer the program.
+    static constexpr std::string_view kObeyedFiles[] = {"settings.json"};
     const core::FolderLock::Outcome folder =
-        namesAFolder ? folderLock.acquire(dataPath, &folderProblem, kWrittenSubfolders)
+        namesAFolder ? folderLock.acquire(dataPath, &folderProblem, {kWrittenSubfolders, kObeyedFiles})
                      : core::FolderLock::Outcome::Unusable;
     const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
     if (holdsFolder) {

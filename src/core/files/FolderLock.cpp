@@ -3,6 +3,7 @@
 #include "core/Failure.h"
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/PrivateFolder.h"
+#include "core/files/PrivatePath.h"
 
 #include <atomic>
 #include <cerrno>
@@ -64,7 +65,9 @@ std::string unusable(const fs::path& folder, const struct stat& status) {
         return "is not a folder";
     }
     if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        return "cannot be written (" + systemMessage(errno) + ")";
+        const std::string why = systemMessage(errno);  // before the user database is asked
+        return "cannot be written (" + why + "; owner " + userLabel(status.st_uid) + ", mode " +
+               octalMode(status.st_mode) + ")";
     }
     return {};
 }
@@ -106,9 +109,10 @@ int makeFolders(const fs::path& folder) {
     return S_ISDIR(made.st_mode) ? 0 : ENOTDIR;
 }
 
-// The folder, made when missing. What it fails for is looked at first, so a folder that
-// cannot be made leaves nothing made on the way.
-bool prepareFolder(const fs::path& folder, std::string* error) {
+// The folder, made when missing (made says so). What it fails for is looked at first, so a
+// folder that cannot be made leaves nothing made on the way.
+bool prepareFolder(const fs::path& folder, bool& made, std::string* error) {
+    made = false;
     struct stat status {};
     if (::stat(folder.c_str(), &status) == 0) {
         const std::string reason = unusable(folder, status);
@@ -128,6 +132,7 @@ bool prepareFolder(const fs::path& folder, std::string* error) {
         return fail(error, "it cannot be made: " + reason);
     }
     const int code = makeFolders(folder);
+    made = true;
     return code == 0 || fail(error, "it cannot be made (" + systemMessage(code) + ")");
 }
 
@@ -162,23 +167,63 @@ bool keptPrivate(int fd, const fs::path& folder, std::span<const std::string_vie
     if ((fd >= 0 ? ::fstat(fd, &status) : ::stat(folder.c_str(), &status)) != 0) {
         return fail(error, "it cannot be reached (" + systemMessage(errno) + ")");
     }
-    if (std::string reason = whyNotPrivate(status, "it", FolderRole::DataFolder); !reason.empty()) {
+    FolderWriters writers;
+    if (!readFolderWriters(fd, folder.string(), status, writers, error)) {
+        return false;
+    }
+    if (std::string reason = whyNotPrivate(status, writers, FolderRole::DataFolder, "it"); !reason.empty()) {
         return fail(error, std::move(reason));
     }
     for (const std::string_view name : subfolders) {
         const fs::path subfolder = folder / name;
-        // A link counts as the folder it leads to, which is where the files would go.
-        const bool found = fd >= 0 ? ::fstatat(fd, subfolder.filename().c_str(), &status, 0) == 0
-                                   : ::stat(subfolder.c_str(), &status) == 0;
-        if (!found || !S_ISDIR(status.st_mode)) {
-            continue;
+        const bool found = fd >= 0 ? ::fstatat(fd, subfolder.filename().c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+                                   : ::lstat(subfolder.c_str(), &status) == 0;
+        std::string reason;
+        if (found && S_ISLNK(status.st_mode)) {
+            // A link counts as the folder it leads to, which is where the files would go,
+            // and the way there as the data folder's own.
+            reason = whyPathNotPrivate(subfolder, FolderRole::InsideDataFolder);
+        } else if (found && S_ISDIR(status.st_mode)) {
+            if (!readFolderWriters(-1, subfolder.string(), status, writers, &reason)) {
+                reason = subfolder.string() + ": " + reason;
+            } else {
+                reason = whyNotPrivate(status, writers, FolderRole::InsideDataFolder, subfolder.string());
+            }
         }
-        if (std::string reason = whyNotPrivate(status, subfolder.string(), FolderRole::InsideDataFolder);
-            !reason.empty()) {
+        if (!reason.empty()) {
             return fail(error, std::move(reason));
         }
     }
     return true;
+}
+
+// Why a file the program would take orders from is not the user's own (a link there may be
+// root's too), as the end of a sentence naming it "it"; empty when it is, or is missing.
+// What is not a regular file is for its reader to refuse.
+std::string whyNotOwnFile(int fd, const fs::path& file) {
+    struct stat status {};
+    const bool found = fd >= 0 ? ::fstatat(fd, file.filename().c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+                               : ::lstat(file.c_str(), &status) == 0;
+    if (!found) {
+        return {};
+    }
+    const uid_t me = ::geteuid();
+    const std::string refusal = ", and Ostrel takes no orders from another user's file; remove it, or use another "
+                                "data folder";
+    if (S_ISLNK(status.st_mode)) {
+        if (status.st_uid != me && status.st_uid != 0) {
+            return "it is a link that belongs to the user " + userLabel(status.st_uid) + ", not to you or root (mode " +
+                   octalMode(status.st_mode) + ")" + refusal;
+        }
+        if (::stat(file.c_str(), &status) != 0) {
+            return {};
+        }
+    }
+    if (!S_ISREG(status.st_mode) || status.st_uid == me) {
+        return {};
+    }
+    return "it belongs to the user " + userLabel(status.st_uid) + ", not to you (mode " + octalMode(status.st_mode) +
+           ")" + refusal;
 }
 
 }  // namespace
@@ -195,24 +240,45 @@ FolderLock::~FolderLock() {
     }
 }
 
-FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* error,
-                                        std::span<const std::string_view> privateSubfolders) {
+FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* error, const PrivateContents& contents) {
     holderPid_ = 0;
+    refusedFile_.clear();
     if (fileFd_ >= 0) {
         return Outcome::Held;
     }
-    if (!prepareFolder(folder, error)) {
+    // The way there and what of the folder exists first, whose it is before whether it can be
+    // written: nothing is made in a folder that is refused.
+    if (std::string reason = whyPathNotPrivate(folder, FolderRole::DataFolder); !reason.empty()) {
+        fail(error, std::move(reason));
+        return Outcome::Unusable;
+    }
+    bool made = false;
+    if (!prepareFolder(folder, made, error)) {
+        return Outcome::Unusable;
+    }
+    // In a folder others may make names in (as /tmp), someone may have made one first.
+    if (std::string reason = made ? whyPathNotPrivate(folder, FolderRole::DataFolder) : ""; !reason.empty()) {
+        fail(error, std::move(reason));
         return Outcome::Unusable;
     }
     folder_ = folder;
-    // Judged on the folder opened, which is the one locked and written into, not on what a
-    // rename may have put at its path since it was made or looked at.
+    // Judged on the folder opened, which is the one locked and written into.
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!keptPrivate(fd, folder, privateSubfolders, error)) {
+    const auto refuse = [fd](Outcome outcome) {
         if (fd >= 0) {
             ::close(fd);
         }
-        return Outcome::Unusable;
+        return outcome;
+    };
+    if (!keptPrivate(fd, folder, contents.subfolders, error)) {
+        return refuse(Outcome::Unusable);
+    }
+    for (const std::string_view name : contents.files) {
+        if (std::string reason = whyNotOwnFile(fd, folder / name); !reason.empty()) {
+            refusedFile_ = folder / name;
+            fail(error, std::move(reason));
+            return refuse(Outcome::FileRefused);
+        }
     }
     const fs::path path = folder / kFileName;
     if (lockFolder(fd) == Outcome::HeldByOther) {

@@ -26,6 +26,13 @@ public:
         HeldByOther,  // another process holds it; holderPid() says which, when it can
         Unusable,     // no folder to keep files in: not a folder, not writable, cannot be made
         Failed,       // the folder is usable but its lock could not be taken
+        FileRefused,  // a file in it that the program would obey is another user's
+    };
+
+    // What in the folder must be the user's alone besides the folder itself, where it exists.
+    struct PrivateContents {
+        std::span<const std::string_view> subfolders;  // folders the program writes into
+        std::span<const std::string_view> files;       // files it takes orders from
     };
 
     FolderLock() = default;
@@ -34,14 +41,19 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
     // Creates the folder when missing (nothing at all when it cannot be made) and its lock
-    // file, and tries the locks once, without waiting. Before it locks or writes anything,
-    // the folder, and those of privateSubfolders (names in it) that exist, must be private
-    // (whyNotPrivate): another user's, or one others may write in, is Unusable. Only a Held
-    // outcome writes into the lock file. The reason for Unusable and Failed goes to error:
-    // for Unusable it says what is wrong with the folder ("it is not a folder"), for Failed
-    // which file could not be locked and why.
+    // file, and tries the locks once, without waiting. Before it makes, locks or writes
+    // anything, the way to the folder and what of it exists must be the user's alone to change
+    // (whyPathNotPrivate), and so must the folder, with the subfolders of contents that exist
+    // (whyNotPrivate): else it is Unusable. The files of contents that exist must be the
+    // user's, and a link there root's or the user's: else FileRefused, and refusedFile()
+    // names it. Only a Held outcome writes into the lock file. The reason for every outcome
+    // but Held and HeldByOther goes to error: for Unusable and FileRefused what is wrong with
+    // the folder or file ("it is not a folder"), for Failed which file could not be locked.
     [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error,
-                                  std::span<const std::string_view> privateSubfolders = {});
+                                  const PrivateContents& contents = {});
+
+    // The file a FileRefused outcome refused.
+    const std::filesystem::path& refusedFile() const { return refusedFile_; }
 
     // The other holder's process id after HeldByOther (0 when the system did not say).
     long holderPid() const { return holderPid_; }
@@ -65,6 +77,7 @@ private:
     int fileFd_ = -1;
     long holderPid_ = 0;
     std::filesystem::path folder_;
+    std::filesystem::path refusedFile_;
     // The locked folder itself, told from another later put at its path.
     dev_t device_ = 0;
     ino_t inode_ = 0;

@@ -1,23 +1,25 @@
 #include "core/files/PrivateFolder.h"
 
+#include "core/Failure.h"
+
+#include <acl/libacl.h>
 #include <cerrno>
 #include <cstdio>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/acl.h>
+#include <sys/xattr.h>
+#include <system_error>
 #include <unistd.h>
-#include <vector>
 
 namespace ostrel::core {
 namespace {
 
+// Where Linux keeps a file's access list.
+constexpr const char* kAccessListAttribute = "system.posix_acl_access";
+
 // Room for one entry of the user or group database; grown when an entry needs more.
 constexpr std::size_t kEntryBytes = 16384;
-
-std::string octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
 
 // The user's name, or "" when the database has none.
 std::string userName(uid_t uid) {
@@ -30,69 +32,216 @@ std::string userName(uid_t uid) {
     return found != nullptr ? std::string(found->pw_name) : std::string();
 }
 
-// The name, or the number when the user has none.
+// Those who may write in a folder of owner's without making it any less the user's: its
+// owner, this user, and root, whom no mode keeps out anyway.
+bool trusted(uid_t uid, uid_t owner) { return uid == owner || uid == ::geteuid() || uid == 0; }
+
+// Who belongs to a group, as far as the folder's rule cares.
+enum class Members {
+    Trusted,  // only those trusted, and at least one of them
+    Others,   // someone else too
+    None,     // nobody: only a program set to run with the group has it
+    Unknown,  // the group database does not know it
+};
+
+struct GroupFacts {
+    std::string label;  // its name, or its number
+    Members members = Members::Unknown;
+};
+
+// Start-up reads this before any other thread could walk the database too.
+GroupFacts groupFacts(gid_t gid, uid_t owner) {
+    GroupFacts facts{std::to_string(gid), Members::Unknown};
+    std::vector<char> buffer(kEntryBytes);
+    group entry{};
+    group* found = nullptr;
+    while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (found == nullptr) {
+        return facts;
+    }
+    facts.label = found->gr_name;
+    const std::string names[] = {userName(owner), userName(::geteuid()), userName(0)};
+    bool anyone = false;
+    bool others = false;
+    for (char* const* member = found->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        anyone = true;
+        bool known = false;
+        for (const std::string& name : names) {
+            known = known || (!name.empty() && name == *member);
+        }
+        others = others || !known;
+    }
+    // Those who have it as their first group belong to it too, listed or not.
+    std::vector<char> userBuffer(kEntryBytes);
+    passwd user{};
+    passwd* next = nullptr;
+    ::setpwent();
+    while (::getpwent_r(&user, userBuffer.data(), userBuffer.size(), &next) == 0 && next != nullptr) {
+        if (next->pw_gid == gid) {
+            anyone = true;
+            others = others || !trusted(next->pw_uid, owner);
+        }
+    }
+    ::endpwent();
+    facts.members = others ? Members::Others : anyone ? Members::Trusted : Members::None;
+    return facts;
+}
+
+// Why a group that may write in the folder makes it shared (the clause after "the group G
+// may write in X"), or "" when only those trusted belong to it.
+std::string sharedThroughGroup(const GroupFacts& facts, uid_t owner) {
+    switch (facts.members) {
+    case Members::Trusted:
+        return {};
+    case Members::Others:
+        return owner == ::geteuid() ? " and has other members than its owner"
+                                    : " and has other members than its owner and you";
+    case Members::None:
+        return ", and though no user belongs to that group, a program set to run with it could";
+    case Members::Unknown:
+        break;
+    }
+    return ", and the system cannot say who belongs to that group";
+}
+
+std::string systemMessage(int code) { return std::system_category().message(code); }
+
+// An access list's entries as writers; entries the mask takes write from do not count. False
+// when an entry cannot be read: then who may write is not known.
+bool takeAccessList(acl_t list, FolderWriters& writers) {
+    bool mask = false;
+    bool hasMask = false;
+    bool groupObject = false;
+    std::vector<uid_t> users;
+    std::vector<gid_t> groups;
+    acl_entry_t entry = nullptr;
+    for (int got = ::acl_get_entry(list, ACL_FIRST_ENTRY, &entry); got == 1;
+         got = ::acl_get_entry(list, ACL_NEXT_ENTRY, &entry)) {
+        acl_tag_t tag = ACL_UNDEFINED_TAG;
+        acl_permset_t permissions = nullptr;
+        if (::acl_get_tag_type(entry, &tag) != 0 || ::acl_get_permset(entry, &permissions) != 0) {
+            return false;
+        }
+        const bool writes = ::acl_get_perm(permissions, ACL_WRITE) == 1;
+        if (tag == ACL_MASK) {
+            hasMask = true;
+            mask = writes;
+        } else if (tag == ACL_GROUP_OBJ) {
+            groupObject = writes;
+        } else if ((tag == ACL_USER || tag == ACL_GROUP) && writes) {
+            void* qualifier = ::acl_get_qualifier(entry);
+            if (qualifier == nullptr) {
+                return false;
+            }
+            if (tag == ACL_USER) {
+                users.push_back(*static_cast<uid_t*>(qualifier));
+            } else {
+                groups.push_back(*static_cast<gid_t*>(qualifier));
+            }
+            ::acl_free(qualifier);
+        }
+    }
+    // Without a mask the list is the mode bits, which already said it all.
+    if (!hasMask) {
+        return true;
+    }
+    writers.accessList = true;
+    // The mode's group bits show the mask then, not what the owning group may do.
+    writers.owningGroup = groupObject && mask;
+    if (mask) {
+        writers.users = std::move(users);
+        writers.groups = std::move(groups);
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string userLabel(uid_t uid) {
     const std::string name = userName(uid);
     return name.empty() ? std::to_string(uid) : name;
 }
 
-std::string groupLabel(gid_t gid, const group* found) {
-    return found != nullptr ? std::string(found->gr_name) : std::to_string(gid);
+std::string octalMode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
 }
 
-// Whether owner is the one member of the group: nobody else has it as their first group
-// or is listed in it, and the owner is one way or the other. A group of nobody counts as
-// shared: a program running with it could still write.
-bool ownerIsOnlyMember(const group& found, uid_t owner) {
-    const std::string ownerName = userName(owner);
-    bool ownerIn = false;
-    for (char* const* member = found.gr_mem; member != nullptr && *member != nullptr; ++member) {
-        if (ownerName.empty() || ownerName != *member) {
-            return false;
-        }
-        ownerIn = true;
+bool readFolderWriters(int fd, const std::string& path, const struct stat& status, FolderWriters& writers,
+                       std::string* error) {
+    writers = FolderWriters{};
+    writers.others = (status.st_mode & S_IWOTH) != 0;
+    writers.owningGroup = (status.st_mode & S_IWGRP) != 0;
+    // Most folders have no list; asking for its attribute first spares the library's look at
+    // the mode bits, which a walk of every folder on a path would pay for each.
+    const ssize_t listBytes = fd >= 0 ? ::fgetxattr(fd, kAccessListAttribute, nullptr, 0)
+                                      : ::getxattr(path.c_str(), kAccessListAttribute, nullptr, 0);
+    if (listBytes < 0 && (errno == ENODATA || errno == ENOTSUP)) {
+        return true;
     }
-    // Start-up reads this before any other thread could walk the database too.
-    std::vector<char> buffer(kEntryBytes);
-    passwd entry{};
-    passwd* next = nullptr;
-    bool othersIn = false;
-    ::setpwent();
-    while (::getpwent_r(&entry, buffer.data(), buffer.size(), &next) == 0 && next != nullptr) {
-        if (next->pw_gid == found.gr_gid) {
-            othersIn = othersIn || next->pw_uid != owner;
-            ownerIn = ownerIn || next->pw_uid == owner;
-        }
+    acl_t list = fd >= 0 ? ::acl_get_fd(fd) : ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+    if (list == nullptr) {
+        // No access lists on this file system: the mode bits are all there is.
+        const int code = errno;
+        return code == ENOTSUP || code == ENOSYS ||
+               fail(error, "its access list cannot be read (" + systemMessage(code) + ")");
     }
-    ::endpwent();
-    return ownerIn && !othersIn;
+    const bool read = takeAccessList(list, writers);
+    const int code = errno;
+    ::acl_free(list);
+    return read || fail(error, "its access list cannot be read (" + systemMessage(code) + ")");
 }
 
-}  // namespace
-
-std::string whyNotPrivate(const struct stat& folder, const std::string& subject, FolderRole role) {
-    const std::string mode = octal(folder.st_mode);
-    const char* otherFolder = role == FolderRole::DataFolder ? "another folder" : "another data folder";
-    if (folder.st_uid != ::geteuid()) {
-        return subject + " belongs to the user " + userLabel(folder.st_uid) + ", not to you (mode " + mode + "); " +
-               (role == FolderRole::DataFolder ? "use a folder of your own"
-                                               : "move it out of the data folder, or use another data folder");
+std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
+                          const std::string& name, const std::string& target) {
+    const bool onTheWay = role == FolderRole::OnTheWay;
+    const std::string subject = onTheWay ? name + ", a folder on the way to " + target : name;
+    const std::string mode = octalMode(folder.st_mode) + (writers.accessList ? ", with an access list" : "");
+    const bool ownerTrusted = folder.st_uid == ::geteuid() || (onTheWay && folder.st_uid == 0);
+    if (!ownerTrusted) {
+        const char* advice = role == FolderRole::DataFolder       ? "use a folder of your own"
+                             : role == FolderRole::InsideDataFolder ? "move it out of the data folder, or use another data folder"
+                                                                    : "use a data folder elsewhere";
+        return subject + (onTheWay ? ", belongs to the user " : " belongs to the user ") + userLabel(folder.st_uid) +
+               ", not to you" + (onTheWay ? " or root" : "") + " (mode " + mode + "); " + advice;
     }
-    const std::string owner = " (owner " + userLabel(folder.st_uid) + ", mode " + mode + "); run chmod go-w on it, or use " +
-                              otherFolder;
-    if ((folder.st_mode & S_IWOTH) != 0) {
-        return "other users may write in " + subject + owner;
+    // Nobody may move or replace what is not theirs in a folder of root's with the sticky
+    // bit, and what is on the way in it is judged next.
+    if (onTheWay && folder.st_uid == 0 && (folder.st_mode & S_ISVTX) != 0) {
+        return {};
     }
-    if ((folder.st_mode & S_IWGRP) != 0) {
-        std::vector<char> buffer(kEntryBytes);
-        group entry{};
-        group* found = nullptr;
-        while (::getgrgid_r(folder.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-            buffer.resize(buffer.size() * 2);
+    // Asked of the user database only for a refusal: a walk judges many folders.
+    const auto tail = [&] {
+        return " (owner " + userLabel(folder.st_uid) + ", mode " + mode + "); run chmod go-w on " +
+               (onTheWay                         ? "that folder, or use a data folder elsewhere"
+                : role == FolderRole::DataFolder ? "it, or use another folder"
+                                                 : "it, or use another data folder");
+    };
+    if (writers.others) {
+        return "other users may write in " + subject + tail();
+    }
+    for (const uid_t user : writers.users) {
+        if (!trusted(user, folder.st_uid)) {
+            return "the user " + userLabel(user) + " may write in " + subject + " through its access list" + tail();
         }
-        if (found == nullptr || !ownerIsOnlyMember(*found, folder.st_uid)) {
-            return "the group " + groupLabel(folder.st_gid, found) + " may write in " + subject +
-                   " and has other members than its owner" + owner;
+    }
+    const auto byGroup = [&](gid_t gid, const char* through) -> std::string {
+        const GroupFacts facts = groupFacts(gid, folder.st_uid);
+        const std::string shared = sharedThroughGroup(facts, folder.st_uid);
+        return shared.empty() ? shared
+                              : "the group " + facts.label + " may write in " + subject + through + shared + tail();
+    };
+    if (writers.owningGroup) {
+        if (std::string reason = byGroup(folder.st_gid, ""); !reason.empty()) {
+            return reason;
+        }
+    }
+    for (const gid_t gid : writers.groups) {
+        if (std::string reason = byGroup(gid, " through its access list"); !reason.empty()) {
+            return reason;
         }
     }
     return {};

@@ -2,6 +2,8 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <vector>
 
 namespace ostrel::core {
 
@@ -11,14 +13,47 @@ namespace ostrel::core {
 // of their own, or links that make the program write the user's files.
 //
 // Private: the folder is this user's, others may not write in it (sticky bit or not), and
-// its group may not either, unless the owner is that group's only member (the user's own
-// group, which a umask of 002 lets write). Others may read and enter it.
+// its group may not either, unless nobody but its owner, this user and root belongs to that
+// group (the user's own group, which a umask of 002 lets write). An access list counts like
+// the mode bits: a user or group it names may not write either, on the same terms. Others
+// may read and enter it.
 
-// Which folder the reason speaks of; it words the advice.
-enum class FolderRole { DataFolder, InsideDataFolder };
+// Who besides its owner may write in a folder, from its mode bits and, where it has one,
+// its access list, each entry after the list's mask.
+struct FolderWriters {
+    bool others = false;        // every other user
+    bool owningGroup = false;   // the folder's group: its entry in the list when there is one
+    std::vector<uid_t> users;   // named in the access list
+    std::vector<gid_t> groups;  // named in the access list
+    bool accessList = false;    // the folder has a list beyond its mode bits
+};
 
-// Why the folder whose status (stat or fstat) is given is not private, as the end of a
-// sentence that names it as subject ("it", or its path); empty when it is private.
-std::string whyNotPrivate(const struct stat& folder, const std::string& subject, FolderRole role);
+// The writers of the folder whose status is given, its access list read from fd (an open
+// folder) when fd >= 0, else from path. False, with the reason in error, when the list is
+// there but cannot be read; a file system without access lists has the mode bits alone.
+[[nodiscard]] bool readFolderWriters(int fd, const std::string& path, const struct stat& status,
+                                     FolderWriters& writers, std::string* error);
+
+// Which folder the reason speaks of; it words the subject and the advice.
+enum class FolderRole {
+    DataFolder,        // the data folder itself, "it"
+    InsideDataFolder,  // a folder the program writes into under it, by its path
+    // A folder on the way to either, by its path. It may be root's too, and one of root's
+    // with the sticky bit (as /tmp) may let others write: they cannot move or replace what
+    // is not theirs in it, and what is on the way is judged on its own.
+    OnTheWay,
+};
+
+// Why the folder whose status and writers are given is not private, as the end of a
+// sentence; empty when it is. name is "it" or the folder's path; for a folder on the way,
+// target names what it is on the way to ("it" for the data folder).
+std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
+                          const std::string& name, const std::string& target = "it");
+
+// The user's name, or the number when the system has none.
+std::string userLabel(uid_t uid);
+
+// A mode as four octal digits, "0755".
+std::string octalMode(mode_t mode);
 
 }  // namespace ostrel::core

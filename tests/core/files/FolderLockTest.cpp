@@ -3,6 +3,7 @@
 #include "core/files/AtomicWriter.h"
 #include "core/log/FileSink.h"
 #include "core/log/Logger.h"
+#include "support/AnotherUser.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace fs = std::filesystem;
 using namespace ostrel::core;
@@ -65,4 +67,84 @@ TEST(FolderLockPrivacyTest, FoldersMadeToWriteIntoAreTheUsersAlone) {
     ASSERT_TRUE(writeFileAtomically(dir / "saved" / "exports" / "song.wav", "RIFF", nullptr));
     EXPECT_EQ(fs::status(dir / "saved").permissions(), fs::perms(0700));
     EXPECT_EQ(fs::status(dir / "saved" / "exports").permissions(), fs::perms(0700));
+}
+
+// Regression: a folder the program writes into that was a link was judged only where it led,
+// not on the way there; and a settings file of another user's was taken as it was, so its
+// values steered the program. Both are refused before anything is locked or written.
+TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may give a file to another user";
+    }
+    static constexpr std::string_view kSubfolders[] = {"logs"};
+    static constexpr std::string_view kFiles[] = {"settings.json"};
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& dir)> arrange;
+        FolderLock::Outcome outcome;
+        std::string said;  // "{dir}" for the test's folder
+    };
+    const Case cases[] = {
+        {"logs through a folder for everyone",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "open" / "logs");
+             fs::permissions(dir / "open", fs::perms(0777));
+             fs::create_symlink(dir / "open" / "logs", dir / "data" / "logs");
+         },
+         FolderLock::Outcome::Unusable,
+         "other users may write in {dir}/open, a folder on the way to {dir}/data/logs (owner root, mode 0777); run "
+         "chmod go-w on that folder, or use a data folder elsewhere"},
+        {"logs, a link to a folder of another user's",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "theirs");
+             fs::permissions(dir / "theirs", fs::perms(0755));
+             giveToNobody(dir / "theirs");
+             fs::create_symlink(dir / "theirs", dir / "data" / "logs");
+         },
+         FolderLock::Outcome::Unusable,
+         "{dir}/data/logs belongs to the user nobody, not to you (mode 0755); move it out of the data folder, or use "
+         "another data folder"},
+        {"a settings file of another user's",
+         [](const fs::path& dir) {
+             writeFile(dir / "data" / "settings.json", "{}");
+             fs::permissions(dir / "data" / "settings.json", fs::perms(0644));
+             giveToNobody(dir / "data" / "settings.json");
+         },
+         FolderLock::Outcome::FileRefused,
+         "it belongs to the user nobody, not to you (mode 0644), and Ostrel takes no orders from another user's file; "
+         "remove it, or use another data folder"},
+        {"a settings link of another user's to the user's own file",
+         [](const fs::path& dir) {
+             writeFile(dir / "mine.json", "{}");
+             fs::create_symlink(dir / "mine.json", dir / "data" / "settings.json");
+             giveToNobody(dir / "data" / "settings.json");
+         },
+         FolderLock::Outcome::FileRefused,
+         "it is a link that belongs to the user nobody, not to you or root (mode 0777), and Ostrel takes no orders "
+         "from another user's file; remove it, or use another data folder"},
+        {"a settings link of the user's own", [](const fs::path& dir) {
+             writeFile(dir / "mine.json", "{}");
+             fs::create_symlink(dir / "mine.json", dir / "data" / "settings.json");
+         },
+         FolderLock::Outcome::Held, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path real = fs::canonical(dir.path());
+        fs::create_directory(real / "data");
+        fs::permissions(real / "data", fs::perms(0700));
+        c.arrange(real);
+        FolderLock lock;
+        std::string error;
+        EXPECT_EQ(lock.acquire(real / "data", &error, {kSubfolders, kFiles}), c.outcome);
+        std::string said = c.said;
+        for (std::size_t at = said.find("{dir}"); at != std::string::npos; at = said.find("{dir}")) {
+            said.replace(at, 5, real.string());
+        }
+        EXPECT_EQ(error, said);
+        EXPECT_EQ(lock.refusedFile(), c.outcome == FolderLock::Outcome::FileRefused ? real / "data" / "settings.json"
+                                                                                    : fs::path());
+        EXPECT_EQ(fs::exists(real / "data" / FolderLock::kFileName), c.outcome == FolderLock::Outcome::Held);
+    }
 }
