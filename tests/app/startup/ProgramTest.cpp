@@ -1079,11 +1079,15 @@ TEST(ProgramDoorsTest, AnotherUsersCrowdNeitherFillsTheLogNorKeepsTheTokenOut) {
     const QStringList messages = logMessages(data);
     ASSERT_FALSE(messages.isEmpty());
     EXPECT_EQ(messages.first(), startingLine());
-    // Another user's crowd is closed unread; one of the user's own waits for the door.
-    const QString summed = mayActAsAnotherUser()
-                               ? "^WARN \\[api_server\\] a Control-API connection from another user's process was "
-                                 "closed unread: the door serves only this user's processes"
-                               : "^INFO \\[api_server\\] a second client was turned away: one client at a time";
+    // Another user's crowd is closed unread (as another user's, or, for a connection that
+    // closed before it was asked about, as one whose owner could not be told: how many of
+    // each depends on how busy the machine is); one of the user's own waits for the door.
+    const QString summed =
+        mayActAsAnotherUser()
+            ? "^(WARN|INFO) \\[api_server\\] a Control-API connection (from another user's process was closed "
+              "unread: the door serves only this user's processes|was closed unread: whose process it came from could "
+              "not be told \\(it may have closed already\\))"
+            : "^INFO \\[api_server\\] a second client was turned away: one client at a time";
     EXPECT_GT(indexMatching(messages, summed + " \\(\\d+ more in the last 10 s\\)$"), 0)
         << messages.join('\n').toStdString();
 
