@@ -449,13 +449,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     // A copy that is to stop reads nothing it might move aside.
     const std::vector<std::string> settingsWarnings =
         holdsFolder ? store.load(dataPath / "settings.json") : std::vector<std::string>();
-    if (!application) {
-        applyUiScale(store.getInt("appearance.ui_scale"));
-        application.emplace(argc, argv);
-        parser.process(*application);
-    }
-    dressApplication();
-
+    // A refusal says its sentence alone: no application object, so nothing of Qt's before it.
     if (dataDir.kind == DataDirArgument::Kind::Empty) {
         std::fprintf(stderr, "Ostrel cannot use an empty --data-dir as its data folder: name a folder, or leave the "
                              "option out for the usual one.\n");
@@ -464,6 +458,12 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     if (!holdsFolder) {
         return refuseToStart(folder, folderLock, dataFolder, folderProblem);
     }
+    if (!application) {
+        applyUiScale(store.getInt("appearance.ui_scale"));
+        application.emplace(argc, argv);
+        parser.process(*application);
+    }
+    dressApplication();
 
     core::Logger& logger = core::Logger::instance();
     const std::unique_ptr<QSocketNotifier> shutdownSignals =
