@@ -31,7 +31,7 @@ TEST(FolderLockGuardTest, NothingIsWrittenIntoAFolderPutWhereTheLockedOneWas) {
         {"a folder", [&](std::string* error) { return createFoldersToWrite(data / "exports", error); }},
         {"a log line",
          [&](std::string*) {
-             FileSink(data / "logs" / "ostrel.log", 1024, 1).write(LogRecord{0, LogLevel::INFO, "test", "line", "0000"});
+             FileSink(data / "logs" / "ostrel.log", 1024, 1).write(LogRecord{0, LogLevel::INFO, "test", "line", "0000", {}, {}});
              return fs::exists(data / "logs" / "ostrel.log");
          }},
         {"a crash report", [&](std::string*) { return !heldFolderReplacedUnder((data / "crashes" / "c.txt").c_str()); }},
