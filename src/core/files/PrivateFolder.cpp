@@ -208,9 +208,10 @@ std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writer
         return subject + (onTheWay ? ", belongs to the user " : " belongs to the user ") + userLabel(folder.st_uid) +
                ", not to you" + (onTheWay ? " or root" : "") + " (mode " + mode + "); " + advice;
     }
-    // Nobody may move or replace what is not theirs in a folder of root's with the sticky
-    // bit, and what is on the way in it is judged next.
-    if (onTheWay && folder.st_uid == 0 && (folder.st_mode & S_ISVTX) != 0) {
+    // Nobody may move or replace what is not theirs in a folder of root's or the user's with
+    // the sticky bit (only the folder's owner and root may besides), and what is on the way
+    // in it is judged next.
+    if (onTheWay && (folder.st_mode & S_ISVTX) != 0) {
         return {};
     }
     // Asked of the user database only for a refusal: a walk judges many folders.

@@ -38,9 +38,9 @@ struct FolderWriters {
 enum class FolderRole {
     DataFolder,        // the data folder itself, "it"
     InsideDataFolder,  // a folder the program writes into under it, by its path
-    // A folder on the way to either, by its path. It may be root's too, and one of root's
-    // with the sticky bit (as /tmp) may let others write: they cannot move or replace what
-    // is not theirs in it, and what is on the way is judged on its own.
+    // A folder on the way to either, by its path. It may be root's too, and one of root's or
+    // the user's with the sticky bit (as /tmp) may let others write: they cannot move or
+    // replace what is not theirs in it, and what is on the way is judged on its own.
     OnTheWay,
 };
 

@@ -616,7 +616,7 @@ struct RefusedStart {
     bool asSomeoneElse = false;  // no file mode keeps root out: the start is nobody's
     // The command line, "{dir}" for the test's folder; empty: the data folder and a quit.
     QStringList arguments = {};
-    bool arrangedByRoot = false;  // gives files to another user
+    bool arrangedByRoot = false;  // gives files to another user, or means to be refused as one
 };
 
 }  // namespace
@@ -676,7 +676,7 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
          [](const path& dir) { writeOnly(dir / "data", 0555); }, 5,
          cannotUse("{dir}/data as its data folder: it belongs to the user " + myName() +
                    ", not to you (mode 0555); use a folder of your own."),
-         true},
+         true, {}, true},
         {"inside a file", "file/more/data", [](const path& dir) { writeFile(dir / "file", "x"); }, 5,
          cannotUse("{dir}/file/more/data as its data folder: it cannot be made: {dir}/file is not a folder.")},
         {"in a folder nobody may write", "shut/more/data", [](const path& dir) { writeOnly(dir / "shut", 0555); }, 5,
