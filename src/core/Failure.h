@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace ostrel::core {
@@ -13,5 +14,8 @@ inline bool fail(std::string* error, std::string reason) {
     }
     return false;
 }
+
+// The system's words for an errno value, for the end of such a reason.
+inline std::string systemMessage(int code) { return std::system_category().message(code); }
 
 }  // namespace ostrel::core

@@ -23,8 +23,6 @@ namespace {
 // each try either takes the file or sees another writer finish or a leftover go.
 constexpr int kOpenAttempts = 10000;
 
-std::string systemMessage(int code) { return std::system_category().message(code); }
-
 // After a rename the new directory entry is durable only once the folder is synced.
 void syncFolder(const std::filesystem::path& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -20,8 +19,6 @@ namespace ostrel::core {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string systemMessage(int code) { return std::system_category().message(code); }
 
 // The folder writes are guarded under: set by guardWrites at start-up, before other threads
 // write, and then only read (signal handlers too), so plain storage behind one flag.

@@ -9,7 +9,6 @@
 #include <pwd.h>
 #include <sys/acl.h>
 #include <sys/xattr.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace ostrel::core {
@@ -105,8 +104,6 @@ std::string sharedThroughGroup(const GroupFacts& facts, uid_t owner) {
     }
     return ", and the system cannot say who belongs to that group";
 }
-
-std::string systemMessage(int code) { return std::system_category().message(code); }
 
 // An access list's entries as writers; entries the mask takes write from do not count. False
 // when an entry cannot be read: then who may write is not known.

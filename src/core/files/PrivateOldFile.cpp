@@ -1,9 +1,10 @@
 #include "core/files/PrivateOldFile.h"
 
+#include "core/Failure.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace ostrel::core {
@@ -40,8 +41,6 @@ std::string whyLeftAlone(const struct stat& status) {
     return {};
 }
 
-std::string systemReason(int error) { return std::system_category().message(error); }
-
 void warn(std::vector<std::string>* warnings, const std::filesystem::path& path, const std::string& why) {
     if (warnings != nullptr) {
         warnings->push_back(path.native() + " is not made its user's alone: " + why + "; skipped");
@@ -55,7 +54,7 @@ void makeOldFilePrivate(const std::filesystem::path& path, std::vector<std::stri
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
         if (errno != ENOENT) {
-            warn(warnings, path, "it cannot be looked at (" + systemReason(errno) + ")");
+            warn(warnings, path, "it cannot be looked at (" + systemMessage(errno) + ")");
         }
         return;
     }
@@ -73,18 +72,18 @@ void makeOldFilePrivate(const std::filesystem::path& path, std::vector<std::stri
         if (errno == ELOOP) {
             warn(warnings, path, "it is a link");
         } else if (errno != ENOENT) {
-            warn(warnings, path, "it cannot be opened (" + systemReason(errno) + ")");
+            warn(warnings, path, "it cannot be opened (" + systemMessage(errno) + ")");
         }
         return;
     }
     std::string why;
     if (::fstat(fd, &status) != 0) {
-        why = "it cannot be looked at (" + systemReason(errno) + ")";
+        why = "it cannot be looked at (" + systemMessage(errno) + ")";
     } else {
         why = whyLeftAlone(status);
     }
     if (why.empty() && (status.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0) {
-        why = "its mode cannot be changed (" + systemReason(errno) + ")";
+        why = "its mode cannot be changed (" + systemMessage(errno) + ")";
     }
     ::close(fd);
     if (!why.empty()) {

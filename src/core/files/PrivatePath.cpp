@@ -1,9 +1,10 @@
 #include "core/files/PrivatePath.h"
 
+#include "core/Failure.h"
+
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -12,8 +13,6 @@ namespace {
 
 // As many links as the kernel follows in one path before it gives up (ELOOP).
 constexpr int kMaxLinks = 40;
-
-std::string systemMessage(int code) { return std::system_category().message(code); }
 
 std::string joined(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
