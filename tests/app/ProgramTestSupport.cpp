@@ -51,14 +51,14 @@ std::unique_ptr<CopiesForAnotherUser> programForAnotherUser() {
 }
 
 ProgramRun runProgram(const QStringList& arguments, const QProcessEnvironment& environmentOfRun,
-                      const CopiesForAnotherUser* anotherUser) {
+                      const CopiesForAnotherUser* anotherUser, void (*becomeThem)()) {
     QProcess process;
     QProcessEnvironment environment = environmentOfRun;
     QString program = QStringLiteral(OSTREL_PROGRAM);
     if (anotherUser != nullptr) {
         program = qPath(anotherUser->of(OSTREL_PROGRAM));
         useOffscreenEnvironment(environment, QFileInfo(program).path());
-        process.setChildProcessModifier(becomeAnotherUser);
+        process.setChildProcessModifier(becomeThem);
     } else {
         useOffscreenEnvironment(environment);
     }

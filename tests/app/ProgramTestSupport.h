@@ -47,10 +47,11 @@ struct ProgramRun {
 // side by side in one folder.
 std::unique_ptr<CopiesForAnotherUser> programForAnotherUser();
 
-// With anotherUser, the run is that user's, from its copies; else this user's.
+// With anotherUser, the run is that user's, from its copies, the child becoming them as
+// becomeThem says (nobody, unless told otherwise); else this user's.
 ProgramRun runProgram(const QStringList& arguments,
                       const QProcessEnvironment& environmentOfRun = QProcessEnvironment::systemEnvironment(),
-                      const CopiesForAnotherUser* anotherUser = nullptr);
+                      const CopiesForAnotherUser* anotherUser = nullptr, void (*becomeThem)() = becomeAnotherUser);
 
 // Like runProgram, but the program is killed, and the run fails, as soon as it holds more
 // than limitMiB: a program that reads a device for ever would otherwise take the machine's

@@ -1,6 +1,9 @@
 #include "support/AnotherUser.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +18,36 @@ bool mayActAsAnotherUser() { return ::geteuid() == 0; }
 void becomeAnotherUser() {
     if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
         ::_exit(kCouldNotBecomeAnotherUser);
+    }
+}
+
+namespace {
+
+// Writes a whole short text into a file of /proc; only system calls.
+bool writeProcFile(const char* path, const char* text, std::size_t length) {
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, text, length) == static_cast<ssize_t>(length);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return written;
+}
+
+}  // namespace
+
+void becomeUserInOwnNamespace() {
+    static_assert(kNamespaceUser == 54321, "the maps below name it");
+    static constexpr char kMap[] = "54321 54321 1\n";
+    static constexpr char kDeny[] = "deny";
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNamespaceUser) != 0 || ::setuid(kNamespaceUser) != 0) {
+        ::_exit(kCouldNotBecomeAnotherUser);
+    }
+    // Changing users made the process's own /proc files root's, the maps among them.
+    (void)::prctl(PR_SET_DUMPABLE, 1);
+    if (::unshare(CLONE_NEWUSER) != 0 || !writeProcFile("/proc/self/uid_map", kMap, sizeof kMap - 1) ||
+        !writeProcFile("/proc/self/setgroups", kDeny, sizeof kDeny - 1) ||
+        !writeProcFile("/proc/self/gid_map", kMap, sizeof kMap - 1)) {
+        ::_exit(kCouldNotMakeNamespace);
     }
 }
 
@@ -57,9 +90,11 @@ std::string whyAnotherUserCannotReach(const std::filesystem::path& path) {
     return {};
 }
 
-void giveToNobody(const std::filesystem::path& path) {
-    if (::lchown(path.c_str(), kNobody, kNobody) != 0) {
-        throw std::runtime_error("cannot give " + path.string() + " to nobody");
+void giveToNobody(const std::filesystem::path& path) { giveTo(path, kNobody); }
+
+void giveTo(const std::filesystem::path& path, int user) {
+    if (::lchown(path.c_str(), static_cast<uid_t>(user), static_cast<gid_t>(user)) != 0) {
+        throw std::runtime_error("cannot give " + path.string() + " to the user " + std::to_string(user));
     }
 }
 

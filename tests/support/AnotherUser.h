@@ -18,6 +18,11 @@ inline constexpr int kNobody = 65534;
 // The exit code of a child that could not become nobody.
 inline constexpr int kCouldNotBecomeAnotherUser = 97;
 
+// A user the system has no name for, who runs in a user namespace of its own.
+inline constexpr int kNamespaceUser = 54321;
+// The exit code of a child the system allowed no user namespace.
+inline constexpr int kCouldNotMakeNamespace = 96;
+
 // Whether this process may act as another user (it runs as root).
 bool mayActAsAnotherUser();
 
@@ -26,12 +31,21 @@ bool mayActAsAnotherUser();
 // safe between fork and exec.
 void becomeAnotherUser();
 
+// In a child process before it runs anything else: becomes kNamespaceUser in a user
+// namespace of its own that maps that user alone, as sandboxed desktop packages and rootless
+// containers start programs, so that root's files show as the overflow user's there. Ends
+// the child with kCouldNotBecomeAnotherUser, or kCouldNotMakeNamespace where the system
+// allows no such namespace. Only system calls, as becomeAnotherUser.
+void becomeUserInOwnNamespace();
+
 // Why another user cannot read path (and enter it, for a folder; run it, for a program):
 // a folder on the way it may not enter, or the mode of path itself. Empty when it can.
 std::string whyAnotherUserCannotReach(const std::filesystem::path& path);
 
 // Gives path to nobody (a link itself, not what it leads to); only root may.
 void giveToNobody(const std::filesystem::path& path);
+// The same for any user.
+void giveTo(const std::filesystem::path& path, int user);
 
 // Sets the access list of path, given whole in setfacl's text form
 // ("u::rwx,u:nobody:rwx,g::r-x,m::rwx,o::---"); throws when it cannot.

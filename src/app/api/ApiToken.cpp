@@ -48,6 +48,9 @@ TokenFile makeTokenFilePrivate(SettingsBridge& settings, std::string* error) {
     case core::SettingsStore::FilePrivacy::AnotherUsers:
         (void)core::fail(error, "it is the file of another user, who can read it");
         return TokenFile::Exposed;
+    case core::SettingsStore::FilePrivacy::RootsOthersMayRead:
+        // Root's file: written anew as the user's own, which takes the bits for others away.
+        return store.save(pathBytes(settings.filePath()), error) ? TokenFile::MadePrivate : TokenFile::Exposed;
     case core::SettingsStore::FilePrivacy::OthersMayRead:
         break;
     }

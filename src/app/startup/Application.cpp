@@ -431,19 +431,21 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     const DataDirArgument dataDir = dataDirArgument(argc, argv);
     const bool namesAFolder =
         dataDir.kind != DataDirArgument::Kind::Empty && dataDir.kind != DataDirArgument::Kind::MissingValue;
-    const std::filesystem::path dataPath = dataFolderPath(dataDir, systemDataFolderEnvironment());
-    const QString dataFolder = pathText(dataPath);
+    const std::filesystem::path namedPath = dataFolderPath(dataDir, systemDataFolderEnvironment());
     core::FolderLock folderLock;
     std::string folderProblem;
     // A settings file of another user's would let them open the doors and steer the program.
     static constexpr std::string_view kObeyedFiles[] = {"settings.json"};
     const core::FolderLock::Outcome folder =
-        namesAFolder ? folderLock.acquire(dataPath, &folderProblem, {kWrittenSubfolders, kObeyedFiles})
+        namesAFolder ? folderLock.acquire(namedPath, &folderProblem, {kWrittenSubfolders, kObeyedFiles})
                      : core::FolderLock::Outcome::Unusable;
     const bool holdsFolder = folder == core::FolderLock::Outcome::Held;
     if (holdsFolder) {
         folderLock.guardWrites();
     }
+    // Held, the folder is used by its real path, which nobody else can change.
+    const std::filesystem::path dataPath = holdsFolder ? folderLock.folder() : namedPath;
+    const QString dataFolder = pathText(dataPath);
     const core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store(registry);
     // A copy that is to stop reads nothing it might move aside.
@@ -456,7 +458,7 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
         return kDataFolderUnusableExitCode;
     }
     if (!holdsFolder) {
-        return refuseToStart(folder, folderLock, dataFolder, folderProblem);
+        return refuseToStart(folder, folderLock, pathText(namedPath), folderProblem);
     }
     if (!application) {
         applyUiScale(store.getInt("appearance.ui_scale"));

@@ -9,7 +9,8 @@ inline constexpr int kMainWindowFailedExitCode = 3;
 inline constexpr int kAlreadyRunningExitCode = 4;
 // The data folder is not a folder, cannot be written or cannot be made, or it (or a folder
 // the program writes into under it, or one on the way to either) is another user's or others
-// may write in it, or its settings file is another user's; nothing was written.
+// may write in it, or its settings file is another user's or others may change it. Nothing
+// was written, and nothing made where anything was refused.
 inline constexpr int kDataFolderUnusableExitCode = 5;
 // The data folder's lock could not be taken (its lock file is a link, a folder, cannot be
 // opened or locked), so a second copy could not be kept out; nothing was written.

@@ -4,6 +4,7 @@
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/PrivateFolder.h"
 #include "core/files/PrivatePath.h"
+#include "core/files/UniqueFd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -55,30 +56,6 @@ struct flock wholeFile(short type) {
     return lock;
 }
 
-// Why this process cannot make files in a folder that exists (status is its stat), as the
-// end of a sentence; empty when it can.
-std::string unusable(const fs::path& folder, const struct stat& status) {
-    if (!S_ISDIR(status.st_mode)) {
-        return "is not a folder";
-    }
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        const std::string why = systemMessage(errno);  // before the user database is asked
-        return "cannot be written (" + why + "; owner " + userLabel(status.st_uid) + ", mode " +
-               octalMode(status.st_mode) + ")";
-    }
-    return {};
-}
-
-// The same for a folder that should exist, named in the sentence.
-std::string unwritable(const fs::path& folder) {
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0) {
-        return folder.string() + " cannot be reached (" + systemMessage(errno) + ")";
-    }
-    const std::string reason = unusable(folder, status);
-    return reason.empty() ? reason : folder.string() + " " + reason;
-}
-
 // Like create_directories, but each folder made is the user's alone (0700, less the umask),
 // as per-user data folders are; folders that exist keep their modes. 0 once folder is a
 // folder, else the system's error code.
@@ -106,36 +83,9 @@ int makeFolders(const fs::path& folder) {
     return S_ISDIR(made.st_mode) ? 0 : ENOTDIR;
 }
 
-// The folder, made when missing (made says so). What it fails for is looked at first, so a
-// folder that cannot be made leaves nothing made on the way.
-bool prepareFolder(const fs::path& folder, bool& made, std::string* error) {
-    made = false;
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) == 0) {
-        const std::string reason = unusable(folder, status);
-        return reason.empty() || fail(error, "it " + reason);
-    }
-    // Missing (or under a file): the nearest thing above that exists must be a folder that
-    // takes new folders.
-    const auto missing = [] { return errno == ENOENT || errno == ENOTDIR; };
-    if (!missing()) {
-        return fail(error, "it cannot be reached (" + systemMessage(errno) + ")");
-    }
-    fs::path above = folder.parent_path();
-    while (!above.empty() && ::stat(above.c_str(), &status) != 0 && missing() && above != above.parent_path()) {
-        above = above.parent_path();
-    }
-    if (const std::string reason = unwritable(above.empty() ? fs::path(".") : above); !reason.empty()) {
-        return fail(error, "it cannot be made: " + reason);
-    }
-    const int code = makeFolders(folder);
-    made = true;
-    return code == 0 || fail(error, "it cannot be made (" + systemMessage(code) + ")");
-}
-
 // The process that holds the lock file's lock, without making the file; 0 when none does.
-long holderOf(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+long holderOf(int folder) {
+    const int fd = ::openat(folder, FolderLock::kFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         return 0;
     }
@@ -157,34 +107,82 @@ std::string unopenable(const fs::path& path, int code) {
     }
 }
 
-// Whether the folder (fd, or its path when it could not be opened) and those of its
-// subfolders that exist are this user's alone to change; the reason goes to error.
-bool keptPrivate(int fd, const fs::path& folder, std::span<const std::string_view> subfolders, std::string* error) {
-    struct stat status {};
-    if ((fd >= 0 ? ::fstat(fd, &status) : ::stat(folder.c_str(), &status)) != 0) {
-        return fail(error, "it cannot be reached (" + systemMessage(errno) + ")");
+// Why this process cannot make files in what a walk reached (the nearest folder, when the
+// rest is missing), as the end of a sentence; empty when it can.
+std::string unwritable(const PathEnd& end) {
+    if (::faccessat(AT_FDCWD, nameOfOpenFile(end.fd.get(), end.realPath).c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        return {};
     }
-    FolderWriters writers;
-    if (!readFolderWriters(fd, folder.string(), status, writers, error)) {
-        return false;
+    const std::string why = systemMessage(errno);  // before the user database is asked
+    return "cannot be written (" + why + "; owner " + userLabel(end.status.st_uid) + ", mode " +
+           octalMode(end.status.st_mode) + ")";
+}
+
+// The data folder, reached through private folders alone and judged, and made when missing:
+// the walk is tried first without making anything, so nothing is made on a way refused.
+bool reachFolder(const fs::path& folder, PathEnd& place, std::string* error) {
+    PathWalk walk = walkPrivatePath(folder, FolderRole::DataFolder, MissingFolders::Leave);
+    if (walk.verdict != PathWalk::Verdict::Private) {
+        return fail(error, std::move(walk.reason));
     }
-    if (std::string reason = whyNotPrivate(status, writers, FolderRole::DataFolder, "it"); !reason.empty()) {
-        return fail(error, std::move(reason));
+    const bool exists = walk.end.kind == PathEnd::Kind::Folder;
+    if (walk.end.kind == PathEnd::Kind::NotAFolder) {
+        return fail(error, walk.end.blocking ? "it cannot be made: " + walk.end.realPath + " is not a folder"
+                                             : std::string("it is not a folder"));
     }
-    for (const std::string_view name : subfolders) {
-        const fs::path subfolder = folder / name;
-        const bool found = fd >= 0 ? ::fstatat(fd, subfolder.filename().c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
-                                   : ::lstat(subfolder.c_str(), &status) == 0;
+    if (const std::string reason = unwritable(walk.end); !reason.empty()) {
+        return fail(error, exists ? "it " + reason : "it cannot be made: " + walk.end.realPath + " " + reason);
+    }
+    if (!exists) {
+        walk = walkPrivatePath(folder, FolderRole::DataFolder, MissingFolders::Make);
+        if (walk.verdict != PathWalk::Verdict::Private) {
+            return fail(error, std::move(walk.reason));
+        }
+        if (walk.end.kind != PathEnd::Kind::Folder) {
+            return fail(error, "it cannot be made: " + walk.end.realPath + " is not a folder");
+        }
+    }
+    place = std::move(walk.end);
+    return true;
+}
+
+std::string inFolder(const PathEnd& place, std::string_view name) {
+    return (place.realPath == "/" ? "/" : place.realPath + "/") + std::string(name);
+}
+
+// A name in the data folder, looked at where it is, never through a link; false when there
+// is nothing there.
+bool lookAt(const PathEnd& place, std::string_view name, UniqueFd& fd, struct stat& status) {
+    fd.reset(::openat(place.fd.get(), std::string(name).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    return fd && ::fstat(fd.get(), &status) == 0;
+}
+
+// Whether those of the folders the program writes into that exist are this user's alone to
+// change; the reason goes to error. One that is a link counts as the folder it leads to,
+// which is where the files would go, and the way there as the data folder's own; where that
+// is missing, linked names it, for the caller to make.
+bool subfoldersKeptPrivate(const PathEnd& place, std::span<const std::string_view> names,
+                           std::vector<std::string>& linked, std::string* error) {
+    for (const std::string_view name : names) {
+        const std::string path = inFolder(place, name);
+        UniqueFd fd;
+        struct stat status {};
+        if (!lookAt(place, name, fd, status)) {
+            continue;
+        }
         std::string reason;
-        if (found && S_ISLNK(status.st_mode)) {
-            // A link counts as the folder it leads to, which is where the files would go,
-            // and the way there as the data folder's own.
-            reason = whyPathNotPrivate(subfolder, FolderRole::InsideDataFolder);
-        } else if (found && S_ISDIR(status.st_mode)) {
-            if (!readFolderWriters(-1, subfolder.string(), status, writers, &reason)) {
-                reason = subfolder.string() + ": " + reason;
+        FolderWriters writers;
+        if (S_ISLNK(status.st_mode)) {
+            PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Leave);
+            reason = std::move(walk.reason);
+            if (walk.verdict == PathWalk::Verdict::Private && walk.end.kind == PathEnd::Kind::Missing) {
+                linked.push_back(path);
+            }
+        } else if (S_ISDIR(status.st_mode)) {
+            if (!readFolderWriters(-1, nameOfOpenFile(fd.get(), path), status, writers, &reason)) {
+                reason = path + ": " + reason;
             } else {
-                reason = whyNotPrivate(status, writers, FolderRole::InsideDataFolder, subfolder.string());
+                reason = whyNotPrivate(status, writers, FolderRole::InsideDataFolder, path);
             }
         }
         if (!reason.empty()) {
@@ -194,33 +192,50 @@ bool keptPrivate(int fd, const fs::path& folder, std::span<const std::string_vie
     return true;
 }
 
-// Why a file the program would take orders from is not the user's own (a link there may be
-// root's too), as the end of a sentence naming it "it"; empty when it is, or is missing.
-// What is not a regular file is for its reader to refuse.
-std::string whyNotOwnFile(int fd, const fs::path& file) {
+// Makes the missing folders that links among the written folders lead to, through the same
+// walk, so that nobody else can make them first between this look and the program's first
+// file there. One that cannot be made is left to its writer to report.
+bool makeLinkedFolders(const std::vector<std::string>& linked, std::string* error) {
+    for (const std::string& path : linked) {
+        PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Make);
+        if (walk.verdict == PathWalk::Verdict::NotPrivate) {
+            return fail(error, std::move(walk.reason));
+        }
+    }
+    return true;
+}
+
+// Why a file the program would take orders from may not be obeyed, as the end of a sentence
+// naming it "it"; empty when it may, or is missing. A link there is judged where it leads,
+// and the way there. What is not a regular file is for its reader to refuse.
+std::string whyNotObeyable(const PathEnd& place, std::string_view name) {
+    std::string path = inFolder(place, name);
+    UniqueFd fd;
     struct stat status {};
-    const bool found = fd >= 0 ? ::fstatat(fd, file.filename().c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
-                               : ::lstat(file.c_str(), &status) == 0;
-    if (!found) {
+    if (!lookAt(place, name, fd, status)) {
         return {};
     }
-    const uid_t me = ::geteuid();
-    const std::string refusal = ", and Ostrel takes no orders from another user's file; remove it, or use another "
-                                "data folder";
     if (S_ISLNK(status.st_mode)) {
-        if (status.st_uid != me && status.st_uid != 0) {
-            return "it is a link that belongs to the user " + userLabel(status.st_uid) + ", not to you or root (mode " +
-                   octalMode(status.st_mode) + ")" + refusal;
+        PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Leave);
+        if (walk.verdict != PathWalk::Verdict::Private) {
+            return std::move(walk.reason);
         }
-        if (::stat(file.c_str(), &status) != 0) {
+        if (walk.end.kind != PathEnd::Kind::NotAFolder || walk.end.blocking) {
             return {};
         }
+        fd = std::move(walk.end.fd);
+        status = walk.end.status;
+        path = std::move(walk.end.realPath);
     }
-    if (!S_ISREG(status.st_mode) || status.st_uid == me) {
+    if (!S_ISREG(status.st_mode)) {
         return {};
     }
-    return "it belongs to the user " + userLabel(status.st_uid) + ", not to you (mode " + octalMode(status.st_mode) +
-           ")" + refusal;
+    FolderWriters writers;
+    std::string error;
+    if (!readFolderWriters(-1, nameOfOpenFile(fd.get(), path), status, writers, &error)) {
+        return error;
+    }
+    return whyNotPrivate(status, writers, FolderRole::ObeyedFile, "it");
 }
 
 }  // namespace
@@ -243,46 +258,32 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     if (fileFd_ >= 0) {
         return Outcome::Held;
     }
-    // The way there and what of the folder exists first, whose it is before whether it can be
-    // written: nothing is made in a folder that is refused.
-    if (std::string reason = whyPathNotPrivate(folder, FolderRole::DataFolder); !reason.empty()) {
-        fail(error, std::move(reason));
+    // Whose the way and the folder are before whether it can be written, and all of it
+    // before anything is made in it.
+    PathEnd place;
+    std::vector<std::string> linked;
+    if (!reachFolder(folder, place, error) || !subfoldersKeptPrivate(place, contents.subfolders, linked, error)) {
         return Outcome::Unusable;
-    }
-    bool made = false;
-    if (!prepareFolder(folder, made, error)) {
-        return Outcome::Unusable;
-    }
-    // In a folder others may make names in (as /tmp), someone may have made one first.
-    if (std::string reason = made ? whyPathNotPrivate(folder, FolderRole::DataFolder) : ""; !reason.empty()) {
-        fail(error, std::move(reason));
-        return Outcome::Unusable;
-    }
-    folder_ = folder;
-    // Judged on the folder opened, which is the one locked and written into.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const auto refuse = [fd](Outcome outcome) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return outcome;
-    };
-    if (!keptPrivate(fd, folder, contents.subfolders, error)) {
-        return refuse(Outcome::Unusable);
     }
     for (const std::string_view name : contents.files) {
-        if (std::string reason = whyNotOwnFile(fd, folder / name); !reason.empty()) {
+        if (std::string reason = whyNotObeyable(place, name); !reason.empty()) {
             refusedFile_ = folder / name;
             fail(error, std::move(reason));
-            return refuse(Outcome::FileRefused);
+            return Outcome::FileRefused;
         }
     }
-    const fs::path path = folder / kFileName;
-    if (lockFolder(fd) == Outcome::HeldByOther) {
-        holderPid_ = holderOf(path);
+    if (!makeLinkedFolders(linked, error)) {
+        return Outcome::Unusable;
+    }
+    folder_ = place.realPath;
+    device_ = place.status.st_dev;
+    inode_ = place.status.st_ino;
+    // The folder lock needs a descriptor opened for reading; the one of the walk is a place.
+    if (lockFolder(::openat(place.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) == Outcome::HeldByOther) {
+        holderPid_ = holderOf(place.fd.get());
         return Outcome::HeldByOther;
     }
-    const Outcome file = lockFile(path, error);
+    const Outcome file = lockFile(place.fd.get(), error);
     if (file != Outcome::Held && folderFd_ >= 0) {
         ::close(folderFd_);
         folderFd_ = -1;
@@ -298,11 +299,6 @@ FolderLock::Outcome FolderLock::lockFolder(int fd) {
     while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (result == 0) {
-        struct stat status {};
-        if (::fstat(fd, &status) == 0) {
-            device_ = status.st_dev;
-            inode_ = status.st_ino;
-        }
         folderFd_ = fd;
         return Outcome::Held;
     }
@@ -312,12 +308,13 @@ FolderLock::Outcome FolderLock::lockFolder(int fd) {
     return code == EWOULDBLOCK ? Outcome::HeldByOther : Outcome::Held;
 }
 
-FolderLock::Outcome FolderLock::lockFile(const fs::path& path, std::string* error) {
+FolderLock::Outcome FolderLock::lockFile(int folder, std::string* error) {
     // O_NOFOLLOW: a link planted at the name is not ours to lock or write through.
     // O_NONBLOCK: a pipe or device planted there must not hold the start.
-    // In the folder judged and locked, when it could be opened, whatever is at its path now.
+    // In the folder judged, whatever is at its path now.
     constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    const int fd = folderFd_ >= 0 ? ::openat(folderFd_, kFileName, kFlags, 0600) : ::open(path.c_str(), kFlags, 0600);
+    const fs::path path = folder_ / kFileName;
+    const int fd = ::openat(folder, kFileName, kFlags, 0600);
     if (fd < 0) {
         fail(error, unopenable(path, errno));
         return Outcome::Failed;
@@ -368,11 +365,6 @@ FolderLock::Outcome FolderLock::lockFile(const fs::path& path, std::string* erro
 void FolderLock::guardWrites() {
     if (!held()) {
         return;
-    }
-    struct stat status {};
-    if (folderFd_ < 0 && ::stat(folder_.c_str(), &status) == 0) {
-        device_ = status.st_dev;
-        inode_ = status.st_ino;
     }
     std::string folder = folder_.string();
     while (folder.size() > 1 && folder.back() == '/') {

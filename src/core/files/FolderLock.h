@@ -26,7 +26,7 @@ public:
         HeldByOther,  // another process holds it; holderPid() says which, when it can
         Unusable,     // no folder to keep files in: not a folder, not writable, cannot be made
         Failed,       // the folder is usable but its lock could not be taken
-        FileRefused,  // a file in it that the program would obey is another user's
+        FileRefused,  // a file in it that the program would obey another user could have written
     };
 
     // What in the folder must be the user's alone besides the folder itself, where it exists.
@@ -43,14 +43,20 @@ public:
     // Creates the folder when missing (nothing at all when it cannot be made) and its lock
     // file, and tries the locks once, without waiting. Before it makes, locks or writes
     // anything, the way to the folder and what of it exists must be the user's alone to change
-    // (whyPathNotPrivate), and so must the folder, with the subfolders of contents that exist
-    // (whyNotPrivate): else it is Unusable. The files of contents that exist must be the
-    // user's, and a link there root's or the user's: else FileRefused, and refusedFile()
-    // names it. Only a Held outcome writes into the lock file. The reason for every outcome
-    // but Held and HeldByOther goes to error: for Unusable and FileRefused what is wrong with
-    // the folder or file ("it is not a folder"), for Failed which file could not be locked.
+    // (walkPrivatePath, which makes what is missing only once what exists passed), and so must
+    // the subfolders of contents that exist (whyNotPrivate): else it is Unusable. A subfolder
+    // that is a link to a missing folder has that folder made, on the same terms. The files of
+    // contents that exist must be root's or the user's, and nobody else may change them: else
+    // FileRefused, and refusedFile() names it. Only a Held outcome writes into the lock file.
+    // The reason for every outcome but Held and HeldByOther goes to error: for Unusable and
+    // FileRefused what is wrong with the folder or file ("it is not a folder"), for Failed
+    // which file could not be locked.
     [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error,
                                   const PrivateContents& contents = {});
+
+    // The folder held, by its real path: no link in it, and every name in it one that only
+    // the user or root may change, so it is safe to use by name. Held only.
+    const std::filesystem::path& folder() const { return folder_; }
 
     // The file a FileRefused outcome refused.
     const std::filesystem::path& refusedFile() const { return refusedFile_; }
@@ -71,7 +77,8 @@ public:
 private:
     // The folder's own lock; Held also where the file system has none to give.
     Outcome lockFolder(int fd);
-    Outcome lockFile(const std::filesystem::path& path, std::string* error);
+    // In the folder open at folder (a place-only descriptor will do).
+    Outcome lockFile(int folder, std::string* error);
 
     int folderFd_ = -1;
     int fileFd_ = -1;

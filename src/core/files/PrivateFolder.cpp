@@ -33,7 +33,51 @@ std::string userName(uid_t uid) {
 
 // Those who may write in a folder of owner's without making it any less the user's: its
 // owner, this user, and root, whom no mode keeps out anyway.
-bool trusted(uid_t uid, uid_t owner) { return uid == owner || uid == ::geteuid() || uid == 0; }
+bool trusted(uid_t uid, uid_t owner) { return uid == owner || uid == ::geteuid() || countsAsRoot(uid); }
+
+// The user the kernel shows as the owner of what it cannot map into this user namespace
+// (/proc/sys/kernel/overflowuid), when it is sure to be no user in it; false where the
+// answer is not known.
+bool overflowUserUnmapped(uid_t& overflow) {
+    std::FILE* file = std::fopen("/proc/sys/kernel/overflowuid", "re");
+    unsigned long value = 0;
+    const bool read = file != nullptr && std::fscanf(file, "%lu", &value) == 1;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    std::FILE* map = read ? std::fopen("/proc/self/uid_map", "re") : nullptr;
+    if (map == nullptr) {
+        return false;
+    }
+    overflow = static_cast<uid_t>(value);
+    bool lines = false;
+    bool mapped = false;
+    unsigned long inside = 0;
+    unsigned long outside = 0;
+    unsigned long count = 0;
+    while (std::fscanf(map, "%lu %lu %lu", &inside, &outside, &count) == 3) {
+        lines = true;
+        mapped = mapped || (value >= inside && value - inside < count);
+    }
+    std::fclose(map);
+    return lines && !mapped;
+}
+
+// The user's own private group: the process's first group, named as the user, listing no
+// one else. Where the user database cannot be listed, nobody can be found to have it as
+// their first group, yet the user does.
+bool isOwnPrivateGroup(const group& entry) {
+    const std::string me = userName(::geteuid());
+    if (entry.gr_gid != ::getegid() || me.empty() || me != entry.gr_name) {
+        return false;
+    }
+    for (char* const* member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
+        if (me != *member) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Who belongs to a group, as far as the folder's rule cares.
 enum class Members {
@@ -84,6 +128,7 @@ GroupFacts groupFacts(gid_t gid, uid_t owner) {
         }
     }
     ::endpwent();
+    anyone = anyone || isOwnPrivateGroup(*found);
     facts.members = others ? Members::Others : anyone ? Members::Trusted : Members::None;
     return facts;
 }
@@ -95,8 +140,8 @@ std::string sharedThroughGroup(const GroupFacts& facts, uid_t owner) {
     case Members::Trusted:
         return {};
     case Members::Others:
-        return owner == ::geteuid() ? " and has other members than its owner"
-                                    : " and has other members than its owner and you";
+        return owner == ::geteuid() ? ", and that group has other members than its owner"
+                                    : ", and that group has other members than its owner and you";
     case Members::None:
         return ", and though no user belongs to that group, a program set to run with it could";
     case Members::Unknown:
@@ -156,6 +201,13 @@ bool takeAccessList(acl_t list, FolderWriters& writers) {
 
 }  // namespace
 
+bool countsAsRoot(uid_t uid) {
+    // Start-up asks first, before any other thread could.
+    static uid_t overflow = 0;
+    static const bool unmapped = overflowUserUnmapped(overflow);
+    return uid == 0 || (unmapped && uid == overflow);
+}
+
 std::string userLabel(uid_t uid) {
     const std::string name = userName(uid);
     return name.empty() ? std::to_string(uid) : name;
@@ -192,48 +244,68 @@ bool readFolderWriters(int fd, const std::string& path, const struct stat& statu
     return read || fail(error, "its access list cannot be read (" + systemMessage(code) + ")");
 }
 
-std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
+namespace {
+
+// The refusal for an owner who is neither the user nor, where the role allows, root.
+std::string ownerRefusal(const struct stat& status, FolderRole role, const std::string& subject,
+                         const std::string& mode) {
+    const std::string owner = userLabel(status.st_uid);
+    switch (role) {
+    case FolderRole::DataFolder:
+        return subject + " belongs to the user " + owner + ", not to you (mode " + mode + "); use a folder of your own";
+    case FolderRole::InsideDataFolder:
+        return subject + " belongs to the user " + owner + ", not to you (mode " + mode +
+               "); move it out of the data folder, or use another data folder";
+    case FolderRole::OnTheWay:
+        return subject + ", belongs to the user " + owner + ", not to you or root (mode " + mode +
+               "); use a data folder elsewhere";
+    case FolderRole::ObeyedFile:
+        break;
+    }
+    return subject + " belongs to the user " + owner + ", not to you or root (mode " + mode +
+           "), and Ostrel takes no orders from another user's file; remove it, or use another data folder";
+}
+
+}  // namespace
+
+std::string whyNotPrivate(const struct stat& status, const FolderWriters& writers, FolderRole role,
                           const std::string& name, const std::string& target) {
     const bool onTheWay = role == FolderRole::OnTheWay;
     const std::string subject = onTheWay ? name + ", a folder on the way to " + target : name;
-    const std::string mode = octalMode(folder.st_mode) + (writers.accessList ? ", with an access list" : "");
-    const bool ownerTrusted = folder.st_uid == ::geteuid() || (onTheWay && folder.st_uid == 0);
-    if (!ownerTrusted) {
-        const char* advice = role == FolderRole::DataFolder       ? "use a folder of your own"
-                             : role == FolderRole::InsideDataFolder ? "move it out of the data folder, or use another data folder"
-                                                                    : "use a data folder elsewhere";
-        return subject + (onTheWay ? ", belongs to the user " : " belongs to the user ") + userLabel(folder.st_uid) +
-               ", not to you" + (onTheWay ? " or root" : "") + " (mode " + mode + "); " + advice;
+    const std::string mode = octalMode(status.st_mode) + (writers.accessList ? ", with an access list" : "");
+    const bool rootMayOwn = onTheWay || role == FolderRole::ObeyedFile;
+    if (status.st_uid != ::geteuid() && !(rootMayOwn && countsAsRoot(status.st_uid))) {
+        return ownerRefusal(status, role, subject, mode);
     }
     // Nobody may move or replace what is not theirs in a folder of root's or the user's with
     // the sticky bit (only the folder's owner and root may besides), and what is on the way
     // in it is judged next.
-    if (onTheWay && (folder.st_mode & S_ISVTX) != 0) {
+    if (onTheWay && (status.st_mode & S_ISVTX) != 0) {
         return {};
     }
+    const char* verb = role == FolderRole::ObeyedFile ? " may change " : " may write in ";
     // Asked of the user database only for a refusal: a walk judges many folders.
     const auto tail = [&] {
-        return " (owner " + userLabel(folder.st_uid) + ", mode " + mode + "); run chmod go-w on " +
+        return " (owner " + userLabel(status.st_uid) + ", mode " + mode + "); run chmod go-w on " +
                (onTheWay                         ? "that folder, or use a data folder elsewhere"
                 : role == FolderRole::DataFolder ? "it, or use another folder"
                                                  : "it, or use another data folder");
     };
     if (writers.others) {
-        return "other users may write in " + subject + tail();
+        return "other users" + std::string(verb) + subject + tail();
     }
     for (const uid_t user : writers.users) {
-        if (!trusted(user, folder.st_uid)) {
-            return "the user " + userLabel(user) + " may write in " + subject + " through its access list" + tail();
+        if (!trusted(user, status.st_uid)) {
+            return "the user " + userLabel(user) + verb + subject + " through its access list" + tail();
         }
     }
     const auto byGroup = [&](gid_t gid, const char* through) -> std::string {
-        const GroupFacts facts = groupFacts(gid, folder.st_uid);
-        const std::string shared = sharedThroughGroup(facts, folder.st_uid);
-        return shared.empty() ? shared
-                              : "the group " + facts.label + " may write in " + subject + through + shared + tail();
+        const GroupFacts facts = groupFacts(gid, status.st_uid);
+        const std::string shared = sharedThroughGroup(facts, status.st_uid);
+        return shared.empty() ? shared : "the group " + facts.label + verb + subject + through + shared + tail();
     };
     if (writers.owningGroup) {
-        if (std::string reason = byGroup(folder.st_gid, ""); !reason.empty()) {
+        if (std::string reason = byGroup(status.st_gid, ""); !reason.empty()) {
             return reason;
         }
     }

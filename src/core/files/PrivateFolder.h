@@ -16,10 +16,10 @@ namespace ostrel::core {
 // its group may not either, unless nobody but its owner, this user and root belongs to that
 // group (the user's own group, which a umask of 002 lets write). An access list counts like
 // the mode bits: a user or group it names may not write either, on the same terms. Others
-// may read and enter it.
+// may read and enter it. A file the program takes orders from is judged the same way.
 
-// Who besides its owner may write in a folder, from its mode bits and, where it has one,
-// its access list, each entry after the list's mask.
+// Who besides its owner may write in a folder (or a file), from its mode bits and, where it
+// has one, its access list, each entry after the list's mask.
 struct FolderWriters {
     bool others = false;        // every other user
     bool owningGroup = false;   // the folder's group: its entry in the list when there is one
@@ -42,6 +42,9 @@ enum class FolderRole {
     // the user's with the sticky bit (as /tmp) may let others write: they cannot move or
     // replace what is not theirs in it, and what is on the way is judged on its own.
     OnTheWay,
+    // A file the program takes orders from (its settings), "it": root's or the user's, and
+    // nobody else may change it.
+    ObeyedFile,
 };
 
 // Why the folder whose status and writers are given is not private, as the end of a
@@ -49,6 +52,11 @@ enum class FolderRole {
 // target names what it is on the way to ("it" for the data folder).
 std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
                           const std::string& name, const std::string& target = "it");
+
+// Whether an owner counts as root: root itself, or, in a user namespace that does not map
+// the overflow user (/proc/sys/kernel/overflowuid), that user, as which the kernel shows
+// every owner it cannot map, root among them. Nothing in the namespace can act as it.
+bool countsAsRoot(uid_t uid);
 
 // The user's name, or the number when the system has none.
 std::string userLabel(uid_t uid);

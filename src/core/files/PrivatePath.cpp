@@ -4,8 +4,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace ostrel::core {
@@ -14,14 +15,12 @@ namespace {
 // As many links as the kernel follows in one path before it gives up (ELOOP).
 constexpr int kMaxLinks = 40;
 
+// One name looked up in a folder held open: never through a link, and opened only as a
+// place (O_PATH), which needs no right to read it.
+constexpr int kLookUpFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+
 std::string joined(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-// The folder above a real path ("/" for "/" itself).
-std::string parentOf(const std::string& folder) {
-    const std::size_t slash = folder.find_last_of('/');
-    return slash == 0 || slash == std::string::npos ? "/" : folder.substr(0, slash);
 }
 
 // The names of path, last first, so the next to look up is at the back; "." and empty
@@ -59,12 +58,12 @@ std::string currentFolder() {
     return buffer.data();
 }
 
-// Where a link leads, or false with errno set.
-bool linkTarget(const std::string& link, const struct stat& status, std::string& target) {
+// Where the link open at fd leads, read from the link itself, or false with errno set.
+bool linkTarget(int fd, const struct stat& status, std::string& target) {
     // Some file systems give links no size; PATH_MAX holds any target the kernel follows.
     std::vector<char> buffer(status.st_size > 0 ? static_cast<std::size_t>(status.st_size) + 1 : PATH_MAX);
     for (;;) {
-        const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        const ssize_t length = ::readlinkat(fd, "", buffer.data(), buffer.size());
         if (length < 0) {
             return false;
         }
@@ -72,117 +71,267 @@ bool linkTarget(const std::string& link, const struct stat& status, std::string&
             target.assign(buffer.data(), static_cast<std::size_t>(length));
             return true;
         }
-        buffer.resize(buffer.size() * 2);  // it grew since it was looked at
+        buffer.resize(buffer.size() * 2);
     }
 }
 
-// One folder entered, judged by role; "" when it may be. The folder at the end is called what
-// the caller calls it (target), one on the way by its real path.
-std::string judged(const std::string& path, const struct stat& status, FolderRole role, const std::string& target) {
-    const std::string& name = role == FolderRole::OnTheWay ? path : target;
+// One walk from "/" to the end of a path; see PrivatePath.h. Each step returns whether the
+// walk goes on; one that ends it has filled the result.
+class Walk {
+public:
+    Walk(FolderRole role, std::string target, MissingFolders missing)
+        : role_(role), target_(std::move(target)), missing_(missing) {}
+
+    PathWalk run(const std::string& whole);
+
+private:
+    // A folder entered, held open.
+    struct Level {
+        UniqueFd fd;
+        std::string path;
+        struct stat status {};
+    };
+
+    bool enterRoot();
+    bool lookUp(const std::string& name);
+    bool follow(const std::string& path, const UniqueFd& link, const struct stat& status);
+    bool enter(std::string path, UniqueFd fd, const struct stat& status);
+    bool missing(const std::string& name);
+    bool judgeReachedFolder();
+    bool reached(PathEnd::Kind kind);
+    bool stop(PathWalk::Verdict verdict, std::string reason);
+    std::string judged(const Level& folder, FolderRole role) const;
+    std::string linkRefusal(const std::string& path, const struct stat& link) const;
+
+    FolderRole role_;
+    std::string target_;  // what the sentences call the end of the path
+    MissingFolders missing_;
+    std::vector<std::string> pending_;
+    std::vector<Level> levels_;  // "/" first, the folder reached last
+    bool judgedAsTarget_ = false;
+    int links_ = 0;
+    std::string lastMade_;
+    PathWalk result_;
+};
+
+PathWalk Walk::run(const std::string& whole) {
+    pushNames(pending_, whole);
+    bool goesOn = enterRoot();
+    while (goesOn && !pending_.empty()) {
+        const std::string name = std::move(pending_.back());
+        pending_.pop_back();
+        if (name == "..") {
+            if (levels_.size() > 1) {
+                levels_.pop_back();  // judged on the way down
+            }
+            judgedAsTarget_ = false;
+            continue;
+        }
+        goesOn = lookUp(name);
+    }
+    if (goesOn) {
+        (void)judgeReachedFolder();
+    }
+    return std::move(result_);
+}
+
+bool Walk::enterRoot() {
+    Level root{UniqueFd(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), "/"};
+    if (!root.fd || ::fstat(root.fd.get(), &root.status) != 0) {
+        const int code = errno;
+        return stop(PathWalk::Verdict::Unreachable, target_ + " cannot be reached (/: " + systemMessage(code) + ")");
+    }
+    if (!pending_.empty()) {
+        if (std::string reason = judged(root, FolderRole::OnTheWay); !reason.empty()) {
+            return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
+        }
+    }
+    levels_.push_back(std::move(root));
+    return true;
+}
+
+bool Walk::lookUp(const std::string& name) {
+    const Level& at = levels_.back();
+    std::string path = joined(at.path, name);
+    UniqueFd fd(::openat(at.fd.get(), name.c_str(), kLookUpFlags));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0) {
+        const int code = errno;
+        if (code == ENOENT) {
+            return missing(name);
+        }
+        if (code == EACCES) {
+            return stop(PathWalk::Verdict::Unreachable, target_ + " cannot be reached: you may not look into " +
+                                                            at.path + " (owner " + userLabel(at.status.st_uid) +
+                                                            ", mode " + octalMode(at.status.st_mode) + ")");
+        }
+        return stop(PathWalk::Verdict::Unreachable,
+                    target_ + " cannot be reached (" + path + ": " + systemMessage(code) + ")");
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return follow(path, fd, status);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return enter(std::move(path), std::move(fd), status);
+    }
+    // Not a folder: what is wrong with that is for the caller to say.
+    result_.end.blocking = !pending_.empty();
+    levels_.push_back({std::move(fd), std::move(path), status});
+    return reached(PathEnd::Kind::NotAFolder);
+}
+
+bool Walk::follow(const std::string& path, const UniqueFd& link, const struct stat& status) {
+    // Anywhere else, the folder's own judgement covers who may replace the link.
+    if ((levels_.back().status.st_mode & S_ISVTX) != 0 && status.st_uid != ::geteuid() &&
+        !countsAsRoot(status.st_uid)) {
+        return stop(PathWalk::Verdict::NotPrivate, linkRefusal(path, status));
+    }
+    std::string leadsTo;
+    int code = 0;
+    if (++links_ > kMaxLinks) {
+        code = ELOOP;
+    } else if (!linkTarget(link.get(), status, leadsTo)) {
+        code = errno;
+    } else if (leadsTo.empty()) {
+        code = ENOENT;
+    }
+    if (code != 0) {
+        return stop(PathWalk::Verdict::Unreachable,
+                    target_ + " cannot be reached (" + path + ": " + systemMessage(code) + ")");
+    }
+    if (leadsTo.front() == '/') {
+        levels_.resize(1);  // "/", judged first
+    }
+    judgedAsTarget_ = false;
+    pushNames(pending_, leadsTo);
+    return true;
+}
+
+std::string Walk::linkRefusal(const std::string& path, const struct stat& link) const {
+    const Level& folder = levels_.back();
+    const std::string owner = userLabel(link.st_uid);
+    return "the link " + path + " on the way to " + target_ + " belongs to the user " + owner +
+           ", not to you or root, who may replace it since " + folder.path + " has the sticky bit (mode " +
+           octalMode(folder.status.st_mode) + "); use a data folder elsewhere" +
+           (folder.status.st_uid == ::geteuid() ? ", or remove that link" : "");
+}
+
+bool Walk::enter(std::string path, UniqueFd fd, const struct stat& status) {
+    const bool last = pending_.empty();
+    Level folder{std::move(fd), std::move(path), status};
+    if (std::string reason = judged(folder, last ? role_ : FolderRole::OnTheWay); !reason.empty()) {
+        return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
+    }
+    levels_.push_back(std::move(folder));
+    judgedAsTarget_ = last;
+    return true;
+}
+
+bool Walk::missing(const std::string& name) {
+    // What follows lies inside the missing folder, until a ".." climbs back out of it.
+    std::vector<std::string> below{name};
+    while (!pending_.empty() && !below.empty()) {
+        std::string next = std::move(pending_.back());
+        pending_.pop_back();
+        if (next == "..") {
+            below.pop_back();
+        } else {
+            below.push_back(std::move(next));
+        }
+    }
+    if (below.empty()) {
+        judgedAsTarget_ = false;
+        return true;  // back where it was: the walk goes on from here
+    }
+    if (missing_ == MissingFolders::Leave) {
+        return reached(PathEnd::Kind::Missing);
+    }
+    const Level& at = levels_.back();
+    const std::string path = joined(at.path, below.front());
+    // Made a moment ago and gone again: only the user or root could have removed it.
+    const int code = path == lastMade_ ? ENOENT
+                     : ::mkdirat(at.fd.get(), below.front().c_str(), 0700) == 0 ? 0
+                                                                                 : errno;
+    if (code != 0 && code != EEXIST) {
+        return stop(PathWalk::Verdict::Unreachable,
+                    target_ + " cannot be made (" + path + ": " + systemMessage(code) + ")");
+    }
+    lastMade_ = path;
+    for (auto next = below.rbegin(); next != below.rend(); ++next) {
+        pending_.push_back(std::move(*next));
+    }
+    return true;
+}
+
+// The walk ended in a folder. Ended on "..", on a link to "/", or named "/" itself, it was
+// only judged as a folder on the way, and now is as the one the path names.
+bool Walk::judgeReachedFolder() {
+    Level& at = levels_.back();
+    if (!judgedAsTarget_) {
+        if (::fstat(at.fd.get(), &at.status) != 0) {
+            const int code = errno;
+            return stop(PathWalk::Verdict::Unreachable,
+                        target_ + " cannot be reached (" + at.path + ": " + systemMessage(code) + ")");
+        }
+        if (std::string reason = judged(at, role_); !reason.empty()) {
+            return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
+        }
+    }
+    return reached(PathEnd::Kind::Folder);
+}
+
+bool Walk::reached(PathEnd::Kind kind) {
+    Level& at = levels_.back();
+    result_.end.kind = kind;
+    result_.end.realPath = std::move(at.path);
+    result_.end.fd = std::move(at.fd);
+    result_.end.status = at.status;
+    return false;
+}
+
+bool Walk::stop(PathWalk::Verdict verdict, std::string reason) {
+    result_.verdict = verdict;
+    result_.reason = std::move(reason);
+    return false;
+}
+
+// The folder at the end is called what the caller calls it, one on the way by its real path.
+std::string Walk::judged(const Level& folder, FolderRole role) const {
+    const std::string& name = role == FolderRole::OnTheWay ? folder.path : target_;
     FolderWriters writers;
     std::string error;
-    if (!readFolderWriters(-1, path, status, writers, &error)) {
+    if (!readFolderWriters(-1, nameOfOpenFile(folder.fd.get(), folder.path), folder.status, writers, &error)) {
         return (role == FolderRole::DataFolder ? "" : name + ": ") + error;
     }
-    return whyNotPrivate(status, writers, role, name, target);
+    return whyNotPrivate(folder.status, writers, role, name, target_);
 }
 
 }  // namespace
 
-std::string whyPathNotPrivate(const std::filesystem::path& folder, FolderRole role) {
-    const std::string target = role == FolderRole::DataFolder ? "it" : folder.string();
-    std::string whole = folder.native();
+PathWalk walkPrivatePath(const std::filesystem::path& path, FolderRole role, MissingFolders missing) {
+    const std::string target = role == FolderRole::DataFolder ? "it" : path.string();
+    std::string whole = path.native();
     if (whole.empty() || whole.front() != '/') {
         const std::string here = currentFolder();
         if (here.empty()) {
             const int code = errno;
-            return target + " cannot be reached (the current folder: " + systemMessage(code) + ")";
+            PathWalk walk;
+            walk.verdict = PathWalk::Verdict::Unreachable;
+            walk.reason = target + " cannot be reached (the current folder: " + systemMessage(code) + ")";
+            return walk;
         }
         whole = here + "/" + whole;
     }
-    std::vector<std::string> pending;
-    pushNames(pending, whole);
+    return Walk(role, target, missing).run(whole);
+}
 
-    // The folder reached, a real path, and whether it was judged as the one path names.
-    std::string at = "/";
-    bool judgedAsTarget = false;
-    struct stat status {};
-    if (::lstat("/", &status) != 0) {
-        const int code = errno;
-        return target + " cannot be reached (/: " + systemMessage(code) + ")";
-    }
-    if (!pending.empty()) {
-        if (std::string reason = judged(at, status, FolderRole::OnTheWay, target); !reason.empty()) {
-            return reason;
-        }
-    }
-    int links = 0;
-    while (!pending.empty()) {
-        const std::string name = std::move(pending.back());
-        pending.pop_back();
-        if (name == "..") {
-            at = parentOf(at);  // judged on the way down
-            judgedAsTarget = false;
-            continue;
-        }
-        const std::string next = joined(at, name);
-        if (::lstat(next.c_str(), &status) != 0) {
-            const int code = errno;
-            if (code == ENOENT) {
-                return {};  // the rest is to be made
-            }
-            struct stat above {};
-            if (code == EACCES && ::stat(at.c_str(), &above) == 0) {
-                return target + " cannot be reached: you may not look into " + at + " (owner " +
-                       userLabel(above.st_uid) + ", mode " + octalMode(above.st_mode) + ")";
-            }
-            return target + " cannot be reached (" + next + ": " + systemMessage(code) + ")";
-        }
-        if (S_ISLNK(status.st_mode)) {
-            if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-                return "the link " + next + " on the way to " + target + " belongs to the user " +
-                       userLabel(status.st_uid) + ", not to you or root (mode " + octalMode(status.st_mode) +
-                       "); remove that link, or use a data folder elsewhere";
-            }
-            std::string leadsTo;
-            if (++links > kMaxLinks) {
-                return target + " cannot be reached (" + next + ": " + systemMessage(ELOOP) + ")";
-            }
-            if (!linkTarget(next, status, leadsTo)) {
-                const int code = errno;
-                return target + " cannot be reached (" + next + ": " + systemMessage(code) + ")";
-            }
-            if (leadsTo.empty()) {
-                return {};  // leads nowhere: nothing there to judge, nothing to make either
-            }
-            if (leadsTo.front() == '/') {
-                at = "/";  // judged first
-                judgedAsTarget = false;
-            }
-            pushNames(pending, leadsTo);
-            continue;
-        }
-        if (!S_ISDIR(status.st_mode)) {
-            return {};  // not a folder: the caller says so
-        }
-        const bool last = pending.empty();
-        if (std::string reason = judged(next, status, last ? role : FolderRole::OnTheWay, target); !reason.empty()) {
-            return reason;
-        }
-        at = next;
-        judgedAsTarget = last;
-    }
-    // Ended on "..", on a link to "/", or named "/" itself: the folder reached is the one
-    // path names, and was only judged as a folder on the way.
-    if (!judgedAsTarget) {
-        if (::lstat(at.c_str(), &status) != 0) {
-            const int code = errno;
-            return target + " cannot be reached (" + at + ": " + systemMessage(code) + ")";
-        }
-        return judged(at, status, role, target);
-    }
-    return {};
+std::string whyPathNotPrivate(const std::filesystem::path& folder, FolderRole role) {
+    return walkPrivatePath(folder, role, MissingFolders::Leave).reason;
+}
+
+std::string nameOfOpenFile(int fd, const std::string& realPath) {
+    static const bool procNamesFiles = ::access("/proc/self/fd", X_OK) == 0;
+    return procNamesFiles ? "/proc/self/fd/" + std::to_string(fd) : realPath;
 }
 
 }  // namespace ostrel::core

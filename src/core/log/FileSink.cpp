@@ -1,11 +1,13 @@
 #include "core/log/FileSink.h"
 
+#include "core/Failure.h"
 #include "core/files/FileDescriptorIo.h"
 #include "core/files/FolderLock.h"
 #include "core/files/PathSuffix.h"
 #include "core/files/PrivateOldFile.h"
 #include "core/log/UtcTime.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,18 +18,21 @@ namespace ostrel::core {
 
 namespace {
 
-// The live log open for appending, its user's alone, or -1. Never through a link, into
-// anything but a regular file, or into a file with another name (one of the user's other
-// files). O_NONBLOCK: a FIFO put where the log belongs would otherwise hold this open, and
-// with it the logger's mutex, until someone read from it; a regular file ignores it.
-int openLog(const std::filesystem::path& path, std::uint64_t& size) {
+// The live log open for appending, its user's alone, or -1 with the reason in why. Never
+// through a link, into anything but a regular file, or into a file with another name (one
+// of the user's other files). O_NONBLOCK: a FIFO put where the log belongs would otherwise
+// hold this open, and with it the logger's mutex, until someone read from it; a regular
+// file ignores it.
+int openLog(const std::filesystem::path& path, std::uint64_t& size, std::string& why) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                           0600);
     if (fd < 0) {
+        why = errno == ELOOP ? "it is a symbolic link" : systemMessage(errno);
         return -1;
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink > 1) {
+        why = !S_ISREG(status.st_mode) ? "it is not a regular file" : "it has more than one name, a hard link";
         ::close(fd);
         return -1;
     }
@@ -52,29 +57,33 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
 }
 
 void FileSink::write(const LogRecord& record) {
-    std::string replaced;
-    if (!mayWriteUnderHeldFolder(path_, &replaced)) {
-        writeToStandardError(record, replaced);
+    std::string why;
+    if (toStandardError_ || !mayWriteUnderHeldFolder(path_, &why)) {
+        writeToStandardError(record, why);
         return;
     }
     std::uint64_t size = 0;
-    int fd = openLog(path_, size);
+    int fd = openLog(path_, size, why);
     if (fd >= 0 && size >= maxBytes_) {
         ::close(fd);
         rotate();
-        fd = openLog(path_, size);
-    }
-    if (fd < 0) {
-        return;
+        fd = openLog(path_, size, why);
     }
     const std::string text = formatLogLine(record);
-    writeAll(fd, text.data(), text.size());
-    ::close(fd);
+    if (fd >= 0) {
+        const bool whole = writeAll(fd, text.data(), text.size()) == text.size();
+        why = whole ? "" : systemMessage(errno);
+        ::close(fd);
+        if (whole) {
+            return;
+        }
+    }
+    writeToStandardError(record, "the log cannot be written to " + path_.string() + " (" + why + ")");
 }
 
 void FileSink::writeToStandardError(const LogRecord& record, const std::string& reason) {
-    if (!toldOfReplacedFolder_) {
-        toldOfReplacedFolder_ = true;
+    if (!toStandardError_) {
+        toStandardError_ = true;
         LogRecord notice = record;
         notice.level = LogLevel::ERROR;
         notice.category = "app";

@@ -15,9 +15,9 @@ namespace ostrel::core {
 // record, so others may delete or truncate it at any time. It is its user's alone (0600,
 // as are older files an earlier version made wider, unless they are links or have another
 // name), and never written through a link, nor when it is not a regular file or has
-// another name. Failures lose records silently.
-// Once the data folder this process locked is no longer at its path, records go to the
-// standard error instead, after one ERROR that says why: never into a folder not held.
+// another name. Once it cannot be opened or written, or the data folder this process locked
+// is no longer at its path (never into a folder not held), that record and every later one
+// go to the standard error instead, after one ERROR that says why.
 class FileSink final : public LogSink {
 public:
     // Creates the folder of path (its user's alone); never throws for it. Each log file
@@ -36,7 +36,7 @@ private:
     std::filesystem::path path_;
     std::uint64_t maxBytes_;
     unsigned keepFiles_;
-    bool toldOfReplacedFolder_ = false;
+    bool toStandardError_ = false;
 };
 
 // The text of one record, each line ending in one line feed: the first line, then for

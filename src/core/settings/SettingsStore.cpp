@@ -5,6 +5,7 @@
 #include "core/files/AtomicWriter.h"
 #include "core/files/JsonText.h"
 #include "core/files/PathSuffix.h"
+#include "core/files/PrivateFolder.h"
 #include "core/files/RegularFile.h"
 
 #include <cstdint>
@@ -344,11 +345,16 @@ SettingsStore::FilePrivacy SettingsStore::loadedFilePrivacy() const {
     if (!loaded_.status(status)) {
         return FilePrivacy::NoFile;
     }
-    // Its owner may always read it, and set its mode back, whatever the mode is now.
-    if (status.st_uid != ::geteuid()) {
+    // Its owner may always read it, and set its mode back, whatever the mode is now; root
+    // may read any file anyway.
+    const bool mine = status.st_uid == ::geteuid();
+    if (!mine && !countsAsRoot(status.st_uid)) {
         return FilePrivacy::AnotherUsers;
     }
-    return (status.st_mode & 077) == 0 ? FilePrivacy::Private : FilePrivacy::OthersMayRead;
+    if ((status.st_mode & 077) == 0) {
+        return FilePrivacy::Private;
+    }
+    return mine ? FilePrivacy::OthersMayRead : FilePrivacy::RootsOthersMayRead;
 }
 
 bool SettingsStore::makeLoadedFilePrivate(std::string* error) {

@@ -61,7 +61,10 @@ public:
         NoFile,         // no values were read from a file
         Private,        // this user's, with no bits for others
         OthersMayRead,  // this user's, with bits for others
-        AnotherUsers,   // another user's, who may read it whatever its mode
+        // root's, with bits for others: only a save, which writes the user's own file in its
+        // place, takes them away
+        RootsOthersMayRead,
+        AnotherUsers,  // another user's, who may read it whatever its mode
     };
     FilePrivacy loadedFilePrivacy() const;
     // Takes every bit for others away from that same file (kSettingsFileMode); false, with

@@ -635,6 +635,8 @@ struct RefusedStart {
 // name was followed into a folder of the user's, whose settings file was moved aside; a
 // settings file of theirs was obeyed; a folder of theirs that the user could not write was
 // refused without its owner, and missing folders were made under a folder then refused.
+// Then a missing name followed by ".." had folders made in a folder then refused, and a
+// settings file of the user's that others could change was obeyed.
 TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsCodeAndWritesNothing) {
     using std::filesystem::path;
     const auto cannotUse = [](const std::string& why) { return "Ostrel cannot use " + why; };
@@ -739,17 +741,50 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
         {"the default folder, in a folder for everyone", "xdg/Ostrel/Ostrel",
          [](const path& dir) { writeOnly(dir / "xdg", 0777); }, 5, sharedAbove("{dir}/xdg/Ostrel/Ostrel", "{dir}/xdg"),
          false, {"--quit-after-ms", "0"}},
-        {"another user's link in its place, to a folder of the user's", "data",
+        {"another user's link in its place, in a folder with the sticky bit, to a folder of the user's", "data",
          [](const path& dir) {
              writeOnly(dir / "config", 0700);
              writeFile(dir / "config" / "settings.json", "not JSON");
              writeFile(dir / "config" / "settings.json.bad", "kept");
              std::filesystem::create_symlink(dir / "config", dir / "data");
              giveToNobody(dir / "data");
+             std::filesystem::permissions(dir, std::filesystem::perms(01777));
          },
          5,
          "Ostrel cannot use {dir}/data as its data folder: the link {dir}/data on the way to it belongs to the user "
-         "nobody, not to you or root (mode 0777); remove that link, or use a data folder elsewhere.",
+         "nobody, not to you or root, who may replace it since {dir} has the sticky bit (mode 1777); use a data folder "
+         "elsewhere, or remove that link.",
+         false, {}, true},
+        // The kernel would not get past the missing name; nothing may be made on the way.
+        {"'..' after a missing name, into another user's folder", "mine/missing/../../theirs/data",
+         [](const path& dir) {
+             writeOnly(dir / "mine", 0700);
+             writeOnly(dir / "theirs", 0777);
+             giveToNobody(dir / "theirs");
+         },
+         5,
+         "Ostrel cannot use {dir}/mine/missing/../../theirs/data as its data folder: {dir}/theirs, a folder on the way "
+         "to it, belongs to the user nobody, not to you or root (mode 0777); use a data folder elsewhere.",
+         false, {}, true},
+        {"a settings file others may change, in a folder they may enter", "data",
+         [](const path& dir) {
+             writeOnly(dir / "data", 0755);
+             writeFile(dir / "data" / "settings.json", R"({"format_version": 1, "values": {"api.enabled": true}})");
+             std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0666));
+         },
+         5,
+         "Ostrel cannot use {dir}/data/settings.json as its settings file: other users may change it (owner " +
+             myName() + ", mode 0666); run chmod go-w on it, or use another data folder."},
+        {"a settings file an access list lets another user change", "data",
+         [](const path& dir) {
+             writeOnly(dir / "data", 0700);
+             writeFile(dir / "data" / "settings.json", R"({"format_version": 1, "values": {"api.enabled": true}})");
+             setAccessList(dir / "data" / "settings.json", "u::rw-,u:nobody:rw-,g::---,m::rw-,o::---");
+         },
+         5,
+         "Ostrel cannot use {dir}/data/settings.json as its settings file: the user nobody may change it through its "
+         "access list (owner " + myName() + ", mode 0660, with an access list); run chmod go-w on it, or use another "
+         "data folder.",
          false, {}, true},
         {"an access list that lets another user write", "data",
          [](const path& dir) {
@@ -771,7 +806,8 @@ TEST(ProgramDataFolderTest, AStartThatCannotHoldItsDataFolderSaysWhyEndsWithItsC
          },
          5,
          "Ostrel cannot use {dir}/data/settings.json as its settings file: it belongs to the user nobody, not to you "
-         "(mode 0644), and Ostrel takes no orders from another user's file; remove it, or use another data folder.",
+         "or root (mode 0644), and Ostrel takes no orders from another user's file; remove it, or use another data "
+         "folder.",
          false, {}, true},
         {"its crash reports, another user's", "data",
          [](const path& dir) {
@@ -833,14 +869,15 @@ TEST(ProgramTwoCopiesTest, ALockFileDeletedWhileTheFirstCopyRunsStillKeepsASecon
     EXPECT_EQ(first.exitCode(), 0);
 }
 
-// Regression: a settings file of mode 0666 that held the token stayed so until the next save.
+// Regression: a settings file of mode 0644 that held the token stayed so until the next save.
+// (One that others may change is refused outright.)
 TEST(ProgramSettingsTest, ASettingsFileHoldingTheTokenIsMadeTheOwnersAloneAtStart) {
     TempDir dir;
     const QString data = qPath(dir / "data");
     QDir().mkpath(data);
     const QByteArray settings = R"({"format_version": 1, "values": {"api.token": "0123456789abcdef"}})";
     writeBytes(data + "/settings.json", settings);
-    std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0666));
+    std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0644));
     EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
     EXPECT_EQ(std::filesystem::status(dir / "data" / "settings.json").permissions(), std::filesystem::perms(0600));
     EXPECT_EQ(readBytes(data + "/settings.json"), settings);  // made private, not rewritten

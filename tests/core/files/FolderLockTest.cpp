@@ -8,7 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -71,7 +78,8 @@ TEST(FolderLockPrivacyTest, FoldersMadeToWriteIntoAreTheUsersAlone) {
 
 // Regression: a folder the program writes into that was a link was judged only where it led,
 // not on the way there; and a settings file of another user's was taken as it was, so its
-// values steered the program. Both are refused before anything is locked or written.
+// values steered the program. Then one of the user's that others could change was obeyed.
+// All are refused before anything is locked or written.
 TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
     if (!mayActAsAnotherUser()) {
         GTEST_SKIP() << "only root may give a file to another user";
@@ -111,17 +119,39 @@ TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
              giveToNobody(dir / "data" / "settings.json");
          },
          FolderLock::Outcome::FileRefused,
-         "it belongs to the user nobody, not to you (mode 0644), and Ostrel takes no orders from another user's file; "
-         "remove it, or use another data folder"},
+         "it belongs to the user nobody, not to you or root (mode 0644), and Ostrel takes no orders from another "
+         "user's file; remove it, or use another data folder"},
+        {"a settings file others may change",
+         [](const fs::path& dir) {
+             writeFile(dir / "data" / "settings.json", "{}");
+             fs::permissions(dir / "data" / "settings.json", fs::perms(0666));
+         },
+         FolderLock::Outcome::FileRefused,
+         "other users may change it (owner root, mode 0666); run chmod go-w on it, or use another data folder"},
+        {"a settings file an access list lets another user change",
+         [](const fs::path& dir) {
+             writeFile(dir / "data" / "settings.json", "{}");
+             setAccessList(dir / "data" / "settings.json", "u::rw-,u:nobody:rw-,g::---,m::rw-,o::---");
+         },
+         FolderLock::Outcome::FileRefused,
+         "the user nobody may change it through its access list (owner root, mode 0660, with an access list); run "
+         "chmod go-w on it, or use another data folder"},
+        {"a settings link of the user's to a file others may change",
+         [](const fs::path& dir) {
+             writeFile(dir / "open.json", "{}");
+             fs::permissions(dir / "open.json", fs::perms(0666));
+             fs::create_symlink(dir / "open.json", dir / "data" / "settings.json");
+         },
+         FolderLock::Outcome::FileRefused,
+         "other users may change it (owner root, mode 0666); run chmod go-w on it, or use another data folder"},
+        // Its owner may not write in the data folder, so cannot change where it leads.
         {"a settings link of another user's to the user's own file",
          [](const fs::path& dir) {
              writeFile(dir / "mine.json", "{}");
              fs::create_symlink(dir / "mine.json", dir / "data" / "settings.json");
              giveToNobody(dir / "data" / "settings.json");
          },
-         FolderLock::Outcome::FileRefused,
-         "it is a link that belongs to the user nobody, not to you or root (mode 0777), and Ostrel takes no orders "
-         "from another user's file; remove it, or use another data folder"},
+         FolderLock::Outcome::Held, ""},
         {"a settings link of the user's own", [](const fs::path& dir) {
              writeFile(dir / "mine.json", "{}");
              fs::create_symlink(dir / "mine.json", dir / "data" / "settings.json");
@@ -147,4 +177,102 @@ TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
                                                                                     : fs::path());
         EXPECT_EQ(fs::exists(real / "data" / FolderLock::kFileName), c.outcome == FolderLock::Outcome::Held);
     }
+}
+
+namespace {
+
+// Whether the kernel refuses to follow a link of another user's in a folder with the sticky
+// bit (fs.protected_symlinks), which hides a race at such a name from the program.
+bool kernelGuardsStickyLinks() {
+    std::ifstream setting("/proc/sys/fs/protected_symlinks");
+    int value = 1;
+    setting >> value;
+    return value != 0;
+}
+
+// A folder like /tmp (root's, with the sticky bit) in a folder of the test's that another
+// user may enter.
+fs::path sharedFolder(const TempDir& dir) {
+    fs::permissions(dir.path(), fs::perms(0755));
+    const fs::path shared = fs::canonical(dir.path()) / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777));
+    return shared;
+}
+
+}  // namespace
+
+// Regression: the data folder's name was looked at, then made, stated and opened by name, so
+// another user who kept a link to another folder of the user's appearing and going at that
+// name in a folder like /tmp had the program run in, or make its folders and lock in, the
+// folder the link led to.
+TEST(FolderLockRaceTest, ALinkKeptAppearingAtTheMissingDataFolderIsNeverFollowed) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may act as another user";
+    }
+    if (kernelGuardsStickyLinks()) {
+        GTEST_SKIP() << "fs.protected_symlinks is on: the kernel follows no such link, so there is no race to lose";
+    }
+    TempDir dir;
+    const fs::path shared = sharedFolder(dir);
+    const fs::path victim = fs::canonical(dir.path()) / "victim";
+    fs::create_directory(victim);
+    fs::permissions(victim, fs::perms(0700));
+    const fs::path data = shared / "data";
+    ASSERT_EQ(whyAnotherUserCannotReach(shared), "");
+    const pid_t other = ::fork();
+    if (other == 0) {
+        becomeAnotherUser();
+        for (;;) {
+            (void)::symlink(victim.c_str(), data.c_str());
+            (void)::unlink(data.c_str());
+        }
+    }
+    int held = 0;
+    for (int start = 0; start < 2000 && fs::is_empty(victim); ++start) {
+        {
+            FolderLock lock;
+            if (lock.acquire(data, nullptr) == FolderLock::Outcome::Held) {
+                ++held;
+                EXPECT_EQ(lock.folder(), data);
+            }
+        }
+        std::error_code ignored;
+        if (fs::is_directory(fs::symlink_status(data, ignored))) {
+            fs::remove_all(data, ignored);
+        }
+    }
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    EXPECT_TRUE(fs::is_empty(victim)) << "a start made something in the folder the link led to";
+    RecordProperty("held", held);
+}
+
+// Regression: a folder the program writes into that was a link to a missing name was judged
+// "to be made" and used later without a second look: another user who made that name, in a
+// folder like /tmp, once the lock was held had the user's log written into their folder.
+TEST(FolderLockRaceTest, AWrittenFolderLinkedToAMissingNameIsTheUsersOnceTheLockIsHeld) {
+    if (!mayActAsAnotherUser()) {
+        GTEST_SKIP() << "only root may act as another user";
+    }
+    static constexpr std::string_view kSubfolders[] = {"logs"};
+    TempDir dir;
+    const fs::path shared = sharedFolder(dir);
+    const fs::path data = fs::canonical(dir.path()) / "data";
+    fs::create_directory(data);
+    fs::permissions(data, fs::perms(0700));
+    fs::create_symlink(shared / "later-logs", data / "logs");
+    FolderLock lock;
+    ASSERT_EQ(lock.acquire(data, nullptr, {kSubfolders, {}}), FolderLock::Outcome::Held);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        becomeAnotherUser();
+        ::_exit(::mkdir((shared / "later-logs").c_str(), 0777) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(other, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "another user made the folder the log goes to";
+    struct stat made {};
+    ASSERT_EQ(::lstat((shared / "later-logs").c_str(), &made), 0);
+    EXPECT_TRUE(S_ISDIR(made.st_mode) && made.st_uid == ::geteuid() && (made.st_mode & 07777) == 0700);
 }

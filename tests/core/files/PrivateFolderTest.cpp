@@ -63,16 +63,16 @@ TEST(PrivateFolderTest, GroupsAndAccessListsMayWriteOnlyWhenNobodyElseBelongs) {
     };
     std::vector<Case> cases = {
         {"the root group", 0, "", ""},
-        {"nogroup", 65534, "", "the group nogroup may write in it and has other members than its owner" + tail},
+        {"nogroup", 65534, "", "the group nogroup may write in it, and that group has other members than its owner" + tail},
         {"a user named", 0, "u::rwx,u:nobody:rwx,g::---,m::rwx,o::---",
          "the user nobody may write in it through its access list" + listed},
         {"a user named, the mask taking write away", 0, "u::rwx,u:nobody:rwx,g::---,m::r-x,o::---", ""},
         {"the owning group reading, the mask showing write", 65534, "u::rwx,u:root:rwx,g::r-x,m::rwx,o::---", ""},
         {"a group named with others in it", 0, "u::rwx,g::---,g:nogroup:rwx,m::rwx,o::---",
-         "the group nogroup may write in it through its access list and has other members than its owner" + listed},
+         "the group nogroup may write in it through its access list, and that group has other members than its owner" + listed},
         {"a group named with root alone in it", 65534, "u::rwx,g::r-x,g:root:rwx,m::rwx,o::---", ""},
         {"the owning group's entry", 65534, "u::rwx,g::rwx,g:root:r-x,m::rwx,o::---",
-         "the group nogroup may write in it and has other members than its owner" + listed},
+         "the group nogroup may write in it, and that group has other members than its owner" + listed},
     };
     if (memberless) {
         cases.push_back({"a group nobody belongs to", memberless->first, "",

@@ -106,13 +106,30 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
              fs::create_symlink("b", dir / "a");
              fs::create_symlink("a", dir / "b");
          }, "a", "", "it cannot be reached ({dir}/a: Too many levels of symbolic links)"},
-        {"a link of another user's", [&](const fs::path& dir) {
+        // Its owner cannot replace it where only root and the user may write.
+        {"a link of another user's in a folder they may not write", [&](const fs::path& dir) {
              folder(dir / "real", mine);
              fs::create_symlink("real", dir / "link");
              giveToNobody(dir / "link");
-         }, "link", "",
-         "the link {dir}/link on the way to it belongs to the user nobody, not to you or root (mode 0777); remove that "
-         "link, or use a data folder elsewhere",
+         }, "link", "", "", true},
+        {"a link of another user's in a folder with the sticky bit", [&](const fs::path& dir) {
+             folder(dir / "sticky" / "real", mine);
+             fs::permissions(dir / "sticky", sticky);
+             fs::create_symlink("real", dir / "sticky" / "link");
+             giveToNobody(dir / "sticky" / "link");
+         }, "sticky/link", "",
+         "the link {dir}/sticky/link on the way to it belongs to the user nobody, not to you or root, who may replace "
+         "it since {dir}/sticky has the sticky bit (mode 1777); use a data folder elsewhere, or remove that link",
+         true},
+        // Read as text, mine/missing/../.. is the test's folder; the kernel would not get past
+        // the missing name, and nothing is to be made there.
+        {"'..' after a missing name", [&](const fs::path& dir) {
+             folder(dir / "mine", mine);
+             folder(dir / "theirs", open);
+             giveToNobody(dir / "theirs");
+         }, "mine/missing/../../theirs/sub", "",
+         "{dir}/theirs, a folder on the way to it, belongs to the user nobody, not to you or root (mode 0777); use a "
+         "data folder elsewhere",
          true},
         {"a folder of another user's above", [&](const fs::path& dir) {
              folder(dir / "theirs" / "data", mine);

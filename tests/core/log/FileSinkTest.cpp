@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -66,19 +70,88 @@ TEST(LogLineTest, FirstLineThenForAFailureTheActionLineAndOneLinePerStep) {
               "      14:05:08.990 [action] begin: Project > save /tmp/a.ostproj\n");
 }
 
-TEST(FileSinkTest, CreatesTheFolderAppendsAndLosesOnlyRecordsThatCannotBeWritten) {
+TEST(FileSinkTest, CreatesTheFolderAndAppends) {
     TempDir dir;
-    writeFile(dir / "blocker", "x");
-    EXPECT_NO_THROW(FileSink(dir / "blocker/logs/ostrel.log", 100, 3).write(record()));
     const fs::path path = dir / "data/logs/ostrel.log";
     FileSink sink(path, programLimit, 3);
     EXPECT_TRUE(fs::is_directory(dir / "data/logs"));
-    fs::create_directory(path);  // a folder where the file should be
-    sink.write(record("lost"));
-    fs::remove(path);
     sink.write(record("one"));
     sink.write(record("two"));
     EXPECT_EQ(readFile(path), line("one") + line("two"));
+}
+
+namespace {
+
+// What the process writes on its standard error while the object lives, kept in a file.
+class StandardErrorCapture {
+public:
+    explicit StandardErrorCapture(const fs::path& file)
+        : file_(file), saved_(::dup(STDERR_FILENO)) {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StandardErrorCapture() { restore(); }
+    std::string text() {
+        restore();
+        return readFile(file_);
+    }
+
+private:
+    void restore() {
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+            saved_ = -1;
+        }
+    }
+    fs::path file_;
+    int saved_;
+};
+
+}  // namespace
+
+// Regression: a log that could not be opened or written lost its records without a word, the
+// whole run long, even on the standard error.
+TEST(FileSinkTest, AnUnusableLogIsSaidOnceOnTheStandardErrorWithWhyAndEveryRecordGoesThereFromThen) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& log)> arrange;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"a folder where the file should be", [](const fs::path& log) { fs::create_directories(log); },
+         "Is a directory"},
+        {"a second name of another file", [](const fs::path& log) {
+             writeFile(log.parent_path() / "other", "");
+             fs::create_hard_link(log.parent_path() / "other", log);
+         }, "it has more than one name, a hard link"},
+        {"a link", [](const fs::path& log) { fs::create_symlink("nowhere", log); }, "it is a symbolic link"},
+        {"its folder a file", [](const fs::path& log) {
+             fs::remove(log.parent_path());
+             writeFile(log.parent_path(), "x");
+         },
+         "Not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path log = dir / "logs" / "ostrel.log";
+        fs::create_directory(dir / "logs");
+        c.arrange(log);
+        FileSink sink(log, programLimit, 3);
+        std::string said;
+        {
+            StandardErrorCapture capture(dir / "stderr.txt");
+            sink.write(record("one"));
+            sink.write(record("two"));
+            said = capture.text();
+        }
+        LogRecord notice = record("the log cannot be written to " + log.string() + " (" + c.why +
+                                  "); the log goes to the standard error from now on", LogLevel::ERROR);
+        notice.category = "app";
+        EXPECT_EQ(said, formatLogLine(notice) + line("one") + line("two"));
+    }
 }
 
 // Regression: a FIFO at the log's path blocked the open, with the logger's mutex held.
