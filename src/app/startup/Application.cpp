@@ -17,9 +17,11 @@
 #include "app/startup/AppController.h"
 #include "app/startup/CommandLineOptions.h"
 #include "app/startup/DataFolders.h"
+#include "app/startup/DisplayCheck.h"
 #include "app/startup/ExitCodes.h"
 #include "app/startup/FirstFrame.h"
 #include "app/startup/UiScale.h"
+#include "app/startup/WindowScreenshot.h"
 #include "app/themes/StartupTheme.h"
 #include "app/themes/ThemeManager.h"
 #include "core/BuildInfo.h"
@@ -113,6 +115,36 @@ void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
     }
 }
 
+// A theme option that names no theme is no reason not to start (the user's own themes are
+// known only once the data folder is read): the settings' theme is shown instead, and the
+// user told which ids there are.
+void warnOfUnknownTheme(const QString& id, const ThemeManager& themes, core::Logger& logger) {
+    const QString known = themes.themeIds().join(QStringLiteral(", "));
+    logger.log(core::LogLevel::WARN, "ui",
+               QStringLiteral("there is no theme '%1' (--theme), so the settings' theme '%2' is shown; the themes "
+                              "are %3")
+                   .arg(id, themes.currentId(), known)
+                   .toStdString());
+    std::fprintf(stderr, "Ostrel has no theme '%s' (--theme), so it starts with the theme of its settings, '%s'; the "
+                         "themes it knows are %s.\n",
+                 qPrintable(id), qPrintable(themes.currentId()), qPrintable(known));
+}
+
+// The theme option, else the settings' custom theme, else their built-in one.
+void chooseStartupTheme(ThemeManager& themes, const QCommandLineParser& parser, const core::SettingsStore& store,
+                        core::Logger& logger) {
+    StartupThemeChoice themeChoice;
+    if (parser.isSet(QStringLiteral("theme"))) {
+        themeChoice.commandLine = parser.value(QStringLiteral("theme"));
+    }
+    themeChoice.customTheme = QString::fromStdString(store.getString("appearance.custom_theme"));
+    themeChoice.builtInTheme = QString::fromStdString(store.getString("appearance.theme"));
+    themes.setCurrentId(startupThemeId(themeChoice, themes.themeIds()));
+    if (themeChoice.commandLine && themes.currentId() != *themeChoice.commandLine) {
+        warnOfUnknownTheme(*themeChoice.commandLine, themes, logger);
+    }
+}
+
 // Loads the built-in and the user's own themes and picks the one to start with; returns
 // the run's folders, which the user's themes live in.
 AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QCommandLineParser& parser,
@@ -143,13 +175,7 @@ AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QC
     for (const QString& warning : themes.warnings()) {
         logger.log(core::LogLevel::WARN, "ui", warning.toStdString());
     }
-    StartupThemeChoice themeChoice;
-    if (parser.isSet(QStringLiteral("theme"))) {
-        themeChoice.commandLine = parser.value(QStringLiteral("theme"));
-    }
-    themeChoice.customTheme = QString::fromStdString(store.getString("appearance.custom_theme"));
-    themeChoice.builtInTheme = QString::fromStdString(store.getString("appearance.theme"));
-    themes.setCurrentId(startupThemeId(themeChoice, themes.themeIds()));
+    chooseStartupTheme(themes, parser, store, logger);
     return folders;
 }
 
@@ -275,19 +301,71 @@ std::unique_ptr<QSocketNotifier> quitOnShutdownSignals(QGuiApplication& applicat
     return notifier;
 }
 
-// --quit-after-ms: the event loop is asked to quit that long from now.
-void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& application) {
+// --quit-after-ms (a value the command line was checked to hold): the event loop is asked to
+// quit that long from now, and toldToQuit says it was.
+void quitWhenAsked(const QCommandLineParser& parser, QGuiApplication& application, bool& toldToQuit) {
     if (parser.isSet(QStringLiteral("quit-after-ms"))) {
-        QTimer::singleShot(quitAfterMilliseconds(parser.value(QStringLiteral("quit-after-ms"))), &application,
-                           &QCoreApplication::quit);
+        QTimer::singleShot(quitAfterMilliseconds(parser.value(QStringLiteral("quit-after-ms"))).value_or(0),
+                           &application, [&toldToQuit] {
+                               toldToQuit = true;
+                               QCoreApplication::quit();
+                           });
     }
 }
 
+// A picture asked for that the run ended before taking was never taken, which the run says
+// as it says a picture not saved; a window that failed to load has said why already.
+void reportUntakenScreenshot(const QCommandLineParser& parser, ScreenshotRequest& screenshot, bool toldToQuit,
+                             core::Logger& logger, int& failureExitCode) {
+    if (!parser.isSet(QStringLiteral("screenshot")) || screenshot.done || failureExitCode > 0) {
+        return;
+    }
+    const QString why = toldToQuit ? QStringLiteral("the run was told to quit after %1 ms (--quit-after-ms), before "
+                                                    "the picture was taken")
+                                         .arg(parser.value(QStringLiteral("quit-after-ms")))
+                                   : QStringLiteral("the run was closed before the picture was taken");
+    reportScreenshotFailed(screenshot, why, logger, failureExitCode);
+}
+
 // Whether Qt has somewhere to show the window: a display named in the environment, or a
-// platform chosen (offscreen, say). Where a named display cannot be reached, Qt says so.
+// platform chosen (offscreen, say); whether it can be reached is tried apart.
 bool hasDisplay(const QStringList& arguments) {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || choosesPlatform(arguments);
+}
+
+// Help, the version and a wrong command line are answered as on a desktop, before any data
+// folder is looked at; where no display can be had, on a platform that needs none. A start
+// with no display, or with one named that cannot be reached (Qt would abort once the data
+// folder is held), is refused here too. Answers the exit code of a run that ends here; else
+// the application object may have been made (by an answer that Qt let pass).
+std::optional<int> answerBeforeStarting(int& argc, char** argv, const QStringList& arguments,
+                                        QCommandLineParser& parser, std::optional<QGuiApplication>& application) {
+    const bool display = hasDisplay(arguments);
+    std::string unreachable;
+    const bool platformUp = display && platformComesUp(argc, argv, &unreachable);
+    if (answersWithoutStarting(arguments) && (platformUp || !choosesPlatform(arguments))) {
+        if (!platformUp) {
+            qputenv("QT_QPA_PLATFORM", "minimal");
+        }
+        application.emplace(argc, argv);
+        parser.process(*application);  // ends the process, unless Qt took an option not known here
+        if (const QString mistake = commandLineMistake(parser); !mistake.isEmpty()) {
+            std::fprintf(stderr, "Ostrel: %s\n", qPrintable(mistake));
+            return kWrongCommandLineExitCode;
+        }
+    }
+    if (!display) {
+        std::fprintf(stderr, "Ostrel has no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY is "
+                             "set): start it on a desktop, or run it without a window with "
+                             "QT_QPA_PLATFORM=offscreen, as scripts/run.sh does.\n");
+        return kNoDisplayExitCode;
+    }
+    if (!platformUp) {
+        std::fprintf(stderr, "%s\n", unreachableDisplaySentence(arguments, unreachable).c_str());
+        return kNoDisplayExitCode;
+    }
+    return std::nullopt;
 }
 
 // What a copy that holds its data folder starts first: the log (with the settings'
@@ -375,6 +453,8 @@ int runWithDataFolder(QGuiApplication& application, const QCommandLineParser& pa
     }
 
     int failureExitCode = -1;
+    ScreenshotRequest screenshot{parser.value(QStringLiteral("screenshot"))};
+    bool toldToQuit = false;
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     setContextObjects(*engine.rootContext(),
@@ -386,10 +466,11 @@ int runWithDataFolder(QGuiApplication& application, const QCommandLineParser& pa
     if (QQuickWindow* window = mainWindowOf(engine); window != nullptr) {
         openDemoViews(*window, parser);
         atFirstFrame({startupClock, *window, appController, logger, parser, audio, instrument, application, transport,
-                      project, failureExitCode});
+                      project, screenshot, failureExitCode});
     }
-    quitWhenAsked(parser, application);
+    quitWhenAsked(parser, application, toldToQuit);
     const int result = QGuiApplication::exec();
+    reportUntakenScreenshot(parser, screenshot, toldToQuit, logger, failureExitCode);
     doors.close();
     return failureExitCode > 0 ? failureExitCode : result;
 }
@@ -400,29 +481,16 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     QElapsedTimer startupClock;
     startupClock.start();
 
-    // Help, the version and a wrong command line are answered as on a desktop, before any
-    // data folder is looked at; where no display is named, on a platform that needs none.
     nameApplication();
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
     }
-    const bool display = hasDisplay(arguments);
     std::optional<QGuiApplication> application;
     QCommandLineParser parser;
     addCommandLineOptions(parser);
-    if (answersWithoutStarting(arguments)) {
-        if (!display) {
-            qputenv("QT_QPA_PLATFORM", "minimal");
-        }
-        application.emplace(argc, argv);
-        parser.process(*application);  // ends the process, unless Qt took an option not known here
-    }
-    if (!display) {
-        std::fprintf(stderr, "Ostrel has no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY is "
-                             "set): start it on a desktop, or run it without a window with "
-                             "QT_QPA_PLATFORM=offscreen, as scripts/run.sh does.\n");
-        return kNoDisplayExitCode;
+    if (const std::optional<int> answered = answerBeforeStarting(argc, argv, arguments, parser, application)) {
+        return *answered;
     }
 
     // Before the application object: the data folder, held by this copy alone, the settings

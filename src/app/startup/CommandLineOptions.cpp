@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace ostrel::app {
 namespace {
@@ -140,22 +141,41 @@ bool answersWithoutStarting(const QStringList& arguments) {
     QCommandLineParser parser;
     addCommandLineOptions(parser);
     return !parser.parse(ours) || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-           parser.isSet(QStringLiteral("version"));
+           parser.isSet(QStringLiteral("version")) || !commandLineMistake(parser).isEmpty();
 }
 
-bool choosesPlatform(const QStringList& arguments) {
-    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments[i] == QStringLiteral("-platform") || arguments[i] == QStringLiteral("--platform")) {
-            return true;
+QString commandLineMistake(const QCommandLineParser& parser) {
+    if (const QStringList words = parser.positionalArguments(); !words.isEmpty()) {
+        return QStringLiteral("Unexpected argument '%1'.").arg(words.first());
+    }
+    for (const QString& value : parser.values(QStringLiteral("quit-after-ms"))) {
+        if (!quitAfterMilliseconds(value)) {
+            return QStringLiteral("Invalid value '%1' for '--quit-after-ms': it takes a whole number of milliseconds "
+                                  "from 0 to %2.")
+                .arg(value)
+                .arg(std::numeric_limits<int>::max());
         }
     }
-    return false;
+    return {};
 }
 
-int quitAfterMilliseconds(const QString& value) {
-    bool ok = false;
-    const int ms = value.toInt(&ok, 10);
-    return ok ? std::max(ms, 0) : 0;
+std::optional<QString> platformArgument(const QStringList& arguments) {
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("-platform") || arguments[i] == QStringLiteral("--platform")) {
+            return arguments[i + 1];
+        }
+    }
+    return std::nullopt;
+}
+
+bool choosesPlatform(const QStringList& arguments) { return platformArgument(arguments).has_value(); }
+
+std::optional<int> quitAfterMilliseconds(const QString& value) {
+    const bool digitsOnly =
+        !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    bool fits = false;
+    const int ms = value.toInt(&fits, 10);
+    return digitsOnly && fits ? std::optional<int>(ms) : std::nullopt;
 }
 
 }  // namespace ostrel::app

@@ -3,6 +3,9 @@
 namespace ostrel::app {
 
 // Process exit codes besides the event loop's own result.
+// A wrong command line, as Qt's parser answers its own mistakes; nothing was looked at.
+inline constexpr int kWrongCommandLineExitCode = 1;
+// The picture asked for was not saved, or the run ended before it was taken.
 inline constexpr int kScreenshotFailedExitCode = 2;
 inline constexpr int kMainWindowFailedExitCode = 3;
 // Another copy holds the data folder; this one wrote nothing.
@@ -15,7 +18,8 @@ inline constexpr int kDataFolderUnusableExitCode = 5;
 // The data folder's lock could not be taken (its lock file is a link, a folder, cannot be
 // opened or locked), so a second copy could not be kept out; nothing was written.
 inline constexpr int kFolderLockFailedExitCode = 6;
-// No display to show the window on, and no Qt platform chosen; nothing was written.
+// No display to show the window on, and no Qt platform chosen, or the platform chosen does
+// not come up (a display named that is not there); nothing was written.
 inline constexpr int kNoDisplayExitCode = 7;
 
 }  // namespace ostrel::app

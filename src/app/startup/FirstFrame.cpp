@@ -93,12 +93,12 @@ void onFirstFrame(const FirstFrameContext& context) {
         crashOnPurpose(context.logger);
     }
     if (isSet(context, "screenshot")) {
-        const QString path = context.parser.value(QStringLiteral("screenshot"));
         QQuickWindow& window = context.window;
+        ScreenshotRequest& screenshot = context.screenshot;
         core::Logger& logger = context.logger;
         int& failureExitCode = context.failureExitCode;
-        QTimer::singleShot(kScreenshotDelayMs, &context.application, [&window, &logger, &failureExitCode, path] {
-            saveWindowScreenshot(window, path, logger, failureExitCode);
+        QTimer::singleShot(kScreenshotDelayMs, &context.application, [&window, &screenshot, &logger, &failureExitCode] {
+            saveWindowScreenshot(window, screenshot, logger, failureExitCode);
         });
     }
 }

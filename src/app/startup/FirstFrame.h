@@ -16,6 +16,7 @@ class AudioController;
 class InstrumentController;
 class ProjectController;
 class TransportController;
+struct ScreenshotRequest;
 
 // What the first-frame handler works with; everything lives in main's frame for the whole
 // event loop, so the delayed actions may keep these references.
@@ -30,6 +31,7 @@ struct FirstFrameContext {
     QCoreApplication& application;
     TransportController& transport;
     ProjectController& project;
+    ScreenshotRequest& screenshot;
     int& failureExitCode;
 };
 

@@ -37,20 +37,16 @@ QString savingProblem(const QImage& picture, const QString& path) {
     return why.isEmpty() ? QStringLiteral("the picture could not be written") : why;
 }
 
-void savePicture(const QImage& picture, const QString& path, core::Logger& logger, int& failureExitCode) {
-    const QString problem = savingProblem(picture, path);
-    if (problem.isEmpty()) {
-        logger.log(core::LogLevel::INFO, "app", "screenshot saved to " + path.toStdString());
-        QCoreApplication::exit(0);
+void savePicture(const QImage& picture, ScreenshotRequest& request, core::Logger& logger, int& failureExitCode) {
+    const QString problem = savingProblem(picture, request.path);
+    if (!problem.isEmpty()) {
+        reportScreenshotFailed(request, problem, logger, failureExitCode);
+        QCoreApplication::exit(kScreenshotFailedExitCode);
         return;
     }
-    // The run ends with its exit code: whoever started it reads why on stderr, not only in
-    // the log.
-    logger.log(core::LogLevel::ERROR, "app", ("screenshot FAILED for " + path + ": " + problem).toStdString());
-    std::fprintf(stderr, "Ostrel could not save the picture of its window to %s: %s.\n", qPrintable(path),
-                 qPrintable(problem));
-    failureExitCode = kScreenshotFailedExitCode;
-    QCoreApplication::exit(kScreenshotFailedExitCode);
+    request.done = true;
+    logger.log(core::LogLevel::INFO, "app", "screenshot saved to " + request.path.toStdString());
+    QCoreApplication::exit(0);
 }
 
 // The software scene graph paints with QPainter, which never scales below one device pixel
@@ -88,9 +84,10 @@ private:
 
 }  // namespace
 
-void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logger& logger, int& failureExitCode) {
+void saveWindowScreenshot(QQuickWindow& window, ScreenshotRequest& request, core::Logger& logger,
+                          int& failureExitCode) {
     if (!windowPictureIsCut(window)) {
-        savePicture(window.grabWindow(), path, logger, failureExitCode);
+        savePicture(window.grabWindow(), request, logger, failureExitCode);
         return;
     }
     // The scene drawn into a picture of the window's size in device pixels is the whole
@@ -100,12 +97,23 @@ void saveWindowScreenshot(QQuickWindow& window, const QString& path, core::Logge
     const QSize size = (QSizeF(window.size()) * window.effectiveDevicePixelRatio()).toSize();
     const QSharedPointer<QQuickItemGrabResult> grab = root->grabToImage(size);
     if (grab.isNull()) {
-        savePicture(QImage(), path, logger, failureExitCode);
+        savePicture(QImage(), request, logger, failureExitCode);
         return;
     }
     // The backdrop, a child of the window's root, keeps the grab until the window goes.
-    QObject::connect(grab.data(), &QQuickItemGrabResult::ready, backdrop,
-                     [grab, path, &logger, &failureExitCode] { savePicture(grab->image(), path, logger, failureExitCode); });
+    QObject::connect(grab.data(), &QQuickItemGrabResult::ready, backdrop, [grab, &request, &logger, &failureExitCode] {
+        savePicture(grab->image(), request, logger, failureExitCode);
+    });
+}
+
+// The run ends with its exit code: whoever started it reads why on stderr, not only in the log.
+void reportScreenshotFailed(ScreenshotRequest& request, const QString& why, core::Logger& logger,
+                            int& failureExitCode) {
+    request.done = true;
+    logger.log(core::LogLevel::ERROR, "app", ("screenshot FAILED for " + request.path + ": " + why).toStdString());
+    std::fprintf(stderr, "Ostrel could not save the picture of its window to %s: %s.\n", qPrintable(request.path),
+                 qPrintable(why));
+    failureExitCode = kScreenshotFailedExitCode;
 }
 
 }  // namespace ostrel::app

@@ -3,7 +3,7 @@
 namespace ostrel::app {
 
 QString startupThemeId(const StartupThemeChoice& choice, const QStringList& loadedIds) {
-    if (choice.commandLine) {
+    if (choice.commandLine && loadedIds.contains(*choice.commandLine, Qt::CaseSensitive)) {
         return *choice.commandLine;
     }
     if (!choice.customTheme.isEmpty() && loadedIds.contains(choice.customTheme, Qt::CaseSensitive)) {

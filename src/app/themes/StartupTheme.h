@@ -13,8 +13,8 @@ struct StartupThemeChoice {
     QString builtInTheme;                // appearance.theme
 };
 
-// The theme option; else the custom theme when it is non-empty and loaded (exact match);
-// else the built-in theme setting.
+// The theme option when it names a loaded theme; else the custom theme when it is non-empty
+// and loaded; else the built-in theme setting. Ids match exactly.
 QString startupThemeId(const StartupThemeChoice& choice, const QStringList& loadedIds);
 
 }  // namespace ostrel::app

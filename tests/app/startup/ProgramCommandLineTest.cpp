@@ -4,12 +4,15 @@
 #include "ProgramTestSupport.h"
 #include "core/BuildInfo.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 using namespace ostrel;
 using namespace ostrel::test;
@@ -23,12 +26,19 @@ struct SplitRun {
 };
 
 // The program as a user starts it where nothing names a display, or, with display, as on a
-// desktop (the offscreen platform standing in for one). Its usual data folder lies in home.
-SplitRun runWithoutDisplay(const QStringList& arguments, const QString& home, bool display = false) {
+// desktop (the offscreen platform standing in for one). Its usual data folder lies in home;
+// variables ("NAME=value") are set last.
+SplitRun runWithoutDisplay(const QStringList& arguments, const QString& home, bool display = false,
+                           const QStringList& variables = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     useOffscreenEnvironment(environment);
     if (!display) {
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
+            environment.remove(name);
+        }
+    }
+    for (const QString& variable : variables) {
+        environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     }
     environment.remove("APPDATA");
     environment.insert("XDG_DATA_HOME", home + "/share");
@@ -50,6 +60,20 @@ SplitRun runWithoutDisplay(const QStringList& arguments, const QString& home, bo
 }
 
 QString lastLine(const QString& text) { return text.trimmed().split(u'\n').last(); }
+
+// A display number no X server answers at: no socket file, no abstract socket and no TCP
+// port of its own on this machine.
+int displayWithNoServer() {
+    const QString unixSockets = QString::fromUtf8(readBytes("/proc/net/unix"));
+    const QString tcp = QString::fromUtf8(readBytes("/proc/net/tcp") + readBytes("/proc/net/tcp6"));
+    for (int display = 99;; ++display) {
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
+        const QString port = QStringLiteral(":%1 ").arg(6000 + display, 4, 16, QChar(u'0')).toUpper();
+        if (!QFileInfo::exists(socket) && !unixSockets.contains(socket + u'\n') && !tcp.contains(port)) {
+            return display;
+        }
+    }
+}
 
 }  // namespace
 
@@ -82,8 +106,20 @@ TEST(ProgramCommandLineTest, WithoutADisplayTheCommandLineIsAnsweredAndAStartSay
          [](const SplitRun& run) { EXPECT_EQ(lastLine(run.err).toStdString(), "Ostrel: Missing value after '--data-dir'."); }},
         {{"--quit-after-ms", "0"}, 7,
          [&](const SplitRun& run) { EXPECT_EQ(lastLine(run.err).toStdString(), noDisplay.toStdString()); }, false},
+        {{"extra-arg"}, 1,
+         [](const SplitRun& run) { EXPECT_EQ(lastLine(run.err).toStdString(), "Ostrel: Unexpected argument 'extra-arg'."); }},
     };
-    for (const Case& c : cases) {
+    std::vector<Case> wrongQuitTimes;
+    for (const char* value : {"abc", "1e3", "-5", ""}) {
+        const std::string said = std::string("Ostrel: Invalid value '") + value +
+                                 "' for '--quit-after-ms': it takes a whole number of milliseconds from 0 to 2147483647.";
+        wrongQuitTimes.push_back({{"--quit-after-ms", value, "--screenshot", "w.png"}, 1, [said](const SplitRun& run) {
+                                      EXPECT_EQ(lastLine(run.err).toStdString(), said);
+                                  }});
+    }
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), wrongQuitTimes.begin(), wrongQuitTimes.end());
+    for (const Case& c : all) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         TempDir home;
         const SplitRun run = runWithoutDisplay(c.arguments, qPath(home.path()));
@@ -95,5 +131,44 @@ TEST(ProgramCommandLineTest, WithoutADisplayTheCommandLineIsAnsweredAndAStartSay
             EXPECT_EQ(desktop.exitCode, run.exitCode);
             EXPECT_EQ(desktop.out.toStdString(), run.out.toStdString());
         }
+    }
+}
+
+// Regression: a display named that leads nowhere (a forwarding gone, a platform chosen without
+// its display, a Wayland socket that is not there) ended in Qt's abort (exit 134) after the
+// data folder and its lock were made. It ends with 7 and one sentence naming what led there
+// and Qt's reason, writing nothing; a platform Qt has no plugin for is told the same way; the
+// command line is still answered.
+TEST(ProgramCommandLineTest, ADisplayThatCannotBeReachedEndsWithSevenNamingItWritingNothing) {
+    const QString display = QStringLiteral(":%1").arg(displayWithNoServer());
+    const QString advice = QStringLiteral(
+        "start it on a desktop, unset %1, or run it without a window with QT_QPA_PLATFORM=offscreen, as "
+        "scripts/run.sh does.");
+    const struct {
+        QString variable;
+        QString qtReason;  // a pattern: Qt's own words
+    } cases[] = {
+        {"DISPLAY=" + display, "could not connect to display " + display},
+        {"WAYLAND_DISPLAY=wayland-9", ".+"},
+        {"QT_QPA_PLATFORM=xcb", "could not connect to display"},
+        {"QT_QPA_PLATFORM=no-such-platform", R"(could not find the Qt platform plugin "no-such-platform" in "")"},
+    };
+    for (const auto& [variable, qtReason] : cases) {
+        SCOPED_TRACE(variable.toStdString());
+        TempDir home;
+        // No Wayland socket where Qt would look for one.
+        const QStringList variables{variable, "XDG_RUNTIME_DIR=" + qPath(home.path())};
+        const SplitRun run = runWithoutDisplay({"--quit-after-ms", "0"}, qPath(home.path() / "home"), false, variables);
+        EXPECT_EQ(run.exitCode, 7) << run.err.toStdString();
+        const QString name = variable.section(u'=', 0, 0);
+        const QString sentence = "Ostrel cannot show its window where " + QRegularExpression::escape(variable) +
+                                 " leads \\(Qt: " + qtReason + "\\): " + QRegularExpression::escape(advice.arg(name));
+        EXPECT_TRUE(QRegularExpression("^" + sentence + "$").match(run.err.trimmed()).hasMatch())
+            << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(qPath(home.path() / "home"))) << "something was written";
+
+        const SplitRun help = runWithoutDisplay({"--version"}, qPath(home.path() / "home"), false, variables);
+        EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
+        EXPECT_EQ(help.out.toStdString(), "Ostrel " + core::appVersion() + "\n");
     }
 }

@@ -69,16 +69,14 @@ TEST(ProgramRunTest, QuitAfterMsStartsLogsAndEndsWithZero) {
     EXPECT_TRUE(QDir(data + "/crashes").exists());
 }
 
-// Regression: a negative time never quit.
-TEST(ProgramRunTest, ANegativeQuitTimeQuitsAtOnceInTheEqualsForm) {
+// Regression: a negative time never quit; then it quit at once, before a picture asked for.
+TEST(ProgramRunTest, ANegativeQuitTimeIsAWrongCommandLineInTheEqualsForm) {
     TempDir dir;
     const QString data = qPath(dir / "joined");
     const ProgramRun run = runProgram({"--data-dir=" + data, "--quit-after-ms=-5"});
-    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-    const QStringList messages = logMessages(data);
-    ASSERT_FALSE(messages.isEmpty());
-    EXPECT_EQ(messages.first(), startingLine());
-    EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("Ostrel: Invalid value '-5' for '--quit-after-ms'")) << run.output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(data));
 }
 
 TEST(ProgramRunTest, WithoutDataDirTheXdgDataFolderIsUsed) {
@@ -187,6 +185,79 @@ TEST(ProgramScreenshotTest, APictureThatCannotBeSavedEndsWithTwoAndSaysWhyOnStde
         const QStringList messages = logMessages(data);
         EXPECT_EQ(messages.at(messages.size() - 2), "ERROR [app] screenshot FAILED for " + picture + ": " + why);
         EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+    }
+}
+
+// Regression: a quit asked for before the picture was due ended the run with 0 and no picture,
+// nothing said. The picture is taken before the quit, or the run ends with 2 saying why.
+TEST(ProgramScreenshotTest, WithAQuitTimeThePictureIsTakenFirstOrTheRunEndsWithTwoSayingItWasNot) {
+    const struct {
+        QString quitAfterMs;
+        int exitCode;
+    } cases[] = {{"50", 2}, {"120000", 0}};
+    for (const auto& [quitAfterMs, exitCode] : cases) {
+        SCOPED_TRACE(quitAfterMs.toStdString());
+        TempDir dir;
+        const QString data = qPath(dir / "data");
+        const QString picture = qPath(dir / "window.png");
+        const ProgramRun run =
+            runProgram({"--data-dir", data, "--quit-after-ms", quitAfterMs, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, exitCode) << run.output.toStdString();
+        const QStringList messages = logMessages(data);
+        ASSERT_GE(messages.size(), 2);
+        EXPECT_EQ(messages.last(), "INFO [app] Ostrel closed");
+        if (exitCode == 0) {
+            EXPECT_TRUE(readBytes(picture).startsWith("\x89PNG\r\n\x1a\n"));
+            EXPECT_TRUE(messages.contains("INFO [app] screenshot saved to " + picture));
+            continue;
+        }
+        const QString why = "the run was told to quit after 50 ms (--quit-after-ms), before the picture was taken";
+        EXPECT_FALSE(QFileInfo::exists(picture));
+        EXPECT_TRUE(run.output.contains("Ostrel could not save the picture of its window to " + picture + ": " + why +
+                                        ".\n"))
+            << run.output.toStdString();
+        EXPECT_TRUE(messages.contains("ERROR [app] screenshot FAILED for " + picture + ": " + why))
+            << messages.join('\n').toStdString();
+    }
+}
+
+// A user's own theme may be chosen by its id, which is known only once the data folder is
+// read: an id that names no theme is warned of, naming those there are, and the theme of the
+// settings is shown instead.
+TEST(ProgramSettingsTest, AThemeOptionNamingNoThemeIsWarnedOfAndTheSettingsThemeShown) {
+    const struct {
+        QString theme;
+        QString background;  // left of the logo under the menu bar
+        bool warned;
+    } cases[] = {{"bogus", "#f4f5fa", true}, {"mine", "#000000", false}};
+    for (const auto& [theme, background, warned] : cases) {
+        SCOPED_TRACE(theme.toStdString());
+        TempDir dir;
+        const QString data = qPath(dir / "data");
+        QDir().mkpath(data + "/themes");
+        writeBytes(data + "/settings.json", R"({"format_version": 1, "values": {"appearance.theme": "light"}})");
+        writeBytes(data + "/themes/mine.json",
+                   R"({"id": "mine", "name": "Mine", "colors": {"background": "#000000", "surface": "#000000", )"
+                   R"("surfaceRaised": "#1A1A1A", "text": "#FFFFFF", "textMuted": "#E0E0E0", "accent": "#FFD400", )"
+                   R"("onAccent": "#000000", "accent2": "#00E5FF", "border": "#FFFFFF", "error": "#FF8080", )"
+                   R"("warning": "#FFD400", "success": "#66FF99"}})");
+        const QString picture = qPath(dir / "window.png");
+        const ProgramRun run = runProgram({"--data-dir", data, "--theme", theme, "--screenshot", picture});
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        EXPECT_EQ(QImage(picture).pixelColor(5, 40).name(), background);
+
+        const QStringList messages = logMessages(data);
+        EXPECT_EQ(run.output.contains("no theme"), warned) << run.output.toStdString();
+        EXPECT_EQ(indexMatching(messages, ".*no theme.*") >= 0, warned);
+        if (warned) {
+            const QString known = "graphite, dark, steel, light, high-contrast, mine";
+            EXPECT_TRUE(run.output.contains("Ostrel has no theme 'bogus' (--theme), so it starts with the theme of its "
+                                            "settings, 'light'; the themes it knows are " + known + ".\n"))
+                << run.output.toStdString();
+            EXPECT_TRUE(messages.contains("WARN [ui] there is no theme 'bogus' (--theme), so the settings' theme 'light' "
+                                          "is shown; the themes are " + known))
+                << messages.join('\n').toStdString();
+        }
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <tuple>
 #include <set>
 #include <string>
@@ -188,7 +189,7 @@ TEST(CommandLineTest, OptionsParseInBothFormsAndAnEmptyDataDirIsStillGiven) {
     ASSERT_TRUE(spaced.ok && joined.ok) << spaced.parser.errorText().toStdString() << joined.parser.errorText().toStdString();
     EXPECT_EQ(spaced.parser.value("data-dir"), "/d");
     EXPECT_EQ(joined.parser.value("data-dir"), "/d");
-    EXPECT_EQ(quitAfterMilliseconds(joined.parser.value("quit-after-ms")), 1500);
+    EXPECT_EQ(quitAfterMilliseconds(joined.parser.value("quit-after-ms")), std::optional<int>(1500));
     EXPECT_TRUE(spaced.parser.isSet("demo-error") && spaced.parser.isSet("demo-fm"));
     EXPECT_FALSE(spaced.parser.isSet("demo-crash"));
     EXPECT_EQ(spaced.parser.value("theme"), "light");
@@ -224,6 +225,10 @@ TEST(CommandLineTest, HelpTheVersionAndAWrongCommandLineAreAnsweredWithoutStarti
         {{"--platform", "offscreen", "-reverse", "-qmljsdebugger=port:1234", "--demo-fm"}, false},
         {{"-qwindowgeometry", "640x480", "-platform", "offscreen", "--help"}, true},
         {{"-platform", "offscreen", "--bogus"}, true},
+        {{"extra-arg"}, true},
+        {{"-platform", "offscreen", "--demo-fm", "extra-arg"}, true},
+        {{"--quit-after-ms", "soon"}, true},
+        {{"--quit-after-ms", "20000", "--quit-after-ms=-5"}, true},
     };
     for (const auto& [arguments, answered] : cases) {
         EXPECT_EQ(answersWithoutStarting(QStringList{"ostrel"} + arguments), answered) << arguments.join(' ').toStdString();
@@ -233,10 +238,16 @@ TEST(CommandLineTest, HelpTheVersionAndAWrongCommandLineAreAnsweredWithoutStarti
     EXPECT_FALSE(choosesPlatform({"ostrel", "--demo-fm", "-platform"}));
 }
 
-// Regression: a negative time armed a timer that never fired, so the program never quit.
-TEST(CommandLineTest, QuitAfterMsIsBaseTenAndNeverNegative) {
-    const std::pair<const char*, int> cases[] = {{"1500", 1500}, {"0", 0}, {"-5", 0}, {"soon", 0}, {"0x10", 0}, {"", 0}};
-    for (const auto& [text, ms] : cases) EXPECT_EQ(quitAfterMilliseconds(text), ms) << text;
+// Regression: a negative time armed a timer that never fired, so the program never quit;
+// then text that was no number quit at once, so a picture asked for was never taken.
+TEST(CommandLineTest, QuitAfterMsIsDecimalDigitsOnlyAndFitsAnInt) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"1500", 1500},        {"0", 0},         {"007", 7},           {"2147483647", 2147483647},
+        {"2147483648", {}},    {"-5", {}},       {"+5", {}},           {" 5", {}},
+        {"soon", {}},          {"0x10", {}},     {"1e3", {}},          {"", {}},
+        {"\u0665", {}},  // an Arabic-Indic five
+    };
+    for (const auto& [text, ms] : cases) EXPECT_EQ(quitAfterMilliseconds(QString::fromUtf8(text)), ms) << text;
 }
 
 TEST(UiScaleTest, OnlyAScaleOtherThanAHundredSetsAFactorNotAlreadySet) {
@@ -260,9 +271,11 @@ TEST(UiScaleTest, OnlyAScaleOtherThanAHundredSetsAFactorNotAlreadySet) {
 }
 
 TEST(StartupThemeTest, OptionThenLoadedCustomThemeThenBuiltInSetting) {
-    const QStringList loaded{"graphite", "dark", "mine"};
+    const QStringList loaded{"graphite", "dark", "light", "mine"};
     EXPECT_EQ(startupThemeId({QStringLiteral("light"), "mine", "dark"}, loaded), "light");
-    EXPECT_EQ(startupThemeId({QStringLiteral("nope"), "mine", "dark"}, loaded), "nope");
+    // An option naming no loaded theme gives way to the settings, as if it were not given.
+    EXPECT_EQ(startupThemeId({QStringLiteral("nope"), "mine", "dark"}, loaded), "mine");
+    EXPECT_EQ(startupThemeId({QStringLiteral("Light"), "", "dark"}, loaded), "dark");
     EXPECT_EQ(startupThemeId({std::nullopt, "mine", "dark"}, loaded), "mine");
     for (const char* custom : {"Mine", "gone", ""}) {
         EXPECT_EQ(startupThemeId({std::nullopt, custom, "dark"}, loaded), "dark") << custom;
