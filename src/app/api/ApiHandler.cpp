@@ -220,6 +220,11 @@ void ApiHandler::requireSongBeats(double beats, const char* name) {
     }
 }
 
+void ApiHandler::requireClipEnd(double startBeats, double lengthBeats, const char* name) {
+    // A negative start is taken as 0, as the controller takes it.
+    requireSongBeats(std::max(0.0, startBeats) + lengthBeats, name);
+}
+
 void ApiHandler::requireFinite(double value, const char* name) {
     if (std::string error; !ProjectController::checkFinite(value, name, &error)) {
         invalidParams(error);
@@ -469,6 +474,9 @@ ApiHandler::Json ApiHandler::tracksAddAudioClip(const Json& params) {
     }
     const double startBeats = optionalNumber(params, "startBeats").value_or(0.0);
     requireSongBeats(startBeats, "startBeats");
+    if (const std::optional<double> length = project_->audioClipBeats(qText(file))) {
+        requireClipEnd(startBeats, *length, "the clip's end");
+    }
     const QString clipId = project_->addAudioClip(qText(stringField(track, "id")), qText(file), startBeats);
     if (clipId.isEmpty()) {
         invalidParams("the sound file \"" + file + "\" could not be added (is it a valid WAV?)");
@@ -555,6 +563,7 @@ ApiHandler::Json ApiHandler::clipsAdd(const Json& params) {
     requireSongBeats(lengthBeats, "lengthBeats");
     const double startBeats = requireNumber(params, "startBeats");
     requireSongBeats(startBeats, "startBeats");
+    requireClipEnd(startBeats, std::max(ProjectController::kMinEmptyClipBeats, lengthBeats), "the clip's end");
     const QString clipId = project_->addEmptyClip(qText(stringField(track, "id")), startBeats, lengthBeats);
     if (clipId.isEmpty()) {
         invalidParams("the clip could not be added");
@@ -575,6 +584,7 @@ ApiHandler::Json ApiHandler::clipsMove(const Json& params) {
     if (stringField(target, "kind") != (audioClip ? "audio" : "midi")) {
         invalidParams(refusal);
     }
+    requireClipEnd(startBeats, clip.value(QStringLiteral("length")).toDouble(), "the clip's end");
     const std::string targetId = stringField(target, "id");
     const std::string clipId = stringField(clip, "id");
     project_->moveClip(qText(stringField(track, "id")), qText(clipId), qText(targetId), startBeats);
@@ -592,6 +602,8 @@ ApiHandler::Json ApiHandler::clipsResize(const Json& params) {
         invalidParams("lengthBeats must be greater than 0");
     }
     requireSongBeats(lengthBeats, "lengthBeats");
+    requireClipEnd(clip.value(QStringLiteral("start")).toDouble(),
+                   std::max(ProjectController::kMinClipBeats, lengthBeats), "the clip's end");
     project_->resizeClip(qText(stringField(track, "id")), qText(stringField(clip, "id")), lengthBeats);
     return kOk;
 }
@@ -627,9 +639,9 @@ ApiHandler::Json ApiHandler::clipsRemove(const Json& params) {
 ApiHandler::Json ApiHandler::clipsDuplicate(const Json& params) {
     const QVariantMap track = requireTrack(params, "trackId");
     const QVariantMap clip = findClip(track, requireText(params, "clipId"));
-    // The copy starts where the clip ends, which must itself be a place in the song.
-    requireSongBeats(clip.value(QStringLiteral("start")).toDouble() + clip.value(QStringLiteral("length")).toDouble(),
-                     "the copy's start");
+    // The copy starts where the clip ends and is as long.
+    const double length = clip.value(QStringLiteral("length")).toDouble();
+    requireClipEnd(clip.value(QStringLiteral("start")).toDouble() + length, length, "the copy's end");
     const QString copyId = project_->duplicateClip(qText(stringField(track, "id")), qText(stringField(clip, "id")));
     if (copyId.isEmpty()) {
         invalidParams("the clip could not be duplicated");

@@ -70,6 +70,8 @@ private:
 
     // The song's limits, refused with the controller's own words.
     static void requireSongBeats(double beats, const char* name);
+    // Where a clip from startBeats lasting lengthBeats ends, named `name` in the refusal.
+    static void requireClipEnd(double startBeats, double lengthBeats, const char* name);
     static void requireFinite(double value, const char* name);
 
     static std::string stringField(const QVariantMap& map, const char* name);

@@ -95,6 +95,10 @@ public:
     // The farthest song position or length an edit may set, in beats: hours of audio at any
     // tempo, and far below what a render could not survive.
     static constexpr double kMaxBeats = 100000.0;
+    // The shortest an empty clip is made, and the shortest a clip is resized, split or made
+    // from a sound file, in beats. No clip may end past kMaxBeats, whatever made it.
+    static constexpr double kMinEmptyClipBeats = 1.0;
+    static constexpr double kMinClipBeats = 0.25;
 
     // Whether a value may enter the song at all; NaN and infinities never may. The reason
     // names the value as `name`. Every door checks through these, so all refuse alike.
@@ -171,6 +175,9 @@ public:
     Q_INVOKABLE QString addAudioTrack();
     Q_INVOKABLE QString trackKind(const QString& id) const;
     Q_INVOKABLE QString addAudioClip(const QString& trackId, const QString& fileName, double startBeats);
+    // How long, in beats at the song's tempo, a clip of this file of the samples folder would
+    // be; none when the file cannot be read.
+    std::optional<double> audioClipBeats(const QString& fileName);
     Q_INVOKABLE void renameTrack(const QString& id, const QString& name);
     Q_INVOKABLE void removeTrack(const QString& id);
     // Trimmed; an empty name or the current one changes nothing.

@@ -24,8 +24,6 @@ namespace ostrel::app {
 namespace {
 
 constexpr double kGrid = 1000.0;             // positions and lengths are kept to 0.001 beat
-constexpr double kMinEmptyClipBeats = 1.0;
-constexpr double kMinClipBeats = 0.25;       // an audio clip, a resized clip, each part of a split
 constexpr double kMaxTrackVolume = 1.5;
 constexpr int kFirstPadNote = 36;
 constexpr int kPadCount = 16;
@@ -52,6 +50,12 @@ std::optional<double> songBeats(double beats) {
         return std::nullopt;
     }
     return rounded;
+}
+
+// Whether a clip from start lasting length ends by the song's limit: every edit that sets a
+// clip's end asks, so no door and no view makes a clip that runs past it.
+bool endsWithinSong(double start, double length) {
+    return ProjectController::checkBeats(start + length, "the clip's end", nullptr);
 }
 
 std::optional<double> clipStart(double beats) {
@@ -186,7 +190,8 @@ QString ProjectController::addEmptyClip(const QString& trackId, double startBeat
     model::Uuid trackUuid;
     const std::optional<double> start = clipStart(startBeats);
     const std::optional<double> length = songBeats(lengthBeats);
-    if (findTrack(trackId, &trackUuid) == nullptr || !start || !length) {
+    if (findTrack(trackId, &trackUuid) == nullptr || !start || !length ||
+        !endsWithinSong(*start, std::max(kMinEmptyClipBeats, *length))) {
         return {};
     }
     model::Clip clip;
@@ -211,9 +216,12 @@ QString ProjectController::addAudioClip(const QString& trackId, const QString& f
         return {};
     }
     QString error;
-    const std::optional<SoundFileInfo> sound = readSoundFile(fileName, &error);
-    if (!sound) {
+    if (!readSoundFile(fileName, &error)) {
         setMessage(error, true);
+        return {};
+    }
+    const double length = *audioClipBeats(fileName);
+    if (!endsWithinSong(*start, length)) {
         return {};
     }
     model::Clip clip;
@@ -221,11 +229,18 @@ QString ProjectController::addAudioClip(const QString& trackId, const QString& f
     clip.name = utf8(QFileInfo(fileName).completeBaseName());
     clip.audioSource = utf8(fileName);
     clip.startBeats = *start;
-    clip.lengthBeats =
-        std::max(kMinClipBeats, onGrid(sound->seconds * document_->tempoBpm() / 60.0).value_or(kMinClipBeats));
+    clip.lengthBeats = length;
     const QString result = idText(clip.id);
     history_->execute(std::make_unique<model::AddClipCommand>(trackUuid, std::move(clip)));
     return result;
+}
+
+std::optional<double> ProjectController::audioClipBeats(const QString& fileName) {
+    const std::optional<SoundFileInfo> sound = readSoundFile(fileName);
+    if (!sound) {
+        return std::nullopt;
+    }
+    return std::max(kMinClipBeats, onGrid(sound->seconds * document_->tempoBpm() / 60.0).value_or(kMinClipBeats));
 }
 
 bool ProjectController::dropSample(const QString& trackId, const QString& fileName, double startBeats) {
@@ -273,7 +288,7 @@ QString ProjectController::duplicateClip(const QString& trackId, const QString& 
         return {};
     }
     const std::optional<double> copyStart = songBeats(clip->startBeats + clip->lengthBeats);
-    if (!copyStart) {
+    if (!copyStart || !endsWithinSong(*copyStart, clip->lengthBeats)) {
         return {};
     }
     model::Clip copy = *clip;
@@ -295,7 +310,7 @@ void ProjectController::moveClip(const QString& trackId, const QString& clipId, 
     const model::Track* target = toTrackId.isEmpty() ? source : findTrack(toTrackId, &targetId);
     const model::Clip* clip = source != nullptr ? findClip(*source, clipId) : nullptr;
     const std::optional<double> start = clipStart(startBeats);
-    if (target == nullptr || clip == nullptr || !start) {
+    if (target == nullptr || clip == nullptr || !start || !endsWithinSong(*start, clip->lengthBeats)) {
         return;
     }
     if (target != source) {
@@ -321,7 +336,7 @@ void ProjectController::resizeClip(const QString& trackId, const QString& clipId
         return;
     }
     const double l = std::max(kMinClipBeats, *length);
-    if (clip->lengthBeats == l) {
+    if (clip->lengthBeats == l || !endsWithinSong(clip->startBeats, l)) {
         return;
     }
     history_->execute(std::make_unique<model::UpdateClipCommand>(trackUuid, clip->id, clip->startBeats, l));

@@ -6,6 +6,7 @@
 #include "api_server/ApiTestSupport.h"
 #include "app/api/ApiDoors.h"
 #include "core/BuildInfo.h"
+#include "support/TempDir.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -545,21 +547,39 @@ TEST_F(ApiClipTest, RemovingAClipLeavesAHint) {
     EXPECT_TRUE(rig.project.problem());
 }
 
-TEST_F(ApiClipTest, ACopyThatWouldStartBeyondTheSongsLimitIsRefused) {
-    const std::string last =
-        call("clips.add", {{"trackId", keys()}, {"lengthBeats", 4}, {"startBeats", 99998}})["clipId"];
-    try {
-        (void)call("clips.duplicate", {{"trackId", keys()}, {"clipId", last}});
-        ADD_FAILURE() << "accepted";
-    } catch (const api_server::ApiError& error) {
-        EXPECT_EQ(error.code, api_server::kInvalidParams);
-        EXPECT_STREQ(error.what(), "the copy's start must be a finite number of beats, at most 100000");
+// Regression: clips.add, clips.resize and the rest let a clip end past the song's limit, which
+// tracks.addPattern keeps to; and the page gave clips.duplicate's refusal in other words.
+TEST_F(ApiClipTest, NoEditEndsAClipPastTheSongsLimitAndThePageGivesEachRefusalInTheProgramsWords) {
+    call("clips.move", {{"trackId", keys()}, {"clipId", verse()}, {"startBeats", 99996}});
+    ASSERT_EQ(clipOf(keys(), verse())["start"], 99996.0) << "a clip may end at the limit itself";
+    const model::Project before = rig.project.document();
+    const std::string clipEnd = "the clip's end must be a finite number of beats, at most 100000";
+    const std::vector<Refusal> refusals = {
+        {"a clip from the last beat", "clips.add", onKeys(R"("lengthBeats":4,"startBeats":99999)"), -32602, clipEnd},
+        {"a short clip, made a beat long", "clips.add", onKeys(R"("lengthBeats":0.5,"startBeats":99999.5)"), -32602,
+         clipEnd},
+        {"a resize as long as the song", "clips.resize", onLoop(R"("lengthBeats":100000)"), -32602, clipEnd},
+        {"a resize of a clip that ends at the limit", "clips.resize", onVerse(R"("lengthBeats":4.5)"), -32602,
+         clipEnd},
+        {"a move a beat later", "clips.move", onVerse(R"("startBeats":99997)"), -32602, clipEnd},
+        {"a copy after a clip that ends at the limit", "clips.duplicate", onVerse(), -32602,
+         "the copy's end must be a finite number of beats, at most 100000"},
+        {"a sound from the last beat", "tracks.addAudioClip",
+         R"({"trackId":")" + loops() + R"(","file":"loop.wav","startBeats":99999.9})", -32602, clipEnd},
+        {"a note past the clip's end and the song's", "clips.addNote",
+         onVerse(R"("pitch":60,"startBeats":3,"lengthBeats":2)"), -32602,
+         "the note's end must be a finite number of beats, at most 100000"},
+    };
+    expectRefusals(refusals);
+    EXPECT_TRUE(rig.project.document() == before);
+    const std::string page = readFile(std::filesystem::path(OSTREL_DOCS_DIR) / "control-api.md");
+    for (const Refusal& r : refusals) {
+        EXPECT_NE(page.find("`" + r.message + "`"), std::string::npos) << r.what << ": not on the page";
     }
-    EXPECT_EQ(clipsOf(keys()).size(), 2u);
 }
 
 TEST_F(ApiClipTest, ANoteThatWouldEndBeyondTheSongsLimitIsRefused) {
-    call("clips.move", {{"trackId", keys()}, {"clipId", verse()}, {"startBeats", 99999}});
+    call("clips.move", {{"trackId", keys()}, {"clipId", verse()}, {"startBeats", 99996}});
     for (const std::string method : {"clips.addNote", "clips.editNote"}) {
         SCOPED_TRACE(method);
         try {
@@ -567,7 +587,7 @@ TEST_F(ApiClipTest, ANoteThatWouldEndBeyondTheSongsLimitIsRefused) {
                                 {"clipId", verse()},
                                 {"noteId", note(0)},
                                 {"pitch", 60},
-                                {"startBeats", 0.5},
+                                {"startBeats", 3.5},
                                 {"lengthBeats", 1}});
             ADD_FAILURE() << "accepted";
         } catch (const api_server::ApiError& error) {
@@ -579,7 +599,7 @@ TEST_F(ApiClipTest, ANoteThatWouldEndBeyondTheSongsLimitIsRefused) {
     EXPECT_EQ(call("clips.addNote", {{"trackId", keys()},
                                      {"clipId", verse()},
                                      {"pitch", 60},
-                                     {"startBeats", 0.5},
+                                     {"startBeats", 3.5},
                                      {"lengthBeats", 0.5}})
                   .size(),
               1u)

@@ -275,6 +275,20 @@ const std::vector<std::pair<const char*, std::function<void(Song&)>>> kSilent = 
      [](Song& s) { EXPECT_TRUE(s.rig.project.addAudioClip(s.audioId, "two.wav", 1e9).isEmpty()); }},
     {"move beyond the song's end", [](Song& s) { s.rig.project.moveClip(s.midiId, s.verseId, "", 100000.5); }},
     {"resize longer than a song", [](Song& s) { s.rig.project.resizeClip(s.midiId, s.verseId, 2e5); }},
+    // Regression: clips were checked for where they start, not where they end, so a clip could
+    // run past the limit that a pattern keeps to.
+    {"empty clip that would end past the song's end",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addEmptyClip(s.midiId, 99999, 4).isEmpty()); }},
+    {"short empty clip, made a beat long, past the song's end",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addEmptyClip(s.midiId, 99999.5, 0.5).isEmpty()); }},
+    {"audio clip that would end past the song's end",
+     [](Song& s) { EXPECT_TRUE(s.rig.project.addAudioClip(s.audioId, "two.wav", 99997).isEmpty()); }},
+    {"move so that the clip ends past the song's end",
+     [](Song& s) { s.rig.project.moveClip(s.midiId, s.verseId, "", 99997); }},
+    {"move onto another track, ending past the song's end",
+     [](Song& s) { s.rig.project.moveClip(s.midiId, s.verseId, s.drumsId, 99997); }},
+    {"resize so that the clip ends past the song's end",
+     [](Song& s) { s.rig.project.resizeClip(s.midiId, s.verseId, 99997); }},
     {"split near the start", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 4.2).isEmpty()); }},
     {"split near the end", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 7.9).isEmpty()); }},
     {"split outside", [](Song& s) { EXPECT_TRUE(s.rig.project.splitClip(s.midiId, s.verseId, 20.0).isEmpty()); }},
@@ -282,12 +296,13 @@ const std::vector<std::pair<const char*, std::function<void(Song&)>>> kSilent = 
     {"remove unknown clip", [](Song& s) { s.rig.project.removeClip(s.midiId, kUnknown); }},
 };
 
-TEST(ProjectEditingClips, TheSongsLimitIsTheLastPlaceAClipMayStart) {
+TEST(ProjectEditingClips, TheSongsLimitIsTheLastPlaceAClipMayEnd) {
     Song s;
-    const QString last = s.rig.project.addEmptyClip(s.midiId, ProjectController::kMaxBeats, 4);
-    ASSERT_FALSE(last.isEmpty()) << "the limit itself is a place";
-    EXPECT_TRUE(s.rig.project.duplicateClip(s.midiId, last).isEmpty()) << "the copy would start beyond it";
-    EXPECT_EQ(s.rig.project.undoText(), "Add clip");
+    const QString last = s.rig.project.addEmptyClip(s.midiId, ProjectController::kMaxBeats - 4, 4);
+    ASSERT_FALSE(last.isEmpty()) << "the limit itself is a place to end";
+    EXPECT_TRUE(s.rig.project.duplicateClip(s.midiId, last).isEmpty()) << "the copy would end beyond it";
+    s.rig.project.resizeClip(s.midiId, s.verseId, ProjectController::kMaxBeats - 4);
+    EXPECT_EQ(s.clip(0, 0).lengthBeats, ProjectController::kMaxBeats - 4) << "the verse starts at beat 4";
     EXPECT_EQ(s.at(0).clips.size(), 2u);
 }
 
