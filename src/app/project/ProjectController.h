@@ -275,6 +275,8 @@ private:
     engine::RenderSettings playbackSettings() const;
     engine::RenderSettings exportSettings() const;
     std::optional<SoundFileInfo> readSoundFile(const QString& fileName, QString* error = nullptr);
+    // How long a clip of that sound is, in beats at the song's tempo.
+    double clipBeatsOf(const SoundFileInfo& sound) const;
 
     // Recording: the transport stopping ends a take; its position is followed while recording.
     void onPlayingChanged();

@@ -216,11 +216,12 @@ QString ProjectController::addAudioClip(const QString& trackId, const QString& f
         return {};
     }
     QString error;
-    if (!readSoundFile(fileName, &error)) {
+    const std::optional<SoundFileInfo> sound = readSoundFile(fileName, &error);
+    if (!sound) {
         setMessage(error, true);
         return {};
     }
-    const double length = *audioClipBeats(fileName);
+    const double length = clipBeatsOf(*sound);
     if (!endsWithinSong(*start, length)) {
         return {};
     }
@@ -237,10 +238,11 @@ QString ProjectController::addAudioClip(const QString& trackId, const QString& f
 
 std::optional<double> ProjectController::audioClipBeats(const QString& fileName) {
     const std::optional<SoundFileInfo> sound = readSoundFile(fileName);
-    if (!sound) {
-        return std::nullopt;
-    }
-    return std::max(kMinClipBeats, onGrid(sound->seconds * document_->tempoBpm() / 60.0).value_or(kMinClipBeats));
+    return sound ? std::optional<double>(clipBeatsOf(*sound)) : std::nullopt;
+}
+
+double ProjectController::clipBeatsOf(const SoundFileInfo& sound) const {
+    return std::max(kMinClipBeats, onGrid(sound.seconds * document_->tempoBpm() / 60.0).value_or(kMinClipBeats));
 }
 
 bool ProjectController::dropSample(const QString& trackId, const QString& fileName, double startBeats) {
