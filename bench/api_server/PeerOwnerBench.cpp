@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "api_server/PeerOwner.h"
-#include "api_server/Socket.h"
+#include "api_server/socket/PeerOwner.h"
+#include "api_server/socket/Socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
