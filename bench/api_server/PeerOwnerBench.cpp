@@ -72,8 +72,8 @@ BENCHMARK(BM_PeerOwnerLookup)
     ->ArgNames({"way", "batch"})
     ->Args({static_cast<long>(PeerOwner::Way::SocketDiagnostics), 1})
     ->Args({static_cast<long>(PeerOwner::Way::SocketDiagnostics), 64})
-    ->Args({static_cast<long>(PeerOwner::Way::TcpTable), 1})
-    ->Args({static_cast<long>(PeerOwner::Way::TcpTable), 64})
+    ->Args({static_cast<long>(PeerOwner::Way::SocketTable), 1})
+    ->Args({static_cast<long>(PeerOwner::Way::SocketTable), 64})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "api_server/jsonrpc/ApiMessages.h"
 #include "api_server/jsonrpc/Connection.h"
 #include "api_server/jsonrpc/RefusalSummary.h"
+#include "core/Failure.h"
 #include "core/log/Logger.h"
 
 #include <nlohmann/json.hpp>
@@ -73,16 +74,16 @@ void ApiServer::log(LogLevel level, const std::string& message) const {
     }
 }
 
-bool ApiServer::start(std::uint16_t port, const std::string& token) {
+bool ApiServer::start(std::uint16_t port, const std::string& token, std::string* error) {
     if (running_.load(std::memory_order_acquire)) {
         return true;
     }
     if (!handler) {
         log(LogLevel::ERROR, "the API server needs a handler before it starts");
-        return false;
+        return core::fail(error, "the API server has no handler");
     }
     Socket listener;
-    if (!listener.listenTcp(port, logger_)) {
+    if (!listener.listenTcp(port, logger_, error)) {
         return false;
     }
     port_ = listener.port();

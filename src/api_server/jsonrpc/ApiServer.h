@@ -59,7 +59,7 @@ public:
     // logger may be null; everything is logged in category "api_server". ownerWays are the
     // ways tried, in order, to tell whose process a connection comes from.
     explicit ApiServer(core::Logger* logger, std::vector<PeerOwner::Way> ownerWays = {PeerOwner::Way::SocketDiagnostics,
-                                                                                      PeerOwner::Way::TcpTable});
+                                                                                      PeerOwner::Way::SocketTable});
     ~ApiServer();
     ApiServer(const ApiServer&) = delete;
     ApiServer& operator=(const ApiServer&) = delete;
@@ -71,8 +71,8 @@ public:
     // thread. Requests must carry this token; an empty token lets requests without one in.
     // True when the server runs afterwards; a second call keeps the first token. Where the
     // system cannot tell whose process a connection comes from, a WARN says so and the
-    // token is the only rule.
-    [[nodiscard]] bool start(std::uint16_t port, const std::string& token);
+    // token is the only rule. Why it could not start goes to error (may be null).
+    [[nodiscard]] bool start(std::uint16_t port, const std::string& token, std::string* error = nullptr);
 
     // Ends the network thread and closes the sockets. Never from the network thread.
     void stop();

@@ -2,6 +2,7 @@
 
 #include "api_server/osc/OscMessage.h"
 #include "api_server/osc/OscRoute.h"
+#include "core/Failure.h"
 #include "core/log/Logger.h"
 
 #include <nlohmann/json.hpp>
@@ -33,16 +34,16 @@ void OscServer::log(LogLevel level, const std::string& message) const {
     }
 }
 
-bool OscServer::start(std::uint16_t port) {
+bool OscServer::start(std::uint16_t port, std::string* error) {
     if (running_.load(std::memory_order_acquire)) {
         return true;
     }
     if (!handler) {
         log(LogLevel::ERROR, "the OSC server needs a handler before it starts");
-        return false;
+        return core::fail(error, "the OSC server has no handler");
     }
     socket_ = std::make_unique<Socket>();
-    if (!socket_->bindUdp(port, logger_)) {
+    if (!socket_->bindUdp(port, logger_, error)) {
         socket_.reset();
         return false;
     }

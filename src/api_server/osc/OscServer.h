@@ -45,8 +45,9 @@ public:
     Handler handler;
 
     // Binds 127.0.0.1:port (0: a port the system chooses) and starts the receive thread.
-    // True when the door runs afterwards; a failed start may be tried again.
-    [[nodiscard]] bool start(std::uint16_t port);
+    // True when the door runs afterwards; a failed start may be tried again. Why it could
+    // not start goes to error (may be null).
+    [[nodiscard]] bool start(std::uint16_t port, std::string* error = nullptr);
 
     // Ends the receive thread (within its 100 ms wait) and closes the socket.
     void stop();

@@ -29,7 +29,9 @@ std::optional<sockaddr_in> addressOf(SocketHandle socket, int (*get)(int, sockad
     return address;
 }
 
-SocketHandle openNetlink() {
+}  // namespace
+
+SocketHandle openSocketDiagnostics() {
     const SocketHandle handle = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (handle < 0) {
         return kInvalidSocket;
@@ -40,8 +42,6 @@ SocketHandle openNetlink() {
     return handle;
 }
 
-}  // namespace
-
 PeerOwner::PeerOwner(const Socket& listener, const std::vector<Way>& ways) : user_(::geteuid()) {
     const std::optional<sockaddr_in> address = addressOf(listener.handle(), ::getsockname);
     if (address) {
@@ -49,7 +49,7 @@ PeerOwner::PeerOwner(const Socket& listener, const std::vector<Way>& ways) : use
         ends_.assign(1, Ends{address->sin_addr.s_addr, address->sin_port, 0, 0});
         for (const Way way : ways) {
             if (way == Way::SocketDiagnostics && netlink_ == kInvalidSocket) {
-                netlink_ = openNetlink();
+                netlink_ = openSocketDiagnostics();
             }
             ownersOf(ends_, way, owners_);
             if (owners_[0] == user_) {
@@ -120,7 +120,7 @@ void PeerOwner::ownersOf(const std::vector<Ends>& ends, Way way, std::vector<std
         }
         return;
     }
-    std::FILE* table = way == Way::TcpTable ? std::fopen("/proc/net/tcp", "re") : nullptr;
+    std::FILE* table = way == Way::SocketTable ? std::fopen("/proc/net/tcp", "re") : nullptr;
     if (table == nullptr) {
         return;
     }

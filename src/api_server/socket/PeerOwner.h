@@ -16,14 +16,15 @@ namespace ostrel::api_server {
 // only, as the doors listen on 127.0.0.1. Used by one thread at a time.
 class PeerOwner {
 public:
-    enum class Way { SocketDiagnostics, TcpTable, None };
+    // SocketTable: the tables of sockets the kernel writes in /proc/net.
+    enum class Way { SocketDiagnostics, SocketTable, None };
     enum class Peer { TheUser, AnotherUser, Unknown };
 
     // Settles on the first of `ways` that tells the owner of `listener` (a listening socket
     // of this process's) right, so a way the system does not offer is found out once, here;
     // Way::None when none does.
     explicit PeerOwner(const Socket& listener,
-                       const std::vector<Way>& ways = {Way::SocketDiagnostics, Way::TcpTable});
+                       const std::vector<Way>& ways = {Way::SocketDiagnostics, Way::SocketTable});
     ~PeerOwner();
     PeerOwner(PeerOwner&& other) noexcept;
     PeerOwner& operator=(PeerOwner&& other) noexcept;
@@ -62,5 +63,9 @@ private:
     std::vector<Ends> ends_;
     std::vector<std::optional<uid_t>> owners_;
 };
+
+// A socket to ask the kernel's socket diagnostics with (netlink), whose receives give up
+// after 100 ms; kInvalidSocket where the system offers none.
+SocketHandle openSocketDiagnostics();
 
 }  // namespace ostrel::api_server

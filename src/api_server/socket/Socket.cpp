@@ -1,5 +1,8 @@
 #include "api_server/socket/Socket.h"
 
+#include "api_server/socket/PortHolder.h"
+#include "core/Failure.h"
+#include "core/files/PrivateFolder.h"
 #include "core/log/Logger.h"
 
 #include <arpa/inet.h>
@@ -19,10 +22,24 @@ namespace {
 
 constexpr int kClientTimeoutMs = 50;
 
-void logError(core::Logger* logger, const std::string& message) {
+// Logs what failed with the reason, and hands the reason on.
+bool failWith(core::Logger* logger, const std::string& what, const std::string& why, std::string* error) {
     if (logger != nullptr) {
-        logger->log(core::LogLevel::ERROR, "api_server", message);
+        logger->log(core::LogLevel::ERROR, "api_server", what + ": " + why);
     }
+    return core::fail(error, why);
+}
+
+// The system's words for a failed bind or listen, and for a port in use whose program
+// holds it, where the kernel tells: a client sending to that port reaches that program.
+std::string whyNotBound(int code, bool tcp, std::uint16_t port) {
+    std::string why = core::systemMessage(code);
+    if (code == EADDRINUSE && port != 0) {
+        if (const std::optional<uid_t> holder = holderOfPort(tcp ? Transport::Tcp : Transport::Udp, port)) {
+            why += "; a program of the user " + core::userLabel(*holder) + " holds it";
+        }
+    }
+    return why;
 }
 
 timeval toTimeval(int ms) {
@@ -48,22 +65,22 @@ Socket& Socket::operator=(Socket&& other) noexcept {
     return *this;
 }
 
-bool Socket::listenTcp(std::uint16_t port, core::Logger* logger) {
-    return open(SOCK_STREAM, port, logger);
+bool Socket::listenTcp(std::uint16_t port, core::Logger* logger, std::string* error) {
+    return open(SOCK_STREAM, port, logger, error);
 }
 
-bool Socket::bindUdp(std::uint16_t port, core::Logger* logger) {
-    return open(SOCK_DGRAM, port, logger);
+bool Socket::bindUdp(std::uint16_t port, core::Logger* logger, std::string* error) {
+    return open(SOCK_DGRAM, port, logger, error);
 }
 
-bool Socket::open(int type, std::uint16_t port, core::Logger* logger) {
+bool Socket::open(int type, std::uint16_t port, core::Logger* logger, std::string* error) {
     close();
     const bool tcp = type == SOCK_STREAM;
     // Close-on-exec: a child the program starts must not keep the door open.
     const SocketHandle handle = ::socket(AF_INET, type | SOCK_CLOEXEC, tcp ? IPPROTO_TCP : IPPROTO_UDP);
     if (handle < 0) {
-        logError(logger, tcp ? "could not create the local socket" : "could not create the UDP socket");
-        return false;
+        return failWith(logger, tcp ? "could not create the local socket" : "could not create the UDP socket",
+                        core::systemMessage(errno), error);
     }
     if (tcp) {
         // A restarted program may listen at once, past the old connections' wait. Not for
@@ -81,10 +98,12 @@ bool Socket::open(int type, std::uint16_t port, core::Logger* logger) {
     // or told the door is busy, instead of having their connection attempts dropped and
     // retried seconds later.
     if (!bound || (tcp && ::listen(handle, SOMAXCONN) != 0)) {
-        logError(logger, tcp ? "could not listen on 127.0.0.1:" + std::to_string(port)
-                             : "could not bind 127.0.0.1:" + std::to_string(port) + " (UDP)");
+        const int code = errno;
         closeSocket(handle);
-        return false;
+        return failWith(logger,
+                        tcp ? "could not listen on 127.0.0.1:" + std::to_string(port)
+                            : "could not bind 127.0.0.1:" + std::to_string(port) + " (UDP)",
+                        whyNotBound(code, tcp, port), error);
     }
     handle_ = handle;
     port_ = port;

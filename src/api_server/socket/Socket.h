@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace ostrel::core {
@@ -25,9 +26,11 @@ public:
     Socket& operator=(const Socket&) = delete;
 
     // Listens on 127.0.0.1:port (0: a port the system chooses, read back into port()).
-    // Failures are logged at ERROR in category "api_server"; logger may be null.
-    [[nodiscard]] bool listenTcp(std::uint16_t port, core::Logger* logger);
-    [[nodiscard]] bool bindUdp(std::uint16_t port, core::Logger* logger);
+    // Failures are logged at ERROR in category "api_server" with the system's reason, and
+    // for a port in use whose user's program holds it, where the kernel tells; that reason
+    // alone goes to error. logger and error may be null.
+    [[nodiscard]] bool listenTcp(std::uint16_t port, core::Logger* logger, std::string* error = nullptr);
+    [[nodiscard]] bool bindUdp(std::uint16_t port, core::Logger* logger, std::string* error = nullptr);
 
     // The next client, or kInvalidSocket when none came within the wait. The client's
     // receives and sends give up after 50 ms each.
@@ -44,7 +47,7 @@ public:
     std::uint16_t port() const noexcept { return port_; }
 
 private:
-    [[nodiscard]] bool open(int type, std::uint16_t port, core::Logger* logger);
+    [[nodiscard]] bool open(int type, std::uint16_t port, core::Logger* logger, std::string* error);
 
     SocketHandle handle_ = kInvalidSocket;
     std::uint16_t port_ = 0;

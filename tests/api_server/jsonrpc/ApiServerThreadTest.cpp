@@ -2,6 +2,9 @@
 
 #include "api_server/jsonrpc/ApiError.h"
 #include "ApiTestSupport.h"
+#include "core/files/PrivateFolder.h"
+
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -771,7 +774,9 @@ TEST_F(ApiServerThreadTest, ASecondStartKeepsTheFirstToken) {
 
 TEST_F(ApiServerThreadTest, StartingWithoutAHandlerFailsAndSaysWhy) {
     server->handler = nullptr;
-    EXPECT_FALSE(server->start(0, kToken));
+    std::string why;
+    EXPECT_FALSE(server->start(0, kToken, &why));
+    EXPECT_EQ(why, "the API server has no handler");
     EXPECT_FALSE(server->running());
     EXPECT_EQ(capture->count("the API server needs a handler before it starts"), 1);
 }
@@ -780,8 +785,10 @@ TEST_F(ApiServerThreadTest, StartingOnATakenPortFailsAndCanBeTriedAgain) {
     startServer();
     auto other = std::make_unique<ApiServer>(&logger);
     other->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
-    EXPECT_FALSE(other->start(server->port(), ""));
-    EXPECT_EQ(capture->count("could not listen on 127.0.0.1:" + std::to_string(server->port())), 1);
+    std::string why;
+    EXPECT_FALSE(other->start(server->port(), "", &why));
+    EXPECT_EQ(why, "Address already in use; a program of the user " + core::userLabel(::geteuid()) + " holds it");
+    EXPECT_EQ(capture->count("could not listen on 127.0.0.1:" + std::to_string(server->port()) + ": " + why), 1);
     EXPECT_TRUE(other->start(0, ""));
     EXPECT_NE(other->port(), server->port());
 }

@@ -2,7 +2,10 @@
 
 #include "api_server/jsonrpc/ApiError.h"
 #include "ApiTestSupport.h"
+#include "core/files/PrivateFolder.h"
 #include "OscTestSupport.h"
+
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -430,9 +433,11 @@ TEST(OscServerStartTest, APortThatIsTakenIsRefusedAndMayBeTriedAgain) {
     first->handler = second->handler = [](const std::string&, const std::string&) { return std::string("{}"); };
     ASSERT_TRUE(first->start(0));
     const std::uint16_t taken = first->port();
-    EXPECT_FALSE(second->start(taken));
+    std::string why;
+    EXPECT_FALSE(second->start(taken, &why));
     EXPECT_FALSE(second->running());
-    EXPECT_EQ(capture->count("could not bind 127.0.0.1:" + std::to_string(taken) + " (UDP)"), 1);
+    EXPECT_EQ(why, "Address already in use; a program of the user " + core::userLabel(::geteuid()) + " holds it");
+    EXPECT_EQ(capture->count("could not bind 127.0.0.1:" + std::to_string(taken) + " (UDP): " + why), 1);
     first->stop();
     EXPECT_TRUE(second->start(taken));
     EXPECT_EQ(second->port(), taken);

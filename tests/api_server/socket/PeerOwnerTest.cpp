@@ -23,7 +23,7 @@ struct WayCase {
 
 const WayCase kWays[] = {
     {"socket diagnostics", PeerOwner::Way::SocketDiagnostics},
-    {"the TCP table", PeerOwner::Way::TcpTable},
+    {"the TCP table", PeerOwner::Way::SocketTable},
 };
 
 // A listening socket and what tells its clients' owners the one way given.

@@ -1,7 +1,10 @@
 #include "api_server/socket/Socket.h"
 
+#include "core/files/PrivateFolder.h"
 #include "core/log/LogSink.h"
 #include "core/log/Logger.h"
+#include "support/AnotherUser.h"
+#include "support/HeldPort.h"
 
 #include <gtest/gtest.h>
 
@@ -68,20 +71,44 @@ TEST_F(SocketTest, AcceptHandsOverAWaitingClient) {
     ::close(client);
 }
 
-TEST_F(SocketTest, APortThatIsTakenIsRefusedWithTheReason) {
-    Socket first;
-    ASSERT_TRUE(first.listenTcp(0, &logger));
-    Socket second;
-    EXPECT_FALSE(second.listenTcp(first.port(), &logger));
-    EXPECT_EQ(second.handle(), kInvalidSocket);
-    ASSERT_EQ(sink->messages.size(), 1u);
-    EXPECT_EQ(sink->messages[0], "could not listen on 127.0.0.1:" + std::to_string(first.port()));
-
-    Socket udp;
-    ASSERT_TRUE(udp.bindUdp(0, &logger));
-    Socket udpAgain;
-    EXPECT_FALSE(udpAgain.bindUdp(udp.port(), nullptr));  // no logger: nothing logged, no crash
-    EXPECT_EQ(sink->messages.size(), 1u);
+// The system's reason, and whose program holds the port: a client written to that port
+// would reach that program.
+TEST_F(SocketTest, APortThatIsTakenIsRefusedWithTheReasonAndWhoseProgramHoldsIt) {
+    struct Case {
+        int type;
+        test::HeldPort::By by;
+        const char* door;  // the log line's words before ": " and the reason; {port} is the port
+    };
+    const Case cases[] = {
+        {SOCK_STREAM, test::HeldPort::By::TheUser, "could not listen on 127.0.0.1:{port}"},
+        {SOCK_DGRAM, test::HeldPort::By::TheUser, "could not bind 127.0.0.1:{port} (UDP)"},
+        {SOCK_STREAM, test::HeldPort::By::AnotherUser, "could not listen on 127.0.0.1:{port}"},
+        {SOCK_DGRAM, test::HeldPort::By::AnotherUser, "could not bind 127.0.0.1:{port} (UDP)"},
+    };
+    for (const Case& c : cases) {
+        const bool another = c.by == test::HeldPort::By::AnotherUser;
+        SCOPED_TRACE(std::string(c.door) + (another ? ", another user's" : ""));
+        if (another && !test::mayActAsAnotherUser()) {
+            continue;  // only root may hold a port as another user
+        }
+        const test::HeldPort held(c.type, c.by);
+        ASSERT_NE(held.port(), 0) << held.problem();
+        const std::string why = "Address already in use; a program of the user " +
+                                (another ? std::string("nobody") : core::userLabel(::geteuid())) + " holds it";
+        std::string said = c.door;
+        said.replace(said.find("{port}"), 6, std::to_string(held.port()));
+        sink->messages.clear();
+        Socket socket;
+        std::string error;
+        EXPECT_FALSE(c.type == SOCK_STREAM ? socket.listenTcp(held.port(), &logger, &error)
+                                           : socket.bindUdp(held.port(), &logger, &error));
+        EXPECT_EQ(socket.handle(), kInvalidSocket);
+        EXPECT_EQ(sink->messages, std::vector<std::string>{said + ": " + why});
+        EXPECT_EQ(error, why);
+        // Neither a logger nor an error asked for: nothing logged, no crash.
+        EXPECT_FALSE(c.type == SOCK_STREAM ? socket.listenTcp(held.port(), nullptr) : socket.bindUdp(held.port(), nullptr));
+        EXPECT_EQ(sink->messages.size(), 1u);
+    }
 }
 
 TEST_F(SocketTest, ADatagramIsReadWhole) {
