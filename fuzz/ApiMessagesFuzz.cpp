@@ -3,8 +3,8 @@
 // with a protocol error (nothing else is thrown), and every text made from what it read (or
 // from raw bytes) is one line of valid JSON that reads back to the same values, the id
 // written exactly as the line wrote it, less its spaces.
-#include "api_server/ApiError.h"
-#include "api_server/ApiMessages.h"
+#include "api_server/jsonrpc/ApiError.h"
+#include "api_server/jsonrpc/ApiMessages.h"
 #include "core/files/JsonText.h"
 
 #include <nlohmann/json.hpp>

@@ -2,8 +2,8 @@
 // Arbitrary bytes as a datagram at the OSC door: the parser reads within the bytes or
 // refuses them; what it reads, written back in the canonical form, parses to the same
 // message; a mapped call becomes JSON text that reads back, or is refused as not UTF-8.
-#include "api_server/OscMessage.h"
-#include "api_server/OscRoute.h"
+#include "api_server/osc/OscMessage.h"
+#include "api_server/osc/OscRoute.h"
 
 #include <nlohmann/json.hpp>
 

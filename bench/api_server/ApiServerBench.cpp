@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "api_server/ApiServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

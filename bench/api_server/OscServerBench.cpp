@@ -1,9 +1,9 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "api_server/OscMessage.h"
-#include "api_server/OscRoute.h"
-#include "api_server/OscServer.h"
+#include "api_server/osc/OscMessage.h"
+#include "api_server/osc/OscRoute.h"
+#include "api_server/osc/OscServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "api_server/PeerOwner.h"
-#include "api_server/Socket.h"
+#include "api_server/socket/PeerOwner.h"
+#include "api_server/socket/Socket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -72,8 +72,8 @@ BENCHMARK(BM_PeerOwnerLookup)
     ->ArgNames({"way", "batch"})
     ->Args({static_cast<long>(PeerOwner::Way::SocketDiagnostics), 1})
     ->Args({static_cast<long>(PeerOwner::Way::SocketDiagnostics), 64})
-    ->Args({static_cast<long>(PeerOwner::Way::TcpTable), 1})
-    ->Args({static_cast<long>(PeerOwner::Way::TcpTable), 64})
+    ->Args({static_cast<long>(PeerOwner::Way::SocketTable), 1})
+    ->Args({static_cast<long>(PeerOwner::Way::SocketTable), 64})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -16,8 +16,8 @@
 
 #include "DoorClient.h"
 #include "LargeProject.h"
-#include "api_server/ApiServer.h"
-#include "api_server/OscServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
+#include "api_server/osc/OscServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
 

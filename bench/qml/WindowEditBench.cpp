@@ -18,7 +18,7 @@
 #include "BenchSupport.h"
 #include "DoorClient.h"
 #include "QuickBench.h"
-#include "api_server/ApiServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
 #include "app/live/MidiController.h"

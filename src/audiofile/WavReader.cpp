@@ -220,8 +220,10 @@ bool loadWavFile(const std::filesystem::path& path, AudioData& out, std::string*
     core::RegularFile file;
     // No size limit of the file's own: the sample data's is checked from its header, and
     // nothing else is read whole. A FIFO or a device is refused here without waiting.
-    if (file.open(path, std::numeric_limits<std::uint64_t>::max()) != core::FileReadProblem::None) {
-        return core::fail(error, "the file \"" + path.filename().string() + "\" could not be opened");
+    if (const core::FileReadProblem problem = file.open(path, std::numeric_limits<std::uint64_t>::max());
+        problem != core::FileReadProblem::None) {
+        return core::fail(error, "the file \"" + path.filename().string() +
+                                     "\" could not be opened: " + core::whyNotRead(problem, file.systemError()));
     }
     try {
         FileSource source(file);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api_server/ApiServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
 #include "core/log/LogSink.h"
 #include "core/log/Logger.h"
 #include "support/AnotherUser.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api_server/OscServer.h"
+#include "api_server/osc/OscServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -95,22 +95,22 @@ void applyDoorSettings(api_server::ApiServer& server, api_server::OscServer& osc
         if (server.running() && server.port() != port) {
             server.stop();
         }
-        if (!server.running() && !server.start(port, token.toStdString())) {
+        if (std::string why; !server.running() && !server.start(port, token.toStdString(), &why)) {
             logger.log(core::LogLevel::WARN, "api_server", "the Control API could not start; the app runs without it");
-            problems.append(QObject::tr("The Control API could not listen on port %1 (is another program using it?); "
-                                        "the app runs without it.")
-                                .arg(port));
+            problems.append(QObject::tr("The Control API could not listen on port %1 (%2); the app runs without it.")
+                                .arg(port)
+                                .arg(QString::fromStdString(why)));
         }
     }
     const std::uint16_t oscPort = portSetting(settings, kOscPortKey);
     if (osc.running() && osc.port() != oscPort) {
         osc.stop();
     }
-    if (!osc.running() && !osc.start(oscPort)) {
+    if (std::string why; !osc.running() && !osc.start(oscPort, &why)) {
         logger.log(core::LogLevel::WARN, "api_server", "the OSC door could not start; the app runs without it");
-        problems.append(QObject::tr("The OSC door could not listen on UDP port %1 (is another program using it?); "
-                                    "it stays closed.")
-                            .arg(oscPort));
+        problems.append(QObject::tr("The OSC door could not listen on UDP port %1 (%2); it stays closed.")
+                            .arg(oscPort)
+                            .arg(QString::fromStdString(why)));
     }
     // The switch's row is on the page everyone sees; the port rows are advanced.
     settings.setNote(kEnabledKey, problems.join(u' '));

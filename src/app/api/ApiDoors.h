@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api_server/ApiServer.h"
-#include "api_server/OscServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
+#include "api_server/osc/OscServer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "app/api/ApiHandler.h"
 
-#include "api_server/ApiError.h"
+#include "api_server/jsonrpc/ApiError.h"
 #include "app/project/NoteTexts.h"
 #include "app/project/ProjectController.h"
 #include "app/sound/TransportController.h"

@@ -1,5 +1,6 @@
 #include "app/files/FileNames.h"
 
+#include "core/Failure.h"
 #include "core/files/FolderLock.h"
 #include "core/files/JsonText.h"
 #include "core/log/Logger.h"
@@ -105,6 +106,9 @@ std::filesystem::path pathBytes(const QString& text) {
 }
 
 bool makeFolderToWrite(const QString& folder, std::string* error) {
+    if (folder.isEmpty()) {
+        return core::fail(error, "no folder is set for it");
+    }
     return core::createFoldersToWrite(pathBytes(folder), error);
 }
 

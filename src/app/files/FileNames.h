@@ -36,7 +36,7 @@ std::filesystem::path pathBytes(const QString& text);
 
 // Creates folder and its missing parents, unless it lies in the data folder this copy
 // holds and that has been moved or replaced while it ran: false then, as when it cannot be
-// made; the reason goes to error (may be null).
+// made or none is named (empty); the reason goes to error (may be null).
 bool makeFolderToWrite(const QString& folder, std::string* error = nullptr);
 
 }  // namespace ostrel::app

@@ -428,8 +428,9 @@ bool InstrumentController::saveCurrentPatchAs(const QString& name) {
                              true);
         return false;
     }
-    if (patchesDirectory_.isEmpty() || !makeFolderToWrite(patchesDirectory_)) {
-        setPatchFilesMessage(QStringLiteral("Ostrel could not create the patches folder."), true);
+    if (std::string why; !makeFolderToWrite(patchesDirectory_, &why)) {
+        setPatchFilesMessage(
+            QStringLiteral("Ostrel could not create the patches folder (%1).").arg(QString::fromStdString(why)), true);
         return false;
     }
     engine::Patch copy = live_.patch();
@@ -456,8 +457,10 @@ bool InstrumentController::removeUserPatch(const QString& name) {
     }
     const bool playing = patchName() == name;
     // A file that stays would come back with the next listing: say so rather than "Removed".
-    if (!QFile::remove(user->filePath) && QFileInfo::exists(user->filePath)) {
-        setPatchFilesMessage(QStringLiteral("Ostrel could not remove the patch \u201C%1\u201D.").arg(name), true);
+    if (QFile file(user->filePath); !file.remove() && QFileInfo::exists(user->filePath)) {
+        setPatchFilesMessage(
+            QStringLiteral("Ostrel could not remove the patch \u201C%1\u201D (%2).").arg(name, file.errorString()),
+            true);
         return false;
     }
     refreshPatches();

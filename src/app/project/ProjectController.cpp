@@ -322,8 +322,8 @@ bool ProjectController::save() {
                          : numbered;
         }
     }
-    if (!makeFolderToWrite(projectsDirectory_)) {
-        setMessage(tr("Ostrel could not create the projects folder."), true);
+    if (std::string why; !makeFolderToWrite(projectsDirectory_, &why)) {
+        setMessage(tr("Ostrel could not create the projects folder (%1).").arg(fromUtf8(why)), true);
         return false;
     }
     const core::ActionScope action("Project > save " + target.toStdString(), logger_);

@@ -335,7 +335,7 @@ WavExport ProjectController::exportWav() {
     const QString base = songFileBase(name());
     if (std::string why; !makeFolderToWrite(exportsDirectory_, &why)) {
         logger_.log(core::LogLevel::ERROR, "project", "the export was not written: " + why);
-        setMessage(tr("Ostrel could not create the export folder."), true);
+        setMessage(tr("Ostrel could not create the export folder (%1).").arg(fromUtf8(why)), true);
         return refused();
     }
     const QString path = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav"));
@@ -375,8 +375,9 @@ QString ProjectController::renderJob() {
         return {};
     }
     const QString base = songFileBase(name());
-    if (!makeFolderToWrite(exportsDirectory_)) {
-        setMessage(tr("Ostrel could not create the export folder."), true);
+    if (std::string why; !makeFolderToWrite(exportsDirectory_, &why)) {
+        logger_.log(core::LogLevel::ERROR, "project", "the export was not written: " + why);
+        setMessage(tr("Ostrel could not create the export folder (%1).").arg(fromUtf8(why)), true);
         return {};
     }
     const QString path = QDir(exportsDirectory_).filePath(base.left(kFileBaseLength) + QStringLiteral(".wav"));

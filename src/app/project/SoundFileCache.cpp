@@ -30,29 +30,28 @@ std::optional<SoundFileInfo> SoundFileCache::read(const QString& samplesDirector
     if (const auto known = files_.constFind(fileName); known != files_.constEnd()) {
         return *known;
     }
-    if (unreadable_.contains(fileName)) {
+    if (const auto refused = unreadable_.constFind(fileName); refused != unreadable_.constEnd()) {
         if (error != nullptr) {
-            *error = tr("The sound file %1 could not be read.").arg(fileName);
+            *error = *refused;
         }
         return std::nullopt;
     }
-    if (!isPlainName(fileName)) {
-        unreadable_.insert(fileName);
+    const auto refuse = [&](const QString& why) -> std::optional<SoundFileInfo> {
+        unreadable_.insert(fileName, why);
         if (error != nullptr) {
-            *error = tr("%1 is not a plain file name.").arg(fileName);
+            *error = why;
         }
         return std::nullopt;
+    };
+    if (!isPlainName(fileName)) {
+        return refuse(tr("%1 is not a plain file name.").arg(fileName));
     }
 
     const QString path = QDir(samplesDirectory).filePath(fileName);
     engine::AudioData audio;
     std::string reason;
     if (!engine::loadWavFile(std::filesystem::path(QFile::encodeName(path).toStdString()), audio, &reason)) {
-        unreadable_.insert(fileName);
-        if (error != nullptr) {
-            *error = tr("The sound file %1 could not be read: %2").arg(fileName, QString::fromStdString(reason));
-        }
-        return std::nullopt;
+        return refuse(tr("The sound file %1 could not be read: %2").arg(fileName, QString::fromStdString(reason)));
     }
 
     SoundFileInfo info;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMap>
-#include <QSet>
 #include <QString>
 #include <QVariantList>
 
@@ -16,8 +15,8 @@ struct SoundFileInfo {
 };
 
 // Sound files of the samples folder, each read from disk once: a readable file's length and
-// peaks, and the names that could not be read (or are not plain names) so the disk is not
-// asked again. Only clear() forgets. GUI thread only.
+// peaks, and why the others could not be read (or are not plain names), so the disk is not
+// asked again and the reason is still given. Only clear() forgets. GUI thread only.
 class SoundFileCache {
 public:
     static constexpr int kPeakBins = 400;
@@ -32,7 +31,7 @@ public:
 
 private:
     QMap<QString, SoundFileInfo> files_;
-    QSet<QString> unreadable_;
+    QMap<QString, QString> unreadable_;  // the reason each was refused with
 };
 
 }  // namespace ostrel::app

@@ -1,7 +1,7 @@
 #include "app/startup/Application.h"
 
-#include "api_server/ApiServer.h"
-#include "api_server/OscServer.h"
+#include "api_server/jsonrpc/ApiServer.h"
+#include "api_server/osc/OscServer.h"
 #include "app/api/ApiDoors.h"
 #include "app/api/ApiHandler.h"
 #include "app/api/ApiToken.h"

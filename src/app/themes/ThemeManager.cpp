@@ -1,6 +1,7 @@
 #include "app/themes/ThemeManager.h"
 
 #include "app/files/FileNames.h"
+#include "core/files/AtomicWriter.h"
 #include "core/files/JsonText.h"
 #include "core/files/RegularFile.h"
 
@@ -13,7 +14,6 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -121,7 +121,10 @@ QStringList themeFilesOnDisk(const QString& folder, QStringList& unreadableNames
 // bytes were read.
 QString readThemeFile(const QString& path, QByteArray& bytes) {
     std::string text;
-    switch (core::readRegularFile(localPath(path), ThemeManager::kMaxThemeFileBytes, text)) {
+    int code = 0;
+    const core::FileReadProblem problem =
+        core::readRegularFile(localPath(path), ThemeManager::kMaxThemeFileBytes, text, &code);
+    switch (problem) {
     case core::FileReadProblem::None:
         bytes = QByteArray::fromStdString(text);
         return {};
@@ -136,20 +139,13 @@ QString readThemeFile(const QString& path, QByteArray& bytes) {
     case core::FileReadProblem::ReadFailed:
         break;
     }
-    return QStringLiteral("cannot be opened; skipped");
+    return QStringLiteral("cannot be opened (%1); skipped")
+        .arg(QString::fromStdString(core::whyNotRead(problem, code)));
 }
 
-// Replaces path only once every byte is written.
-bool writeWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+// Replaces path only once every byte is written; why not goes to error.
+bool writeWhole(const QString& path, const QByteArray& bytes, std::string* error) {
+    return core::writeFileAtomically(localPath(path), std::string_view(bytes.constData(), bytes.size()), error);
 }
 
 QByteArray themeFileBytes(const Theme& theme) {
@@ -351,7 +347,7 @@ int ThemeManager::loadThemeFolder(const QString& folder) {
         } else {
             QFile file(QDir(folder).filePath(fileName));
             if (!file.open(QIODevice::ReadOnly)) {
-                warnings_.append(QStringLiteral("cannot open theme file %1").arg(fileName));
+                warnings_.append(QStringLiteral("cannot open theme file %1 (%2)").arg(fileName, file.errorString()));
                 continue;
             }
             bytes = file.readAll();
@@ -418,13 +414,13 @@ QString ThemeManager::exportTheme(const QString& id) {
         setFileMessage(tr("There is no theme called \"%1\".").arg(id), true);
         return {};
     }
-    if (exportDirectory_.isEmpty() || !makeFolderToWrite(exportDirectory_)) {
-        setFileMessage(tr("Ostrel could not create the export folder."), true);
+    if (std::string why; !makeFolderToWrite(exportDirectory_, &why)) {
+        setFileMessage(tr("Ostrel could not create the export folder (%1).").arg(QString::fromStdString(why)), true);
         return {};
     }
     const QString target = QDir::fromNativeSeparators(QDir(exportDirectory_).filePath(id + QStringLiteral(".json")));
-    if (!writeWhole(target, themeFileBytes(*theme))) {
-        setFileMessage(tr("Ostrel could not write %1.").arg(target), true);
+    if (std::string why; !writeWhole(target, themeFileBytes(*theme), &why)) {
+        setFileMessage(tr("Ostrel could not write %1 (%2).").arg(target, QString::fromStdString(why)), true);
         return {};
     }
     const QString name = theme->name;
@@ -448,12 +444,15 @@ bool ThemeManager::importTheme(const QString& fileName) {
     }
     // Without an export folder the bare name would be looked up in the root folder.
     if (exportDirectory_.isEmpty()) {
-        setFileMessage(tr("Ostrel could not open %1.").arg(fileName), true);
+        setFileMessage(tr("Ostrel could not open %1 (no export folder is set).").arg(fileName), true);
         return false;
     }
     // Through the regular-file door: a pipe or a device of that name is refused unread.
     std::string text;
-    switch (core::readRegularFile(localPath(QDir(exportDirectory_).filePath(fileName)), kMaxThemeFileBytes, text)) {
+    int code = 0;
+    const core::FileReadProblem problem =
+        core::readRegularFile(localPath(QDir(exportDirectory_).filePath(fileName)), kMaxThemeFileBytes, text, &code);
+    switch (problem) {
     case core::FileReadProblem::None:
         break;
     case core::FileReadProblem::TooLarge:
@@ -465,7 +464,9 @@ bool ThemeManager::importTheme(const QString& fileName) {
         return false;
     case core::FileReadProblem::CannotOpen:
     case core::FileReadProblem::ReadFailed:
-        setFileMessage(tr("Ostrel could not open %1.").arg(fileName), true);
+        setFileMessage(
+            tr("Ostrel could not open %1 (%2).").arg(fileName, QString::fromStdString(core::whyNotRead(problem, code))),
+            true);
         return false;
     }
     const QByteArray bytes = QByteArray::fromStdString(text);
@@ -481,14 +482,15 @@ bool ThemeManager::importTheme(const QString& fileName) {
             true);
         return false;
     }
-    if (userThemesDirectory_.isEmpty() || !makeFolderToWrite(userThemesDirectory_)) {
-        setFileMessage(tr("Ostrel could not create the themes folder."), true);
+    if (std::string why; !makeFolderToWrite(userThemesDirectory_, &why)) {
+        setFileMessage(tr("Ostrel could not create the themes folder (%1).").arg(QString::fromStdString(why)), true);
         return false;
     }
     theme.user = true;
     theme.order = std::max(theme.order, 100);
-    if (!writeWhole(QDir(userThemesDirectory_).filePath(theme.id + QStringLiteral(".json")), themeFileBytes(theme))) {
-        setFileMessage(tr("Ostrel could not save the theme."), true);
+    const QString target = QDir(userThemesDirectory_).filePath(theme.id + QStringLiteral(".json"));
+    if (std::string why; !writeWhole(target, themeFileBytes(theme), &why)) {
+        setFileMessage(tr("Ostrel could not save the theme (%1).").arg(QString::fromStdString(why)), true);
         return false;
     }
     themes_.append(theme);

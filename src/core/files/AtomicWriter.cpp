@@ -90,10 +90,12 @@ bool stillNamed(int fd, const std::filesystem::path& path) {
 enum class Claim { Ours, TryAgain, Busy, Failed };
 
 // One try at making the temporary file ours: a fresh file, locked, still at its name.
-// Busy when another holder kept a lock past the deadline.
+// Busy when another holder kept a lock past the deadline; Failed with the errno value in
+// code.
 // The file is created with mode (less the umask), so it never shows wider bits than it will
 // keep, not even before its first byte.
-Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& fd, Clock::time_point deadline) {
+Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& fd, int& code,
+                     Clock::time_point deadline) {
     fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
         // Another writer may lock it first and clear it away as a leftover before a byte
@@ -111,14 +113,17 @@ Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& f
         fd = -1;
         return Claim::TryAgain;
     }
-    if (errno != EEXIST) {
+    code = errno;
+    if (code != EEXIST) {
         return Claim::Failed;
     }
     struct stat existing {};
     if (::lstat(temporary.c_str(), &existing) != 0) {
-        return errno == ENOENT ? Claim::TryAgain : Claim::Failed;
+        code = errno;
+        return code == ENOENT ? Claim::TryAgain : Claim::Failed;
     }
     if (S_ISDIR(existing.st_mode)) {
+        code = EISDIR;
         return Claim::Failed;  // a folder is nobody's temporary file, and not ours to remove
     }
     if (!S_ISREG(existing.st_mode)) {
@@ -130,7 +135,8 @@ Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& f
     // writer finish; once it is ours and still at the name, nobody is filling it.
     const int other = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (other < 0) {
-        return errno == ENOENT || errno == ELOOP ? Claim::TryAgain : Claim::Failed;
+        code = errno;
+        return code == ENOENT || code == ELOOP ? Claim::TryAgain : Claim::Failed;
     }
     if (!lockWholeFile(other, deadline)) {
         ::close(other);
@@ -142,6 +148,21 @@ Claim claimTemporary(const std::filesystem::path& temporary, mode_t mode, int& f
     ::close(other);
     return Claim::TryAgain;
 }
+
+// Why the temporary file could not be made, after the claim that ended the tries.
+std::string whyNotClaimed(Claim claim, int code) {
+    switch (claim) {
+    case Claim::Busy:
+        return "another program is writing it";
+    case Claim::Failed:
+        return systemMessage(code);
+    default:
+        return "other files kept taking its name";
+    }
+}
+
+// The system's words for a failed write or sync; a write that took no bytes sets none.
+std::string whyNotWritten(int code) { return code != 0 ? systemMessage(code) : "the system took no more bytes"; }
 
 }  // namespace
 
@@ -164,14 +185,14 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     // Entered before it is made: a close cut short the moment after still removes it.
     const int entered = TemporaryFiles::enter(temporary);
     int fd = -1;
+    int code = 0;
     Claim claim = Claim::TryAgain;
     for (int attempt = 0; attempt < kOpenAttempts && claim == Claim::TryAgain; ++attempt) {
-        claim = claimTemporary(temporary, mode < 0 ? 0666 : static_cast<mode_t>(mode) & 0777, fd, deadline);
+        claim = claimTemporary(temporary, mode < 0 ? 0666 : static_cast<mode_t>(mode) & 0777, fd, code, deadline);
     }
     if (claim != Claim::Ours) {
         TemporaryFiles::leave(entered);
-        return fail(error, "cannot create " + temporary.string() +
-                               (claim == Claim::Busy ? ": another program is writing it" : ""));
+        return fail(error, "cannot create " + temporary.string() + ": " + whyNotClaimed(claim, code));
     }
     // Exactly the final bits before the first byte: the umask may have taken some away.
     if (mode >= 0) {
@@ -187,20 +208,21 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
 
 bool AtomicFileWriter::write(std::string_view bytes, std::string* error) {
     if (fd_ < 0) {
-        return failWrite(error);
+        return failClosed(error);
     }
+    errno = 0;
     if (writeAll(fd_, bytes.data(), bytes.size()) != bytes.size()) {
-        return failWrite(error);
+        return failWrite(error, errno);
     }
     return true;
 }
 
 bool AtomicFileWriter::commit(std::string* error) {
     if (fd_ < 0) {
-        return failWrite(error);
+        return failClosed(error);
     }
     if (::fsync(fd_) != 0) {
-        return failWrite(error);
+        return failWrite(error, errno);
     }
     // The mode is set before the rename, so the target never shows other bits.
     if (options_.mode != AtomicWriteOptions::kKeepMode) {
@@ -240,12 +262,16 @@ void AtomicFileWriter::discard() noexcept {
     }
 }
 
-bool AtomicFileWriter::failWrite(std::string* error) {
+bool AtomicFileWriter::failWrite(std::string* error, int code) {
     discard();
+    return fail(error, "cannot write " + temporary_.string() + ": " + whyNotWritten(code));
+}
+
+bool AtomicFileWriter::failClosed(std::string* error) const {
     if (temporary_.empty()) {
         return fail(error, "cannot write: the file was not opened");
     }
-    return fail(error, "cannot write " + temporary_.string() + " (disk full or read-only?)");
+    return fail(error, "cannot write " + temporary_.string() + ": it is no longer open");
 }
 
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error,

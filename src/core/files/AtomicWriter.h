@@ -68,7 +68,9 @@ public:
     bool isOpen() const { return fd_ >= 0; }
 
 private:
-    bool failWrite(std::string* error);
+    // code: the errno value of the failed call, 0 when it set none.
+    bool failWrite(std::string* error, int code);
+    bool failClosed(std::string* error) const;
     void close() noexcept;
 
     std::filesystem::path target_;

@@ -15,13 +15,16 @@ namespace ostrel::core {
 RegularFile::~RegularFile() { close(); }
 
 RegularFile::RegularFile(RegularFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(std::exchange(other.size_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      size_(std::exchange(other.size_, 0)),
+      systemError_(std::exchange(other.systemError_, 0)) {}
 
 RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
         size_ = std::exchange(other.size_, 0);
+        systemError_ = std::exchange(other.systemError_, 0);
     }
     return *this;
 }
@@ -36,8 +39,10 @@ void RegularFile::close() {
 FileReadProblem RegularFile::open(const std::filesystem::path& path, std::uint64_t maxBytes) {
     close();
     // Refused before opening: opening some devices already does something (a tape rewinds).
+    systemError_ = 0;
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
+        systemError_ = errno;
         return FileReadProblem::CannotOpen;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -48,9 +53,11 @@ FileReadProblem RegularFile::open(const std::filesystem::path& path, std::uint64
     // Reads from a regular file ignore O_NONBLOCK.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        systemError_ = errno;
         return FileReadProblem::CannotOpen;
     }
     if (::fstat(fd, &status) != 0) {
+        systemError_ = errno;
         ::close(fd);
         return FileReadProblem::CannotOpen;
     }
@@ -80,6 +87,7 @@ bool RegularFile::readAt(std::uint64_t offset, void* into, std::size_t count, st
             continue;
         }
         if (n < 0) {
+            systemError_ = errno;
             return false;
         }
         if (n == 0) {
@@ -102,13 +110,30 @@ bool RegularFile::setPermissions(unsigned mode, std::string* error) {
     return true;
 }
 
-FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& bytes) {
+FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& bytes,
+                                int* systemError) {
     bytes.clear();
     RegularFile file;
-    if (const FileReadProblem problem = file.open(path, maxBytes); problem != FileReadProblem::None) {
-        return problem;
+    FileReadProblem problem = file.open(path, maxBytes);
+    if (problem == FileReadProblem::None) {
+        problem = readWhole(file, maxBytes, bytes);
     }
-    return readWhole(file, maxBytes, bytes);
+    if (systemError != nullptr) {
+        *systemError = file.systemError();
+    }
+    return problem;
+}
+
+std::string whyNotRead(FileReadProblem problem, int systemError) {
+    switch (problem) {
+    case FileReadProblem::CannotOpen:
+    case FileReadProblem::ReadFailed:
+        return systemMessage(systemError);
+    case FileReadProblem::NotRegularFile:
+        return "it is not a regular file";
+    default:
+        return {};
+    }
 }
 
 FileReadProblem readWhole(RegularFile& file, std::uint64_t maxBytes, std::string& bytes) {
@@ -149,19 +174,22 @@ FileReadProblem readWhole(RegularFile& file, std::uint64_t maxBytes, std::string
 
 bool readDocumentFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& text,
                       const DocumentReadTexts& texts, std::string* error) {
-    switch (readRegularFile(path, maxBytes, text)) {
+    int code = 0;
+    const FileReadProblem problem = readRegularFile(path, maxBytes, text, &code);
+    switch (problem) {
     case FileReadProblem::None:
         return true;
     case FileReadProblem::TooLarge:
         return fail(error, texts.tooLarge);
     case FileReadProblem::OutOfMemory:
         return fail(error, texts.outOfMemory);
+    case FileReadProblem::ReadFailed:
+        return fail(error, "cannot read " + path.string() + ": " + whyNotRead(problem, code));
     case FileReadProblem::CannotOpen:
     case FileReadProblem::NotRegularFile:  // a folder, a FIFO, a device
-    case FileReadProblem::ReadFailed:
         break;
     }
-    return fail(error, "cannot open " + path.string());
+    return fail(error, "cannot open " + path.string() + ": " + whyNotRead(problem, code));
 }
 
 }  // namespace ostrel::core

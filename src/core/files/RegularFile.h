@@ -34,6 +34,10 @@ public:
     // False on a read error, or when the file is not open.
     [[nodiscard]] bool readAt(std::uint64_t offset, void* into, std::size_t count, std::size_t& got);
 
+    // The errno value of the last open or read that failed in a call to the system
+    // (CannotOpen, ReadFailed); 0 when none has.
+    int systemError() const { return systemError_; }
+
     // The open file's owner and mode as they are now, asked of the file itself, whatever
     // its path names since it was opened. False when not open.
     [[nodiscard]] bool status(struct stat& out) const;
@@ -45,6 +49,7 @@ public:
 private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    int systemError_ = 0;
 };
 
 // Replaces bytes with the whole of the open file, at most maxBytes of it (a file that grows
@@ -52,9 +57,15 @@ private:
 // OutOfMemory. On any problem bytes is left empty.
 [[nodiscard]] FileReadProblem readWhole(RegularFile& file, std::uint64_t maxBytes, std::string& bytes);
 
-// readWhole of the regular file at path, opened for the read alone.
+// readWhole of the regular file at path, opened for the read alone. systemError (may be null)
+// receives the file's systemError().
 [[nodiscard]] FileReadProblem readRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes,
-                                              std::string& bytes);
+                                              std::string& bytes, int* systemError = nullptr);
+
+// Why a file could not be opened or read, for the end of a reason: the system's words
+// (CannotOpen, ReadFailed) or that it is no regular file. Empty for the problems each loader
+// words itself (TooLarge, OutOfMemory) and for None.
+std::string whyNotRead(FileReadProblem problem, int systemError);
 
 // What a document loader says when its file cannot be read whole.
 struct DocumentReadTexts {
@@ -63,7 +74,8 @@ struct DocumentReadTexts {
 };
 
 // readRegularFile for a loader that reports failure through its result: anything that cannot
-// be read as a regular file gives "cannot open " + path.
+// be read as a regular file gives "cannot open " + path + ": " and why, "cannot read" for a
+// read that failed.
 [[nodiscard]] bool readDocumentFile(const std::filesystem::path& path, std::uint64_t maxBytes, std::string& text,
                                     const DocumentReadTexts& texts, std::string* error);
 

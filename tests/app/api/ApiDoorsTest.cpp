@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "api_server/ApiTestSupport.h"
 #include "app/settings/SettingsBridge.h"
+#include "core/files/PrivateFolder.h"
 #include "core/settings/SettingsRegistry.h"
 #include "core/settings/SettingsStore.h"
 #include "support/AnotherUser.h"
@@ -144,10 +145,12 @@ TEST(ApiDoorSwitchTest, APortInUseIsSaidInTheRowAndANewPortReopensTheDoor) {
     EXPECT_FALSE(doors.server->running());
     EXPECT_TRUE(doors.osc->running());
     EXPECT_EQ(doors.logged("the Control API could not start; the app runs without it"), 1);
+    // The test holds the port itself, so the program named is one of the user's.
     EXPECT_EQ(noteOf(doors.settings, "api.enabled"),
-              QStringLiteral("The Control API could not listen on port %1 (is another program using it?); the app "
-                             "runs without it.")
-                  .arg(taken));
+              QStringLiteral("The Control API could not listen on port %1 (Address already in use; a program of the "
+                             "user %2 holds it); the app runs without it.")
+                  .arg(taken)
+                  .arg(QString::fromStdString(core::userLabel(::geteuid()))));
 
     const int free = freePort(SOCK_STREAM);
     ASSERT_TRUE(doors.settings.setValue("api.port", free));
@@ -176,7 +179,7 @@ TEST(ApiDoorSwitchTest, ATokenThatCannotBeSavedKeepsTheControlApiClosedAndSaysWh
     std::filesystem::create_directories(blocker);
     ASSERT_TRUE(doors.settings.setValue("api.enabled", true));
     EXPECT_TRUE(doors.osc->running());  // it needs no token
-    const std::string reason = "cannot create " + blocker.string();
+    const std::string reason = "cannot create " + blocker.string() + ": Is a directory";
     expectKeptClosed(doors, port,
                      "the API token could not be saved (" + reason +
                          "), so no program could read it; the Control API stays closed until it can be saved",

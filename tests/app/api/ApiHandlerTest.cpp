@@ -1,9 +1,9 @@
 #include "app/api/ApiHandler.h"
 
 #include "ProjectTestSupport.h"
-#include "api_server/ApiError.h"
-#include "api_server/ApiServer.h"
 #include "api_server/ApiTestSupport.h"
+#include "api_server/jsonrpc/ApiError.h"
+#include "api_server/jsonrpc/ApiServer.h"
 #include "app/api/ApiDoors.h"
 #include "core/BuildInfo.h"
 #include "support/TempDir.h"

@@ -170,13 +170,15 @@ TEST_F(InstrumentPatches, SampleInstrumentNamesAreRefusedWhenSavingAndSkippedWhe
 
 TEST_F(InstrumentPatches, WithoutAFolderNothingIsSaved) {
     EXPECT_FALSE(instrument().saveCurrentPatchAs("Mine"));
-    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not create the patches folder.");
+    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not create the patches folder (no folder is set for it).");
     EXPECT_TRUE(instrument().patchFilesProblem());
 
     test::writeFile(rig.dir / "blocker", "a file where the folder should be");
     instrument().setPatchesDirectory(test::qPath(rig.dir / "blocker" / "patches"));
     EXPECT_FALSE(instrument().saveCurrentPatchAs("Mine"));
-    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not create the patches folder.");
+    EXPECT_EQ(instrument().patchFilesMessage().toStdString(),
+              "Ostrel could not create the patches folder (cannot create folder " + (rig.dir / "blocker" / "patches").string() +
+                  ": Not a directory).");
 }
 
 TEST_F(InstrumentPatches, AFolderListsItsGoodFilesSortedIgnoringCaseAndANamelessOneUnderItsFileName) {
@@ -293,7 +295,7 @@ TEST_F(InstrumentPatches, AFileThatCannotBeDeletedIsReportedAndStaysListed) {
     std::filesystem::remove(rig.dir / "patches" / "Stuck.ostpatch");
     std::filesystem::create_directories(rig.dir / "patches" / "Stuck.ostpatch" / "inside");
     EXPECT_FALSE(instrument().removeUserPatch("Stuck"));
-    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not remove the patch \u201CStuck\u201D.");
+    EXPECT_EQ(instrument().patchFilesMessage(), "Ostrel could not remove the patch \u201CStuck\u201D (Is a directory).");
     EXPECT_TRUE(instrument().patchFilesProblem());
     EXPECT_EQ(instrument().userPatchNames(), QStringList{"Stuck"});
     EXPECT_EQ(instrument().patchName(), "Stuck");

@@ -367,7 +367,8 @@ TEST(ProjectFileNames, AProjectsFolderThatCannotBeMadeIsReported) {
     ProjectRig rig;
     writeFile(rig.dir / "projects", "a file where the folder should be");
     EXPECT_FALSE(rig.project.save());
-    EXPECT_EQ(rig.project.message(), "Ostrel could not create the projects folder.");
+    EXPECT_EQ(rig.project.message().toStdString(), "Ostrel could not create the projects folder (cannot create folder " +
+                                                       rig.projects().string() + ": Not a directory).");
     EXPECT_TRUE(rig.project.problem());
     EXPECT_TRUE(rig.project.filePath().isEmpty());
 }

@@ -1120,7 +1120,8 @@ TEST_F(ProjectExport, AnExportFolderThatCannotBeMadeIsReported) {
     std::filesystem::create_directories(rig.projects());
     writeFile(rig.exports(), "a file where the folder should be");
     EXPECT_TRUE(rig.project.renderToWav().isEmpty());
-    EXPECT_EQ(rig.project.message(), "Ostrel could not create the export folder.");
+    EXPECT_EQ(rig.project.message().toStdString(), "Ostrel could not create the export folder (cannot create folder " +
+                                                       rig.exports().string() + ": Not a directory).");
     EXPECT_TRUE(rig.project.problem());
 }
 

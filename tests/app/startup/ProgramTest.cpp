@@ -2,9 +2,9 @@
 
 #include "AppTestSupport.h"
 #include "ProgramTestSupport.h"
-#include "api_server/ApiError.h"
 #include "api_server/ApiTestSupport.h"
 #include "api_server/OscTestSupport.h"
+#include "api_server/jsonrpc/ApiError.h"
 #include "app/startup/Application.h"
 #include "app/startup/CommandLineOptions.h"
 #include "core/BuildInfo.h"

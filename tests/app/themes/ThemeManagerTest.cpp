@@ -237,6 +237,7 @@ TEST(UserThemesTest, DevicesPipesAndHugeFilesAreSkippedWithAWarningNamingThem) {
     makeFifo(folder / "pipe.json");
     makeSparseFile(folder / "sparse.json", 3ull << 30);
     std::filesystem::create_directory(folder / "folder.json");
+    std::filesystem::create_symlink(folder / "gone", folder / "dangling.json");
 
     int added = -1;
     EXPECT_TRUE(returnsWithoutAWriter(folder / "pipe.json", [&] {
@@ -246,7 +247,8 @@ TEST(UserThemesTest, DevicesPipesAndHugeFilesAreSkippedWithAWarningNamingThem) {
     EXPECT_TRUE(folders.themes.isUserTheme("good"));
     const QString notRegular = ": not a regular file (a device, a pipe, a folder or a link to one); skipped";
     EXPECT_EQ(folders.themes.warnings(),
-              QStringList({"folder.json" + notRegular, "pipe.json" + notRegular,
+              QStringList({"dangling.json: cannot be opened (No such file or directory); skipped",
+                           "folder.json" + notRegular, "pipe.json" + notRegular,
                            "sparse.json: larger than 256 KiB, too large to be a theme file; skipped",
                            "zero.json" + notRegular}));
 }
@@ -302,6 +304,13 @@ TEST(ThemeExportTest, WritesTheThemeListsTheFileOnceAndReportsFailures) {
     EXPECT_EQ(listed.count(), 1);
     EXPECT_EQ(messages.count(), 2);
 
+    const QString taken = folders.exportFolder() + "/dark.json";
+    std::filesystem::create_directories(taken.toStdString() + "/inside");
+    EXPECT_EQ(folders.themes.exportTheme("dark"), "");
+    EXPECT_EQ(folders.themes.fileMessage(),
+              QStringLiteral("Ostrel could not write %1 (cannot replace %1: Is a directory).").arg(taken));
+    std::filesystem::remove_all(taken.toStdString());
+
     EXPECT_EQ(folders.themes.exportTheme("nope"), "");
     EXPECT_EQ(folders.themes.fileMessage(), "There is no theme called \"nope\".");
     EXPECT_TRUE(folders.themes.fileProblem());
@@ -309,12 +318,13 @@ TEST(ThemeExportTest, WritesTheThemeListsTheFileOnceAndReportsFailures) {
     writeBytes(qPath(folders.dir / "file"), "x");
     folders.themes.setDirectories(folders.userFolder(), qPath(folders.dir / "file" / "exports"));
     EXPECT_EQ(folders.themes.exportTheme("dark"), "");
-    EXPECT_EQ(folders.themes.fileMessage(), "Ostrel could not create the export folder.");
+    EXPECT_EQ(folders.themes.fileMessage(), "Ostrel could not create the export folder (cannot create folder " +
+                                                qPath(folders.dir / "file" / "exports") + ": Not a directory).");
 
     ThemeManager unset;
     unset.loadThemeFolder(kBuiltIn);
     EXPECT_EQ(unset.exportTheme("dark"), "");
-    EXPECT_EQ(unset.fileMessage(), "Ostrel could not create the export folder.");
+    EXPECT_EQ(unset.fileMessage(), "Ostrel could not create the export folder (no folder is set for it).");
 }
 
 TEST(ThemeImportTest, AddsTheRewrittenThemeAfterTheBuiltInOnesAndRemovesItAgain) {
@@ -378,7 +388,7 @@ TEST(ThemeImportTest, RefusedFilesAreProblemsThatAddNothing) {
         {"sub/x.json", notInFolder},
         {".x.json", notInFolder},
         {"x.json/", notInFolder},
-        {"absent.json", "Ostrel could not open absent.json."},
+        {"absent.json", "Ostrel could not open absent.json (No such file or directory)."},
         {"over.json", "over.json is too large to be a theme file."},
         {"list.json", "list.json cannot be used: not a JSON object (a theme file holds one object in { })"},
         {"dark.json", "A theme with the id \"dark\" already exists. Change the \"id\" in the file and try again."},
@@ -395,10 +405,17 @@ TEST(ThemeImportTest, RefusedFilesAreProblemsThatAddNothing) {
     EXPECT_EQ(folders.themes.themeIds().size(), 5);
     EXPECT_TRUE(folders.themes.importTheme("exact.json"));  // the size limit itself is allowed
 
+    const QString taken = folders.userFolder() + "/x.json";
+    std::filesystem::create_directories(taken.toStdString() + "/inside");
+    EXPECT_FALSE(folders.themes.importTheme("x.json"));
+    EXPECT_EQ(folders.themes.fileMessage(),
+              QStringLiteral("Ostrel could not save the theme (cannot replace %1: Is a directory).").arg(taken));
+
     writeBytes(qPath(folders.dir / "file"), "x");
     folders.themes.setDirectories(qPath(folders.dir / "file" / "themes"), exports);
     EXPECT_FALSE(folders.themes.importTheme("x.json"));
-    EXPECT_EQ(folders.themes.fileMessage(), "Ostrel could not create the themes folder.");
+    EXPECT_EQ(folders.themes.fileMessage(), "Ostrel could not create the themes folder (cannot create folder " +
+                                                qPath(folders.dir / "file" / "themes") + ": Not a directory).");
     EXPECT_FALSE(folders.themes.themeIds().contains("x"));
 }
 

@@ -67,7 +67,7 @@ TEST(AtomicWriterFailureTest, ParentThatIsAFileCannotBeCreated) {
 TEST(AtomicWriterFailureTest, TemporaryThatIsAFolderCannotBeCreated) {
     TempDir dir;
     fs::create_directory(dir / "f.tmp");
-    EXPECT_EQ(failureOf(dir / "f"), "cannot create " + (dir / "f.tmp").string());
+    EXPECT_EQ(failureOf(dir / "f"), "cannot create " + (dir / "f.tmp").string() + ": Is a directory");
     EXPECT_FALSE(fs::exists(dir / "f"));
 }
 
@@ -90,7 +90,7 @@ TEST(AtomicWriterFailureTest, FullDiskGivesWriteFailureRemovesTemporaryAndKeepsT
         std::signal(SIGXFSZ, SIG_IGN);
         std::string error;
         const bool written = writeFileAtomically(dir / "f", std::string(100000, 'x'), &error);
-        const bool ok = !written && error == "cannot write " + (dir / "f.tmp").string() + " (disk full or read-only?)" &&
+        const bool ok = !written && error == "cannot write " + (dir / "f.tmp").string() + ": File too large" &&
                         !fs::exists(fs::symlink_status(dir / "f.tmp")) && readFile(dir / "f") == "old";
         std::fprintf(stderr, "%s", error.c_str());
         std::_Exit(ok ? 0 : 1);
@@ -378,7 +378,7 @@ TEST(AtomicFileWriterTest, WriterDroppedOrDiscardedBeforeCommitLeavesTheOldTarge
     EXPECT_FALSE(fs::exists(dir / "take.wav.tmp"));
     std::string error;
     EXPECT_FALSE(writer.write("late", &error));
-    EXPECT_EQ(error, "cannot write " + (dir / "take.wav.tmp").string() + " (disk full or read-only?)");
+    EXPECT_EQ(error, "cannot write " + (dir / "take.wav.tmp").string() + ": it is no longer open");
     EXPECT_FALSE(writer.commit(&error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(readFile(target), "old");

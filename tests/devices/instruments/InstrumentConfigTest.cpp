@@ -48,7 +48,8 @@ TEST(SamplerConfig, TheSoundIsLoadedFromTheSamplesFolderOrSkippedWithAReasonInOr
     EXPECT_EQ(warnings, (std::vector<std::string>{
                             skipped("the Sampler", "../secret.wav", "not a plain file name"),
                             skipped("the Sampler", "kick.wav", "no samples folder"),
-                            skipped("the Sampler", "missing.wav", "the file \"missing.wav\" could not be opened"),
+                            skipped("the Sampler", "missing.wav",
+                                    "the file \"missing.wav\" could not be opened: No such file or directory"),
                         }));
 }
 
@@ -72,7 +73,7 @@ TEST(DrumRackConfig, PadsAreReadInOrderAndBadNotesOrFilesAreSkippedWithWarnings)
     ASSERT_EQ(warnings.size(), 4u);
     EXPECT_NE(warnings[0].find("; skipped"), std::string::npos);
     EXPECT_NE(warnings[1].find("; skipped"), std::string::npos);
-    const std::string reason = "the file \"gone.wav\" could not be opened";
+    const std::string reason = "the file \"gone.wav\" could not be opened: No such file or directory";
     EXPECT_EQ(warnings[2], skipped("pad -1", "gone.wav", reason));
     EXPECT_EQ(warnings[3], skipped("pad 40", "gone.wav", reason));
     EXPECT_EQ(build("Drum Rack", {{"pads", "none"}}).nodes.at(0).label, "Empty");

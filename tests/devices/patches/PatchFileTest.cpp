@@ -157,7 +157,7 @@ TEST(PatchFileMessages, EveryFailureFromAFileMadeForItHasItsMessageAndLeavesTheP
         {"shared-id.ostpatch", "two modules share the id 2"},
         {"text-knob.ostpatch", "knob \"cutoff_hz\" of module 4 must be a number"},
         {"cable-without-to.ostpatch", kBadCable},
-        {"nowhere.ostpatch", "cannot open " + (kPatches / "nowhere.ostpatch").string()},
+        {"nowhere.ostpatch", "cannot open " + (kPatches / "nowhere.ostpatch").string() + ": No such file or directory"},
     };
     for (const auto& [name, message] : cases) {
         Patch patch = myLead();
@@ -183,7 +183,7 @@ TEST(PatchFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesThePatchAlone)
         EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostpatch",
                                                 [&] { loaded = loadPatchFile(dir / name, patch, &error, nullptr); }));
         EXPECT_FALSE(loaded);
-        EXPECT_EQ(error, "cannot open " + (dir / name).string());
+        EXPECT_EQ(error, "cannot open " + (dir / name).string() + ": it is not a regular file");
         EXPECT_EQ(patch, myLead());
     }
 }

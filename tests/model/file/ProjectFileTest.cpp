@@ -562,9 +562,9 @@ TEST(ProjectFileMessages, AMissingFileOrAFolderCannotBeOpened) {
     const Project before = out;
     std::string error;
     EXPECT_FALSE(loadProjectFile(dir / "nothing.ostproj", out, &error, nullptr));
-    EXPECT_EQ(error, "cannot open " + (dir / "nothing.ostproj").string());
+    EXPECT_EQ(error, "cannot open " + (dir / "nothing.ostproj").string() + ": No such file or directory");
     EXPECT_FALSE(loadProjectFile(dir.path(), out, &error, nullptr));
-    EXPECT_EQ(error, "cannot open " + dir.path().string());
+    EXPECT_EQ(error, "cannot open " + dir.path().string() + ": it is not a regular file");
     EXPECT_EQ(out, before);
 }
 
@@ -591,7 +591,7 @@ TEST(ProjectFileHostileFiles, AFifoOrADeviceIsRefusedAtOnceAndLeavesOutAlone) {
         EXPECT_TRUE(test::returnsWithoutAWriter(dir / "pipe.ostproj", [&] {
             error = failedLoad([&](Project& out, std::string* e) { return loadProjectFile(dir / name, out, e, nullptr); });
         }));
-        EXPECT_EQ(error, "cannot open " + (dir / name).string());
+        EXPECT_EQ(error, "cannot open " + (dir / name).string() + ": it is not a regular file");
     }
 }
 
