@@ -4,6 +4,7 @@
 #include "app/startup/UiScale.h"
 
 #include "core/BuildInfo.h"
+#include "core/Failure.h"
 #include "core/files/RegularFile.h"
 #include "core/log/Logger.h"
 
@@ -16,6 +17,7 @@
 #include <qpa/qplatformscreen.h>
 
 #include <cstdint>
+#include <cerrno>
 #include <filesystem>
 #include <limits>
 #include <utility>
@@ -86,15 +88,20 @@ QString AppController::logTail() const {
     if (problem == core::FileReadProblem::NotRegularFile) {
         return tr("(the log file is not a regular file)");
     }
-    if (problem != core::FileReadProblem::None) {
+    if (problem == core::FileReadProblem::CannotOpen && file.systemError() == ENOENT) {
         return tr("(the log file does not exist yet)");
+    }
+    if (problem != core::FileReadProblem::None) {
+        return tr("(the log file cannot be opened: %1)")
+            .arg(QString::fromStdString(core::whyNotRead(problem, file.systemError())));
     }
     const std::uint64_t size = file.size();
     const std::uint64_t from = size > static_cast<std::uint64_t>(kLogTailBytes) ? size - kLogTailBytes : 0;
     QByteArray bytes(static_cast<qsizetype>(size - from), Qt::Uninitialized);
     std::size_t got = 0;
     if (!file.readAt(from, bytes.data(), static_cast<std::size_t>(bytes.size()), got)) {
-        return tr("(the log file could not be read)");
+        return tr("(the log file could not be read: %1)")
+            .arg(QString::fromStdString(core::systemMessage(file.systemError())));
     }
     bytes.truncate(static_cast<qsizetype>(got));
     return QString::fromUtf8(bytes);

@@ -94,36 +94,36 @@ enum class SettingsRead {
     NotAFile,    // a folder, a device or a pipe: left alone
 };
 
-// Reads and parses the file into root, through opened, which is left open on the file read.
-// Throws std::bad_alloc when memory runs out.
-SettingsRead readSettingsJson(const fs::path& file, RegularFile& opened, json& root) {
+// Reads and parses the file into root, through opened, which is left open on the file read;
+// why says what made it unreadable. Throws std::bad_alloc when memory runs out.
+SettingsRead readSettingsJson(const fs::path& file, RegularFile& opened, json& root, std::string& why) {
     std::string bytes;
-    bool readable = false;
     FileReadProblem problem = opened.open(file, kMaxSettingsFileBytes);
     if (problem == FileReadProblem::None) {
         problem = readWhole(opened, kMaxSettingsFileBytes, bytes);
     }
     switch (problem) {
     case FileReadProblem::None:
-        readable = core::nestingWithin(bytes, kMaxNesting);
         break;
     case FileReadProblem::NotRegularFile:
         return SettingsRead::NotAFile;
     case FileReadProblem::OutOfMemory:
         throw std::bad_alloc();
-    case FileReadProblem::CannotOpen:
     case FileReadProblem::TooLarge:
+        why = "it is larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+        return SettingsRead::Unreadable;
+    case FileReadProblem::CannotOpen:
     case FileReadProblem::ReadFailed:
-        break;
+        why = whyNotRead(problem, opened.systemError());
+        return SettingsRead::Unreadable;
     }
-    if (readable) {
-        root = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-        readable = root.is_object();
+    why = "it holds no settings in JSON";
+    if (!core::nestingWithin(bytes, kMaxNesting)) {
+        return SettingsRead::Unreadable;
     }
-    if (readable) {
-        const auto values = root.find("values");
-        readable = values != root.end() && values->is_object();
-    }
+    root = json::parse(bytes, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    const auto values = root.is_object() ? root.find("values") : root.end();
+    const bool readable = root.is_object() && values != root.end() && values->is_object();
     return readable ? SettingsRead::Readable : SettingsRead::Unreadable;
 }
 
@@ -221,7 +221,8 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
     }
 
     json root;
-    const SettingsRead read = readSettingsJson(file, loaded_, root);
+    std::string why;
+    const SettingsRead read = readSettingsJson(file, loaded_, root, why);
     if (read != SettingsRead::Readable) {
         loaded_.close();
     }
@@ -237,7 +238,7 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
         return warnings;
     }
     if (read == SettingsRead::Unreadable) {
-        setAside(file, warnings);
+        setAside(file, why, warnings);
         return warnings;
     }
 
@@ -246,16 +247,16 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
     return warnings;
 }
 
-void SettingsStore::setAside(const fs::path& file, std::vector<std::string>& warnings) {
+void SettingsStore::setAside(const fs::path& file, const std::string& why, std::vector<std::string>& warnings) {
     std::error_code moveError;
     if (moveAside(file, moveError)) {
-        warnings.push_back("settings file was unreadable; kept as " + badPathFor(file).filename().string() +
-                           " and defaults were used");
+        warnings.push_back("settings file was unreadable (" + why + "); kept as " +
+                           badPathFor(file).filename().string() + " and defaults were used");
     } else {
         // Saving defaults over it now would destroy the only copy of the user's settings.
         unmovedFile_ = file;
-        warnings.push_back("settings file was unreadable and could not be moved aside (" + moveError.message() +
-                           "); defaults were used and it will not be overwritten");
+        warnings.push_back("settings file was unreadable (" + why + ") and could not be moved aside (" +
+                           moveError.message() + "); defaults were used and it will not be overwritten");
     }
 }
 

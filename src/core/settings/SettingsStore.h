@@ -74,7 +74,7 @@ public:
 private:
     std::vector<std::string> loadValues(const std::filesystem::path& file);
     // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
-    void setAside(const std::filesystem::path& file, std::vector<std::string>& warnings);
+    void setAside(const std::filesystem::path& file, const std::string& why, std::vector<std::string>& warnings);
     // The "values" object of a readable file into values_ and unknownValues_.
     void takeValues(const nlohmann::json& values, std::vector<std::string>& warnings);
 

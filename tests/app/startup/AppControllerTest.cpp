@@ -63,6 +63,15 @@ TEST(AppControllerLogTest, ALogPathThatIsNoRegularFileGivesNothingAndNeverBlocks
     EXPECT_EQ(tail, "(the log file is not a regular file)");
 }
 
+// Regression: a log that could not be opened for any reason was said not to exist yet.
+TEST(AppControllerLogTest, ALogThatCannotBeOpenedSaysWhy) {
+    TempDir dir;
+    writeFile(dir / "file", "x");
+    RecordingLogger log;
+    const AppController app(log.logger, qPath(dir / "file" / "ostrel.log"));
+    EXPECT_EQ(app.logTail(), "(the log file cannot be opened: Not a directory)");
+}
+
 TEST(AppControllerLogTest, AHugeSparseLogGivesOnlyItsEnd) {
     Controller controller;
     makeSparseFile(controller.dir / "ostrel.log", 3ull << 30);

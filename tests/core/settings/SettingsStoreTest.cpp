@@ -43,7 +43,8 @@ std::vector<std::string> loadFile(SettingsStore& store, const TempDir& dir, cons
 
 fs::path withBad(const fs::path& path) { return path.string() + ".bad"; }
 
-const std::string unreadableWarning = "settings file was unreadable; kept as settings.json.bad and defaults were used";
+const std::string unreadableWarning =
+    "settings file was unreadable (it holds no settings in JSON); kept as settings.json.bad and defaults were used";
 const std::string notAFileWarning =
     "settings file is not a regular file (a folder, a device or a pipe); it was left alone and defaults were used";
 }  // namespace
@@ -148,7 +149,8 @@ TEST(SettingsUnreadableFileTest, FileThatCannotBeMovedAsideIsNeverOverwritten) {
     SettingsStore store(settingsRegistry());
     const std::vector<std::string> warnings = loadFile(store, dir, damaged);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_THAT(warnings[0], ::testing::StartsWith("settings file was unreadable and could not be moved aside ("));
+    EXPECT_THAT(warnings[0], ::testing::StartsWith("settings file was unreadable (it holds no settings in JSON) and "
+                                                   "could not be moved aside ("));
     EXPECT_THAT(warnings[0], ::testing::EndsWith("); defaults were used and it will not be overwritten"));
     expectAllDefaults(store);
 
@@ -223,7 +225,8 @@ TEST(SettingsHostilePathTest, AHugeSparseFileIsMovedAsideFromItsSizeWithoutBeing
         AllocationLimit limit(1 << 20);
         warnings = store.load(dir / "settings.json");
     }
-    EXPECT_THAT(warnings, ElementsAre(unreadableWarning));
+    EXPECT_THAT(warnings, ElementsAre("settings file was unreadable (it is larger than 16777216 bytes); kept as "
+                                      "settings.json.bad and defaults were used"));
     EXPECT_EQ(fs::file_size(dir / "settings.json.bad"), 8ull << 30);
     EXPECT_FALSE(fs::exists(dir / "settings.json"));
 }
