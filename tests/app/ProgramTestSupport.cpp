@@ -180,6 +180,19 @@ void writeOnly(const std::filesystem::path& path, int mode) {
     std::filesystem::permissions(path, std::filesystem::perms(mode));
 }
 
+void writeDoorSettings(const QString& dataFolder, int apiPort, int oscPort, const std::string& token) {
+    QDir().mkpath(dataFolder);
+    const QString tokenValue =
+        token.empty() ? QString() : QStringLiteral(R"(, "api.token": "%1")").arg(QString::fromStdString(token));
+    writeBytes(dataFolder + "/settings.json",
+               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
+                              R"("api.osc.port": %2%3}})")
+                   .arg(apiPort)
+                   .arg(oscPort)
+                   .arg(tokenValue)
+                   .toUtf8());
+}
+
 std::string myName() {
     const passwd* me = ::getpwuid(::geteuid());
     return me != nullptr ? me->pw_name : std::to_string(::geteuid());

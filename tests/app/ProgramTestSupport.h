@@ -81,6 +81,10 @@ QStringList contentsOf(const QString& folder);
 // Makes the folder (and its parents) and gives it mode.
 void writeOnly(const std::filesystem::path& path, int mode);
 
+// Makes the data folder when missing, with a settings file that opens both doors on the
+// ports given, and holds the token when one is given.
+void writeDoorSettings(const QString& dataFolder, int apiPort, int oscPort, const std::string& token = {});
+
 // The name of the user the tests run as.
 std::string myName();
 
@@ -89,16 +93,9 @@ std::string myName();
 class ProgramWithDoor {
 public:
     explicit ProgramWithDoor(const QString& data) : token_("0123456789abcdef0123456789abcdef") {
-        QDir().mkpath(data);
         const int port = freePort(SOCK_STREAM);
         port_ = static_cast<std::uint16_t>(port);
-        writeBytes(data + "/settings.json",
-                   QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                                  R"("api.osc.port": %2, "api.token": "%3"}})")
-                       .arg(port)
-                       .arg(freePort(SOCK_DGRAM))
-                       .arg(QString::fromStdString(token_))
-                       .toUtf8());
+        writeDoorSettings(data, port, freePort(SOCK_DGRAM), token_);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         useOffscreenEnvironment(environment);
         program_.setProcessEnvironment(environment);

@@ -87,14 +87,8 @@ TEST(ProgramControlApiPageTest, TheExampleSessionDrivesTheProgramAndPrintsWhatTh
     // left for the program to make. Only the ports are free ones rather than the defaults.
     TempDir dir;
     const QString data = qPath(dir / "data");
-    QDir().mkpath(data);
     const int port = freePort(SOCK_STREAM);
-    writeBytes(data + "/settings.json",
-               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                              R"("api.osc.port": %2}})")
-                   .arg(port)
-                   .arg(freePort(SOCK_DGRAM))
-                   .toUtf8());
+    writeDoorSettings(data, port, freePort(SOCK_DGRAM));
     QProcess program;
     // Ended by the test; the quit time only bounds a test that hangs.
     startProgram(program, {"--data-dir", data, "--quit-after-ms", "600000"});

@@ -110,12 +110,7 @@ TEST(ProgramDataFolderTest, OrdinarySetUpsStartAndAnUnusableLogIsSaid) {
          [](const path& dir) {
              writeOnly(dir / "data", 0700);
              giveToNobody(dir / "data");
-             writeFile(dir / "data" / "settings.json",
-                       QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                                      R"("api.osc.port": %2}})")
-                           .arg(freePort(SOCK_STREAM))
-                           .arg(freePort(SOCK_DGRAM))
-                           .toStdString());
+             writeDoorSettings(qPath(dir / "data"), freePort(SOCK_STREAM), freePort(SOCK_DGRAM));
              std::filesystem::permissions(dir / "data" / "settings.json", std::filesystem::perms(0644));
          },
          {"--data-dir", "{dir}/data", "--quit-after-ms", "0"},

@@ -61,13 +61,7 @@ TEST(ProgramFailureReasonsTest, APortAnotherProgramHoldsIsLoggedWithTheReasonAnd
     ASSERT_NE(osc.port(), 0) << osc.problem();
     TempDir dir;
     const QString data = qPath(dir / "data");
-    QDir().mkpath(data);
-    writeBytes(data + "/settings.json",
-               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                              R"("api.osc.port": %2}})")
-                   .arg(api.port())
-                   .arg(osc.port())
-                   .toUtf8());
+    writeDoorSettings(data, api.port(), osc.port());
     const ProgramRun run = runProgram({"--data-dir", data, "--quit-after-ms", "0"});
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     const QString why = QString::fromStdString("Address already in use; a program of the user " + user + " holds it");

@@ -284,15 +284,9 @@ TEST(ProgramSettingsTest, TheApiTokenIsMadeAndTheThemeOptionIsNotSaved) {
 TEST(ProgramSettingsTest, BothDoorsOpenOnTheirPortsOnlyWhenTheApiIsOn) {
     TempDir dir;
     const QString data = qPath(dir / "data");
-    QDir().mkpath(data);
     const int apiPort = freePort(SOCK_STREAM);
     const int oscPort = freePort(SOCK_DGRAM);
-    writeBytes(data + "/settings.json",
-               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                              R"("api.osc.port": %2}})")
-                   .arg(apiPort)
-                   .arg(oscPort)
-                   .toUtf8());
+    writeDoorSettings(data, apiPort, oscPort);
     EXPECT_EQ(runProgram({"--data-dir", data, "--quit-after-ms", "0"}).exitCode, 0);
     const QStringList messages = logMessages(data);
     const qsizetype api =
@@ -319,17 +313,10 @@ TEST(ProgramDoorsTest, OscEditsAndFinishedRendersReachTheJsonRpcClient) {
     using nlohmann::json;
     TempDir dir;
     const QString data = qPath(dir / "data");
-    QDir().mkpath(data);
     const int apiPort = freePort(SOCK_STREAM);
     const auto oscPort = static_cast<std::uint16_t>(freePort(SOCK_DGRAM));
     const std::string token = "0123456789abcdef0123456789abcdef";
-    writeBytes(data + "/settings.json",
-               QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                              R"("api.osc.port": %2, "api.token": "%3"}})")
-                   .arg(apiPort)
-                   .arg(oscPort)
-                   .arg(QString::fromStdString(token))
-                   .toUtf8());
+    writeDoorSettings(data, apiPort, oscPort, token);
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     useOffscreenEnvironment(environment);
@@ -649,13 +636,7 @@ TEST(ProgramSignalsTest, TermIntAndHangUpCloseTheProgramAsQuitDoesDoorsFirst) {
         SCOPED_TRACE(signal);
         TempDir dir;
         const QString data = qPath(dir / "data");
-        QDir().mkpath(data);
-        writeBytes(data + "/settings.json",
-                   QStringLiteral(R"({"format_version": 1, "values": {"api.enabled": true, "api.port": %1, )"
-                                  R"("api.osc.port": %2}})")
-                       .arg(freePort(SOCK_STREAM))
-                       .arg(freePort(SOCK_DGRAM))
-                       .toUtf8());
+        writeDoorSettings(data, freePort(SOCK_STREAM), freePort(SOCK_DGRAM));
         QProcess program;
         startProgram(program, {"--data-dir", data, "--quit-after-ms", "300000"});
         ASSERT_TRUE(waitForLogLine(program, data, "^INFO \\[app\\] first frame after \\d+ ms$"))
