@@ -516,9 +516,11 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     const QString dataFolder = pathText(dataPath);
     const core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store(registry);
-    // A copy that is to stop reads nothing it might move aside.
+    // A copy that is to stop reads nothing it might move aside; the settings file read is the
+    // one judged with the folder.
     const std::vector<std::string> settingsWarnings =
-        holdsFolder ? store.load(dataPath / "settings.json") : std::vector<std::string>();
+        holdsFolder ? store.load(dataPath / "settings.json", folderLock.takeObeyedFile(0))
+                    : std::vector<std::string>();
     // A refusal says its sentence alone: no application object, so nothing of Qt's before it.
     if (dataDir.kind == DataDirArgument::Kind::Empty) {
         std::fprintf(stderr, "Ostrel cannot use an empty --data-dir as its data folder: name a folder, or leave the "

@@ -146,10 +146,6 @@ bool reachFolder(const fs::path& folder, PathEnd& place, std::string* error) {
     return true;
 }
 
-std::string inFolder(const PathEnd& place, std::string_view name) {
-    return (place.realPath == "/" ? "/" : place.realPath + "/") + std::string(name);
-}
-
 // A name in the data folder, looked at where it is, never through a link; false when there
 // is nothing there.
 bool lookAt(const PathEnd& place, std::string_view name, UniqueFd& fd, struct stat& status) {
@@ -164,14 +160,13 @@ bool lookAt(const PathEnd& place, std::string_view name, UniqueFd& fd, struct st
 bool subfoldersKeptPrivate(const PathEnd& place, std::span<const std::string_view> names,
                            std::vector<std::string>& linked, std::string* error) {
     for (const std::string_view name : names) {
-        const std::string path = inFolder(place, name);
+        const std::string path = pathInFolder(place.realPath, name);
         UniqueFd fd;
         struct stat status {};
         if (!lookAt(place, name, fd, status)) {
             continue;
         }
         std::string reason;
-        FolderWriters writers;
         if (S_ISLNK(status.st_mode)) {
             PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Leave);
             reason = std::move(walk.reason);
@@ -179,11 +174,7 @@ bool subfoldersKeptPrivate(const PathEnd& place, std::span<const std::string_vie
                 linked.push_back(path);
             }
         } else if (S_ISDIR(status.st_mode)) {
-            if (!readFolderWriters(-1, nameOfOpenFile(fd.get(), path), status, writers, &reason)) {
-                reason = path + ": " + reason;
-            } else {
-                reason = whyNotPrivate(status, writers, FolderRole::InsideDataFolder, path);
-            }
+            reason = whyOpenNotPrivate(fd.get(), path, status, FolderRole::InsideDataFolder, path);
         }
         if (!reason.empty()) {
             return fail(error, std::move(reason));
@@ -207,9 +198,10 @@ bool makeLinkedFolders(const std::vector<std::string>& linked, std::string* erro
 
 // Why a file the program would take orders from may not be obeyed, as the end of a sentence
 // naming it "it"; empty when it may, or is missing. A link there is judged where it leads,
-// and the way there. What is not a regular file is for its reader to refuse.
-std::string whyNotObeyable(const PathEnd& place, std::string_view name) {
-    std::string path = inFolder(place, name);
+// and the way there. What is not a regular file is for its reader to refuse. A file that
+// may be obeyed comes back in readable, the very file judged, when this user may read it.
+std::string whyNotObeyable(const PathEnd& place, std::string_view name, UniqueFd& readable) {
+    std::string path = pathInFolder(place.realPath, name);
     UniqueFd fd;
     struct stat status {};
     if (!lookAt(place, name, fd, status)) {
@@ -230,12 +222,12 @@ std::string whyNotObeyable(const PathEnd& place, std::string_view name) {
     if (!S_ISREG(status.st_mode)) {
         return {};
     }
-    FolderWriters writers;
-    std::string error;
-    if (!readFolderWriters(-1, nameOfOpenFile(fd.get(), path), status, writers, &error)) {
-        return error;
+    if (std::string reason = whyOpenNotPrivate(fd.get(), path, status, FolderRole::ObeyedFile, "it");
+        !reason.empty()) {
+        return reason;
     }
-    return whyNotPrivate(status, writers, FolderRole::ObeyedFile, "it");
+    readable.reset(::open(nameOfOpenFile(fd.get(), path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return {};
 }
 
 }  // namespace
@@ -265,8 +257,9 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     if (!reachFolder(folder, place, error) || !subfoldersKeptPrivate(place, contents.subfolders, linked, error)) {
         return Outcome::Unusable;
     }
+    obeyed_.clear();
     for (const std::string_view name : contents.files) {
-        if (std::string reason = whyNotObeyable(place, name); !reason.empty()) {
+        if (std::string reason = whyNotObeyable(place, name, obeyed_.emplace_back()); !reason.empty()) {
             refusedFile_ = folder / name;
             fail(error, std::move(reason));
             return Outcome::FileRefused;
@@ -360,6 +353,10 @@ FolderLock::Outcome FolderLock::lockFile(int folder, std::string* error) {
     // Held by another, or taken and given up again three times over: someone else is busy with it.
     ::close(fd);
     return Outcome::HeldByOther;
+}
+
+UniqueFd FolderLock::takeObeyedFile(std::size_t index) {
+    return index < obeyed_.size() ? std::move(obeyed_[index]) : UniqueFd();
 }
 
 void FolderLock::guardWrites() {

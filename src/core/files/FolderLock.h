@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/files/UniqueFd.h"
+
 #include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace ostrel::core {
 
@@ -58,6 +61,10 @@ public:
     // the user or root may change, so it is safe to use by name. Held only.
     const std::filesystem::path& folder() const { return folder_; }
 
+    // The file contents.files[index] names as it was judged, open for reading; none where it
+    // was missing, not a regular file or not readable by this user. Held only; once.
+    UniqueFd takeObeyedFile(std::size_t index);
+
     // The file a FileRefused outcome refused.
     const std::filesystem::path& refusedFile() const { return refusedFile_; }
 
@@ -85,6 +92,7 @@ private:
     long holderPid_ = 0;
     std::filesystem::path folder_;
     std::filesystem::path refusedFile_;
+    std::vector<UniqueFd> obeyed_;  // in the order of contents.files
     // The locked folder itself, told from another later put at its path.
     dev_t device_ = 0;
     ino_t inode_ = 0;

@@ -219,19 +219,18 @@ std::string octalMode(mode_t mode) {
     return text;
 }
 
-bool readFolderWriters(int fd, const std::string& path, const struct stat& status, FolderWriters& writers,
+bool readFolderWriters(const std::string& path, const struct stat& status, FolderWriters& writers,
                        std::string* error) {
     writers = FolderWriters{};
     writers.others = (status.st_mode & S_IWOTH) != 0;
     writers.owningGroup = (status.st_mode & S_IWGRP) != 0;
     // Most folders have no list; asking for its attribute first spares the library's look at
     // the mode bits, which a walk of every folder on a path would pay for each.
-    const ssize_t listBytes = fd >= 0 ? ::fgetxattr(fd, kAccessListAttribute, nullptr, 0)
-                                      : ::getxattr(path.c_str(), kAccessListAttribute, nullptr, 0);
+    const ssize_t listBytes = ::getxattr(path.c_str(), kAccessListAttribute, nullptr, 0);
     if (listBytes < 0 && (errno == ENODATA || errno == ENOTSUP)) {
         return true;
     }
-    acl_t list = fd >= 0 ? ::acl_get_fd(fd) : ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+    acl_t list = ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
     if (list == nullptr) {
         // No access lists on this file system: the mode bits are all there is.
         const int code = errno;

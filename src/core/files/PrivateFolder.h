@@ -28,11 +28,12 @@ struct FolderWriters {
     bool accessList = false;    // the folder has a list beyond its mode bits
 };
 
-// The writers of the folder whose status is given, its access list read from fd (an open
-// folder) when fd >= 0, else from path. False, with the reason in error, when the list is
-// there but cannot be read; a file system without access lists has the mode bits alone.
-[[nodiscard]] bool readFolderWriters(int fd, const std::string& path, const struct stat& status,
-                                     FolderWriters& writers, std::string* error);
+// The writers of the folder whose status is given, its access list read from path (for a
+// descriptor, nameOfOpenFile of PrivatePath.h). False, with the reason in error, when the
+// list is there but cannot be read; a file system without access lists has the mode bits
+// alone.
+[[nodiscard]] bool readFolderWriters(const std::string& path, const struct stat& status, FolderWriters& writers,
+                                     std::string* error);
 
 // Which folder the reason speaks of; it words the subject and the advice.
 enum class FolderRole {

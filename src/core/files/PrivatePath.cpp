@@ -19,10 +19,6 @@ constexpr int kMaxLinks = 40;
 // place (O_PATH), which needs no right to read it.
 constexpr int kLookUpFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
 
-std::string joined(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
 // The names of path, last first, so the next to look up is at the back; "." and empty
 // names (doubled or trailing slashes) go nowhere.
 void pushNames(std::vector<std::string>& pending, const std::string& path) {
@@ -152,7 +148,7 @@ bool Walk::enterRoot() {
 
 bool Walk::lookUp(const std::string& name) {
     const Level& at = levels_.back();
-    std::string path = joined(at.path, name);
+    std::string path = pathInFolder(at.path, name);
     UniqueFd fd(::openat(at.fd.get(), name.c_str(), kLookUpFlags));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0) {
@@ -247,7 +243,7 @@ bool Walk::missing(const std::string& name) {
         return reached(PathEnd::Kind::Missing);
     }
     const Level& at = levels_.back();
-    const std::string path = joined(at.path, below.front());
+    const std::string path = pathInFolder(at.path, below.front());
     // Made a moment ago and gone again: only the user or root could have removed it.
     const int code = path == lastMade_ ? ENOENT
                      : ::mkdirat(at.fd.get(), below.front().c_str(), 0700) == 0 ? 0
@@ -297,13 +293,8 @@ bool Walk::stop(PathWalk::Verdict verdict, std::string reason) {
 
 // The folder at the end is called what the caller calls it, one on the way by its real path.
 std::string Walk::judged(const Level& folder, FolderRole role) const {
-    const std::string& name = role == FolderRole::OnTheWay ? folder.path : target_;
-    FolderWriters writers;
-    std::string error;
-    if (!readFolderWriters(-1, nameOfOpenFile(folder.fd.get(), folder.path), folder.status, writers, &error)) {
-        return (role == FolderRole::DataFolder ? "" : name + ": ") + error;
-    }
-    return whyNotPrivate(folder.status, writers, role, name, target_);
+    return whyOpenNotPrivate(folder.fd.get(), folder.path, folder.status, role,
+                             role == FolderRole::OnTheWay ? folder.path : target_, target_);
 }
 
 }  // namespace
@@ -332,6 +323,20 @@ std::string whyPathNotPrivate(const std::filesystem::path& folder, FolderRole ro
 std::string nameOfOpenFile(int fd, const std::string& realPath) {
     static const bool procNamesFiles = ::access("/proc/self/fd", X_OK) == 0;
     return procNamesFiles ? "/proc/self/fd/" + std::to_string(fd) : realPath;
+}
+
+std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, FolderRole role,
+                              const std::string& name, const std::string& target) {
+    FolderWriters writers;
+    std::string error;
+    if (!readFolderWriters(nameOfOpenFile(fd, realPath), status, writers, &error)) {
+        return (name == "it" ? "" : name + ": ") + error;
+    }
+    return whyNotPrivate(status, writers, role, name, target);
+}
+
+std::string pathInFolder(const std::string& folder, std::string_view name) {
+    return (folder == "/" ? "/" : folder + "/") + std::string(name);
 }
 
 }  // namespace ostrel::core

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace ostrel::core {
@@ -76,5 +77,13 @@ std::string whyPathNotPrivate(const std::filesystem::path& folder, FolderRole ro
 // The file or folder open at fd (O_PATH included) by a name path-based calls take: /proc's
 // name for the descriptor, else, where /proc is not mounted, realPath.
 std::string nameOfOpenFile(int fd, const std::string& realPath);
+
+// whyNotPrivate of what is open at fd (at realPath, with that status), its access list read
+// from it too; a list that cannot be read is the reason, after name unless that is "it".
+std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, FolderRole role,
+                              const std::string& name, const std::string& target = "it");
+
+// name in folder, a real path ("/" has no name of its own).
+std::string pathInFolder(const std::string& folder, std::string_view name);
 
 }  // namespace ostrel::core

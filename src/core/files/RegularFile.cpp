@@ -51,26 +51,30 @@ FileReadProblem RegularFile::open(const std::filesystem::path& path, std::uint64
     // The path may be swapped for a FIFO between the check and the open: O_NONBLOCK keeps
     // that open from waiting for a writer, and the check on the open file catches it.
     // Reads from a regular file ignore O_NONBLOCK.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!opened) {
         systemError_ = errno;
         return FileReadProblem::CannotOpen;
     }
-    if (::fstat(fd, &status) != 0) {
+    return adopt(std::move(opened), maxBytes);
+}
+
+FileReadProblem RegularFile::adopt(UniqueFd opened, std::uint64_t maxBytes) {
+    close();
+    systemError_ = 0;
+    struct stat status {};
+    if (::fstat(opened.get(), &status) != 0) {
         systemError_ = errno;
-        ::close(fd);
         return FileReadProblem::CannotOpen;
     }
     if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
         return FileReadProblem::NotRegularFile;
     }
     const auto size = static_cast<std::uint64_t>(status.st_size);
     if (size > maxBytes) {
-        ::close(fd);
         return FileReadProblem::TooLarge;
     }
-    fd_ = fd;
+    fd_ = opened.release();
     size_ = size;
     return FileReadProblem::None;
 }

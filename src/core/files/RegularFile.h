@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/files/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +28,8 @@ public:
 
     // A file larger than maxBytes is refused from its size (TooLarge) before a byte is read.
     [[nodiscard]] FileReadProblem open(const std::filesystem::path& path, std::uint64_t maxBytes);
+    // The same for a file already open for reading, which it takes, whatever the outcome.
+    [[nodiscard]] FileReadProblem adopt(UniqueFd opened, std::uint64_t maxBytes);
 
     // The size when opened.
     std::uint64_t size() const { return size_; }

@@ -94,11 +94,13 @@ enum class SettingsRead {
     NotAFile,    // a folder, a device or a pipe: left alone
 };
 
-// Reads and parses the file into root, through opened, which is left open on the file read;
-// why says what made it unreadable. Throws std::bad_alloc when memory runs out.
-SettingsRead readSettingsJson(const fs::path& file, RegularFile& opened, json& root, std::string& why) {
+// Reads and parses the file (judged, when it comes open) into root, through opened, which is
+// left open on the file read; why says what made it unreadable. Throws std::bad_alloc when memory runs out.
+SettingsRead readSettingsJson(const fs::path& file, UniqueFd judged, RegularFile& opened, json& root,
+                              std::string& why) {
     std::string bytes;
-    FileReadProblem problem = opened.open(file, kMaxSettingsFileBytes);
+    FileReadProblem problem = judged ? opened.adopt(std::move(judged), kMaxSettingsFileBytes)
+                                     : opened.open(file, kMaxSettingsFileBytes);
     if (problem == FileReadProblem::None) {
         problem = readWhole(opened, kMaxSettingsFileBytes, bytes);
     }
@@ -198,9 +200,9 @@ bool SettingsStore::set(std::string_view key, SettingValue value, std::string* e
     return true;
 }
 
-std::vector<std::string> SettingsStore::load(const fs::path& file) {
+std::vector<std::string> SettingsStore::load(const fs::path& file, UniqueFd judged) {
     try {
-        return loadValues(file);
+        return loadValues(file, std::move(judged));
     } catch (const std::bad_alloc&) {
         values_.clear();
         unknownValues_.clear();
@@ -211,18 +213,18 @@ std::vector<std::string> SettingsStore::load(const fs::path& file) {
     }
 }
 
-std::vector<std::string> SettingsStore::loadValues(const fs::path& file) {
+std::vector<std::string> SettingsStore::loadValues(const fs::path& file, UniqueFd judged) {
     std::vector<std::string> warnings;
     unmovedFile_.clear();
     loaded_.close();
 
-    if (isMissing(file)) {
+    if (!judged && isMissing(file)) {
         return warnings;
     }
 
     json root;
     std::string why;
-    const SettingsRead read = readSettingsJson(file, loaded_, root, why);
+    const SettingsRead read = readSettingsJson(file, std::move(judged), loaded_, root, why);
     if (read != SettingsRead::Readable) {
         loaded_.close();
     }

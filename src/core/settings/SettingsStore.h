@@ -35,12 +35,14 @@ public:
     // Validates and stores; does not write the file.
     [[nodiscard]] bool set(std::string_view key, SettingValue value, std::string* error);
 
-    // Replaces the values with those of file. Returns warnings for the log, in order.
+    // Replaces the values with those of file, read from judged when that is open on it (the
+    // file its privacy was judged on), else opened by its path. Returns warnings for the
+    // log, in order.
     // An unreadable file is moved aside to file + ".bad"; if even that fails, or memory
     // runs out while reading it, later saves refuse to overwrite it. Anything but a file
     // there (a folder, a device, a FIFO) is neither opened for long nor moved, and saves
     // then fail. Never throws.
-    std::vector<std::string> load(const std::filesystem::path& file);
+    std::vector<std::string> load(const std::filesystem::path& file, UniqueFd judged = {});
 
     // The whole settings file. Empty, with the reason in error (may be null), when a
     // text value is not valid UTF-8 and so cannot be written as JSON.
@@ -72,7 +74,7 @@ public:
     [[nodiscard]] bool makeLoadedFilePrivate(std::string* error);
 
 private:
-    std::vector<std::string> loadValues(const std::filesystem::path& file);
+    std::vector<std::string> loadValues(const std::filesystem::path& file, UniqueFd judged);
     // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
     void setAside(const std::filesystem::path& file, const std::string& why, std::vector<std::string>& warnings);
     // The "values" object of a readable file into values_ and unknownValues_.

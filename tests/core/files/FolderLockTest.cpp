@@ -3,6 +3,8 @@
 #include "core/files/AtomicWriter.h"
 #include "core/log/FileSink.h"
 #include "core/log/Logger.h"
+#include "core/settings/SettingsRegistry.h"
+#include "core/settings/SettingsStore.h"
 #include "support/AnotherUser.h"
 #include "support/TempDir.h"
 
@@ -179,6 +181,24 @@ TEST(FolderLockPrivacyTest, WhatItHoldsIsJudgedBeforeAnythingIsLocked) {
                                                                                     : fs::path());
         EXPECT_EQ(fs::exists(real / "data" / FolderLock::kFileName), c.outcome == FolderLock::Outcome::Held);
     }
+}
+
+// Regression: the settings file was judged on a descriptor, then opened again by its name,
+// which by then could name another file.
+TEST(FolderLockPrivacyTest, TheSettingsFileReadIsTheOneJudged) {
+    static constexpr std::string_view kFiles[] = {"settings.json"};
+    TempDir dir;
+    const fs::path data = dir / "data";
+    fs::create_directory(data);
+    writeFile(data / "settings.json", R"({"format_version": 1, "values": {"api.port": 9000}})");
+    FolderLock lock;
+    ASSERT_EQ(lock.acquire(data, nullptr, {{}, kFiles}), FolderLock::Outcome::Held);
+    writeFile(dir / "other.json", R"({"format_version": 1, "values": {"api.port": 9001}})");
+    fs::rename(dir / "other.json", data / "settings.json");
+    const SettingsRegistry registry = buildSettingsRegistry();
+    SettingsStore store(registry);
+    EXPECT_TRUE(store.load(data / "settings.json", lock.takeObeyedFile(0)).empty());
+    EXPECT_EQ(store.getInt("api.port"), 9000);
 }
 
 namespace {

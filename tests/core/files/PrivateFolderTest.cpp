@@ -94,7 +94,7 @@ TEST(PrivateFolderTest, GroupsAndAccessListsMayWriteOnlyWhenNobodyElseBelongs) {
         ASSERT_EQ(::stat(folder.c_str(), &status), 0);
         FolderWriters writers;
         std::string error;
-        ASSERT_TRUE(readFolderWriters(-1, folder.string(), status, writers, &error)) << error;
+        ASSERT_TRUE(readFolderWriters(folder.string(), status, writers, &error)) << error;
         EXPECT_EQ(whyNotPrivate(status, writers, FolderRole::DataFolder, "it"), c.said);
     }
 }
