@@ -105,8 +105,7 @@ void startLogging(core::Logger& logger, const core::SettingsStore& store, const 
     }
 }
 
-void installCrashReporter(const QString& dataFolder, core::Logger& logger) {
-    const QString crashFolder = dataFolder + QStringLiteral("/crashes");
+void installCrashReporter(const QString& crashFolder, core::Logger& logger) {
     const core::CrashReporter::Config crashConfig{pathBytes(crashFolder), core::appVersion(), &logger};
     core::CrashReporter::install(crashConfig);
     if (const int reports = core::CrashReporter::countReports(pathBytes(crashFolder)); reports > 0) {
@@ -147,8 +146,8 @@ void chooseStartupTheme(ThemeManager& themes, const QCommandLineParser& parser, 
 
 // Loads the built-in and the user's own themes and picks the one to start with; returns
 // the run's folders, which the user's themes live in.
-AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QCommandLineParser& parser,
-                       const core::SettingsStore& store, core::Logger& logger) {
+AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const WrittenFolders& written,
+                       const QCommandLineParser& parser, const core::SettingsStore& store, core::Logger& logger) {
     logInfo(logger, "ui", QStringLiteral("loaded %1 theme(s)").arg(themes.loadThemeFolder(QStringLiteral(":/themes"))));
     // Qt names a file by the UTF-8 of its text, so in a data folder whose name is not valid
     // UTF-8 it would make and fill another folder: the documents then go where they go
@@ -159,7 +158,7 @@ AppFolders setUpThemes(ThemeManager& themes, const QString& dataFolder, const QC
                                     parser.isSet(QStringLiteral("data-dir")) && qtNamesDataFolder
                                         ? DataDirOption::Given
                                         : DataDirOption::Absent,
-                                    documents);
+                                    documents, written);
     if (!qtNamesDataFolder) {
         folders.themes.clear();
         folders.patches.clear();
@@ -372,9 +371,11 @@ std::optional<int> answerBeforeStarting(int& argc, char** argv, const QStringLis
 // warnings), the crash reporter and the shutdown signals.
 std::unique_ptr<QSocketNotifier> startServices(QGuiApplication& application, core::Logger& logger,
                                                const core::SettingsStore& store, const QString& dataFolder,
+                                               const WrittenFolders& written,
                                                const std::vector<std::string>& settingsWarnings) {
-    startLogging(logger, store, dataFolder + QStringLiteral("/logs/ostrel.log"), settingsWarnings);
-    installCrashReporter(dataFolder, logger);
+    startLogging(logger, store, writtenFolder(dataFolder, written, "logs") + QStringLiteral("/ostrel.log"),
+                 settingsWarnings);
+    installCrashReporter(writtenFolder(dataFolder, written, "crashes"), logger);
     return quitOnShutdownSignals(application, logger);
 }
 
@@ -424,12 +425,13 @@ void followSettingChanges(QGuiApplication& application, SettingsBridge& settings
 // Returns once all of it is gone, the renders and saves it waited for included.
 int runWithDataFolder(QGuiApplication& application, const QCommandLineParser& parser, core::SettingsStore& store,
                       const core::SettingsRegistry& registry, const QString& dataFolder,
-                      const QElapsedTimer& startupClock, const ApplicationSetup& setup) {
+                      const WrittenFolders& written, const QElapsedTimer& startupClock,
+                      const ApplicationSetup& setup) {
     core::Logger& logger = core::Logger::instance();
     const core::ActionScope startupAction("Application startup", logger);
 
     ThemeManager themes;
-    const AppFolders folders = setUpThemes(themes, dataFolder, parser, store, logger);
+    const AppFolders folders = setUpThemes(themes, dataFolder, written, parser, store, logger);
 
     AppController appController(logger, folders.logFile);
     SettingsBridge settings(store, registry, folders.settingsFile, logger);
@@ -511,13 +513,18 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
     if (holdsFolder) {
         folderLock.guardWrites();
     }
-    // Held, the folder is used by its real path, which nobody else can change.
+    // Held, the folder is used by its real path, which nobody else can change, and so is
+    // each folder written into, where a link there led when judged.
     const std::filesystem::path dataPath = holdsFolder ? folderLock.folder() : namedPath;
     const QString dataFolder = pathText(dataPath);
+    WrittenFolders written;
+    for (std::size_t i = 0; holdsFolder && i < written.size(); ++i) {
+        written[i] = pathText(folderLock.writtenFolder(i));
+    }
     const core::SettingsRegistry registry = core::buildSettingsRegistry();
     core::SettingsStore store(registry);
     // A copy that is to stop reads nothing it might move aside; the settings file read is the
-    // one judged with the folder.
+    // one judged with the folder, and never its name again.
     const std::vector<std::string> settingsWarnings =
         holdsFolder ? store.load(dataPath / "settings.json", folderLock.takeObeyedFile(0))
                     : std::vector<std::string>();
@@ -539,8 +546,9 @@ int runApplication(int& argc, char** argv, const ApplicationSetup& setup) {
 
     core::Logger& logger = core::Logger::instance();
     const std::unique_ptr<QSocketNotifier> shutdownSignals =
-        startServices(*application, logger, store, dataFolder, settingsWarnings);
-    const int result = runWithDataFolder(*application, parser, store, registry, dataFolder, startupClock, setup);
+        startServices(*application, logger, store, dataFolder, written, settingsWarnings);
+    const int result =
+        runWithDataFolder(*application, parser, store, registry, dataFolder, written, startupClock, setup);
     // Only a close that got this far has closed: one cut short by its limit never says so.
     logger.log(core::LogLevel::INFO, "app", "Ostrel closed");
     return result;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <string_view>
 
 namespace ostrel::app {
@@ -51,19 +52,28 @@ QString dataFolderFor(const QString& dataDirValue, const DataFolderEnvironment& 
     return QDir::fromNativeSeparators(base) + QStringLiteral("/Ostrel/Ostrel");
 }
 
-AppFolders appFolders(const QString& dataFolder, DataDirOption option, const QString& documents) {
+QString writtenFolder(const QString& dataFolder, const WrittenFolders& written, std::string_view name) {
+    const auto at = std::find(kWrittenSubfolders.begin(), kWrittenSubfolders.end(), name);
+    const QString& judged = written.at(static_cast<std::size_t>(at - kWrittenSubfolders.begin()));
+    return judged.isEmpty() ? dataFolder + QLatin1Char('/') + QLatin1String(name.data(), qsizetype(name.size()))
+                            : judged;
+}
+
+AppFolders appFolders(const QString& dataFolder, DataDirOption option, const QString& documents,
+                      const WrittenFolders& written) {
+    const auto inData = [&](std::string_view name) { return writtenFolder(dataFolder, written, name); };
     const bool underData = option == DataDirOption::Given;
     const QString documentsBase = documents + QStringLiteral("/Ostrel");
     AppFolders folders;
     folders.data = dataFolder;
     folders.settingsFile = dataFolder + QStringLiteral("/settings.json");
-    folders.logFile = dataFolder + QStringLiteral("/logs/ostrel.log");
-    folders.crashes = dataFolder + QStringLiteral("/crashes");
-    folders.patches = dataFolder + QStringLiteral("/patches");
-    folders.themes = dataFolder + QStringLiteral("/themes");
-    folders.exports = underData ? dataFolder + QStringLiteral("/exports") : documentsBase + QStringLiteral("/Exports");
-    folders.projects = underData ? dataFolder + QStringLiteral("/projects") : documentsBase + QStringLiteral("/Projects");
-    folders.samples = underData ? dataFolder + QStringLiteral("/samples") : documentsBase + QStringLiteral("/Samples");
+    folders.logFile = inData("logs") + QStringLiteral("/ostrel.log");
+    folders.crashes = inData("crashes");
+    folders.patches = inData("patches");
+    folders.themes = inData("themes");
+    folders.exports = underData ? inData("exports") : documentsBase + QStringLiteral("/Exports");
+    folders.projects = underData ? inData("projects") : documentsBase + QStringLiteral("/Projects");
+    folders.samples = underData ? inData("samples") : documentsBase + QStringLiteral("/Samples");
     return folders;
 }
 

@@ -50,6 +50,13 @@ enum class DataDirOption { Absent, Given };
 inline constexpr std::array<std::string_view, 7> kWrittenSubfolders = {"logs",     "crashes", "exports", "projects",
                                                                        "samples", "themes",  "patches"};
 
+// Where the files of each of kWrittenSubfolders go, in that order, as the start judged it
+// (where a link there led); an empty one is that folder in the data folder.
+using WrittenFolders = std::array<QString, kWrittenSubfolders.size()>;
+
+// Where the files of name, one of kWrittenSubfolders, go.
+QString writtenFolder(const QString& dataFolder, const WrittenFolders& written, std::string_view name);
+
 // Where the program keeps its files for one run.
 struct AppFolders {
     QString data;
@@ -64,6 +71,7 @@ struct AppFolders {
 };
 
 // documents is the user's Documents folder; it is only used when the option is absent.
-AppFolders appFolders(const QString& dataFolder, DataDirOption option, const QString& documents);
+AppFolders appFolders(const QString& dataFolder, DataDirOption option, const QString& documents,
+                      const WrittenFolders& written = {});
 
 }  // namespace ostrel::app

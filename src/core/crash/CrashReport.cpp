@@ -17,14 +17,15 @@ namespace {
 constexpr std::string_view kUnavailableLine = "  (unavailable: the logger was busy at the time of the crash)\n";
 
 // Never opens what is already there: another crash's report, or a link planted in the folder;
-// nor makes a file in a data folder put where the locked one was.
-int createFile(const char* path) {
+// nor makes a file in a data folder put where the locked one was. By its name in the folder
+// held open, never by a path resolved anew.
+int createFile(int folderFd, const char* path, std::size_t nameAt) {
     if (heldFolderReplacedUnder(path)) {
         errno = EACCES;
         return -1;
     }
     // The user's alone: a dump holds raw memory and the environment.
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return ::openat(folderFd, path + nameAt, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 // A zero-terminated path in the crash folder for open(2).
@@ -114,32 +115,33 @@ void putReportName(Out& out, const UtcTime& t, unsigned number, std::string_view
     out.put(extension);
 }
 
-void createReportPair(std::string_view folder, const UtcTime& t, PathOut& reportPath, PathOut& dumpPath, int& reportFd,
-                      int& dumpFd, DumpFile dump) {
+void createReportPair(int folderFd, std::string_view folder, const UtcTime& t, PathOut& reportPath, PathOut& dumpPath,
+                      int& reportFd, int& dumpFd, DumpFile dump) {
     reportFd = -1;
     dumpFd = -1;
+    const std::size_t nameAt = reportNameOffset(folder);
     for (unsigned number = 1; number <= kMaxReportsPerSecond; ++number) {
         putReportPath(reportPath, folder, t, number, ".txt");
-        reportFd = createFile(reportPath.data);
+        reportFd = createFile(folderFd, reportPath.data, nameAt);
         if (reportFd < 0 && errno == EEXIST) {
             continue;
         }
         putReportPath(dumpPath, folder, t, number, ".dmp");
         if (dump == DumpFile::Create) {
-            dumpFd = createFile(dumpPath.data);
+            dumpFd = createFile(folderFd, dumpPath.data, nameAt);
             if (dumpFd >= 0 || errno != EEXIST) {
                 return;
             }
         } else {
             struct stat existing {};
-            if (::lstat(dumpPath.data, &existing) != 0) {
+            if (::fstatat(folderFd, dumpPath.data + nameAt, &existing, AT_SYMLINK_NOFOLLOW) != 0) {
                 return;
             }
         }
         // A dump without its report holds this number: give ours back and try the next.
         if (reportFd >= 0) {
             ::close(reportFd);
-            ::unlink(reportPath.data);
+            ::unlinkat(folderFd, reportPath.data + nameAt, 0);
             reportFd = -1;
         }
     }

@@ -45,12 +45,16 @@ inline constexpr unsigned kMaxReportsPerSecond = 1000;
 // outside a crash has no dump, but must not take a crash's number).
 enum class DumpFile { Create, KeepNameFree };
 
-// Creates the report and its dump in folder ("" for the working folder) under the first
-// number whose two names are both free, so that a report and its dump always share a
-// name; never opens what is already there, be it another crash's file or a planted link.
-// The paths are left zero-terminated. Either descriptor is -1 when that file could not be
-// made; both are when no number was free.
-void createReportPair(std::string_view folder, const UtcTime& t, PathOut& reportPath, PathOut& dumpPath, int& reportFd,
-                      int& dumpFd, DumpFile dump);
+// Creates the report and its dump in the folder held open at folderFd, whose path is folder
+// ("" and AT_FDCWD for the working folder), under the first number whose two names are both
+// free, so that a report and its dump always share a name; never opens what is already
+// there, be it another crash's file or a planted link. The paths are left zero-terminated.
+// Either descriptor is -1 when that file could not be made; both are when no number was
+// free, or folderFd is -1.
+void createReportPair(int folderFd, std::string_view folder, const UtcTime& t, PathOut& reportPath, PathOut& dumpPath,
+                      int& reportFd, int& dumpFd, DumpFile dump);
+
+// Where a file's own name starts in a path createReportPair made in folder.
+inline std::size_t reportNameOffset(std::string_view folder) { return folder.empty() ? 0 : folder.size() + 1; }
 
 }  // namespace ostrel::core

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -37,6 +38,9 @@ constexpr std::size_t kAltStackSize = 256 * 1024;  // the handler's frames stay 
 // crashing thread may still be reading it.
 struct State {
     std::string folder;
+    // The folder as install found it, which reports go into however its path changes since:
+    // -1 when it could not be made or opened, and then there are none.
+    int folderFd;
     std::string version;
     Logger* logger;
 };
@@ -63,12 +67,11 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
     if (state.folder.size() > kMaxPath) {
         return;
     }
-    if (!heldFolderReplacedUnder(state.folder.c_str())) {
-        ::mkdir(state.folder.c_str(), 0700);  // in case it was removed since start-up
-    }
     int reportFd = -1;
     int dumpFd = -1;
-    createReportPair(state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd, DumpFile::Create);
+    createReportPair(state.folderFd, state.folder, time, reportPathText, dumpPathText, reportFd, dumpFd,
+                     DumpFile::Create);
+    const std::size_t nameAt = reportNameOffset(state.folder);
 
     // The small text first, so it survives even if the dump fails. A file that could not
     // be written whole (a full disk) is removed: an empty pair would count as a report.
@@ -82,15 +85,15 @@ void writeCrashFiles(const State& state, int signal, const siginfo_t* info, cons
             reportWritten = false;
         }
         if (!reportWritten) {
-            ::unlink(reportPathText.data);
+            ::unlinkat(state.folderFd, reportPathText.data + nameAt, 0);
         }
     }
     if (dumpFd >= 0) {
         if (!reportWritten) {
             ::close(dumpFd);
-            ::unlink(dumpPathText.data);
+            ::unlinkat(state.folderFd, dumpPathText.data + nameAt, 0);
         } else if (!writeDump(fileOut, dumpFd, signal, info, context, ticks)) {
-            ::unlink(dumpPathText.data);
+            ::unlinkat(state.folderFd, dumpPathText.data + nameAt, 0);
         }
     }
 }
@@ -176,9 +179,15 @@ void makeOldCrashFilesPrivate(const std::filesystem::path& folder, Logger* logge
 namespace CrashReporter {
 
 void install(const Config& config) {
-    (void)createFoldersToWrite(config.crashFolder, nullptr);
+    int folderFd = config.crashFolder.empty() ? AT_FDCWD : -1;
+    if (folderFd != AT_FDCWD && createFoldersToWrite(config.crashFolder, nullptr)) {
+        // Never through a link: what is opened is the folder the path names now.
+        folderFd = ::open(config.crashFolder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
     makeOldCrashFilesPrivate(config.crashFolder, config.logger);
-    installed.store(new State{config.crashFolder.string(), config.version, config.logger}, std::memory_order_release);
+    // An earlier state, and its folder, stay: a crashing thread may still be using them.
+    installed.store(new State{config.crashFolder.string(), folderFd, config.version, config.logger},
+                    std::memory_order_release);
     ensureAlternateStack();
     struct sigaction action {};
     action.sa_sigaction = onCrashSignal;
@@ -206,8 +215,8 @@ std::filesystem::path writeReport(std::string_view reason) {
     auto dumpPath = std::make_unique<PathOut>();
     int fd = -1;
     int noDump = -1;
-    if (folder.size() <= kMaxPath) {
-        createReportPair(folder, time, *reportPath, *dumpPath, fd, noDump, DumpFile::KeepNameFree);
+    if (folder.size() <= kMaxPath && state != nullptr) {
+        createReportPair(state->folderFd, folder, time, *reportPath, *dumpPath, fd, noDump, DumpFile::KeepNameFree);
     }
     if (fd < 0) {
         std::string name;

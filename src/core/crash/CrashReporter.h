@@ -51,10 +51,12 @@ struct Config {
     Logger* logger = nullptr;  // may be null: the report then has no recent steps
 };
 
-// Start-up, GUI thread, before other threads. Creates the folder (ignoring failure), makes
-// the reports and dumps in it that an earlier version left open to others its user's alone
-// (makeOldFilePrivate; each one skipped is a WARN to the logger), prepares everything the
-// handler needs and installs it. Installing again replaces the folder, version and logger.
+// Start-up, GUI thread, before other threads. Creates the folder (ignoring failure) and
+// holds it open: reports go into that folder, never by its path again, and none are written
+// when it could not be made (or is gone since). Makes the reports and dumps in it that an
+// earlier version left open to others its user's alone (makeOldFilePrivate; each one
+// skipped is a WARN to the logger), prepares everything the handler needs and installs it.
+// Installing again replaces the folder, version and logger.
 void install(const Config& config);
 
 // The report's text for the calling thread's open actions. Tries the logger's lock once.

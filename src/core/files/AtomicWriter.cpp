@@ -173,7 +173,8 @@ bool AtomicFileWriter::open(const std::filesystem::path& path, std::string* erro
     if (!mayWriteUnderHeldFolder(path, error)) {
         return false;
     }
-    const std::filesystem::path target = resolvedTarget(path);
+    const std::filesystem::path target =
+        options.linkAtTarget == AtomicWriteOptions::LinkAtTarget::Replace ? path : resolvedTarget(path);
     const std::filesystem::path parent = target.parent_path();
     if (!parent.empty() && !createFoldersToWrite(parent, error)) {
         return false;

@@ -18,12 +18,16 @@ struct AtomicWriteOptions {
     // Long enough for any save of ours to finish, short enough that a program holding the
     // temporary file for ever costs a save, not the program.
     std::chrono::milliseconds waitForOtherWriter{3000};
+    // A link at the target: written through (the file it leads to is replaced), or itself
+    // replaced by the file, for a target whose name was judged and must not lead elsewhere.
+    enum class LinkAtTarget { WriteThrough, Replace };
+    LinkAtTarget linkAtTarget = LinkAtTarget::WriteThrough;
 };
 
 // Writes a file piece by piece beside its target, as target + ".tmp", and replaces the
 // target with it in one rename on commit, so the target holds either its old content or
-// all of the new. A target that is a symbolic link is written through: the link stays and
-// the file it leads to is replaced.
+// all of the new. A target that is a symbolic link is written through, unless the options
+// say otherwise: the link stays and the file it leads to is replaced.
 //
 // Two writers of one target, in one process or in two, never share a temporary file: each
 // holds an advisory lock (flock) on the temporary file it fills from open until its rename

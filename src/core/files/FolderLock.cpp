@@ -21,31 +21,68 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder writes are guarded under: set by guardWrites at start-up, before other threads
-// write, and then only read (signal handlers too), so plain storage behind one flag.
+// A folder writes are guarded under: set by guardWrites at start-up, before other threads
+// write, and then only read (signal handlers too), so plain storage behind one count.
 struct WriteGuard {
     char folder[PATH_MAX]{};
     std::size_t length = 0;
     dev_t device = 0;
     ino_t inode = 0;
 };
-WriteGuard writeGuard;
-// Release on arming, acquire on reading: a reader that sees it armed sees the folder.
-std::atomic<bool> writeGuardArmed{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The data folder first, then the written folders that lie outside it.
+constexpr std::size_t kMaxGuarded = 16;
+WriteGuard writeGuards[kMaxGuarded];
+// Release on arming, acquire on reading: a reader that sees a count sees those folders.
+std::atomic<std::size_t> guardedCount{0};
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
 
-// Whether path (length bytes) lies under the guarded folder and that is gone from its path.
-bool replacedUnder(const char* path, std::size_t length) noexcept {
-    if (!writeGuardArmed.load(std::memory_order_acquire)) {
-        return false;
+// The guard whose folder path (length bytes) is or lies under and that is gone from its
+// path; null when there is none.
+const WriteGuard* replacedUnder(const char* path, std::size_t length) noexcept {
+    const std::size_t count = guardedCount.load(std::memory_order_acquire);
+    for (std::size_t i = 0; i < count; ++i) {
+        const WriteGuard& guard = writeGuards[i];
+        if (length < guard.length || std::memcmp(path, guard.folder, guard.length) != 0 ||
+            (length > guard.length && path[guard.length] != '/')) {
+            continue;
+        }
+        struct stat now {};
+        if (::stat(guard.folder, &now) != 0 || now.st_dev != guard.device || now.st_ino != guard.inode) {
+            return &guard;
+        }
     }
-    const WriteGuard& guard = writeGuard;
-    if (length <= guard.length || std::memcmp(path, guard.folder, guard.length) != 0 || path[guard.length] != '/') {
-        return false;
-    }
-    struct stat now {};
-    return ::stat(guard.folder, &now) != 0 || now.st_dev != guard.device || now.st_ino != guard.inode;
+    return nullptr;
 }
+
+// Adds a guard for folder, unless there is no room left or its path is too long for any
+// path under it to be opened either.
+void addGuard(std::size_t& count, const fs::path& folder, dev_t device, ino_t inode) {
+    std::string text = folder.string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    if (count == kMaxGuarded || text.size() >= sizeof writeGuards[count].folder) {
+        return;
+    }
+    WriteGuard& guard = writeGuards[count++];
+    std::memcpy(guard.folder, text.c_str(), text.size() + 1);
+    guard.length = text.size();
+    guard.device = device;
+    guard.inode = inode;
+}
+
+// Whether path is folder or lies in it, by their real paths.
+bool liesIn(const fs::path& path, const fs::path& folder) {
+    const std::string& inner = path.native();
+    const std::string& outer = folder.native();
+    return inner.starts_with(outer) &&
+           (inner.size() == outer.size() || inner[outer.size()] == '/' || outer == "/");
+}
+
+// Room the data folder's path must leave for the names of the files kept in it: the longest
+// the program makes of its own accord ("crashes/crash-YYYYMMDD-HHMMSS-NNNN.dmp" and the
+// like), with some to spare.
+constexpr std::size_t kRoomForNames = 64;
 
 struct flock wholeFile(short type) {
     struct flock lock {};
@@ -125,6 +162,12 @@ bool reachFolder(const fs::path& folder, PathEnd& place, std::string* error) {
     if (walk.verdict != PathWalk::Verdict::Private) {
         return fail(error, std::move(walk.reason));
     }
+    if (walk.end.pathToBe.size() + kRoomForNames > PATH_MAX - 1) {
+        return fail(error, "its path, " + std::to_string(walk.end.pathToBe.size()) +
+                               " bytes long, leaves no room for the names of the files Ostrel keeps in it (the "
+                               "system names a file by at most " +
+                               std::to_string(PATH_MAX - 1) + " bytes); use a folder with a shorter path");
+    }
     const bool exists = walk.end.kind == PathEnd::Kind::Folder;
     if (walk.end.kind == PathEnd::Kind::NotAFolder) {
         return fail(error, walk.end.blocking ? "it cannot be made: " + walk.end.realPath + " is not a folder"
@@ -153,31 +196,53 @@ bool lookAt(const PathEnd& place, std::string_view name, UniqueFd& fd, struct st
     return fd && ::fstat(fd.get(), &status) == 0;
 }
 
+// A folder the program writes into, as judged: where its files go.
+struct WrittenFolder {
+    std::string path;      // a real path, or the link's own until what it leads to is made
+    bool toMake = false;   // a link to a missing folder
+    bool linked = false;   // a link to a folder, whose identity is kept to guard writes
+    struct stat status {};
+};
+
+// A written folder that is a link counts as what it leads to, which is where the files go,
+// and the way there as the data folder's own; the reason goes to error.
+bool judgeLinkedFolder(WrittenFolder& folder, std::string* error) {
+    PathWalk walk = walkPrivatePath(folder.path, FolderRole::InsideDataFolder, MissingFolders::Leave);
+    if (walk.verdict != PathWalk::Verdict::Private) {
+        return fail(error, std::move(walk.reason));
+    }
+    folder.toMake = walk.end.kind == PathEnd::Kind::Missing;
+    if (!folder.toMake) {
+        // Something else than a folder is for its writer to report.
+        folder.linked = walk.end.kind == PathEnd::Kind::Folder;
+        folder.path = std::move(walk.end.realPath);
+        folder.status = walk.end.status;
+    }
+    return true;
+}
+
 // Whether those of the folders the program writes into that exist are this user's alone to
-// change; the reason goes to error. One that is a link counts as the folder it leads to,
-// which is where the files would go, and the way there as the data folder's own; where that
-// is missing, linked names it, for the caller to make.
+// change, and where their files go; the reason goes to error.
 bool subfoldersKeptPrivate(const PathEnd& place, std::span<const std::string_view> names,
-                           std::vector<std::string>& linked, std::string* error) {
+                           std::vector<WrittenFolder>& written, std::string* error) {
+    written.clear();
     for (const std::string_view name : names) {
-        const std::string path = pathInFolder(place.realPath, name);
+        WrittenFolder& folder = written.emplace_back();
+        folder.path = pathInFolder(place.realPath, name);
         UniqueFd fd;
         struct stat status {};
         if (!lookAt(place, name, fd, status)) {
             continue;
         }
-        std::string reason;
-        if (S_ISLNK(status.st_mode)) {
-            PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Leave);
-            reason = std::move(walk.reason);
-            if (walk.verdict == PathWalk::Verdict::Private && walk.end.kind == PathEnd::Kind::Missing) {
-                linked.push_back(path);
-            }
-        } else if (S_ISDIR(status.st_mode)) {
-            reason = whyOpenNotPrivate(fd.get(), path, status, FolderRole::InsideDataFolder, path);
+        if (S_ISLNK(status.st_mode) && !judgeLinkedFolder(folder, error)) {
+            return false;
         }
-        if (!reason.empty()) {
-            return fail(error, std::move(reason));
+        if (S_ISDIR(status.st_mode)) {
+            if (std::string reason = whyOpenNotPrivate(fd.get(), folder.path, status, StickyParent::no,
+                                                       FolderRole::InsideDataFolder, folder.path);
+                !reason.empty()) {
+                return fail(error, std::move(reason));
+            }
         }
     }
     return true;
@@ -185,25 +250,38 @@ bool subfoldersKeptPrivate(const PathEnd& place, std::span<const std::string_vie
 
 // Makes the missing folders that links among the written folders lead to, through the same
 // walk, so that nobody else can make them first between this look and the program's first
-// file there. One that cannot be made is left to its writer to report.
-bool makeLinkedFolders(const std::vector<std::string>& linked, std::string* error) {
-    for (const std::string& path : linked) {
-        PathWalk walk = walkPrivatePath(path, FolderRole::InsideDataFolder, MissingFolders::Make);
-        if (walk.verdict == PathWalk::Verdict::NotPrivate) {
+// file there; the files then go by the real path made. One that cannot be made, or is not
+// the user's folder once made, makes the data folder unusable: its files would otherwise go
+// by a name someone else may take.
+bool makeLinkedFolders(std::vector<WrittenFolder>& written, std::string* error) {
+    for (WrittenFolder& folder : written) {
+        if (!folder.toMake) {
+            continue;
+        }
+        PathWalk walk = walkPrivatePath(folder.path, FolderRole::InsideDataFolder, MissingFolders::Make);
+        if (walk.verdict != PathWalk::Verdict::Private) {
             return fail(error, std::move(walk.reason));
         }
+        if (walk.end.kind != PathEnd::Kind::Folder) {
+            return fail(error, folder.path + " cannot be made: " + walk.end.realPath + " is not a folder");
+        }
+        folder.path = std::move(walk.end.realPath);
+        folder.status = walk.end.status;
+        folder.linked = true;
     }
     return true;
 }
 
 // Why a file the program would take orders from may not be obeyed, as the end of a sentence
 // naming it "it"; empty when it may, or is missing. A link there is judged where it leads,
-// and the way there. What is not a regular file is for its reader to refuse. A file that
-// may be obeyed comes back in readable, the very file judged, when this user may read it.
-std::string whyNotObeyable(const PathEnd& place, std::string_view name, UniqueFd& readable) {
+// and the way there. The file as judged goes to judged, for its reader: missing where there
+// is nothing, or a link to nothing; what is not a regular file is for the reader to refuse.
+std::string whyNotObeyable(const PathEnd& place, std::string_view name, JudgedFile& judged) {
     std::string path = pathInFolder(place.realPath, name);
     UniqueFd fd;
     struct stat status {};
+    StickyParent parent = stickyParentOf(place.status);
+    judged = JudgedFile{};
     if (!lookAt(place, name, fd, status)) {
         return {};
     }
@@ -212,21 +290,26 @@ std::string whyNotObeyable(const PathEnd& place, std::string_view name, UniqueFd
         if (walk.verdict != PathWalk::Verdict::Private) {
             return std::move(walk.reason);
         }
-        if (walk.end.kind != PathEnd::Kind::NotAFolder || walk.end.blocking) {
+        if (walk.end.kind == PathEnd::Kind::Missing || walk.end.blocking) {
             return {};
         }
         fd = std::move(walk.end.fd);
         status = walk.end.status;
         path = std::move(walk.end.realPath);
+        parent = walk.end.parent;
     }
     if (!S_ISREG(status.st_mode)) {
+        judged.kind = JudgedFile::Kind::NotAFile;
         return {};
     }
-    if (std::string reason = whyOpenNotPrivate(fd.get(), path, status, FolderRole::ObeyedFile, "it");
+    if (std::string reason = whyOpenNotPrivate(fd.get(), path, status, parent, FolderRole::ObeyedFile, "it");
         !reason.empty()) {
         return reason;
     }
-    readable.reset(::open(nameOfOpenFile(fd.get(), path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    judged.fd.reset(::open(nameOfOpenFile(fd.get(), path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    judged.kind = judged.fd ? JudgedFile::Kind::Open : JudgedFile::Kind::Unopenable;
+    judged.error = judged.fd ? 0 : errno;
+    judged.realPath = std::move(path);
     return {};
 }
 
@@ -234,7 +317,7 @@ std::string whyNotObeyable(const PathEnd& place, std::string_view name, UniqueFd
 
 FolderLock::~FolderLock() {
     if (guarding_) {
-        writeGuardArmed.store(false, std::memory_order_release);
+        guardedCount.store(0, std::memory_order_release);
     }
     if (fileFd_ >= 0) {
         ::close(fileFd_);  // releases the lock
@@ -253,8 +336,8 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     // Whose the way and the folder are before whether it can be written, and all of it
     // before anything is made in it.
     PathEnd place;
-    std::vector<std::string> linked;
-    if (!reachFolder(folder, place, error) || !subfoldersKeptPrivate(place, contents.subfolders, linked, error)) {
+    std::vector<WrittenFolder> written;
+    if (!reachFolder(folder, place, error) || !subfoldersKeptPrivate(place, contents.subfolders, written, error)) {
         return Outcome::Unusable;
     }
     obeyed_.clear();
@@ -265,12 +348,20 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
             return Outcome::FileRefused;
         }
     }
-    if (!makeLinkedFolders(linked, error)) {
+    if (!makeLinkedFolders(written, error)) {
         return Outcome::Unusable;
     }
     folder_ = place.realPath;
     device_ = place.status.st_dev;
     inode_ = place.status.st_ino;
+    written_.clear();
+    linkedOutside_.clear();
+    for (WrittenFolder& one : written) {
+        written_.emplace_back(one.path);
+        if (one.linked && !liesIn(written_.back(), folder_)) {
+            linkedOutside_.push_back({written_.back(), one.status.st_dev, one.status.st_ino});
+        }
+    }
     // The folder lock needs a descriptor opened for reading; the one of the walk is a place.
     if (lockFolder(::openat(place.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) == Outcome::HeldByOther) {
         holderPid_ = holderOf(place.fd.get());
@@ -355,40 +446,44 @@ FolderLock::Outcome FolderLock::lockFile(int folder, std::string* error) {
     return Outcome::HeldByOther;
 }
 
-UniqueFd FolderLock::takeObeyedFile(std::size_t index) {
-    return index < obeyed_.size() ? std::move(obeyed_[index]) : UniqueFd();
+JudgedFile FolderLock::takeObeyedFile(std::size_t index) {
+    return index < obeyed_.size() ? std::move(obeyed_[index]) : JudgedFile();
 }
 
 void FolderLock::guardWrites() {
     if (!held()) {
         return;
     }
-    std::string folder = folder_.string();
-    while (folder.size() > 1 && folder.back() == '/') {
-        folder.pop_back();
-    }
-    if (folder.size() >= sizeof writeGuard.folder) {
+    guardedCount.store(0, std::memory_order_release);
+    std::size_t count = 0;
+    addGuard(count, folder_, device_, inode_);
+    if (count == 0) {
         return;  // no path under it can be opened either
     }
-    writeGuardArmed.store(false, std::memory_order_release);
-    std::memcpy(writeGuard.folder, folder.c_str(), folder.size() + 1);
-    writeGuard.length = folder.size();
-    writeGuard.device = device_;
-    writeGuard.inode = inode_;
-    writeGuardArmed.store(true, std::memory_order_release);
+    for (const LinkedFolder& linked : linkedOutside_) {
+        addGuard(count, linked.path, linked.device, linked.inode);
+    }
+    guardedCount.store(count, std::memory_order_release);
     guarding_ = true;
 }
 
 bool mayWriteUnderHeldFolder(const fs::path& path, std::string* error) {
-    if (!replacedUnder(path.c_str(), path.native().size())) {
+    const WriteGuard* replaced = replacedUnder(path.c_str(), path.native().size());
+    if (replaced == nullptr) {
         return true;
     }
-    return fail(error, "the data folder " + std::string(writeGuard.folder) +
-                           " is no longer the one this copy of Ostrel locked (it was moved or replaced while Ostrel "
-                           "ran), so nothing more is written into it");
+    const std::string folder(replaced->folder, replaced->length);
+    if (replaced == &writeGuards[0]) {
+        return fail(error, "the data folder " + folder +
+                               " is no longer the one this copy of Ostrel locked (it was moved or replaced while "
+                               "Ostrel ran), so nothing more is written into it");
+    }
+    return fail(error, "the folder " + folder +
+                           ", where a folder in the data folder led when Ostrel started, is no longer the one it "
+                           "found there (it was moved or replaced while Ostrel ran), so nothing more is written into it");
 }
 
-bool heldFolderReplacedUnder(const char* path) noexcept { return replacedUnder(path, std::strlen(path)); }
+bool heldFolderReplacedUnder(const char* path) noexcept { return replacedUnder(path, std::strlen(path)) != nullptr; }
 
 bool createFoldersToWrite(const fs::path& folder, std::string* error) {
     if (!mayWriteUnderHeldFolder(folder, error)) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/files/UniqueFd.h"
+#include "core/files/JudgedFile.h"
 
 #include <filesystem>
 #include <span>
@@ -47,13 +47,14 @@ public:
     // file, and tries the locks once, without waiting. Before it makes, locks or writes
     // anything, the way to the folder and what of it exists must be the user's alone to change
     // (walkPrivatePath, which makes what is missing only once what exists passed), and so must
-    // the subfolders of contents that exist (whyNotPrivate): else it is Unusable. A subfolder
-    // that is a link to a missing folder has that folder made, on the same terms. The files of
-    // contents that exist must be root's or the user's, and nobody else may change them: else
-    // FileRefused, and refusedFile() names it. Only a Held outcome writes into the lock file.
-    // The reason for every outcome but Held and HeldByOther goes to error: for Unusable and
-    // FileRefused what is wrong with the folder or file ("it is not a folder"), for Failed
-    // which file could not be locked.
+    // the subfolders of contents that exist (whyNotPrivate): else it is Unusable. So is a
+    // folder whose path leaves no room for the names of the files kept in it. A subfolder
+    // that is a link to a missing folder has that folder made, on the same terms, and is
+    // Unusable when it cannot be. The files of contents that exist must be root's or the
+    // user's, and nobody else may change them: else FileRefused, and refusedFile() names it.
+    // Only a Held outcome writes into the lock file. The reason for every outcome but Held and
+    // HeldByOther goes to error: for Unusable and FileRefused what is wrong with the folder or
+    // file ("it is not a folder"), for Failed which file could not be locked.
     [[nodiscard]] Outcome acquire(const std::filesystem::path& folder, std::string* error,
                                   const PrivateContents& contents = {});
 
@@ -61,9 +62,13 @@ public:
     // the user or root may change, so it is safe to use by name. Held only.
     const std::filesystem::path& folder() const { return folder_; }
 
-    // The file contents.files[index] names as it was judged, open for reading; none where it
-    // was missing, not a regular file or not readable by this user. Held only; once.
-    UniqueFd takeObeyedFile(std::size_t index);
+    // The file contents.files[index] names, as it was judged. Held only; once.
+    JudgedFile takeObeyedFile(std::size_t index);
+
+    // Where the files of contents.subfolders[index] go, by a real path in which only the user
+    // or root may change a name: where a link there led at start (made then when missing),
+    // else that folder in folder(). Held only.
+    const std::filesystem::path& writtenFolder(std::size_t index) const { return written_.at(index); }
 
     // The file a FileRefused outcome refused.
     const std::filesystem::path& refusedFile() const { return refusedFile_; }
@@ -74,8 +79,10 @@ public:
 
     // From now on, for the life of this object, nothing in the process writes under the
     // folder's path (mayWriteUnderHeldFolder says no) once the folder there is no longer
-    // the one locked: it was moved away or replaced, and the lock guards it no more.
-    // Held only; start-up, before any other thread writes.
+    // the one locked: it was moved away or replaced, and the lock guards it no more. The
+    // same holds for each written folder that lies outside it: once gone from its path,
+    // another user may have put their own there. Held only; start-up, before any other
+    // thread writes.
     void guardWrites();
 
     // The name of the lock file in the folder.
@@ -92,16 +99,24 @@ private:
     long holderPid_ = 0;
     std::filesystem::path folder_;
     std::filesystem::path refusedFile_;
-    std::vector<UniqueFd> obeyed_;  // in the order of contents.files
+    // A written folder a link led to outside the data folder, as it was when judged.
+    struct LinkedFolder {
+        std::filesystem::path path;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    std::vector<JudgedFile> obeyed_;              // in the order of contents.files
+    std::vector<std::filesystem::path> written_;  // in the order of contents.subfolders
+    std::vector<LinkedFolder> linkedOutside_;
     // The locked folder itself, told from another later put at its path.
     dev_t device_ = 0;
     ino_t inode_ = 0;
     bool guarding_ = false;
 };
 
-// Whether path may be written: true unless it lies under the folder a FolderLock guards
-// (by its path as given, textually) and the folder at that path is no longer the locked
-// one. The reason names the folder. Any thread; one stat(2) for a path in the folder.
+// Whether path may be written: true unless it is or lies under a folder a FolderLock guards
+// (by its path as given, textually) and the folder at that path is no longer the one
+// judged. The reason names the folder. Any thread; one stat(2) for a path in the folder.
 [[nodiscard]] bool mayWriteUnderHeldFolder(const std::filesystem::path& path, std::string* error);
 
 // The same question for a signal handler: no allocation, no lock. path is zero-terminated.

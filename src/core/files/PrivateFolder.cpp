@@ -32,8 +32,9 @@ std::string userName(uid_t uid) {
 }
 
 // Those who may write in a folder of owner's without making it any less the user's: its
-// owner, this user, and root, whom no mode keeps out anyway.
-bool trusted(uid_t uid, uid_t owner) { return uid == owner || uid == ::geteuid() || countsAsRoot(uid); }
+// owner, this user, and root, whom no mode keeps out anyway. Root needs no entry of its own,
+// so a writer shown as a user namespace's overflow user is someone outside it, not root.
+bool trusted(uid_t uid, uid_t owner) { return uid == owner || uid == ::geteuid() || uid == 0; }
 
 // The user the kernel shows as the owner of what it cannot map into this user namespace
 // (/proc/sys/kernel/overflowuid), when it is sure to be no user in it; false where the
@@ -201,11 +202,27 @@ bool takeAccessList(acl_t list, FolderWriters& writers) {
 
 }  // namespace
 
-bool countsAsRoot(uid_t uid) {
+namespace {
+
+bool isUnmappedOverflowUser(uid_t uid) {
     // Start-up asks first, before any other thread could.
     static uid_t overflow = 0;
     static const bool unmapped = overflowUserUnmapped(overflow);
-    return uid == 0 || (unmapped && uid == overflow);
+    return unmapped && uid == overflow;
+}
+
+}  // namespace
+
+StickyParent stickyParentOf(const struct stat& folder) {
+    return (folder.st_mode & S_ISVTX) != 0 ? StickyParent::yes : StickyParent::no;
+}
+
+bool countsAsRoot(uid_t uid, StickyParent parent) {
+    return uid == 0 || (parent == StickyParent::no && isUnmappedOverflowUser(uid));
+}
+
+std::string unmappedOwnerNote(uid_t uid) {
+    return isUnmappedOverflowUser(uid) ? " (as this user namespace shows every user outside it)" : "";
 }
 
 std::string userLabel(uid_t uid) {
@@ -248,7 +265,7 @@ namespace {
 // The refusal for an owner who is neither the user nor, where the role allows, root.
 std::string ownerRefusal(const struct stat& status, FolderRole role, const std::string& subject,
                          const std::string& mode) {
-    const std::string owner = userLabel(status.st_uid);
+    const std::string owner = userLabel(status.st_uid) + unmappedOwnerNote(status.st_uid);
     switch (role) {
     case FolderRole::DataFolder:
         return subject + " belongs to the user " + owner + ", not to you (mode " + mode + "); use a folder of your own";
@@ -267,13 +284,13 @@ std::string ownerRefusal(const struct stat& status, FolderRole role, const std::
 
 }  // namespace
 
-std::string whyNotPrivate(const struct stat& status, const FolderWriters& writers, FolderRole role,
-                          const std::string& name, const std::string& target) {
+std::string whyNotPrivate(const struct stat& status, StickyParent parent, const FolderWriters& writers,
+                          FolderRole role, const std::string& name, const std::string& target) {
     const bool onTheWay = role == FolderRole::OnTheWay;
     const std::string subject = onTheWay ? name + ", a folder on the way to " + target : name;
     const std::string mode = octalMode(status.st_mode) + (writers.accessList ? ", with an access list" : "");
     const bool rootMayOwn = onTheWay || role == FolderRole::ObeyedFile;
-    if (status.st_uid != ::geteuid() && !(rootMayOwn && countsAsRoot(status.st_uid))) {
+    if (status.st_uid != ::geteuid() && !(rootMayOwn && countsAsRoot(status.st_uid, parent))) {
         return ownerRefusal(status, role, subject, mode);
     }
     // Nobody may move or replace what is not theirs in a folder of root's or the user's with

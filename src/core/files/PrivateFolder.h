@@ -48,16 +48,27 @@ enum class FolderRole {
     ObeyedFile,
 };
 
+// Whether what is judged lies in a folder with the sticky bit (as /tmp), where any user may
+// have made it.
+enum class StickyParent { no, yes };
+
+StickyParent stickyParentOf(const struct stat& folder);
+
 // Why the folder whose status and writers are given is not private, as the end of a
 // sentence; empty when it is. name is "it" or the folder's path; for a folder on the way,
 // target names what it is on the way to ("it" for the data folder).
-std::string whyNotPrivate(const struct stat& folder, const FolderWriters& writers, FolderRole role,
-                          const std::string& name, const std::string& target = "it");
+std::string whyNotPrivate(const struct stat& folder, StickyParent parent, const FolderWriters& writers,
+                          FolderRole role, const std::string& name, const std::string& target = "it");
 
-// Whether an owner counts as root: root itself, or, in a user namespace that does not map
-// the overflow user (/proc/sys/kernel/overflowuid), that user, as which the kernel shows
-// every owner it cannot map, root among them. Nothing in the namespace can act as it.
-bool countsAsRoot(uid_t uid);
+// Whether the owner of something that lies where parent says counts as root: root itself,
+// or, in a user namespace that does not map the overflow user (/proc/sys/kernel/overflowuid),
+// that user, as which the kernel shows every owner it cannot map, root among them, but only
+// outside a folder with the sticky bit: there, anyone outside the namespace may have made it.
+bool countsAsRoot(uid_t uid, StickyParent parent = StickyParent::no);
+
+// Where uid is the overflow user of countsAsRoot, a note that says it stands for every user
+// outside the namespace, to follow its name in a sentence; else empty.
+std::string unmappedOwnerNote(uid_t uid);
 
 // The user's name, or the number when the system has none.
 std::string userLabel(uid_t uid);

@@ -18,6 +18,7 @@ constexpr int kMaxLinks = 40;
 // One name looked up in a folder held open: never through a link, and opened only as a
 // place (O_PATH), which needs no right to read it.
 constexpr int kLookUpFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kClimbFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 // The names of path, last first, so the next to look up is at the back; "." and empty
 // names (doubled or trailing slashes) go nowhere.
@@ -81,7 +82,8 @@ public:
     PathWalk run(const std::string& whole);
 
 private:
-    // A folder entered, held open.
+    // A folder entered. Only "/" and the last are held open; the others are known by their
+    // status when judged.
     struct Level {
         UniqueFd fd;
         std::string path;
@@ -90,13 +92,17 @@ private:
 
     bool enterRoot();
     bool lookUp(const std::string& name);
+    bool climb();
     bool follow(const std::string& path, const UniqueFd& link, const struct stat& status);
     bool enter(std::string path, UniqueFd fd, const struct stat& status);
+    void push(Level level);
     bool missing(const std::string& name);
     bool judgeReachedFolder();
     bool reached(PathEnd::Kind kind);
     bool stop(PathWalk::Verdict verdict, std::string reason);
-    std::string judged(const Level& folder, FolderRole role) const;
+    // Whether the last level lies in a folder with the sticky bit.
+    StickyParent parentOfLast() const;
+    std::string judged(const Level& folder, StickyParent parent, FolderRole role) const;
     std::string linkRefusal(const std::string& path, const struct stat& link) const;
 
     FolderRole role_;
@@ -116,14 +122,7 @@ PathWalk Walk::run(const std::string& whole) {
     while (goesOn && !pending_.empty()) {
         const std::string name = std::move(pending_.back());
         pending_.pop_back();
-        if (name == "..") {
-            if (levels_.size() > 1) {
-                levels_.pop_back();  // judged on the way down
-            }
-            judgedAsTarget_ = false;
-            continue;
-        }
-        goesOn = lookUp(name);
+        goesOn = name == ".." ? climb() : lookUp(name);
     }
     if (goesOn) {
         (void)judgeReachedFolder();
@@ -138,7 +137,7 @@ bool Walk::enterRoot() {
         return stop(PathWalk::Verdict::Unreachable, target_ + " cannot be reached (/: " + systemMessage(code) + ")");
     }
     if (!pending_.empty()) {
-        if (std::string reason = judged(root, FolderRole::OnTheWay); !reason.empty()) {
+        if (std::string reason = judged(root, StickyParent::no, FolderRole::OnTheWay); !reason.empty()) {
             return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
         }
     }
@@ -172,14 +171,52 @@ bool Walk::lookUp(const std::string& name) {
     }
     // Not a folder: what is wrong with that is for the caller to say.
     result_.end.blocking = !pending_.empty();
-    levels_.push_back({std::move(fd), std::move(path), status});
+    push({std::move(fd), std::move(path), status});
     return reached(PathEnd::Kind::NotAFolder);
+}
+
+// Back to the folder above, judged on the way down, held open again: the one above what the
+// walk is in now must still be the one judged, else that was moved meanwhile.
+bool Walk::climb() {
+    judgedAsTarget_ = false;
+    if (levels_.size() <= 1) {
+        return true;  // "/.." is "/"
+    }
+    const Level left = std::move(levels_.back());
+    levels_.pop_back();
+    Level& above = levels_.back();
+    if (above.fd) {
+        return true;
+    }
+    above.fd.reset(::openat(left.fd.get(), "..", kClimbFlags));
+    struct stat now {};
+    if (!above.fd || ::fstat(above.fd.get(), &now) != 0) {
+        const int code = errno;
+        return stop(PathWalk::Verdict::Unreachable,
+                    target_ + " cannot be reached (" + left.path + "/..: " + systemMessage(code) + ")");
+    }
+    if (now.st_dev != above.status.st_dev || now.st_ino != above.status.st_ino) {
+        return stop(PathWalk::Verdict::Unreachable,
+                    target_ + " cannot be reached: " + left.path + " was moved while it was looked at");
+    }
+    return true;
+}
+
+void Walk::push(Level level) {
+    if (levels_.size() > 1) {
+        levels_.back().fd.reset();  // "/" stays held for links that start there
+    }
+    levels_.push_back(std::move(level));
+}
+
+StickyParent Walk::parentOfLast() const {
+    return levels_.size() > 1 ? stickyParentOf(levels_[levels_.size() - 2].status) : StickyParent::no;
 }
 
 bool Walk::follow(const std::string& path, const UniqueFd& link, const struct stat& status) {
     // Anywhere else, the folder's own judgement covers who may replace the link.
-    if ((levels_.back().status.st_mode & S_ISVTX) != 0 && status.st_uid != ::geteuid() &&
-        !countsAsRoot(status.st_uid)) {
+    const StickyParent parent = stickyParentOf(levels_.back().status);
+    if (parent == StickyParent::yes && status.st_uid != ::geteuid() && !countsAsRoot(status.st_uid, parent)) {
         return stop(PathWalk::Verdict::NotPrivate, linkRefusal(path, status));
     }
     std::string leadsTo;
@@ -205,7 +242,7 @@ bool Walk::follow(const std::string& path, const UniqueFd& link, const struct st
 
 std::string Walk::linkRefusal(const std::string& path, const struct stat& link) const {
     const Level& folder = levels_.back();
-    const std::string owner = userLabel(link.st_uid);
+    const std::string owner = userLabel(link.st_uid) + unmappedOwnerNote(link.st_uid);
     return "the link " + path + " on the way to " + target_ + " belongs to the user " + owner +
            ", not to you or root, who may replace it since " + folder.path + " has the sticky bit (mode " +
            octalMode(folder.status.st_mode) + "); use a data folder elsewhere" +
@@ -215,10 +252,12 @@ std::string Walk::linkRefusal(const std::string& path, const struct stat& link) 
 bool Walk::enter(std::string path, UniqueFd fd, const struct stat& status) {
     const bool last = pending_.empty();
     Level folder{std::move(fd), std::move(path), status};
-    if (std::string reason = judged(folder, last ? role_ : FolderRole::OnTheWay); !reason.empty()) {
+    if (std::string reason =
+            judged(folder, stickyParentOf(levels_.back().status), last ? role_ : FolderRole::OnTheWay);
+        !reason.empty()) {
         return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
     }
-    levels_.push_back(std::move(folder));
+    push(std::move(folder));
     judgedAsTarget_ = last;
     return true;
 }
@@ -239,10 +278,14 @@ bool Walk::missing(const std::string& name) {
         judgedAsTarget_ = false;
         return true;  // back where it was: the walk goes on from here
     }
+    const Level& at = levels_.back();
     if (missing_ == MissingFolders::Leave) {
+        result_.end.pathToBe = at.path;
+        for (const std::string& next : below) {
+            result_.end.pathToBe = pathInFolder(result_.end.pathToBe, next);
+        }
         return reached(PathEnd::Kind::Missing);
     }
-    const Level& at = levels_.back();
     const std::string path = pathInFolder(at.path, below.front());
     // Made a moment ago and gone again: only the user or root could have removed it.
     const int code = path == lastMade_ ? ENOENT
@@ -269,7 +312,7 @@ bool Walk::judgeReachedFolder() {
             return stop(PathWalk::Verdict::Unreachable,
                         target_ + " cannot be reached (" + at.path + ": " + systemMessage(code) + ")");
         }
-        if (std::string reason = judged(at, role_); !reason.empty()) {
+        if (std::string reason = judged(at, parentOfLast(), role_); !reason.empty()) {
             return stop(PathWalk::Verdict::NotPrivate, std::move(reason));
         }
     }
@@ -279,6 +322,10 @@ bool Walk::judgeReachedFolder() {
 bool Walk::reached(PathEnd::Kind kind) {
     Level& at = levels_.back();
     result_.end.kind = kind;
+    result_.end.parent = parentOfLast();
+    if (result_.end.pathToBe.empty()) {
+        result_.end.pathToBe = at.path;
+    }
     result_.end.realPath = std::move(at.path);
     result_.end.fd = std::move(at.fd);
     result_.end.status = at.status;
@@ -292,8 +339,8 @@ bool Walk::stop(PathWalk::Verdict verdict, std::string reason) {
 }
 
 // The folder at the end is called what the caller calls it, one on the way by its real path.
-std::string Walk::judged(const Level& folder, FolderRole role) const {
-    return whyOpenNotPrivate(folder.fd.get(), folder.path, folder.status, role,
+std::string Walk::judged(const Level& folder, StickyParent parent, FolderRole role) const {
+    return whyOpenNotPrivate(folder.fd.get(), folder.path, folder.status, parent, role,
                              role == FolderRole::OnTheWay ? folder.path : target_, target_);
 }
 
@@ -325,14 +372,14 @@ std::string nameOfOpenFile(int fd, const std::string& realPath) {
     return procNamesFiles ? "/proc/self/fd/" + std::to_string(fd) : realPath;
 }
 
-std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, FolderRole role,
-                              const std::string& name, const std::string& target) {
+std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, StickyParent parent,
+                              FolderRole role, const std::string& name, const std::string& target) {
     FolderWriters writers;
     std::string error;
     if (!readFolderWriters(nameOfOpenFile(fd, realPath), status, writers, &error)) {
         return (name == "it" ? "" : name + ": ") + error;
     }
-    return whyNotPrivate(status, writers, role, name, target);
+    return whyNotPrivate(status, parent, writers, role, name, target);
 }
 
 std::string pathInFolder(const std::string& folder, std::string_view name) {

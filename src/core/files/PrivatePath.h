@@ -25,8 +25,10 @@ namespace ostrel::core {
 //
 // Each folder is held open while the next name is looked up in it, never through a link by
 // name, and judged on what was opened: nobody can swap what was judged for what is used.
-// The real path that comes out (no link in it, and every name in it one that only the user
-// or root may change) is safe to use by name afterwards.
+// Only "/" and the folder the walk is in are held, so a path of any depth can be walked; a
+// ".." opens the folder above again and must find the one judged there. The real path that
+// comes out (no link in it, and every name in it one that only the user or root may change)
+// is safe to use by name afterwards.
 //
 // Names that do not exist end the walk: the rest is to be made. A ".." after such a name
 // leaves it unmade, so what the path climbs back into is only ever a folder that exists.
@@ -51,8 +53,12 @@ struct PathEnd {
     Kind kind = Kind::Missing;
     bool blocking = false;  // NotAFolder with names after it in the path
     std::string realPath;
+    // Missing: the real path the folder named will have once made, realPath and the names
+    // still to be made; else realPath.
+    std::string pathToBe;
     UniqueFd fd;  // O_PATH, of realPath
     struct stat status {};
+    StickyParent parent = StickyParent::no;  // of what realPath names
 };
 
 struct PathWalk {
@@ -78,10 +84,11 @@ std::string whyPathNotPrivate(const std::filesystem::path& folder, FolderRole ro
 // name for the descriptor, else, where /proc is not mounted, realPath.
 std::string nameOfOpenFile(int fd, const std::string& realPath);
 
-// whyNotPrivate of what is open at fd (at realPath, with that status), its access list read
-// from it too; a list that cannot be read is the reason, after name unless that is "it".
-std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, FolderRole role,
-                              const std::string& name, const std::string& target = "it");
+// whyNotPrivate of what is open at fd (at realPath, with that status, in a folder as parent
+// says), its access list read from it too; a list that cannot be read is the reason, after
+// name unless that is "it".
+std::string whyOpenNotPrivate(int fd, const std::string& realPath, const struct stat& status, StickyParent parent,
+                              FolderRole role, const std::string& name, const std::string& target = "it");
 
 // name in folder, a real path ("/" has no name of its own).
 std::string pathInFolder(const std::string& folder, std::string_view name);

@@ -23,11 +23,17 @@ namespace {
 // of the user's other files). O_NONBLOCK: a FIFO put where the log belongs would otherwise
 // hold this open, and with it the logger's mutex, until someone read from it; a regular
 // file ignores it.
-int openLog(const std::filesystem::path& path, std::uint64_t& size, std::string& why) {
+// A log whose folder could not be made gives the reason the make failed, not that the file
+// is missing.
+int openLog(const std::filesystem::path& path, const std::string& folderProblem, std::uint64_t& size,
+            std::string& why) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                           0600);
     if (fd < 0) {
-        why = errno == ELOOP ? "it is a symbolic link" : systemMessage(errno);
+        const int code = errno;
+        why = code == ELOOP                             ? "it is a symbolic link"
+              : code == ENOENT && !folderProblem.empty() ? folderProblem
+                                                        : systemMessage(code);
         return -1;
     }
     struct stat status {};
@@ -47,7 +53,7 @@ FileSink::FileSink(std::filesystem::path path, std::uint64_t maxBytes, unsigned 
     : path_(std::move(path)), maxBytes_(maxBytes), keepFiles_(keepFiles) {
     const std::filesystem::path parent = path_.parent_path();
     if (!parent.empty()) {
-        (void)createFoldersToWrite(parent, nullptr);
+        (void)createFoldersToWrite(parent, &folderProblem_);
     }
     // Logs an earlier version left readable by others become their user's alone; the
     // sink makes every new one so.
@@ -63,11 +69,11 @@ void FileSink::write(const LogRecord& record) {
         return;
     }
     std::uint64_t size = 0;
-    int fd = openLog(path_, size, why);
+    int fd = openLog(path_, folderProblem_, size, why);
     if (fd >= 0 && size >= maxBytes_) {
         ::close(fd);
         rotate();
-        fd = openLog(path_, size, why);
+        fd = openLog(path_, folderProblem_, size, why);
     }
     const std::string text = formatLogLine(record);
     if (fd >= 0) {

@@ -37,6 +37,7 @@ private:
     std::uint64_t maxBytes_;
     unsigned keepFiles_;
     bool toStandardError_ = false;
+    std::string folderProblem_;  // why the log's folder could not be made at the start
 };
 
 // The text of one record, each line ending in one line feed: the first line, then for

@@ -8,7 +8,9 @@
 #include "core/files/PrivateFolder.h"
 #include "core/files/RegularFile.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <fcntl.h>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -46,12 +48,30 @@ bool isMissing(const fs::path& file) {
     return fs::status(file, ignored).type() == fs::file_type::not_found;
 }
 
+// The file at its name, opened as a judged one comes: nothing there, or a link to nothing,
+// is missing.
+JudgedFile openByName(const fs::path& file) {
+    JudgedFile opened;
+    opened.fd.reset(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int code = errno;
+    if (opened.fd) {
+        opened.kind = JudgedFile::Kind::Open;
+    } else if (code != ENOENT && code != ENOTDIR) {
+        opened.kind = JudgedFile::Kind::Unopenable;
+        opened.error = code;
+    }
+    return opened;
+}
+
 // A folder, a device, a FIFO or a socket at the settings path is not ours to move or
-// replace. A link counts as what it points to.
-bool isOtherThanAFile(const fs::path& file) {
+// replace. A link counts as what it points to, unless it is to be replaced itself.
+bool isOtherThanAFile(const fs::path& file, AtomicWriteOptions::LinkAtTarget link = {}) {
     std::error_code ec;
-    const fs::file_type type = fs::status(file, ec).type();
-    return !ec && type != fs::file_type::regular && type != fs::file_type::not_found;
+    const fs::file_type type = (link == AtomicWriteOptions::LinkAtTarget::Replace ? fs::symlink_status(file, ec)
+                                                                                   : fs::status(file, ec))
+                                   .type();
+    return !ec && type != fs::file_type::regular && type != fs::file_type::not_found &&
+           type != fs::file_type::symlink;
 }
 
 // Replaces file + ".bad" with file. False when file is still in place afterwards.
@@ -94,13 +114,11 @@ enum class SettingsRead {
     NotAFile,    // a folder, a device or a pipe: left alone
 };
 
-// Reads and parses the file (judged, when it comes open) into root, through opened, which is
-// left open on the file read; why says what made it unreadable. Throws std::bad_alloc when memory runs out.
-SettingsRead readSettingsJson(const fs::path& file, UniqueFd judged, RegularFile& opened, json& root,
-                              std::string& why) {
+// Reads and parses the file open at judged into root, through opened, which is left open on
+// the file read; why says what made it unreadable. Throws std::bad_alloc when memory runs out.
+SettingsRead readSettingsJson(UniqueFd judged, RegularFile& opened, json& root, std::string& why) {
     std::string bytes;
-    FileReadProblem problem = judged ? opened.adopt(std::move(judged), kMaxSettingsFileBytes)
-                                     : opened.open(file, kMaxSettingsFileBytes);
+    FileReadProblem problem = opened.adopt(std::move(judged), kMaxSettingsFileBytes);
     if (problem == FileReadProblem::None) {
         problem = readWhole(opened, kMaxSettingsFileBytes, bytes);
     }
@@ -200,7 +218,18 @@ bool SettingsStore::set(std::string_view key, SettingValue value, std::string* e
     return true;
 }
 
-std::vector<std::string> SettingsStore::load(const fs::path& file, UniqueFd judged) {
+std::vector<std::string> SettingsStore::load(const fs::path& file) {
+    judgedName_.clear();
+    return loadJudged(file, openByName(file));
+}
+
+std::vector<std::string> SettingsStore::load(const fs::path& file, JudgedFile judged) {
+    judgedName_ = file;
+    return loadJudged(file, std::move(judged));
+}
+
+std::vector<std::string> SettingsStore::loadJudged(const fs::path& file, JudgedFile judged) {
+    saveTarget_ = file;
     try {
         return loadValues(file, std::move(judged));
     } catch (const std::bad_alloc&) {
@@ -213,23 +242,28 @@ std::vector<std::string> SettingsStore::load(const fs::path& file, UniqueFd judg
     }
 }
 
-std::vector<std::string> SettingsStore::loadValues(const fs::path& file, UniqueFd judged) {
+std::vector<std::string> SettingsStore::loadValues(const fs::path& file, JudgedFile judged) {
     std::vector<std::string> warnings;
     unmovedFile_.clear();
     loaded_.close();
-
-    if (!judged && isMissing(file)) {
+    values_.clear();
+    unknownValues_.clear();
+    if (judged.kind == JudgedFile::Kind::Missing) {
         return warnings;
     }
 
     json root;
     std::string why;
-    const SettingsRead read = readSettingsJson(file, std::move(judged), loaded_, root, why);
+    SettingsRead read = SettingsRead::NotAFile;
+    if (judged.kind == JudgedFile::Kind::Open) {
+        read = readSettingsJson(std::move(judged.fd), loaded_, root, why);
+    } else if (judged.kind == JudgedFile::Kind::Unopenable) {
+        read = SettingsRead::Unreadable;
+        why = systemMessage(judged.error);
+    }
     if (read != SettingsRead::Readable) {
         loaded_.close();
     }
-    values_.clear();
-    unknownValues_.clear();
     if (read == SettingsRead::NotAFile) {
         warnings.push_back(kNotAFileWarning);
         return warnings;
@@ -246,6 +280,9 @@ std::vector<std::string> SettingsStore::loadValues(const fs::path& file, UniqueF
 
     warnAboutVersion(root, warnings);
     takeValues(*root.find("values"), warnings);
+    if (!judged.realPath.empty()) {
+        saveTarget_ = std::move(judged.realPath);
+    }
     return warnings;
 }
 
@@ -323,12 +360,20 @@ std::string SettingsStore::toJsonText(std::string* error) const {
     return text;
 }
 
-bool SettingsStore::save(const fs::path& file, std::string* error) const {
+bool SettingsStore::save(const fs::path& name, std::string* error) const {
     std::string text = toJsonText(error);
     if (text.empty()) {
         return false;
     }
-    if (isOtherThanAFile(file)) {
+    AtomicWriteOptions options{kSettingsFileMode};
+    const bool judged = !judgedName_.empty() && name == judgedName_;
+    if (judged) {
+        // What was judged, by the name no other user may change: a link found there later is
+        // not followed, and one that led nowhere gives way to the user's own file.
+        options.linkAtTarget = AtomicWriteOptions::LinkAtTarget::Replace;
+    }
+    const fs::path& file = judged ? saveTarget_ : name;
+    if (isOtherThanAFile(file, options.linkAtTarget)) {
         return fail(error, "cannot save over " + file.string() + ": it is not a regular file");
     }
     if (!unmovedFile_.empty() && sameFile(file, unmovedFile_)) {
@@ -340,7 +385,7 @@ bool SettingsStore::save(const fs::path& file, std::string* error) const {
         unmovedFile_.clear();
     }
     // Mode 0600: the file holds the API token, which no other user may read.
-    return writeFileAtomically(file, text, error, AtomicWriteOptions{kSettingsFileMode});
+    return writeFileAtomically(file, text, error, options);
 }
 
 SettingsStore::FilePrivacy SettingsStore::loadedFilePrivacy() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/files/JudgedFile.h"
 #include "core/files/RegularFile.h"
 #include "core/settings/SettingsRegistry.h"
 
@@ -35,22 +36,27 @@ public:
     // Validates and stores; does not write the file.
     [[nodiscard]] bool set(std::string_view key, SettingValue value, std::string* error);
 
-    // Replaces the values with those of file, read from judged when that is open on it (the
-    // file its privacy was judged on), else opened by its path. Returns warnings for the
-    // log, in order.
+    // Replaces the values with those of file, opened by its name. Returns warnings for the
+    // log, in order. Nothing there, or a link to nothing, leaves the defaults.
     // An unreadable file is moved aside to file + ".bad"; if even that fails, or memory
     // runs out while reading it, later saves refuse to overwrite it. Anything but a file
     // there (a folder, a device, a FIFO) is neither opened for long nor moved, and saves
     // then fail. Never throws.
-    std::vector<std::string> load(const std::filesystem::path& file, UniqueFd judged = {});
+    std::vector<std::string> load(const std::filesystem::path& file);
+    // The same for file as judged when its privacy was (FolderLock): what is read is what
+    // was judged, and the name is never read again. Saves to file then go where the values
+    // came from, by its real path, or, when they came from no file, in place of whatever is
+    // at file, a link to nothing included.
+    std::vector<std::string> load(const std::filesystem::path& file, JudgedFile judged);
 
     // The whole settings file. Empty, with the reason in error (may be null), when a
     // text value is not valid UTF-8 and so cannot be written as JSON.
     std::string toJsonText(std::string* error = nullptr) const;
 
     // Writes toJsonText() atomically, with mode kSettingsFileMode whatever the old file's
-    // was; a link at file is written through and stays a link. On failure error receives
-    // the reason; something other than a regular file at file is never replaced.
+    // was; a link at file is written through and stays a link (but see the judged load). On
+    // failure error receives the reason; something other than a regular file at file is
+    // never replaced.
     [[nodiscard]] bool save(const std::filesystem::path& file, std::string* error) const;
 
     // Owner read and write only.
@@ -74,7 +80,8 @@ public:
     [[nodiscard]] bool makeLoadedFilePrivate(std::string* error);
 
 private:
-    std::vector<std::string> loadValues(const std::filesystem::path& file, UniqueFd judged);
+    std::vector<std::string> loadJudged(const std::filesystem::path& file, JudgedFile judged);
+    std::vector<std::string> loadValues(const std::filesystem::path& file, JudgedFile judged);
     // Moves an unreadable file aside, or keeps it from being overwritten when it cannot be.
     void setAside(const std::filesystem::path& file, const std::string& why, std::vector<std::string>& warnings);
     // The "values" object of a readable file into values_ and unknownValues_.
@@ -87,6 +94,10 @@ private:
     mutable std::filesystem::path unmovedFile_;
     // The file the values were read from, kept open for the run; closed when none was.
     RegularFile loaded_;
+    // The name the last load was given a judged file for (empty after a load by name), and
+    // where saves to that name go.
+    std::filesystem::path judgedName_;
+    std::filesystem::path saveTarget_;
 };
 
 // One value of the file converted by the definition's type, without validation.

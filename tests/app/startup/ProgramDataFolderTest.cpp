@@ -31,6 +31,7 @@ struct OrdinaryStart {
     QStringList arguments;  // "{dir}" for the test's folder
     std::function<void(const path& dir, const ProgramRun& run)> check;
     bool arrangedByRoot = false;  // gives a file to another user
+    int exitCode = 0;
 };
 
 QStringList withDir(QStringList arguments, const path& dir) {
@@ -92,6 +93,45 @@ void startedIn(const path& data, const ProgramRun& run) {
     EXPECT_GE(logMessages(qPath(data)).indexOf(startingLine()), 0) << run.output.toStdString();
 }
 
+// The program's last line, "{dir}" for the test's folder.
+void said(const path& dir, const ProgramRun& run, const QString& sentence) {
+    EXPECT_EQ(run.output.trimmed().split(u'\n').last().toStdString(),
+              QString(sentence).replace("{dir}", qPath(dir)).toStdString());
+}
+
+void tryStarts(const std::vector<OrdinaryStart>& cases) {
+    const std::unique_ptr<CopiesForAnotherUser> copies = mayActAsAnotherUser() ? programForAnotherUser() : nullptr;
+    ASSERT_TRUE(copies == nullptr || copies->problem().empty()) << copies->problem();
+    for (const OrdinaryStart& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (const std::string why = whyNotHere(c); !why.empty()) {
+            std::printf("[  SKIPPED ] %s: %s\n", c.name, why.c_str());
+            continue;
+        }
+        TempDir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // others may look in
+        const path real = std::filesystem::canonical(dir.path());
+        c.arrange(real);
+        const ProgramRun run = start(c.starter, withDir(c.arguments, real), real, copies.get());
+        if (c.starter == Starter::NamespaceUser && run.exitCode == kCouldNotMakeNamespace) {
+            std::printf("[  SKIPPED ] %s: the system allows no user namespace here\n", c.name);
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output.toStdString();
+        c.check(real, run);
+    }
+}
+
+// The test's folder, a home and a folder like /tmp in it, as a user in a namespace of their
+// own has them: the test's folder lies in the system's temporary folder, where root's own
+// would show as anyone's.
+void namespaceUsersFolders(const path& dir) {
+    giveTo(dir, kNamespaceUser);
+    writeOnly(dir / "home", 0700);
+    giveTo(dir / "home", kNamespaceUser);
+    writeOnly(dir / "sticky", 01777);
+}
+
 }  // namespace
 
 // Regression: legitimate users were refused with exit code 5 where no other user could change
@@ -125,11 +165,7 @@ TEST(ProgramDataFolderTest, OrdinarySetUpsStartAndAnUnusableLogIsSaid) {
              EXPECT_EQ(saved.st_mode & 07777, 0600u);
              EXPECT_NE(readFile(dir / "data" / "settings.json").find("\"api.token\""), std::string::npos);
          }},
-        {"the default folder in a user namespace", Starter::NamespaceUser,
-         [](const path& dir) {
-             writeOnly(dir / "home", 0700);
-             giveTo(dir / "home", kNamespaceUser);
-         },
+        {"the default folder in a user namespace", Starter::NamespaceUser, namespaceUsersFolders,
          {"--quit-after-ms", "0"},
          [](const path& dir, const ProgramRun& run) { startedIn(dir / "home" / "Ostrel" / "Ostrel", run); }},
         {"a folder of the user's own group where users cannot be listed", Starter::WithoutUserList,
@@ -157,24 +193,59 @@ TEST(ProgramDataFolderTest, OrdinarySetUpsStartAndAnUnusableLogIsSaid) {
              EXPECT_EQ(readFile(dir / "data" / "other"), "");
          }},
     };
-    const std::unique_ptr<CopiesForAnotherUser> copies = mayActAsAnotherUser() ? programForAnotherUser() : nullptr;
-    ASSERT_TRUE(copies == nullptr || copies->problem().empty()) << copies->problem();
-    for (const OrdinaryStart& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (const std::string why = whyNotHere(c); !why.empty()) {
-            std::printf("[  SKIPPED ] %s: %s\n", c.name, why.c_str());
-            continue;
-        }
-        TempDir dir;
-        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));  // others may look in
-        const path real = std::filesystem::canonical(dir.path());
-        c.arrange(real);
-        const ProgramRun run = start(c.starter, withDir(c.arguments, real), real, copies.get());
-        if (c.starter == Starter::NamespaceUser && run.exitCode == kCouldNotMakeNamespace) {
-            std::printf("[  SKIPPED ] %s: the system allows no user namespace here\n", c.name);
-            continue;
-        }
-        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-        c.check(real, run);
-    }
+    tryStarts(cases);
+}
+
+// Regression: in a user namespace, where every owner outside it shows as the overflow user,
+// that user counted as root everywhere: another user's link in a folder with the sticky bit was
+// followed into another private folder of the user's, which the program then filled, and a
+// settings link of the user's to another user's file there was obeyed. Root's counts as root's
+// only outside such folders now, and what the user makes there still starts.
+TEST(ProgramDataFolderTest, InAUserNamespaceWhatLiesInAFolderWithTheStickyBitMayBeAnyonesAndIsJudgedSo) {
+    const QString namespaceNote = "belongs to the user nobody (as this user namespace shows every user outside it), "
+                                  "not to you or root";
+    const std::vector<OrdinaryStart> cases = {
+        {"a new data folder of the user's own there", Starter::NamespaceUser,
+         [](const path& dir) {
+             namespaceUsersFolders(dir);
+             writeOnly(dir / "sticky" / "mine", 0700);
+             giveTo(dir / "sticky" / "mine", kNamespaceUser);
+         },
+         {"--data-dir", "{dir}/sticky/mine/data", "--quit-after-ms", "0"},
+         [](const path& dir, const ProgramRun& run) { startedIn(dir / "sticky" / "mine" / "data", run); }},
+        {"another user's link there, to a folder of the user's", Starter::NamespaceUser,
+         [](const path& dir) {
+             namespaceUsersFolders(dir);
+             std::filesystem::create_symlink(dir / "home", dir / "sticky" / "link");
+             giveToNobody(dir / "sticky" / "link");
+         },
+         {"--data-dir", "{dir}/sticky/link", "--quit-after-ms", "0"},
+         [&](const path& dir, const ProgramRun& run) {
+             said(dir, run,
+                  "Ostrel cannot use {dir}/sticky/link as its data folder: the link {dir}/sticky/link on the way to it " +
+                      namespaceNote +
+                      ", who may replace it since {dir}/sticky has the sticky bit (mode 1777); use a data folder "
+                      "elsewhere.");
+             EXPECT_TRUE(std::filesystem::is_empty(dir / "home")) << "the program wrote where the link led";
+         },
+         false, 5},
+        {"a settings link of the user's to another user's file there", Starter::NamespaceUser,
+         [](const path& dir) {
+             namespaceUsersFolders(dir);
+             writeDoorSettings(qPath(dir / "sticky"), freePort(SOCK_STREAM), freePort(SOCK_DGRAM));
+             std::filesystem::permissions(dir / "sticky" / "settings.json", std::filesystem::perms(0644));
+             giveToNobody(dir / "sticky" / "settings.json");
+             std::filesystem::create_symlink(dir / "sticky" / "settings.json", dir / "home" / "settings.json");
+             giveTo(dir / "home" / "settings.json", kNamespaceUser);
+         },
+         {"--data-dir", "{dir}/home", "--quit-after-ms", "0"},
+         [&](const path& dir, const ProgramRun& run) {
+             said(dir, run,
+                  "Ostrel cannot use {dir}/home/settings.json as its settings file: it " + namespaceNote +
+                      " (mode 0644), and Ostrel takes no orders from another user's file; remove it, or use another "
+                      "data folder.");
+         },
+         false, 5},
+    };
+    tryStarts(cases);
 }

@@ -1,6 +1,7 @@
 #include "core/crash/CrashReport.h"
 
 #include "core/crash/ProcessMaps.h"
+#include "core/files/UniqueFd.h"
 #include "core/log/UtcTime.h"
 #include "support/TempDir.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -84,8 +86,10 @@ TEST(CrashReportTest, PairsTakeTheFirstNumberWhoseTwoNamesAreFree) {
     static PathOut dumpPath;
     int reportFd = -1;
     int dumpFd = -1;
+    const UniqueFd held(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(held);
 
-    createReportPair(folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
+    createReportPair(held.get(), folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
     ASSERT_GE(reportFd, 0);
     ASSERT_GE(dumpFd, 0);
     EXPECT_EQ(std::string(reportPath.data), folder + "/crash-20261207-210509.txt");
@@ -94,7 +98,7 @@ TEST(CrashReportTest, PairsTakeTheFirstNumberWhoseTwoNamesAreFree) {
     ::close(dumpFd);
 
     writeFile(dir / "crash-20261207-210509-2.dmp", "a dump whose report was lost");
-    createReportPair(folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
+    createReportPair(held.get(), folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
     ASSERT_GE(reportFd, 0);
     ASSERT_GE(dumpFd, 0);
     EXPECT_EQ(std::string(reportPath.data), folder + "/crash-20261207-210509-3.txt");
@@ -103,7 +107,7 @@ TEST(CrashReportTest, PairsTakeTheFirstNumberWhoseTwoNamesAreFree) {
 
     // A report written outside a crash keeps the dump's name free and makes no dump.
     writeFile(dir / "crash-20261207-210509-4.dmp", "");
-    createReportPair(folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::KeepNameFree);
+    createReportPair(held.get(), folder, t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::KeepNameFree);
     ASSERT_GE(reportFd, 0);
     EXPECT_EQ(dumpFd, -1);
     EXPECT_EQ(std::string(reportPath.data), folder + "/crash-20261207-210509-5.txt");
@@ -116,7 +120,7 @@ TEST(CrashReportTest, PairsTakeTheFirstNumberWhoseTwoNamesAreFree) {
                                        "crash-20261207-210509-5.txt", "crash-20261207-210509.dmp",
                                        "crash-20261207-210509.txt"));
 
-    createReportPair(dir.path().string() + "/missing", t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
+    createReportPair(-1, dir.path().string() + "/missing", t, reportPath, dumpPath, reportFd, dumpFd, DumpFile::Create);
     EXPECT_EQ(reportFd, -1) << "a folder that is not there";
     EXPECT_EQ(dumpFd, -1);
 }

@@ -1,5 +1,6 @@
 #include "core/files/FolderLock.h"
 
+#include "core/Failure.h"
 #include "core/files/AtomicWriter.h"
 #include "core/log/FileSink.h"
 #include "core/log/Logger.h"
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -274,31 +276,196 @@ TEST(FolderLockRaceTest, ALinkKeptAppearingAtTheMissingDataFolderIsNeverFollowed
     RecordProperty("held", held);
 }
 
-// Regression: a folder the program writes into that was a link to a missing name was judged
-// "to be made" and used later without a second look: another user who made that name, in a
-// folder like /tmp, once the lock was held had the user's log written into their folder.
-TEST(FolderLockRaceTest, AWrittenFolderLinkedToAMissingNameIsTheUsersOnceTheLockIsHeld) {
+namespace {
+
+// Runs what in a child process as nobody; whether it returned true there.
+bool asNobody(const std::function<bool()>& what) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        becomeAnotherUser();
+        ::_exit(what() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool isUsersOwn(const fs::path& path, mode_t mode) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && status.st_uid == ::geteuid() && (status.st_mode & 07777) == mode;
+}
+
+void writeLogLine(const fs::path& folder) {
+    FileSink(folder / "ostrel.log", 1024, 1).write(LogRecord{0, LogLevel::INFO, "test", "line", "0000", {}, {}});
+}
+
+constexpr const char* kTheirSettings = R"({"format_version": 1, "values": {"api.enabled": true, "api.port": 9001}})";
+
+}  // namespace
+
+// Regression: a name under the data folder that was missing when the start judged it (where a
+// link there led, a folder on the way after "..") was later used by its name, so another user
+// who made it in a folder like /tmp in the meantime had the program obey their settings file,
+// or write the user's log into their folder; a linked folder that could not be made was left
+// for its writer, which then wrote into whatever another user made there. A settings file's
+// target in such a folder, replaced there since, had saves written through the new link.
+// What is used is what was judged: the file judged, or the folder by the real path judged.
+TEST(FolderLockPrivacyTest, ANameMissingWhenJudgedIsNeverUsedByThatNameOnceAnotherUserMadeIt) {
     if (!mayActAsAnotherUser()) {
         GTEST_SKIP() << "only root may act as another user";
     }
     static constexpr std::string_view kSubfolders[] = {"logs"};
-    TempDir dir;
-    const fs::path shared = sharedFolder(dir);
-    const fs::path data = fs::canonical(dir.path()) / "data";
-    fs::create_directory(data);
-    fs::permissions(data, fs::perms(0700));
-    fs::create_symlink(shared / "later-logs", data / "logs");
-    FolderLock lock;
-    ASSERT_EQ(lock.acquire(data, nullptr, {kSubfolders, {}}), FolderLock::Outcome::Held);
-    const pid_t other = ::fork();
-    if (other == 0) {
-        becomeAnotherUser();
-        ::_exit(::mkdir((shared / "later-logs").c_str(), 0777) == 0 ? 0 : 1);
+    static constexpr std::string_view kFiles[] = {"settings.json"};
+    // shared is like /tmp; theirs is a folder of nobody's that anyone may write in.
+    struct Place {
+        fs::path data, shared, theirs;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const Place&)> arrange;
+        FolderLock::Outcome outcome;
+        std::string said;  // "{shared}" for the shared folder, "{data}" for the data folder
+        std::function<void(const Place&)> meanwhile;  // between the start and the use
+        std::function<void(FolderLock&, const Place&)> use;  // and what must hold
+    };
+    const SettingsRegistry registry = buildSettingsRegistry();
+    // A name that looks missing where no folder can be made: the system's reason is the one said.
+    const fs::path unmakeable = "/proc/ostrel-test-unmakeable";
+    ASSERT_NE(::mkdir(unmakeable.c_str(), 0700), 0);
+    const std::string unmakeableWhy = systemMessage(errno);
+    const Case cases[] = {
+        {"the target of a settings link",
+         [](const Place& at) { fs::create_symlink(at.shared / "set.json", at.data / "settings.json"); },
+         FolderLock::Outcome::Held, "",
+         [](const Place& at) {
+             EXPECT_TRUE(asNobody([&] {
+                 writeFile(at.shared / "set.json", kTheirSettings);
+                 return true;
+             }));
+         },
+         [&](FolderLock& lock, const Place& at) {
+             SettingsStore store(registry);
+             EXPECT_TRUE(store.load(at.data / "settings.json", lock.takeObeyedFile(0)).empty());
+             EXPECT_FALSE(store.getBool("api.enabled"));
+             ASSERT_TRUE(store.save(at.data / "settings.json", nullptr));
+             EXPECT_TRUE(isUsersOwn(at.data / "settings.json", 0600)) << "the link gave way to the user's own file";
+             EXPECT_EQ(readFile(at.shared / "set.json"), kTheirSettings);
+             EXPECT_FALSE(fs::exists(fs::symlink_status(at.data / "settings.json.bad")));
+         }},
+        {"the target of a settings link, replaced there by another user's link since",
+         [](const Place& at) {
+             writeFile(at.shared / "mine.json", R"({"format_version": 1, "values": {"api.port": 9000}})");
+             fs::create_symlink(at.shared / "mine.json", at.data / "settings.json");
+             writeFile(at.theirs / "x.json", "theirs");
+             fs::permissions(at.theirs / "x.json", fs::perms(0666));
+             giveToNobody(at.theirs / "x.json");
+         },
+         FolderLock::Outcome::Held, "",
+         [](const Place& at) {
+             fs::remove(at.shared / "mine.json");
+             EXPECT_TRUE(asNobody([&] { return ::symlink((at.theirs / "x.json").c_str(),
+                                                          (at.shared / "mine.json").c_str()) == 0; }));
+         },
+         [&](FolderLock& lock, const Place& at) {
+             SettingsStore store(registry);
+             EXPECT_TRUE(store.load(at.data / "settings.json", lock.takeObeyedFile(0)).empty());
+             EXPECT_EQ(store.getInt("api.port"), 9000);
+             (void)store.save(at.data / "settings.json", nullptr);
+             EXPECT_EQ(readFile(at.theirs / "x.json"), "theirs");
+             EXPECT_FALSE(fs::exists(fs::symlink_status(at.theirs / "x.json.tmp")));
+         }},
+        {"the target of a linked folder",
+         [](const Place& at) { fs::create_symlink(at.shared / "later-logs", at.data / "logs"); },
+         FolderLock::Outcome::Held, "",
+         [](const Place& at) {
+             EXPECT_FALSE(asNobody([&] { return ::mkdir((at.shared / "later-logs").c_str(), 0777) == 0; }))
+                 << "another user made the folder the log goes to";
+         },
+         [](FolderLock& lock, const Place& at) {
+             EXPECT_EQ(lock.writtenFolder(0), at.shared / "later-logs");
+             EXPECT_TRUE(isUsersOwn(at.shared / "later-logs", 0700));
+             writeLogLine(lock.writtenFolder(0));
+             EXPECT_TRUE(isUsersOwn(at.shared / "later-logs" / "ostrel.log", 0600));
+         }},
+        {"'..' after a missing name in a linked folder",
+         [](const Place& at) {
+             fs::create_symlink(at.shared / "miss" / ".." / "vlogs", at.data / "logs");
+             fs::create_directories(at.theirs / "inner");
+             fs::create_directories(at.theirs / "vlogs");
+             giveToNobody(at.theirs / "inner");
+             giveToNobody(at.theirs / "vlogs");
+         },
+         FolderLock::Outcome::Held, "",
+         [](const Place& at) {
+             EXPECT_TRUE(asNobody([&] {
+                 return ::symlink((at.theirs / "inner").c_str(), (at.shared / "miss").c_str()) == 0;
+             }));
+         },
+         [](FolderLock& lock, const Place& at) {
+             EXPECT_EQ(lock.writtenFolder(0), at.shared / "vlogs");
+             writeLogLine(lock.writtenFolder(0));
+             EXPECT_TRUE(isUsersOwn(at.shared / "vlogs" / "ostrel.log", 0600));
+             EXPECT_TRUE(fs::is_empty(at.theirs / "vlogs")) << "the log went where the link made later leads";
+         }},
+        {"a linked folder that cannot be made",
+         [&](const Place& at) { fs::create_symlink(unmakeable, at.data / "logs"); }, FolderLock::Outcome::Unusable,
+         "{data}/logs cannot be made (" + unmakeable.string() + ": " + unmakeableWhy + ")", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Place at{fs::canonical(dir.path()) / "data", sharedFolder(dir), fs::canonical(dir.path()) / "theirs"};
+        fs::create_directory(at.data);
+        fs::permissions(at.data, fs::perms(0700));
+        fs::create_directory(at.theirs);
+        fs::permissions(at.theirs, fs::perms(0777));
+        giveToNobody(at.theirs);
+        c.arrange(at);
+        FolderLock lock;
+        std::string error;
+        ASSERT_EQ(lock.acquire(at.data, &error, {kSubfolders, kFiles}), c.outcome) << error;
+        std::string said = c.said;
+        for (const auto& [placeholder, by] : {std::pair{"{shared}", at.shared}, std::pair{"{data}", at.data}}) {
+            for (std::size_t found = said.find(placeholder); found != std::string::npos; found = said.find(placeholder)) {
+                said.replace(found, std::string_view(placeholder).size(), by.string());
+            }
+        }
+        EXPECT_EQ(error, said);
+        if (c.outcome != FolderLock::Outcome::Held) {
+            EXPECT_FALSE(fs::exists(at.data / FolderLock::kFileName));
+            continue;
+        }
+        c.meanwhile(at);
+        c.use(lock, at);
     }
-    int status = 0;
-    ::waitpid(other, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "another user made the folder the log goes to";
-    struct stat made {};
-    ASSERT_EQ(::lstat((shared / "later-logs").c_str(), &made), 0);
-    EXPECT_TRUE(S_ISDIR(made.st_mode) && made.st_uid == ::geteuid() && (made.st_mode & 07777) == 0700);
+}
+
+// Regression: a data folder whose path left no room for the names of its files (a path near
+// the system's limit of 4095 bytes) was taken, and then every file in it failed by name: the
+// settings read as "unreadable (File name too long)" though there were none, and nothing could
+// be logged. It is refused before anything is made; one that leaves the room is held.
+TEST(FolderLockTest, AFolderWhosePathLeavesNoRoomForItsFilesIsRefusedWithNothingMade) {
+    TempDir dir;
+    const fs::path real = fs::canonical(dir.path());
+    for (const std::size_t length : {std::size_t{4031}, std::size_t{4032}}) {
+        SCOPED_TRACE(length);
+        fs::path data = real / "long";
+        while (length - data.native().size() > 201) {
+            data /= std::string(100, 'x');
+        }
+        data /= std::string(length - data.native().size() - 1, 'y');
+        ASSERT_EQ(data.native().size(), length);
+        FolderLock lock;
+        std::string error;
+        const FolderLock::Outcome outcome = lock.acquire(data, &error);
+        if (length == 4031) {
+            EXPECT_EQ(outcome, FolderLock::Outcome::Held) << error;
+            fs::remove_all(real / "long");
+            continue;
+        }
+        EXPECT_EQ(outcome, FolderLock::Outcome::Unusable);
+        EXPECT_EQ(error, "its path, 4032 bytes long, leaves no room for the names of the files Ostrel keeps in it (the "
+                         "system names a file by at most 4095 bytes); use a folder with a shorter path");
+        EXPECT_TRUE(fs::is_empty(real));
+    }
 }

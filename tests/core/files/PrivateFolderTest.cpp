@@ -95,6 +95,6 @@ TEST(PrivateFolderTest, GroupsAndAccessListsMayWriteOnlyWhenNobodyElseBelongs) {
         FolderWriters writers;
         std::string error;
         ASSERT_TRUE(readFolderWriters(folder.string(), status, writers, &error)) << error;
-        EXPECT_EQ(whyNotPrivate(status, writers, FolderRole::DataFolder, "it"), c.said);
+        EXPECT_EQ(whyNotPrivate(status, StickyParent::no, writers, FolderRole::DataFolder, "it"), c.said);
     }
 }

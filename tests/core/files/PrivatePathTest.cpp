@@ -7,8 +7,10 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -165,4 +167,58 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
             EXPECT_EQ(whyPathNotPrivate(real / c.path, FolderRole::DataFolder), said);
         }
     }
+}
+
+namespace {
+
+// Lowers the number of descriptors the process may open to a few more than it has open now,
+// for the life of the object.
+class FewDescriptors {
+public:
+    explicit FewDescriptors(int spare) {
+        ::getrlimit(RLIMIT_NOFILE, &before_);
+        int highest = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        }
+        rlimit fewer = before_;
+        fewer.rlim_cur = static_cast<rlim_t>(highest + 1 + spare);
+        lowered_ = ::setrlimit(RLIMIT_NOFILE, &fewer) == 0;
+    }
+    ~FewDescriptors() { ::setrlimit(RLIMIT_NOFILE, &before_); }
+    FewDescriptors(const FewDescriptors&) = delete;
+    FewDescriptors& operator=(const FewDescriptors&) = delete;
+    bool lowered() const { return lowered_; }
+
+private:
+    rlimit before_{};
+    bool lowered_ = false;
+};
+
+}  // namespace
+
+// Regression: the walk held every folder of the path open at once, so a path deeper than the
+// descriptors a process may hold (about a thousand) was refused, and a walk that made what was
+// missing had made as many folders as it could hold by then.
+TEST(PrivatePathTest, APathDeeperThanTheDescriptorsAProcessMayHoldIsMadeAndWalkedUpAndDown) {
+    TempDir dir;
+    const fs::path real = fs::canonical(dir.path());
+    fs::path deep = real;
+    for (int level = 0; level < 64; ++level) {
+        deep /= "d";
+    }
+    PathWalk made;
+    PathWalk climbed;
+    {
+        const FewDescriptors few(16);
+        ASSERT_TRUE(few.lowered());
+        made = walkPrivatePath(deep / "data", FolderRole::DataFolder, MissingFolders::Make);
+        climbed = walkPrivatePath(deep / "data" / ".." / ".." / "d" / "data", FolderRole::DataFolder,
+                                  MissingFolders::Leave);
+    }
+    EXPECT_EQ(made.reason, "");
+    EXPECT_EQ(made.end.kind, PathEnd::Kind::Folder);
+    EXPECT_EQ(made.end.realPath, (deep / "data").string());
+    EXPECT_EQ(climbed.reason, "");
+    EXPECT_EQ(climbed.end.realPath, (deep / "data").string());
 }

@@ -1,11 +1,13 @@
 #include "core/log/FileSink.h"
 
+#include "core/Failure.h"
 #include "support/HostileFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -152,6 +154,27 @@ TEST(FileSinkTest, AnUnusableLogIsSaidOnceOnTheStandardErrorWithWhyAndEveryRecor
         notice.category = "app";
         EXPECT_EQ(said, formatLogLine(notice) + line("one") + line("two"));
     }
+}
+
+// Regression: a log whose folder could not be made (a file system with no room left) was said
+// to be missing ("No such file or directory"), not why its folder could not be made.
+TEST(FileSinkTest, ALogWhoseFolderCannotBeMadeSaysWhyTheMakeFailed) {
+    // sysfs takes no new folder, and its reason is not that something is missing.
+    const fs::path folder = "/sys/ostrel-test-unmakeable";
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        fs::remove(folder);
+        GTEST_SKIP() << "/sys takes new folders here";
+    }
+    const std::string why = "cannot create folder " + folder.string() + ": " + systemMessage(errno);
+    TempDir dir;
+    FileSink sink(folder / "ostrel.log", programLimit, 3);
+    StandardErrorCapture capture(dir / "stderr.txt");
+    sink.write(record("one"));
+    LogRecord notice = record("the log cannot be written to " + (folder / "ostrel.log").string() + " (" + why +
+                                  "); the log goes to the standard error from now on",
+                              LogLevel::ERROR);
+    notice.category = "app";
+    EXPECT_EQ(capture.text(), formatLogLine(notice) + line("one"));
 }
 
 // Regression: a FIFO at the log's path blocked the open, with the logger's mutex held.
