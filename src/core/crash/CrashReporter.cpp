@@ -179,10 +179,12 @@ void makeOldCrashFilesPrivate(const std::filesystem::path& folder, Logger* logge
 namespace CrashReporter {
 
 void install(const Config& config) {
-    int folderFd = config.crashFolder.empty() ? AT_FDCWD : -1;
-    if (folderFd != AT_FDCWD && createFoldersToWrite(config.crashFolder, nullptr)) {
+    int folderFd = AT_FDCWD;  // "" is the working folder
+    if (!config.crashFolder.empty()) {
         // Never through a link: what is opened is the folder the path names now.
-        folderFd = ::open(config.crashFolder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        folderFd = createFoldersToWrite(config.crashFolder, nullptr)
+                       ? ::open(config.crashFolder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                       : -1;
     }
     makeOldCrashFilesPrivate(config.crashFolder, config.logger);
     // An earlier state, and its folder, stay: a crashing thread may still be using them.
@@ -215,8 +217,9 @@ std::filesystem::path writeReport(std::string_view reason) {
     auto dumpPath = std::make_unique<PathOut>();
     int fd = -1;
     int noDump = -1;
-    if (folder.size() <= kMaxPath && state != nullptr) {
-        createReportPair(state->folderFd, folder, time, *reportPath, *dumpPath, fd, noDump, DumpFile::KeepNameFree);
+    if (folder.size() <= kMaxPath) {
+        createReportPair(state != nullptr ? state->folderFd : AT_FDCWD, folder, time, *reportPath, *dumpPath, fd,
+                         noDump, DumpFile::KeepNameFree);
     }
     if (fd < 0) {
         std::string name;

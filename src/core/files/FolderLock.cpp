@@ -36,14 +36,19 @@ WriteGuard writeGuards[kMaxGuarded];
 std::atomic<std::size_t> guardedCount{0};
 static_assert(std::atomic<std::size_t>::is_always_lock_free);
 
+// Whether path is folder or lies in it, by their text. No allocation, for signal handlers.
+bool isOrLiesIn(std::string_view path, std::string_view folder) noexcept {
+    return path.starts_with(folder) &&
+           (path.size() == folder.size() || path[folder.size()] == '/' || folder == "/");
+}
+
 // The guard whose folder path (length bytes) is or lies under and that is gone from its
 // path; null when there is none.
 const WriteGuard* replacedUnder(const char* path, std::size_t length) noexcept {
     const std::size_t count = guardedCount.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < count; ++i) {
         const WriteGuard& guard = writeGuards[i];
-        if (length < guard.length || std::memcmp(path, guard.folder, guard.length) != 0 ||
-            (length > guard.length && path[guard.length] != '/')) {
+        if (!isOrLiesIn({path, length}, {guard.folder, guard.length})) {
             continue;
         }
         struct stat now {};
@@ -69,14 +74,6 @@ void addGuard(std::size_t& count, const fs::path& folder, dev_t device, ino_t in
     guard.length = text.size();
     guard.device = device;
     guard.inode = inode;
-}
-
-// Whether path is folder or lies in it, by their real paths.
-bool liesIn(const fs::path& path, const fs::path& folder) {
-    const std::string& inner = path.native();
-    const std::string& outer = folder.native();
-    return inner.starts_with(outer) &&
-           (inner.size() == outer.size() || inner[outer.size()] == '/' || outer == "/");
 }
 
 // Room the data folder's path must leave for the names of the files kept in it: the longest
@@ -281,7 +278,6 @@ std::string whyNotObeyable(const PathEnd& place, std::string_view name, JudgedFi
     UniqueFd fd;
     struct stat status {};
     StickyParent parent = stickyParentOf(place.status);
-    judged = JudgedFile{};
     if (!lookAt(place, name, fd, status)) {
         return {};
     }
@@ -358,7 +354,7 @@ FolderLock::Outcome FolderLock::acquire(const fs::path& folder, std::string* err
     linkedOutside_.clear();
     for (WrittenFolder& one : written) {
         written_.emplace_back(one.path);
-        if (one.linked && !liesIn(written_.back(), folder_)) {
+        if (one.linked && !isOrLiesIn(written_.back().native(), folder_.native())) {
             linkedOutside_.push_back({written_.back(), one.status.st_dev, one.status.st_ino});
         }
     }

@@ -1,5 +1,7 @@
 #include "core/files/PrivatePath.h"
 
+#include "core/ForkedTrial.h"
+#include "core/files/FileDescriptorIo.h"
 #include "support/AnotherUser.h"
 #include "support/TempDir.h"
 
@@ -169,56 +171,29 @@ TEST(PrivatePathTest, EveryFolderAndLinkOnTheWayIsTheUsersOrRootsAndClosedToOthe
     }
 }
 
-namespace {
-
-// Lowers the number of descriptors the process may open to a few more than it has open now,
-// for the life of the object.
-class FewDescriptors {
-public:
-    explicit FewDescriptors(int spare) {
-        ::getrlimit(RLIMIT_NOFILE, &before_);
-        int highest = 0;
-        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-            highest = std::max(highest, std::stoi(entry.path().filename().string()));
-        }
-        rlimit fewer = before_;
-        fewer.rlim_cur = static_cast<rlim_t>(highest + 1 + spare);
-        lowered_ = ::setrlimit(RLIMIT_NOFILE, &fewer) == 0;
-    }
-    ~FewDescriptors() { ::setrlimit(RLIMIT_NOFILE, &before_); }
-    FewDescriptors(const FewDescriptors&) = delete;
-    FewDescriptors& operator=(const FewDescriptors&) = delete;
-    bool lowered() const { return lowered_; }
-
-private:
-    rlimit before_{};
-    bool lowered_ = false;
-};
-
-}  // namespace
-
 // Regression: the walk held every folder of the path open at once, so a path deeper than the
 // descriptors a process may hold (about a thousand) was refused, and a walk that made what was
 // missing had made as many folders as it could hold by then.
 TEST(PrivatePathTest, APathDeeperThanTheDescriptorsAProcessMayHoldIsMadeAndWalkedUpAndDown) {
     TempDir dir;
-    const fs::path real = fs::canonical(dir.path());
-    fs::path deep = real;
+    fs::path deep = fs::canonical(dir.path());
     for (int level = 0; level < 64; ++level) {
         deep /= "d";
     }
-    PathWalk made;
-    PathWalk climbed;
-    {
-        const FewDescriptors few(16);
-        ASSERT_TRUE(few.lowered());
-        made = walkPrivatePath(deep / "data", FolderRole::DataFolder, MissingFolders::Make);
-        climbed = walkPrivatePath(deep / "data" / ".." / ".." / "d" / "data", FolderRole::DataFolder,
-                                  MissingFolders::Leave);
-    }
-    EXPECT_EQ(made.reason, "");
-    EXPECT_EQ(made.end.kind, PathEnd::Kind::Folder);
-    EXPECT_EQ(made.end.realPath, (deep / "data").string());
-    EXPECT_EQ(climbed.reason, "");
-    EXPECT_EQ(climbed.end.realPath, (deep / "data").string());
+    // In a copy of the process that may open 16 descriptors more than it has open.
+    const TrialOutcome trial = runForkedTrial([&](int out) {
+        int highest = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        }
+        const rlimit few{static_cast<rlim_t>(highest + 17), static_cast<rlim_t>(highest + 17)};
+        std::string said = ::setrlimit(RLIMIT_NOFILE, &few) == 0 ? "" : "the limit was not lowered\n";
+        for (const fs::path& path : {deep / "data", deep / "data" / ".." / ".." / "d" / "data"}) {
+            const PathWalk walk = walkPrivatePath(path, FolderRole::DataFolder, MissingFolders::Make);
+            said += walk.reason + "|" + walk.end.realPath + "\n";
+        }
+        return writeAll(out, said.data(), said.size()) == said.size() ? 0 : 1;
+    });
+    const std::string made = "|" + (deep / "data").string() + "\n";
+    EXPECT_EQ(trial.said, made + made);
 }
